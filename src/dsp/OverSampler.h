@@ -1,0 +1,231 @@
+#pragma once
+
+#include <cmath>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "dsp/halfband/Downsampler2x.h"
+#include "dsp/halfband/HalfbandCoefs.h"
+#include "dsp/halfband/Upsampler2x.h"
+
+// Runs a per-sample function at 2, 4, 8 or 16 times the base rate: a cascade
+// of half-band 2x stages up, the function on every oversampled sample, and
+// the mirror cascade down. The steepest stage sits next to the base rate on
+// both sides. One instance serves one channel through Process.
+template <typename T = double>
+class OverSampler
+{
+public:
+  enum EFactor
+  {
+    kNone = 0,
+    k2x,
+    k4x,
+    k8x,
+    k16x,
+    kNumFactors
+  };
+
+  OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1)
+    : mFactor(kNone), mRate(1), mBlockProcessing(blockProcessing), mNChannels(nChannels)
+  {
+    for (int c = 0; c < mNChannels; ++c)
+    {
+      mUp12.emplace_back(new halfband::Upsampler2x<12>());
+      mUp4.emplace_back(new halfband::Upsampler2x<4>());
+      mUp3.emplace_back(new halfband::Upsampler2x<3>());
+      mUp2.emplace_back(new halfband::Upsampler2x<2>());
+      mDown12.emplace_back(new halfband::Downsampler2x<12>());
+      mDown4.emplace_back(new halfband::Downsampler2x<4>());
+      mDown3.emplace_back(new halfband::Downsampler2x<3>());
+      mDown2.emplace_back(new halfband::Downsampler2x<2>());
+      mUp12.back()->set_coefs(halfband::Coefs<12>::kValues);
+      mDown12.back()->set_coefs(halfband::Coefs<12>::kValues);
+      mUp4.back()->set_coefs(halfband::Coefs<4>::kValues);
+      mDown4.back()->set_coefs(halfband::Coefs<4>::kValues);
+      mUp3.back()->set_coefs(halfband::Coefs<3>::kValues);
+      mDown3.back()->set_coefs(halfband::Coefs<3>::kValues);
+      mUp2.back()->set_coefs(halfband::Coefs<2>::kValues);
+      mDown2.back()->set_coefs(halfband::Coefs<2>::kValues);
+    }
+    if (factor != kNone)
+    {
+      mFactor = factor;
+      mRate = RateOf(factor);
+      Reset(1024);
+    }
+    Reset(1024);
+  }
+
+  OverSampler(const OverSampler&) = delete;
+  OverSampler& operator=(const OverSampler&) = delete;
+
+  static int RateOf(EFactor factor)
+  {
+    return static_cast<int>(1.0 * std::pow(2.0, static_cast<double>(factor)));
+  }
+
+  // Sizes every buffer for 16x whatever the current factor, so a later
+  // switch of factor never needs more memory than this call took, and
+  // clears the filter state of every channel.
+  void Reset(int blockSize = 1024)
+  {
+    const int perChannel = mBlockProcessing ? blockSize : 1;
+    const size_t n = static_cast<size_t>(perChannel) * static_cast<size_t>(mNChannels);
+    for (int b = 0; b < kNumBuffers; ++b)
+    {
+      mUpBuffers[b].resize(n * BufferRate(b));
+      mDownBuffers[b].resize(n * BufferRate(b));
+      mUpViews[b].clear();
+      mDownViews[b].clear();
+    }
+    for (int c = 0; c < mNChannels; ++c)
+    {
+      ClearChannel(c);
+      for (int b = 0; b < kNumBuffers; ++b)
+      {
+        const size_t offset = static_cast<size_t>(c) * perChannel * BufferRate(b);
+        mUpViews[b].push_back(mUpBuffers[b].data() + offset);
+        mDownViews[b].push_back(mDownBuffers[b].data() + offset);
+      }
+    }
+  }
+
+  // Zeroes the filter state only; buffers and views are left as they are.
+  void ClearState()
+  {
+    for (int c = 0; c < mNChannels; ++c)
+      ClearChannel(c);
+  }
+
+  // One input sample in, one output sample out, calling func once per
+  // oversampled sample in time order. Works on channel 0.
+  template <typename F>
+  T Process(T input, F&& func)
+  {
+    switch (mRate)
+    {
+      case 2:
+      {
+        double u[2];
+        mUp12[0]->process_sample(u[0], u[1], input);
+        double r[2] = {func(u[0]), func(u[1])};
+        return mDown12[0]->process_sample(r);
+      }
+      case 4:
+      {
+        double r[4];
+        Up4(input, r);
+        for (int k = 0; k < 4; ++k)
+          r[k] = func(r[k]);
+        return Down4(r);
+      }
+      case 8:
+      {
+        double r[8];
+        Up8(input, r);
+        for (int k = 0; k < 8; ++k)
+          r[k] = func(r[k]);
+        return Down8(r);
+      }
+      case 16:
+      {
+        double a[8];
+        Up8(input, a);
+        double r[16];
+        for (int k = 0; k < 8; ++k)
+          mUp2[0]->process_sample(r[2 * k], r[2 * k + 1], a[k]);
+        for (int k = 0; k < 16; ++k)
+          r[k] = func(r[k]);
+        double w[8];
+        for (int k = 0; k < 8; ++k)
+          w[k] = mDown2[0]->process_sample(r + 2 * k);
+        return Down8(w);
+      }
+      default:
+        return func(input);
+    }
+  }
+
+  EFactor GetFactor() const { return mFactor; }
+  int GetRate() const { return mRate; }
+  int GetNChannels() const { return mNChannels; }
+  bool GetBlockProcessing() const { return mBlockProcessing; }
+  // Buffer b holds samples at 16x (b = 0), 8x, 4x and 2x (b = 3).
+  size_t GetUpBufferSize(int b) const { return mUpBuffers[b].size(); }
+  size_t GetDownBufferSize(int b) const { return mDownBuffers[b].size(); }
+  T* GetUpView(int b, int channel) const { return mUpViews[b][channel]; }
+
+  const halfband::Upsampler2x<12>& Up12(int c = 0) const { return *mUp12[c]; }
+  const halfband::Upsampler2x<4>& Up4Stage(int c = 0) const { return *mUp4[c]; }
+  const halfband::Downsampler2x<12>& Down12(int c = 0) const { return *mDown12[c]; }
+  const halfband::Downsampler2x<4>& Down4Stage(int c = 0) const { return *mDown4[c]; }
+
+  // The owner switches the factor by writing both fields, then calling Reset.
+  EFactor mFactor;
+  int mRate;
+
+private:
+  static constexpr int kNumBuffers = 4;
+  static size_t BufferRate(int b) { return static_cast<size_t>(16 >> b); }
+
+  void ClearChannel(int c)
+  {
+    mUp12[c]->clear_buffers();
+    mUp4[c]->clear_buffers();
+    mUp3[c]->clear_buffers();
+    mUp2[c]->clear_buffers();
+    mDown12[c]->clear_buffers();
+    mDown4[c]->clear_buffers();
+    mDown3[c]->clear_buffers();
+    mDown2[c]->clear_buffers();
+  }
+
+  inline void Up4(double input, double out[4])
+  {
+    double a[2];
+    mUp12[0]->process_sample(a[0], a[1], input);
+    mUp4[0]->process_sample(out[0], out[1], a[0]);
+    mUp4[0]->process_sample(out[2], out[3], a[1]);
+  }
+
+  inline void Up8(double input, double out[8])
+  {
+    double b[4];
+    Up4(input, b);
+    for (int k = 0; k < 4; ++k)
+      mUp3[0]->process_sample(out[2 * k], out[2 * k + 1], b[k]);
+  }
+
+  inline double Down4(const double r[4])
+  {
+    const double w[2] = {mDown4[0]->process_sample(r), mDown4[0]->process_sample(r + 2)};
+    return mDown12[0]->process_sample(w);
+  }
+
+  inline double Down8(const double r[8])
+  {
+    double w[4];
+    for (int k = 0; k < 4; ++k)
+      w[k] = mDown3[0]->process_sample(r + 2 * k);
+    return Down4(w);
+  }
+
+  bool mBlockProcessing;
+  int mNChannels;
+
+  std::vector<T> mUpBuffers[kNumBuffers];
+  std::vector<T> mDownBuffers[kNumBuffers];
+  std::vector<T*> mUpViews[kNumBuffers];
+  std::vector<T*> mDownViews[kNumBuffers];
+
+  std::vector<std::unique_ptr<halfband::Upsampler2x<12>>> mUp12;
+  std::vector<std::unique_ptr<halfband::Upsampler2x<4>>> mUp4;
+  std::vector<std::unique_ptr<halfband::Upsampler2x<3>>> mUp3;
+  std::vector<std::unique_ptr<halfband::Upsampler2x<2>>> mUp2;
+  std::vector<std::unique_ptr<halfband::Downsampler2x<12>>> mDown12;
+  std::vector<std::unique_ptr<halfband::Downsampler2x<4>>> mDown4;
+  std::vector<std::unique_ptr<halfband::Downsampler2x<3>>> mDown3;
+  std::vector<std::unique_ptr<halfband::Downsampler2x<2>>> mDown2;
+};
