@@ -1,0 +1,919 @@
+#include "fx/IFxBase.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "fx/IParam.h"
+#include "kit/KitBase64.h"
+
+namespace
+{
+// Clips [first, first + count) to [0, size) without overflowing.
+void ClipRange(int first, int count, int size, int* pBegin, int* pEnd)
+{
+  long long b = first < 0 ? 0 : first;
+  long long e = (long long)first + (count < 0 ? 0 : count);
+  if (e > size) e = size;
+  if (b > e) b = e;
+  *pBegin = (int)b;
+  *pEnd = (int)e;
+}
+
+const char kUserPresetName[] = "user preset";
+const double kUnsetMarker = 9.999e-8;
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+IFxBase::DelayLine::DelayLine(int nIn, int nOut, int length)
+  : mNIn(nIn < 0 ? 0 : nIn), mNOut(nOut < 0 ? 0 : nOut), mLength(0)
+{
+  SetLength(length);
+}
+
+void IFxBase::DelayLine::SetLength(int length)
+{
+  mWritePos = 0;
+  mLength = 0;
+  if (length < 0) length = 0;
+  long long n = (long long)mNIn * length;
+  // A buffer that cannot be had leaves the line empty: pass-through then
+  // copies undelayed instead of indexing memory that is not there.
+  if (n > INT_MAX || (n > 0 && !mBuf.Resize((int)n)))
+  {
+    mBuf.Resize(0);
+    return;
+  }
+  if (n == 0) mBuf.Resize(0);
+  else memset(mBuf.Get(), 0, (size_t)n * sizeof(double));
+  mLength = length;
+}
+
+IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
+                 const char* effectName, const char* productName, const char* mfrName,
+                 int vendorVersion, int uniqueID, int mfrID, int latency,
+                 bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI)
+  : mUniqueID(uniqueID), mMfrID(mfrID), mVersion(vendorVersion), mAPI(plugAPI),
+    mStateChunks(plugDoesChunks), mIsInst(plugIsInst), mDoesMIDI(plugDoesMidi),
+    mLatency(latency < 0 ? 0 : latency)
+{
+  for (int i = 0; i < nParams; ++i) mParams.Add(new IParam);
+  for (int i = 0; i < nPresets; ++i) mPresets.Add(new IPreset);
+
+  KitStrCopy(mEffectName, effectName, sizeof(mEffectName));
+  KitStrCopy(mProductName, productName, sizeof(mProductName));
+  KitStrCopy(mMfrName, mfrName, sizeof(mMfrName));
+
+  // "in-out" pairs separated by single spaces; unreadable numbers count as 0.
+  int nIn = 0, nOut = 0;
+  const char* p = channelIOStr;
+  while (p)
+  {
+    int in = 0, out = 0;
+    sscanf(p, "%d-%d", &in, &out);
+    mChannelIO.Add(new ChannelIO(in, out));
+    if (in > nIn) nIn = in;
+    if (out > nOut) nOut = out;
+    p = strchr(p, ' ');
+    if (p) ++p;
+  }
+
+  // The data arrays never move after this, so the channels may point into them.
+  mInData.Resize(nIn);
+  mOutData.Resize(nOut);
+  for (int i = 0; i < nIn; ++i) mInChannels.Add(new InChannel(mInData.Get() + i));
+  for (int i = 0; i < nOut; ++i) mOutChannels.Add(new OutChannel(mOutData.Get() + i));
+}
+
+IFxBase::~IFxBase()
+{
+  delete mGraphics;
+  mGraphics = nullptr;
+  delete mDelay;
+  mChannelIO.Empty(true);
+  mParams.Empty(true);
+  mPresets.Empty(true);
+  mInChannels.Empty(true);
+  mOutChannels.Empty(true);
+  mInputBusLabels.Empty(true);
+  mOutputBusLabels.Empty(true);
+  mUnitNames.Empty(false);
+}
+
+void IFxBase::MakeDelayLine(int nIn, int nOut, int length)
+{
+  delete mDelay;
+  mDelay = new DelayLine(nIn, nOut, length);
+}
+
+// ---------------------------------------------------------------------------
+// Virtual hooks
+
+void IFxBase::Reset()
+{
+  KitMutexLock lock(&mMutex);
+}
+
+void IFxBase::OnParamChange(int paramIdx)
+{
+  (void)paramIdx;
+  KitMutexLock lock(&mMutex);
+}
+
+void IFxBase::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
+{
+  if (nFrames <= 0 || !outputs) return;
+  int nIn = InputChannelCount(), nOut = OutputChannelCount();
+  for (int i = 0; i < nOut; ++i)
+  {
+    if (!outputs[i]) continue;
+    if (i < nIn && inputs && inputs[i])
+      memmove(outputs[i], inputs[i], (size_t)nFrames * sizeof(double));
+    else
+      memset(outputs[i], 0, (size_t)nFrames * sizeof(double));
+  }
+}
+
+void IFxBase::OnActivate(bool active)
+{
+  (void)active;
+  KitMutexLock lock(&mMutex);
+}
+
+void IFxBase::ProcessMidiMsg(IMidiMsg* pMsg)
+{
+  SendMidiMsg(pMsg);
+}
+
+bool IFxBase::MidiNoteName(int noteNumber, char* noteName)
+{
+  (void)noteNumber;
+  if (noteName) *noteName = '\0';
+  return false;
+}
+
+bool IFxBase::SerializeState(ByteChunk* pChunk)
+{
+  return SerializeParams(pChunk);
+}
+
+int IFxBase::UnserializeState(ByteChunk* pChunk, int startPos)
+{
+  return UnserializeParams(pChunk, startPos);
+}
+
+bool IFxBase::CompareState(const unsigned char* incomingState, int startPos)
+{
+  int n = ParamCount();
+  if (n == 0) return true;
+  if (!incomingState || startPos < 0) return false;
+  for (int i = 0; i < n; ++i)
+  {
+    double stored;
+    // memcpy: the caller's bytes need not be aligned for doubles.
+    memcpy(&stored, incomingState + ((size_t)startPos + (size_t)i) * sizeof(double), sizeof(double));
+    float diff = (float)ParamAt(i)->GetValue() - (float)stored;
+    if (!(std::fabs(diff) < 1e-5f)) return false;
+  }
+  return true;
+}
+
+void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
+{
+  KitMutexLock lock(&mMutex);
+  ParamAt(paramIdx)->SetNormalized(normalizedValue);
+  InformHostOfParamChange(paramIdx, normalizedValue);
+  OnParamChange(paramIdx);
+}
+
+void IFxBase::AttachGraphics(IFxEditor* pGraphics)
+{
+  if (!pGraphics) return;
+  KitMutexLock lock(&mMutex);
+  for (int i = 0, n = ParamCount(); i < n; ++i)
+    pGraphics->SetParameterFromPlug(i, ParamAt(i)->GetNormalized(), true);
+  pGraphics->PrepDraw();
+  // The base owns one editor; a replaced one would otherwise leak.
+  if (mGraphics && mGraphics != pGraphics) delete mGraphics;
+  mGraphics = pGraphics;
+}
+
+void IFxBase::SetLatency(int samples)
+{
+  if (samples < 0) samples = 0;
+  mLatency = samples;
+  if (mDelay) mDelay->SetLength(samples);
+}
+
+void IFxBase::RedrawParamControls()
+{
+  if (!mGraphics) return;
+  for (int i = 0, n = ParamCount(); i < n; ++i)
+    mGraphics->SetParameterFromPlug(i, ParamAt(i)->GetValue(), false);
+}
+
+void IFxBase::SetBlockSize(int blockSize)
+{
+  if (blockSize < 0) blockSize = 0;
+  if (blockSize == mBlockSize) return;
+
+  for (int i = 0, n = InputChannelCount(); i < n; ++i)
+  {
+    InChannel* pIn = mInChannels.Get(i);
+    double* old = pIn->mScratchBuf.Get();
+    pIn->mScratchBuf.Resize(blockSize);
+    if (blockSize > 0) memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    // Slots that pointed at the old scratch memory would dangle.
+    if (!pIn->mConnected || *pIn->mSrc == old) *pIn->mSrc = pIn->mScratchBuf.Get();
+  }
+  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
+  {
+    OutChannel* pOut = mOutChannels.Get(i);
+    double* old = pOut->mScratchBuf.Get();
+    pOut->mScratchBuf.Resize(blockSize);
+    if (blockSize > 0) memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    if (!pOut->mConnected || *pOut->mDest == old) *pOut->mDest = pOut->mScratchBuf.Get();
+  }
+  mBlockSize = blockSize;
+}
+
+// ---------------------------------------------------------------------------
+// Channels
+
+bool IFxBase::LegalIO(int nIn, int nOut)
+{
+  for (int i = 0, n = mChannelIO.GetSize(); i < n; ++i)
+  {
+    ChannelIO* pIO = mChannelIO.Get(i);
+    if ((nIn < 0 || nIn == pIO->mIn) && (nOut < 0 || nOut == pIO->mOut)) return true;
+  }
+  return false;
+}
+
+void IFxBase::SetInputChannelConnections(int idx, int n, bool connected)
+{
+  int b, e;
+  ClipRange(idx, n, InputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    InChannel* pIn = mInChannels.Get(i);
+    pIn->mConnected = connected;
+    if (!connected) *pIn->mSrc = pIn->mScratchBuf.Get();
+  }
+}
+
+void IFxBase::SetOutputChannelConnections(int idx, int n, bool connected)
+{
+  int b, e;
+  ClipRange(idx, n, OutputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    OutChannel* pOut = mOutChannels.Get(i);
+    pOut->mConnected = connected;
+    if (!connected) *pOut->mDest = pOut->mScratchBuf.Get();
+  }
+}
+
+bool IFxBase::IsInChannelConnected(int chIdx) const
+{
+  InChannel* pIn = mInChannels.Get(chIdx);
+  return pIn && pIn->mConnected;
+}
+
+bool IFxBase::IsOutChannelConnected(int chIdx) const
+{
+  OutChannel* pOut = mOutChannels.Get(chIdx);
+  return pOut && pOut->mConnected;
+}
+
+void IFxBase::AttachInputBuffers(int idx, int n, double** ppData, int nFrames)
+{
+  (void)nFrames;
+  int b, e;
+  ClipRange(idx, n, InputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    InChannel* pIn = mInChannels.Get(i);
+    if (pIn->mConnected) *pIn->mSrc = *(ppData++);
+  }
+}
+
+void IFxBase::AttachInputBuffers(int idx, int n, float** ppData, int nFrames)
+{
+  int b, e;
+  ClipRange(idx, n, InputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    InChannel* pIn = mInChannels.Get(i);
+    if (!pIn->mConnected) continue;
+    const float* src = *(ppData++);
+    double* dest = pIn->mScratchBuf.Get();
+    // Never convert past the scratch buffer, whatever count the host sends.
+    int frames = nFrames < pIn->mScratchBuf.GetSize() ? nFrames : pIn->mScratchBuf.GetSize();
+    if (src)
+      for (int s = 0; s < frames; ++s) dest[s] = (double)src[s];
+    *pIn->mSrc = dest;
+  }
+}
+
+void IFxBase::AttachOutputBuffers(int idx, int n, double** ppData)
+{
+  int b, e;
+  ClipRange(idx, n, OutputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    OutChannel* pOut = mOutChannels.Get(i);
+    if (pOut->mConnected) *pOut->mDest = *(ppData++);
+  }
+}
+
+void IFxBase::AttachOutputBuffers(int idx, int n, float** ppData)
+{
+  int b, e;
+  ClipRange(idx, n, OutputChannelCount(), &b, &e);
+  for (int i = b; i < e; ++i)
+  {
+    OutChannel* pOut = mOutChannels.Get(i);
+    if (!pOut->mConnected) continue;
+    *pOut->mDest = pOut->mScratchBuf.Get();
+    pOut->mFDest = *(ppData++);
+  }
+}
+
+void IFxBase::ProcessBuffers(double sampleType, int nFrames)
+{
+  (void)sampleType;
+  ProcessDoubleReplacing(mInData.Get(), mOutData.Get(), nFrames);
+}
+
+void IFxBase::ProcessBuffers(float sampleType, int nFrames)
+{
+  (void)sampleType;
+  // 32-bit hosts run through the scratch buffers, which hold one block.
+  if (nFrames > mBlockSize) nFrames = mBlockSize;
+  ProcessDoubleReplacing(mInData.Get(), mOutData.Get(), nFrames);
+  ConvertOutputsToFloat(nFrames);
+}
+
+void IFxBase::ConvertOutputsToFloat(int nFrames)
+{
+  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
+  {
+    OutChannel* pOut = mOutChannels.Get(i);
+    if (!pOut->mConnected || !pOut->mFDest || !*pOut->mDest) continue;
+    const double* src = *pOut->mDest;
+    for (int s = 0; s < nFrames; ++s) pOut->mFDest[s] = (float)src[s];
+  }
+}
+
+void IFxBase::PassThroughBuffers(double sampleType, int nFrames)
+{
+  (void)sampleType;
+  if (nFrames <= 0) return;
+  int nIn = InputChannelCount(), nOut = OutputChannelCount();
+  double** in = mInData.Get();
+  double** out = mOutData.Get();
+
+  if (mLatency && mDelay && mDelay->mLength > 0)
+  {
+    int nCh = mDelay->mNIn < mDelay->mNOut ? mDelay->mNIn : mDelay->mNOut;
+    if (nCh > nIn) nCh = nIn;
+    if (nCh > nOut) nCh = nOut;
+    double* buf = mDelay->mBuf.Get();
+    int64_t len = mDelay->mLength;
+    for (int s = 0; s < nFrames; ++s)
+    {
+      int64_t wp = mDelay->mWritePos;
+      for (int c = 0; c < nCh; ++c)
+      {
+        if (!in[c] || !out[c]) continue;
+        // Read the input before writing the output: hosts may pass one
+        // buffer as both.
+        double x = in[c][s];
+        out[c][s] = buf[c * len + wp];
+        buf[c * len + wp] = x;
+      }
+      if (++mDelay->mWritePos >= len) mDelay->mWritePos = 0;
+    }
+    // Outputs without a delayed input carry silence rather than stale data.
+    for (int c = nCh; c < nOut; ++c)
+      if (out[c] && c >= nIn) memset(out[c], 0, (size_t)nFrames * sizeof(double));
+    return;
+  }
+
+  for (int i = 0; i < nOut; ++i)
+  {
+    if (!out[i]) continue;
+    if (i < nIn && in[i])
+      memmove(out[i], in[i], (size_t)nFrames * sizeof(double));
+    else
+      memset(out[i], 0, (size_t)nFrames * sizeof(double));
+  }
+}
+
+void IFxBase::PassThroughBuffers(float sampleType, int nFrames)
+{
+  (void)sampleType;
+  if (nFrames > mBlockSize) nFrames = mBlockSize;
+  PassThroughBuffers(0.0, nFrames);
+  ConvertOutputsToFloat(nFrames);
+}
+
+void IFxBase::ZeroScratchBuffers()
+{
+  for (int i = 0, n = InputChannelCount(); i < n; ++i)
+  {
+    KitTypedBuf<double>& b = mInChannels.Get(i)->mScratchBuf;
+    if (b.GetSize() > 0) memset(b.Get(), 0, (size_t)b.GetSizeBytes());
+  }
+  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
+  {
+    KitTypedBuf<double>& b = mOutChannels.Get(i)->mScratchBuf;
+    if (b.GetSize() > 0) memset(b.Get(), 0, (size_t)b.GetSizeBytes());
+  }
+}
+
+double IFxBase::GetSamplesPerBeat()
+{
+  double tempo = GetTempo();
+  if (tempo > 0.0) return GetSampleRate() * 60.0 / tempo;
+  return 0.0;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters
+
+void IFxBase::OnParamReset()
+{
+  for (int i = 0, n = ParamCount(); i < n; ++i) OnParamChange(i);
+}
+
+void IFxBase::DirtyParameters()
+{
+  KitMutexLock lock(&mMutex);
+  for (int i = 0, n = ParamCount(); i < n; ++i)
+    InformHostOfParamChange(i, ParamAt(i)->GetNormalized());
+}
+
+// ---------------------------------------------------------------------------
+// Identification and labels
+
+void IFxBase::GetVersionParts(int version, int* pMajor, int* pMinor, int* pBugFix)
+{
+  unsigned int v = (unsigned int)version;
+  *pMajor = (int)((v & 0xFFFF0000u) >> 16);
+  *pMinor = (int)((v & 0x0000FF00u) >> 8);
+  *pBugFix = (int)(v & 0x000000FFu);
+}
+
+int IFxBase::GetDecimalVersion(int version)
+{
+  int major, minor, bugFix;
+  GetVersionParts(version, &major, &minor, &bugFix);
+  return major * 10000 + minor * 100 + bugFix;
+}
+
+void IFxBase::GetVersionStr(int version, char* str)
+{
+  int major, minor, bugFix;
+  GetVersionParts(version, &major, &minor, &bugFix);
+  // At most "v65535.255.255": 15 bytes with the terminator.
+  snprintf(str, 16, "v%d.%d.%d", major, minor, bugFix);
+}
+
+int IFxBase::GetEffectVersion(bool decimal) const
+{
+  return decimal ? GetDecimalVersion(mVersion) : mVersion;
+}
+
+void IFxBase::GetEffectVersionStr(char* str) const
+{
+  GetVersionStr(mVersion, str);
+}
+
+int IFxBase::GetHostVersion(bool decimal)
+{
+  GetHost();
+  return decimal ? GetDecimalVersion(mHostVersion) : mHostVersion;
+}
+
+void IFxBase::GetHostVersionStr(char* str)
+{
+  GetHost();
+  GetVersionStr(mHostVersion, str);
+}
+
+const char* IFxBase::GetAPIString()
+{
+  switch (GetAPI())
+  {
+    case kAPIVST2: return "VST2";
+    case kAPIVST3: return "VST3";
+    case kAPIAU: return "AU";
+    case kAPIRTAS: return "RTAS";
+    case kAPIAAX: return "AAX";
+    case kAPISA: return "Standalone";
+    default: return "";
+  }
+}
+
+void IFxBase::SetHost(const char* host, int version)
+{
+  mHost = LookUpHost(host);
+  mHostVersion = version;
+}
+
+void IFxBase::SetInputLabel(int idx, const char* label)
+{
+  if (InChannel* pIn = mInChannels.Get(idx)) pIn->mLabel.Set(label ? label : "");
+}
+
+void IFxBase::SetOutputLabel(int idx, const char* label)
+{
+  if (OutChannel* pOut = mOutChannels.Get(idx)) pOut->mLabel.Set(label ? label : "");
+}
+
+const char* IFxBase::GetInputLabel(int idx) const
+{
+  InChannel* pIn = mInChannels.Get(idx);
+  return pIn ? pIn->mLabel.Get() : "";
+}
+
+const char* IFxBase::GetOutputLabel(int idx) const
+{
+  OutChannel* pOut = mOutChannels.Get(idx);
+  return pOut ? pOut->mLabel.Get() : "";
+}
+
+void IFxBase::SetBusLabel(KitPtrList<KitString>* pList, int idx, const char* label)
+{
+  if (idx < 0) return;
+  if (idx < pList->GetSize()) pList->Delete(idx, true);
+  KitString* pStr = new KitString(label ? label : "");
+  if (!pList->Insert(idx, pStr)) delete pStr;
+}
+
+void IFxBase::SetInputBusLabel(int idx, const char* label)
+{
+  // Main input and side-chain only.
+  if (idx < 0 || idx > 1) return;
+  SetBusLabel(&mInputBusLabels, idx, label);
+}
+
+void IFxBase::SetOutputBusLabel(int idx, const char* label)
+{
+  SetBusLabel(&mOutputBusLabels, idx, label);
+}
+
+const char* IFxBase::GetInputBusLabel(int idx) const
+{
+  KitString* pStr = mInputBusLabels.Get(idx);
+  return pStr ? pStr->Get() : nullptr;
+}
+
+const char* IFxBase::GetOutputBusLabel(int idx) const
+{
+  KitString* pStr = mOutputBusLabels.Get(idx);
+  return pStr ? pStr->Get() : nullptr;
+}
+
+bool IFxBase::SendMidiMsgs(KitTypedBuf<IMidiMsg>* pMsgs)
+{
+  bool ok = true;
+  if (!pMsgs) return ok;
+  IMidiMsg* pMsg = pMsgs->Get();
+  for (int i = 0, n = pMsgs->GetSize(); i < n; ++i, ++pMsg) ok &= SendMidiMsg(pMsg);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+bool IFxBase::SerializeParams(ByteChunk* pChunk)
+{
+  KitMutexLock lock(&mMutex);
+  for (int i = 0, n = ParamCount(); i < n; ++i)
+  {
+    double v = ParamAt(i)->GetValue();
+    pChunk->Append(v);
+  }
+  return true;
+}
+
+int IFxBase::UnserializeParams(ByteChunk* pChunk, int startPos)
+{
+  KitMutexLock lock(&mMutex);
+  int pos = startPos;
+  for (int i = 0, n = ParamCount(); i < n && pos >= 0; ++i)
+  {
+    double v = 0.0;
+    pos = pChunk->Read(&v, pos);
+    // A NaN from stored data would survive clamping and reach the audio.
+    if (std::isnan(v)) v = 0.0;
+    ParamAt(i)->SetValue(v);
+  }
+  OnParamReset();
+  return pos;
+}
+
+// ---------------------------------------------------------------------------
+// Presets
+
+IPreset* IFxBase::GetNextUninitializedPreset()
+{
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+  {
+    IPreset* pPreset = mPresets.Get(i);
+    if (!pPreset->mInitialized) return pPreset;
+  }
+  return nullptr;
+}
+
+const char* IFxBase::GetPresetName(int idx) const
+{
+  IPreset* pPreset = mPresets.Get(idx);
+  return pPreset ? pPreset->mName : "";
+}
+
+void IFxBase::MakeDefaultPreset(const char* name, int nPresets)
+{
+  for (int i = 0; i < nPresets; ++i)
+  {
+    IPreset* pPreset = GetNextUninitializedPreset();
+    if (!pPreset) return;
+    pPreset->mInitialized = true;
+    pPreset->SetName(name ? name : "Empty");
+    pPreset->mChunk.Clear();
+    SerializeState(&pPreset->mChunk);
+  }
+}
+
+void IFxBase::MakePreset(const char* name, ...)
+{
+  IPreset* pPreset = GetNextUninitializedPreset();
+  if (!pPreset) return;
+  pPreset->mInitialized = true;
+  pPreset->SetName(name);
+  pPreset->mChunk.Clear();
+
+  va_list vp;
+  va_start(vp, name);
+  for (int i = 0, n = ParamCount(); i < n; ++i)
+  {
+    double v;
+    if (ParamAt(i)->GetType() == IParam::kTypeDouble)
+      v = va_arg(vp, double);
+    else
+      v = (double)va_arg(vp, int);
+    pPreset->mChunk.Append(v);
+  }
+  va_end(vp);
+}
+
+void IFxBase::MakePresetFromNamedParams(const char* name, int nParamsNamed, ...)
+{
+  IPreset* pPreset = GetNextUninitializedPreset();
+  if (!pPreset) return;
+  pPreset->mInitialized = true;
+  pPreset->SetName(name);
+  pPreset->mChunk.Clear();
+
+  int n = ParamCount();
+  KitTypedBuf<double> vals;
+  vals.Resize(n);
+  for (int i = 0; i < n && vals.Get(); ++i) vals.Get()[i] = kUnsetMarker;
+
+  va_list vp;
+  va_start(vp, nParamsNamed);
+  for (int i = 0; i < nParamsNamed; ++i)
+  {
+    int paramIdx = va_arg(vp, int);
+    // The type of the value that follows an unknown index cannot be known,
+    // so nothing after it can be read safely.
+    if (paramIdx < 0 || paramIdx >= n) break;
+    double v;
+    if (ParamAt(paramIdx)->GetType() == IParam::kTypeDouble)
+      v = va_arg(vp, double);
+    else
+      v = (double)va_arg(vp, int);
+    vals.Get()[paramIdx] = v;
+  }
+  va_end(vp);
+
+  for (int i = 0; i < n; ++i)
+  {
+    double v = vals.Get()[i];
+    if (v == kUnsetMarker) v = ParamAt(i)->GetValue();
+    pPreset->mChunk.Append(v);
+  }
+}
+
+void IFxBase::MakePresetFromChunk(const char* name, ByteChunk* pChunk)
+{
+  IPreset* pPreset = GetNextUninitializedPreset();
+  if (!pPreset) return;
+  pPreset->mInitialized = true;
+  pPreset->SetName(name);
+  pPreset->mChunk.Clear();
+  pPreset->mChunk.AppendChunk(pChunk);
+}
+
+void IFxBase::MakePresetFromBlob(const char* name, const char* blob, int sizeOfChunk)
+{
+  IPreset* pPreset = GetNextUninitializedPreset();
+  if (!pPreset) return;
+  pPreset->mInitialized = true;
+  pPreset->SetName(name);
+  pPreset->mChunk.Clear();
+  if (sizeOfChunk <= 0) return;
+  if (pPreset->mChunk.Resize(sizeOfChunk) != sizeOfChunk) return;
+  KitBase64Decode(blob ? blob : "", -1, pPreset->mChunk.Data(), sizeOfChunk);
+}
+
+void IFxBase::EnsureDefaultPreset()
+{
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+  {
+    IPreset* pPreset = mPresets.Get(i);
+    if (pPreset->mInitialized) continue;
+    pPreset->mInitialized = true;
+    pPreset->SetName("Empty");
+    pPreset->mChunk.Clear();
+    SerializeState(&pPreset->mChunk);
+  }
+}
+
+void IFxBase::PruneUninitializedPresets()
+{
+  for (int i = PresetCount() - 1; i >= 0; --i)
+    if (!mPresets.Get(i)->mInitialized) mPresets.Delete(i, true);
+}
+
+bool IFxBase::RestorePreset(int idx)
+{
+  IPreset* pPreset = mPresets.Get(idx);
+  if (!pPreset) return false;
+
+  bool ok;
+  if (!pPreset->mInitialized)
+  {
+    // A free slot captures the current settings under a fresh user name.
+    pPreset->mInitialized = true;
+    int nUser = 0;
+    for (int i = 0, n = PresetCount(); i < n; ++i)
+      if (strstr(mPresets.Get(i)->mName, kUserPresetName)) ++nUser;
+    char name[IPreset::kNameSize];
+    snprintf(name, sizeof(name), "%s %d", kUserPresetName, nUser + 1);
+    pPreset->SetName(name);
+    pPreset->mChunk.Clear();
+    ok = SerializeState(&pPreset->mChunk);
+  }
+  else
+  {
+    ok = UnserializeState(&pPreset->mChunk, 0) > 0;
+  }
+
+  if (ok)
+  {
+    mCurrentPresetIdx = idx;
+    PresetsChangedByHost();
+    RedrawParamControls();
+  }
+  return ok;
+}
+
+bool IFxBase::RestorePreset(const char* name)
+{
+  if (!name || !*name) return false;
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+    if (!strcmp(mPresets.Get(i)->mName, name)) return RestorePreset(i);
+  return false;
+}
+
+void IFxBase::ModifyCurrentPreset(const char* name)
+{
+  IPreset* pPreset = mPresets.Get(mCurrentPresetIdx);
+  if (!pPreset) return;
+  pPreset->mChunk.Clear();
+  SerializeState(&pPreset->mChunk);
+  if (name && *name) pPreset->SetName(name);
+}
+
+bool IFxBase::SerializePresets(ByteChunk* pChunk)
+{
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+  {
+    IPreset* pPreset = mPresets.Get(i);
+    pChunk->AppendString(pPreset->mName);
+    pChunk->Append(pPreset->mInitialized);
+    if (pPreset->mInitialized) pChunk->AppendChunk(&pPreset->mChunk);
+  }
+  return true;
+}
+
+int IFxBase::UnserializePresets(ByteChunk* pChunk, int startPos)
+{
+  int pos = startPos;
+  KitString name;
+  for (int i = 0, n = PresetCount(); i < n && pos >= 0; ++i)
+  {
+    IPreset* pPreset = mPresets.Get(i);
+    pos = pChunk->ReadString(&name, pos);
+    if (pos < 0 || pos > pChunk->Size()) return FinishUnserializePresets(-1);
+    // Over-long names are cut to the slot.
+    pPreset->SetName(name.Get());
+
+    bool initialized = false;
+    pos = pChunk->Read(&initialized, pos);
+    if (pos < 0) break;
+    pPreset->mInitialized = initialized;
+
+    if (pPreset->mInitialized)
+    {
+      pos = UnserializeState(pChunk, pos);
+      if (pos > 0)
+      {
+        // Store the values as the current ranges clamped them.
+        pPreset->mChunk.Clear();
+        SerializeState(&pPreset->mChunk);
+      }
+    }
+  }
+  return FinishUnserializePresets(pos);
+}
+
+int IFxBase::FinishUnserializePresets(int pos)
+{
+  RestorePreset(mCurrentPresetIdx);
+  return pos;
+}
+
+// ---------------------------------------------------------------------------
+// Dumps
+
+namespace
+{
+// Writes the base64 text of a chunk; the buffer fits any chunk size.
+void WriteBase64(FILE* fp, const ByteChunk& chunk)
+{
+  int len = KitBase64EncodedLen(chunk.Size());
+  if (len < 0) len = 0;
+  KitTypedBuf<char> text;
+  if (!text.Resize(len + 1)) return;
+  if (KitBase64Encode(chunk.Data(), chunk.Size(), text.Get(), len + 1) < 0) text.Get()[0] = '\0';
+  fprintf(fp, "%s\", %i);\n", text.Get(), chunk.Size());
+}
+} // namespace
+
+void IFxBase::DumpPresetSrcCode(const char* filename, const char* paramEnumNames[])
+{
+  FILE* fp = filename ? fopen(filename, "w") : nullptr;
+  if (!fp) return;
+  int n = ParamCount();
+  fprintf(fp, "  MakePresetFromNamedParams(\"name\", %d", n);
+  for (int i = 0; i < n; ++i)
+  {
+    IParam* pParam = ParamAt(i);
+    const char* id = (paramEnumNames && paramEnumNames[i]) ? paramEnumNames[i] : "";
+    double v = pParam->GetValue();
+    char valText[64];
+    switch (pParam->GetType())
+    {
+      case IParam::kTypeBool: snprintf(valText, sizeof(valText), "%s", v >= 0.5 ? "true" : "false"); break;
+      case IParam::kTypeInt:
+      case IParam::kTypeEnum: snprintf(valText, sizeof(valText), "%d", (int)v); break;
+      default: snprintf(valText, sizeof(valText), "%.6f", v); break;
+    }
+    fprintf(fp, ",\n    %s, %s", id, valText);
+  }
+  fprintf(fp, ");\n");
+  fclose(fp);
+}
+
+void IFxBase::DumpPresetBlob(const char* filename)
+{
+  IPreset* pPreset = mPresets.Get(mCurrentPresetIdx);
+  if (!pPreset || !filename) return;
+  FILE* fp = fopen(filename, "w");
+  if (!fp) return;
+  fprintf(fp, "MakePresetFromBlob(\"name\", \"");
+  WriteBase64(fp, pPreset->mChunk);
+  fclose(fp);
+}
+
+void IFxBase::DumpBankBlob(const char* filename)
+{
+  FILE* fp = filename ? fopen(filename, "w") : nullptr;
+  if (!fp) return;
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+  {
+    IPreset* pPreset = mPresets.Get(i);
+    fprintf(fp, "MakePresetFromBlob(\"%s\", \"", pPreset->mName);
+    WriteBase64(fp, pPreset->mChunk);
+  }
+  fclose(fp);
+}

@@ -1,0 +1,295 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "fx/ByteChunk.h"
+#include "fx/IFxEditor.h"
+#include "fx/IMidiMsg.h"
+#include "fx/IPreset.h"
+#include "fx/Hosts.h"
+#include "kit/KitMutex.h"
+#include "kit/KitPtrList.h"
+#include "kit/KitString.h"
+#include "kit/KitTypedBuf.h"
+
+class IParam;
+
+// Which plug-in API an instance serves.
+enum EAPI
+{
+  kAPIVST2 = 0,
+  kAPIVST3 = 1,
+  kAPIAU = 2,
+  kAPIRTAS = 3,
+  kAPIAAX = 4,
+  kAPISA = 5
+};
+
+// Transport information the binding copies out of the host's context.
+struct ITimeInfo
+{
+  double mTempo = 0.0;
+  double mSamplePos = 0.0;
+  double mPPQPos = 0.0;
+  double mLastBar = 0.0;
+  double mCycleStart = 0.0;
+  double mCycleEnd = 0.0;
+  int mNumerator = 0;
+  int mDenominator = 0;
+  bool mTransportIsRunning = false;
+  bool mTransportLoopEnabled = false;
+};
+
+// What a factory hands a new instance; the bindings here take nothing from it.
+struct IFxInstanceInfo
+{
+};
+
+// The API-neutral base of a plug-in instance: parameters, presets, channel
+// bookkeeping, state, and the traffic of parameter values between host,
+// editor and signal path. One recursive lock per instance keeps the audio
+// thread apart from the editor and host threads.
+class IFxBase
+{
+public:
+  IFxBase(int nParams, const char* channelIOStr, int nPresets,
+          const char* effectName, const char* productName, const char* mfrName,
+          int vendorVersion, int uniqueID, int mfrID, int latency,
+          bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI);
+
+  IFxBase(const IFxBase&) = delete;
+  IFxBase& operator=(const IFxBase&) = delete;
+
+  // ---- virtual operations, in slot order ----
+  virtual ~IFxBase();
+  virtual void Reset();
+  virtual void OnParamChange(int paramIdx);
+  // Base behaviour: inputs copied to the matching outputs, other outputs zeroed.
+  virtual void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames);
+  virtual void OnGUIOpen() {}
+  virtual void OnGUIClose() {}
+  virtual void OnIdle() {}
+  virtual void OnActivate(bool active);
+  virtual void ProcessMidiMsg(IMidiMsg* pMsg);
+  virtual void ProcessSysEx(ISysEx* pSysEx) { (void)pSysEx; }
+  virtual bool MidiNoteName(int noteNumber, char* noteName);
+  virtual bool SerializeState(ByteChunk* pChunk);
+  virtual int UnserializeState(ByteChunk* pChunk, int startPos);
+  // data is read as doubles from element startPos on (a count of doubles).
+  virtual bool CompareState(const unsigned char* incomingState, int startPos);
+  virtual void OnWindowResize() {}
+  virtual bool HostRequestingAboutBox() { return false; }
+  virtual void OnHostIdentified() {}
+  virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y)
+  {
+    (void)paramIdx; (void)x; (void)y;
+  }
+  virtual void SetParameterFromGUI(int paramIdx, double normalizedValue);
+  virtual void BeginInformHostOfParamChange(int paramIdx) = 0;
+  virtual void InformHostOfParamChange(int paramIdx, double normalizedValue) = 0;
+  virtual void EndInformHostOfParamChange(int paramIdx) = 0;
+  virtual void InformHostOfProgramChange() = 0;
+  virtual bool IsRenderingOffline() { return false; }
+  virtual int GetSamplePos() = 0;
+  virtual double GetTempo() = 0;
+  virtual void GetTimeSig(int* pNum, int* pDenom) = 0;
+  virtual void GetTime(ITimeInfo* pTimeInfo) = 0;
+  virtual EHost GetHost() { return mHost; }
+  virtual EAPI GetAPI() { return mAPI; }
+  virtual void ResizeGraphics(int w, int h) = 0;
+  virtual void HostSpecificInit() {}
+  // Takes ownership; pushes every parameter into the editor first.
+  virtual void AttachGraphics(IFxEditor* pGraphics);
+  // A negative count acts as 0.
+  virtual void SetLatency(int samples);
+  virtual bool SendMidiMsg(IMidiMsg* pMsg) = 0;
+  virtual bool SendSysEx(ISysEx* pSysEx) { (void)pSysEx; return false; }
+  virtual void RedrawParamControls();
+  virtual void DirtyPTCompareState() {}
+  virtual void PresetsChangedByHost() {}
+  // A negative count acts as 0.
+  virtual void SetBlockSize(int blockSize);
+
+  // ---- channels ----
+  bool LegalIO(int nIn, int nOut);
+  void SetInputChannelConnections(int idx, int n, bool connected);
+  void SetOutputChannelConnections(int idx, int n, bool connected);
+  bool IsInChannelConnected(int chIdx) const;
+  bool IsOutChannelConnected(int chIdx) const;
+  int InputChannelCount() const { return mInChannels.GetSize(); }
+  int OutputChannelCount() const { return mOutChannels.GetSize(); }
+
+  // Host buffers for one block. Only connected channels take a host buffer,
+  // one after the other.
+  void AttachInputBuffers(int idx, int n, double** ppData, int nFrames);
+  void AttachInputBuffers(int idx, int n, float** ppData, int nFrames);
+  void AttachOutputBuffers(int idx, int n, double** ppData);
+  void AttachOutputBuffers(int idx, int n, float** ppData);
+  // The tag only selects the host's sample type; its value is ignored.
+  void ProcessBuffers(double sampleType, int nFrames);
+  void ProcessBuffers(float sampleType, int nFrames);
+  void PassThroughBuffers(double sampleType, int nFrames);
+  void PassThroughBuffers(float sampleType, int nFrames);
+  void ZeroScratchBuffers();
+
+  void SetSampleRate(double sampleRate) { mSampleRate = sampleRate; }
+  double GetSampleRate() const { return mSampleRate; }
+  int GetBlockSize() const { return mBlockSize; }
+  int GetLatency() const { return mLatency; }
+  unsigned int GetTailSize() const { return mTailSize; }
+  bool IsBypassed() const { return mIsBypassed; }
+  bool IsInst() const { return mIsInst; }
+  bool DoesMIDI() const { return mDoesMIDI; }
+  bool DoesStateChunks() const { return mStateChunks; }
+  double GetSamplesPerBeat();
+
+  // ---- parameters ----
+  IParam* ParamAt(int idx) const { return mParams.Get(idx); }
+  int ParamCount() const { return mParams.GetSize(); }
+  void OnParamReset();
+  void DirtyParameters();
+  IFxEditor* GetGraphics() const { return mGraphics; }
+  KitMutex* GetMutex() { return &mMutex; }
+
+  // ---- identification and labels ----
+  const char* GetEffectName() const { return mEffectName; }
+  const char* GetProductName() const { return mProductName; }
+  const char* GetMfrName() const { return mMfrName; }
+  int GetUniqueID() const { return mUniqueID; }
+  int GetMfrID() const { return mMfrID; }
+  int GetEffectVersion(bool decimal) const;
+  void GetEffectVersionStr(char* str) const;  // at least 32 characters
+  int GetHostVersion(bool decimal);
+  void GetHostVersionStr(char* str);  // at least 32 characters
+  const char* GetAPIString();
+  const char* GetArchString() const { return "x64"; }
+  // Host identification by the name the host reports.
+  void SetHost(const char* host, int version);
+
+  static void GetVersionParts(int version, int* pMajor, int* pMinor, int* pBugFix);
+  static int GetDecimalVersion(int version);
+  static void GetVersionStr(int version, char* str);  // at least 32 characters
+
+  void SetInputLabel(int idx, const char* label);
+  void SetOutputLabel(int idx, const char* label);
+  const char* GetInputLabel(int idx) const;
+  const char* GetOutputLabel(int idx) const;
+  void SetInputBusLabel(int idx, const char* label);
+  void SetOutputBusLabel(int idx, const char* label);
+  // Null when there is no label at that index.
+  const char* GetInputBusLabel(int idx) const;
+  const char* GetOutputBusLabel(int idx) const;
+  int InputBusLabelCount() const { return mInputBusLabels.GetSize(); }
+  int OutputBusLabelCount() const { return mOutputBusLabels.GetSize(); }
+
+  bool SendMidiMsgs(KitTypedBuf<IMidiMsg>* pMsgs);
+
+  // ---- state and presets ----
+  bool SerializeParams(ByteChunk* pChunk);
+  int UnserializeParams(ByteChunk* pChunk, int startPos);
+
+  int PresetCount() const { return mPresets.GetSize(); }
+  int GetCurrentPresetIdx() const { return mCurrentPresetIdx; }
+  // The slot's name, or "" for an index out of range.
+  const char* GetPresetName(int idx) const;
+  void MakeDefaultPreset(const char* name = nullptr, int nPresets = 1);
+  // One value per parameter in index order: int for bool, int and enum
+  // parameters, double for the others.
+  void MakePreset(const char* name, ...);
+  // nParamsNamed pairs of (int index, value), value typed as for MakePreset.
+  void MakePresetFromNamedParams(const char* name, int nParamsNamed, ...);
+  void MakePresetFromChunk(const char* name, ByteChunk* pChunk);
+  void MakePresetFromBlob(const char* name, const char* blob, int sizeOfChunk);
+  void EnsureDefaultPreset();
+  void PruneUninitializedPresets();
+  bool RestorePreset(int idx);
+  bool RestorePreset(const char* name);
+  void ModifyCurrentPreset(const char* name = nullptr);
+  bool SerializePresets(ByteChunk* pChunk);
+  int UnserializePresets(ByteChunk* pChunk, int startPos);
+
+  // Developer aids that write preset source text to a file.
+  void DumpPresetSrcCode(const char* filename, const char* paramEnumNames[]);
+  void DumpPresetBlob(const char* filename);
+  void DumpBankBlob(const char* filename);
+
+protected:
+  struct ChannelIO
+  {
+    int mIn, mOut;
+    ChannelIO(int nIn, int nOut) : mIn(nIn), mOut(nOut) {}
+  };
+
+  struct InChannel
+  {
+    bool mConnected = false;
+    double** mSrc;               // this channel's entry of mInData
+    KitTypedBuf<double> mScratchBuf;
+    KitString mLabel;
+    explicit InChannel(double** ppSrc) : mSrc(ppSrc) {}
+  };
+
+  struct OutChannel
+  {
+    bool mConnected = false;
+    double** mDest;              // this channel's entry of mOutData
+    float* mFDest = nullptr;     // host buffer of a 32-bit host
+    KitTypedBuf<double> mScratchBuf;
+    KitString mLabel;
+    explicit OutChannel(double** ppDest) : mDest(ppDest) {}
+  };
+
+  // Delays the dry signal on pass-through so that bypass keeps the latency.
+  struct DelayLine
+  {
+    KitTypedBuf<double> mBuf;    // channel c is the c-th run of mLength samples
+    int64_t mWritePos = 0;
+    int mNIn, mNOut;
+    int64_t mLength;
+    DelayLine(int nIn, int nOut, int length);
+    // Sets the length and clears the history.
+    void SetLength(int length);
+  };
+
+  // Creates (or replaces) the delay line; bindings call this at construction.
+  void MakeDelayLine(int nIn, int nOut, int length);
+
+  KitPtrList<ChannelIO> mChannelIO;
+  KitMutex mMutex;
+  char mEffectName[128];
+  char mProductName[128];
+  char mMfrName[128];
+  int mUniqueID;
+  int mMfrID;
+  int mVersion;
+  EAPI mAPI;
+  EHost mHost = kHostUninit;
+  int mHostVersion = 0;
+  bool mStateChunks;
+  bool mIsInst;
+  bool mDoesMIDI;
+  std::atomic<bool> mIsBypassed{false};
+  int mCurrentPresetIdx = 0;
+  std::atomic<double> mSampleRate{44100.0};
+  int mBlockSize = 0;
+  int mLatency;
+  unsigned int mTailSize = 0;
+  DelayLine* mDelay = nullptr;
+  KitPtrList<const char> mUnitNames;   // group names of the parameters, not owned
+  IFxEditor* mGraphics = nullptr;
+  KitPtrList<IParam> mParams;
+  KitPtrList<IPreset> mPresets;
+  KitTypedBuf<double*> mInData;
+  KitTypedBuf<double*> mOutData;
+  KitPtrList<InChannel> mInChannels;
+  KitPtrList<OutChannel> mOutChannels;
+  KitPtrList<KitString> mInputBusLabels;
+  KitPtrList<KitString> mOutputBusLabels;
+
+private:
+  IPreset* GetNextUninitializedPreset();
+  int FinishUnserializePresets(int pos);
+  void SetBusLabel(KitPtrList<KitString>* pList, int idx, const char* label);
+  void ConvertOutputsToFloat(int nFrames);
+};
