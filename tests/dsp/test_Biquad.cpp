@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+
+#include "dsp/Biquad.h"
+
+namespace
+{
+
+const double kPi = 3.141592653589793;
+
+// Magnitude of the filter's response at f (fraction of the sample rate),
+// from the coefficients the filter reports.
+double Magnitude(const Biquad& b, double f)
+{
+  const std::complex<double> z1 = std::polar(1.0, -2.0 * kPi * f);
+  const std::complex<double> z2 = z1 * z1;
+  const std::complex<double> num = b.getA0() + b.getA1() * z1 + b.getA2() * z2;
+  const std::complex<double> den = 1.0 + b.getB1() * z1 + b.getB2() * z2;
+  return std::abs(num / den);
+}
+
+// Steady-state amplitude measured by running a sine through process().
+double MeasuredGain(Biquad b, double f)
+{
+  double peak = 0.0;
+  for (int n = 0; n < 40000; ++n)
+  {
+    const float out = b.process(static_cast<float>(0.5 * std::sin(2.0 * kPi * f * n)));
+    if (n >= 30000)
+      peak = std::max(peak, std::fabs(static_cast<double>(out)));
+  }
+  return peak / 0.5;
+}
+
+} // namespace
+
+TEST(Biquad, DefaultConstructedPassesInputRoundedToFloat)
+{
+  Biquad b;
+  const float samples[] = {0.0f, 1.0f, -0.3333333f, 1e-30f, 12345.678f, -1.0f};
+  for (float s : samples)
+    EXPECT_EQ(b.process(s), s);
+  EXPECT_EQ(b.getZ1(), 0.0);
+  EXPECT_EQ(b.getZ2(), 0.0);
+  // A double that is not a float arrives through the float argument.
+  const double d = 0.1;
+  EXPECT_EQ(b.process(static_cast<float>(d)), 0.1f);
+  EXPECT_NE(static_cast<double>(b.process(static_cast<float>(d))), d);
+}
+
+TEST(Biquad, HighPassAt20HzOf48kDecaysConstantToZero)
+{
+  Biquad b;
+  b.setBiquad(Biquad::kHighPass, 20.0 / 48000.0, 1.0, 1.0);
+  const double K = std::tan(kPi * 20.0 / 48000.0);
+  const double norm = 1.0 / (1.0 + K + K * K);
+  EXPECT_DOUBLE_EQ(b.getA0(), norm);
+  EXPECT_NEAR(b.getA0(), 0.998691, 1e-6);
+  EXPECT_EQ(b.getA1(), -2.0 * b.getA0());
+  EXPECT_EQ(b.getA2(), b.getA0());
+  EXPECT_EQ(b.getA0() + b.getA1() + b.getA2(), 0.0); // a zero at 0 Hz
+
+  // Step response: the first output is a0, then the constant dies away.
+  EXPECT_EQ(b.process(1.0f), static_cast<float>(b.getA0()));
+  float last = 1.0f;
+  for (int n = 1; n < 48000; ++n)
+    last = b.process(1.0f);
+  EXPECT_LT(std::fabs(last), 1e-12f);
+  // The state ends up holding the constant's negative image.
+  EXPECT_NEAR(b.getZ1(), -b.getA0(), 1e-9);
+
+  // Well above the corner it passes unchanged.
+  EXPECT_NEAR(MeasuredGain(b, 1000.0 / 48000.0), 1.0, 1e-3);
+  // At the corner with Q = 1 the gain is Q.
+  EXPECT_NEAR(Magnitude(b, 20.0 / 48000.0), 1.0, 1e-9);
+}
+
+TEST(Biquad, PeakPlusAndMinusSixDbAreMirrorImages)
+{
+  const double fc = 1000.0 / 48000.0;
+  Biquad up(Biquad::kPeak, fc, 0.707, 6.0);
+  Biquad down(Biquad::kPeak, fc, 0.707, -6.0);
+  const double V = std::pow(10.0, 6.0 / 20.0);
+  EXPECT_NEAR(Magnitude(up, fc), V, 1e-9);
+  EXPECT_NEAR(Magnitude(down, fc), 1.0 / V, 1e-9);
+  const double freqs[] = {0.0, 0.001, 0.01, fc, 0.05, 0.2, 0.4999};
+  for (double f : freqs)
+    EXPECT_NEAR(Magnitude(up, f) * Magnitude(down, f), 1.0, 1e-12) << "f=" << f;
+  // The mirror holds for what process() actually does, too.
+  EXPECT_NEAR(MeasuredGain(up, fc), V, 2e-3);
+  EXPECT_NEAR(MeasuredGain(down, fc), 1.0 / V, 2e-3);
+  // 0 dB is flat.
+  Biquad flat(Biquad::kPeak, fc, 0.707, 0.0);
+  EXPECT_NEAR(Magnitude(flat, 0.13), 1.0, 1e-12);
+}
+
+TEST(Biquad, OtherTypesHaveTheirTextbookResponses)
+{
+  const double fc = 0.1;
+  Biquad lp(Biquad::kLowPass, fc, 0.707, 0.0);
+  EXPECT_NEAR(Magnitude(lp, 0.0), 1.0, 1e-12);
+  EXPECT_NEAR(Magnitude(lp, 0.5), 0.0, 1e-12);
+  EXPECT_NEAR(Magnitude(lp, fc), 0.707, 1e-9);
+
+  Biquad bp(Biquad::kBandPass, fc, 2.0, 0.0);
+  EXPECT_NEAR(Magnitude(bp, fc), 1.0, 1e-9);
+  EXPECT_NEAR(Magnitude(bp, 0.0), 0.0, 1e-12);
+  EXPECT_EQ(bp.getA1(), 0.0);
+  EXPECT_EQ(bp.getA2(), -bp.getA0());
+
+  Biquad notch(Biquad::kNotch, fc, 2.0, 0.0);
+  EXPECT_NEAR(Magnitude(notch, fc), 0.0, 1e-9);
+  EXPECT_NEAR(Magnitude(notch, 0.0), 1.0, 1e-12);
+
+  // Shelves: +6 dB lifts one end by V, -6 dB cuts it by 1/V; Q is ignored.
+  const double V = std::pow(10.0, 6.0 / 20.0);
+  Biquad ls(Biquad::kLowShelf, fc, 0.3, 6.0), ls2(Biquad::kLowShelf, fc, 5.0, 6.0);
+  EXPECT_NEAR(Magnitude(ls, 0.0), V, 1e-9);
+  EXPECT_NEAR(Magnitude(ls, 0.5), 1.0, 1e-9);
+  EXPECT_EQ(ls.getA0(), ls2.getA0());
+  Biquad lsCut(Biquad::kLowShelf, fc, 0.3, -6.0);
+  EXPECT_NEAR(Magnitude(lsCut, 0.0), 1.0 / V, 1e-9);
+  Biquad hs(Biquad::kHighShelf, fc, 0.3, 6.0), hsCut(Biquad::kHighShelf, fc, 0.3, -6.0);
+  EXPECT_NEAR(Magnitude(hs, 0.5), V, 1e-9);
+  EXPECT_NEAR(Magnitude(hs, 0.0), 1.0, 1e-9);
+  EXPECT_NEAR(Magnitude(hsCut, 0.5), 1.0 / V, 1e-9);
+  for (double f : {0.01, 0.1, 0.3})
+  {
+    EXPECT_NEAR(Magnitude(ls, f) * Magnitude(lsCut, f), 1.0, 1e-12);
+    EXPECT_NEAR(Magnitude(hs, f) * Magnitude(hsCut, f), 1.0, 1e-12);
+  }
+}
+
+TEST(Biquad, SettersKeepStateConstructorClearsIt)
+{
+  Biquad b(Biquad::kLowPass, 0.05, 0.707, 0.0);
+  for (int n = 0; n < 10; ++n)
+    b.process(1.0f);
+  const double z1 = b.getZ1(), z2 = b.getZ2();
+  ASSERT_NE(z1, 0.0);
+  b.setBiquad(Biquad::kHighPass, 0.01, 1.0, 0.0);
+  EXPECT_EQ(b.getZ1(), z1);
+  EXPECT_EQ(b.getZ2(), z2);
+  b.setFc(0.2);
+  b.setQ(3.0);
+  b.setPeakGain(4.0);
+  b.setType(Biquad::kLowPass);
+  EXPECT_EQ(b.getZ1(), z1);
+
+  // The single setters recompute exactly as the four-argument one does.
+  Biquad ref(Biquad::kLowPass, 0.2, 3.0, 4.0);
+  EXPECT_EQ(b.getA0(), ref.getA0());
+  EXPECT_EQ(b.getB2(), ref.getB2());
+  EXPECT_EQ(ref.getZ1(), 0.0);
+
+  // An unknown type leaves the response as it was.
+  const double a0 = b.getA0(), b1 = b.getB1();
+  b.setType(7);
+  EXPECT_EQ(b.getA0(), a0);
+  EXPECT_EQ(b.getB1(), b1);
+  b.setType(-1);
+  EXPECT_EQ(b.getA0(), a0);
+}
+
+TEST(Biquad, TransposedDirectFormTwoStepByHand)
+{
+  Biquad b(Biquad::kLowPass, 0.1, 0.707, 0.0);
+  const double a0 = b.getA0(), a1 = b.getA1(), a2 = b.getA2(), b1 = b.getB1(), b2 = b.getB2();
+  const float in[3] = {1.0f, 0.5f, -0.25f};
+  double z1 = 0.0, z2 = 0.0;
+  for (float x : in)
+  {
+    const double out = x * a0 + z1;
+    z1 = x * a1 + z2 - b1 * out;
+    z2 = x * a2 - b2 * out;
+    EXPECT_EQ(b.process(x), static_cast<float>(out));
+  }
+  EXPECT_EQ(b.getZ1(), z1);
+  EXPECT_EQ(b.getZ2(), z2);
+}
