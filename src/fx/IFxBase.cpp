@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fx/IParam.h"
+#include "fx/Log.h"
 #include "kit/KitBase64.h"
 
 namespace
@@ -67,6 +68,7 @@ IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
   KitStrCopy(mEffectName, effectName, sizeof(mEffectName));
   KitStrCopy(mProductName, productName, sizeof(mProductName));
   KitStrCopy(mMfrName, mfrName, sizeof(mMfrName));
+  Trace(__FUNCTION__, __LINE__, "%s:%s", mEffectName, CurrentTime());
 
   // "in-out" pairs separated by single spaces; unreadable numbers count as 0.
   int nIn = 0, nOut = 0;
@@ -185,6 +187,7 @@ bool IFxBase::CompareState(const unsigned char* incomingState, int startPos)
 void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
 {
   KitMutexLock lock(&mMutex);
+  Trace(__FUNCTION__, __LINE__, "%d:%f", paramIdx, normalizedValue);
   ParamAt(paramIdx)->SetNormalized(normalizedValue);
   InformHostOfParamChange(paramIdx, normalizedValue);
   OnParamChange(paramIdx);
@@ -246,12 +249,14 @@ void IFxBase::SetBlockSize(int blockSize)
 
 bool IFxBase::LegalIO(int nIn, int nOut)
 {
-  for (int i = 0, n = mChannelIO.GetSize(); i < n; ++i)
+  bool legal = false;
+  for (int i = 0, n = mChannelIO.GetSize(); i < n && !legal; ++i)
   {
     ChannelIO* pIO = mChannelIO.Get(i);
-    if ((nIn < 0 || nIn == pIO->mIn) && (nOut < 0 || nOut == pIO->mOut)) return true;
+    legal = (nIn < 0 || nIn == pIO->mIn) && (nOut < 0 || nOut == pIO->mOut);
   }
-  return false;
+  Trace(__FUNCTION__, __LINE__, "%d:%d:%s", nIn, nOut, legal ? "legal" : "illegal");
+  return legal;
 }
 
 void IFxBase::SetInputChannelConnections(int idx, int n, bool connected)
@@ -525,6 +530,10 @@ void IFxBase::SetHost(const char* host, int version)
 {
   mHost = LookUpHost(host);
   mHostVersion = version;
+  char vStr[32];
+  GetVersionStr(version, vStr);
+  Trace(__FUNCTION__, __LINE__, "host_%sknown:%s:%s", mHost == kHostUnknown ? "un" : "",
+        host ? host : "", vStr);
 }
 
 void IFxBase::SetInputLabel(int idx, const char* label)
@@ -600,6 +609,7 @@ bool IFxBase::SerializeParams(ByteChunk* pChunk)
   {
     double v = ParamAt(i)->GetValue();
     pChunk->Append(v);
+    Trace(__FUNCTION__, __LINE__, "%d %s %f", i, ParamAt(i)->GetNameForHost(), v);
   }
   return true;
 }
@@ -615,6 +625,7 @@ int IFxBase::UnserializeParams(ByteChunk* pChunk, int startPos)
     // A NaN from stored data would survive clamping and reach the audio.
     if (std::isnan(v)) v = 0.0;
     ParamAt(i)->SetValue(v);
+    Trace(__FUNCTION__, __LINE__, "%d %s %f", i, ParamAt(i)->GetNameForHost(), ParamAt(i)->GetValue());
   }
   OnParamReset();
   return pos;
@@ -801,6 +812,7 @@ void IFxBase::ModifyCurrentPreset(const char* name)
   pPreset->mChunk.Clear();
   SerializeState(&pPreset->mChunk);
   if (name && *name) pPreset->SetName(name);
+  Trace(__FUNCTION__, __LINE__, "%d %s", mCurrentPresetIdx, pPreset->mName);
 }
 
 bool IFxBase::SerializePresets(ByteChunk* pChunk)
@@ -808,6 +820,7 @@ bool IFxBase::SerializePresets(ByteChunk* pChunk)
   for (int i = 0, n = PresetCount(); i < n; ++i)
   {
     IPreset* pPreset = mPresets.Get(i);
+    Trace(__FUNCTION__, __LINE__, "%d %s", i, pPreset->mName);
     pChunk->AppendString(pPreset->mName);
     pChunk->Append(pPreset->mInitialized);
     if (pPreset->mInitialized) pChunk->AppendChunk(&pPreset->mChunk);
@@ -826,6 +839,7 @@ int IFxBase::UnserializePresets(ByteChunk* pChunk, int startPos)
     if (pos < 0 || pos > pChunk->Size()) return FinishUnserializePresets(-1);
     // Over-long names are cut to the slot.
     pPreset->SetName(name.Get());
+    Trace(__FUNCTION__, __LINE__, "%d %s", i, pPreset->mName);
 
     bool initialized = false;
     pos = pChunk->Read(&initialized, pos);

@@ -1,0 +1,88 @@
+#include "tavlo/Tavlo.h"
+
+#include <cmath>
+
+#include "fx/IParam.h"
+#include "kit/KitMutex.h"
+
+const char kTavloChannelIO[] = "2-2 4-2";
+const char kTavloEffectName[] = "Tavlo";
+const char kTavloProductName[] = "";
+const char kTavloMfrName[] = "Quillmarshworks";
+
+Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
+  : IFxVST3(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
+            kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
+            kTavloLatency, false, false, false, kTavloSidechainChannels)
+{
+  // The switches first, then the continuous controls; the order is part of
+  // how the instance has always been built.
+  ParamAt(kBypass)->InitInt("Bypass", 0, 0, 1, "", "");
+  ParamAt(kOversample)->InitInt("Oversample", 0, 0, 1, "", "");
+  ParamAt(kSidechain)->InitInt("Sidechain", 1, 0, 1, "", "");
+
+  ParamAt(kOutput)->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
+  ParamAt(kOutput)->SetShape(1.0);
+  ParamAt(kInput)->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
+  ParamAt(kInput)->SetShape(1.0);
+  // Shape 2 gives the short times more of the knob's travel.
+  ParamAt(kAttack)->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
+  ParamAt(kAttack)->SetShape(2.0);
+  ParamAt(kRelease)->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
+  ParamAt(kRelease)->SetShape(2.0);
+  ParamAt(kMix)->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
+  ParamAt(kMix)->SetShape(1.0);
+  ParamAt(kHPF)->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
+  ParamAt(kHPF)->SetShape(1.0);
+
+  BuildEditor();
+
+  MakeDefaultPreset("-", 1);
+}
+
+Tavlo::~Tavlo() {}
+
+void Tavlo::Reset()
+{
+  KitMutexLock lock(GetMutex());
+}
+
+void Tavlo::OnParamChange(int paramIdx)
+{
+  KitMutexLock lock(GetMutex());
+  IParam* pParam = ParamAt(paramIdx);
+  if (!pParam) return;
+  double value = pParam->GetValue();
+
+  // Oversample, Bypass and Sidechain are read from their parameters on
+  // every sample, so they need nothing here.
+  switch (paramIdx)
+  {
+    case kInput: mInput = value; break;
+    case kOutput: mOutputGain = std::pow(10.0, value / 20.0); break;
+    case kAttack: mAttack = value; break;
+    case kRelease: mRelease = value; break;
+    case kMix: mMix = value; break;
+    case kHPF: mHpfFreq = value; break;
+    default: break;
+  }
+}
+
+IFxVST3* MakePlug()
+{
+  // Some hosts create instances from several threads at once.
+  static KitMutex sCreateLock;
+  KitMutexLock lock(&sCreateLock);
+  IFxInstanceInfo info;
+  return new Tavlo(info);
+}
+
+bool InitModule()
+{
+  return true;
+}
+
+bool DeinitModule()
+{
+  return true;
+}

@@ -1,0 +1,5 @@
+#include "tavlo/Tavlo.h"
+
+void Tavlo::BuildEditor()
+{
+}
