@@ -1,0 +1,427 @@
+#include "graphics/IGraphics.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fx/IFxBase.h"
+#include "fx/IParam.h"
+#include "graphics/IControl.h"
+#include "graphics/IPopupMenu.h"
+#include "raster/PxBitmap.h"
+
+namespace
+{
+// Parameter type codes the prompt distinguishes.
+const int kParamTypeBool = 1;
+const int kParamTypeEnum = 3;
+}  // namespace
+
+IGraphics::IGraphics(IFxBase* pPlug, int w, int h, int refreshFPS)
+  : mPlug(pPlug), mWidth(w), mHeight(h), mFPS(refreshFPS > 0 ? refreshFPS : 25)
+{
+}
+
+IGraphics::~IGraphics()
+{
+  delete mKeyCatcher;
+  mKeyCatcher = nullptr;
+  ClearControls();
+  delete mDrawBitmap;
+  delete mTmpBitmap;
+}
+
+void IGraphics::ClearControls()
+{
+  for (size_t i = mControls.size(); i-- > 0;) delete mControls[i];
+  mControls.clear();
+}
+
+IParam* IGraphics::ParamOf(int paramIdx)
+{
+  if (!mPlug || paramIdx < 0 || paramIdx >= mPlug->ParamCount()) return nullptr;
+  return mPlug->ParamAt(paramIdx);
+}
+
+int IGraphics::ControlParamIdx(IControl* pControl)
+{
+  int idx = pControl->ParamIdx();
+  return ParamOf(idx) ? idx : -1;
+}
+
+// ---- Layout ----
+
+void IGraphics::AttachBackground(int ID, const char* name)
+{
+  IBitmap bg = LoadIBitmap(ID, name, 1, false);
+  IControl* pBG = new IBitmapControl(mPlug, 0, 0, -1, &bg, IChannelBlend::kBlendCopy);
+  mControls.insert(mControls.begin(), pBG);
+}
+
+void IGraphics::AttachPanelBackground(const IColor* pColor)
+{
+  IControl* pBG = new IPanelControl(mPlug, IRECT(0, 0, mWidth, mHeight), pColor);
+  mControls.insert(mControls.begin(), pBG);
+}
+
+int IGraphics::AttachControl(IControl* pControl)
+{
+  mControls.push_back(pControl);
+  return NControls() - 1;
+}
+
+void IGraphics::AttachKeyCatcher(IControl* pControl)
+{
+  if (mKeyCatcher != pControl) delete mKeyCatcher;
+  mKeyCatcher = pControl;
+}
+
+void IGraphics::HideControl(int paramIdx, bool hide)
+{
+  for (IControl* c : mControls)
+    if (c->ParamIdx() == paramIdx) c->Hide(hide);
+}
+
+void IGraphics::GrayOutControl(int paramIdx, bool gray)
+{
+  for (IControl* c : mControls)
+    if (c->ParamIdx() == paramIdx) c->GrayOut(gray);
+}
+
+void IGraphics::ClampControl(int paramIdx, double lo, double hi, bool normalized)
+{
+  if (!normalized)
+  {
+    IParam* pParam = ParamOf(paramIdx);
+    if (!pParam) return;
+    lo = pParam->GetNormalized(lo);
+    hi = pParam->GetNormalized(hi);
+  }
+  for (IControl* c : mControls)
+    if (c->ParamIdx() == paramIdx) c->Clamp(lo, hi);
+}
+
+void IGraphics::AssignParamNameToolTips()
+{
+  for (IControl* c : mControls)
+  {
+    IParam* pParam = ParamOf(c->ParamIdx());
+    if (pParam) c->SetTooltip(pParam->GetNameForHost());
+  }
+}
+
+void IGraphics::SetStrictDrawing(bool strict)
+{
+  mStrict = strict;
+  SetAllControlsDirty();
+}
+
+// ---- Parameter linkage ----
+
+void IGraphics::SetParameterFromPlug(int paramIdx, double value, bool normalized)
+{
+  if (!normalized)
+  {
+    IParam* pParam = ParamOf(paramIdx);
+    if (!pParam) return;
+    value = pParam->GetNormalized(value);
+  }
+  for (IControl* c : mControls)
+  {
+    if (c->ParamIdx() == paramIdx) c->SetValueFromPlug(value);
+    int auxIdx = c->AuxParamIdx(paramIdx);
+    if (auxIdx > -1) c->SetAuxParamValueFromPlug(auxIdx, value);
+  }
+}
+
+void IGraphics::SetControlFromPlug(int controlIdx, double normalizedValue)
+{
+  if (controlIdx >= 0 && controlIdx < NControls()) mControls[(size_t)controlIdx]->SetValueFromPlug(normalizedValue);
+}
+
+void IGraphics::SetParameterFromGUI(int paramIdx, double normalizedValue)
+{
+  for (IControl* c : mControls)
+    if (c->ParamIdx() == paramIdx) c->SetValueFromUserInput(normalizedValue);
+}
+
+void IGraphics::SetAllControlsDirty()
+{
+  for (IControl* c : mControls) c->SetDirty(false);
+}
+
+// ---- Events ----
+
+void IGraphics::ReleaseMouseCapture()
+{
+  mMouseCapture = -1;
+  mMouseX = mMouseY = -1;
+}
+
+int IGraphics::GetMouseControlIdx(int x, int y, bool mo)
+{
+  if (mMouseCapture >= 0) return mMouseCapture;
+  for (int i = NControls() - 1; i >= 0; --i)
+  {
+    IControl* c = mControls[(size_t)i];
+    if (c->IsHidden() || !c->IsHit(x, y)) continue;
+    if (!c->IsGrayed() || (mo && c->GetMOWhenGrayed())) return i;
+  }
+  return -1;
+}
+
+int IGraphics::TopmostActiveControlAt(int x, int y)
+{
+  for (int i = NControls() - 1; i >= 0; --i)
+  {
+    IControl* c = mControls[(size_t)i];
+    if (!c->IsGrayed() && !c->IsHidden() && c->IsHit(x, y)) return i;
+  }
+  return -1;
+}
+
+void IGraphics::OnMouseDown(int x, int y, IMouseMod* pMod)
+{
+  ReleaseMouseCapture();
+  int i = TopmostActiveControlAt(x, y);
+  if (i < 0) return;
+  mMouseCapture = i;
+  mMouseX = x;
+  mMouseY = y;
+  IControl* c = mControls[(size_t)i];
+  int paramIdx = ControlParamIdx(c);
+  if (mPlug && mPlug->GetAPI() == kAPIVST3 && paramIdx >= 0 && pMod && pMod->R)
+  {
+    ReleaseMouseCapture();
+    mPlug->PopupHostContextMenuForParam(paramIdx, x, y);
+    return;
+  }
+  if (paramIdx >= 0) mPlug->BeginInformHostOfParamChange(paramIdx);
+  c->OnMouseDown(x, y, pMod);
+}
+
+void IGraphics::OnMouseUp(int x, int y, IMouseMod* pMod)
+{
+  int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
+  ReleaseMouseCapture();
+  if (i < 0 || i >= NControls()) return;
+  IControl* c = mControls[(size_t)i];
+  c->OnMouseUp(x, y, pMod);
+  int paramIdx = ControlParamIdx(c);
+  if (paramIdx >= 0) mPlug->EndInformHostOfParamChange(paramIdx);
+}
+
+void IGraphics::OnMouseDrag(int x, int y, IMouseMod* pMod)
+{
+  int i = mMouseCapture;
+  if (i < 0 || i >= NControls() || (x == mMouseX && y == mMouseY)) return;
+  int dX = x - mMouseX, dY = y - mMouseY;
+  mMouseX = x;
+  mMouseY = y;
+  mControls[(size_t)i]->OnMouseDrag(x, y, dX, dY, pMod);
+}
+
+bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
+{
+  ReleaseMouseCapture();
+  int i = TopmostActiveControlAt(x, y);
+  if (i < 0) return false;
+  IControl* c = mControls[(size_t)i];
+  if (c->GetDblAsSingleClick())
+  {
+    mMouseCapture = i;
+    mMouseX = x;
+    mMouseY = y;
+    c->OnMouseDown(x, y, pMod);
+    return true;
+  }
+  c->OnMouseDblClick(x, y, pMod);
+  return false;
+}
+
+void IGraphics::OnMouseWheel(int x, int y, IMouseMod* pMod, int delta)
+{
+  int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
+  if (i >= 0 && i < NControls()) mControls[(size_t)i]->OnMouseWheel(x, y, pMod, delta);
+}
+
+bool IGraphics::OnMouseOver(int x, int y, IMouseMod* pMod)
+{
+  if (!mHandleMouseOver) return false;
+  int i = GetMouseControlIdx(x, y, true);
+  if (i >= 0)
+  {
+    mMouseX = x;
+    mMouseY = y;
+    mControls[(size_t)i]->OnMouseOver(x, y, pMod);
+    if (mMouseOver >= 0 && mMouseOver != i && mMouseOver < NControls()) mControls[(size_t)mMouseOver]->OnMouseOut();
+    mMouseOver = i;
+  }
+  return mHandleMouseOver;
+}
+
+void IGraphics::OnMouseOut()
+{
+  for (IControl* c : mControls) c->OnMouseOut();
+  mMouseOver = -1;
+}
+
+bool IGraphics::OnKeyDown(int x, int y, int key)
+{
+  int i = GetMouseControlIdx(x, y, false);
+  if (i > 0) return mControls[(size_t)i]->OnKeyDown(x, y, key);
+  if (mKeyCatcher) return mKeyCatcher->OnKeyDown(x, y, key);
+  return false;
+}
+
+void IGraphics::OnGUIIdle()
+{
+  for (IControl* c : mControls) c->OnGUIIdle();
+}
+
+int IGraphics::GetParamIdxForPTAutomation(int x, int y)
+{
+  int i = TopmostActiveControlAt(x, y);
+  mLastClickedParam = i >= 0 ? mControls[(size_t)i]->ParamIdx() : -1;
+  return mLastClickedParam;
+}
+
+int IGraphics::GetLastClickedParamForPTAutomation()
+{
+  int idx = mLastClickedParam;
+  mLastClickedParam = -1;
+  return idx;
+}
+
+// ---- Redraw ----
+
+bool IGraphics::IsDirty(IRECT* pR)
+{
+  bool dirty = false;
+  for (IControl* c : mControls)
+  {
+    if (c->IsDirty())
+    {
+      *pR = pR->Union(c->GetRECT());
+      dirty = true;
+    }
+  }
+  return dirty;
+}
+
+void IGraphics::Draw(IRECT* pR)
+{
+  if (mControls.empty()) return;
+  if (mStrict)
+  {
+    mDrawRECT = *pR;
+    for (IControl* c : mControls)
+      if (!c->IsHidden() && pR->Intersects(c->GetRECT())) c->Draw(this);
+    for (IControl* c : mControls) c->SetClean();
+  }
+  else
+  {
+    IControl* pBG = mControls[0];
+    if (pBG->IsDirty())
+    {
+      mDrawRECT = *pBG->GetRECT();
+      for (size_t i = 0; i < mControls.size(); ++i)
+      {
+        IControl* c = mControls[i];
+        if (i == 0 || !c->IsHidden()) c->Draw(this);
+        c->SetClean();
+      }
+    }
+    else
+    {
+      for (size_t j = 1; j < mControls.size(); ++j)
+      {
+        IControl* pJ = mControls[j];
+        if (!pJ->IsDirty()) continue;
+        mDrawRECT = *pJ->GetRECT();
+        for (size_t k = 0; k < mControls.size(); ++k)
+        {
+          IControl* pK = mControls[k];
+          if (!pK->IsHidden() && (k == j || mDrawRECT.Intersects(pK->GetRECT()))) pK->Draw(this);
+        }
+        pJ->SetClean();
+      }
+    }
+  }
+  DrawScreen(pR);
+}
+
+// ---- Prompts ----
+
+void IGraphics::PromptUserInput(IControl* pControl, IParam* pParam, IRECT* pTextRect)
+{
+  if (!pControl || !pParam || !pTextRect) return;
+  int type = (int)pParam->GetType();
+  int n = pParam->GetNDisplayTexts();
+  char currentText[512] = "";
+
+  if (type == kParamTypeEnum || (type == kParamTypeBool && n > 0))
+  {
+    pParam->GetDisplayForHost(pParam->GetValue(), false, currentText, true);
+    IPopupMenu menu;
+    for (int i = 0; i < n; ++i)
+    {
+      const char* str = pParam->GetDisplayText(i);
+      IPopupMenuItem* pItem = menu.AddItem(str ? str : "");
+      if (str && !std::strcmp(str, currentText)) pItem->SetChecked(true);
+    }
+    IPopupMenu* pChosen = CreateIPopupMenu(&menu, pTextRect);
+    // A menu handed back without a chosen item is a dismissal, not a pick of 0.
+    if (pChosen && pChosen->GetChosenItemIdx() >= 0)
+      pControl->SetValueFromUserInput(pParam->GetNormalized((double)pChosen->GetChosenItemIdx()));
+  }
+  else
+  {
+    pParam->GetDisplayForHost(pParam->GetValue(), false, currentText, false);
+    CreateTextEntry(pControl, pControl->GetText(), pTextRect, currentText, pParam);
+  }
+}
+
+void IGraphics::SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, const char* txt)
+{
+  if (!pParam || !pControl) return;
+  int type = (int)pParam->GetType();
+  double v;
+  if (type == kParamTypeBool || type == kParamTypeEnum)
+  {
+    int vi = 0;
+    pParam->MapDisplayText(txt ? txt : "", &vi);
+    v = (double)vi;
+  }
+  else
+  {
+    v = std::atof(txt ? txt : "");
+    if (pParam->IsDisplayNegated()) v = -v;
+  }
+  pControl->SetValueFromUserInput(pParam->GetNormalized(v));
+}
+
+// ---- Window ----
+
+void IGraphics::PrepDraw()
+{
+  delete mDrawBitmap;
+  delete mTmpBitmap;
+  mDrawBitmap = new PxSysBitmap(mWidth, mHeight);
+  mTmpBitmap = new PxMemBitmap(0, 0, 4);
+}
+
+void IGraphics::Resize(int w, int h)
+{
+  mWidth = w;
+  mHeight = h;
+  ReleaseMouseCapture();
+  mMouseOver = -1;
+  ClearControls();
+  delete mDrawBitmap;
+  delete mTmpBitmap;
+  mDrawBitmap = nullptr;
+  mTmpBitmap = nullptr;
+  PrepDraw();
+  if (mPlug) mPlug->ResizeGraphics(w, h);
+}

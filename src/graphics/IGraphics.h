@@ -1,0 +1,189 @@
+#pragma once
+
+// The platform-neutral editor: control list, redraw, event dispatch,
+// parameter linkage, prompts and the drawing primitives controls call.
+// A platform layer derives from it and supplies the window-system operations.
+
+#include <vector>
+
+#include "fx/IFxEditor.h"
+#include "graphics/IGraphicsTypes.h"
+
+class IFxBase;
+class IParam;
+class IControl;
+class IPopupMenu;
+class KitString;
+class PxIBitmap;
+class PxMemBitmap;
+class PxSysBitmap;
+class PxCachedFont;
+
+enum EFileAction { kFileOpen = 0, kFileSave = 1 };
+
+class IGraphics : public IFxEditor
+{
+public:
+  IGraphics(IFxBase* pPlug, int w, int h, int refreshFPS = 0);
+  virtual ~IGraphics();
+
+  // ---- Platform operations and overridable behaviour, in slot order ----
+  virtual bool DrawScreen(IRECT* pR) = 0;
+  virtual bool MeasureIText(IText* pTxt, const char* str, IRECT* pR);
+  virtual void ForceEndUserEdit() = 0;
+  virtual void Resize(int w, int h);
+  virtual bool WindowIsOpen() { return GetWindow() != nullptr; }
+  virtual const char* GetGUIAPI() { return ""; }
+  virtual int ShowMessageBox(const char* pText, const char* pCaption, int type) = 0;
+  // Shows the menu modally; returns the menu with its chosen index set, or null.
+  virtual IPopupMenu* CreateIPopupMenu(IPopupMenu* pMenu, IRECT* pAreaRect) = 0;
+  virtual void CreateTextEntry(IControl* pControl, IText* pText, IRECT* pTextRect, const char* pString,
+                               IParam* pParam) = 0;
+  virtual void HostPath(KitString* pPath) = 0;
+  virtual void PluginPath(KitString* pPath) = 0;
+  virtual void DesktopPath(KitString* pPath) = 0;
+  virtual void AppSupportPath(KitString* pPath, bool isSystem = false) = 0;
+  virtual void SandboxSafeAppSupportPath(KitString* pPath) = 0;
+  virtual void PromptForFile(KitString* pFilename, EFileAction action = kFileOpen, KitString* pDir = nullptr,
+                             const char* extensions = "") = 0;
+  virtual bool PromptForColor(IColor* pColor, const char* prompt = "") = 0;
+  virtual bool OpenURL(const char* url, const char* msgWindowTitle = nullptr, const char* confirmMsg = nullptr,
+                       const char* errMsgOnFailure = nullptr) = 0;
+  virtual void* OpenWindow(void* pParentView) = 0;
+  virtual void* OpenWindow(void* /*pParentWnd*/, void* /*pParentControl*/, short /*leftOffset*/,
+                           short /*topOffset*/) { return nullptr; }
+  virtual void AttachSubWindow(void* /*hostWindow*/) {}
+  virtual void RemoveSubWindow() {}
+  virtual void CloseWindow() = 0;
+  virtual void* GetWindow() = 0;
+  virtual bool GetTextFromClipboard(KitString* pStr) = 0;
+  virtual void HideMouseCursor() {}
+  virtual void ShowMouseCursor() {}
+  virtual void UpdateTooltips() = 0;
+  // Decodes an image resource into a new raster, or returns null.
+  virtual PxIBitmap* OSLoadBitmap(int ID, const char* name) = 0;
+
+  // ---- Layout ----
+  IBitmap LoadIBitmap(int ID, const char* name, int nStates = 1, bool framesAreHorizontal = false);
+  void AttachBackground(int ID, const char* name);
+  void AttachPanelBackground(const IColor* pColor);
+  int AttachControl(IControl* pControl);
+  void AttachKeyCatcher(IControl* pControl);
+  IControl* GetControl(int idx) { return idx >= 0 && idx < NControls() ? mControls[(size_t)idx] : nullptr; }
+  int NControls() const { return (int)mControls.size(); }
+  IControl* GetKeyCatcher() { return mKeyCatcher; }
+
+  void HideControl(int paramIdx, bool hide);
+  void GrayOutControl(int paramIdx, bool gray);
+  void ClampControl(int paramIdx, double lo, double hi, bool normalized);
+  void AssignParamNameToolTips();
+  void SetStrictDrawing(bool strict);
+  bool GetStrictDrawing() const { return mStrict; }
+  void HandleMouseOver(bool canHandle) { mHandleMouseOver = canHandle; }
+  bool CanHandleMouseOver() const { return mHandleMouseOver; }
+  void EnableTooltips(bool enable) { mEnableTooltips = enable; }
+  bool TooltipsEnabled() const { return mEnableTooltips; }
+
+  // ---- Parameter linkage ----
+  void SetParameterFromPlug(int paramIdx, double value, bool normalized) override;
+  void SetControlFromPlug(int controlIdx, double normalizedValue) override;
+  void SetParameterFromGUI(int paramIdx, double normalizedValue);
+  void SetAllControlsDirty();
+
+  // ---- Events ----
+  void OnMouseDown(int x, int y, IMouseMod* pMod);
+  void OnMouseUp(int x, int y, IMouseMod* pMod);
+  void OnMouseDrag(int x, int y, IMouseMod* pMod);
+  bool OnMouseDblClick(int x, int y, IMouseMod* pMod);
+  void OnMouseWheel(int x, int y, IMouseMod* pMod, int delta);
+  bool OnMouseOver(int x, int y, IMouseMod* pMod);
+  void OnMouseOut();
+  bool OnKeyDown(int x, int y, int key);
+  void OnGUIIdle();
+  void ReleaseMouseCapture();
+  int GetMouseControlIdx(int x, int y, bool mo = false);
+  int GetMouseCapture() const { return mMouseCapture; }
+  int GetMouseOver() const { return mMouseOver; }
+  int GetMouseX() const { return mMouseX; }
+  int GetMouseY() const { return mMouseY; }
+  int GetParamIdxForPTAutomation(int x, int y);
+  int GetLastClickedParamForPTAutomation();
+
+  // ---- Redraw ----
+  bool IsDirty(IRECT* pR);
+  void Draw(IRECT* pR);
+
+  // ---- Prompts ----
+  void PromptUserInput(IControl* pControl, IParam* pParam, IRECT* pTextRect);
+  void SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, const char* txt);
+
+  // ---- Window ----
+  void PrepDraw() override;
+  int Width() const { return mWidth; }
+  int Height() const { return mHeight; }
+  int FPS() const { return mFPS; }
+  IFxBase* GetPlug() { return mPlug; }
+  IRECT* GetDrawRect() { return &mDrawRECT; }
+
+  // ---- Drawing primitives (into the draw bitmap) ----
+  bool DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int srcX, int srcY, const IChannelBlend* pBlend = nullptr);
+  bool DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int frame = 1, const IChannelBlend* pBlend = nullptr);
+  bool DrawRotatedBitmap(IBitmap* pBitmap, int destCtrX, int destCtrY, double angle, int yOffsetZeroDeg = 0,
+                         const IChannelBlend* pBlend = nullptr);
+  bool DrawRotatedMask(IBitmap* pBase, IBitmap* pMask, IBitmap* pTop, int x, int y, double angle,
+                       const IChannelBlend* pBlend = nullptr);
+  bool DrawPoint(const IColor* pColor, float x, float y, const IChannelBlend* pBlend = nullptr,
+                 bool antiAlias = false);
+  bool ForcePixel(const IColor* pColor, int x, int y);
+  bool DrawLine(const IColor* pColor, float x1, float y1, float x2, float y2,
+                const IChannelBlend* pBlend = nullptr, bool antiAlias = false);
+  bool DrawArc(const IColor* pColor, float cx, float cy, float r, float minAngle, float maxAngle,
+               const IChannelBlend* pBlend = nullptr, bool antiAlias = false);
+  bool DrawCircle(const IColor* pColor, float cx, float cy, float r, const IChannelBlend* pBlend = nullptr,
+                  bool antiAlias = false);
+  bool RoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend, int cornerradius, bool aa);
+  bool FillRoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend, int cornerradius, bool aa);
+  bool FillIRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend = nullptr);
+  bool FillCircle(const IColor* pColor, int cx, int cy, float r, const IChannelBlend* pBlend = nullptr,
+                  bool antiAlias = false);
+  bool FillTriangle(const IColor* pColor, int x1, int y1, int x2, int y2, int x3, int y3,
+                    const IChannelBlend* pBlend = nullptr);
+  bool FillIConvexPolygon(const IColor* pColor, int* x, int* y, int npoints, const IChannelBlend* pBlend = nullptr);
+  IColor GetPoint(int x, int y);
+  bool DrawVerticalLine(const IColor* pColor, int xi, int yLo, int yHi);
+  bool DrawHorizontalLine(const IColor* pColor, int yi, int xLo, int xHi);
+  bool DrawRect(const IColor* pColor, IRECT* pR);
+  bool DrawVerticalLine(const IColor* pColor, IRECT* pR, float x);
+  bool DrawHorizontalLine(const IColor* pColor, IRECT* pR, float y);
+  bool DrawRadialLine(const IColor* pColor, float cx, float cy, float angle, float rMin, float rMax,
+                      const IChannelBlend* pBlend = nullptr, bool antiAlias = false);
+  bool DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure = false);
+  void* GetBits();
+  PxSysBitmap* GetDrawBitmap() { return mDrawBitmap; }
+
+  // ---- Caches and bitmap utilities ----
+  PxCachedFont* CacheFont(IText* pTxt);
+  void RetainBitmap(IBitmap* pBitmap);
+  void ReleaseBitmap(IBitmap* pBitmap);
+  IBitmap ScaleBitmap(IBitmap* pSrcBitmap, int destW, int destH);
+  IBitmap CropBitmap(IBitmap* pSrcBitmap, IRECT* pR);
+
+protected:
+  IFxBase* mPlug;
+  // Bound to a parameter below the plug-in's count; -1 when not.
+  int ControlParamIdx(IControl* pControl);
+  IParam* ParamOf(int paramIdx);
+
+private:
+  void ClearControls();
+  int TopmostActiveControlAt(int x, int y);
+
+  int mWidth, mHeight, mFPS;
+  std::vector<IControl*> mControls;
+  PxSysBitmap* mDrawBitmap = nullptr;
+  PxMemBitmap* mTmpBitmap = nullptr;
+  IRECT mDrawRECT;
+  int mMouseCapture = -1, mMouseOver = -1, mMouseX = 0, mMouseY = 0, mLastClickedParam = -1;
+  bool mHandleMouseOver = false, mStrict = true, mEnableTooltips = false;
+  IControl* mKeyCatcher = nullptr;
+};
