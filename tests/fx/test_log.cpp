@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <string>
+
+#include "fx/Log.h"
+#include "kit/KitString.h"
+
+TEST(LogTimestamps, CompileTimestampFromCompilerTexts)
+{
+  KitString s;
+  CompileTimestamp("Dec  7 2026", "03:56:12", &s);
+  EXPECT_STREQ("[Dec 7 03:56]", s.Get());
+  CompileTimestamp("Dec 17 2026", "03:56:12", &s);
+  EXPECT_STREQ("[Dec17 03:56]", s.Get());
+  // Short or empty inputs stay in bounds.
+  CompileTimestamp("", "", &s);
+  EXPECT_STREQ("[ ]", s.Get());
+  CompileTimestamp("Jan", "1", &s);
+  EXPECT_STREQ("[Jan 1]", s.Get());
+  CompileTimestamp(nullptr, nullptr, &s);
+  EXPECT_STREQ("[ ]", s.Get());
+  CompileTimestamp("Dec  7 2026", "03:56:12", nullptr);
+
+  EXPECT_STREQ("Tavlo v3.3.0 [Dec 7 03:56]", AppendTimestamp("Dec  7 2026", "03:56:12", "Tavlo v3.3.0"));
+  // Each call overwrites the previous text.
+  const char* first = AppendTimestamp("Jan  1 2027", "00:00:00", "a");
+  EXPECT_STREQ("a [Jan 1 00:00]", first);
+}
+
+namespace
+{
+struct TZGuard
+{
+  explicit TZGuard(const char* tz)
+  {
+    const char* old = getenv("TZ");
+    hadOld = old != nullptr;
+    if (old) oldTZ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~TZGuard()
+  {
+    if (hadOld)
+      setenv("TZ", oldTZ.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  bool hadOld;
+  std::string oldTZ;
+};
+} // namespace
+
+TEST(LogTimestamps, CurrentTimeCarriesTheZoneOffset)
+{
+  const std::regex shape("^[0-9]{8} [0-9]{2}:[0-9]{2} [+-][0-9]{4}$");
+  const struct
+  {
+    const char* tz;
+    const char* suffix;
+  } zones[] = {
+    {"UTC0", "+0000"},    {"IST-5:30", "+0530"}, {"EST5", "-0500"},
+    {"XYZ-14", "+1400"},  {"ABC12", "-1200"},    {"NPT-5:45", "+0545"},
+  };
+  for (const auto& z : zones)
+  {
+    TZGuard guard(z.tz);
+    std::string t = CurrentTime();
+    EXPECT_TRUE(std::regex_match(t, shape)) << t;
+    ASSERT_GE(t.size(), 5u);
+    EXPECT_EQ(z.suffix, t.substr(t.size() - 5)) << z.tz;
+
+    // The date and time are the local ones (allowing for a minute boundary).
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char a[32], b[32];
+    strftime(a, sizeof(a), "%Y%m%d %H:%M", &local);
+    now -= 60;
+    localtime_r(&now, &local);
+    strftime(b, sizeof(b), "%Y%m%d %H:%M", &local);
+    std::string head = t.substr(0, 14);
+    EXPECT_TRUE(head == a || head == b) << t;
+  }
+}
+
+TEST(LogTimer, EveryReportsOnlyAfterTheInterval)
+{
+  Timer timer;
+  EXPECT_FALSE(timer.Every(0.5));
+  // Burn processor time until the clock moves.
+  clock_t start = clock();
+  volatile double sink = 0;
+  while (clock() == start)
+    for (int i = 0; i < 1000; ++i) sink = sink + i;
+  EXPECT_TRUE(timer.Every(0.0));
+  EXPECT_FALSE(timer.Every(1000.0));
+}
+
+TEST(LogText, WhitespaceAndLowerCase)
+{
+  EXPECT_TRUE(IsWhitespace('\t'));
+  EXPECT_TRUE(IsWhitespace('\n'));
+  EXPECT_TRUE(IsWhitespace('\r'));
+  EXPECT_TRUE(IsWhitespace(' '));
+  EXPECT_FALSE(IsWhitespace('\v'));
+  EXPECT_FALSE(IsWhitespace('\f'));
+  EXPECT_FALSE(IsWhitespace('\0'));
+  EXPECT_FALSE(IsWhitespace('a'));
+
+  char buf[16];
+  EXPECT_EQ(11, ToLower(buf, "PreSonus 1!", sizeof(buf)));
+  EXPECT_STREQ("presonus 1!", buf);
+  memset(buf, 'Z', sizeof(buf));
+  EXPECT_EQ(4, ToLower(buf, "ABCDEFGH", 5));
+  EXPECT_STREQ("abcd", buf);
+  EXPECT_EQ('Z', buf[5]);
+  EXPECT_EQ(0, ToLower(buf, nullptr, 5));
+  EXPECT_STREQ("", buf);
+  buf[0] = 'Q';
+  EXPECT_EQ(0, ToLower(buf, "ABC", 0));
+  EXPECT_EQ('Q', buf[0]);
+  EXPECT_EQ(2, ToLower(buf, "\xC9X", sizeof(buf)));
+  EXPECT_EQ('\xC9', buf[0]); // bytes above 127 stay as they are
+  EXPECT_EQ('x', buf[1]);
+}
+
+TEST(LogText, MidiStatusNames)
+{
+  const char* expected[16] = {"none",        "unknown",       "unknown",       "unknown",
+                              "unknown",     "unknown",       "unknown",       "unknown",
+                              "noteoff",     "noteon",        "aftertouch",    "controlchange",
+                              "programchange", "channelaftertouch", "pitchwheel", "unknown"};
+  for (int i = 0; i < 16; ++i) EXPECT_STREQ(expected[i], StatusMsgStr(i)) << i;
+  EXPECT_STREQ("unknown", StatusMsgStr(-1));
+  EXPECT_STREQ("unknown", StatusMsgStr(0x90));
+}
+
+TEST(LogText, SysExHexDumpFitsItsCapacity)
+{
+  const unsigned char bytes[5] = {0x01, 0x02, 0x03, 0xAB, 0xFF};
+  char buf[20];
+  memset(buf, 'Z', sizeof(buf));
+  SysExStr(buf, 10, bytes, 5);
+  EXPECT_STREQ("01 02 03", buf);
+  EXPECT_EQ('Z', buf[9]);
+
+  // Exactly three bytes' worth: nothing written at or past index 9.
+  memset(buf, 'Z', sizeof(buf));
+  SysExStr(buf, 9, bytes, 5);
+  EXPECT_STREQ("01 02 03", buf);
+  EXPECT_EQ('Z', buf[9]);
+
+  SysExStr(buf, 20, bytes, 5);
+  EXPECT_STREQ("01 02 03 AB FF", buf);
+  SysExStr(buf, 20, bytes, 0);
+  EXPECT_STREQ("", buf);
+  SysExStr(buf, 20, nullptr, 5);
+  EXPECT_STREQ("", buf);
+  SysExStr(buf, 2, bytes, 5);
+  EXPECT_STREQ("", buf);
+}
+
+TEST(LogText, TracingAndOtherApiNamesDoNothing)
+{
+  Trace("Test", 1, "%d:%s", 3, "x");
+  EXPECT_STREQ("", VSTOpcodeStr(12));
+  EXPECT_STREQ("", AUSelectStr(1));
+  EXPECT_STREQ("", AUPropertyStr(2));
+  EXPECT_STREQ("", AUScopeStr(3));
+}
