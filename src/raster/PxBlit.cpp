@@ -1,0 +1,526 @@
+#include "raster/PxBlit.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "raster/PxCombine.h"
+
+using namespace pxdetail;
+
+namespace pxdetail
+{
+namespace
+{
+// Truncating integer division by 256 (toward zero, also for negatives).
+inline int Div256(int v) { return v / 256; }
+
+inline int Ch(unsigned int c, int shift) { return (int)((c >> shift) & 0xFF); }
+
+inline unsigned int Pack(int b, int g, int r, int a)
+{
+  return (unsigned int)b | ((unsigned int)g << 8) | ((unsigned int)r << 16) |
+         ((unsigned int)a << 24);
+}
+
+inline int Dodge(int d, int s, int e)
+{
+  int f = 256 - e * s / 256;
+  int v = f >= 2 ? (d * 256) / f : d * 256;
+  return Min255(v);
+}
+
+inline int Multiply(int d, int s) { return d * (s + 1) / 256; }
+
+inline int Overlay(int d, int s)
+{
+  return d < 128 ? 2 * d * s / 255 : 255 - 2 * (255 - d) * (255 - s) / 255;
+}
+
+void RgbToHsv(int r, int g, int b, int& h, int& s, int& v)
+{
+  // h in 0..383 (64 per sector), s and v in 0..255.
+  int mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  int mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  v = mx;
+  int delta = mx - mn;
+  if (!mx || !delta)
+  {
+    h = 0;
+    s = 0;
+    return;
+  }
+  s = delta * 255 / mx;
+  if (r == mx) h = 64 * (g - b) / delta;
+  else if (g == mx) h = 128 + 64 * (b - r) / delta;
+  else h = 256 + 64 * (r - g) / delta;
+  if (h < 0) h += 384;
+}
+
+void HsvToRgb(int h, int s, int v, int& r, int& g, int& b)
+{
+  h %= 384;
+  if (h < 0) h += 384;
+  int sector = h / 64, f = h % 64;
+  int p = v * (255 - s) / 255;
+  int q = v * (255 - s * f / 64) / 255;
+  int t = v * (255 - s * (64 - f) / 64) / 255;
+  switch (sector)
+  {
+    case 0: r = v; g = t; b = p; break;
+    case 1: r = q; g = v; b = p; break;
+    case 2: r = p; g = v; b = t; break;
+    case 3: r = p; g = q; b = v; break;
+    case 4: r = t; g = p; b = v; break;
+    default: r = v; g = p; b = q; break;
+  }
+}
+
+inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+}  // namespace
+
+unsigned int Combine(unsigned int d, unsigned int s, int w, int mode,
+                     bool exactHalf)
+{
+  if (w <= 0) return d;
+  const int op = mode & kPxBlitModeMask;
+  const bool srcAlpha = (mode & kPxBlitUseSourceAlpha) != 0;
+  const int a = Ch(s, 24);
+  int D[4] = {Ch(d, 0), Ch(d, 8), Ch(d, 16), Ch(d, 24)};  // B, G, R, A
+  const int S[4] = {Ch(s, 0), Ch(s, 8), Ch(s, 16), a};
+
+  if (!srcAlpha)
+  {
+    switch (op)
+    {
+      case kPxBlitCopy:
+        if (w >= 256) return s;
+        if (exactHalf) return ((d >> 1) & 0x7F7F7F7F) + ((s >> 1) & 0x7F7F7F7F);
+        for (int i = 0; i < 4; ++i) D[i] = S[i] + Div256((D[i] - S[i]) * (256 - w));
+        break;
+      case kPxBlitAdd:
+        for (int i = 0; i < 4; ++i) D[i] = Min255(D[i] + w * S[i] / 256);
+        break;
+      case kPxBlitDodge:
+        for (int i = 0; i < 4; ++i) D[i] = Dodge(D[i], S[i], w);
+        break;
+      case kPxBlitMultiply:
+        for (int i = 0; i < 4; ++i)
+          D[i] = D[i] + Div256((Multiply(D[i], S[i]) - D[i]) * w);
+        break;
+      case kPxBlitOverlay:
+        for (int i = 0; i < 4; ++i)
+          D[i] = D[i] + Div256((Overlay(D[i], S[i]) - D[i]) * w);
+        break;
+      case kPxBlitHSVAdjust:
+      {
+        // Source red turns the hue, green shifts saturation, blue the value;
+        // 128 is neutral.
+        int h, sa, v, r, g, b;
+        RgbToHsv(D[2], D[1], D[0], h, sa, v);
+        h += (S[2] - 128) * 384 / 256;
+        sa = Clamp255(sa + (S[1] - 128) * 2);
+        v = Clamp255(v + (S[0] - 128) * 2);
+        HsvToRgb(h, sa, v, r, g, b);
+        const int T[3] = {b, g, r};
+        for (int i = 0; i < 3; ++i) D[i] = D[i] + Div256((T[i] - D[i]) * w);
+        break;
+      }
+      default:
+        return d;
+    }
+    return Pack(D[0], D[1], D[2], D[3]);
+  }
+
+  // Source alpha modes.
+  switch (op)
+  {
+    case kPxBlitCopy:
+    {
+      if (a == 0) return d;
+      if (w >= 256)
+      {
+        if (a == 255) return s | 0xFF000000u;
+        for (int i = 0; i < 3; ++i) D[i] = S[i] + Div256((255 - a) * (D[i] - S[i]));
+        D[3] = Min255(D[3] + a);
+      }
+      else
+      {
+        const int e = w * (a + 1) / 256;
+        for (int i = 0; i < 3; ++i) D[i] = S[i] + Div256((D[i] - S[i]) * (256 - e));
+        D[3] = Min255(D[3] + e);
+      }
+      break;
+    }
+    case kPxBlitAdd:
+    {
+      if (a == 0) return d;
+      const int e = w * (a + 1) / 256;
+      for (int i = 0; i < 3; ++i) D[i] = Min255(D[i] + e * S[i] / 256);
+      D[3] = Min255(D[3] + a * e / 256);
+      break;
+    }
+    case kPxBlitDodge:
+    {
+      const int e = w * (a + 1) / 256;
+      for (int i = 0; i < 4; ++i) D[i] = Dodge(D[i], S[i], e);
+      break;
+    }
+    case kPxBlitMultiply:
+    case kPxBlitOverlay:
+    case kPxBlitHSVAdjust:
+    {
+      if (a == 0) return d;
+      const int e = w * (a + 1) / 256;
+      unsigned int t = Combine(d, s | 0xFF000000u, 256, op, false);
+      for (int i = 0; i < 3; ++i) D[i] = D[i] + Div256((Ch(t, 8 * i) - D[i]) * e);
+      D[3] = Min255(D[3] + e);
+      break;
+    }
+    default:
+      return d;
+  }
+  return Pack(D[0], D[1], D[2], D[3]);
+}
+}  // namespace pxdetail
+
+void PxBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty, int srcx,
+            int srcy, int w, int h, float alpha, int mode)
+{
+  if (!dest || !src || alpha == 0.0f) return;
+  unsigned int* dbits = dest->getBits();
+  unsigned int* sbits = src->getBits();
+  if (!dbits || !sbits) return;
+  const int weight = Weight(alpha);
+  if (weight <= 0) return;
+
+  RECT sr = {srcx, srcy, srcx + w, srcy + h};
+  if (sr.left < 0)
+  {
+    dstx -= sr.left;
+    sr.left = 0;
+  }
+  if (sr.top < 0)
+  {
+    dsty -= sr.top;
+    sr.top = 0;
+  }
+  if (sr.right > src->getWidth()) sr.right = src->getWidth();
+  if (sr.bottom > src->getHeight()) sr.bottom = src->getHeight();
+
+  if (dstx < 0)
+  {
+    sr.left -= dstx;
+    dstx = 0;
+  }
+  if (dsty < 0)
+  {
+    sr.top -= dsty;
+    dsty = 0;
+  }
+  const int destW = dest->getWidth(), destH = dest->getHeight();
+  if (dstx >= destW || dsty >= destH) return;
+  if (sr.right - sr.left > destW - dstx) sr.right = sr.left + destW - dstx;
+  if (sr.bottom - sr.top > destH - dsty) sr.bottom = sr.top + destH - dsty;
+  if (sr.right <= sr.left || sr.bottom <= sr.top) return;
+
+  const int cw = sr.right - sr.left;
+  const bool plainCopy = !(mode & kPxBlitUseSourceAlpha) &&
+                         (mode & kPxBlitModeMask) == kPxBlitCopy;
+  const bool exactHalf = alpha == 0.5f;
+  for (int y = sr.top; y < sr.bottom; ++y)
+  {
+    const unsigned int* s = Row(src, sbits, y) + sr.left;
+    unsigned int* d = Row(dest, dbits, dsty + (y - sr.top)) + dstx;
+    if (plainCopy && weight >= 256)
+    {
+      memmove(d, s, (size_t)cw * 4);
+    }
+    else if (plainCopy && exactHalf)
+    {
+      for (int x = 0; x < cw; ++x)
+        d[x] = ((d[x] >> 1) & 0x7F7F7F7F) + ((s[x] >> 1) & 0x7F7F7F7F);
+    }
+    else
+    {
+      for (int x = 0; x < cw; ++x) d[x] = Combine(d[x], s[x], weight, mode, false);
+    }
+  }
+}
+
+void PxCopy(PxIBitmap* dest, PxIBitmap* src)
+{
+  if (!dest || !src) return;
+  dest->resize(src->getWidth(), src->getHeight());
+  PxBlit(dest, src, 0, 0, 0, 0, src->getWidth(), src->getHeight(), 1.0f, 0);
+}
+
+namespace
+{
+// Clips (x, y, w, h) to the image; false when nothing is left.
+bool ClipRect(PxIBitmap* bmp, int& x, int& y, int& w, int& h)
+{
+  if (x < 0)
+  {
+    w += x;
+    x = 0;
+  }
+  if (y < 0)
+  {
+    h += y;
+    y = 0;
+  }
+  const int bw = bmp->getWidth(), bh = bmp->getHeight();
+  if (x >= bw || y >= bh || w <= 0 || h <= 0) return false;
+  if (w > bw - x) w = bw - x;
+  if (h > bh - y) h = bh - y;
+  return true;
+}
+}  // namespace
+
+void PxFillRect(PxIBitmap* dest, int x, int y, int w, int h,
+                unsigned int color, float alpha, int mode)
+{
+  if (!dest) return;
+  if (mode & kPxBlitUseSourceAlpha) alpha *= (float)(color >> 24) / 255.0f;
+  unsigned int* bits = dest->getBits();
+  if (!bits || !ClipRect(dest, x, y, w, h)) return;
+  const int weight = Weight(alpha);
+  if (weight <= 0) return;
+
+  const int op = mode & kPxBlitModeMask;
+  if (op == kPxBlitCopy)
+  {
+    const int cb = Ch(color, 0), cg = Ch(color, 8), cr = Ch(color, 16);
+    const unsigned int c2 = (color >> 1) & 0x7F7F7F7F;
+    const unsigned int c4 = (color >> 2) & 0x3F3F3F3F;
+    for (int j = 0; j < h; ++j)
+    {
+      unsigned int* p = Row(dest, bits, y + j) + x;
+      switch (weight)
+      {
+        case 64:
+          for (int i = 0; i < w; ++i)
+            p[i] = c4 + ((p[i] >> 2) & 0x3F3F3F3F) + ((p[i] >> 1) & 0x7F7F7F7F);
+          break;
+        case 128:
+          for (int i = 0; i < w; ++i) p[i] = c2 + ((p[i] >> 1) & 0x7F7F7F7F);
+          break;
+        case 192:
+          for (int i = 0; i < w; ++i) p[i] = c2 + c4 + ((p[i] >> 2) & 0x3F3F3F3F);
+          break;
+        case 256:
+          for (int i = 0; i < w; ++i) p[i] = color;
+          break;
+        default:
+        {
+          const int k = 256 - weight;
+          for (int i = 0; i < w; ++i)
+          {
+            const unsigned int d = p[i];
+            p[i] = Pack(cb + Div256((Ch(d, 0) - cb) * k), cg + Div256((Ch(d, 8) - cg) * k),
+                        cr + Div256((Ch(d, 16) - cr) * k),
+                        weight + Div256((Ch(d, 24) - weight) * k));
+          }
+          break;
+        }
+      }
+    }
+    return;
+  }
+
+  // Other operations take the weight as the source value of the alpha row.
+  const unsigned int s = (color & 0x00FFFFFFu) | ((unsigned int)Min255(weight) << 24);
+  for (int j = 0; j < h; ++j)
+  {
+    unsigned int* p = Row(dest, bits, y + j) + x;
+    for (int i = 0; i < w; ++i) p[i] = Combine(p[i], s, weight, op, false);
+  }
+}
+
+void PxClearRect(PxIBitmap* dest, int x, int y, int w, int h,
+                 unsigned int mask, unsigned int orBits)
+{
+  if (!dest) return;
+  unsigned int* bits = dest->getBits();
+  if (!bits || !ClipRect(dest, x, y, w, h)) return;
+  for (int j = 0; j < h; ++j)
+  {
+    unsigned int* p = Row(dest, bits, y + j) + x;
+    for (int i = 0; i < w; ++i) p[i] = (p[i] & mask) | orBits;
+  }
+}
+
+unsigned int PxGetPixel(PxIBitmap* bmp, int x, int y)
+{
+  if (!bmp) return 0;
+  unsigned int* bits = bmp->getBits();
+  if (!bits || x < 0 || y < 0 || x >= bmp->getWidth() || y >= bmp->getHeight())
+    return 0;
+  return Row(bmp, bits, y)[x];
+}
+
+void PxPutPixel(PxIBitmap* bmp, int x, int y, unsigned int color, float alpha,
+                int mode)
+{
+  if (!bmp) return;
+  unsigned int* bits = bmp->getBits();
+  if (!bits || x < 0 || y < 0 || x >= bmp->getWidth() || y >= bmp->getHeight())
+    return;
+  const int weight = Weight(alpha);
+  if (weight <= 0) return;
+  unsigned int* p = Row(bmp, bits, y) + x;
+  *p = Combine(*p, color, weight, mode, alpha == 0.5f);
+}
+
+namespace
+{
+struct Sampler
+{
+  PxIBitmap* bmp;
+  unsigned int* bits;
+  int left, top, right, bottom;  // usable source pixels, right/bottom exclusive
+  bool bilinear;
+
+  unsigned int At(int x, int y) const
+  {
+    if (x < left) x = left;
+    if (x >= right) x = right - 1;
+    if (y < top) y = top;
+    if (y >= bottom) y = bottom - 1;
+    return Row(bmp, bits, y)[x];
+  }
+
+  // (fx, fy) in source pixel units, pixel i covering [i, i + 1).
+  bool Sample(double fx, double fy, bool clipToRect, unsigned int& out) const
+  {
+    if (clipToRect && (fx < left || fx >= right || fy < top || fy >= bottom))
+      return false;
+    if (!bilinear)
+    {
+      const int x = (int)std::floor(fx), y = (int)std::floor(fy);
+      if (x < left || x >= right || y < top || y >= bottom) return false;
+      out = Row(bmp, bits, y)[x];
+      return true;
+    }
+    if (fx < left || fx >= right || fy < top || fy >= bottom) return false;
+    const double cx = fx - 0.5, cy = fy - 0.5;
+    const int x0 = (int)std::floor(cx), y0 = (int)std::floor(cy);
+    const int tx = (int)((cx - x0) * 256.0), ty = (int)((cy - y0) * 256.0);
+    const unsigned int p00 = At(x0, y0), p10 = At(x0 + 1, y0);
+    const unsigned int p01 = At(x0, y0 + 1), p11 = At(x0 + 1, y0 + 1);
+    unsigned int r = 0;
+    for (int sh = 0; sh < 32; sh += 8)
+    {
+      const int upper = Ch(p00, sh) * 256 + (Ch(p10, sh) - Ch(p00, sh)) * tx;
+      const int lower = Ch(p01, sh) * 256 + (Ch(p11, sh) - Ch(p01, sh)) * tx;
+      const int v = (upper * 256 + (lower - upper) * ty + 32768) >> 16;
+      r |= (unsigned int)Clamp255(v) << sh;
+    }
+    out = r;
+    return true;
+  }
+};
+
+bool MakeSampler(PxIBitmap* src, float srcx, float srcy, float srcw, float srch,
+                 int mode, Sampler& s)
+{
+  s.bmp = src;
+  s.bits = src->getBits();
+  if (!s.bits) return false;
+  s.left = (int)std::floor(srcx);
+  s.top = (int)std::floor(srcy);
+  s.right = (int)std::ceil(srcx + srcw);
+  s.bottom = (int)std::ceil(srcy + srch);
+  if (s.left < 0) s.left = 0;
+  if (s.top < 0) s.top = 0;
+  if (s.right > src->getWidth()) s.right = src->getWidth();
+  if (s.bottom > src->getHeight()) s.bottom = src->getHeight();
+  s.bilinear = (mode & kPxBlitFilterBilinear) != 0;
+  return s.right > s.left && s.bottom > s.top;
+}
+}  // namespace
+
+void PxScaledBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
+                  int dstw, int dsth, float srcx, float srcy, float srcw,
+                  float srch, float alpha, int mode)
+{
+  if (!dest || !src || dstw <= 0 || dsth <= 0 || !(srcw > 0.0f) || !(srch > 0.0f))
+    return;
+  unsigned int* dbits = dest->getBits();
+  const int weight = Weight(alpha);
+  Sampler s;
+  if (!dbits || weight <= 0 || !MakeSampler(src, srcx, srcy, srcw, srch, mode, s))
+    return;
+  const int combineMode = mode & ~kPxBlitFilterBilinear;
+  const double sx = (double)srcw / dstw, sy = (double)srch / dsth;
+  const int x0 = dstx < 0 ? 0 : dstx, y0 = dsty < 0 ? 0 : dsty;
+  const int x1 = dstx + dstw < dest->getWidth() ? dstx + dstw : dest->getWidth();
+  const int y1 = dsty + dsth < dest->getHeight() ? dsty + dsth : dest->getHeight();
+  for (int y = y0; y < y1; ++y)
+  {
+    unsigned int* d = Row(dest, dbits, y);
+    const double fy = srcy + (y - dsty + 0.5) * sy;
+    for (int x = x0; x < x1; ++x)
+    {
+      const double fx = srcx + (x - dstx + 0.5) * sx;
+      unsigned int p;
+      if (s.Sample(fx, fy, false, p)) d[x] = Combine(d[x], p, weight, combineMode, alpha == 0.5f);
+    }
+  }
+}
+
+void PxRotatedBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
+                   int dstw, int dsth, float srcx, float srcy, float srcw,
+                   float srch, float angle, bool clipToSource, float alpha,
+                   int mode, float rotxcent, float rotycent)
+{
+  if (!dest || !src || dstw <= 0 || dsth <= 0 || !(srcw > 0.0f) || !(srch > 0.0f))
+    return;
+  unsigned int* dbits = dest->getBits();
+  const int weight = Weight(alpha);
+  Sampler s;
+  if (!dbits || weight <= 0 || !MakeSampler(src, srcx, srcy, srcw, srch, mode, s))
+    return;
+  // Without clipping to the source rectangle, the rest of the image may show.
+  if (!clipToSource)
+  {
+    s.left = 0;
+    s.top = 0;
+    s.right = src->getWidth();
+    s.bottom = src->getHeight();
+  }
+  const int combineMode = mode & ~kPxBlitFilterBilinear;
+  const double scx = (double)srcw / dstw, scy = (double)srch / dsth;
+  const double dcx = dstx + dstw * 0.5 + rotxcent, dcy = dsty + dsth * 0.5 + rotycent;
+  const double scx0 = srcx + srcw * 0.5 + rotxcent * scx;
+  const double scy0 = srcy + srch * 0.5 + rotycent * scy;
+  const double c = std::cos((double)angle), sn = std::sin((double)angle);
+
+  // The rotated rectangle can reach beyond the destination rectangle; cover
+  // its bounding box, clipped to the image.
+  const double hw = dstw * 0.5, hh = dsth * 0.5;
+  const double ex = std::fabs(c) * hw + std::fabs(sn) * hh;
+  const double ey = std::fabs(sn) * hw + std::fabs(c) * hh;
+  int x0 = (int)std::floor(dcx - ex), x1 = (int)std::ceil(dcx + ex);
+  int y0 = (int)std::floor(dcy - ey), y1 = (int)std::ceil(dcy + ey);
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (x1 > dest->getWidth()) x1 = dest->getWidth();
+  if (y1 > dest->getHeight()) y1 = dest->getHeight();
+
+  for (int y = y0; y < y1; ++y)
+  {
+    unsigned int* d = Row(dest, dbits, y);
+    const double dy = y + 0.5 - dcy;
+    for (int x = x0; x < x1; ++x)
+    {
+      const double dx = x + 0.5 - dcx;
+      // Inverse rotation takes the destination point back into the source.
+      const double rx = c * dx + sn * dy, ry = -sn * dx + c * dy;
+      const double fx = scx0 + rx * scx, fy = scy0 + ry * scy;
+      unsigned int p;
+      if (s.Sample(fx, fy, clipToSource, p))
+        d[x] = Combine(d[x], p, weight, combineMode, alpha == 0.5f);
+    }
+  }
+}
