@@ -1,5 +1,9 @@
 #pragma once
 
+#include "dsp/Biquad.h"
+#include "dsp/NumSmooth.h"
+#include "dsp/OverSampler.h"
+#include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
 #include "tavlo/IFxVST3Standin.h"
 
@@ -42,6 +46,8 @@ public:
   void Reset() override;
   // Caches the plain value of a changed parameter for the signal chain.
   void OnParamChange(int paramIdx) override;
+  // The compressor: inputs are main L, main R, side-chain L, side-chain R.
+  void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
 
   // Cached values, for inspection.
   double GetOutputGain() const { return mOutputGain; }
@@ -53,10 +59,21 @@ public:
   double GetGainState() const { return mGainState; }
   int GetMeterIdx() const { return mMeterIdx; }
 
+  // Signal-chain state, for inspection.
+  float GetSmoothedGain() const { return mGainSmoother.GetState(); }
+  double GetMeterState() const { return mMeter.GetState(); }
+  const Biquad& GetDetectorFilter() const { return mDetectorFilter; }
+  const OverSampler<double>& GetPreampOsL() const { return mPreampOsL; }
+  const OverSampler<double>& GetPreampOsR() const { return mPreampOsR; }
+  const OverSampler<double>& GetDryOsL() const { return mDryOsL; }
+  const OverSampler<double>& GetDryOsR() const { return mDryOsR; }
+
 private:
   // Creates the editor, attaches its controls and hands it to the base.
   void BuildEditor();
 
+  // Smooths the ballistic gain before it touches the signal.
+  NumSmooth mGainSmoother{0.99f};
   // Linear make-up gain; 0 until the first change of Output, so blocks
   // processed before preset 0 is restored are silent.
   double mOutputGain = 0.0;
@@ -67,6 +84,27 @@ private:
   double mHpfFreq = 20.0;  // Hz
   double mGainState = 1.0; // ballistic gain, 1 = no reduction
   int mMeterIdx = -1;      // editor index of the gain-reduction meter
+  VUClass mMeter{1.0};     // starts at full deflection and falls to rest
+  Biquad mDetectorFilter;  // high-pass in the detector path
+  // Always switched together, so all four share one factor. Destroyed in
+  // reverse order of declaration.
+  OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mPreampOsR{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mDryOsL{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mDryOsR{OverSampler<double>::kNone, true, 1};
+
+  // Values derived from the sample rate and the cached parameters. They are
+  // recomputed only when one of those inputs changes; the results are the
+  // same numbers a per-sample recomputation gives.
+  struct ChainCoefs
+  {
+    bool valid = false;
+    double sampleRate = 0.0, input = 0.0, attackTime = 0.0, releaseTime = 0.0, hpfFreq = 0.0;
+    double c = 0.0, oneMinusC = 0.0, threshold = 0.0, drive = 0.0;
+    double attack = 0.0, release = 0.0, meterCoef = 0.0;
+  };
+  void UpdateChainCoefs(double sampleRate);
+  ChainCoefs mCoefs;
 };
 
 // Creates one instance; construction is serialised across threads.

@@ -1,0 +1,243 @@
+#include "tavlo/Tavlo.h"
+
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/CurveTables.h"
+#include "fx/IParam.h"
+
+namespace
+{
+
+const double kTenHertz = 62.83185307;            // 2 pi x 10 Hz
+const double kLevelScale = 8.65617025;           // dB per neper, as the curve was tuned
+const double kPreampKnee = 3.0;
+const double kPreampGain = 3162.2776601683795;   // +70 dB
+const int kOversampleResetSize = 1024;
+
+// Flush-to-zero and denormals-are-zero for one processing call: decaying
+// filter states would otherwise crawl through the denormal range at a
+// hundred times the usual cost. The caller's mode comes back afterwards.
+class DenormalGuard
+{
+public:
+  DenormalGuard() : mSaved(_mm_getcsr()) { _mm_setcsr(mSaved | 0x8040u); }
+  ~DenormalGuard() { _mm_setcsr(mSaved); }
+  DenormalGuard(const DenormalGuard&) = delete;
+  DenormalGuard& operator=(const DenormalGuard&) = delete;
+
+private:
+  unsigned int mSaved;
+};
+
+// The preamp's bend: the table read at |x| / (3 + |x|), returned with the
+// sign opposite to x's.
+inline double PreampCurve(double x)
+{
+  const CurveTable& tbl = Tavlo_table;
+  const double ax = std::fabs(x);
+  const double u = ax / (kPreampKnee + ax) - static_cast<double>(tbl.origin);
+  const double t = static_cast<double>(tbl.scale) * u;
+  double value;
+  if (!(t >= 0.0)) // negative, or not a number from an infinite x
+    value = tbl.values[0];
+  else if (t >= static_cast<double>(tbl.count - 1))
+    value = tbl.values[tbl.count - 1];
+  else
+  {
+    const int i = static_cast<int>(t);
+    const double f = t - i;
+    value = tbl.values[i] * (1.0 - f) + tbl.values[i + 1] * f;
+  }
+  value = std::fabs(value);
+  return std::signbit(x) ? value : -value;
+}
+
+inline double Identity(double x) { return x; }
+
+// Detector transfer for a driven value with its sign bit clear. Values past
+// the table (including ones too large for an int) take the last entry; a
+// not-a-number reads as silence.
+inline double DetectorCurve(double x)
+{
+  const CurveTable& tbl = detector_table;
+  const double t = x * static_cast<double>(tbl.scale);
+  if (t != t)
+    return 0.0;
+  if (t >= 199.0)
+    return tbl.values[199];
+  const int i = static_cast<int>(t);
+  const double f = t - i;
+  return tbl.values[i] * (1.0 - f) + tbl.values[i + 1] * f;
+}
+
+inline void SwitchFactor(OverSampler<double>& os, OverSampler<double>::EFactor factor)
+{
+  if (os.mFactor != factor)
+  {
+    os.mFactor = factor;
+    os.mRate = OverSampler<double>::RateOf(factor);
+    os.Reset(kOversampleResetSize);
+  }
+}
+
+} // namespace
+
+void Tavlo::UpdateChainCoefs(double sr)
+{
+  ChainCoefs& k = mCoefs;
+  if (k.valid && k.sampleRate == sr && k.input == mInput && k.attackTime == mAttack &&
+      k.releaseTime == mRelease && k.hpfFreq == mHpfFreq)
+    return;
+  // Compared as bit patterns of the inputs would be stricter, but the only
+  // values that compare equal while differing are +0 and -0, which give the
+  // same coefficients here.
+  if (!k.valid || k.sampleRate != sr)
+  {
+    k.c = std::exp(-kTenHertz / sr);
+    k.oneMinusC = 1.0 - k.c;
+    k.meterCoef = VUClass::Coefficient(sr);
+  }
+  if (!k.valid || k.input != mInput)
+  {
+    k.threshold = std::exp(-mInput / kLevelScale);
+    k.drive = std::pow(10.0, (mInput / 10.0) / 20.0);
+  }
+  if (!k.valid || k.sampleRate != sr || k.attackTime != mAttack)
+    k.attack = mAttack != 0.0 ? std::exp(-1.0 / (mAttack * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.releaseTime != mRelease)
+    k.release = mRelease != 0.0 ? std::exp(-1.0 / (mRelease * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.hpfFreq != mHpfFreq)
+    mDetectorFilter.setBiquad(Biquad::kHighPass, mHpfFreq / sr, 1.0, 1.0);
+  k.sampleRate = sr;
+  k.input = mInput;
+  k.attackTime = mAttack;
+  k.releaseTime = mRelease;
+  k.hpfFreq = mHpfFreq;
+  k.valid = true;
+}
+
+void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
+{
+  if (nFrames < 1 || !inputs || !outputs)
+    return;
+  DenormalGuard denormalGuard;
+
+  const double sr = GetSampleRate();
+  UpdateChainCoefs(sr);
+  const ChainCoefs k = mCoefs;
+
+  const double* inL = inputs[0];
+  const double* inR = inputs[1];
+  const double* scR = inputs[3];
+  double* outL = outputs[0];
+  double* outR = outputs[1];
+
+  const IParam* pSidechain = ParamAt(kSidechain);
+  const IParam* pOversample = ParamAt(kOversample);
+  const IParam* pBypass = ParamAt(kBypass);
+  IFxEditor* pGraphics = GetGraphics();
+
+  const double input = mInput;
+  const double outputGain = mOutputGain;
+  const double wet = mMix / 100.0;
+  const double dry = 1.0 - wet;
+  double gainState = mGainState;
+
+  for (int n = 0; n < nFrames; ++n)
+  {
+    const double L = inL[n];
+    const double R = inR[n];
+
+    // Detector: right channel of the main or the side-chain input.
+    const bool useMain = static_cast<int>(pSidechain->GetValue()) != 0;
+    const double src = useMain ? R : (scR ? scR[n] : 0.0);
+    const float d = mDetectorFilter.process(static_cast<float>(src));
+    if (!std::isfinite(d))
+      mDetectorFilter.clearState(); // an infinite or NaN input must not stick
+    const double x = k.drive * d;
+
+    double g = 1.0;
+    if (!std::signbit(x))
+    {
+      const double E = DetectorCurve(x);
+      const double s = k.oneMinusC * E;
+      const double env = E > std::sqrt(s) ? E : std::sqrt(k.oneMinusC * E + k.c * s);
+      if (env > k.threshold)
+      {
+        // The ratio follows the instantaneous sum of the main inputs; it is
+        // only needed above the threshold.
+        const double ratio = std::pow(10.0, (L + R) / 20.0);
+        g = std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
+      }
+    }
+
+    // Attack and release as per-sample factors on a linear gain.
+    if (gainState > g)
+      gainState = std::max(g, gainState * k.attack);
+    else
+      gainState = std::min(gainState / k.release, g);
+    if (std::isnan(gainState) || std::isnan(g))
+      gainState = g;
+    else if (std::isinf(gainState))
+      gainState = 1.0; // only reachable from non-finite input; no reduction
+
+    const OverSampler<double>::EFactor factor =
+      static_cast<int>(pOversample->GetValue()) == 1 ? OverSampler<double>::k4x
+                                                      : OverSampler<double>::kNone;
+    SwitchFactor(mPreampOsL, factor);
+    SwitchFactor(mPreampOsR, factor);
+    SwitchFactor(mDryOsL, factor);
+    SwitchFactor(mDryOsR, factor);
+
+    const double pL = mPreampOsL.Process(L, PreampCurve);
+    const double pR = mPreampOsR.Process(R, PreampCurve);
+    const double dL = mDryOsL.Process(L, Identity);
+    const double dR = mDryOsR.Process(R, Identity);
+    if (!(std::isfinite(pL) && std::isfinite(dL) && std::isfinite(L)))
+    {
+      mPreampOsL.ClearState();
+      mDryOsL.ClearState();
+    }
+    if (!(std::isfinite(pR) && std::isfinite(dR) && std::isfinite(R)))
+    {
+      mPreampOsR.ClearState();
+      mDryOsR.ClearState();
+    }
+
+    const float gainIn = static_cast<float>(gainState);
+    if (!std::isfinite(mGainSmoother.GetState()))
+      mGainSmoother.SetState(gainIn); // restart from the gain, not from silence
+    const double y = mGainSmoother.Process(gainIn);
+
+    if (static_cast<int>(pBypass->GetValue()) == 1)
+    {
+      outL[n] = L;
+      outR[n] = R;
+    }
+    else
+    {
+      const double wL = y * (kPreampGain * pL + dL);
+      const double wR = y * (kPreampGain * pR + dR);
+      outL[n] = (wL * wet + dL * dry) * outputGain;
+      outR[n] = (wR * wet + dR * dry) * outputGain;
+    }
+
+    if (input == 0.0)
+      gainState = 1.0;
+
+    if (pGraphics)
+    {
+      double v = mMeter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
+      if (!std::isfinite(v))
+      {
+        mMeter.SetState(0.0);
+        v = 0.0;
+      }
+      pGraphics->SetControlFromPlug(mMeterIdx, v);
+    }
+  }
+  mGainState = gainState;
+}
