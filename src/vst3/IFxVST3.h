@@ -1,0 +1,130 @@
+#pragma once
+
+#include <vector>
+
+#include "fx/IFxBase.h"
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "vst3/SingleComponentEffect.h"
+
+// Host parameter tags the binding adds to the plug-in's own ('bpas', 'prst').
+constexpr Steinberg::Vst::ParamID kBypassParamTag = 0x62706173;
+constexpr Steinberg::Vst::ParamID kPresetParamTag = 0x70727374;
+
+// Presents a framework plug-in to a VST 3 host as one object that is both
+// the audio processor and the edit controller.
+class IFxVST3 : public IFxBase, public SingleComponentEffect
+{
+public:
+  using ParamID = Steinberg::Vst::ParamID;
+  using ParamValue = Steinberg::Vst::ParamValue;
+  using TChar = Steinberg::Vst::TChar;
+  using String128 = Steinberg::Vst::String128;
+
+  IFxVST3(IFxInstanceInfo instanceInfo, int nParams, const char* channelIOStr, int nPresets,
+          const char* effectName, const char* productName, const char* mfrName,
+          int vendorVersion, int uniqueID, int mfrID, int latency, bool plugDoesMidi,
+          bool plugDoesChunks, bool plugIsInst, int plugScChans);
+  ~IFxVST3() override;
+
+  // ---- framework hooks ----
+  void BeginInformHostOfParamChange(int idx) override;
+  void InformHostOfParamChange(int idx, double normalizedValue) override;
+  void EndInformHostOfParamChange(int idx) override;
+  void InformHostOfProgramChange() override {}
+  bool IsRenderingOffline() override;
+  int GetSamplePos() override;
+  double GetTempo() override;
+  void GetTimeSig(int* pNum, int* pDenom) override;
+  void GetTime(ITimeInfo* pTimeInfo) override;
+  void ResizeGraphics(int w, int h) override;
+  void SetLatency(int samples) override;
+  bool SendMidiMsg(IMidiMsg* pMsg) override;
+  void PopupHostContextMenuForParam(int idx, int x, int y) override;
+
+  // ---- component and processing ----
+  tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
+  tresult PLUGIN_API terminate() override;
+  tresult PLUGIN_API setBusArrangements(Steinberg::Vst::SpeakerArrangement* inputs, int32 numIns,
+                                        Steinberg::Vst::SpeakerArrangement* outputs,
+                                        int32 numOuts) override;
+  tresult PLUGIN_API setActive(TBool state) override;
+  tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) override;
+  tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
+  tresult PLUGIN_API canProcessSampleSize(int32 symbolicSampleSize) override;
+  uint32 PLUGIN_API getLatencySamples() override;
+  uint32 PLUGIN_API getTailSamples() override;
+  Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
+  // IComponent and IEditController share these; hosts call both.
+  tresult PLUGIN_API setState(Steinberg::IBStream* state) override { return setEditorState(state); }
+  tresult PLUGIN_API getState(Steinberg::IBStream* state) override { return getEditorState(state); }
+  virtual tresult setEditorState(Steinberg::IBStream* state);
+  virtual tresult getEditorState(Steinberg::IBStream* state);
+
+  // ---- controller ----
+  tresult PLUGIN_API setParamNormalized(ParamID tag, ParamValue value) override;
+  ParamValue PLUGIN_API getParamNormalized(ParamID tag) override;
+  ParamValue PLUGIN_API plainParamToNormalized(ParamID tag, ParamValue plainValue) override;
+  tresult PLUGIN_API getParamStringByValue(ParamID tag, ParamValue valueNormalized,
+                                           String128 string) override;
+  tresult PLUGIN_API getParamValueByString(ParamID tag, TChar* string,
+                                           ParamValue& valueNormalized) override;
+  int32 PLUGIN_API getUnitCount() override;
+  tresult PLUGIN_API getUnitInfo(int32 unitIndex, Steinberg::Vst::UnitInfo& info) override;
+  int32 PLUGIN_API getProgramListCount() override;
+  tresult PLUGIN_API getProgramListInfo(int32 listIndex, Steinberg::Vst::ProgramListInfo& info) override;
+  tresult PLUGIN_API getProgramName(Steinberg::Vst::ProgramListID listId, int32 programIndex,
+                                    String128 name) override;
+  tresult PLUGIN_API getProgramInfo(Steinberg::Vst::ProgramListID listId, int32 programIndex,
+                                    Steinberg::Vst::CString attributeId, String128 attributeValue) override;
+  tresult PLUGIN_API hasProgramPitchNames(Steinberg::Vst::ProgramListID listId, int32 programIndex) override;
+  tresult PLUGIN_API getProgramPitchName(Steinberg::Vst::ProgramListID listId, int32 programIndex,
+                                         Steinberg::int16 midiPitch, String128 name) override;
+  Steinberg::Vst::UnitID PLUGIN_API getSelectedUnit() override { return 0; }
+  tresult PLUGIN_API selectUnit(Steinberg::Vst::UnitID unitId) override;
+  tresult PLUGIN_API getUnitByBus(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir,
+                                  int32 busIndex, int32 channel, Steinberg::Vst::UnitID& unitId) override;
+  tresult PLUGIN_API setUnitProgramData(int32 listOrUnitId, int32 programIndex,
+                                        Steinberg::IBStream* data) override;
+
+  // ---- run-time type and interfaces ----
+  Steinberg::FClassID isA() const override { return "IFxVST3"; }
+  bool isA(Steinberg::FClassID s) const override { return isTypeOf(s, false); }
+  bool isTypeOf(Steinberg::FClassID s, bool askBaseClass = true) const override;
+  tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override;
+  uint32 PLUGIN_API release() override;
+
+  tresult beginEdit(ParamID tag) override;
+  tresult performEdit(ParamID tag, ParamValue valueNormalized) override;
+  tresult endEdit(ParamID tag) override;
+
+  // ---- accessors ----
+  static Steinberg::Vst::SpeakerArrangement getSpeakerArrForChans(int32 chans);
+  Steinberg::Vst::AudioBus* getAudioInput(int32 index);
+  Steinberg::Vst::AudioBus* getAudioOutput(int32 index);
+
+protected:
+  int32 mSidechainChannels;
+  bool mSidechainWasActive = false;
+  Steinberg::Vst::ProcessContext mHostContext;
+  // The editor views that are alive; not owning.
+  std::vector<Steinberg::IPlugView*> mOpenViews;
+
+private:
+  bool IsValidParamTag(ParamID tag) const;
+  void AddHostParameters();
+  void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  void ProcessInputEvents(Steinberg::Vst::IEventList* events);
+  template <typename T>
+  void ProcessPiece(Steinberg::Vst::ProcessData& data, int32 offset, int32 nFrames);
+  template <typename T>
+  static T** BusChannels(Steinberg::Vst::AudioBusBuffers& bus);
+
+  // Per-channel host pointers of the piece being processed, and which input
+  // channels read host audio in the last piece. Sized at construction so
+  // that processing allocates nothing.
+  std::vector<void*> mInPtrs;
+  std::vector<void*> mOutPtrs;
+  std::vector<char> mInFromHost;
+};
