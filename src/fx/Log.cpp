@@ -9,17 +9,13 @@
 
 void Trace(const char*, int, const char*, ...) {}
 
-// Per-thread buffers: two threads asking at once each keep their own text.
-const char* CurrentTime()
+const char* FormatLocalTime(time_t t, char* out, int capacity)
 {
-  thread_local char buf[64];
-  time_t now = time(nullptr);
+  if (!out || capacity <= 0) return out;
+  out[0] = 0;
   struct tm local, utc;
-  if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc))
-  {
-    buf[0] = 0;
-    return buf;
-  }
+  if (!localtime_r(&t, &local) || !gmtime_r(&t, &utc)) return out;
+  char buf[64];
   size_t n = strftime(buf, 32, "%Y%m%d %H:%M ", &local);
 
   int offset = (local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
@@ -33,7 +29,15 @@ const char* CurrentTime()
 
   int a = abs(offset);
   snprintf(buf + n, sizeof(buf) - n, "%c%02d%02d", offset >= 0 ? '+' : '-', a / 60, a % 60);
-  return buf;
+  KitStrCopy(out, buf, capacity);
+  return out;
+}
+
+// A per-thread buffer: two threads asking at once each keep their own text.
+const char* CurrentTime()
+{
+  thread_local char buf[64];
+  return FormatLocalTime(time(nullptr), buf, (int)sizeof(buf));
 }
 
 void CompileTimestamp(const char* date, const char* time, KitString* out)

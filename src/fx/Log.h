@@ -16,6 +16,9 @@ void Trace(const char* funcName, int line, const char* fmt, ...)
 // The local time as "YYYYMMDD HH:MM +HHMM" (zone offset with its sign). The
 // text lives in a per-thread buffer that the next call on the thread reuses.
 const char* CurrentTime();
+// The same text for a given moment, written into out (at most capacity
+// bytes with the terminator). Returns out.
+const char* FormatLocalTime(time_t t, char* out, int capacity);
 
 // "[Mon D HH:MM]" from the compiler's __DATE__ and __TIME__ texts.
 void CompileTimestamp(const char* date, const char* time, KitString* out);

@@ -89,6 +89,36 @@ TEST(LogTimestamps, CurrentTimeCarriesTheZoneOffset)
   }
 }
 
+TEST(LogTimestamps, ZoneOffsetAcrossDayAndYearEnds)
+{
+  const time_t newYearsEve = 1798759800; // 2026-12-31 23:30:00 UTC
+  const time_t newYearsDay = 1798763400; // 2027-01-01 00:30:00 UTC
+  const time_t midYear = 1783301400;     // 2026-07-06 01:30:00 UTC
+  const struct
+  {
+    const char* tz;
+    time_t t;
+    const char* text;
+  } cases[] = {
+    {"XYZ-14", newYearsEve, "20270101 13:30 +1400"}, // local is in the next year
+    {"ABC12", newYearsDay, "20261231 12:30 -1200"},  // local is in the previous year
+    {"XYZ-14", midYear, "20260706 15:30 +1400"},
+    {"ABC12", midYear, "20260705 13:30 -1200"},      // local is the day before
+    {"NPT-5:45", newYearsEve, "20270101 05:15 +0545"},
+    {"UTC0", newYearsEve, "20261231 23:30 +0000"},
+  };
+  for (const auto& c : cases)
+  {
+    TZGuard guard(c.tz);
+    char buf[32];
+    EXPECT_STREQ(c.text, FormatLocalTime(c.t, buf, sizeof(buf))) << c.tz;
+  }
+  // Cut to the caller's capacity.
+  TZGuard guard("UTC0");
+  char small[9];
+  EXPECT_STREQ("20261231", FormatLocalTime(newYearsEve, small, sizeof(small)));
+}
+
 TEST(LogTimer, EveryReportsOnlyAfterTheInterval)
 {
   Timer timer;
