@@ -1,5 +1,114 @@
+#include "tavlo/TavloEditor.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include "graphics/IControl.h"
+#include "graphics/IGraphics.h"
+#include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/Tavlo.h"
+
+namespace {
+
+// Resource ids and files of the artwork, in load order.
+enum ETavloBitmaps
+{
+  kBgID = 105,
+  kBypassID = 110,
+  kOversampleID = 113,
+  kInputID = 103,
+  kOutputID = 108,
+  kAttackID = 104,
+  kReleaseID = 106,
+  kMixID = 111,
+  kHpfID = 112,
+  kSidechainID = 119,
+  kMeterID = 107
+};
+
+constexpr int kKnobFrames = 61;
+constexpr int kSwitchFrames = 2;
+constexpr int kMeterFrames = 61;
+
+bool FileExists(const std::string& path)
+{
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ParentFolder(const std::string& path)
+{
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// The image folder of the source tree this file was compiled from.
+std::string SourceImageFolder()
+{
+  return ParentFolder(__FILE__) + "/resources/img/";
+}
+
+}  // namespace
+
+std::string TavloResourceFolder()
+{
+  // The module lives in <bundle>/Contents/x86_64-linux/; its images in
+  // <bundle>/Contents/Resources/.
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&TavloResourceFolder), &info) && info.dli_fname && *info.dli_fname)
+  {
+    const std::string contents = ParentFolder(ParentFolder(info.dli_fname));
+    const std::string resources = contents + "/Resources/";
+    if (FileExists(resources + "bg.png")) return resources;
+  }
+  return SourceImageFolder();
+}
+
+IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
+{
+  // Until the window host exists every instance gets the off-screen editor;
+  // this is the one place that decides.
+  return new IGraphicsHeadless(pPlug, w, h, fps, TavloResourceFolder().c_str());
+}
 
 void Tavlo::BuildEditor()
 {
+  IGraphics* pGraphics = MakeGraphics(this, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS);
+  pGraphics->AttachBackground(kBgID, "resources/img/bg.png");
+
+  IBitmap bitmap = pGraphics->LoadIBitmap(kBypassID, "resources/img/by.png", kSwitchFrames, false);
+  pGraphics->AttachControl(new ISwitchControl(this, 354, 287, kBypass, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kOversampleID, "resources/img/OVER.png", kSwitchFrames, false);
+  pGraphics->AttachControl(new ISwitchControl(this, 0, 455, kOversample, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kInputID, "resources/img/Thr.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 127, 279, kInput, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kOutputID, "resources/img/Out.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 506, 279, kOutput, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kAttackID, "resources/img/Atk.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 112, 124, kAttack, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kReleaseID, "resources/img/Rel.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 112, 176, kRelease, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kMixID, "resources/img/Mix.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 641, 121, kMix, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kHpfID, "resources/img/Hpf.png", kKnobFrames, false);
+  pGraphics->AttachControl(new IKnobMultiControl(this, 641, 176, kHPF, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kSidechainID, "resources/img/SC.png", kSwitchFrames, false);
+  pGraphics->AttachControl(new ISwitchControl(this, 686, 454, kSidechain, &bitmap));
+
+  bitmap = pGraphics->LoadIBitmap(kMeterID, "resources/img/vu.png", kMeterFrames, false);
+  mMeterIdx = pGraphics->AttachControl(new IBitmapControl(this, 309, 48, &bitmap));
+
+  IText version(14, &COLOR_WHITE, "Monaco", IText::kStyleNormal, IText::kAlignCenter, 0,
+                IText::kQualityDefault, &DEFAULT_TEXT_ENTRY_BGCOLOR, &DEFAULT_TEXT_ENTRY_FGCOLOR);
+  pGraphics->AttachControl(new ITextControl(this, IRECT(40, 425, 140, 445), &version, "Version 3.3.0"));
+
+  AttachGraphics(pGraphics);
 }
