@@ -1,5 +1,6 @@
 #include "raster/PxBlit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -497,16 +498,21 @@ void PxRotatedBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
   const double c = std::cos((double)angle), sn = std::sin((double)angle);
 
   // The rotated rectangle can reach beyond the destination rectangle; cover
-  // its bounding box, clipped to the image.
-  const double hw = dstw * 0.5, hh = dsth * 0.5;
-  const double ex = std::fabs(c) * hw + std::fabs(sn) * hh;
-  const double ey = std::fabs(sn) * hw + std::fabs(c) * hh;
-  int x0 = (int)std::floor(dcx - ex), x1 = (int)std::ceil(dcx + ex);
-  int y0 = (int)std::floor(dcy - ey), y1 = (int)std::ceil(dcy + ey);
-  if (x0 < 0) x0 = 0;
-  if (y0 < 0) y0 = 0;
-  if (x1 > dest->getWidth()) x1 = dest->getWidth();
-  if (y1 > dest->getHeight()) y1 = dest->getHeight();
+  // the bounding box of its corners turned about the pivot, clipped.
+  double bx0 = 1e300, by0 = 1e300, bx1 = -1e300, by1 = -1e300;
+  for (int k = 0; k < 4; ++k)
+  {
+    const double px = ((k & 1) ? dstx + dstw : dstx) - dcx;
+    const double py = ((k & 2) ? dsty + dsth : dsty) - dcy;
+    const double qx = dcx + c * px - sn * py, qy = dcy + sn * px + c * py;
+    bx0 = std::min(bx0, qx);
+    bx1 = std::max(bx1, qx);
+    by0 = std::min(by0, qy);
+    by1 = std::max(by1, qy);
+  }
+  const double dw = dest->getWidth(), dh = dest->getHeight();
+  const int x0 = (int)std::max(0.0, std::floor(bx0)), x1 = (int)std::min(dw, std::ceil(bx1));
+  const int y0 = (int)std::max(0.0, std::floor(by0)), y1 = (int)std::min(dh, std::ceil(by1));
 
   for (int y = y0; y < y1; ++y)
   {

@@ -1,5 +1,6 @@
 #include "raster/PxCachedFont.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -178,6 +179,7 @@ const PxCachedFont::Glyph* PxCachedFont::GetGlyph(unsigned int code)
   const int pad = mLineHeight / 3 + 1;  // room for overhanging strokes
   Glyph g;
   g.advance = advance;
+  if (!GetCharWidthFloat(dc, code, code, &g.exactAdvance)) g.exactAdvance = (float)advance;
   g.offsetX = -pad;
   g.width = advance + 2 * pad;
   g.height = m.bottom > mLineHeight ? m.bottom : mLineHeight;
@@ -266,17 +268,19 @@ int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
     if (cp == '\n' && !(format & DT_SINGLELINE)) lines.emplace_back();
     else lines.back().push_back(cp == '\n' ? ' ' : cp);
   }
-  int width = 0;
+  // Fractional advances, rounded once per line like the native measure.
+  double widest = 0.0;
   for (const auto& line : lines)
   {
-    int w = 0;
+    double w = 0.0;
     for (unsigned int cp : line)
     {
       const Glyph* g = GetGlyph(cp);
-      if (g) w += g->advance;
+      if (g) w += g->exactAdvance;
     }
-    if (w > width) width = w;
+    if (w > widest) widest = w;
   }
+  const int width = (int)std::floor(widest + 0.5);
   const bool empty = lines.size() == 1 && lines[0].empty();
   const int height = empty ? 0 : mLineHeight * (int)lines.size();
 
@@ -311,9 +315,14 @@ int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
   }
   for (size_t i = 0; i < lines.size(); ++i)
   {
-    int pen = x;
+    double pen = x;
     for (unsigned int cp : lines[i])
-      pen += DrawGlyph(bm, cp, pen, y + mLineHeight * (int)i, clip);
+    {
+      const Glyph* g = GetGlyph(cp);
+      if (!g) continue;
+      DrawGlyph(bm, cp, (int)std::floor(pen + 0.5), y + mLineHeight * (int)i, clip);
+      pen += g->exactAdvance;
+    }
   }
   return height;
 }

@@ -47,7 +47,8 @@ public:
 private:
   struct Glyph
   {
-    int advance = 0;
+    int advance = 0;       // whole pixels, for DrawGlyph callers
+    float exactAdvance = 0; // what the text layout accumulates
     int offsetX = 0;  // where the coverage's first column sits from the pen
     int width = 0, height = 0;
     unsigned char* coverage = nullptr;

@@ -86,6 +86,10 @@ bool DeleteObject(HGDIOBJ obj);
 HGDIOBJ SelectObject(HDC ctx, HGDIOBJ obj);
 
 bool GetTextMetrics(HDC ctx, TEXTMETRIC* tm);
+// Typographic advances (pixels, unrounded) of the characters first..last of
+// the selected font, so that text laid out one character at a time lines up
+// with text measured as a whole.
+bool GetCharWidthFloat(HDC ctx, unsigned int first, unsigned int last, float* widths);
 // Draws or (with DT_CALCRECT) measures text; returns the text height.
 int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format);
 

@@ -365,6 +365,17 @@ bool GetTextMetrics(HDC ctx, TEXTMETRIC* tm)
   return true;
 }
 
+bool GetCharWidthFloat(HDC ctx, unsigned int first, unsigned int last, float* widths)
+{
+  if (!ctx || !widths || last < first) return false;
+  std::lock_guard<std::mutex> guard(Lock());
+  GdiFont* f = ContextFont(ctx);
+  if (!f) return false;
+  for (unsigned int c = first; c <= last; ++c)
+    widths[c - first] = (float)LineWidth(f, std::vector<uint32_t>(1, c));
+  return true;
+}
+
 int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
 {
   if (!ctx || !text || !r) return 0;
