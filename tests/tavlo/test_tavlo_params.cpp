@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "tavlo_test_util.h"
+
+TEST(TavloIdentity, NamesIdsVersionAndChannels)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  EXPECT_STREQ(plug->GetEffectName(), "Tavlo");
+  EXPECT_STREQ(plug->GetProductName(), "");
+  EXPECT_STREQ(plug->GetMfrName(), "Quillmarshworks");
+  EXPECT_EQ(plug->GetUniqueID(), 0x54617631);
+  EXPECT_EQ(plug->GetMfrID(), 0x5175696c);
+  EXPECT_EQ(plug->GetEffectVersion(false), 0x30300);
+  EXPECT_EQ(plug->GetEffectVersion(true), 30300);
+  char text[32];
+  plug->GetEffectVersionStr(text);
+  EXPECT_STREQ(text, "v3.3.0");
+  EXPECT_STREQ(plug->GetAPIString(), "VST3");
+
+  EXPECT_EQ(plug->InputChannelCount(), 4);
+  EXPECT_EQ(plug->OutputChannelCount(), 2);
+  EXPECT_TRUE(plug->LegalIO(2, 2));
+  EXPECT_TRUE(plug->LegalIO(4, 2));
+  EXPECT_FALSE(plug->LegalIO(1, 2));
+  EXPECT_EQ(plug->GetLatency(), 0);
+  EXPECT_FALSE(plug->IsInst());
+  EXPECT_FALSE(plug->DoesMIDI());
+  EXPECT_FALSE(plug->DoesStateChunks());
+
+  EXPECT_EQ(plug->ParamCount(), 9);
+  EXPECT_EQ(plug->PresetCount(), 1);
+  EXPECT_STREQ(plug->GetPresetName(0), "-");
+  EXPECT_STREQ(plug->GetPresetName(1), "");
+  EXPECT_TRUE(InitModule());
+  EXPECT_TRUE(DeinitModule());
+}
+
+TEST(TavloParams, DeclaredRangesShapesAndLabels)
+{
+  struct Want
+  {
+    int idx;
+    const char* name;
+    IParam::EParamType type;
+    double def, min, max, step, shape;
+    const char* label;
+    int precision;
+  };
+  // Attack's maximum is raised to minimum + step: 0.0001 + 0.01.
+  const Want want[] = {
+      {kInput, "Input", IParam::kTypeDouble, 0.0, 0.0, 400.0, 0.01, 1.0, "%", 2},
+      {kOutput, "Output", IParam::kTypeDouble, 0.0, -20.0, 20.0, 0.01, 1.0, "%", 2},
+      {kAttack, "Attack", IParam::kTypeDouble, 0.005, 0.0001, 0.0101, 0.01, 2.0, "%", 2},
+      {kRelease, "Release", IParam::kTypeDouble, 0.3, 0.1, 0.5, 0.01, 2.0, "%", 2},
+      {kMix, "Mix", IParam::kTypeDouble, 100.0, 0.0, 100.0, 0.01, 1.0, "%", 2},
+      {kHPF, "HPF", IParam::kTypeDouble, 20.0, 20.0, 500.0, 0.01, 1.0, "%", 2},
+      {kOversample, "Oversample", IParam::kTypeInt, 0, 0, 1, 1, 1.0, "", 0},
+      {kBypass, "Bypass", IParam::kTypeInt, 0, 0, 1, 1, 1.0, "", 0},
+      {kSidechain, "Sidechain", IParam::kTypeInt, 1, 0, 1, 1, 1.0, "", 0},
+  };
+  TavloPtr plug = MakeRestoredTavlo();
+  for (const Want& w : want)
+  {
+    SCOPED_TRACE(w.name);
+    IParam* p = plug->ParamAt(w.idx);
+    EXPECT_STREQ(p->GetNameForHost(), w.name);
+    EXPECT_EQ(p->GetType(), w.type);
+    EXPECT_EQ(p->GetDefaultValue(), w.def);
+    EXPECT_EQ(p->GetValue(), w.def);
+    EXPECT_DOUBLE_EQ(p->GetMin(), w.min);
+    EXPECT_DOUBLE_EQ(p->GetMax(), w.max);
+    EXPECT_EQ(p->GetStep(), w.step);
+    EXPECT_EQ(p->GetShape(), w.shape);
+    EXPECT_STREQ(p->GetLabelForHost(), w.label);
+    EXPECT_STREQ(p->GetParamGroupForHost(), "");
+    EXPECT_EQ(p->GetPrecision(), w.precision);
+    EXPECT_EQ(p->GetNDisplayTexts(), 0);
+  }
+  EXPECT_EQ(plug->ParamAt(kAttack)->GetMax(), 0.0001 + 0.01);
+}
+
+TEST(TavloParams, CachedValuesBeforeAndAfterPresetZero)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  // Until preset 0 is restored the output gain is 0: early blocks are silent.
+  EXPECT_EQ(plug->GetOutputGain(), 0.0);
+  EXPECT_EQ(plug->GetInput(), -10.0);
+  EXPECT_EQ(plug->GetAttack(), 0.0);
+  EXPECT_EQ(plug->GetRelease(), 0.0);
+  EXPECT_EQ(plug->GetGainState(), 1.0);
+
+  EXPECT_TRUE(plug->RestorePreset(0));
+  EXPECT_EQ(plug->GetCurrentPresetIdx(), 0);
+  EXPECT_EQ(plug->GetOutputGain(), 1.0);
+  EXPECT_EQ(plug->GetInput(), 0.0);
+  EXPECT_EQ(plug->GetAttack(), 0.005);
+  EXPECT_EQ(plug->GetRelease(), 0.3);
+  EXPECT_EQ(plug->GetMix(), 100.0);
+  EXPECT_EQ(plug->GetHpfFreq(), 20.0);
+  EXPECT_EQ(plug->GetGainState(), 1.0);
+}
+
+TEST(TavloParams, OnParamChangeStoresPlainValuesAndOutputGain)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+
+  SetPlain(plug.get(), kOutput, -20.0);
+  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 0.1);
+  SetPlain(plug.get(), kOutput, 0.0);
+  EXPECT_EQ(plug->GetOutputGain(), 1.0);  // exactly
+  SetPlain(plug.get(), kOutput, 20.0);
+  EXPECT_EQ(plug->GetOutputGain(), 10.0);
+  SetPlain(plug.get(), kOutput, -6.0);
+  EXPECT_NEAR(plug->GetOutputGain(), 0.501187233627, 1e-12);
+
+  // The editor's route: normalised in, plain out.
+  plug->SetParameterFromGUI(kOutput, 0.0);
+  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 0.1);
+  plug->SetParameterFromGUI(kOutput, 0.5);
+  EXPECT_EQ(plug->GetOutputGain(), 1.0);
+
+  // Attack: shape 2 over 0.0001..0.0101.
+  plug->SetParameterFromGUI(kAttack, 1.0);
+  EXPECT_DOUBLE_EQ(plug->GetAttack(), 0.0101);
+  plug->SetParameterFromGUI(kAttack, 0.5);
+  EXPECT_DOUBLE_EQ(plug->GetAttack(), 0.0026);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kAttack)->GetNormalized(), 0.5);
+  plug->SetParameterFromGUI(kRelease, 0.5);
+  EXPECT_DOUBLE_EQ(plug->GetRelease(), 0.2);
+
+  plug->SetParameterFromGUI(kInput, 0.25);
+  EXPECT_DOUBLE_EQ(plug->GetInput(), 100.0);
+  plug->SetParameterFromGUI(kMix, 0.3);
+  EXPECT_DOUBLE_EQ(plug->GetMix(), 30.0);
+  plug->SetParameterFromGUI(kHPF, 1.0);
+  EXPECT_EQ(plug->GetHpfFreq(), 500.0);
+}
+
+TEST(TavloParams, SwitchesAndResetChangeNoCachedValue)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  SetPlain(plug.get(), kOutput, 6.0);
+  SetPlain(plug.get(), kInput, 30.0);
+  auto snapshot = [&]() {
+    return std::vector<double>{plug->GetOutputGain(), plug->GetInput(), plug->GetAttack(),
+                               plug->GetRelease(),    plug->GetMix(),   plug->GetHpfFreq(),
+                               plug->GetGainState()};
+  };
+  std::vector<double> before = snapshot();
+  for (int idx : {kOversample, kBypass, kSidechain})
+  {
+    plug->SetParameterFromGUI(idx, 1.0 - plug->ParamAt(idx)->GetNormalized());
+    EXPECT_EQ(snapshot(), before) << idx;
+  }
+  EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 0.0);
+  plug->Reset();
+  EXPECT_EQ(snapshot(), before);
+  // Any other index is ignored.
+  plug->OnParamChange(kNumParams);
+  plug->OnParamChange(-1);
+  EXPECT_EQ(snapshot(), before);
+}
+
+TEST(TavloModule, MakePlugFromSeveralThreads)
+{
+  std::vector<std::thread> threads;
+  std::vector<int> counts(4, 0);
+  for (int t = 0; t < 4; ++t)
+  {
+    threads.emplace_back([t, &counts]() {
+      for (int i = 0; i < 5; ++i)
+      {
+        TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "-")) ++counts[t];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int c : counts) EXPECT_EQ(c, 5);
+}

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "tavlo_test_util.h"
+
+namespace
+{
+std::vector<uint8_t> Bytes(const ByteChunk& c)
+{
+  return std::vector<uint8_t>(c.Data(), c.Data() + c.Size());
+}
+
+std::vector<uint8_t> StateOf(const std::vector<double>& values)
+{
+  std::vector<uint8_t> out;
+  for (double v : values)
+  {
+    uint8_t b[8];
+    memcpy(b, &v, 8);
+    out.insert(out.end(), b, b + 8);
+  }
+  return out;
+}
+
+const std::vector<double> kDefaults = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0};
+} // namespace
+
+TEST(TavloState, DefaultStateIs72LittleEndianBytes)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  ByteChunk c;
+  EXPECT_TRUE(plug->SerializeState(&c));
+  ASSERT_EQ(c.Size(), 72);
+  EXPECT_EQ(Bytes(c), StateOf(kDefaults));
+  // Spot checks in raw bytes: Mix 100.0 at offset 32, Sidechain 1.0 at 64.
+  const uint8_t mix[8] = {0, 0, 0, 0, 0, 0, 0x59, 0x40};
+  const uint8_t one[8] = {0, 0, 0, 0, 0, 0, 0xF0, 0x3F};
+  const uint8_t attack[8] = {0x7B, 0x14, 0xAE, 0x47, 0xE1, 0x7A, 0x74, 0x3F};  // 0.005
+  EXPECT_EQ(memcmp(c.Data() + 32, mix, 8), 0);
+  EXPECT_EQ(memcmp(c.Data() + 64, one, 8), 0);
+  EXPECT_EQ(memcmp(c.Data() + 16, attack, 8), 0);
+
+  // The default preset "-" holds the same bytes: the bank is the name, the
+  // flag and the state.
+  ByteChunk bank;
+  plug->SerializePresets(&bank);
+  std::vector<uint8_t> want = {1, 0, 0, 0, '-', 1};
+  std::vector<uint8_t> state = StateOf(kDefaults);
+  want.insert(want.end(), state.begin(), state.end());
+  EXPECT_EQ(Bytes(bank), want);
+}
+
+TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  const std::vector<double> stored = {123.45, -6.0, 0.002, 0.45, 50.0, 250.0, 1.0, 1.0, 0.0};
+  ByteChunk c;
+  for (double v : stored) c.Append(v);
+  EXPECT_EQ(plug->UnserializeState(&c, 0), 72);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(plug->ParamAt(i)->GetValue(), stored[i]) << i;
+  EXPECT_EQ(plug->GetInput(), 123.45);
+  EXPECT_NEAR(plug->GetOutputGain(), 0.501187233627, 1e-12);
+  EXPECT_EQ(plug->GetAttack(), 0.002);
+  EXPECT_EQ(plug->GetRelease(), 0.45);
+  EXPECT_EQ(plug->GetMix(), 50.0);
+  EXPECT_EQ(plug->GetHpfFreq(), 250.0);
+
+  // Saved again, the same bytes come out.
+  ByteChunk again;
+  plug->SerializeState(&again);
+  EXPECT_EQ(Bytes(again), StateOf(stored));
+
+  // Values outside the ranges are clamped.
+  ByteChunk wild;
+  for (double v : {-5.0, 50.0, 1.0, 0.0, 250.0, 5.0, 7.0, -1.0, 0.5}) wild.Append(v);
+  EXPECT_EQ(plug->UnserializeState(&wild, 0), 72);
+  EXPECT_EQ(plug->ParamAt(kInput)->GetValue(), 0.0);
+  EXPECT_EQ(plug->ParamAt(kOutput)->GetValue(), 20.0);
+  EXPECT_EQ(plug->GetOutputGain(), 10.0);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kAttack)->GetValue(), 0.0101);
+  EXPECT_EQ(plug->ParamAt(kRelease)->GetValue(), 0.1);
+  EXPECT_EQ(plug->ParamAt(kMix)->GetValue(), 100.0);
+  EXPECT_EQ(plug->ParamAt(kHPF)->GetValue(), 20.0);
+  EXPECT_EQ(plug->ParamAt(kOversample)->GetValue(), 1.0);
+  EXPECT_EQ(plug->ParamAt(kBypass)->GetValue(), 0.0);
+  EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 0.5);  // clamped, not rounded
+}
+
+TEST(TavloState, TwentyByteRestoreSetsTwoClampsTheThirdAndKeepsTheRest)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  SetPlain(plug.get(), kAttack, 0.008);
+  SetPlain(plug.get(), kRelease, 0.4);
+  SetPlain(plug.get(), kMix, 30.0);
+  SetPlain(plug.get(), kHPF, 120.0);
+  plug->ParamAt(kOversample)->SetValue(1.0);
+
+  ByteChunk c;
+  c.Append(200.0);
+  c.Append(10.0);
+  c.Append((int)0x3F800000);  // 4 stray bytes: half a double
+  ASSERT_EQ(c.Size(), 20);
+  EXPECT_EQ(plug->UnserializeState(&c, 0), -1);
+
+  EXPECT_EQ(plug->ParamAt(kInput)->GetValue(), 200.0);
+  EXPECT_EQ(plug->ParamAt(kOutput)->GetValue(), 10.0);
+  EXPECT_EQ(plug->ParamAt(kAttack)->GetValue(), 0.0001);  // 0.0 clamped up
+  EXPECT_EQ(plug->ParamAt(kRelease)->GetValue(), 0.4);
+  EXPECT_EQ(plug->ParamAt(kMix)->GetValue(), 30.0);
+  EXPECT_EQ(plug->ParamAt(kHPF)->GetValue(), 120.0);
+  EXPECT_EQ(plug->ParamAt(kOversample)->GetValue(), 1.0);
+  EXPECT_EQ(plug->ParamAt(kBypass)->GetValue(), 0.0);
+  EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 1.0);
+
+  // Every parameter was announced, so the cached values follow.
+  EXPECT_EQ(plug->GetInput(), 200.0);
+  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 3.1622776601683795);
+  EXPECT_EQ(plug->GetAttack(), 0.0001);
+  EXPECT_EQ(plug->GetRelease(), 0.4);
+  EXPECT_EQ(plug->GetMix(), 30.0);
+  EXPECT_EQ(plug->GetHpfFreq(), 120.0);
+}
+
+TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  for (int i = 0; i < kNumParams; ++i) plug->SetParameterFromGUI(i, 0.9);
+  EXPECT_TRUE(plug->RestorePreset(0));
+  for (int i = 0; i < kNumParams; ++i)
+    EXPECT_EQ(plug->ParamAt(i)->GetValue(), kDefaults[i]) << i;
+  EXPECT_EQ(plug->GetOutputGain(), 1.0);
+  EXPECT_TRUE(plug->RestorePreset("-"));
+  EXPECT_FALSE(plug->RestorePreset(1));
+}
