@@ -9,6 +9,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -143,10 +144,12 @@ struct KnobStyle {
   double arcWidth;
   int knurls;
   bool accentDot;     // amber dot on the skirt (main knobs)
+  bool bipolar;       // the ring lights from the centre (a gain around 0 dB)
 };
 
-const KnobStyle kBigStyle{kBigKnob, 49.0, 39.0, 60.0, 3.6, 72, true};
-const KnobStyle kSmallStyle{kSmallKnob, 16.5, 12.5, 21.0, 2.4, 36, false};
+const KnobStyle kBigStyle{kBigKnob, 49.0, 39.0, 60.0, 3.6, 72, true, false};
+const KnobStyle kBigBipolarStyle{kBigKnob, 49.0, 39.0, 60.0, 3.6, 72, true, true};
+const KnobStyle kSmallStyle{kSmallKnob, 16.5, 12.5, 21.0, 2.4, 36, false, false};
 
 // Conic shading of a turned metal cap: highlights at two opposite angles
 // that stay put while the knob turns (the light does not move).
@@ -200,8 +203,9 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value) {
   const double angle = kKnobMinDeg + (kKnobMaxDeg - kKnobMinDeg) * value;
 
   // Lit part of the value ring, with a soft glow under it.
-  if (value > 0.0) {
-    const double a0 = CairoAngle(kKnobMinDeg), a1 = CairoAngle(angle);
+  const double from = s.bipolar ? (kKnobMinDeg + kKnobMaxDeg) / 2.0 : kKnobMinDeg;
+  if (std::fabs(angle - from) > 1e-9) {
+    const double a0 = CairoAngle(std::min(from, angle)), a1 = CairoAngle(std::max(from, angle));
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_width(cr, s.arcWidth * 2.6);
     cairo_new_path(cr);
@@ -397,12 +401,12 @@ void DrawMeterFrame(cairo_t* cr, double value) {
   DialPoint(px, py, angle, 44.0, &x0, &y0);
   DialPoint(px, py, angle, 106.0, &x1, &y1);
   // Shadow cast on the face behind the needle.
-  cairo_set_line_width(cr, 2.0);
+  cairo_set_line_width(cr, 2.4);
   cairo_move_to(cr, x0 + 2.5, y0 + 3.0);
   cairo_line_to(cr, x1 + 2.5, y1 + 3.0);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
   cairo_stroke(cr);
-  cairo_set_line_width(cr, 1.4);
+  cairo_set_line_width(cr, 2.0);
   cairo_move_to(cr, x0, y0);
   cairo_line_to(cr, x1, y1);
   cairo_set_source_rgb(cr, 0.97, 0.95, 0.90);
@@ -686,6 +690,7 @@ struct Strip {
 };
 
 void BigKnob(cairo_t* cr, int f, int n) { DrawKnobFrame(cr, kBigStyle, double(f) / (n - 1)); }
+void GainKnob(cairo_t* cr, int f, int n) { DrawKnobFrame(cr, kBigBipolarStyle, double(f) / (n - 1)); }
 void SmallKnob(cairo_t* cr, int f, int n) { DrawKnobFrame(cr, kSmallStyle, double(f) / (n - 1)); }
 void Meter(cairo_t* cr, int f, int n) { DrawMeterFrame(cr, double(f) / (n - 1)); }
 void Bypass(cairo_t* cr, int f, int) { DrawBypassFrame(cr, f == 1); }
@@ -698,7 +703,7 @@ const Strip kStrips[] = {
     {"by.png", kBypassW, kBypassH, 2, Bypass},
     {"OVER.png", kToggleW, kToggleH, 2, Over},
     {"Thr.png", kBigKnob, kBigKnob, kKnobFrames, BigKnob},
-    {"Out.png", kBigKnob, kBigKnob, kKnobFrames, BigKnob},
+    {"Out.png", kBigKnob, kBigKnob, kKnobFrames, GainKnob},
     {"Atk.png", kSmallKnob, kSmallKnob, kKnobFrames, SmallKnob},
     {"Rel.png", kSmallKnob, kSmallKnob, kKnobFrames, SmallKnob},
     {"Mix.png", kSmallKnob, kSmallKnob, kKnobFrames, SmallKnob},
