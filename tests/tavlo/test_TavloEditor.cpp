@@ -1,0 +1,447 @@
+// The compressor's editor end to end: a real instance builds its editor from
+// the committed artwork, renders off-screen to a PNG, reacts to a drag and
+// follows the signal chain's meter.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fx/IParam.h"
+#include "graphics/IControl.h"
+#include "graphics/IGraphics.h"
+#include "platform/headless/IGraphicsHeadless.h"
+#include "raster/PxBlit.h"
+#include "raster/PxPng.h"
+#include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
+
+namespace
+{
+
+struct Image
+{
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;
+  uint32_t At(int x, int y) const { return px[(size_t)y * (size_t)w + (size_t)x]; }
+};
+
+Image LoadImage(const std::string& path)
+{
+  Image img;
+  std::unique_ptr<PxIBitmap> bmp(PxLoadPNG(path.c_str(), nullptr));
+  if (!bmp) return img;
+  img.w = bmp->getWidth();
+  img.h = bmp->getHeight();
+  img.px.resize((size_t)img.w * (size_t)img.h);
+  for (int y = 0; y < img.h; ++y)
+    for (int x = 0; x < img.w; ++x) img.px[(size_t)y * (size_t)img.w + (size_t)x] = PxGetPixel(bmp.get(), x, y);
+  return img;
+}
+
+int Alpha(uint32_t p) { return (int)(p >> 24); }
+int Channel(uint32_t p, int shift) { return (int)((p >> shift) & 255); }
+int MaxChannelDiff(uint32_t a, uint32_t b)
+{
+  int d = 0;
+  for (int s = 0; s < 24; s += 8) d = std::max(d, std::abs(Channel(a, s) - Channel(b, s)));
+  return d;
+}
+
+// One film-strip control of the layout, with the frame a fresh instance shows.
+struct StripControl
+{
+  const char* what;
+  int index;      // in the editor's control list
+  const char* file;
+  int x, y;
+  int frames;
+  int paramIdx;   // -1 for the meter
+  bool knob;
+  int defaultFrame;
+};
+
+// Defaults: Input 0 -> frame 1; Output 0 dB is the middle -> 31; Attack
+// 0.005 s with shape 2 is sqrt(0.0049 / 0.01) = 0.7 -> 43; Release 0.3 s is
+// sqrt(0.5) = 0.707 -> 43; Mix 100 % -> 61; HPF 20 Hz -> 1; Bypass and
+// Oversample off -> 1; Sidechain 1 -> 2; the meter at rest -> 1.
+const StripControl kStrips[] = {
+  {"Bypass", 1, "by.png", 354, 287, 2, kBypass, false, 1},
+  {"Oversample", 2, "OVER.png", 0, 455, 2, kOversample, false, 1},
+  {"Input", 3, "Thr.png", 127, 279, 61, kInput, true, 1},
+  {"Output", 4, "Out.png", 506, 279, 61, kOutput, true, 31},
+  {"Attack", 5, "Atk.png", 112, 124, 61, kAttack, true, 43},
+  {"Release", 6, "Rel.png", 112, 176, 61, kRelease, true, 43},
+  {"Mix", 7, "Mix.png", 641, 121, 61, kMix, true, 61},
+  {"HPF", 8, "Hpf.png", 641, 176, 61, kHPF, true, 1},
+  {"Sidechain", 9, "SC.png", 686, 454, 2, kSidechain, false, 2},
+  {"Meter", 10, "vu.png", 309, 48, 61, -1, false, 1},
+};
+
+const IRECT kVersionRect(40, 425, 140, 445);
+
+std::string ImageDir() { return TavloResourceFolder(); }
+
+struct TavloReleaser
+{
+  void operator()(Tavlo* p) const
+  {
+    if (p) p->release();
+  }
+};
+using TavloPtr = std::unique_ptr<Tavlo, TavloReleaser>;
+
+// Remembers each OnParamChange with the plain value the parameter held.
+class SpyTavlo : public Tavlo
+{
+public:
+  SpyTavlo() : Tavlo(IFxInstanceInfo()) {}
+  void OnParamChange(int paramIdx) override
+  {
+    Tavlo::OnParamChange(paramIdx);
+    mChanges.push_back({paramIdx, ParamAt(paramIdx)->GetValue()});
+  }
+  struct Change
+  {
+    int idx;
+    double value;
+  };
+  std::vector<Change> mChanges;
+};
+
+IGraphicsHeadless* EditorOf(Tavlo* plug) { return static_cast<IGraphicsHeadless*>(static_cast<IGraphics*>(plug->GetGraphics())); }
+
+std::string SnapshotPath(const char* name) { return testing::TempDir() + name; }
+
+Image Render(Tavlo* plug, const char* name)
+{
+  const std::string path = SnapshotPath(name);
+  EXPECT_TRUE(RenderEditorToPNG(plug, path.c_str()));
+  return LoadImage(path);
+}
+
+// Checks that the control's rectangle in the rendered editor shows `frame`
+// of its strip: every pixel the frame covers opaquely is reproduced exactly,
+// and enough of those pixels differ from the frames two steps either side
+// that a wrong frame choice could not pass.
+void ExpectFrame(const Image& shot, const StripControl& c, int frame)
+{
+  SCOPED_TRACE(std::string(c.what) + " frame " + std::to_string(frame));
+  const Image strip = LoadImage(ImageDir() + c.file);
+  ASSERT_GT(strip.w, 0);
+  const int fw = strip.w, fh = strip.h / c.frames;
+  int opaque = 0, mismatches = 0, distinctive = 0;
+  for (int y = 0; y < fh; ++y)
+    for (int x = 0; x < fw; ++x)
+    {
+      const uint32_t want = strip.At(x, (frame - 1) * fh + y);
+      if (Alpha(want) != 255) continue;
+      ++opaque;
+      const uint32_t got = shot.At(c.x + x, c.y + y);
+      if ((got & 0xFFFFFFu) != (want & 0xFFFFFFu)) ++mismatches;
+      bool differs = true;
+      for (int other : {frame - 2, frame + 2})
+      {
+        int o = std::max(1, std::min(c.frames, other));
+        if (o == frame) o = frame == 1 ? 2 : frame - 1;
+        if (MaxChannelDiff(strip.At(x, (o - 1) * fh + y), want) < 24) differs = false;
+      }
+      if (differs) ++distinctive;
+    }
+  EXPECT_GT(opaque, 40);
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_GE(distinctive, 8);
+}
+
+// A tone loud enough to make the compressor work hard.
+void ProcessTone(Tavlo* plug, double amplitude, double seconds)
+{
+  const double sr = plug->GetSampleRate();
+  const int total = (int)(seconds * sr);
+  std::vector<double> l(512), r(512), sl(512, 0.0), sr2(512, 0.0), ol(512), orr(512);
+  for (int pos = 0; pos < total; pos += 512)
+  {
+    const int n = std::min(512, total - pos);
+    for (int i = 0; i < n; ++i)
+    {
+      const double v = amplitude * std::sin(2.0 * 3.141592653589793 * 1000.0 * (pos + i) / sr);
+      l[(size_t)i] = v;
+      r[(size_t)i] = v;
+    }
+    double* in[4] = {l.data(), r.data(), sl.data(), sr2.data()};
+    double* out[2] = {ol.data(), orr.data()};
+    plug->ProcessDoubleReplacing(in, out, n);
+  }
+}
+
+void SetPlain(Tavlo* plug, int idx, double plain)
+{
+  plug->ParamAt(idx)->SetValue(plain);
+  plug->OnParamChange(idx);
+}
+
+} // namespace
+
+TEST(TavloEditorArtwork, EveryStripFitsItsPlaceWithoutOverlap)
+{
+  const Image bg = LoadImage(ImageDir() + "bg.png");
+  ASSERT_EQ(bg.w, 786);
+  ASSERT_EQ(bg.h, 483);
+  int translucent = 0;
+  for (uint32_t p : bg.px) translucent += Alpha(p) != 255;
+  EXPECT_EQ(translucent, 0) << "the background must be opaque";
+
+  std::vector<IRECT> rects;
+  for (const StripControl& c : kStrips)
+  {
+    SCOPED_TRACE(c.what);
+    const Image strip = LoadImage(ImageDir() + c.file);
+    ASSERT_GT(strip.w, 0);
+    ASSERT_EQ(strip.h % c.frames, 0);
+    const int fw = strip.w, fh = strip.h / c.frames;
+    if (c.knob)
+    {
+      EXPECT_EQ(fw, fh) << "knob frames are square";
+    }
+    EXPECT_LE(c.x + fw, 786);
+    EXPECT_LE(c.y + fh, 483);
+    rects.push_back(IRECT(c.x, c.y, c.x + fw, c.y + fh));
+  }
+  rects.push_back(kVersionRect);
+  // Attack and Release sit 52 pixels apart; their knobs must not touch.
+  EXPECT_LE(rects[4].H(), 48);
+  EXPECT_LE(rects[5].H(), 48);
+  // Input and Output are the main knobs.
+  EXPECT_GT(rects[2].W(), 2 * rects[4].W());
+  for (size_t i = 0; i < rects.size(); ++i)
+    for (size_t j = i + 1; j < rects.size(); ++j)
+    {
+      const IRECT& a = rects[i];
+      const IRECT& b = rects[j];
+      const bool overlap = a.L < b.R && b.L < a.R && a.T < b.B && b.T < a.B;
+      EXPECT_FALSE(overlap) << "controls " << i << " and " << j << " overlap";
+    }
+}
+
+TEST(TavloEditorArtwork, SwitchFramesAreClearlyDistinct)
+{
+  // Off and on must read differently at a glance: a good share of the
+  // switch's pixels change strongly between its two frames.
+  for (const char* file : {"by.png", "OVER.png", "SC.png"})
+  {
+    SCOPED_TRACE(file);
+    const Image s = LoadImage(ImageDir() + file);
+    ASSERT_GT(s.w, 0);
+    const int fh = s.h / 2;
+    int changed = 0;
+    for (int y = 0; y < fh; ++y)
+      for (int x = 0; x < s.w; ++x)
+        if (MaxChannelDiff(s.At(x, y), s.At(x, y + fh)) > 60 || std::abs(Alpha(s.At(x, y)) - Alpha(s.At(x, y + fh))) > 60)
+          ++changed;
+    EXPECT_GT(changed, 60);
+  }
+}
+
+TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  IGraphics* g = static_cast<IGraphics*>(plug->GetGraphics());
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->Width(), 786);
+  EXPECT_EQ(g->Height(), 483);
+  ASSERT_EQ(g->NControls(), 12);
+
+  IBitmapControl* bg = dynamic_cast<IBitmapControl*>(g->GetControl(0));
+  ASSERT_NE(bg, nullptr);
+  EXPECT_EQ(*bg->GetRECT(), IRECT(0, 0, 786, 483));
+  EXPECT_EQ(bg->ParamIdx(), -1);
+
+  for (const StripControl& c : kStrips)
+  {
+    SCOPED_TRACE(c.what);
+    IControl* ctl = g->GetControl(c.index);
+    ASSERT_NE(ctl, nullptr);
+    const IBitmap* bmp = nullptr;
+    if (c.knob)
+    {
+      IKnobMultiControl* k = dynamic_cast<IKnobMultiControl*>(ctl);
+      ASSERT_NE(k, nullptr);
+      bmp = k->GetBitmap();
+    }
+    else if (c.paramIdx >= 0)
+    {
+      ISwitchControl* s = dynamic_cast<ISwitchControl*>(ctl);
+      ASSERT_NE(s, nullptr);
+      bmp = s->GetBitmap();
+    }
+    else
+    {
+      ASSERT_EQ(dynamic_cast<ISwitchControl*>(ctl), nullptr);
+      IBitmapControl* b = dynamic_cast<IBitmapControl*>(ctl);
+      ASSERT_NE(b, nullptr);
+      bmp = b->GetBitmap();
+    }
+    EXPECT_EQ(ctl->ParamIdx(), c.paramIdx);
+    EXPECT_EQ(bmp->N, c.frames);
+    EXPECT_FALSE(bmp->mFramesAreHorizontal);
+    EXPECT_EQ(*ctl->GetRECT(), IRECT(c.x, c.y, c.x + bmp->W, c.y + bmp->H / c.frames));
+    EXPECT_EQ(ctl->GetBlend()->mMethod, IChannelBlend::kBlendDefault);
+  }
+  // The signal chain addresses the meter by this index.
+  EXPECT_EQ(plug->GetMeterIdx(), 10);
+
+  ITextControl* text = dynamic_cast<ITextControl*>(g->GetControl(11));
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text->GetTextString(), "Version 3.3.0");
+  EXPECT_EQ(*text->GetRECT(), kVersionRect);
+  EXPECT_EQ(text->ParamIdx(), -1);
+  IText* t = text->GetText();
+  EXPECT_STREQ(t->mFont, "Monaco");
+  EXPECT_EQ(t->mSize, 14);
+  EXPECT_EQ(t->mColor, COLOR_WHITE);
+  EXPECT_EQ(t->mAlign, IText::kAlignCenter);
+  EXPECT_EQ(t->mStyle, IText::kStyleNormal);
+}
+
+TEST(TavloEditorRender, FreshInstanceShowsBackgroundDefaultsAndVersion)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  const Image shot = Render(plug.get(), "tavlo_editor_fresh.png");
+  ASSERT_EQ(shot.w, 786);
+  ASSERT_EQ(shot.h, 483);
+  const Image bg = LoadImage(ImageDir() + "bg.png");
+  ASSERT_EQ(bg.w, 786);
+
+  // Background: everywhere outside the controls the picture is bg.png.
+  IGraphics* g = static_cast<IGraphics*>(plug->GetGraphics());
+  int checked = 0, mismatches = 0;
+  for (int y = 0; y < shot.h; ++y)
+    for (int x = 0; x < shot.w; ++x)
+    {
+      bool covered = false;
+      for (int i = 1; i < g->NControls() && !covered; ++i) covered = g->GetControl(i)->GetRECT()->Contains(x, y);
+      // The version text may spill a few pixels beyond its rectangle.
+      covered = covered || (y >= 420 && y < 450 && x >= 30 && x < 150);
+      if (covered) continue;
+      ++checked;
+      if ((shot.At(x, y) & 0xFFFFFFu) != (bg.At(x, y) & 0xFFFFFFu)) ++mismatches;
+    }
+  EXPECT_GT(checked, 250000);
+  EXPECT_EQ(mismatches, 0);
+
+  // Every knob, switch and the meter at the frame its default selects.
+  for (const StripControl& c : kStrips) ExpectFrame(shot, c, c.defaultFrame);
+
+  // The version line: white text, centred in its rectangle, over a panel
+  // that has no white of its own there.
+  int textPixels = 0, minX = 786, maxX = -1, minY = 483, maxY = -1;
+  for (int y = 415; y < 455; ++y)
+    for (int x = 20; x < 160; ++x)
+    {
+      const uint32_t p = shot.At(x, y);
+      ASSERT_LT(std::min({Channel(bg.At(x, y), 16), Channel(bg.At(x, y), 8), Channel(bg.At(x, y), 0)}), 170);
+      if (Channel(p, 16) >= 200 && Channel(p, 8) >= 200 && Channel(p, 0) >= 200)
+      {
+        ++textPixels;
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+      }
+    }
+  EXPECT_GT(textPixels, 60);
+  EXPECT_NEAR((minX + maxX) / 2.0, kVersionRect.MW(), 3.0);
+  EXPECT_GE(minY, kVersionRect.T);
+  EXPECT_LT(maxY, kVersionRect.B);
+  EXPECT_GT(maxX - minX, 80) << "the whole line, not a fragment";
+}
+
+TEST(TavloEditorInteraction, DragOnInputKnobSetsInputAndReachesOnParamChange)
+{
+  TavloPtr plug(new SpyTavlo());
+  SpyTavlo* spy = static_cast<SpyTavlo*>(plug.get());
+  plug->RestorePreset(0);
+  spy->mChanges.clear();
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  ASSERT_NE(g, nullptr);
+
+  // The Input knob is 146 pixels high: dragging up 73 pixels at gearing 4
+  // moves it by 73 / 146 / 4 = 0.125 of its range, 50 of 0..400.
+  IMouseMod left(true);
+  const int cx = 127 + 73, cy = 279 + 73;
+  EXPECT_EQ(g->GetMouseControlIdx(cx, cy), 3);
+  g->OnMouseDown(cx, cy, &left);
+  g->OnMouseDrag(cx, cy - 40, &left);
+  g->OnMouseDrag(cx, cy - 73, &left);
+  g->OnMouseUp(cx, cy - 73, &left);
+
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetNormalized(), 0.125);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetValue(), 50.0);
+  EXPECT_DOUBLE_EQ(plug->GetInput(), 50.0);
+  ASSERT_FALSE(spy->mChanges.empty());
+  for (const SpyTavlo::Change& ch : spy->mChanges) EXPECT_EQ(ch.idx, kInput);
+  EXPECT_DOUBLE_EQ(spy->mChanges.back().value, 50.0);
+  // The first step (40 pixels) was reported on its own.
+  EXPECT_NEAR(spy->mChanges.front().value, 400.0 * 40.0 / 146.0 / 4.0, 1e-9);
+  // No other parameter moved.
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kOutput)->GetValue(), 0.0);
+
+  // The knob now draws frame int(60 x 0.125 + 0.5) + 1 = 9.
+  const Image shot = Render(plug.get(), "tavlo_editor_input_dragged.png");
+  ExpectFrame(shot, kStrips[2], 9);
+
+  // A click on the Sidechain switch selects the side-chain input (value 0)
+  // and flips it to its first frame.
+  spy->mChanges.clear();
+  g->OnMouseDown(686 + 60, 454 + 14, &left);
+  g->OnMouseUp(686 + 60, 454 + 14, &left);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kSidechain)->GetValue(), 0.0);
+  ASSERT_EQ(spy->mChanges.size(), 1u);
+  EXPECT_EQ(spy->mChanges[0].idx, kSidechain);
+  const Image shot2 = Render(plug.get(), "tavlo_editor_sidechain.png");
+  ExpectFrame(shot2, kStrips[8], 1);
+}
+
+TEST(TavloEditorMeter, LoudBlockMovesTheMeterControl)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  plug->RestorePreset(0);
+  plug->SetSampleRate(48000.0);
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  ASSERT_NE(g, nullptr);
+  IControl* meter = g->GetControl(plug->GetMeterIdx());
+  ASSERT_NE(meter, nullptr);
+
+  // The meter starts at full deflection and falls to rest within 0.3 s of
+  // processing when nothing is compressed (Input 0).
+  ProcessTone(plug.get(), 0.5, 1.0);
+  EXPECT_LT(meter->GetValue(), 1e-3);
+  EXPECT_DOUBLE_EQ(meter->GetValue(), plug->GetMeterState());
+
+  const Image rest = Render(plug.get(), "tavlo_editor_meter_rest.png");
+  ExpectFrame(rest, kStrips[9], 1);
+
+  // Input at 200 drives the detector hard: a 0.5 amplitude tone is pulled
+  // down by far more than 6 dB (meter value 0.5) within a quarter second.
+  SetPlain(plug.get(), kInput, 200.0);
+  ProcessTone(plug.get(), 0.5, 0.25);
+  const double v = meter->GetValue();
+  EXPECT_GT(v, 0.5);
+  EXPECT_LE(v, 1.02);
+  EXPECT_DOUBLE_EQ(v, plug->GetMeterState());
+  EXPECT_LT(plug->GetGainState(), 0.5);
+
+  // The next timer tick repaints the meter, and it shows the frame of v.
+  IRECT dirty;
+  ASSERT_TRUE(g->Tick(&dirty));
+  EXPECT_TRUE(dirty.Intersects(meter->GetRECT()));
+  const int k = std::min(60, (int)(60.0 * v + 0.5));
+  const Image moved = Render(plug.get(), "tavlo_editor_meter_moved.png");
+  ExpectFrame(moved, kStrips[9], k + 1);
+}
