@@ -51,8 +51,10 @@ void IControl::SetValueFromPlug(double value)
   if (GetValue() != value)
   {
     SetValue(value);
-    SetDirty(false);
+    // Redraw-again before dirty: a SetClean racing in between then still
+    // leaves the control dirty.
     SetRedraw();
+    SetDirty(false);
   }
 }
 
@@ -61,8 +63,8 @@ void IControl::SetValueFromUserInput(double value)
   if (GetValue() != value)
   {
     SetValue(value);
-    SetDirty(true);
     SetRedraw();
+    SetDirty(true);
   }
 }
 
@@ -88,7 +90,7 @@ void IControl::SetDirty(bool pushParamToPlug)
   else if (v > mClampHi)
     v = mClampHi;
   SetValue(v);
-  mDirty.store(true, std::memory_order_release);
+  mFlags.fetch_or(kFlagDirty, std::memory_order_acq_rel);
 
   IParam* pParam = pushParamToPlug ? GetParam() : nullptr;
   if (!pParam) return;
@@ -110,8 +112,10 @@ void IControl::SetDirty(bool pushParamToPlug)
 
 void IControl::SetClean()
 {
-  mDirty.store(mRedraw.load(std::memory_order_acquire), std::memory_order_release);
-  mRedraw.store(false, std::memory_order_release);
+  unsigned flags = mFlags.load(std::memory_order_acquire);
+  while (!mFlags.compare_exchange_weak(flags, (flags & kFlagRedraw) ? kFlagDirty : 0u, std::memory_order_acq_rel))
+  {
+  }
 }
 
 void IControl::SetAuxParamValueFromPlug(int auxParamIdx, double value)
@@ -120,8 +124,8 @@ void IControl::SetAuxParamValueFromPlug(int auxParamIdx, double value)
   if (pAux && pAux->mValue != value)
   {
     pAux->mValue = value;
-    SetDirty(false);
     SetRedraw();
+    SetDirty(false);
   }
 }
 
@@ -301,7 +305,7 @@ IRadioButtonsControl::IRadioButtonsControl(IFxBase* pPlug, IRECT pR, int paramId
   : IControl(pPlug, pR, paramIdx), mBitmap(*pBitmap)
 {
   int n = nButtons < 1 ? 1 : nButtons;
-  int fw = mBitmap.W, fh = mBitmap.H / mBitmap.N;
+  int fw = mBitmap.W, fh = mBitmap.H / mBitmap.Frames();
   // One button has no gap to spread.
   int gaps = n > 1 ? n - 1 : 1;
   if (direction == kDirectionHorizontal)
@@ -640,7 +644,7 @@ bool IFileSelectorControl::Draw(IGraphics* pGraphics)
 
 bool IFileSelectorControl::IsDirty()
 {
-  if (mDirty.load(std::memory_order_acquire)) return true;
+  if (IControl::IsDirty()) return true;
   if (mState == kFSDone)
   {
     mState = kFSNone;

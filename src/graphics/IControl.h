@@ -46,7 +46,7 @@ public:
   virtual bool IsHit(int x, int y) { return mTargetRECT.Contains(x, y); }
   virtual void SetDirty(bool pushParamToPlug = true);
   virtual void SetClean();
-  virtual bool IsDirty() { return mDirty.load(std::memory_order_acquire); }
+  virtual bool IsDirty() { return (mFlags.load(std::memory_order_acquire) & kFlagDirty) != 0; }
   virtual void OnGUIIdle() {}
   virtual void SetAuxParamValueFromPlug(int auxParamIdx, double value);
 
@@ -73,8 +73,8 @@ public:
   const IChannelBlend* GetBlend() const { return &mBlend; }
   bool IsHidden() const { return mHide; }
   bool IsGrayed() const { return mGrayed; }
-  bool GetRedraw() const { return mRedraw.load(std::memory_order_acquire); }
-  void SetRedraw() { mRedraw.store(true, std::memory_order_release); }
+  bool GetRedraw() const { return (mFlags.load(std::memory_order_acquire) & kFlagRedraw) != 0; }
+  void SetRedraw() { mFlags.fetch_or(kFlagRedraw, std::memory_order_acq_rel); }
   void Clamp(double lo, double hi) { mClampLo = lo; mClampHi = hi; }
   double GetClampLo() const { return mClampLo; }
   double GetClampHi() const { return mClampHi; }
@@ -100,12 +100,14 @@ protected:
   int mParamIdx;
   std::vector<AuxParam> mAuxParams;
   // Value, dirty and redraw-again are written from the audio thread too.
+  // Dirty and redraw-again share one word so that a redraw finishing on the
+  // editor thread cannot wipe out a change the audio thread just flagged.
+  static constexpr unsigned kFlagDirty = 1u, kFlagRedraw = 2u;
   std::atomic<double> mValue{0.0};
   std::atomic<double> mDefaultValue{-1.0};
   double mClampLo = 0.0, mClampHi = 1.0;
-  std::atomic<bool> mDirty{true};
+  std::atomic<unsigned> mFlags{kFlagDirty};
   bool mHide = false, mGrayed = false;
-  std::atomic<bool> mRedraw{false};
   bool mDisablePrompt = true, mDblAsSingleClick = false, mMOWhenGreyed = false;
   IChannelBlend mBlend;
   ITextControl* mValDisplayControl = nullptr;

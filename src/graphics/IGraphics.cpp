@@ -342,7 +342,7 @@ void IGraphics::Draw(IRECT* pR)
         for (size_t k = 0; k < mControls.size(); ++k)
         {
           IControl* pK = mControls[k];
-          if (!pK->IsHidden() && (k == j || mDrawRECT.Intersects(pK->GetRECT()))) pK->Draw(this);
+          if (!pK->IsHidden() && (k == j || pK->GetRECT()->Intersects(&mDrawRECT))) pK->Draw(this);
         }
         pJ->SetClean();
       }

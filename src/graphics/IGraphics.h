@@ -18,6 +18,7 @@ class PxIBitmap;
 class PxMemBitmap;
 class PxSysBitmap;
 class PxCachedFont;
+class IEditorRunLoop;
 
 enum EFileAction { kFileOpen = 0, kFileSave = 1 };
 
@@ -124,6 +125,10 @@ public:
   int FPS() const { return mFPS; }
   IFxBase* GetPlug() { return mPlug; }
   IRECT* GetDrawRect() { return &mDrawRECT; }
+  // The host's event loop for the next OpenWindow; set by the plug-in
+  // binding, not owned. Window hosts that need none ignore it.
+  void SetHostRunLoop(IEditorRunLoop* pLoop) { mHostRunLoop = pLoop; }
+  IEditorRunLoop* GetHostRunLoop() const { return mHostRunLoop; }
 
   // ---- Drawing primitives (into the draw bitmap) ----
   bool DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int srcX, int srcY, const IChannelBlend* pBlend = nullptr);
@@ -186,4 +191,5 @@ private:
   int mMouseCapture = -1, mMouseOver = -1, mMouseX = 0, mMouseY = 0, mLastClickedParam = -1;
   bool mHandleMouseOver = false, mStrict = true, mEnableTooltips = false;
   IControl* mKeyCatcher = nullptr;
+  IEditorRunLoop* mHostRunLoop = nullptr;
 };

@@ -175,8 +175,10 @@ struct IBitmap
   IBitmap(PxIBitmap* pData, int w, int h, int n = 1, bool framesAreHorizontal = false)
     : mData(pData), W(w), H(h), N(n < 1 ? 1 : n), mFramesAreHorizontal(framesAreHorizontal) {}
 
-  int FrameWidth() const { return mFramesAreHorizontal ? W / N : W; }
-  int FrameHeight() const { return mFramesAreHorizontal ? H : H / N; }
+  // N is public; a zero written into it must not divide by zero.
+  int Frames() const { return N < 1 ? 1 : N; }
+  int FrameWidth() const { return mFramesAreHorizontal ? W / Frames() : W; }
+  int FrameHeight() const { return mFramesAreHorizontal ? H : H / Frames(); }
 };
 
 struct IMouseMod

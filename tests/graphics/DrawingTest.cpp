@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "GraphicsTestSupport.h"
@@ -326,4 +327,33 @@ TEST(HeadlessTest, ResourcesByFileNameAndPngSnapshot)
   delete snap;
   EXPECT_FALSE(RenderEditorToPNG(f.plug, "/nonexistent-dir/x.png"));
   EXPECT_FALSE(RenderEditorToPNG(nullptr, path.c_str()));
+}
+
+TEST(DrawingTest, MeterFedFromAnotherThreadShowsTheLatestLevel)
+{
+  EditorFixture f;
+  IBitmap strip = f.Load(kStrip61Id, "resources/img/strip61.png", 61);
+  int meterIdx = f.gui->AttachControl(new IBitmapControl(f.plug, 20, 30, &strip));
+  f.Attach();
+  f.gui->DrawAll();
+
+  // The audio side sends a level every frame while the editor ticks.
+  const int kFrames = 200000;
+  std::thread audio([&] {
+    for (int i = 1; i <= kFrames; ++i) f.gui->SetControlFromPlug(meterIdx, (double)(i % 1000) / 999.0);
+    f.gui->SetControlFromPlug(meterIdx, 1.0);
+  });
+  int ticks = 0;
+  while (ticks < 100000)
+  {
+    f.gui->Tick();
+    ++ticks;
+    if (f.gui->GetControl(meterIdx)->GetValue() == 1.0) break;
+  }
+  audio.join();
+  // Whatever the interleaving, the last level is still flagged and drawn.
+  int settle = 0;
+  while (f.gui->Tick() && settle < 3) ++settle;
+  EXPECT_FALSE(f.gui->Tick());
+  EXPECT_EQ(Px(f.gui, 25, 33), FramePixel(61));
 }
