@@ -50,17 +50,24 @@ std::string SourceImageFolder()
 
 }  // namespace
 
-std::string TavloResourceFolder()
+std::string TavloResourceFolderFor(const char* modulePath)
 {
   // The module lives in <bundle>/Contents/x86_64-linux/; its images in
   // <bundle>/Contents/Resources/.
-  Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(&TavloResourceFolder), &info) && info.dli_fname && *info.dli_fname)
+  if (modulePath && *modulePath)
   {
-    const std::string contents = ParentFolder(ParentFolder(info.dli_fname));
+    const std::string contents = ParentFolder(ParentFolder(modulePath));
     const std::string resources = contents + "/Resources/";
     if (FileExists(resources + "bg.png")) return resources;
   }
+  return SourceImageFolder();
+}
+
+std::string TavloResourceFolder()
+{
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&TavloResourceFolder), &info) && info.dli_fname)
+    return TavloResourceFolderFor(info.dli_fname);
   return SourceImageFolder();
 }
 

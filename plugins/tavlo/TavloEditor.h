@@ -22,3 +22,8 @@ IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps);
 // a test or a tool rather than the bundle) the source tree's image folder.
 // Always ends with '/'.
 std::string TavloResourceFolder();
+
+// The same decision for a module at modulePath: <bundle>/Contents/Resources/
+// when the module sits in <bundle>/Contents/<arch>/ and that folder holds
+// bg.png, otherwise the source tree's image folder.
+std::string TavloResourceFolderFor(const char* modulePath);

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "fx/IParam.h"
 #include "graphics/IControl.h"
 #include "graphics/IGraphics.h"
@@ -444,4 +447,37 @@ TEST(TavloEditorMeter, LoudBlockMovesTheMeterControl)
   const int k = std::min(60, (int)(60.0 * v + 0.5));
   const Image moved = Render(plug.get(), "tavlo_editor_meter_moved.png");
   ExpectFrame(moved, kStrips[9], k + 1);
+}
+
+TEST(TavloEditorResources, ImagesComeFromTheBundleOrElseTheSourceTree)
+{
+  // A module inside Tavlo.vst3/Contents/x86_64-linux/ reads the bundle's
+  // Contents/Resources/, but only when the images are really there.
+  const std::string root = testing::TempDir() + "tavlo_res_" + std::to_string(getpid());
+  const std::string bundle = root + "/Tavlo.vst3";
+  for (const std::string& d : {root, bundle, bundle + "/Contents", bundle + "/Contents/x86_64-linux",
+                               bundle + "/Contents/Resources"})
+    ASSERT_EQ(mkdir(d.c_str(), 0755), 0) << d;
+  const std::string module = bundle + "/Contents/x86_64-linux/Tavlo.so";
+
+  const std::string source = TavloResourceFolderFor(module.c_str());
+  const std::string tail = "plugins/tavlo/resources/img/";
+  ASSERT_GE(source.size(), tail.size());
+  EXPECT_EQ(source.substr(source.size() - tail.size()), tail) << "empty Resources: fall back to the source tree";
+  EXPECT_EQ(LoadImage(source + "bg.png").w, 786);
+
+  std::FILE* f = std::fopen((bundle + "/Contents/Resources/bg.png").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(TavloResourceFolderFor(module.c_str()), bundle + "/Contents/Resources/");
+
+  EXPECT_EQ(TavloResourceFolderFor(nullptr), source);
+  EXPECT_EQ(TavloResourceFolderFor(""), source);
+  // This test executable is no bundle, so the editor reads the source tree.
+  EXPECT_EQ(TavloResourceFolder(), source);
+
+  std::remove((bundle + "/Contents/Resources/bg.png").c_str());
+  for (const std::string& d : {bundle + "/Contents/Resources", bundle + "/Contents/x86_64-linux",
+                               bundle + "/Contents", bundle, root})
+    rmdir(d.c_str());
 }
