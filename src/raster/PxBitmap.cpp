@@ -6,6 +6,9 @@ namespace
 {
 // Slack after the last row, so that word-wide loops may overrun a little.
 constexpr size_t kSlackBytes = 63;
+// Larger sides are refused like a failed allocation (and keep the row span
+// arithmetic inside int).
+constexpr int kMaxSide = 1 << 24;
 
 unsigned int LineAlignMask(unsigned int lineAlign)
 {
@@ -45,6 +48,11 @@ bool PxMemBitmap::allocate(int w, int h, bool growByQuarter)
     mWidth = mHeight = mRowSpan = 0;
     return true;
   }
+  if (w > kMaxSide || h > kMaxSide)
+  {
+    mWidth = mHeight = mRowSpan = 0;
+    return false;
+  }
   int rowSpan = (int)(((unsigned int)w + mLineAlignMask) & ~mLineAlignMask);
   size_t need = (size_t)rowSpan * (size_t)h * 4 + kSlackBytes;
   if (need > mAllocated)
@@ -82,8 +90,8 @@ PxSysBitmap::~PxSysBitmap()
 
 bool PxSysBitmap::resize(int w, int h)
 {
-  if (w < 0) w = 0;
-  if (h < 0) h = 0;
+  if (w < 0 || w > kMaxSide) w = 0;
+  if (h < 0 || h > kMaxSide) h = 0;
   if (w == mWidth && h == mHeight && (mDC || !w || !h)) return false;
   if (!w || !h)
   {

@@ -194,44 +194,49 @@ void PxBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty, int srcx,
   const int weight = Weight(alpha);
   if (weight <= 0) return;
 
-  RECT sr = {srcx, srcy, srcx + w, srcy + h};
-  if (sr.left < 0)
+  // 64-bit so that extreme arguments cannot overflow while clipping.
+  long long dx = dstx, dy = dsty;
+  long long sl = srcx, st = srcy, sr = (long long)srcx + w, sb = (long long)srcy + h;
+  if (sl < 0)
   {
-    dstx -= sr.left;
-    sr.left = 0;
+    dx -= sl;
+    sl = 0;
   }
-  if (sr.top < 0)
+  if (st < 0)
   {
-    dsty -= sr.top;
-    sr.top = 0;
+    dy -= st;
+    st = 0;
   }
-  if (sr.right > src->getWidth()) sr.right = src->getWidth();
-  if (sr.bottom > src->getHeight()) sr.bottom = src->getHeight();
+  if (sr > src->getWidth()) sr = src->getWidth();
+  if (sb > src->getHeight()) sb = src->getHeight();
 
-  if (dstx < 0)
+  if (dx < 0)
   {
-    sr.left -= dstx;
-    dstx = 0;
+    sl -= dx;
+    dx = 0;
   }
-  if (dsty < 0)
+  if (dy < 0)
   {
-    sr.top -= dsty;
-    dsty = 0;
+    st -= dy;
+    dy = 0;
   }
   const int destW = dest->getWidth(), destH = dest->getHeight();
-  if (dstx >= destW || dsty >= destH) return;
-  if (sr.right - sr.left > destW - dstx) sr.right = sr.left + destW - dstx;
-  if (sr.bottom - sr.top > destH - dsty) sr.bottom = sr.top + destH - dsty;
-  if (sr.right <= sr.left || sr.bottom <= sr.top) return;
+  if (dx >= destW || dy >= destH) return;
+  if (sr - sl > destW - dx) sr = sl + destW - dx;
+  if (sb - st > destH - dy) sb = st + destH - dy;
+  if (sr <= sl || sb <= st) return;
 
-  const int cw = sr.right - sr.left;
+  const RECT srect = {(int)sl, (int)st, (int)sr, (int)sb};
+  dstx = (int)dx;
+  dsty = (int)dy;
+  const int cw = srect.right - srect.left;
   const bool plainCopy = !(mode & kPxBlitUseSourceAlpha) &&
                          (mode & kPxBlitModeMask) == kPxBlitCopy;
   const bool exactHalf = alpha == 0.5f;
-  for (int y = sr.top; y < sr.bottom; ++y)
+  for (int y = srect.top; y < srect.bottom; ++y)
   {
-    const unsigned int* s = Row(src, sbits, y) + sr.left;
-    unsigned int* d = Row(dest, dbits, dsty + (y - sr.top)) + dstx;
+    const unsigned int* s = Row(src, sbits, y) + srect.left;
+    unsigned int* d = Row(dest, dbits, dsty + (y - srect.top)) + dstx;
     if (plainCopy && weight >= 256)
     {
       memmove(d, s, (size_t)cw * 4);
@@ -394,8 +399,10 @@ struct Sampler
   // (fx, fy) in source pixel units, pixel i covering [i, i + 1).
   bool Sample(double fx, double fy, bool clipToRect, unsigned int& out) const
   {
-    if (clipToRect && (fx < left || fx >= right || fy < top || fy >= bottom))
-      return false;
+    // Written so that NaN coordinates are rejected too.
+    const bool inside = fx >= left && fx < right && fy >= top && fy < bottom;
+    if (clipToRect && !inside) return false;
+    if (!(fx > -1e9 && fx < 1e9 && fy > -1e9 && fy < 1e9)) return false;
     if (!bilinear)
     {
       const int x = (int)std::floor(fx), y = (int)std::floor(fy);
@@ -403,7 +410,7 @@ struct Sampler
       out = Row(bmp, bits, y)[x];
       return true;
     }
-    if (fx < left || fx >= right || fy < top || fy >= bottom) return false;
+    if (!inside) return false;
     const double cx = fx - 0.5, cy = fy - 0.5;
     const int x0 = (int)std::floor(cx), y0 = (int)std::floor(cy);
     const int tx = (int)((cx - x0) * 256.0), ty = (int)((cy - y0) * 256.0);
@@ -427,7 +434,15 @@ bool MakeSampler(PxIBitmap* src, float srcx, float srcy, float srcw, float srch,
 {
   s.bmp = src;
   s.bits = src->getBits();
-  if (!s.bits) return false;
+  if (!s.bits || !std::isfinite(srcx) || !std::isfinite(srcy) || !std::isfinite(srcx + srcw) ||
+      !std::isfinite(srcy + srch))
+    return false;
+  // Far outside any image: nothing to sample (and no int overflow below).
+  if (srcx > 1e9f || srcy > 1e9f || srcx + srcw < -1e9f || srcy + srch < -1e9f) return false;
+  if (srcx < -1e9f) srcx = -1e9f;
+  if (srcy < -1e9f) srcy = -1e9f;
+  if (srcw > 2e9f) srcw = 2e9f;
+  if (srch > 2e9f) srch = 2e9f;
   s.left = (int)std::floor(srcx);
   s.top = (int)std::floor(srcy);
   s.right = (int)std::ceil(srcx + srcw);
@@ -455,8 +470,8 @@ void PxScaledBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
   const int combineMode = mode & ~kPxBlitFilterBilinear;
   const double sx = (double)srcw / dstw, sy = (double)srch / dsth;
   const int x0 = dstx < 0 ? 0 : dstx, y0 = dsty < 0 ? 0 : dsty;
-  const int x1 = dstx + dstw < dest->getWidth() ? dstx + dstw : dest->getWidth();
-  const int y1 = dsty + dsth < dest->getHeight() ? dsty + dsth : dest->getHeight();
+  const int x1 = (int)std::min<long long>((long long)dstx + dstw, dest->getWidth());
+  const int y1 = (int)std::min<long long>((long long)dsty + dsth, dest->getHeight());
   for (int y = y0; y < y1; ++y)
   {
     unsigned int* d = Row(dest, dbits, y);
@@ -495,6 +510,7 @@ void PxRotatedBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
   const double dcx = dstx + dstw * 0.5 + rotxcent, dcy = dsty + dsth * 0.5 + rotycent;
   const double scx0 = srcx + srcw * 0.5 + rotxcent * scx;
   const double scy0 = srcy + srch * 0.5 + rotycent * scy;
+  if (!std::isfinite(angle) || !std::isfinite(rotxcent) || !std::isfinite(rotycent)) return;
   const double c = std::cos((double)angle), sn = std::sin((double)angle);
 
   // The rotated rectangle can reach beyond the destination rectangle; cover
@@ -511,8 +527,10 @@ void PxRotatedBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty,
     by1 = std::max(by1, qy);
   }
   const double dw = dest->getWidth(), dh = dest->getHeight();
-  const int x0 = (int)std::max(0.0, std::floor(bx0)), x1 = (int)std::min(dw, std::ceil(bx1));
-  const int y0 = (int)std::max(0.0, std::floor(by0)), y1 = (int)std::min(dh, std::ceil(by1));
+  const int x0 = (int)std::min(dw, std::max(0.0, std::floor(bx0)));
+  const int x1 = (int)std::max(0.0, std::min(dw, std::ceil(bx1)));
+  const int y0 = (int)std::min(dh, std::max(0.0, std::floor(by0)));
+  const int y1 = (int)std::max(0.0, std::min(dh, std::ceil(by1)));
 
   for (int y = y0; y < y1; ++y)
   {

@@ -57,6 +57,47 @@ struct Plotter
 
 inline double Frac(double v) { return v - std::floor(v); }
 
+// Pixel bound of a coordinate, kept inside [lo, hi] before it becomes an int.
+inline int Bound(double v, int lo, int hi)
+{
+  if (!(v >= lo)) return lo;  // also NaN
+  if (v > hi) return hi;
+  return (int)v;
+}
+
+inline bool Finite(double a, double b, double c)
+{
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+// Cuts the segment to the box [lo, hiX] x [lo, hiY]; false when it misses.
+bool ClipSegment(double& x1, double& y1, double& x2, double& y2, double lo, double hiX,
+                 double hiY)
+{
+  double t0 = 0.0, t1 = 1.0;
+  const double dx = x2 - x1, dy = y2 - y1;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {x1 - lo, hiX - x1, y1 - lo, hiY - y1};
+  for (int i = 0; i < 4; ++i)
+  {
+    if (p[i] == 0.0)
+    {
+      if (q[i] < 0.0) return false;
+      continue;
+    }
+    const double t = q[i] / p[i];
+    if (p[i] < 0.0) t0 = std::max(t0, t);
+    else t1 = std::min(t1, t);
+  }
+  if (t0 > t1) return false;
+  const double ax = x1 + t0 * dx, ay = y1 + t0 * dy;
+  x2 = x1 + t1 * dx;
+  y2 = y1 + t1 * dy;
+  x1 = ax;
+  y1 = ay;
+  return true;
+}
+
 // Is the direction of (dx, dy) within [minAngle, maxAngle]? Angles are
 // clockwise from straight up, screen y pointing down.
 bool InArc(double dx, double dy, double minAngle, double maxAngle)
@@ -72,11 +113,15 @@ void Ring(PxIBitmap* dest, double cx, double cy, double r, double minAngle,
           double maxAngle, unsigned int color, float alpha, int mode, bool aa)
 {
   Plotter p;
-  if (!p.Init(dest, color, alpha, mode) || !(r >= 0.0) || maxAngle < minAngle) return;
-  const int x0 = (int)std::floor(cx - r - 1), x1 = (int)std::ceil(cx + r + 1);
-  const int y0 = (int)std::floor(cy - r - 1), y1 = (int)std::ceil(cy + r + 1);
-  for (int y = std::max(y0, 0); y <= std::min(y1, p.height - 1); ++y)
-    for (int x = std::max(x0, 0); x <= std::min(x1, p.width - 1); ++x)
+  if (!p.Init(dest, color, alpha, mode) || !Finite(cx, cy, r) || !(r >= 0.0) ||
+      !Finite(minAngle, maxAngle, 0.0) || maxAngle < minAngle)
+    return;
+  const int x0 = Bound(std::floor(cx - r - 1), 0, p.width - 1);
+  const int x1 = Bound(std::ceil(cx + r + 1), -1, p.width - 1);
+  const int y0 = Bound(std::floor(cy - r - 1), 0, p.height - 1);
+  const int y1 = Bound(std::ceil(cy + r + 1), -1, p.height - 1);
+  for (int y = y0; y <= y1; ++y)
+    for (int x = x0; x <= x1; ++x)
     {
       // Pixel (x, y) is centred on (x, y): integer centres draw crisp rings.
       const double dx = x - cx, dy = y - cy;
@@ -94,6 +139,18 @@ void PxLine(PxIBitmap* dest, int x1, int y1, int x2, int y2,
 {
   Plotter p;
   if (!p.Init(dest, color, alpha, mode)) return;
+  // A line reaching far outside is cut to just beyond the image first, so
+  // the work stays bounded by the image size.
+  if (std::min(x1, x2) < -1 || std::min(y1, y2) < -1 || std::max(x1, x2) > p.width ||
+      std::max(y1, y2) > p.height)
+  {
+    double ax = x1, ay = y1, bx = x2, by = y2;
+    if (!ClipSegment(ax, ay, bx, by, -1.0, p.width, p.height)) return;
+    x1 = (int)std::lround(ax);
+    y1 = (int)std::lround(ay);
+    x2 = (int)std::lround(bx);
+    y2 = (int)std::lround(by);
+  }
   const int adx = std::abs(x2 - x1), ady = std::abs(y2 - y1);
   if (!antialias || adx == 0 || ady == 0 || adx == ady)
   {
@@ -168,11 +225,13 @@ void PxFillCircle(PxIBitmap* dest, float cx, float cy, float r,
                   unsigned int color, float alpha, int mode, bool antialias)
 {
   Plotter p;
-  if (!p.Init(dest, color, alpha, mode) || !(r >= 0.0f)) return;
-  const int x0 = (int)std::floor(cx - r - 1), x1 = (int)std::ceil(cx + r + 1);
-  const int y0 = (int)std::floor(cy - r - 1), y1 = (int)std::ceil(cy + r + 1);
-  for (int y = std::max(y0, 0); y <= std::min(y1, p.height - 1); ++y)
-    for (int x = std::max(x0, 0); x <= std::min(x1, p.width - 1); ++x)
+  if (!p.Init(dest, color, alpha, mode) || !Finite(cx, cy, r) || !(r >= 0.0f)) return;
+  const int x0 = Bound(std::floor(cx - r - 1.0), 0, p.width - 1);
+  const int x1 = Bound(std::ceil(cx + r + 1.0), -1, p.width - 1);
+  const int y0 = Bound(std::floor(cy - r - 1.0), 0, p.height - 1);
+  const int y1 = Bound(std::ceil(cy + r + 1.0), -1, p.height - 1);
+  for (int y = y0; y <= y1; ++y)
+    for (int x = x0; x <= x1; ++x)
     {
       const double dx = x - cx, dy = y - cy;
       const double dist = std::sqrt(dx * dx + dy * dy);
@@ -185,7 +244,9 @@ void PxRoundRect(PxIBitmap* dest, float x, float y, float w, float h,
                  int cornerRadius, unsigned int color, float alpha, int mode,
                  bool antialias)
 {
-  if (!(w > 0.0f) || !(h > 0.0f)) return;
+  if (!(w > 0.0f) || !(h > 0.0f) || !Finite(x, y, w + h) || std::fabs(x) > 1e9f ||
+      std::fabs(y) > 1e9f || w > 1e9f || h > 1e9f)
+    return;
   const int l = (int)x, t = (int)y, r = (int)(x + w) - 1, b = (int)(y + h) - 1;
   int cr = cornerRadius;
   if (cr > (r - l) / 2) cr = (r - l) / 2;
@@ -249,10 +310,10 @@ void PxFillConvexPolygon(PxIBitmap* dest, const int* xs, const int* ys,
         std::swap(ay, by);
       }
       if (y < ay || y >= by) continue;
-      cross.push_back(ax + (double)(y - ay) * (bx - ax) / (by - ay));
+      cross.push_back(ax + ((double)y - ay) * ((double)bx - ax) / ((double)by - ay));
     }
     std::sort(cross.begin(), cross.end());
     for (size_t k = 0; k + 1 < cross.size(); k += 2)
-      p.Span(y, (int)std::ceil(cross[k]), (int)std::ceil(cross[k + 1]));
+      p.Span(y, Bound(std::ceil(cross[k]), 0, p.width), Bound(std::ceil(cross[k + 1]), 0, p.width));
   }
 }

@@ -357,3 +357,30 @@ TEST(PxRotatedBlit, ClipToSourceKeepsTheRestOfTheImageOut)
   PxRotatedBlit(&d, &s, 0, 0, 10, 20, 0, 0, 10, 20, 0.4f, false, 1.0f, 0);
   EXPECT_GT(countRed(), 0);
 }
+
+TEST(PxBlitClipping, ExtremeAndNonFiniteArgumentsStaySafe)
+{
+  PxMemBitmap d(4, 4, 4), s(4, 4, 4);
+  FillCoords(&s);
+  Clear(&d);
+  // Sums that would overflow int are clipped as if computed exactly.
+  PxBlit(&d, &s, 0, 0, 2147483600, 0, 100, 4, 1.0f, 0);
+  PxBlit(&d, &s, -2147483647, 0, 0, 0, 2147483647, 4, 1.0f, 0);
+  PxBlit(&d, &s, 0, 0, -2147483647, -2147483647, 2147483647, 2147483647, 1.0f, 0);
+  PxScaledBlit(&d, &s, 2147483600, 0, 100, 4, 0, 0, 4, 4, 1.0f, 0);
+  PxScaledBlit(&d, &s, 0, 0, 4, 4, NAN, 0, 4, 4, 1.0f, 0);
+  PxScaledBlit(&d, &s, 0, 0, 4, 4, -3e30f, 0, 4, 4, 1.0f, 0);
+  PxRotatedBlit(&d, &s, 0, 0, 4, 4, 0, 0, 4, 4, NAN, false, 1.0f, 0);
+  PxRotatedBlit(&d, &s, 0, 0, 4, 4, 0, 0, 4, 4, 0.5f, false, 1.0f, 0, 3e30f, 0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(PxGetPixel(&d, x, y), 0u) << x << "," << y;
+  // A huge size from a slightly negative start still lands exactly.
+  PxBlit(&d, &s, -1, -1, 0, 0, 2147483647, 2147483647, 1.0f, 0);
+  EXPECT_EQ(PxGetPixel(&d, 0, 0), 0xFF000101u);
+
+  PxMemBitmap huge(1 << 30, 4, 4);
+  EXPECT_EQ(huge.getBits(), nullptr);
+  EXPECT_EQ(huge.getWidth(), 0);
+  PxSysBitmap hugeSys(4, 1 << 30);
+  EXPECT_EQ(hugeSys.getDC(), nullptr);
+}

@@ -140,3 +140,34 @@ TEST(PxShapes, RoundRectOutline)
   EXPECT_EQ(PxGetPixel(&d, 5, 5), 0u);
   EXPECT_EQ(PxGetPixel(&d, 11, 5), 0u);
 }
+
+TEST(PxShapes, ExtremeAndNonFiniteArgumentsStaySafe)
+{
+  PxMemBitmap d(10, 10, 4);
+  Clear(&d);
+  // A line across two billion pixels is cut to the image first: it must
+  // still draw the visible diagonal, and quickly.
+  PxLine(&d, -1000000000, -1000000000, 1000000000, 1000000000, kW, 1.0f, 0, false);
+  EXPECT_EQ(CountSet(&d), 10);
+  EXPECT_EQ(PxGetPixel(&d, 0, 0), kW);
+  EXPECT_EQ(PxGetPixel(&d, 9, 9), kW);
+  Clear(&d);
+  PxLine(&d, -2000000000, 5, 2000000000, 5, kW, 1.0f, 0, true);
+  EXPECT_EQ(CountSet(&d), 10);
+  Clear(&d);
+  PxLine(&d, -50, -3, -10, -40, kW, 1.0f, 0, false);
+  EXPECT_EQ(CountSet(&d), 0);
+
+  PxFillCircle(&d, NAN, 5, 3, kW, 1.0f, 0, true);
+  PxFillCircle(&d, 5, 5, INFINITY, kW, 1.0f, 0, false);
+  PxCircle(&d, 5, 5, 3e30f, kW, 1.0f, 0, true);
+  PxArc(&d, 5, 5, 3, NAN, 1.0f, kW, 1.0f, 0, false);
+  PxRoundRect(&d, NAN, 0, 5, 5, 2, kW, 1.0f, 0, false);
+  PxRoundRect(&d, -3e9f, 0, 5, 5, 2, kW, 1.0f, 0, false);
+  EXPECT_EQ(CountSet(&d), 0);
+
+  const int xs[3] = {-2000000000, 2000000000, 0}, ys[3] = {0, 0, 9};
+  PxFillConvexPolygon(&d, xs, ys, 3, kW, 1.0f, 0);
+  EXPECT_EQ(PxGetPixel(&d, 0, 0), kW);
+  EXPECT_EQ(PxGetPixel(&d, 9, 0), kW);
+}

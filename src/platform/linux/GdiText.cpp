@@ -292,6 +292,17 @@ void DrawLine(HDC ctx, GdiFont* f, const std::vector<uint32_t>& line, double x,
 }
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its process-wide configuration where the leak checker
+// cannot see it and frees it only in FcFini, which a plug-in module must not
+// call (the host or another module may still use fontconfig). Sanitizer
+// builds are told so, instead of reporting it from every program with text.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions()
+{
+  return "leak:libfontconfig.so\n";
+}
+#endif
+
 HFONT CreateFont(int height, int width, int escapement, int orientation,
                  int weight, char italic, char underline, char strikeOut,
                  char charSet, char outPrecision, char clipPrecision,

@@ -1,0 +1,654 @@
+#include "platform/linux/IGraphicsLinux.h"
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+#include "fx/IParam.h"
+#include "graphics/IControl.h"
+#include "kit/KitString.h"
+#include "raster/PxBitmap.h"
+#include "raster/PxBlit.h"
+#include "raster/PxCachedFont.h"
+#include "raster/PxPng.h"
+#include "raster/PxVector.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+namespace {
+
+Display* Dpy(void* p) { return static_cast<Display*>(p); }
+
+constexpr int kDoubleClickSlop = 4;  // pixels
+
+IMouseMod ModFromState(unsigned int state, bool rightButton)
+{
+  IMouseMod mod;
+  mod.L = !rightButton;
+  mod.R = rightButton;
+  mod.S = (state & ShiftMask) != 0;
+  mod.C = (state & ControlMask) != 0;
+  mod.A = (state & Mod1Mask) != 0;
+  return mod;
+}
+
+}  // namespace
+
+IGraphicsLinux::IGraphicsLinux(IFxBase* pPlug, int w, int h, int refreshFPS, const char* resourceDir)
+  : IGraphics(pPlug, w, h, refreshFPS), mResourceDir(resourceDir ? resourceDir : "")
+{
+  // Several hosts talk to X from more than one thread; each editor has its
+  // own connection, but Xlib's global state must be guarded all the same.
+  static const bool threadsReady = XInitThreads() != 0;
+  (void)threadsReady;
+}
+
+IGraphicsLinux::~IGraphicsLinux()
+{
+  CloseWindow();
+}
+
+int IGraphicsLinux::TimerPeriodMs() const { return mTimerMs; }
+
+void* IGraphicsLinux::GetWindow()
+{
+  return mWindow ? reinterpret_cast<void*>(mWindow) : nullptr;
+}
+
+void* IGraphicsLinux::OpenWindow(void* pParentView)
+{
+  CloseWindow();
+  IEditorRunLoop* loop = GetHostRunLoop();
+  const Window parent = (Window)reinterpret_cast<uintptr_t>(pParentView);
+  if (!loop || !parent) return nullptr;
+  if (!GetDrawBitmap()) PrepDraw();
+
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return nullptr;
+  const int screen = DefaultScreen(dpy);
+  XVisualInfo vi;
+  if (!XMatchVisualInfo(dpy, screen, 24, TrueColor, &vi))
+  {
+    XCloseDisplay(dpy);
+    return nullptr;
+  }
+
+  XSetWindowAttributes attr;
+  memset(&attr, 0, sizeof(attr));
+  attr.colormap = XCreateColormap(dpy, parent, vi.visual, AllocNone);
+  attr.border_pixel = 0;
+  attr.background_pixmap = None;  // we paint every pixel; no flash of background
+  attr.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+                    KeyReleaseMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
+                    StructureNotifyMask;
+  const Window win = XCreateWindow(dpy, parent, 0, 0, (unsigned)Width(), (unsigned)Height(), 0, 24,
+                                   InputOutput, vi.visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
+                                   &attr);
+  if (!win)
+  {
+    XFreeColormap(dpy, attr.colormap);
+    XCloseDisplay(dpy);
+    return nullptr;
+  }
+
+  mDisplay = dpy;
+  mWindow = win;
+  mColormap = attr.colormap;
+  mVisual = vi.visual;
+  mGC = XCreateGC(dpy, win, 0, nullptr);
+  if (const char* ms = XGetDefault(dpy, "*", "multiClickTime"))
+  {
+    const int v = atoi(ms);
+    if (v > 0) mMultiClickMs = v;
+  }
+  mLastPressTime = 0;
+  mLastPressX = mLastPressY = -100;
+
+  mTimerMs = std::max(1, 1000 / std::max(1, FPS()));
+  mRunLoop = loop;
+  if (!loop->WatchFd(ConnectionNumber(dpy), this) || !loop->StartTimer(mTimerMs, this))
+  {
+    CloseWindow();
+    return nullptr;
+  }
+
+  XMapWindow(dpy, win);
+  XSync(dpy, False);
+  // Every control is drawn on the first tick after opening.
+  SetAllControlsDirty();
+  UpdateTooltips();
+  return GetWindow();
+}
+
+void IGraphicsLinux::CloseWindow()
+{
+  if (!mDisplay) return;
+  Display* dpy = Dpy(mDisplay);
+  EntryClose();
+  if (mTipWindow) XDestroyWindow(dpy, mTipWindow);
+  mTipWindow = 0;
+  mTips.clear();
+  mTipIndex = -1;
+  if (mCursorHidden) ShowMouseCursor();
+  if (mRunLoop)
+  {
+    mRunLoop->StopTimer(this);
+    mRunLoop->UnwatchFd(this);
+    mRunLoop = nullptr;
+  }
+  if (mBlankCursor) XFreeCursor(dpy, mBlankCursor);
+  mBlankCursor = 0;
+  if (mGC) XFreeGC(dpy, static_cast<GC>(mGC));
+  mGC = nullptr;
+  if (mWindow) XDestroyWindow(dpy, mWindow);
+  mWindow = 0;
+  if (mColormap) XFreeColormap(dpy, mColormap);
+  mColormap = 0;
+  XSync(dpy, False);
+  XCloseDisplay(dpy);
+  mDisplay = nullptr;
+  mVisual = nullptr;
+  mTimerMs = 0;
+  ReleaseMouseCapture();
+}
+
+void IGraphicsLinux::Resize(int w, int h)
+{
+  if (w == Width() && h == Height()) return;
+  IGraphics::Resize(w, h);
+  if (mDisplay && mWindow)
+  {
+    XResizeWindow(Dpy(mDisplay), mWindow, (unsigned)w, (unsigned)h);
+    XFlush(Dpy(mDisplay));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void IGraphicsLinux::PutBitmap(unsigned long window, PxIBitmap* pBitmap, int x, int y, int w, int h)
+{
+  if (!mDisplay || !window || !pBitmap) return;
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  w = std::min(w, pBitmap->getWidth() - x);
+  h = std::min(h, pBitmap->getHeight() - y);
+  if (w <= 0 || h <= 0) return;
+  Display* dpy = Dpy(mDisplay);
+  // The image borrows the raster's memory: (A << 24 | R << 16 | G << 8 | B)
+  // words, which on a 24-bit TrueColor visual are exactly its pixels.
+  XImage* img = XCreateImage(dpy, static_cast<Visual*>(mVisual), 24, ZPixmap, 0,
+                             reinterpret_cast<char*>(pBitmap->getBits()), (unsigned)pBitmap->getWidth(),
+                             (unsigned)pBitmap->getHeight(), 32, pBitmap->getRowSpan() * 4);
+  if (!img) return;
+  img->byte_order = LSBFirst;
+  XPutImage(dpy, window, static_cast<GC>(mGC), img, x, y, x, y, (unsigned)w, (unsigned)h);
+  img->data = nullptr;  // not ours to free
+  XDestroyImage(img);
+}
+
+bool IGraphicsLinux::DrawScreen(IRECT* pR)
+{
+  if (!mDisplay || !mWindow || !pR) return false;
+  PutBitmap(mWindow, GetDrawBitmap(), pR->L, pR->T, pR->W(), pR->H());
+  // The field sits above the editor: keep it visible over what was redrawn.
+  if (mEntry.open && pR->Intersects(&mEntry.rect)) EntryPaint();
+  XFlush(Dpy(mDisplay));
+  return true;
+}
+
+void IGraphicsLinux::Tick()
+{
+  if (!mDisplay) return;
+  IRECT r;
+  if (IsDirty(&r)) Draw(&r);
+
+  // Tooltips: a control's text appears after the pointer rests on it.
+  if (!mTips.empty())
+  {
+    int hit = -1;
+    for (size_t i = 0; i < mTips.size(); ++i)
+      if (mTips[i].rect.Contains(mPrevX, mPrevY)) hit = (int)i;
+    if (hit != mTipIndex)
+    {
+      mTipIndex = hit;
+      mTipTicks = 0;
+      if (mTipWindow) XUnmapWindow(Dpy(mDisplay), mTipWindow);
+    }
+    else if (hit >= 0 && ++mTipTicks == 12)
+    {
+      Display* dpy = Dpy(mDisplay);
+      const std::string& text = mTips[(size_t)hit].text;
+      IText t(11, &COLOR_BLACK, "DejaVu Sans");
+      PxCachedFont* font = CacheFont(&t);
+      RECT m = {0, 0, 0, 0};
+      if (font) font->DrawText(GetDrawBitmap(), text.c_str(), -1, &m, DT_CALCRECT | DT_NOPREFIX);
+      const int w = m.right + 8, h = std::max(m.bottom, 12) + 4;
+      if (!mTipWindow)
+      {
+        XSetWindowAttributes a;
+        a.override_redirect = True;
+        a.background_pixel = 0xFFFFE1;
+        a.border_pixel = 0;
+        mTipWindow = XCreateWindow(dpy, mWindow, 0, 0, 1, 1, 1, CopyFromParent, InputOutput, CopyFromParent,
+                                   CWOverrideRedirect | CWBackPixel | CWBorderPixel, &a);
+      }
+      PxMemBitmap bm(w, h);
+      PxFillRect(&bm, 0, 0, w, h, 0xFFFFFFE1, 1.f, 0);
+      if (font)
+      {
+        font->SetTextColor(0xFF000000);
+        RECT tr = {4, 2, w - 4, h - 2};
+        font->DrawText(&bm, text.c_str(), -1, &tr, DT_NOPREFIX | DT_NOCLIP);
+      }
+      XMoveResizeWindow(dpy, mTipWindow, std::min(mPrevX + 8, Width() - w), std::min(mPrevY + 16, Height() - h),
+                        (unsigned)w, (unsigned)h);
+      XMapRaised(dpy, mTipWindow);
+      XSync(dpy, False);
+      PutBitmap(mTipWindow, &bm, 0, 0, w, h);
+      XFlush(dpy);
+    }
+  }
+}
+
+void IGraphicsLinux::UpdateTooltips()
+{
+  mTips.clear();
+  mTipIndex = -1;
+  if (!mDisplay || !TooltipsEnabled()) return;
+  for (int i = 0; i < NControls(); ++i)
+  {
+    IControl* c = GetControl(i);
+    if (!c || c->IsHidden()) continue;
+    const IRECT r = *c->GetTargetRECT();
+    if (r.Empty()) continue;
+    const char* tip = c->GetTooltip();
+    mTips.push_back({r, tip ? tip : ""});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+void IGraphicsLinux::OnRunLoopFd(int) { PumpEvents(); }
+
+void IGraphicsLinux::OnRunLoopTimer()
+{
+  PumpEvents();
+  Tick();
+}
+
+void IGraphicsLinux::PumpEvents()
+{
+  // An event may close the window (a host reacting to a menu, say).
+  while (mDisplay && XPending(Dpy(mDisplay)) > 0)
+  {
+    XEvent ev;
+    XNextEvent(Dpy(mDisplay), &ev);
+    HandleEvent(&ev);
+  }
+}
+
+void IGraphicsLinux::HandleEvent(void* pXEvent)
+{
+  XEvent& ev = *static_cast<XEvent*>(pXEvent);
+  switch (ev.type)
+  {
+    case Expose:
+      if (ev.xexpose.window == mWindow)
+      {
+        IRECT r(ev.xexpose.x, ev.xexpose.y, ev.xexpose.x + ev.xexpose.width, ev.xexpose.y + ev.xexpose.height);
+        Draw(&r);
+      }
+      else if (mEntry.open && ev.xexpose.window == mEntry.window)
+        EntryPaint();
+      break;
+    case ButtonPress:
+      HandleButtonPress(pXEvent);
+      break;
+    case ButtonRelease:
+    {
+      if (ev.xbutton.window != mWindow) break;
+      const unsigned b = ev.xbutton.button;
+      if (b != Button1 && b != Button3) break;
+      mPrevX = ev.xbutton.x;
+      mPrevY = ev.xbutton.y;
+      IMouseMod mod = ModFromState(ev.xbutton.state, b == Button3);
+      OnMouseUp(mPrevX, mPrevY, &mod);
+      break;
+    }
+    case MotionNotify:
+    {
+      if (ev.xmotion.window != mWindow) break;
+      // Only the latest position of a burst matters.
+      while (XCheckTypedWindowEvent(Dpy(mDisplay), mWindow, MotionNotify, &ev)) {}
+      mPrevX = ev.xmotion.x;
+      mPrevY = ev.xmotion.y;
+      const unsigned st = ev.xmotion.state;
+      if (st & (Button1Mask | Button3Mask))
+      {
+        if (mEntry.open) break;
+        IMouseMod mod = ModFromState(st, (st & Button1Mask) == 0);
+        OnMouseDrag(mPrevX, mPrevY, &mod);
+      }
+      else
+      {
+        IMouseMod mod = ModFromState(st, false);
+        OnMouseOver(mPrevX, mPrevY, &mod);
+      }
+      break;
+    }
+    case LeaveNotify:
+      if (ev.xcrossing.window == mWindow && ev.xcrossing.mode == NotifyNormal &&
+          !(ev.xcrossing.state & (Button1Mask | Button3Mask)))
+        OnMouseOut();
+      break;
+    case KeyPress:
+      HandleKey(pXEvent);
+      break;
+    default:
+      break;
+  }
+}
+
+void IGraphicsLinux::HandleButtonPress(void* pXEvent)
+{
+  XButtonEvent& be = static_cast<XEvent*>(pXEvent)->xbutton;
+  if (be.window != mWindow) return;
+  const int x = be.x, y = be.y;
+  mPrevX = x;
+  mPrevY = y;
+  const unsigned b = be.button;
+
+  if (b >= 4 && b <= 7)
+  {
+    // Scrolling ends a text entry without applying it.
+    if (mEntry.open) EntryClose();
+    IMouseMod mod = ModFromState(be.state, false);
+    OnMouseWheel(x, y, &mod, (b == 4 || b == 6) ? 1 : -1);
+    return;
+  }
+  if (b != Button1 && b != Button3) return;
+
+  // Keys go to the window that was clicked.
+  XSetInputFocus(Dpy(mDisplay), mWindow, RevertToParent, be.time);
+
+  if (mEntry.open)
+  {
+    if (mEntry.rect.Contains(x, y))
+    {
+      mEntry.caret = mEntry.text.size();
+      EntryPaint();
+      return;
+    }
+    EntryApply();  // a click elsewhere accepts what was typed
+  }
+
+  if (b == Button3)
+  {
+    IMouseMod mod = ModFromState(be.state, true);
+    OnMouseDown(x, y, &mod);
+    return;
+  }
+
+  IMouseMod mod = ModFromState(be.state, false);
+  const bool isDouble = !mLastPressWasDouble && mLastPressTime &&
+                        be.time - mLastPressTime <= (unsigned long)mMultiClickMs &&
+                        std::abs(x - mLastPressX) <= kDoubleClickSlop && std::abs(y - mLastPressY) <= kDoubleClickSlop;
+  mLastPressTime = be.time;
+  mLastPressX = x;
+  mLastPressY = y;
+  mLastPressWasDouble = isDouble;
+  if (isDouble)
+    OnMouseDblClick(x, y, &mod);
+  else
+    OnMouseDown(x, y, &mod);
+}
+
+int IGraphicsLinux::KeySymToEditorKey(unsigned long keysym)
+{
+  switch (keysym)
+  {
+    case XK_Up: case XK_KP_Up: return 1;
+    case XK_Down: case XK_KP_Down: return 2;
+    case XK_Left: case XK_KP_Left: return 3;
+    case XK_Right: case XK_KP_Right: return 4;
+    case XK_space: return 0;
+    default: break;
+  }
+  if (keysym >= XK_0 && keysym <= XK_9) return 5 + (int)(keysym - XK_0);
+  if (keysym >= XK_A && keysym <= XK_Z) return 15 + (int)(keysym - XK_A);
+  if (keysym >= XK_a && keysym <= XK_z) return 15 + (int)(keysym - XK_a);
+  return -1;
+}
+
+void IGraphicsLinux::HandleKey(void* pXEvent)
+{
+  XKeyEvent& ke = static_cast<XEvent*>(pXEvent)->xkey;
+  char chars[16];
+  KeySym sym = 0;
+  const int n = XLookupString(&ke, chars, (int)sizeof(chars) - 1, &sym, nullptr);
+  chars[std::max(n, 0)] = 0;
+  if (mEntry.open)
+  {
+    EntryKey(sym, chars, n);
+    return;
+  }
+  // Arrows and space map by key whatever the modifiers; other keys by the
+  // character they produce.
+  const KeySym base = XLookupKeysym(&ke, 0);
+  int key = KeySymToEditorKey(base);
+  if (key < 0 || key >= 5) key = KeySymToEditorKey(sym);
+  if (key < 0) return;
+  OnKeyDown(mPrevX, mPrevY, key);
+}
+
+// ---------------------------------------------------------------------------
+// Text entry: X has no native field, so this is a small one of our own.
+
+void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pTextRect, const char* pString,
+                                     IParam* pParam)
+{
+  if (!pControl || !pTextRect || mEntry.open || !mDisplay) return;
+  const IRECT r = *pTextRect;
+  if (r.W() <= 0 || r.H() <= 0) return;
+
+  TextEntry& e = mEntry;
+  e = TextEntry();
+  e.control = pControl;
+  e.param = pParam;
+  e.rect = r;
+  e.text = pString ? pString : "";
+  const IText t = pText ? *pText : IText();
+  e.size = std::max(1, (int)(t.mSize * 0.9));
+  e.align = t.mAlign;
+  e.face = t.mFont;
+  e.fg = t.mTextEntryFGColor.Pixel() | 0xFF000000u;
+  e.bg = t.mTextEntryBGColor.Pixel() | 0xFF000000u;
+  if (pParam)
+  {
+    switch (pParam->GetType())
+    {
+      case IParam::kTypeBool:
+      case IParam::kTypeInt:
+      case IParam::kTypeEnum: e.allowed = "0123456789-+"; break;
+      case IParam::kTypeDouble: e.allowed = "0123456789.-+"; break;
+      default: e.allowed = "\x01"; break;  // nothing can be typed
+    }
+    e.maxLength = pControl->GetTextEntryLength();
+  }
+  e.caret = e.text.size();
+
+  Display* dpy = Dpy(mDisplay);
+  XSetWindowAttributes a;
+  a.background_pixmap = None;
+  a.border_pixel = 0;
+  a.colormap = mColormap;
+  a.event_mask = ExposureMask;  // input reaches the editor window
+  e.window = XCreateWindow(dpy, mWindow, r.L, r.T, (unsigned)r.W(), (unsigned)r.H(), 0, 24, InputOutput,
+                           static_cast<Visual*>(mVisual), CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask, &a);
+  e.open = true;
+  XMapRaised(dpy, e.window);
+  XSetInputFocus(dpy, mWindow, RevertToParent, CurrentTime);
+  EntryPaint();
+  XFlush(dpy);
+}
+
+void IGraphicsLinux::EntryPaint()
+{
+  TextEntry& e = mEntry;
+  if (!e.open || !mDisplay) return;
+  const int w = e.rect.W(), h = e.rect.H();
+  PxMemBitmap bm(w, h);
+  PxFillRect(&bm, 0, 0, w, h, e.bg, 1.f, 0);
+
+  IText t(e.size, nullptr, e.face.c_str());
+  PxCachedFont* font = CacheFont(&t);
+  int caretX = 2, lineH = std::max(e.size, 8);
+  if (font)
+  {
+    font->SetTextColor(e.fg);
+    lineH = std::max(1, font->GetLineHeight());
+    RECT all = {0, 0, 0, 0}, before = {0, 0, 0, 0};
+    if (!e.text.empty()) font->DrawText(&bm, e.text.c_str(), (int)e.text.size(), &all, DT_CALCRECT | DT_NOPREFIX);
+    if (e.caret > 0) font->DrawText(&bm, e.text.c_str(), (int)e.caret, &before, DT_CALCRECT | DT_NOPREFIX);
+    int x0 = 2;
+    if (e.align == IText::kAlignCenter) x0 = (w - all.right) / 2;
+    else if (e.align == IText::kAlignFar) x0 = w - 2 - all.right;
+    // Long text is clipped at the tail: keep its start visible.
+    x0 = std::max(x0, 2);
+    const int y0 = (h - lineH) / 2;
+    if (!e.text.empty())
+    {
+      RECT tr = {x0, y0, w, y0 + lineH};
+      font->DrawText(&bm, e.text.c_str(), (int)e.text.size(), &tr, DT_NOPREFIX | DT_SINGLELINE);
+    }
+    caretX = x0 + before.right;
+  }
+  caretX = std::min(std::max(caretX, 1), w - 2);
+  const int cy0 = std::max(1, (h - lineH) / 2), cy1 = std::min(h - 2, cy0 + lineH - 1);
+  PxLine(&bm, caretX, cy0, caretX, cy1, e.fg, 1.f, 0, false);
+  PutBitmap(e.window, &bm, 0, 0, w, h);
+  XFlush(Dpy(mDisplay));
+}
+
+bool IGraphicsLinux::EntryKey(unsigned long keysym, const char* chars, int nChars)
+{
+  TextEntry& e = mEntry;
+  switch (keysym)
+  {
+    case XK_Return:
+    case XK_KP_Enter: EntryApply(); return true;
+    case XK_Escape: EntryClose(); return true;
+    case XK_BackSpace:
+      if (e.caret > 0) e.text.erase(--e.caret, 1);
+      break;
+    case XK_Delete:
+      if (e.caret < e.text.size()) e.text.erase(e.caret, 1);
+      break;
+    case XK_Left: if (e.caret > 0) --e.caret; break;
+    case XK_Right: if (e.caret < e.text.size()) ++e.caret; break;
+    case XK_Home: e.caret = 0; break;
+    case XK_End: e.caret = e.text.size(); break;
+    default:
+    {
+      if (nChars != 1 || (unsigned char)chars[0] < 32 || chars[0] == 127) return false;
+      std::string next = e.text;
+      next.insert(e.caret, 1, chars[0]);
+      // The same rule as a formatter on a native field: the whole new string
+      // must pass, else the key is refused.
+      if (!e.allowed.empty())
+        for (char c : next)
+          if (e.allowed.find(c) == std::string::npos) return false;
+      if (e.maxLength > 0 && (int)next.size() > e.maxLength) return false;
+      e.text = next;
+      ++e.caret;
+      break;
+    }
+  }
+  EntryPaint();
+  return true;
+}
+
+void IGraphicsLinux::EntryApply()
+{
+  if (!mEntry.open) return;
+  IControl* control = mEntry.control;
+  IParam* param = mEntry.param;
+  const std::string text = mEntry.text;
+  EntryClose();
+  if (param)
+    SetFromStringAfterPrompt(control, param, text.c_str());
+  else if (control)
+    control->TextFromTextEntry(text.c_str());
+  SetAllControlsDirty();
+}
+
+void IGraphicsLinux::EntryClose()
+{
+  if (!mEntry.open) return;
+  if (mDisplay && mEntry.window)
+  {
+    XDestroyWindow(Dpy(mDisplay), mEntry.window);
+    XFlush(Dpy(mDisplay));
+  }
+  mEntry = TextEntry();
+}
+
+void IGraphicsLinux::ForceEndUserEdit() { EntryClose(); }
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+void IGraphicsLinux::HideMouseCursor()
+{
+  if (mCursorHidden || !mDisplay || !mWindow) return;
+  Display* dpy = Dpy(mDisplay);
+  if (!mBlankCursor)
+  {
+    static const char zero[8] = {0};
+    Pixmap pm = XCreateBitmapFromData(dpy, mWindow, zero, 8, 8);
+    XColor black;
+    memset(&black, 0, sizeof(black));
+    mBlankCursor = XCreatePixmapCursor(dpy, pm, pm, &black, &black, 0, 0);
+    XFreePixmap(dpy, pm);
+  }
+  Window root, child;
+  int rx, ry, wx, wy;
+  unsigned mask;
+  if (!XQueryPointer(dpy, mWindow, &root, &child, &rx, &ry, &wx, &wy, &mask)) return;
+  XDefineCursor(dpy, mWindow, mBlankCursor);
+  XFlush(dpy);
+  mHiddenX = rx;
+  mHiddenY = ry;
+  mCursorHidden = true;
+}
+
+void IGraphicsLinux::ShowMouseCursor()
+{
+  if (!mCursorHidden || !mDisplay || !mWindow) return;
+  Display* dpy = Dpy(mDisplay);
+  XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, mHiddenX, mHiddenY);
+  XUndefineCursor(dpy, mWindow);
+  XFlush(dpy);
+  mCursorHidden = false;
+}
+
+// ---------------------------------------------------------------------------
+// Images
+
+PxIBitmap* IGraphicsLinux::OSLoadBitmap(int, const char* name)
+{
+  if (!name) return nullptr;
+  const char* dot = strrchr(name, '.');
+  if (!dot || strcasecmp(dot + 1, "png") != 0) return nullptr;
+  const char* file = strrchr(name, '/');
+  file = file ? file + 1 : name;
+  if (!*file) return nullptr;
+  std::string path = mResourceDir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += file;
+  return PxLoadPNG(path.c_str(), nullptr);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+// The editor host on Linux: an X11 child window inside the host's window,
+// driven by the host's run loop (its file-descriptor watch and timer). It
+// copies the editor's raster to the window, turns X events into editor
+// events, and supplies text entry, pop-up menus, message boxes, file
+// prompts, URL opening, the clipboard and the usual folders.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "graphics/IEditorRunLoop.h"
+#include "graphics/IGraphics.h"
+
+class IGraphicsLinux : public IGraphics, private IEditorRunLoopClient
+{
+public:
+  // resourceDir: where OSLoadBitmap finds images, by file name.
+  IGraphicsLinux(IFxBase* pPlug, int w, int h, int refreshFPS = 0, const char* resourceDir = "");
+  ~IGraphicsLinux() override;
+
+  using IGraphics::OpenWindow;
+
+  bool DrawScreen(IRECT* pR) override;
+  void ForceEndUserEdit() override;
+  void Resize(int w, int h) override;
+  const char* GetGUIAPI() override { return "X11 GUI"; }
+  int ShowMessageBox(const char* pText, const char* pCaption, int type) override;
+  IPopupMenu* CreateIPopupMenu(IPopupMenu* pMenu, IRECT* pAreaRect) override;
+  void CreateTextEntry(IControl* pControl, IText* pText, IRECT* pTextRect, const char* pString,
+                       IParam* pParam) override;
+  void HostPath(KitString* pPath) override;
+  void PluginPath(KitString* pPath) override;
+  void DesktopPath(KitString* pPath) override;
+  void AppSupportPath(KitString* pPath, bool isSystem = false) override;
+  void SandboxSafeAppSupportPath(KitString* pPath) override;
+  void PromptForFile(KitString* pFilename, EFileAction action = kFileOpen, KitString* pDir = nullptr,
+                     const char* extensions = "") override;
+  bool PromptForColor(IColor*, const char* = "") override { return false; }
+  bool OpenURL(const char* url, const char* msgWindowTitle = nullptr, const char* confirmMsg = nullptr,
+               const char* errMsgOnFailure = nullptr) override;
+  // parent: the host's X11 window id.
+  void* OpenWindow(void* pParentView) override;
+  void CloseWindow() override;
+  void* GetWindow() override;
+  bool GetTextFromClipboard(KitString* pStr) override;
+  void HideMouseCursor() override;
+  void ShowMouseCursor() override;
+  void UpdateTooltips() override;
+  PxIBitmap* OSLoadBitmap(int ID, const char* name) override;
+
+  // ---- For automation and tests ----
+  unsigned long XWindowId() const { return mWindow; }
+  bool IsTextEntryOpen() const { return mEntry.open; }
+  const std::string& TextEntryString() const { return mEntry.text; }
+  bool IsMenuOpen() const { return mMenuOpen.load(); }
+  bool IsMessageBoxOpen() const { return mMessageBoxOpen.load(); }
+  // Screen rectangle of item `item` of the open menu level `level` (0 the
+  // top menu); false when there is none. Safe from another thread.
+  bool MenuItemScreenRect(int level, int item, IRECT* pR);
+  // Screen rectangle of button `index` of the open message box.
+  bool MessageBoxButtonScreenRect(int index, IRECT* pR);
+  bool IsMouseCursorHidden() const { return mCursorHidden; }
+  // Redraw timer period the window asked the host for, in milliseconds.
+  int TimerPeriodMs() const;
+
+  // Maps an X key symbol to the editor's key code, or -1.
+  static int KeySymToEditorKey(unsigned long keysym);
+
+private:
+  struct TextEntry
+  {
+    bool open = false;
+    unsigned long window = 0;
+    IControl* control = nullptr;
+    IParam* param = nullptr;
+    IRECT rect;
+    std::string text;
+    std::string allowed;  // empty: anything printable
+    int maxLength = 0;
+    size_t caret = 0;
+    int size = 10;
+    int align = 1;
+    std::string face;
+    unsigned fg = 0, bg = 0;
+  };
+
+  void OnRunLoopFd(int fd) override;
+  void OnRunLoopTimer() override;
+
+  void PumpEvents();
+  void HandleEvent(void* pXEvent);
+  void Tick();
+  void HandleButtonPress(void* pXEvent);
+  void HandleKey(void* pXEvent);
+  // Text entry
+  bool EntryKey(unsigned long keysym, const char* chars, int nChars);
+  void EntryApply();
+  void EntryClose();
+  void EntryPaint();
+  // Puts pixels of a bitmap on a window.
+  void PutBitmap(unsigned long window, PxIBitmap* pBitmap, int x, int y, int w, int h);
+
+  std::string mResourceDir;
+  void* mDisplay = nullptr;  // Display*, open while the window is
+  unsigned long mWindow = 0;
+  unsigned long mColormap = 0;
+  void* mVisual = nullptr;
+  void* mGC = nullptr;
+  IEditorRunLoop* mRunLoop = nullptr;  // the one the window registered with
+  int mTimerMs = 0;
+  int mPrevX = 0, mPrevY = 0;
+  unsigned long mLastPressTime = 0;
+  int mLastPressX = -100, mLastPressY = -100;
+  bool mLastPressWasDouble = false;
+  int mMultiClickMs = 400;
+  unsigned long mBlankCursor = 0;
+  bool mCursorHidden = false;
+  int mHiddenX = -1, mHiddenY = -1;
+  TextEntry mEntry;
+  std::atomic<bool> mMenuOpen{false}, mMessageBoxOpen{false};
+  std::mutex mAutomationMutex;
+  std::vector<std::vector<IRECT>> mMenuItemRects;  // per level, screen coordinates
+  std::vector<IRECT> mMessageBoxButtons;
+  struct Tip
+  {
+    IRECT rect;
+    std::string text;
+  };
+  std::vector<Tip> mTips;
+  unsigned long mTipWindow = 0;
+  int mTipIndex = -1, mTipTicks = 0;
+
+  friend class LinuxPopupMenu;
+  friend class LinuxMessageBox;
+};
