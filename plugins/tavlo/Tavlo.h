@@ -105,6 +105,20 @@ private:
   };
   void UpdateChainCoefs(double sampleRate);
   ChainCoefs mCoefs;
+
+  // Per-chunk scratch of the signal chain: the detector and gain computer
+  // run over a chunk before the ballistics, so that long per-frame chains
+  // of independent work do not serialise the whole frame.
+  static constexpr int kChunk = 256;
+  struct ChainScratch
+  {
+    float d[kChunk];
+    double g[kChunk];
+    double pL[kChunk], pR[kChunk], dL[kChunk], dR[kChunk];
+  };
+  ChainScratch mScratch;
+  void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSampler<double>& dry,
+                  double* p, double* d);
 };
 
 // Creates one instance; construction is serialised across threads.

@@ -55,8 +55,6 @@ inline double PreampCurve(double x)
   return std::signbit(x) ? value : -value;
 }
 
-inline double Identity(double x) { return x; }
-
 // Detector transfer for a driven value with its sign bit clear. Values past
 // the table (including ones too large for an int) take the last entry; a
 // not-a-number reads as silence.
@@ -119,6 +117,55 @@ void Tavlo::UpdateChainCoefs(double sr)
   k.valid = true;
 }
 
+// One channel's preamp and dry strands over a run of frames at one factor.
+// Both oversamplers see the same input, so their up stages would compute the
+// same numbers: the preamp's upsampling serves both and the dry instance's
+// up stages are brought along afterwards.
+void Tavlo::RunStrands(const double* in, int nFrames, OverSampler<double>& pre,
+                       OverSampler<double>& dry, double* p, double* d)
+{
+  if (pre.GetRate() == 1)
+  {
+    for (int i = 0; i < nFrames; ++i)
+    {
+      p[i] = PreampCurve(in[i]);
+      d[i] = in[i];
+    }
+    return;
+  }
+  const int cap = std::min(pre.BlockCapacity(), dry.BlockCapacity());
+  for (int pos = 0; pos < nFrames;)
+  {
+    const int n = std::min(cap, nFrames - pos);
+    const double* hi = pre.UpsampleBlock(in + pos, n);
+    double* res = pre.DownTop();
+    for (int k = 0, m = n * pre.GetRate(); k < m; ++k)
+      res[k] = PreampCurve(hi[k]);
+    dry.DownsampleBlock(hi, d + pos, n);
+    pre.DownsampleBlock(res, p + pos, n);
+    dry.CopyUpStateFrom(pre);
+
+    // A non-finite sample would stay in the filter states for ever: clear
+    // them after the frame that brought it and carry on from there.
+    int bad = -1;
+    for (int i = pos; i < pos + n; ++i)
+      if (!(std::isfinite(in[i]) && std::isfinite(p[i]) && std::isfinite(d[i])))
+      {
+        bad = i;
+        break;
+      }
+    if (bad < 0)
+    {
+      pos += n;
+      continue;
+    }
+    pre.ClearState();
+    dry.ClearState();
+    // The frames after the bad one are recomputed from cleared filters.
+    pos = bad + 1;
+  }
+}
+
 void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames < 1 || !inputs || !outputs)
@@ -128,12 +175,6 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
   const double sr = GetSampleRate();
   UpdateChainCoefs(sr);
   const ChainCoefs k = mCoefs;
-
-  const double* inL = inputs[0];
-  const double* inR = inputs[1];
-  const double* scR = inputs[3];
-  double* outL = outputs[0];
-  double* outR = outputs[1];
 
   const IParam* pSidechain = ParamAt(kSidechain);
   const IParam* pOversample = ParamAt(kOversample);
@@ -145,98 +186,115 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
   const double wet = mMix / 100.0;
   const double dry = 1.0 - wet;
   double gainState = mGainState;
+  ChainScratch& sc = mScratch;
 
-  for (int n = 0; n < nFrames; ++n)
+  for (int base = 0; base < nFrames; base += kChunk)
   {
-    const double L = inL[n];
-    const double R = inR[n];
+    const int n = std::min(kChunk, nFrames - base);
+    const double* L = inputs[0] + base;
+    const double* R = inputs[1] + base;
+    const double* scR = inputs[3] ? inputs[3] + base : nullptr;
+    double* outL = outputs[0] + base;
+    double* outR = outputs[1] + base;
 
-    // Detector: right channel of the main or the side-chain input.
-    const bool useMain = static_cast<int>(pSidechain->GetValue()) != 0;
-    const double src = useMain ? R : (scR ? scR[n] : 0.0);
-    const float d = mDetectorFilter.process(static_cast<float>(src));
-    if (!std::isfinite(d))
-      mDetectorFilter.clearState(); // an infinite or NaN input must not stick
-    const double x = k.drive * d;
-
-    double g = 1.0;
-    if (!std::signbit(x))
+    // Detector source through the high-pass: right channel of the main or
+    // the side-chain input, in single precision.
+    for (int i = 0; i < n; ++i)
     {
-      const double E = DetectorCurve(x);
-      const double s = k.oneMinusC * E;
-      const double env = E > std::sqrt(s) ? E : std::sqrt(k.oneMinusC * E + k.c * s);
-      if (env > k.threshold)
+      const bool useMain = static_cast<int>(pSidechain->GetValue()) != 0;
+      const double src = useMain ? R[i] : (scR ? scR[i] : 0.0);
+      const float d = mDetectorFilter.process(static_cast<float>(src));
+      if (!std::isfinite(d))
+        mDetectorFilter.clearState(); // an infinite or NaN input must not stick
+      sc.d[i] = d;
+    }
+
+    // Gain computer. It does not depend on the ballistic state, so it runs
+    // over the chunk on its own.
+    for (int i = 0; i < n; ++i)
+    {
+      const double x = k.drive * sc.d[i];
+      double g = 1.0;
+      if (!std::signbit(x))
       {
-        // The ratio follows the instantaneous sum of the main inputs; it is
-        // only needed above the threshold.
-        const double ratio = std::pow(10.0, (L + R) / 20.0);
-        g = std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
+        const double E = DetectorCurve(x);
+        const double s = k.oneMinusC * E;
+        const double env = E > std::sqrt(s) ? E : std::sqrt(k.oneMinusC * E + k.c * s);
+        if (env > k.threshold)
+        {
+          // The ratio follows the instantaneous sum of the main inputs; it
+          // is only needed above the threshold.
+          const double ratio = std::pow(10.0, (L[i] + R[i]) / 20.0);
+          g = std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
+        }
       }
+      sc.g[i] = g;
     }
 
-    // Attack and release as per-sample factors on a linear gain.
-    if (gainState > g)
-      gainState = std::max(g, gainState * k.attack);
-    else
-      gainState = std::min(gainState / k.release, g);
-    if (std::isnan(gainState) || std::isnan(g))
-      gainState = g;
-    else if (std::isinf(gainState))
-      gainState = 1.0; // only reachable from non-finite input; no reduction
-
-    const OverSampler<double>::EFactor factor =
-      static_cast<int>(pOversample->GetValue()) == 1 ? OverSampler<double>::k4x
-                                                      : OverSampler<double>::kNone;
-    SwitchFactor(mPreampOsL, factor);
-    SwitchFactor(mPreampOsR, factor);
-    SwitchFactor(mDryOsL, factor);
-    SwitchFactor(mDryOsR, factor);
-
-    const double pL = mPreampOsL.Process(L, PreampCurve);
-    const double pR = mPreampOsR.Process(R, PreampCurve);
-    const double dL = mDryOsL.Process(L, Identity);
-    const double dR = mDryOsR.Process(R, Identity);
-    if (!(std::isfinite(pL) && std::isfinite(dL) && std::isfinite(L)))
+    // Preamp and dry strands, in runs of frames that share one factor; the
+    // four oversamplers switch (and clear) together at the frame the switch
+    // is first seen.
+    for (int i0 = 0; i0 < n;)
     {
-      mPreampOsL.ClearState();
-      mDryOsL.ClearState();
-    }
-    if (!(std::isfinite(pR) && std::isfinite(dR) && std::isfinite(R)))
-    {
-      mPreampOsR.ClearState();
-      mDryOsR.ClearState();
+      const int os = static_cast<int>(pOversample->GetValue());
+      int i1 = i0 + 1;
+      while (i1 < n && static_cast<int>(pOversample->GetValue()) == os)
+        ++i1;
+      const OverSampler<double>::EFactor factor =
+        os == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone;
+      SwitchFactor(mPreampOsL, factor);
+      SwitchFactor(mPreampOsR, factor);
+      SwitchFactor(mDryOsL, factor);
+      SwitchFactor(mDryOsR, factor);
+      RunStrands(L + i0, i1 - i0, mPreampOsL, mDryOsL, sc.pL + i0, sc.dL + i0);
+      RunStrands(R + i0, i1 - i0, mPreampOsR, mDryOsR, sc.pR + i0, sc.dR + i0);
+      i0 = i1;
     }
 
-    const float gainIn = static_cast<float>(gainState);
-    if (!std::isfinite(mGainSmoother.GetState()))
-      mGainSmoother.SetState(gainIn); // restart from the gain, not from silence
-    const double y = mGainSmoother.Process(gainIn);
-
-    if (static_cast<int>(pBypass->GetValue()) == 1)
+    // Ballistics, smoothing, mix and the meter: the per-frame state.
+    for (int i = 0; i < n; ++i)
     {
-      outL[n] = L;
-      outR[n] = R;
-    }
-    else
-    {
-      const double wL = y * (kPreampGain * pL + dL);
-      const double wR = y * (kPreampGain * pR + dR);
-      outL[n] = (wL * wet + dL * dry) * outputGain;
-      outR[n] = (wR * wet + dR * dry) * outputGain;
-    }
+      const double g = sc.g[i];
+      // Attack and release as per-sample factors on a linear gain.
+      const double falling = std::max(g, gainState * k.attack);
+      const double rising = std::min(gainState / k.release, g);
+      gainState = gainState > g ? falling : rising;
+      if (std::isnan(gainState) || std::isnan(g))
+        gainState = g;
+      else if (std::isinf(gainState))
+        gainState = 1.0; // only reachable from non-finite input; no reduction
 
-    if (input == 0.0)
-      gainState = 1.0;
+      const float gainIn = static_cast<float>(gainState);
+      if (!std::isfinite(mGainSmoother.GetState()))
+        mGainSmoother.SetState(gainIn); // restart from the gain, not from silence
+      const double y = mGainSmoother.Process(gainIn);
 
-    if (pGraphics)
-    {
-      double v = mMeter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
-      if (!std::isfinite(v))
+      if (static_cast<int>(pBypass->GetValue()) == 1)
       {
-        mMeter.SetState(0.0);
-        v = 0.0;
+        outL[i] = L[i];
+        outR[i] = R[i];
       }
-      pGraphics->SetControlFromPlug(mMeterIdx, v);
+      else
+      {
+        const double wL = y * (kPreampGain * sc.pL[i] + sc.dL[i]);
+        const double wR = y * (kPreampGain * sc.pR[i] + sc.dR[i]);
+        outL[i] = (wL * wet + sc.dL[i] * dry) * outputGain;
+        outR[i] = (wR * wet + sc.dR[i] * dry) * outputGain;
+      }
+
+      if (input == 0.0)
+        gainState = 1.0;
+
+      if (pGraphics)
+      {
+        double v = mMeter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
+        if (!std::isfinite(v))
+        {
+          mMeter.SetState(0.0);
+          v = 0.0;
+        }
+        pGraphics->SetControlFromPlug(mMeterIdx, v);
+      }
     }
   }
   mGainState = gainState;

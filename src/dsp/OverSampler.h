@@ -71,7 +71,8 @@ public:
   // clears the filter state of every channel.
   void Reset(int blockSize = 1024)
   {
-    const int perChannel = mBlockProcessing ? blockSize : 1;
+    const int perChannel = mBlockProcessing ? (blockSize > 0 ? blockSize : 1) : 1;
+    mBlockCapacity = perChannel;
     const size_t n = static_cast<size_t>(perChannel) * static_cast<size_t>(mNChannels);
     for (int b = 0; b < kNumBuffers; ++b)
     {
@@ -148,6 +149,132 @@ public:
     }
   }
 
+  // Block form of Process for channel 0, stage by stage over the block: the
+  // same numbers as calling Process sample by sample, since every stage sees
+  // the same inputs in the same order and func must hold no state.
+  // Blocks longer than the size given to Reset are split.
+  template <typename F>
+  void ProcessBlock(const T* in, T* out, int nFrames, F&& func)
+  {
+    const int cap = BlockCapacity();
+    for (int pos = 0; pos < nFrames; pos += cap)
+    {
+      const int n = nFrames - pos < cap ? nFrames - pos : cap;
+      if (mRate == 1)
+      {
+        for (int i = 0; i < n; ++i)
+          out[pos + i] = func(in[pos + i]);
+        continue;
+      }
+      T* hi = UpsampleBlock(in + pos, n);
+      T* res = DownTop();
+      for (int k = 0, m = n * mRate; k < m; ++k)
+        res[k] = func(hi[k]);
+      DownsampleBlock(res, out + pos, n);
+    }
+  }
+
+  // The halves of ProcessBlock, for a caller that runs several functions on
+  // one upsampled block. nFrames must not exceed BlockCapacity(); at rate 1
+  // the input is copied through.
+  T* UpsampleBlock(const T* in, int nFrames)
+  {
+    T* a = mUpBuffers[3].data();
+    if (mRate == 1)
+    {
+      for (int i = 0; i < nFrames; ++i)
+        a[i] = in[i];
+      return a;
+    }
+    halfband::Upsampler2x<12>& u12 = *mUp12[0];
+    for (int i = 0; i < nFrames; ++i)
+      u12.process_sample(a[2 * i], a[2 * i + 1], in[i]);
+    if (mRate == 2)
+      return a;
+    T* b = mUpBuffers[2].data();
+    halfband::Upsampler2x<4>& u4 = *mUp4[0];
+    for (int i = 0, m = 2 * nFrames; i < m; ++i)
+      u4.process_sample(b[2 * i], b[2 * i + 1], a[i]);
+    if (mRate == 4)
+      return b;
+    T* c = mUpBuffers[1].data();
+    halfband::Upsampler2x<3>& u3 = *mUp3[0];
+    for (int i = 0, m = 4 * nFrames; i < m; ++i)
+      u3.process_sample(c[2 * i], c[2 * i + 1], b[i]);
+    if (mRate == 8)
+      return c;
+    T* e = mUpBuffers[0].data();
+    halfband::Upsampler2x<2>& u2 = *mUp2[0];
+    for (int i = 0, m = 8 * nFrames; i < m; ++i)
+      u2.process_sample(e[2 * i], e[2 * i + 1], c[i]);
+    return e;
+  }
+
+  // The top-rate buffer of the decimating side (rate x capacity samples).
+  T* DownTop()
+  {
+    switch (mRate)
+    {
+      case 16: return mDownBuffers[0].data();
+      case 8: return mDownBuffers[1].data();
+      case 4: return mDownBuffers[2].data();
+      default: return mDownBuffers[3].data();
+    }
+  }
+
+  // hi holds rate x nFrames samples; it may be DownTop() itself.
+  void DownsampleBlock(const T* hi, T* out, int nFrames)
+  {
+    if (mRate == 1)
+    {
+      for (int i = 0; i < nFrames; ++i)
+        out[i] = hi[i];
+      return;
+    }
+    const T* src = hi;
+    if (mRate == 16)
+    {
+      T* d8 = mDownBuffers[1].data();
+      halfband::Downsampler2x<2>& s2 = *mDown2[0];
+      for (int i = 0, m = 8 * nFrames; i < m; ++i)
+        d8[i] = s2.process_sample(src + 2 * i);
+      src = d8;
+    }
+    if (mRate >= 8)
+    {
+      T* d4 = mDownBuffers[2].data();
+      halfband::Downsampler2x<3>& s3 = *mDown3[0];
+      for (int i = 0, m = 4 * nFrames; i < m; ++i)
+        d4[i] = s3.process_sample(src + 2 * i);
+      src = d4;
+    }
+    if (mRate >= 4)
+    {
+      T* d2 = mDownBuffers[3].data();
+      halfband::Downsampler2x<4>& s4 = *mDown4[0];
+      for (int i = 0, m = 2 * nFrames; i < m; ++i)
+        d2[i] = s4.process_sample(src + 2 * i);
+      src = d2;
+    }
+    halfband::Downsampler2x<12>& s12 = *mDown12[0];
+    for (int i = 0; i < nFrames; ++i)
+      out[i] = s12.process_sample(src + 2 * i);
+  }
+
+  // Makes this instance's up stages (channel 0) the same as other's: two
+  // instances fed the same input can share one upsampling.
+  void CopyUpStateFrom(const OverSampler& other)
+  {
+    *mUp12[0] = *other.mUp12[0];
+    *mUp4[0] = *other.mUp4[0];
+    *mUp3[0] = *other.mUp3[0];
+    *mUp2[0] = *other.mUp2[0];
+  }
+
+  // Frames one ProcessBlock piece can hold: the block size given to Reset,
+  // or 1 without block processing.
+  int BlockCapacity() const { return mBlockCapacity; }
+
   EFactor GetFactor() const { return mFactor; }
   int GetRate() const { return mRate; }
   int GetNChannels() const { return mNChannels; }
@@ -214,6 +341,7 @@ private:
 
   bool mBlockProcessing;
   int mNChannels;
+  int mBlockCapacity = 1;
 
   std::vector<T> mUpBuffers[kNumBuffers];
   std::vector<T> mDownBuffers[kNumBuffers];

@@ -1,0 +1,708 @@
+#include <gtest/gtest.h>
+
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "dsp/Biquad.h"
+#include "dsp/CurveTables.h"
+#include "dsp/NumSmooth.h"
+#include "dsp/OverSampler.h"
+#include "dsp/VUClass.h"
+#include "fx/IFxBase.h"
+#include "fx/IParam.h"
+#include "tavlo/Tavlo.h"
+
+// ---- allocation counting for the whole executable ----
+// The replacements below pair operator new with malloc and delete with free
+// on purpose; GCC cannot see that pairing across the inlined library code.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace
+{
+std::atomic<bool> gCountAllocations{false};
+std::atomic<long> gAllocations{0};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+  if (gCountAllocations.load(std::memory_order_relaxed))
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace
+{
+
+const double kPi = 3.141592653589793;
+
+// Records every meter value the chain hands over; never allocates while
+// recording (the capacity is reserved up front).
+class RecordingEditor : public IFxEditor
+{
+public:
+  RecordingEditor() { mValues.reserve(1 << 20); }
+  void SetParameterFromPlug(int, double, bool) override {}
+  void SetControlFromPlug(int idx, double value) override
+  {
+    mLastIdx = idx;
+    if (mValues.size() < mValues.capacity())
+      mValues.push_back(value);
+    ++mCalls;
+  }
+  void PrepDraw() override {}
+
+  std::vector<double> mValues;
+  long mCalls = 0;
+  int mLastIdx = -2;
+};
+
+struct Signal
+{
+  std::vector<double> L, R, SL, SR;
+  explicit Signal(size_t n = 0) : L(n, 0.0), R(n, 0.0), SL(n, 0.0), SR(n, 0.0) {}
+  size_t size() const { return L.size(); }
+};
+
+// A Tavlo driven through IFxBase the way a host drives it: preset 0
+// restored, sample rate set, then parameters and blocks.
+class Chain
+{
+public:
+  explicit Chain(double sr = 48000.0) : mPlug(new Tavlo(IFxInstanceInfo())), mBase(mPlug.get())
+  {
+    mBase->RestorePreset(0);
+    mBase->SetSampleRate(sr);
+    mEditor = new RecordingEditor();
+    mBase->AttachGraphics(mEditor);
+  }
+
+  void Set(int idx, double value)
+  {
+    IParam* param = mBase->ParamAt(idx);
+    if (!param)
+      throw std::out_of_range("parameter index");
+    param->SetValue(value);
+    mBase->OnParamChange(idx);
+  }
+
+  // Processes sig[from, from + count) in blocks of blockSize.
+  void Run(const Signal& sig, std::vector<double>& outL, std::vector<double>& outR, size_t from,
+           size_t count, int blockSize = 512)
+  {
+    if (outL.size() < from + count)
+    {
+      outL.resize(from + count);
+      outR.resize(from + count);
+    }
+    for (size_t pos = from; pos < from + count; pos += blockSize)
+    {
+      const int n = static_cast<int>(std::min<size_t>(blockSize, from + count - pos));
+      double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
+                       const_cast<double*>(&sig.SL[pos]), const_cast<double*>(&sig.SR[pos])};
+      double* out[2] = {&outL[pos], &outR[pos]};
+      mBase->ProcessDoubleReplacing(in, out, n);
+    }
+  }
+
+  void RunAll(const Signal& sig, std::vector<double>& outL, std::vector<double>& outR,
+              int blockSize = 512)
+  {
+    Run(sig, outL, outR, 0, sig.size(), blockSize);
+  }
+
+  std::unique_ptr<Tavlo> mPlug;
+  IFxBase* mBase;
+  RecordingEditor* mEditor;
+};
+
+// Decaying tones, enveloped noise, a gap and a loud burst.
+Signal MusicLike(size_t n, double sr = 48000.0, unsigned seed = 1)
+{
+  Signal s(n);
+  unsigned state = seed;
+  auto noise = [&]() {
+    state = state * 1664525u + 1013904223u;
+    return (static_cast<double>(state >> 8) / 8388608.0) - 1.0;
+  };
+  for (size_t i = 0; i < n; ++i)
+  {
+    const double t = static_cast<double>(i) / sr;
+    const double beat = std::fmod(t, 0.25);
+    const double kick = 0.9 * std::exp(-beat * 18.0) * std::sin(2.0 * kPi * (55.0 + 80.0 * std::exp(-beat * 40.0)) * beat);
+    const double hat = 0.3 * std::exp(-std::fmod(t + 0.125, 0.25) * 60.0) * noise();
+    const double tone = 0.2 * std::sin(2.0 * kPi * 330.0 * t);
+    double gate = 1.0;
+    if (t > 0.6 && t < 0.8)
+      gate = 0.0; // digital silence
+    const double burst = (t >= 0.8 && t < 0.9) ? 1.5 * noise() : 0.0;
+    s.L[i] = gate * (kick + hat + tone) + burst;
+    s.R[i] = gate * (kick - hat + 0.7 * tone) + 0.8 * burst;
+    s.SL[i] = 0.5 * noise();
+    s.SR[i] = 0.8 * std::sin(2.0 * kPi * 120.0 * t) * std::exp(-beat * 6.0);
+  }
+  return s;
+}
+
+bool BitEqual(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// ---- a plain per-sample rendering of the chain, every coefficient
+// recomputed every sample, for comparison with the optimised one ----
+class DenormalMode
+{
+public:
+  DenormalMode() : mSaved(_mm_getcsr()) { _mm_setcsr(mSaved | 0x8040u); }
+  ~DenormalMode() { _mm_setcsr(mSaved); }
+
+private:
+  unsigned mSaved;
+};
+
+double RefPreamp(double x)
+{
+  const double u = std::fabs(x) / (3.0 + std::fabs(x)) - 0.0;
+  const double t = 142.14300537109375 * u;
+  const int i = static_cast<int>(t);
+  double v;
+  if (i < 0)
+    v = Tavlo_table.values[0];
+  else if (i >= 199)
+    v = Tavlo_table.values[199];
+  else
+    v = Tavlo_table.values[i] * (1.0 - (t - i)) + Tavlo_table.values[i + 1] * (t - i);
+  return x > 0.0 || (x == 0.0 && !std::signbit(x)) ? -std::fabs(v) : std::fabs(v);
+}
+
+double RefIdentity(double x) { return x; }
+
+struct RefChain
+{
+  double input = 0, outputGain = 1, attackT = 0.005, releaseT = 0.3, mix = 100, hpf = 20;
+  int sidechain = 1, oversample = 0, bypass = 0;
+  double gainState = 1.0;
+  NumSmooth smoother{0.99f};
+  VUClass meter{1.0};
+  Biquad filter;
+  OverSampler<double> osPL, osPR, osDL, osDR;
+  std::vector<double> meterValues;
+
+  void SwitchAll(OverSampler<double>::EFactor f)
+  {
+    for (OverSampler<double>* os : {&osPL, &osPR, &osDL, &osDR})
+      if (os->mFactor != f)
+      {
+        os->mFactor = f;
+        os->mRate = OverSampler<double>::RateOf(f);
+        os->Reset(1024);
+      }
+  }
+
+  void Process(const double* L_, const double* R_, const double* SR_, double* oL, double* oR, int n,
+               double sr)
+  {
+    DenormalMode mode;
+    for (int i = 0; i < n; ++i)
+    {
+      const double L = L_[i], R = R_[i];
+      const double c = std::exp(-62.83185307 / sr);
+      const double threshold = std::exp(-input / 8.65617025);
+      const double ratio = std::pow(10.0, (L + R) / 20.0);
+      const double attack = attackT != 0.0 ? std::exp(-1.0 / (attackT * sr)) : 0.0;
+      const double release = releaseT != 0.0 ? std::exp(-1.0 / (releaseT * sr)) : 0.0;
+      const double drive = std::pow(10.0, (input / 10.0) / 20.0);
+      filter.setBiquad(Biquad::kHighPass, hpf / sr, 1.0, 1.0);
+      const float d = filter.process(static_cast<float>(sidechain == 1 ? R : SR_[i]));
+      const double x = drive * d;
+      double g = 1.0;
+      if (!std::signbit(x))
+      {
+        const double t = x * 142.14300537109375;
+        const int idx = static_cast<int>(t); // finite signals only here
+        double E;
+        if (idx < 0)
+          E = 0.0;
+        else if (idx > 198)
+          E = 0.053070228546857834;
+        else
+          E = detector_table.values[idx] * (1.0 - (t - idx)) + detector_table.values[idx + 1] * (t - idx);
+        const double s = (1.0 - c) * E;
+        const double env = E > std::sqrt(s) ? E : std::sqrt((1.0 - c) * E + c * s);
+        g = env > threshold
+              ? std::exp(((8.65617025 * std::log(env) + input) * (1.0 / ratio) - input) / 8.65617025) / env
+              : 1.0;
+      }
+      if (gainState > g)
+        gainState = std::max(g, gainState * attack);
+      else
+        gainState = std::min(gainState / release, g);
+      if (std::isnan(gainState) || std::isnan(g))
+        gainState = g;
+      SwitchAll(oversample == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone);
+      const double pL = osPL.Process(L, RefPreamp);
+      const double pR = osPR.Process(R, RefPreamp);
+      const double wet = mix / 100.0, dry = 1.0 - wet;
+      const double dL = osDL.Process(L, RefIdentity);
+      const double dR = osDR.Process(R, RefIdentity);
+      const double y = smoother.Process(static_cast<float>(gainState));
+      const double wL = y * (3162.2776601683795 * pL + dL);
+      const double wR = y * (3162.2776601683795 * pR + dR);
+      if (bypass == 0)
+      {
+        oL[i] = (wL * wet + dL * dry) * outputGain;
+        oR[i] = (wR * wet + dR * dry) * outputGain;
+      }
+      else
+      {
+        oL[i] = L;
+        oR[i] = R;
+      }
+      if (input == 0.0)
+        gainState = 1.0;
+      meterValues.push_back(meter.Process(1.0 - gainState, sr));
+    }
+  }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST(TavloChain, InputZeroNeverReducesGain)
+{
+  Chain chain;
+  chain.Set(kInput, 0.0);
+  Signal sig = MusicLike(24000);
+  for (size_t i = 0; i < sig.size(); ++i)
+    sig.R[i] *= 3.0; // far louder than full scale on the detector channel
+  std::vector<double> oL, oR;
+  for (size_t pos = 0; pos < sig.size(); pos += 480)
+  {
+    chain.Run(sig, oL, oR, pos, 480, 480);
+    EXPECT_EQ(chain.mPlug->GetGainState(), 1.0) << "frame " << pos;
+  }
+  // The smoother has reached the unit gain, and the meter fell to rest
+  // from its starting deflection of 1.
+  // (The float smoother's fixed point sits a few dozen float steps below 1.)
+  EXPECT_NEAR(chain.mPlug->GetSmoothedGain(), 1.0f, 1e-5f);
+  ASSERT_EQ(chain.mEditor->mValues.size(), sig.size());
+  EXPECT_LT(chain.mEditor->mValues[0], 1.0);
+  EXPECT_NEAR(chain.mEditor->mValues[14399], 0.01 * 0.9875, 2e-4); // 0.3 s: 99 % of the way
+  EXPECT_EQ(chain.mEditor->mLastIdx, chain.mPlug->GetMeterIdx());
+}
+
+TEST(TavloChain, SilentMainWithLoudSidechainGivesNoReduction)
+{
+  const size_t n = 24000;
+  Signal sig(n);
+  for (size_t i = 0; i < n; ++i)
+    sig.SR[i] = 0.95 * std::sin(2.0 * kPi * 1000.0 * i / 48000.0);
+
+  Chain chain;
+  chain.Set(kInput, 30.0);
+  chain.Set(kSidechain, 0.0);
+  std::vector<double> oL, oR;
+  double worst = 0.0;
+  for (size_t pos = 0; pos < n; pos += 64)
+  {
+    chain.Run(sig, oL, oR, pos, 64, 64);
+    worst = std::max(worst, std::fabs(chain.mPlug->GetGainState() - 1.0));
+  }
+  // Ratio 1 above threshold: g is 1 up to rounding.
+  EXPECT_LT(worst, 1e-12);
+  for (size_t i = 0; i < n; ++i)
+    ASSERT_EQ(oL[i], 0.0) << i;
+
+  // The same side-chain with a non-zero main sum does compress: the
+  // side-chain really is the detector's source.
+  Signal sig2 = sig;
+  for (size_t i = 0; i < n; ++i)
+    sig2.L[i] = sig2.R[i] = 1.5; // DC: the high-pass keeps it out of the detector
+  Chain chain2;
+  chain2.Set(kInput, 30.0);
+  chain2.Set(kSidechain, 0.0);
+  chain2.RunAll(sig2, oL, oR);
+  EXPECT_LT(chain2.mPlug->GetGainState(), 0.95);
+  // And with the main input as source, that DC alone does nothing.
+  Chain chain3;
+  chain3.Set(kInput, 30.0);
+  chain3.Set(kSidechain, 1.0);
+  chain3.RunAll(sig2, oL, oR);
+  EXPECT_EQ(chain3.mPlug->GetGainState(), 1.0);
+}
+
+TEST(TavloChain, SteadyStateGainReductionMatchesTheFormula)
+{
+  // L = R = +1, -1, +1, ...: the high-pass passes the Nyquist tone with gain
+  // exactly 1, so every even frame drives the detector past the table's end.
+  const size_t n = 48000;
+  Signal sig(n);
+  for (size_t i = 0; i < n; ++i)
+    sig.L[i] = sig.R[i] = (i % 2 == 0) ? 1.0 : -1.0;
+  Chain chain;
+  chain.Set(kInput, 30.0); // threshold exp(-30 / 8.65617025) = 0.03126, drive +3 dB
+  std::vector<double> oL, oR;
+  chain.Run(sig, oL, oR, 0, n - 1); // ends after an odd count: last frame was +1
+
+  // By hand: E = 0.0530702 (last entry), env = E, level 8.65617025 ln E =
+  // -25.4157, 4.5843 above the threshold of -30; ratio 10^(2/20) = 1.258925;
+  // output level -30 + 4.5843 / 1.258925 = -26.3586;
+  // g = exp((-26.3586 + 25.4157) / 8.65617025) = exp(-0.108923) = 0.896799.
+  const double E = 0.053070228546857834;
+  const double ratio = std::pow(10.0, 2.0 / 20.0);
+  const double g = std::exp(((8.65617025 * std::log(E) + 30.0) / ratio - 30.0) / 8.65617025) / E;
+  EXPECT_NEAR(g, 0.896799, 1e-6);
+  // Fast attack reaches g on every loud frame; the quiet frame between
+  // releases by one step.
+  const double release = std::exp(-1.0 / (0.3 * 48000.0));
+  EXPECT_NEAR(chain.mPlug->GetGainState(), g, 1e-12);
+  chain.Run(sig, oL, oR, n - 1, 1);
+  EXPECT_NEAR(chain.mPlug->GetGainState(), g / release, 1e-12);
+  // The smoothed gain sits between the two; the meter reads about 1 - g.
+  EXPECT_NEAR(chain.mPlug->GetSmoothedGain(), g, 1e-4);
+  EXPECT_NEAR(chain.mEditor->mValues.back(), 1.0 - g, 0.02 * (1.0 - g));
+}
+
+TEST(TavloChain, BypassPassesInputWhileMeterFollows)
+{
+  const Signal sig = MusicLike(30000);
+  Chain active, bypassed;
+  for (Chain* c : {&active, &bypassed})
+  {
+    c->Set(kInput, 45.0);
+    c->Set(kOversample, 1.0);
+  }
+  bypassed.Set(kBypass, 1.0);
+  std::vector<double> aL, aR, bL, bR;
+  active.RunAll(sig, aL, aR, 256);
+  bypassed.RunAll(sig, bL, bR, 256);
+  for (size_t i = 0; i < sig.size(); ++i)
+  {
+    ASSERT_TRUE(BitEqual(bL[i], sig.L[i])) << i;
+    ASSERT_TRUE(BitEqual(bR[i], sig.R[i])) << i;
+  }
+  // Everything behind the switch kept running: same meter, same gain.
+  ASSERT_EQ(active.mEditor->mValues.size(), bypassed.mEditor->mValues.size());
+  EXPECT_EQ(active.mEditor->mValues, bypassed.mEditor->mValues);
+  EXPECT_EQ(active.mPlug->GetGainState(), bypassed.mPlug->GetGainState());
+  // There was something to follow: the meter moved well off rest.
+  const std::vector<double>& m = bypassed.mEditor->mValues;
+  EXPECT_GT(*std::max_element(m.begin() + 15000, m.end()), 0.05);
+  // Switching back on continues from the running state, not from scratch.
+  bypassed.Set(kBypass, 0.0);
+  std::vector<double> a2L, a2R, b2L, b2R;
+  active.Run(sig, a2L, a2R, 0, 512);
+  bypassed.Run(sig, b2L, b2R, 0, 512);
+  for (size_t i = 0; i < 512; ++i)
+    ASSERT_TRUE(BitEqual(a2L[i], b2L[i])) << i;
+}
+
+TEST(TavloChain, MixZeroWithOversamplingIsTheBandLimitedDryStrand)
+{
+  const Signal sig = MusicLike(8000);
+  Chain chain;
+  chain.Set(kInput, 30.0);
+  chain.Set(kMix, 0.0);
+  chain.Set(kOversample, 1.0);
+  std::vector<double> oL, oR;
+  chain.RunAll(sig, oL, oR);
+  OverSampler<double> refL(OverSampler<double>::k4x, true, 1), refR(OverSampler<double>::k4x, true, 1);
+  size_t differsFromInput = 0;
+  for (size_t i = 0; i < sig.size(); ++i)
+  {
+    const double dL = refL.Process(sig.L[i], RefIdentity);
+    const double dR = refR.Process(sig.R[i], RefIdentity);
+    ASSERT_TRUE(BitEqual(oL[i], dL)) << i;
+    ASSERT_TRUE(BitEqual(oR[i], dR)) << i;
+    differsFromInput += (oL[i] != sig.L[i]);
+  }
+  // Delayed and filtered: not the raw input.
+  EXPECT_GT(differsFromInput, sig.size() / 2);
+  // Without oversampling, Mix 0 is the input itself.
+  Chain plain;
+  plain.Set(kMix, 0.0);
+  plain.RunAll(sig, oL, oR);
+  for (size_t i = 0; i < sig.size(); ++i)
+    ASSERT_EQ(oL[i], sig.L[i]) << i;
+}
+
+TEST(TavloChain, OutputMinus20DbScalesByATenth)
+{
+  const Signal sig = MusicLike(6000);
+  Chain unity, quiet, loud;
+  for (Chain* c : {&unity, &quiet, &loud})
+    c->Set(kInput, 30.0);
+  quiet.Set(kOutput, -20.0);
+  loud.Set(kOutput, 20.0);
+  EXPECT_EQ(quiet.mPlug->GetOutputGain(), 0.1);
+  EXPECT_EQ(loud.mPlug->GetOutputGain(), 10.0);
+  EXPECT_EQ(unity.mPlug->GetOutputGain(), 1.0);
+  std::vector<double> uL, uR, qL, qR, lL, lR;
+  unity.RunAll(sig, uL, uR);
+  quiet.RunAll(sig, qL, qR);
+  loud.RunAll(sig, lL, lR);
+  for (size_t i = 0; i < sig.size(); ++i)
+  {
+    ASSERT_TRUE(BitEqual(qL[i], uL[i] * 0.1)) << i;
+    ASSERT_TRUE(BitEqual(qR[i], uR[i] * 0.1)) << i;
+    ASSERT_TRUE(BitEqual(lL[i], uL[i] * 10.0)) << i;
+  }
+}
+
+TEST(TavloChain, OversampleSwitchResetsAllFourInTheSameFrame)
+{
+  const Signal sig = MusicLike(6000);
+  Chain chain;
+  chain.Set(kInput, 30.0);
+  chain.Set(kMix, 0.0); // output = dry strand, to watch the reset
+  chain.Set(kOversample, 1.0);
+  std::vector<double> oL, oR;
+  chain.Run(sig, oL, oR, 0, 2000);
+  const Tavlo& t = *chain.mPlug;
+  EXPECT_EQ(t.GetDryOsL().GetFactor(), OverSampler<double>::k4x);
+  EXPECT_NE(t.GetPreampOsR().Up12().prev_outputs()[0], 0.0);
+
+  // Off for 10 frames: all four go to 1x at the first of them.
+  chain.Set(kOversample, 0.0);
+  chain.Run(sig, oL, oR, 2000, 1);
+  for (const OverSampler<double>* os : {&t.GetPreampOsL(), &t.GetPreampOsR(), &t.GetDryOsL(), &t.GetDryOsR()})
+  {
+    EXPECT_EQ(os->GetFactor(), OverSampler<double>::kNone);
+    EXPECT_EQ(os->GetRate(), 1);
+    EXPECT_EQ(os->Up12().prev_outputs()[0], 0.0); // cleared
+  }
+  EXPECT_EQ(oL[2000], sig.L[2000]);
+  chain.Run(sig, oL, oR, 2001, 9);
+
+  // On again: the output continues from cleared filters, frame for frame
+  // what a fresh 4x cascade gives from this frame on.
+  chain.Set(kOversample, 1.0);
+  chain.Run(sig, oL, oR, 2010, 1);
+  for (const OverSampler<double>* os : {&t.GetPreampOsL(), &t.GetPreampOsR(), &t.GetDryOsL(), &t.GetDryOsR()})
+    EXPECT_EQ(os->GetFactor(), OverSampler<double>::k4x);
+  chain.Run(sig, oL, oR, 2011, 1000, 333);
+  OverSampler<double> freshL(OverSampler<double>::k4x, true, 1);
+  OverSampler<double> freshPre(OverSampler<double>::k4x, true, 1);
+  for (size_t i = 2010; i < 3011; ++i)
+  {
+    ASSERT_TRUE(BitEqual(oL[i], freshL.Process(sig.L[i], RefIdentity))) << i;
+    freshPre.Process(sig.L[i], RefPreamp);
+  }
+  // The preamp's state too, down to the last stage.
+  for (int k = 0; k < 12; ++k)
+  {
+    EXPECT_EQ(t.GetPreampOsL().Down12().prev_outputs()[k], freshPre.Down12().prev_outputs()[k]) << k;
+    EXPECT_EQ(t.GetPreampOsL().Up12().prev_inputs()[k], freshPre.Up12().prev_inputs()[k]) << k;
+  }
+}
+
+TEST(TavloChain, NonFiniteInputDoesNotPoisonTheInstance)
+{
+  const size_t n = 48000;
+  const Signal clean = MusicLike(n);
+  Signal dirty = clean;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const size_t bad[] = {1000, 5000, 9000, 13000, 17000, 21000};
+  dirty.L[bad[0]] = nan;
+  dirty.R[bad[1]] = nan;   // detector, filter and ratio
+  dirty.R[bad[2]] = inf;
+  dirty.L[bad[3]] = -inf;
+  dirty.R[bad[3]] = -inf;  // ratio 0: an infinite gain target
+  dirty.L[bad[4]] = inf;
+  dirty.R[bad[4]] = -inf;  // ratio not a number
+  dirty.R[bad[5]] = 1e39;  // finite, but past float range in the detector
+
+  for (int os = 0; os <= 1; ++os)
+  {
+    Chain a, b;
+    for (Chain* c : {&a, &b})
+    {
+      c->Set(kInput, 45.0);
+      c->Set(kOversample, os);
+    }
+    std::vector<double> cL, cR, dL, dR;
+    a.RunAll(clean, cL, cR);
+    b.RunAll(dirty, dL, dR);
+    for (size_t k = 0; k < sizeof bad / sizeof bad[0]; ++k)
+      for (size_t i = bad[k] + 8; i < bad[k] + 3000 && i < n; ++i)
+      {
+        ASSERT_TRUE(std::isfinite(dL[i]) && std::isfinite(dR[i])) << "os " << os << " frame " << i;
+        ASSERT_TRUE(std::isfinite(b.mEditor->mValues[i])) << i;
+      }
+    // Compression works again: well after the last fault the output and
+    // the meter follow the clean run's, and the meter shows reduction.
+    double worstOut = 0.0, worstMeter = 0.0, maxMeter = 0.0;
+    for (size_t i = 36000; i < n; ++i)
+    {
+      worstOut = std::max(worstOut, std::fabs(dL[i] - cL[i]) + std::fabs(dR[i] - cR[i]));
+      worstMeter = std::max(worstMeter, std::fabs(b.mEditor->mValues[i] - a.mEditor->mValues[i]));
+      maxMeter = std::max(maxMeter, a.mEditor->mValues[i]);
+    }
+    EXPECT_LT(worstOut, 1e-6) << "os " << os;
+    // The meter restarts from rest and closes the gap with its 0.3 s law.
+    EXPECT_LT(worstMeter, 1e-4) << "os " << os;
+    EXPECT_GT(maxMeter, 0.05) << "os " << os;
+    EXPECT_TRUE(std::isfinite(b.mPlug->GetDetectorFilter().getZ1()));
+  }
+}
+
+TEST(TavloChain, RestoresTheCallersFloatingPointMode)
+{
+  Chain chain;
+  chain.Set(kInput, 30.0);
+  const Signal sig = MusicLike(512);
+  std::vector<double> oL, oR;
+  const unsigned before = _mm_getcsr();
+  ASSERT_EQ(before & 0x8040u, 0u);
+  chain.RunAll(sig, oL, oR);
+  EXPECT_EQ(_mm_getcsr(), before);
+  _mm_setcsr(before | 0x8040u);
+  chain.RunAll(sig, oL, oR);
+  EXPECT_EQ(_mm_getcsr(), before | 0x8040u);
+  _mm_setcsr(before);
+}
+
+TEST(TavloChain, NoAllocationOnTheAudioPath)
+{
+  const Signal sig = MusicLike(20000);
+  Chain chain;
+  chain.Set(kInput, 30.0);
+  std::vector<double> oL(sig.size()), oR(sig.size());
+  gAllocations = 0;
+  gCountAllocations = true;
+  chain.Run(sig, oL, oR, 0, 4000);
+  chain.Set(kOversample, 1.0); // switching resets all four oversamplers
+  chain.Run(sig, oL, oR, 4000, 4000);
+  chain.Set(kOversample, 0.0);
+  chain.Run(sig, oL, oR, 8000, 100);
+  chain.Set(kOversample, 1.0);
+  chain.Set(kSidechain, 0.0);
+  chain.Set(kHPF, 300.0);
+  chain.Run(sig, oL, oR, 8100, 4000);
+  chain.Set(kBypass, 1.0);
+  chain.Run(sig, oL, oR, 12100, 4000);
+  gCountAllocations = false;
+  EXPECT_EQ(gAllocations.load(), 0);
+  // The counter does count: a vector growing here is seen.
+  gCountAllocations = true;
+  std::vector<int> v(10);
+  gCountAllocations = false;
+  EXPECT_GE(gAllocations.load(), 1);
+}
+
+TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
+{
+  // No preset restored: output gain 0, attack and release 0.
+  std::unique_ptr<Tavlo> plug(new Tavlo(IFxInstanceInfo()));
+  IFxBase* base = plug.get();
+  base->SetSampleRate(48000.0);
+  const Signal sig = MusicLike(1024);
+  std::vector<double> oL(1024), oR(1024);
+  double* in[4] = {const_cast<double*>(sig.L.data()), const_cast<double*>(sig.R.data()),
+                   const_cast<double*>(sig.SL.data()), const_cast<double*>(sig.SR.data())};
+  double* out[2] = {oL.data(), oR.data()};
+  base->ProcessDoubleReplacing(in, out, 1024);
+  for (size_t i = 0; i < 1024; ++i)
+    ASSERT_EQ(std::fabs(oL[i]) + std::fabs(oR[i]), 0.0) << i;
+  // nFrames < 1 touches nothing.
+  oL[0] = 7.0;
+  base->ProcessDoubleReplacing(in, out, 0);
+  EXPECT_EQ(oL[0], 7.0);
+}
+
+TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
+{
+  const size_t n = 96000;
+  const Signal sig = MusicLike(n, 48000.0, 7);
+  Chain chain;
+  RefChain ref;
+  std::vector<double> oL(n), oR(n), rL(n), rR(n);
+
+  struct Step
+  {
+    size_t at;
+    int param;
+    double value;
+  };
+  // Parameter changes between blocks, covering every cached value and the
+  // three switches.
+  const Step steps[] = {
+    {0, kInput, 30.0},       {3000, kAttack, 0.0001}, {6000, kOversample, 1},
+    {9000, kRelease, 0.1},   {12000, kHPF, 250.0},    {15000, kInput, 12.5},
+    {18000, kSidechain, 0},  {21000, kMix, 35.0},     {24000, kOutput, -6.0},
+    {27000, kBypass, 1},     {30000, kBypass, 0},     {33000, kOversample, 0},
+    {36000, kSidechain, 1},  {39000, kInput, 400.0},  {42000, kAttack, 0.0101},
+    {45000, kInput, 0.0},    {48000, kInput, 45.0},   {51000, kHPF, 20.0},
+    {54000, kOversample, 1}, {57000, kRelease, 0.5},  {60000, kMix, 100.0},
+  };
+  const int blockSizes[] = {512, 1, 37, 256, 1000, 64};
+  size_t pos = 0, stepIdx = 0;
+  int blk = 0;
+  double sr = 48000.0;
+  while (pos < n)
+  {
+    while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
+    {
+      const Step& s = steps[stepIdx++];
+      chain.Set(s.param, s.value);
+      const IParam* param = chain.mBase->ParamAt(s.param);
+      ASSERT_NE(param, nullptr);
+      const double v = param->GetValue();
+      switch (s.param)
+      {
+        case kInput: ref.input = v; break;
+        case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
+        case kAttack: ref.attackT = v; break;
+        case kRelease: ref.releaseT = v; break;
+        case kMix: ref.mix = v; break;
+        case kHPF: ref.hpf = v; break;
+        case kOversample: ref.oversample = static_cast<int>(v); break;
+        case kBypass: ref.bypass = static_cast<int>(v); break;
+        case kSidechain: ref.sidechain = static_cast<int>(v); break;
+      }
+    }
+    if (pos >= 70000 && sr == 48000.0)
+    {
+      sr = 44100.0; // a new sample rate mid-stream
+      chain.mBase->SetSampleRate(sr);
+    }
+    const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
+    chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
+    ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
+    pos += len;
+  }
+  size_t mismatches = 0, reduced = 0;
+  for (size_t i = 0; i < n; ++i)
+  {
+    if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
+    {
+      if (mismatches++ < 5)
+        ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
+    }
+    if (!BitEqual(chain.mEditor->mValues[i], ref.meterValues[i]))
+    {
+      if (mismatches++ < 5)
+        ADD_FAILURE() << "meter at frame " << i;
+    }
+    reduced += ref.meterValues[i] > 0.05;
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(chain.mPlug->GetGainState(), ref.gainState);
+  // The comparison covered real compression, not just unity gain.
+  EXPECT_GT(reduced, n / 10);
+}
