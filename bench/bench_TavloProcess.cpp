@@ -1,0 +1,143 @@
+// ProcessDoubleReplacing on 512-frame stereo blocks at 48 kHz, Input 30,
+// detector on the main input. Counters: ns per stereo frame and the
+// real-time factor (seconds of audio processed per second of CPU).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "fx/IFxBase.h"
+#include "fx/IParam.h"
+#include "tavlo/Tavlo.h"
+
+namespace
+{
+
+const double kSampleRate = 48000.0;
+const int kBlock = 512;
+const double kPi = 3.141592653589793;
+
+struct Stereo
+{
+  std::vector<double> L, R, S;
+};
+
+// Ten seconds of kick-like decaying tones, enveloped noise bursts and a
+// held tone, with a silent gap followed by a loud burst every two seconds.
+Stereo MusicLike(size_t n)
+{
+  Stereo s;
+  s.L.resize(n);
+  s.R.resize(n);
+  s.S.assign(n, 0.0);
+  unsigned state = 12345u;
+  auto noise = [&]() {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(state >> 8) / 8388608.0 - 1.0;
+  };
+  for (size_t i = 0; i < n; ++i)
+  {
+    const double t = static_cast<double>(i) / kSampleRate;
+    const double beat = std::fmod(t, 0.5);
+    const double kick = 0.9 * std::exp(-beat * 12.0) * std::sin(2.0 * kPi * (50.0 + 90.0 * std::exp(-beat * 35.0)) * beat);
+    const double off = std::fmod(t + 0.25, 0.5);
+    const double snare = 0.5 * std::exp(-off * 25.0) * noise();
+    const double hat = 0.15 * std::exp(-std::fmod(t, 0.125) * 80.0) * noise();
+    const double pad = 0.12 * std::sin(2.0 * kPi * 220.0 * t) + 0.08 * std::sin(2.0 * kPi * 331.0 * t);
+    const double cycle = std::fmod(t, 2.0);
+    double gate = 1.0, burst = 0.0;
+    if (cycle > 1.5 && cycle < 1.8)
+      gate = 0.0;
+    if (cycle >= 1.8 && cycle < 1.9)
+      burst = 1.2 * std::exp(-(cycle - 1.8) * 10.0) * noise();
+    s.L[i] = gate * (kick + snare + hat + pad) + burst;
+    s.R[i] = gate * (kick + 0.8 * snare - hat + 0.9 * pad) + 0.9 * burst;
+  }
+  return s;
+}
+
+std::unique_ptr<Tavlo> MakeTavlo(int oversample)
+{
+  std::unique_ptr<Tavlo> plug(new Tavlo(IFxInstanceInfo()));
+  IFxBase* base = plug.get();
+  base->RestorePreset(0);
+  base->SetSampleRate(kSampleRate);
+  const int params[] = {kInput, kSidechain, kOversample};
+  const double values[] = {30.0, 1.0, static_cast<double>(oversample)};
+  for (int k = 0; k < 3; ++k)
+  {
+    base->ParamAt(params[k])->SetValue(values[k]);
+    base->OnParamChange(params[k]);
+  }
+  return plug;
+}
+
+void SetCounters(benchmark::State& state, long frames)
+{
+  state.counters["ns_per_frame"] =
+    benchmark::Counter(static_cast<double>(frames) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["realtime_x"] =
+    benchmark::Counter(static_cast<double>(frames) / kSampleRate, benchmark::Counter::kIsRate);
+}
+
+void BM_Music(benchmark::State& state)
+{
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)));
+  IFxBase* base = plug.get();
+  std::vector<double> outL(kBlock), outR(kBlock);
+  const size_t nBlocks = sig.L.size() / kBlock;
+  size_t blk = 0;
+  long frames = 0;
+  for (auto _ : state)
+  {
+    const size_t pos = (blk++ % nBlocks) * kBlock;
+    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
+                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
+    double* out[2] = {outL.data(), outR.data()};
+    base->ProcessDoubleReplacing(in, out, kBlock);
+    benchmark::DoNotOptimize(outL.data());
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+}
+BENCHMARK(BM_Music)->Arg(0)->Arg(1)->ArgName("oversample");
+
+// Digital silence right after a loud burst: decaying filter states must
+// not make the quiet part slower than the loud one.
+void BM_SilenceAfterBurst(benchmark::State& state)
+{
+  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)));
+  IFxBase* base = plug.get();
+  std::vector<double> burstL(kBlock), burstR(kBlock), silence(kBlock, 0.0), outL(kBlock), outR(kBlock);
+  unsigned s = 99u;
+  for (int i = 0; i < kBlock; ++i)
+  {
+    s = s * 1664525u + 1013904223u;
+    burstL[i] = 1.5 * (static_cast<double>(s >> 8) / 8388608.0 - 1.0);
+    burstR[i] = -0.8 * burstL[i];
+  }
+  double* out[2] = {outL.data(), outR.data()};
+  for (int b = 0; b < 20; ++b)
+  {
+    double* in[4] = {burstL.data(), burstR.data(), silence.data(), silence.data()};
+    base->ProcessDoubleReplacing(in, out, kBlock);
+  }
+  long frames = 0;
+  for (auto _ : state)
+  {
+    double* in[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
+    base->ProcessDoubleReplacing(in, out, kBlock);
+    benchmark::DoNotOptimize(outL.data());
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+}
+BENCHMARK(BM_SilenceAfterBurst)->Arg(0)->Arg(1)->ArgName("oversample");
+
+} // namespace
+
+BENCHMARK_MAIN();
