@@ -5,7 +5,7 @@
 #include "dsp/OverSampler.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
-#include "tavlo/IFxVST3Standin.h"
+#include "vst3/IFxVST3.h"
 
 // Parameter indices; the same numbers are the VST 3 parameter tags.
 enum ETavloParams

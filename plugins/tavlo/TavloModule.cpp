@@ -1,0 +1,19 @@
+// What the module's factory tells a host about this plug-in before any
+// instance exists.
+#include "tavlo/Tavlo.h"
+#include "vst3/IFxVST3Factory.h"
+
+const IFxVST3ClassDef& GetVST3ClassDef()
+{
+  static const IFxVST3ClassDef def = {
+    kTavloMfrName,
+    "https://quillmarshworks.example",
+    "support@quillmarshworks.example",
+    kTavloEffectName,
+    "Fx|Dynamics",
+    kTavloVersion,
+    kTavloMfrID,
+    kTavloUniqueID,
+  };
+  return def;
+}

@@ -1,0 +1,48 @@
+# The loadable bundle: Tavlo.vst3/Contents/x86_64-linux/Tavlo.so with the
+# editor's images in Contents/Resources/. Only the three entry points leave
+# the module: hidden visibility alone would still export template code from
+# the static C++ runtime parts, hence the version script and --exclude-libs.
+set(TAVLO_BUNDLE_DIR ${CMAKE_BINARY_DIR}/Tavlo.vst3)
+set(TAVLO_BUNDLE_SO_DIR ${TAVLO_BUNDLE_DIR}/Contents/x86_64-linux)
+set(TAVLO_BUNDLE_RES_DIR ${TAVLO_BUNDLE_DIR}/Contents/Resources)
+set(TAVLO_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/Tavlo.exports.map)
+
+add_library(Tavlo MODULE $<TARGET_OBJECTS:tavlo_vst3_entry>
+  ${CMAKE_CURRENT_LIST_DIR}/module/TavloModuleEditor.cpp)
+target_link_libraries(Tavlo PRIVATE tavlo_plugin tavlo_vst3 tavlo_platform_linux)
+set_target_properties(Tavlo PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME Tavlo
+  SUFFIX ".so"
+  LIBRARY_OUTPUT_DIRECTORY ${TAVLO_BUNDLE_SO_DIR}
+  LINK_DEPENDS ${TAVLO_EXPORTS_MAP})
+target_link_options(Tavlo PRIVATE
+  -Wl,--no-undefined
+  -Wl,--exclude-libs,ALL
+  -Wl,--version-script=${TAVLO_EXPORTS_MAP})
+if(TAVLO_SANITIZE)
+  # The sanitizer runtime comes with the host executable; the module only
+  # refers to it, so its symbols are allowed to stay undefined here.
+  target_link_options(Tavlo PRIVATE -Wl,--unresolved-symbols=ignore-in-object-files)
+endif()
+
+# Images: whatever PNGs exist at build time, re-copied when they change and
+# picked up when new ones appear (the glob is re-checked at build time).
+file(GLOB TAVLO_BUNDLE_IMAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/img/*.png)
+set(TAVLO_BUNDLE_IMAGE_OUTPUTS)
+foreach(img IN LISTS TAVLO_BUNDLE_IMAGES)
+  get_filename_component(name ${img} NAME)
+  add_custom_command(
+    OUTPUT ${TAVLO_BUNDLE_RES_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${img} ${TAVLO_BUNDLE_RES_DIR}/${name}
+    DEPENDS ${img}
+    VERBATIM)
+  list(APPEND TAVLO_BUNDLE_IMAGE_OUTPUTS ${TAVLO_BUNDLE_RES_DIR}/${name})
+endforeach()
+add_custom_target(TavloResources ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
+  DEPENDS ${TAVLO_BUNDLE_IMAGE_OUTPUTS})
+add_dependencies(Tavlo TavloResources)
+
+install(DIRECTORY ${TAVLO_BUNDLE_DIR} DESTINATION $ENV{HOME}/.vst3 USE_SOURCE_PERMISSIONS)

@@ -1,0 +1,563 @@
+// Buses, arrangements and the process call: sample types, automation,
+// bypass, presets, the side-chain and hosts that pass odd buffers.
+#include <thread>
+#include <vector>
+
+#include "HostFixture.h"
+
+using namespace testhost;
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr ParamID kPrst = 0x70727374;
+constexpr ParamID kBpas = 0x62706173;
+constexpr ParamID kInputTag = 0, kOutputTag = 1, kSidechainTag = 8;
+
+void FillSignal(Block& b, long start, double amp = 0.5, double scAmp = 0.0)
+{
+  for (int f = 0; f < b.frames; ++f)
+    for (int ch = 0; ch < 2; ++ch)
+    {
+      b.in.Set(0, ch, f, TestSignal(ch, start + f, amp));
+      b.sc.Set(0, ch, f, TestSignal(ch + 2, start + f, scAmp));
+    }
+}
+
+double Rms(const AudioBuffers& buf, int ch, int from, int to)
+{
+  double s = 0;
+  for (int f = from; f < to; ++f)
+    s += buf.Get(0, ch, f) * buf.Get(0, ch, f);
+  return std::sqrt(s / std::max(1, to - from));
+}
+
+double MaxDiff(const AudioBuffers& a, const AudioBuffers& b, int frames)
+{
+  double m = 0;
+  for (int ch = 0; ch < 2; ++ch)
+    for (int f = 0; f < frames; ++f)
+      m = std::max(m, std::fabs(a.Get(0, ch, f) - b.Get(0, ch, f)));
+  return m;
+}
+
+// Renders `total` frames of the test signal in blocks of the given sizes
+// (cycled), returning both output channels interleaved per frame.
+std::vector<double> Render(Plug& p, bool is64, long total, const std::vector<int>& sizes,
+                           double amp = 0.5)
+{
+  std::vector<double> out;
+  long done = 0;
+  for (size_t i = 0; done < total; ++i)
+  {
+    int n = (int)std::min<long>(sizes[i % sizes.size()], total - done);
+    Block b(is64, n);
+    FillSignal(b, done, amp);
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    for (int f = 0; f < n; ++f)
+    {
+      out.push_back(b.out.Get(0, 0, f));
+      out.push_back(b.out.Get(0, 1, f));
+    }
+    done += n;
+  }
+  return out;
+}
+
+// Strong compression so that processed and bypassed output differ clearly.
+void Compress(Plug& p)
+{
+  ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kInputTag, 0.25));  // Input 100
+  Block b(false, 1);
+  b.data.numSamples = 0;
+  b.changes.Add(kInputTag, 0.25);
+  ASSERT_EQ(kResultOk, b.Run(p.proc()));
+}
+
+}  // namespace
+
+class ProcessTest : public HostTest {};
+
+TEST_F(ProcessTest, BusInfosAndAuxActivation)
+{
+  Plug p;
+  IComponent* c = p.comp();
+  EXPECT_EQ(2, c->getBusCount(kAudio, kInput));
+  EXPECT_EQ(1, c->getBusCount(kAudio, kOutput));
+  EXPECT_EQ(0, c->getBusCount(kEvent, kInput));
+  EXPECT_EQ(0, c->getBusCount(kEvent, kOutput));
+
+  BusInfo info;
+  ASSERT_EQ(kResultOk, c->getBusInfo(kAudio, kInput, 0, info));
+  EXPECT_EQ("Main Input", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
+  EXPECT_EQ(kMain, info.busType);
+  EXPECT_EQ((uint32)BusInfo::kDefaultActive, info.flags);
+  EXPECT_EQ(kAudio, info.mediaType);
+  EXPECT_EQ(kInput, info.direction);
+  ASSERT_EQ(kResultOk, c->getBusInfo(kAudio, kInput, 1, info));
+  EXPECT_EQ("Aux Input", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
+  EXPECT_EQ(kAux, info.busType);
+  EXPECT_EQ(0u, info.flags);
+  ASSERT_EQ(kResultOk, c->getBusInfo(kAudio, kOutput, 0, info));
+  EXPECT_EQ("Output", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
+  EXPECT_EQ(kMain, info.busType);
+  EXPECT_EQ(kOutput, info.direction);
+
+  EXPECT_NE(kResultOk, c->getBusInfo(kAudio, kInput, 2, info));
+  EXPECT_NE(kResultOk, c->getBusInfo(kAudio, kOutput, -1, info));
+  EXPECT_NE(kResultOk, c->getBusInfo(kEvent, kInput, 0, info));
+
+  SpeakerArrangement arr = 0;
+  ASSERT_EQ(kResultOk, p.proc()->getBusArrangement(kInput, 0, arr));
+  EXPECT_EQ(0x3u, arr);
+  ASSERT_EQ(kResultOk, p.proc()->getBusArrangement(kInput, 1, arr));
+  EXPECT_EQ(0x3u, arr);
+  ASSERT_EQ(kResultOk, p.proc()->getBusArrangement(kOutput, 0, arr));
+  EXPECT_EQ(0x3u, arr);
+  EXPECT_NE(kResultOk, p.proc()->getBusArrangement(kOutput, 1, arr));
+
+  EXPECT_EQ(kResultOk, c->activateBus(kAudio, kInput, 1, true));
+  EXPECT_EQ(kResultOk, c->activateBus(kAudio, kInput, 1, false));
+  EXPECT_NE(kResultOk, c->activateBus(kAudio, kInput, 2, true));
+  EXPECT_NE(kResultOk, c->activateBus(kEvent, kInput, 0, true));
+}
+
+TEST_F(ProcessTest, BusArrangementsAcceptedAndRefused)
+{
+  Plug p;
+  IAudioProcessor* a = p.proc();
+  SpeakerArrangement stereo = SpeakerArr::kStereo, mono = SpeakerArr::kMono;
+  SpeakerArrangement twoStereo[2] = {stereo, stereo};
+  SpeakerArrangement stereoMono[2] = {stereo, mono};
+
+  // Main plus side-chain, both stereo: accepted and nothing rebuilt.
+  EXPECT_EQ(kResultOk, a->setBusArrangements(twoStereo, 2, &stereo, 1));
+  BusInfo info;
+  p.comp()->getBusInfo(kAudio, kInput, 1, info);
+  EXPECT_EQ("Aux Input", ToAscii(info.name));
+  // A mono main input is no legal channel pair.
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(&mono, 1, &stereo, 1));
+  // One input bus while a side-chain is configured.
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(&stereo, 1, &stereo, 1));
+  EXPECT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
+  // No arrangements at all in either direction.
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, 0, &stereo, 1));
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, 2, &stereo, 0));
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(nullptr, 2, &stereo, 1));
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, 2, nullptr, 1));
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, -1, &stereo, 1));
+  // A mono side-chain rebuilds the inputs under fixed names.
+  EXPECT_EQ(kResultOk, a->setBusArrangements(stereoMono, 2, &stereo, 1));
+  ASSERT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
+  p.comp()->getBusInfo(kAudio, kInput, 0, info);
+  EXPECT_EQ("Input", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
+  p.comp()->getBusInfo(kAudio, kInput, 1, info);
+  EXPECT_EQ("Sidechain Input", ToAscii(info.name));
+  EXPECT_EQ(1, info.channelCount);
+  EXPECT_EQ(kAux, info.busType);
+  EXPECT_EQ(0u, info.flags);
+  SpeakerArrangement arr = 0;
+  p.proc()->getBusArrangement(kInput, 1, arr);
+  EXPECT_EQ(SpeakerArr::kMono, arr);
+}
+
+TEST_F(ProcessTest, SampleSizesAndSetup)
+{
+  Plug p;
+  EXPECT_EQ(kResultOk, p.proc()->canProcessSampleSize(kSample32));
+  EXPECT_EQ(kResultOk, p.proc()->canProcessSampleSize(kSample64));
+  EXPECT_EQ(kResultFalse, p.proc()->canProcessSampleSize(2));
+  EXPECT_EQ(kResultFalse, p.Setup(2));
+  EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, 0.0));
+  EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, -44100.0));
+  EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, std::nan("")));
+  EXPECT_EQ(kResultOk, p.Setup(kSample64, 256, 96000.0));
+  EXPECT_EQ(0u, p.proc()->getLatencySamples());
+  EXPECT_EQ(0u, p.proc()->getTailSamples());
+  EXPECT_EQ(kNotImplemented, p.proc()->setProcessing(true));
+  EXPECT_EQ(kResultOk, p.comp()->setActive(true));
+  EXPECT_EQ(kResultOk, p.comp()->setActive(false));
+}
+
+TEST_F(ProcessTest, ThirtyTwoAndSixtyFourBitAgreeWithinFloatRounding)
+{
+  Plug p32, p64;
+  p32.Start(kSample32, 256);
+  p64.Start(kSample64, 256);
+  Compress(p32);
+  Compress(p64);
+  auto o32 = Render(p32, false, 4000, {256});
+  auto o64 = Render(p64, true, 4000, {256});
+  ASSERT_EQ(o32.size(), o64.size());
+  // Same double arithmetic inside; the 32-bit host only sees it rounded.
+  for (size_t i = 0; i < o32.size(); ++i)
+    ASSERT_EQ((float)o64[i], (float)o32[i]) << "sample " << i / 2 << " channel " << i % 2;
+  // And it did compress: the output is quieter than the input.
+  double inRms = 0, outRms = 0;
+  for (size_t i = 2000; i < o64.size(); i += 2)
+  {
+    double x = TestSignal(0, (long)(i / 2));
+    inRms += x * x;
+    outRms += o64[i] * o64[i];
+  }
+  EXPECT_LT(outRms, 0.9 * inRms);
+}
+
+TEST_F(ProcessTest, OnlyTheLastPointOfAQueueCountsFromTheBlockStart)
+{
+  // a: Output ramps through three points; b: the last value alone; c: 0 dB.
+  Plug a, b, c;
+  a.Start(kSample64);
+  b.Start(kSample64);
+  c.Start(kSample64);
+  Block ba(true, 128), bb(true, 128), bc(true, 128);
+  FillSignal(ba, 0);
+  FillSignal(bb, 0);
+  FillSignal(bc, 0);
+  ParamValueQueue* q = ba.changes.Add(kOutputTag, 0.0, 0);
+  q->Add(40, 1.0);
+  q->Add(100, 0.75);
+  bb.changes.Add(kOutputTag, 0.75, 0);
+  ASSERT_EQ(kResultOk, ba.Run(a.proc()));
+  ASSERT_EQ(kResultOk, bb.Run(b.proc()));
+  ASSERT_EQ(kResultOk, bc.Run(c.proc()));
+  EXPECT_EQ(2, q->mLastIndexAsked);
+  EXPECT_DOUBLE_EQ(0.75, a.ctrl()->getParamNormalized(kOutputTag));
+  for (int f = 0; f < 128; ++f)
+    ASSERT_EQ(bb.out.Get(0, 0, f), ba.out.Get(0, 0, f)) << "frame " << f;
+  // 0.75 is +10 dB, in force from frame 0: every sample is 10^(10/20) times
+  // the 0 dB instance's.
+  int checked = 0;
+  for (int f = 0; f < 128; ++f)
+    if (std::fabs(bc.out.Get(0, 0, f)) > 1e-6)
+    {
+      ASSERT_NEAR(3.1622776601683795, ba.out.Get(0, 0, f) / bc.out.Get(0, 0, f), 1e-9) << "frame " << f;
+      ++checked;
+    }
+  EXPECT_GT(checked, 100);
+}
+
+TEST_F(ProcessTest, BrokenQueuesAndUnknownTagsAreSkipped)
+{
+  Plug p;
+  p.Start();
+  Block b(false, 64);
+  FillSignal(b, 0);
+  b.changes.Add(kOutputTag, 0.75)->ForceCount(3);  // claims points it cannot give
+  b.changes.Add(kInputTag, 0.5)->ForceCount(0);
+  b.changes.Add(12345, 1.0);
+  b.changes.Add(9, 1.0);
+  b.changes.Add(kSidechainTag, std::nan(""));
+  ASSERT_EQ(kResultOk, b.Run(p.proc()));
+  EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(kOutputTag));
+  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kInputTag));
+  EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kSidechainTag));
+}
+
+TEST_F(ProcessTest, BypassAboveOneHalfOnly)
+{
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug p;
+    p.Start(is64 ? kSample64 : kSample32);
+    Compress(p);
+    Block b(is64, 256);
+    FillSignal(b, 0);
+    b.changes.Add(kBpas, 0.5);
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
+    int differ = 0;
+    for (int f = 0; f < 256; ++f)
+      differ += b.out.Get(0, 0, f) != b.in.Get(0, 0, f);
+    EXPECT_GT(differ, 200);
+
+    Block c(is64, 256);
+    FillSignal(c, 256);
+    c.changes.Add(kBpas, 0.51);
+    ASSERT_EQ(kResultOk, c.Run(p.proc()));
+    EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kBpas));
+    for (int f = 0; f < 256; ++f)
+      for (int ch = 0; ch < 2; ++ch)
+        ASSERT_EQ(c.in.Get(0, ch, f), c.out.Get(0, ch, f)) << "frame " << f;
+
+    Block d(is64, 16);
+    d.changes.Add(kBpas, 0.0);
+    ASSERT_EQ(kResultOk, d.Run(p.proc()));
+    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
+  }
+}
+
+TEST_F(ProcessTest, PresetParameterSelectsByTruncatedIndex)
+{
+  Plug p;
+  p.Start();
+  ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kOutputTag, 0.9));
+  ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kInputTag, 0.3));
+  Block b(false, 32);
+  b.changes.Add(kPrst, 1.0);  // index 1: no such preset, nothing changes
+  ASSERT_EQ(kResultOk, b.Run(p.proc()));
+  EXPECT_DOUBLE_EQ(0.9, p.ctrl()->getParamNormalized(kOutputTag));
+  EXPECT_DOUBLE_EQ(0.3, p.ctrl()->getParamNormalized(kInputTag));
+  Block c(false, 32);
+  c.changes.Add(kPrst, 0.99);  // index 0: the default preset "-"
+  ASSERT_EQ(kResultOk, c.Run(p.proc()));
+  EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(kOutputTag));
+  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kInputTag));
+  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kPrst));
+}
+
+TEST_F(ProcessTest, SideChainDeactivationReadsSilenceAndReactivationReconnects)
+{
+  // The detector listens to the side-chain (Sidechain = 0). Instance a gets a
+  // loud side-chain, then the host deactivates the aux bus but keeps passing
+  // the stale loud buffers; instance b never had a side-chain signal. Once
+  // a's release has settled both must produce the same output.
+  const int kBlock = 256;
+  Plug a, b;
+  for (Plug* p : {&a, &b})
+  {
+    p->Start(kSample32, kBlock);
+    Block s(false, 1);
+    s.data.numSamples = 0;
+    s.changes.Add(kSidechainTag, 0.0);
+    s.changes.Add(kInputTag, 0.25);
+    ASSERT_EQ(kResultOk, s.Run(p->proc()));
+  }
+  ASSERT_EQ(kResultOk, a.comp()->activateBus(kAudio, kInput, 1, true));
+  long pos = 0;
+  double maxDiff = 0;
+  for (int i = 0; i < 20; ++i, pos += kBlock)
+  {
+    Block ba(false, kBlock), bb(false, kBlock);
+    FillSignal(ba, pos, 0.2, 1.0);
+    FillSignal(bb, pos, 0.2, 0.0);
+    ASSERT_EQ(kResultOk, ba.Run(a.proc()));
+    ASSERT_EQ(kResultOk, bb.Run(b.proc()));
+    maxDiff = MaxDiff(ba.out, bb.out, kBlock);
+  }
+  EXPECT_GT(maxDiff, 0.01);  // the side-chain drives a's detector
+
+  ASSERT_EQ(kResultOk, a.comp()->activateBus(kAudio, kInput, 1, false));
+  std::vector<double> lastA, lastB;
+  for (int i = 0; i < 1500; ++i, pos += kBlock)
+  {
+    Block ba(false, kBlock), bb(false, kBlock);
+    FillSignal(ba, pos, 0.2, 1.0);  // stale loud side-chain, bus inactive
+    FillSignal(bb, pos, 0.2, 0.0);
+    ASSERT_EQ(kResultOk, ba.Run(a.proc()));
+    ASSERT_EQ(kResultOk, bb.Run(b.proc()));
+    if (i == 1499)
+      for (int f = 0; f < kBlock; ++f)
+      {
+        lastA.push_back(ba.out.Get(0, 0, f));
+        lastB.push_back(bb.out.Get(0, 0, f));
+      }
+  }
+  for (int f = 0; f < kBlock; ++f)
+    ASSERT_NEAR(lastB[f], lastA[f], 1e-6) << "frame " << f;
+
+  ASSERT_EQ(kResultOk, a.comp()->activateBus(kAudio, kInput, 1, true));
+  for (int i = 0; i < 20; ++i, pos += kBlock)
+  {
+    Block ba(false, kBlock), bb(false, kBlock);
+    FillSignal(ba, pos, 0.2, 1.0);
+    FillSignal(bb, pos, 0.2, 0.0);
+    ASSERT_EQ(kResultOk, ba.Run(a.proc()));
+    ASSERT_EQ(kResultOk, bb.Run(b.proc()));
+    maxDiff = MaxDiff(ba.out, bb.out, kBlock);
+  }
+  EXPECT_GT(maxDiff, 0.01);
+}
+
+TEST_F(ProcessTest, ParameterFlushWithZeroFramesAndNullBuffers)
+{
+  for (bool is64 : {false, true})
+  {
+    Plug p;
+    p.Start(is64 ? kSample64 : kSample32);
+    ParameterChanges changes;
+    changes.Add(kOutputTag, 0.25);
+    ProcessData data;
+    data.symbolicSampleSize = is64 ? kSample64 : kSample32;
+    data.numSamples = 0;
+    data.numInputs = 2;
+    data.numOutputs = 1;
+    data.inputs = nullptr;
+    data.outputs = nullptr;
+    data.inputParameterChanges = &changes;
+    EXPECT_EQ(kResultOk, p.proc()->process(data));
+    EXPECT_DOUBLE_EQ(0.25, p.ctrl()->getParamNormalized(kOutputTag));
+    // Frames announced but no buffers at all.
+    data.numSamples = 64;
+    EXPECT_EQ(kResultOk, p.proc()->process(data));
+    data.inputParameterChanges = nullptr;
+    EXPECT_EQ(kResultOk, p.proc()->process(data));
+  }
+}
+
+TEST_F(ProcessTest, NullChannelPointersAndMissingBusesAreSafe)
+{
+  Plug p;
+  p.Start(kSample32, 128);
+  ASSERT_EQ(kResultOk, p.comp()->activateBus(kAudio, kInput, 1, true));
+
+  {  // channel arrays missing
+    Block b(false, 128);
+    FillSignal(b, 0);
+    b.inBuses[0].channelBuffers32 = nullptr;
+    b.inBuses[1].channelBuffers32 = nullptr;
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+  }
+  {  // single null channels, and more channels claimed than given
+    Block b(false, 128);
+    FillSignal(b, 0);
+    float* chans[2] = {nullptr, nullptr};
+    b.out.Buses()[0].channelBuffers32 = chans;
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    b.out.Buses()[0].numChannels = 2;
+  }
+  {  // fewer input buses than declared: side-chain declared active but absent
+    Block b(false, 128, false);
+    FillSignal(b, 0);
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_TRUE(std::isfinite(b.out.Get(0, 0, 100)));
+  }
+  {  // a host bus with fewer channels than the plug-in's bus
+    Block b(false, 128);
+    FillSignal(b, 0);
+    b.inBuses[0].numChannels = 1;
+    b.inBuses[1].numChannels = 1;
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+  }
+  {  // no output buses, then an extra undeclared output bus
+    Block b(false, 128);
+    FillSignal(b, 0);
+    b.data.numOutputs = 0;
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    AudioBuffers two(2, 2, 128, false);
+    b.data.outputs = two.Buses();
+    b.data.numOutputs = 2;
+    two.Fill(0.25);
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_EQ(0.25, two.Get(1, 0, 0));  // no declared counterpart: untouched
+    EXPECT_NE(0.25, two.Get(0, 0, 5));
+  }
+  {  // buffers of the other sample size than announced are not touched
+    Block b(true, 128);
+    FillSignal(b, 0);
+    b.out.Fill(0.125);
+    b.data.symbolicSampleSize = kSample64;
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_EQ(0.125, b.out.Get(0, 0, 10));
+  }
+}
+
+TEST_F(ProcessTest, MissingInputBusReadsSilenceNotTheLastBlock)
+{
+  // Instance a loses its input buses after a loud block; b gets explicit
+  // silence instead. Their outputs must match sample for sample.
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug a, b;
+    a.Start(is64 ? kSample64 : kSample32, 128);
+    b.Start(is64 ? kSample64 : kSample32, 128);
+    Block la(is64, 128), lb(is64, 128);
+    FillSignal(la, 0, 0.9);
+    FillSignal(lb, 0, 0.9);
+    ASSERT_EQ(kResultOk, la.Run(a.proc()));
+    ASSERT_EQ(kResultOk, lb.Run(b.proc()));
+    for (int i = 0; i < 3; ++i)
+    {
+      Block na(is64, 128), nb(is64, 128);
+      na.data.numInputs = 0;
+      na.data.inputs = nullptr;
+      nb.in.Fill(0.0);
+      nb.sc.Fill(0.0);
+      ASSERT_EQ(kResultOk, na.Run(a.proc()));
+      ASSERT_EQ(kResultOk, nb.Run(b.proc()));
+      for (int f = 0; f < 128; ++f)
+        ASSERT_EQ(nb.out.Get(0, 0, f), na.out.Get(0, 0, f)) << "block " << i << " frame " << f;
+    }
+  }
+}
+
+TEST_F(ProcessTest, MoreFramesThanAnnouncedAreProcessedInPieces)
+{
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug a, b;
+    a.Start(is64 ? kSample64 : kSample32, 64);
+    b.Start(is64 ? kSample64 : kSample32, 64);
+    Compress(a);
+    Compress(b);
+    auto big = Render(a, is64, 1000, {1000});
+    auto pieces = Render(b, is64, 1000, {64});
+    ASSERT_EQ(big.size(), pieces.size());
+    for (size_t i = 0; i < big.size(); ++i)
+      ASSERT_EQ(pieces[i], big[i]) << "sample " << i / 2;
+  }
+}
+
+TEST_F(ProcessTest, VaryingBlockSizesIncludingOneAndTheMaximum)
+{
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug a, b;
+    a.Start(is64 ? kSample64 : kSample32, 512);
+    b.Start(is64 ? kSample64 : kSample32, 512);
+    Compress(a);
+    Compress(b);
+    auto varied = Render(a, is64, 6000, {1, 512, 7, 300, 1, 1, 511, 64, 0, 129});
+    auto fixed = Render(b, is64, 6000, {512});
+    ASSERT_EQ(fixed.size(), varied.size());
+    for (size_t i = 0; i < fixed.size(); ++i)
+      ASSERT_EQ(fixed[i], varied[i]) << "sample " << i / 2;
+  }
+}
+
+TEST_F(ProcessTest, ProcessingOnAnotherThreadThanTheSetup)
+{
+  Plug a, b;
+  a.Start(kSample32, 256);
+  b.Start(kSample32, 256);
+  Compress(a);
+  Compress(b);
+  std::vector<double> onThread;
+  std::thread t([&] { onThread = Render(a, false, 3000, {256, 100}); });
+  t.join();
+  auto here = Render(b, false, 3000, {256, 100});
+  ASSERT_EQ(here.size(), onThread.size());
+  for (size_t i = 0; i < here.size(); ++i)
+    ASSERT_EQ(here[i], onThread[i]) << "sample " << i / 2;
+}
+
+TEST_F(ProcessTest, ControllerSetterDoesNotReachTheSignalPathUntilAutomation)
+{
+  // setParamNormalized sets the value only; the cached output gain follows
+  // the next automation of that parameter.
+  Plug a, b;
+  a.Start();
+  b.Start();
+  ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(kOutputTag, 0.0));
+  auto oa = Render(a, false, 512, {512});
+  auto ob = Render(b, false, 512, {512});
+  for (size_t i = 0; i < oa.size(); ++i)
+    ASSERT_EQ(ob[i], oa[i]);
+  Block blk(false, 512);
+  FillSignal(blk, 512);
+  blk.changes.Add(kOutputTag, 0.0);
+  ASSERT_EQ(kResultOk, blk.Run(a.proc()));
+  Block ref(false, 512);
+  FillSignal(ref, 512);
+  ASSERT_EQ(kResultOk, ref.Run(b.proc()));
+  EXPECT_LT(Rms(blk.out, 0, 0, 512), 0.2 * Rms(ref.out, 0, 0, 512));  // -20 dB
+}

@@ -1,0 +1,237 @@
+#pragma once
+
+// A small VST 3 host of our own: loads a bundle the way a Linux host does and
+// offers the host-side objects a plug-in talks to. The end-to-end tests and
+// the offline renderer share it.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pluginterfaces/base/funknown.h"
+#include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivstcontextmenu.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "pluginterfaces/vst/ivstunits.h"
+
+namespace testhost {
+
+using namespace Steinberg;
+
+// UTF-16 <-> ASCII for the 128-unit strings of the interfaces.
+std::string ToAscii(const Vst::TChar* s);
+void ToString128(const char* s, Vst::String128 out);
+
+// The loaded module: dlopen, ModuleEntry, GetPluginFactory; the reverse on
+// destruction. Accepts the bundle folder or the .so itself.
+class Module
+{
+public:
+  explicit Module(const std::string& path);
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  bool IsLoaded() const { return mFactory != nullptr; }
+  const std::string& Error() const { return mError; }
+  const std::string& SoPath() const { return mSoPath; }
+  void* Handle() const { return mHandle; }
+  IPluginFactory* Factory() const { return mFactory; }
+  void* Symbol(const char* name) const;
+
+  // The first class of category "Audio Module Class", or false.
+  bool FirstAudioClass(TUID cid) const;
+
+private:
+  std::string mSoPath, mError;
+  void* mHandle = nullptr;
+  IPluginFactory* mFactory = nullptr;
+  bool mEntered = false;
+};
+
+// The bundle's .so path inside a "<name>.vst3" folder for this architecture.
+std::string BundleSoPath(const std::string& bundle);
+
+class HostApplication : public Vst::IHostApplication
+{
+public:
+  explicit HostApplication(const char* name = "Tavlo Test Host");
+  virtual ~HostApplication() {}
+  tresult PLUGIN_API getName(Vst::String128 name) override;
+  tresult PLUGIN_API createInstance(TUID cid, TUID iid, void** obj) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return ++mRefs; }
+  uint32 PLUGIN_API release() override { return --mRefs; }  // owned by the test
+  int Refs() const { return mRefs; }
+
+private:
+  std::string mName;
+  std::atomic<int> mRefs{1};
+};
+
+// A context without IHostApplication, to check the plug-in copes.
+class BareContext : public FUnknown
+{
+public:
+  virtual ~BareContext() {}
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return 2; }
+  uint32 PLUGIN_API release() override { return 1; }
+};
+
+// One edit the plug-in reported to the host.
+struct Edit
+{
+  enum Kind { kBegin, kPerform, kEnd, kRestart, kContextMenu } kind;
+  Vst::ParamID tag;
+  double value;  // performEdit value, restart flags
+};
+
+class ComponentHandler : public Vst::IComponentHandler, public Vst::IComponentHandler3
+{
+public:
+  virtual ~ComponentHandler() {}
+  tresult PLUGIN_API beginEdit(Vst::ParamID id) override;
+  tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override;
+  tresult PLUGIN_API endEdit(Vst::ParamID id) override;
+  tresult PLUGIN_API restartComponent(int32 flags) override;
+  Vst::IContextMenu* PLUGIN_API createContextMenu(IPlugView* view, const Vst::ParamID* id) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return ++mRefs; }
+  uint32 PLUGIN_API release() override { return --mRefs; }
+
+  std::vector<Edit> Edits() const;
+  void Clear();
+  int Refs() const { return mRefs; }
+
+private:
+  void Record(Edit e);
+  mutable std::mutex mMutex;
+  std::vector<Edit> mEdits;
+  std::atomic<int> mRefs{1};
+};
+
+class ParamValueQueue : public Vst::IParamValueQueue
+{
+public:
+  explicit ParamValueQueue(Vst::ParamID id) : mId(id) {}
+  virtual ~ParamValueQueue() {}
+  Vst::ParamID PLUGIN_API getParameterId() override { return mId; }
+  int32 PLUGIN_API getPointCount() override { return mForcedCount >= 0 ? mForcedCount : (int32)mPoints.size(); }
+  tresult PLUGIN_API getPoint(int32 index, int32& offset, Vst::ParamValue& value) override;
+  tresult PLUGIN_API addPoint(int32 offset, Vst::ParamValue value, int32& index) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return 2; }
+  uint32 PLUGIN_API release() override { return 1; }
+
+  void Add(int32 offset, double value) { mPoints.push_back({offset, value}); }
+  // Claims a point count that getPoint cannot deliver (a broken host queue).
+  void ForceCount(int32 n) { mForcedCount = n; }
+  mutable int mGetPointCalls = 0;
+  mutable int mLastIndexAsked = -1;
+
+private:
+  struct Point { int32 offset; double value; };
+  Vst::ParamID mId;
+  std::vector<Point> mPoints;
+  int32 mForcedCount = -1;
+};
+
+class ParameterChanges : public Vst::IParameterChanges
+{
+public:
+  virtual ~ParameterChanges();
+  int32 PLUGIN_API getParameterCount() override { return (int32)mQueues.size(); }
+  Vst::IParamValueQueue* PLUGIN_API getParameterData(int32 index) override;
+  Vst::IParamValueQueue* PLUGIN_API addParameterData(const Vst::ParamID& id, int32& index) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return 2; }
+  uint32 PLUGIN_API release() override { return 1; }
+
+  // Convenience: one queue per call, points appended in order.
+  ParamValueQueue* Add(Vst::ParamID id, double value, int32 offset = 0);
+  void Clear();
+
+private:
+  std::vector<ParamValueQueue*> mQueues;
+};
+
+// IBStream over a byte vector. A read limit makes a short or hostile stream.
+class MemoryStream : public IBStream
+{
+public:
+  MemoryStream() {}
+  explicit MemoryStream(std::vector<uint8_t> bytes) : mData(std::move(bytes)) {}
+  virtual ~MemoryStream() {}
+  tresult PLUGIN_API read(void* buffer, int32 numBytes, int32* numBytesRead) override;
+  tresult PLUGIN_API write(void* buffer, int32 numBytes, int32* numBytesWritten) override;
+  tresult PLUGIN_API seek(int64 pos, int32 mode, int64* result) override;
+  tresult PLUGIN_API tell(int64* pos) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return ++mRefs; }
+  uint32 PLUGIN_API release() override { return --mRefs; }
+
+  const std::vector<uint8_t>& Data() const { return mData; }
+  std::vector<uint8_t>& Data() { return mData; }
+  void Rewind() { mPos = 0; }
+  int64 Pos() const { return mPos; }
+  // Reads fail with kResultFalse and report negative or oversized counts.
+  void SetHostile(bool h) { mHostile = h; }
+
+private:
+  std::vector<uint8_t> mData;
+  int64 mPos = 0;
+  bool mHostile = false;
+  std::atomic<int> mRefs{1};
+};
+
+// Audio buffers for one block: n buses of c channels, in float or double.
+class AudioBuffers
+{
+public:
+  AudioBuffers(int numBuses, int channels, int frames, bool is64);
+  Vst::AudioBusBuffers* Buses() { return mBuses.data(); }
+  int NumBuses() const { return (int)mBuses.size(); }
+  int Frames() const { return mFrames; }
+  double Get(int bus, int ch, int frame) const;
+  void Set(int bus, int ch, int frame, double v);
+  void Fill(double v);
+  // Changes the count of frames used (no reallocation above capacity).
+  void SetFrames(int frames);
+
+private:
+  bool mIs64;
+  int mChannels, mFrames;
+  std::vector<std::vector<float>> mF;
+  std::vector<std::vector<double>> mD;
+  std::vector<std::vector<float*>> mFPtr;
+  std::vector<std::vector<double*>> mDPtr;
+  std::vector<Vst::AudioBusBuffers> mBuses;
+};
+
+// One created plug-in instance: the component, its processor and controller.
+struct Instance
+{
+  Vst::IComponent* component = nullptr;
+  Vst::IAudioProcessor* processor = nullptr;
+  Vst::IEditController* controller = nullptr;
+  tresult createResult = kResultFalse;
+
+  Instance() {}
+  Instance(IPluginFactory* factory, const TUID cid);
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+  explicit operator bool() const { return component && processor && controller; }
+  void Reset();
+};
+
+}  // namespace testhost
