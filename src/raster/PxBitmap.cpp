@@ -58,8 +58,8 @@ bool PxMemBitmap::allocate(int w, int h, bool growByQuarter)
   if (need > mAllocated)
   {
     // Over-allocate on growth so that repeated resizing does not reallocate
-    // every time; a fresh image gets exactly what it needs.
-    size_t want = (growByQuarter && mAllocated) ? need + need / 4 : need;
+    // every time; a freshly constructed image gets exactly what it needs.
+    size_t want = growByQuarter ? need + need / 4 : need;
     void* p = realloc(mBits, want);
     if (!p)
     {

@@ -52,6 +52,11 @@ TEST(PxMemBitmap, BlockHoldsRowsPlusSlackAndGrowsByAQuarter)
   // Same size: nothing to do.
   EXPECT_FALSE(b.resize(2, 2));
 
+  // An image made empty and then sized grows by the quarter as well.
+  PxMemBitmap later(0, 0, 4);
+  EXPECT_TRUE(later.resize(10, 10));
+  EXPECT_EQ(later.getAllocatedBytes(), 543u + 543u / 4);
+
   // Every pixel of the final size is writable (ASan would object otherwise).
   PxFillRect(&b, 0, 0, 2, 2, 0xFF00FF00, 1.0f, 0);
   EXPECT_EQ(PxGetPixel(&b, 1, 1), 0xFF00FF00u);
