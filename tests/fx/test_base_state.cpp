@@ -471,3 +471,21 @@ TEST(BasePresets, DumpsWriteCallsThatRecreateTheSettings)
   std::remove(blob.c_str());
   std::remove(bankPath.c_str());
 }
+
+TEST(BasePresets, OverlongNamesAreCutToTheirFields)
+{
+  std::string longName(300, 'x');
+  ByteChunk bank;
+  bank.AppendString(longName.c_str());
+  bank.Append(true);
+  bank.Append(0.5);
+  TestPlug plug(1, "2-2", 1);
+  plug.ParamAt(0)->InitDouble("G", 0.0, -1.0, 1.0, 0.01);
+  EXPECT_EQ(plug.UnserializePresets(&bank, 0), 4 + 300 + 1 + 8);
+  EXPECT_EQ(std::string(plug.GetPresetName(0)), std::string(255, 'x'));
+  EXPECT_EQ(plug.ParamAt(0)->GetValue(), 0.5);
+
+  TestPlug named(0, "2-2", 1);
+  named.MakePresetFromChunk(longName.c_str(), &bank);
+  EXPECT_EQ(strlen(named.GetPresetName(0)), 255u);
+}
