@@ -71,10 +71,10 @@ std::string TavloResourceFolder()
   return SourceImageFolder();
 }
 
-IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
+// Tests and tools get the off-screen editor. The module links a strong
+// definition (module/TavloModuleEditor.cpp) that gives the X11 window host.
+__attribute__((weak)) IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
 {
-  // Until the window host exists every instance gets the off-screen editor;
-  // this is the one place that decides.
   return new IGraphicsHeadless(pPlug, w, h, fps, TavloResourceFolder().c_str());
 }
 

@@ -13,6 +13,7 @@
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "vst3/IFxParameter.h"
+#include "vst3/IFxVST3View.h"
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -126,8 +127,18 @@ void IFxVST3::GetTime(ITimeInfo* t)
   t->mTransportLoopEnabled = (mHostContext.state & ProcessContext::kCycleActive) != 0;
 }
 
-// The editor has a fixed size; the view binding answers resize requests.
-void IFxVST3::ResizeGraphics(int, int) {}
+void IFxVST3::ResizeGraphics(int w, int h)
+{
+  if (GetGraphics() && !mOpenViews.empty() && mOpenViews[0])
+    static_cast<IFxVST3View*>(mOpenViews[0])->resize(w, h);
+}
+
+void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
+{
+  // Only the view going away leaves the list: another editor may still be
+  // open, and its context menus need it.
+  mOpenViews.erase(std::remove(mOpenViews.begin(), mOpenViews.end(), pView), mOpenViews.end());
+}
 
 void IFxVST3::SetLatency(int samples)
 {
@@ -385,7 +396,13 @@ tresult PLUGIN_API IFxVST3::canProcessSampleSize(int32 symbolicSampleSize)
 uint32 PLUGIN_API IFxVST3::getLatencySamples() { return (uint32)GetLatency(); }
 uint32 PLUGIN_API IFxVST3::getTailSamples() { return GetTailSize(); }
 
-IPlugView* PLUGIN_API IFxVST3::createView(FIDString) { return nullptr; }
+IPlugView* PLUGIN_API IFxVST3::createView(FIDString name)
+{
+  if (!name || strcmp(name, "editor") != 0) return nullptr;
+  auto* view = new IFxVST3View(this);
+  mOpenViews.push_back(view);
+  return view;
+}
 
 // ---------------------------------------------------------------------------
 // Processing

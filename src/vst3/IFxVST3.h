@@ -41,6 +41,9 @@ public:
   void SetLatency(int samples) override;
   bool SendMidiMsg(IMidiMsg* pMsg) override;
   void PopupHostContextMenuForParam(int idx, int x, int y) override;
+  // Called by a view as it is destroyed.
+  void ForgetView(Steinberg::IPlugView* pView);
+  const std::vector<Steinberg::IPlugView*>& OpenViews() const { return mOpenViews; }
 
   // ---- component and processing ----
   tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;

@@ -1,0 +1,489 @@
+// The editor inside a host window, end to end: the built bundle loaded with
+// dlopen, its view attached to a parent window on a private X server, the
+// host's run loop driven by the test, input sent with XTest.
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+#include "HostFixture.h"
+#include "TestPlugFrame.h"
+#include "XvfbSession.h"
+#include "platform/headless/IGraphicsHeadless.h"
+#include "raster/PxBitmap.h"
+#include "raster/PxPng.h"
+#include "tavlo/Tavlo.h"
+
+namespace testhost {
+namespace {
+
+constexpr int kW = 786, kH = 483;
+// Control rectangles of the layout (film-strip frame sizes of the artwork).
+constexpr int kInputL = 127, kInputT = 279, kInputSize = 146;
+constexpr int kOutputL = 506, kOutputT = 279;
+constexpr int kBypassL = 354, kBypassT = 287, kBypassW = 78, kBypassH = 44;
+constexpr int kMeterL = 309, kMeterT = 48, kMeterW = 168, kMeterH = 124;
+constexpr int kInputTag = 0, kOutputTag = 1, kBypassTag = 7;
+
+class EditorX11Test : public HostTest
+{
+protected:
+  static void SetUpTestSuite()
+  {
+    HostTest::SetUpTestSuite();
+    ASSERT_TRUE(XvfbSession::Shared().Start()) << XvfbSession::Shared().Error();
+  }
+
+  void SetUp() override
+  {
+    mDpy = XOpenDisplay(nullptr);
+    ASSERT_NE(nullptr, mDpy);
+    ASSERT_TRUE(XTestQueryExtension(mDpy, &mEv, &mErr, &mMaj, &mMin));
+  }
+  void TearDown() override
+  {
+    for (Window w : mParents) XDestroyWindow(mDpy, w);
+    if (mDpy) XCloseDisplay(mDpy);
+  }
+
+  // A host's top-level window at (x, y).
+  Window MakeParent(int x = 0, int y = 0, int w = kW, int h = kH)
+  {
+    XSetWindowAttributes a;
+    a.override_redirect = True;  // exactly where asked: there is no window manager
+    a.background_pixel = 0x303030;
+    Window win = XCreateWindow(mDpy, DefaultRootWindow(mDpy), x, y, (unsigned)w, (unsigned)h, 0, CopyFromParent,
+                               InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+    XMapRaised(mDpy, win);
+    XSync(mDpy, False);
+    mParents.push_back(win);
+    return win;
+  }
+
+  std::vector<Window> Children(Window parent)
+  {
+    Window root, par, *kids = nullptr;
+    unsigned n = 0;
+    std::vector<Window> out;
+    XSync(mDpy, False);
+    if (XQueryTree(mDpy, parent, &root, &par, &kids, &n))
+    {
+      out.assign(kids, kids + n);
+      if (kids) XFree(kids);
+    }
+    return out;
+  }
+
+  // Pointer and buttons, in the parent window's coordinates.
+  void MoveTo(Window parent, int x, int y)
+  {
+    int rx, ry;
+    Window child;
+    XTranslateCoordinates(mDpy, parent, DefaultRootWindow(mDpy), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(mDpy, DefaultScreen(mDpy), rx, ry, 0);
+    XSync(mDpy, False);
+  }
+  void Button(unsigned b, bool down)
+  {
+    XTestFakeButtonEvent(mDpy, b, down ? True : False, 0);
+    XSync(mDpy, False);
+  }
+  void Click(Window parent, int x, int y, unsigned b = 1)
+  {
+    MoveTo(parent, x, y);
+    Button(b, true);
+    Button(b, false);
+  }
+
+  unsigned PixelAt(Window w, int x, int y)
+  {
+    XImage* img = XGetImage(mDpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!img) return 0xDEADBEEF;
+    const unsigned p = (unsigned)XGetPixel(img, 0, 0) & 0xFFFFFF;
+    XDestroyImage(img);
+    return p;
+  }
+  // A checksum of a rectangle of the window, to see it change.
+  unsigned long long AreaSum(Window w, int x, int y, int cw, int ch)
+  {
+    XImage* img = XGetImage(mDpy, w, x, y, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
+    if (!img) return 0;
+    unsigned long long s = 0;
+    for (int j = 0; j < ch; ++j)
+      for (int i = 0; i < cw; ++i) s = s * 1000003ull + (XGetPixel(img, i, j) & 0xFFFFFF);
+    XDestroyImage(img);
+    return s;
+  }
+
+  Display* mDpy = nullptr;
+  std::vector<Window> mParents;
+  int mEv = 0, mErr = 0, mMaj = 0, mMin = 0;
+};
+
+// An open editor: view, frame, attached to a parent.
+struct OpenEditor
+{
+  Plug& plug;
+  PlugFrame frame;
+  IPlugView* view = nullptr;
+  tresult attachResult = kResultFalse;
+
+  OpenEditor(Plug& p, Window parent, bool offerRunLoop = true) : plug(p), frame(offerRunLoop)
+  {
+    view = plug.ctrl()->createView("editor");
+    if (!view) return;
+    view->setFrame(&frame);
+    attachResult = view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID);
+  }
+  ~OpenEditor() { Close(); }
+  void Close()
+  {
+    if (!view) return;
+    if (attachResult == kResultOk) view->removed();
+    view->setFrame(nullptr);
+    view->release();
+    view = nullptr;
+  }
+  // Lets the editor draw what is dirty and answer pending events.
+  void Settle(int ms = 150) { frame.RunFor(ms); }
+};
+
+TEST_F(EditorX11Test, PlatformTypesSizeAndWindow)
+{
+  Plug plug;
+  IPlugView* view = plug.ctrl()->createView("editor");
+  ASSERT_NE(nullptr, view);
+  EXPECT_EQ(nullptr, plug.ctrl()->createView("Editor"));
+  EXPECT_EQ(nullptr, plug.ctrl()->createView(nullptr));
+
+  EXPECT_EQ(kResultOk, view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(kResultFalse, view->isPlatformTypeSupported(kPlatformTypeNSView));
+  EXPECT_EQ(kResultFalse, view->isPlatformTypeSupported(kPlatformTypeHIView));
+  EXPECT_EQ(kResultFalse, view->isPlatformTypeSupported(kPlatformTypeHWND));
+  EXPECT_EQ(kResultFalse, view->canResize());
+
+  ViewRect r(5, 6, 7, 8);
+  ASSERT_EQ(kResultOk, view->getSize(&r));
+  EXPECT_EQ(0, r.left);
+  EXPECT_EQ(0, r.top);
+  EXPECT_EQ(kW, r.right);
+  EXPECT_EQ(kH, r.bottom);
+
+  // A type that cannot be served opens nothing and says so.
+  Window parent = MakeParent();
+  PlugFrame frame;
+  view->setFrame(&frame);
+  EXPECT_EQ(kResultFalse, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeNSView));
+  EXPECT_TRUE(Children(parent).empty());
+  EXPECT_EQ(0u, frame.EventHandlerCount());
+
+  ASSERT_EQ(kResultOk, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
+  std::vector<Window> kids = Children(parent);
+  ASSERT_EQ(1u, kids.size());
+  XWindowAttributes wa;
+  ASSERT_TRUE(XGetWindowAttributes(mDpy, kids[0], &wa));
+  EXPECT_EQ(kW, wa.width);
+  EXPECT_EQ(kH, wa.height);
+  EXPECT_EQ(0, wa.x);
+  EXPECT_EQ(0, wa.y);
+  EXPECT_EQ(IsViewable, wa.map_state);
+  // One descriptor (the X connection) and the redraw timer at 25 per second.
+  EXPECT_EQ(1u, frame.EventHandlerCount());
+  EXPECT_EQ(1u, frame.TimerCount());
+  EXPECT_EQ(40u, frame.FirstTimerInterval());
+  // A second attach while open is refused and opens no second window.
+  EXPECT_EQ(kResultFalse, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(1u, Children(parent).size());
+
+  frame.RunFor(200);
+  EXPECT_GE(frame.TimerCalls(), 3);
+
+  ASSERT_EQ(kResultOk, view->removed());
+  EXPECT_TRUE(Children(parent).empty());
+  EXPECT_EQ(0u, frame.EventHandlerCount());
+  EXPECT_EQ(0u, frame.TimerCount());
+  view->setFrame(nullptr);
+  EXPECT_EQ(0u, view->release());
+  // The handlers the loop held were given back.
+  EXPECT_EQ(1, frame.Refs());
+}
+
+TEST_F(EditorX11Test, HostWithoutRunLoopGetsNoWindow)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent, false);
+  EXPECT_EQ(kResultFalse, ed.attachResult);
+  EXPECT_TRUE(Children(parent).empty());
+  // Without any frame at all, the same.
+  IPlugView* view = plug.ctrl()->createView("editor");
+  EXPECT_EQ(kResultFalse, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
+  EXPECT_TRUE(Children(parent).empty());
+  view->release();
+}
+
+TEST_F(EditorX11Test, WindowPixelsEqualOffscreenRender)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle(300);
+  Window child = Children(parent).at(0);
+
+  // The same layout in the same state, drawn off-screen in this process.
+  struct Releaser
+  {
+    void operator()(Tavlo* p) const { p->release(); }
+  };
+  std::unique_ptr<Tavlo, Releaser> local(static_cast<Tavlo*>(MakePlug()));
+  local->RestorePreset(0);
+  auto* headless = static_cast<IGraphicsHeadless*>(local->GetGraphics());
+  ASSERT_NE(nullptr, headless);
+  headless->DrawAll();
+  PxSysBitmap* bm = headless->GetDrawBitmap();
+  ASSERT_EQ(kW, bm->getWidth());
+
+  XImage* img = XGetImage(mDpy, child, 0, 0, kW, kH, AllPlanes, ZPixmap);
+  ASSERT_NE(nullptr, img);
+  int mismatches = 0, firstX = -1, firstY = -1;
+  unsigned long long nonBlack = 0;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+    {
+      const unsigned want = bm->getBits()[y * bm->getRowSpan() + x] & 0xFFFFFF;
+      const unsigned got = (unsigned)XGetPixel(img, x, y) & 0xFFFFFF;
+      if (got) ++nonBlack;
+      if (want != got && mismatches++ == 0)
+      {
+        firstX = x;
+        firstY = y;
+      }
+    }
+  XDestroyImage(img);
+  EXPECT_EQ(0, mismatches) << "first at " << firstX << "," << firstY;
+  EXPECT_GT(nonBlack, (unsigned long long)(kW * kH / 2));  // not an empty window
+
+  // The screenshot of the documentation: the host's window with the editor.
+  if (const char* shot = getenv("TAVLO_EDITOR_SCREENSHOT"))
+  {
+    XImage* all = XGetImage(mDpy, parent, 0, 0, kW, kH, AllPlanes, ZPixmap);
+    ASSERT_NE(nullptr, all);
+    PxMemBitmap out(kW, kH);
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) out.getBits()[y * out.getRowSpan() + x] = 0xFF000000u | (unsigned)XGetPixel(all, x, y);
+    XDestroyImage(all);
+    EXPECT_TRUE(PxSavePNG(shot, &out, true));
+  }
+}
+
+TEST_F(EditorX11Test, DragOnInputKnobEditsUpwards)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle();
+  const double before = plug.ctrl()->getParamNormalized(kInputTag);
+  plug.handler.Clear();
+
+  const int cx = kInputL + kInputSize / 2, cy = kInputT + kInputSize / 2;
+  MoveTo(parent, cx, cy);
+  Button(1, true);
+  ed.Settle(60);
+  for (int step = 1; step <= 5; ++step)
+  {
+    MoveTo(parent, cx, cy - 8 * step);
+    ed.Settle(60);
+  }
+  Button(1, false);
+  ed.Settle(100);
+
+  std::vector<Edit> edits = plug.handler.Edits();
+  ASSERT_GE(edits.size(), 3u);
+  EXPECT_EQ(Edit::kBegin, edits.front().kind);
+  EXPECT_EQ((Vst::ParamID)kInputTag, edits.front().tag);
+  EXPECT_EQ(Edit::kEnd, edits.back().kind);
+  EXPECT_EQ((Vst::ParamID)kInputTag, edits.back().tag);
+  std::vector<double> values;
+  for (const Edit& e : edits)
+    if (e.kind == Edit::kPerform)
+    {
+      EXPECT_EQ((Vst::ParamID)kInputTag, e.tag);
+      values.push_back(e.value);
+    }
+  ASSERT_GE(values.size(), 3u);
+  for (size_t i = 1; i < values.size(); ++i) EXPECT_GT(values[i], values[i - 1]) << i;
+  EXPECT_GT(values.front(), before);
+  // 40 pixels up a 146-pixel knob with the knobs' gearing of 4.
+  EXPECT_NEAR(before + 40.0 / 146.0 / 4.0, values.back(), 1e-9);
+  EXPECT_NEAR(values.back(), plug.ctrl()->getParamNormalized(kInputTag), 1e-12);
+}
+
+TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle();
+  const int bx = kBypassL + kBypassW / 2, by = kBypassT + kBypassH / 2;
+  const unsigned long long lookOff = AreaSum(Children(parent).at(0), kBypassL, kBypassT, kBypassW, kBypassH);
+  const double before = plug.ctrl()->getParamNormalized(kBypassTag);
+
+  Click(parent, bx, by);
+  ed.Settle();
+  const double after = plug.ctrl()->getParamNormalized(kBypassTag);
+  EXPECT_NEAR(1.0 - before, after, 1e-12);
+  // The switch shows its other frame.
+  EXPECT_NE(lookOff, AreaSum(Children(parent).at(0), kBypassL, kBypassT, kBypassW, kBypassH));
+
+  // A second click, later than a double click: back again.
+  usleep(600 * 1000);
+  Click(parent, bx, by);
+  ed.Settle();
+  EXPECT_NEAR(before, plug.ctrl()->getParamNormalized(kBypassTag), 1e-12);
+
+  // Right click on a knob: the host's context menu for that parameter, and
+  // no begin or change. (This host shows no menu, so the button's release
+  // reaches the knob and ends a change, as any release over a control does.)
+  plug.handler.Clear();
+  const double input = plug.ctrl()->getParamNormalized(kInputTag);
+  Click(parent, kInputL + 70, kInputT + 70, 3);
+  ed.Settle();
+  std::vector<Edit> edits = plug.handler.Edits();
+  ASSERT_GE(edits.size(), 1u);
+  EXPECT_EQ(Edit::kContextMenu, edits[0].kind);
+  EXPECT_EQ((Vst::ParamID)kInputTag, edits[0].tag);
+  for (const Edit& e : edits) EXPECT_TRUE(e.kind != Edit::kBegin && e.kind != Edit::kPerform);
+  EXPECT_EQ(input, plug.ctrl()->getParamNormalized(kInputTag));
+}
+
+TEST_F(EditorX11Test, WheelStepsKnobByOneHundredth)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle();
+  const double v0 = plug.ctrl()->getParamNormalized(kOutputTag);
+  MoveTo(parent, kOutputL + 73, kOutputT + 73);
+  for (int i = 0; i < 3; ++i)
+  {
+    Button(4, true);
+    Button(4, false);
+  }
+  ed.Settle();
+  EXPECT_NEAR(v0 + 0.03, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  Button(5, true);
+  Button(5, false);
+  ed.Settle();
+  EXPECT_NEAR(v0 + 0.02, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  // Over the background nothing moves.
+  MoveTo(parent, 5, 5);
+  Button(4, true);
+  Button(4, false);
+  ed.Settle();
+  EXPECT_NEAR(v0 + 0.02, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+}
+
+TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
+{
+  Plug plug;
+  plug.Start(Vst::kSample32, 256, 48000.0);
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle(200);
+  Window child = Children(parent).at(0);
+  const unsigned long long still = AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH);
+
+  std::atomic<bool> run{true};
+  std::thread audio([&] {
+    Block b(false, 256, false);
+    int n = 0;
+    while (run.load())
+    {
+      for (int i = 0; i < 256; ++i, ++n)
+      {
+        const double s = 0.95 * std::sin(2.0 * M_PI * 220.0 * n / 48000.0);
+        b.in.Set(0, 0, i, s);
+        b.in.Set(0, 1, i, s);
+      }
+      b.Run(plug.proc());
+      usleep(2000);
+    }
+  });
+  // A few ticks of 40 ms.
+  const bool moved = ed.frame.RunUntil([&] { return AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH) != still; }, 400);
+  run.store(false);
+  audio.join();
+  EXPECT_TRUE(moved);
+}
+
+TEST_F(EditorX11Test, OpenAndCloseFiftyTimes)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  for (int i = 0; i < 50; ++i)
+  {
+    OpenEditor ed(plug, parent);
+    ASSERT_EQ(kResultOk, ed.attachResult) << i;
+    ed.Settle(i % 10 == 0 ? 60 : 0);
+    ASSERT_EQ(1u, Children(parent).size()) << i;
+    ed.Close();
+    ASSERT_TRUE(Children(parent).empty()) << i;
+    ASSERT_EQ(0u, ed.frame.EventHandlerCount());
+    ASSERT_EQ(0u, ed.frame.TimerCount());
+    ASSERT_EQ(1, ed.frame.Refs()) << i;
+  }
+  // The instance still works after all that.
+  OpenEditor last(plug, parent);
+  ASSERT_EQ(kResultOk, last.attachResult);
+  last.Settle();
+  EXPECT_NE(0u, PixelAt(Children(parent).at(0), 400, 400));
+}
+
+TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
+{
+  Plug a, b;
+  Window pa = MakeParent(0, 0), pb = MakeParent(0, kH + 20);
+  OpenEditor ea(a, pa), eb(b, pb);
+  ASSERT_EQ(kResultOk, ea.attachResult);
+  ASSERT_EQ(kResultOk, eb.attachResult);
+  ea.Settle(100);
+  eb.Settle(100);
+  const double a0 = a.ctrl()->getParamNormalized(kBypassTag), b0 = b.ctrl()->getParamNormalized(kBypassTag);
+
+  Click(pb, kBypassL + 30, kBypassT + 20);
+  eb.Settle();
+  ea.Settle();
+  EXPECT_NEAR(a0, a.ctrl()->getParamNormalized(kBypassTag), 1e-12);
+  EXPECT_NEAR(1.0 - b0, b.ctrl()->getParamNormalized(kBypassTag), 1e-12);
+  EXPECT_TRUE(a.handler.Edits().empty());
+
+  // Closing one leaves the other open and drawing.
+  ea.Close();
+  EXPECT_TRUE(Children(pa).empty());
+  ASSERT_EQ(1u, Children(pb).size());
+  usleep(600 * 1000);
+  Click(pb, kBypassL + 30, kBypassT + 20);
+  eb.Settle();
+  EXPECT_NEAR(b0, b.ctrl()->getParamNormalized(kBypassTag), 1e-12);
+  // Its context menus still find their view.
+  b.handler.Clear();
+  Click(pb, kInputL + 70, kInputT + 70, 3);
+  eb.Settle();
+  ASSERT_GE(b.handler.Edits().size(), 1u);
+  EXPECT_EQ(Edit::kContextMenu, b.handler.Edits()[0].kind);
+}
+
+}  // namespace
+}  // namespace testhost
