@@ -229,3 +229,71 @@ TEST(OverSampler, ClearStateMatchesReset)
   for (int n = 0; n < 100; ++n)
     EXPECT_EQ(a.Process(0.1 * n, Identity), b.Process(0.1 * n, Identity));
 }
+
+TEST(OverSampler, BlockFormGivesTheSameNumbersAsPerSample)
+{
+  const auto bend = [](double v) { return v / (1.0 + std::fabs(v)); };
+  for (OS::EFactor f : {OS::kNone, OS::k2x, OS::k4x, OS::k8x, OS::k16x})
+  {
+    OS perSample(f, true, 1), block(f, true, 1);
+    block.Reset(100); // pieces of at most 100 frames
+    std::vector<double> in(777), ref(777), out(777);
+    for (size_t i = 0; i < in.size(); ++i)
+      in[i] = std::sin(0.05 * i) + 0.3 * std::sin(1.7 * i);
+    for (size_t i = 0; i < in.size(); ++i)
+      ref[i] = perSample.Process(in[i], bend);
+    // Uneven block lengths, one of them longer than the capacity.
+    size_t pos = 0;
+    for (int len : {1, 64, 250, 7, 100, 355})
+    {
+      block.ProcessBlock(&in[pos], &out[pos], len, bend);
+      pos += len;
+    }
+    ASSERT_EQ(pos, in.size());
+    for (size_t i = 0; i < in.size(); ++i)
+      ASSERT_EQ(out[i], ref[i]) << "factor " << f << " frame " << i;
+  }
+}
+
+TEST(OverSampler, SharedUpsamplingMatchesTwoInstances)
+{
+  // Two functions on one upsampled block, the second instance's up stages
+  // brought along: both match instances run on their own.
+  const auto bend = [](double v) { return -0.5 * v * v; };
+  OS a(OS::k4x, true, 1), b(OS::k4x, true, 1), refA(OS::k4x, true, 1), refB(OS::k4x, true, 1);
+  std::vector<double> in(300), outA(300), outB(300);
+  for (size_t i = 0; i < in.size(); ++i)
+    in[i] = std::cos(0.11 * i);
+  for (int pass = 0; pass < 2; ++pass)
+  {
+    const double* hi = a.UpsampleBlock(in.data(), 300);
+    double* res = a.DownTop();
+    for (int k = 0; k < 4 * 300; ++k)
+      res[k] = bend(hi[k]);
+    b.DownsampleBlock(hi, outB.data(), 300);
+    a.DownsampleBlock(res, outA.data(), 300);
+    b.CopyUpStateFrom(a);
+    for (size_t i = 0; i < in.size(); ++i)
+    {
+      ASSERT_EQ(outA[i], refA.Process(in[i], bend)) << i;
+      ASSERT_EQ(outB[i], refB.Process(in[i], Identity)) << i;
+    }
+  }
+  for (int k = 0; k < 12; ++k)
+    EXPECT_EQ(b.Up12().prev_outputs()[k], refB.Up12().prev_outputs()[k]);
+}
+
+TEST(OverSampler, NonPositiveBlockSizeStillLeavesUsableBuffers)
+{
+  OS os(OS::k4x, true, 1);
+  os.Reset(0);
+  EXPECT_EQ(os.BlockCapacity(), 1);
+  EXPECT_EQ(os.GetUpBufferSize(0), 16u);
+  os.Reset(-5);
+  EXPECT_EQ(os.GetDownBufferSize(3), 2u);
+  double in[3] = {1.0, 0.5, 0.25}, out[3];
+  os.ProcessBlock(in, out, 3, Identity);
+  OS ref(OS::k4x, true, 1);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(out[i], ref.Process(in[i], Identity));
+}
