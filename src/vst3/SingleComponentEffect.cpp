@@ -19,11 +19,19 @@ SingleComponentEffect::~SingleComponentEffect() {}
 
 tresult PLUGIN_API SingleComponentEffect::initialize(FUnknown* context)
 {
-  return EditControllerEx1::initialize(context);
+  // The SDK base only refuses a second call when the first brought a
+  // context; without this a host passing none first would get every bus
+  // and parameter twice.
+  if (mInitialized)
+    return kResultFalse;
+  tresult result = EditControllerEx1::initialize(context);
+  mInitialized = result == kResultOk;
+  return result;
 }
 
 tresult PLUGIN_API SingleComponentEffect::terminate()
 {
+  mInitialized = false;
   parameters.removeAll();
   removeAllBusses();
   return EditControllerEx1::terminate();

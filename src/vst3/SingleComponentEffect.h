@@ -86,4 +86,7 @@ protected:
   Steinberg::Vst::BusList eventInputs;
   Steinberg::Vst::BusList eventOutputs;
   Steinberg::Vst::ProcessSetup processSetup;
+
+private:
+  bool mInitialized = false;
 };
