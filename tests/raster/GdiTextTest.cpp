@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/linux/Gdi.h"
 #include "raster/PxBlit.h"
@@ -320,4 +322,26 @@ TEST_F(GdiText, BoldIsHeavierAndObjectsAreChecked)
   HFONT unknown = MakeFont("No Such Face 123", 12);
   EXPECT_NE(unknown, nullptr);
   DeleteObject(unknown);
+}
+
+TEST_F(GdiText, FontsCanBeMadeAndUsedFromSeveralThreads)
+{
+  const int expected = Measure(mMono, "abcd").right - 5;
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, expected, &wrong]() {
+      PxSysBitmap b(8, 8);
+      for (int i = 0; i < 25; ++i)
+      {
+        HFONT f = MakeFont(t % 2 ? "Monaco" : "Menlo", 12, i % 3 ? FW_NORMAL : FW_BOLD);
+        SelectObject(b.getDC(), f);
+        RECT r = {0, 0, 0, 0};
+        GdiDrawText(b.getDC(), "abcd", -1, &r, DT_CALCRECT);
+        wrong[t] += r.right != expected;  // bold DejaVu Sans Mono keeps the advance
+        DeleteObject(f);
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(wrong[t], 0) << t;
 }
