@@ -246,6 +246,16 @@ void PxBlit(PxIBitmap* dest, PxIBitmap* src, int dstx, int dsty, int srcx,
       for (int x = 0; x < cw; ++x)
         d[x] = ((d[x] >> 1) & 0x7F7F7F7F) + ((s[x] >> 1) & 0x7F7F7F7F);
     }
+    else if (mode == kPxBlitUseSourceAlpha && weight >= 256)
+    {
+      // Film strips: mostly fully transparent or fully opaque pixels.
+      for (int x = 0; x < cw; ++x)
+      {
+        const unsigned int a = s[x] >> 24;
+        if (a == 255) d[x] = s[x];
+        else if (a) d[x] = Combine(d[x], s[x], 256, mode, false);
+      }
+    }
     else
     {
       for (int x = 0; x < cw; ++x) d[x] = Combine(d[x], s[x], weight, mode, false);
