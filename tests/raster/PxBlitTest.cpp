@@ -103,6 +103,23 @@ TEST(PxBlitCombine, SourceAlphaDodge)
   EXPECT_EQ(BlitOne(0x00640000, 0xFF800000, 0.5f, m), 0x00850000u);
 }
 
+TEST(PxBlitCombine, MultiplyOverlayAndHsvAdjust)
+{
+  // Multiply: 200 * 129/256 = 100 at full weight, half-way at w = 128.
+  EXPECT_EQ(BlitOne(0xFFC8C8C8, 0xFF808080, 1.0f, kPxBlitMultiply), 0xFF646464u);
+  EXPECT_EQ(BlitOne(0xFFC8C8C8, 0xFF808080, 0.5f, kPxBlitMultiply), 0xFF969696u);
+  // Overlay: dark 100 over 200 -> 2*100*200/255 = 156; light 200 over 100 ->
+  // 255 - 2*55*155/255 = 189.
+  EXPECT_EQ(BlitOne(0xFF6464C8, 0xFFC8C864, 1.0f, kPxBlitOverlay), 0xFF9C9CBDu);
+  // HSV adjust: 128 everywhere is neutral; a red source of 192 turns the hue
+  // by a quarter sector and a half: pure red becomes (128, 255, 0).
+  EXPECT_EQ(BlitOne(0xFFFF0000, 0xFF808080, 1.0f, kPxBlitHSVAdjust), 0xFFFF0000u);
+  EXPECT_EQ(BlitOne(0xFFFF0000, 0xFFC08080, 1.0f, kPxBlitHSVAdjust), 0xFF80FF00u);
+  // With source alpha, a transparent source leaves every mode alone.
+  EXPECT_EQ(BlitOne(0x12345678, 0x00808080, 1.0f, kPxBlitUseSourceAlpha | kPxBlitMultiply),
+            0x12345678u);
+}
+
 TEST(PxBlitCombine, ZeroWeightChangesNothing)
 {
   EXPECT_EQ(BlitOne(0x12345678, 0xFFFFFFFF, 0.0f, 0), 0x12345678u);
