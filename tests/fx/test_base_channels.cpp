@@ -303,3 +303,31 @@ TEST(BasePassThrough, WithoutDelayCopiesAndZeroesExtraOutputs)
   EXPECT_EQ(fo[1][1], 7.0f);
   EXPECT_EQ(fo[3][1], 0.0f);
 }
+
+TEST(BasePassThrough, DelayThatCannotBeAllocatedPassesStraightThrough)
+{
+  TestPlug plug(0, "2-2", 1, -7);
+  EXPECT_EQ(plug.GetLatency(), 0);  // a negative latency at construction acts as 0
+  plug.AddDelayLine(4);
+  plug.SetInputChannelConnections(0, 2, true);
+  plug.SetOutputChannelConnections(0, 2, true);
+  plug.SetBlockSize(4);
+  // 2 channels x INT_MAX samples does not fit: the line stays empty
+  // instead of being indexed past its memory.
+  plug.SetLatency(0x7fffffff);
+  EXPECT_EQ(plug.GetLatency(), 0x7fffffff);
+  EXPECT_EQ(plug.DelayLength(), 0);
+  std::vector<double> a = {1, 2, 3}, b = {4, 5, 6}, oa(3), ob(3);
+  double* ins[2] = {a.data(), b.data()};
+  double* outs[2] = {oa.data(), ob.data()};
+  plug.AttachInputBuffers(0, 2, ins, 3);
+  plug.AttachOutputBuffers(0, 2, outs);
+  plug.PassThroughBuffers(0.0, 3);
+  EXPECT_EQ(oa, a);
+  EXPECT_EQ(ob, b);
+
+  // A workable length afterwards delays again, from silence.
+  plug.SetLatency(1);
+  plug.PassThroughBuffers(0.0, 3);
+  EXPECT_EQ(oa, (std::vector<double>{0, 1, 2}));
+}
