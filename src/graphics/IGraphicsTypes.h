@@ -88,7 +88,8 @@ const IColor DEFAULT_TEXT_ENTRY_FGCOLOR = COLOR_BLACK;
 
 struct IChannelBlend
 {
-  enum EBlendMethod
+  // A fixed 32-bit type: any stored value is legal and maps as the default.
+  enum EBlendMethod : int
   {
     kBlendDefault = 0,
     kBlendCopy = 1,
