@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "raster/PxBlit.h"
 #include "raster/PxCachedFont.h"
 

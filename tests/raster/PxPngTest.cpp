@@ -22,6 +22,7 @@ struct PngSpec
   std::vector<png_color> palette;
   std::vector<png_byte> trans;  // palette alpha
   bool greyTrans = false;
+  bool interlaced = false;
   png_color_16 transColor = {};
   std::vector<std::vector<png_byte>> rows;  // raw, already packed
 };
@@ -41,14 +42,17 @@ bool WritePng(const std::string& path, const PngSpec& spec)
   }
   png_init_io(png, fp);
   png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!spec.palette.empty())
     png_set_PLTE(png, info, spec.palette.data(), (int)spec.palette.size());
   if (!spec.trans.empty())
     png_set_tRNS(png, info, spec.trans.data(), (int)spec.trans.size(), nullptr);
   if (spec.greyTrans) png_set_tRNS(png, info, nullptr, 0, &spec.transColor);
   png_write_info(png, info);
-  for (const auto& r : spec.rows) png_write_row(png, r.data());
+  std::vector<png_bytep> rows;
+  for (const auto& r : spec.rows) rows.push_back((png_bytep)r.data());
+  png_write_image(png, rows.data());  // all interlace passes when asked
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   fclose(fp);
@@ -189,6 +193,32 @@ TEST_F(PxPngTest, RgbaAndSixteenBitRgb)
   b = PxLoadPNG(Write("rgb16.png", w).c_str());
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(PxGetPixel(b, 0, 0), 0xFF12ABFFu);
+  delete b;
+}
+
+TEST_F(PxPngTest, InterlacedFileDecodesEveryPass)
+{
+  PngSpec s;
+  s.width = 9;
+  s.height = 9;
+  s.colorType = PNG_COLOR_TYPE_RGB;
+  s.interlaced = true;
+  for (int y = 0; y < 9; ++y)
+  {
+    std::vector<png_byte> row;
+    for (int x = 0; x < 9; ++x)
+    {
+      row.push_back((png_byte)(x * 20));
+      row.push_back((png_byte)(y * 20));
+      row.push_back((png_byte)(x + y));
+    }
+    s.rows.push_back(row);
+  }
+  PxIBitmap* b = PxLoadPNG(Write("adam7.png", s).c_str());
+  ASSERT_NE(b, nullptr);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 9; ++x)
+      EXPECT_EQ(PxGetPixel(b, x, y), PxRGBA(x * 20, y * 20, x + y, 255)) << x << "," << y;
   delete b;
 }
 

@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
