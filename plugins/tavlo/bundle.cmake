@@ -20,11 +20,6 @@ target_link_options(Tavlo PRIVATE
   -Wl,--no-undefined
   -Wl,--exclude-libs,ALL
   -Wl,--version-script=${TAVLO_EXPORTS_MAP})
-if(TAVLO_SANITIZE)
-  # The sanitizer runtime comes with the host executable; the module only
-  # refers to it, so its symbols are allowed to stay undefined here.
-  target_link_options(Tavlo PRIVATE -Wl,--unresolved-symbols=ignore-in-object-files)
-endif()
 
 # Images: whatever PNGs exist at build time, re-copied when they change and
 # picked up when new ones appear (the glob is re-checked at build time).

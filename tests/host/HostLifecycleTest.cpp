@@ -99,19 +99,20 @@ TEST_F(LifecycleTest, UnusualButValidOrders)
 
 TEST_F(LifecycleTest, InitializeWithoutHostApplicationAndTwice)
 {
+  // Contexts outlive the instances: terminate gives them back.
   {
+    HostApplication app;
     Plug p(false);
     ASSERT_EQ(kResultOk, p.comp()->initialize(nullptr));
     EXPECT_EQ(11, p.ctrl()->getParameterCount());
     // A second initialize without terminate is refused and adds nothing.
-    HostApplication app;
     EXPECT_NE(kResultOk, p.comp()->initialize(&app));
     EXPECT_EQ(11, p.ctrl()->getParameterCount());
     EXPECT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
   }
   {
-    Plug p(false);
     BareContext bare;
+    Plug p(false);
     ASSERT_EQ(kResultOk, p.comp()->initialize(&bare));
     EXPECT_EQ(11, p.ctrl()->getParameterCount());
   }

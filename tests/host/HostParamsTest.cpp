@@ -96,14 +96,13 @@ TEST_F(ParamsTest, NoHostParametersBeforeInitializeNorAfterTerminate)
   ParameterInfo info;
   EXPECT_EQ(0, p.ctrl()->getParameterCount());
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(0, info));
-  HostApplication app;
-  ASSERT_EQ(kResultOk, p.comp()->initialize(&app));
+  ASSERT_EQ(kResultOk, p.comp()->initialize(&p.app));
   EXPECT_EQ(11, p.ctrl()->getParameterCount());
   ASSERT_EQ(kResultOk, p.comp()->terminate());
   EXPECT_EQ(0, p.ctrl()->getParameterCount());
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(3, info));
   // Initialising again brings back the same list.
-  ASSERT_EQ(kResultOk, p.comp()->initialize(&app));
+  ASSERT_EQ(kResultOk, p.comp()->initialize(&p.app));
   EXPECT_EQ(11, p.ctrl()->getParameterCount());
   ASSERT_EQ(kResultOk, p.ctrl()->getParameterInfo(10, info));
   EXPECT_EQ(8u, info.id);
