@@ -10,11 +10,13 @@ constexpr size_t kSlackBytes = 63;
 // arithmetic inside int).
 constexpr int kMaxSide = 1 << 24;
 
+// Rows align to the lowest set bit of lineAlign, at most 16 pixels. (A mask
+// of 16 would not align anything: (w + 16) & ~16 is w or w + 16.)
 unsigned int LineAlignMask(unsigned int lineAlign)
 {
   if (lineAlign < 2) return 0;
   unsigned int m = (lineAlign & (~lineAlign + 1)) - 1;  // lowest set bit - 1
-  return m > 16 ? 16 : m;
+  return m > 15 ? 15 : m;
 }
 }  // namespace
 

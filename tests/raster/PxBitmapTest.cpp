@@ -26,6 +26,12 @@ TEST(PxMemBitmap, RowSpanFollowsLineAlignment)
 
   PxMemBitmap a8(9, 1, 8);
   EXPECT_EQ(a8.getRowSpan(), 16);
+
+  // Wider alignments stop at 16 pixels, and still align.
+  PxMemBitmap a16(17, 1, 16), a64(17, 1, 64), a64b(33, 1, 64);
+  EXPECT_EQ(a16.getRowSpan(), 32);
+  EXPECT_EQ(a64.getRowSpan(), 32);
+  EXPECT_EQ(a64b.getRowSpan(), 48);
 }
 
 TEST(PxMemBitmap, BlockHoldsRowsPlusSlackAndGrowsByAQuarter)
