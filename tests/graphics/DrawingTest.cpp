@@ -357,3 +357,44 @@ TEST(DrawingTest, MeterFedFromAnotherThreadShowsTheLatestLevel)
   EXPECT_FALSE(f.gui->Tick());
   EXPECT_EQ(Px(f.gui, 25, 33), FramePixel(61));
 }
+
+TEST(DrawingTest, RotatingMaskAndOverlayControls)
+{
+  // Three 8 x 8 images: opaque red base, opaque green mask, clear top.
+  std::string dir = TestResourceDir();
+  struct { const char* name; unsigned pixel; } images[] = {
+    {"mask_base.png", 0xFF640000u}, {"mask_mask.png", 0xFF003200u}, {"mask_top.png", 0x00000000u}};
+  for (auto& im : images)
+  {
+    PxMemBitmap b(8, 8, 4);
+    PxFillRect(&b, 0, 0, 8, 8, im.pixel, 1.0f, 0);
+    ASSERT_TRUE(PxSavePNG((dir + "/" + im.name).c_str(), &b));
+  }
+  EditorFixture f;
+  IColor black = COLOR_BLACK;
+  f.gui->AttachPanelBackground(&black);
+  IBitmap base = f.Load(1020, "mask_base.png", 1), mask = f.Load(1021, "mask_mask.png", 1),
+          top = f.Load(1022, "mask_top.png", 1);
+  auto* knob = new IKnobRotatingMaskControl(f.plug, 10, 10, kGain, &base, &mask, &top, 0.0, 0.0);
+  f.gui->AttachControl(knob);
+  IBitmap sw2 = f.Load(kSwitch2Id, "resources/img/switch2.png", 2);
+  auto* overlay = new IBitmapOverlayControl(f.plug, 40, 40, &sw2, IRECT(60, 60, 70, 70));
+  f.gui->AttachControl(overlay);
+  f.Attach();
+  f.gui->DrawAll();
+
+  // The base's colour with its alpha cleared, the mask added (green 50,
+  // alpha 255), the clear top leaving it: (255, 100, 50, 0) over black.
+  EXPECT_EQ(*knob->GetRECT(), IRECT(10, 10, 18, 18));
+  EXPECT_EQ(Px(f.gui, 14, 14), 0xFF643200u);
+
+  // Off, the overlay draws nothing and is hit over its stored area only.
+  EXPECT_EQ(Px(f.gui, 41, 41), 0xFF000000u);
+  EXPECT_TRUE(overlay->IsHit(65, 65));
+  EXPECT_FALSE(overlay->IsHit(41, 41));
+  overlay->SetValueFromPlug(1.0);
+  f.gui->DrawAll();
+  EXPECT_EQ(Px(f.gui, 41, 41), FramePixel(2));
+  EXPECT_TRUE(overlay->IsHit(41, 41));
+  EXPECT_FALSE(overlay->IsHit(65, 65));
+}
