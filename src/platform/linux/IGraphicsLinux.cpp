@@ -161,7 +161,7 @@ void IGraphicsLinux::Resize(int w, int h)
   if (mDisplay && mWindow)
   {
     XResizeWindow(Dpy(mDisplay), mWindow, (unsigned)w, (unsigned)h);
-    XFlush(Dpy(mDisplay));
+    XSync(Dpy(mDisplay), False);
   }
 }
 
@@ -632,7 +632,7 @@ void IGraphicsLinux::ShowMouseCursor()
   Display* dpy = Dpy(mDisplay);
   XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, mHiddenX, mHiddenY);
   XUndefineCursor(dpy, mWindow);
-  XFlush(dpy);
+  XSync(dpy, False);  // the pointer is back before anyone asks where it is
   mCursorHidden = false;
 }
 
@@ -647,8 +647,11 @@ PxIBitmap* IGraphicsLinux::OSLoadBitmap(int, const char* name)
   const char* file = strrchr(name, '/');
   file = file ? file + 1 : name;
   if (!*file) return nullptr;
+  // Looked up by base name with the type "png", whatever case the name used.
+  const std::string base(file, (size_t)(strrchr(file, '.') - file));
+  if (base.empty()) return nullptr;
   std::string path = mResourceDir;
   if (!path.empty() && path.back() != '/') path += '/';
-  path += file;
+  path += base + ".png";
   return PxLoadPNG(path.c_str(), nullptr);
 }

@@ -88,7 +88,7 @@ public:
         case MotionNotify:
         {
           int level, item;
-          if (Hit(ev.xmotion.x_root, ev.xmotion.y_root, &level, &item)) Highlight(level, item);
+          if (Hit(ev.xmotion.x_root, ev.xmotion.y_root, &level, &item)) Highlight(level, item, true);
           break;
         }
         case ButtonPress:
@@ -111,7 +111,7 @@ public:
           MenuLevel& l = mLevels.back();
           const int li = (int)mLevels.size() - 1;
           if (sym == XK_Escape) done = true;
-          else if (sym == XK_Down || sym == XK_Up) Highlight(li, NextSelectable(l, l.highlight, sym == XK_Down ? 1 : -1));
+          else if (sym == XK_Down || sym == XK_Up) Highlight(li, NextSelectable(l, l.highlight, sym == XK_Down ? 1 : -1), false);
           else if (sym == XK_Right && l.highlight >= 0 && l.menu->GetItem(l.highlight)->GetSubmenu())
             OpenSub(li, l.highlight, true);
           else if (sym == XK_Left && mLevels.size() > 1) CloseLevel();
@@ -178,7 +178,9 @@ private:
     return false;
   }
 
-  void Highlight(int level, int item)
+  // The pointer resting on an item with a submenu opens it; the keyboard
+  // opens one only with the right arrow.
+  void Highlight(int level, int item, bool byPointer)
   {
     while ((int)mLevels.size() > level + 1)
     {
@@ -194,7 +196,7 @@ private:
       l.highlight = h;
       Paint(level);
     }
-    if (h >= 0 && it->GetSubmenu() && (int)mLevels.size() == level + 1) OpenSub(level, h, false);
+    if (byPointer && h >= 0 && it->GetSubmenu() && (int)mLevels.size() == level + 1) OpenSub(level, h, false);
   }
 
   void OpenSub(int level, int item, bool selectFirst)
@@ -204,7 +206,7 @@ private:
     IPopupMenu* sub = l.menu->GetItem(item)->GetSubmenu();
     if (!sub || sub->GetNItems() == 0) return;
     OpenLevel(sub, l.x + l.w - 2, l.y + l.tops[(size_t)item]);
-    if (selectFirst) Highlight((int)mLevels.size() - 1, NextSelectable(mLevels.back(), -1, 1));
+    if (selectFirst) Highlight((int)mLevels.size() - 1, NextSelectable(mLevels.back(), -1, 1), false);
   }
 
   void OpenLevel(IPopupMenu* pMenu, int x, int y)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -131,7 +132,8 @@ void IGraphicsLinux::PluginPath(KitString* pPath)
   // <folder>/Tavlo.vst3/Contents/x86_64-linux/Tavlo.so: the folder holding
   // the bundle, as for a bundle elsewhere; code outside a bundle gives the
   // folder of its own file.
-  std::string so = info.dli_fname;
+  char resolved[PATH_MAX];
+  std::string so = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
   std::string arch = Parent(so), contents = Parent(arch), bundle = Parent(contents);
   std::string folder;
   if (Parent(so).size() && contents.size() > 9 && contents.compare(contents.size() - 9, 9, "/Contents") == 0 &&
