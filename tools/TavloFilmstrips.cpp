@@ -270,12 +270,12 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value) {
   DialPoint(c, c, angle, s.cap * 0.32, &x0, &y0);
   DialPoint(c, c, angle, s.cap * 0.9, &x1, &y1);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_width(cr, s.size > 100 ? 4.2 : 2.6);
+  cairo_set_line_width(cr, s.size > 100 ? 4.2 : 3.2);
   cairo_move_to(cr, x0, y0);
   cairo_line_to(cr, x1, y1);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
   cairo_stroke(cr);
-  cairo_set_line_width(cr, s.size > 100 ? 2.6 : 1.6);
+  cairo_set_line_width(cr, s.size > 100 ? 2.6 : 2.0);
   cairo_move_to(cr, x0, y0);
   cairo_line_to(cr, x1, y1);
   cairo_set_source_rgb(cr, 0.96, 0.95, 0.92);

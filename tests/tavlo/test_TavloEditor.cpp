@@ -251,6 +251,60 @@ TEST(TavloEditorArtwork, SwitchFramesAreClearlyDistinct)
   }
 }
 
+// Angle, in degrees clockwise from straight up, of the centroid of the
+// near-white opaque pixels of one frame (the knob's pointer or the meter's
+// needle) seen from (cx, cy); false when there are too few such pixels.
+bool WhiteCentroidAngle(const Image& strip, int frameH, int frame, double cx, double cy, double* deg)
+{
+  double sx = 0.0, sy = 0.0;
+  int n = 0;
+  for (int y = 0; y < frameH; ++y)
+    for (int x = 0; x < strip.w; ++x)
+    {
+      const uint32_t p = strip.At(x, (frame - 1) * frameH + y);
+      if (Alpha(p) == 255 && Channel(p, 16) >= 225 && Channel(p, 8) >= 225 && Channel(p, 0) >= 210)
+      {
+        sx += x + 0.5;
+        sy += y + 0.5;
+        ++n;
+      }
+    }
+  if (n < 5) return false;
+  *deg = std::atan2(sx / n - cx, cy - sy / n) * 180.0 / 3.141592653589793;
+  return true;
+}
+
+TEST(TavloEditorArtwork, KnobPointersSweep270DegreesAndTheNeedleFollowsTheMeterValue)
+{
+  // Frame f of a 61-frame knob stands for value (f - 1) / 60: the pointer
+  // turns from 135 degrees left of straight up to 135 degrees right of it.
+  for (const char* file : {"Thr.png", "Out.png", "Atk.png", "Rel.png", "Mix.png", "Hpf.png"})
+  {
+    const Image s = LoadImage(ImageDir() + file);
+    ASSERT_GT(s.w, 0) << file;
+    const int fh = s.h / 61;
+    for (int frame : {1, 11, 31, 46, 61})
+    {
+      SCOPED_TRACE(std::string(file) + " frame " + std::to_string(frame));
+      double deg = 0.0;
+      ASSERT_TRUE(WhiteCentroidAngle(s, fh, frame, s.w / 2.0, fh / 2.0, &deg));
+      EXPECT_NEAR(deg, -135.0 + 270.0 * (frame - 1) / 60.0, 3.0);
+    }
+  }
+  // The meter's needle pivots below the window at (84, 150): at rest (no
+  // gain reduction) it leans 45 degrees right, at full reduction 45 left.
+  const Image vu = LoadImage(ImageDir() + "vu.png");
+  ASSERT_GT(vu.w, 0);
+  const int fh = vu.h / 61;
+  for (int frame : {1, 16, 31, 46, 61})
+  {
+    SCOPED_TRACE("vu.png frame " + std::to_string(frame));
+    double deg = 0.0;
+    ASSERT_TRUE(WhiteCentroidAngle(vu, fh, frame, vu.w / 2.0, 150.0, &deg));
+    EXPECT_NEAR(deg, 45.0 - 90.0 * (frame - 1) / 60.0, 2.0);
+  }
+}
+
 TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
 {
   TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
