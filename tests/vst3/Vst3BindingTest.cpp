@@ -1,0 +1,394 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "TestHost.h"
+#include "fx/IParam.h"
+#include "pluginterfaces/vst/ivstevents.h"
+#include "vst3/IFxParameter.h"
+#include "vst3/IFxVST3.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+using testhost::ToAscii;
+
+namespace {
+
+// Parameters in groups A, A, B and none; two presets; optional MIDI,
+// instrument layout and latency.
+class TestPlug : public IFxVST3
+{
+public:
+  TestPlug(bool inst = false, bool midi = false, const char* io = "2-2 4-2", int sc = 2, int latency = 0)
+    : IFxVST3(IFxInstanceInfo(), 5, io, 2, "TestPlug", "", "Vendor", 0x010203, 0x54737431,
+              0x56656e64, latency, midi, false, inst, sc)
+  {
+    ParamAt(0)->InitDouble("Gain", 0.0, -20.0, 20.0, 0.1, "dB", "A");
+    ParamAt(1)->InitEnum("Mode", 0, 5, "", "A");
+    ParamAt(2)->InitBool("Switch", true, "", "B");
+    ParamAt(3)->InitInt("Count", 3, 1, 8, "", "");
+    ParamAt(4)->InitDouble("Fine", 0.5, 0.0, 1.0, 0.001, "", "");
+    ParamAt(4)->SetCanAutomate(false);
+    MakeDefaultPreset("first", 1);
+    ParamAt(0)->SetValue(6.0);
+    MakeDefaultPreset("second", 1);
+    ParamAt(0)->SetValue(0.0);
+  }
+
+  void OnParamChange(int idx) override { mChanges.push_back(idx); }
+  void ProcessMidiMsg(IMidiMsg* msg) override { mMidi.push_back(*msg); }
+
+  std::vector<int> mChanges;
+  std::vector<IMidiMsg> mMidi;
+};
+
+class EventList : public IEventList
+{
+public:
+  virtual ~EventList() {}
+  int32 PLUGIN_API getEventCount() override { return (int32)mEvents.size() + mMissing; }
+  tresult PLUGIN_API getEvent(int32 index, Event& e) override
+  {
+    if (index < 0 || index >= (int32)mEvents.size())
+      return kResultFalse;
+    e = mEvents[index];
+    return kResultOk;
+  }
+  tresult PLUGIN_API addEvent(Event& e) override
+  {
+    mEvents.push_back(e);
+    return kResultOk;
+  }
+  tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+  {
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return 2; }
+  uint32 PLUGIN_API release() override { return 1; }
+  std::vector<Event> mEvents;
+  int32 mMissing = 0;  // claims events it cannot deliver
+};
+
+// Instances are reference counted; the test holds the creation reference.
+struct Held
+{
+  TestPlug* p;
+  testhost::HostApplication app;
+  explicit Held(TestPlug* plug, bool init = true) : p(plug)
+  {
+    if (init)
+    {
+      EXPECT_EQ(kResultOk, p->initialize(&app));
+    }
+  }
+  ~Held()
+  {
+    p->terminate();
+    p->release();
+  }
+  TestPlug* operator->() { return p; }
+};
+
+ParameterInfo InfoByTag(IFxVST3* p, ParamID tag)
+{
+  ParameterInfo info = {};
+  for (int32 i = 0; i < p->getParameterCount(); ++i)
+    if (p->getParameterInfo(i, info) == kResultOk && info.id == tag)
+      return info;
+  ADD_FAILURE() << "no parameter with tag " << tag;
+  return info;
+}
+
+}  // namespace
+
+TEST(Vst3Binding, UnitsFollowGroupsInFirstAppearanceOrder)
+{
+  Held h(new TestPlug());
+  EXPECT_EQ(3, h->getUnitCount());
+  UnitInfo u;
+  ASSERT_EQ(kResultOk, h->getUnitInfo(1, u));
+  EXPECT_EQ(1, u.id);
+  EXPECT_EQ(0, u.parentUnitId);
+  EXPECT_EQ("A", ToAscii(u.name));
+  EXPECT_EQ(-1, u.programListId);
+  ASSERT_EQ(kResultOk, h->getUnitInfo(2, u));
+  EXPECT_EQ(2, u.id);
+  EXPECT_EQ("B", ToAscii(u.name));
+  EXPECT_EQ(kResultFalse, h->getUnitInfo(3, u));
+  EXPECT_EQ(kResultFalse, h->getUnitInfo(-1, u));
+  EXPECT_EQ(1, InfoByTag(h.p, 0).unitId);
+  EXPECT_EQ(1, InfoByTag(h.p, 1).unitId);
+  EXPECT_EQ(2, InfoByTag(h.p, 2).unitId);
+  EXPECT_EQ(0, InfoByTag(h.p, 3).unitId);
+  EXPECT_EQ(0, InfoByTag(h.p, kBypassParamTag).unitId);
+
+  // A second initialisation finds the same names and the same units.
+  ASSERT_EQ(kResultOk, h->terminate());
+  ASSERT_EQ(kResultOk, h->initialize(&h.app));
+  EXPECT_EQ(3, h->getUnitCount());
+  EXPECT_EQ(2, InfoByTag(h.p, 2).unitId);
+}
+
+TEST(Vst3Binding, StepCountsDefaultsFlagsAndPrecision)
+{
+  Held h(new TestPlug());
+  ASSERT_EQ(2 + 5, h->getParameterCount());
+  ParameterInfo gain = InfoByTag(h.p, 0), mode = InfoByTag(h.p, 1), sw = InfoByTag(h.p, 2),
+                count = InfoByTag(h.p, 3), fine = InfoByTag(h.p, 4);
+  EXPECT_EQ(0, gain.stepCount);
+  EXPECT_EQ(4, mode.stepCount);    // five entries
+  EXPECT_EQ(1, sw.stepCount);
+  EXPECT_EQ(7, count.stepCount);   // 1..8
+  EXPECT_DOUBLE_EQ(0.5, gain.defaultNormalizedValue);
+  EXPECT_DOUBLE_EQ(1.0, sw.defaultNormalizedValue);
+  EXPECT_DOUBLE_EQ(2.0 / 7.0, count.defaultNormalizedValue);
+  EXPECT_EQ("dB", ToAscii(gain.units));
+  EXPECT_EQ("", ToAscii(sw.units));  // its current value has a display text
+  EXPECT_EQ(ParameterInfo::kCanAutomate, gain.flags);
+  EXPECT_EQ(0, fine.flags);
+  EXPECT_EQ(1, h->getParameterObject(0)->getPrecision());
+  EXPECT_EQ(3, h->getParameterObject(4)->getPrecision());
+  EXPECT_EQ(0, h->getParameterObject(3)->getPrecision());
+  ParameterInfo preset = InfoByTag(h.p, kPresetParamTag);
+  EXPECT_EQ(2, preset.stepCount);  // the number of presets, not one less
+
+  String128 s;
+  ASSERT_EQ(kResultOk, h->getParamStringByValue(2, 1.0, s));
+  EXPECT_EQ("on", ToAscii(s));
+  ASSERT_EQ(kResultOk, h->getParamStringByValue(0, 0.25, s));
+  EXPECT_EQ("-10.0", ToAscii(s));
+  ASSERT_EQ(kResultOk, h->getParamStringByValue(3, 1.0, s));
+  EXPECT_EQ("8", ToAscii(s));
+  // The wrapped parameter's type names.
+  EXPECT_TRUE(h->getParameterObject(0)->isA("IFxParameter"));
+  EXPECT_TRUE(h->getParameterObject(0)->isTypeOf("Parameter", true));
+  EXPECT_FALSE(h->getParameterObject(0)->isTypeOf("Parameter", false));
+}
+
+TEST(Vst3Binding, EditsReachTheComponentHandler)
+{
+  Held h(new TestPlug());
+  // Without a handler the editor's change stays local.
+  EXPECT_EQ(kResultFalse, h->beginEdit(0));
+  EXPECT_EQ(kResultFalse, h->performEdit(0, 0.5));
+  EXPECT_EQ(kResultFalse, h->endEdit(0));
+
+  testhost::ComponentHandler handler;
+  ASSERT_EQ(kResultOk, h->setComponentHandler(&handler));
+  h->BeginInformHostOfParamChange(0);
+  h->SetParameterFromGUI(0, 0.75);
+  h->EndInformHostOfParamChange(0);
+  auto edits = handler.Edits();
+  ASSERT_EQ(3u, edits.size());
+  EXPECT_EQ(testhost::Edit::kBegin, edits[0].kind);
+  EXPECT_EQ(0u, edits[0].tag);
+  EXPECT_EQ(testhost::Edit::kPerform, edits[1].kind);
+  EXPECT_DOUBLE_EQ(0.75, edits[1].value);
+  EXPECT_EQ(testhost::Edit::kEnd, edits[2].kind);
+  EXPECT_DOUBLE_EQ(10.0, h->ParamAt(0)->GetValue());
+  ASSERT_FALSE(h->mChanges.empty());
+  EXPECT_EQ(0, h->mChanges.back());
+
+  // Latency changes are announced with the latency-changed flag.
+  handler.Clear();
+  h->SetLatency(64);
+  EXPECT_EQ(64u, h->getLatencySamples());
+  edits = handler.Edits();
+  ASSERT_EQ(1u, edits.size());
+  EXPECT_EQ(testhost::Edit::kRestart, edits[0].kind);
+  EXPECT_EQ((double)kLatencyChanged, edits[0].value);
+
+  // No open editor: no context menu is asked for.
+  handler.Clear();
+  h->PopupHostContextMenuForParam(1, 10, 20);
+  EXPECT_TRUE(handler.Edits().empty());
+  h->setComponentHandler(nullptr);
+  h->SetLatency(0);
+  EXPECT_EQ(0u, h->getLatencySamples());
+}
+
+TEST(Vst3Binding, TransportFromTheLastProcessContext)
+{
+  Held h(new TestPlug());
+  EXPECT_EQ(0.0, h->GetTempo());
+  EXPECT_EQ(0, h->GetSamplePos());
+  ProcessSetup setup{kOffline, kSample64, 64, 48000.0};
+  ASSERT_EQ(kResultOk, h->setupProcessing(setup));
+  EXPECT_TRUE(h->IsRenderingOffline());
+
+  ProcessContext ctx = {};
+  ctx.state = ProcessContext::kPlaying | ProcessContext::kCycleActive;
+  ctx.tempo = 132.5;
+  ctx.projectTimeSamples = 96000;
+  ctx.projectTimeMusic = 4.5;
+  ctx.barPositionMusic = 3.0;
+  ctx.cycleStartMusic = 2.0;
+  ctx.cycleEndMusic = 6.0;
+  ctx.timeSigNumerator = 7;
+  ctx.timeSigDenominator = 8;
+  ProcessData data;
+  data.symbolicSampleSize = kSample64;
+  data.processContext = &ctx;
+  ASSERT_EQ(kResultOk, h->process(data));
+
+  ITimeInfo t;
+  h->GetTime(&t);
+  EXPECT_EQ(132.5, t.mTempo);
+  EXPECT_EQ(96000.0, t.mSamplePos);
+  EXPECT_EQ(4.5, t.mPPQPos);
+  EXPECT_EQ(3.0, t.mLastBar);
+  EXPECT_EQ(2.0, t.mCycleStart);
+  EXPECT_EQ(6.0, t.mCycleEnd);
+  EXPECT_EQ(7, t.mNumerator);
+  EXPECT_EQ(8, t.mDenominator);
+  EXPECT_TRUE(t.mTransportIsRunning);
+  EXPECT_TRUE(t.mTransportLoopEnabled);
+  int num = 0, den = 0;
+  h->GetTimeSig(&num, &den);
+  EXPECT_EQ(7, num);
+  EXPECT_EQ(8, den);
+  EXPECT_EQ(96000, h->GetSamplePos());
+  EXPECT_DOUBLE_EQ(48000.0 * 60.0 / 132.5, h->GetSamplesPerBeat());
+
+  // A block without a context keeps the previous copy.
+  data.processContext = nullptr;
+  ASSERT_EQ(kResultOk, h->process(data));
+  EXPECT_EQ(132.5, h->GetTempo());
+  ctx.state = 0;
+  data.processContext = &ctx;
+  ASSERT_EQ(kResultOk, h->process(data));
+  h->GetTime(&t);
+  EXPECT_FALSE(t.mTransportIsRunning);
+  EXPECT_FALSE(t.mTransportLoopEnabled);
+}
+
+TEST(Vst3Binding, NoteEventsBecomeMidiMessages)
+{
+  Held h(new TestPlug(false, true));
+  ASSERT_EQ(1, h->getBusCount(kEvent, kInput));
+  BusInfo info;
+  ASSERT_EQ(kResultOk, h->getBusInfo(kEvent, kInput, 0, info));
+  EXPECT_EQ("MIDI Input", ToAscii(info.name));
+  EXPECT_EQ(1, info.channelCount);
+
+  EventList events;
+  Event on = {};
+  on.type = Event::kNoteOnEvent;
+  on.sampleOffset = 10;
+  on.noteOn.channel = 2;
+  on.noteOn.pitch = 60;
+  on.noteOn.velocity = 0.5f;  // 63.5 truncates to 63
+  Event off = {};
+  off.type = Event::kNoteOffEvent;
+  off.sampleOffset = 33;
+  off.noteOff.channel = 15;
+  off.noteOff.pitch = 61;
+  Event other = {};
+  other.type = Event::kPolyPressureEvent;
+  events.addEvent(on);
+  events.addEvent(other);
+  events.addEvent(off);
+  events.mMissing = 2;
+  ProcessData data;
+  data.inputEvents = &events;
+  ASSERT_EQ(kResultOk, h->process(data));
+  ASSERT_EQ(2u, h->mMidi.size());
+  EXPECT_EQ(0x92, h->mMidi[0].mStatus);
+  EXPECT_EQ(60, h->mMidi[0].mData1);
+  EXPECT_EQ(63, h->mMidi[0].mData2);
+  EXPECT_EQ(10, h->mMidi[0].mOffset);
+  EXPECT_EQ(0x8F, h->mMidi[1].mStatus);
+  EXPECT_EQ(61, h->mMidi[1].mData1);
+  EXPECT_EQ(0, h->mMidi[1].mData2);
+  EXPECT_EQ(33, h->mMidi[1].mOffset);
+
+  // An effect without MIDI ignores events.
+  Held fx(new TestPlug());
+  EXPECT_EQ(0, fx->getBusCount(kEvent, kInput));
+  ASSERT_EQ(kResultOk, fx->process(data));
+  EXPECT_TRUE(fx->mMidi.empty());
+  EXPECT_FALSE(fx->SendMidiMsg(&h->mMidi[0]));
+}
+
+TEST(Vst3Binding, InstrumentBusesAndNoBypassParameter)
+{
+  Held h(new TestPlug(true, true, "0-4", 0));
+  EXPECT_EQ(0, h->getBusCount(kAudio, kInput));
+  ASSERT_EQ(2, h->getBusCount(kAudio, kOutput));
+  BusInfo info;
+  ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kOutput, 0, info));
+  EXPECT_EQ("Output 1", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
+  ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kOutput, 1, info));
+  EXPECT_EQ("Output 2", ToAscii(info.name));
+  EXPECT_EQ(1 + 5, h->getParameterCount());
+  ParameterInfo first;
+  ASSERT_EQ(kResultOk, h->getParameterInfo(0, first));
+  EXPECT_EQ(kPresetParamTag, first.id);
+  ASSERT_EQ(kResultOk, h->getParameterInfo(1, first));
+  EXPECT_EQ(0u, first.id);
+}
+
+TEST(Vst3Binding, SpeakerArrangementsAndTypeNames)
+{
+  const SpeakerArrangement expected[10] = {0, 0x80000, 0x3, 0x103, 0x33, 0x37, 0x633, 0x637, 0x737, 0};
+  for (int n = 0; n < 10; ++n)
+    EXPECT_EQ(expected[n], IFxVST3::getSpeakerArrForChans(n)) << n << " channels";
+  EXPECT_EQ(0u, IFxVST3::getSpeakerArrForChans(-1));
+
+  Held h(new TestPlug(), false);
+  EXPECT_STREQ("IFxVST3", h->isA());
+  EXPECT_TRUE(h->isA("IFxVST3"));
+  EXPECT_FALSE(h->isA("FObject"));
+  for (const char* base : {"SingleComponentEffect", "EditControllerEx1", "EditController", "ComponentBase", "FObject"})
+  {
+    EXPECT_TRUE(h->isTypeOf(base, true)) << base;
+    EXPECT_FALSE(h->isTypeOf(base, false)) << base;
+  }
+  EXPECT_FALSE(h->isTypeOf("Parameter", true));
+  EXPECT_EQ(nullptr, h->getAudioInput(0));  // no buses before initialize
+}
+
+TEST(Vst3Binding, PresetSelectionAndNames)
+{
+  Held h(new TestPlug());
+  testhost::ParameterChanges changes;
+  changes.Add(kPresetParamTag, 0.5);  // 0.5 * 2 presets = index 1
+  ProcessData data;
+  data.inputParameterChanges = &changes;
+  ASSERT_EQ(kResultOk, h->process(data));
+  EXPECT_DOUBLE_EQ(6.0, h->ParamAt(0)->GetValue());
+  String128 name;
+  ASSERT_EQ(kResultOk, h->getProgramName(kPresetParamTag, 1, name));
+  EXPECT_EQ("second", ToAscii(name));
+  ProgramListInfo pl;
+  ASSERT_EQ(kResultOk, h->getProgramListInfo(0, pl));
+  EXPECT_EQ(2, pl.programCount);
+  changes.Clear();
+  changes.Add(kPresetParamTag, 0.49);
+  ASSERT_EQ(kResultOk, h->process(data));
+  EXPECT_DOUBLE_EQ(0.0, h->ParamAt(0)->GetValue());
+}
+
+TEST(Vst3Binding, ArrangementsWithoutSideChain)
+{
+  Held h(new TestPlug(false, false, "1-1 2-2", 0));
+  SpeakerArrangement mono = SpeakerArr::kMono, stereo = SpeakerArr::kStereo;
+  SpeakerArrangement two[2] = {stereo, stereo};
+  EXPECT_EQ(kResultOk, h->setBusArrangements(&stereo, 1, &stereo, 1));
+  EXPECT_EQ(kResultFalse, h->setBusArrangements(two, 2, &stereo, 1));
+  EXPECT_EQ(kResultFalse, h->setBusArrangements(&mono, 1, &stereo, 1));
+  ASSERT_EQ(kResultOk, h->setBusArrangements(&mono, 1, &mono, 1));
+  BusInfo info;
+  ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kInput, 0, info));
+  EXPECT_EQ("Input", ToAscii(info.name));
+  EXPECT_EQ(1, info.channelCount);
+  ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kOutput, 0, info));
+  EXPECT_EQ("Output", ToAscii(info.name));
+  EXPECT_EQ(1, info.channelCount);
+  // Every channel stays disconnected until the next block.
+  EXPECT_FALSE(h->IsInChannelConnected(0));
+  EXPECT_FALSE(h->IsOutChannelConnected(0));
+}
