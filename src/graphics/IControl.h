@@ -20,9 +20,17 @@ public:
   // One auxiliary parameter a control follows besides its own.
   struct AuxParam
   {
-    double mValue = 0.0;
+    // Host automation can set it from the audio thread.
+    std::atomic<double> mValue{0.0};
     int mParamIdx = -1;
     AuxParam(int idx = -1) : mParamIdx(idx) {}
+    AuxParam(const AuxParam& o) : mValue(o.mValue.load()), mParamIdx(o.mParamIdx) {}
+    AuxParam& operator=(const AuxParam& o)
+    {
+      mValue.store(o.mValue.load());
+      mParamIdx = o.mParamIdx;
+      return *this;
+    }
   };
 
   IControl(IFxBase* pPlug, IRECT pR, int paramIdx = -1,
