@@ -66,6 +66,8 @@ void IGraphics::AttachPanelBackground(const IColor* pColor)
 
 int IGraphics::AttachControl(IControl* pControl)
 {
+  // Every pass over the list calls into its controls; a null one is refused.
+  if (!pControl) return -1;
   mControls.push_back(pControl);
   return NControls() - 1;
 }

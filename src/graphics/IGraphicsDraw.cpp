@@ -181,6 +181,7 @@ IBitmap IGraphics::ScaleBitmap(IBitmap* pSrc, int destW, int destH)
 
 IBitmap IGraphics::CropBitmap(IBitmap* pSrc, IRECT* pR)
 {
+  if (!pR) return IBitmap();
   int w = pR->W(), h = pR->H();
   PxMemBitmap* dest = new PxMemBitmap(w, h, 4);
   if (pSrc && pSrc->mData) PxBlit(dest, pSrc->mData, 0, 0, pR->L, pR->T, w, h, 1.0f, kPxBlitCopy);
@@ -430,6 +431,7 @@ PxCachedFont* IGraphics::CacheFont(IText* pTxt)
 bool IGraphics::DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure)
 {
   if (!str || !*str) return true;
+  if (!pTxt || !pR) return false;
   PxCachedFont* font = pTxt->mCached ? pTxt->mCached : CacheFont(pTxt);
   if (!font) return false;
   font->SetTextColor(pTxt->mColor.Pixel());

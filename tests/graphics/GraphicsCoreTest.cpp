@@ -125,6 +125,8 @@ TEST(GraphicsCoreTest, AttachOrderBackgroundAndPanel)
   int b = f.gui->AttachControl(new ProbeControl(f.plug, IRECT(5, 5, 9, 9)));
   EXPECT_EQ(a, 0);
   EXPECT_EQ(b, 1);
+  EXPECT_EQ(f.gui->AttachControl(nullptr), -1);
+  EXPECT_EQ(f.gui->NControls(), 2);
   f.gui->AttachBackground(kBgId, "resources/img/bg.png");
   ASSERT_EQ(f.gui->NControls(), 3);
   // The background goes in front of everything and is sized to its image.
