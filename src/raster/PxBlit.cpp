@@ -275,20 +275,18 @@ namespace
 // Clips (x, y, w, h) to the image; false when nothing is left.
 bool ClipRect(PxIBitmap* bmp, int& x, int& y, int& w, int& h)
 {
-  if (x < 0)
-  {
-    w += x;
-    x = 0;
-  }
-  if (y < 0)
-  {
-    h += y;
-    y = 0;
-  }
+  long long l = x, t = y, r = (long long)x + w, b = (long long)y + h;
+  if (l < 0) l = 0;
+  if (t < 0) t = 0;
   const int bw = bmp->getWidth(), bh = bmp->getHeight();
-  if (x >= bw || y >= bh || w <= 0 || h <= 0) return false;
-  if (w > bw - x) w = bw - x;
-  if (h > bh - y) h = bh - y;
+  if (l >= bw || t >= bh || w <= 0 || h <= 0) return false;
+  if (r > bw) r = bw;
+  if (b > bh) b = bh;
+  if (r <= l || b <= t) return false;
+  x = (int)l;
+  y = (int)t;
+  w = (int)(r - l);
+  h = (int)(b - t);
   return true;
 }
 }  // namespace

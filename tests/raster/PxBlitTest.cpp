@@ -395,6 +395,16 @@ TEST(PxBlitClipping, ExtremeAndNonFiniteArgumentsStaySafe)
   PxBlit(&d, &s, -1, -1, 0, 0, 2147483647, 2147483647, 1.0f, 0);
   EXPECT_EQ(PxGetPixel(&d, 0, 0), 0xFF000101u);
 
+  PxFillRect(&d, -2147483647, 0, 2147483647, 4, 0xFFFFFFFF, 1.0f, 0);
+  PxFillRect(&d, 2147483000, 0, 2147483647, 4, 0xFFFFFFFF, 1.0f, 0);
+  PxClearRect(&d, -2147483647, -2147483647, 2147483647, 2147483647, 0, 0x5);
+  EXPECT_EQ(PxGetPixel(&d, 0, 0), 0xFF000101u);  // nothing reached the image
+  EXPECT_EQ(PxGetPixel(&d, 3, 3), 0u);
+  PxFillRect(&d, -1000000000, 1, 2000000000, 1, 0xFFFFFFFF, 1.0f, 0);
+  EXPECT_EQ(PxGetPixel(&d, 0, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(PxGetPixel(&d, 3, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(PxGetPixel(&d, 3, 2), 0u);
+
   PxMemBitmap huge(1 << 30, 4, 4);
   EXPECT_EQ(huge.getBits(), nullptr);
   EXPECT_EQ(huge.getWidth(), 0);
