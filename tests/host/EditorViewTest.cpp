@@ -1,0 +1,182 @@
+// The editor view's bookkeeping, in process: the open-view list, the
+// references a view holds, resize requests and their answers.
+
+#include <gtest/gtest.h>
+
+#include "TestHost.h"
+#include "TestPlugFrame.h"
+#include "fx/IParam.h"
+#include "platform/headless/IGraphicsHeadless.h"
+#include "vst3/IFxVST3.h"
+#include "vst3/IFxVST3View.h"
+
+namespace testhost {
+namespace {
+
+class ViewPlug : public IFxVST3
+{
+public:
+  ViewPlug(bool withEditor, bool* destroyed)
+    : IFxVST3(IFxInstanceInfo(), 1, "2-2", 1, "ViewPlug", "ViewPlug", "Tests", 0x10000, 0x5677506C, 0x54657374, 0, false,
+              false, false, 0),
+      mDestroyed(destroyed)
+  {
+    ParamAt(0)->InitDouble("Gain", 0.0, -10.0, 10.0, 0.1);
+    if (withEditor) AttachGraphics(new IGraphicsHeadless(this, 120, 90));
+  }
+  ~ViewPlug() override
+  {
+    if (mDestroyed) *mDestroyed = true;
+  }
+  void OnWindowResize() override { ++windowResizes; }
+  void OnGUIOpen() override { ++opens; }
+  void OnGUIClose() override { ++closes; }
+
+  int windowResizes = 0, opens = 0, closes = 0;
+
+private:
+  bool* mDestroyed;
+};
+
+int RefCount(FUnknown* u)
+{
+  u->addRef();
+  return (int)u->release();
+}
+
+TEST(EditorViewTest, ViewsAreListedAndHoldThePlugin)
+{
+  bool destroyed = false;
+  auto* plug = new ViewPlug(true, &destroyed);
+  Vst::IEditController* ctrl = static_cast<Vst::IEditController*>(plug);
+  const int base = RefCount(ctrl);
+  IPlugView* a = plug->createView("editor");
+  IPlugView* b = plug->createView("editor");
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(nullptr, plug->createView("editor2"));
+  EXPECT_EQ(base + 2, RefCount(ctrl));
+  ASSERT_EQ(2u, plug->OpenViews().size());
+  EXPECT_EQ(a, plug->OpenViews()[0]);
+
+  ViewRect r;
+  ASSERT_EQ(kResultOk, a->getSize(&r));
+  EXPECT_EQ(0, r.left);
+  EXPECT_EQ(0, r.top);
+  EXPECT_EQ(120, r.right);
+  EXPECT_EQ(90, r.bottom);
+
+  // Destroying one view takes only that one off the list.
+  EXPECT_EQ(0u, a->release());
+  ASSERT_EQ(1u, plug->OpenViews().size());
+  EXPECT_EQ(b, plug->OpenViews()[0]);
+  EXPECT_EQ(base + 1, RefCount(ctrl));
+
+  // The host lets go of the plug-in first; the last view takes it along.
+  ctrl->release();
+  EXPECT_FALSE(destroyed);
+  b->release();
+  EXPECT_TRUE(destroyed);
+}
+
+TEST(EditorViewTest, ResizeRequestsAndAnswers)
+{
+  auto* plug = new ViewPlug(true, nullptr);
+  // No view yet: nothing to ask.
+  plug->ResizeGraphics(300, 200);
+  IPlugView* v = plug->createView("editor");
+  auto* view = static_cast<IFxVST3View*>(v);
+  // No frame yet: nothing happens.
+  plug->ResizeGraphics(300, 200);
+  EXPECT_FALSE(view->IsResizePending());
+
+  PlugFrame frame;
+  v->setFrame(&frame);
+  plug->ResizeGraphics(300, 200);
+  EXPECT_EQ(1, frame.ResizeRequests());
+  EXPECT_EQ(0, frame.LastResize().left);
+  EXPECT_EQ(0, frame.LastResize().top);
+  EXPECT_EQ(300, frame.LastResize().right);
+  EXPECT_EQ(200, frame.LastResize().bottom);
+  // The host answered with onSize: the plug-in hears of it once.
+  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_FALSE(view->IsResizePending());
+
+  // A size the host chose on its own is only stored.
+  ViewRect hostSize(0, 0, 640, 480);
+  EXPECT_EQ(kResultOk, v->onSize(&hostSize));
+  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_EQ(640, view->getRect().right);
+  EXPECT_EQ(kResultOk, v->onSize(nullptr));
+
+  // A host that answers later.
+  frame.SetAnswerResize(false);
+  plug->ResizeGraphics(310, 210);
+  EXPECT_TRUE(view->IsResizePending());
+  EXPECT_EQ(1, plug->windowResizes);
+  ViewRect answer(0, 0, 310, 210);
+  v->onSize(&answer);
+  EXPECT_EQ(2, plug->windowResizes);
+  EXPECT_FALSE(view->IsResizePending());
+  EXPECT_EQ(kResultFalse, v->canResize());
+
+  v->setFrame(nullptr);
+  v->release();
+  static_cast<Vst::IEditController*>(plug)->release();
+}
+
+TEST(EditorViewTest, WithoutEditorEverythingFails)
+{
+  bool destroyed = false;
+  auto* plug = new ViewPlug(false, &destroyed);
+  IPlugView* v = plug->createView("editor");
+  ASSERT_NE(nullptr, v);  // created all the same
+  ViewRect r(1, 2, 3, 4);
+  EXPECT_EQ(kResultFalse, v->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(kResultFalse, v->getSize(&r));
+  EXPECT_EQ(3, r.right);
+  PlugFrame frame;
+  v->setFrame(&frame);
+  EXPECT_EQ(kResultFalse, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(0u, frame.EventHandlerCount());
+  EXPECT_EQ(kResultOk, v->removed());
+  EXPECT_EQ(0, plug->opens);
+  EXPECT_EQ(0, plug->closes);
+  v->setFrame(nullptr);
+  static_cast<Vst::IEditController*>(plug)->release();
+  EXPECT_FALSE(destroyed);
+  v->release();
+  EXPECT_TRUE(destroyed);
+}
+
+// The headless editor opens "windows" without a display; the view brackets
+// them with the plug-in's open and close hooks, and a view dropped while
+// open still closes.
+TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
+{
+  auto* plug = new ViewPlug(true, nullptr);
+  auto* gui = static_cast<IGraphicsHeadless*>(plug->GetGraphics());
+  IPlugView* v = plug->createView("editor");
+  PlugFrame frame;
+  v->setFrame(&frame);
+  ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
+  EXPECT_TRUE(gui->WindowIsOpen());
+  EXPECT_EQ(1, plug->opens);
+  EXPECT_EQ(0, plug->closes);
+  EXPECT_EQ(kResultOk, v->removed());
+  EXPECT_FALSE(gui->WindowIsOpen());
+  EXPECT_EQ(1, plug->closes);
+  EXPECT_EQ(nullptr, gui->GetHostRunLoop());
+
+  ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
+  EXPECT_NE(nullptr, gui->GetHostRunLoop());
+  v->setFrame(nullptr);
+  v->release();  // no removed(): the view closes the window itself
+  EXPECT_FALSE(gui->WindowIsOpen());
+  EXPECT_EQ(2, plug->closes);
+  EXPECT_EQ(nullptr, gui->GetHostRunLoop());
+  static_cast<Vst::IEditController*>(plug)->release();
+}
+
+}  // namespace
+}  // namespace testhost
