@@ -305,6 +305,40 @@ TEST(TavloEditorArtwork, KnobPointersSweep270DegreesAndTheNeedleFollowsTheMeterV
   }
 }
 
+TEST(TavloEditorArtwork, MeterScaleIsPrintedWhereTheNeedleShowsThatReduction)
+{
+  // The meter value is the linear reduction 1 - gain, so d dB of reduction
+  // puts the needle at value 1 - 10^(-d / 20): 6 dB lands at 0.499, nearly
+  // straight up. Each printed tick must sit where the needle points for its
+  // number, with dark face a couple of pixels to either side.
+  const Image bg = LoadImage(ImageDir() + "bg.png");
+  ASSERT_EQ(bg.w, 786);
+  const double px = 309 + 84.0, py = 48 + 150.0;
+  // Brightest channel at a point; with spread 1, the brightest of the 3 x 3
+  // pixels around it, so that an antialiased 1-pixel tick is found whole.
+  auto maxChannel = [&](double deg, double r, int spread = 0) {
+    const double a = deg * 3.141592653589793 / 180.0;
+    const int x = (int)std::floor(px + std::sin(a) * r), y = (int)std::floor(py - std::cos(a) * r);
+    int m = 0;
+    for (int dy = -spread; dy <= spread; ++dy)
+      for (int dx = -spread; dx <= spread; ++dx)
+      {
+        const uint32_t p = bg.At(x + dx, y + dy);
+        m = std::max({m, Channel(p, 16), Channel(p, 8), Channel(p, 0)});
+      }
+    return m;
+  };
+  for (double db : {0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0, 15.0, 20.0})
+  {
+    SCOPED_TRACE("tick at " + std::to_string(db) + " dB");
+    const double v = 1.0 - std::pow(10.0, -db / 20.0);
+    const double deg = 45.0 - 90.0 * v;
+    EXPECT_GE(maxChannel(deg, 103.5, 1), 130);
+    EXPECT_LT(maxChannel(deg - 1.6, 104.5), 100);
+    EXPECT_LT(maxChannel(deg + 1.6, 104.5), 100);
+  }
+}
+
 TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
 {
   TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
