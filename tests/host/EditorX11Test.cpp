@@ -270,15 +270,48 @@ TEST_F(EditorX11Test, WindowPixelsEqualOffscreenRender)
   XDestroyImage(img);
   EXPECT_EQ(0, mismatches) << "first at " << firstX << "," << firstY;
   EXPECT_GT(nonBlack, (unsigned long long)(kW * kH / 2));  // not an empty window
+}
 
-  // The screenshot of the documentation: the host's window with the editor.
+// A host's window with a title strip and the editor embedded in a panel of
+// it: the editor shows at its place. With TAVLO_EDITOR_SCREENSHOT set, the
+// whole host window is written there as a PNG.
+TEST_F(EditorX11Test, EditorInsideHostWindow)
+{
+  constexpr int kMargin = 16, kTitle = 34, kHostW = kW + 2 * kMargin, kHostH = kH + kTitle + kMargin;
+  Window host = MakeParent(0, 0, kHostW, kHostH);
+  XSetWindowAttributes a;
+  a.background_pixel = 0x1E1F22;
+  Window panel = XCreateWindow(mDpy, host, kMargin, kTitle, kW, kH, 0, CopyFromParent, InputOutput, CopyFromParent,
+                               CWBackPixel, &a);
+  XMapWindow(mDpy, panel);
+  GC gc = XCreateGC(mDpy, host, 0, nullptr);
+  XSetForeground(mDpy, gc, 0x3C3F45);
+  XFillRectangle(mDpy, host, gc, 0, 0, kHostW, kTitle - 8);
+  XSetForeground(mDpy, gc, 0xE0E0E0);
+  const char title[] = "Tavlo - Insert 1 - Tavlo Test Host";
+  XDrawString(mDpy, host, gc, 12, 18, title, (int)sizeof(title) - 1);
+  XFreeGC(mDpy, gc);
+  XSync(mDpy, False);
+
+  Plug plug;
+  OpenEditor ed(plug, panel);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle(300);
+  Window child = Children(panel).at(0);
+  int hits = 0;
+  for (int y = 0; y < kH; y += 37)
+    for (int x = 0; x < kW; x += 41)
+      hits += PixelAt(host, kMargin + x, kTitle + y) == PixelAt(child, x, y);
+  EXPECT_EQ(((kH + 36) / 37) * ((kW + 40) / 41), hits);
+
   if (const char* shot = getenv("TAVLO_EDITOR_SCREENSHOT"))
   {
-    XImage* all = XGetImage(mDpy, parent, 0, 0, kW, kH, AllPlanes, ZPixmap);
+    XImage* all = XGetImage(mDpy, host, 0, 0, kHostW, kHostH, AllPlanes, ZPixmap);
     ASSERT_NE(nullptr, all);
-    PxMemBitmap out(kW, kH);
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) out.getBits()[y * out.getRowSpan() + x] = 0xFF000000u | (unsigned)XGetPixel(all, x, y);
+    PxMemBitmap out(kHostW, kHostH);
+    for (int y = 0; y < kHostH; ++y)
+      for (int x = 0; x < kHostW; ++x)
+        out.getBits()[y * out.getRowSpan() + x] = 0xFF000000u | (unsigned)XGetPixel(all, x, y);
     XDestroyImage(all);
     EXPECT_TRUE(PxSavePNG(shot, &out, true));
   }
