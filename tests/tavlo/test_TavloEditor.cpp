@@ -352,6 +352,8 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
   ASSERT_NE(bg, nullptr);
   EXPECT_EQ(*bg->GetRECT(), IRECT(0, 0, 786, 483));
   EXPECT_EQ(bg->ParamIdx(), -1);
+  EXPECT_EQ(bg->GetBlend()->mMethod, IChannelBlend::kBlendCopy);
+  std::vector<PxIBitmap*> rasters{bg->GetBitmap()->mData};
 
   for (const StripControl& c : kStrips)
   {
@@ -379,6 +381,13 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
       bmp = b->GetBitmap();
     }
     EXPECT_EQ(ctl->ParamIdx(), c.paramIdx);
+    // The editor decoded the real file, each into a raster of its own.
+    const Image file = LoadImage(ImageDir() + c.file);
+    EXPECT_EQ(bmp->W, file.w);
+    EXPECT_EQ(bmp->H, file.h);
+    ASSERT_NE(bmp->mData, nullptr);
+    for (PxIBitmap* seen : rasters) EXPECT_NE(seen, bmp->mData);
+    rasters.push_back(bmp->mData);
     EXPECT_EQ(bmp->N, c.frames);
     EXPECT_FALSE(bmp->mFramesAreHorizontal);
     EXPECT_EQ(*ctl->GetRECT(), IRECT(c.x, c.y, c.x + bmp->W, c.y + bmp->H / c.frames));
