@@ -20,6 +20,9 @@ using namespace Steinberg::Vst;
 
 namespace {
 
+// Largest block the scratch buffers are sized for (8 MB per channel).
+constexpr int32 kMaxScratchFrames = 1 << 20;
+
 int BitCount(SpeakerArrangement arr)
 {
   int n = 0;
@@ -382,7 +385,9 @@ tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
   SetSampleRate(setup.sampleRate);
   // The bypass flag stays as the host last set it: a host that shows the
   // plug-in bypassed must not hear it processing after a rate change.
-  SetBlockSize(setup.maxSamplesPerBlock);
+  // Scratch buffers are sized to the block; an absurd maximum would ask for
+  // gigabytes per channel. Larger host blocks are processed in pieces.
+  SetBlockSize(std::min<int32>(setup.maxSamplesPerBlock, kMaxScratchFrames));
   Reset();
   processSetup = setup;
   return kResultOk;

@@ -506,6 +506,19 @@ TEST_F(ProcessTest, MoreFramesThanAnnouncedAreProcessedInPieces)
   }
 }
 
+TEST_F(ProcessTest, HugeAnnouncedBlockSizeIsAcceptedAndSafe)
+{
+  // A maximum of a billion frames must not size scratch buffers by it.
+  Plug a, b;
+  a.Start(kSample32, 1 << 30);
+  b.Start(kSample32, 4096);
+  auto big = Render(a, false, 5000, {5000});
+  auto ref = Render(b, false, 5000, {4096});
+  ASSERT_EQ(ref.size(), big.size());
+  for (size_t i = 0; i < ref.size(); ++i)
+    ASSERT_EQ(ref[i], big[i]) << "sample " << i / 2;
+}
+
 TEST_F(ProcessTest, VaryingBlockSizesIncludingOneAndTheMaximum)
 {
   for (bool is64 : {false, true})
