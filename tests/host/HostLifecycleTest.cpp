@@ -126,6 +126,46 @@ TEST_F(LifecycleTest, InitializeWithoutHostApplicationAndTwice)
   }
 }
 
+TEST_F(LifecycleTest, ProcessAfterTerminateTouchesNothing)
+{
+  // A host that keeps calling process after terminate finds no buses: the
+  // call stays safe and leaves its buffers alone.
+  Plug p;
+  p.Start(kSample32, 64);
+  ASSERT_TRUE(RunBlock(p, false, 64));
+  ASSERT_EQ(kResultOk, p.comp()->terminate());
+  Block b(false, 64);
+  b.out.Fill(0.25);
+  b.changes.Add(1, 1.0);
+  EXPECT_EQ(kResultOk, b.Run(p.proc()));
+  EXPECT_EQ(0.25, b.out.Get(0, 0, 0));
+  EXPECT_EQ(0.25, b.out.Get(0, 1, 63));
+}
+
+TEST_F(LifecycleTest, FactoryFromManyThreadsIsOneObject)
+{
+  auto get = (GetFactoryProc)SharedModule().Symbol("GetPluginFactory");
+  ASSERT_NE(nullptr, get);
+  std::atomic<int> same{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i)
+      {
+        IPluginFactory* f = get();
+        if (f == SharedModule().Factory())
+          ++same;
+        f->release();
+      }
+    });
+  for (auto& th : threads)
+    th.join();
+  EXPECT_EQ(8 * 200, same.load());
+  // Only the module object's reference is left.
+  EXPECT_EQ(2u, SharedModule().Factory()->addRef());
+  EXPECT_EQ(1u, SharedModule().Factory()->release());
+}
+
 TEST_F(LifecycleTest, ComponentHandlerRefsAreDroppedOnTerminate)
 {
   ComponentHandler handler;
