@@ -117,8 +117,6 @@ private:
     double pL[kChunk], pR[kChunk], dL[kChunk], dR[kChunk];
   };
   ChainScratch mScratch;
-  void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSampler<double>& dry,
-                  double* p, double* d);
 };
 
 // Creates one instance; construction is serialised across threads.

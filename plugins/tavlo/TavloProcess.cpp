@@ -81,48 +81,12 @@ inline void SwitchFactor(OverSampler<double>& os, OverSampler<double>::EFactor f
   }
 }
 
-} // namespace
-
-void Tavlo::UpdateChainCoefs(double sr)
-{
-  ChainCoefs& k = mCoefs;
-  if (k.valid && k.sampleRate == sr && k.input == mInput && k.attackTime == mAttack &&
-      k.releaseTime == mRelease && k.hpfFreq == mHpfFreq)
-    return;
-  // Compared as bit patterns of the inputs would be stricter, but the only
-  // values that compare equal while differing are +0 and -0, which give the
-  // same coefficients here.
-  if (!k.valid || k.sampleRate != sr)
-  {
-    k.c = std::exp(-kTenHertz / sr);
-    k.oneMinusC = 1.0 - k.c;
-    k.meterCoef = VUClass::Coefficient(sr);
-  }
-  if (!k.valid || k.input != mInput)
-  {
-    k.threshold = std::exp(-mInput / kLevelScale);
-    k.drive = std::pow(10.0, (mInput / 10.0) / 20.0);
-  }
-  if (!k.valid || k.sampleRate != sr || k.attackTime != mAttack)
-    k.attack = mAttack != 0.0 ? std::exp(-1.0 / (mAttack * sr)) : 0.0;
-  if (!k.valid || k.sampleRate != sr || k.releaseTime != mRelease)
-    k.release = mRelease != 0.0 ? std::exp(-1.0 / (mRelease * sr)) : 0.0;
-  if (!k.valid || k.sampleRate != sr || k.hpfFreq != mHpfFreq)
-    mDetectorFilter.setBiquad(Biquad::kHighPass, mHpfFreq / sr, 1.0, 1.0);
-  k.sampleRate = sr;
-  k.input = mInput;
-  k.attackTime = mAttack;
-  k.releaseTime = mRelease;
-  k.hpfFreq = mHpfFreq;
-  k.valid = true;
-}
-
 // One channel's preamp and dry strands over a run of frames at one factor.
 // Both oversamplers see the same input, so their up stages would compute the
 // same numbers: the preamp's upsampling serves both and the dry instance's
 // up stages are brought along afterwards.
-void Tavlo::RunStrands(const double* in, int nFrames, OverSampler<double>& pre,
-                       OverSampler<double>& dry, double* p, double* d)
+void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSampler<double>& dry,
+                double* p, double* d)
 {
   if (pre.GetRate() == 1)
   {
@@ -164,6 +128,95 @@ void Tavlo::RunStrands(const double* in, int nFrames, OverSampler<double>& pre,
     // The frames after the bad one are recomputed from cleared filters.
     pos = bad + 1;
   }
+}
+
+// Both channels' strands over a run of frames at one factor. The four
+// oversamplers run side by side, so that their long chains of all-pass
+// sections overlap instead of following one another.
+void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler<double>& preL,
+                      OverSampler<double>& preR, OverSampler<double>& dryL, OverSampler<double>& dryR,
+                      double* pL, double* pR, double* dL, double* dR)
+{
+  const int rate = preL.GetRate();
+  const int cap = std::min(std::min(preL.BlockCapacity(), preR.BlockCapacity()),
+                           std::min(dryL.BlockCapacity(), dryR.BlockCapacity()));
+  if (rate == 1 || nFrames > cap)
+  {
+    RunStrands(L, nFrames, preL, dryL, pL, dL);
+    RunStrands(R, nFrames, preR, dryR, pR, dR);
+    return;
+  }
+  OverSampler<double>* const up[2] = {&preL, &preR};
+  const double* const in[2] = {L, R};
+  OverSampler<double>::UpsampleBlocks<2>(up, in, nFrames);
+  const double* hiL = preL.UpTop();
+  const double* hiR = preR.UpTop();
+  double* resL = preL.DownTop();
+  double* resR = preR.DownTop();
+  for (int k = 0, m = nFrames * rate; k < m; ++k)
+  {
+    resL[k] = PreampCurve(hiL[k]);
+    resR[k] = PreampCurve(hiR[k]);
+  }
+  OverSampler<double>* const down[4] = {&preL, &dryL, &preR, &dryR};
+  const double* const hi[4] = {resL, hiL, resR, hiR};
+  double* const out[4] = {pL, dL, pR, dR};
+  OverSampler<double>::DownsampleBlocks<4>(down, hi, out, nFrames);
+  dryL.CopyUpStateFrom(preL);
+  dryR.CopyUpStateFrom(preR);
+
+  // A non-finite sample would stay in the filter states for ever: clear
+  // them after the frame that brought it and redo the rest of that channel.
+  const double* src[2] = {L, R};
+  double* p[2] = {pL, pR};
+  double* d[2] = {dL, dR};
+  OverSampler<double>* pre[2] = {&preL, &preR};
+  OverSampler<double>* dry[2] = {&dryL, &dryR};
+  for (int c = 0; c < 2; ++c)
+    for (int i = 0; i < nFrames; ++i)
+      if (!(std::isfinite(src[c][i]) && std::isfinite(p[c][i]) && std::isfinite(d[c][i])))
+      {
+        pre[c]->ClearState();
+        dry[c]->ClearState();
+        RunStrands(src[c] + i + 1, nFrames - i - 1, *pre[c], *dry[c], p[c] + i + 1, d[c] + i + 1);
+        break;
+      }
+}
+
+} // namespace
+
+void Tavlo::UpdateChainCoefs(double sr)
+{
+  ChainCoefs& k = mCoefs;
+  if (k.valid && k.sampleRate == sr && k.input == mInput && k.attackTime == mAttack &&
+      k.releaseTime == mRelease && k.hpfFreq == mHpfFreq)
+    return;
+  // Compared as bit patterns of the inputs would be stricter, but the only
+  // values that compare equal while differing are +0 and -0, which give the
+  // same coefficients here.
+  if (!k.valid || k.sampleRate != sr)
+  {
+    k.c = std::exp(-kTenHertz / sr);
+    k.oneMinusC = 1.0 - k.c;
+    k.meterCoef = VUClass::Coefficient(sr);
+  }
+  if (!k.valid || k.input != mInput)
+  {
+    k.threshold = std::exp(-mInput / kLevelScale);
+    k.drive = std::pow(10.0, (mInput / 10.0) / 20.0);
+  }
+  if (!k.valid || k.sampleRate != sr || k.attackTime != mAttack)
+    k.attack = mAttack != 0.0 ? std::exp(-1.0 / (mAttack * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.releaseTime != mRelease)
+    k.release = mRelease != 0.0 ? std::exp(-1.0 / (mRelease * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.hpfFreq != mHpfFreq)
+    mDetectorFilter.setBiquad(Biquad::kHighPass, mHpfFreq / sr, 1.0, 1.0);
+  k.sampleRate = sr;
+  k.input = mInput;
+  k.attackTime = mAttack;
+  k.releaseTime = mRelease;
+  k.hpfFreq = mHpfFreq;
+  k.valid = true;
 }
 
 void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
@@ -246,8 +299,8 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       SwitchFactor(mPreampOsR, factor);
       SwitchFactor(mDryOsL, factor);
       SwitchFactor(mDryOsR, factor);
-      RunStrands(L + i0, i1 - i0, mPreampOsL, mDryOsL, sc.pL + i0, sc.dL + i0);
-      RunStrands(R + i0, i1 - i0, mPreampOsR, mDryOsR, sc.pR + i0, sc.dR + i0);
+      RunStrandsStereo(L + i0, R + i0, i1 - i0, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR,
+                       sc.pL + i0, sc.pR + i0, sc.dL + i0, sc.dR + i0);
       i0 = i1;
     }
 

@@ -261,6 +261,78 @@ public:
       out[i] = s12.process_sample(src + 2 * i);
   }
 
+  // The top-rate buffer of the upsampling side, as UpsampleBlock left it.
+  T* UpTop()
+  {
+    switch (mRate)
+    {
+      case 16: return mUpBuffers[0].data();
+      case 8: return mUpBuffers[1].data();
+      case 4: return mUpBuffers[2].data();
+      default: return mUpBuffers[3].data();
+    }
+  }
+
+  // UpsampleBlock on S instances of one rate at once. Each stage's chain of
+  // sections is a long serial dependency; running independent instances in
+  // the same loop lets them overlap. Same numbers as one at a time.
+  template <int S>
+  static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames)
+  {
+    const int rate = os[0]->mRate;
+    bool same = true;
+    for (int s = 1; s < S; ++s)
+      same = same && os[s]->mRate == rate && os[s]->BlockCapacity() >= nFrames;
+    if (!same || rate == 1 || os[0]->BlockCapacity() < nFrames)
+    {
+      for (int s = 0; s < S; ++s)
+        os[s]->UpsampleBlock(in[s], nFrames);
+      return;
+    }
+    const T* src[S];
+    for (int s = 0; s < S; ++s)
+      src[s] = in[s];
+    int m = nFrames;
+    UpLevel<S>(os, src, m, 3, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; });
+    if (rate >= 4)
+      UpLevel<S>(os, src, m, 2, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; });
+    if (rate >= 8)
+      UpLevel<S>(os, src, m, 1, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; });
+    if (rate >= 16)
+      UpLevel<S>(os, src, m, 0, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; });
+  }
+
+  // DownsampleBlock on S instances of one rate at once; hi[s] holds
+  // rate x nFrames samples for instance s.
+  template <int S>
+  static void DownsampleBlocks(OverSampler* const os[S], const T* const hi[S], T* const out[S], int nFrames)
+  {
+    const int rate = os[0]->mRate;
+    bool same = true;
+    for (int s = 1; s < S; ++s)
+      same = same && os[s]->mRate == rate && os[s]->BlockCapacity() >= nFrames;
+    if (!same || rate == 1 || os[0]->BlockCapacity() < nFrames)
+    {
+      for (int s = 0; s < S; ++s)
+        os[s]->DownsampleBlock(hi[s], out[s], nFrames);
+      return;
+    }
+    const T* src[S];
+    for (int s = 0; s < S; ++s)
+      src[s] = hi[s];
+    if (rate >= 16)
+      DownLevel<S>(os, src, nFrames * 8, 1, nullptr,
+                   [](OverSampler& o) -> halfband::Downsampler2x<2>& { return *o.mDown2[0]; });
+    if (rate >= 8)
+      DownLevel<S>(os, src, nFrames * 4, 2, nullptr,
+                   [](OverSampler& o) -> halfband::Downsampler2x<3>& { return *o.mDown3[0]; });
+    if (rate >= 4)
+      DownLevel<S>(os, src, nFrames * 2, 3, nullptr,
+                   [](OverSampler& o) -> halfband::Downsampler2x<4>& { return *o.mDown4[0]; });
+    DownLevel<S>(os, src, nFrames, -1, out,
+                 [](OverSampler& o) -> halfband::Downsampler2x<12>& { return *o.mDown12[0]; });
+  }
+
   // Makes this instance's up stages (channel 0) the same as other's: two
   // instances fed the same input can share one upsampling.
   void CopyUpStateFrom(const OverSampler& other)
@@ -307,6 +379,45 @@ private:
     mDown4[c]->clear_buffers();
     mDown3[c]->clear_buffers();
     mDown2[c]->clear_buffers();
+  }
+
+  // One up level for S instances: m inputs each from src, 2m outputs into
+  // up buffer b; src then points at those outputs.
+  template <int S, typename Get>
+  static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, int b, Get get)
+  {
+    T* dst[S];
+    decltype(&get(*os[0])) st[S];
+    for (int s = 0; s < S; ++s)
+    {
+      dst[s] = os[s]->mUpBuffers[b].data();
+      st[s] = &get(*os[s]);
+    }
+    for (int i = 0; i < m; ++i)
+      for (int s = 0; s < S; ++s)
+        st[s]->process_sample(dst[s][2 * i], dst[s][2 * i + 1], src[s][i]);
+    for (int s = 0; s < S; ++s)
+      src[s] = dst[s];
+    m *= 2;
+  }
+
+  // One down level for S instances: m outputs each from 2m inputs, into
+  // down buffer b (or into final when b < 0); src then points at them.
+  template <int S, typename Get>
+  static void DownLevel(OverSampler* const os[S], const T* src[S], int m, int b, T* const* final, Get get)
+  {
+    T* dst[S];
+    decltype(&get(*os[0])) st[S];
+    for (int s = 0; s < S; ++s)
+    {
+      dst[s] = b >= 0 ? os[s]->mDownBuffers[b].data() : final[s];
+      st[s] = &get(*os[s]);
+    }
+    for (int i = 0; i < m; ++i)
+      for (int s = 0; s < S; ++s)
+        dst[s][i] = st[s]->process_sample(src[s] + 2 * i);
+    for (int s = 0; s < S; ++s)
+      src[s] = dst[s];
   }
 
   inline void Up4(double input, double out[4])
