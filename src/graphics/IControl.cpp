@@ -85,7 +85,8 @@ void IControl::GrayOut(bool gray)
 void IControl::SetDirty(bool pushParamToPlug)
 {
   double v = GetValue();
-  if (v < mClampLo)
+  // NaN passes both comparisons; it must not reach the plug-in.
+  if (v < mClampLo || v != v)
     v = mClampLo;
   else if (v > mClampHi)
     v = mClampHi;
@@ -453,10 +454,13 @@ void IKnobControl::OnMouseDrag(int, int, int dX, int dY, IMouseMod* pMod)
   double gearing = mGearing;
   if (pMod && (pMod->S || pMod->C)) gearing *= 10.0;
   double v = GetValue();
+  int extent = mDirection == kDirectionVertical ? mRECT.T - mRECT.B : mRECT.R - mRECT.L;
+  // A knob without extent (an image that failed to load) has no drag law.
+  if (extent == 0) return;
   if (mDirection == kDirectionVertical)
-    v += (double)dY / (double)(mRECT.T - mRECT.B) / gearing;
+    v += (double)dY / (double)extent / gearing;
   else
-    v += (double)dX / (double)(mRECT.R - mRECT.L) / gearing;
+    v += (double)dX / (double)extent / gearing;
   SetValue(v);
   SetDirty(true);
 }

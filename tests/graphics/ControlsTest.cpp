@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "GraphicsTestSupport.h"
 
 namespace
@@ -76,6 +78,15 @@ TEST(ControlsTest, KnobDragLawAndWheel)
   // Coming back moves at once.
   tall.OnMouseDrag(0, 0, 0, -24, &left);
   EXPECT_NEAR(tall.GetValue(), 0.1, 1e-12);
+
+  // A knob of no height (its image failed to load) ignores drags instead of
+  // sending the plug-in a division by zero.
+  IKnobLineControl flat(f.plug, IRECT(0, 0, 40, 0), kMix, &COLOR_WHITE);
+  flat.SetValue(0.5);
+  f.plug->mEdits.clear();
+  flat.OnMouseDrag(0, 0, 0, -15, &left);
+  EXPECT_DOUBLE_EQ(flat.GetValue(), 0.5);
+  EXPECT_TRUE(f.plug->mEdits.empty());
 
   // Horizontal knobs use dX over the width.
   IKnobLineControl wide(f.plug, IRECT(0, 0, 80, 10), kMix, &COLOR_WHITE, 0, 0, -2.0, 2.0, kDirectionHorizontal);
@@ -184,6 +195,12 @@ TEST(ControlsTest, ValueFromPlugDefaultAndDoubleClickReset)
   EXPECT_DOUBLE_EQ(knob->GetValue(), 0.2);
   knob->SetValueFromPlug(0.7);
   EXPECT_DOUBLE_EQ(knob->GetValue(), 0.6);
+  // Not a number ends at the low clamp, and is not what the plug-in is sent.
+  knob->SetValueFromPlug(std::nan(""));
+  EXPECT_DOUBLE_EQ(knob->GetValue(), 0.2);
+  knob->SetValue(std::nan(""));
+  knob->SetDirty(true);
+  EXPECT_DOUBLE_EQ(f.plug->ParamAt(kGain)->GetValue(), -12.0);
 }
 
 TEST(ControlsTest, DisplayControlsAndAuxParams)
