@@ -297,3 +297,47 @@ TEST(OverSampler, NonPositiveBlockSizeStillLeavesUsableBuffers)
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(out[i], ref.Process(in[i], Identity));
 }
+
+TEST(OverSampler, SideBySideBlocksMatchOneAtATime)
+{
+  for (OS::EFactor f : {OS::k2x, OS::k4x, OS::k8x, OS::k16x})
+  {
+    const int rate = OS::RateOf(f);
+    OS a(f, true, 1), b(f, true, 1), c(f, true, 1), d(f, true, 1);
+    OS ra(f, true, 1), rb(f, true, 1), rc(f, true, 1), rd(f, true, 1);
+    std::vector<double> inA(200), inB(200);
+    for (size_t i = 0; i < 200; ++i)
+    {
+      inA[i] = std::sin(0.3 * i);
+      inB[i] = 0.5 - std::cos(0.07 * i);
+    }
+    OS* const up[2] = {&a, &b};
+    const double* const in[2] = {inA.data(), inB.data()};
+    OS::UpsampleBlocks<2>(up, in, 200);
+    std::vector<double> hiA(a.UpTop(), a.UpTop() + 200 * rate), hiB(b.UpTop(), b.UpTop() + 200 * rate);
+    const double* refHiA = ra.UpsampleBlock(inA.data(), 200);
+    const double* refHiB = rb.UpsampleBlock(inB.data(), 200);
+    for (int k = 0; k < 200 * rate; ++k)
+    {
+      ASSERT_EQ(hiA[k], refHiA[k]) << "factor " << f << " k " << k;
+      ASSERT_EQ(hiB[k], refHiB[k]) << "factor " << f << " k " << k;
+    }
+    std::vector<double> o[4], r[4];
+    for (int s = 0; s < 4; ++s)
+    {
+      o[s].resize(200);
+      r[s].resize(200);
+    }
+    OS* const down[4] = {&a, &b, &c, &d};
+    const double* const hi[4] = {hiA.data(), hiB.data(), hiB.data(), hiA.data()};
+    double* const out[4] = {o[0].data(), o[1].data(), o[2].data(), o[3].data()};
+    OS::DownsampleBlocks<4>(down, hi, out, 200);
+    ra.DownsampleBlock(hiA.data(), r[0].data(), 200);
+    rb.DownsampleBlock(hiB.data(), r[1].data(), 200);
+    rc.DownsampleBlock(hiB.data(), r[2].data(), 200);
+    rd.DownsampleBlock(hiA.data(), r[3].data(), 200);
+    for (int s = 0; s < 4; ++s)
+      for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(o[s][i], r[s][i]) << "factor " << f << " instance " << s << " frame " << i;
+  }
+}
