@@ -1,5 +1,7 @@
 #include "raster/PxCachedFont.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -286,17 +288,14 @@ int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
 
   if (format & DT_CALCRECT)
   {
-    rect->right = rect->left + width;
-    rect->bottom = rect->top + height;
+    rect->right = (int)std::min<long long>(INT_MAX, (long long)rect->left + width);
+    rect->bottom = (int)std::min<long long>(INT_MAX, (long long)rect->top + height);
     return height;
   }
   if (empty || !bm) return height;
 
-  int x = rect->left, y = rect->top;
-  if (format & DT_RIGHT) x += rect->right - rect->left - width;
-  else if (format & DT_CENTER) x += (rect->right - rect->left) / 2 - width / 2;
-  if (format & DT_BOTTOM) y += rect->bottom - height - rect->top;
-  else if (format & DT_VCENTER) y += (rect->bottom - rect->top) / 2 - height / 2;
+  int x, y;
+  GdiTextOrigin(rect, width, height, format, &x, &y);
   const RECT* clip = (format & DT_NOCLIP) ? nullptr : rect;
 
   mDrawAlpha = (format & kPxTextUseColorAlpha) ? PxGetA(mTextColor) : 255;

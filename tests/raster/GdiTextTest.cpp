@@ -244,6 +244,23 @@ TEST_F(GdiText, ClippingToTheRectangleUnlessNoClip)
   EXPECT_EQ(gone.count, 0);
   Ink below = Draw(b, "WWWW", RECT{110, 25, 400, 400}, DT_NOCLIP);
   EXPECT_LE(below.right, 119);
+
+  // Extreme rectangles: placement and measurement cannot overflow. This one
+  // is centred on the origin: 29 x 16 of text starts at (-14, -8), so the
+  // third W begins at x = 0.45.
+  Ink wild = Draw(b, "WWWW", RECT{-2147483647, -2147483647, 2147483647, 2147483647},
+                  DT_NOCLIP | DT_CENTER | DT_VCENTER);
+  EXPECT_GT(wild.count, 0);
+  EXPECT_LE(wild.left, 1);
+  EXPECT_EQ(wild.top, 0);
+  EXPECT_LT(wild.right, 16);
+  EXPECT_LT(wild.bottom, 8);
+  Ink far = Draw(b, "WWWW", RECT{2147483000, 0, 2147483647, 20}, DT_NOCLIP | DT_RIGHT);
+  EXPECT_EQ(far.count, 0);
+  RECT m = {2147483640, 2147483640, 0, 0};
+  GdiDrawText(b.getDC(), "WWWW", -1, &m, DT_CALCRECT);
+  EXPECT_EQ(m.right, 2147483647);
+  EXPECT_EQ(m.bottom, 2147483647);
 }
 
 TEST_F(GdiText, ColourQualityAndBackground)

@@ -186,6 +186,12 @@ TEST(PxCachedFont, ClipsToTheRectangleAndTheImage)
   RECT edge = {50, 10, 60, 20};
   f.DrawText(&mem, "WWWWWW", -1, &edge, DT_NOCLIP);
   f.DrawText(nullptr, "WWWWWW", -1, &edge, DT_NOCLIP);
+  RECT wild = {-2147483647, -2147483647, 2147483647, 2147483647};
+  f.SetTextColor(0xC0FFFFFF);  // glyph path
+  f.DrawText(&mem, "WWWW", -1, &wild, DT_CENTER | DT_VCENTER | kPxTextUseColorAlpha);
+  RECT m = {2147483640, 0, 0, 0};
+  f.DrawText(&mem, "WWWW", -1, &m, DT_CALCRECT | kPxTextUseColorAlpha);
+  EXPECT_EQ(m.right, 2147483647);
   RECT out = {-100, -100, -50, -50};
   EXPECT_EQ(f.DrawText(&mem, "W", -1, &out, DT_NOCLIP), 14);
   EXPECT_EQ(f.DrawText(&mem, nullptr, -1, &out, 0), 0);

@@ -90,6 +90,10 @@ bool GetTextMetrics(HDC ctx, TEXTMETRIC* tm);
 // the selected font, so that text laid out one character at a time lines up
 // with text measured as a whole.
 bool GetCharWidthFloat(HDC ctx, unsigned int first, unsigned int last, float* widths);
+// Where text of the given extent starts inside r for the alignment bits of
+// format (the rule GdiDrawText uses; shared with text drawn from cached
+// glyphs). Far-off positions are kept within +-2^28 so callers cannot overflow.
+void GdiTextOrigin(const RECT* r, int width, int height, unsigned format, int* x, int* y);
 // Draws or (with DT_CALCRECT) measures text; returns the text height.
 int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format);
 

@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -388,6 +389,20 @@ bool GetCharWidthFloat(HDC ctx, unsigned int first, unsigned int last, float* wi
   return true;
 }
 
+void GdiTextOrigin(const RECT* r, int width, int height, unsigned format, int* x, int* y)
+{
+  const long long left = r->left, top = r->top, w = (long long)r->right - r->left,
+                  h = (long long)r->bottom - r->top;
+  long long px = left, py = top;
+  if (format & DT_RIGHT) px += w - width;
+  else if (format & DT_CENTER) px += w / 2 - width / 2;
+  if (format & DT_BOTTOM) py += h - height;
+  else if (format & DT_VCENTER) py += h / 2 - height / 2;
+  const long long lim = 1LL << 28;
+  *x = (int)std::max(-lim, std::min(lim, px));
+  *y = (int)std::max(-lim, std::min(lim, py));
+}
+
 int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
 {
   if (!ctx || !text || !r) return 0;
@@ -437,17 +452,14 @@ int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
 
   if (format & DT_CALCRECT)
   {
-    r->right = r->left + width;
-    r->bottom = r->top + height;
+    r->right = (int)std::min<long long>(INT_MAX, (long long)r->left + width);
+    r->bottom = (int)std::min<long long>(INT_MAX, (long long)r->top + height);
     return height;
   }
   if (empty) return height;
 
-  int x = r->left, y = r->top;
-  if (format & DT_RIGHT) x += r->right - r->left - width;
-  else if (format & DT_CENTER) x += (r->right - r->left) / 2 - width / 2;
-  if (format & DT_BOTTOM) y += r->bottom - height - r->top;
-  else if (format & DT_VCENTER) y += (r->bottom - r->top) / 2 - height / 2;
+  int x, y;
+  GdiTextOrigin(r, width, height, format, &x, &y);
 
   RECT clip = ctx->clip;
   if (!(format & DT_NOCLIP))
