@@ -16,7 +16,7 @@ std::string TempPath(const char* name)
   return std::string(::testing::TempDir()) + "tavlo_px_" + std::to_string(getpid()) + "_" + name;
 }
 
-struct PngSpec
+struct PngImage
 {
   int width = 0, height = 0, colorType = PNG_COLOR_TYPE_RGB, bitDepth = 8;
   std::vector<png_color> palette;
@@ -28,7 +28,7 @@ struct PngSpec
 };
 
 // Writes a PNG exactly as given, through libpng.
-bool WritePng(const std::string& path, const PngSpec& spec)
+bool WritePng(const std::string& path, const PngImage& img)
 {
   FILE* fp = fopen(path.c_str(), "wb");
   if (!fp) return false;
@@ -41,17 +41,17 @@ bool WritePng(const std::string& path, const PngSpec& spec)
     return false;
   }
   png_init_io(png, fp);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, img.width, img.height, img.bitDepth, img.colorType,
+               img.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, spec.palette.data(), (int)spec.palette.size());
-  if (!spec.trans.empty())
-    png_set_tRNS(png, info, spec.trans.data(), (int)spec.trans.size(), nullptr);
-  if (spec.greyTrans) png_set_tRNS(png, info, nullptr, 0, &spec.transColor);
+  if (!img.palette.empty())
+    png_set_PLTE(png, info, img.palette.data(), (int)img.palette.size());
+  if (!img.trans.empty())
+    png_set_tRNS(png, info, img.trans.data(), (int)img.trans.size(), nullptr);
+  if (img.greyTrans) png_set_tRNS(png, info, nullptr, 0, &img.transColor);
   png_write_info(png, info);
   std::vector<png_bytep> rows;
-  for (const auto& r : spec.rows) rows.push_back((png_bytep)r.data());
+  for (const auto& r : img.rows) rows.push_back((png_bytep)r.data());
   png_write_image(png, rows.data());  // all interlace passes when asked
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
@@ -66,11 +66,11 @@ protected:
   {
     for (const auto& p : mFiles) remove(p.c_str());
   }
-  std::string Write(const char* name, const PngSpec& spec)
+  std::string Write(const char* name, const PngImage& img)
   {
     std::string p = TempPath(name);
     mFiles.push_back(p);
-    EXPECT_TRUE(WritePng(p, spec));
+    EXPECT_TRUE(WritePng(p, img));
     return p;
   }
   std::vector<std::string> mFiles;
@@ -79,7 +79,7 @@ protected:
 
 TEST_F(PxPngTest, PaletteWithTransparencyBecomesStraightAlpha)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 4;
   s.height = 1;
   s.colorType = PNG_COLOR_TYPE_PALETTE;
@@ -99,7 +99,7 @@ TEST_F(PxPngTest, PaletteWithTransparencyBecomesStraightAlpha)
 
 TEST_F(PxPngTest, TwoBitPaletteIsUnpacked)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 4;
   s.height = 1;
   s.bitDepth = 2;
@@ -117,7 +117,7 @@ TEST_F(PxPngTest, TwoBitPaletteIsUnpacked)
 
 TEST_F(PxPngTest, GreyLoadsAsOpaqueGrey)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 3;
   s.height = 2;
   s.colorType = PNG_COLOR_TYPE_GRAY;
@@ -133,7 +133,7 @@ TEST_F(PxPngTest, GreyLoadsAsOpaqueGrey)
   delete b;
 
   // One-bit grey expands to 0 and 255.
-  PngSpec one;
+  PngImage one;
   one.width = 8;
   one.height = 1;
   one.bitDepth = 1;
@@ -147,7 +147,7 @@ TEST_F(PxPngTest, GreyLoadsAsOpaqueGrey)
   delete b;
 
   // Grey with a transparent value, and grey with alpha.
-  PngSpec gt;
+  PngImage gt;
   gt.width = 2;
   gt.height = 1;
   gt.colorType = PNG_COLOR_TYPE_GRAY;
@@ -160,7 +160,7 @@ TEST_F(PxPngTest, GreyLoadsAsOpaqueGrey)
   EXPECT_EQ(PxGetPixel(b, 1, 0), 0xFF343434u);
   delete b;
 
-  PngSpec ga;
+  PngImage ga;
   ga.width = 1;
   ga.height = 1;
   ga.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
@@ -173,7 +173,7 @@ TEST_F(PxPngTest, GreyLoadsAsOpaqueGrey)
 
 TEST_F(PxPngTest, RgbaAndSixteenBitRgb)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 2;
   s.height = 1;
   s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -184,7 +184,7 @@ TEST_F(PxPngTest, RgbaAndSixteenBitRgb)
   EXPECT_EQ(PxGetPixel(b, 1, 0), 0x00FFFEFDu);
   delete b;
 
-  PngSpec w;
+  PngImage w;
   w.width = 1;
   w.height = 1;
   w.bitDepth = 16;
@@ -198,7 +198,7 @@ TEST_F(PxPngTest, RgbaAndSixteenBitRgb)
 
 TEST_F(PxPngTest, InterlacedFileDecodesEveryPass)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 9;
   s.height = 9;
   s.colorType = PNG_COLOR_TYPE_RGB;
@@ -224,7 +224,7 @@ TEST_F(PxPngTest, InterlacedFileDecodesEveryPass)
 
 TEST_F(PxPngTest, FilmStripLoadsAsOneImage)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 48;
   s.height = 2928;
   s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -253,7 +253,7 @@ TEST_F(PxPngTest, FilmStripLoadsAsOneImage)
 
 TEST_F(PxPngTest, LoadsIntoAGivenBitmap)
 {
-  PngSpec s;
+  PngImage s;
   s.width = 3;
   s.height = 2;
   s.colorType = PNG_COLOR_TYPE_RGB;
@@ -287,7 +287,7 @@ TEST_F(PxPngTest, FailuresReturnNull)
   EXPECT_EQ(PxLoadPNG(junk.c_str()), nullptr);
 
   // A valid file cut short fails inside libpng and must not leak or crash.
-  PngSpec s;
+  PngImage s;
   s.width = 64;
   s.height = 64;
   s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
