@@ -392,3 +392,119 @@ TEST(Vst3Binding, ArrangementsWithoutSideChain)
   EXPECT_FALSE(h->IsInChannelConnected(0));
   EXPECT_FALSE(h->IsOutChannelConnected(0));
 }
+
+namespace {
+
+// Reports its hook calls; can be told to fail serialisation.
+class HookPlug : public TestPlug
+{
+public:
+  HookPlug(int latency = 0) : TestPlug(false, false, "2-2 4-2", 2, latency) { mTailSize = 100; }
+  void OnHostIdentified() override { ++mIdentified; }
+  bool SerializeState(ByteChunk* chunk) override
+  {
+    return mFailSerialize ? false : TestPlug::SerializeState(chunk);
+  }
+  int mIdentified = 0;
+  bool mFailSerialize = false;
+};
+
+// A host application whose name fills all 128 units, without terminator.
+class LongNameHost : public testhost::HostApplication
+{
+public:
+  tresult PLUGIN_API getName(String128 name) override
+  {
+    const char* lead = "Cockos REAPER ";
+    for (int i = 0; i < 128; ++i)
+      name[i] = i < 14 ? lead[i] : 'x';
+    return kResultOk;
+  }
+};
+
+}  // namespace
+
+TEST(Vst3Binding, HostIdentifiedByName)
+{
+  {
+    HookPlug* p = new HookPlug();
+    testhost::HostApplication app("REAPER");
+    ASSERT_EQ(kResultOk, p->initialize(&app));
+    EXPECT_EQ(kHostReaper, p->GetHost());
+    EXPECT_EQ(1, p->mIdentified);
+    p->terminate();
+    p->release();
+  }
+  {
+    HookPlug* p = new HookPlug();
+    testhost::BareContext bare;
+    ASSERT_EQ(kResultOk, p->initialize(&bare));
+    EXPECT_EQ(kHostUninit, p->GetHost());  // no host application: unidentified
+    EXPECT_EQ(1, p->mIdentified);
+    p->terminate();
+    p->release();
+  }
+  {
+    HookPlug* p = new HookPlug();
+    LongNameHost app;
+    ASSERT_EQ(kResultOk, p->initialize(&app));
+    EXPECT_EQ(kHostReaper, p->GetHost());  // cut at 127 characters, still found
+    p->terminate();
+    p->release();
+  }
+}
+
+TEST(Vst3Binding, StateFailuresAndTail)
+{
+  HookPlug* p = new HookPlug();
+  testhost::HostApplication app;
+  ASSERT_EQ(kResultOk, p->initialize(&app));
+  EXPECT_EQ(100u, p->getTailSamples());
+  testhost::MemoryStream s;
+  p->mFailSerialize = true;
+  EXPECT_EQ(kResultFalse, p->getState(&s));
+  EXPECT_TRUE(s.Data().empty());
+  // Without a size of its own state, nothing can be read back.
+  testhost::MemoryStream full(std::vector<uint8_t>(44, 0));
+  EXPECT_EQ(kResultFalse, p->setState(&full));
+  EXPECT_EQ(0, full.Pos());
+  p->mFailSerialize = false;
+  ASSERT_EQ(kResultOk, p->getState(&s));
+  EXPECT_EQ(5u * 8 + 4, s.Data().size());
+  p->terminate();
+  p->release();
+}
+
+TEST(Vst3Binding, BypassDelaysByTheLatency)
+{
+  // Latency 3: bypassed output lags the input by exactly three samples.
+  HookPlug* p = new HookPlug(3);
+  testhost::HostApplication app;
+  ASSERT_EQ(kResultOk, p->initialize(&app));
+  EXPECT_EQ(3u, p->getLatencySamples());
+  ProcessSetup setup{kRealtime, kSample64, 16, 48000.0};
+  ASSERT_EQ(kResultOk, p->setupProcessing(setup));
+  testhost::AudioBuffers in(2, 2, 5, true), out(1, 2, 5, true);
+  for (int f = 0; f < 5; ++f)
+    for (int ch = 0; ch < 2; ++ch)
+      in.Set(0, ch, f, f + 1.0 + 10 * ch);
+  testhost::ParameterChanges changes;
+  changes.Add(kBypassParamTag, 1.0);
+  ProcessData data;
+  data.symbolicSampleSize = kSample64;
+  data.numSamples = 5;
+  data.numInputs = 2;
+  data.inputs = in.Buses();
+  data.numOutputs = 1;
+  data.outputs = out.Buses();
+  data.inputParameterChanges = &changes;
+  ASSERT_EQ(kResultOk, p->process(data));
+  const double left[5] = {0, 0, 0, 1, 2}, right[5] = {0, 0, 0, 11, 12};
+  for (int f = 0; f < 5; ++f)
+  {
+    EXPECT_EQ(left[f], out.Get(0, 0, f)) << "frame " << f;
+    EXPECT_EQ(right[f], out.Get(0, 1, f)) << "frame " << f;
+  }
+  p->terminate();
+  p->release();
+}
