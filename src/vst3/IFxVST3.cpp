@@ -605,6 +605,14 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
       break;
     done += n;
   }
+
+  // Outputs that were written are not silent, whatever flags the host left
+  // in them from an earlier block.
+  if (data.outputs)
+    for (int32 b = 0; b < data.numOutputs; ++b)
+      if (AudioBus* declared = getAudioOutput(b))
+        if (declared->isActive())
+          data.outputs[b].silenceFlags = 0;
   return kResultOk;
 }
 

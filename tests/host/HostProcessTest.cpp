@@ -506,6 +506,22 @@ TEST_F(ProcessTest, MoreFramesThanAnnouncedAreProcessedInPieces)
   }
 }
 
+TEST_F(ProcessTest, WrittenOutputsAreNotFlaggedSilent)
+{
+  Plug p;
+  p.Start();
+  Block b(false, 64);
+  FillSignal(b, 0);
+  b.out.Buses()[0].silenceFlags = 0x3;  // stale flags from the host
+  ASSERT_EQ(kResultOk, b.Run(p.proc()));
+  EXPECT_EQ(0u, b.out.Buses()[0].silenceFlags);
+  ASSERT_EQ(kResultOk, p.comp()->activateBus(kAudio, kOutput, 0, false));
+  Block c(false, 64);
+  c.out.Buses()[0].silenceFlags = 0x3;
+  ASSERT_EQ(kResultOk, c.Run(p.proc()));
+  EXPECT_EQ(0x3u, c.out.Buses()[0].silenceFlags);  // inactive bus: not ours
+}
+
 TEST_F(ProcessTest, HugeAnnouncedBlockSizeIsAcceptedAndSafe)
 {
   // A maximum of a billion frames must not size scratch buffers by it.
