@@ -16,17 +16,18 @@ using namespace pxdetail;
 namespace
 {
 // Process-wide scratch images, made on first use and kept: one to measure
-// fonts and text, one to render glyphs into.
+// fonts and text, one to render glyphs into. Static objects rather than heap
+// pointers, so that unloading the plug-in module frees them.
 PxSysBitmap* MeasureBitmap()
 {
-  static PxSysBitmap* bmp = new PxSysBitmap(256, 256);
-  return bmp;
+  static PxSysBitmap bmp(256, 256);
+  return &bmp;
 }
 
 PxSysBitmap* RenderBitmap()
 {
-  static PxSysBitmap* bmp = new PxSysBitmap(256, 256);
-  return bmp;
+  static PxSysBitmap bmp(256, 256);
+  return &bmp;
 }
 
 std::string EncodeUtf8(unsigned int cp)

@@ -171,7 +171,14 @@ tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
   if (!plugFrame || plugFrame->queryInterface(Linux::IRunLoop::iid, (void**)&loop) != kResultOk || !loop)
     return kResultFalse;
 
+  // One editor object has one window: a second view of the same plug-in
+  // would take it from the first, whose removed() would then close it.
   auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
+  if (pGraphics->WindowIsOpen())
+  {
+    loop->release();
+    return kResultFalse;
+  }
   mRunLoop = new IFxVST3HostRunLoop(loop);
   pGraphics->SetHostRunLoop(mRunLoop);
   if (!pGraphics->OpenWindow(parent))

@@ -170,6 +170,18 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
 
   ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
   EXPECT_NE(nullptr, gui->GetHostRunLoop());
+  // A second view of the same plug-in cannot take the open window away.
+  IPlugView* second = plug->createView("editor");
+  PlugFrame frame2;
+  second->setFrame(&frame2);
+  EXPECT_EQ(kResultFalse, second->attached(reinterpret_cast<void*>(0x5678), kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(kResultOk, second->removed());
+  second->setFrame(nullptr);
+  second->release();
+  EXPECT_TRUE(gui->WindowIsOpen());
+  EXPECT_EQ(2, plug->opens);
+  EXPECT_EQ(1, plug->closes);
+  EXPECT_EQ(1, frame2.Refs());
   v->setFrame(nullptr);
   v->release();  // no removed(): the view closes the window itself
   EXPECT_FALSE(gui->WindowIsOpen());

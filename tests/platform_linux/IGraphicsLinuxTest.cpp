@@ -774,3 +774,62 @@ TEST_F(LinuxEditorTest, PathsImagesCursorAndResize)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LinuxEditorTest, UnusedKeysGoToTheHostWindow)
+{
+  XSelectInput(dpy, parent, KeyPressMask);
+  XSync(dpy, False);
+  // Over the background nothing takes keys; F2 is no editor key at all.
+  MoveTo(100, 100);
+  Click(100, 100);
+  Pump(40);
+  Key(dpy, XK_a);
+  Key(dpy, XK_F2);
+  Pump();
+  std::vector<KeySym> got;
+  while (XPending(dpy))
+  {
+    XEvent ev;
+    XNextEvent(dpy, &ev);
+    if (ev.type == KeyPress && ev.xkey.window == parent) got.push_back(XLookupKeysym(&ev.xkey, 0));
+  }
+  ASSERT_EQ(2u, got.size());
+  EXPECT_EQ((KeySym)XK_a, got[0]);
+  EXPECT_EQ((KeySym)XK_F2, got[1]);
+  // A key the control takes stays in the editor.
+  MoveTo(20, 20);
+  Pump(40);
+  Key(dpy, XK_b);
+  Pump();
+  EXPECT_EQ("key16@20,20", rec->log.back());
+  int forwarded = 0;
+  while (XPending(dpy))
+  {
+    XEvent ev;
+    XNextEvent(dpy, &ev);
+    forwarded += ev.type == KeyPress;
+  }
+  EXPECT_EQ(0, forwarded);
+}
+
+TEST_F(LinuxEditorTest, TooltipAppearsWhenEnabled)
+{
+  rec->SetTooltip("Threshold and drive");
+  // Off by default: nothing, however long the pointer rests.
+  MoveTo(30, 30);
+  Pump(700);
+  EXPECT_FALSE(gui->IsTooltipShown());
+  gui->EnableTooltips(true);
+  gui->UpdateTooltips();
+  MoveTo(31, 31);
+  Pump(700);
+  EXPECT_TRUE(gui->IsTooltipShown());
+  // Moving off the control hides it.
+  MoveTo(120, 100);
+  Pump(100);
+  EXPECT_FALSE(gui->IsTooltipShown());
+}
+
+}  // namespace

@@ -52,6 +52,30 @@ std::map<std::string, FontFile> gFaceFiles;
 std::set<GdiObject*> gLiveFonts;
 HFONT gLabelFont = nullptr;
 
+// Unloading the module gives the FreeType library back, so that a host
+// loading and unloading the plug-in does not lose it each time. Fonts still
+// alive at that point (held by someone) keep it; the font cache of the
+// editor is a function-local static and so is gone before this runs.
+struct LibraryRelease
+{
+  ~LibraryRelease()
+  {
+    for (GdiObject* obj : gLiveFonts)
+      if (obj != gLabelFont) return;
+    if (gLabelFont)
+    {
+      GdiFont* f = static_cast<GdiFont*>(gLabelFont);
+      FT_Done_Face(f->face);
+      f->kind = 0;
+      delete f;
+      gLabelFont = nullptr;
+    }
+    gLiveFonts.clear();
+    if (gLibrary) FT_Done_FreeType(gLibrary);
+    gLibrary = nullptr;
+  }
+} gLibraryRelease;
+
 bool InitLibrary()
 {
   if (gLibrary) return true;

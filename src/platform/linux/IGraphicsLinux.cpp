@@ -95,6 +95,7 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
 
   mDisplay = dpy;
   mWindow = win;
+  mParent = parent;
   mColormap = attr.colormap;
   mVisual = vi.visual;
   mGC = XCreateGC(dpy, win, 0, nullptr);
@@ -144,6 +145,7 @@ void IGraphicsLinux::CloseWindow()
   mGC = nullptr;
   if (mWindow) XDestroyWindow(dpy, mWindow);
   mWindow = 0;
+  mParent = 0;
   if (mColormap) XFreeColormap(dpy, mColormap);
   mColormap = 0;
   XSync(dpy, False);
@@ -441,8 +443,24 @@ void IGraphicsLinux::HandleKey(void* pXEvent)
   const KeySym base = XLookupKeysym(&ke, 0);
   int key = KeySymToEditorKey(base);
   if (key < 0 || key >= 5) key = KeySymToEditorKey(sym);
-  if (key < 0) return;
-  OnKeyDown(mPrevX, mPrevY, key);
+  if (key >= 0 && OnKeyDown(mPrevX, mPrevY, key)) return;
+  // Keys the editor does not take belong to the host (its shortcuts): hand
+  // the event on to the window we live in.
+  if (mParent)
+  {
+    XEvent fwd = *static_cast<XEvent*>(pXEvent);
+    fwd.xkey.window = mParent;
+    fwd.xkey.subwindow = mWindow;
+    XSendEvent(Dpy(mDisplay), mParent, True, KeyPressMask, &fwd);
+    XFlush(Dpy(mDisplay));
+  }
+}
+
+bool IGraphicsLinux::IsTooltipShown()
+{
+  if (!mDisplay || !mTipWindow) return false;
+  XWindowAttributes wa;
+  return XGetWindowAttributes(Dpy(mDisplay), mTipWindow, &wa) && wa.map_state == IsViewable;
 }
 
 // ---------------------------------------------------------------------------

@@ -66,6 +66,9 @@ public:
   // Redraw timer period the window asked the host for, in milliseconds.
   int TimerPeriodMs() const;
 
+  // Whether the tooltip window is showing.
+  bool IsTooltipShown();
+
   // Maps an X key symbol to the editor's key code, or -1.
   static int KeySymToEditorKey(unsigned long keysym);
 
@@ -106,6 +109,7 @@ private:
   std::string mResourceDir;
   void* mDisplay = nullptr;  // Display*, open while the window is
   unsigned long mWindow = 0;
+  unsigned long mParent = 0;  // the host's window
   unsigned long mColormap = 0;
   void* mVisual = nullptr;
   void* mGC = nullptr;
