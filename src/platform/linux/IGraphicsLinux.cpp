@@ -396,14 +396,15 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
   }
 
   IMouseMod mod = ModFromState(be.state, false);
-  const bool isDouble = !mLastPressWasDouble && mLastPressTime &&
-                        be.time - mLastPressTime <= (unsigned long)mMultiClickMs &&
-                        std::abs(x - mLastPressX) <= kDoubleClickSlop && std::abs(y - mLastPressY) <= kDoubleClickSlop;
+  // Presses in quick succession at one place count up (2 double, 3 triple,
+  // ...); every count from 2 on is a double click to the editor.
+  const bool quick = mLastPressTime && be.time - mLastPressTime <= (unsigned long)mMultiClickMs &&
+                     std::abs(x - mLastPressX) <= kDoubleClickSlop && std::abs(y - mLastPressY) <= kDoubleClickSlop;
+  mClickCount = quick ? mClickCount + 1 : 1;
   mLastPressTime = be.time;
   mLastPressX = x;
   mLastPressY = y;
-  mLastPressWasDouble = isDouble;
-  if (isDouble)
+  if (mClickCount >= 2)
     OnMouseDblClick(x, y, &mod);
   else
     OnMouseDown(x, y, &mod);

@@ -118,7 +118,7 @@ private:
   int mPrevX = 0, mPrevY = 0;
   unsigned long mLastPressTime = 0;
   int mLastPressX = -100, mLastPressY = -100;
-  bool mLastPressWasDouble = false;
+  int mClickCount = 0;
   int mMultiClickMs = 400;
   unsigned long mBlankCursor = 0;
   bool mCursorHidden = false;
