@@ -274,6 +274,23 @@ TEST_F(LinuxEditorTest, WindowTimerAndPixels)
   EXPECT_EQ(0x0A141Eu, WindowPixel(149, 60));
   EXPECT_EQ(0x0A141Eu, WindowPixel(170, 79));
 
+  // Someone else paints over the window; the exposure that follows has the
+  // editor draw that area again from its controls.
+  gui->SetAllControlsDirty();
+  Pump(100);
+  GC gc = XCreateGC(dpy, gui->XWindowId(), 0, nullptr);
+  XSetForeground(dpy, gc, 0x123456);
+  XFillRectangle(dpy, gui->XWindowId(), gc, 0, 0, 80, 80);
+  XFreeGC(dpy, gc);
+  XSync(dpy, False);
+  EXPECT_EQ(0x123456u, WindowPixel(30, 30));
+  EXPECT_EQ(0x123456u, WindowPixel(70, 70));
+  XClearArea(dpy, gui->XWindowId(), 0, 0, 80, 80, True);
+  XSync(dpy, False);
+  Pump(100);
+  EXPECT_EQ(0xC82828u, WindowPixel(30, 30));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(70, 70));
+
   // Closing: the loop is given back and the window goes.
   const Window w = gui->XWindowId();
   gui->CloseWindow();
