@@ -1,0 +1,272 @@
+#include "PluginSession.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+using namespace Steinberg;
+
+PluginSession::PluginSession() {}
+
+PluginSession::~PluginSession()
+{
+  Stop();
+  Release();
+}
+
+void PluginSession::Release()
+{
+  if (mInitialised)
+  {
+    if (mController) mController->setComponentHandler(nullptr);
+    mComponent->terminate();
+    mInitialised = false;
+  }
+  if (mController) mController->release();
+  if (mProcessor) mProcessor->release();
+  if (mComponent) mComponent->release();
+  mController = nullptr;
+  mProcessor = nullptr;
+  mComponent = nullptr;
+}
+
+const std::string& PluginSession::SoPath() const
+{
+  static const std::string kNone;
+  return mModule ? mModule->SoPath() : kNone;
+}
+
+bool PluginSession::ClassId(TUID cid) const
+{
+  if (!mHasCid) return false;
+  memcpy(cid, mCid, sizeof(TUID));
+  return true;
+}
+
+bool PluginSession::Load(const std::string& bundlePath, std::string& error)
+{
+  mModule.reset(new testhost::Module(bundlePath));
+  if (!mModule->IsLoaded())
+  {
+    error = "cannot load plug-in " + bundlePath + ": " + mModule->Error();
+    return false;
+  }
+  if (!mModule->FirstAudioClass(mCid))
+  {
+    error = "plug-in " + bundlePath + " offers no audio effect class";
+    return false;
+  }
+  mHasCid = true;
+  FUnknown* obj = nullptr;
+  if (mModule->Factory()->createInstance(mCid, FUnknown::iid, (void**)&obj) != kResultOk || !obj)
+  {
+    error = "plug-in " + bundlePath + " refused to create an instance";
+    return false;
+  }
+  const bool ok = Adopt(obj, error);
+  if (!ok) error = "plug-in " + bundlePath + ": " + error;
+  return ok;
+}
+
+bool PluginSession::Adopt(FUnknown* instance, std::string& error)
+{
+  instance->queryInterface(Vst::IComponent::iid, (void**)&mComponent);
+  instance->queryInterface(Vst::IAudioProcessor::iid, (void**)&mProcessor);
+  instance->queryInterface(Vst::IEditController::iid, (void**)&mController);
+  instance->release();
+  if (!mComponent || !mProcessor)
+  {
+    error = "the instance is not an audio processor";
+    return false;
+  }
+  if (!mController)
+  {
+    // Tavlo is a single component; a separate controller is not hosted here.
+    error = "the instance has no edit controller of its own";
+    return false;
+  }
+  return Initialise(error);
+}
+
+bool PluginSession::Initialise(std::string& error)
+{
+  if (mComponent->initialize(&mApp) != kResultOk)
+  {
+    error = "initialize failed";
+    return false;
+  }
+  mInitialised = true;
+  mController->setComponentHandler(&mHandler);
+  mInputBuses = mComponent->getBusCount(Vst::kAudio, Vst::kInput);
+  if (mInputBuses < 1 || mComponent->getBusCount(Vst::kAudio, Vst::kOutput) < 1)
+  {
+    error = "the plug-in has no audio input or output bus";
+    return false;
+  }
+
+  mParams.clear();
+  const int32 n = mController->getParameterCount();
+  for (int32 i = 0; i < n; ++i)
+  {
+    Vst::ParameterInfo info;
+    if (mController->getParameterInfo(i, info) != kResultOk) continue;
+    HostParam p;
+    p.id = info.id;
+    p.title = testhost::ToAscii(info.title);
+    p.stepCount = info.stepCount;
+    p.flags = info.flags;
+    p.min = mController->normalizedParamToPlain(info.id, 0.0);
+    p.max = mController->normalizedParamToPlain(info.id, 1.0);
+    mParams.push_back(p);
+  }
+  return true;
+}
+
+const HostParam* PluginSession::Find(const std::string& name) const
+{
+  const HostParam* found = nullptr;
+  for (const HostParam& p : mParams)
+  {
+    if (strcasecmp(p.title.c_str(), name.c_str()) != 0) continue;
+    if (!found || ((found->flags & Vst::ParameterInfo::kIsBypass) && !(p.flags & Vst::ParameterInfo::kIsBypass)))
+      found = &p;
+  }
+  return found;
+}
+
+namespace {
+
+std::string Num(double v)
+{
+  char buf[64];
+  snprintf(buf, sizeof(buf), "%.10g", v);
+  return buf;
+}
+
+bool IsHostOnly(const HostParam& p)
+{
+  return (p.flags & (Vst::ParameterInfo::kIsBypass | Vst::ParameterInfo::kIsProgramChange)) != 0;
+}
+
+}  // namespace
+
+std::string PluginSession::DescribeParams() const
+{
+  std::string s;
+  for (const HostParam& p : mParams)
+  {
+    if (IsHostOnly(p)) continue;
+    if (!s.empty()) s += ", ";
+    s += p.title + " ";
+    if (p.stepCount == 1) s += Num(p.min) + " or " + Num(p.max);
+    else s += Num(p.min) + " to " + Num(p.max);
+  }
+  return s;
+}
+
+std::string PluginSession::CheckValue(const HostParam& p, double plain) const
+{
+  const double lo = std::min(p.min, p.max), hi = std::max(p.min, p.max);
+  const double tol = 1e-9 * (hi - lo);
+  if (!(plain >= lo - tol && plain <= hi + tol))
+    return p.title + "=" + Num(plain) + " is outside " + Num(lo) + " to " + Num(hi);
+  if (p.stepCount > 0 && hi > lo)
+  {
+    // A stepped parameter takes only its steps; the plug-in would truncate.
+    const double pos = (plain - p.min) / (p.max - p.min) * p.stepCount;
+    if (std::fabs(pos - std::round(pos)) > 1e-6)
+      return p.title + "=" + Num(plain) + " is between steps (" + Num(p.min) + " to " + Num(p.max) +
+             " in " + std::to_string(p.stepCount) + " steps)";
+  }
+  return "";
+}
+
+double PluginSession::ToNormalized(const HostParam& p, double plain) const
+{
+  double n = mController->plainParamToNormalized(p.id, plain);
+  if (p.stepCount > 0) n = std::round(n * p.stepCount) / p.stepCount;
+  return std::min(1.0, std::max(0.0, n));
+}
+
+double PluginSession::PlainValue(const HostParam& p) const
+{
+  return mController->normalizedParamToPlain(p.id, mController->getParamNormalized(p.id));
+}
+
+bool PluginSession::Start(double rate, int maxBlock, int precision, bool sidechain, std::string& error)
+{
+  const int32 size = precision == 64 ? Vst::kSample64 : Vst::kSample32;
+  if (mProcessor->canProcessSampleSize(size) != kResultOk)
+  {
+    error = "the plug-in does not process " + std::to_string(precision) + "-bit samples";
+    return false;
+  }
+  // Stereo in, stereo out, and a stereo side-chain when the plug-in has one.
+  Vst::SpeakerArrangement ins[2] = {Vst::SpeakerArr::kStereo, Vst::SpeakerArr::kStereo};
+  Vst::SpeakerArrangement outs[1] = {Vst::SpeakerArr::kStereo};
+  mProcessor->setBusArrangements(ins, mInputBuses >= 2 ? 2 : 1, outs, 1);
+  mComponent->activateBus(Vst::kAudio, Vst::kInput, 0, true);
+  mComponent->activateBus(Vst::kAudio, Vst::kOutput, 0, true);
+  if (mInputBuses >= 2) mComponent->activateBus(Vst::kAudio, Vst::kInput, 1, sidechain);
+
+  Vst::ProcessSetup setup{Vst::kOffline, size, maxBlock, rate};
+  if (mProcessor->setupProcessing(setup) != kResultOk)
+  {
+    error = "the plug-in refused to process at " + Num(rate) + " Hz with " +
+            std::to_string(precision) + "-bit samples";
+    return false;
+  }
+  if (mComponent->setActive(true) != kResultOk)
+  {
+    error = "the plug-in refused to become active";
+    return false;
+  }
+  mActive = true;
+  mProcessor->setProcessing(true);
+  return true;
+}
+
+void PluginSession::Stop()
+{
+  if (!mActive) return;
+  mProcessor->setProcessing(false);
+  mComponent->setActive(false);
+  mActive = false;
+}
+
+bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& error)
+{
+  // The plug-in reads as many bytes as its own state has, whatever the
+  // stream holds; a file of another size is someone else's state.
+  std::vector<uint8_t> own;
+  if (!GetState(own, error)) return false;
+  if (own.size() != bytes.size())
+  {
+    error = "the state holds " + std::to_string(bytes.size()) + " bytes; this plug-in's state has " +
+            std::to_string(own.size());
+    return false;
+  }
+  // A single component keeps its state on the controller side.
+  testhost::MemoryStream controllerStream(bytes);
+  if (mController->setState(&controllerStream) != kResultOk)
+  {
+    error = "the plug-in rejected the state";
+    return false;
+  }
+  return true;
+}
+
+bool PluginSession::GetState(std::vector<uint8_t>& bytes, std::string& error)
+{
+  testhost::MemoryStream stream;
+  if (mController->getState(&stream) != kResultOk || stream.Data().empty())
+  {
+    error = "the plug-in gave no state";
+    return false;
+  }
+  bytes = stream.Data();
+  return true;
+}

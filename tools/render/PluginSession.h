@@ -1,0 +1,77 @@
+#pragma once
+
+// One plug-in instance driven the way a DAW drives it: created from a
+// factory (or handed over ready-made), initialised, buses arranged and
+// activated, processing set up, blocks processed, state saved and restored.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestHost.h"
+
+struct HostParam
+{
+  Steinberg::Vst::ParamID id = 0;
+  std::string title;
+  int32_t stepCount = 0;
+  int32_t flags = 0;
+  double min = 0.0, max = 1.0;  // plain values at normalised 0 and 1
+};
+
+class PluginSession
+{
+public:
+  PluginSession();
+  ~PluginSession();
+  PluginSession(const PluginSession&) = delete;
+  PluginSession& operator=(const PluginSession&) = delete;
+
+  // Loads the bundle, creates its first audio effect class and initialises it.
+  bool Load(const std::string& bundlePath, std::string& error);
+  // Takes over an instance created in this process (one reference).
+  bool Adopt(Steinberg::FUnknown* instance, std::string& error);
+
+  const std::string& SoPath() const;
+  bool ClassId(Steinberg::TUID cid) const;
+
+  const std::vector<HostParam>& Params() const { return mParams; }
+  // By title, ignoring case; the plug-in's own parameter wins over the
+  // host bypass switch of the same name. Null when unknown.
+  const HostParam* Find(const std::string& name) const;
+  // "Input 0 to 400, Output -20 to 20, ..." for error messages.
+  std::string DescribeParams() const;
+  // Empty when the plain value fits the parameter, else why not.
+  std::string CheckValue(const HostParam& p, double plain) const;
+  double ToNormalized(const HostParam& p, double plain) const;
+  double PlainValue(const HostParam& p) const;
+
+  int InputBusCount() const { return mInputBuses; }
+  bool HasSidechainBus() const { return mInputBuses >= 2; }
+
+  // Bus arrangement, activation, set-up and start of processing.
+  bool Start(double rate, int maxBlock, int precision, bool sidechain, std::string& error);
+  void Stop();
+
+  bool SetState(const std::vector<uint8_t>& bytes, std::string& error);
+  bool GetState(std::vector<uint8_t>& bytes, std::string& error);
+
+  Steinberg::tresult Process(Steinberg::Vst::ProcessData& data) { return mProcessor->process(data); }
+
+private:
+  bool Initialise(std::string& error);
+  void Release();
+
+  std::unique_ptr<testhost::Module> mModule;
+  testhost::HostApplication mApp{"tavlo-render"};
+  testhost::ComponentHandler mHandler;
+  Steinberg::Vst::IComponent* mComponent = nullptr;
+  Steinberg::Vst::IAudioProcessor* mProcessor = nullptr;
+  Steinberg::Vst::IEditController* mController = nullptr;
+  bool mInitialised = false, mActive = false;
+  int mInputBuses = 0;
+  std::vector<HostParam> mParams;
+  Steinberg::TUID mCid = {};
+  bool mHasCid = false;
+};
