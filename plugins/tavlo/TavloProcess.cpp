@@ -1,6 +1,6 @@
 #include "tavlo/Tavlo.h"
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -71,6 +71,48 @@ inline double DetectorCurve(double x)
   return tbl.values[i] * (1.0 - f) + tbl.values[i + 1] * f;
 }
 
+// The table read for one sample whose position t is already known.
+inline double PreampValue(double x, double t)
+{
+  const CurveTable& tbl = Tavlo_table;
+  double value;
+  if (!(t >= 0.0))
+    value = tbl.values[0];
+  else if (t >= static_cast<double>(tbl.count - 1))
+    value = tbl.values[tbl.count - 1];
+  else
+  {
+    const int i = static_cast<int>(t);
+    const double f = t - i;
+    value = tbl.values[i] * (1.0 - f) + tbl.values[i + 1] * f;
+  }
+  value = std::fabs(value);
+  return std::signbit(x) ? value : -value;
+}
+
+// PreampCurve over a run of samples, the division done two at a time (the
+// same operations as one at a time, so the same numbers).
+inline void PreampBlock(const double* in, double* out, int n)
+{
+  const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+  const __m128d knee = _mm_set1_pd(kPreampKnee);
+  const __m128d origin = _mm_set1_pd(static_cast<double>(Tavlo_table.origin));
+  const __m128d scale = _mm_set1_pd(static_cast<double>(Tavlo_table.scale));
+  int k = 0;
+  for (; k + 1 < n; k += 2)
+  {
+    const __m128d x = _mm_loadu_pd(in + k);
+    const __m128d ax = _mm_and_pd(x, absMask);
+    const __m128d u = _mm_sub_pd(_mm_div_pd(ax, _mm_add_pd(knee, ax)), origin);
+    alignas(16) double t[2];
+    _mm_store_pd(t, _mm_mul_pd(scale, u));
+    out[k] = PreampValue(in[k], t[0]);
+    out[k + 1] = PreampValue(in[k + 1], t[1]);
+  }
+  for (; k < n; ++k)
+    out[k] = PreampCurve(in[k]);
+}
+
 inline void SwitchFactor(OverSampler<double>& os, OverSampler<double>::EFactor factor)
 {
   if (os.mFactor != factor)
@@ -90,11 +132,9 @@ void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSam
 {
   if (pre.GetRate() == 1)
   {
+    PreampBlock(in, p, nFrames);
     for (int i = 0; i < nFrames; ++i)
-    {
-      p[i] = PreampCurve(in[i]);
       d[i] = in[i];
-    }
     return;
   }
   const int cap = std::min(pre.BlockCapacity(), dry.BlockCapacity());
@@ -103,8 +143,7 @@ void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSam
     const int n = std::min(cap, nFrames - pos);
     const double* hi = pre.UpsampleBlock(in + pos, n);
     double* res = pre.DownTop();
-    for (int k = 0, m = n * pre.GetRate(); k < m; ++k)
-      res[k] = PreampCurve(hi[k]);
+    PreampBlock(hi, res, n * pre.GetRate());
     dry.DownsampleBlock(hi, d + pos, n);
     pre.DownsampleBlock(res, p + pos, n);
     dry.CopyUpStateFrom(pre);
@@ -153,11 +192,8 @@ void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler
   const double* hiR = preR.UpTop();
   double* resL = preL.DownTop();
   double* resR = preR.DownTop();
-  for (int k = 0, m = nFrames * rate; k < m; ++k)
-  {
-    resL[k] = PreampCurve(hiL[k]);
-    resR[k] = PreampCurve(hiR[k]);
-  }
+  PreampBlock(hiL, resL, nFrames * rate);
+  PreampBlock(hiR, resR, nFrames * rate);
   OverSampler<double>* const down[4] = {&preL, &dryL, &preR, &dryR};
   const double* const hi[4] = {resL, hiL, resR, hiR};
   double* const out[4] = {pL, dL, pR, dR};

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -393,9 +394,18 @@ private:
       dst[s] = os[s]->mUpBuffers[b].data();
       st[s] = &get(*os[s]);
     }
+    // Work on copies: they cannot alias the buffers, so their state can
+    // stay in registers through the loop.
+    using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
+    Stage local[S];
+    for (int s = 0; s < S; ++s)
+      local[s] = *st[s];
     for (int i = 0; i < m; ++i)
+#pragma GCC unroll 4
       for (int s = 0; s < S; ++s)
-        st[s]->process_sample(dst[s][2 * i], dst[s][2 * i + 1], src[s][i]);
+        local[s].process_sample(dst[s][2 * i], dst[s][2 * i + 1], src[s][i]);
+    for (int s = 0; s < S; ++s)
+      *st[s] = local[s];
     for (int s = 0; s < S; ++s)
       src[s] = dst[s];
     m *= 2;
@@ -413,9 +423,16 @@ private:
       dst[s] = b >= 0 ? os[s]->mDownBuffers[b].data() : final[s];
       st[s] = &get(*os[s]);
     }
+    using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
+    Stage local[S];
+    for (int s = 0; s < S; ++s)
+      local[s] = *st[s];
     for (int i = 0; i < m; ++i)
+#pragma GCC unroll 4
       for (int s = 0; s < S; ++s)
-        dst[s][i] = st[s]->process_sample(src[s] + 2 * i);
+        dst[s][i] = local[s].process_sample(src[s] + 2 * i);
+    for (int s = 0; s < S; ++s)
+      *st[s] = local[s];
     for (int s = 0; s < S; ++s)
       src[s] = dst[s];
   }

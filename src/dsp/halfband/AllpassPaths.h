@@ -16,6 +16,7 @@ namespace detail
 template <int NC>
 inline __m128d RunPaths(__m128d s, const double* c, double* x, double* y)
 {
+#pragma GCC unroll 8
   for (int k = 0; k + 1 < NC; k += 2)
   {
     const __m128d t = _mm_load_pd(x + k);
