@@ -215,6 +215,60 @@ TEST_F(EditorX11Test, PlatformTypesSizeAndWindow)
   EXPECT_EQ(1, frame.Refs());
 }
 
+int gHostErrors = 0;
+int CountingErrorHandler(Display*, XErrorEvent*)
+{
+  ++gHostErrors;
+  return 0;
+}
+
+// X errors on the editor's own connection must not end the host (Xlib's
+// default handler would exit); the host's own errors still reach its
+// handler, which is back in place when the editor closes.
+TEST_F(EditorX11Test, HostWindowGoneOrInvalidDoesNotEndTheHost)
+{
+  XErrorHandler before = XSetErrorHandler(CountingErrorHandler);
+  gHostErrors = 0;
+  Plug plug;
+  {
+    // A window id that does not exist.
+    OpenEditor bogus(plug, (Window)0x3FFFFF7);
+    EXPECT_EQ(kResultFalse, bogus.attachResult);
+    EXPECT_EQ(0u, bogus.frame.EventHandlerCount());
+  }
+  {
+    Window parent = MakeParent();
+    OpenEditor ed(plug, parent);
+    ASSERT_EQ(kResultOk, ed.attachResult);
+    ed.Settle(100);
+    // While it is open, the host's own errors go to the host's handler.
+    XWindowAttributes wa;
+    EXPECT_FALSE(XGetWindowAttributes(mDpy, (Window)0x3FFFFF7, &wa));
+    XSync(mDpy, False);
+    EXPECT_EQ(1, gHostErrors);
+    // The host tears its window down first, then keeps running its loop
+    // (the meter may be redrawing), then removes the view.
+    plug.ctrl()->setParamNormalized(kInputTag, 0.9);
+    XDestroyWindow(mDpy, parent);
+    mParents.clear();
+    XSync(mDpy, False);
+    ed.Settle(150);
+    ed.Close();
+    EXPECT_EQ(0u, ed.frame.EventHandlerCount());
+    EXPECT_EQ(0u, ed.frame.TimerCount());
+  }
+  EXPECT_EQ(1, gHostErrors);
+  // The editor opens again in a new window.
+  Window parent2 = MakeParent();
+  OpenEditor again(plug, parent2);
+  ASSERT_EQ(kResultOk, again.attachResult);
+  again.Settle(100);
+  EXPECT_EQ(1u, Children(parent2).size());
+  again.Close();
+  // The handler in place is the host's again.
+  EXPECT_EQ(&CountingErrorHandler, XSetErrorHandler(before));
+}
+
 TEST_F(EditorX11Test, HostWithoutRunLoopGetsNoWindow)
 {
   Plug plug;

@@ -23,6 +23,58 @@ Display* Dpy(void* p) { return static_cast<Display*>(p); }
 
 constexpr int kDoubleClickSlop = 4;  // pixels
 
+// Xlib's default error handler ends the process. A host may destroy its
+// window before it removes our view (then our child window is gone too), or
+// hand us a window id that is no longer valid: errors on our own connections
+// are expected then and must not take the host down. Errors on any other
+// connection go on to whatever handler was there before ours.
+std::mutex gErrorMutex;
+std::vector<Display*> gOwnDisplays;
+XErrorHandler gPrevErrorHandler = nullptr;
+bool gErrorHandlerInstalled = false;
+
+int OwnErrorHandler(Display* d, XErrorEvent* e)
+{
+  XErrorHandler prev;
+  {
+    std::lock_guard<std::mutex> lock(gErrorMutex);
+    if (std::find(gOwnDisplays.begin(), gOwnDisplays.end(), d) != gOwnDisplays.end()) return 0;
+    prev = gPrevErrorHandler;
+  }
+  return prev ? prev(d, e) : 0;
+}
+
+}  // namespace
+
+void IGraphicsLinuxAddOwnDisplay(void* pDisplay)
+{
+  std::lock_guard<std::mutex> lock(gErrorMutex);
+  gOwnDisplays.push_back(Dpy(pDisplay));
+  if (!gErrorHandlerInstalled)
+  {
+    gPrevErrorHandler = XSetErrorHandler(OwnErrorHandler);
+    gErrorHandlerInstalled = true;
+  }
+}
+
+void IGraphicsLinuxRemoveOwnDisplay(void* pDisplay)
+{
+  std::lock_guard<std::mutex> lock(gErrorMutex);
+  gOwnDisplays.erase(std::remove(gOwnDisplays.begin(), gOwnDisplays.end(), Dpy(pDisplay)), gOwnDisplays.end());
+  if (gOwnDisplays.empty() && gErrorHandlerInstalled)
+  {
+    // Give the old handler back, unless someone installed theirs over ours
+    // meanwhile (theirs may call ours; it has to stay).
+    XErrorHandler current = XSetErrorHandler(gPrevErrorHandler);
+    if (current != OwnErrorHandler)
+      XSetErrorHandler(current);
+    else
+      gErrorHandlerInstalled = false;
+  }
+}
+
+namespace {
+
 IMouseMod ModFromState(unsigned int state, bool rightButton)
 {
   IMouseMod mod;
@@ -67,10 +119,13 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
 
   Display* dpy = XOpenDisplay(nullptr);
   if (!dpy) return nullptr;
+  IGraphicsLinuxAddOwnDisplay(dpy);
   const int screen = DefaultScreen(dpy);
   XVisualInfo vi;
-  if (!XMatchVisualInfo(dpy, screen, 24, TrueColor, &vi))
+  XWindowAttributes parentAttr;
+  if (!XMatchVisualInfo(dpy, screen, 24, TrueColor, &vi) || !XGetWindowAttributes(dpy, parent, &parentAttr))
   {
+    IGraphicsLinuxRemoveOwnDisplay(dpy);
     XCloseDisplay(dpy);
     return nullptr;
   }
@@ -89,6 +144,7 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   if (!win)
   {
     XFreeColormap(dpy, attr.colormap);
+    IGraphicsLinuxRemoveOwnDisplay(dpy);
     XCloseDisplay(dpy);
     return nullptr;
   }
@@ -96,6 +152,7 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   mDisplay = dpy;
   mWindow = win;
   mParent = parent;
+  mWindowGone = false;
   mColormap = attr.colormap;
   mVisual = vi.visual;
   mGC = XCreateGC(dpy, win, 0, nullptr);
@@ -143,12 +200,14 @@ void IGraphicsLinux::CloseWindow()
   mBlankCursor = 0;
   if (mGC) XFreeGC(dpy, static_cast<GC>(mGC));
   mGC = nullptr;
-  if (mWindow) XDestroyWindow(dpy, mWindow);
+  if (mWindow && !mWindowGone) XDestroyWindow(dpy, mWindow);
   mWindow = 0;
+  mWindowGone = false;
   mParent = 0;
   if (mColormap) XFreeColormap(dpy, mColormap);
   mColormap = 0;
   XSync(dpy, False);
+  IGraphicsLinuxRemoveOwnDisplay(dpy);
   XCloseDisplay(dpy);
   mDisplay = nullptr;
   mVisual = nullptr;
@@ -193,7 +252,7 @@ void IGraphicsLinux::PutBitmap(unsigned long window, PxIBitmap* pBitmap, int x, 
 
 bool IGraphicsLinux::DrawScreen(IRECT* pR)
 {
-  if (!mDisplay || !mWindow || !pR) return false;
+  if (!mDisplay || !mWindow || mWindowGone || !pR) return false;
   PutBitmap(mWindow, GetDrawBitmap(), pR->L, pR->T, pR->W(), pR->H());
   // The field sits above the editor: keep it visible over what was redrawn.
   if (mEntry.open && pR->Intersects(&mEntry.rect)) EntryPaint();
@@ -349,6 +408,11 @@ void IGraphicsLinux::HandleEvent(void* pXEvent)
       break;
     case KeyPress:
       HandleKey(pXEvent);
+      break;
+    case DestroyNotify:
+      // The host destroyed its window and ours with it; nothing to draw into
+      // until removed() closes the rest.
+      if (ev.xdestroywindow.window == mWindow) mWindowGone = true;
       break;
     default:
       break;

@@ -14,6 +14,12 @@
 #include "graphics/IEditorRunLoop.h"
 #include "graphics/IGraphics.h"
 
+// Connections of the editor host: X errors on them are expected (a host may
+// destroy its window first) and are swallowed; other connections keep the
+// error handler they had. Every connection opened here is added while open.
+void IGraphicsLinuxAddOwnDisplay(void* pDisplay);
+void IGraphicsLinuxRemoveOwnDisplay(void* pDisplay);
+
 class IGraphicsLinux : public IGraphics, private IEditorRunLoopClient
 {
 public:
@@ -110,6 +116,7 @@ private:
   void* mDisplay = nullptr;  // Display*, open while the window is
   unsigned long mWindow = 0;
   unsigned long mParent = 0;  // the host's window
+  bool mWindowGone = false;   // destroyed with the host's window
   unsigned long mColormap = 0;
   void* mVisual = nullptr;
   void* mGC = nullptr;

@@ -536,7 +536,9 @@ int IGraphicsLinux::ShowMessageBox(const char* pText, const char* pCaption, int 
   // Without an open editor the box still works, on a connection of its own.
   Display* dpy = XOpenDisplay(nullptr);
   if (!dpy) return 0;
+  IGraphicsLinuxAddOwnDisplay(dpy);
   const int answer = LinuxMessageBox::Run(this, dpy, pText, pCaption, type);
+  IGraphicsLinuxRemoveOwnDisplay(dpy);
   XCloseDisplay(dpy);
   return answer;
 }

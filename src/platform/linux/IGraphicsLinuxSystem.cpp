@@ -286,6 +286,7 @@ bool IGraphicsLinux::GetTextFromClipboard(KitString* pStr)
   const bool own = !mDisplay;
   Display* dpy = own ? XOpenDisplay(nullptr) : static_cast<Display*>(mDisplay);
   if (!dpy) return false;
+  if (own) IGraphicsLinuxAddOwnDisplay(dpy);
   const Atom clipboard = XInternAtom(dpy, "CLIPBOARD", False);
   const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
   const Atom prop = XInternAtom(dpy, "TAVLO_CLIPBOARD", False);
@@ -327,6 +328,10 @@ bool IGraphicsLinux::GetTextFromClipboard(KitString* pStr)
     XDestroyWindow(dpy, w);
     XFlush(dpy);
   }
-  if (own) XCloseDisplay(dpy);
+  if (own)
+  {
+    IGraphicsLinuxRemoveOwnDisplay(dpy);
+    XCloseDisplay(dpy);
+  }
   return ok;
 }
