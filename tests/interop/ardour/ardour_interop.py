@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""Tavlo in Ardour 7, headless: plug-in scan, session built in Lua, renders
+with ardour7-export, and a save / reload / re-save round trip.
+
+Prints one line per check and "N passed, M failed"; exits 1 on any failure,
+77 (skipped) when Ardour is not installed.
+
+Usage: ardour_interop.py <path to Tavlo.vst3> [work folder]
+"""
+
+import array
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ET
+
+SKIP = 77
+RATE = 48000
+FRAMES = 72000  # 1.5 s render
+HERE = os.path.dirname(os.path.abspath(__file__))
+LIBDIR = "/usr/lib/ardour7"
+SCANNER = os.path.join(LIBDIR, "ardour-vst3-scanner")
+
+# Hand-worked levels (Input 30, Mix 100, Output 0 dB), the same as the JUCE
+# host's: a full-scale Nyquist tone settles at gain 0.896799 with the
+# colouration term taking 1.15168 % off; Input 0 leaves only the latter.
+NYQUIST_GAIN = 0.896799
+PREAMP_AT_ONE = 0.9884832
+# Main input DC 0.5 with the Nyquist tone on the side-chain: gain 0.944033.
+SIDECHAIN_GAIN = 0.944033
+PREAMP_AT_HALF = 0.5 - 3.142e-4
+
+passed = 0
+failed = 0
+
+
+def check(ok, name, detail=""):
+    global passed, failed
+    if ok:
+        passed += 1
+    else:
+        failed += 1
+    print("%s  %s%s" % ("PASS" if ok else "FAIL", name, (": " + detail) if detail else ""), flush=True)
+    return ok
+
+
+def finish():
+    print("%d passed, %d failed" % (passed, failed), flush=True)
+    sys.exit(0 if failed == 0 and passed > 0 else 1)
+
+
+def read_float_wav(path):
+    """Returns (channels, list of per-channel sample arrays) of a 32-bit float WAV."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if len(data) < 12 or data[0:4] != b"RIFF" or data[8:12] != b"WAVE":
+        raise ValueError("not a WAV file")
+    pos, fmt, payload = 12, None, None
+    while pos + 8 <= len(data):
+        cid, size = struct.unpack_from("<4sI", data, pos)
+        body = data[pos + 8:pos + 8 + size]
+        if cid == b"fmt ":
+            fmt = struct.unpack_from("<HHIIHH", body, 0)
+        elif cid == b"data":
+            payload = body
+        pos += 8 + size + (size & 1)
+    if fmt is None or payload is None:
+        raise ValueError("WAV without fmt or data chunk")
+    tag, channels, rate, _, _, bits = fmt
+    if tag not in (3, 0xFFFE) or bits != 32 or rate != RATE:
+        raise ValueError("unexpected WAV format %r" % (fmt,))
+    samples = array.array("f")
+    samples.frombytes(payload[:len(payload) - len(payload) % 4])
+    return [samples[c::channels] for c in range(channels)]
+
+
+def align(a, b, max_lag=4096, probe=2048):
+    """Lag d such that a[i + d] matches b[i] best (the generator's start
+    differs between runs); compared over a probe window in the middle."""
+    mid = len(b) // 2
+    best, best_err = 0, None
+    for d in range(-max_lag, max_lag + 1):
+        if mid + d < 0 or mid + d + probe > len(a):
+            continue
+        err = 0.0
+        for i in range(0, probe, 7):
+            e = a[mid + d + i] - b[mid + i]
+            err += e * e
+            if best_err is not None and err > best_err:
+                break
+        if best_err is None or err < best_err:
+            best, best_err = d, err
+    return best
+
+
+def max_diff(a, b, lag, margin=4096):
+    """Largest |a[i + lag] - b[i]| away from the ends (where a lag cuts)."""
+    worst, worst_at = 0.0, -1
+    for i in range(margin, len(b) - margin):
+        e = abs(a[i + lag] - b[i])
+        if e > worst:
+            worst, worst_at = e, i
+    return worst, worst_at
+
+
+def peak(x, start, end):
+    return max(abs(v) for v in x[start:end])
+
+
+class Ardour:
+    def __init__(self, work, bundle):
+        self.work = work
+        self.env = dict(os.environ)
+        self.env.pop("DISPLAY", None)
+        self.env["XDG_CONFIG_HOME"] = os.path.join(work, "config")
+        self.env["XDG_CACHE_HOME"] = os.path.join(work, "cache")
+        self.env["VST3_PATH"] = os.path.join(work, "vst3")
+        self.session = os.path.join(work, "session")
+        self.so = os.path.join(bundle, "Contents", "x86_64-linux", "Tavlo.so")
+
+    def run(self, args, env_extra=None, timeout=180):
+        env = dict(self.env)
+        if env_extra:
+            env.update(env_extra)
+        try:
+            p = subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               timeout=timeout, cwd=self.work)
+            return p.returncode, p.stdout.decode("utf-8", "replace")
+        except subprocess.TimeoutExpired as e:
+            out = e.stdout.decode("utf-8", "replace") if e.stdout else ""
+            return -1, out + "\n(timed out)"
+
+    def lua(self, script, env_extra):
+        return self.run(["ardour7-lua", os.path.join(HERE, script)], env_extra)
+
+    def export(self, snapshot, attempts=3):
+        """Renders a snapshot to float WAV. ardour7-export may abort after
+        "Done" with a complete file: that counts as a render. It also crashes
+        now and then before "Done" in its own export teardown, racing its
+        MIDNAM loader thread (seen with and without Tavlo in the session):
+        such a run is repeated, up to three attempts in all."""
+        out = os.path.join(self.work, snapshot + ".wav")
+        notes = []
+        for attempt in range(attempts):
+            if os.path.exists(out):
+                os.remove(out)
+            rc, log = self.run(["ardour7-export", "-b", "float", "-o", out, self.session, snapshot])
+            if "* Done." in log and os.path.exists(out):
+                try:
+                    chans = read_float_wav(out)
+                    if len(chans) == 2 and len(chans[0]) == FRAMES:
+                        if rc != 0:
+                            print("note: ardour7-export exited with %d after Done (%s)" % (rc, snapshot))
+                        return chans, notes
+                    log += "\nlength %d" % len(chans[0])
+                except ValueError as e:
+                    log += "\n" + str(e)
+            notes.append("attempt %d: exit %d" % (attempt + 1, rc))
+            print("note: ardour7-export of %s failed (exit %d), output ends:\n%s" % (snapshot, rc, log[-600:]))
+        return None, notes
+
+
+def mark_session_range(path):
+    """ardour7-export renders the session range; the Lua API adds a range
+    marker, which becomes that range here."""
+    with open(path, "r", encoding="utf-8") as f:
+        text = f.read()
+    new, n = re.subn(r'(<Location [^>]*flags=")IsRangeMarker(")', r"\1IsSessionRange\2", text, count=1)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(new)
+    return n == 1
+
+
+def tavlo_state_text(path):
+    """Tavlo's saved parameter ports and state stream in a snapshot."""
+    root = ET.parse(path).getroot()
+    for proc in root.iter("Processor"):
+        if proc.get("type") == "vst3" and proc.get("name") == "Tavlo":
+            node = proc.find("vst3")
+            if node is None:
+                return None
+            ports = {p.get("id"): p.get("value") for p in node.findall("Port")}
+            chunk = node.findtext("chunk")
+            return ports, chunk
+    return None
+
+
+def decode_tavlo_chunk(b64):
+    """Ardour stores the plug-in's streams in the VST 3 preset layout: "VST3",
+    version, class id, offset of a list of (id, offset, size) entries. Returns
+    the nine values and the bypass word of the controller stream ("Cont"),
+    after checking the component stream ("Comp") carries the same bytes."""
+    import base64
+    try:
+        raw = base64.b64decode(b64)
+    except (ValueError, TypeError):
+        return None
+    if len(raw) < 48 or raw[0:4] != b"VST3" or raw[8:40] != b"F2AEE70D00DE4F4E5175696C54617631":
+        return None
+    (list_at,) = struct.unpack_from("<q", raw, 40)
+    if list_at < 48 or list_at + 8 > len(raw) or raw[list_at:list_at + 4] != b"List":
+        return None
+    (count,) = struct.unpack_from("<i", raw, list_at + 4)
+    streams = {}
+    for k in range(count):
+        at = list_at + 8 + 20 * k
+        if at + 20 > len(raw):
+            return None
+        cid, off, size = struct.unpack_from("<4sqq", raw, at)
+        if off < 0 or off + size > len(raw):
+            return None
+        streams[cid] = raw[off:off + size]
+    cont = streams.get(b"Cont")
+    if cont is None or len(cont) != 76:
+        return None
+    if b"Comp" in streams and streams[b"Comp"] != cont:
+        return None
+    values = struct.unpack_from("<9d", cont, 0)
+    (bypass,) = struct.unpack_from("<i", cont, 72)
+    return list(values), bypass
+
+
+def check_scan(ard, bundle_copy):
+    so = os.path.join(bundle_copy, "Contents", "x86_64-linux", "Tavlo.so")
+    # A cache entry counts only when the module is strictly older than it.
+    old = time.time() - 10
+    os.utime(so, (old, old))
+    rc, out = ard.run([SCANNER, "-v", "-f", bundle_copy], {"LD_LIBRARY_PATH": LIBDIR}, timeout=60)
+    found = re.findall(r"Found Plugin: (.*)", out)
+    check(found == ["Tavlo"], "scanner finds one plug-in, Tavlo", repr(found))
+    cache = os.path.join(ard.env["XDG_CACHE_HOME"], "ardour7", "vst",
+                         hashlib.sha1(so.encode()).hexdigest() + ".v3i")
+    if not check(os.path.exists(cache), "scanner wrote the cache entry", cache):
+        print(out[-2000:])
+        return False
+    root = ET.parse(cache).getroot()
+    infos = root.findall("VST3Info")
+    check(len(infos) == 1, "cache holds one class", str(len(infos)))
+    if not infos:
+        return False
+    i = infos[0]
+    want = {"uid": "F2AEE70D00DE4F4E5175696C54617631", "name": "Tavlo", "vendor": "Quillmarshworks",
+            "category": "Fx|Dynamics", "version": "3.3.0", "n_inputs": "2", "n_aux_inputs": "2",
+            "n_outputs": "2", "n_aux_outputs": "0", "n_midi_inputs": "0"}
+    got = {k: i.get(k) for k in want}
+    check(got == want, "cache entry: id, names, version, 2 inputs, 2 aux inputs, 2 outputs",
+          " ".join("%s=%s" % kv for kv in got.items()))
+    check(os.path.getmtime(so) < os.path.getmtime(cache), "module older than its cache entry")
+    return True
+
+
+def main():
+    if len(sys.argv) < 2:
+        print("usage: ardour_interop.py <Tavlo.vst3> [work folder]")
+        return 2
+    tools = [shutil.which("ardour7-lua"), shutil.which("ardour7-export"),
+             SCANNER if os.access(SCANNER, os.X_OK) else None]
+    if not all(tools):
+        print("SKIP: Ardour 7 is not installed (apt-get install --no-install-recommends ardour); "
+              "the Ardour interop tests did not run")
+        return SKIP
+    bundle = os.path.abspath(sys.argv[1])
+    if not os.path.isfile(os.path.join(bundle, "Contents", "x86_64-linux", "Tavlo.so")):
+        print("no Tavlo.so in " + bundle)
+        return 1
+
+    keep = len(sys.argv) > 2
+    work = os.path.abspath(sys.argv[2]) if keep else tempfile.mkdtemp(prefix="tavlo-ardour-")
+    if keep:
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+    try:
+        run_all(bundle, work)
+    finally:
+        if not keep:
+            shutil.rmtree(work, ignore_errors=True)
+    finish()
+
+
+def run_all(bundle, work):
+    # Ardour sees a private copy, so touching the module's time leaves the
+    # build alone.
+    os.makedirs(os.path.join(work, "vst3"))
+    copy = os.path.join(work, "vst3", "Tavlo.vst3")
+    shutil.copytree(bundle, copy)
+    scripts = os.path.join(work, "config", "ardour7", "scripts")
+    os.makedirs(scripts)
+    shutil.copy(os.path.join(HERE, "tavlo_test_tone.lua"), scripts)
+    ard = Ardour(work, copy)
+
+    if not check_scan(ard, copy):
+        return
+
+    rc, out = ard.lua("build_session.lua", {"TAVLO_SESSION_DIR": ard.session,
+                                             "TAVLO_SESSION_NAME": "tavlo",
+                                             "TAVLO_FRAMES": str(FRAMES)})
+    if not check("SESSION-DONE" in out, "session built in ardour7-lua"):
+        print(out[-3000:])
+        return
+    params = re.search(r"^PARAMS (.*)$", out, re.M)
+    check(params is not None and params.group(1) ==
+          "Bypass,Input,Output,Attack,Release,Mix,HPF,Oversample,Bypass,Sidechain",
+          "Ardour's parameter list: host bypass, then the nine parameters",
+          params.group(1) if params else "none")
+    name = re.search(r"^NAME (.*)$", out, re.M)
+    check(name is not None and name.group(1) == "Tavlo|Quillmarshworks", "plug-in name and maker",
+          name.group(1) if name else "none")
+
+    snaps = ["dry", "bypass", "flat", "comp", "automix", "state", "sc_main", "sc_on"]
+    for s in snaps:
+        if not mark_session_range(os.path.join(ard.session, s + ".ardour")):
+            check(False, "session range in " + s)
+            return
+
+    # Reload in a fresh process and save again, twice: the values must hold.
+    values = []
+    for src, dst in (("state", "state2"), ("state2", "state3")):
+        rc, out = ard.lua("reload_session.lua", {"TAVLO_SESSION_DIR": ard.session,
+                                                  "TAVLO_SNAPSHOT": src, "TAVLO_RESAVE_AS": dst})
+        if not check("SESSION-DONE" in out, "reload %s and save as %s in a new process" % (src, dst)):
+            print(out[-3000:])
+            return
+        values.append(re.findall(r"^VALUE (\w+)=(\S+)$", out, re.M))
+    want = [("Bypass", 0), ("Input", 45), ("Output", -3), ("Attack", 0.002), ("Release", 0.2),
+            ("Mix", 80), ("HPF", 100), ("Oversample", 1), ("Bypass", 0), ("Sidechain", 1)]
+    for k, got in enumerate(values):
+        ok = len(got) == len(want) and all(
+            g[0] == w[0] and abs(float(g[1]) - w[1]) <= 1e-5 * max(1.0, abs(w[1]))
+            for g, w in zip(got, want))
+        check(ok, "parameter values after reload %d" % (k + 1), " ".join("%s=%s" % g for g in got))
+    check(len(values) == 2 and values[0] == values[1], "re-saved session reloads with the same values")
+    st = [tavlo_state_text(os.path.join(ard.session, s + ".ardour")) for s in ("state", "state2", "state3")]
+    if check(all(x is not None for x in st), "plug-in state stored in every snapshot"):
+        check(st[0][0] == st[1][0] == st[2][0], "stored parameter ports unchanged by reload and re-save")
+        decoded = [decode_tavlo_chunk(x[1]) for x in st]
+        check(all(d is not None for d in decoded), "stored state streams have the plug-in's layout",
+              " ".join("%s" % (None if d is None else d[0][:3]) for d in decoded))
+        if all(d is not None for d in decoded):
+            # Ardour sends the values back after loading, through the
+            # normalised scale: Attack and Release (shape 2) may move by a
+            # rounding step once, and then stay.
+            plain = [45, -3, 0.002, 0.2, 80, 100, 1, 0, 1]  # Input .. Sidechain, in index order
+            check(all(abs(a - b) <= 1e-6 * max(1.0, abs(b)) for a, b in zip(decoded[0][0], plain))
+                  and decoded[0][1] == 0, "saved state stream holds the session's values",
+                  " ".join("%.9g" % v for v in decoded[0][0]))
+            close = all(abs(a - b) <= 1e-12 * max(1.0, abs(a))
+                        for a, b in zip(decoded[0][0], decoded[1][0]))
+            check(close and decoded[0][1] == decoded[1][1], "re-saved state holds the same values",
+                  " ".join("%.17g" % v for v in decoded[1][0]))
+            check(decoded[1] == decoded[2], "second re-save stores the identical state")
+
+    renders = {}
+    for s in snaps + ["state2"]:
+        chans, notes = ard.export(s)
+        if not check(chans is not None, "render " + s, "; ".join(notes)):
+            return
+        renders[s] = chans
+
+    # Bypass 1 equals the render without the plug-in.
+    dry, byp = renders["dry"], renders["bypass"]
+    lag = align(byp[0], dry[0])
+    worst = max(max_diff(byp[c], dry[c], lag)[0] for c in range(2))
+    check(peak(dry[0], 0, FRAMES) > 0.5 and worst == 0.0, "Bypass 1 render equals the dry render",
+          "lag %d, max difference %g" % (lag, worst))
+
+    # Input 30 on the Nyquist tone: the expected gain reduction.
+    flat, comp = renders["flat"], renders["comp"]
+    tail = (FRAMES - 9600, FRAMES)
+    pf = [peak(flat[c], *tail) for c in range(2)]
+    pc = [peak(comp[c], *tail) for c in range(2)]
+    check(all(abs(p - PREAMP_AT_ONE) < 1e-4 for p in pf), "Input 0 level",
+          "%.6f %.6f (expected %.6f)" % (pf[0], pf[1], PREAMP_AT_ONE))
+    check(all(abs(p - NYQUIST_GAIN * PREAMP_AT_ONE) < 2e-4 for p in pc), "Input 30 level",
+          "%.6f %.6f (expected %.6f)" % (pc[0], pc[1], NYQUIST_GAIN * PREAMP_AT_ONE))
+    import math
+    gr = 20 * math.log10(pc[0] / pf[0])
+    check(abs(gr - 20 * math.log10(NYQUIST_GAIN)) < 0.01, "Input 30 gain reduction",
+          "%.3f dB (expected %.3f dB)" % (gr, 20 * math.log10(NYQUIST_GAIN)))
+
+    # Mix automated 0 -> 100 at the middle: dry tone (level 1) before,
+    # compressed after, switching near the automation point.
+    auto = renders["automix"][0]
+    mid = FRAMES // 2
+    before = peak(auto, 4096, mid - 4096)
+    after = peak(auto, mid + 4096, FRAMES - 256)
+    switch = next((i for i in range(len(auto)) if abs(auto[i]) < 0.95), -1)
+    check(abs(before - 1.0) < 1e-6, "automation: Mix 0 passes the tone before the point", "%.6f" % before)
+    check(abs(after - NYQUIST_GAIN * PREAMP_AT_ONE) < 2e-4, "automation: Mix 100 after the point",
+          "%.6f" % after)
+    check(abs(switch - mid) <= 2048, "automation: the change lands at the point",
+          "first compressed frame %d, point at %d" % (switch, mid))
+
+    # Side-chain: with Sidechain 0 the side track's tone drives the detector.
+    scm, sco = renders["sc_main"][0], renders["sc_on"][0]
+    lm, lo = peak(scm, *tail), peak(sco, *tail)
+    check(abs(lm - PREAMP_AT_HALF) < 1e-4, "Sidechain 1: the main input's DC causes no reduction",
+          "%.6f (expected %.6f)" % (lm, PREAMP_AT_HALF))
+    check(abs(lo - SIDECHAIN_GAIN * PREAMP_AT_HALF) < 2e-4,
+          "Sidechain 0: the connected side-chain drives the detector",
+          "%.6f (expected %.6f)" % (lo, SIDECHAIN_GAIN * PREAMP_AT_HALF))
+    check(peak(sco, 0, FRAMES) < 0.6, "side track's tone stays out of the mix",
+          "peak %.6f" % peak(sco, 0, FRAMES))
+
+    # Save, reload, re-save: the same audio.
+    a, b = renders["state"], renders["state2"]
+    lag = align(b[0], a[0])
+    worst = max(max_diff(b[c], a[c], lag)[0] for c in range(2))
+    diff_dry = max_diff(a[0], dry[0], align(a[0], dry[0]))[0]
+    check(worst == 0.0, "re-saved session renders identically", "lag %d, max difference %g" % (lag, worst))
+    check(diff_dry > 0.05, "the saved settings are audible", "max difference to dry %.4f" % diff_dry)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

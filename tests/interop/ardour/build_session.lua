@@ -1,0 +1,173 @@
+-- Builds the test session and saves one snapshot per check. Run by
+-- ardour_interop.py in ardour7-lua; arguments come from the environment:
+-- TAVLO_SESSION_DIR, TAVLO_SESSION_NAME, TAVLO_FRAMES (length of the render).
+
+local dir = os.getenv ("TAVLO_SESSION_DIR")
+local name = os.getenv ("TAVLO_SESSION_NAME")
+local frames = tonumber (os.getenv ("TAVLO_FRAMES"))
+local rate = 48000
+
+local function fail (msg)
+	print ("SESSION-ERROR " .. msg)
+	os.exit (1)
+end
+
+local s = create_session (dir, name, rate)
+if not s then fail ("cannot create the session") end
+
+-- Parameters are looked up by name: the host decides where its own bypass
+-- parameter goes in the list.
+local function param_index (proc, label)
+	local plug = proc:to_insert ():plugin (0)
+	for i = 0, plug:parameter_count () - 1 do
+		if plug:parameter_label (i) == label then
+			-- Index among the automatable inputs, which the Lua API counts.
+			local n = 0
+			for j = 0, i - 1 do
+				if plug:parameter_is_input (j) and plug:parameter_is_control (j) then n = n + 1 end
+			end
+			return n
+		end
+	end
+	fail ("no parameter " .. label)
+end
+
+-- The last parameter with that label: the plug-in's own Bypass comes after
+-- the host's bypass switch.
+local function own_param_index (proc, label)
+	local plug = proc:to_insert ():plugin (0)
+	local found = nil
+	local n = 0
+	for i = 0, plug:parameter_count () - 1 do
+		if plug:parameter_is_input (i) and plug:parameter_is_control (i) then
+			if plug:parameter_label (i) == label then found = n end
+			n = n + 1
+		end
+	end
+	if not found then fail ("no parameter " .. label) end
+	return found
+end
+
+local function set (proc, label, value)
+	local idx = own_param_index (proc, label)
+	if not ARDOUR.LuaAPI.set_processor_param (proc, idx, value) then
+		fail ("cannot set " .. label)
+	end
+end
+
+local function snapshot (snap)
+	-- Parameter changes reach the plug-in in the next cycle; the saved state
+	-- is the plug-in's own stream.
+	ARDOUR.LuaAPI.usleep (400000)
+	if not s:save_state (snap, false, false, false, false, false) then fail ("cannot save " .. snap) end
+	print ("SNAPSHOT " .. snap)
+end
+
+local function new_track (tname)
+	local tl = s:new_audio_track (2, 2, nil, 1, tname, ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+	if tl:size () ~= 1 then fail ("cannot add track " .. tname) end
+	return tl:front ()
+end
+
+local function new_tone (track, mode, amp)
+	local gen = ARDOUR.LuaAPI.new_luaproc (s, "Tavlo Test Tone")
+	if gen:isnil () then fail ("test tone script not found") end
+	if track:add_processor_by_index (gen, 0, nil, true) ~= 0 then fail ("cannot insert the test tone") end
+	ARDOUR.LuaAPI.set_processor_param (gen, 0, mode)
+	ARDOUR.LuaAPI.set_processor_param (gen, 1, amp)
+	return gen
+end
+
+s:locations ():add_range (Temporal.timepos_t (0), Temporal.timepos_t (frames))
+
+local main = new_track ("Main")
+local tone = new_tone (main, 3, 1.0)
+snapshot ("dry")
+
+local tavlo = ARDOUR.LuaAPI.new_plugin (s, "Tavlo", ARDOUR.PluginType.VST3, "")
+if tavlo:isnil () then fail ("Tavlo not found") end
+if main:add_processor_by_index (tavlo, 1, nil, true) ~= 0 then fail ("cannot insert Tavlo") end
+
+-- Report what the host sees, for the driver to check.
+do
+	local plug = tavlo:to_insert ():plugin (0)
+	local labels = {}
+	for i = 0, plug:parameter_count () - 1 do
+		if plug:parameter_is_input (i) and plug:parameter_is_control (i) then
+			labels[#labels + 1] = plug:parameter_label (i)
+		end
+	end
+	print ("PARAMS " .. table.concat (labels, ","))
+	print ("NAME " .. plug:name () .. "|" .. plug:maker ())
+end
+
+set (tavlo, "Input", 30)
+set (tavlo, "Bypass", 1)
+snapshot ("bypass")
+
+-- Nyquist tone at full scale: the hand-worked case of the driver.
+ARDOUR.LuaAPI.set_processor_param (tone, 0, 1)
+set (tavlo, "Bypass", 0)
+set (tavlo, "Input", 0)
+snapshot ("flat")
+set (tavlo, "Input", 30)
+snapshot ("comp")
+
+-- Mix automated from 0 to 100 at the middle of the render.
+do
+	local idx = own_param_index (tavlo, "Mix")
+	local al, cl, pd = ARDOUR.LuaAPI.plugin_automation (tavlo, idx)
+	if al:isnil () then fail ("no automation list for Mix") end
+	local mid = math.floor (frames / 2)
+	cl:add (Temporal.timepos_t (0), 0, false, true)
+	cl:add (Temporal.timepos_t (mid - 96), 0, false, true)
+	cl:add (Temporal.timepos_t (mid), 100, false, true)
+	cl:add (Temporal.timepos_t (frames), 100, false, true)
+	local ctrl = tavlo:to_automatable ():automation_control (
+		Evoral.Parameter (ARDOUR.AutomationType.PluginAutomation, 0, idx), false)
+	if ctrl:isnil () then fail ("no automation control for Mix") end
+	ctrl:set_automation_state (ARDOUR.AutoState.Play)
+	snapshot ("automix")
+	ctrl:set_automation_state (ARDOUR.AutoState.Off)
+	cl:clear_list ()
+	set (tavlo, "Mix", 100)
+end
+
+-- Settings for the save / reload / re-save round trip.
+ARDOUR.LuaAPI.set_processor_param (tone, 0, 3)
+set (tavlo, "Input", 45)
+set (tavlo, "Output", -3)
+set (tavlo, "Attack", 0.002)
+set (tavlo, "Release", 0.2)
+set (tavlo, "Mix", 80)
+set (tavlo, "HPF", 100)
+set (tavlo, "Oversample", 1)
+snapshot ("state")
+
+-- Side-chain: the main track carries DC 0.5, a second track a full-scale
+-- Nyquist tone into Tavlo's side-chain input only.
+set (tavlo, "Output", 0)
+set (tavlo, "Attack", 0.005)
+set (tavlo, "Release", 0.3)
+set (tavlo, "Mix", 100)
+set (tavlo, "HPF", 20)
+set (tavlo, "Oversample", 0)
+set (tavlo, "Input", 30)
+ARDOUR.LuaAPI.set_processor_param (tone, 0, 2)
+ARDOUR.LuaAPI.set_processor_param (tone, 1, 0.5)
+local side = new_track ("Side")
+new_tone (side, 1, 1.0)
+side:output ():disconnect_all (nil)
+if not main:add_sidechain (tavlo) then fail ("cannot add a side-chain") end
+local sc = tavlo:to_insert ():sidechain_input ()
+if sc:isnil () then fail ("no side-chain input") end
+for c = 0, 1 do
+	local src = side:output ():audio (c):name ()
+	if sc:connect (sc:audio (c), src, nil) ~= 0 then fail ("cannot connect the side-chain " .. src) end
+end
+set (tavlo, "Sidechain", 1)
+snapshot ("sc_main")
+set (tavlo, "Sidechain", 0)
+snapshot ("sc_on")
+
+print ("SESSION-DONE")
