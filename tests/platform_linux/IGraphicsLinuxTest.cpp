@@ -370,6 +370,23 @@ TEST_F(LinuxEditorTest, MouseButtonsModifiersDoubleClickWheelAndKeys)
   ASSERT_EQ(3u, rec->log.size());
   EXPECT_EQ("drag@20,35 L", rec->log[1]);
 
+  // A burst of moves is one drag to the last place, and moves after the
+  // release are not taken into it.
+  rec->log.clear();
+  usleep(500000);
+  MoveTo(20, 40);
+  Button(1, true);
+  MoveTo(20, 38);
+  MoveTo(20, 36);
+  MoveTo(20, 34);
+  Button(1, false);
+  MoveTo(45, 22);
+  Pump();
+  ASSERT_EQ(3u, rec->log.size());
+  EXPECT_EQ("down@20,40 L", rec->log[0]);
+  EXPECT_EQ("drag@20,34 L", rec->log[1]);
+  EXPECT_EQ("up@20,34 L", rec->log[2]);
+
   // Wheel: buttons 4 and 6 one step up, 5 and 7 one down.
   rec->log.clear();
   MoveTo(40, 20);

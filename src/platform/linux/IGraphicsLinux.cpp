@@ -383,8 +383,15 @@ void IGraphicsLinux::HandleEvent(void* pXEvent)
     case MotionNotify:
     {
       if (ev.xmotion.window != mWindow) break;
-      // Only the latest position of a burst matters.
-      while (XCheckTypedWindowEvent(Dpy(mDisplay), mWindow, MotionNotify, &ev)) {}
+      // Only the latest position of a burst matters; a burst ends at the
+      // first other event, so a release is never handled out of order.
+      while (XPending(Dpy(mDisplay)) > 0)
+      {
+        XEvent next;
+        XPeekEvent(Dpy(mDisplay), &next);
+        if (next.type != MotionNotify || next.xmotion.window != mWindow) break;
+        XNextEvent(Dpy(mDisplay), &ev);
+      }
       mPrevX = ev.xmotion.x;
       mPrevY = ev.xmotion.y;
       const unsigned st = ev.xmotion.state;
