@@ -255,6 +255,19 @@ TEST_F(LinuxEditorTest, WindowTimerAndPixels)
   ASSERT_TRUE(XGetWindowAttributes(dpy, gui->XWindowId(), &wa));
   EXPECT_EQ(kEdW, wa.width);
   EXPECT_EQ(kEdH, wa.height);
+  // The embedding protocol's info: version 0, flags "mapped".
+  Atom info = XInternAtom(dpy, "_XEMBED_INFO", False), type;
+  int format = 0;
+  unsigned long n = 0, left = 0;
+  unsigned char* data = nullptr;
+  ASSERT_EQ(Success, XGetWindowProperty(dpy, gui->XWindowId(), info, 0, 2, False, info, &type, &format, &n, &left,
+                                        &data));
+  ASSERT_EQ(2u, n);
+  EXPECT_EQ(32, format);
+  EXPECT_EQ(0, reinterpret_cast<long*>(data)[0]);
+  EXPECT_EQ(1, reinterpret_cast<long*>(data)[1]);
+  XFree(data);
+
   // The panel and the control, as drawn.
   EXPECT_EQ(0x0A141Eu, WindowPixel(100, 100));
   EXPECT_EQ(0xC82828u, WindowPixel(10, 10));

@@ -172,6 +172,12 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
     return nullptr;
   }
 
+  // Hosts that embed through a toolkit socket read the embedding protocol's
+  // info: version 0, mapped.
+  const Atom xembedInfo = XInternAtom(dpy, "_XEMBED_INFO", False);
+  const long info[2] = {0, 1};
+  XChangeProperty(dpy, win, xembedInfo, xembedInfo, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(info), 2);
   XMapWindow(dpy, win);
   XSync(dpy, False);
   // Every control is drawn on the first tick after opening.
