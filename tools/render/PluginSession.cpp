@@ -177,6 +177,8 @@ std::string PluginSession::CheckValue(const HostParam& p, double plain) const
   {
     // A stepped parameter takes only its steps; the plug-in would truncate.
     const double pos = (plain - p.min) / (p.max - p.min) * p.stepCount;
+    if (std::fabs(pos - std::round(pos)) > 1e-6 && p.stepCount == 1)
+      return p.title + "=" + Num(plain) + ": " + p.title + " takes " + Num(p.min) + " or " + Num(p.max);
     if (std::fabs(pos - std::round(pos)) > 1e-6)
       return p.title + "=" + Num(plain) + " is between steps (" + Num(p.min) + " to " + Num(p.max) +
              " in " + std::to_string(p.stepCount) + " steps)";

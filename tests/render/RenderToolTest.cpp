@@ -1,0 +1,529 @@
+// tavlo-render through its command line: exact audio where the plug-in's
+// behaviour fixes it, state and automation, errors that leave nothing
+// behind, formats and rates, and memory that does not grow with length.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RunResult
+{
+  int exitCode = -1;
+  std::string out, err;
+  long maxRssKb = 0;
+};
+
+std::string Slurp(const std::string& path)
+{
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// Runs the program with args, stdout and stderr captured, stderr not a
+// terminal (so no progress bar). killAfterMs > 0 sends SIGTERM then.
+RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, int killAfterMs = 0)
+{
+  const std::string outPath = dir + "/stdout.txt", errPath = dir + "/stderr.txt";
+  pid_t pid = fork();
+  if (pid == 0)
+  {
+    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(TAVLO_RENDER_PATH));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TAVLO_RENDER_PATH, argv.data());
+    _exit(127);
+  }
+  RunResult r;
+  if (killAfterMs > 0)
+  {
+    usleep(killAfterMs * 1000);
+    kill(pid, SIGTERM);
+  }
+  int status = 0;
+  struct rusage usage;
+  wait4(pid, &status, 0, &usage);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.maxRssKb = usage.ru_maxrss;
+  r.out = Slurp(outPath);
+  r.err = Slurp(errPath);
+  return r;
+}
+
+// Names of files in dir other than the captured output streams.
+std::vector<std::string> Listing(const std::string& dir)
+{
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d))
+  {
+    const std::string n = e->d_name;
+    if (n != "." && n != ".." && n != "stdout.txt" && n != "stderr.txt") names.push_back(n);
+  }
+  closedir(d);
+  return names;
+}
+
+struct Audio
+{
+  int rate = 0, channels = 0, format = 0;
+  std::vector<float> samples;  // interleaved
+  int64_t Frames() const { return channels ? (int64_t)samples.size() / channels : 0; }
+  float At(int64_t frame, int ch) const { return samples[frame * channels + ch]; }
+};
+
+Audio ReadAudio(const std::string& path)
+{
+  Audio a;
+  SF_INFO info = {};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) return a;
+  a.rate = info.samplerate;
+  a.channels = info.channels;
+  a.format = info.format;
+  a.samples.resize((size_t)(info.frames * info.channels));
+  sf_readf_float(f, a.samples.data(), info.frames);
+  sf_close(f);
+  return a;
+}
+
+void WriteAudio(const std::string& path, const Audio& a, int format)
+{
+  SF_INFO info = {};
+  info.samplerate = a.rate;
+  info.channels = a.channels;
+  info.format = format;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(nullptr, f) << sf_strerror(nullptr);
+  sf_writef_float(f, a.samples.data(), a.Frames());
+  sf_close(f);
+}
+
+// A drum-like test signal: decaying tone bursts every 250 ms on top of a
+// low sine, with deterministic noise, peaking near full scale.
+Audio TestSignal(int rate, int channels, double seconds)
+{
+  Audio a;
+  a.rate = rate;
+  a.channels = channels;
+  const int64_t n = (int64_t)std::llround(seconds * rate);
+  a.samples.resize((size_t)(n * channels));
+  uint32_t seed = 12345;
+  for (int64_t i = 0; i < n; ++i)
+  {
+    const double t = (double)i / rate;
+    const double burstT = std::fmod(t, 0.25);
+    seed = seed * 1664525u + 1013904223u;
+    const double noise = ((seed >> 8) / 8388608.0 - 1.0) * 0.05;
+    const double burst = 0.75 * std::exp(-burstT / 0.04) * std::sin(2 * M_PI * 180.0 * burstT);
+    for (int ch = 0; ch < channels; ++ch)
+      a.samples[(size_t)(i * channels + ch)] =
+        (float)(0.2 * std::sin(2 * M_PI * (55.0 + 20 * ch) * t) + burst + noise);
+  }
+  return a;
+}
+
+double RmsDb(const Audio& a, int64_t from, int64_t to)
+{
+  double sum = 0;
+  for (int64_t i = from * a.channels; i < to * a.channels; ++i) sum += (double)a.samples[i] * a.samples[i];
+  return 10.0 * std::log10(sum / ((to - from) * a.channels));
+}
+
+uint32_t PngU32(const std::string& png, size_t at)
+{
+  return ((uint32_t)(uint8_t)png[at] << 24) | ((uint32_t)(uint8_t)png[at + 1] << 16) |
+         ((uint32_t)(uint8_t)png[at + 2] << 8) | (uint8_t)png[at + 3];
+}
+
+class RenderTool : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    char tmpl[] = "/tmp/tavlo-render-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir = tmpl;
+  }
+  void TearDown() override
+  {
+    for (const std::string& n : Listing(dir)) unlink((dir + "/" + n).c_str());
+    unlink((dir + "/stdout.txt").c_str());
+    unlink((dir + "/stderr.txt").c_str());
+    rmdir(dir.c_str());
+  }
+  std::string P(const std::string& name) const { return dir + "/" + name; }
+  RunResult Run(const std::vector<std::string>& args, int killAfterMs = 0)
+  {
+    std::vector<std::string> all = {"--plugin", TAVLO_BUNDLE_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunTool(all, dir, killAfterMs);
+  }
+  // The input file of most tests: 1.5 s of stereo at 48 kHz, 32-bit float.
+  Audio MakeInput(const std::string& name, int rate = 48000, int channels = 2, double seconds = 1.5,
+                  int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
+  {
+    Audio a = TestSignal(rate, channels, seconds);
+    WriteAudio(P(name), a, format);
+    return ReadAudio(P(name));  // as the file stores it
+  }
+  std::string dir;
+};
+
+// ---- exact results ----------------------------------------------------
+
+TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
+{
+  const Audio in = MakeInput("in.wav");
+  for (const char* precision : {"32", "64"})
+  {
+    SCOPED_TRACE(precision);
+    const RunResult r = Run({"--set", "Bypass=1", "--precision", precision, "--block", "300", "in.wav", "out.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const Audio out = ReadAudio(P("out.wav"));
+    ASSERT_EQ(48000, out.rate);
+    ASSERT_EQ(2, out.channels);
+    EXPECT_EQ(SF_FORMAT_WAV | SF_FORMAT_FLOAT, out.format);
+    ASSERT_EQ(in.Frames(), out.Frames());
+    EXPECT_EQ(0, memcmp(in.samples.data(), out.samples.data(), in.samples.size() * sizeof(float)));
+    // The summary: 1.5 s, and no gain reduction while bypassed.
+    EXPECT_NE(std::string::npos, r.out.find("1.50 s at 48000 Hz")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("gain reduction max 0.0 dB avg 0.0 dB")) << r.out;
+  }
+}
+
+TEST_F(RenderTool, MixZeroWithoutOversamplingIsTheInputTimesTheOutputGain)
+{
+  const Audio in = MakeInput("in.wav");
+  for (double db : {0.0, 6.0, -20.0, 20.0})
+  {
+    SCOPED_TRACE(db);
+    char set[64];
+    snprintf(set, sizeof(set), "Output=%g", db);
+    // A hard-driven compressor, to show its wet path really is mixed out.
+    const RunResult r = Run({"--set", "Mix=0", "--set", "Oversample=0", "--set", "Input=200", "--set", set,
+                             "in.wav", "out.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const Audio out = ReadAudio(P("out.wav"));
+    ASSERT_EQ(in.Frames(), out.Frames());
+    const double gain = std::pow(10.0, db / 20.0);
+    int64_t worst = -1;
+    double worstErr = 0;
+    for (size_t i = 0; i < in.samples.size(); ++i)
+    {
+      const double want = (double)in.samples[i] * gain;
+      const double err = std::fabs(out.samples[i] - want);
+      // One float rounding of the product, at most.
+      if (err > std::fabs(want) * 1.2e-7 + 1e-30 && err > worstErr)
+      {
+        worstErr = err;
+        worst = (int64_t)i;
+      }
+    }
+    EXPECT_EQ(-1, worst) << "sample " << worst << " off by " << worstErr;
+  }
+}
+
+TEST_F(RenderTool, SavedStateReproducesTheSameOutputAndHoldsThePlainValues)
+{
+  MakeInput("in.wav");
+  RunResult r = Run({"--set", "Input=80", "--set", "Output=3", "--set", "Release=0.2", "--set", "HPF=120",
+                     "--save-state", "state.bin", "in.wav", "first.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const std::string state = Slurp(P("state.bin"));
+  // Nine little-endian doubles (Input, Output, Attack, Release, Mix, HPF,
+  // Oversample, Bypass, Sidechain) and the bypass word.
+  ASSERT_EQ(76u, state.size());
+  double values[9];
+  memcpy(values, state.data(), sizeof(values));
+  EXPECT_NEAR(80.0, values[0], 1e-9);
+  EXPECT_NEAR(3.0, values[1], 1e-9);
+  EXPECT_NEAR(0.005, values[2], 1e-9);
+  EXPECT_NEAR(0.2, values[3], 1e-9);
+  EXPECT_NEAR(100.0, values[4], 1e-9);
+  EXPECT_NEAR(120.0, values[5], 1e-9);
+  EXPECT_EQ(0.0, values[6]);
+  EXPECT_EQ(0.0, values[7]);
+  EXPECT_EQ(1.0, values[8]);
+  EXPECT_EQ(std::string(4, '\0'), state.substr(72));
+
+  r = Run({"--load-state", "state.bin", "in.wav", "second.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Audio a = ReadAudio(P("first.wav")), b = ReadAudio(P("second.wav"));
+  ASSERT_EQ(a.samples.size(), b.samples.size());
+  EXPECT_EQ(0, memcmp(a.samples.data(), b.samples.data(), a.samples.size() * sizeof(float)));
+  // And the state really matters: the default settings sound different.
+  r = Run({"in.wav", "default.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Audio c = ReadAudio(P("default.wav"));
+  EXPECT_NE(0, memcmp(a.samples.data(), c.samples.data(), a.samples.size() * sizeof(float)));
+}
+
+TEST_F(RenderTool, AutomationRampsTheOutputGainAtBlockStarts)
+{
+  const Audio in = MakeInput("in.wav", 48000, 2, 2.0);
+  // Mix 0 makes the output exactly input x Output gain, so every block shows
+  // the value it was sent: 0 dB up to 1 s, then down to -20 dB at 2 s.
+  const RunResult r = Run({"--set", "Mix=0", "--automate", "Output=0:0,1:0,2:-20", "--block", "480",
+                           "in.wav", "out.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Audio out = ReadAudio(P("out.wav"));
+  ASSERT_EQ(in.Frames(), out.Frames());
+  for (int64_t block = 0; block < in.Frames() / 480; ++block)
+  {
+    const double t = block * 480 / 48000.0;
+    const double db = t <= 1.0 ? 0.0 : -20.0 * (t - 1.0);
+    const double gain = std::pow(10.0, db / 20.0);
+    for (int64_t f = block * 480; f < (block + 1) * 480; f += 97)
+      for (int ch = 0; ch < 2; ++ch)
+        ASSERT_NEAR(in.At(f, ch) * gain, out.At(f, ch), std::fabs(in.At(f, ch) * gain) * 1e-6 + 1e-9)
+          << "frame " << f << " (block at " << t << " s, " << db << " dB)";
+  }
+  // The first change lands exactly at frame 48480, the block after 1 s.
+  EXPECT_EQ(in.At(48479, 0), out.At(48479, 0));
+  EXPECT_NE(in.At(48480, 0), out.At(48480, 0));
+}
+
+// ---- errors -----------------------------------------------------------
+
+struct ErrorCase
+{
+  const char* what;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
+{
+  MakeInput("in.wav");
+  MakeInput("mono44.wav", 44100, 1, 0.5);
+  std::ofstream(P("garbage.wav")) << "not audio at all";
+  std::ofstream(P("short.state")) << "12345678";
+  const std::vector<ErrorCase> cases = {
+    {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input 0 to 400"},
+    {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside 0 to 400"},
+    {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside 20 to 500"},
+    {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "outside 0.0001 to 0.0101"},
+    {"switch between steps", {"--set", "Oversample=0.5", "in.wav", "out.wav"}, "Oversample takes 0 or 1"},
+    {"automation out of range", {"--automate", "Mix=0:0,1:101", "in.wav", "out.wav"}, "Mix=101 is outside 0 to 100"},
+    {"automation malformed", {"--automate", "Mix=0:0,1", "in.wav", "out.wav"}, "is not TIME:VALUE"},
+    {"automation going back", {"--automate", "Mix=1:0,0.5:10", "in.wav", "out.wav"}, "times must increase"},
+    {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
+    {"missing input", {"missing.wav", "out.wav"}, "cannot open missing.wav: No such file"},
+    {"unreadable input", {"garbage.wav", "out.wav"}, "cannot read garbage.wav as audio"},
+    {"missing side-chain", {"--sidechain", "nosc.wav", "in.wav", "out.wav"}, "side-chain: cannot open nosc.wav"},
+    {"side-chain rate", {"--sidechain", "mono44.wav", "in.wav", "out.wav"}, "is 44100 Hz but the input is 48000 Hz"},
+    {"bundle that does not load", {"--plugin", "/nonexistent/Tavlo.vst3", "in.wav", "out.wav"}, "cannot load plug-in /nonexistent/Tavlo.vst3"},
+    {"folder that is not a bundle", {"--plugin", "/tmp", "in.wav", "out.wav"}, "cannot load plug-in /tmp"},
+    {"unknown output type", {"in.wav", "out.mp3"}, "cannot tell the format of out.mp3"},
+    {"float FLAC", {"--bits", "32f", "in.wav", "out.flac"}, "FLAC holds 16- or 24-bit samples"},
+    {"bad bits", {"--bits", "20", "in.wav", "out.wav"}, "--bits must be 16, 24 or 32f"},
+    {"bad block", {"--block", "0", "in.wav", "out.wav"}, "--block must be from 1 to 65536"},
+    {"bad precision", {"--precision", "16", "in.wav", "out.wav"}, "--precision must be 32 or 64"},
+    {"rate not the file's", {"--rate", "44100", "in.wav", "out.wav"}, "not 44100 Hz; tavlo-render does not resample"},
+    {"state of another size", {"--load-state", "short.state", "in.wav", "out.wav"}, "the state holds 8 bytes; this plug-in's state has 76"},
+    {"missing state", {"--load-state", "none.state", "in.wav", "out.wav"}, "cannot open none.state"},
+    {"unknown option", {"--wet", "3", "in.wav", "out.wav"}, "unknown option --wet"},
+    {"no output", {}, "no OUTPUT file given"},
+    {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
+    {"snapshot over the audio", {"--snapshot", "out.wav", "in.wav", "out.wav"}, "would overwrite the audio"},
+  };
+  const std::vector<std::string> before = Listing(dir);
+  for (const ErrorCase& c : cases)
+  {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = c.args;
+    // Every case also asks for the side products, none of which may appear.
+    if (!args.empty() && c.args[0] != "--snapshot")
+      args.insert(args.begin(), {"--plot", "plot.png", "--save-state", "saved.state"});
+    const RunResult r = Run(args);
+    EXPECT_NE(0, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    EXPECT_EQ(1u, (size_t)std::count(r.err.begin(), r.err.end(), '\n')) << "one line: " << r.err;
+    EXPECT_EQ(before, Listing(dir)) << "files left behind";
+  }
+}
+
+TEST_F(RenderTool, OutputOverItsOwnInputIsRefusedAndTheInputKept)
+{
+  const Audio in = MakeInput("in.wav");
+  const std::string bytes = Slurp(P("in.wav"));
+  const RunResult r = Run({"in.wav", "./in.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("OUTPUT is the same file as INPUT")) << r.err;
+  EXPECT_EQ(bytes, Slurp(P("in.wav")));
+}
+
+TEST_F(RenderTool, AnInterruptedRenderLeavesNoFile)
+{
+  // About a minute of audio at 96 kHz: long enough to be caught mid-way.
+  MakeInput("long.wav", 96000, 2, 60.0);
+  const std::vector<std::string> before = Listing(dir);
+  const RunResult r = Run({"--set", "Oversample=1", "--plot", "p.png", "long.wav", "out.wav"}, 300);
+  EXPECT_EQ(128 + SIGTERM, r.exitCode) << "the render finished before it was stopped";
+  EXPECT_EQ(before, Listing(dir));
+}
+
+// ---- formats, rates, side-chain ---------------------------------------
+
+TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
+{
+  struct Case { int rate, channels; int format; const char* out; };
+  const Case cases[] = {
+    {44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, "out.wav"},
+    {48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, "out.wav"},
+    {96000, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "out.aiff"},
+    {44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "out.flac"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch, " + c.out);
+    const char* inName = (c.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? "in.flac" :
+                         (c.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "in.aiff" : "in.wav";
+    const Audio in = MakeInput(inName, c.rate, c.channels, 0.75, c.format);
+    const int bits = (c.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 ? 16 :
+                     (c.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 ? 24 : 32;
+    const std::string bitsArg = bits == 32 ? "32f" : std::to_string(bits);
+
+    // Bypassed: the same samples, in a file of the same sample format; a
+    // mono input comes out on both channels.
+    RunResult r = Run({"--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    Audio out = ReadAudio(P(c.out));
+    EXPECT_EQ(c.rate, out.rate);
+    ASSERT_EQ(2, out.channels);
+    ASSERT_EQ(in.Frames(), out.Frames());
+    int64_t mismatches = 0;
+    for (int64_t f = 0; f < in.Frames(); ++f)
+      for (int ch = 0; ch < 2; ++ch)
+        mismatches += in.At(f, c.channels == 1 ? 0 : ch) != out.At(f, ch);
+    EXPECT_EQ(0, mismatches);
+
+    // Compressing: the rate reaches the plug-in; a hard Input lowers the level.
+    r = Run({"--set", "Input=150", "--bits", bitsArg, inName, c.out});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    out = ReadAudio(P(c.out));
+    EXPECT_EQ(c.rate, out.rate);
+    EXPECT_LT(RmsDb(out, 0, out.Frames()), RmsDb(in, 0, in.Frames()) - 3.0);
+    EXPECT_EQ(std::string::npos, r.out.find("gain reduction max 0.0 dB")) << r.out;
+  }
+}
+
+TEST_F(RenderTool, EmbeddedLoopIsEightSecondsAtAnyRateAndTheSameEveryTime)
+{
+  for (const char* rate : {"48000", "44100"})
+  {
+    SCOPED_TRACE(rate);
+    RunResult r = Run({"--rate", rate, "--set", "Bypass=1", "a.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    r = Run({"--rate", rate, "--set", "Bypass=1", "b.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const Audio a = ReadAudio(P("a.wav")), b = ReadAudio(P("b.wav"));
+    EXPECT_EQ(atoi(rate) * 8, a.Frames());
+    EXPECT_EQ(a.samples, b.samples);
+    float peak = 0;
+    for (float v : a.samples) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(-0.3, 20 * std::log10(peak), 0.01);
+    // Left and right differ (hats are panned), and the loop is not silent anywhere long.
+    EXPECT_NE(a.At(10000, 0), a.At(10000, 1));
+    for (int64_t s = 0; s + 4800 <= a.Frames(); s += 4800 * 4) EXPECT_GT(RmsDb(a, s, s + 4800), -60.0) << s;
+  }
+}
+
+TEST_F(RenderTool, SidechainFeedsTheDetectorOnlyWhenGiven)
+{
+  const Audio in = MakeInput("in.wav");
+  Audio silence = in;
+  std::fill(silence.samples.begin(), silence.samples.end(), 0.0f);
+  WriteAudio(P("silence.wav"), silence, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  Audio half = TestSignal(48000, 1, 0.75);  // shorter: the rest is silence
+  WriteAudio(P("short.wav"), half, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+  // Own signal in the detector: heavy reduction.
+  RunResult r = Run({"--set", "Input=150", "in.wav", "own.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  // A silent side-chain: the detector hears nothing, the level stays.
+  r = Run({"--set", "Input=150", "--sidechain", "silence.wav", "in.wav", "silent.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  // Told to keep listening to the main input: same as without side-chain.
+  r = Run({"--set", "Input=150", "--set", "Sidechain=1", "--sidechain", "silence.wav", "in.wav", "main.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  // A side-chain that stops half-way: reduction in the first half only.
+  r = Run({"--set", "Input=150", "--sidechain", "short.wav", "in.wav", "half.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+
+  const Audio own = ReadAudio(P("own.wav")), silent = ReadAudio(P("silent.wav"));
+  const Audio main = ReadAudio(P("main.wav")), halfOut = ReadAudio(P("half.wav"));
+  const double inDb = RmsDb(in, 0, in.Frames());
+  EXPECT_LT(RmsDb(own, 0, own.Frames()), inDb - 6.0);
+  EXPECT_NEAR(inDb, RmsDb(silent, 0, silent.Frames()), 0.5);
+  EXPECT_EQ(own.samples, main.samples);
+  const int64_t mid = 36000;
+  EXPECT_LT(RmsDb(halfOut, 0, mid), RmsDb(in, 0, mid) - 6.0);
+  EXPECT_NEAR(RmsDb(in, mid + 4800, in.Frames()), RmsDb(halfOut, mid + 4800, in.Frames()), 0.5);
+}
+
+TEST_F(RenderTool, PlotAndSnapshotArePngsOfTheirSize)
+{
+  MakeInput("in.wav");
+  const RunResult r = Run({"--set", "Input=120", "--plot", "plot.png", "--snapshot", "editor.png",
+                           "in.wav", "out.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const std::string plot = Slurp(P("plot.png")), editor = Slurp(P("editor.png"));
+  ASSERT_GT(plot.size(), 24u);
+  ASSERT_GT(editor.size(), 24u);
+  EXPECT_EQ("\x89PNG", plot.substr(0, 4));
+  EXPECT_EQ(1600u, PngU32(plot, 16));
+  EXPECT_EQ(940u, PngU32(plot, 20));
+  EXPECT_EQ("\x89PNG", editor.substr(0, 4));
+  EXPECT_EQ(786u, PngU32(editor, 16));
+  EXPECT_EQ(483u, PngU32(editor, 20));
+}
+
+// ---- memory -----------------------------------------------------------
+
+TEST_F(RenderTool, TenMinutesRenderInTheMemoryOfTenSeconds)
+{
+  // 8 kHz mono 16-bit keeps the files small; the renderer streams either way.
+  MakeInput("short.wav", 8000, 1, 10.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  MakeInput("long.wav", 8000, 1, 600.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  const RunResult small = Run({"--set", "Input=100", "--plot", "s.png", "short.wav", "s.wav"});
+  ASSERT_EQ(0, small.exitCode) << small.err;
+  const RunResult large = Run({"--set", "Input=100", "--plot", "l.png", "long.wav", "l.wav"});
+  ASSERT_EQ(0, large.exitCode) << large.err;
+  EXPECT_NE(std::string::npos, large.out.find("600.00 s at 8000 Hz")) << large.out;
+  EXPECT_EQ(4800000, ReadAudio(P("l.wav")).Frames());
+  // 600 s of stereo float would be 38 MB if held; allow 4 MB of noise.
+  EXPECT_LT(large.maxRssKb, small.maxRssKb + 4096)
+    << "peak RSS " << small.maxRssKb << " kB for 10 s, " << large.maxRssKb << " kB for 600 s";
+  RecordProperty("peak_rss_kb_10s", (int)small.maxRssKb);
+  RecordProperty("peak_rss_kb_600s", (int)large.maxRssKb);
+}
+
+}  // namespace
