@@ -34,6 +34,20 @@ void Text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
   cairo_show_text(cr, s.c_str());
 }
 
+// A panel's caption, on a light patch so the waveform under it stays legible.
+void Caption(cairo_t* cr, double x, double y, const std::string& s, double alignY, const Rgb& c)
+{
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, 17);
+  cairo_text_extents_t e;
+  cairo_text_extents(cr, s.c_str(), &e);
+  const double top = y - alignY * e.height;
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+  cairo_rectangle(cr, x - 6, top - 5, e.width + 12, e.height + 10);
+  cairo_fill(cr);
+  Text(cr, x, y, s, 17, true, 0.0, alignY, c);
+}
+
 std::string Fmt(const char* f, double v)
 {
   char buf[64];
@@ -106,7 +120,7 @@ void Waveform(cairo_t* cr, const Panel& p, const std::vector<PlotColumn>& cols, 
     cairo_rectangle(cr, x0, y0, std::max(1.0, x1 - x0), std::max(1.0, y1 - y0));
   }
   cairo_fill(cr);
-  Text(cr, p.x + 10, p.y + 8, name, 17, true, 0.0, 0.0, colour);
+  Caption(cr, p.x + 12, p.y + 10, name, 0.0, colour);
 }
 
 }  // namespace
@@ -165,9 +179,9 @@ bool DrawRenderPlot(const RenderStats& stats, const PlotText& text, const std::s
   SetColour(cr, kGr);
   cairo_set_line_width(cr, 1.6);
   cairo_stroke(cr);
-  Text(cr, gr.x + 10, gr.y + gr.h - 10, "Gain reduction   max " + Fmt("%.1f", stats.MaxGrDb()) + " dB, average " +
+  Caption(cr, gr.x + 12, gr.y + gr.h - 12, "Gain reduction   max " + Fmt("%.1f", stats.MaxGrDb()) + " dB, average " +
        Fmt("%.1f", stats.AvgGrDb()) + " dB (output level against input level times the Output gain)",
-       17, true, 0.0, 1.0, kGr);
+          1.0, kGr);
 
   for (const Panel* p : {&in, &out, &gr}) Frame(cr, *p);
 
