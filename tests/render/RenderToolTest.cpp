@@ -435,6 +435,35 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
   }
 }
 
+TEST_F(RenderTool, PcmOutputClipsAtFullScaleInsteadOfWrapping)
+{
+  const Audio in = MakeInput("in.wav");
+  // Mix 0 and +20 dB: ten times the input, far past full scale.
+  const RunResult r = Run({"--set", "Mix=0", "--set", "Output=20", "--bits", "16", "in.wav", "out.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Audio out = ReadAudio(P("out.wav"));
+  ASSERT_EQ(in.samples.size(), out.samples.size());
+  int64_t clippedHigh = 0, clippedLow = 0;
+  for (size_t i = 0; i < in.samples.size(); ++i)
+  {
+    const double want = std::round(in.samples[i] * 10.0 * 32768.0);
+    const double got = out.samples[i] * 32768.0;
+    if (want >= 32767) clippedHigh += got == 32767;
+    else if (want <= -32768) clippedLow += got == -32768;
+    else ASSERT_NEAR(want, got, 1.0) << "sample " << i;
+  }
+  EXPECT_GT(clippedHigh, 1000);
+  EXPECT_GT(clippedLow, 1000);
+  int64_t wantHigh = 0, wantLow = 0;
+  for (float v : in.samples)
+  {
+    wantHigh += std::round(v * 10.0 * 32768.0) >= 32767;
+    wantLow += std::round(v * 10.0 * 32768.0) <= -32768;
+  }
+  EXPECT_EQ(wantHigh, clippedHigh);
+  EXPECT_EQ(wantLow, clippedLow);
+}
+
 TEST_F(RenderTool, EmbeddedLoopIsEightSecondsAtAnyRateAndTheSameEveryTime)
 {
   for (const char* rate : {"48000", "44100"})
