@@ -288,15 +288,18 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
 
     // Detector source through the high-pass: right channel of the main or
     // the side-chain input, in single precision.
+    // (A local copy keeps the filter state in registers through the loop.)
+    Biquad filter = mDetectorFilter;
     for (int i = 0; i < n; ++i)
     {
       const bool useMain = static_cast<int>(pSidechain->GetValue()) != 0;
       const double src = useMain ? R[i] : (scR ? scR[i] : 0.0);
-      const float d = mDetectorFilter.process(static_cast<float>(src));
+      const float d = filter.process(static_cast<float>(src));
       if (!std::isfinite(d))
-        mDetectorFilter.clearState(); // an infinite or NaN input must not stick
+        filter.clearState(); // an infinite or NaN input must not stick
       sc.d[i] = d;
     }
+    mDetectorFilter = filter;
 
     // Gain computer. It does not depend on the ballistic state, so it runs
     // over the chunk on its own.
@@ -340,7 +343,10 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       i0 = i1;
     }
 
-    // Ballistics, smoothing, mix and the meter: the per-frame state.
+    // Ballistics, smoothing, mix and the meter: the per-frame state, kept in
+    // local copies through the loop.
+    NumSmooth smoother = mGainSmoother;
+    VUClass meter = mMeter;
     for (int i = 0; i < n; ++i)
     {
       const double g = sc.g[i];
@@ -354,9 +360,9 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
         gainState = 1.0; // only reachable from non-finite input; no reduction
 
       const float gainIn = static_cast<float>(gainState);
-      if (!std::isfinite(mGainSmoother.GetState()))
-        mGainSmoother.SetState(gainIn); // restart from the gain, not from silence
-      const double y = mGainSmoother.Process(gainIn);
+      if (!std::isfinite(smoother.GetState()))
+        smoother.SetState(gainIn); // restart from the gain, not from silence
+      const double y = smoother.Process(gainIn);
 
       if (static_cast<int>(pBypass->GetValue()) == 1)
       {
@@ -376,15 +382,17 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
 
       if (pGraphics)
       {
-        double v = mMeter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
+        double v = meter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
         if (!std::isfinite(v))
         {
-          mMeter.SetState(0.0);
+          meter.SetState(0.0);
           v = 0.0;
         }
         pGraphics->SetControlFromPlug(mMeterIdx, v);
       }
     }
+    mGainSmoother = smoother;
+    mMeter = meter;
   }
   mGainState = gainState;
 }
