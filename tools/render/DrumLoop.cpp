@@ -72,14 +72,18 @@ void Hat(Canvas& c, double at, Noise& noise, double gain, double decay)
 {
   const size_t start = (size_t)(at * c.rate);
   const size_t len = (size_t)(6.0 * decay * c.rate);
-  double prev = 0.0;
+  // First difference of noise (mostly highs), rounded off above ~9 kHz by
+  // two one-pole low-passes so the loop is not all energy at Nyquist.
+  const double k = 1.0 - std::exp(-kTwoPi * 9000.0 / c.rate);
+  double prev = 0.0, lp1 = 0.0, lp2 = 0.0;
   for (size_t i = 0; i < len; ++i)
   {
     const double t = i / c.rate;
     const double n = noise.Next();
-    const double hiss = 0.5 * (n - prev);  // first difference: mostly highs
+    lp1 += k * ((n - prev) - lp1);
+    lp2 += k * (lp1 - lp2);
     prev = n;
-    const double v = gain * hiss * std::exp(-t / decay);
+    const double v = gain * 1.4 * lp2 * std::exp(-t / decay);
     c.Add(start + i, 0.7 * v, v);  // a little to the right
   }
 }
@@ -145,7 +149,7 @@ std::vector<float> SynthesizeDrumLoop(double sampleRate)
   for (float v : frames) peak = std::max(peak, std::fabs(v));
   if (peak > 0.0f)
   {
-    const double drive = 2.5;
+    const double drive = 2.0;
     for (float& v : frames) v = (float)std::tanh(drive * v / peak);
     peak = 0.0f;
     for (float v : frames) peak = std::max(peak, std::fabs(v));
