@@ -886,3 +886,62 @@ TEST_F(LinuxEditorTest, TooltipAppearsWhenEnabled)
 }
 
 }  // namespace
+
+namespace {
+
+// What a menu shows: numbering widens it, a checked item carries a mark in
+// the left column, a separator is a thin row, a disabled item is grey.
+TEST_F(LinuxEditorTest, PopupMenuLooks)
+{
+  IRECT r(10, 10, 60, 50);
+  auto measure = [&](int prefix, IRECT* first, IRECT* sep, std::vector<unsigned>* checkColumn,
+                     std::vector<unsigned>* disabledRow, std::vector<unsigned>* plainRow) {
+    IPopupMenu m;
+    m.AddItem("Soft");
+    m.AddSeparator();
+    m.AddItem("Medium", -1, IPopupMenuItem::kChecked);
+    m.AddItem("Hard", -1, IPopupMenuItem::kDisabled);
+    m.AddItem("Hardest");
+    m.SetPrefix(prefix);
+    std::thread t = Driver([&] { return gui->IsMenuOpen(); }, [&](Display* d) {
+      IRECT item;
+      gui->MenuItemScreenRect(0, 0, first);
+      gui->MenuItemScreenRect(0, 1, sep);
+      auto grab = [&](int idx, int x0, int x1, std::vector<unsigned>* out) {
+        if (!out || !gui->MenuItemScreenRect(0, idx, &item)) return;
+        XImage* img = XGetImage(d, DefaultRootWindow(d), item.L + x0, item.T, (unsigned)(x1 - x0),
+                                (unsigned)item.H(), AllPlanes, ZPixmap);
+        for (int y = 0; y < item.H(); ++y)
+          for (int x = 0; x < x1 - x0; ++x) out->push_back((unsigned)XGetPixel(img, x, y) & 0xFFFFFF);
+        XDestroyImage(img);
+      };
+      grab(2, 2, 16, checkColumn);
+      grab(3, 18, 60, disabledRow);
+      grab(4, 18, 60, plainRow);
+      Key(d, XK_Escape);
+    });
+    EXPECT_EQ(nullptr, gui->CreateIPopupMenu(&m, &r));
+    t.join();
+  };
+  IRECT plainFirst, plainSep, numFirst, numSep;
+  std::vector<unsigned> checkCol, disabledRow, plainRow;
+  measure(0, &plainFirst, &plainSep, &checkCol, &disabledRow, &plainRow);
+  measure(3, &numFirst, &numSep, nullptr, nullptr, nullptr);
+
+  // "001: " before every text makes the menu wider.
+  EXPECT_GT(numFirst.W(), plainFirst.W() + 15);
+  EXPECT_LT(plainSep.H(), plainFirst.H());
+  // The mark of the checked item: dark pixels on the light menu.
+  int dark = 0;
+  for (unsigned p : checkCol) dark += (p & 0xFF) < 0x60;
+  EXPECT_GT(dark, 8);
+  // Disabled text is grey, never as dark as an enabled item's.
+  unsigned darkestDisabled = 0xFF, darkestPlain = 0xFF;
+  for (unsigned p : disabledRow) darkestDisabled = std::min(darkestDisabled, p & 0xFF);
+  for (unsigned p : plainRow) darkestPlain = std::min(darkestPlain, p & 0xFF);
+  EXPECT_LT(darkestPlain, 0x40u);
+  EXPECT_GT(darkestDisabled, 0x80u);
+  EXPECT_LT(darkestDisabled, 0xE0u);  // but something is drawn
+}
+
+}  // namespace
