@@ -363,6 +363,12 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   MakeInput("mono44.wav", 44100, 1, 0.5);
   std::ofstream(P("garbage.wav")) << "not audio at all";
   std::ofstream(P("short.state")) << "12345678";
+  Audio empty;
+  empty.rate = 48000;
+  empty.channels = 2;
+  WriteAudio(P("empty.wav"), empty, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  Audio three = TestSignal(48000, 3, 0.1);
+  WriteAudio(P("three.wav"), three, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   const std::vector<ErrorCase> cases = {
     {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input 0 to 400"},
     {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside 0 to 400"},
@@ -375,6 +381,8 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
     {"missing input", {"missing.wav", "out.wav"}, "cannot open missing.wav: No such file"},
     {"unreadable input", {"garbage.wav", "out.wav"}, "cannot read garbage.wav as audio"},
+    {"empty input", {"empty.wav", "out.wav"}, "empty.wav holds no audio"},
+    {"three channels", {"three.wav", "out.wav"}, "three.wav has 3 channels; only mono and stereo are taken"},
     {"missing side-chain", {"--sidechain", "nosc.wav", "in.wav", "out.wav"}, "side-chain: cannot open nosc.wav"},
     {"side-chain rate", {"--sidechain", "mono44.wav", "in.wav", "out.wav"}, "is 44100 Hz but the input is 48000 Hz"},
     {"bundle that does not load", {"--plugin", "/nonexistent/Tavlo.vst3", "in.wav", "out.wav"}, "cannot load plug-in /nonexistent/Tavlo.vst3"},
