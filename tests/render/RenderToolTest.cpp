@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <png.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -173,6 +174,13 @@ protected:
   }
   void TearDown() override
   {
+    for (const char* b : {"Zlib.vst3/Contents/x86_64-linux/Zlib.so", "Zlib.vst3/Contents/x86_64-linux",
+                          "Zlib.vst3/Contents", "Zlib.vst3", "Text.vst3/Contents/x86_64-linux/Text.so",
+                          "Text.vst3/Contents/x86_64-linux", "Text.vst3/Contents", "Text.vst3"})
+    {
+      unlink(P(b).c_str());
+      rmdir(P(b).c_str());
+    }
     for (const std::string& n : Listing(dir)) unlink((dir + "/" + n).c_str());
     unlink((dir + "/stdout.txt").c_str());
     unlink((dir + "/stderr.txt").c_str());
@@ -367,6 +375,17 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   empty.rate = 48000;
   empty.channels = 2;
   WriteAudio(P("empty.wav"), empty, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // Bundles that are not plug-ins: a library without the entry points, and
+  // a module file that is not a library at all.
+  mkdir(P("Zlib.vst3").c_str(), 0755);
+  mkdir(P("Zlib.vst3/Contents").c_str(), 0755);
+  mkdir(P("Zlib.vst3/Contents/x86_64-linux").c_str(), 0755);
+  std::ofstream(P("Zlib.vst3/Contents/x86_64-linux/Zlib.so"), std::ios::binary)
+    << Slurp("/lib/x86_64-linux-gnu/libz.so.1");
+  mkdir(P("Text.vst3").c_str(), 0755);
+  mkdir(P("Text.vst3/Contents").c_str(), 0755);
+  mkdir(P("Text.vst3/Contents/x86_64-linux").c_str(), 0755);
+  std::ofstream(P("Text.vst3/Contents/x86_64-linux/Text.so")) << "not a library";
   Audio three = TestSignal(48000, 3, 0.1);
   WriteAudio(P("three.wav"), three, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   const std::vector<ErrorCase> cases = {
@@ -386,6 +405,8 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"missing side-chain", {"--sidechain", "nosc.wav", "in.wav", "out.wav"}, "side-chain: cannot open nosc.wav"},
     {"side-chain rate", {"--sidechain", "mono44.wav", "in.wav", "out.wav"}, "is 44100 Hz but the input is 48000 Hz"},
     {"bundle that does not load", {"--plugin", "/nonexistent/Tavlo.vst3", "in.wav", "out.wav"}, "cannot load plug-in /nonexistent/Tavlo.vst3"},
+    {"library without entry points", {"--plugin", "Zlib.vst3", "in.wav", "out.wav"}, "cannot load plug-in Zlib.vst3: module lacks ModuleEntry or GetPluginFactory"},
+    {"module that is not a library", {"--plugin", "Text.vst3", "in.wav", "out.wav"}, "cannot load plug-in Text.vst3: "},
     {"folder that is not a bundle", {"--plugin", "/tmp", "in.wav", "out.wav"}, "cannot load plug-in /tmp"},
     {"unknown output type", {"in.wav", "out.mp3"}, "cannot tell the format of out.mp3"},
     {"float FLAC", {"--bits", "32f", "in.wav", "out.flac"}, "FLAC holds 16- or 24-bit samples"},
@@ -579,6 +600,70 @@ TEST_F(RenderTool, PlotAndSnapshotArePngsOfTheirSize)
   EXPECT_EQ("\x89PNG", editor.substr(0, 4));
   EXPECT_EQ(786u, PngU32(editor, 16));
   EXPECT_EQ(483u, PngU32(editor, 20));
+}
+
+struct Image
+{
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;  // RGBA bytes packed per pixel
+  uint32_t At(int x, int y) const { return px[(size_t)y * w + x]; }
+};
+
+Image LoadPng(const std::string& path)
+{
+  Image img;
+  png_image pi;
+  memset(&pi, 0, sizeof(pi));
+  pi.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&pi, path.c_str())) return img;
+  pi.format = PNG_FORMAT_RGBA;
+  img.w = (int)pi.width;
+  img.h = (int)pi.height;
+  img.px.resize((size_t)img.w * img.h);
+  if (!png_image_finish_read(&pi, nullptr, img.px.data(), 0, nullptr)) img = Image();
+  return img;
+}
+
+int DifferingPixels(const Image& a, const Image& b, int x0, int y0, int x1, int y1)
+{
+  int n = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) n += a.At(x, y) != b.At(x, y);
+  return n;
+}
+
+TEST_F(RenderTool, SnapshotShowsTheKnobsAndMeterOfTheRenderedInstance)
+{
+  Audio sine;
+  sine.rate = 48000;
+  sine.channels = 2;
+  for (int i = 0; i < 48000; ++i)
+    for (int ch = 0; ch < 2; ++ch) sine.samples.push_back((float)(0.5 * std::sin(2 * M_PI * 1000.0 * i / 48000.0)));
+  WriteAudio(P("sine.wav"), sine, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+  RunResult r = Run({"--set", "Input=0", "--snapshot", "rest.png", "sine.wav", "a.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  // Heavy reduction at the end of the render, and Input turned up only by
+  // automation, so the knob can only show it if the automation reached the
+  // editor's instance.
+  r = Run({"--automate", "Input=0:0,0.5:200", "--snapshot", "busy.png", "sine.wav", "b.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Image rest = LoadPng(P("rest.png")), busy = LoadPng(P("busy.png"));
+  ASSERT_EQ(786, rest.w);
+  ASSERT_EQ(483, rest.h);
+  ASSERT_EQ(786, busy.w);
+  ASSERT_EQ(483, busy.h);
+  // The gain-reduction meter (168 x 124 at 309, 48) and the Input knob
+  // (146 x 146 at 127, 279) moved; the Output knob (at 506, 279) and the
+  // panel corner did not.
+  EXPECT_GT(DifferingPixels(rest, busy, 309, 48, 309 + 168, 48 + 124), 200);
+  EXPECT_GT(DifferingPixels(rest, busy, 127, 279, 127 + 146, 279 + 146), 200);
+  EXPECT_EQ(0, DifferingPixels(rest, busy, 506, 279, 506 + 146, 279 + 146));
+  EXPECT_EQ(0, DifferingPixels(rest, busy, 0, 0, 100, 40));
+  // Opaque throughout: the editor covers its whole area.
+  int transparent = 0;
+  for (uint32_t p : busy.px) transparent += (p >> 24) != 0xFF;
+  EXPECT_EQ(0, transparent);
 }
 
 // ---- memory -----------------------------------------------------------
