@@ -419,6 +419,7 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"unknown option", {"--wet", "3", "in.wav", "out.wav"}, "unknown option --wet"},
     {"no output", {}, "no OUTPUT file given"},
     {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
+    {"plot and snapshot on one file", {"--plot", "x.png", "--snapshot", "x.png", "in.wav", "out.wav"}, "x.png is asked for twice"},
     {"snapshot over the audio", {"--snapshot", "out.wav", "in.wav", "out.wav"}, "would overwrite the audio"},
   };
   const std::vector<std::string> before = Listing(dir);
@@ -427,7 +428,7 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     SCOPED_TRACE(c.what);
     std::vector<std::string> args = c.args;
     // Every case also asks for the side products, none of which may appear.
-    if (!args.empty() && c.args[0] != "--snapshot")
+    if (!args.empty() && c.args[0] != "--snapshot" && c.args[0] != "--plot")
       args.insert(args.begin(), {"--plot", "plot.png", "--save-state", "saved.state"});
     const RunResult r = Run(args);
     EXPECT_NE(0, r.exitCode);

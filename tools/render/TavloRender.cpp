@@ -149,8 +149,15 @@ int Run(const RenderOptions& opts)
   if (!opts.input.empty() && SameFile(opts.input, opts.output))
     return Fail("OUTPUT is the same file as INPUT; choose another name");
   for (const std::string* extra : {&opts.plot, &opts.snapshot, &opts.saveState})
+  {
     if (!extra->empty() && (*extra == opts.output || (!opts.input.empty() && SameFile(*extra, opts.input))))
       return Fail(*extra + " would overwrite the audio; choose another name");
+    for (const std::string* other : {&opts.plot, &opts.snapshot, &opts.saveState})
+      if (other != extra && !extra->empty() && *extra == *other)
+        return Fail(*extra + " is asked for twice; give the plot, snapshot and state names of their own");
+    if (!extra->empty() && (*extra == opts.loadState || *extra == opts.sidechain) && extra != &opts.saveState)
+      return Fail(*extra + " would overwrite an input; choose another name");
+  }
 
   std::unique_ptr<AudioSource> source;
   if (opts.input.empty())
