@@ -386,14 +386,19 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
     for (int i = 0; i < n; ++i)
     {
       const double g = sc.g[i];
-      // Attack and release as per-sample factors on a linear gain.
-      const double falling = std::max(g, gainState * k.attack);
-      const double rising = std::min(gainState / k.release, g);
-      gainState = gainState > g ? falling : rising;
-      if (std::isnan(gainState) || std::isnan(g))
-        gainState = g;
-      else if (std::isinf(gainState))
-        gainState = 1.0; // only reachable from non-finite input; no reduction
+      // Attack and release as per-sample factors on a linear gain. When the
+      // gain already equals its target (no reduction, mostly) the release
+      // step would give the target back: the release factor is at most 1.
+      if (!(gainState == g) || std::isinf(g))
+      {
+        const double falling = std::max(g, gainState * k.attack);
+        const double rising = std::min(gainState / k.release, g);
+        gainState = gainState > g ? falling : rising;
+        if (std::isnan(gainState) || std::isnan(g))
+          gainState = g;
+        else if (std::isinf(gainState))
+          gainState = 1.0; // only reachable from non-finite input; no reduction
+      }
 
       const float gainIn = static_cast<float>(gainState);
       if (!std::isfinite(smoother.GetState()))
