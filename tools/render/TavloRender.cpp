@@ -40,7 +40,7 @@ void OnSignal(int sig)
   raise(sig);
 }
 
-bool IsDir(const std::string& path)
+bool IsBundle(const std::string& path)
 {
   return access((path + "/Contents").c_str(), F_OK) == 0;
 }
@@ -65,7 +65,7 @@ bool FindDefaultBundle(std::string& bundle)
   candidates.push_back("/usr/local/lib/vst3/Tavlo.vst3");
   candidates.push_back("/usr/lib/vst3/Tavlo.vst3");
   for (const std::string& c : candidates)
-    if (IsDir(c))
+    if (IsBundle(c))
     {
       bundle = c;
       return true;
