@@ -1,0 +1,318 @@
+// The renderer's parts that need no plug-in: command line and automation
+// points, level and gain-reduction statistics, PCM output, files that only
+// appear when committed, and the embedded loop.
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "AudioFiles.h"
+#include "DrumLoop.h"
+#include "RenderOptions.h"
+#include "RenderStats.h"
+
+namespace {
+
+bool Parse(std::vector<const char*> args, RenderOptions& opts, std::string& error)
+{
+  args.insert(args.begin(), "tavlo-render");
+  return ParseRenderOptions((int)args.size(), args.data(), opts, error);
+}
+
+bool Exists(const std::string& path)
+{
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string TempDir()
+{
+  char tmpl[] = "/tmp/tavlo-render-core-XXXXXX";
+  return mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+}  // namespace
+
+TEST(RenderOptions, AutomationPointsInterpolateAndHoldAtBothEnds)
+{
+  ParamAutomation a;
+  std::string error;
+  ASSERT_TRUE(ParseAutomationPoints("0.5:-20,1.5:0,3:12", a.points, error)) << error;
+  ASSERT_EQ(3u, a.points.size());
+  EXPECT_EQ(-20.0, a.ValueAt(0.0));   // held before the first point
+  EXPECT_EQ(-20.0, a.ValueAt(0.5));
+  EXPECT_DOUBLE_EQ(-10.0, a.ValueAt(1.0));
+  EXPECT_EQ(0.0, a.ValueAt(1.5));
+  EXPECT_DOUBLE_EQ(4.0, a.ValueAt(2.0));
+  EXPECT_EQ(12.0, a.ValueAt(3.0));
+  EXPECT_EQ(12.0, a.ValueAt(100.0));  // and after the last
+
+  ASSERT_TRUE(ParseAutomationPoints("2:7", a.points, error));
+  EXPECT_EQ(7.0, a.ValueAt(0.0));
+  EXPECT_EQ(7.0, a.ValueAt(5.0));
+
+  for (const char* bad : {"", "1", "1:", ":1", "a:1", "1:b", "0:0,,1:1", "0:0,1:1,", "-1:0", "1:0,1:5",
+                          "2:0,1:5", "0:nan", "0:1e999"})
+  {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ParseAutomationPoints(bad, a.points, error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
+{
+  RenderOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--set", "Input=30", "--set=Mix=50.5", "--block=64", "--precision", "64", "--bits", "24",
+                     "--rate=44100", "-q", "in.wav", "out.flac"}, o, error)) << error;
+  ASSERT_EQ(2u, o.sets.size());
+  EXPECT_EQ("Input", o.sets[0].name);
+  EXPECT_EQ(30.0, o.sets[0].value);
+  EXPECT_EQ("Mix", o.sets[1].name);
+  EXPECT_EQ(50.5, o.sets[1].value);
+  EXPECT_EQ(64, o.block);
+  EXPECT_EQ(64, o.precision);
+  EXPECT_EQ(SampleBits::k24, o.bits);
+  EXPECT_EQ(44100.0, o.rate);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ("in.wav", o.input);
+  EXPECT_EQ("out.flac", o.output);
+
+  RenderOptions d;
+  ASSERT_TRUE(Parse({"out.wav"}, d, error)) << error;
+  EXPECT_EQ("", d.input);  // the embedded loop
+  EXPECT_EQ("out.wav", d.output);
+  EXPECT_EQ(512, d.block);
+  EXPECT_EQ(32, d.precision);
+  EXPECT_EQ(SampleBits::kDefault, d.bits);
+
+  RenderOptions dash;
+  ASSERT_TRUE(Parse({"--", "-odd.wav", "--out.wav"}, dash, error)) << error;
+  EXPECT_EQ("-odd.wav", dash.input);
+  EXPECT_EQ("--out.wav", dash.output);
+}
+
+TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
+{
+  struct Case { std::vector<const char*> args; const char* message; };
+  const Case cases[] = {
+    {{"--set", "Input", "o.wav"}, "--set expects NAME=NUMBER, got 'Input'"},
+    {{"--set", "=3", "o.wav"}, "--set expects NAME=NUMBER"},
+    {{"--set", "Input=3dB", "o.wav"}, "--set expects NAME=NUMBER, got 'Input=3dB'"},
+    {{"--set", "Input=inf", "o.wav"}, "--set expects NAME=NUMBER"},
+    {{"--block", "0", "o.wav"}, "--block must be from 1 to 65536"},
+    {{"--block", "65537", "o.wav"}, "--block must be from 1 to 65536"},
+    {{"--block", "12x", "o.wav"}, "--block must be from 1 to 65536"},
+    {{"--rate", "7999", "o.wav"}, "--rate must be a whole number of hertz from 8000 to 768000"},
+    {{"--rate", "44100.5", "o.wav"}, "--rate must be a whole number"},
+    {{"--precision", "48", "o.wav"}, "--precision must be 32 or 64"},
+    {{"--bits", "8", "o.wav"}, "--bits must be 16, 24 or 32f"},
+    {{"--automate", "Mix", "o.wav"}, "--automate expects NAME=T0:V0,T1:V1"},
+    {{"--automate", "Mix=0:0", "--automate", "mix=1:1", "o.wav"}, "parameter mix is automated twice"},
+    {{"--set", "MIX=1", "--automate", "Mix=0:0", "o.wav"}, "parameter MIX is both set and automated"},
+    {{"--plot"}, "option --plot needs a value"},
+    {{"--colour", "red", "o.wav"}, "unknown option --colour"},
+    {{}, "no OUTPUT file given"},
+    {{"a.wav", "b.wav", "c.wav"}, "too many files"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.message);
+    RenderOptions o;
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, o, error));
+    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+  }
+}
+
+TEST(RenderStats, LevelsAndGainReductionOfSteadySignals)
+{
+  // One second at 1 kHz sample rate: 10-frame windows. Input 0.5, output
+  // 0.25 with no make-up gain: 6.02 dB of reduction in every window.
+  RenderStats s(1000.0, 1000, 100);
+  std::vector<double> in(2000, 0.5), out(2000, 0.25);
+  in[1] = -0.8;  // one louder sample on the right channel
+  s.Add(in.data(), out.data(), 1000, 1.0);
+  s.Finish();
+  EXPECT_EQ(1000, s.Frames());
+  EXPECT_NEAR(20 * std::log10(0.8), s.PeakInDb(), 1e-9);
+  EXPECT_NEAR(20 * std::log10(0.25), s.PeakOutDb(), 1e-9);
+  EXPECT_NEAR(20 * std::log10(0.25), s.RmsOutDb(), 1e-9);
+  // The first window holds the louder sample: its input energy is
+  // 19 x 0.25 + 0.64 against 20 x 0.0625 out. The other 99 read 6.02 dB.
+  const double first = -10 * std::log10((20 * 0.0625) / (19 * 0.25 + 0.64));
+  const double rest = -20 * std::log10(0.5);
+  EXPECT_NEAR(first, s.MaxGrDb(), 1e-9);
+  EXPECT_NEAR((first + 99 * rest) / 100, s.AvgGrDb(), 1e-9);
+  ASSERT_EQ(100u, s.Columns().size());
+  EXPECT_EQ(10, s.FramesPerColumn());
+  EXPECT_EQ(-0.8f, s.Columns()[0].inMin);
+  EXPECT_EQ(0.5f, s.Columns()[0].inMax);
+  EXPECT_EQ(0.5f, s.Columns()[1].inMin);
+  EXPECT_EQ(0.25f, s.Columns()[99].outMax);
+  EXPECT_NEAR(6.0206f, s.Columns()[50].grMax, 1e-3);
+
+  // The same drop entirely explained by the make-up gain: no reduction.
+  RenderStats g(1000.0, 1000, 100);
+  std::vector<double> in2(2000, 0.5);
+  g.Add(in2.data(), out.data(), 1000, 0.5);
+  g.Finish();
+  EXPECT_NEAR(0.0, g.MaxGrDb(), 1e-9);
+  EXPECT_NEAR(0.0, g.AvgGrDb(), 1e-9);
+  // Louder than expected is not negative reduction either.
+  RenderStats up(1000.0, 1000, 100);
+  up.Add(out.data(), in2.data(), 1000, 1.0);
+  up.Finish();
+  EXPECT_EQ(0.0, up.MaxGrDb());
+}
+
+TEST(RenderStats, QuietWindowsAreNotReadAndBlocksOfAnySizeAgree)
+{
+  // Half a second below -50 dBFS with its output silenced, then half a
+  // second at 0.5 with 3 dB of reduction: only the loud half counts.
+  const int n = 1000;
+  std::vector<double> in(2 * n), out(2 * n);
+  for (int i = 0; i < n; ++i)
+  {
+    const double v = i < n / 2 ? 0.001 : 0.5;
+    const double o = i < n / 2 ? 0.0 : 0.5 * std::pow(10.0, -3.0 / 20.0);
+    in[2 * i] = in[2 * i + 1] = v;
+    out[2 * i] = out[2 * i + 1] = o;
+  }
+  RenderStats whole(1000.0, n, 50);
+  whole.Add(in.data(), out.data(), n, 1.0);
+  whole.Finish();
+  EXPECT_NEAR(3.0, whole.MaxGrDb(), 1e-9);
+  EXPECT_NEAR(3.0, whole.AvgGrDb(), 1e-9);
+  EXPECT_EQ(0.0f, whole.Columns()[0].grMax);  // quiet columns show nothing yet
+  EXPECT_NEAR(3.0f, whole.Columns()[49].grMax, 1e-5);
+
+  // Fed in blocks of 7 frames the numbers are the same.
+  RenderStats pieces(1000.0, n, 50);
+  for (int at = 0; at < n; at += 7)
+  {
+    const int len = std::min(7, n - at);
+    pieces.Add(in.data() + 2 * at, out.data() + 2 * at, len, 1.0);
+  }
+  pieces.Finish();
+  EXPECT_EQ(whole.MaxGrDb(), pieces.MaxGrDb());
+  EXPECT_EQ(whole.AvgGrDb(), pieces.AvgGrDb());
+  EXPECT_EQ(whole.RmsInDb(), pieces.RmsInDb());
+}
+
+TEST(AudioFiles, PcmIsRoundedAndClippedAndReadsBackSampleForSample)
+{
+  const std::string dir = TempDir();
+  struct Case { SampleBits bits; double scale; };
+  for (const Case& c : {Case{SampleBits::k16, 32768.0}, Case{SampleBits::k24, 8388608.0}})
+  {
+    SCOPED_TRACE(c.scale);
+    const std::string path = dir + "/pcm.wav";
+    OutputFormat format;
+    std::string error;
+    ASSERT_TRUE(ChooseOutputFormat(path, c.bits, format, error)) << error;
+    const double q = 1.0 / c.scale;
+    // Exact codes, a value between two codes, both ends, beyond both ends, NaN.
+    const std::vector<double> values = {0.0, 0.5, -0.5, 3 * q, 2.4 * q, -2.6 * q, -1.0, 1.0 - q, 1.0,
+                                        7.5, -1.0 - q, -9.0, NAN, 0.25};
+    const std::vector<double> expect = {0.0, 0.5, -0.5, 3 * q, 2 * q, -3 * q, -1.0, 1.0 - q, 1.0 - q,
+                                        1.0 - q, -1.0, -1.0, 0.0, 0.25};
+    {
+      AudioSink sink(path, format, 48000);
+      ASSERT_TRUE(sink.IsOpen()) << sink.Error();
+      ASSERT_TRUE(sink.Write(values.data(), (int64_t)values.size() / 2));
+      EXPECT_FALSE(Exists(path));  // not before the commit
+      ASSERT_TRUE(sink.Commit(error)) << error;
+    }
+    std::unique_ptr<AudioSource> src = OpenAudioFile(path, error);
+    ASSERT_TRUE(src) << error;
+    EXPECT_EQ(2, src->Channels());
+    std::vector<double> back(values.size());
+    ASSERT_EQ((int64_t)values.size() / 2, src->Read(back.data(), 100));
+    for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(expect[i], back[i]) << "value " << i;
+    unlink(path.c_str());
+  }
+  rmdir(dir.c_str());
+}
+
+TEST(AudioFiles, FormatFollowsTheExtension)
+{
+  OutputFormat f;
+  std::string error;
+  ASSERT_TRUE(ChooseOutputFormat("a/b.WAV", SampleBits::kDefault, f, error));
+  EXPECT_EQ(SF_FORMAT_WAV | SF_FORMAT_FLOAT, f.sfFormat);
+  ASSERT_TRUE(ChooseOutputFormat("b.aif", SampleBits::k16, f, error));
+  EXPECT_EQ(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, f.sfFormat);
+  ASSERT_TRUE(ChooseOutputFormat("b.aiff", SampleBits::k32f, f, error));
+  EXPECT_EQ(SF_FORMAT_AIFF | SF_FORMAT_FLOAT, f.sfFormat);
+  ASSERT_TRUE(ChooseOutputFormat("b.flac", SampleBits::kDefault, f, error));
+  EXPECT_EQ(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, f.sfFormat);
+  EXPECT_FALSE(ChooseOutputFormat("b.flac", SampleBits::k32f, f, error));
+  EXPECT_FALSE(ChooseOutputFormat("b.ogg", SampleBits::kDefault, f, error));
+  EXPECT_FALSE(ChooseOutputFormat("dir.wav/b", SampleBits::kDefault, f, error));  // no extension
+  EXPECT_NE(std::string::npos, error.find("cannot tell the format of dir.wav/b"));
+}
+
+TEST(AudioFiles, PendingFilesAppearOnlyWhenCommitted)
+{
+  const std::string dir = TempDir();
+  std::string error;
+  {
+    PendingFile kept(dir + "/kept.bin");
+    PendingFile dropped(dir + "/dropped.bin");
+    EXPECT_EQ(dir + "/.kept.bin.partial-" + std::to_string(getpid()), kept.TempPath());
+    ASSERT_TRUE(WriteWholeFile(kept, {1, 2, 3}, error)) << error;
+    ASSERT_TRUE(WriteWholeFile(dropped, {4}, error)) << error;
+    EXPECT_TRUE(Exists(dropped.TempPath()));
+    ASSERT_TRUE(kept.Commit(error)) << error;
+    EXPECT_FALSE(kept.Commit(error));  // once only
+  }
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadWholeFile(dir + "/kept.bin", bytes, error)) << error;
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), bytes);
+  EXPECT_FALSE(Exists(dir + "/dropped.bin"));
+  EXPECT_FALSE(Exists(dir + "/.dropped.bin.partial-" + std::to_string(getpid())));
+
+  // What a signal handler does: every temporary file still pending goes.
+  PendingFile a(dir + "/a.bin"), b(dir + "/b.bin");
+  ASSERT_TRUE(WriteWholeFile(a, {1}, error));
+  ASSERT_TRUE(WriteWholeFile(b, {2}, error));
+  RemovePendingFilesNow();
+  EXPECT_FALSE(Exists(a.TempPath()));
+  EXPECT_FALSE(Exists(b.TempPath()));
+  a.Discard();
+  b.Discard();
+  unlink((dir + "/kept.bin").c_str());
+  rmdir(dir.c_str());
+}
+
+TEST(DrumLoop, EightSecondsOfSixBarsWithTheKickOnTheBeat)
+{
+  for (double rate : {44100.0, 48000.0, 96000.0})
+  {
+    SCOPED_TRACE(rate);
+    const std::vector<float> loop = SynthesizeDrumLoop(rate);
+    ASSERT_EQ((size_t)(2 * 8 * rate), loop.size());
+    float peak = 0;
+    for (float v : loop) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(-0.3, 20 * std::log10(peak), 1e-3);
+    EXPECT_EQ(loop, SynthesizeDrumLoop(rate));
+
+    // Energy of 20 ms just after each bar line (kick) against the 20 ms
+    // just before it (a decaying tail): every bar starts with a hit.
+    auto energy = [&](double from, double to) {
+      double e = 0;
+      for (size_t i = (size_t)(from * rate); i < (size_t)(to * rate); ++i) e += loop[2 * i] * loop[2 * i];
+      return e;
+    };
+    const double bar = 4 * 60.0 / kDrumLoopBpm;
+    for (int b = 1; b < 6; ++b) EXPECT_GT(energy(b * bar, b * bar + 0.02), 2.0 * energy(b * bar - 0.02, b * bar)) << b;
+  }
+}
