@@ -224,12 +224,25 @@ void IFxBase::SetBlockSize(int blockSize)
   if (blockSize < 0) blockSize = 0;
   if (blockSize == mBlockSize) return;
 
+  // A size the scratch buffers cannot take leaves no scratch at all, so the
+  // processing paths (which never run past the block size) touch nothing.
+  if (!ResizeScratchBuffers(blockSize))
+  {
+    ResizeScratchBuffers(0);
+    blockSize = 0;
+  }
+  mBlockSize = blockSize;
+}
+
+bool IFxBase::ResizeScratchBuffers(int blockSize)
+{
+  bool ok = true;
   for (int i = 0, n = InputChannelCount(); i < n; ++i)
   {
     InChannel* pIn = mInChannels.Get(i);
     double* old = pIn->mScratchBuf.Get();
-    pIn->mScratchBuf.Resize(blockSize);
-    if (blockSize > 0) memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    if (pIn->mScratchBuf.Resize(blockSize)) memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    else if (blockSize > 0) ok = false;
     // Slots that pointed at the old scratch memory would dangle.
     if (!pIn->mConnected || *pIn->mSrc == old) *pIn->mSrc = pIn->mScratchBuf.Get();
   }
@@ -237,11 +250,11 @@ void IFxBase::SetBlockSize(int blockSize)
   {
     OutChannel* pOut = mOutChannels.Get(i);
     double* old = pOut->mScratchBuf.Get();
-    pOut->mScratchBuf.Resize(blockSize);
-    if (blockSize > 0) memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    if (pOut->mScratchBuf.Resize(blockSize)) memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    else if (blockSize > 0) ok = false;
     if (!pOut->mConnected || *pOut->mDest == old) *pOut->mDest = pOut->mScratchBuf.Get();
   }
-  mBlockSize = blockSize;
+  return ok;
 }
 
 // ---------------------------------------------------------------------------

@@ -292,4 +292,6 @@ private:
   int FinishUnserializePresets(int pos);
   void SetBusLabel(KitPtrList<KitString>* pList, int idx, const char* label);
   void ConvertOutputsToFloat(int nFrames);
+  // False when some buffer could not take the size (it keeps its old one).
+  bool ResizeScratchBuffers(int blockSize);
 };

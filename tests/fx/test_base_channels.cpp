@@ -133,6 +133,36 @@ TEST(BaseChannels, BlockSizeResizesAndZeroesOnlyOnChange)
   EXPECT_EQ(plug.GetBlockSize(), 0);
 }
 
+TEST(BaseChannels, BlockSizeTheScratchCannotHoldLeavesNoScratch)
+{
+  TestPlug plug(0, "2-2");
+  plug.SetInputChannelConnections(0, 1, true);
+  plug.SetOutputChannelConnections(0, 1, true);
+  plug.SetBlockSize(4);
+
+  // 2^28 doubles overflow a buffer's byte count: no buffer may be written
+  // at that size, so the block size falls back to 0.
+  plug.SetBlockSize(1 << 28);
+  EXPECT_EQ(plug.GetBlockSize(), 0);
+  EXPECT_EQ(plug.InData()[1], nullptr);
+  EXPECT_EQ(plug.OutData()[1], nullptr);
+
+  // Float processing then converts nothing into the host's buffers.
+  float in[4] = {1, 2, 3, 4}, out[4] = {9, 9, 9, 9};
+  float* fin[1] = {in};
+  float* fout[1] = {out};
+  plug.AttachInputBuffers(0, 1, fin, 4);
+  plug.AttachOutputBuffers(0, 1, fout);
+  plug.ProcessBuffers(0.0f, 4);
+  EXPECT_EQ(out[0], 9.0f);
+
+  // A sensible size afterwards works again.
+  plug.SetBlockSize(4);
+  EXPECT_EQ(plug.GetBlockSize(), 4);
+  ASSERT_NE(plug.InData()[1], nullptr);
+  EXPECT_EQ(plug.InData()[1][3], 0.0);
+}
+
 TEST(BaseProcessing, DefaultProcessCopiesMatchingChannelsAndZeroesTheRest)
 {
   TestPlug fourToTwo(0, "4-2");
