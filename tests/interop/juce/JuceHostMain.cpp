@@ -1,9 +1,19 @@
 // Loads the built Tavlo.vst3 through JUCE's VST 3 hosting classes, as a
 // JUCE-based host would, and checks what such a host sees and hears.
 // Prints one line per check and "N passed, M failed"; exits non-zero on any
-// failure. Usage: tavlo_juce_host <path to Tavlo.vst3>
+// failure. Usage: tavlo_juce_host [--editor <snapshot.png>] <path to Tavlo.vst3>
+// With --editor it starts a private Xvfb and checks the editor instead.
 
 #include <JuceHeader.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -33,12 +43,13 @@ constexpr double kPreampAtHalf = 0.5 - 3.142e-4;
 
 int gPassed = 0, gFailed = 0;
 
-void Check(bool ok, const std::string& name, const std::string& detail = {})
+bool Check(bool ok, const std::string& name, const std::string& detail = {})
 {
   (ok ? gPassed : gFailed)++;
   std::printf("%s  %s%s%s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.empty() ? "" : ": ",
               detail.c_str());
   std::fflush(stdout);
+  return ok;
 }
 
 std::string Fmt(const char* fmt, double a, double b = 0.0)
@@ -282,7 +293,7 @@ void CheckAutomationStep(Host& host)
   std::string err;
   auto p = host.Make(err);
   if (!p)
-    return Check(false, "instance for automation", err);
+    { Check(false, "instance for automation", err); return; }
   Prepare(*p, false);
   auto* output = ParamByName(*p, "Output");
   const int stepBlock = 6, n = 12 * kBlock, edge = stepBlock * kBlock;
@@ -311,7 +322,7 @@ void CheckSidechain(Host& host)
     std::string err;
     auto p = host.Make(err);
     if (!p)
-      return Check(false, "instance for side-chain", err);
+      { Check(false, "instance for side-chain", err); return; }
     if (enable)
     {
       auto layout = p->getBusesLayout();
@@ -356,7 +367,7 @@ void CheckStateRoundTrip(Host& host)
   auto b = host.Make(err);
   auto c = host.Make(err);
   if (!a || !b || !c)
-    return Check(false, "instances for state", err);
+    { Check(false, "instances for state", err); return; }
   for (auto* p : {a.get(), b.get(), c.get()})
     Prepare(*p, true);
   for (const Set& s : sets)
@@ -413,13 +424,13 @@ void CheckBypass(Host& host)
   std::string err;
   auto p = host.Make(err);
   if (!p)
-    return Check(false, "instance for bypass", err);
+    { Check(false, "instance for bypass", err); return; }
   Prepare(*p, false);
   // Output -6 dB (normalised 0.35) makes processed blocks plainly different.
   SetPlain(ParamByName(*p, "Output"), 0.35);
   auto* bypass = p->getBypassParameter();
   if (!bypass)
-    return Check(false, "bypass parameter", "missing");
+    { Check(false, "bypass parameter", "missing"); return; }
   auto gen = [](int ch, int f) { return 0.25 * (ch + 1) * std::sin(0.05 * f + ch); };
   const int n = 8 * kBlock;
   auto out = Render<float>(*p, gen, n, [&](int block) {
@@ -450,17 +461,275 @@ void CheckBypass(Host& host)
         Fmt("level ratio %.4f (expected %.4f)", ratio, std::pow(10.0, -6.0 / 20.0)));
 }
 
+// ---------------------------------------------------------------------------
+// The editor, on a private X server.
+
+// A virtual X server on the first free display number from 90 up; stopped
+// again by the destructor.
+class Xvfb
+{
+public:
+  bool Start()
+  {
+    for (int n = 90; n < 190; ++n)
+    {
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+      struct stat st;
+      if (stat(lock.c_str(), &st) == 0 || stat(sock.c_str(), &st) == 0)
+        continue;
+      const std::string disp = ":" + std::to_string(n);
+      const pid_t pid = fork();
+      if (pid < 0)
+        return false;
+      if (pid == 0)
+      {
+        // The server goes with this program, however it ends, and keeps
+        // its chatter off the test's output.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0)
+        {
+          dup2(devNull, 1);
+          dup2(devNull, 2);
+        }
+        execlp("Xvfb", "Xvfb", disp.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+               (char*)nullptr);
+        _exit(127);
+      }
+      // Ready when the socket appears; gone when another run took the number.
+      for (int waited = 0; waited < 100; ++waited)
+      {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+          break;
+        if (stat(sock.c_str(), &st) == 0)
+        {
+          mPid = pid;
+          mDisplay = disp;
+          usleep(100000);
+          return true;
+        }
+        usleep(50000);
+      }
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    return false;
+  }
+  ~Xvfb()
+  {
+    if (mPid > 0)
+    {
+      kill(mPid, SIGTERM);
+      waitpid(mPid, nullptr, 0);
+    }
+  }
+  const std::string& Display() const { return mDisplay; }
+
+private:
+  pid_t mPid = -1;
+  std::string mDisplay;
+};
+
+} // namespace
+
+namespace juce
+{
+// The Linux message loop's single step (JUCE's own, normally driven by its
+// application loop or modal loops, neither of which a console program has).
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
+
+namespace
+{
+void Pump(int ms)
+{
+  const auto end = juce::Time::getMillisecondCounter() + (juce::uint32)ms;
+  while (juce::Time::getMillisecondCounter() < end)
+    if (!juce::dispatchNextMessageOnSystemQueue(true))
+      juce::Thread::sleep(2);
+}
+
+// A JUCE application installs an X error handler that logs and carries on;
+// without one, Xlib's default ends the process on the first error. This
+// console program stands in for the application here and counts them.
+int gXErrors = 0;
+int CountXError(Display*, XErrorEvent* e)
+{
+  if (gXErrors++ < 5)
+    std::printf("note: X error %d on request %d\n", (int)e->error_code, (int)e->request_code);
+  return 0;
+}
+
+int TopLevelWindows(Display* d)
+{
+  Window root = 0, parent = 0, *kids = nullptr;
+  unsigned n = 0;
+  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n))
+    return -1;
+  if (kids)
+    XFree(kids);
+  return (int)n;
+}
+
+// Grabs the screen area of the editor and compares it with the background
+// image in the bundle: most of the editor is background, the rest controls.
+void CheckEditorPixels(Display* d, const juce::Rectangle<int>& r, const juce::File& bg,
+                       const juce::File& snapshotFile)
+{
+  const juce::Image bgImage = juce::ImageFileFormat::loadFrom(bg);
+  if (!Check(bgImage.isValid() && bgImage.getWidth() == 786 && bgImage.getHeight() == 483,
+             "background image in the bundle is 786 x 483", bg.getFullPathName().toStdString()))
+    return;
+  XImage* img = XGetImage(d, DefaultRootWindow(d), r.getX(), r.getY(), (unsigned)r.getWidth(),
+                          (unsigned)r.getHeight(), AllPlanes, ZPixmap);
+  if (!Check(img != nullptr, "screenshot of the editor area"))
+    return;
+  juce::Image shot(juce::Image::RGB, r.getWidth(), r.getHeight(), false);
+  long same = 0, black = 0, total = 0;
+  for (int y = 0; y < r.getHeight(); ++y)
+    for (int x = 0; x < r.getWidth(); ++x)
+    {
+      const unsigned long px = XGetPixel(img, x, y);
+      const int red = (int)((px >> 16) & 0xff), green = (int)((px >> 8) & 0xff), blue = (int)(px & 0xff);
+      shot.setPixelAt(x, y, juce::Colour((juce::uint8)red, (juce::uint8)green, (juce::uint8)blue));
+      const juce::Colour want = bgImage.getPixelAt(x, y);
+      ++total;
+      if (std::abs(red - want.getRed()) <= 8 && std::abs(green - want.getGreen()) <= 8 &&
+          std::abs(blue - want.getBlue()) <= 8)
+        ++same;
+      if (red + green + blue == 0)
+        ++black;
+    }
+  XDestroyImage(img);
+  const double fracSame = (double)same / (double)total, fracBlack = (double)black / (double)total;
+  Check(fracSame > 0.6, "screenshot shows the background",
+        Fmt("%.1f %% of pixels match bg.png, %.1f %% black", 100.0 * fracSame, 100.0 * fracBlack));
+  // The centre of the version line's area and the corners are background.
+  const int cx[] = {2, r.getWidth() - 3, 2, r.getWidth() - 3};
+  const int cy[] = {2, 2, r.getHeight() - 3, r.getHeight() - 3};
+  int cornersOk = 0;
+  for (int k = 0; k < 4; ++k)
+  {
+    const juce::Colour got = shot.getPixelAt(cx[k], cy[k]), want = bgImage.getPixelAt(cx[k], cy[k]);
+    if (std::abs(got.getRed() - want.getRed()) <= 8 && std::abs(got.getGreen() - want.getGreen()) <= 8 &&
+        std::abs(got.getBlue() - want.getBlue()) <= 8)
+      ++cornersOk;
+  }
+  Check(cornersOk == 4, "editor corners are the background's", Fmt("%g of 4", cornersOk));
+  if (snapshotFile != juce::File())
+  {
+    snapshotFile.deleteFile();
+    juce::FileOutputStream os(snapshotFile);
+    juce::PNGImageFormat png;
+    Check(os.openedOk() && png.writeImageToStream(shot, os), "snapshot written",
+          snapshotFile.getFullPathName().toStdString());
+  }
+}
+
+void CheckEditor(Host& host, const juce::String& bundle, const juce::File& snapshotFile)
+{
+  std::string err;
+  auto p = host.Make(err);
+  if (!Check(p != nullptr, "instance for the editor", err))
+    return;
+  Prepare(*p, false);
+  Check(p->hasEditor(), "plug-in has an editor");
+  XSetErrorHandler(CountXError);
+  Display* d = XOpenDisplay(nullptr);
+  if (!Check(d != nullptr, "test connection to the X server"))
+    return;
+  // JUCE makes a hidden window of its own on first use: count from the end
+  // of the first cycle, so that only windows the cycles leave behind show.
+  int windowsBefore = -1;
+
+  constexpr int kCycles = 20;
+  int opened = 0, rightSize = 0;
+  std::string sizes;
+  for (int cycle = 0; cycle < kCycles; ++cycle)
+  {
+    std::unique_ptr<juce::AudioProcessorEditor> ed(p->createEditor());
+    if (!ed)
+      continue;
+    ++opened;
+    if (ed->getWidth() == 786 && ed->getHeight() == 483)
+      ++rightSize;
+    else
+      sizes += Fmt("%gx%g ", ed->getWidth(), ed->getHeight());
+    ed->setTopLeftPosition(40, 30);
+    ed->addToDesktop(0);
+    ed->setVisible(true);
+    Pump(cycle == 0 ? 1500 : 150);
+    if (cycle == 0)
+    {
+      Check(ed->getWidth() == 786 && ed->getHeight() == 483, "editor is 786 x 483 on screen",
+            Fmt("%g x %g", ed->getWidth(), ed->getHeight()));
+      XSync(d, False);
+      CheckEditorPixels(d, ed->getScreenBounds(),
+                        juce::File(bundle).getChildFile("Contents/Resources/bg.png"), snapshotFile);
+    }
+    ed->removeFromDesktop();
+    ed.reset();
+    Pump(30);
+    if (cycle == 0)
+    {
+      XSync(d, False);
+      windowsBefore = TopLevelWindows(d);
+    }
+  }
+  Check(opened == kCycles, "editor opened every time", Fmt("%g of %g", opened, kCycles));
+  Check(rightSize == kCycles, "editor reports 786 x 483 every time", sizes);
+  Pump(200);
+  XSync(d, False);
+  const int windowsAfter = TopLevelWindows(d);
+  Check(windowsAfter == windowsBefore, "no windows left behind after closing",
+        Fmt("%g top-level windows after one cycle, %g after all", windowsBefore, windowsAfter));
+  XCloseDisplay(d);
+  if (gXErrors)
+    std::printf("note: %d X errors on the host's connections (not the editor's own)\n", gXErrors);
+
+  // The instance still works after all that.
+  auto out = Render<float>(*p, [](int, int f) { return Nyquist(f); }, 4 * kBlock);
+  Check(std::fabs(std::fabs(out[0].back()) - kPreampAtOne) < 0.05,
+        "instance still processes after the editor cycles", Fmt("%.4f", std::fabs(out[0].back())));
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-  if (argc < 2)
+  int arg = 1;
+  bool editor = false;
+  juce::File snapshotFile;
+  if (argc > 2 && std::string(argv[1]) == "--editor")
   {
-    std::fprintf(stderr, "usage: %s <Tavlo.vst3>\n", argv[0]);
+    editor = true;
+    snapshotFile = juce::File(juce::String(argv[2]));
+    arg = 3;
+  }
+  if (argc <= arg)
+  {
+    std::fprintf(stderr, "usage: %s [--editor <snapshot.png>] <Tavlo.vst3>\n", argv[0]);
     return 2;
   }
+  Xvfb xvfb;
+  if (editor)
+  {
+    // JUCE opens its display connection on first use: the server has to be
+    // there before that.
+    if (!xvfb.Start())
+    {
+      std::printf("FAIL  private Xvfb could not be started\n0 passed, 1 failed\n");
+      return 1;
+    }
+    setenv("DISPLAY", xvfb.Display().c_str(), 1);
+  }
+  else
+  {
+    unsetenv("DISPLAY");
+  }
   juce::ScopedJuceInitialiser_GUI juceRuntime;
-  const juce::String bundle = juce::File(juce::String(argv[1])).getFullPathName();
+  const juce::String bundle = juce::File(juce::String(argv[arg])).getFullPathName();
 
   Host host;
   juce::OwnedArray<juce::PluginDescription> types;
@@ -474,6 +743,12 @@ int main(int argc, char** argv)
     return 1;
   }
   host.desc = *types[0];
+  if (editor)
+  {
+    CheckEditor(host, bundle, snapshotFile);
+    std::printf("%d passed, %d failed\n", gPassed, gFailed);
+    return (gFailed == 0 && gPassed > 0) ? 0 : 1;
+  }
   CheckDescription(host.desc);
 
   std::string err;
