@@ -110,11 +110,19 @@ private:
   // run over a chunk before the ballistics, so that long per-frame chains
   // of independent work do not serialise the whole frame.
   static constexpr int kChunk = 256;
+  // Oversampled runs go in pieces of this many frames, so their working
+  // buffers stay in the first-level cache.
+  static constexpr int kOsChunk = 128;
+  static constexpr int kOsWorkSize = 2 * 6 * kOsChunk + 2 * 4 * kOsChunk + 4 * 2 * kOsChunk + 8 * 64;
   struct ChainScratch
   {
-    float d[kChunk];
-    double g[kChunk];
-    double pL[kChunk], pR[kChunk], dL[kChunk], dR[kChunk];
+    // The odd padding keeps arrays that are written and read in the same
+    // loop from sharing their address bits below 4 KiB, which the processor
+    // would otherwise take for a dependency between them.
+    float d[kChunk + 16];
+    double g[kChunk + 8];
+    double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
+    double osWork[kOsWorkSize];
   };
   ChainScratch mScratch;
 };

@@ -207,33 +207,39 @@ void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSam
 
 // Both channels' strands over a run of frames at one factor. The four
 // oversamplers run side by side, so that their long chains of all-pass
-// sections overlap instead of following one another.
-void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler<double>& preL,
-                      OverSampler<double>& preR, OverSampler<double>& dryL, OverSampler<double>& dryR,
-                      double* pL, double* pR, double* dL, double* dR)
+// sections overlap instead of following one another. work holds
+// osWorkSize doubles; nFrames is at most osChunk.
+void RunStrandsPiece(const double* L, const double* R, int nFrames, OverSampler<double>& preL,
+                     OverSampler<double>& preR, OverSampler<double>& dryL, OverSampler<double>& dryR,
+                     double* pL, double* pR, double* dL, double* dR, double* work, int osChunk)
 {
   const int rate = preL.GetRate();
-  const int cap = std::min(std::min(preL.BlockCapacity(), preR.BlockCapacity()),
-                           std::min(dryL.BlockCapacity(), dryR.BlockCapacity()));
-  if (rate == 1 || nFrames > cap)
-  {
-    RunStrands(L, nFrames, preL, dryL, pL, dL);
-    RunStrands(R, nFrames, preR, dryR, pR, dR);
-    return;
-  }
+  // Staggered regions of the work area (4x only): two up chains of 6 x
+  // chunk, two preamp results of 4 x chunk and four down chains of 2 x chunk.
+  size_t pos = 0;
+  auto take = [&](size_t n, size_t pad) {
+    double* p = work + pos;
+    pos += n + pad;
+    return p;
+  };
+  const size_t c = static_cast<size_t>(osChunk);
+  double* upL = take(6 * c, 8);
+  double* upR = take(6 * c, 24);
+  double* resL = take(4 * c, 40);
+  double* resR = take(4 * c, 56);
+  double* dnW[4] = {take(2 * c, 72), take(2 * c, 88), take(2 * c, 104), take(2 * c, 120)};
+
   OverSampler<double>* const up[2] = {&preL, &preR};
   const double* const in[2] = {L, R};
-  OverSampler<double>::UpsampleBlocks<2>(up, in, nFrames);
-  const double* hiL = preL.UpTop();
-  const double* hiR = preR.UpTop();
-  double* resL = preL.DownTop();
-  double* resR = preR.DownTop();
-  PreampBlock(hiL, resL, nFrames * rate);
-  PreampBlock(hiR, resR, nFrames * rate);
+  double* const upWork[2] = {upL, upR};
+  const double* hiTop[2];
+  OverSampler<double>::UpsampleBlocks<2>(up, in, nFrames, upWork, hiTop);
+  PreampBlock(hiTop[0], resL, nFrames * rate);
+  PreampBlock(hiTop[1], resR, nFrames * rate);
   OverSampler<double>* const down[4] = {&preL, &dryL, &preR, &dryR};
-  const double* const hi[4] = {resL, hiL, resR, hiR};
+  const double* const hi[4] = {resL, hiTop[0], resR, hiTop[1]};
   double* const out[4] = {pL, dL, pR, dR};
-  OverSampler<double>::DownsampleBlocks<4>(down, hi, out, nFrames);
+  OverSampler<double>::DownsampleBlocks<4>(down, hi, out, nFrames, dnW);
   dryL.CopyUpStateFrom(preL);
   dryR.CopyUpStateFrom(preR);
 
@@ -244,15 +250,36 @@ void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler
   double* d[2] = {dL, dR};
   OverSampler<double>* pre[2] = {&preL, &preR};
   OverSampler<double>* dry[2] = {&dryL, &dryR};
-  for (int c = 0; c < 2; ++c)
+  for (int ch = 0; ch < 2; ++ch)
     for (int i = 0; i < nFrames; ++i)
-      if (!(std::isfinite(src[c][i]) && std::isfinite(p[c][i]) && std::isfinite(d[c][i])))
+      if (!(std::isfinite(src[ch][i]) && std::isfinite(p[ch][i]) && std::isfinite(d[ch][i])))
       {
-        pre[c]->ClearState();
-        dry[c]->ClearState();
-        RunStrands(src[c] + i + 1, nFrames - i - 1, *pre[c], *dry[c], p[c] + i + 1, d[c] + i + 1);
+        pre[ch]->ClearState();
+        dry[ch]->ClearState();
+        RunStrands(src[ch] + i + 1, nFrames - i - 1, *pre[ch], *dry[ch], p[ch] + i + 1, d[ch] + i + 1);
         break;
       }
+}
+
+void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler<double>& preL,
+                      OverSampler<double>& preR, OverSampler<double>& dryL, OverSampler<double>& dryR,
+                      double* pL, double* pR, double* dL, double* dR, double* work, int osChunk)
+{
+  const int rate = preL.GetRate();
+  const int cap = std::min(std::min(preL.BlockCapacity(), preR.BlockCapacity()),
+                           std::min(dryL.BlockCapacity(), dryR.BlockCapacity()));
+  if (rate != 4 || cap < osChunk)
+  {
+    RunStrands(L, nFrames, preL, dryL, pL, dL);
+    RunStrands(R, nFrames, preR, dryR, pR, dR);
+    return;
+  }
+  for (int pos = 0; pos < nFrames; pos += osChunk)
+  {
+    const int n = std::min(osChunk, nFrames - pos);
+    RunStrandsPiece(L + pos, R + pos, n, preL, preR, dryL, dryR, pL + pos, pR + pos, dL + pos, dR + pos,
+                    work, osChunk);
+  }
 }
 
 } // namespace
@@ -375,7 +402,7 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       SwitchFactor(mDryOsL, factor);
       SwitchFactor(mDryOsR, factor);
       RunStrandsStereo(L + i0, R + i0, i1 - i0, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR,
-                       sc.pL + i0, sc.pR + i0, sc.dL + i0, sc.dR + i0);
+                       sc.pL + i0, sc.pR + i0, sc.dL + i0, sc.dR + i0, sc.osWork, kOsChunk);
       i0 = i1;
     }
 

@@ -277,8 +277,12 @@ public:
   // UpsampleBlock on S instances of one rate at once. Each stage's chain of
   // sections is a long serial dependency; running independent instances in
   // the same loop lets them overlap. Same numbers as one at a time.
+  // With work given, work[s] (room for (rate - 2) x nFrames + rate x nFrames
+  // samples) takes the levels instead of the instance's own buffers, and
+  // top[s] receives where the top-rate samples are.
   template <int S>
-  static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames)
+  static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames,
+                             T* const* work = nullptr, const T** top = nullptr)
   {
     const int rate = os[0]->mRate;
     bool same = true;
@@ -287,26 +291,52 @@ public:
     if (!same || rate == 1 || os[0]->BlockCapacity() < nFrames)
     {
       for (int s = 0; s < S; ++s)
+      {
         os[s]->UpsampleBlock(in[s], nFrames);
+        if (top)
+          top[s] = os[s]->UpTop();
+      }
       return;
     }
     const T* src[S];
     for (int s = 0; s < S; ++s)
       src[s] = in[s];
     int m = nFrames;
-    UpLevel<S>(os, src, m, 3, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; });
+    T* dst[S];
+    size_t offset = 0;
+    auto next = [&](int b) {
+      for (int s = 0; s < S; ++s)
+        dst[s] = work ? work[s] + offset : os[s]->mUpBuffers[b].data();
+      offset += static_cast<size_t>(2 * m);
+    };
+    next(3);
+    UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; });
     if (rate >= 4)
-      UpLevel<S>(os, src, m, 2, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; });
+    {
+      next(2);
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; });
+    }
     if (rate >= 8)
-      UpLevel<S>(os, src, m, 1, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; });
+    {
+      next(1);
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; });
+    }
     if (rate >= 16)
-      UpLevel<S>(os, src, m, 0, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; });
+    {
+      next(0);
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; });
+    }
+    if (top)
+      for (int s = 0; s < S; ++s)
+        top[s] = src[s];
   }
 
   // DownsampleBlock on S instances of one rate at once; hi[s] holds
-  // rate x nFrames samples for instance s.
+  // rate x nFrames samples for instance s. With work given, work[s] (room
+  // for rate x nFrames samples) takes the intermediate levels.
   template <int S>
-  static void DownsampleBlocks(OverSampler* const os[S], const T* const hi[S], T* const out[S], int nFrames)
+  static void DownsampleBlocks(OverSampler* const os[S], const T* const hi[S], T* const out[S], int nFrames,
+                               T* const* work = nullptr)
   {
     const int rate = os[0]->mRate;
     bool same = true;
@@ -321,16 +351,32 @@ public:
     const T* src[S];
     for (int s = 0; s < S; ++s)
       src[s] = hi[s];
+    T* dst[S];
+    size_t offset = 0;
+    auto next = [&](int b, int m) {
+      for (int s = 0; s < S; ++s)
+        dst[s] = work ? work[s] + offset : os[s]->mDownBuffers[b].data();
+      offset += static_cast<size_t>(m);
+    };
     if (rate >= 16)
-      DownLevel<S>(os, src, nFrames * 8, 1, nullptr,
+    {
+      next(1, nFrames * 8);
+      DownLevel<S>(os, src, nFrames * 8, dst,
                    [](OverSampler& o) -> halfband::Downsampler2x<2>& { return *o.mDown2[0]; });
+    }
     if (rate >= 8)
-      DownLevel<S>(os, src, nFrames * 4, 2, nullptr,
+    {
+      next(2, nFrames * 4);
+      DownLevel<S>(os, src, nFrames * 4, dst,
                    [](OverSampler& o) -> halfband::Downsampler2x<3>& { return *o.mDown3[0]; });
+    }
     if (rate >= 4)
-      DownLevel<S>(os, src, nFrames * 2, 3, nullptr,
+    {
+      next(3, nFrames * 2);
+      DownLevel<S>(os, src, nFrames * 2, dst,
                    [](OverSampler& o) -> halfband::Downsampler2x<4>& { return *o.mDown4[0]; });
-    DownLevel<S>(os, src, nFrames, -1, out,
+    }
+    DownLevel<S>(os, src, nFrames, out,
                  [](OverSampler& o) -> halfband::Downsampler2x<12>& { return *o.mDown12[0]; });
   }
 
@@ -383,17 +429,13 @@ private:
   }
 
   // One up level for S instances: m inputs each from src, 2m outputs into
-  // up buffer b; src then points at those outputs.
+  // dst; src then points at those outputs.
   template <int S, typename Get>
-  static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, int b, Get get)
+  static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, T* const dst[S], Get get)
   {
-    T* dst[S];
     decltype(&get(*os[0])) st[S];
     for (int s = 0; s < S; ++s)
-    {
-      dst[s] = os[s]->mUpBuffers[b].data();
       st[s] = &get(*os[s]);
-    }
     // Work on copies: they cannot alias the buffers, so their state can
     // stay in registers through the loop.
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
@@ -412,17 +454,13 @@ private:
   }
 
   // One down level for S instances: m outputs each from 2m inputs, into
-  // down buffer b (or into final when b < 0); src then points at them.
+  // dst; src then points at them.
   template <int S, typename Get>
-  static void DownLevel(OverSampler* const os[S], const T* src[S], int m, int b, T* const* final, Get get)
+  static void DownLevel(OverSampler* const os[S], const T* src[S], int m, T* const dst[S], Get get)
   {
-    T* dst[S];
     decltype(&get(*os[0])) st[S];
     for (int s = 0; s < S; ++s)
-    {
-      dst[s] = b >= 0 ? os[s]->mDownBuffers[b].data() : final[s];
       st[s] = &get(*os[s]);
-    }
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
     Stage local[S];
     for (int s = 0; s < S; ++s)
