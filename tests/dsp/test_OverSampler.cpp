@@ -341,3 +341,44 @@ TEST(OverSampler, SideBySideBlocksMatchOneAtATime)
         ASSERT_EQ(o[s][i], r[s][i]) << "factor " << f << " instance " << s << " frame " << i;
   }
 }
+
+TEST(OverSampler, SideBySideBlocksWithCallerWorkMemory)
+{
+  for (OS::EFactor f : {OS::k2x, OS::k4x, OS::k16x})
+  {
+    const int rate = OS::RateOf(f);
+    const int n = 100;
+    OS a(f, true, 1), b(f, true, 1), ra(f, true, 1), rb(f, true, 1);
+    std::vector<double> inA(n), inB(n);
+    for (int i = 0; i < n; ++i)
+    {
+      inA[i] = std::sin(0.21 * i);
+      inB[i] = std::cos(0.02 * i) - 0.5;
+    }
+    // Up levels need (rate - 2) x n + rate x n, down levels rate x n.
+    std::vector<double> upA(30 * n, -7.0), upB(30 * n, -7.0), dnA(16 * n), dnB(16 * n);
+    OS* const up[2] = {&a, &b};
+    const double* const in[2] = {inA.data(), inB.data()};
+    double* const upWork[2] = {upA.data(), upB.data()};
+    const double* top[2] = {nullptr, nullptr};
+    OS::UpsampleBlocks<2>(up, in, n, upWork, top);
+    ASSERT_EQ(top[0], upA.data() + (rate - 2) * n) << "factor " << f;
+    const double* refTop = ra.UpsampleBlock(inA.data(), n);
+    for (int k = 0; k < rate * n; ++k)
+      ASSERT_EQ(top[0][k], refTop[k]) << "factor " << f << " k " << k;
+    rb.UpsampleBlock(inB.data(), n);
+
+    std::vector<double> oA(n), oB(n), rA(n), rB(n);
+    const double* const hi[2] = {top[0], top[1]};
+    double* const out[2] = {oA.data(), oB.data()};
+    double* const dnWork[2] = {dnA.data(), dnB.data()};
+    OS::DownsampleBlocks<2>(up, hi, out, n, dnWork);
+    ra.DownsampleBlock(refTop, rA.data(), n);
+    rb.DownsampleBlock(rb.UpTop(), rB.data(), n);
+    for (int i = 0; i < n; ++i)
+    {
+      ASSERT_EQ(oA[i], rA[i]) << "factor " << f << " frame " << i;
+      ASSERT_EQ(oB[i], rB[i]) << "factor " << f << " frame " << i;
+    }
+  }
+}
