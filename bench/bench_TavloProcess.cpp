@@ -139,10 +139,12 @@ void BM_SilenceAfterBurst(benchmark::State& state)
     double* in[4] = {burstL.data(), burstR.data(), silence.data(), silence.data()};
     base->ProcessDoubleReplacing(in, out, kBlock);
   }
+  const bool loud = state.range(1) != 0;
   long frames = 0;
   for (auto _ : state)
   {
-    double* in[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
+    double* in[4] = {loud ? burstL.data() : silence.data(), loud ? burstR.data() : silence.data(),
+                     silence.data(), silence.data()};
     base->ProcessDoubleReplacing(in, out, kBlock);
     benchmark::DoNotOptimize(outL.data());
     benchmark::ClobberMemory();
@@ -150,7 +152,8 @@ void BM_SilenceAfterBurst(benchmark::State& state)
   }
   SetCounters(state, frames);
 }
-BENCHMARK(BM_SilenceAfterBurst)->Arg(0)->Arg(1)->ArgName("oversample");
+// Second argument 1: the burst goes on, for comparison.
+BENCHMARK(BM_SilenceAfterBurst)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "loud"});
 
 } // namespace
 
