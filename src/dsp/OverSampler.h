@@ -29,8 +29,9 @@ public:
   };
 
   OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1)
-    : mFactor(kNone), mRate(1), mBlockProcessing(blockProcessing), mNChannels(nChannels)
+    : mFactor(kNone), mRate(1), mBlockProcessing(blockProcessing), mNChannels(nChannels > 0 ? nChannels : 1)
   {
+    // Process works on channel 0, so there is always at least one channel.
     for (int c = 0; c < mNChannels; ++c)
     {
       mUp12.emplace_back(new halfband::Upsampler2x<12>());

@@ -382,3 +382,16 @@ TEST(OverSampler, SideBySideBlocksWithCallerWorkMemory)
     }
   }
 }
+
+TEST(OverSampler, ChannelCountBelowOneStillServesChannelZero)
+{
+  OS os(OS::k4x, true, 0);
+  EXPECT_EQ(os.GetNChannels(), 1);
+  EXPECT_EQ(os.GetUpBufferSize(0), 16u * 1024u);
+  OS ref(OS::k4x, true, 1);
+  for (int n = 0; n < 50; ++n)
+    EXPECT_EQ(os.Process(std::sin(0.3 * n), Identity), ref.Process(std::sin(0.3 * n), Identity));
+  OS neg(OS::kNone, false, -3);
+  EXPECT_EQ(neg.GetNChannels(), 1);
+  EXPECT_EQ(neg.Process(0.25, Identity), 0.25);
+}
