@@ -51,6 +51,13 @@ void IControl::SetValueFromPlug(double value)
   if (GetValue() != value)
   {
     SetValue(value);
+    // The meter arrives here every sample frame from the audio thread. When
+    // the control is already dirty with redraw-again set and the value needs
+    // no clamping, the next two ticks draw the new value anyway: skip the
+    // locked flag updates.
+    const unsigned both = kFlagDirty | kFlagRedraw;
+    if ((mFlags.load(std::memory_order_acquire) & both) == both && value >= mClampLo && value <= mClampHi)
+      return;
     // Redraw-again before dirty: a SetClean racing in between then still
     // leaves the control dirty.
     SetRedraw();
