@@ -508,9 +508,13 @@ public:
           break;
         if (stat(sock.c_str(), &st) == 0)
         {
+          // Another run's server may have made that socket: ours must still
+          // be alive a moment later.
+          usleep(200000);
+          if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
           mPid = pid;
           mDisplay = disp;
-          usleep(100000);
           return true;
         }
         usleep(50000);
