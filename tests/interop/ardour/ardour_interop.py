@@ -144,9 +144,11 @@ class Ardour:
         "Done" with a complete file: that counts as a render. About one run
         in ten with Tavlo in the session also aborts before "Done", inside
         the export's own teardown (a heap check in the format destructor);
-        none did in 45 runs without a plug-in, and Tavlo runs clean under the
-        address sanitizer in the other hosts. Such a run is repeated, up to
-        three attempts in all, and every failed attempt is printed."""
+        none did in 45 runs without a plug-in. Renders of three of these
+        sessions under valgrind showed no invalid access at all, and Tavlo
+        runs clean under the address sanitizer in the other hosts. Such a run
+        is repeated, up to three attempts in all, and every failed attempt is
+        printed."""
         out = os.path.join(self.work, snapshot + ".wav")
         notes = []
         for attempt in range(attempts):
