@@ -143,7 +143,7 @@ class Ardour:
         """Renders a snapshot to float WAV. ardour7-export may abort after
         "Done" with a complete file: that counts as a render. About one run
         in ten with Tavlo in the session also aborts before "Done", inside
-        the export's own teardown (a heap check in the format destructor);
+        the export's format objects (a heap check as one is destroyed);
         none did in 45 runs without a plug-in. Renders of three of these
         sessions under valgrind showed no invalid access at all, and Tavlo
         runs clean under the address sanitizer in the other hosts. Such a run
