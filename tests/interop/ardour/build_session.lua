@@ -15,25 +15,9 @@ end
 local s = create_session (dir, name, rate)
 if not s then fail ("cannot create the session") end
 
--- Parameters are looked up by name: the host decides where its own bypass
--- parameter goes in the list.
-local function param_index (proc, label)
-	local plug = proc:to_insert ():plugin (0)
-	for i = 0, plug:parameter_count () - 1 do
-		if plug:parameter_label (i) == label then
-			-- Index among the automatable inputs, which the Lua API counts.
-			local n = 0
-			for j = 0, i - 1 do
-				if plug:parameter_is_input (j) and plug:parameter_is_control (j) then n = n + 1 end
-			end
-			return n
-		end
-	end
-	fail ("no parameter " .. label)
-end
-
--- The last parameter with that label: the plug-in's own Bypass comes after
--- the host's bypass switch.
+-- Parameters are looked up by name, taking the last one with that label: the
+-- host decides where its own bypass switch goes, and the plug-in's Bypass
+-- comes after it.
 local function own_param_index (proc, label)
 	local plug = proc:to_insert ():plugin (0)
 	local found = nil
