@@ -188,27 +188,19 @@ public:
         a[i] = in[i];
       return a;
     }
-    halfband::Upsampler2x<12>& u12 = *mUp12[0];
-    for (int i = 0; i < nFrames; ++i)
-      u12.process_sample(a[2 * i], a[2 * i + 1], in[i]);
+    UpStage(*mUp12[0], a, in, nFrames);
     if (mRate == 2)
       return a;
     T* b = mUpBuffers[2].data();
-    halfband::Upsampler2x<4>& u4 = *mUp4[0];
-    for (int i = 0, m = 2 * nFrames; i < m; ++i)
-      u4.process_sample(b[2 * i], b[2 * i + 1], a[i]);
+    UpStage(*mUp4[0], b, a, 2 * nFrames);
     if (mRate == 4)
       return b;
     T* c = mUpBuffers[1].data();
-    halfband::Upsampler2x<3>& u3 = *mUp3[0];
-    for (int i = 0, m = 4 * nFrames; i < m; ++i)
-      u3.process_sample(c[2 * i], c[2 * i + 1], b[i]);
+    UpStage(*mUp3[0], c, b, 4 * nFrames);
     if (mRate == 8)
       return c;
     T* e = mUpBuffers[0].data();
-    halfband::Upsampler2x<2>& u2 = *mUp2[0];
-    for (int i = 0, m = 8 * nFrames; i < m; ++i)
-      u2.process_sample(e[2 * i], e[2 * i + 1], c[i]);
+    UpStage(*mUp2[0], e, c, 8 * nFrames);
     return e;
   }
 
@@ -236,31 +228,20 @@ public:
     const T* src = hi;
     if (mRate == 16)
     {
-      T* d8 = mDownBuffers[1].data();
-      halfband::Downsampler2x<2>& s2 = *mDown2[0];
-      for (int i = 0, m = 8 * nFrames; i < m; ++i)
-        d8[i] = s2.process_sample(src + 2 * i);
-      src = d8;
+      DownStage(*mDown2[0], mDownBuffers[1].data(), src, 8 * nFrames);
+      src = mDownBuffers[1].data();
     }
     if (mRate >= 8)
     {
-      T* d4 = mDownBuffers[2].data();
-      halfband::Downsampler2x<3>& s3 = *mDown3[0];
-      for (int i = 0, m = 4 * nFrames; i < m; ++i)
-        d4[i] = s3.process_sample(src + 2 * i);
-      src = d4;
+      DownStage(*mDown3[0], mDownBuffers[2].data(), src, 4 * nFrames);
+      src = mDownBuffers[2].data();
     }
     if (mRate >= 4)
     {
-      T* d2 = mDownBuffers[3].data();
-      halfband::Downsampler2x<4>& s4 = *mDown4[0];
-      for (int i = 0, m = 2 * nFrames; i < m; ++i)
-        d2[i] = s4.process_sample(src + 2 * i);
-      src = d2;
+      DownStage(*mDown4[0], mDownBuffers[3].data(), src, 2 * nFrames);
+      src = mDownBuffers[3].data();
     }
-    halfband::Downsampler2x<12>& s12 = *mDown12[0];
-    for (int i = 0; i < nFrames; ++i)
-      out[i] = s12.process_sample(src + 2 * i);
+    DownStage(*mDown12[0], out, src, nFrames);
   }
 
   // The top-rate buffer of the upsampling side, as UpsampleBlock left it.
@@ -414,6 +395,22 @@ public:
   int mRate;
 
 private:
+  // One 2x stage over a block: n samples in, 2n out.
+  template <class Stage>
+  static void UpStage(Stage& stage, T* out, const T* in, int n)
+  {
+    for (int i = 0; i < n; ++i)
+      stage.process_sample(out[2 * i], out[2 * i + 1], in[i]);
+  }
+
+  // One 2x decimating stage over a block: 2n samples in, n out.
+  template <class Stage>
+  static void DownStage(Stage& stage, T* out, const T* in, int n)
+  {
+    for (int i = 0; i < n; ++i)
+      out[i] = stage.process_sample(in + 2 * i);
+  }
+
   static constexpr int kNumBuffers = 4;
   static size_t BufferRate(int b) { return static_cast<size_t>(16 >> b); }
 
