@@ -38,5 +38,47 @@ inline __m128d RunPaths(__m128d s, const double* c, double* x, double* y)
   return s;
 }
 
+
+// Coefficients and the state of both paths, as the up- and down-sampler hold
+// them.
+template <int NC>
+class AllpassState
+{
+public:
+  static_assert(NC > 0, "at least one section");
+
+  AllpassState()
+  {
+    for (int k = 0; k < NC; ++k)
+      mC[k] = 0.0;
+    clear_buffers();
+  }
+
+  void set_coefs(const double coefs[NC])
+  {
+    for (int k = 0; k < NC; ++k)
+      mC[k] = coefs[k];
+  }
+
+  void clear_buffers()
+  {
+    for (int k = 0; k < NC; ++k)
+      mX[k] = mY[k] = 0.0;
+  }
+
+  const double* coefs() const { return mC; }
+  const double* prev_inputs() const { return mX; }
+  const double* prev_outputs() const { return mY; }
+
+protected:
+  // Both path outputs for the two lane inputs of s.
+  __m128d Run(__m128d s) { return RunPaths<NC>(s, mC, mX, mY); }
+
+private:
+  alignas(16) double mC[NC];
+  alignas(16) double mX[NC];
+  alignas(16) double mY[NC];
+};
+
 } // namespace detail
 } // namespace halfband
