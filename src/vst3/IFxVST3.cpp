@@ -382,6 +382,10 @@ tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
   if (!std::isfinite(setup.sampleRate) || setup.sampleRate <= 0.0)
     return kResultFalse;
 
+  // Hosts are meant to set up only while inactive, but a host that does it
+  // while another thread is inside process would otherwise see the scratch
+  // buffers freed under it.
+  KitMutexLock lock(&mMutex);
   SetSampleRate(setup.sampleRate);
   // The bypass flag stays as the host last set it: a host that shows the
   // plug-in bypassed must not hear it processing after a rate change.

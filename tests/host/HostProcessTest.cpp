@@ -1,5 +1,7 @@
 // Buses, arrangements and the process call: sample types, automation,
 // bypass, presets, the side-chain and hosts that pass odd buffers.
+#include <atomic>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -589,4 +591,36 @@ TEST_F(ProcessTest, ControllerSetterDoesNotReachTheSignalPathUntilAutomation)
   FillSignal(ref, 512);
   ASSERT_EQ(kResultOk, ref.Run(b.proc()));
   EXPECT_LT(Rms(blk.out, 0, 0, 512), 0.2 * Rms(ref.out, 0, 0, 512));  // -20 dB
+}
+
+// A host that sets up again while its audio thread is still processing (out
+// of order, but it happens) must not pull the scratch buffers from under the
+// block being processed. The sanitizer build catches the use after free.
+TEST_F(ProcessTest, SetupDuringProcessingOnAnotherThreadIsSafe)
+{
+  Plug p;
+  p.Start(kSample32, 512);
+  Compress(p);
+  std::atomic<bool> stop{false};
+  std::atomic<long> blocks{0};
+  bool finite = true;
+  std::thread audio([&] {
+    long done = 0;
+    while (!stop.load())
+    {
+      Block b(false, 256);
+      FillSignal(b, done);
+      if (b.Run(p.proc()) != kResultOk) finite = false;
+      for (int f = 0; f < 256; ++f)
+        if (!std::isfinite(b.out.Get(0, 0, f)) || !std::isfinite(b.out.Get(0, 1, f))) finite = false;
+      done += 256;
+      blocks.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 300; ++i)
+    ASSERT_EQ(kResultOk, p.Setup(kSample32, (i % 2) ? 64 : 4096));
+  while (blocks.load() < 20) std::this_thread::yield();
+  stop.store(true);
+  audio.join();
+  EXPECT_TRUE(finite);
 }
