@@ -56,7 +56,7 @@ void operator delete[](void* p) noexcept { __libc_free(p); }
 void operator delete(void* p, size_t) noexcept { __libc_free(p); }
 void operator delete[](void* p, size_t) noexcept { __libc_free(p); }
 
-using namespace testhost;
+using namespace vst3host;
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "TestHost.h"
+#include "host/Vst3Host.h"
 #include "TestPlugFrame.h"
 #include "fx/IParam.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "vst3/IFxVST3.h"
 #include "vst3/IFxVST3View.h"
 
-namespace testhost {
+namespace vst3host {
 namespace {
 
 class ViewPlug : public IFxVST3
@@ -191,4 +191,4 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
 }
 
 }  // namespace
-}  // namespace testhost
+}  // namespace vst3host

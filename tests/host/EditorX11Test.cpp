@@ -21,7 +21,7 @@
 #include "raster/PxPng.h"
 #include "tavlo/Tavlo.h"
 
-namespace testhost {
+namespace vst3host {
 namespace {
 
 constexpr int kW = 786, kH = 483;
@@ -573,4 +573,4 @@ TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
 }
 
 }  // namespace
-}  // namespace testhost
+}  // namespace vst3host

@@ -6,7 +6,7 @@
 
 #include "HostFixture.h"
 
-using namespace testhost;
+using namespace vst3host;
 using namespace Steinberg;
 
 namespace {

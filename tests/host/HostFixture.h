@@ -9,9 +9,9 @@
 #include <cstring>
 #include <memory>
 
-#include "TestHost.h"
+#include "host/Vst3Host.h"
 
-namespace testhost {
+namespace vst3host {
 
 // The class ID of the one plug-in class, as the factory must report it.
 constexpr unsigned char kTavloCid[16] = {0xF2, 0xAE, 0xE7, 0x0D, 0x00, 0xDE, 0x4F, 0x4E,
@@ -85,9 +85,9 @@ protected:
   }
 };
 
-}  // namespace testhost
+}  // namespace vst3host
 
-namespace testhost {
+namespace vst3host {
 
 // One process call with main input, optional side-chain and stereo output,
 // all of the same sample type. Owns its buffers; inputs are filled by the
@@ -128,4 +128,4 @@ inline double TestSignal(int ch, long frame, double amp = 0.5)
   return (double)(float)v;
 }
 
-}  // namespace testhost
+}  // namespace vst3host

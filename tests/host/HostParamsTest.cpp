@@ -2,7 +2,7 @@
 // through IEditController and IUnitInfo.
 #include "HostFixture.h"
 
-using namespace testhost;
+using namespace vst3host;
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 

@@ -7,7 +7,7 @@
 
 #include "HostFixture.h"
 
-using namespace testhost;
+using namespace vst3host;
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace testhost {
+namespace vst3host {
 
 PlugFrame::~PlugFrame()
 {
@@ -126,4 +126,4 @@ bool PlugFrame::RunUntil(const std::function<bool()>& pred, int timeoutMs)
   return true;
 }
 
-}  // namespace testhost
+}  // namespace vst3host

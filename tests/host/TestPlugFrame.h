@@ -10,7 +10,7 @@
 
 #include "pluginterfaces/gui/iplugview.h"
 
-namespace testhost {
+namespace vst3host {
 
 using namespace Steinberg;
 
@@ -70,4 +70,4 @@ private:
   int mRefs = 1;
 };
 
-}  // namespace testhost
+}  // namespace vst3host

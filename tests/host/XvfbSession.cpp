@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace testhost {
+namespace vst3host {
 
 bool XvfbSession::Start()
 {
@@ -78,4 +78,4 @@ XvfbSession& XvfbSession::Shared()
   return session;
 }
 
-}  // namespace testhost
+}  // namespace vst3host

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace testhost {
+namespace vst3host {
 
 class XvfbSession
 {
@@ -31,4 +31,4 @@ private:
   std::string mDisplay, mError;
 };
 
-}  // namespace testhost
+}  // namespace vst3host

@@ -114,7 +114,7 @@ constexpr int kEdW = 200, kEdH = 120;
 class LinuxEditorTest : public ::testing::Test
 {
 protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(testhost::XvfbSession::Shared().Start()); }
+  static void SetUpTestSuite() { ASSERT_TRUE(vst3host::XvfbSession::Shared().Start()); }
 
   void SetUp() override
   {

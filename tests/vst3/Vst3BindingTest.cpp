@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "TestHost.h"
+#include "host/Vst3Host.h"
 #include "fx/IParam.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "vst3/IFxParameter.h"
@@ -11,7 +11,7 @@
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-using testhost::ToAscii;
+using vst3host::ToAscii;
 
 namespace {
 
@@ -75,7 +75,7 @@ public:
 struct Held
 {
   TestPlug* p;
-  testhost::HostApplication app;
+  vst3host::HostApplication app;
   explicit Held(TestPlug* plug, bool init = true) : p(plug)
   {
     if (init)
@@ -175,18 +175,18 @@ TEST(Vst3Binding, EditsReachTheComponentHandler)
   EXPECT_EQ(kResultFalse, h->performEdit(0, 0.5));
   EXPECT_EQ(kResultFalse, h->endEdit(0));
 
-  testhost::ComponentHandler handler;
+  vst3host::ComponentHandler handler;
   ASSERT_EQ(kResultOk, h->setComponentHandler(&handler));
   h->BeginInformHostOfParamChange(0);
   h->SetParameterFromGUI(0, 0.75);
   h->EndInformHostOfParamChange(0);
   auto edits = handler.Edits();
   ASSERT_EQ(3u, edits.size());
-  EXPECT_EQ(testhost::Edit::kBegin, edits[0].kind);
+  EXPECT_EQ(vst3host::Edit::kBegin, edits[0].kind);
   EXPECT_EQ(0u, edits[0].tag);
-  EXPECT_EQ(testhost::Edit::kPerform, edits[1].kind);
+  EXPECT_EQ(vst3host::Edit::kPerform, edits[1].kind);
   EXPECT_DOUBLE_EQ(0.75, edits[1].value);
-  EXPECT_EQ(testhost::Edit::kEnd, edits[2].kind);
+  EXPECT_EQ(vst3host::Edit::kEnd, edits[2].kind);
   EXPECT_DOUBLE_EQ(10.0, h->ParamAt(0)->GetValue());
   ASSERT_FALSE(h->mChanges.empty());
   EXPECT_EQ(0, h->mChanges.back());
@@ -197,7 +197,7 @@ TEST(Vst3Binding, EditsReachTheComponentHandler)
   EXPECT_EQ(64u, h->getLatencySamples());
   edits = handler.Edits();
   ASSERT_EQ(1u, edits.size());
-  EXPECT_EQ(testhost::Edit::kRestart, edits[0].kind);
+  EXPECT_EQ(vst3host::Edit::kRestart, edits[0].kind);
   EXPECT_EQ((double)kLatencyChanged, edits[0].value);
 
   // No open editor: no context menu is asked for.
@@ -354,7 +354,7 @@ TEST(Vst3Binding, SpeakerArrangementsAndTypeNames)
 TEST(Vst3Binding, PresetSelectionAndNames)
 {
   Held h(new TestPlug());
-  testhost::ParameterChanges changes;
+  vst3host::ParameterChanges changes;
   changes.Add(kPresetParamTag, 0.5);  // 0.5 * 2 presets = index 1
   ProcessData data;
   data.inputParameterChanges = &changes;
@@ -410,7 +410,7 @@ public:
 };
 
 // A host application whose name fills all 128 units, without terminator.
-class LongNameHost : public testhost::HostApplication
+class LongNameHost : public vst3host::HostApplication
 {
 public:
   tresult PLUGIN_API getName(String128 name) override
@@ -428,7 +428,7 @@ TEST(Vst3Binding, HostIdentifiedByName)
 {
   {
     HookPlug* p = new HookPlug();
-    testhost::HostApplication app("REAPER");
+    vst3host::HostApplication app("REAPER");
     ASSERT_EQ(kResultOk, p->initialize(&app));
     EXPECT_EQ(kHostReaper, p->GetHost());
     EXPECT_EQ(1, p->mIdentified);
@@ -437,7 +437,7 @@ TEST(Vst3Binding, HostIdentifiedByName)
   }
   {
     HookPlug* p = new HookPlug();
-    testhost::BareContext bare;
+    vst3host::BareContext bare;
     ASSERT_EQ(kResultOk, p->initialize(&bare));
     EXPECT_EQ(kHostUninit, p->GetHost());  // no host application: unidentified
     EXPECT_EQ(1, p->mIdentified);
@@ -457,15 +457,15 @@ TEST(Vst3Binding, HostIdentifiedByName)
 TEST(Vst3Binding, StateFailuresAndTail)
 {
   HookPlug* p = new HookPlug();
-  testhost::HostApplication app;
+  vst3host::HostApplication app;
   ASSERT_EQ(kResultOk, p->initialize(&app));
   EXPECT_EQ(100u, p->getTailSamples());
-  testhost::MemoryStream s;
+  vst3host::MemoryStream s;
   p->mFailSerialize = true;
   EXPECT_EQ(kResultFalse, p->getState(&s));
   EXPECT_TRUE(s.Data().empty());
   // Without a size of its own state, nothing can be read back.
-  testhost::MemoryStream full(std::vector<uint8_t>(44, 0));
+  vst3host::MemoryStream full(std::vector<uint8_t>(44, 0));
   EXPECT_EQ(kResultFalse, p->setState(&full));
   EXPECT_EQ(0, full.Pos());
   p->mFailSerialize = false;
@@ -479,16 +479,16 @@ TEST(Vst3Binding, BypassDelaysByTheLatency)
 {
   // Latency 3: bypassed output lags the input by exactly three samples.
   HookPlug* p = new HookPlug(3);
-  testhost::HostApplication app;
+  vst3host::HostApplication app;
   ASSERT_EQ(kResultOk, p->initialize(&app));
   EXPECT_EQ(3u, p->getLatencySamples());
   ProcessSetup setup{kRealtime, kSample64, 16, 48000.0};
   ASSERT_EQ(kResultOk, p->setupProcessing(setup));
-  testhost::AudioBuffers in(2, 2, 5, true), out(1, 2, 5, true);
+  vst3host::AudioBuffers in(2, 2, 5, true), out(1, 2, 5, true);
   for (int f = 0; f < 5; ++f)
     for (int ch = 0; ch < 2; ++ch)
       in.Set(0, ch, f, f + 1.0 + 10 * ch);
-  testhost::ParameterChanges changes;
+  vst3host::ParameterChanges changes;
   changes.Add(kBypassParamTag, 1.0);
   ProcessData data;
   data.symbolicSampleSize = kSample64;

@@ -48,7 +48,7 @@ bool PluginSession::ClassId(TUID cid) const
 
 bool PluginSession::Load(const std::string& bundlePath, std::string& error)
 {
-  mModule.reset(new testhost::Module(bundlePath));
+  mModule.reset(new vst3host::Module(bundlePath));
   if (!mModule->IsLoaded())
   {
     error = "cannot load plug-in " + bundlePath + ": " + mModule->Error();
@@ -115,7 +115,7 @@ bool PluginSession::Initialise(std::string& error)
     if (mController->getParameterInfo(i, info) != kResultOk) continue;
     HostParam p;
     p.id = info.id;
-    p.title = testhost::ToAscii(info.title);
+    p.title = vst3host::ToAscii(info.title);
     p.stepCount = info.stepCount;
     p.flags = info.flags;
     p.min = mController->normalizedParamToPlain(info.id, 0.0);
@@ -252,7 +252,7 @@ bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& err
     return false;
   }
   // A single component keeps its state on the controller side.
-  testhost::MemoryStream controllerStream(bytes);
+  vst3host::MemoryStream controllerStream(bytes);
   if (mController->setState(&controllerStream) != kResultOk)
   {
     error = "the plug-in rejected the state";
@@ -263,7 +263,7 @@ bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& err
 
 bool PluginSession::GetState(std::vector<uint8_t>& bytes, std::string& error)
 {
-  testhost::MemoryStream stream;
+  vst3host::MemoryStream stream;
   if (mController->getState(&stream) != kResultOk || stream.Data().empty())
   {
     error = "the plug-in gave no state";

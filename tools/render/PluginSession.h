@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "TestHost.h"
+#include "host/Vst3Host.h"
 
 struct HostParam
 {
@@ -63,9 +63,9 @@ private:
   bool Initialise(std::string& error);
   void Release();
 
-  std::unique_ptr<testhost::Module> mModule;
-  testhost::HostApplication mApp{"tavlo-render"};
-  testhost::ComponentHandler mHandler;
+  std::unique_ptr<vst3host::Module> mModule;
+  vst3host::HostApplication mApp{"tavlo-render"};
+  vst3host::ComponentHandler mHandler;
   Steinberg::Vst::IComponent* mComponent = nullptr;
   Steinberg::Vst::IAudioProcessor* mProcessor = nullptr;
   Steinberg::Vst::IEditController* mController = nullptr;

@@ -107,7 +107,7 @@ struct Lane
 // Stereo buffers of one block in the plug-in's sample size.
 struct BlockBuffers
 {
-  testhost::AudioBuffers in, out;
+  vst3host::AudioBuffers in, out;
   BlockBuffers(int block, bool is64) : in(2, 2, block, is64), out(1, 2, block, is64) {}
 };
 
@@ -313,7 +313,7 @@ int Run(const RenderOptions& opts)
         b->in.Set(1, 1, (int)i, i < scN ? scFrames[2 * i + 1] : 0.0);
       }
 
-    testhost::ParameterChanges changes;
+    vst3host::ParameterChanges changes;
     if (pos == 0)
       for (const BlockChange& c : firstBlock) changes.Add(c.param->id, plug.ToNormalized(*c.param, c.plain));
     for (Lane& l : lanes)

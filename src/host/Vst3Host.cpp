@@ -1,11 +1,11 @@
-#include "TestHost.h"
+#include "host/Vst3Host.h"
 
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
 
-namespace testhost {
+namespace vst3host {
 
 std::string ToAscii(const Vst::TChar* s)
 {
@@ -453,4 +453,4 @@ void Instance::Reset()
 
 Instance::~Instance() { Reset(); }
 
-}  // namespace testhost
+}  // namespace vst3host

@@ -22,7 +22,7 @@
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "pluginterfaces/vst/ivstunits.h"
 
-namespace testhost {
+namespace vst3host {
 
 using namespace Steinberg;
 
@@ -234,4 +234,4 @@ struct Instance
   void Reset();
 };
 
-}  // namespace testhost
+}  // namespace vst3host
