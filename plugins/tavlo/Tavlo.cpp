@@ -10,6 +10,22 @@ const char kTavloEffectName[] = "Tavlo";
 const char kTavloProductName[] = "";
 const char kTavloMfrName[] = "Quillmarshworks";
 
+const IParamUnit kTavloParamUnits[kNumParams] = {
+  // unit, scale, decimals, off, on, description
+  {"", 1.0, 0, nullptr, nullptr,
+   "threshold and drive together: compression starts near 50 on full-scale material, "
+   "100 is moderate, 200 heavy"},
+  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix"},
+  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in"},
+  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers"},
+  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)"},
+  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less"},
+  {"", 1.0, 0, "Off", "On", "four-times oversampling of the signal path"},
+  {"", 1.0, 0, "Off", "On", "passes the input through untouched"},
+  {"", 1.0, 0, "External", "Internal",
+   "what the detector listens to: 1 = the main input (internal), 0 = the side-chain input (external)"},
+};
+
 Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
   : IFxVST3(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
             kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
@@ -34,6 +50,8 @@ Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
   ParamAt(kMix)->SetShape(1.0);
   ParamAt(kHPF)->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
   ParamAt(kHPF)->SetShape(1.0);
+
+  for (int i = 0; i < kNumParams; ++i) ParamAt(i)->SetUnit(&kTavloParamUnits[i]);
 
   BuildEditor();
 

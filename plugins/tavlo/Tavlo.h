@@ -5,6 +5,7 @@
 #include "dsp/OverSampler.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
+#include "fx/IParamUnit.h"
 #include "vst3/IFxVST3.h"
 
 // Parameter indices; the same numbers are the VST 3 parameter tags.
@@ -33,6 +34,9 @@ extern const char kTavloChannelIO[];        // "2-2 4-2": stereo, or stereo plus
 extern const char kTavloEffectName[];
 extern const char kTavloProductName[];
 extern const char kTavloMfrName[];
+// The unit each parameter is read in by people (readouts, tools, format
+// descriptions), indexed by ETavloParams. The host's labels stay "%".
+extern const IParamUnit kTavloParamUnits[kNumParams];
 
 // The stereo compressor.
 class Tavlo : public IFxVST3

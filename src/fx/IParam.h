@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "fx/IParamUnit.h"
 #include "kit/KitTypedBuf.h"
 
 // One automatable parameter: plain value, range, step, shape and how it is
@@ -97,6 +98,12 @@ public:
   const char* GetLabelForHost() const;
   const char* GetParamGroupForHost() const { return mParamGroup; }
 
+  // The unit people read the value in (not owned; static storage). The
+  // host's label stays what it is; this is for readouts, tools and format
+  // descriptions. Null until set.
+  void SetUnit(const IParamUnit* unit) { mUnit = unit; }
+  const IParamUnit* GetUnit() const { return mUnit; }
+
 private:
   // Finds the first non-empty text for a value truncated toward zero; null
   // when there is none or the value is no integer in int's range.
@@ -115,5 +122,6 @@ private:
   char mParamGroup[kTextSize] = {};
   bool mNegateDisplay = false;
   bool mCanAutomate = true;
+  const IParamUnit* mUnit = nullptr;
   KitTypedBuf<DisplayText> mDisplayTexts{8 * (int)sizeof(DisplayText)};
 };

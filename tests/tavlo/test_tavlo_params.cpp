@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "fx/IParam.h"
 #include "tavlo_test_util.h"
 
 TEST(TavloIdentity, NamesIdsVersionAndChannels)
@@ -182,4 +183,38 @@ TEST(TavloModule, MakePlugFromSeveralThreads)
   }
   for (std::thread& th : threads) th.join();
   for (int c : counts) EXPECT_EQ(c, 5);
+}
+
+TEST(TavloParams, UnitsFormatValuesAsPeopleReadThem)
+{
+  Tavlo plug{IFxInstanceInfo()};
+  struct Case { int idx; double plain; bool typographic; const char* text; };
+  const Case cases[] = {
+    {kInput, 120.0, false, "120"},
+    {kOutput, -3.0, false, "-3.0 dB"},
+    {kOutput, -3.0, true, "\xE2\x88\x92" "3.0 dB"},
+    {kOutput, -0.04, true, "0.0 dB"},  // no minus on a value that rounds to zero
+    {kAttack, 0.005, false, "5.0 ms"},
+    {kRelease, 0.3, false, "300 ms"},
+    {kMix, 70.0, false, "70 %"},
+    {kHPF, 80.0, false, "80 Hz"},
+    {kOversample, 1.0, false, "On"},
+    {kBypass, 0.0, false, "Off"},
+    {kSidechain, 1.0, false, "Internal"},
+    {kSidechain, 0.0, false, "External"},
+  };
+  for (const Case& c : cases)
+  {
+    const IParamUnit* unit = plug.ParamAt(c.idx)->GetUnit();
+    ASSERT_NE(nullptr, unit) << c.idx;
+    char buf[32];
+    int n = FormatParamUnit(*unit, c.plain, buf, sizeof buf, c.typographic);
+    EXPECT_STREQ(c.text, buf) << c.idx;
+    EXPECT_EQ((int)strlen(c.text), n);
+  }
+  // A small buffer is cut and terminated; the host's label is unchanged.
+  char small[4];
+  EXPECT_EQ(3, FormatParamUnit(kTavloParamUnits[kRelease], 0.3, small, sizeof small));
+  EXPECT_STREQ("300", small);
+  EXPECT_STREQ("%", plug.ParamAt(kAttack)->GetLabelForHost());
 }
