@@ -9,6 +9,8 @@ const char kTavloChannelIO[] = "2-2 4-2";
 const char kTavloEffectName[] = "Tavlo";
 const char kTavloProductName[] = "";
 const char kTavloMfrName[] = "Quillmarshworks";
+const char kTavloVendorURL[] = "https://quillmarshworks.example";
+const char kTavloVendorEmail[] = "support@quillmarshworks.example";
 
 const IParamUnit kTavloParamUnits[kNumParams] = {
   // unit, scale, decimals, off, on, description
@@ -27,7 +29,7 @@ const IParamUnit kTavloParamUnits[kNumParams] = {
 };
 
 Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
-  : IFxVST3(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
+  : TavloBinding(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
             kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
             kTavloLatency, false, false, false, kTavloSidechainChannels)
 {
@@ -86,7 +88,25 @@ void Tavlo::OnParamChange(int paramIdx)
   }
 }
 
-IFxVST3* MakePlug()
+IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
+{
+  IFxMeterInfo info;
+  if (idx == 0)
+  {
+    info.name = "Gain reduction";
+    info.symbol = "gain_reduction";
+    info.controlIdx = mMeterIdx;
+  }
+  return info;
+}
+
+double Tavlo::GetMeterValue(int idx) const
+{
+  // The needle's position: 0 at rest, 1 for the full scale of reduction.
+  return idx == 0 ? mMeter.GetState() : 0.0;
+}
+
+TavloBinding* MakePlug()
 {
   // Some hosts create instances from several threads at once.
   static KitMutex sCreateLock;

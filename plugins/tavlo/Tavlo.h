@@ -6,9 +6,10 @@
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
 #include "fx/IParamUnit.h"
-#include "vst3/IFxVST3.h"
+#include "tavlo/TavloBinding.h"
 
-// Parameter indices; the same numbers are the VST 3 parameter tags.
+// Parameter indices; the same numbers are the VST 3 parameter tags and the
+// LV2 control port indices.
 enum ETavloParams
 {
   kInput = 0,
@@ -34,12 +35,14 @@ extern const char kTavloChannelIO[];        // "2-2 4-2": stereo, or stereo plus
 extern const char kTavloEffectName[];
 extern const char kTavloProductName[];
 extern const char kTavloMfrName[];
+extern const char kTavloVendorURL[];
+extern const char kTavloVendorEmail[];
 // The unit each parameter is read in by people (readouts, tools, format
 // descriptions), indexed by ETavloParams. The host's labels stay "%".
 extern const IParamUnit kTavloParamUnits[kNumParams];
 
 // The stereo compressor.
-class Tavlo : public IFxVST3
+class Tavlo : public TavloBinding
 {
 public:
   explicit Tavlo(IFxInstanceInfo instanceInfo);
@@ -52,6 +55,10 @@ public:
   void OnParamChange(int paramIdx) override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
+  // The gain-reduction meter, for hosts that show plug-in outputs.
+  int MeterCount() const override { return 1; }
+  IFxMeterInfo GetMeterInfo(int idx) const override;
+  double GetMeterValue(int idx) const override;
 
   // Cached values, for inspection.
   double GetOutputGain() const { return mOutputGain; }
@@ -132,7 +139,7 @@ private:
 };
 
 // Creates one instance; construction is serialised across threads.
-IFxVST3* MakePlug();
+TavloBinding* MakePlug();
 // Module start and end hooks.
 bool InitModule();
 bool DeinitModule();

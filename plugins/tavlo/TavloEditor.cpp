@@ -52,13 +52,14 @@ std::string SourceImageFolder()
 
 std::string TavloResourceFolderFor(const char* modulePath)
 {
-  // The module lives in <bundle>/Contents/x86_64-linux/; its images in
-  // <bundle>/Contents/Resources/.
+  // A VST 3 module lives in <bundle>/Contents/x86_64-linux/ with its images
+  // in <bundle>/Contents/Resources/; an LV2 module in <bundle>/ with its
+  // images in <bundle>/Resources/.
   if (modulePath && *modulePath)
   {
-    const std::string contents = ParentFolder(ParentFolder(modulePath));
-    const std::string resources = contents + "/Resources/";
-    if (FileExists(resources + "bg.png")) return resources;
+    const std::string folder = ParentFolder(modulePath);
+    for (const std::string& resources : {ParentFolder(folder) + "/Resources/", folder + "/Resources/"})
+      if (FileExists(resources + "bg.png")) return resources;
   }
   return SourceImageFolder();
 }

@@ -24,6 +24,7 @@ IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps);
 std::string TavloResourceFolder();
 
 // The same decision for a module at modulePath: <bundle>/Contents/Resources/
-// when the module sits in <bundle>/Contents/<arch>/ and that folder holds
-// bg.png, otherwise the source tree's image folder.
+// when the module sits in <bundle>/Contents/<arch>/ (VST 3), or
+// <bundle>/Resources/ when it sits in <bundle>/ (LV2), and that folder holds
+// bg.png; otherwise the source tree's image folder.
 std::string TavloResourceFolderFor(const char* modulePath);

@@ -535,6 +535,7 @@ const char* IFxBase::GetAPIString()
     case kAPIRTAS: return "RTAS";
     case kAPIAAX: return "AAX";
     case kAPISA: return "Standalone";
+    case kAPILV2: return "LV2";
     default: return "";
   }
 }

@@ -23,7 +23,8 @@ enum EAPI
   kAPIAU = 2,
   kAPIRTAS = 3,
   kAPIAAX = 4,
-  kAPISA = 5
+  kAPISA = 5,
+  kAPILV2 = 6
 };
 
 // Transport information the binding copies out of the host's context.
@@ -44,6 +45,15 @@ struct ITimeInfo
 // What a factory hands a new instance; the bindings here take nothing from it.
 struct IFxInstanceInfo
 {
+};
+
+// A value the plug-in shows but nobody sets (a meter). A binding may hand it
+// to the host as an output; the editor control named here shows the same.
+struct IFxMeterInfo
+{
+  const char* name = "";    // shown to people
+  const char* symbol = "";  // stable identifier: lower-case letters, digits, '_'
+  int controlIdx = -1;      // the editor control that shows it, or -1
 };
 
 // The API-neutral base of a plug-in instance: parameters, presets, channel
@@ -110,6 +120,11 @@ public:
   virtual void PresetsChangedByHost() {}
   // A negative count acts as 0.
   virtual void SetBlockSize(int blockSize);
+  // Meters, none by default. A value is the latest one processed, 0..1 as
+  // the meter's control takes it.
+  virtual int MeterCount() const { return 0; }
+  virtual IFxMeterInfo GetMeterInfo(int idx) const { (void)idx; return IFxMeterInfo(); }
+  virtual double GetMeterValue(int idx) const { (void)idx; return 0.0; }
 
   // ---- channels ----
   bool LegalIO(int nIn, int nOut);

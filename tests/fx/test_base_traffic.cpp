@@ -110,6 +110,8 @@ TEST(BaseIdentity, VersionsApiAndArch)
   plug.mApiOverride = 5;
   EXPECT_STREQ(plug.GetAPIString(), "Standalone");
   plug.mApiOverride = 6;
+  EXPECT_STREQ(plug.GetAPIString(), "LV2");
+  plug.mApiOverride = 7;
   EXPECT_STREQ(plug.GetAPIString(), "");
   EXPECT_STREQ(plug.GetArchString(), "x64");
   EXPECT_STREQ(plug.GetEffectName(), "Test");

@@ -7,8 +7,8 @@ const IFxVST3ClassDef& GetVST3ClassDef()
 {
   static const IFxVST3ClassDef def = {
     kTavloMfrName,
-    "https://quillmarshworks.example",
-    "support@quillmarshworks.example",
+    kTavloVendorURL,
+    kTavloVendorEmail,
     kTavloEffectName,
     "Fx|Dynamics",
     kTavloVersion,

@@ -1,0 +1,133 @@
+#pragma once
+
+// Presents a framework plug-in to an LV2 host. The host's ports are the
+// whole interface: control inputs carry plain parameter values (read once
+// per run), a control input designated lv2:enabled is the host's bypass,
+// control outputs carry the meters, and the audio ports are connected by
+// the host before each run. There is no hidden state: the port values are
+// the plug-in's state.
+//
+// The same class serves the plug-in's UI, which runs in the host's UI
+// thread (possibly in another process) and holds its own instance as the
+// model behind the editor: there it takes port values from the host and
+// hands the editor's edits to an edit sink, which writes them to the ports.
+//
+// This header needs no LV2 header; the C entry points live in
+// IFxLV2Entry.cpp and IFxLV2UI.cpp.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "fx/IFxBase.h"
+#include "lv2/IFxLV2Ports.h"
+
+// Where the UI's instance sends the editor's edits, as port values.
+class IFxLV2EditSink
+{
+public:
+  virtual void BeginEdit(uint32_t port) = 0;
+  virtual void Edit(uint32_t port, float value) = 0;
+  virtual void EndEdit(uint32_t port) = 0;
+
+protected:
+  ~IFxLV2EditSink() = default;
+};
+
+class IFxLV2 : public IFxBase
+{
+public:
+  IFxLV2(IFxInstanceInfo instanceInfo, int nParams, const char* channelIOStr, int nPresets,
+         const char* effectName, const char* productName, const char* mfrName, int vendorVersion,
+         int uniqueID, int mfrID, int latency, bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst,
+         int plugScChans);
+  ~IFxLV2() override;
+
+  // Frames processed per call of the signal chain; longer runs go in pieces.
+  static constexpr int kBlockFrames = 4096;
+
+  // ---- framework hooks ----
+  void BeginInformHostOfParamChange(int idx) override;
+  void InformHostOfParamChange(int idx, double normalizedValue) override;
+  void EndInformHostOfParamChange(int idx) override;
+  void InformHostOfProgramChange() override {}
+  int GetSamplePos() override { return 0; }
+  double GetTempo() override { return 0.0; }
+  void GetTimeSig(int* pNum, int* pDenom) override;
+  void GetTime(ITimeInfo* pTimeInfo) override;
+  void ResizeGraphics(int w, int h) override;
+  bool SendMidiMsg(IMidiMsg*) override { return false; }
+
+  // The port layout; built on first use, after the plug-in has declared
+  // its parameters.
+  const IFxLV2Ports& Ports();
+  // Whether preset slot idx holds settings (a free slot would capture the
+  // current ones when restored).
+  bool IsPresetInitialized(int idx) const { return mPresets.Get(idx) && mPresets.Get(idx)->mInitialized; }
+
+  // ---- the plug-in in the host's audio graph ----
+  // Sample rate, scratch buffers, the first preset's values. Allocates.
+  void Instantiate(double sampleRate);
+  // data: a float for control ports, frames of floats for audio ports.
+  void ConnectPort(uint32_t port, void* data);
+  void Activate();
+  void Deactivate();
+  // Reads the control inputs, processes nFrames, writes the meters. Takes
+  // the instance lock; allocates nothing and makes no system call.
+  void Run(uint32_t nFrames);
+
+  // ---- the UI's instance ----
+  // The host reports a port's value: a parameter takes it as in Run (and
+  // the editor shows it), a meter goes to its control. False when nothing
+  // changed.
+  bool PortEvent(uint32_t port, float value);
+  // Edits made in the editor go here; null stops them.
+  void SetEditSink(IFxLV2EditSink* pSink) { mEditSink = pSink; }
+
+  // A control port's value applied to parameter idx: NaN is ignored, a
+  // stepped parameter takes the nearest step, the parameter clamps, and a
+  // value equal to the current one in single precision keeps the current
+  // one (so a host's float copy of a default changes nothing). Then the
+  // editor and OnParamChange hear of it. False when nothing was applied.
+  bool ApplyControlValue(int idx, float value);
+
+private:
+  void ReadControlPorts();
+  void ConnectChannels(int offset, int nFrames);
+  void WriteMeters();
+
+  int mSideChainChannels;
+  std::unique_ptr<IFxLV2Ports> mPorts;
+  IFxLV2EditSink* mEditSink = nullptr;
+
+  // Host buffers by port index; sized at Instantiate so Run allocates nothing.
+  std::vector<float*> mPortData;
+  // The control inputs' values last applied, to apply only changes.
+  std::vector<float> mLastControl;
+  std::vector<char> mHaveLastControl;
+  // Per input channel: read host audio in the last piece.
+  std::vector<char> mInFromHost;
+};
+
+// What the module entry and the Turtle writer need from the plug-in that
+// the bundle carries.
+struct IFxLV2ClassDef
+{
+  const char* uri;        // the plug-in's URI; the UI's is uri + "#ui"
+  const char* name;       // shown to the user
+  const char* vendor;     // maintainer name
+  const char* homepage;   // maintainer web address
+  const char* email;      // maintainer contact address
+  const char* lv2Class;   // class in the lv2 namespace, e.g. "CompressorPlugin"
+  const char* license;    // licence URI
+  const char* comment;    // one line on what the plug-in does
+  int vendorVersion;      // packed major.minor.bug-fix, shown as the release
+  // The LV2 interface version: hosts take an odd minor or micro version,
+  // or minor version 0, for a development build.
+  int lv2MinorVersion;
+  int lv2MicroVersion;
+};
+
+// Defined by the plug-in.
+IFxLV2* MakePlug();
+const IFxLV2ClassDef& GetLV2ClassDef();

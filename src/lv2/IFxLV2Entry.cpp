@@ -1,0 +1,37 @@
+// The plug-in module's one entry point, lv2_descriptor: the C callbacks a
+// host calls, each handed to the instance.
+#include <cmath>
+
+#include "lv2/IFxLV2.h"
+#include "lv2/core/lv2.h"
+
+namespace {
+
+IFxLV2* Plug(LV2_Handle h) { return static_cast<IFxLV2*>(h); }
+
+LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*)
+{
+  // Every rate-dependent quantity divides by it.
+  if (!std::isfinite(sampleRate) || sampleRate <= 0.0) return nullptr;
+  IFxLV2* plug = MakePlug();
+  if (!plug) return nullptr;
+  plug->Instantiate(sampleRate);
+  return plug;
+}
+
+void ConnectPort(LV2_Handle h, uint32_t port, void* data) { Plug(h)->ConnectPort(port, data); }
+void Activate(LV2_Handle h) { Plug(h)->Activate(); }
+void Run(LV2_Handle h, uint32_t nFrames) { Plug(h)->Run(nFrames); }
+void Deactivate(LV2_Handle h) { Plug(h)->Deactivate(); }
+void Cleanup(LV2_Handle h) { delete Plug(h); }
+const void* ExtensionData(const char*) { return nullptr; }
+
+}  // namespace
+
+extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
+{
+  static const LV2_Descriptor descriptor = {
+    GetLV2ClassDef().uri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData,
+  };
+  return index == 0 ? &descriptor : nullptr;
+}

@@ -1,0 +1,77 @@
+#include "lv2/IFxLV2Ports.h"
+
+#include <cctype>
+
+#include "fx/IFxBase.h"
+#include "fx/IParam.h"
+
+namespace {
+
+// "L"/"R" for a stereo pair, 1-based numbers otherwise.
+std::string ChannelSuffix(int channel, int count, bool forSymbol)
+{
+  if (count == 2) return forSymbol ? (channel == 0 ? "_l" : "_r") : (channel == 0 ? " L" : " R");
+  if (count == 1) return "";
+  return (forSymbol ? "_" : " ") + std::to_string(channel + 1);
+}
+
+}  // namespace
+
+std::string IFxLV2Ports::SymbolFrom(const char* name)
+{
+  std::string s;
+  for (const char* p = name ? name : ""; *p; ++p)
+  {
+    const unsigned char c = (unsigned char)*p;
+    if (std::isalnum(c) && c < 0x80)
+      s += (char)std::tolower(c);
+    else if (!s.empty() && s.back() != '_')
+      s += '_';
+  }
+  while (!s.empty() && s.back() == '_') s.pop_back();
+  if (s.empty() || std::isdigit((unsigned char)s[0])) s.insert(0, "p");
+  return s;
+}
+
+void IFxLV2Ports::Add(IFxLV2Port::EKind kind, int index, std::string symbol, std::string name)
+{
+  // Symbols identify ports in saved sessions and must be unique.
+  std::string unique = symbol;
+  for (int n = 2;; ++n)
+  {
+    bool taken = false;
+    for (const IFxLV2Port& p : mPorts) taken = taken || p.symbol == unique;
+    if (!taken) break;
+    unique = symbol + "_" + std::to_string(n);
+  }
+  mPorts.push_back({kind, index, unique, std::move(name)});
+}
+
+IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
+{
+  const int nIn = plug.InputChannelCount();
+  mSideIn = sideChainChannels < 0 ? 0 : (sideChainChannels > nIn ? nIn : sideChainChannels);
+  mMainIn = nIn - mSideIn;
+  mOut = plug.OutputChannelCount();
+
+  for (int i = 0; i < plug.ParamCount(); ++i)
+  {
+    const char* name = plug.ParamAt(i)->GetNameForHost();
+    Add(IFxLV2Port::kParam, i, SymbolFrom(name), name);
+  }
+  mEnabled = Count();
+  Add(IFxLV2Port::kEnabled, 0, "enabled", "Enabled");
+  mFirstMeter = Count();
+  for (int m = 0; m < plug.MeterCount(); ++m)
+  {
+    const IFxMeterInfo info = plug.GetMeterInfo(m);
+    Add(IFxLV2Port::kMeter, m, SymbolFrom(*info.symbol ? info.symbol : info.name), info.name);
+  }
+  for (int c = 0; c < mMainIn; ++c)
+    Add(IFxLV2Port::kAudioIn, c, "in" + ChannelSuffix(c, mMainIn, true), "Input" + ChannelSuffix(c, mMainIn, false));
+  for (int c = 0; c < mSideIn; ++c)
+    Add(IFxLV2Port::kSideChain, c, "sc" + ChannelSuffix(c, mSideIn, true),
+        "Side-chain" + ChannelSuffix(c, mSideIn, false));
+  for (int c = 0; c < mOut; ++c)
+    Add(IFxLV2Port::kAudioOut, c, "out" + ChannelSuffix(c, mOut, true), "Output" + ChannelSuffix(c, mOut, false));
+}

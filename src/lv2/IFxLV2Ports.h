@@ -1,0 +1,64 @@
+#pragma once
+
+// Which LV2 port carries what, for a framework plug-in: one control input
+// per parameter (port index = parameter index), the host's enable switch,
+// one control output per meter, then the audio ports. The plug-in, its UI
+// and the Turtle description all take the numbering from here, so the three
+// cannot disagree.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class IFxBase;
+
+struct IFxLV2Port
+{
+  enum EKind
+  {
+    kParam,      // control input, plain value of parameter `index`
+    kEnabled,    // control input designated lv2:enabled (the host's bypass)
+    kMeter,      // control output, meter `index`
+    kAudioIn,    // main input channel `index`
+    kSideChain,  // side-chain input channel `index` (0-based within the side-chain)
+    kAudioOut    // output channel `index`
+  };
+
+  EKind kind;
+  int index;
+  std::string symbol;
+  std::string name;
+
+  bool IsControl() const { return kind == kParam || kind == kEnabled || kind == kMeter; }
+  bool IsOutput() const { return kind == kMeter || kind == kAudioOut; }
+};
+
+class IFxLV2Ports
+{
+public:
+  // The layout of a plug-in with sideChainChannels of its inputs on the
+  // side-chain (the last ones).
+  IFxLV2Ports(const IFxBase& plug, int sideChainChannels);
+
+  uint32_t Count() const { return (uint32_t)mPorts.size(); }
+  // Null for an index out of range.
+  const IFxLV2Port* At(uint32_t port) const { return port < Count() ? &mPorts[port] : nullptr; }
+  const std::vector<IFxLV2Port>& All() const { return mPorts; }
+
+  uint32_t EnabledPort() const { return mEnabled; }
+  uint32_t MeterPort(int meterIdx) const { return mFirstMeter + (uint32_t)meterIdx; }
+  int MainInputs() const { return mMainIn; }
+  int SideChainInputs() const { return mSideIn; }
+  int Outputs() const { return mOut; }
+
+  // A port symbol made from a name: lower-case letters, digits and '_',
+  // never starting with a digit, never empty.
+  static std::string SymbolFrom(const char* name);
+
+private:
+  void Add(IFxLV2Port::EKind kind, int index, std::string symbol, std::string name);
+
+  std::vector<IFxLV2Port> mPorts;
+  uint32_t mEnabled = 0, mFirstMeter = 0;
+  int mMainIn = 0, mSideIn = 0, mOut = 0;
+};

@@ -1,0 +1,204 @@
+// The plug-in's editor as an LV2 UI (ui:X11UI) and the UI module's entry
+// point, lv2ui_descriptor. The UI holds an instance of its own as the model
+// behind the editor and talks to the plug-in only through ports: values
+// arrive through port_event and edits leave through the host's write
+// function, so the two may live in different processes.
+#include <time.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "graphics/IEditorRunLoop.h"
+#include "graphics/IGraphics.h"
+#include "lv2/IFxLV2.h"
+#include "lv2/ui/ui.h"
+
+namespace {
+
+double NowMs()
+{
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// The host's idle calls as the editor's run loop: each call reads the
+// window's events and, when the timer is due, lets the editor redraw.
+class IdleRunLoop : public IEditorRunLoop
+{
+public:
+  bool WatchFd(int fd, IEditorRunLoopClient* pClient) override
+  {
+    mFd = fd;
+    mFdClient = pClient;
+    return true;
+  }
+  void UnwatchFd(IEditorRunLoopClient* pClient) override
+  {
+    if (mFdClient == pClient) mFdClient = nullptr;
+  }
+  bool StartTimer(int ms, IEditorRunLoopClient* pClient) override
+  {
+    mTimerMs = ms > 0 ? ms : 1;
+    mTimerClient = pClient;
+    mLastTick = NowMs();
+    return true;
+  }
+  void StopTimer(IEditorRunLoopClient* pClient) override
+  {
+    if (mTimerClient == pClient) mTimerClient = nullptr;
+  }
+
+  void Idle()
+  {
+    // The connection may hold events already read from the socket, so the
+    // editor looks on every call rather than only when the socket is ready.
+    if (mFdClient) mFdClient->OnRunLoopFd(mFd);
+    // Hosts idle at 30 Hz or more with no precise timing; a tick that is
+    // nearly due is taken rather than left to the next call.
+    const double now = NowMs();
+    if (mTimerClient && now - mLastTick >= 0.75 * mTimerMs)
+    {
+      mLastTick = now;
+      mTimerClient->OnRunLoopTimer();
+    }
+  }
+
+private:
+  int mFd = -1;
+  IEditorRunLoopClient* mFdClient = nullptr;
+  IEditorRunLoopClient* mTimerClient = nullptr;
+  int mTimerMs = 40;
+  double mLastTick = 0.0;
+};
+
+// The data of a host feature, or null.
+const void* FindFeature(const LV2_Feature* const* features, const char* uri)
+{
+  for (const LV2_Feature* const* f = features; f && *f; ++f)
+    if ((*f)->URI && !strcmp((*f)->URI, uri)) return (*f)->data;
+  return nullptr;
+}
+
+}  // namespace
+
+class IFxLV2UI final : private IFxLV2EditSink
+{
+public:
+  // Null when the host gives no parent window or the editor cannot open.
+  static IFxLV2UI* Create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
+                          const LV2_Feature* const* features)
+  {
+    const void* parent = FindFeature(features, LV2_UI__parent);
+    if (!write || !widget || !parent) return nullptr;
+    std::unique_ptr<IFxLV2UI> ui(new IFxLV2UI(write, controller, features));
+    IGraphics* pGraphics = ui->Graphics();
+    if (!pGraphics) return nullptr;
+    pGraphics->SetHostRunLoop(&ui->mLoop);
+    void* window = pGraphics->OpenWindow(const_cast<void*>(parent));
+    if (!window)
+    {
+      pGraphics->SetHostRunLoop(nullptr);
+      return nullptr;
+    }
+    ui->mPlug->OnGUIOpen();
+    *widget = window;
+    if (const auto* resize = static_cast<const LV2UI_Resize*>(FindFeature(features, LV2_UI__resize)))
+      if (resize->ui_resize) resize->ui_resize(resize->handle, pGraphics->Width(), pGraphics->Height());
+    return ui.release();
+  }
+
+  ~IFxLV2UI()
+  {
+    if (IGraphics* pGraphics = Graphics())
+    {
+      if (pGraphics->WindowIsOpen())
+      {
+        mPlug->OnGUIClose();
+        pGraphics->CloseWindow();
+      }
+      pGraphics->SetHostRunLoop(nullptr);
+    }
+    mPlug->SetEditSink(nullptr);
+  }
+
+  void PortEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer)
+  {
+    // Only plain float values (format 0) are sent to this UI's ports.
+    if (format != 0 || size != sizeof(float) || !buffer) return;
+    float value;
+    memcpy(&value, buffer, sizeof(value));
+    mPlug->PortEvent(port, value);
+  }
+
+  int Idle()
+  {
+    mLoop.Idle();
+    return 0;
+  }
+
+private:
+  IFxLV2UI(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2_Feature* const* features)
+    : mPlug(MakePlug()), mWrite(write), mController(controller),
+      mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch)))
+  {
+    // The defaults until the host reports the ports' values.
+    mPlug->RestorePreset(0);
+    mPlug->SetEditSink(this);
+  }
+
+  IGraphics* Graphics() { return mPlug ? static_cast<IGraphics*>(mPlug->GetGraphics()) : nullptr; }
+
+  void BeginEdit(uint32_t port) override
+  {
+    if (mTouch && mTouch->touch) mTouch->touch(mTouch->handle, port, true);
+  }
+  void Edit(uint32_t port, float value) override { mWrite(mController, port, sizeof(float), 0, &value); }
+  void EndEdit(uint32_t port) override
+  {
+    if (mTouch && mTouch->touch) mTouch->touch(mTouch->handle, port, false);
+  }
+
+  std::unique_ptr<IFxLV2> mPlug;
+  IdleRunLoop mLoop;
+  LV2UI_Write_Function mWrite;
+  LV2UI_Controller mController;
+  const LV2UI_Touch* mTouch;
+};
+
+namespace {
+
+IFxLV2UI* UI(LV2UI_Handle h) { return static_cast<IFxLV2UI*>(h); }
+
+LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*, LV2UI_Write_Function write,
+                         LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features)
+{
+  if (!pluginUri || strcmp(pluginUri, GetLV2ClassDef().uri) != 0) return nullptr;
+  return IFxLV2UI::Create(write, controller, widget, features);
+}
+
+void Cleanup(LV2UI_Handle h) { delete UI(h); }
+
+void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
+{
+  UI(h)->PortEvent(port, size, format, buffer);
+}
+
+int Idle(LV2UI_Handle h) { return UI(h)->Idle(); }
+
+const void* ExtensionData(const char* uri)
+{
+  static const LV2UI_Idle_Interface idle = {Idle};
+  return uri && !strcmp(uri, LV2_UI__idleInterface) ? &idle : nullptr;
+}
+
+}  // namespace
+
+extern "C" LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index)
+{
+  static const std::string uri = std::string(GetLV2ClassDef().uri) + "#ui";
+  static const LV2UI_Descriptor descriptor = {uri.c_str(), Instantiate, Cleanup, PortEvent, ExtensionData};
+  return index == 0 ? &descriptor : nullptr;
+}
