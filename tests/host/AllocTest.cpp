@@ -2,59 +2,10 @@
 // new or malloc by this process is counted while a process call runs on
 // the counting thread (the module's allocations come here too, since the
 // executable's definitions take precedence over the C and C++ runtimes').
-#include <malloc.h>
-
-#include <atomic>
 #include <cstdlib>
-#include <new>
 
+#include "AllocCounting.h"
 #include "HostFixture.h"
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void __libc_free(void*);
-
-namespace {
-thread_local bool tCounting = false;
-std::atomic<long> gAllocs{0};
-
-inline void Count()
-{
-  if (tCounting)
-    ++gAllocs;
-}
-}  // namespace
-
-extern "C" void* malloc(size_t n)
-{
-  Count();
-  return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t a, size_t b)
-{
-  Count();
-  return __libc_calloc(a, b);
-}
-extern "C" void* realloc(void* p, size_t n)
-{
-  Count();
-  return __libc_realloc(p, n);
-}
-
-void* operator new(size_t n)
-{
-  Count();
-  void* p = __libc_malloc(n ? n : 1);
-  if (!p)
-    throw std::bad_alloc();
-  return p;
-}
-void* operator new[](size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, size_t) noexcept { __libc_free(p); }
 
 using namespace vst3host;
 using namespace Steinberg;
@@ -64,12 +15,11 @@ namespace {
 
 long CountedProcess(Plug& p, Block& b)
 {
-  long before = gAllocs.load();
-  tCounting = true;
+  AllocCounting::Start();
   tresult r = b.Run(p.proc());
-  tCounting = false;
+  const long n = AllocCounting::Stop();
   EXPECT_EQ(kResultOk, r);
-  return gAllocs.load() - before;
+  return n;
 }
 
 }  // namespace
@@ -78,23 +28,20 @@ class AllocTest : public HostTest {};
 
 TEST_F(AllocTest, CountingSeesAnAllocation)
 {
-  long before = gAllocs.load();
-  tCounting = true;
+  AllocCounting::Start();
   void* volatile p = malloc(16);
   int* volatile q = new int(3);
-  tCounting = false;
+  EXPECT_EQ(2, AllocCounting::Stop());
   free(p);
   delete q;
-  EXPECT_EQ(2, gAllocs.load() - before);
 
   // Allocations inside the module are seen as well: creating an instance
   // allocates the plug-in object.
-  before = gAllocs.load();
-  tCounting = true;
+  AllocCounting::Start();
   Instance inst(SharedModule().Factory(), TavloCid());
-  tCounting = false;
+  const long n = AllocCounting::Stop();
   ASSERT_TRUE(inst);
-  EXPECT_GT(gAllocs.load() - before, 0);
+  EXPECT_GT(n, 0);
 }
 
 TEST_F(AllocTest, ProcessAllocatesNothing)

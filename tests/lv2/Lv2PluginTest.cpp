@@ -1,0 +1,436 @@
+// Tavlo.lv2 as an LV2 host sees it: found by URI through lilv, its ports,
+// UI and preset as described, and its sound bit-identical to the VST 3
+// bundle's at settings both formats represent exactly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "HostFixture.h"
+#include "Lv2TestHost.h"
+#include "lv2/core/lv2.h"
+#include "lv2/presets/presets.h"
+#include "lv2/ui/ui.h"
+#include "lv2/units/units.h"
+
+using namespace lv2host;
+
+namespace {
+
+const char kPortProps[] = "http://lv2plug.in/ns/lv2core#";
+
+World& SharedWorld()
+{
+  static World world(TAVLO_LV2_BUNDLE_PATH, {TAVLO_LV2_SPEC_DIR "/core.lv2"});
+  return world;
+}
+
+// ---------------------------------------------------------------------------
+// Description
+
+struct PortSpec
+{
+  const char* symbol;
+  const char* name;
+  bool output, audio;
+  float min, max, def;  // control ports only
+  const char* unit;     // units: local name, "" for none
+  std::vector<std::string> props;
+  std::vector<std::pair<std::string, float>> scalePoints;
+};
+
+const std::vector<PortSpec>& ExpectedPorts()
+{
+  static const std::vector<PortSpec> ports = {
+    {"input", "Input", false, false, 0, 400, 0, "", {}, {}},
+    {"output", "Output", false, false, -20, 20, 0, "db", {}, {}},
+    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {}, {}},
+    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {}, {}},
+    {"mix", "Mix", false, false, 0, 100, 100, "pc", {}, {}},
+    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {}, {}},
+    {"oversample", "Oversample", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
+    {"bypass", "Bypass", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
+    {"sidechain", "Sidechain", false, false, 0, 1, 1, "", {"integer", "enumeration"},
+     {{"External", 0}, {"Internal", 1}}},
+    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer"}, {}},
+    {"gain_reduction", "Gain reduction", true, false, 0, 1, 0, "", {}, {}},
+    {"in_l", "Input L", false, true, 0, 0, 0, "", {}, {}},
+    {"in_r", "Input R", false, true, 0, 0, 0, "", {}, {}},
+    {"sc_l", "Side-chain L", false, true, 0, 0, 0, "", {"isSideChain", "connectionOptional"}, {}},
+    {"sc_r", "Side-chain R", false, true, 0, 0, 0, "", {"isSideChain", "connectionOptional"}, {}},
+    {"out_l", "Output L", true, true, 0, 0, 0, "", {}, {}},
+    {"out_r", "Output R", true, true, 0, 0, 0, "", {}, {}},
+  };
+  return ports;
+}
+
+TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
+{
+  World& w = SharedWorld();
+  const LilvPlugin* p = w.Plugin();
+  ASSERT_NE(nullptr, p) << "Tavlo not found in " << w.Folder();
+  EXPECT_EQ(1u, lilv_plugins_size(lilv_world_get_all_plugins(w.Get())));
+  EXPECT_TRUE(lilv_plugin_verify(p));
+
+  LilvNode* name = lilv_plugin_get_name(p);
+  EXPECT_EQ("Tavlo", Str(name));
+  lilv_node_free(name);
+  LilvNode* author = lilv_plugin_get_author_name(p);
+  EXPECT_EQ("Quillmarshworks", Str(author));
+  lilv_node_free(author);
+  EXPECT_EQ(std::string(LV2_CORE__CompressorPlugin), Str(lilv_plugin_class_get_uri(lilv_plugin_get_class(p))));
+  LilvNodes* required = lilv_plugin_get_required_features(p);
+  EXPECT_EQ(0u, lilv_nodes_size(required));
+  lilv_nodes_free(required);
+  EXPECT_FALSE(lilv_plugin_has_latency(p));
+
+  // Every port, in index order.
+  const std::vector<PortSpec>& want = ExpectedPorts();
+  ASSERT_EQ(want.size(), lilv_plugin_get_num_ports(p));
+  for (uint32_t i = 0; i < want.size(); ++i)
+  {
+    const PortSpec& s = want[i];
+    SCOPED_TRACE(s.symbol);
+    const LilvPort* port = lilv_plugin_get_port_by_index(p, i);
+    EXPECT_EQ(s.symbol, Str(lilv_port_get_symbol(p, port)));
+    LilvNode* pname = lilv_port_get_name(p, port);
+    EXPECT_EQ(s.name, Str(pname));
+    lilv_node_free(pname);
+    EXPECT_EQ(s.output, lilv_port_is_a(p, port, w.Uri(LV2_CORE__OutputPort)));
+    EXPECT_EQ(!s.output, lilv_port_is_a(p, port, w.Uri(LV2_CORE__InputPort)));
+    EXPECT_EQ(s.audio, lilv_port_is_a(p, port, w.Uri(LV2_CORE__AudioPort)));
+    EXPECT_EQ(!s.audio, lilv_port_is_a(p, port, w.Uri(LV2_CORE__ControlPort)));
+    if (!s.audio)
+    {
+      LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
+      lilv_port_get_range(p, port, &def, &min, &max);
+      EXPECT_FLOAT_EQ(s.min, min ? lilv_node_as_float(min) : NAN);
+      EXPECT_FLOAT_EQ(s.max, max ? lilv_node_as_float(max) : NAN);
+      EXPECT_FLOAT_EQ(s.def, def ? lilv_node_as_float(def) : NAN);
+      lilv_node_free(def);
+      lilv_node_free(min);
+      lilv_node_free(max);
+    }
+    LilvNodes* units = lilv_port_get_value(p, port, w.Uri(LV2_UNITS__unit));
+    EXPECT_EQ(*s.unit ? std::string(LV2_UNITS_PREFIX) + s.unit : "", Str(units ? lilv_nodes_get_first(units) : nullptr));
+    lilv_nodes_free(units);
+    LilvNodes* props = lilv_port_get_properties(p, port);
+    EXPECT_EQ(s.props.size(), lilv_nodes_size(props));
+    for (const std::string& prop : s.props)
+      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(kPortProps + prop))) << prop;
+    lilv_nodes_free(props);
+    LilvNodes* designation = lilv_port_get_value(p, port, w.Uri(LV2_CORE__designation));
+    EXPECT_EQ(i == 9 ? LV2_CORE__enabled : "", Str(designation ? lilv_nodes_get_first(designation) : nullptr));
+    lilv_nodes_free(designation);
+
+    LilvScalePoints* points = lilv_port_get_scale_points(p, port);
+    std::vector<std::pair<std::string, float>> got;
+    LILV_FOREACH (scale_points, it, points)
+    {
+      const LilvScalePoint* sp = lilv_scale_points_get(points, it);
+      got.emplace_back(Str(lilv_scale_point_get_label(sp)), lilv_node_as_float(lilv_scale_point_get_value(sp)));
+    }
+    lilv_scale_points_free(points);
+    std::sort(got.begin(), got.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    EXPECT_EQ(s.scalePoints, got);
+  }
+
+  // The editor, as an X11 UI in the same bundle.
+  LilvUIs* uis = lilv_plugin_get_uis(p);
+  ASSERT_EQ(1u, lilv_uis_size(uis));
+  const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
+  EXPECT_EQ(std::string(kTavloUri) + "#ui", Str(lilv_ui_get_uri(ui)));
+  EXPECT_TRUE(lilv_ui_is_a(ui, w.Uri(LV2_UI__X11UI)));
+  char* binary = lilv_file_uri_parse(Str(lilv_ui_get_binary_uri(ui)).c_str(), nullptr);
+  struct stat st;
+  EXPECT_EQ(0, stat(binary, &st)) << binary;
+  EXPECT_NE(nullptr, strstr(binary, "Tavlo.lv2/TavloUI.so"));
+  lilv_free(binary);
+  lilv_uis_free(uis);
+
+  // The default preset: every parameter at its port's default.
+  LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
+  ASSERT_EQ(1u, lilv_nodes_size(presets));
+  const LilvNode* preset = lilv_nodes_get_first(presets);
+  EXPECT_EQ(0, lilv_world_load_resource(w.Get(), preset) < 0);
+  LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
+  EXPECT_EQ("Default", Str(labels ? lilv_nodes_get_first(labels) : nullptr));
+  lilv_nodes_free(labels);
+  LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
+  EXPECT_EQ(9u, lilv_nodes_size(values));
+  LILV_FOREACH (nodes, it, values)
+  {
+    const LilvNode* v = lilv_nodes_get(values, it);
+    LilvNode* sym = lilv_world_get(w.Get(), v, w.Uri(LV2_CORE__symbol), nullptr);
+    LilvNode* val = lilv_world_get(w.Get(), v, w.Uri(LV2_PRESETS__value), nullptr);
+    const std::string symbol = Str(sym);
+    bool found = false;
+    for (const PortSpec& s : want)
+      if (symbol == s.symbol)
+      {
+        found = true;
+        EXPECT_FLOAT_EQ(s.def, val ? lilv_node_as_float(val) : NAN) << symbol;
+      }
+    EXPECT_TRUE(found) << symbol;
+    lilv_node_free(sym);
+    lilv_node_free(val);
+  }
+  lilv_nodes_free(values);
+  lilv_nodes_free(presets);
+}
+
+// ---------------------------------------------------------------------------
+// Sound
+
+const char* const kSymbols[] = {"input", "output", "attack",     "release", "mix",
+                                "hpf",   "oversample", "bypass", "sidechain"};
+constexpr int kHostBypass = -1;
+constexpr unsigned kBypassTag = 0x62706173;  // 'bpas'
+// Host block sizes; the longest is processed in pieces by the LV2 binding.
+const int kBlocks[] = {512, 512, 1000, 37, 6000, 256};
+constexpr int kNumBlocks = sizeof(kBlocks) / sizeof(kBlocks[0]);
+constexpr int kMaxBlock = 8192;
+
+// A parameter value from a block on, in both forms; each pair is exact in
+// single precision and through the normalised mapping.
+struct Change
+{
+  int block;
+  int param;  // kHostBypass for the host's bypass
+  double plain;
+  double normalized;
+};
+
+struct RenderCase
+{
+  const char* name;
+  bool sideChain;  // the side-chain connected to its own signal
+  std::vector<Change> changes;
+};
+
+struct Render
+{
+  std::vector<float> left, right;
+  float meter = NAN;
+};
+
+void FillInputs(long frame, int n, float* l, float* r, float* sl, float* sr)
+{
+  for (int f = 0; f < n; ++f)
+  {
+    l[f] = (float)vst3host::TestSignal(0, frame + f, 0.9);
+    r[f] = (float)vst3host::TestSignal(1, frame + f, 0.9);
+    sl[f] = (float)vst3host::TestSignal(2, frame + f, 0.9);
+    sr[f] = (float)vst3host::TestSignal(3, frame + f, 0.9);
+  }
+}
+
+Render RenderLv2(const RenderCase& c)
+{
+  World& w = SharedWorld();
+  Instance inst(w, w.Plugin(), 48000.0, kMaxBlock);
+  Render out;
+  if (!inst) return out;
+  if (!c.sideChain)
+  {
+    inst.Connect("sc_l", false);
+    inst.Connect("sc_r", false);
+  }
+  long frame = 0;
+  for (int b = 0; b < kNumBlocks; ++b)
+  {
+    for (const Change& ch : c.changes)
+      if (ch.block == b)
+      {
+        if (ch.param == kHostBypass)
+          inst.Control("enabled") = ch.plain > 0.5 ? 0.0f : 1.0f;
+        else
+          inst.Control(kSymbols[ch.param]) = (float)ch.plain;
+      }
+    const int n = kBlocks[b];
+    FillInputs(frame, n, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
+    inst.Run(n);
+    out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
+    out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + n);
+    frame += n;
+  }
+  out.meter = inst.Control("gain_reduction");
+  return out;
+}
+
+Render RenderVst3(const RenderCase& c)
+{
+  using namespace Steinberg::Vst;
+  vst3host::Plug p;
+  Render out;
+  p.Start(kSample32, kMaxBlock);
+  if (c.sideChain) p.comp()->activateBus(kAudio, kInput, 1, true);
+  long frame = 0;
+  std::vector<float> l(kMaxBlock), r(kMaxBlock), sl(kMaxBlock), sr(kMaxBlock);
+  for (int b = 0; b < kNumBlocks; ++b)
+  {
+    const int n = kBlocks[b];
+    vst3host::Block blk(false, n, c.sideChain);
+    for (const Change& ch : c.changes)
+      if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);
+    FillInputs(frame, n, l.data(), r.data(), sl.data(), sr.data());
+    for (int f = 0; f < n; ++f)
+    {
+      blk.in.Set(0, 0, f, l[f]);
+      blk.in.Set(0, 1, f, r[f]);
+      blk.sc.Set(0, 0, f, sl[f]);
+      blk.sc.Set(0, 1, f, sr[f]);
+    }
+    EXPECT_EQ(Steinberg::kResultOk, blk.Run(p.proc()));
+    for (int f = 0; f < n; ++f)
+    {
+      out.left.push_back((float)blk.out.Get(0, 0, f));
+      out.right.push_back((float)blk.out.Get(0, 1, f));
+    }
+    frame += n;
+  }
+  return out;
+}
+
+// First frame at which two renders differ in their bits, or -1.
+long FirstDifference(const Render& a, const Render& b)
+{
+  if (a.left.size() != b.left.size() || a.right.size() != b.right.size()) return 0;
+  for (size_t i = 0; i < a.left.size(); ++i)
+    if (memcmp(&a.left[i], &b.left[i], sizeof(float)) || memcmp(&a.right[i], &b.right[i], sizeof(float)))
+      return (long)i;
+  return -1;
+}
+
+double Rms(const std::vector<float>& x, size_t from, size_t to)
+{
+  double s = 0.0;
+  for (size_t i = from; i < to; ++i) s += (double)x[i] * x[i];
+  return to > from ? std::sqrt(s / (double)(to - from)) : 0.0;
+}
+
+long BlockStart(int block)
+{
+  long s = 0;
+  for (int b = 0; b < block; ++b) s += kBlocks[b];
+  return s;
+}
+
+class Lv2Sound : public vst3host::HostTest {};
+
+TEST_F(Lv2Sound, BitIdenticalToTheVst3Bundle)
+{
+  // Input 100 = 0.25, Output -5 dB = 0.375, Mix 50 = 0.5, HPF 260 Hz = 0.5
+  // on the normalised scale; Attack and Release stay at their defaults.
+  const std::vector<Change> compress = {{0, 0, 100, 0.25}, {0, 1, -5, 0.375}, {0, 4, 50, 0.5}, {0, 5, 260, 0.5}};
+  auto with = [&](std::vector<Change> extra) {
+    std::vector<Change> v = compress;
+    v.insert(v.end(), extra.begin(), extra.end());
+    return v;
+  };
+  const RenderCase cases[] = {
+    {"defaults", false, {}},
+    {"compressing", false, compress},
+    {"compressing, oversampled", false, with({{0, 6, 1, 1.0}})},
+    {"side-chain connected, detector on the main input", true, with({{0, 8, 1, 1.0}})},
+    {"side-chain connected and listened to", true, with({{0, 8, 0, 0.0}})},
+    {"side-chain listened to but not connected", false, with({{0, 8, 0, 0.0}})},
+    {"host bypass", false, with({{0, kHostBypass, 1, 1.0}})},
+    {"host bypass released later", false, with({{0, kHostBypass, 1, 1.0}, {2, kHostBypass, 0, 0.0}})},
+    {"plug-in's own Bypass", true, with({{0, 7, 1, 1.0}})},
+    {"changes at later blocks", true,
+     {{0, 0, 0, 0.0}, {1, 0, 200, 0.5}, {2, 6, 1, 1.0}, {3, 8, 0, 0.0}, {4, 4, 50, 0.5}, {5, 6, 0, 0.0}}},
+  };
+  for (const RenderCase& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    const Render lv2 = RenderLv2(c);
+    const Render vst3 = RenderVst3(c);
+    ASSERT_EQ((size_t)BlockStart(kNumBlocks), lv2.left.size());
+    EXPECT_GT(Rms(lv2.left, 0, lv2.left.size()), 0.05);  // a real signal came out
+    const long diff = FirstDifference(lv2, vst3);
+    EXPECT_EQ(-1, diff) << "first at frame " << diff << ": " << lv2.left[(size_t)std::max(0L, diff)] << " vs "
+                        << vst3.left[(size_t)std::max(0L, diff)];
+  }
+}
+
+TEST_F(Lv2Sound, ControlChangesTakeEffectAtTheNextRun)
+{
+  const RenderCase steady = {"Input 0 throughout", false, {{0, 0, 0, 0.0}}};
+  const RenderCase changed = {"Input 200 from block 2", false, {{0, 0, 0, 0.0}, {2, 0, 200, 0.5}}};
+  const Render a = RenderLv2(steady), b = RenderLv2(changed);
+  const long at = BlockStart(2);
+  // Not a frame earlier, and within the first frames of that run.
+  const long first = FirstDifference(a, b);
+  EXPECT_GE(first, at);
+  EXPECT_LT(first, at + 16);
+  // Compressing, and much quieter than before by the end of the run.
+  EXPECT_LT(Rms(b.left, (size_t)at + 600, (size_t)at + 1000), 0.8 * Rms(a.left, (size_t)at + 600, (size_t)at + 1000));
+}
+
+TEST_F(Lv2Sound, NaNAndOutOfRangeControlsAreHarmless)
+{
+  const double inf = INFINITY;
+  // Values no parameter can take, from block 1 on, against the values the
+  // parameters clamp them to (NaN leaves the value as it was).
+  const RenderCase hostile = {"hostile values", true,
+                              {{0, 0, 100, 0}, {1, 0, NAN, 0}, {1, 1, -inf, 0}, {1, 2, -1, 0}, {1, 3, inf, 0},
+                               {1, 4, 150, 0}, {1, 5, 1e9, 0}, {1, 6, 7, 0}, {1, 8, 0.4, 0}, {1, 7, -3, 0}}};
+  const RenderCase clamped = {"clamped values", true,
+                              {{0, 0, 100, 0}, {1, 1, -20, 0}, {1, 2, 0.0001, 0}, {1, 3, 0.5, 0}, {1, 4, 100, 0},
+                               {1, 5, 500, 0}, {1, 6, 1, 0}, {1, 8, 0, 0}, {1, 7, 0, 0}}};
+  const Render h = RenderLv2(hostile), c = RenderLv2(clamped);
+  for (float v : h.left) ASSERT_TRUE(std::isfinite(v));
+  for (float v : h.right) ASSERT_TRUE(std::isfinite(v));
+  EXPECT_EQ(-1, FirstDifference(h, c));
+  EXPECT_GT(Rms(h.left, 0, h.left.size()), 0.01);
+
+  // The host's enable switch: NaN keeps it as it was, anything from 0.5
+  // up enables, below disables.
+  World& w = SharedWorld();
+  Instance inst(w, w.Plugin());
+  ASSERT_TRUE(inst);
+  inst.Control("input") = 200;
+  const float enables[] = {1.0f, NAN, 0.49f, NAN, 0.5f, 7.0f, -1.0f};
+  const bool bypassed[] = {false, false, true, true, false, false, true};
+  for (int k = 0; k < 7; ++k)
+  {
+    inst.Control("enabled") = enables[k];
+    FillInputs(k * 64L, 64, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
+    inst.Run(64);
+    const bool same = !memcmp(inst.Audio("in_l"), inst.Audio("out_l"), 64 * sizeof(float)) &&
+                      !memcmp(inst.Audio("in_r"), inst.Audio("out_r"), 64 * sizeof(float));
+    EXPECT_EQ(bypassed[k], same) << "enabled = " << enables[k];
+  }
+}
+
+TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
+{
+  World& w = SharedWorld();
+  Instance inst(w, w.Plugin());
+  ASSERT_TRUE(inst);
+  auto run = [&](int runs) {
+    for (int k = 0; k < runs; ++k)
+    {
+      FillInputs(k * 480L, 480, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
+      inst.Run(480);
+    }
+    return inst.Control("gain_reduction");
+  };
+  // At rest the needle falls from full scale to nothing within a second;
+  // compressing hard it stands clearly up.
+  EXPECT_LT(run(200), 0.01f);
+  inst.Control("input") = 200;
+  const float loaded = run(100);
+  EXPECT_GT(loaded, 0.1f);
+  EXPECT_LE(loaded, 1.0f);
+  inst.Control("input") = 0;
+  EXPECT_LT(run(200), 0.01f);
+}
+
+}  // namespace
