@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "graphics/IControl.h"
 #include "graphics/IEditorRunLoop.h"
 #include "graphics/IGraphics.h"
 #include "lv2/IFxLV2.h"
@@ -96,6 +97,7 @@ public:
     std::unique_ptr<IFxLV2UI> ui(new IFxLV2UI(write, controller, features));
     IGraphics* pGraphics = ui->Graphics();
     if (!pGraphics) return nullptr;
+    ui->PrimeMeters();
     pGraphics->SetHostRunLoop(&ui->mLoop);
     void* window = pGraphics->OpenWindow(const_cast<void*>(parent));
     if (!window)
@@ -150,6 +152,18 @@ private:
   }
 
   IGraphics* Graphics() { return mPlug ? static_cast<IGraphics*>(mPlug->GetGraphics()) : nullptr; }
+
+  // The first value a control takes from the plug-in only becomes its
+  // default and is not drawn. A meter's control hears from the audio side
+  // every frame in a plug-in's own editor; here the host may report a level
+  // once and then only on change, so that first report must be drawn: the
+  // control takes its own value first.
+  void PrimeMeters()
+  {
+    IGraphics* pGraphics = Graphics();
+    for (int m = 0; m < mPlug->MeterCount(); ++m)
+      if (IControl* c = pGraphics->GetControl(mPlug->GetMeterInfo(m).controlIdx)) c->SetValueFromPlug(c->GetValue());
+  }
 
   void BeginEdit(uint32_t port) override
   {

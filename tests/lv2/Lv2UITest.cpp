@@ -1,0 +1,354 @@
+// Tavlo.lv2's editor as a host's LV2 UI, on a private X server: found
+// through lilv, loaded from its own module, embedded in a parent window,
+// driven by idle calls and X input, talking to the plug-in only through
+// port values.
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+#include "Lv2TestHost.h"
+#include "XvfbSession.h"
+#include "fx/IParam.h"
+#include "lv2/ui/ui.h"
+#include "platform/headless/IGraphicsHeadless.h"
+#include "raster/PxBitmap.h"
+#include "tavlo/Tavlo.h"
+
+using namespace lv2host;
+
+namespace {
+
+constexpr int kW = 786, kH = 483;
+constexpr uint32_t kInputPort = 0, kMeterPort = 10;
+constexpr int kInputL = 127, kInputT = 279, kInputSize = 146;
+
+// The UI module, found through lilv and loaded as a host loads it, from
+// the LV2_PATH it was found in (which stays while the module is loaded).
+struct UiModule
+{
+  World w{TAVLO_LV2_BUNDLE_PATH};
+  std::string binary, bundle;
+  void* handle = nullptr;
+  const LV2UI_Descriptor* desc = nullptr;
+
+  UiModule()
+  {
+    const LilvPlugin* p = w.Plugin();
+    if (!p) return;
+    LilvUIs* uis = lilv_plugin_get_uis(p);
+    LILV_FOREACH (uis, it, uis)
+    {
+      const LilvUI* ui = lilv_uis_get(uis, it);
+      if (!lilv_ui_is_a(ui, w.Uri(LV2_UI__X11UI))) continue;
+      char* path = lilv_file_uri_parse(Str(lilv_ui_get_binary_uri(ui)).c_str(), nullptr);
+      char* dir = lilv_file_uri_parse(Str(lilv_ui_get_bundle_uri(ui)).c_str(), nullptr);
+      binary = path;
+      bundle = dir;
+      lilv_free(path);
+      lilv_free(dir);
+      const std::string uri = Str(lilv_ui_get_uri(ui));
+      handle = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+      auto fn = handle ? (LV2UI_DescriptorFunction)dlsym(handle, "lv2ui_descriptor") : nullptr;
+      for (uint32_t i = 0; fn && fn(i); ++i)
+        if (uri == fn(i)->URI) desc = fn(i);
+    }
+    lilv_uis_free(uis);
+  }
+  ~UiModule()
+  {
+    if (handle) dlclose(handle);
+  }
+};
+
+UiModule& SharedUiModule()
+{
+  static UiModule module;
+  return module;
+}
+
+// One open UI with the host's side of its features recorded.
+struct OpenUI
+{
+  const LV2UI_Descriptor* desc;
+  LV2UI_Handle handle = nullptr;
+  LV2UI_Widget widget = nullptr;
+  const LV2UI_Idle_Interface* idle = nullptr;
+  std::vector<std::pair<uint32_t, float>> writes;
+  std::vector<std::pair<uint32_t, bool>> touches;
+  int resizedW = 0, resizedH = 0;
+
+  OpenUI(const LV2UI_Descriptor* d, Window parent) : desc(d)
+  {
+    LV2UI_Resize resize = {this, [](LV2UI_Feature_Handle h, int w, int hgt) {
+                             static_cast<OpenUI*>(h)->resizedW = w;
+                             static_cast<OpenUI*>(h)->resizedH = hgt;
+                             return 0;
+                           }};
+    // The touch feature is used for as long as the UI lives.
+    mTouch = {this, [](LV2UI_Feature_Handle h, uint32_t port, bool grabbed) {
+                static_cast<OpenUI*>(h)->touches.emplace_back(port, grabbed);
+              }};
+    const LV2_Feature parentF = {LV2_UI__parent, reinterpret_cast<void*>(parent)};
+    const LV2_Feature resizeF = {LV2_UI__resize, &resize};
+    const LV2_Feature touchF = {LV2_UI__touch, &mTouch};
+    const LV2_Feature idleF = {LV2_UI__idleInterface, nullptr};
+    const LV2_Feature* features[] = {&parentF, &resizeF, &touchF, &idleF, nullptr};
+    handle = desc->instantiate(desc, kTavloUri, SharedUiModule().bundle.c_str(), Write, this, &widget, features);
+    idle = static_cast<const LV2UI_Idle_Interface*>(desc->extension_data(LV2_UI__idleInterface));
+  }
+  ~OpenUI() { Close(); }
+  void Close()
+  {
+    if (handle) desc->cleanup(handle);
+    handle = nullptr;
+  }
+
+  static void Write(LV2UI_Controller c, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
+  {
+    ASSERT_EQ(0u, format);
+    ASSERT_EQ(sizeof(float), size);
+    float v;
+    memcpy(&v, buffer, sizeof(v));
+    static_cast<OpenUI*>(c)->writes.emplace_back(port, v);
+  }
+  void Port(uint32_t port, float value) { desc->port_event(handle, port, sizeof(float), 0, &value); }
+  // Idle calls at about 60 per second, as a host's toolkit loop makes them.
+  void Settle(int ms = 200)
+  {
+    for (int t = 0; t < ms; t += 16)
+    {
+      if (idle && handle)
+      {
+        EXPECT_EQ(0, idle->idle(handle));
+      }
+      usleep(16 * 1000);
+    }
+  }
+
+private:
+  LV2UI_Touch mTouch;
+};
+
+// The same layout in the same state, drawn off-screen in this process.
+struct Reference
+{
+  struct Releaser
+  {
+    void operator()(Tavlo* p) const { p->release(); }
+  };
+  std::unique_ptr<Tavlo, Releaser> plug{static_cast<Tavlo*>(MakePlug())};
+
+  Reference() { plug->RestorePreset(0); }
+  IGraphicsHeadless* Editor() { return static_cast<IGraphicsHeadless*>(plug->GetGraphics()); }
+  void Set(int idx, double plain)
+  {
+    plug->ParamAt(idx)->SetValue(plain);
+    Editor()->SetParameterFromPlug(idx, plug->ParamAt(idx)->GetNormalized(), true);
+  }
+};
+
+class Lv2UI : public ::testing::Test
+{
+protected:
+  static void SetUpTestSuite()
+  {
+    ASSERT_TRUE(vst3host::XvfbSession::Shared().Start()) << vst3host::XvfbSession::Shared().Error();
+    ASSERT_NE(nullptr, SharedUiModule().desc) << "no X11 UI loaded from " << SharedUiModule().binary;
+  }
+  void SetUp() override
+  {
+    mDpy = XOpenDisplay(nullptr);
+    ASSERT_NE(nullptr, mDpy);
+    int ev, err, maj, min;
+    ASSERT_TRUE(XTestQueryExtension(mDpy, &ev, &err, &maj, &min));
+    XSetWindowAttributes a;
+    a.override_redirect = True;  // exactly where asked: there is no window manager
+    a.background_pixel = 0x303030;
+    mParent = XCreateWindow(mDpy, DefaultRootWindow(mDpy), 0, 0, kW, kH, 0, CopyFromParent, InputOutput,
+                            CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+    XMapRaised(mDpy, mParent);
+    XSync(mDpy, False);
+  }
+  void TearDown() override
+  {
+    if (mParent) XDestroyWindow(mDpy, mParent);
+    if (mDpy) XCloseDisplay(mDpy);
+  }
+
+  std::vector<Window> Children()
+  {
+    Window root, par, *kids = nullptr;
+    unsigned n = 0;
+    std::vector<Window> out;
+    XSync(mDpy, False);
+    if (XQueryTree(mDpy, mParent, &root, &par, &kids, &n))
+    {
+      out.assign(kids, kids + n);
+      if (kids) XFree(kids);
+    }
+    return out;
+  }
+
+  // Pixels of the UI's window that differ from the reference's raster.
+  int Mismatches(Window w, Reference& ref, int x0 = 0, int y0 = 0, int cw = kW, int ch = kH)
+  {
+    ref.Editor()->DrawAll();
+    PxSysBitmap* bm = ref.Editor()->GetDrawBitmap();
+    XImage* img = XGetImage(mDpy, w, x0, y0, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
+    if (!img) return -1;
+    int bad = 0;
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x)
+        bad += (bm->getBits()[(y0 + y) * bm->getRowSpan() + x0 + x] & 0xFFFFFF) !=
+               ((unsigned)XGetPixel(img, x, y) & 0xFFFFFF);
+    XDestroyImage(img);
+    return bad;
+  }
+
+  void MoveTo(int x, int y)
+  {
+    int rx, ry;
+    Window child;
+    XTranslateCoordinates(mDpy, mParent, DefaultRootWindow(mDpy), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(mDpy, DefaultScreen(mDpy), rx, ry, 0);
+    XSync(mDpy, False);
+  }
+  void Button(bool down)
+  {
+    XTestFakeButtonEvent(mDpy, 1, down ? True : False, 0);
+    XSync(mDpy, False);
+  }
+
+  Display* mDpy = nullptr;
+  Window mParent = 0;
+};
+
+TEST_F(Lv2UI, OpensInTheParentAndShowsWhatTheOffscreenRenderShows)
+{
+  OpenUI ui(SharedUiModule().desc, mParent);
+  ASSERT_NE(nullptr, ui.handle);
+  ASSERT_NE(nullptr, ui.idle);
+  EXPECT_EQ(kW, ui.resizedW);
+  EXPECT_EQ(kH, ui.resizedH);
+  std::vector<Window> kids = Children();
+  ASSERT_EQ(1u, kids.size());
+  EXPECT_EQ(kids[0], (Window)reinterpret_cast<uintptr_t>(ui.widget));
+  XWindowAttributes wa;
+  ASSERT_TRUE(XGetWindowAttributes(mDpy, kids[0], &wa));
+  EXPECT_EQ(kW, wa.width);
+  EXPECT_EQ(kH, wa.height);
+  EXPECT_EQ(IsViewable, wa.map_state);
+
+  ui.Settle(300);
+  Reference ref;
+  EXPECT_EQ(0, Mismatches(kids[0], ref));
+
+  // Host automation arrives as port values: the knob and the meter move
+  // to exactly where the reference puts them (the meter on its first
+  // report), and nothing is written back.
+  ui.Port(kInputPort, 200.0f);
+  ui.Settle(200);
+  ref.Set(kInput, 200.0);
+  EXPECT_EQ(0, Mismatches(kids[0], ref));
+  ui.Port(kMeterPort, 0.5f);
+  ui.Settle(200);
+  ref.Editor()->SetControlFromPlug(ref.plug->GetMeterIdx(), 0.5);
+  EXPECT_EQ(0, Mismatches(kids[0], ref));
+  EXPECT_TRUE(ui.writes.empty());
+
+  // Values a port cannot hold change nothing on screen.
+  ui.Port(kInputPort, NAN);
+  ui.Port(kMeterPort, NAN);
+  ui.Port(99, 1.0f);
+  ui.Settle(100);
+  EXPECT_EQ(0, Mismatches(kids[0], ref));
+
+  ui.Close();
+  EXPECT_TRUE(Children().empty());
+}
+
+TEST_F(Lv2UI, DragOnInputKnobWritesRisingValuesWithTouch)
+{
+  OpenUI ui(SharedUiModule().desc, mParent);
+  ASSERT_NE(nullptr, ui.handle);
+  ui.Port(kInputPort, 100.0f);
+  ui.Settle();
+
+  const int cx = kInputL + kInputSize / 2, cy = kInputT + kInputSize / 2;
+  MoveTo(cx, cy);
+  Button(true);
+  ui.Settle(60);
+  for (int step = 1; step <= 5; ++step)
+  {
+    MoveTo(cx, cy - 8 * step);
+    ui.Settle(60);
+  }
+  Button(false);
+  ui.Settle(100);
+
+  ASSERT_GE(ui.writes.size(), 3u);
+  for (size_t i = 0; i < ui.writes.size(); ++i)
+  {
+    EXPECT_EQ(kInputPort, ui.writes[i].first);
+    if (i > 0)
+    {
+      EXPECT_GT(ui.writes[i].second, ui.writes[i - 1].second) << i;
+    }
+  }
+  EXPECT_GT(ui.writes.front().second, 100.0f);
+  // 40 pixels up a 146-pixel knob with the knobs' gearing of 4, in plain units.
+  EXPECT_NEAR(100.0 + 400.0 * 40.0 / 146.0 / 4.0, ui.writes.back().second, 1e-3);
+  ASSERT_EQ(2u, ui.touches.size());
+  EXPECT_EQ(std::make_pair(kInputPort, true), ui.touches.front());
+  EXPECT_EQ(std::make_pair(kInputPort, false), ui.touches.back());
+}
+
+TEST_F(Lv2UI, TwentyOpenCloseCyclesLeaveNothingBehind)
+{
+  for (int cycle = 0; cycle < 20; ++cycle)
+  {
+    SCOPED_TRACE(cycle);
+    OpenUI ui(SharedUiModule().desc, mParent);
+    ASSERT_NE(nullptr, ui.handle);
+    ui.Port(kInputPort, 10.0f * (float)cycle);
+    ui.Port(kMeterPort, 0.05f * (float)cycle);
+    ui.Settle(48);
+    EXPECT_EQ(1u, Children().size());
+    ui.Close();
+    EXPECT_TRUE(Children().empty());
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_EQ(0, __lsan_do_recoverable_leak_check());
+#endif
+}
+
+TEST_F(Lv2UI, WithoutParentWindowThereIsNoUI)
+{
+  const LV2UI_Descriptor* d = SharedUiModule().desc;
+  LV2UI_Widget widget = nullptr;
+  const LV2_Feature idleF = {LV2_UI__idleInterface, nullptr};
+  const LV2_Feature* features[] = {&idleF, nullptr};
+  auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
+  EXPECT_EQ(nullptr, d->instantiate(d, kTavloUri, "", write, nullptr, &widget, features));
+  // Nor for another plug-in's URI.
+  const LV2_Feature parentF = {LV2_UI__parent, reinterpret_cast<void*>(mParent)};
+  const LV2_Feature* withParent[] = {&parentF, &idleF, nullptr};
+  EXPECT_EQ(nullptr, d->instantiate(d, "urn:other", "", write, nullptr, &widget, withParent));
+  EXPECT_TRUE(Children().empty());
+}
+
+}  // namespace
