@@ -1,10 +1,12 @@
 -- Builds the test session and saves one snapshot per check. Run by
 -- ardour_interop.py in ardour7-lua; arguments come from the environment:
--- TAVLO_SESSION_DIR, TAVLO_SESSION_NAME, TAVLO_FRAMES (length of the render).
+-- TAVLO_SESSION_DIR, TAVLO_SESSION_NAME, TAVLO_FRAMES (length of the render),
+-- TAVLO_PLUGIN_TYPE (VST3 or LV2: which of the two bundles is inserted).
 
 local dir = os.getenv ("TAVLO_SESSION_DIR")
 local name = os.getenv ("TAVLO_SESSION_NAME")
 local frames = tonumber (os.getenv ("TAVLO_FRAMES"))
+local plugin_type = ARDOUR.PluginType[os.getenv ("TAVLO_PLUGIN_TYPE") or "VST3"]
 local rate = 48000
 
 local function fail (msg)
@@ -68,7 +70,8 @@ local main = new_track ("Main")
 local tone = new_tone (main, 3, 1.0)
 snapshot ("dry")
 
-local tavlo = ARDOUR.LuaAPI.new_plugin (s, "Tavlo", ARDOUR.PluginType.VST3, "")
+if not plugin_type then fail ("unknown plug-in type") end
+local tavlo = ARDOUR.LuaAPI.new_plugin (s, "Tavlo", plugin_type, "")
 if tavlo:isnil () then fail ("Tavlo not found") end
 if main:add_processor_by_index (tavlo, 1, nil, true) ~= 0 then fail ("cannot insert Tavlo") end
 
