@@ -15,6 +15,7 @@ Prints one line per check and "N passed, M failed"; exits 1 on any failure,
 77 (skipped) when Ardour is not installed.
 
 Usage: ardour_interop.py <path to Tavlo.vst3> <path to Tavlo.lv2> [work folder]
+       ardour_interop.py --self-test   (the export's retries, against a stand-in tool)
 """
 
 import array
@@ -165,6 +166,8 @@ class Ardour:
     def __init__(self, work, exports):
         self.work = work
         self.exports = exports
+        self.export_tool = ["ardour7-export"]
+        self.export_timeout = EXPORT_TIMEOUT
         self.env = dict(os.environ)
         self.env.pop("DISPLAY", None)
         self.env["XDG_CONFIG_HOME"] = os.path.join(work, "config")
@@ -200,8 +203,8 @@ class Ardour:
         for attempt in range(EXPORT_ATTEMPTS):
             if os.path.exists(out):
                 os.remove(out)
-            rc, log = self.run(["ardour7-export", "-b", "float", "-o", out, session, snapshot],
-                               timeout=EXPORT_TIMEOUT)
+            rc, log = self.run(self.export_tool + ["-b", "float", "-o", out, session, snapshot],
+                               timeout=self.export_timeout)
             aborted = rc != 0 or "* Done." not in log
             self.exports.record(kind, aborted)
             chans, why = None, ""
@@ -218,8 +221,10 @@ class Ardour:
             if complete and sane_render(chans):
                 print("note: ardour7-export of %s exited with %d after writing every frame" % (snapshot, rc))
                 return chans, notes
-            if chans is not None:
-                why = "incomplete render (%d frames)" % len(chans[0])
+            if complete:
+                why = "render ends in silence or holds samples that are not finite"
+            elif chans is not None:
+                why = "incomplete render (%d frames)" % (len(chans[0]) if chans else 0)
             notes.append("attempt %d: exit %d, %s" % (attempt + 1, rc, why))
             print("note: ardour7-export of %s failed (exit %d, %s), output ends:\n%s"
                   % (snapshot, rc, why, log[-600:]))
@@ -329,7 +334,80 @@ def check_scan(ard, bundle_copy):
     return True
 
 
+def write_float_wav(path, chans, frames_in_header=None):
+    """A 32-bit float WAV; the header may claim another length, as a file
+    cut short by an abort can."""
+    n = len(chans[0])
+    data = array.array("f", [chans[c][i] for i in range(n) for c in range(len(chans))]).tobytes()
+    size = len(data) if frames_in_header is None else frames_in_header * 4 * len(chans)
+    fmt = struct.pack("<HHIIHH", 3, len(chans), RATE, RATE * 4 * len(chans), 4 * len(chans), 32)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + size) + b"WAVE")
+        f.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", size) + data)
+
+
+def fake_export(mode_file, out):
+    """Stands in for ardour7-export in the self-test: each run takes the next
+    behaviour from mode_file and acts it out on out."""
+    with open(mode_file) as f:
+        modes = f.read().split()
+    mode, rest = modes[0], modes[1:]
+    with open(mode_file, "w") as f:
+        f.write(" ".join(rest or [mode]))
+    tone = [1.0 if i % 2 == 0 else -1.0 for i in range(FRAMES)]
+    if mode in ("clean", "abort-after"):
+        write_float_wav(out, [tone, tone])
+        print("* Done.", flush=True)
+    elif mode == "abort-short":
+        write_float_wav(out, [tone[:FRAMES // 2], tone[:FRAMES // 2]], frames_in_header=FRAMES)
+    elif mode == "abort-silent-tail":
+        quiet = tone[:FRAMES - 4096] + [0.0] * 4096
+        write_float_wav(out, [quiet, quiet])
+    elif mode == "hang":
+        time.sleep(30)
+    if mode != "clean":
+        os.abort()
+    return 0
+
+
+def self_test():
+    """The export's acceptance and retries against a stand-in tool that
+    aborts, writes short or silent files, or hangs; no Ardour needed."""
+    cases = [
+        # behaviour per run, rendered?, runs, aborted runs
+        (["clean"], True, 1, 0),
+        (["abort-after"], True, 1, 1),
+        (["abort-short", "clean"], True, 2, 1),
+        (["abort-silent-tail", "abort-after"], True, 2, 2),
+        (["hang", "clean"], True, 2, 1),
+        (["abort-short"], False, EXPORT_ATTEMPTS, EXPORT_ATTEMPTS),
+    ]
+    work = tempfile.mkdtemp(prefix="tavlo-ardour-selftest-")
+    try:
+        for modes, rendered, runs, aborts in cases:
+            mode_file = os.path.join(work, "modes")
+            with open(mode_file, "w") as f:
+                f.write(" ".join(modes))
+            log = ExportLog()
+            ard = Ardour(work, log)
+            ard.export_tool = [sys.executable, os.path.abspath(__file__), "--fake-export", mode_file]
+            ard.export_timeout = 3
+            chans, notes = ard.export(os.path.join(work, "session"), "snap")
+            got = (chans is not None, log.runs["tavlo"], log.aborts["tavlo"])
+            check(got == (rendered, runs, aborts), "export with runs that go " + ", ".join(modes),
+                  "rendered %s in %d runs, %d aborted; %s" % (got + ("; ".join(notes),)))
+            if chans is not None:
+                check(sane_render(chans), "the accepted render is the whole file (%s)" % ", ".join(modes))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    finish()
+
+
 def main():
+    if len(sys.argv) >= 2 and sys.argv[1] == "--self-test":
+        return self_test()
+    if len(sys.argv) >= 3 and sys.argv[1] == "--fake-export":
+        return fake_export(sys.argv[2], sys.argv[sys.argv.index("-o") + 1])
     if len(sys.argv) < 3:
         print("usage: ardour_interop.py <Tavlo.vst3> <Tavlo.lv2> [work folder]")
         return 2
