@@ -104,10 +104,21 @@ void IParam::SetNormalized(double normalized)
   // 0..1 the power law leaves the range: below the minimum, or with an even
   // shape a negative value jumps to the maximum.
   normalized = ClampNormalized(normalized);
-  double v = mMin + (mMax - mMin) * std::pow(normalized, mShape);
-  if (mType != kTypeDouble) v = std::floor(v / mStep + 0.5) * mStep;
+  double v = RoundToStep(mMin + (mMax - mMin) * std::pow(normalized, mShape));
   if (v > mMax) v = mMax;
   mValue.store(v, std::memory_order_relaxed);
+}
+
+double IParam::RoundToStep(double v) const
+{
+  return mType != kTypeDouble ? std::floor(v / mStep + 0.5) * mStep : v;
+}
+
+void IParam::SetPlain(double value)
+{
+  // SetValue would take NaN for the maximum.
+  if (std::isnan(value)) return;
+  SetValue(std::isfinite(value) ? RoundToStep(value) : value);
 }
 
 double IParam::GetNormalized(double plain) const

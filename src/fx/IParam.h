@@ -58,6 +58,10 @@ public:
   double GetValue() const { return mValue.load(std::memory_order_relaxed); }
   void SetValue(double value);
   void SetNormalized(double normalized);
+  // A plain value from a host that speaks plain values (LV2 ports): NaN is
+  // ignored, a stepped type takes the nearest step as SetNormalized rounds,
+  // then the range limits it.
+  void SetPlain(double value);
   double GetNormalized() const { return GetNormalized(GetValue()); }
   double GetNormalized(double plain) const;
   double GetNonNormalized(double normalized) const;
@@ -112,6 +116,8 @@ public:
   const IParamUnit* GetUnit() const { return mUnit; }
 
 private:
+  // The nearest multiple of the step for the stepped types, counted from 0.
+  double RoundToStep(double v) const;
   // Finds the first non-empty text for a value truncated toward zero; null
   // when there is none or the value is no integer in int's range.
   const char* DisplayTextForValue(double value) const;

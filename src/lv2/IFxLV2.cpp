@@ -103,11 +103,7 @@ bool IFxLV2::ApplyControlValue(int idx, float value)
   if (!pParam || std::isnan(value)) return false;
   KitMutexLock lock(&mMutex);
   if ((float)pParam->GetValue() == value) return false;
-  double plain = value;
-  // Stepped parameters round as they do from a normalised host value.
-  if (pParam->GetType() != IParam::kTypeDouble && std::isfinite(plain))
-    plain = std::floor(plain / pParam->GetStep() + 0.5) * pParam->GetStep();
-  pParam->SetValue(plain);
+  pParam->SetPlain(value);
   if (IFxEditor* pEditor = GetGraphics()) pEditor->SetParameterFromPlug(idx, pParam->GetNormalized(), true);
   OnParamChange(idx);
   return true;
@@ -188,7 +184,16 @@ void IFxLV2::Run(uint32_t nFrames)
 {
   KitMutexLock lock(&mMutex);
   // A run before instantiation has nothing to work with.
-  if (!mPorts || mPortData.size() != mPorts->Count() || GetBlockSize() <= 0) return;
+  if (!mPorts || mPortData.size() != mPorts->Count()) return;
+  // Without scratch buffers (they could not be had) nothing can be
+  // processed: silence, rather than what the host's buffers held.
+  if (GetBlockSize() <= 0)
+  {
+    for (uint32_t i = 0; i < mPorts->Count(); ++i)
+      if (mPorts->At(i)->kind == IFxLV2Port::kAudioOut && mPortData[i])
+        memset(mPortData[i], 0, nFrames * sizeof(float));
+    return;
+  }
 
   ReadControlPorts();
   const int blockSize = GetBlockSize();

@@ -194,6 +194,19 @@ TEST(IParamMapping, IntRoundsHalvesUpFromZero)
   p.SetNormalized(1.7);
   EXPECT_EQ(10.0, p.GetValue());
 
+  // Plain values (from hosts that send them) round and are limited the
+  // same way; NaN changes nothing.
+  p.SetPlain(3.5);
+  EXPECT_EQ(4.0, p.GetValue());
+  p.SetPlain(std::nan(""));
+  EXPECT_EQ(4.0, p.GetValue());
+  p.SetPlain(-HUGE_VAL);
+  EXPECT_EQ(0.0, p.GetValue());
+  p.SetPlain(10.4);
+  EXPECT_EQ(10.0, p.GetValue());
+  s.SetPlain(-5.5);
+  EXPECT_EQ(-5.0, s.GetValue());
+
   IParam b;
   b.InitBool("b", false);
   b.SetNormalized(0.49);
