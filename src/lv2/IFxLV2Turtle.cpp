@@ -124,15 +124,20 @@ std::string IFxLV2Turtle::Manifest()
   return t;
 }
 
+std::string IFxLV2Turtle::PortHead(uint32_t idx)
+{
+  const IFxLV2Port& port = *mPlug.Ports().At(idx);
+  const char* type = port.IsControl() ? "lv2:ControlPort" : "lv2:AudioPort";
+  return std::string("\t\ta ") + (port.IsOutput() ? "lv2:OutputPort" : "lv2:InputPort") + " , " + type +
+         " ;\n\t\tlv2:index " + std::to_string(idx) + " ;\n\t\tlv2:symbol " + Quote(port.symbol.c_str()) +
+         " ;\n\t\tlv2:name " + Quote(port.name.c_str()) + " ;\n";
+}
+
 std::string IFxLV2Turtle::ParamPort(int idx)
 {
   const IParam* p = mPlug.ParamAt(idx);
-  const IFxLV2Port& port = *mPlug.Ports().At((uint32_t)idx);
   const IParamUnit* unit = p->GetUnit();
-  std::string t = "\t\ta lv2:InputPort , lv2:ControlPort ;\n";
-  t += "\t\tlv2:index " + std::to_string(idx) + " ;\n";
-  t += "\t\tlv2:symbol " + Quote(port.symbol.c_str()) + " ;\n";
-  t += "\t\tlv2:name " + Quote(port.name.c_str()) + " ;\n";
+  std::string t = PortHead((uint32_t)idx);
   t += "\t\tlv2:default " + Number(p->GetDefaultValue()) + " ;\n";
   t += "\t\tlv2:minimum " + Number(p->GetMin()) + " ;\n";
   t += "\t\tlv2:maximum " + Number(p->GetMax()) + " ;\n";
@@ -184,31 +189,20 @@ std::string IFxLV2Turtle::Plugin()
   {
     const IFxLV2Port& port = *ports.At(i);
     t += i == 0 ? "\tlv2:port [\n" : "\t] , [\n";
-    switch (port.kind)
+    if (port.kind == IFxLV2Port::kParam)
     {
-      case IFxLV2Port::kParam:
-        t += ParamPort(port.index);
-        break;
-      case IFxLV2Port::kEnabled:
-        t += "\t\ta lv2:InputPort , lv2:ControlPort ;\n\t\tlv2:index " + std::to_string(i) +
-             " ;\n\t\tlv2:symbol " + Quote(port.symbol.c_str()) + " ;\n\t\tlv2:name " + Quote(port.name.c_str()) +
-             " ;\n\t\tlv2:designation lv2:enabled ;\n\t\tlv2:default 1 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum 1 ;\n"
-             "\t\tlv2:portProperty lv2:toggled , lv2:integer ;\n";
-        break;
-      case IFxLV2Port::kMeter:
-        t += "\t\ta lv2:OutputPort , lv2:ControlPort ;\n\t\tlv2:index " + std::to_string(i) +
-             " ;\n\t\tlv2:symbol " + Quote(port.symbol.c_str()) + " ;\n\t\tlv2:name " + Quote(port.name.c_str()) +
-             " ;\n\t\tlv2:default 0.0 ;\n\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum 1.0 ;\n"
-             "\t\trdfs:comment \"the editor's meter: 0 at rest, 1 at full scale\" ;\n";
-        break;
-      default:
-        t += std::string("\t\ta ") + (port.IsOutput() ? "lv2:OutputPort" : "lv2:InputPort") +
-             " , lv2:AudioPort ;\n\t\tlv2:index " + std::to_string(i) + " ;\n\t\tlv2:symbol " +
-             Quote(port.symbol.c_str()) + " ;\n\t\tlv2:name " + Quote(port.name.c_str()) + " ;\n";
-        if (port.kind == IFxLV2Port::kSideChain)
-          t += "\t\tlv2:portProperty lv2:isSideChain , lv2:connectionOptional ;\n";
-        break;
+      t += ParamPort(port.index);
+      continue;
     }
+    t += PortHead(i);
+    if (port.kind == IFxLV2Port::kEnabled)
+      t += "\t\tlv2:designation lv2:enabled ;\n\t\tlv2:default 1 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum 1 ;\n"
+           "\t\tlv2:portProperty lv2:toggled , lv2:integer ;\n";
+    else if (port.kind == IFxLV2Port::kMeter)
+      t += "\t\tlv2:default 0.0 ;\n\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum 1.0 ;\n"
+           "\t\trdfs:comment \"the editor's meter: 0 at rest, 1 at full scale\" ;\n";
+    else if (port.kind == IFxLV2Port::kSideChain)
+      t += "\t\tlv2:portProperty lv2:isSideChain , lv2:connectionOptional ;\n";
   }
   t += "\t] .\n";
   return t;

@@ -5,6 +5,7 @@
 // description), its meters and its presets. Run at build time, so the
 // description can never drift from the code.
 
+#include <cstdint>
 #include <string>
 
 class IFxLV2;
@@ -43,6 +44,8 @@ private:
   // Label and URI of each preset slot.
   std::string PresetLabel(int idx) const;
   std::string PresetUri(int idx) const;
+  // A port's type, index, symbol and name; the rest of a parameter's port.
+  std::string PortHead(uint32_t idx);
   std::string ParamPort(int idx);
 
   IFxLV2& mPlug;

@@ -15,6 +15,7 @@
 
 #include "HostFixture.h"
 #include "TestPlugFrame.h"
+#include "X11Children.h"
 #include "XvfbSession.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBitmap.h"
@@ -67,19 +68,7 @@ protected:
     return win;
   }
 
-  std::vector<Window> Children(Window parent)
-  {
-    Window root, par, *kids = nullptr;
-    unsigned n = 0;
-    std::vector<Window> out;
-    XSync(mDpy, False);
-    if (XQueryTree(mDpy, parent, &root, &par, &kids, &n))
-    {
-      out.assign(kids, kids + n);
-      if (kids) XFree(kids);
-    }
-    return out;
-  }
+  std::vector<Window> Children(Window parent) { return X11Children(mDpy, parent); }
 
   // Pointer and buttons, in the parent window's coordinates.
   void MoveTo(Window parent, int x, int y)

@@ -21,6 +21,7 @@
 #endif
 
 #include "Lv2TestHost.h"
+#include "X11Children.h"
 #include "XvfbSession.h"
 #include "fx/IParam.h"
 #include "lv2/ui/ui.h"
@@ -189,19 +190,7 @@ protected:
     if (mDpy) XCloseDisplay(mDpy);
   }
 
-  std::vector<Window> Children()
-  {
-    Window root, par, *kids = nullptr;
-    unsigned n = 0;
-    std::vector<Window> out;
-    XSync(mDpy, False);
-    if (XQueryTree(mDpy, mParent, &root, &par, &kids, &n))
-    {
-      out.assign(kids, kids + n);
-      if (kids) XFree(kids);
-    }
-    return out;
-  }
+  std::vector<Window> Children() { return X11Children(mDpy, mParent); }
 
   // Pixels of the UI's window that differ from the reference's raster.
   int Mismatches(Window w, Reference& ref, int x0 = 0, int y0 = 0, int cw = kW, int ch = kH)
