@@ -1,5 +1,5 @@
 # The loadable bundle: Tavlo.vst3/Contents/x86_64-linux/Tavlo.so with the
-# editor's images in Contents/Resources/. Only the three entry points leave
+# editor's images and fonts in Contents/Resources/. Only the three entry points leave
 # the module: hidden visibility alone would still export template code from
 # the static C++ runtime parts, hence the version script and --exclude-libs.
 set(TAVLO_BUNDLE_DIR ${CMAKE_BINARY_DIR}/Tavlo.vst3)
@@ -35,9 +35,30 @@ foreach(img IN LISTS TAVLO_BUNDLE_IMAGES)
     VERBATIM)
   list(APPEND TAVLO_BUNDLE_IMAGE_OUTPUTS ${TAVLO_BUNDLE_RES_DIR}/${name})
 endforeach()
+# The fonts of the editor's text and their licence.
+include(DejaVuFonts)
+set(TAVLO_FONT_SOURCES)
+foreach(font IN LISTS TAVLO_FONT_FILES)
+  list(APPEND TAVLO_FONT_SOURCES ${TAVLO_FONT_SOURCE_DIR}/${font})
+endforeach()
+set(TAVLO_BUNDLE_FONT_OUTPUTS)
+foreach(src IN LISTS TAVLO_FONT_SOURCES TAVLO_FONT_LICENSE)
+  get_filename_component(name ${src} NAME)
+  if(src STREQUAL TAVLO_FONT_LICENSE)
+    set(name ${TAVLO_FONT_LICENSE_NAME})
+  endif()
+  add_custom_command(
+    OUTPUT ${TAVLO_BUNDLE_RES_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${src} ${TAVLO_BUNDLE_RES_DIR}/${name}
+    DEPENDS ${src}
+    VERBATIM)
+  list(APPEND TAVLO_BUNDLE_FONT_OUTPUTS ${TAVLO_BUNDLE_RES_DIR}/${name})
+endforeach()
+
 add_custom_target(TavloResources ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
-  DEPENDS ${TAVLO_BUNDLE_IMAGE_OUTPUTS})
+  DEPENDS ${TAVLO_BUNDLE_IMAGE_OUTPUTS} ${TAVLO_BUNDLE_FONT_OUTPUTS})
 add_dependencies(Tavlo TavloResources)
 
 install(DIRECTORY ${TAVLO_BUNDLE_DIR} DESTINATION $ENV{HOME}/.vst3 USE_SOURCE_PERMISSIONS)
