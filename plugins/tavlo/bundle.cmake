@@ -61,4 +61,13 @@ add_custom_target(TavloResources ALL
   DEPENDS ${TAVLO_BUNDLE_IMAGE_OUTPUTS} ${TAVLO_BUNDLE_FONT_OUTPUTS})
 add_dependencies(Tavlo TavloResources)
 
-install(DIRECTORY ${TAVLO_BUNDLE_DIR} DESTINATION $ENV{HOME}/.vst3 USE_SOURCE_PERMISSIONS)
+# cmake --install puts the bundle into PREFIX/lib/vst3, a folder Linux hosts
+# search. Readable by everyone whatever the umask of the build: folders and
+# the module 0755, every other file 0644.
+set(TAVLO_INSTALL_VST3DIR "lib/vst3" CACHE STRING "Bundle folder, relative to the install prefix")
+install(DIRECTORY ${TAVLO_BUNDLE_DIR} DESTINATION ${TAVLO_INSTALL_VST3DIR}
+  DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+  PATTERN "*.so"
+    PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
