@@ -21,44 +21,37 @@ target_link_options(Tavlo PRIVATE
   -Wl,--exclude-libs,ALL
   -Wl,--version-script=${TAVLO_EXPORTS_MAP})
 
-# Images: whatever PNGs exist at build time, re-copied when they change and
-# picked up when new ones appear (the glob is re-checked at build time).
-file(GLOB TAVLO_BUNDLE_IMAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/img/*.png)
-set(TAVLO_BUNDLE_IMAGE_OUTPUTS)
-foreach(img IN LISTS TAVLO_BUNDLE_IMAGES)
-  get_filename_component(name ${img} NAME)
-  add_custom_command(
-    OUTPUT ${TAVLO_BUNDLE_RES_DIR}/${name}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${img} ${TAVLO_BUNDLE_RES_DIR}/${name}
-    DEPENDS ${img}
-    VERBATIM)
-  list(APPEND TAVLO_BUNDLE_IMAGE_OUTPUTS ${TAVLO_BUNDLE_RES_DIR}/${name})
-endforeach()
-# The fonts of the editor's text and their licence.
-include(DejaVuFonts)
-set(TAVLO_FONT_SOURCES)
-foreach(font IN LISTS TAVLO_FONT_FILES)
-  list(APPEND TAVLO_FONT_SOURCES ${TAVLO_FONT_SOURCE_DIR}/${font})
-endforeach()
-set(TAVLO_BUNDLE_FONT_OUTPUTS)
-foreach(src IN LISTS TAVLO_FONT_SOURCES TAVLO_FONT_LICENSE)
-  get_filename_component(name ${src} NAME)
-  if(src STREQUAL TAVLO_FONT_LICENSE)
-    set(name ${TAVLO_FONT_LICENSE_NAME})
-  endif()
+# Copies one file into Contents/Resources under the given name, again
+# whenever it changes.
+set(TAVLO_BUNDLE_RESOURCES)
+function(tavlo_bundle_resource src name)
   add_custom_command(
     OUTPUT ${TAVLO_BUNDLE_RES_DIR}/${name}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${src} ${TAVLO_BUNDLE_RES_DIR}/${name}
     DEPENDS ${src}
     VERBATIM)
-  list(APPEND TAVLO_BUNDLE_FONT_OUTPUTS ${TAVLO_BUNDLE_RES_DIR}/${name})
+  set(TAVLO_BUNDLE_RESOURCES ${TAVLO_BUNDLE_RESOURCES} ${TAVLO_BUNDLE_RES_DIR}/${name} PARENT_SCOPE)
+endfunction()
+
+# Images: whatever PNGs exist at build time, picked up when new ones appear
+# (the glob is re-checked at build time).
+file(GLOB TAVLO_BUNDLE_IMAGES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/img/*.png)
+foreach(img IN LISTS TAVLO_BUNDLE_IMAGES)
+  get_filename_component(name ${img} NAME)
+  tavlo_bundle_resource(${img} ${name})
 endforeach()
+
+# The fonts of the editor's text and their licence.
+include(DejaVuFonts)
+foreach(font IN LISTS TAVLO_FONT_FILES)
+  tavlo_bundle_resource(${TAVLO_FONT_SOURCE_DIR}/${font} ${font})
+endforeach()
+tavlo_bundle_resource(${TAVLO_FONT_LICENSE} ${TAVLO_FONT_LICENSE_NAME})
 
 add_custom_target(TavloResources ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVLO_BUNDLE_RES_DIR}
-  DEPENDS ${TAVLO_BUNDLE_IMAGE_OUTPUTS} ${TAVLO_BUNDLE_FONT_OUTPUTS})
+  DEPENDS ${TAVLO_BUNDLE_RESOURCES})
 add_dependencies(Tavlo TavloResources)
 
 # cmake --install puts the bundle into PREFIX/lib/vst3, a folder Linux hosts
