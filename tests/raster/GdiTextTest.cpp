@@ -190,6 +190,14 @@ TEST_F(GdiText, MetricsOfTheMonospaceFace)
   GetTextMetrics(b.getDC(), &t10);
   EXPECT_EQ(t.tmHeight, t10.tmHeight);
   EXPECT_LT(t10.tmHeight, tm.tmHeight);
+  // Any pixel height, as scaled editors ask for: at 48 px 44.55 and 11.32.
+  HFONT big = MakeFont("Monaco", 48);
+  TEXTMETRIC t48;
+  SelectObject(b.getDC(), big);
+  GetTextMetrics(b.getDC(), &t48);
+  EXPECT_EQ(t48.tmAscent, 44);
+  EXPECT_EQ(t48.tmDescent, 11);
+  DeleteObject(big);
   DeleteObject(neg);
   DeleteObject(tiny);
   DeleteObject(ten);
