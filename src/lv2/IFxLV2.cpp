@@ -74,6 +74,8 @@ void IFxLV2::Instantiate(double sampleRate)
   SetSampleRate(sampleRate);
   SetBlockSize(kBlockFrames);
   Reset();
+  // LV2 hosts do not say who they are.
+  SetHost("", 0);
   OnHostIdentified();
   RestorePreset(0);
 }
@@ -134,8 +136,7 @@ void IFxLV2::ReadControlPorts()
 
 void IFxLV2::ConnectChannels(int offset, int nFrames)
 {
-  const IFxLV2Ports& ports = *mPorts;
-  const uint32_t firstAudio = ports.MeterPort(MeterCount());
+  const uint32_t firstAudio = mPorts->FirstAudioPort();
   const int nIn = InputChannelCount(), nOut = OutputChannelCount();
 
   // Input channels are the main inputs followed by the side-chain, in port

@@ -67,6 +67,7 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
     const IFxMeterInfo info = plug.GetMeterInfo(m);
     Add(IFxLV2Port::kMeter, m, SymbolFrom(*info.symbol ? info.symbol : info.name), info.name);
   }
+  mFirstAudio = Count();
   for (int c = 0; c < mMainIn; ++c)
     Add(IFxLV2Port::kAudioIn, c, "in" + ChannelSuffix(c, mMainIn, true), "Input" + ChannelSuffix(c, mMainIn, false));
   for (int c = 0; c < mSideIn; ++c)

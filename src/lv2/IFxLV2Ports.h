@@ -47,6 +47,8 @@ public:
 
   uint32_t EnabledPort() const { return mEnabled; }
   uint32_t MeterPort(int meterIdx) const { return mFirstMeter + (uint32_t)meterIdx; }
+  // Main inputs, then side-chain inputs, then outputs, one port each.
+  uint32_t FirstAudioPort() const { return mFirstAudio; }
   int MainInputs() const { return mMainIn; }
   int SideChainInputs() const { return mSideIn; }
   int Outputs() const { return mOut; }
@@ -59,6 +61,6 @@ private:
   void Add(IFxLV2Port::EKind kind, int index, std::string symbol, std::string name);
 
   std::vector<IFxLV2Port> mPorts;
-  uint32_t mEnabled = 0, mFirstMeter = 0;
+  uint32_t mEnabled = 0, mFirstMeter = 0, mFirstAudio = 0;
   int mMainIn = 0, mSideIn = 0, mOut = 0;
 };
