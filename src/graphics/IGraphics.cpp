@@ -220,6 +220,8 @@ void IGraphics::OnMouseUp(int x, int y, IMouseMod* pMod)
   c->OnMouseUp(x, y, pMod);
   int paramIdx = ControlParamIdx(c);
   if (paramIdx >= 0) mPlug->EndInformHostOfParamChange(paramIdx);
+  // A drag may end over another control than it began on.
+  if (mHandleMouseOver) OnMouseOver(x, y, pMod);
 }
 
 void IGraphics::OnMouseDrag(int x, int y, IMouseMod* pMod)
@@ -328,6 +330,7 @@ bool IGraphics::IsDirty(IRECT* pR)
 void IGraphics::Draw(IRECT* pR)
 {
   if (mControls.empty()) return;
+  Target();
   if (mStrict)
   {
     mDrawRECT = *pR;
@@ -425,10 +428,22 @@ void IGraphics::SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, con
 
 void IGraphics::PrepDraw()
 {
+  ReleaseDrawBitmap();
+  mDrawPrepared = true;
+}
+
+void IGraphics::MakeDrawBitmap()
+{
+  mDrawBitmap = new PxSysBitmap(ToDevice(mWidth), ToDevice(mHeight));
+  if (!mTmpBitmap) mTmpBitmap = new PxMemBitmap(0, 0, 4);
+}
+
+void IGraphics::ReleaseDrawBitmap()
+{
   delete mDrawBitmap;
   delete mTmpBitmap;
-  mDrawBitmap = new PxSysBitmap(ToDevice(mWidth), ToDevice(mHeight));
-  mTmpBitmap = new PxMemBitmap(0, 0, 4);
+  mDrawBitmap = nullptr;
+  mTmpBitmap = nullptr;
 }
 
 // ---- Content scale ----
@@ -450,7 +465,8 @@ void IGraphics::ApplyScale(double scale)
   // A drag or an open prompt refers to pixels that no longer exist.
   ReleaseMouseCapture();
   ForceEndUserEdit();
-  if (mDrawBitmap) PrepDraw();
+  // The next drawing makes a bitmap of the new size.
+  ReleaseDrawBitmap();
   SetAllControlsDirty();
   OnScaleChanged();
 }
@@ -506,10 +522,6 @@ void IGraphics::Resize(int w, int h)
   ReleaseMouseCapture();
   mMouseOver = -1;
   ClearControls();
-  delete mDrawBitmap;
-  delete mTmpBitmap;
-  mDrawBitmap = nullptr;
-  mTmpBitmap = nullptr;
   PrepDraw();
   if (mPlug) mPlug->ResizeGraphics(w, h);
 }

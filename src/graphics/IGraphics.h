@@ -187,7 +187,8 @@ public:
                       const IChannelBlend* pBlend = nullptr, bool antiAlias = false);
   bool DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure = false);
   void* GetBits();
-  PxSysBitmap* GetDrawBitmap() { return mDrawBitmap; }
+  // Null until PrepDraw; made (at the scale in use) when first needed.
+  PxSysBitmap* GetDrawBitmap() { return Target(); }
 
   // ---- Caches and bitmap utilities ----
   PxCachedFont* CacheFont(IText* pTxt);
@@ -203,6 +204,9 @@ protected:
   virtual double DesktopScale() { return 1.0; }
   // The draw bitmap already has the new size; a window should follow.
   virtual void OnScaleChanged() {}
+  // Frees the draw bitmap while nothing shows it (a closed window); the next
+  // drawing makes a new one, and every control must then be drawn again.
+  void ReleaseDrawBitmap();
 
   IFxBase* mPlug;
   // Bound to a parameter below the plug-in's count; -1 when not.
@@ -220,10 +224,19 @@ private:
                        const IChannelBlend* pBlend);
   bool DrawTextInDevice(IText* pTxt, const char* str, IRECT* pR, bool measure);
   float Sc(float v) const { return v * (float)mScale; }
+  // The draw bitmap, made on first use after PrepDraw: an instance whose
+  // editor is never shown (a host's scan, an offline render) never pays for it.
+  PxSysBitmap* Target()
+  {
+    if (!mDrawBitmap && mDrawPrepared) MakeDrawBitmap();
+    return mDrawBitmap;
+  }
+  void MakeDrawBitmap();
 
   int mWidth, mHeight, mFPS;
   std::vector<IControl*> mControls;
   PxSysBitmap* mDrawBitmap = nullptr;
+  bool mDrawPrepared = false;
   PxMemBitmap* mTmpBitmap = nullptr;
   IRECT mDrawRECT;
   int mMouseCapture = -1, mMouseOver = -1, mMouseX = 0, mMouseY = 0, mLastClickedParam = -1;

@@ -174,7 +174,7 @@ bool IGraphics::DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int srcX, int srcY, c
   if (r.Empty() || !pBitmap) return true;
   const int sy = srcY + r.T - pDest->T;
   PxRowsView rows;
-  PxBlit(mDrawBitmap, ReadableRows(pBitmap->mData, sy + r.H(), &rows), r.L, r.T, srcX + r.L - pDest->L, sy, r.W(),
+  PxBlit(Target(), ReadableRows(pBitmap->mData, sy + r.H(), &rows), r.L, r.T, srcX + r.L - pDest->L, sy, r.W(),
          r.H(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
 }
@@ -191,7 +191,7 @@ void IGraphics::DrawScaledFrame(IBitmap* pBitmap, const IRECT& dest, int frame, 
   const int w = std::min(r.W(), f.x + f.w - sx), h = std::min(r.H(), f.y + f.h - sy);
   PxRowsView rows;
   if (w > 0 && h > 0)
-    PxBlit(mDrawBitmap, ReadableRows(f.raster, sy + h, &rows), r.L, r.T, sx, sy, w, h, BlendWeight(pBlend),
+    PxBlit(Target(), ReadableRows(f.raster, sy + h, &rows), r.L, r.T, sx, sy, w, h, BlendWeight(pBlend),
            BlendToPxMode(pBlend));
 }
 
@@ -234,7 +234,7 @@ bool IGraphics::DrawRotatedBitmap(IBitmap* pBitmap, int destCtrX, int destCtrY, 
     destCtrY = ToDevice(destCtrY);
     yOffsetZeroDeg = ToDevice(yOffsetZeroDeg);
   }
-  PxRotatedBlit(mDrawBitmap, src, destCtrX - W / 2, destCtrY - H / 2, W, H, (float)f.x, (float)f.y, (float)W,
+  PxRotatedBlit(Target(), src, destCtrX - W / 2, destCtrY - H / 2, W, H, (float)f.x, (float)f.y, (float)W,
                 (float)H, (float)angle, false, BlendWeight(pBlend), BlendToPxMode(pBlend) | kPxBlitFilterBilinear,
                 0.0f, (float)yOffsetZeroDeg);
   return true;
@@ -285,7 +285,7 @@ bool IGraphics::DrawRotatedMask(IBitmap* pBase, IBitmap* pMask, IBitmap* pTop, i
   IRECT dest(x, y, x + W, y + H);
   IRECT r = dest.Intersect(&mDrawRECT);
   if (!r.Empty())
-    PxBlit(mDrawBitmap, mTmpBitmap, r.L, r.T, r.L - dest.L, r.T - dest.T, r.W(), r.H(), BlendWeight(pBlend),
+    PxBlit(Target(), mTmpBitmap, r.L, r.T, r.L - dest.L, r.T - dest.T, r.W(), r.H(), BlendWeight(pBlend),
            BlendToPxMode(pBlend));
   return true;
 }
@@ -294,7 +294,7 @@ bool IGraphics::DrawRotatedMask(IBitmap* pBase, IBitmap* pMask, IBitmap* pTop, i
 
 bool IGraphics::DrawPoint(const IColor* pColor, float x, float y, const IChannelBlend* pBlend, bool)
 {
-  PxPutPixel(mDrawBitmap, (int)(Sc(x) + 0.5f), (int)(Sc(y) + 0.5f), pColor->Pixel(), BlendWeight(pBlend),
+  PxPutPixel(Target(), (int)(Sc(x) + 0.5f), (int)(Sc(y) + 0.5f), pColor->Pixel(), BlendWeight(pBlend),
              BlendToPxMode(pBlend));
   return true;
 }
@@ -304,17 +304,17 @@ bool IGraphics::ForcePixel(const IColor* pColor, int x, int y)
   x = ToDevice(x);
   y = ToDevice(y);
   // Written straight into the word, so the bounds are checked here.
-  if (!mDrawBitmap || !mDrawBitmap->getBits() || x < 0 || y < 0 || x >= mDrawBitmap->getWidth() ||
-      y >= mDrawBitmap->getHeight())
+  if (!Target() || !Target()->getBits() || x < 0 || y < 0 || x >= Target()->getWidth() ||
+      y >= Target()->getHeight())
     return true;
-  mDrawBitmap->getBits()[(size_t)y * (size_t)mDrawBitmap->getRowSpan() + (size_t)x] = pColor->Pixel();
+  Target()->getBits()[(size_t)y * (size_t)Target()->getRowSpan() + (size_t)x] = pColor->Pixel();
   return true;
 }
 
 bool IGraphics::DrawLine(const IColor* pColor, float x1, float y1, float x2, float y2, const IChannelBlend* pBlend,
                          bool antiAlias)
 {
-  PxLine(mDrawBitmap, (int)Sc(x1), (int)Sc(y1), (int)Sc(x2), (int)Sc(y2), pColor->Pixel(), BlendWeight(pBlend),
+  PxLine(Target(), (int)Sc(x1), (int)Sc(y1), (int)Sc(x2), (int)Sc(y2), pColor->Pixel(), BlendWeight(pBlend),
          BlendToPxMode(pBlend), antiAlias);
   return true;
 }
@@ -322,7 +322,7 @@ bool IGraphics::DrawLine(const IColor* pColor, float x1, float y1, float x2, flo
 bool IGraphics::DrawArc(const IColor* pColor, float cx, float cy, float r, float minAngle, float maxAngle,
                         const IChannelBlend* pBlend, bool antiAlias)
 {
-  PxArc(mDrawBitmap, Sc(cx), Sc(cy), Sc(r), minAngle, maxAngle, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
+  PxArc(Target(), Sc(cx), Sc(cy), Sc(r), minAngle, maxAngle, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
         antiAlias);
   return true;
 }
@@ -330,14 +330,14 @@ bool IGraphics::DrawArc(const IColor* pColor, float cx, float cy, float r, float
 bool IGraphics::DrawCircle(const IColor* pColor, float cx, float cy, float r, const IChannelBlend* pBlend,
                            bool antiAlias)
 {
-  PxCircle(mDrawBitmap, Sc(cx), Sc(cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), antiAlias);
+  PxCircle(Target(), Sc(cx), Sc(cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), antiAlias);
   return true;
 }
 
 bool IGraphics::RoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend, int cornerradius, bool aa)
 {
   const IRECT d = ToDevice(*pR);
-  PxRoundRect(mDrawBitmap, (float)d.L, (float)d.T, (float)d.W(), (float)d.H(), ToDevice(cornerradius),
+  PxRoundRect(Target(), (float)d.L, (float)d.T, (float)d.W(), (float)d.H(), ToDevice(cornerradius),
               pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), aa);
   return true;
 }
@@ -350,20 +350,20 @@ bool IGraphics::FillRoundRect(const IColor* pColor, IRECT* pR, const IChannelBle
   unsigned c = pColor->Pixel();
   float wt = BlendWeight(pBlend);
   int mode = BlendToPxMode(pBlend);
-  PxFillRect(mDrawBitmap, x + r, y, w - 2 * r, h, c, wt, mode);
-  PxFillRect(mDrawBitmap, x, y + r, r, h - 2 * r, c, wt, mode);
-  PxFillRect(mDrawBitmap, x + w - r, y + r, r, h - 2 * r, c, wt, mode);
-  PxFillCircle(mDrawBitmap, (float)(d.L + r), (float)(d.T + r), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(d.R - r - 1), (float)(d.T + r), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(d.L + r), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(d.R - r - 1), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
+  PxFillRect(Target(), x + r, y, w - 2 * r, h, c, wt, mode);
+  PxFillRect(Target(), x, y + r, r, h - 2 * r, c, wt, mode);
+  PxFillRect(Target(), x + w - r, y + r, r, h - 2 * r, c, wt, mode);
+  PxFillCircle(Target(), (float)(d.L + r), (float)(d.T + r), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.R - r - 1), (float)(d.T + r), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.L + r), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.R - r - 1), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
   return true;
 }
 
 bool IGraphics::FillIRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend)
 {
   const IRECT d = ToDevice(*pR);
-  PxFillRect(mDrawBitmap, d.L, d.T, d.W(), d.H(), pColor->Pixel(), BlendWeight(pBlend),
+  PxFillRect(Target(), d.L, d.T, d.W(), d.H(), pColor->Pixel(), BlendWeight(pBlend),
              BlendToPxMode(pBlend));
   return true;
 }
@@ -371,7 +371,7 @@ bool IGraphics::FillIRect(const IColor* pColor, IRECT* pR, const IChannelBlend* 
 bool IGraphics::FillCircle(const IColor* pColor, int cx, int cy, float r, const IChannelBlend* pBlend,
                            bool antiAlias)
 {
-  PxFillCircle(mDrawBitmap, Sc((float)cx), Sc((float)cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
+  PxFillCircle(Target(), Sc((float)cx), Sc((float)cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
                antiAlias);
   return true;
 }
@@ -379,7 +379,7 @@ bool IGraphics::FillCircle(const IColor* pColor, int cx, int cy, float r, const 
 bool IGraphics::FillTriangle(const IColor* pColor, int x1, int y1, int x2, int y2, int x3, int y3,
                              const IChannelBlend* pBlend)
 {
-  PxFillTriangle(mDrawBitmap, ToDevice(x1), ToDevice(y1), ToDevice(x2), ToDevice(y2), ToDevice(x3), ToDevice(y3),
+  PxFillTriangle(Target(), ToDevice(x1), ToDevice(y1), ToDevice(x2), ToDevice(y2), ToDevice(x3), ToDevice(y3),
                  pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
 }
@@ -394,29 +394,29 @@ bool IGraphics::FillIConvexPolygon(const IColor* pColor, int* x, int* y, int npo
       dx[(size_t)i] = ToDevice(x[i]);
       dy[(size_t)i] = ToDevice(y[i]);
     }
-    PxFillConvexPolygon(mDrawBitmap, dx.data(), dy.data(), npoints, pColor->Pixel(), BlendWeight(pBlend),
+    PxFillConvexPolygon(Target(), dx.data(), dy.data(), npoints, pColor->Pixel(), BlendWeight(pBlend),
                         BlendToPxMode(pBlend));
     return true;
   }
-  PxFillConvexPolygon(mDrawBitmap, x, y, npoints, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
+  PxFillConvexPolygon(Target(), x, y, npoints, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
 }
 
 IColor IGraphics::GetPoint(int x, int y)
 {
-  return IColor::FromPixel(PxGetPixel(mDrawBitmap, ToDevice(x), ToDevice(y)));
+  return IColor::FromPixel(PxGetPixel(Target(), ToDevice(x), ToDevice(y)));
 }
 
 bool IGraphics::DrawVerticalLine(const IColor* pColor, int xi, int yLo, int yHi)
 {
-  PxLine(mDrawBitmap, ToDevice(xi), ToDevice(yLo), ToDevice(xi), ToDevice(yHi), pColor->Pixel(), 1.0f, kPxBlitCopy,
+  PxLine(Target(), ToDevice(xi), ToDevice(yLo), ToDevice(xi), ToDevice(yHi), pColor->Pixel(), 1.0f, kPxBlitCopy,
          false);
   return true;
 }
 
 bool IGraphics::DrawHorizontalLine(const IColor* pColor, int yi, int xLo, int xHi)
 {
-  PxLine(mDrawBitmap, ToDevice(xLo), ToDevice(yi), ToDevice(xHi), ToDevice(yi), pColor->Pixel(), 1.0f, kPxBlitCopy,
+  PxLine(Target(), ToDevice(xLo), ToDevice(yi), ToDevice(xHi), ToDevice(yi), pColor->Pixel(), 1.0f, kPxBlitCopy,
          false);
   return true;
 }
@@ -453,7 +453,7 @@ bool IGraphics::DrawRadialLine(const IColor* pColor, float cx, float cy, float a
 
 void* IGraphics::GetBits()
 {
-  return mDrawBitmap ? (void*)mDrawBitmap->getBits() : nullptr;
+  return Target() ? (void*)Target()->getBits() : nullptr;
 }
 
 // ---- Text ----
@@ -523,6 +523,7 @@ bool IGraphics::DrawTextInDevice(IText* pTxt, const char* str, IRECT* pR, bool m
   if (measure)
   {
     RECT r = {0, 0, 0, 0};
+    // Measuring draws nothing: no bitmap is made for it.
     font->DrawText(mDrawBitmap, str, -1, &r, fmt | DT_CALCRECT);
     int w = r.right, h = r.bottom;
     if (pTxt->mAlign == IText::kAlignNear)
@@ -543,7 +544,7 @@ bool IGraphics::DrawTextInDevice(IText* pTxt, const char* str, IRECT* pR, bool m
   }
 
   RECT r = {pR->L, pR->T, pR->R, pR->B};
-  font->DrawText(mDrawBitmap, str, -1, &r, fmt);
+  font->DrawText(Target(), str, -1, &r, fmt);
   return true;
 }
 
