@@ -65,10 +65,16 @@ std::string ParentFolder(const std::string& path)
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// The image folder of the source tree this file was compiled from.
+// The image folder of the source tree this file was compiled from. The build
+// names it absolutely; __FILE__ may be relative to the build's own folder
+// (a compiler cache rewrites paths) and so only right from one place.
 std::string SourceImageFolder()
 {
+#ifdef TAVLO_SOURCE_IMAGE_DIR
+  return TAVLO_SOURCE_IMAGE_DIR;
+#else
   return ParentFolder(__FILE__) + "/resources/img/";
+#endif
 }
 
 }  // namespace

@@ -151,6 +151,9 @@ IPeakReadoutControl::IPeakReadoutControl(IFxBase* pPlug, IRECT r, int sourceCont
 
 void IPeakReadoutControl::Show(double sourceValue)
 {
+  // Every tick asks; only a new value is formatted.
+  if (sourceValue == mShownFor && !mShown.empty()) return;
+  mShownFor = sourceValue;
   char text[64] = "";
   const double shown = mConvert ? mConvert(sourceValue) : sourceValue;
   if (mUnit)

@@ -84,5 +84,6 @@ private:
   int mHoldTicks;
   int mHold = 0;
   double mPeak = 0.0;
+  double mShownFor = -1.0;  // the source value mShown was made from
   std::string mShown;
 };

@@ -22,6 +22,8 @@ public:
   bool Start();
   void Stop();
   const std::string& Display() const { return mDisplay; }
+  // The server's process id, -1 when it is not running.
+  int Pid() const { return mPid; }
   const std::string& Error() const { return mError; }
 
   // The one session of this process, started on first use.
