@@ -744,6 +744,9 @@ TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
   ProcessTone(plug.get(), 0.5, 0.25);
   const double loud = meter->GetValue();
   ASSERT_GT(loud, 0.5);  // more than 6 dB
+  // A snapshot (as tavlo-render takes after a render) shows it too.
+  Render(plug.get(), "tavlo_editor_gain_reduction.png");
+  EXPECT_EQ(gr->GetReadout(), expected(loud));
   g->Tick();
   EXPECT_EQ(gr->GetReadout(), expected(loud));
   EXPECT_EQ(std::string(gr->GetReadout()).compare(0, 3, "\xE2\x88\x92"), 0) << "a reduction reads negative";

@@ -224,6 +224,9 @@ bool RenderEditorToPNG(IFxBase* pPlug, const char* path)
   if (!pPlug || !path || !pPlug->GetGraphics()) return false;
   IGraphics* pGraphics = static_cast<IGraphics*>(pPlug->GetGraphics());
   if (!pGraphics->GetDrawBitmap()) pGraphics->PrepDraw();
+  // Readouts catch up with what they show (the gain reduction with the
+  // meter), as on a timer tick.
+  pGraphics->OnGUIIdle();
   IRECT r(0, 0, pGraphics->WindowWidth(), pGraphics->WindowHeight());
   pGraphics->Draw(&r);
   return PxSavePNG(path, (PxIBitmap*)pGraphics->GetDrawBitmap(), true);

@@ -99,6 +99,7 @@ private:
   std::vector<std::string> mURLs;
 };
 
-// Draws the whole editor attached to the plug-in and writes it as a PNG.
+// Draws the whole editor attached to the plug-in (after the controls' idle
+// call, as a timer tick would) and writes it as a PNG.
 // False when the plug-in has no editor or the file cannot be written.
 bool RenderEditorToPNG(IFxBase* pPlug, const char* path);
