@@ -180,10 +180,13 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   const long info[2] = {0, 1};
   XChangeProperty(dpy, win, xembedInfo, xembedInfo, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(info), 2);
+  // The whole editor is drawn before the window shows, so that it never
+  // shows empty, and the images it needs are decoded now, inside the host's
+  // call to open the editor, rather than in the first tick of the timer.
+  SetAllControlsDirty();
+  Tick();
   XMapWindow(dpy, win);
   XSync(dpy, False);
-  // Every control is drawn on the first tick after opening.
-  SetAllControlsDirty();
   UpdateTooltips();
   return GetWindow();
 }
