@@ -57,10 +57,12 @@ std::string ProgramFolder()
 }
 
 // The bundle beside the program first (a build tree, or ~/.local/bin next
-// to nothing), then the usual VST 3 folders of Linux.
+// to nothing), then where an install under a prefix puts it (PREFIX/bin and
+// PREFIX/lib/vst3), then the usual VST 3 folders of Linux.
 bool FindDefaultBundle(std::string& bundle)
 {
-  std::vector<std::string> candidates = {ProgramFolder() + "/Tavlo.vst3"};
+  std::vector<std::string> candidates = {ProgramFolder() + "/Tavlo.vst3",
+                                         ProgramFolder() + "/../lib/vst3/Tavlo.vst3"};
   if (const char* home = getenv("HOME")) candidates.push_back(std::string(home) + "/.vst3/Tavlo.vst3");
   candidates.push_back("/usr/local/lib/vst3/Tavlo.vst3");
   candidates.push_back("/usr/lib/vst3/Tavlo.vst3");
@@ -189,7 +191,7 @@ int Run(const RenderOptions& opts)
 
   std::string bundle = opts.plugin;
   if (bundle.empty() && !FindDefaultBundle(bundle))
-    return Fail("no Tavlo.vst3 beside this program or in ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3 "
+    return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3 "
                 "(give one with --plugin PATH)");
 
   // ---- the plug-in, as a DAW loads it ----
