@@ -158,6 +158,9 @@ bool BitmapStorage::Frame(const IBitmap& bitmap, double scale, int frame, IGraph
       }
     }
   }
+  // An image outside the cache (made by hand, not loaded) is resized one
+  // frame at a time and kept only while drawn.
+  const int slots = e ? n : 1, slot = e ? frame : 0;
   if (!v)
   {
     v = std::make_shared<Variant>();
@@ -167,17 +170,17 @@ bool BitmapStorage::Frame(const IBitmap& bitmap, double scale, int frame, IGraph
     v->frameW = dw;
     v->frameH = dh;
     // Untouched frames cost address space only: the block is not cleared.
-    v->pixels.reset(new PxMemBitmap(horiz ? dw * n : dw, horiz ? dh : dh * n, 4));
+    v->pixels.reset(new PxMemBitmap(horiz ? dw * slots : dw, horiz ? dh : dh * slots, 4));
     if (!v->pixels->getBits()) return false;
-    v->ready.assign((size_t)n, 0);
+    v->ready.assign((size_t)slots, 0);
     if (e)
     {
       e->variants.insert(e->variants.begin(), v);
       if (e->variants.size() > kVariantsPerImage) e->variants.resize(kVariantsPerImage);
     }
   }
-  const int dx = horiz ? frame * dw : 0, dy = horiz ? 0 : frame * dh;
-  if (!v->ready[(size_t)frame])
+  const int dx = horiz ? slot * dw : 0, dy = horiz ? 0 : slot * dh;
+  if (!v->ready[(size_t)slot])
   {
     // Above scale 1 the sharper set is the source: shrinking it keeps detail
     // that enlarging the small one would blur.
@@ -187,7 +190,7 @@ bool BitmapStorage::Frame(const IBitmap& bitmap, double scale, int frame, IGraph
     PxIBitmap* src = ReadableRows(twin ? twin : bitmap.mData, sy + fh * k, &rows);
     if (!src->getBits() || src->getHeight() < sy + fh * k) return false;
     PxResample(v->pixels.get(), dx, dy, dw, dh, src, sx, sy, fw * k, fh * k);
-    v->ready[(size_t)frame] = 1;
+    v->ready[(size_t)slot] = 1;
   }
   out->keep = v;
   out->raster = v->pixels.get();

@@ -415,6 +415,11 @@ TEST(DrawingTest, ScaledDrawingUsesTheTwinOrResizesEachFrame)
   f.gui->AttachControl(knob);
   f.gui->AttachControl(toggle);
   f.gui->AttachControl(new BlitProbe(f.plug, IRECT(70, 10, 80, 15), h4, IRECT(70, 10, 80, 15), 3));
+  // An image made by hand, outside the cache: resized one frame at a time.
+  PxMemBitmap own(4, 9, 4);
+  for (int k = 1; k <= 3; ++k) PxFillRect(&own, 0, (k - 1) * 3, 4, 3, FramePixel(k + 40), 1.0f, 0);
+  IBitmap byHand(&own, 4, 9, 3);
+  f.gui->AttachControl(new BlitProbe(f.plug, IRECT(80, 60, 84, 63), byHand, IRECT(80, 60, 84, 63), 2));
   f.Attach();
   knob->SetValueFromPlug(0.5);  // frame 31
   const unsigned bg = 0xFF0A141Eu;
@@ -450,6 +455,9 @@ TEST(DrawingTest, ScaledDrawingUsesTheTwinOrResizesEachFrame)
     EXPECT_EQ(at(h.L, h.T), FramePixel(3));
     EXPECT_EQ(at(h.R - 1, h.B - 1), FramePixel(3));
     EXPECT_EQ(at(h.R, h.T), bg);
+    const IRECT o = f.gui->ToDevice(IRECT(80, 60, 84, 63));
+    EXPECT_EQ(at(o.L, o.T), FramePixel(42));
+    EXPECT_EQ(at(o.R - 1, o.B - 1), FramePixel(42));
   }
   // Back at 1 the layout's own images, as ever.
   f.gui->SetScale(1.0);
