@@ -74,20 +74,20 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
                      "--rate=44100", "-q", "in.wav", "out.flac"}, o, error)) << error;
   ASSERT_EQ(2u, o.sets.size());
   EXPECT_EQ("Input", o.sets[0].name);
-  EXPECT_EQ(30.0, o.sets[0].value);
+  EXPECT_EQ("30", o.sets[0].text);
   EXPECT_EQ("Mix", o.sets[1].name);
-  EXPECT_EQ(50.5, o.sets[1].value);
+  EXPECT_EQ("50.5", o.sets[1].text);
   EXPECT_EQ(64, o.block);
   EXPECT_EQ(64, o.precision);
   EXPECT_EQ(SampleBits::k24, o.bits);
   EXPECT_EQ(44100.0, o.rate);
   EXPECT_TRUE(o.quiet);
-  EXPECT_EQ("in.wav", o.input);
+  EXPECT_EQ(std::vector<std::string>{"in.wav"}, o.inputs);
   EXPECT_EQ("out.flac", o.output);
 
   RenderOptions d;
   ASSERT_TRUE(Parse({"out.wav"}, d, error)) << error;
-  EXPECT_EQ("", d.input);  // the embedded loop
+  EXPECT_TRUE(d.inputs.empty());  // the embedded loop
   EXPECT_EQ("out.wav", d.output);
   EXPECT_EQ(512, d.block);
   EXPECT_EQ(32, d.precision);
@@ -95,7 +95,7 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
 
   RenderOptions dash;
   ASSERT_TRUE(Parse({"--", "-odd.wav", "--out.wav"}, dash, error)) << error;
-  EXPECT_EQ("-odd.wav", dash.input);
+  EXPECT_EQ(std::vector<std::string>{"-odd.wav"}, dash.inputs);
   EXPECT_EQ("--out.wav", dash.output);
 }
 
@@ -103,10 +103,9 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
 {
   struct Case { std::vector<const char*> args; const char* message; };
   const Case cases[] = {
-    {{"--set", "Input", "o.wav"}, "--set expects NAME=NUMBER, got 'Input'"},
-    {{"--set", "=3", "o.wav"}, "--set expects NAME=NUMBER"},
-    {{"--set", "Input=3dB", "o.wav"}, "--set expects NAME=NUMBER, got 'Input=3dB'"},
-    {{"--set", "Input=inf", "o.wav"}, "--set expects NAME=NUMBER"},
+    {{"--set", "Input", "o.wav"}, "--set expects NAME=VALUE, got 'Input'"},
+    {{"--set", "=3", "o.wav"}, "--set expects NAME=VALUE"},
+    {{"--set", " = 3", "o.wav"}, "--set expects NAME=VALUE"},
     {{"--block", "0", "o.wav"}, "--block must be from 1 to 65536"},
     {{"--block", "65537", "o.wav"}, "--block must be from 1 to 65536"},
     {{"--block", "12x", "o.wav"}, "--block must be from 1 to 65536"},

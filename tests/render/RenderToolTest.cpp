@@ -212,7 +212,7 @@ TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
   for (const char* precision : {"32", "64"})
   {
     SCOPED_TRACE(precision);
-    const RunResult r = Run({"--set", "Bypass=1", "--precision", precision, "--block", "300", "in.wav", "out.wav"});
+    const RunResult r = Run({"-y", "--set", "Bypass=1", "--precision", precision, "--block", "300", "in.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio out = ReadAudio(P("out.wav"));
     ASSERT_EQ(48000, out.rate);
@@ -235,7 +235,7 @@ TEST_F(RenderTool, MixZeroWithoutOversamplingIsTheInputTimesTheOutputGain)
     char set[64];
     snprintf(set, sizeof(set), "Output=%g", db);
     // A hard-driven compressor, to show its wet path really is mixed out.
-    const RunResult r = Run({"--set", "Mix=0", "--set", "Oversample=0", "--set", "Input=200", "--set", set,
+    const RunResult r = Run({"-y", "--set", "Mix=0", "--set", "Oversample=0", "--set", "Input=200", "--set", set,
                              "in.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio out = ReadAudio(P("out.wav"));
@@ -275,13 +275,13 @@ TEST_F(RenderTool, SummaryLineGivesLevelsAndGainReductionOfAKnownSine)
     << r.out;
   // Output -6 dB with the compressor mixed out: the level drops, but that
   // is make-up gain, not gain reduction.
-  r = Run({"--set", "Mix=0", "--set", "Output=-6", "sine.wav", "out.wav"});
+  r = Run({"-y", "--set", "Mix=0", "--set", "Output=-6", "sine.wav", "out.wav"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("out peak -12.0 dBFS RMS -15.0 dBFS, gain reduction max 0.0 dB avg 0.0 dB"))
     << r.out;
   // A hard Input on the steady sine: real reduction, which the summary
   // reports as the level drop against the input.
-  r = Run({"--set", "Input=150", "sine.wav", "out.wav"});
+  r = Run({"-y", "--set", "Input=150", "sine.wav", "out.wav"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   const Audio out = ReadAudio(P("out.wav"));
   const double measured = -(RmsDb(out, 24000, 48000) - RmsDb(sine, 24000, 48000));
@@ -389,12 +389,12 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   Audio three = TestSignal(48000, 3, 0.1);
   WriteAudio(P("three.wav"), three, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   const std::vector<ErrorCase> cases = {
-    {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input 0 to 400"},
-    {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside 0 to 400"},
-    {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside 20 to 500"},
-    {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "outside 0.0001 to 0.0101"},
-    {"switch between steps", {"--set", "Oversample=0.5", "in.wav", "out.wav"}, "Oversample takes 0 or 1"},
-    {"automation out of range", {"--automate", "Mix=0:0,1:101", "in.wav", "out.wav"}, "Mix=101 is outside 0 to 100"},
+    {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
+    {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
+    {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
+    {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "Attack=0.0102 is outside its range: Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
+    {"switch between steps", {"--set", "Oversample=0.5", "in.wav", "out.wav"}, "Oversample=0.5 is between steps: Oversample takes Off or On (or 0 or 1)"},
+    {"automation out of range", {"--automate", "Mix=0:0,1:101", "in.wav", "out.wav"}, "--automate Mix: Mix=101 is outside its range: Mix takes 0 to 100 %"},
     {"automation malformed", {"--automate", "Mix=0:0,1", "in.wav", "out.wav"}, "is not TIME:VALUE"},
     {"automation going back", {"--automate", "Mix=1:0,0.5:10", "in.wav", "out.wav"}, "times must increase"},
     {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
@@ -481,7 +481,7 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
 
     // Bypassed: the same samples, in a file of the same sample format; a
     // mono input comes out on both channels.
-    RunResult r = Run({"--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
+    RunResult r = Run({"-y", "--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     Audio out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
@@ -494,7 +494,7 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
     EXPECT_EQ(0, mismatches);
 
     // Compressing: the rate reaches the plug-in; a hard Input lowers the level.
-    r = Run({"--set", "Input=150", "--bits", bitsArg, inName, c.out});
+    r = Run({"-y", "--set", "Input=150", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
@@ -537,9 +537,9 @@ TEST_F(RenderTool, EmbeddedLoopIsEightSecondsAtAnyRateAndTheSameEveryTime)
   for (const char* rate : {"48000", "44100"})
   {
     SCOPED_TRACE(rate);
-    RunResult r = Run({"--rate", rate, "--set", "Bypass=1", "a.wav"});
+    RunResult r = Run({"-y", "--rate", rate, "--set", "Bypass=1", "a.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
-    r = Run({"--rate", rate, "--set", "Bypass=1", "b.wav"});
+    r = Run({"-y", "--rate", rate, "--set", "Bypass=1", "b.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio a = ReadAudio(P("a.wav")), b = ReadAudio(P("b.wav"));
     EXPECT_EQ(atoi(rate) * 8, a.Frames());
