@@ -152,6 +152,13 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
     error = given + " is a folder; name a file";
     return false;
   }
+  // /dev/stdout, or the file or pipe standard output already goes to.
+  struct stat out;
+  if (fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+  {
+    target.kind = OutputTarget::kStdout;
+    return true;
+  }
   if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
   {
     target.kind = OutputTarget::kDirect;
@@ -162,13 +169,6 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
     error = given + (S_ISBLK(st.st_mode) ? " is a block device" : " is a socket") +
             "; tavlo-render writes files, FIFOs and character devices only";
     return false;
-  }
-  // /dev/stdout while standard output goes to a file.
-  struct stat out;
-  if (viaLink && fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
-  {
-    target.kind = OutputTarget::kStdout;
-    return true;
   }
   if (!force)
   {

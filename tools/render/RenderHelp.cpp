@@ -60,7 +60,7 @@ const Item kExamples[] = {
    "compress a file, heavily, with a fast attack"},
   {"tavlo-render -o comp -j 2 --format flac --set Input=100 takes/*.wav",
    "render a folder of takes into comp/, two at a time, as FLAC"},
-  {"sox in.flac -t wav - | tavlo-render --set Input=120 - - | sox -t wav - out.mp3",
+  {"sox a.flac -t wav - | tavlo-render --set Input=120 - - | sox -t wav - out.mp3",
    "in a pipe"},
   {"tavlo-render --json --set Mix=50% in.wav out.wav | jq .gain_reduction_avg_db",
    "the summary as JSON"},
@@ -188,7 +188,7 @@ std::string BashCompletion(const HelpFacts& facts)
     else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";
     else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
     else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
-    cases += "        " + pattern + ")\n            " + action + "\n            return ;;\n";
+    cases += "        " + pattern + ")\n            " + action + " ;;\n";
   }
   std::string params;
   for (const ParamSpec& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
@@ -242,12 +242,13 @@ std::string BashCompletion(const HelpFacts& facts)
        "    local prev=\"${before##*[[:space:]]}\"\n"
        "    COMPREPLY=()\n"
        "    case \"$prev\" in\n" + cases +
+       "        *)\n"
+       "            if [[ \"$cur\" == -* ]]; then\n"
+       "                COMPREPLY=($(compgen -W '" + options + "' -- \"$cur\"))\n"
+       "            else\n"
+       "                _tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'\n"
+       "            fi ;;\n"
        "    esac\n"
-       "    if [[ \"$cur\" == -* ]]; then\n"
-       "        COMPREPLY=($(compgen -W '" + options + "' -- \"$cur\"))\n"
-       "    else\n"
-       "        _tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'\n"
-       "    fi\n"
        "    # Bash replaces only the part after its last word break ('=' or ':').\n"
        "    local broken=\"${cur%\"${cur##*[=:]}\"}\"\n"
        "    if [[ -n \"$broken\" ]]; then COMPREPLY=(\"${COMPREPLY[@]#\"$broken\"}\"); fi\n"

@@ -96,6 +96,13 @@ std::string BaseName(const std::string& path)
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool HasAudioExtension(const std::string& path)
+{
+  OutputFormat f;
+  std::string unused;
+  return ChooseOutputFormat(path, "", SampleBits::k16, f, unused);
+}
+
 std::string InputName(const std::string& input)
 {
   return input.empty() ? "the embedded loop" : input == "-" ? "standard input" : input;
@@ -269,7 +276,7 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shar
     shared.setup.first.push_back({param->id, plain});
     // A fraction given to a percentage is a common slip.
     if (DisplayUnit(*spec) == "%" && s.text.find('%') == std::string::npos && plain > 0.0 && plain <= 1.0)
-      Warn(spec->name + "=" + s.text + " is " + FormatParamValue(*spec, plain) + "; write " + spec->name + "=" +
+      Warn(spec->name + "=" + s.text + " means " + Fmt("%g", plain) + " %; write " + spec->name + "=" +
            std::to_string((int)std::lround(plain * 100)) + "% for " + std::to_string((int)std::lround(plain * 100)) +
            " percent");
   }
@@ -323,7 +330,8 @@ std::vector<ReportParam> ReportParams(const Shared& shared, const PluginSession&
     const double plain = plug.PlainValue(*p);
     ReportParam r;
     r.name = spec.name;
-    r.value = DisplayValue(spec, plain);
+    // Read back through the normalised value: 2 ms comes back as 1.9999999999999991.
+    r.value = std::round(DisplayValue(spec, plain) * 1e9) / 1e9;
     r.unit = DisplayUnit(spec);
     r.text = FormatParamValue(spec, plain);
     for (const ParamAutomation& a : shared.automations) r.automated |= a.name == spec.name;
@@ -512,7 +520,10 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& s
                  " OUTPUT; -y replaces it with a render of the embedded loop)";
       return Fail(error);
     }
-    if (!ChooseOutputFormat(opts.output, opts.format, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+    // A pipe, a device or standard output has no extension to go by: WAV.
+    const std::string container =
+      opts.format.empty() && job.out.kind != OutputTarget::kFile && !HasAudioExtension(opts.output) ? "wav" : opts.format;
+    if (!ChooseOutputFormat(opts.output, container, opts.bits, job.format, error)) return Fail(error, kExitUsage);
     jobs.push_back(std::move(job));
   }
   else
@@ -547,7 +558,7 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& s
   {
     const std::string& e = *extras[i];
     if (e.empty()) continue;
-    if (e == opts.output || SameFile(e, opts.output) || (!inputs.empty() && SameFile(e, inputs[0])))
+    if ((e == opts.output && e != "-") || SameFile(e, opts.output) || (!inputs.empty() && SameFile(e, inputs[0])))
       return Fail(e + " would overwrite the audio; choose another name");
     for (int j = 0; j < 3; ++j)
       if (j != i && e == *extras[j]) return Fail(e + " is asked for twice; give the plot, snapshot and state names of their own");

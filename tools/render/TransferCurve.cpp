@@ -41,8 +41,8 @@ private:
   int64_t mPos = 0;
 };
 
-const Rgb kLineColours[] = {{0.45, 0.46, 0.50}, {0.16, 0.42, 0.78}, {0.13, 0.58, 0.33},
-                            {0.91, 0.47, 0.10}, {0.80, 0.15, 0.20}, {0.55, 0.25, 0.70}};
+const Rgb kLineColours[] = {{0.55, 0.25, 0.70}, {0.16, 0.42, 0.78}, {0.13, 0.58, 0.33},
+                            {0.91, 0.47, 0.10}, {0.80, 0.15, 0.20}, {0.40, 0.30, 0.20}};
 
 }  // namespace
 
@@ -136,7 +136,7 @@ std::string CurveJson(const std::string& file, const std::vector<CurveLine>& lin
 bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subtitle, const std::string& path,
                    std::string& error)
 {
-  constexpr int kW = 1000, kH = 900;
+  constexpr int kW = 1000, kH = 960;
   constexpr double kLeft = 90, kTop = 96, kSize = 760;
   const double lo = kCurveLowDb, hi = 0.0;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kW, kH);
@@ -160,15 +160,7 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
     Text(cr, X(d), kTop + kSize + 8, Fmt("%.0f", d), 14, false, 0.5, 0.0, kInk);
     Text(cr, kLeft - 8, Y(d), Fmt("%.0f", d), 14, false, 1.0, 0.5, kInk);
   }
-  // Unity: output equals input.
-  SetColour(cr, kAxis);
   const double dash[] = {6.0, 5.0};
-  cairo_set_dash(cr, dash, 2, 0);
-  cairo_move_to(cr, X(lo), Y(lo));
-  cairo_line_to(cr, X(hi), Y(hi));
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0);
-
   cairo_save(cr);
   cairo_rectangle(cr, kLeft, kTop, kSize, kSize);
   cairo_clip(cr);
@@ -187,7 +179,26 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
     }
     cairo_stroke(cr);
   }
+  // Unity, output equal to input, over the lines so Input 0 shows beneath.
+  SetColour(cr, kInk);
+  cairo_set_line_width(cr, 1.2);
+  cairo_set_dash(cr, dash, 2, 0);
+  cairo_move_to(cr, X(lo), Y(lo));
+  cairo_line_to(cr, X(hi), Y(hi));
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
   cairo_restore(cr);
+  // Lines that leave the chart at the bottom say where they end.
+  int below = 0;
+  for (size_t i = 0; i < lines.size(); ++i)
+  {
+    const double last = lines[i].outDb.back();
+    if (last >= lo) continue;
+    Text(cr, kLeft + kSize - 10, kTop + kSize - 14 - 22 * below++,
+         "Input " + Fmt("%g", lines[i].input) + ": " + (std::isfinite(last) ? Fmt("%.1f", last) : std::string("-inf")) +
+           " dBFS at " + Fmt("%.0f", lines[i].inDb.back()) + " dBFS in",
+         14, false, 1.0, 1.0, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
+  }
   SetColour(cr, kAxis);
   cairo_rectangle(cr, kLeft + 0.5, kTop + 0.5, kSize, kSize);
   cairo_stroke(cr);
@@ -206,7 +217,8 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
     Text(cr, lx + 34, y + 8, Fmt("%g", lines[i].input), 15, false, 0.0, 0.5, kInk);
   }
   const double ly = kTop + 34 + 28 * lines.size() + 10;
-  SetColour(cr, kAxis);
+  SetColour(cr, kInk);
+  cairo_set_line_width(cr, 1.2);
   cairo_set_dash(cr, dash, 2, 0);
   cairo_move_to(cr, lx, ly + 8);
   cairo_line_to(cr, lx + 26, ly + 8);
