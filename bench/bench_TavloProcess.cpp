@@ -155,6 +155,68 @@ void BM_SilenceAfterBurst(benchmark::State& state)
 // Second argument 1: the burst goes on, for comparison.
 BENCHMARK(BM_SilenceAfterBurst)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "loud"});
 
+// The whole VST 3 process call on 32-bit blocks: sample conversion, channel
+// bookkeeping and the output silence check around the chain. First
+// argument 1: digital silence in and out, where the silence check reads
+// every output sample; with music it stops at the first one.
+void BM_ProcessCall(benchmark::State& state)
+{
+  using Steinberg::Vst::AudioBusBuffers;
+  using Steinberg::Vst::ProcessData;
+  using Steinberg::Vst::ProcessSetup;
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  static const std::vector<float> L(sig.L.begin(), sig.L.end()), R(sig.R.begin(), sig.R.end());
+  const bool silent = state.range(0) != 0;
+  const std::vector<float> zeros(kBlock, 0.0f);
+  std::vector<float> outL(kBlock), outR(kBlock);
+
+  Tavlo* plug = new Tavlo(IFxInstanceInfo());
+  plug->initialize(nullptr);
+  ProcessSetup setup{Steinberg::Vst::kRealtime, Steinberg::Vst::kSample32, kBlock, kSampleRate};
+  plug->setupProcessing(setup);
+  plug->setActive(true);
+  plug->ParamAt(kInput)->SetValue(30.0);
+  plug->OnParamChange(kInput);
+
+  float* inChans[2] = {};
+  float* scChans[2] = {const_cast<float*>(zeros.data()), const_cast<float*>(zeros.data())};
+  float* outChans[2] = {outL.data(), outR.data()};
+  AudioBusBuffers ins[2], outs[1];
+  ins[0].numChannels = 2;
+  ins[0].channelBuffers32 = inChans;
+  ins[1].numChannels = 2;
+  ins[1].channelBuffers32 = scChans;
+  outs[0].numChannels = 2;
+  outs[0].channelBuffers32 = outChans;
+  ProcessData data;
+  data.symbolicSampleSize = Steinberg::Vst::kSample32;
+  data.numSamples = kBlock;
+  data.numInputs = 2;
+  data.inputs = ins;
+  data.numOutputs = 1;
+  data.outputs = outs;
+
+  const size_t nBlocks = L.size() / kBlock;
+  size_t blk = 0;
+  long frames = 0;
+  for (auto _ : state)
+  {
+    const size_t pos = (blk++ % nBlocks) * kBlock;
+    inChans[0] = silent ? scChans[0] : const_cast<float*>(&L[pos]);
+    inChans[1] = silent ? scChans[0] : const_cast<float*>(&R[pos]);
+    plug->process(data);
+    benchmark::DoNotOptimize(outs[0].silenceFlags);
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+  state.counters["silent_out"] = static_cast<double>(outs[0].silenceFlags == 0x3);
+  plug->setActive(false);
+  plug->terminate();
+  plug->release();
+}
+BENCHMARK(BM_ProcessCall)->Arg(0)->Arg(1)->ArgName("silence");
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -186,6 +186,10 @@ bool IFxBase::CompareState(const unsigned char* incomingState, int startPos)
 
 void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
 {
+  // The host is told the value limited to 0..1, as the parameter takes it,
+  // and nothing at all for a NaN.
+  if (std::isnan(normalizedValue)) return;
+  normalizedValue = IParam::ClampNormalized(normalizedValue);
   KitMutexLock lock(&mMutex);
   Trace(__FUNCTION__, __LINE__, "%d:%f", paramIdx, normalizedValue);
   ParamAt(paramIdx)->SetNormalized(normalizedValue);

@@ -100,9 +100,13 @@ void IParam::SetNormalized(double normalized)
   // A NaN from a host would reach the signal path as a NaN gain; keep the
   // last good value instead.
   if (std::isnan(normalized)) return;
+  // Every caller (host, automation, editor) comes through here. Outside
+  // 0..1 the power law leaves the range: below the minimum, or with an even
+  // shape a negative value jumps to the maximum.
+  normalized = ClampNormalized(normalized);
   double v = mMin + (mMax - mMin) * std::pow(normalized, mShape);
   if (mType != kTypeDouble) v = std::floor(v / mStep + 0.5) * mStep;
-  if (v > mMax) v = mMax; // no lower limit: a negative n may go below the minimum
+  if (v > mMax) v = mMax;
   mValue.store(v, std::memory_order_relaxed);
 }
 

@@ -47,7 +47,14 @@ public:
   void SetDisplayNegated(bool negate) { mNegateDisplay = negate; }
   void SetCanAutomate(bool canAutomate) { mCanAutomate = canAutomate; }
 
-  // Values.
+  // A normalised value limited to 0..1; NaN passes through for the caller
+  // to refuse.
+  static double ClampNormalized(double normalized)
+  {
+    return normalized < 0.0 ? 0.0 : (normalized > 1.0 ? 1.0 : normalized);
+  }
+
+  // Values. SetNormalized limits its argument to 0..1 and ignores NaN.
   double GetValue() const { return mValue.load(std::memory_order_relaxed); }
   void SetValue(double value);
   void SetNormalized(double normalized);

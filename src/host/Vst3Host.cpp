@@ -298,6 +298,7 @@ void ParameterChanges::Clear()
 
 tresult PLUGIN_API MemoryStream::read(void* buffer, int32 numBytes, int32* numBytesRead)
 {
+  ++mReadCalls;
   if (mHostile)
   {
     if (numBytesRead)
@@ -310,28 +311,36 @@ tresult PLUGIN_API MemoryStream::read(void* buffer, int32 numBytes, int32* numBy
       *numBytesRead = 0;
     return kInvalidArgument;
   }
+  const int32 asked = mMaxPerCall > 0 ? std::min(numBytes, mMaxPerCall) : numBytes;
   int64 avail = std::max<int64>(0, (int64)mData.size() - mPos);
-  int32 n = (int32)std::min<int64>(avail, numBytes);
+  int32 n = (int32)std::min<int64>(avail, asked);
   if (n > 0)
     memcpy(buffer, mData.data() + mPos, n);
   mPos += n;
   if (numBytesRead)
     *numBytesRead = n;
-  return n == numBytes ? kResultOk : kResultFalse;
+  return n == asked ? kResultOk : kResultFalse;
 }
 
 tresult PLUGIN_API MemoryStream::write(void* buffer, int32 numBytes, int32* numBytesWritten)
 {
+  ++mWriteCalls;
+  if (numBytesWritten)
+    *numBytesWritten = 0;
   if (numBytes < 0 || (!buffer && numBytes > 0))
     return kInvalidArgument;
-  if ((int64)mData.size() < mPos + numBytes)
-    mData.resize(mPos + numBytes);
-  if (numBytes > 0)
-    memcpy(mData.data() + mPos, buffer, numBytes);
-  mPos += numBytes;
+  const int32 asked = mMaxPerCall > 0 ? std::min(numBytes, mMaxPerCall) : numBytes;
+  int32 n = asked;
+  if (mCapacity >= 0)
+    n = (int32)std::max<int64>(0, std::min<int64>(n, mCapacity - mPos));
+  if ((int64)mData.size() < mPos + n)
+    mData.resize(mPos + n);
+  if (n > 0)
+    memcpy(mData.data() + mPos, buffer, n);
+  mPos += n;
   if (numBytesWritten)
-    *numBytesWritten = numBytes;
-  return kResultOk;
+    *numBytesWritten = n;
+  return n == asked ? kResultOk : kResultFalse;
 }
 
 tresult PLUGIN_API MemoryStream::seek(int64 pos, int32 mode, int64* result)

@@ -164,7 +164,9 @@ private:
   std::vector<ParamValueQueue*> mQueues;
 };
 
-// IBStream over a byte vector. A read limit makes a short or hostile stream.
+// IBStream over a byte vector. Data that ends early makes a short stream;
+// the settings below make streams that move a few bytes per call, run out
+// of room, or fail outright.
 class MemoryStream : public IBStream
 {
 public:
@@ -185,11 +187,23 @@ public:
   int64 Pos() const { return mPos; }
   // Reads fail with kResultFalse and report negative or oversized counts.
   void SetHostile(bool h) { mHostile = h; }
+  // Each read and write call moves at most n bytes (and succeeds), as pipes
+  // and some hosts' streams do; 0 lifts the limit.
+  void SetMaxPerCall(int32 n) { mMaxPerCall = n; }
+  // Writes stop once the stream holds n bytes: the part that fits is
+  // written and the call fails, like a full disk. Negative lifts the limit.
+  void SetCapacity(int64 n) { mCapacity = n; }
+  int ReadCalls() const { return mReadCalls; }
+  int WriteCalls() const { return mWriteCalls; }
 
 private:
   std::vector<uint8_t> mData;
   int64 mPos = 0;
   bool mHostile = false;
+  int32 mMaxPerCall = 0;
+  int64 mCapacity = -1;
+  int mReadCalls = 0;
+  int mWriteCalls = 0;
   std::atomic<int> mRefs{1};
 };
 

@@ -1,6 +1,8 @@
 #include "vst3/IFxVST3.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -31,10 +33,99 @@ int BitCount(SpeakerArrangement arr)
   return n;
 }
 
-int32 AudioBusChannels(Bus* bus)
+// Silence flags with the bits of the first n channels set.
+uint64 AllChannels(int32 n)
 {
-  auto* audio = bus ? FCast<AudioBus>(bus) : nullptr;
-  return audio ? BitCount(audio->getArrangement()) : -1;
+  return n <= 0 ? 0 : n >= 64 ? ~(uint64)0 : ((uint64)1 << n) - 1;
+}
+
+// True when all n samples are zero, of either sign. The bit patterns are
+// read 8 bytes at a time into four accumulators, which keeps the check of
+// a silent block to a fraction of a nanosecond per sample; audio stops it
+// at its first 256 bytes.
+template <typename T>
+bool IsSilent(const T* p, int32 n)
+{
+  // Every bit but the sign bits of the samples in one 64-bit word.
+  const uint64 magnitude = sizeof(T) == 4 ? 0x7FFFFFFF7FFFFFFFull : 0x7FFFFFFFFFFFFFFFull;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+  const size_t size = (size_t)std::max<int32>(0, n) * sizeof(T);
+  size_t i = 0;
+  for (; i + 256 <= size; i += 256)
+  {
+    uint64 acc[4] = {0, 0, 0, 0};
+    for (size_t k = 0; k < 256; k += 32)
+      for (int j = 0; j < 4; ++j)
+      {
+        uint64 word;
+        memcpy(&word, bytes + i + k + 8 * j, sizeof(word));
+        acc[j] |= word;
+      }
+    if (((acc[0] | acc[1] | acc[2] | acc[3]) & magnitude) != 0)
+      return false;
+  }
+  for (; i < size; i += sizeof(T))
+  {
+    T x;
+    memcpy(&x, bytes + i, sizeof(T));
+    if (x != (T)0)
+      return false;
+  }
+  return true;
+}
+
+// IBStream may move fewer bytes than asked. Both loop until everything has
+// moved, and fail when the stream reports an error or makes no progress.
+bool ReadAll(IBStream* stream, uint8* data, int32 size)
+{
+  while (size > 0)
+  {
+    int32 got = 0;
+    if (stream->read(data, size, &got) != kResultOk || got <= 0 || got > size)
+      return false;
+    data += got;
+    size -= got;
+  }
+  return true;
+}
+
+bool WriteAll(IBStream* stream, const uint8* data, int32 size)
+{
+  while (size > 0)
+  {
+    int32 put = 0;
+    if (stream->write((void*)data, size, &put) != kResultOk || put <= 0 || put > size)
+      return false;
+    data += put;
+    size -= put;
+  }
+  return true;
+}
+
+// Reads a plain decimal number, nothing before or after it but spaces.
+// Refuses infinities, NaN and anything that is not ASCII.
+bool ParseNumber(const TChar* text, double& value)
+{
+  char buf[129];
+  int n = 0;
+  for (; text[n] && n < 128; ++n)
+  {
+    if (text[n] > 127)
+      return false;
+    buf[n] = (char)text[n];
+  }
+  const char* begin = buf;
+  const char* end = buf + n;
+  while (begin < end && *begin == ' ')
+    ++begin;
+  while (end > begin && end[-1] == ' ')
+    --end;
+  if (begin < end && *begin == '+')
+    ++begin;
+  if (begin == end || !(isdigit((unsigned char)*begin) || *begin == '-' || *begin == '.'))
+    return false;
+  const auto r = std::from_chars(begin, end, value, std::chars_format::general);
+  return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
 }
 
 }  // namespace
@@ -318,54 +409,58 @@ AudioBus* IFxVST3::getAudioOutput(int32 index)
 tresult PLUGIN_API IFxVST3::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
                                                SpeakerArrangement* outputs, int32 numOuts)
 {
-  // Without at least one arrangement each way there is nothing to count.
-  if (!inputs || !outputs || numIns <= 0 || numOuts <= 0)
+  // The whole request is checked before anything changes, so a refused one
+  // leaves every bus as it was. Buses are never added or removed: the host
+  // names one arrangement per declared bus, and only a main bus may change
+  // its width, as far as the channel configurations allow.
+  if (numIns != (int32)audioInputs.size() || numOuts != (int32)audioOutputs.size() ||
+      numIns + numOuts == 0 || (numIns > 0 && !inputs) || (numOuts > 0 && !outputs))
     return kResultFalse;
 
   const int nIn = InputChannelCount(), nOut = OutputChannelCount();
-  SetInputChannelConnections(0, nIn, false);
-  SetOutputChannelConnections(0, nOut, false);
-
-  const int reqIn = BitCount(inputs[0]);
-  const int reqOut = BitCount(outputs[0]);
-  if (!LegalIO(reqIn, reqOut))
+  int reqIn = 0, reqOut = 0;
+  for (int32 i = 0; i < numIns; ++i)
+  {
+    AudioBus* bus = getAudioInput(i);
+    BusInfo info = {};
+    const int req = BitCount(inputs[i]);
+    if (!bus || !bus->getInfo(info) || req < 1)
+      return kResultFalse;
+    // The side-chain channels are the last inputs of the plug-in, so the
+    // side-chain keeps its width.
+    if (info.busType == kAux)
+    {
+      if (req != info.channelCount)
+        return kResultFalse;
+    }
+    else
+      reqIn = req;
+  }
+  for (int32 i = 0; i < numOuts; ++i)
+  {
+    AudioBus* bus = getAudioOutput(i);
+    const int req = BitCount(outputs[i]);
+    if (!bus || req < 1)
+      return kResultFalse;
+    // An instrument's outputs are fixed stereo pairs.
+    if (IsInst() && req != BitCount(bus->getArrangement()))
+      return kResultFalse;
+    reqOut = req;
+  }
+  // With a side-chain the main input keeps its width too: the side-chain
+  // channels come right after it.
+  if (!IsInst() && !(mSidechainChannels ? reqIn == nIn - mSidechainChannels && LegalIO(nIn, reqOut)
+                                        : LegalIO(reqIn, reqOut)))
     return kResultFalse;
 
-  String128 name;
-  int32 in0 = audioInputs.empty() ? -1 : AudioBusChannels(audioInputs.at(0).get());
-  if (in0 >= 0 && in0 != reqIn)
-  {
-    audioInputs.clear();
-    WidenToString128("Input", name);
-    addAudioInput(name, getSpeakerArrForChans(reqIn), kMain, BusInfo::kDefaultActive);
-  }
-
-  int32 out0 = audioOutputs.empty() ? -1 : AudioBusChannels(audioOutputs.at(0).get());
-  if (out0 >= 0 && out0 != reqOut)
-  {
-    audioOutputs.clear();
-    WidenToString128("Output", name);
-    addAudioOutput(name, getSpeakerArrForChans(reqOut), kMain, BusInfo::kDefaultActive);
-  }
-
-  if (numIns == 1 && mSidechainChannels == 0)
-    return kResultOk;
-
-  if (numIns == 2 && mSidechainChannels != 0)
-  {
-    const int reqSc = BitCount(inputs[1]);
-    int32 in1 = audioInputs.size() < 2 ? -1 : AudioBusChannels(audioInputs.at(1).get());
-    if (in1 >= 0 && in1 != reqSc)
-    {
-      audioInputs.clear();
-      WidenToString128("Input", name);
-      addAudioInput(name, getSpeakerArrForChans(reqIn), kMain, BusInfo::kDefaultActive);
-      WidenToString128("Sidechain Input", name);
-      addAudioInput(name, getSpeakerArrForChans(reqSc), kAux, 0);
-    }
-    return kResultOk;
-  }
-  return kResultFalse;
+  // process reconnects the channels on every block.
+  SetInputChannelConnections(0, nIn, false);
+  SetOutputChannelConnections(0, nOut, false);
+  for (int32 i = 0; i < numIns; ++i)
+    getAudioInput(i)->setArrangement(inputs[i]);
+  for (int32 i = 0; i < numOuts; ++i)
+    getAudioOutput(i)->setArrangement(outputs[i]);
+  return kResultOk;
 }
 
 tresult PLUGIN_API IFxVST3::setActive(TBool state)
@@ -377,6 +472,9 @@ tresult PLUGIN_API IFxVST3::setActive(TBool state)
 tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
 {
   if (setup.symbolicSampleSize > kSample64 || setup.symbolicSampleSize < kSample32)
+    return kResultFalse;
+  // A block of no frames leaves no scratch buffers to process with.
+  if (setup.maxSamplesPerBlock < 1)
     return kResultFalse;
   // Every sample-rate dependent quantity divides by it.
   if (!std::isfinite(setup.sampleRate) || setup.sampleRate <= 0.0)
@@ -404,6 +502,10 @@ tresult PLUGIN_API IFxVST3::canProcessSampleSize(int32 symbolicSampleSize)
 
 uint32 PLUGIN_API IFxVST3::getLatencySamples() { return (uint32)GetLatency(); }
 uint32 PLUGIN_API IFxVST3::getTailSamples() { return GetTailSize(); }
+
+// Nothing built on this binding reads the host's transport yet; a plug-in
+// that starts to (GetTime, GetTempo) must ask for those fields here.
+uint32 PLUGIN_API IFxVST3::getProcessContextRequirements() { return 0; }
 
 IPlugView* PLUGIN_API IFxVST3::createView(FIDString name)
 {
@@ -438,9 +540,12 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
 
     const ParamID tag = queue->getParameterId();
     if (tag == kBypassParamTag)
-      mIsBypassed = value > 0.5;
+      SetBypassed(value > 0.5);
     else if (tag == kPresetParamTag)
-      RestorePreset((int)(value * PresetCount()));
+    {
+      if (RestorePreset((int)(value * PresetCount())))
+        mPresetValue = value;
+    }
     else if (IsValidParamTag(tag))
     {
       ParamAt((int)tag)->SetNormalized(value);
@@ -449,6 +554,12 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
       OnParamChange((int)tag);
     }
   }
+}
+
+void IFxVST3::SetBypassed(bool bypassed)
+{
+  mIsBypassed = bypassed;
+  mBypassValue = bypassed ? 1.0 : 0.0;
 }
 
 void IFxVST3::ProcessInputEvents(IEventList* events)
@@ -587,14 +698,17 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   if (DoesMIDI() && data.inputEvents)
     ProcessInputEvents(data.inputEvents);
 
+  // Before set-up, after terminate, or with buffers of another sample size
+  // than announced (they would be read with the wrong element width), the
+  // block cannot be processed. The host plays its output buffers anyway:
+  // they get silence rather than what an earlier block left in them.
   const int32 sampleSize = processSetup.symbolicSampleSize;
-  // Buffers of another sample size than announced would be read with the
-  // wrong element width.
-  if (sampleSize != data.symbolicSampleSize)
-    return kResultOk;
   const int32 blockSize = GetBlockSize();
-  if (data.numSamples <= 0 || blockSize <= 0)
+  if (!IsInitialized() || blockSize <= 0 || sampleSize != data.symbolicSampleSize)
+  {
+    SilenceOutputs(data);
     return kResultOk;
+  }
 
   // Hosts that send more frames than announced get them in pieces that fit
   // the scratch buffers.
@@ -603,21 +717,62 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
     const int32 n = std::min(blockSize, data.numSamples - done);
     if (sampleSize == kSample64)
       ProcessPiece<double>(data, done, n);
-    else if (sampleSize == kSample32)
-      ProcessPiece<float>(data, done, n);
     else
-      break;
+      ProcessPiece<float>(data, done, n);
     done += n;
   }
-
-  // Outputs that were written are not silent, whatever flags the host left
-  // in them from an earlier block.
-  if (data.outputs)
-    for (int32 b = 0; b < data.numOutputs; ++b)
-      if (AudioBus* declared = getAudioOutput(b))
-        if (declared->isActive())
-          data.outputs[b].silenceFlags = 0;
+  FlagSilentOutputs(data);
   return kResultOk;
+}
+
+void IFxVST3::SilenceOutputs(ProcessData& data)
+{
+  if (!data.outputs)
+    return;
+  const int32 n = data.numSamples;
+  for (int32 b = 0; b < data.numOutputs; ++b)
+  {
+    AudioBusBuffers& bus = data.outputs[b];
+    const int32 nCh = std::max<int32>(0, bus.numChannels);
+    for (int32 c = 0; c < nCh && n > 0; ++c)
+    {
+      // The union holds the pointers of the sample size the block announces.
+      if (data.symbolicSampleSize == kSample32 && bus.channelBuffers32 && bus.channelBuffers32[c])
+        std::fill_n(bus.channelBuffers32[c], n, 0.0f);
+      else if (data.symbolicSampleSize == kSample64 && bus.channelBuffers64 && bus.channelBuffers64[c])
+        std::fill_n(bus.channelBuffers64[c], n, 0.0);
+    }
+    bus.silenceFlags = AllChannels(nCh);
+  }
+}
+
+void IFxVST3::FlagSilentOutputs(ProcessData& data)
+{
+  if (!data.outputs)
+    return;
+  const int32 n = std::max<int32>(0, data.numSamples);
+  const bool is64 = data.symbolicSampleSize == kSample64;
+  for (int32 b = 0; b < data.numOutputs; ++b)
+  {
+    // Buses the plug-in did not write (inactive or undeclared) are not ours
+    // to describe.
+    AudioBus* declared = getAudioOutput(b);
+    if (!declared || !declared->isActive())
+      continue;
+    AudioBusBuffers& bus = data.outputs[b];
+    uint64 flags = 0;
+    for (int32 c = 0; c < bus.numChannels && c < 64; ++c)
+    {
+      bool silent = true;
+      if (is64 && bus.channelBuffers64 && bus.channelBuffers64[c])
+        silent = IsSilent(bus.channelBuffers64[c], n);
+      else if (!is64 && bus.channelBuffers32 && bus.channelBuffers32[c])
+        silent = IsSilent(bus.channelBuffers32[c], n);
+      if (silent)
+        flags |= (uint64)1 << c;
+    }
+    bus.silenceFlags = flags;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -631,11 +786,9 @@ tresult IFxVST3::getEditorState(IBStream* state)
   ByteChunk chunk;
   if (!SerializeState(&chunk))
     return kResultFalse;
-  int32 written = 0;
-  state->write((void*)chunk.Data(), chunk.Size(), &written);
-  int32 bypass = IsBypassed() ? 1 : 0;
-  state->write(&bypass, (int32)sizeof(bypass), &written);
-  return kResultOk;
+  const int32 bypass = IsBypassed() ? 1 : 0;
+  chunk.Append(bypass);
+  return WriteAll(state, chunk.Data(), chunk.Size()) ? kResultOk : kResultFalse;
 }
 
 tresult IFxVST3::setEditorState(IBStream* state)
@@ -649,19 +802,17 @@ tresult IFxVST3::setEditorState(IBStream* state)
   if (size <= 0)
     return kResultFalse;
 
-  int32 got = 0;
-  state->read((void*)chunk.Data(), size, &got);
-  // Only what the stream delivered is applied; a hostile count is clamped.
-  got = std::max<int32>(0, std::min<int32>(got, size));
-  chunk.Resize(got);
-  UnserializeState(&chunk, 0);
-
+  // A state is a project's memory: all of it arrives before any of it is
+  // applied, or nothing changes.
   int32 bypass = 0;
-  int32 gotBypass = 0;
-  if (state->read(&bypass, (int32)sizeof(bypass), &gotBypass) != kResultOk ||
-      gotBypass != (int32)sizeof(bypass))
+  if (chunk.Resize(size + (int)sizeof(bypass)) != size + (int)sizeof(bypass) ||
+      !ReadAll(state, chunk.Data(), chunk.Size()))
     return kResultFalse;
-  mIsBypassed = bypass != 0;
+  memcpy(&bypass, chunk.Data() + size, sizeof(bypass));
+  chunk.Resize(size);
+  if (UnserializeState(&chunk, 0) < 0)
+    return kResultFalse;
+  SetBypassed(bypass != 0);
   RedrawParamControls();
   return kResultOk;
 }
@@ -676,7 +827,23 @@ bool IFxVST3::IsValidParamTag(ParamID tag) const
 
 tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
 {
-  if (!IsValidParamTag(tag) || std::isnan(value))
+  if (std::isnan(value))
+    return kResultFalse;
+  value = IParam::ClampNormalized(value);
+  // The binding's own parameters are held for the host to read back (the
+  // bypass as its switch's two states, split at 0.5 as in process); the
+  // processing bypass and the preset change only through process and state.
+  if (tag == kBypassParamTag && !IsInst())
+  {
+    mBypassValue = value > 0.5 ? 1.0 : 0.0;
+    return kResultOk;
+  }
+  if (tag == kPresetParamTag && PresetCount() > 0)
+  {
+    mPresetValue = value;
+    return kResultOk;
+  }
+  if (!IsValidParamTag(tag))
     return kResultFalse;
   ParamAt((int)tag)->SetNormalized(value);
   return kResultOk;
@@ -684,8 +851,10 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
 
 ParamValue PLUGIN_API IFxVST3::getParamNormalized(ParamID tag)
 {
-  if (tag == kBypassParamTag)
-    return IsBypassed() ? 1.0 : 0.0;
+  if (tag == kBypassParamTag && !IsInst())
+    return mBypassValue;
+  if (tag == kPresetParamTag && PresetCount() > 0)
+    return mPresetValue;
   if (IsValidParamTag(tag))
     return ParamAt((int)tag)->GetNormalized();
   return 0.0;
@@ -696,6 +865,15 @@ ParamValue PLUGIN_API IFxVST3::plainParamToNormalized(ParamID tag, ParamValue pl
   if (IsValidParamTag(tag))
     return ParamAt((int)tag)->GetNormalized(plainValue);
   return plainValue;
+}
+
+ParamValue PLUGIN_API IFxVST3::normalizedParamToPlain(ParamID tag, ParamValue valueNormalized)
+{
+  // The list parameters turn the value into an integer: a NaN or a value
+  // far outside 0..1 would make that conversion undefined.
+  if (getParameterObject(tag))
+    valueNormalized = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
+  return SingleComponentEffect::normalizedParamToPlain(tag, valueNormalized);
 }
 
 tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueNormalized, String128 string)
@@ -710,9 +888,26 @@ tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueN
 
 tresult PLUGIN_API IFxVST3::getParamValueByString(ParamID tag, TChar* string, ParamValue& valueNormalized)
 {
-  if (!string)
+  if (!string || !getParameterObject(tag))
     return kResultFalse;
-  return SingleComponentEffect::getParamValueByString(tag, string, valueNormalized);
+  // The host's String128 need not be terminated: take at most its 128 units.
+  TChar text[129];
+  int n = 0;
+  for (; n < 128 && string[n]; ++n)
+    text[n] = string[n];
+  text[n] = 0;
+
+  ParamValue value = 0.0;
+  if (tag == kPresetParamTag)
+  {
+    // The preset's text is its normalised value itself.
+    if (!ParseNumber(text, value))
+      return kResultFalse;
+  }
+  else if (SingleComponentEffect::getParamValueByString(tag, text, value) != kResultOk || std::isnan(value))
+    return kResultFalse;
+  valueNormalized = IParam::ClampNormalized(value) + 0.0;  // + 0.0: no negative zero
+  return kResultOk;
 }
 
 int32 PLUGIN_API IFxVST3::getUnitCount() { return mUnitNames.GetSize() + 1; }
@@ -736,11 +931,11 @@ tresult PLUGIN_API IFxVST3::getUnitInfo(int32 unitIndex, UnitInfo& info)
   return kResultOk;
 }
 
-int32 PLUGIN_API IFxVST3::getProgramListCount() { return 0; }
+int32 PLUGIN_API IFxVST3::getProgramListCount() { return PresetCount() > 0 ? 1 : 0; }
 
 tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo& info)
 {
-  if (listIndex != 0)
+  if (listIndex != 0 || PresetCount() <= 0)
     return kResultFalse;
   info.id = kPresetParamTag;
   info.programCount = PresetCount();
@@ -750,7 +945,8 @@ tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo&
 
 tresult PLUGIN_API IFxVST3::getProgramName(ProgramListID listId, int32 programIndex, String128 name)
 {
-  if (listId != (ProgramListID)kPresetParamTag || !name)
+  if (listId != (ProgramListID)kPresetParamTag || !name || programIndex < 0 ||
+      programIndex >= PresetCount())
     return kResultFalse;
   WidenToString128(GetPresetName(programIndex), name);
   return kResultOk;
@@ -798,6 +994,7 @@ tresult PLUGIN_API IFxVST3::queryInterface(const TUID iid, void** obj)
   }
   QUERY_INTERFACE(iid, obj, IComponent::iid, IComponent)
   QUERY_INTERFACE(iid, obj, IAudioProcessor::iid, IAudioProcessor)
+  QUERY_INTERFACE(iid, obj, IProcessContextRequirements::iid, IProcessContextRequirements)
   QUERY_INTERFACE(iid, obj, IUnitInfo::iid, IUnitInfo)
   QUERY_INTERFACE(iid, obj, IEditController::iid, IEditController)
   QUERY_INTERFACE(iid, obj, IEditController2::iid, IEditController2)

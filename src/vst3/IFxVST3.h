@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "fx/IFxBase.h"
@@ -13,7 +14,9 @@ constexpr Steinberg::Vst::ParamID kPresetParamTag = 0x70727374;
 
 // Presents a framework plug-in to a VST 3 host as one object that is both
 // the audio processor and the edit controller.
-class IFxVST3 : public IFxBase, public SingleComponentEffect
+class IFxVST3 : public IFxBase,
+                public SingleComponentEffect,
+                public Steinberg::Vst::IProcessContextRequirements
 {
 public:
   using ParamID = Steinberg::Vst::ParamID;
@@ -57,6 +60,7 @@ public:
   tresult PLUGIN_API canProcessSampleSize(int32 symbolicSampleSize) override;
   uint32 PLUGIN_API getLatencySamples() override;
   uint32 PLUGIN_API getTailSamples() override;
+  uint32 PLUGIN_API getProcessContextRequirements() override;
   Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
   // IComponent and IEditController share these; hosts call both.
   tresult PLUGIN_API setState(Steinberg::IBStream* state) override { return setEditorState(state); }
@@ -68,6 +72,7 @@ public:
   tresult PLUGIN_API setParamNormalized(ParamID tag, ParamValue value) override;
   ParamValue PLUGIN_API getParamNormalized(ParamID tag) override;
   ParamValue PLUGIN_API plainParamToNormalized(ParamID tag, ParamValue plainValue) override;
+  ParamValue PLUGIN_API normalizedParamToPlain(ParamID tag, ParamValue valueNormalized) override;
   tresult PLUGIN_API getParamStringByValue(ParamID tag, ParamValue valueNormalized,
                                            String128 string) override;
   tresult PLUGIN_API getParamValueByString(ParamID tag, TChar* string,
@@ -118,6 +123,12 @@ private:
   bool IsValidParamTag(ParamID tag) const;
   void AddHostParameters();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  // The processing flag and the value the controller reports, together.
+  void SetBypassed(bool bypassed);
+  // Zeroes every output channel the host passed and flags it silent.
+  static void SilenceOutputs(Steinberg::Vst::ProcessData& data);
+  // Flags the channels of the active output buses that hold only zeros.
+  void FlagSilentOutputs(Steinberg::Vst::ProcessData& data);
   void ProcessInputEvents(Steinberg::Vst::IEventList* events);
   template <typename T>
   void ProcessPiece(Steinberg::Vst::ProcessData& data, int32 offset, int32 nFrames);
@@ -130,4 +141,10 @@ private:
   std::vector<void*> mInPtrs;
   std::vector<void*> mOutPtrs;
   std::vector<char> mInFromHost;
+
+  // What the controller reports for the binding's own parameters. The
+  // bypass value follows every change of the processing flag; the host may
+  // also set it here without changing how the audio is processed.
+  std::atomic<double> mBypassValue{0.0};
+  std::atomic<double> mPresetValue{0.0};
 };

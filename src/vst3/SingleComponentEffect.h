@@ -81,6 +81,9 @@ public:
   Steinberg::Vst::BusList* getBusList(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir);
 
 protected:
+  // Between a successful initialize and terminate.
+  bool IsInitialized() const { return mInitialized; }
+
   Steinberg::Vst::BusList audioInputs;
   Steinberg::Vst::BusList audioOutputs;
   Steinberg::Vst::BusList eventInputs;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "base_test_plug.h"
@@ -31,6 +32,24 @@ TEST(BaseParamTraffic, GuiChangeSetsValueInformsHostThenNotifiesPlugin)
 
   plug.SetParameterFromGUI(0, 0.35);
   EXPECT_EQ(plug.ParamAt(0)->GetValue(), 4.0);
+}
+
+TEST(BaseParamTraffic, GuiValuesOutsideTheRangeAreLimitedAndNaNIsDropped)
+{
+  TestPlug plug(3, "2-2");
+  Declare(plug);
+  plug.SetParameterFromGUI(1, -1.0);  // squared, -1 would give the maximum
+  EXPECT_DOUBLE_EQ(plug.ParamAt(1)->GetValue(), 0.1);
+  plug.SetParameterFromGUI(0, 3.0);
+  EXPECT_EQ(plug.ParamAt(0)->GetValue(), 10.0);
+  ASSERT_EQ(plug.mInformed.size(), 2u);
+  EXPECT_EQ(plug.mInformed[0].value, 0.0);  // the host never sees -1 or 3
+  EXPECT_EQ(plug.mInformed[1].value, 1.0);
+
+  plug.SetParameterFromGUI(0, std::nan(""));
+  EXPECT_EQ(plug.ParamAt(0)->GetValue(), 10.0);
+  EXPECT_EQ(plug.mInformed.size(), 2u);
+  EXPECT_EQ(plug.mChanged.size(), 2u);
 }
 
 TEST(BaseParamTraffic, ResetAndDirtyWalkEveryIndexInOrder)

@@ -188,10 +188,9 @@ TEST(IParamMapping, IntRoundsHalvesUpFromZero)
   EXPECT_EQ(-6.0, s.GetValue());
   EXPECT_DOUBLE_EQ(0.2, s.GetNormalized());
 
-  // No lower limit: a normalised value below 0 goes below the minimum.
+  // Normalised values outside 0..1 are limited to it at both ends.
   p.SetNormalized(-0.1);
-  EXPECT_EQ(-1.0, p.GetValue());
-  // The upper end is limited.
+  EXPECT_EQ(0.0, p.GetValue());
   p.SetNormalized(1.7);
   EXPECT_EQ(10.0, p.GetValue());
 
@@ -216,6 +215,15 @@ TEST(IParamMapping, DoubleWithShapeTwo)
   r.SetNormalized(0.3);
   EXPECT_DOUBLE_EQ(0.136, r.GetValue());
   r.SetNormalized(1.5);
+  EXPECT_EQ(0.5, r.GetValue());
+  // Squared, -1 would land on the maximum and -0.5 on 0.2.
+  r.SetNormalized(-1.0);
+  EXPECT_EQ(0.1, r.GetValue());
+  r.SetNormalized(-0.5);
+  EXPECT_EQ(0.1, r.GetValue());
+  r.SetNormalized(-HUGE_VAL);
+  EXPECT_EQ(0.1, r.GetValue());
+  r.SetNormalized(HUGE_VAL);
   EXPECT_EQ(0.5, r.GetValue());
   // The default in normalised form: sqrt((0.3 - 0.1) / 0.4).
   EXPECT_DOUBLE_EQ(std::sqrt(0.5), r.GetDefaultNormalized());

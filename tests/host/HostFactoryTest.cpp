@@ -176,7 +176,7 @@ TEST_F(FactoryTest, InstanceAnswersItsInterfacesAsOneObject)
 
   const FUID* answered[] = {&Vst::IComponent::iid, &Vst::IAudioProcessor::iid, &Vst::IUnitInfo::iid,
                             &Vst::IEditController::iid, &Vst::IEditController2::iid,
-                            &IPluginBase::iid, &FUnknown::iid};
+                            &Vst::IProcessContextRequirements::iid, &IPluginBase::iid, &FUnknown::iid};
   for (const FUID* iid : answered)
   {
     FUnknown* itf = nullptr;
@@ -189,6 +189,13 @@ TEST_F(FactoryTest, InstanceAnswersItsInterfacesAsOneObject)
     back->release();
     itf->release();
   }
+
+  // The transport is of no use to the compressor: the host may leave the
+  // process context empty.
+  Vst::IProcessContextRequirements* req = nullptr;
+  ASSERT_EQ(kResultOk, inst.processor->queryInterface(Vst::IProcessContextRequirements::iid, (void**)&req));
+  EXPECT_EQ(0u, req->getProcessContextRequirements());
+  req->release();
 
   void* obj = (void*)0x1;
   EXPECT_EQ(kNoInterface, inst.component->queryInterface(Vst::IConnectionPoint::iid, &obj));

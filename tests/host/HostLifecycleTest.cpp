@@ -66,12 +66,13 @@ TEST_F(LifecycleTest, UnusualButValidOrders)
 {
   Plug p;
   // Activation without any set-up, and processing before set-up: the block
-  // size is unknown, so no audio is touched and nothing breaks.
+  // size is unknown, so nothing is processed and the host hears silence.
   ASSERT_EQ(kResultOk, p.comp()->setActive(true));
   Block b(false, 64);
   b.out.Fill(0.5);
   EXPECT_EQ(kResultOk, b.Run(p.proc()));
-  EXPECT_EQ(0.5, b.out.Get(0, 0, 0));
+  EXPECT_EQ(0.0, b.out.Get(0, 0, 0));
+  EXPECT_EQ(0x3u, b.out.Buses()[0].silenceFlags);
   ASSERT_EQ(kResultOk, p.comp()->setActive(false));
   // Set-up repeated with other sizes while inactive, activation toggled.
   ASSERT_EQ(kResultOk, p.Setup(kSample32, 64));
@@ -126,10 +127,11 @@ TEST_F(LifecycleTest, InitializeWithoutHostApplicationAndTwice)
   }
 }
 
-TEST_F(LifecycleTest, ProcessAfterTerminateTouchesNothing)
+TEST_F(LifecycleTest, ProcessAfterTerminateWritesSilence)
 {
   // A host that keeps calling process after terminate finds no buses: the
-  // call stays safe and leaves its buffers alone.
+  // call stays safe, and the buffers it passes are silenced rather than
+  // played again.
   Plug p;
   p.Start(kSample32, 64);
   ASSERT_TRUE(RunBlock(p, false, 64));
@@ -138,8 +140,8 @@ TEST_F(LifecycleTest, ProcessAfterTerminateTouchesNothing)
   b.out.Fill(0.25);
   b.changes.Add(1, 1.0);
   EXPECT_EQ(kResultOk, b.Run(p.proc()));
-  EXPECT_EQ(0.25, b.out.Get(0, 0, 0));
-  EXPECT_EQ(0.25, b.out.Get(0, 1, 63));
+  EXPECT_EQ(0.0, b.out.Get(0, 0, 0));
+  EXPECT_EQ(0.0, b.out.Get(0, 1, 63));
 }
 
 TEST_F(LifecycleTest, FactoryFromManyThreadsIsOneObject)

@@ -2,7 +2,9 @@
 // bypass, presets, the side-chain and hosts that pass odd buffers.
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "HostFixture.h"
@@ -152,20 +154,121 @@ TEST_F(ProcessTest, BusArrangementsAcceptedAndRefused)
   EXPECT_EQ(kResultFalse, a->setBusArrangements(nullptr, 2, &stereo, 1));
   EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, 2, nullptr, 1));
   EXPECT_EQ(kResultFalse, a->setBusArrangements(twoStereo, -1, &stereo, 1));
-  // A mono side-chain rebuilds the inputs under fixed names.
-  EXPECT_EQ(kResultOk, a->setBusArrangements(stereoMono, 2, &stereo, 1));
+  // The detector listens to the side-chain's right channel, which a mono
+  // side-chain does not have: refused, the inputs stay as they are.
+  EXPECT_EQ(kResultFalse, a->setBusArrangements(stereoMono, 2, &stereo, 1));
   ASSERT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
   p.comp()->getBusInfo(kAudio, kInput, 0, info);
-  EXPECT_EQ("Input", ToAscii(info.name));
+  EXPECT_EQ("Main Input", ToAscii(info.name));
   EXPECT_EQ(2, info.channelCount);
   p.comp()->getBusInfo(kAudio, kInput, 1, info);
-  EXPECT_EQ("Sidechain Input", ToAscii(info.name));
-  EXPECT_EQ(1, info.channelCount);
+  EXPECT_EQ("Aux Input", ToAscii(info.name));
+  EXPECT_EQ(2, info.channelCount);
   EXPECT_EQ(kAux, info.busType);
   EXPECT_EQ(0u, info.flags);
   SpeakerArrangement arr = 0;
   p.proc()->getBusArrangement(kInput, 1, arr);
-  EXPECT_EQ(SpeakerArr::kMono, arr);
+  EXPECT_EQ(SpeakerArr::kStereo, arr);
+}
+
+TEST_F(ProcessTest, BusArrangementRequestsInSequence)
+{
+  // Requests as hosts and validators send them, one after the other. Only
+  // the layout the compressor processes is accepted; after every answer
+  // the buses are what the answer says, and the instance processes exactly
+  // like a twin that was never asked.
+  using namespace SpeakerArr;
+  struct Request
+  {
+    const char* what;
+    std::vector<SpeakerArrangement> ins, outs;
+    bool accepted;
+  };
+  const Request requests[] = {
+    {"mono main", {kMono, kStereo}, {kStereo}, false},
+    {"default", {kStereo, kStereo}, {kStereo}, true},
+    {"3.0 main", {k30Cine, kStereo}, {kStereo}, false},
+    {"two 4.0 inputs", {k40Music, k40Music}, {kStereo}, false},
+    {"4.0 main only", {k40Music}, {kStereo}, false},
+    {"5.1 in and out", {k51, kStereo}, {k51}, false},
+    {"7.1 in and out", {k71Cine, k71Cine}, {k71Cine}, false},
+    {"mono output", {kStereo, kStereo}, {kMono}, false},
+    {"mono side-chain", {kStereo, kMono}, {kStereo}, false},
+    {"empty side-chain", {kStereo, kEmpty}, {kStereo}, false},
+    {"empty arrays", {}, {}, false},
+    {"no outputs", {kStereo, kStereo}, {}, false},
+    {"one input", {kStereo}, {kStereo}, false},
+    {"three inputs", {kStereo, kStereo, kStereo}, {kStereo}, false},
+    {"two outputs", {kStereo, kStereo}, {kStereo, kStereo}, false},
+    {"stereo on the surround pair", {kStereoSurround, kStereo}, {kStereo}, true},
+    {"default again", {kStereo, kStereo}, {kStereo}, true},
+  };
+
+  Plug p, twin;
+  p.Start(kSample32, 256);
+  twin.Start(kSample32, 256);
+  for (Plug* q : {&p, &twin})
+  {
+    ASSERT_EQ(kResultOk, q->comp()->activateBus(kAudio, kInput, 1, true));
+    Block s(false, 1);
+    s.data.numSamples = 0;
+    s.changes.Add(kSidechainTag, 0.0);  // the detector listens to the side-chain
+    s.changes.Add(kInputTag, 0.25);
+    ASSERT_EQ(kResultOk, s.Run(q->proc()));
+  }
+
+  auto busInfo = [](Plug& q, BusDirection dir, int32 i) {
+    BusInfo info = {};
+    EXPECT_EQ(kResultOk, q.comp()->getBusInfo(kAudio, dir, i, info));
+    return std::make_tuple(ToAscii(info.name), info.channelCount, info.busType, info.flags);
+  };
+  const auto main0 = busInfo(p, kInput, 0), aux0 = busInfo(p, kInput, 1), out0 = busInfo(p, kOutput, 0);
+  SpeakerArrangement arr[3] = {kStereo, kStereo, kStereo};  // main, side-chain, output
+
+  long pos = 0;
+  for (const Request& r : requests)
+  {
+    SCOPED_TRACE(r.what);
+    std::vector<SpeakerArrangement> ins = r.ins, outs = r.outs;
+    const tresult res = p.proc()->setBusArrangements(ins.empty() ? nullptr : ins.data(), (int32)ins.size(),
+                                                     outs.empty() ? nullptr : outs.data(), (int32)outs.size());
+    EXPECT_EQ(r.accepted ? kResultOk : kResultFalse, res);
+    if (r.accepted)
+    {
+      arr[0] = r.ins[0];
+      arr[1] = r.ins[1];
+      arr[2] = r.outs[0];
+    }
+
+    ASSERT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
+    ASSERT_EQ(1, p.comp()->getBusCount(kAudio, kOutput));
+    EXPECT_EQ(main0, busInfo(p, kInput, 0));
+    EXPECT_EQ(aux0, busInfo(p, kInput, 1));
+    EXPECT_EQ(out0, busInfo(p, kOutput, 0));
+    SpeakerArrangement got[3] = {};
+    p.proc()->getBusArrangement(kInput, 0, got[0]);
+    p.proc()->getBusArrangement(kInput, 1, got[1]);
+    p.proc()->getBusArrangement(kOutput, 0, got[2]);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(arr[i], got[i]) << "bus " << i;
+
+    Block a(false, 256), b(false, 256);
+    FillSignal(a, pos, 0.3, 0.9);
+    FillSignal(b, pos, 0.3, 0.9);
+    pos += 256;
+    ASSERT_EQ(kResultOk, a.Run(p.proc()));
+    ASSERT_EQ(kResultOk, b.Run(twin.proc()));
+    EXPECT_EQ(0.0, MaxDiff(a.out, b.out, 256));
+  }
+  // The side-chain did drive the detector all along.
+  Block a(false, 256), quiet(false, 256);
+  FillSignal(a, pos, 0.3, 0.9);
+  FillSignal(quiet, pos, 0.3, 0.0);
+  ASSERT_EQ(kResultOk, a.Run(p.proc()));
+  Plug fresh;
+  fresh.Start(kSample32, 256);
+  ASSERT_EQ(kResultOk, quiet.Run(fresh.proc()));
+  EXPECT_GT(MaxDiff(a.out, quiet.out, 256), 0.01);
 }
 
 TEST_F(ProcessTest, SampleSizesAndSetup)
@@ -179,6 +282,17 @@ TEST_F(ProcessTest, SampleSizesAndSetup)
   EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, -44100.0));
   EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, std::nan("")));
   EXPECT_EQ(kResultOk, p.Setup(kSample64, 256, 96000.0));
+  // A block of no frames is no block size; the earlier set-up stays.
+  EXPECT_EQ(kResultFalse, p.Setup(kSample32, 0));
+  EXPECT_EQ(kResultFalse, p.Setup(kSample32, -512));
+  {
+    ASSERT_EQ(kResultOk, p.comp()->setActive(true));
+    Block b(true, 256);
+    FillSignal(b, 0);
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_GT(Rms(b.out, 0, 0, 256), 0.01);
+    ASSERT_EQ(kResultOk, p.comp()->setActive(false));
+  }
   EXPECT_EQ(0u, p.proc()->getLatencySamples());
   EXPECT_EQ(0u, p.proc()->getTailSamples());
   EXPECT_EQ(kNotImplemented, p.proc()->setProcessing(true));
@@ -307,11 +421,13 @@ TEST_F(ProcessTest, PresetParameterSelectsByTruncatedIndex)
   EXPECT_DOUBLE_EQ(0.9, p.ctrl()->getParamNormalized(kOutputTag));
   EXPECT_DOUBLE_EQ(0.3, p.ctrl()->getParamNormalized(kInputTag));
   Block c(false, 32);
+  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kPrst));
   c.changes.Add(kPrst, 0.99);  // index 0: the default preset "-"
   ASSERT_EQ(kResultOk, c.Run(p.proc()));
   EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(kOutputTag));
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kInputTag));
-  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kPrst));
+  // The controller reports the value that selected it.
+  EXPECT_DOUBLE_EQ(0.99, p.ctrl()->getParamNormalized(kPrst));
 }
 
 TEST_F(ProcessTest, SideChainDeactivationReadsSilenceAndReactivationReconnects)
@@ -450,13 +566,13 @@ TEST_F(ProcessTest, NullChannelPointersAndMissingBusesAreSafe)
     EXPECT_EQ(0.25, two.Get(1, 0, 0));  // no declared counterpart: untouched
     EXPECT_NE(0.25, two.Get(0, 0, 5));
   }
-  {  // buffers of the other sample size than announced are not touched
+  {  // buffers of the other sample size than announced are not processed
     Block b(true, 128);
     FillSignal(b, 0);
     b.out.Fill(0.125);
     b.data.symbolicSampleSize = kSample64;
     EXPECT_EQ(kResultOk, b.Run(p.proc()));
-    EXPECT_EQ(0.125, b.out.Get(0, 0, 10));
+    EXPECT_EQ(0.0, b.out.Get(0, 0, 10));
   }
 }
 
@@ -522,6 +638,114 @@ TEST_F(ProcessTest, WrittenOutputsAreNotFlaggedSilent)
   c.out.Buses()[0].silenceFlags = 0x3;
   ASSERT_EQ(kResultOk, c.Run(p.proc()));
   EXPECT_EQ(0x3u, c.out.Buses()[0].silenceFlags);  // inactive bus: not ours
+}
+
+TEST_F(ProcessTest, BlocksThatCannotBeProcessedComeOutSilent)
+{
+  // Whatever the host left in its output buffers would be played again:
+  // every channel it passes gets silence and its silence flag.
+  struct Scenario
+  {
+    const char* what;
+    bool init;
+    std::function<void(Plug&)> prepare;
+    bool is64;
+  };
+  const Scenario scenarios[] = {
+    {"before set-up", true, [](Plug& p) { p.comp()->setActive(true); }, false},
+    {"after a refused sample rate", true,
+     [](Plug& p) {
+       EXPECT_EQ(kResultFalse, p.Setup(kSample32, 512, 0.0));
+       p.comp()->setActive(true);
+     },
+     false},
+    {"after a refused block size", true,
+     [](Plug& p) {
+       EXPECT_EQ(kResultFalse, p.Setup(kSample64, 0));
+       p.comp()->setActive(true);
+     },
+     true},
+    {"64-bit buffers after a 32-bit set-up", true, [](Plug& p) { p.Start(kSample32); }, true},
+    {"32-bit buffers after a 64-bit set-up", true, [](Plug& p) { p.Start(kSample64); }, false},
+    {"after terminate", true,
+     [](Plug& p) {
+       p.Start();
+       p.comp()->terminate();
+     },
+     false},
+    {"before initialize", false,
+     [](Plug& p) {
+       EXPECT_EQ(kResultOk, p.Setup());
+       p.comp()->setActive(true);
+     },
+     true},
+  };
+  for (const Scenario& sc : scenarios)
+  {
+    SCOPED_TRACE(sc.what);
+    Plug p(sc.init);
+    sc.prepare(p);
+    Block b(sc.is64, 700);
+    FillSignal(b, 0);
+    // Two output buses of three channels: more than the plug-in declares.
+    AudioBuffers outs(2, 3, 700, sc.is64);
+    outs.Fill(0.5);
+    b.data.outputs = outs.Buses();
+    b.data.numOutputs = 2;
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    for (int bus = 0; bus < 2; ++bus)
+    {
+      EXPECT_EQ(0x7u, outs.Buses()[bus].silenceFlags) << "bus " << bus;
+      for (int ch = 0; ch < 3; ++ch)
+        for (int f = 0; f < 700; ++f)
+          ASSERT_EQ(0.0, outs.Get(bus, ch, f)) << "bus " << bus << " channel " << ch << " frame " << f;
+    }
+  }
+}
+
+TEST_F(ProcessTest, SilentOutputChannelsAreFlagged)
+{
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug p;
+    p.Start(is64 ? kSample64 : kSample32, 256);
+
+    // Silence in: silence out, both channels flagged.
+    Block quiet(is64, 256);
+    quiet.out.Fill(0.5);
+    ASSERT_EQ(kResultOk, quiet.Run(p.proc()));
+    for (int f = 0; f < 256; ++f)
+      ASSERT_EQ(0.0, quiet.out.Get(0, 0, f)) << "frame " << f;
+    EXPECT_EQ(0x3u, quiet.out.Buses()[0].silenceFlags);
+
+    // Bypassed, each channel on its own: only the right one carries sound,
+    // the left one a NaN at its last frame, which is not silence either.
+    Block half(is64, 256);
+    half.changes.Add(kBpas, 1.0);
+    for (int f = 0; f < 256; ++f)
+      half.in.Set(0, 1, f, f == 200 ? 0.25 : 0.0);
+    ASSERT_EQ(kResultOk, half.Run(p.proc()));
+    EXPECT_EQ(0x1u, half.out.Buses()[0].silenceFlags);
+    Block nan(is64, 256);
+    nan.in.Set(0, 0, 255, std::nan(""));
+    ASSERT_EQ(kResultOk, nan.Run(p.proc()));
+    EXPECT_EQ(0x2u, nan.out.Buses()[0].silenceFlags);
+    // A block that ends between the check's runs, sound only in its last
+    // frame; a negative zero is silence.
+    Block tail(is64, 70);
+    tail.in.Set(0, 0, 69, 1e-30);
+    tail.in.Set(0, 1, 3, -0.0);
+    ASSERT_EQ(kResultOk, tail.Run(p.proc()));
+    EXPECT_EQ(0x2u, tail.out.Buses()[0].silenceFlags);
+
+    // Sound again: no flags, whatever the host left in them.
+    Block loud(is64, 256);
+    FillSignal(loud, 0);
+    loud.out.Buses()[0].silenceFlags = 0x3;
+    ASSERT_EQ(kResultOk, loud.Run(p.proc()));
+    EXPECT_EQ(0x0u, loud.out.Buses()[0].silenceFlags);
+  }
 }
 
 TEST_F(ProcessTest, HugeAnnouncedBlockSizeIsAcceptedAndSafe)

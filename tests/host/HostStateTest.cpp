@@ -1,6 +1,7 @@
 // The state stream: nine little-endian doubles of plain values and a 32-bit
 // bypass word, saved and restored through IComponent and IEditController.
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "HostFixture.h"
@@ -137,55 +138,110 @@ TEST_F(StateTest, BypassSurvivesANewProcessingSetup)
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
 }
 
-TEST_F(StateTest, ShortStreamsApplyOnlyWhatWasRead)
+TEST_F(StateTest, ShortOrFailingStreamsChangeNothing)
 {
-  {  // 20 bytes: Input and Output from the data, Attack hits the end (0.0
-     // clamped to its minimum), the rest unchanged; no bypass word.
-    Plug p;
-    p.ctrl()->setParamNormalized(4, 0.5);
-    double v[9] = {200.0, -10.0, 0.009, 0.5, 0, 0, 0, 0, 0};
-    MemoryStream s(State(v, 1, 20));
-    EXPECT_EQ(kResultFalse, p.comp()->setState(&s));
-    EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(0));
-    EXPECT_DOUBLE_EQ(0.25, p.ctrl()->getParamNormalized(1));
-    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(2));
-    EXPECT_DOUBLE_EQ(0.70710678118654752, p.ctrl()->getParamNormalized(3));
-    EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(4));
-    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
-    MemoryStream out;
-    ASSERT_EQ(kResultOk, p.ctrl()->getState(&out));
-    EXPECT_EQ(0.0001, DoubleAt(out.Data(), 16));
+  // Every field of the stream differs from the instance's state, so any
+  // part of it applied shows in the saved bytes.
+  double v[9] = {200.0, -10.0, 0.009, 0.5, 0.0, 100.0, 1.0, 1.0, 0.0};
+  struct Case
+  {
+    const char* what;
+    size_t keep;     // bytes of the 76 the stream holds
+    int32 perCall;   // bytes per read call, 0 for all at once
+    bool failing;
+  };
+  const Case cases[] = {
+    {"empty", 0, 0, false},
+    {"20 bytes", 20, 0, false},
+    {"20 bytes, 4 per call", 20, 4, false},
+    {"values without the bypass word", 72, 0, false},
+    {"two bytes of the bypass word", 74, 0, false},
+    {"75 bytes, 1 per call", 75, 1, false},
+    {"reads that fail", 76, 0, true},
+  };
+  for (const Case& c : cases)
+    for (bool viaController : {false, true})
+    {
+      SCOPED_TRACE(std::string(c.what) + (viaController ? ", controller" : ", component"));
+      Plug p;
+      p.Start();
+      ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(4, 0.5));
+      MemoryStream before;
+      ASSERT_EQ(kResultOk, p.ctrl()->getState(&before));
+
+      MemoryStream s(State(v, 1, c.keep));
+      s.SetMaxPerCall(c.perCall);
+      s.SetHostile(c.failing);
+      EXPECT_EQ(kResultFalse, viaController ? p.ctrl()->setState(&s) : p.comp()->setState(&s));
+
+      MemoryStream after;
+      ASSERT_EQ(kResultOk, p.ctrl()->getState(&after));
+      EXPECT_EQ(before.Data(), after.Data());
+      EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(4));
+      EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
+    }
+}
+
+TEST_F(StateTest, StreamsThatMoveAFewBytesPerCallAreLoopedOver)
+{
+  Plug a;
+  ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(1, 0.75));
+  a.Start();
+  SetBypass(a, 1.0);
+  MemoryStream whole;
+  ASSERT_EQ(kResultOk, a.ctrl()->getState(&whole));
+  ASSERT_EQ(76u, whole.Data().size());
+
+  // One byte per write call: the same 76 bytes.
+  MemoryStream trickle;
+  trickle.SetMaxPerCall(1);
+  ASSERT_EQ(kResultOk, a.comp()->getState(&trickle));
+  EXPECT_EQ(whole.Data(), trickle.Data());
+  EXPECT_GE(trickle.WriteCalls(), 76);
+
+  // A few bytes per read call restore all of it, bypass word included.
+  for (int32 perCall : {1, 4, 7})
+  {
+    SCOPED_TRACE(perCall);
+    Plug b;
+    MemoryStream s(whole.Data());
+    s.SetMaxPerCall(perCall);
+    ASSERT_EQ(kResultOk, b.comp()->setState(&s));
+    EXPECT_EQ(76, s.Pos());
+    EXPECT_DOUBLE_EQ(0.75, b.ctrl()->getParamNormalized(1));
+    EXPECT_DOUBLE_EQ(1.0, b.ctrl()->getParamNormalized(kBpas));
+    MemoryStream again;
+    ASSERT_EQ(kResultOk, b.ctrl()->getState(&again));
+    EXPECT_EQ(whole.Data(), again.Data());
   }
-  {  // The full 72 bytes but no bypass word: values applied, bypass kept.
-    Plug p;
-    p.Start();
-    SetBypass(p, 1.0);
-    double v[9] = {10.0, 5.0, 0.005, 0.3, 50.0, 100.0, 1.0, 0.0, 0.0};
-    MemoryStream s(State(v, 0, 72));
-    EXPECT_EQ(kResultFalse, p.ctrl()->setState(&s));
-    EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(4));
-    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(8));
-    EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kBpas));
+
+  // A stream that runs out of room fails the save, wherever it stops.
+  for (int64 room : {0, 8, 72, 75})
+  {
+    SCOPED_TRACE(room);
+    MemoryStream full;
+    full.SetCapacity(room);
+    EXPECT_EQ(kResultFalse, a.ctrl()->getState(&full));
+    full.SetMaxPerCall(3);
+    full.Rewind();
+    EXPECT_EQ(kResultFalse, a.comp()->getState(&full));
   }
-  {  // Two bytes of a bypass word are no bypass word.
-    Plug p;
-    double v[9] = {10.0, 5.0, 0.005, 0.3, 50.0, 100.0, 1.0, 0.0, 0.0};
-    MemoryStream s(State(v, 1, 74));
-    EXPECT_EQ(kResultFalse, p.ctrl()->setState(&s));
-    EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
-  }
+  MemoryStream exact;
+  exact.SetCapacity(76);
+  EXPECT_EQ(kResultOk, a.ctrl()->getState(&exact));
+  EXPECT_EQ(whole.Data(), exact.Data());
 }
 
 TEST_F(StateTest, HostileAndOutOfRangeStreams)
 {
   Plug p;
+  p.ctrl()->setParamNormalized(0, 0.3);
   p.ctrl()->setParamNormalized(4, 0.5);
   MemoryStream hostile(std::vector<uint8_t>(76, 0x7F));
   hostile.SetHostile(true);  // reads fail and report -1 bytes
   EXPECT_EQ(kResultFalse, p.comp()->setState(&hostile));
-  // Nothing was delivered: the first parameter meets the end at once (0.0
-  // clamped), the others keep their values.
-  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(0));
+  // Nothing was delivered, so nothing changes.
+  EXPECT_DOUBLE_EQ(0.3, p.ctrl()->getParamNormalized(0));
   EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(4));
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
 

@@ -381,10 +381,12 @@ TEST(Vst3Binding, ArrangementsWithoutSideChain)
   EXPECT_EQ(kResultFalse, h->setBusArrangements(two, 2, &stereo, 1));
   EXPECT_EQ(kResultFalse, h->setBusArrangements(&mono, 1, &stereo, 1));
   ASSERT_EQ(kResultOk, h->setBusArrangements(&mono, 1, &mono, 1));
+  // The buses keep their names and flags; only the width changes.
   BusInfo info;
   ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kInput, 0, info));
-  EXPECT_EQ("Input", ToAscii(info.name));
+  EXPECT_EQ("Main Input", ToAscii(info.name));
   EXPECT_EQ(1, info.channelCount);
+  EXPECT_EQ((uint32)BusInfo::kDefaultActive, info.flags);
   ASSERT_EQ(kResultOk, h->getBusInfo(kAudio, kOutput, 0, info));
   EXPECT_EQ("Output", ToAscii(info.name));
   EXPECT_EQ(1, info.channelCount);
