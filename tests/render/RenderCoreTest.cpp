@@ -15,6 +15,7 @@
 #include "AudioFiles.h"
 #include "DrumLoop.h"
 #include "RenderOptions.h"
+#include "RenderReport.h"
 #include "RenderStats.h"
 
 namespace {
@@ -313,5 +314,30 @@ TEST(DrumLoop, EightSecondsOfSixBarsWithTheKickOnTheBeat)
     };
     const double bar = 4 * 60.0 / kDrumLoopBpm;
     for (int b = 1; b < 6; ++b) EXPECT_GT(energy(b * bar, b * bar + 0.02), 2.0 * energy(b * bar - 0.02, b * bar)) << b;
+  }
+}
+
+TEST(RenderReport, ProgressLineFitsTheTerminalAndCountsDown)
+{
+  struct Case
+  {
+    double fraction, elapsed, audio;
+    int done, files, width;
+    const char* expect;
+  };
+  const Case cases[] = {
+    {0.25, 3.0, 300.0, 0, 1, 80, "[############......................................]  25%  100x  ETA 0:09"},
+    {0.5, 60.0, 6000.0, 2, 5, 60, "  50%  2/5 files  100x  ETA 1:00"},
+    {0.01, 40.0, 400.0, 0, 1, 40, "   1%  10x  ETA 1:06:00"},
+    {0.9, 9.0, 90.0, 0, 1, 20, " 90%  10x  ETA 0:01"},  // too narrow for a bar
+    {0.9, 9.0, 90.0, 3, 4, 20, " 90%  3/4 files  10"},  // and cut, never wrapped
+    {0.0, 0.0, 0.0, 0, 1, 30, "[......................]   0%"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.expect);
+    const std::string line = ProgressLine(c.fraction, c.elapsed, c.audio, c.done, c.files, c.width);
+    EXPECT_LT((int)line.size(), c.width);
+    EXPECT_NE(std::string::npos, line.find(c.expect)) << line;
   }
 }
