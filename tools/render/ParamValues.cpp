@@ -29,14 +29,6 @@ const AltUnit* AltFor(const IParamUnit* u)
   return nullptr;
 }
 
-std::string Trim(const std::string& s)
-{
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return "";
-  const size_t b = s.find_last_not_of(" \t");
-  return s.substr(a, b - a + 1);
-}
-
 std::string Num(double v)
 {
   if (v == 0.0) v = 0.0;  // no "-0"
@@ -107,7 +99,7 @@ std::vector<std::string> ValueWords(const ParamSpec& spec)
 
 bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& plain, std::string& error)
 {
-  const std::string t = Trim(text);
+  const std::string t = TrimBlanks(text);
   const std::string takes = spec.name + " takes " + DescribeRange(spec);
   if (t.empty())
   {
@@ -132,7 +124,7 @@ bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& pla
     error = spec.name + "=" + t + " is not a value: " + takes;
     return false;
   }
-  const std::string suffix = Trim(end);
+  const std::string suffix = TrimBlanks(end);
   const AltUnit* alt = AltFor(spec.unit);
   const bool bare = suffix.empty();
   double value = v;
@@ -189,6 +181,14 @@ std::string ParamsText(const std::vector<ParamSpec>& specs, const char* indent)
   return out;
 }
 
+std::string TrimBlanks(const std::string& s)
+{
+  const size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return "";
+  const size_t b = s.find_last_not_of(" \t");
+  return s.substr(a, b - a + 1);
+}
+
 std::string FillText(const std::string& text, size_t indent, size_t width)
 {
   std::string out, line(indent, ' ');
@@ -212,7 +212,7 @@ std::string FillText(const std::string& text, size_t indent, size_t width)
 
 const ParamSpec* FindParam(const std::vector<ParamSpec>& specs, const std::string& name)
 {
-  const std::string n = Trim(name);
+  const std::string n = TrimBlanks(name);
   for (const ParamSpec& p : specs)
     if (strcasecmp(p.name.c_str(), n.c_str()) == 0) return &p;
   return nullptr;

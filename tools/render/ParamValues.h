@@ -38,6 +38,8 @@ std::vector<std::string> ValueWords(const ParamSpec& spec);
 // with name, range and default, one with what it does.
 std::string ParamsText(const std::vector<ParamSpec>& specs, const char* indent = "  ");
 
+// Without the blanks at either end.
+std::string TrimBlanks(const std::string& s);
 // Fills text to lines of at most width columns, each starting with indent
 // spaces.
 std::string FillText(const std::string& text, size_t indent, size_t width = 79);

@@ -19,6 +19,15 @@ void Text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
   cairo_show_text(cr, s.c_str());
 }
 
+void AxisTitle(cairo_t* cr, double x, double y, const std::string& s)
+{
+  cairo_save(cr);
+  cairo_translate(cr, x, y);
+  cairo_rotate(cr, -M_PI / 2);
+  Text(cr, 0, 0, s, 16, false, 0.5, 0.5, kInk);
+  cairo_restore(cr);
+}
+
 double NiceStep(double span, int target)
 {
   const double raw = span / std::max(1, target);

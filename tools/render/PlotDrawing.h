@@ -16,6 +16,8 @@ void SetColour(cairo_t* cr, const Rgb& c, double a = 1.0);
 // Text aligned by fractions of its extent (0 left/top, 0.5 centre, 1 right/bottom).
 void Text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold, double alignX,
           double alignY, const Rgb& c);
+// An axis title read bottom to top, centred on (x, y).
+void AxisTitle(cairo_t* cr, double x, double y, const std::string& s);
 // A round step for about `target` divisions of `span`.
 double NiceStep(double span, int target);
 std::string Fmt(const char* f, double v);

@@ -1,10 +1,13 @@
 #include "RenderOptions.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+
+#include "ParamValues.h"
 
 namespace {
 
@@ -32,21 +35,13 @@ bool ParseInt(const std::string& text, long lo, long hi, long& value)
   return true;
 }
 
-std::string Trim(const std::string& s)
-{
-  const size_t a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return "";
-  const size_t b = s.find_last_not_of(" \t");
-  return s.substr(a, b - a + 1);
-}
-
 // "NAME=VALUE", spaces around '=' allowed.
 bool SplitNameValue(const std::string& text, std::string& name, std::string& value)
 {
   const size_t eq = text.find('=');
   if (eq == std::string::npos) return false;
-  name = Trim(text.substr(0, eq));
-  value = Trim(text.substr(eq + 1));
+  name = TrimBlanks(text.substr(0, eq));
+  value = TrimBlanks(text.substr(eq + 1));
   return !name.empty();
 }
 
@@ -266,8 +261,8 @@ bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>
     const size_t colon = item.find(':');
     AutomationPoint p;
     std::string why;
-    const std::string value = colon == std::string::npos ? "" : Trim(item.substr(colon + 1));
-    if (colon == std::string::npos || !ParseNumber(Trim(item.substr(0, colon)), p.time) || value.empty())
+    const std::string value = colon == std::string::npos ? "" : TrimBlanks(item.substr(colon + 1));
+    if (colon == std::string::npos || !ParseNumber(TrimBlanks(item.substr(0, colon)), p.time) || value.empty())
     {
       error = "automation point '" + item + "' is not TIME:VALUE";
       return false;

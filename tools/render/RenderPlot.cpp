@@ -155,16 +155,8 @@ bool DrawRenderPlot(const RenderStats& stats, const PlotText& text, const std::s
 
   // Axis titles.
   Text(cr, kLeft + w / 2, kHeight - 26, "time (s)", 16, false, 0.5, 0.5, kInk);
-  cairo_save(cr);
-  cairo_translate(cr, 24, in.y + (out.y + waveH - in.y) / 2);
-  cairo_rotate(cr, -M_PI / 2);
-  Text(cr, 0, 0, "amplitude (full scale = 1)", 16, false, 0.5, 0.5, kInk);
-  cairo_restore(cr);
-  cairo_save(cr);
-  cairo_translate(cr, 24, gr.y + gr.h / 2);
-  cairo_rotate(cr, -M_PI / 2);
-  Text(cr, 0, 0, "gain reduction (dB)", 16, false, 0.5, 0.5, kInk);
-  cairo_restore(cr);
+  AxisTitle(cr, 24, in.y + (out.y + waveH - in.y) / 2, "amplitude (full scale = 1)");
+  AxisTitle(cr, 24, gr.y + gr.h / 2, "gain reduction (dB)");
 
   cairo_destroy(cr);
   const bool ok = WritePng(surface, path, "plot", error);

@@ -227,11 +227,7 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
   Text(cr, lx + 34, ly + 8, "unity", 15, false, 0.0, 0.5, kInk);
 
   Text(cr, kLeft + kSize / 2, kTop + kSize + 44, "input level (dBFS, tone peak)", 16, false, 0.5, 0.5, kInk);
-  cairo_save(cr);
-  cairo_translate(cr, 26, kTop + kSize / 2);
-  cairo_rotate(cr, -M_PI / 2);
-  Text(cr, 0, 0, "output level (dBFS, peak of a sine of equal RMS)", 16, false, 0.5, 0.5, kInk);
-  cairo_restore(cr);
+  AxisTitle(cr, 26, kTop + kSize / 2, "output level (dBFS, peak of a sine of equal RMS)");
 
   cairo_destroy(cr);
   const bool ok = WritePng(surface, path, "curve", error);
