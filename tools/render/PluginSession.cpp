@@ -46,19 +46,6 @@ bool PluginSession::ClassId(TUID cid) const
   return true;
 }
 
-bool PluginSession::Load(const std::string& bundlePath, std::string& error)
-{
-  std::shared_ptr<vst3host::Module> module(new vst3host::Module(bundlePath));
-  if (!module->IsLoaded())
-  {
-    error = "cannot load plug-in " + bundlePath + ": " + module->Error();
-    return false;
-  }
-  const bool ok = Load(module, error);
-  if (!ok) error = "plug-in " + bundlePath + ": " + error;
-  return ok;
-}
-
 bool PluginSession::Load(std::shared_ptr<vst3host::Module> module, std::string& error)
 {
   mModule = std::move(module);

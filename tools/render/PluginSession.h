@@ -29,9 +29,8 @@ public:
   PluginSession(const PluginSession&) = delete;
   PluginSession& operator=(const PluginSession&) = delete;
 
-  // Loads the bundle, creates its first audio effect class and initialises it.
-  bool Load(const std::string& bundlePath, std::string& error);
-  // The same from a module already loaded, which several sessions share.
+  // Creates the first audio effect class of a loaded module (which several
+  // sessions may share) and initialises it.
   bool Load(std::shared_ptr<vst3host::Module> module, std::string& error);
   // Takes over an instance created in this process (one reference).
   bool Adopt(Steinberg::FUnknown* instance, std::string& error);
