@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "platform/linux/Gdi.h"
+#include "raster/PxGdi.h"
 
 class PxIBitmap
 {

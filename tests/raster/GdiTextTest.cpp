@@ -2,12 +2,16 @@
 
 #include <algorithm>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/linux/Gdi.h"
+#include <unistd.h>
+
+#include "raster/PxGdi.h"
 #include "raster/PxBlit.h"
 
 namespace
@@ -93,6 +97,74 @@ TEST_F(GdiText, MonacoResolvesToAMonospaceFace)
   DeleteObject(sans);
 }
 
+// Eight i and eight W at 12 px tell the faces apart: DejaVu Sans Mono 58 and
+// 58 (1233/2048 em each), DejaVu Sans 27 and 95 (569 and 2025/2048 em).
+// The names the bundle carries give its files whatever else the machine has
+// (an extra monospace family or a metric clone of Arial, 21 and 91, change
+// fontconfig's picks); other names are fontconfig's only for a face of that
+// very family.
+TEST_F(GdiText, FaceNamesResolveToTheBundledFontsFirst)
+{
+  struct Case
+  {
+    const char* face;
+    int weight;
+    int narrow, wide;
+  };
+  const Case cases[] = {
+      {"Monaco", FW_NORMAL, 58, 58},
+      {"menlo", FW_NORMAL, 58, 58},
+      {"Courier New", FW_NORMAL, 58, 58},
+      {"monospace", FW_NORMAL, 58, 58},
+      {"DejaVu Sans Mono", FW_BOLD, 58, 58},
+      {"DejaVu Sans", FW_NORMAL, 27, 95},
+      {"", FW_NORMAL, 27, 95},
+      {"sans-serif", FW_NORMAL, 27, 95},
+      {"Arial", FW_NORMAL, 27, 95},
+      {"Helvetica", FW_NORMAL, 27, 95},
+      {"No Such Face 123", FW_NORMAL, 27, 95},
+      {"DejaVu Sans", FW_BOLD, 33, 106},    // 702 and 2259/2048 em
+      {"DejaVu Serif", FW_NORMAL, 31, 99},  // 655 and 2105: not bundled, fontconfig's
+  };
+  for (const Case& c : cases)
+  {
+    HFONT f = MakeFont(c.face, 12, c.weight);
+    ASSERT_NE(f, nullptr) << c.face;
+    EXPECT_EQ(Measure(f, "iiiiiiii").right - 5, c.narrow) << c.face << " " << c.weight;
+    EXPECT_EQ(Measure(f, "WWWWWWWW").right - 5, c.wide) << c.face << " " << c.weight;
+    DeleteObject(f);
+  }
+}
+
+// The folder an editor host names comes first; a folder without the files
+// passes the look-up on.
+TEST_F(GdiText, TheNamedFontFolderComesFirst)
+{
+  char dir[] = "/tmp/tavlo-fonts-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string folder = dir;
+  auto width = [this](const char* text) {
+    HFONT f = MakeFont("Monaco", 12);
+    const int w = Measure(f, text).right - 5;
+    DeleteObject(f);
+    return w;
+  };
+
+  GdiSetFontFolder(folder.c_str());  // empty
+  EXPECT_EQ(width("iiiiiiii"), 58);
+  // The proportional face under the monospace file's name.
+  const std::string copy = "cp " TAVLO_FONT_SOURCE_DIR "/DejaVuSans.ttf " + folder + "/DejaVuSansMono.ttf";
+  ASSERT_EQ(system(copy.c_str()), 0);
+  GdiSetFontFolder(folder.c_str());
+  EXPECT_EQ(width("iiiiiiii"), 27);
+  EXPECT_EQ(width("WWWWWWWW"), 95);
+  GdiSetFontFolder(nullptr);
+  EXPECT_EQ(width("iiiiiiii"), 58);
+
+  unlink((folder + "/DejaVuSansMono.ttf").c_str());
+  rmdir(folder.c_str());
+}
+
 TEST_F(GdiText, MetricsOfTheMonospaceFace)
 {
   PxSysBitmap b(8, 8);
@@ -118,6 +190,14 @@ TEST_F(GdiText, MetricsOfTheMonospaceFace)
   GetTextMetrics(b.getDC(), &t10);
   EXPECT_EQ(t.tmHeight, t10.tmHeight);
   EXPECT_LT(t10.tmHeight, tm.tmHeight);
+  // Any pixel height, as scaled editors ask for: at 48 px 44.55 and 11.32.
+  HFONT big = MakeFont("Monaco", 48);
+  TEXTMETRIC t48;
+  SelectObject(b.getDC(), big);
+  GetTextMetrics(b.getDC(), &t48);
+  EXPECT_EQ(t48.tmAscent, 44);
+  EXPECT_EQ(t48.tmDescent, 11);
+  DeleteObject(big);
   DeleteObject(neg);
   DeleteObject(tiny);
   DeleteObject(ten);

@@ -414,8 +414,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
     {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own\n(default 1)", "1 2 4"},
     {'y', "force", nullptr, "replace outputs that already exist (refused otherwise)", ""},
     {0, "plugin", "PATH",
-     "bundle to load (default: Tavlo.vst3 beside this program, then ~/.vst3,\n"
-     "/usr/local/lib/vst3, /usr/lib/vst3)",
+     "bundle to load (default: Tavlo.vst3 beside this program, in its\n"
+     "../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3)",
      "dir"},
     {0, "rate", "HZ",
      "sample rate of the embedded loop (default 48000); with INPUT it must\n"

@@ -66,11 +66,13 @@ std::string ProgramFolder()
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// The bundle beside the program first (a build tree), then the usual VST 3
-// folders of Linux.
+// The bundle beside the program first (a build tree, or ~/.local/bin next
+// to nothing), then where an install under a prefix puts it (PREFIX/bin and
+// PREFIX/lib/vst3), then the usual VST 3 folders of Linux.
 bool FindDefaultBundle(std::string& bundle)
 {
-  std::vector<std::string> candidates = {ProgramFolder() + "/Tavlo.vst3"};
+  std::vector<std::string> candidates = {ProgramFolder() + "/Tavlo.vst3",
+                                         ProgramFolder() + "/../lib/vst3/Tavlo.vst3"};
   if (const char* home = getenv("HOME")) candidates.push_back(std::string(home) + "/.vst3/Tavlo.vst3");
   candidates.push_back("/usr/local/lib/vst3/Tavlo.vst3");
   candidates.push_back("/usr/lib/vst3/Tavlo.vst3");
@@ -579,8 +581,8 @@ int LoadBundle(const RenderOptions& opts, Shared& shared, std::unique_ptr<Plugin
   std::string error;
   shared.bundle = opts.plugin;
   if (shared.bundle.empty() && !FindDefaultBundle(shared.bundle))
-    return Fail("no Tavlo.vst3 beside this program or in ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3 "
-                "(give one with --plugin PATH)");
+    return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, "
+                "/usr/lib/vst3 (give one with --plugin PATH)");
   shared.module.reset(new vst3host::Module(shared.bundle));
   if (!shared.module->IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module->Error());
   probe.reset(new PluginSession());

@@ -14,6 +14,8 @@
 IGraphicsHeadless::IGraphicsHeadless(IFxBase* pPlug, int w, int h, int refreshFPS, const char* resourceDir)
   : IGraphics(pPlug, w, h, refreshFPS), mResourceDir(resourceDir ? resourceDir : "")
 {
+  // The fonts ship beside the images, so the editor's text is the bundle's too.
+  if (!mResourceDir.empty()) GdiSetFontFolder(mResourceDir.c_str());
 }
 
 IGraphicsHeadless::~IGraphicsHeadless() {}

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/linux/Gdi.h"
+#include "raster/PxGdi.h"
 
 struct GdiContext
 {

@@ -1,11 +1,13 @@
-// Fonts through fontconfig and FreeType, text layout and drawing into
-// memory contexts.
+// Fonts through FreeType, from the plug-in's own font files first and from
+// fontconfig for other names; text layout and drawing into memory contexts.
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <dlfcn.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -41,25 +43,31 @@ struct FontFile
 };
 
 // FreeType objects are not thread-safe; every use of them, the font-file
-// look-up cache and the set of live fonts are guarded by this one mutex.
+// look-up cache, the font folder and the set of live fonts are guarded by
+// this one mutex.
 std::mutex& Lock()
 {
   static std::mutex m;
   return m;
 }
 FT_Library gLibrary = nullptr;
+FcConfig* gFcConfig = nullptr;
+std::string gFontFolder;
 std::map<std::string, FontFile> gFaceFiles;
 std::set<GdiObject*> gLiveFonts;
 HFONT gLabelFont = nullptr;
 
-// Unloading the module gives the FreeType library back, so that a host
-// loading and unloading the plug-in does not lose it each time. Fonts still
-// alive at that point (held by someone) keep it; the font cache of the
-// editor is a function-local static and so is gone before this runs.
+// Unloading the module gives back the FreeType library and the module's own
+// fontconfig configuration, so that a host loading and unloading the plug-in
+// does not lose them each time. Fonts still alive at that point (held by
+// someone) keep the library; the font cache of the editor is a
+// function-local static and so is gone before this runs.
 struct LibraryRelease
 {
   ~LibraryRelease()
   {
+    if (gFcConfig) FcConfigDestroy(gFcConfig);
+    gFcConfig = nullptr;
     for (GdiObject* obj : gLiveFonts)
       if (obj != gLabelFont) return;
     if (gLabelFont)
@@ -85,34 +93,122 @@ bool InitLibrary()
 
 bool SameName(const char* a, const char* b) { return !strcasecmp(a, b); }
 
-// Faces the original look asks for that a Linux system rarely has, mapped to
-// the generic family that fits them.
-const char* GenericFamilyFor(const char* face)
+bool IsFile(const std::string& path)
 {
-  static const char* const kMono[] = {"Monaco", "Menlo", "Courier", "Courier New",
-                                      "Andale Mono", "SF Mono", "Consolas", "Lucida Console"};
-  static const char* const kSerif[] = {"Times", "Times New Roman", "Georgia", "Palatino",
-                                       "New York"};
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ParentFolder(const std::string& path)
+{
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The families the bundle carries, one file per weight. The editor draws
+// with the sans face (tooltips, menus, message boxes; regular and bold) and
+// the monospace one (the version line, value entry).
+struct BundledFamily
+{
+  const char* regular;
+  const char* bold;
+};
+constexpr BundledFamily kBundledSans = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf"};
+constexpr BundledFamily kBundledMono = {"DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf"};
+
+// Names the bundle answers for, including the faces of the original look
+// that a Linux system rarely has. Every other name goes to fontconfig.
+const BundledFamily* BundledFamilyFor(const char* face)
+{
+  static const char* const kMono[] = {"DejaVu Sans Mono", "monospace", "mono", "Monaco", "Menlo",
+                                      "Courier", "Courier New", "Andale Mono", "SF Mono",
+                                      "Consolas", "Lucida Console"};
+  static const char* const kSans[] = {"", "DejaVu Sans", "sans-serif", "sans"};
   for (const char* m : kMono)
-    if (SameName(face, m)) return "monospace";
+    if (SameName(face, m)) return &kBundledMono;
+  for (const char* s : kSans)
+    if (SameName(face, s)) return &kBundledSans;
+  return nullptr;
+}
+
+bool IsSerifName(const char* face)
+{
+  static const char* const kSerif[] = {"serif", "Times", "Times New Roman", "Georgia", "Palatino",
+                                       "New York"};
   for (const char* s : kSerif)
-    if (SameName(face, s)) return "serif";
-  return "sans-serif";
+    if (SameName(face, s)) return true;
+  return false;
+}
+
+// Resources of the bundle this code was loaded from:
+// <bundle>/Contents/<arch>/<module>.so gives <bundle>/Contents/Resources.
+std::string OwnBundleResources()
+{
+  Dl_info info;
+  if (!dladdr(reinterpret_cast<void*>(&OwnBundleResources), &info) || !info.dli_fname)
+    return std::string();
+  const std::string contents = ParentFolder(ParentFolder(info.dli_fname));
+  if (contents.size() < 9 || contents.compare(contents.size() - 9, 9, "/Contents") != 0)
+    return std::string();
+  return contents + "/Resources";
+}
+
+// Where a bundled font file is looked for, in order: the folder the editor
+// host named, the bundle holding this code, and the files the bundle is made
+// from (for programs that link the editor in rather than loading the bundle).
+bool FindBundledFile(const char* name, FontFile& out)
+{
+  static const std::string ownBundle = OwnBundleResources();
+  const std::string folders[] = {gFontFolder, ownBundle,
+#ifdef TAVLO_FONT_SOURCE_DIR
+                                 TAVLO_FONT_SOURCE_DIR
+#endif
+  };
+  for (const std::string& folder : folders)
+  {
+    if (folder.empty()) continue;
+    const std::string path = folder + "/" + name;
+    if (IsFile(path))
+    {
+      out.path = path;
+      out.index = 0;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The module's own fontconfig configuration, made on first use. The
+// process-wide one belongs to the host: building it here would leave it
+// behind when the module is unloaded.
+FcConfig* Config()
+{
+  if (gFcConfig) return gFcConfig;
+  // fontconfig also keeps a few small tables of its own (languages, the
+  // program's name) that only FcFini frees, which a module must not call.
+  // Keeping the library loaded once we have used it keeps those tables in
+  // use, instead of losing them with every unload of the module.
+  static const bool pinned = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  (void)pinned;
+  gFcConfig = FcInitLoadConfigAndFonts();
+  return gFcConfig;
 }
 
 bool MatchFile(const char* family, bool bold, bool italic, FontFile& out,
                std::string* matchedFamily)
 {
+  FcConfig* config = Config();
+  if (!config) return false;
   FcPattern* pat = FcPatternCreate();
   if (!pat) return false;
   FcPatternAddString(pat, FC_FAMILY, (const FcChar8*)family);
   FcPatternAddInteger(pat, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcConfigSubstitute(config, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
   FcResult res = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pat, &res);
+  FcPattern* match = FcFontMatch(config, pat, &res);
   FcPatternDestroy(pat);
   if (!match) return false;
   FcChar8* file = nullptr;
@@ -132,6 +228,9 @@ bool MatchFile(const char* family, bool bold, bool italic, FontFile& out,
 }
 
 // Face name to font file, cached for the process. Call with Lock() held.
+// The names the bundle carries always give its files, so text looks the
+// same on every machine; fontconfig is asked only for other names, and only
+// a face of exactly that family is taken from it.
 bool LookUpFace(const char* face, bool bold, bool italic, FontFile& out)
 {
   std::string key = face;
@@ -143,12 +242,19 @@ bool LookUpFace(const char* face, bool bold, bool italic, FontFile& out)
     out = it->second;
     return true;
   }
-  std::string matched;
-  bool ok = *face && MatchFile(face, bold, italic, out, &matched);
-  // fontconfig falls back to a sans face for any unknown name; prefer the
-  // generic family of a well-known face (so a monospace face stays one).
-  if (!ok || !SameName(matched.c_str(), face))
-    ok = MatchFile(*face ? GenericFamilyFor(face) : "sans-serif", bold, italic, out, nullptr) || ok;
+  const BundledFamily* bundled = BundledFamilyFor(face);
+  bool ok = bundled && FindBundledFile(bold ? bundled->bold : bundled->regular, out);
+  if (!ok && !bundled)
+  {
+    std::string matched;
+    ok = MatchFile(face, bold, italic, out, &matched) && SameName(matched.c_str(), face);
+    if (!ok && IsSerifName(face)) ok = MatchFile("serif", bold, italic, out, nullptr);
+    if (!ok) bundled = &kBundledSans;
+    ok = ok || FindBundledFile(bold ? bundled->bold : bundled->regular, out);
+  }
+  // Without the bundle's files, whatever fontconfig has for the generic family.
+  if (!ok)
+    ok = MatchFile(bundled == &kBundledMono ? "monospace" : "sans-serif", bold, italic, out, nullptr);
   if (ok) gFaceFiles[key] = out;
   return ok;
 }
@@ -318,16 +424,12 @@ void DrawLine(HDC ctx, GdiFont* f, const std::vector<uint32_t>& line, double x,
 }
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its process-wide configuration where the leak checker
-// cannot see it and frees it only in FcFini, which a plug-in module must not
-// call (the host or another module may still use fontconfig). Sanitizer
-// builds are told so, instead of reporting it from every program with text.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions()
+void GdiSetFontFolder(const char* folder)
 {
-  return "leak:libfontconfig.so\n";
+  std::lock_guard<std::mutex> guard(Lock());
+  gFontFolder = folder ? folder : "";
+  gFaceFiles.clear();
 }
-#endif
 
 HFONT CreateFont(int height, int width, int escapement, int orientation,
                  int weight, char italic, char underline, char strikeOut,

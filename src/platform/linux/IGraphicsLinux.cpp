@@ -95,6 +95,8 @@ IGraphicsLinux::IGraphicsLinux(IFxBase* pPlug, int w, int h, int refreshFPS, con
   // own connection, but Xlib's global state must be guarded all the same.
   static const bool threadsReady = XInitThreads() != 0;
   (void)threadsReady;
+  // The fonts ship beside the images.
+  if (!mResourceDir.empty()) GdiSetFontFolder(mResourceDir.c_str());
 }
 
 IGraphicsLinux::~IGraphicsLinux()

@@ -1,10 +1,10 @@
 #pragma once
-// Drawing contexts, fonts and text for the raster layer on Linux.
+// The drawing contexts, fonts and text the raster layer draws with, in the
+// shape of the classic GDI calls. The platform layer implements them (on
+// Linux with FreeType and fontconfig); nothing here names a platform type.
 //
 // A context is plain memory: 32-bit pixels (alpha << 24 | red << 16 |
-// green << 8 | blue), rows top to bottom, a row span in pixels. Fonts come
-// from fontconfig and FreeType; this header deliberately includes neither,
-// so the raster layer and everything above it stay free of them.
+// green << 8 | blue), rows top to bottom, a row span in pixels.
 
 #include <cstdint>
 
@@ -76,6 +76,11 @@ void* GdiGetCtxFrameBuffer(HDC ctx);
 int GdiGetCtxWidth(HDC ctx);
 int GdiGetCtxHeight(HDC ctx);
 
+// Font files in this folder come first for the faces the plug-in ships
+// (null or empty forgets the folder). Fonts made earlier keep their face.
+void GdiSetFontFolder(const char* folder);
+
+// Any pixel height from 2 to 8192 (magnitude of height; others give 10).
 HFONT CreateFont(int height, int width, int escapement, int orientation,
                  int weight, char italic, char underline, char strikeOut,
                  char charSet, char outPrecision, char clipPrecision,

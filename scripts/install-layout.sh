@@ -1,0 +1,55 @@
+# What Tavlo installs and where; sourced by scripts/install and
+# scripts/uninstall, which take the same options:
+#   (none)          for the current user: ~/.vst3, ~/.local/bin, ~/.local/share
+#   --prefix DIR    system-wide under DIR (e.g. /usr/local, as root):
+#                   DIR/lib/vst3, DIR/bin, DIR/share
+# TAVLO_VST3_DIR, TAVLO_BIN_DIR and TAVLO_SHARE_DIR override single folders.
+#
+# To install something more, add one line to tavlo_install_items below (and
+# its build target to TAVLO_INSTALL_TARGETS):
+#   item bundle NAME FOLDER       the build's folder NAME, copied whole into
+#                                 FOLDER (replaced on every install)
+#   item file NAME FOLDER [MODE]  the build's file NAME (default mode 0644),
+#                                 installed under its last component
+# and, for a new kind of folder, its variable beside the others, e.g.
+#   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1" ... item file tavlo-render.1 "$TAVLO_MAN1_DIR"
+# Folders are made 0755, files 0644, programs and modules (*.so) 0755.
+# Every path put in place is recorded in the manifest, from which
+# scripts/uninstall removes exactly those paths.
+
+tavlo_layout()
+{
+  local prefix=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --prefix) [ $# -ge 2 ] || { echo "$0: --prefix needs a folder" >&2; exit 2; }
+                prefix="$2"; shift 2 ;;
+      --prefix=*) prefix="${1#--prefix=}"; shift ;;
+      -h|--help) sed -n '2,/^set -/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//'; exit 0 ;;
+      *) echo "$0: unknown argument '$1' (try --help)" >&2; exit 2 ;;
+    esac
+  done
+  if [ -n "$prefix" ]; then
+    prefix="$(realpath -m -- "$prefix")"
+    TAVLO_VST3_DIR="${TAVLO_VST3_DIR:-$prefix/lib/vst3}"
+    TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$prefix/bin}"
+    TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-$prefix/share}"
+  else
+    : "${HOME:?HOME is not set}"
+    TAVLO_VST3_DIR="${TAVLO_VST3_DIR:-$HOME/.vst3}"
+    TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$HOME/.local/bin}"
+    TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}}"
+  fi
+  TAVLO_MANIFEST="$TAVLO_SHARE_DIR/tavlo/installed-files"
+  TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1"
+  TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
+}
+
+TAVLO_INSTALL_TARGETS=(Tavlo tavlo-render tavlo_render_docs)
+tavlo_install_items()
+{
+  item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
+  item file tavlo-render "$TAVLO_BIN_DIR" 0755
+  item file tavlo-render.1 "$TAVLO_MAN1_DIR"
+  item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
+}
