@@ -10,7 +10,8 @@
 # its build target to TAVLO_INSTALL_TARGETS):
 #   item bundle NAME FOLDER       the build's folder NAME, copied whole into
 #                                 FOLDER (replaced on every install)
-#   item file NAME FOLDER [MODE]  the build's file NAME (default mode 0644)
+#   item file NAME FOLDER [MODE]  the build's file NAME (default mode 0644),
+#                                 installed under its last component
 # and, for a new kind of folder, its variable beside the others, e.g.
 #   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1" ... item file tavlo-render.1 "$TAVLO_MAN1_DIR"
 # Folders are made 0755, files 0644, programs and modules (*.so) 0755.
@@ -43,12 +44,16 @@ tavlo_layout()
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}}"
   fi
   TAVLO_MANIFEST="$TAVLO_SHARE_DIR/tavlo/installed-files"
+  TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1"
+  TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
 }
 
-TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle tavlo-render)
+TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle tavlo-render tavlo_render_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
   item bundle Tavlo.lv2 "$TAVLO_LV2_DIR"
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
+  item file tavlo-render.1 "$TAVLO_MAN1_DIR"
+  item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
 }

@@ -1,11 +1,15 @@
 // Draws Tavlo's editor artwork: the background and every film strip the
-// layout loads. Run by hand when the look changes; the PNGs it writes are
-// committed, so the normal build never needs it.
+// layout loads, once at the layout's size ("Thr.png") and once at twice it
+// for high-density screens ("Thr@2x.png", the same drawing at twice the
+// resolution, so that it is sharp rather than enlarged). Run by hand when the
+// look changes; the PNGs it writes are committed, so the normal build never
+// needs it.
 //
 //   tavlo-filmstrips <output folder> [--preview <file.png>]
 //
 // --preview also composes the background with every control at its default
-// frame, which is how the panel looks on a fresh instance.
+// frame, which is how the panel looks on a fresh instance; the twice-size
+// composition goes beside it as <file>@2x.png.
 
 #include <cairo.h>
 
@@ -713,11 +717,13 @@ const Strip kStrips[] = {
 };
 
 // Frames are stacked vertically; each is clipped to its own cell so that
-// glows and shadows never bleed into a neighbour.
-cairo_surface_t* RenderStrip(const Strip& s) {
+// glows and shadows never bleed into a neighbour. At scale 2 every length
+// doubles, so frame k of the large strip covers exactly frame k of the small.
+cairo_surface_t* RenderStrip(const Strip& s, int scale) {
   cairo_surface_t* surf =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.frameW, s.frameH * s.frames);
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.frameW * scale, s.frameH * s.frames * scale);
   cairo_t* cr = cairo_create(surf);
+  cairo_scale(cr, scale, scale);
   cairo_font_options_t* fo = cairo_font_options_create();
   cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
   cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_SLIGHT);
@@ -748,7 +754,14 @@ int FrameFor(double value, int frames) {
   return k < 0 ? 0 : (k >= frames ? frames - 1 : k);
 }
 
-bool WritePreview(const std::string& outDir, const char* path) {
+// "bg.png" at scale 2 is "bg@2x.png".
+std::string FileAt(const std::string& file, int scale) {
+  if (scale == 1) return file;
+  const size_t dot = file.rfind('.');
+  return file.substr(0, dot) + "@" + std::to_string(scale) + "x" + file.substr(dot);
+}
+
+bool WritePreview(const std::string& outDir, const std::string& path, int scale) {
   struct Placed { const char* file; Pos pos; double value; };
   // Normalised defaults of a fresh instance (Attack and Release use shape 2).
   const double attack = std::sqrt((0.005 - 0.0001) / (0.0101 - 0.0001));
@@ -760,24 +773,25 @@ bool WritePreview(const std::string& outDir, const char* path) {
       {"Mix.png", kMixPos, 1.0},    {"Hpf.png", kHpfPos, 0.0},
       {"SC.png", kSidePos, 1.0},    {"vu.png", kMeterPos, 0.0},
   };
-  cairo_surface_t* bg = cairo_image_surface_create_from_png((outDir + "/bg.png").c_str());
+  cairo_surface_t* bg = cairo_image_surface_create_from_png((outDir + "/" + FileAt("bg.png", scale)).c_str());
   if (cairo_surface_status(bg) != CAIRO_STATUS_SUCCESS) return false;
   cairo_t* cr = cairo_create(bg);
   for (const Placed& p : placed) {
     const Strip* s = FindStrip(p.file);
-    cairo_surface_t* img = cairo_image_surface_create_from_png((outDir + "/" + p.file).c_str());
+    cairo_surface_t* img = cairo_image_surface_create_from_png((outDir + "/" + FileAt(p.file, scale)).c_str());
     if (!s || cairo_surface_status(img) != CAIRO_STATUS_SUCCESS) return false;
     const int f = FrameFor(p.value, s->frames);
+    const int x = p.pos.x * scale, y = p.pos.y * scale, fw = s->frameW * scale, fh = s->frameH * scale;
     cairo_save(cr);
-    cairo_rectangle(cr, p.pos.x, p.pos.y, s->frameW, s->frameH);
+    cairo_rectangle(cr, x, y, fw, fh);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, img, p.pos.x, p.pos.y - f * s->frameH);
+    cairo_set_source_surface(cr, img, x, y - f * fh);
     cairo_paint(cr);
     cairo_restore(cr);
     cairo_surface_destroy(img);
   }
   cairo_destroy(cr);
-  const bool ok = cairo_surface_write_to_png(bg, path) == CAIRO_STATUS_SUCCESS;
+  const bool ok = cairo_surface_write_to_png(bg, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(bg);
   return ok;
 }
@@ -790,24 +804,29 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string outDir = argv[1];
-  for (const Strip& s : kStrips) {
-    cairo_surface_t* surf = RenderStrip(s);
-    const std::string path = outDir + "/" + s.file;
-    const cairo_status_t st = cairo_surface_write_to_png(surf, path.c_str());
-    cairo_surface_destroy(surf);
-    if (st != CAIRO_STATUS_SUCCESS) {
-      std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), cairo_status_to_string(st));
-      return 1;
+  for (int scale : {1, 2}) {
+    for (const Strip& s : kStrips) {
+      cairo_surface_t* surf = RenderStrip(s, scale);
+      const std::string path = outDir + "/" + FileAt(s.file, scale);
+      const cairo_status_t st = cairo_surface_write_to_png(surf, path.c_str());
+      cairo_surface_destroy(surf);
+      if (st != CAIRO_STATUS_SUCCESS) {
+        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), cairo_status_to_string(st));
+        return 1;
+      }
+      std::printf("%s  %d x %d, %d frame%s\n", path.c_str(), s.frameW * scale,
+                  s.frameH * s.frames * scale, s.frames, s.frames == 1 ? "" : "s");
     }
-    std::printf("%s  %d x %d, %d frame%s\n", path.c_str(), s.frameW, s.frameH * s.frames,
-                s.frames, s.frames == 1 ? "" : "s");
   }
   if (argc == 4) {
-    if (!WritePreview(outDir, argv[3])) {
-      std::fprintf(stderr, "cannot write the preview %s\n", argv[3]);
-      return 1;
+    for (int scale : {1, 2}) {
+      const std::string path = FileAt(argv[3], scale);
+      if (!WritePreview(outDir, path, scale)) {
+        std::fprintf(stderr, "cannot write the preview %s\n", path.c_str());
+        return 1;
+      }
+      std::printf("%s  preview\n", path.c_str());
     }
-    std::printf("%s  preview\n", argv[3]);
   }
   return 0;
 }

@@ -3,8 +3,11 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cmath>
+
 #include "graphics/IControl.h"
 #include "graphics/IGraphics.h"
+#include "graphics/IReadoutControls.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/Tavlo.h"
 
@@ -30,6 +33,26 @@ constexpr int kKnobFrames = 61;
 constexpr int kSwitchFrames = 2;
 constexpr int kMeterFrames = 61;
 
+// The panel's colours (the artwork's amber and legend grey).
+const IColor kAmber(255, 242, 163, 58);
+const IColor kLegend(255, 204, 209, 214);
+const IColor kPlate(115, 0, 0, 0);
+
+// Under the meter's caption: the gain reduction in dB.
+const IRECT kGainReadoutRect(343, 207, 443, 225);
+// Above the Bypass button: the control being turned, hovered or dragged.
+const IRECT kParamReadoutRect(301, 237, 485, 269);
+
+const IParamUnit kGainReductionUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain reduction"};
+
+// The meter shows the linear reduction 1 - gain; in dB that is the gain,
+// down to -60 dB (a full swing of the needle, as when the meter starts).
+double MeterToGainReductionDb(double meter)
+{
+  const double gain = 1.0 - meter;
+  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+}
+
 bool FileExists(const std::string& path)
 {
   struct stat st;
@@ -42,10 +65,16 @@ std::string ParentFolder(const std::string& path)
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// The image folder of the source tree this file was compiled from.
+// The image folder of the source tree this file was compiled from. The build
+// names it absolutely; __FILE__ may be relative to the build's own folder
+// (a compiler cache rewrites paths) and so only right from one place.
 std::string SourceImageFolder()
 {
+#ifdef TAVLO_SOURCE_IMAGE_DIR
+  return TAVLO_SOURCE_IMAGE_DIR;
+#else
   return ParentFolder(__FILE__) + "/resources/img/";
+#endif
 }
 
 }  // namespace
@@ -117,6 +146,22 @@ void Tavlo::BuildEditor()
   IText version(14, &COLOR_WHITE, "Monaco", IText::kStyleNormal, IText::kAlignCenter, 0,
                 IText::kQualityDefault, &DEFAULT_TEXT_ENTRY_BGCOLOR, &DEFAULT_TEXT_ENTRY_FGCOLOR);
   pGraphics->AttachControl(new ITextControl(this, IRECT(40, 425, 140, 445), &version, "Version 3.3.0"));
+
+  // Readouts: additions after the original layout, so every index above
+  // (the meter's at 10 above all) stays what it was.
+  IReadoutStyle gain;
+  gain.value = kAmber;
+  gain.text = IText(12, &kAmber, "DejaVu Sans", IText::kStyleBold);
+  pGraphics->AttachControl(
+    new IPeakReadoutControl(this, kGainReadoutRect, mMeterIdx, MeterToGainReductionDb, &kGainReductionUnit, gain));
+  IReadoutStyle param;
+  param.plate = kPlate;
+  param.name = kLegend;
+  param.value = kAmber;
+  param.text = IText(12, &kLegend, "DejaVu Sans", IText::kStyleBold);
+  pGraphics->AttachControl(new IParamReadoutControl(this, kParamReadoutRect, param));
+  // Hovering a control shows its readout.
+  pGraphics->HandleMouseOver(true);
 
   AttachGraphics(pGraphics);
 }

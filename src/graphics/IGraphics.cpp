@@ -1,5 +1,6 @@
 #include "graphics/IGraphics.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,14 @@ namespace
 // Parameter type codes the prompt distinguishes.
 const int kParamTypeBool = 1;
 const int kParamTypeEnum = 3;
+
+// The range of content scales: a 4K screen at 300 % is the most seen.
+const double kMinScale = 1.0, kMaxScale = 3.0;
+
+double ClampScale(double s)
+{
+  return s < kMinScale ? kMinScale : (s > kMaxScale ? kMaxScale : s);
+}
 }  // namespace
 
 IGraphics::IGraphics(IFxBase* pPlug, int w, int h, int refreshFPS)
@@ -211,6 +220,8 @@ void IGraphics::OnMouseUp(int x, int y, IMouseMod* pMod)
   c->OnMouseUp(x, y, pMod);
   int paramIdx = ControlParamIdx(c);
   if (paramIdx >= 0) mPlug->EndInformHostOfParamChange(paramIdx);
+  // A drag may end over another control than it began on.
+  if (mHandleMouseOver) OnMouseOver(x, y, pMod);
 }
 
 void IGraphics::OnMouseDrag(int x, int y, IMouseMod* pMod)
@@ -243,6 +254,8 @@ bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
 
 void IGraphics::OnMouseWheel(int x, int y, IMouseMod* pMod, int delta)
 {
+  // A wheel turn says where the pointer is as much as a move does.
+  if (mHandleMouseOver && mMouseCapture < 0) OnMouseOver(x, y, pMod);
   int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
   if (i >= 0 && i < NControls()) mControls[(size_t)i]->OnMouseWheel(x, y, pMod, delta);
 }
@@ -297,6 +310,8 @@ int IGraphics::GetLastClickedParamForPTAutomation()
 
 // ---- Redraw ----
 
+// The redraw works in device pixels (the draw bitmap's), which at scale 1
+// are the layout's own.
 bool IGraphics::IsDirty(IRECT* pR)
 {
   bool dirty = false;
@@ -304,7 +319,8 @@ bool IGraphics::IsDirty(IRECT* pR)
   {
     if (c->IsDirty())
     {
-      *pR = pR->Union(c->GetRECT());
+      const IRECT r = ToDevice(*c->GetRECT());
+      *pR = pR->Union(&r);
       dirty = true;
     }
   }
@@ -314,11 +330,15 @@ bool IGraphics::IsDirty(IRECT* pR)
 void IGraphics::Draw(IRECT* pR)
 {
   if (mControls.empty()) return;
+  Target();
   if (mStrict)
   {
     mDrawRECT = *pR;
     for (IControl* c : mControls)
-      if (!c->IsHidden() && pR->Intersects(c->GetRECT())) c->Draw(this);
+    {
+      const IRECT r = ToDevice(*c->GetRECT());
+      if (!c->IsHidden() && pR->Intersects(&r)) c->Draw(this);
+    }
     for (IControl* c : mControls) c->SetClean();
   }
   else
@@ -326,7 +346,7 @@ void IGraphics::Draw(IRECT* pR)
     IControl* pBG = mControls[0];
     if (pBG->IsDirty())
     {
-      mDrawRECT = *pBG->GetRECT();
+      mDrawRECT = ToDevice(*pBG->GetRECT());
       for (size_t i = 0; i < mControls.size(); ++i)
       {
         IControl* c = mControls[i];
@@ -340,11 +360,12 @@ void IGraphics::Draw(IRECT* pR)
       {
         IControl* pJ = mControls[j];
         if (!pJ->IsDirty()) continue;
-        mDrawRECT = *pJ->GetRECT();
+        mDrawRECT = ToDevice(*pJ->GetRECT());
         for (size_t k = 0; k < mControls.size(); ++k)
         {
           IControl* pK = mControls[k];
-          if (!pK->IsHidden() && (k == j || pK->GetRECT()->Intersects(&mDrawRECT))) pK->Draw(this);
+          const IRECT r = ToDevice(*pK->GetRECT());
+          if (!pK->IsHidden() && (k == j || r.Intersects(&mDrawRECT))) pK->Draw(this);
         }
         pJ->SetClean();
       }
@@ -407,10 +428,91 @@ void IGraphics::SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, con
 
 void IGraphics::PrepDraw()
 {
+  ReleaseDrawBitmap();
+  mDrawPrepared = true;
+}
+
+void IGraphics::MakeDrawBitmap()
+{
+  mDrawBitmap = new PxSysBitmap(ToDevice(mWidth), ToDevice(mHeight));
+  if (!mTmpBitmap) mTmpBitmap = new PxMemBitmap(0, 0, 4);
+}
+
+void IGraphics::ReleaseDrawBitmap()
+{
   delete mDrawBitmap;
   delete mTmpBitmap;
-  mDrawBitmap = new PxSysBitmap(mWidth, mHeight);
-  mTmpBitmap = new PxMemBitmap(0, 0, 4);
+  mDrawBitmap = nullptr;
+  mTmpBitmap = nullptr;
+}
+
+// ---- Content scale ----
+
+double IGraphics::ResolveScale()
+{
+  const double user = ScaleOverride();
+  if (user > 0.0) return ClampScale(user);
+  if (mHostScale > 0.0) return ClampScale(mHostScale);
+  const double desktop = DesktopScale();
+  return ClampScale(desktop > 0.0 ? desktop : 1.0);
+}
+
+void IGraphics::ApplyScale(double scale)
+{
+  mScaleSettled = true;
+  if (scale == mScale) return;
+  mScale = scale;
+  // A drag or an open prompt refers to pixels that no longer exist.
+  ReleaseMouseCapture();
+  ForceEndUserEdit();
+  // The next drawing makes a bitmap of the new size.
+  ReleaseDrawBitmap();
+  SetAllControlsDirty();
+  OnScaleChanged();
+}
+
+void IGraphics::SetScale(double scale)
+{
+  // NaN and infinities are no request at all.
+  if (!std::isfinite(scale) || scale <= 0.0) return;
+  mHostScale = scale;
+  ApplyScale(ResolveScale());
+}
+
+double IGraphics::GetScale()
+{
+  if (!mScaleSettled) ApplyScale(ResolveScale());
+  return mScale;
+}
+
+int IGraphics::WindowWidth()
+{
+  GetScale();
+  return ToDevice(mWidth);
+}
+
+int IGraphics::WindowHeight()
+{
+  GetScale();
+  return ToDevice(mHeight);
+}
+
+int IGraphics::ToDevice(int v) const
+{
+  return mScale == 1.0 ? v : (int)std::lround((double)v * mScale);
+}
+
+IRECT IGraphics::ToDevice(const IRECT& r) const
+{
+  if (mScale == 1.0 || r.Empty()) return r;
+  const int l = ToDevice(r.L), t = ToDevice(r.T);
+  return IRECT(l, t, l + ToDevice(r.W()), t + ToDevice(r.H()));
+}
+
+int IGraphics::ToLayout(int devicePx) const
+{
+  if (mScale == 1.0) return devicePx;
+  return (int)std::floor(((double)devicePx + 0.5) / mScale);
 }
 
 void IGraphics::Resize(int w, int h)
@@ -420,10 +522,6 @@ void IGraphics::Resize(int w, int h)
   ReleaseMouseCapture();
   mMouseOver = -1;
   ClearControls();
-  delete mDrawBitmap;
-  delete mTmpBitmap;
-  mDrawBitmap = nullptr;
-  mTmpBitmap = nullptr;
   PrepDraw();
   if (mPlug) mPlug->ResizeGraphics(w, h);
 }

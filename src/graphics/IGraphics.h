@@ -120,8 +120,31 @@ public:
 
   // ---- Window ----
   void PrepDraw() override;
+  // The layout's size: controls, events and Resize speak in these pixels.
   int Width() const { return mWidth; }
   int Height() const { return mHeight; }
+
+  // ---- Content scale ----
+  // The editor is drawn at its layout size times its scale. SetScale is the
+  // host's request (a VST 3 content scale factor, an LV2 scale factor),
+  // clamped to 1..3; the platform may let the user override it and supplies
+  // the starting scale when no host asks (see ScaleOverride, DesktopScale).
+  // A change redraws the whole editor at the new size and lets the platform
+  // resize its window. Call on the editor's thread.
+  void SetScale(double scale);
+  // The scale in use; the first call settles the starting scale.
+  double GetScale();
+  // The window's size in device pixels at the scale in use.
+  int WindowWidth();
+  int WindowHeight();
+  // Layout coordinate of a device pixel (its centre), for x and y alike.
+  int ToLayout(int devicePx) const;
+  // Where a layout rectangle lands in device pixels. Sizes are rounded apart
+  // from positions, so that every control drawing one frame of a strip gets
+  // the same device size as the strip's scaled frame.
+  IRECT ToDevice(const IRECT& r) const;
+  // Device pixels of a layout length or coordinate.
+  int ToDevice(int v) const;
   int FPS() const { return mFPS; }
   IFxBase* GetPlug() { return mPlug; }
   IRECT* GetDrawRect() { return &mDrawRECT; }
@@ -164,7 +187,8 @@ public:
                       const IChannelBlend* pBlend = nullptr, bool antiAlias = false);
   bool DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure = false);
   void* GetBits();
-  PxSysBitmap* GetDrawBitmap() { return mDrawBitmap; }
+  // Null until PrepDraw; made (at the scale in use) when first needed.
+  PxSysBitmap* GetDrawBitmap() { return Target(); }
 
   // ---- Caches and bitmap utilities ----
   PxCachedFont* CacheFont(IText* pTxt);
@@ -174,6 +198,16 @@ public:
   IBitmap CropBitmap(IBitmap* pSrcBitmap, IRECT* pR);
 
 protected:
+  // The user's scale, which wins over the host's (0 when none is set).
+  virtual double ScaleOverride() { return 0.0; }
+  // The scale to start from when the host never sets one.
+  virtual double DesktopScale() { return 1.0; }
+  // The draw bitmap already has the new size; a window should follow.
+  virtual void OnScaleChanged() {}
+  // Frees the draw bitmap while nothing shows it (a closed window); the next
+  // drawing makes a new one, and every control must then be drawn again.
+  void ReleaseDrawBitmap();
+
   IFxBase* mPlug;
   // Bound to a parameter below the plug-in's count; -1 when not.
   int ControlParamIdx(IControl* pControl);
@@ -182,14 +216,34 @@ protected:
 private:
   void ClearControls();
   int TopmostActiveControlAt(int x, int y);
+  void ApplyScale(double scale);
+  double ResolveScale();
+  // Frame `frame` (0-based) of a bitmap blitted into the device rectangle
+  // dest, starting (offX, offY) device pixels inside the frame.
+  void DrawScaledFrame(IBitmap* pBitmap, const IRECT& dest, int frame, int offX, int offY,
+                       const IChannelBlend* pBlend);
+  bool DrawTextInDevice(IText* pTxt, const char* str, IRECT* pR, bool measure);
+  float Sc(float v) const { return v * (float)mScale; }
+  // The draw bitmap, made on first use after PrepDraw: an instance whose
+  // editor is never shown (a host's scan, an offline render) never pays for it.
+  PxSysBitmap* Target()
+  {
+    if (!mDrawBitmap && mDrawPrepared) MakeDrawBitmap();
+    return mDrawBitmap;
+  }
+  void MakeDrawBitmap();
 
   int mWidth, mHeight, mFPS;
   std::vector<IControl*> mControls;
   PxSysBitmap* mDrawBitmap = nullptr;
+  bool mDrawPrepared = false;
   PxMemBitmap* mTmpBitmap = nullptr;
   IRECT mDrawRECT;
   int mMouseCapture = -1, mMouseOver = -1, mMouseX = 0, mMouseY = 0, mLastClickedParam = -1;
   bool mHandleMouseOver = false, mStrict = true, mEnableTooltips = false;
   IControl* mKeyCatcher = nullptr;
   IEditorRunLoop* mHostRunLoop = nullptr;
+  double mScale = 1.0;      // in use
+  double mHostScale = 0.0;  // what the host asked for; 0 never asked
+  bool mScaleSettled = false;
 };

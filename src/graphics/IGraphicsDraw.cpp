@@ -1,10 +1,12 @@
 // Drawing primitives of IGraphics and the process-wide bitmap and font caches.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "graphics/IBitmapStorage.h"
 #include "graphics/IGraphics.h"
 #include "kit/KitMutex.h"
 #include "raster/PxBitmap.h"
@@ -14,54 +16,6 @@
 
 namespace
 {
-// Decoded images shared by every editor in the process, one per resource id.
-// Derived images (scaled, cropped, retained) are kept under id -1.
-class BitmapStorage
-{
-public:
-  ~BitmapStorage()
-  {
-    for (Entry& e : mEntries) delete e.raster;
-  }
-
-  PxIBitmap* Find(int id)
-  {
-    KitMutexLock lock(mMutex);
-    for (Entry& e : mEntries)
-      if (e.id == id) return e.raster;
-    return nullptr;
-  }
-
-  void Add(int id, PxIBitmap* raster)
-  {
-    KitMutexLock lock(mMutex);
-    mEntries.push_back(Entry{id, raster});
-  }
-
-  void Remove(PxIBitmap* raster)
-  {
-    KitMutexLock lock(mMutex);
-    for (size_t i = 0; i < mEntries.size(); ++i)
-    {
-      if (mEntries[i].raster == raster)
-      {
-        delete raster;
-        mEntries.erase(mEntries.begin() + (long)i);
-        return;
-      }
-    }
-  }
-
-private:
-  struct Entry
-  {
-    int id;
-    PxIBitmap* raster;
-  };
-  std::vector<Entry> mEntries;
-  KitMutex mMutex;
-};
-
 // One cached font per (size, orientation, style, face).
 class FontStorage
 {
@@ -151,8 +105,9 @@ IBitmap IGraphics::LoadIBitmap(int ID, const char* name, int nStates, bool frame
       std::fprintf(stderr, "Tavlo: cannot load image %d \"%s\"; drawing nothing in its place\n", ID,
                    name ? name : "");
       raster = new PxMemBitmap(0, 0, 4);
+      name = nullptr;
     }
-    BitmapCache().Add(ID, raster);
+    BitmapCache().Add(ID, raster, name);
     PxIBitmap* first = BitmapCache().Find(ID);
     if (first) raster = first;
   }
@@ -193,15 +148,60 @@ IBitmap IGraphics::CropBitmap(IBitmap* pSrc, IRECT* pR)
 
 bool IGraphics::DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int srcX, int srcY, const IChannelBlend* pBlend)
 {
+  if (mScale != 1.0)
+  {
+    if (!pBitmap) return true;
+    // The offset names a frame of the strip and a place inside it.
+    const int fw = pBitmap->FrameWidth(), fh = pBitmap->FrameHeight();
+    int frame = 0;
+    if (pBitmap->Frames() > 1 && fw > 0 && fh > 0)
+    {
+      if (pBitmap->mFramesAreHorizontal)
+      {
+        frame = srcX / fw;
+        srcX -= frame * fw;
+      }
+      else
+      {
+        frame = srcY / fh;
+        srcY -= frame * fh;
+      }
+    }
+    DrawScaledFrame(pBitmap, ToDevice(*pDest), frame, ToDevice(srcX), ToDevice(srcY), pBlend);
+    return true;
+  }
   IRECT r = pDest->Intersect(&mDrawRECT);
   if (r.Empty() || !pBitmap) return true;
-  PxBlit(mDrawBitmap, pBitmap->mData, r.L, r.T, srcX + r.L - pDest->L, srcY + r.T - pDest->T, r.W(), r.H(),
-         BlendWeight(pBlend), BlendToPxMode(pBlend));
+  const int sy = srcY + r.T - pDest->T;
+  PxRowsView rows;
+  PxBlit(Target(), ReadableRows(pBitmap->mData, sy + r.H(), &rows), r.L, r.T, srcX + r.L - pDest->L, sy, r.W(),
+         r.H(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
+}
+
+void IGraphics::DrawScaledFrame(IBitmap* pBitmap, const IRECT& dest, int frame, int offX, int offY,
+                                const IChannelBlend* pBlend)
+{
+  IRECT r = dest.Intersect(&mDrawRECT);
+  if (r.Empty()) return;
+  BitmapStorage::ScaledFrame f;
+  if (!BitmapCache().Frame(*pBitmap, mScale, frame, this, &f)) return;
+  // Clipped to the frame: a neighbouring frame never shows.
+  const int sx = f.x + offX + r.L - dest.L, sy = f.y + offY + r.T - dest.T;
+  const int w = std::min(r.W(), f.x + f.w - sx), h = std::min(r.H(), f.y + f.h - sy);
+  PxRowsView rows;
+  if (w > 0 && h > 0)
+    PxBlit(Target(), ReadableRows(f.raster, sy + h, &rows), r.L, r.T, sx, sy, w, h, BlendWeight(pBlend),
+           BlendToPxMode(pBlend));
 }
 
 bool IGraphics::DrawBitmap(IBitmap* pBitmap, IRECT* pDest, int frame, const IChannelBlend* pBlend)
 {
+  if (mScale != 1.0)
+  {
+    if (pBitmap) DrawScaledFrame(pBitmap, ToDevice(*pDest), frame >= 2 ? frame - 1 : 0, 0, 0, pBlend);
+    return true;
+  }
   int srcX = 0, srcY = 0;
   if (pBitmap && frame >= 2 && pBitmap->N >= 2)
   {
@@ -219,8 +219,22 @@ bool IGraphics::DrawRotatedBitmap(IBitmap* pBitmap, int destCtrX, int destCtrY, 
                                   const IChannelBlend* pBlend)
 {
   if (!pBitmap) return true;
+  PxIBitmap* src = pBitmap->mData;
   int W = pBitmap->W, H = pBitmap->H;
-  PxRotatedBlit(mDrawBitmap, pBitmap->mData, destCtrX - W / 2, destCtrY - H / 2, W, H, 0.0f, 0.0f, (float)W,
+  BitmapStorage::ScaledFrame f;
+  if (mScale != 1.0)
+  {
+    // The whole image, resized as one frame.
+    IBitmap whole(pBitmap->mData, W, H, 1, false);
+    if (!BitmapCache().Frame(whole, mScale, 0, this, &f)) return true;
+    src = f.raster;
+    W = f.w;
+    H = f.h;
+    destCtrX = ToDevice(destCtrX);
+    destCtrY = ToDevice(destCtrY);
+    yOffsetZeroDeg = ToDevice(yOffsetZeroDeg);
+  }
+  PxRotatedBlit(Target(), src, destCtrX - W / 2, destCtrY - H / 2, W, H, (float)f.x, (float)f.y, (float)W,
                 (float)H, (float)angle, false, BlendWeight(pBlend), BlendToPxMode(pBlend) | kPxBlitFilterBilinear,
                 0.0f, (float)yOffsetZeroDeg);
   return true;
@@ -232,18 +246,46 @@ bool IGraphics::DrawRotatedMask(IBitmap* pBase, IBitmap* pMask, IBitmap* pTop, i
   if (!pBase || !pMask || !pTop) return true;
   if (!mTmpBitmap) mTmpBitmap = new PxMemBitmap(0, 0, 4);
   int W = pBase->W, H = pBase->H;
-  PxCopy(mTmpBitmap, pBase->mData);
+  PxIBitmap* base = pBase->mData;
+  PxIBitmap* mask = pMask->mData;
+  PxIBitmap* top = pTop->mData;
+  BitmapStorage::ScaledFrame fb, fm, ft;
+  if (mScale != 1.0)
+  {
+    // The three images resized as whole frames; the composite is built at
+    // device size.
+    IBitmap b(base, W, H), m(mask, pMask->W, pMask->H), t(top, pTop->W, pTop->H);
+    if (!BitmapCache().Frame(b, mScale, 0, this, &fb) || !BitmapCache().Frame(m, mScale, 0, this, &fm) ||
+        !BitmapCache().Frame(t, mScale, 0, this, &ft))
+      return true;
+    base = fb.raster;
+    mask = fm.raster;
+    top = ft.raster;
+    W = fb.w;
+    H = fb.h;
+    x = ToDevice(x);
+    y = ToDevice(y);
+  }
+  if (mScale == 1.0)
+  {
+    PxCopy(mTmpBitmap, base);
+  }
+  else
+  {
+    mTmpBitmap->resize(W, H);
+    PxBlit(mTmpBitmap, base, 0, 0, fb.x, fb.y, W, H, 1.0f, kPxBlitCopy);
+  }
   PxClearRect(mTmpBitmap, 0, 0, W, H, 0x00FFFFFF, 0);
   float rad = (float)(angle * 3.141592653589793 / 180.0);
   float xCent = (W % 2) ? -0.5f : 0.0f;
-  PxRotatedBlit(mTmpBitmap, pMask->mData, 0, 0, W, H, 0.0f, 0.0f, (float)W, (float)H, rad, true, 1.0f,
+  PxRotatedBlit(mTmpBitmap, mask, 0, 0, W, H, (float)fm.x, (float)fm.y, (float)W, (float)H, rad, true, 1.0f,
                 kPxBlitUseSourceAlpha | kPxBlitAdd | kPxBlitFilterBilinear, xCent, 0.0f);
-  PxRotatedBlit(mTmpBitmap, pTop->mData, 0, 0, W, H, 0.0f, 0.0f, (float)W, (float)H, rad, true, 1.0f,
+  PxRotatedBlit(mTmpBitmap, top, 0, 0, W, H, (float)ft.x, (float)ft.y, (float)W, (float)H, rad, true, 1.0f,
                 kPxBlitUseSourceAlpha | kPxBlitFilterBilinear, xCent, 0.0f);
   IRECT dest(x, y, x + W, y + H);
   IRECT r = dest.Intersect(&mDrawRECT);
   if (!r.Empty())
-    PxBlit(mDrawBitmap, mTmpBitmap, r.L, r.T, r.L - dest.L, r.T - dest.T, r.W(), r.H(), BlendWeight(pBlend),
+    PxBlit(Target(), mTmpBitmap, r.L, r.T, r.L - dest.L, r.T - dest.T, r.W(), r.H(), BlendWeight(pBlend),
            BlendToPxMode(pBlend));
   return true;
 }
@@ -252,25 +294,27 @@ bool IGraphics::DrawRotatedMask(IBitmap* pBase, IBitmap* pMask, IBitmap* pTop, i
 
 bool IGraphics::DrawPoint(const IColor* pColor, float x, float y, const IChannelBlend* pBlend, bool)
 {
-  PxPutPixel(mDrawBitmap, (int)(x + 0.5f), (int)(y + 0.5f), pColor->Pixel(), BlendWeight(pBlend),
+  PxPutPixel(Target(), (int)(Sc(x) + 0.5f), (int)(Sc(y) + 0.5f), pColor->Pixel(), BlendWeight(pBlend),
              BlendToPxMode(pBlend));
   return true;
 }
 
 bool IGraphics::ForcePixel(const IColor* pColor, int x, int y)
 {
+  x = ToDevice(x);
+  y = ToDevice(y);
   // Written straight into the word, so the bounds are checked here.
-  if (!mDrawBitmap || !mDrawBitmap->getBits() || x < 0 || y < 0 || x >= mDrawBitmap->getWidth() ||
-      y >= mDrawBitmap->getHeight())
+  if (!Target() || !Target()->getBits() || x < 0 || y < 0 || x >= Target()->getWidth() ||
+      y >= Target()->getHeight())
     return true;
-  mDrawBitmap->getBits()[(size_t)y * (size_t)mDrawBitmap->getRowSpan() + (size_t)x] = pColor->Pixel();
+  Target()->getBits()[(size_t)y * (size_t)Target()->getRowSpan() + (size_t)x] = pColor->Pixel();
   return true;
 }
 
 bool IGraphics::DrawLine(const IColor* pColor, float x1, float y1, float x2, float y2, const IChannelBlend* pBlend,
                          bool antiAlias)
 {
-  PxLine(mDrawBitmap, (int)x1, (int)y1, (int)x2, (int)y2, pColor->Pixel(), BlendWeight(pBlend),
+  PxLine(Target(), (int)Sc(x1), (int)Sc(y1), (int)Sc(x2), (int)Sc(y2), pColor->Pixel(), BlendWeight(pBlend),
          BlendToPxMode(pBlend), antiAlias);
   return true;
 }
@@ -278,7 +322,7 @@ bool IGraphics::DrawLine(const IColor* pColor, float x1, float y1, float x2, flo
 bool IGraphics::DrawArc(const IColor* pColor, float cx, float cy, float r, float minAngle, float maxAngle,
                         const IChannelBlend* pBlend, bool antiAlias)
 {
-  PxArc(mDrawBitmap, cx, cy, r, minAngle, maxAngle, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
+  PxArc(Target(), Sc(cx), Sc(cy), Sc(r), minAngle, maxAngle, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
         antiAlias);
   return true;
 }
@@ -286,13 +330,14 @@ bool IGraphics::DrawArc(const IColor* pColor, float cx, float cy, float r, float
 bool IGraphics::DrawCircle(const IColor* pColor, float cx, float cy, float r, const IChannelBlend* pBlend,
                            bool antiAlias)
 {
-  PxCircle(mDrawBitmap, cx, cy, r, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), antiAlias);
+  PxCircle(Target(), Sc(cx), Sc(cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), antiAlias);
   return true;
 }
 
 bool IGraphics::RoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend, int cornerradius, bool aa)
 {
-  PxRoundRect(mDrawBitmap, (float)pR->L, (float)pR->T, (float)pR->W(), (float)pR->H(), cornerradius,
+  const IRECT d = ToDevice(*pR);
+  PxRoundRect(Target(), (float)d.L, (float)d.T, (float)d.W(), (float)d.H(), ToDevice(cornerradius),
               pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend), aa);
   return true;
 }
@@ -300,23 +345,25 @@ bool IGraphics::RoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* 
 bool IGraphics::FillRoundRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend, int cornerradius,
                               bool aa)
 {
-  int r = cornerradius, x = pR->L, y = pR->T, w = pR->W(), h = pR->H();
+  const IRECT d = ToDevice(*pR);
+  int r = ToDevice(cornerradius), x = d.L, y = d.T, w = d.W(), h = d.H();
   unsigned c = pColor->Pixel();
   float wt = BlendWeight(pBlend);
   int mode = BlendToPxMode(pBlend);
-  PxFillRect(mDrawBitmap, x + r, y, w - 2 * r, h, c, wt, mode);
-  PxFillRect(mDrawBitmap, x, y + r, r, h - 2 * r, c, wt, mode);
-  PxFillRect(mDrawBitmap, x + w - r, y + r, r, h - 2 * r, c, wt, mode);
-  PxFillCircle(mDrawBitmap, (float)(pR->L + r), (float)(pR->T + r), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(pR->R - r - 1), (float)(pR->T + r), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(pR->L + r), (float)(pR->B - r - 1), (float)r, c, wt, mode, aa);
-  PxFillCircle(mDrawBitmap, (float)(pR->R - r - 1), (float)(pR->B - r - 1), (float)r, c, wt, mode, aa);
+  PxFillRect(Target(), x + r, y, w - 2 * r, h, c, wt, mode);
+  PxFillRect(Target(), x, y + r, r, h - 2 * r, c, wt, mode);
+  PxFillRect(Target(), x + w - r, y + r, r, h - 2 * r, c, wt, mode);
+  PxFillCircle(Target(), (float)(d.L + r), (float)(d.T + r), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.R - r - 1), (float)(d.T + r), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.L + r), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
+  PxFillCircle(Target(), (float)(d.R - r - 1), (float)(d.B - r - 1), (float)r, c, wt, mode, aa);
   return true;
 }
 
 bool IGraphics::FillIRect(const IColor* pColor, IRECT* pR, const IChannelBlend* pBlend)
 {
-  PxFillRect(mDrawBitmap, pR->L, pR->T, pR->W(), pR->H(), pColor->Pixel(), BlendWeight(pBlend),
+  const IRECT d = ToDevice(*pR);
+  PxFillRect(Target(), d.L, d.T, d.W(), d.H(), pColor->Pixel(), BlendWeight(pBlend),
              BlendToPxMode(pBlend));
   return true;
 }
@@ -324,7 +371,7 @@ bool IGraphics::FillIRect(const IColor* pColor, IRECT* pR, const IChannelBlend* 
 bool IGraphics::FillCircle(const IColor* pColor, int cx, int cy, float r, const IChannelBlend* pBlend,
                            bool antiAlias)
 {
-  PxFillCircle(mDrawBitmap, (float)cx, (float)cy, r, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
+  PxFillCircle(Target(), Sc((float)cx), Sc((float)cy), Sc(r), pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend),
                antiAlias);
   return true;
 }
@@ -332,30 +379,45 @@ bool IGraphics::FillCircle(const IColor* pColor, int cx, int cy, float r, const 
 bool IGraphics::FillTriangle(const IColor* pColor, int x1, int y1, int x2, int y2, int x3, int y3,
                              const IChannelBlend* pBlend)
 {
-  PxFillTriangle(mDrawBitmap, x1, y1, x2, y2, x3, y3, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
+  PxFillTriangle(Target(), ToDevice(x1), ToDevice(y1), ToDevice(x2), ToDevice(y2), ToDevice(x3), ToDevice(y3),
+                 pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
 }
 
 bool IGraphics::FillIConvexPolygon(const IColor* pColor, int* x, int* y, int npoints, const IChannelBlend* pBlend)
 {
-  PxFillConvexPolygon(mDrawBitmap, x, y, npoints, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
+  if (mScale != 1.0 && npoints > 0 && x && y)
+  {
+    std::vector<int> dx((size_t)npoints), dy((size_t)npoints);
+    for (int i = 0; i < npoints; ++i)
+    {
+      dx[(size_t)i] = ToDevice(x[i]);
+      dy[(size_t)i] = ToDevice(y[i]);
+    }
+    PxFillConvexPolygon(Target(), dx.data(), dy.data(), npoints, pColor->Pixel(), BlendWeight(pBlend),
+                        BlendToPxMode(pBlend));
+    return true;
+  }
+  PxFillConvexPolygon(Target(), x, y, npoints, pColor->Pixel(), BlendWeight(pBlend), BlendToPxMode(pBlend));
   return true;
 }
 
 IColor IGraphics::GetPoint(int x, int y)
 {
-  return IColor::FromPixel(PxGetPixel(mDrawBitmap, x, y));
+  return IColor::FromPixel(PxGetPixel(Target(), ToDevice(x), ToDevice(y)));
 }
 
 bool IGraphics::DrawVerticalLine(const IColor* pColor, int xi, int yLo, int yHi)
 {
-  PxLine(mDrawBitmap, xi, yLo, xi, yHi, pColor->Pixel(), 1.0f, kPxBlitCopy, false);
+  PxLine(Target(), ToDevice(xi), ToDevice(yLo), ToDevice(xi), ToDevice(yHi), pColor->Pixel(), 1.0f, kPxBlitCopy,
+         false);
   return true;
 }
 
 bool IGraphics::DrawHorizontalLine(const IColor* pColor, int yi, int xLo, int xHi)
 {
-  PxLine(mDrawBitmap, xLo, yi, xHi, yi, pColor->Pixel(), 1.0f, kPxBlitCopy, false);
+  PxLine(Target(), ToDevice(xLo), ToDevice(yi), ToDevice(xHi), ToDevice(yi), pColor->Pixel(), 1.0f, kPxBlitCopy,
+         false);
   return true;
 }
 
@@ -391,7 +453,7 @@ bool IGraphics::DrawRadialLine(const IColor* pColor, float cx, float cy, float a
 
 void* IGraphics::GetBits()
 {
-  return mDrawBitmap ? (void*)mDrawBitmap->getBits() : nullptr;
+  return Target() ? (void*)Target()->getBits() : nullptr;
 }
 
 // ---- Text ----
@@ -432,6 +494,21 @@ bool IGraphics::DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure)
 {
   if (!str || !*str) return true;
   if (!pTxt || !pR) return false;
+  if (mScale != 1.0 && !measure)
+  {
+    // Drawn from a font of the scaled size, not enlarged pixels. Measuring
+    // stays in layout pixels, with the layout's font.
+    IText scaled = *pTxt;
+    scaled.mSize = std::max(1, (int)std::lround(pTxt->mSize * mScale));
+    scaled.mCached = nullptr;
+    IRECT d = ToDevice(*pR);
+    return DrawTextInDevice(&scaled, str, &d, false);
+  }
+  return DrawTextInDevice(pTxt, str, pR, measure);
+}
+
+bool IGraphics::DrawTextInDevice(IText* pTxt, const char* str, IRECT* pR, bool measure)
+{
   PxCachedFont* font = pTxt->mCached ? pTxt->mCached : CacheFont(pTxt);
   if (!font) return false;
   font->SetTextColor(pTxt->mColor.Pixel());
@@ -446,6 +523,7 @@ bool IGraphics::DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure)
   if (measure)
   {
     RECT r = {0, 0, 0, 0};
+    // Measuring draws nothing: no bitmap is made for it.
     font->DrawText(mDrawBitmap, str, -1, &r, fmt | DT_CALCRECT);
     int w = r.right, h = r.bottom;
     if (pTxt->mAlign == IText::kAlignNear)
@@ -466,7 +544,7 @@ bool IGraphics::DrawIText(IText* pTxt, const char* str, IRECT* pR, bool measure)
   }
 
   RECT r = {pR->L, pR->T, pR->R, pR->B};
-  font->DrawText(mDrawBitmap, str, -1, &r, fmt);
+  font->DrawText(Target(), str, -1, &r, fmt);
   return true;
 }
 

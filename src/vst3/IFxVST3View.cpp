@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -211,7 +212,21 @@ tresult PLUGIN_API IFxVST3View::getSize(ViewRect* size)
   if (!mOwner || !mOwner->GetGraphics()) return kResultFalse;
   if (!size) return kInvalidArgument;
   auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
-  *size = ViewRect(0, 0, pGraphics->Width(), pGraphics->Height());
+  *size = ViewRect(0, 0, pGraphics->WindowWidth(), pGraphics->WindowHeight());
+  return kResultOk;
+}
+
+tresult PLUGIN_API IFxVST3View::setContentScaleFactor(ScaleFactor factor)
+{
+  if (!mOwner || !mOwner->GetGraphics()) return kResultFalse;
+  if (!std::isfinite(factor) || factor <= 0.0f) return kInvalidArgument;
+  auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
+  const int w = pGraphics->WindowWidth(), h = pGraphics->WindowHeight();
+  pGraphics->SetScale(factor);
+  // An open window asks the host to make room; a closed one reports the new
+  // size through getSize when it next opens.
+  if (IsOpen() && (pGraphics->WindowWidth() != w || pGraphics->WindowHeight() != h))
+    resize(pGraphics->WindowWidth(), pGraphics->WindowHeight());
   return kResultOk;
 }
 

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "GraphicsTestSupport.h"
+#include "graphics/IReadoutControls.h"
 
 namespace
 {
@@ -444,4 +446,62 @@ TEST(ControlsTest, UrlAndFileSelector)
   EXPECT_FALSE(files->IsDirty());
   files->OnMouseDown(21, 1, &left);
   EXPECT_DOUBLE_EQ(files->GetValue(), 0.0);  // 2 wraps to 0
+}
+
+// Readouts name a parameter and give its value as people read it: in its
+// unit with a typeset minus when it has one, else its display text and label.
+TEST(ControlsTest, ParamReadoutTextAndWhatItFollows)
+{
+  EditorFixture f;
+  IBitmap strip = f.Load(kStrip61Id, "resources/img/strip61.png", 61);
+  auto* gain = new IKnobMultiControl(f.plug, 0, 0, kGain, &strip);
+  auto* mode = new IKnobMultiControl(f.plug, 20, 0, kMode, &strip);
+  IReadoutStyle style;
+  auto* readout = new IParamReadoutControl(f.plug, IRECT(0, 50, 100, 70), style, 2, 2);
+  f.gui->AttachControl(gain);
+  f.gui->AttachControl(mode);
+  f.gui->AttachControl(readout);
+  f.gui->HandleMouseOver(true);
+  f.Attach();
+
+  static const IParamUnit kPercent = {"%", 1.0, 0, nullptr, nullptr, ""};
+  static const IParamUnit kDecibel = {"dB", 1.0, 1, nullptr, nullptr, ""};
+  struct Case
+  {
+    int param;
+    const IParamUnit* unit;
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+    {kGain, nullptr, -2.5, "Gain -2.5 dB"},  // the host's display text and label
+    {kGain, &kDecibel, -2.5, "Gain \xE2\x88\x92" "2.5 dB"},
+    {kMode, nullptr, 2.0, "Mode hard"},
+    {kMix, &kPercent, 42.0, "Mix 42 %"},
+  };
+  char buf[64];
+  for (const Case& c : cases)
+  {
+    IParam* p = f.plug->ParamAt(c.param);
+    p->SetUnit(c.unit);
+    p->SetValue(c.value);
+    EXPECT_EQ(FormatParamReadout(p, buf, sizeof(buf)), (int)std::strlen(c.text));
+    EXPECT_STREQ(buf, c.text);
+  }
+  EXPECT_EQ(FormatParamReadout(f.plug->ParamAt(kGain), buf, 6), 5);
+  EXPECT_STREQ(buf, "Gain ");
+  EXPECT_EQ(FormatParamReadout(nullptr, buf, sizeof(buf)), 0);
+  EXPECT_STREQ(buf, "");
+
+  // Hovered, then dragged: the dragged control wins over the hovered one.
+  IMouseMod none, left(true);
+  f.gui->OnMouseOver(25, 3, &none);
+  f.gui->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "Mode hard");
+  f.gui->OnMouseDown(5, 3, &left);
+  f.gui->OnMouseOver(25, 3, &none);
+  f.gui->Tick();
+  EXPECT_EQ(readout->GetShownParam(), kGain);
+  // Never hit: clicks on it reach what lies below.
+  EXPECT_NE(f.gui->GetMouseControlIdx(50, 60), 3);
 }

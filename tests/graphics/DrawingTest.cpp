@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <thread>
 #include <string>
@@ -397,4 +398,99 @@ TEST(DrawingTest, RotatingMaskAndOverlayControls)
   EXPECT_EQ(Px(f.gui, 41, 41), FramePixel(2));
   EXPECT_TRUE(overlay->IsHit(41, 41));
   EXPECT_FALSE(overlay->IsHit(65, 65));
+}
+
+// Above scale 1 a strip is drawn from its twin at twice the size when there
+// is one (at scale 2 as it is, in between resized), else resized from
+// itself; each frame is resized on its own, so none bleeds into the next.
+TEST(DrawingTest, ScaledDrawingUsesTheTwinOrResizesEachFrame)
+{
+  EditorFixture f;
+  f.gui->AttachBackground(kBgId, "resources/img/bg.png");
+  IBitmap strip = f.Load(kStrip61Id, "resources/img/strip61.png", 61);
+  IBitmap sw = f.Load(kSwitch2Id, "resources/img/switch2.png", 2);
+  IBitmap h4 = f.Load(kHStrip4Id, "resources/img/hstrip4.png", 4, true);
+  auto* knob = new IKnobMultiControl(f.plug, 20, 30, kMix, &strip);  // 10 x 6
+  auto* toggle = new ISwitchControl(f.plug, 50, 40, kSwitch, &sw);   // 12 x 8
+  f.gui->AttachControl(knob);
+  f.gui->AttachControl(toggle);
+  f.gui->AttachControl(new BlitProbe(f.plug, IRECT(70, 10, 80, 15), h4, IRECT(70, 10, 80, 15), 3));
+  // An image made by hand, outside the cache: resized one frame at a time.
+  PxMemBitmap own(4, 9, 4);
+  for (int k = 1; k <= 3; ++k) PxFillRect(&own, 0, (k - 1) * 3, 4, 3, FramePixel(k + 40), 1.0f, 0);
+  IBitmap byHand(&own, 4, 9, 3);
+  f.gui->AttachControl(new BlitProbe(f.plug, IRECT(80, 60, 84, 63), byHand, IRECT(80, 60, 84, 63), 2));
+  f.Attach();
+  knob->SetValueFromPlug(0.5);  // frame 31
+  const unsigned bg = 0xFF0A141Eu;
+  struct Case
+  {
+    double scale;
+    unsigned knobPixel;
+  };
+  for (const Case& c : {Case{2.0, TwinPixel(31)}, Case{1.5, TwinPixel(31)}, Case{3.0, TwinPixel(31)}})
+  {
+    SCOPED_TRACE(c.scale);
+    f.gui->SetScale(c.scale);
+    f.gui->DrawAll();
+    PxSysBitmap* d = f.gui->GetDrawBitmap();
+    ASSERT_EQ(d->getWidth(), (int)std::lround(100 * c.scale));
+    auto at = [&](int x, int y) { return PxGetPixel(d, x, y); };
+    const IRECT k = f.gui->ToDevice(*knob->GetRECT());
+    EXPECT_EQ(k.W(), (int)std::lround(10 * c.scale));
+    EXPECT_EQ(k.H(), (int)std::lround(6 * c.scale));
+    int wrong = 0;
+    for (int y = k.T; y < k.B; ++y)
+      for (int x = k.L; x < k.R; ++x) wrong += at(x, y) != c.knobPixel;
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(at(k.L - 1, k.T), bg);
+    EXPECT_EQ(at(k.R, k.B - 1), bg);
+    EXPECT_EQ(at(k.L, k.B), bg);
+    // The switch's twin has the wrong size: its own frame 2, resized.
+    const IRECT s = f.gui->ToDevice(*toggle->GetRECT());
+    EXPECT_EQ(at(s.L, s.T), FramePixel(2));
+    EXPECT_EQ(at(s.R - 1, s.B - 1), FramePixel(2));
+    // A horizontal strip without a twin, frame 3.
+    const IRECT h = f.gui->ToDevice(IRECT(70, 10, 80, 15));
+    EXPECT_EQ(at(h.L, h.T), FramePixel(3));
+    EXPECT_EQ(at(h.R - 1, h.B - 1), FramePixel(3));
+    EXPECT_EQ(at(h.R, h.T), bg);
+    const IRECT o = f.gui->ToDevice(IRECT(80, 60, 84, 63));
+    EXPECT_EQ(at(o.L, o.T), FramePixel(42));
+    EXPECT_EQ(at(o.R - 1, o.B - 1), FramePixel(42));
+  }
+  // Back at 1 the layout's own images, as ever.
+  f.gui->SetScale(1.0);
+  f.gui->DrawAll();
+  EXPECT_EQ(Px(f.gui, 20, 30), FramePixel(31));
+  EXPECT_EQ(Px(f.gui, 29, 35), FramePixel(31));
+}
+
+// Resizing works on premultiplied colour: the transparent half of an image,
+// green underneath, lends no colour to the red half's edge over a white panel.
+TEST(DrawingTest, ScaledEdgesOfTransparentImagesKeepTheirColour)
+{
+  EditorFixture f;
+  f.gui->AttachPanelBackground(&COLOR_WHITE);
+  IBitmap edge = f.Load(kEdgeId, "resources/img/edge.png", 1);
+  f.gui->AttachControl(new IBitmapControl(f.plug, 10, 10, &edge));
+  f.Attach();
+  for (double scale : {1.5, 2.0, 2.5})
+  {
+    SCOPED_TRACE(scale);
+    f.gui->SetScale(scale);
+    f.gui->DrawAll();
+    PxSysBitmap* d = f.gui->GetDrawBitmap();
+    const IRECT r = f.gui->ToDevice(IRECT(10, 10, 18, 18));
+    const int y = (r.T + r.B) / 2;
+    for (int x = r.L; x < r.R; ++x)
+    {
+      const unsigned p = PxGetPixel(d, x, y);
+      // Between white and red: full red, green and blue equal.
+      EXPECT_GE(PxGetR(p), 254) << x;
+      EXPECT_LE(std::abs(PxGetG(p) - PxGetB(p)), 1) << x;
+    }
+    EXPECT_EQ(PxGetPixel(d, r.L, y), 0xFFFFFFFFu);
+    EXPECT_EQ(PxGetPixel(d, r.R - 1, y), 0xFFFF0000u);
+  }
 }

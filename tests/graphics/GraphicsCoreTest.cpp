@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "GraphicsTestSupport.h"
+#include "raster/PxBitmap.h"
+#include "raster/PxBlit.h"
 
 namespace
 {
@@ -478,4 +480,90 @@ TEST(GraphicsCoreTest, ResizeDropsControlsAndTellsThePlugin)
   EXPECT_EQ(f.gui->Width(), 120);
   ASSERT_NE(f.gui->GetDrawBitmap(), nullptr);
   EXPECT_EQ(f.plug->mLog, std::vector<std::string>{"resize 120 90"});
+}
+
+// At a content scale the layout keeps its pixels while the redraw works in
+// the window's: dirty areas, hits and text follow.
+TEST(GraphicsCoreTest, ScaleMapsTheLayoutToDevicePixelsAndBack)
+{
+  EditorFixture f;
+  auto* bg = new ProbeControl(f.plug, IRECT(0, 0, 100, 80));
+  auto* a = new ProbeControl(f.plug, IRECT(10, 20, 30, 40), kGain);
+  auto* b = new ProbeControl(f.plug, IRECT(51, 33, 71, 53));
+  f.gui->AttachControl(bg);
+  f.gui->AttachControl(a);
+  f.gui->AttachControl(b);
+  f.Attach();
+  f.gui->Tick();
+
+  f.gui->SetScale(2.0);
+  EXPECT_EQ(f.gui->Width(), 100);
+  EXPECT_EQ(f.gui->WindowWidth(), 200);
+  EXPECT_EQ(f.gui->WindowHeight(), 160);
+  ASSERT_NE(f.gui->GetDrawBitmap(), nullptr);
+  EXPECT_EQ(f.gui->GetDrawBitmap()->getWidth(), 200);
+  // A new scale redraws everything.
+  IRECT all;
+  ASSERT_TRUE(f.gui->Tick(&all));
+  EXPECT_EQ(all, IRECT(0, 0, 200, 160));
+  f.gui->Tick();
+  f.gui->SetControlFromPlug(1, 0.7);
+  IRECT d;
+  ASSERT_TRUE(f.gui->IsDirty(&d));
+  EXPECT_EQ(d, IRECT(20, 40, 60, 80));
+  f.gui->Draw(&d);
+  EXPECT_EQ(b->draws, 2) << "b lies outside the dirty device area";
+
+  // Device pixels map back to the layout pixel they show; every layout
+  // pixel maps to one that maps back to it, and equal sizes stay equal.
+  EXPECT_EQ(f.gui->ToLayout(0), 0);
+  EXPECT_EQ(f.gui->ToLayout(41), 20);
+  for (double scale : {1.25, 1.5, 1.75, 2.0, 2.5, 3.0})
+  {
+    f.gui->SetScale(scale);
+    for (int x = 0; x < 800; ++x) ASSERT_EQ(f.gui->ToLayout(f.gui->ToDevice(x)), x) << scale;
+    EXPECT_EQ(f.gui->ToDevice(IRECT(3, 3, 13, 9)).W(), f.gui->ToDevice(IRECT(4, 4, 14, 10)).W()) << scale;
+    EXPECT_EQ(f.gui->ToDevice(IRECT(3, 3, 13, 9)).H(), f.gui->ToDevice(IRECT(4, 4, 14, 10)).H()) << scale;
+  }
+
+  // A scale change ends a drag in progress.
+  f.gui->SetScale(2.0);
+  IMouseMod left(true);
+  f.gui->OnMouseDown(15, 25, &left);
+  EXPECT_EQ(f.gui->GetMouseCapture(), 1);
+  f.gui->SetScale(1.5);
+  EXPECT_EQ(f.gui->GetMouseCapture(), -1);
+}
+
+// Text at a scale comes from a font of the scaled size at the scaled place:
+// exactly what the layout's text at twice the size draws at scale 1.
+TEST(GraphicsCoreTest, ScaledTextIsSetInTheScaledSizeNotEnlarged)
+{
+  EditorFixture scaled, plain(200, 160);
+  scaled.gui->AttachPanelBackground(&COLOR_BLACK);
+  plain.gui->AttachPanelBackground(&COLOR_BLACK);
+  scaled.Attach();
+  plain.Attach();
+  scaled.gui->SetScale(2.0);
+  scaled.gui->DrawAll();
+  plain.gui->DrawAll();
+  IText small(14, &COLOR_WHITE, "DejaVu Sans"), big(28, &COLOR_WHITE, "DejaVu Sans");
+  IRECT at(10, 10, 90, 30), at2(20, 20, 180, 60);
+  ASSERT_TRUE(scaled.gui->DrawIText(&small, "Gain 3.5", &at));
+  ASSERT_TRUE(plain.gui->DrawIText(&big, "Gain 3.5", &at2));
+  int lit = 0, differ = 0;
+  for (int y = 0; y < 160; ++y)
+    for (int x = 0; x < 200; ++x)
+    {
+      const unsigned p = PxGetPixel(scaled.gui->GetDrawBitmap(), x, y);
+      lit += (p & 0xFF) > 128;
+      differ += p != PxGetPixel(plain.gui->GetDrawBitmap(), x, y);
+    }
+  EXPECT_GT(lit, 200);
+  EXPECT_EQ(differ, 0);
+  // Measuring stays in layout pixels.
+  IRECT m(0, 0, 0, 0), m1(0, 0, 0, 0);
+  scaled.gui->MeasureIText(&small, "Gain 3.5", &m);
+  plain.gui->MeasureIText(&small, "Gain 3.5", &m1);
+  EXPECT_EQ(m, m1);
 }

@@ -62,14 +62,15 @@ int TestPlug::Count(const std::string& prefix) const
 
 namespace
 {
-void WriteStrip(const std::string& dir, const char* name, int fw, int fh, int n, bool horizontal)
+void WriteStrip(const std::string& dir, const char* name, int fw, int fh, int n, bool horizontal,
+                unsigned (*colour)(int) = FramePixel)
 {
   int w = horizontal ? fw * n : fw, h = horizontal ? fh : fh * n;
   PxMemBitmap bmp(w, h, 4);
   for (int k = 1; k <= n; ++k)
   {
     int x = horizontal ? (k - 1) * fw : 0, y = horizontal ? 0 : (k - 1) * fh;
-    PxFillRect(&bmp, x, y, fw, fh, FramePixel(k), 1.0f, 0);
+    PxFillRect(&bmp, x, y, fw, fh, colour(k), 1.0f, 0);
   }
   PxSavePNG((dir + "/" + name).c_str(), &bmp);
 }
@@ -88,6 +89,13 @@ const std::string& TestResourceDir()
   WriteStrip(dir, "switch3.png", 12, 8, 3, false);
   WriteStrip(dir, "hstrip4.png", 10, 5, 4, true);
   WriteStrip(dir, "font.png", 6, 12, 8, false);
+  WriteStrip(dir, "strip61@2x.png", 20, 12, 61, false, TwinPixel);
+  WriteStrip(dir, "switch2@2x.png", 25, 33, 1, false);
+
+  PxMemBitmap edge(8, 8, 4);
+  PxFillRect(&edge, 0, 0, 4, 8, 0x0000FF00, 1.0f, 0);
+  PxFillRect(&edge, 4, 0, 4, 8, 0xFFFF0000, 1.0f, 0);
+  PxSavePNG((dir + "/edge.png").c_str(), &edge);
 
   PxMemBitmap bg(100, 80, 4);
   PxFillRect(&bg, 0, 0, 100, 80, 0xFF0A141E, 1.0f, 0);

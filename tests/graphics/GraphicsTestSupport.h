@@ -51,6 +51,8 @@ const std::string& TestResourceDir();
 
 // Colour of frame k (1-based) in the test strips: red channel k, fixed green and blue.
 inline unsigned FramePixel(int k) { return 0xFF000000u | ((unsigned)k << 16) | (7u << 8) | 9u; }
+// Colour of frame k of the twice-size twin: the blue channel tells them apart.
+inline unsigned TwinPixel(int k) { return 0xFF000000u | ((unsigned)k << 16) | (7u << 8) | 99u; }
 
 // Images in the folder:
 //   strip61.png   10 x 366, 61 vertical frames of 10 x 6, frame k solid FramePixel(k)
@@ -60,6 +62,9 @@ inline unsigned FramePixel(int k) { return 0xFF000000u | ((unsigned)k << 16) | (
 //   bg.png        100 x 80,  solid (255, 10, 20, 30)
 //   alpha.png     4 x 4,     left half alpha 0, right half (128, 255, 255, 255)
 //   font.png      6 x 96,    8 frames of 6 x 12 ("blank" frame 1 then codes 33..39), frame k FramePixel(k)
+//   strip61@2x.png 20 x 732, its twin at twice the size, frame k solid TwinPixel(k)
+//   switch2@2x.png 25 x 33,  a twin of the wrong size, to be ignored
+//   edge.png      8 x 8,     left half transparent green, right half opaque red
 
 // Resource ids of the images above; the bitmap cache is keyed by id for the whole process.
 enum ETestImages
@@ -70,7 +75,8 @@ enum ETestImages
   kHStrip4Id,
   kBgId,
   kAlphaId,
-  kFontId
+  kFontId,
+  kEdgeId
 };
 
 // A plug-in with a 100 x 80 headless editor; controls are added by the caller

@@ -1,7 +1,9 @@
 // The editor view's bookkeeping, in process: the open-view list, the
-// references a view holds, resize requests and their answers.
+// references a view holds, resize requests and their answers, content scale.
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "host/Vst3Host.h"
 #include "TestPlugFrame.h"
@@ -188,6 +190,64 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
   EXPECT_EQ(2, plug->closes);
   EXPECT_EQ(nullptr, gui->GetHostRunLoop());
   static_cast<Vst::IEditController*>(plug)->release();
+}
+
+// A host's content scale sizes the view; an open one asks the host's frame
+// for room, a closed one reports the size when asked.
+TEST(EditorViewTest, ContentScaleSetsTheSizeAndAsksAnOpenWindowForIt)
+{
+  auto* plug = new ViewPlug(true, nullptr);
+  IPlugView* v = plug->createView("editor");
+  IPlugViewContentScaleSupport* scale = nullptr;
+  ASSERT_EQ(kResultOk, v->queryInterface(IPlugViewContentScaleSupport::iid, (void**)&scale));
+  ASSERT_NE(nullptr, scale);
+  PlugFrame frame;
+  v->setFrame(&frame);
+  auto size = [&] {
+    ViewRect r;
+    v->getSize(&r);
+    return std::make_pair(r.right - r.left, r.bottom - r.top);
+  };
+
+  EXPECT_EQ(kResultOk, scale->setContentScaleFactor(2.0f));
+  EXPECT_EQ(std::make_pair(240, 180), size());
+  EXPECT_EQ(0, frame.ResizeRequests());
+
+  ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
+  EXPECT_EQ(kResultOk, scale->setContentScaleFactor(1.5f));
+  EXPECT_EQ(std::make_pair(180, 135), size());
+  ASSERT_EQ(1, frame.ResizeRequests());
+  EXPECT_EQ(180, frame.LastResize().right);
+  EXPECT_EQ(135, frame.LastResize().bottom);
+  EXPECT_EQ(1, plug->windowResizes);
+  // The same scale again asks for nothing.
+  EXPECT_EQ(kResultOk, scale->setContentScaleFactor(1.5f));
+  EXPECT_EQ(1, frame.ResizeRequests());
+  // Above 3 it is 3; what is no scale at all is refused and changes nothing.
+  EXPECT_EQ(kResultOk, scale->setContentScaleFactor(5.0f));
+  EXPECT_EQ(std::make_pair(360, 270), size());
+  EXPECT_EQ(2, frame.ResizeRequests());
+  for (float bad : {0.0f, -1.0f, std::nanf("")}) EXPECT_EQ(kInvalidArgument, scale->setContentScaleFactor(bad));
+  EXPECT_EQ(std::make_pair(360, 270), size());
+  EXPECT_EQ(2, frame.ResizeRequests());
+
+  scale->release();
+  v->removed();
+  v->setFrame(nullptr);
+  v->release();
+  static_cast<Vst::IEditController*>(plug)->release();
+
+  // Without an editor there is nothing to scale.
+  bool destroyed = false;
+  auto* bare = new ViewPlug(false, &destroyed);
+  IPlugView* bv = bare->createView("editor");
+  IPlugViewContentScaleSupport* bs = nullptr;
+  ASSERT_EQ(kResultOk, bv->queryInterface(IPlugViewContentScaleSupport::iid, (void**)&bs));
+  EXPECT_EQ(kResultFalse, bs->setContentScaleFactor(2.0f));
+  bs->release();
+  static_cast<Vst::IEditController*>(bare)->release();
+  bv->release();
+  EXPECT_TRUE(destroyed);
 }
 
 }  // namespace

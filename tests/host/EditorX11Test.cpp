@@ -8,15 +8,20 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <X11/Xatom.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "HostFixture.h"
 #include "TestPlugFrame.h"
 #include "X11Children.h"
 #include "XvfbSession.h"
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBitmap.h"
 #include "raster/PxPng.h"
@@ -111,6 +116,32 @@ protected:
     return s;
   }
 
+  // The window's pixels, 0xRRGGBB, row by row.
+  std::vector<unsigned> Shot(Window w, int cw, int ch)
+  {
+    std::vector<unsigned> px((size_t)cw * (size_t)ch, 0);
+    XImage* img = XGetImage(mDpy, w, 0, 0, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
+    if (!img) return {};
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x) px[(size_t)y * (size_t)cw + (size_t)x] = (unsigned)XGetPixel(img, x, y) & 0xFFFFFF;
+    XDestroyImage(img);
+    return px;
+  }
+  void SavePNG(const std::vector<unsigned>& px, int w, int h, const std::string& path)
+  {
+    PxMemBitmap out(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) out.getBits()[y * out.getRowSpan() + x] = 0xFF000000u | px[(size_t)(y * w + x)];
+    EXPECT_TRUE(PxSavePNG(path.c_str(), &out, true)) << path;
+  }
+  std::pair<int, int> WindowSize(Window w)
+  {
+    XSync(mDpy, False);
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(mDpy, w, &wa)) return {0, 0};
+    return {wa.width, wa.height};
+  }
+
   Display* mDpy = nullptr;
   std::vector<Window> mParents;
   int mEv = 0, mErr = 0, mMaj = 0, mMin = 0;
@@ -142,7 +173,25 @@ struct OpenEditor
   }
   // Lets the editor draw what is dirty and answer pending events.
   void Settle(int ms = 150) { frame.RunFor(ms); }
+  // The host's content scale, as a host on a high-density screen sets it.
+  tresult Scale(float f)
+  {
+    IPlugViewContentScaleSupport* css = nullptr;
+    if (!view || view->queryInterface(IPlugViewContentScaleSupport::iid, (void**)&css) != kResultOk || !css)
+      return kNoInterface;
+    const tresult r = css->setContentScaleFactor(f);
+    css->release();
+    return r;
+  }
 };
+
+// A view's size before it is attached, as a host asks for it.
+std::pair<int, int> ViewSize(IPlugView* view)
+{
+  ViewRect r;
+  if (view->getSize(&r) != kResultOk) return {0, 0};
+  return {r.right - r.left, r.bottom - r.top};
+}
 
 TEST_F(EditorX11Test, PlatformTypesSizeAndWindow)
 {
@@ -559,6 +608,213 @@ TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
   eb.Settle();
   ASSERT_GE(b.handler.Edits().size(), 1u);
   EXPECT_EQ(Edit::kContextMenu, b.handler.Edits()[0].kind);
+}
+
+// After the host sets scale 2 the editor's window is twice the size, and its
+// screenshot halved (each 2 x 2 block averaged) matches the screenshot at
+// scale 1: the mean absolute difference over all pixels and channels is at
+// most 1.5 levels of 255 (about 1.0 is usual), and at most 1.5 % of the
+// pixels differ by more than 40 in some channel (about 0.9 %: the artwork is
+// drawn anew at twice the resolution and every text set anew, so legends
+// differ a little where hinting falls differently). The same comparison
+// with the halved picture shifted by one layout pixel exceeds the mean
+// limit, so a frame, position or image off by one fails. With
+// TAVLO_EDITOR_SCALED_SCREENSHOTS=<folder> both pictures are written there.
+TEST_F(EditorX11Test, ContentScaleTwoDoublesTheWindowAndMatchesScaleOneHalved)
+{
+  Plug plug;
+  Window parent = MakeParent(0, 0, 2400, 1500);
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle(300);
+  Window child = Children(parent).at(0);
+  // The wheel turns Output down eight steps to -3.2 dB, and the pointer on
+  // the knob keeps its readout showing.
+  MoveTo(parent, kOutputL + 73, kOutputT + 73);
+  for (int i = 0; i < 8; ++i)
+  {
+    Button(5, true);
+    Button(5, false);
+  }
+  ed.Settle(200);
+  EXPECT_NEAR(0.42, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  const std::vector<unsigned> one = Shot(child, kW, kH);
+  ASSERT_EQ((size_t)(kW * kH), one.size());
+
+  ASSERT_EQ(kResultOk, ed.Scale(2.0f));
+  ASSERT_EQ(1, ed.frame.ResizeRequests());
+  EXPECT_EQ(1572, ed.frame.LastResize().right);
+  EXPECT_EQ(966, ed.frame.LastResize().bottom);
+  MoveTo(parent, 2 * (kOutputL + 73), 2 * (kOutputT + 73));
+  ed.Settle(400);
+  EXPECT_EQ(std::make_pair(1572, 966), WindowSize(child));
+  EXPECT_EQ(std::make_pair(1572, 966), ViewSize(ed.view));
+  const std::vector<unsigned> two = Shot(child, 1572, 966);
+  ASSERT_EQ((size_t)(1572 * 966), two.size());
+
+  auto compare = [&](int shift, double* mean, double* farShare) {
+    long long sum = 0;
+    int far = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x)
+      {
+        const int sx = std::min(kW - 1, x + shift);
+        int worst = 0;
+        for (int c = 0; c < 24; c += 8)
+        {
+          int acc = 0;
+          for (int dy = 0; dy < 2; ++dy)
+            for (int dx = 0; dx < 2; ++dx) acc += (int)((two[(size_t)((2 * y + dy) * 1572 + 2 * sx + dx)] >> c) & 255);
+          const int d = std::abs((acc + 2) / 4 - (int)((one[(size_t)(y * kW + x)] >> c) & 255));
+          sum += d;
+          worst = std::max(worst, d);
+        }
+        far += worst > 40;
+      }
+    *mean = (double)sum / (3.0 * kW * kH);
+    *farShare = (double)far / (kW * kH);
+  };
+  double mean = 0.0, farShare = 0.0;
+  compare(0, &mean, &farShare);
+  EXPECT_LE(mean, 1.5);
+  EXPECT_LE(farShare, 0.015);
+  // The measure tells a pixel's shift apart.
+  double shiftedMean = 0.0, shiftedFar = 0.0;
+  compare(1, &shiftedMean, &shiftedFar);
+  EXPECT_GT(shiftedMean, 1.5);
+  std::printf("halved scale 2 against scale 1: mean %.2f, %.2f %% beyond 40; shifted by one: %.2f, %.2f %%\n", mean,
+              100.0 * farShare, shiftedMean, 100.0 * shiftedFar);
+
+  if (const char* dir = getenv("TAVLO_EDITOR_SCALED_SCREENSHOTS"))
+  {
+    SavePNG(one, kW, kH, std::string(dir) + "/editor-scale1.png");
+    SavePNG(two, 1572, 966, std::string(dir) + "/editor-scale2.png");
+  }
+
+  // In between the size is rounded from the layout's.
+  ASSERT_EQ(kResultOk, ed.Scale(1.5f));
+  ed.Settle(200);
+  EXPECT_EQ(std::make_pair(1179, 725), WindowSize(child));
+  EXPECT_EQ(1179, ed.frame.LastResize().right);
+  EXPECT_EQ(725, ed.frame.LastResize().bottom);
+  // Not a scale at all: refused, nothing changes.
+  EXPECT_EQ(kInvalidArgument, ed.Scale(0.0f));
+  EXPECT_EQ(std::make_pair(1179, 725), ViewSize(ed.view));
+}
+
+// The same hand movement in layout terms makes the same change: 2 x N
+// device pixels at scale 2 move Input exactly as N pixels at scale 1.
+TEST_F(EditorX11Test, DragOfTwiceTheDistanceAtScaleTwoMovesInputTheSame)
+{
+  std::vector<double> finals;
+  for (int scale : {1, 2})
+  {
+    SCOPED_TRACE(scale);
+    Plug plug;
+    Window parent = MakeParent(0, 0, 2 * kW, 2 * kH);
+    OpenEditor ed(plug, parent);
+    ASSERT_EQ(kResultOk, ed.attachResult);
+    if (scale == 2)
+    {
+      ASSERT_EQ(kResultOk, ed.Scale(2.0f));
+    }
+    ed.Settle();
+    plug.handler.Clear();
+    const int cx = scale * (kInputL + kInputSize / 2), cy = scale * (kInputT + kInputSize / 2);
+    MoveTo(parent, cx, cy);
+    Button(1, true);
+    ed.Settle(60);
+    for (int step = 1; step <= 5; ++step)
+    {
+      MoveTo(parent, cx, cy - scale * 9 * step);
+      ed.Settle(60);
+    }
+    Button(1, false);
+    ed.Settle(100);
+    std::vector<double> values;
+    for (const Edit& e : plug.handler.Edits())
+      if (e.kind == Edit::kPerform) values.push_back(e.value);
+    ASSERT_FALSE(values.empty());
+    finals.push_back(values.back());
+    // 45 layout pixels up the 146-pixel knob at gearing 4, from 0.
+    EXPECT_NEAR(45.0 / 146.0 / 4.0, values.back(), 1e-12);
+  }
+  ASSERT_EQ(2u, finals.size());
+  EXPECT_EQ(finals[0], finals[1]);
+}
+
+// A host that never sets a scale: the X server's Xft.dpi (dpi / 96 to the
+// nearest quarter) starts the editor at that scale; a host's own scale
+// wins over it, and TAVLO_UI_SCALE over both.
+TEST_F(EditorX11Test, XftDpiStartsTheScaleAndTavloUiScaleOverridesIt)
+{
+  const Window root = DefaultRootWindow(mDpy);
+  auto setResources = [&](const std::string& text) {
+    XChangeProperty(mDpy, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.c_str()), (int)text.size());
+    XSync(mDpy, False);
+  };
+  struct Restore
+  {
+    Display* dpy;
+    ~Restore()
+    {
+      XDeleteProperty(dpy, DefaultRootWindow(dpy), XA_RESOURCE_MANAGER);
+      XSync(dpy, False);
+      unsetenv("TAVLO_UI_SCALE");
+    }
+  } restore{mDpy};
+  unsetenv("TAVLO_UI_SCALE");
+
+  struct Case
+  {
+    const char* resources;
+    const char* env;       // TAVLO_UI_SCALE, or null
+    float hostScale;       // 0: the host sets none
+    int w, h;
+  };
+  const Case cases[] = {
+    {"Xft.dpi:\t192\n", nullptr, 0.0f, 1572, 966},
+    {"Xcursor.size:\t24\nXft.dpi:\t144\nXft.antialias:\t1\n", nullptr, 0.0f, 1179, 725},
+    {"Xft.dpi: 120\n", nullptr, 0.0f, 983, 604},
+    {"Xft.dpi:\t100\n", nullptr, 0.0f, kW, kH},
+    {"Xft.antialias:\t1\n", nullptr, 0.0f, kW, kH},
+    {"Xft.dpi:\t192\n", nullptr, 1.0f, kW, kH},
+    {"Xft.dpi:\t192\n", "1.5", 0.0f, 1179, 725},
+    {"Xft.dpi:\t96\n", "2", 1.0f, 1572, 966},
+    {"Xft.dpi:\t192\n", "big", 0.0f, 1572, 966},  // not a number: ignored
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(std::string(c.resources) + " TAVLO_UI_SCALE=" + (c.env ? c.env : "(unset)") +
+                 " host " + std::to_string(c.hostScale));
+    setResources(c.resources);
+    if (c.env)
+      setenv("TAVLO_UI_SCALE", c.env, 1);
+    else
+      unsetenv("TAVLO_UI_SCALE");
+    Plug plug;
+    IPlugView* view = plug.ctrl()->createView("editor");
+    ASSERT_NE(nullptr, view);
+    PlugFrame frame;
+    view->setFrame(&frame);
+    if (c.hostScale > 0.0f)
+    {
+      IPlugViewContentScaleSupport* css = nullptr;
+      ASSERT_EQ(kResultOk, view->queryInterface(IPlugViewContentScaleSupport::iid, (void**)&css));
+      EXPECT_EQ(kResultOk, css->setContentScaleFactor(c.hostScale));
+      css->release();
+    }
+    EXPECT_EQ(std::make_pair(c.w, c.h), ViewSize(view));
+    Window parent = MakeParent(0, 0, c.w, c.h);
+    ASSERT_EQ(kResultOk, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
+    frame.RunFor(60);
+    ASSERT_EQ(1u, Children(parent).size());
+    EXPECT_EQ(std::make_pair(c.w, c.h), WindowSize(Children(parent)[0]));
+    view->removed();
+    view->setFrame(nullptr);
+    view->release();
+  }
 }
 
 }  // namespace

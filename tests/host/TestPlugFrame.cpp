@@ -95,7 +95,10 @@ bool PlugFrame::RunUntil(const std::function<bool()>& pred, int timeoutMs)
     if (now >= end) return pred();
     auto wake = end;
     for (const Timer& t : mTimers) wake = std::min(wake, t.next);
-    const int wait = (int)std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count());
+    // Rounded up: rounded down, the last millisecond before a timer is due
+    // would be spent polling without waiting.
+    const auto until = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
+    const int wait = (int)std::max<long>(0, (until + 999) / 1000);
 
     std::vector<pollfd> pfds;
     for (const Fd& f : mFds) pfds.push_back({f.fd, POLLIN, 0});

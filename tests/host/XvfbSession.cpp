@@ -36,7 +36,7 @@ bool XvfbSession::Start()
       dup2(devnull, 1);
       dup2(devnull, 2);
     }
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "2560x1600x24", "-nolisten", "tcp",
            "-noreset", (char*)nullptr);
     _exit(127);
   }

@@ -16,11 +16,14 @@ public:
   XvfbSession(const XvfbSession&) = delete;
   XvfbSession& operator=(const XvfbSession&) = delete;
 
-  // Starts the server (1280 x 1024, 24 bits) and sets DISPLAY; false, with
-  // the reason in Error(), when Xvfb is missing or does not come up.
+  // Starts the server (2560 x 1600, 24 bits: room for an editor at scale 3)
+  // and sets DISPLAY; false, with the reason in Error(), when Xvfb is
+  // missing or does not come up.
   bool Start();
   void Stop();
   const std::string& Display() const { return mDisplay; }
+  // The server's process id, -1 when it is not running.
+  int Pid() const { return mPid; }
   const std::string& Error() const { return mError; }
 
   // The one session of this process, started on first use.

@@ -15,6 +15,7 @@
 #include "AudioFiles.h"
 #include "DrumLoop.h"
 #include "RenderOptions.h"
+#include "RenderReport.h"
 #include "RenderStats.h"
 
 namespace {
@@ -74,20 +75,20 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
                      "--rate=44100", "-q", "in.wav", "out.flac"}, o, error)) << error;
   ASSERT_EQ(2u, o.sets.size());
   EXPECT_EQ("Input", o.sets[0].name);
-  EXPECT_EQ(30.0, o.sets[0].value);
+  EXPECT_EQ("30", o.sets[0].text);
   EXPECT_EQ("Mix", o.sets[1].name);
-  EXPECT_EQ(50.5, o.sets[1].value);
+  EXPECT_EQ("50.5", o.sets[1].text);
   EXPECT_EQ(64, o.block);
   EXPECT_EQ(64, o.precision);
   EXPECT_EQ(SampleBits::k24, o.bits);
   EXPECT_EQ(44100.0, o.rate);
   EXPECT_TRUE(o.quiet);
-  EXPECT_EQ("in.wav", o.input);
+  EXPECT_EQ(std::vector<std::string>{"in.wav"}, o.inputs);
   EXPECT_EQ("out.flac", o.output);
 
   RenderOptions d;
   ASSERT_TRUE(Parse({"out.wav"}, d, error)) << error;
-  EXPECT_EQ("", d.input);  // the embedded loop
+  EXPECT_TRUE(d.inputs.empty());  // the embedded loop
   EXPECT_EQ("out.wav", d.output);
   EXPECT_EQ(512, d.block);
   EXPECT_EQ(32, d.precision);
@@ -95,7 +96,7 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
 
   RenderOptions dash;
   ASSERT_TRUE(Parse({"--", "-odd.wav", "--out.wav"}, dash, error)) << error;
-  EXPECT_EQ("-odd.wav", dash.input);
+  EXPECT_EQ(std::vector<std::string>{"-odd.wav"}, dash.inputs);
   EXPECT_EQ("--out.wav", dash.output);
 }
 
@@ -103,10 +104,9 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
 {
   struct Case { std::vector<const char*> args; const char* message; };
   const Case cases[] = {
-    {{"--set", "Input", "o.wav"}, "--set expects NAME=NUMBER, got 'Input'"},
-    {{"--set", "=3", "o.wav"}, "--set expects NAME=NUMBER"},
-    {{"--set", "Input=3dB", "o.wav"}, "--set expects NAME=NUMBER, got 'Input=3dB'"},
-    {{"--set", "Input=inf", "o.wav"}, "--set expects NAME=NUMBER"},
+    {{"--set", "Input", "o.wav"}, "--set expects NAME=VALUE, got 'Input'"},
+    {{"--set", "=3", "o.wav"}, "--set expects NAME=VALUE"},
+    {{"--set", " = 3", "o.wav"}, "--set expects NAME=VALUE"},
     {{"--block", "0", "o.wav"}, "--block must be from 1 to 65536"},
     {{"--block", "65537", "o.wav"}, "--block must be from 1 to 65536"},
     {{"--block", "12x", "o.wav"}, "--block must be from 1 to 65536"},
@@ -314,5 +314,30 @@ TEST(DrumLoop, EightSecondsOfSixBarsWithTheKickOnTheBeat)
     };
     const double bar = 4 * 60.0 / kDrumLoopBpm;
     for (int b = 1; b < 6; ++b) EXPECT_GT(energy(b * bar, b * bar + 0.02), 2.0 * energy(b * bar - 0.02, b * bar)) << b;
+  }
+}
+
+TEST(RenderReport, ProgressLineFitsTheTerminalAndCountsDown)
+{
+  struct Case
+  {
+    double fraction, elapsed, audio;
+    int done, files, width;
+    const char* expect;
+  };
+  const Case cases[] = {
+    {0.25, 3.0, 300.0, 0, 1, 80, "[############......................................]  25%  100x  ETA 0:09"},
+    {0.5, 60.0, 6000.0, 2, 5, 60, "  50%  2/5 files  100x  ETA 1:00"},
+    {0.01, 40.0, 400.0, 0, 1, 40, "   1%  10x  ETA 1:06:00"},
+    {0.9, 9.0, 90.0, 0, 1, 20, " 90%  10x  ETA 0:01"},  // too narrow for a bar
+    {0.9, 9.0, 90.0, 3, 4, 20, " 90%  3/4 files  10"},  // and cut, never wrapped
+    {0.0, 0.0, 0.0, 0, 1, 30, "[......................]   0%"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.expect);
+    const std::string line = ProgressLine(c.fraction, c.elapsed, c.audio, c.done, c.files, c.width);
+    EXPECT_LT((int)line.size(), c.width);
+    EXPECT_NE(std::string::npos, line.find(c.expect)) << line;
   }
 }

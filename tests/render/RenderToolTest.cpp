@@ -20,8 +20,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,16 +43,33 @@ std::string Slurp(const std::string& path)
   return ss.str();
 }
 
+// How the program's standard streams are connected beyond the defaults.
+struct Streams
+{
+  std::string stdinFile;         // empty: /dev/null
+  bool stdoutClosedPipe = false; // a pipe whose reader has gone
+};
+
 // Runs the program with args, stdout and stderr captured, stderr not a
 // terminal (so no progress bar). killAfterMs > 0 sends SIGTERM then.
-RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, int killAfterMs = 0)
+RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, int killAfterMs = 0,
+                  const Streams& streams = Streams())
 {
   const std::string outPath = dir + "/stdout.txt", errPath = dir + "/stderr.txt";
+  int pipeFds[2] = {-1, -1};
+  if (streams.stdoutClosedPipe && pipe(pipeFds) != 0) return RunResult();
   pid_t pid = fork();
   if (pid == 0)
   {
     int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int i = open(streams.stdinFile.empty() ? "/dev/null" : streams.stdinFile.c_str(), O_RDONLY);
+    if (streams.stdoutClosedPipe)
+    {
+      close(pipeFds[0]);
+      o = pipeFds[1];
+    }
+    dup2(i, 0);
     dup2(o, 1);
     dup2(e, 2);
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -60,6 +79,11 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, 
     argv.push_back(nullptr);
     execv(TAVLO_RENDER_PATH, argv.data());
     _exit(127);
+  }
+  if (streams.stdoutClosedPipe)
+  {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
   }
   RunResult r;
   if (killAfterMs > 0)
@@ -187,11 +211,11 @@ protected:
     rmdir(dir.c_str());
   }
   std::string P(const std::string& name) const { return dir + "/" + name; }
-  RunResult Run(const std::vector<std::string>& args, int killAfterMs = 0)
+  RunResult Run(const std::vector<std::string>& args, int killAfterMs = 0, const Streams& streams = Streams())
   {
     std::vector<std::string> all = {"--plugin", TAVLO_BUNDLE_PATH};
     all.insert(all.end(), args.begin(), args.end());
-    return RunTool(all, dir, killAfterMs);
+    return RunTool(all, dir, killAfterMs, streams);
   }
   // The input file of most tests: 1.5 s of stereo at 48 kHz, 32-bit float.
   Audio MakeInput(const std::string& name, int rate = 48000, int channels = 2, double seconds = 1.5,
@@ -212,7 +236,7 @@ TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
   for (const char* precision : {"32", "64"})
   {
     SCOPED_TRACE(precision);
-    const RunResult r = Run({"--set", "Bypass=1", "--precision", precision, "--block", "300", "in.wav", "out.wav"});
+    const RunResult r = Run({"-y", "--set", "Bypass=1", "--precision", precision, "--block", "300", "in.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio out = ReadAudio(P("out.wav"));
     ASSERT_EQ(48000, out.rate);
@@ -235,7 +259,7 @@ TEST_F(RenderTool, MixZeroWithoutOversamplingIsTheInputTimesTheOutputGain)
     char set[64];
     snprintf(set, sizeof(set), "Output=%g", db);
     // A hard-driven compressor, to show its wet path really is mixed out.
-    const RunResult r = Run({"--set", "Mix=0", "--set", "Oversample=0", "--set", "Input=200", "--set", set,
+    const RunResult r = Run({"-y", "--set", "Mix=0", "--set", "Oversample=0", "--set", "Input=200", "--set", set,
                              "in.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio out = ReadAudio(P("out.wav"));
@@ -275,13 +299,13 @@ TEST_F(RenderTool, SummaryLineGivesLevelsAndGainReductionOfAKnownSine)
     << r.out;
   // Output -6 dB with the compressor mixed out: the level drops, but that
   // is make-up gain, not gain reduction.
-  r = Run({"--set", "Mix=0", "--set", "Output=-6", "sine.wav", "out.wav"});
+  r = Run({"-y", "--set", "Mix=0", "--set", "Output=-6", "sine.wav", "out.wav"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("out peak -12.0 dBFS RMS -15.0 dBFS, gain reduction max 0.0 dB avg 0.0 dB"))
     << r.out;
   // A hard Input on the steady sine: real reduction, which the summary
   // reports as the level drop against the input.
-  r = Run({"--set", "Input=150", "sine.wav", "out.wav"});
+  r = Run({"-y", "--set", "Input=150", "sine.wav", "out.wav"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   const Audio out = ReadAudio(P("out.wav"));
   const double measured = -(RmsDb(out, 24000, 48000) - RmsDb(sine, 24000, 48000));
@@ -388,13 +412,19 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   std::ofstream(P("Text.vst3/Contents/x86_64-linux/Text.so")) << "not a library";
   Audio three = TestSignal(48000, 3, 0.1);
   WriteAudio(P("three.wav"), three, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  std::ofstream(P("empty.state")).close();
+  Audio slow;
+  slow.rate = 1;
+  slow.channels = 1;
+  slow.samples = {0.1f, 0.2f, 0.3f};
+  WriteAudio(P("rate1.wav"), slow, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   const std::vector<ErrorCase> cases = {
-    {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input 0 to 400"},
-    {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside 0 to 400"},
-    {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside 20 to 500"},
-    {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "outside 0.0001 to 0.0101"},
-    {"switch between steps", {"--set", "Oversample=0.5", "in.wav", "out.wav"}, "Oversample takes 0 or 1"},
-    {"automation out of range", {"--automate", "Mix=0:0,1:101", "in.wav", "out.wav"}, "Mix=101 is outside 0 to 100"},
+    {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
+    {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
+    {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
+    {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "Attack=0.0102 is outside its range: Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
+    {"switch between steps", {"--set", "Oversample=0.5", "in.wav", "out.wav"}, "Oversample=0.5 is between steps: Oversample takes Off or On (or 0 or 1)"},
+    {"automation out of range", {"--automate", "Mix=0:0,1:101", "in.wav", "out.wav"}, "--automate Mix: Mix=101 is outside its range: Mix takes 0 to 100 %"},
     {"automation malformed", {"--automate", "Mix=0:0,1", "in.wav", "out.wav"}, "is not TIME:VALUE"},
     {"automation going back", {"--automate", "Mix=1:0,0.5:10", "in.wav", "out.wav"}, "times must increase"},
     {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
@@ -421,6 +451,16 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
     {"plot and snapshot on one file", {"--plot", "x.png", "--snapshot", "x.png", "in.wav", "out.wav"}, "x.png is asked for twice"},
     {"snapshot over the audio", {"--snapshot", "out.wav", "in.wav", "out.wav"}, "would overwrite the audio"},
+    {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76"},
+    {"1 Hz input", {"rate1.wav", "out.wav"}, "rate1.wav is 1 Hz; tavlo-render takes 8000 to 768000 Hz"},
+    {"1 Hz side-chain", {"--sidechain", "rate1.wav", "in.wav", "out.wav"}, "side-chain: rate1.wav is 1 Hz"},
+    {"unknown option after the files", {"in.wav", "out.wav", "--wet"}, "unknown option --wet"},
+    {"unknown short option", {"-x", "in.wav", "out.wav"}, "unknown option -x"},
+    {"flag with a value", {"--version=3", "in.wav", "out.wav"}, "option --version takes no value"},
+    // All outputs or none: the audio is finished when these fail.
+    {"snapshot into a missing folder", {"--snapshot", "nofolder/s.png", "in.wav", "out.wav"}, "cannot write nofolder/s.png"},
+    {"state on a full device", {"--save-state", "/dev/full", "in.wav", "out.wav"}, "cannot write /dev/full: No space left on device"},
+    {"two outputs to standard output", {"--plot", "-", "in.wav", "-"}, "only one output can go to standard output"},
   };
   const std::vector<std::string> before = Listing(dir);
   for (const ErrorCase& c : cases)
@@ -481,7 +521,7 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
 
     // Bypassed: the same samples, in a file of the same sample format; a
     // mono input comes out on both channels.
-    RunResult r = Run({"--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
+    RunResult r = Run({"-y", "--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     Audio out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
@@ -494,7 +534,7 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
     EXPECT_EQ(0, mismatches);
 
     // Compressing: the rate reaches the plug-in; a hard Input lowers the level.
-    r = Run({"--set", "Input=150", "--bits", bitsArg, inName, c.out});
+    r = Run({"-y", "--set", "Input=150", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
@@ -530,6 +570,10 @@ TEST_F(RenderTool, PcmOutputClipsAtFullScaleInsteadOfWrapping)
   }
   EXPECT_EQ(wantHigh, clippedHigh);
   EXPECT_EQ(wantLow, clippedLow);
+  // Said, with the count, not silently.
+  const std::string warning = "warning: out.wav: " + std::to_string(wantHigh + wantLow) +
+                              " samples clipped at full scale by 16-bit output";
+  EXPECT_NE(std::string::npos, r.err.find(warning)) << r.err;
 }
 
 TEST_F(RenderTool, EmbeddedLoopIsEightSecondsAtAnyRateAndTheSameEveryTime)
@@ -537,9 +581,9 @@ TEST_F(RenderTool, EmbeddedLoopIsEightSecondsAtAnyRateAndTheSameEveryTime)
   for (const char* rate : {"48000", "44100"})
   {
     SCOPED_TRACE(rate);
-    RunResult r = Run({"--rate", rate, "--set", "Bypass=1", "a.wav"});
+    RunResult r = Run({"-y", "--rate", rate, "--set", "Bypass=1", "a.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
-    r = Run({"--rate", rate, "--set", "Bypass=1", "b.wav"});
+    r = Run({"-y", "--rate", rate, "--set", "Bypass=1", "b.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const Audio a = ReadAudio(P("a.wav")), b = ReadAudio(P("b.wav"));
     EXPECT_EQ(atoi(rate) * 8, a.Frames());
@@ -665,6 +709,430 @@ TEST_F(RenderTool, SnapshotShowsTheKnobsAndMeterOfTheRenderedInstance)
   int transparent = 0;
   for (uint32_t p : busy.px) transparent += (p >> 24) != 0xFF;
   EXPECT_EQ(0, transparent);
+}
+
+// ---- values, help and documentation -----------------------------------
+
+// The nine doubles of a saved state.
+std::vector<double> StateValues(const std::string& bytes)
+{
+  std::vector<double> v(9);
+  if (bytes.size() == 76) memcpy(v.data(), bytes.data(), 72);
+  return v;
+}
+
+TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
+{
+  MakeInput("in.wav", 48000, 2, 0.2);
+  struct Form
+  {
+    std::vector<std::string> sets;
+    double values[9];  // Input, Output, Attack, Release, Mix, HPF, Oversample, Bypass, Sidechain
+  };
+  const Form forms[] = {
+    {{"Input = 120", "Output=-3dB", "Attack=5ms", "Release=300ms", "Mix=50%", "HPF=0.08kHz", "Oversample=on",
+      "Bypass=off", "Sidechain=internal"},
+     {120, -3, 0.005, 0.3, 50, 80, 1, 0, 1}},
+    {{"Input=60", "Output=2.5 dB", "Attack=0.002s", "Release=0.4 s", "Mix=25", "HPF=200Hz", "Oversample=OFF",
+      "Bypass=0", "Sidechain=external"},
+     {60, 2.5, 0.002, 0.4, 25, 200, 0, 0, 0}},
+    {{"Attack=0.005", "Release=0.2", "Oversample=1", "Sidechain=1", "HPF=120"},  // bare numbers, as always
+     {0, 0, 0.005, 0.2, 100, 120, 1, 0, 1}},
+  };
+  for (const Form& f : forms)
+  {
+    SCOPED_TRACE(f.sets[0]);
+    std::vector<std::string> args = {"-y", "--save-state", "s.state"};
+    for (const std::string& set : f.sets) args.insert(args.end(), {"--set", set});
+    args.insert(args.end(), {"in.wav", "out.wav"});
+    const RunResult r = Run(args);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::vector<double> v = StateValues(Slurp(P("s.state")));
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(f.values[i], v[i], 1e-9 * std::max(1.0, std::fabs(f.values[i]))) << i;
+  }
+
+  // Wrong values: the command line is wrong (exit 2), nothing is written,
+  // and the message names the parameter, its unit and its range.
+  struct Bad
+  {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Bad bad[] = {
+    {{"--set", "Attack=5"}, "Attack=5 is outside its range (a number without unit is in s; for ms write 5ms): "
+                            "Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
+    {{"--set", "Attack=20ms"}, "Attack=20ms is outside its range: Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
+    {{"--set", "Release=0.05s"}, "Release takes 100 to 500 ms (or 0.1 to 0.5 s)"},
+    {{"--set", "HPF=0.6kHz"}, "HPF=0.6kHz is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
+    {{"--set", "Output=-3dBFS"}, "Output=-3dBFS: 'dBFS' is not a unit of Output; Output takes -20 to 20 dB"},
+    {{"--set", "Input=3dB"}, "Input=3dB: 'dB' is not a unit of Input; Input takes 0 to 400"},
+    {{"--set", "Mix=150%"}, "Mix=150% is outside its range: Mix takes 0 to 100 %"},
+    {{"--set", "Mix=%"}, "Mix=% is not a value: Mix takes 0 to 100 %"},
+    {{"--set", "Sidechain=maybe"}, "Sidechain=maybe is not a value: Sidechain takes External or Internal (or 0 or 1)"},
+    {{"--set", "Oversample=2"}, "Oversample=2 is outside its range: Oversample takes Off or On (or 0 or 1)"},
+    {{"--set", "Release=nan"}, "Release=nan is not a value"},
+    {{"--set", "Input=0x10"}, "Input=0x10 is not a value"},
+    {{"--set", "Bypass="}, "Bypass needs a value: Bypass takes Off or On (or 0 or 1)"},
+    {{"--automate", "Attack=0:1ms,1:20ms"}, "--automate Attack: Attack=20ms is outside its range"},
+    {{"--automate", "Bypass=0:off,1:maybe"}, "--automate Bypass: Bypass=maybe is not a value"},
+  };
+  const std::vector<std::string> before = Listing(dir);
+  for (const Bad& b : bad)
+  {
+    SCOPED_TRACE(b.message);
+    std::vector<std::string> args = b.args;
+    args.insert(args.end(), {"in.wav", "new.wav"});
+    const RunResult r = Run(args);
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(b.message)) << r.err;
+    EXPECT_EQ(before, Listing(dir));
+  }
+
+  // A fraction given to a percentage renders as asked, with a word of warning.
+  const RunResult r = Run({"--set", "Mix=0.5", "in.wav", "mix.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("warning: Mix=0.5 means 0.5 %; write Mix=50% for 50 percent")) << r.err;
+  // A side-chain that the detector is told not to hear.
+  const RunResult sc = Run({"--set", "Sidechain=internal", "--sidechain", "in.wav", "in.wav", "sc.wav"});
+  EXPECT_EQ(0, sc.exitCode) << sc.err;
+  EXPECT_NE(std::string::npos, sc.err.find("warning: Sidechain is internal, so in.wav will not drive the detector"))
+    << sc.err;
+}
+
+// Runs a shell command in dir; its standard output, or "" with the status.
+std::string Shell(const std::string& dir, const std::string& command, int* status = nullptr)
+{
+  FILE* p = popen(("cd '" + dir + "' && " + command).c_str(), "r");
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while (p && (n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+  const int rc = p ? pclose(p) : -1;
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
+{
+  RunResult r = RunTool({"--version"}, dir);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("tavlo-render 3.3.0 (Tavlo 3.3.0, Quillmarshworks)\n", r.out);
+
+  // --params: every parameter with its unit, range, default and meaning.
+  const RunResult params = RunTool({"--params"}, dir);
+  EXPECT_EQ(0, params.exitCode);
+  EXPECT_EQ("", params.err);  // no complaint about the editor's images
+  for (const char* line : {"  Input       0 to 400, default 0\n",
+                           "  Output      -20 to 20 dB, default 0.0 dB\n",
+                           "  Attack      0.1 to 10.1 ms (or 0.0001 to 0.0101 s), default 5.0 ms\n",
+                           "  Release     100 to 500 ms (or 0.1 to 0.5 s), default 300 ms\n",
+                           "  Mix         0 to 100 %, default 100 %\n",
+                           "  HPF         20 to 500 Hz (or 0.02 to 0.5 kHz), default 20 Hz\n",
+                           "  Oversample  Off or On (or 0 or 1), default Off\n",
+                           "  Bypass      Off or On (or 0 or 1), default Off\n",
+                           "  Sidechain   External or Internal (or 0 or 1), default Internal\n",
+                           "threshold and drive together", "1 = the main input (internal)", "the side-chain input (external)"})
+    EXPECT_NE(std::string::npos, params.out.find(line)) << line;
+
+  // --help: complete, in the same words, and no line a terminal would wrap.
+  r = RunTool({"-h"}, dir);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.out, RunTool({"--help"}, dir).out);
+  const std::string table = params.out.substr(params.out.find('\n') + 1);
+  EXPECT_NE(std::string::npos, r.out.find(table)) << "the parameter table of --help differs from --params";
+  for (const char* option : {"--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
+                             "-j, --jobs N", "-y, --force", "--plugin", "--rate", "--block", "--precision", "--bits",
+                             "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
+                             "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
+    EXPECT_NE(std::string::npos, r.out.find(option)) << option;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
+
+  // The manual page renders without a warning and says the same.
+  r = RunTool({"--man-page"}, dir);
+  ASSERT_EQ(0, r.exitCode);
+  std::ofstream(P("tavlo-render.1")) << r.out;
+  int status = -1;
+  const std::string page = Shell(dir, "MANWIDTH=100 man --warnings -l tavlo-render.1 2>man.err", &status);
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("", Slurp(P("man.err")));
+  for (const char* text : {"-o, --output-dir DIR", "Attack", "0.1 to 10.1 ms (or 0.0001 to 0.0101 s), default 5.0 ms",
+                           "EXIT STATUS", "replace outputs that already exist"})
+    EXPECT_NE(std::string::npos, page.find(text)) << text;
+
+  // Completion: options, parameter names, units after a number, switch words.
+  r = RunTool({"--bash-completion"}, dir);
+  ASSERT_EQ(0, r.exitCode);
+  std::ofstream(P("completion.bash")) << r.out;
+  std::ofstream(P("take.flac")) << "x";
+  struct Completion
+  {
+    const char* line;
+    const char* expect;  // COMPREPLY joined by spaces
+  };
+  const Completion completions[] = {
+    {"tavlo-render --js", "--json"},
+    {"tavlo-render --set At", "Attack="},
+    {"tavlo-render --set Attack=5", "5ms 5s"},
+    {"tavlo-render --set HPF=80", "80Hz 80kHz"},
+    {"tavlo-render --set Sidechain=e", "external"},
+    {"tavlo-render --automate Oversample=0:off,1:o", "off on"},
+    {"tavlo-render --format f", "flac"},
+    {"tavlo-render take", "take.flac"},
+  };
+  for (const Completion& c : completions)
+  {
+    SCOPED_TRACE(c.line);
+    const std::string line = c.line;
+    const std::string script = "source ./completion.bash; COMP_LINE='" + line + "'; COMP_POINT=" +
+                               std::to_string(line.size()) + "; _tavlo_render; echo \"${COMPREPLY[*]}\"";
+    std::ofstream(P("complete.sh")) << script;
+    EXPECT_EQ(std::string(c.expect) + "\n", Shell(dir, "bash complete.sh"));
+  }
+}
+
+// ---- batches, pipes, JSON, the curve ------------------------------------
+
+TEST_F(RenderTool, BatchWithJobsEqualsSingleRendersBitForBit)
+{
+  MakeInput("a.wav", 48000, 2, 0.6);
+  MakeInput("b.wav", 44100, 1, 0.4);
+  MakeInput("c.flac", 48000, 2, 0.5, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+  mkdir(P("out").c_str(), 0755);
+  RunResult r = Run({"-o", "out", "-j", "2", "--set", "Input=150", "a.wav", "b.wav", "c.flac"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  // One summary line per file, each naming its output.
+  for (const char* name : {"out/a.wav: 0.60 s at 48000 Hz", "out/b.wav: 0.40 s at 44100 Hz", "out/c.flac: 0.50 s"})
+    EXPECT_NE(std::string::npos, r.out.find(name)) << r.out;
+  for (const char* name : {"a.wav", "b.wav", "c.flac"})
+  {
+    SCOPED_TRACE(name);
+    const std::string single = std::string("single-") + name;
+    ASSERT_EQ(0, Run({"--set", "Input=150", name, single}).exitCode);
+    const std::string batch = Slurp(P(std::string("out/") + name));
+    EXPECT_FALSE(batch.empty());
+    EXPECT_TRUE(batch == Slurp(P(single))) << "the batch render differs from the single one";
+    unlink(P(single).c_str());
+  }
+  // Again: every output exists, so nothing is rendered or replaced.
+  const std::string before = Slurp(P("out/a.wav"));
+  r = Run({"-o", "out", "-j", "2", "--set", "Input=50", "a.wav", "b.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("out/a.wav already exists; add -y to replace it")) << r.err;
+  EXPECT_EQ(before, Slurp(P("out/a.wav")));
+  // --format renames; two inputs of the same name would collide.
+  r = Run({"-o", "out/", "--format", "flac", "--bits", "16", "a.wav", "b.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ReadAudio(P("out/a.flac")).format);
+  EXPECT_EQ(44100, ReadAudio(P("out/b.flac")).rate);
+  r = Run({"-o", "out", "--format", "aiff", "a.wav", "./a.wav"});
+  EXPECT_NE(std::string::npos, r.err.find("two inputs would both be written to out/a.aiff")) << r.err;
+  for (const char* f : {"out/a.wav", "out/b.wav", "out/c.flac", "out/a.flac", "out/b.flac"}) unlink(P(f).c_str());
+  rmdir(P("out").c_str());
+}
+
+TEST_F(RenderTool, PipeRoundTripEqualsTheFileRenderAndSoxReadsItSilently)
+{
+  MakeInput("in.wav", 48000, 2, 0.5);
+  RunResult file = Run({"--set", "Input=120", "in.wav", "file.wav"});
+  ASSERT_EQ(0, file.exitCode) << file.err;
+  Streams streams;
+  streams.stdinFile = P("in.wav");
+  const RunResult piped = Run({"--set", "Input=120", "-", "-"}, 0, streams);
+  ASSERT_EQ(0, piped.exitCode) << piped.err;
+  EXPECT_TRUE(piped.out == Slurp(P("file.wav"))) << "standard output differs from the file render";
+  // The summary moved to standard error, out of the audio's way.
+  EXPECT_NE(std::string::npos, piped.err.find("standard output: 0.50 s at 48000 Hz")) << piped.err;
+
+  // 32-bit float WAV with the fmt chunk sox expects of a non-PCM format.
+  int status = -1;
+  const std::string info = Shell(dir, "sox --i file.wav 2>&1 && sox file.wav -n stat 2>&1", &status);
+  EXPECT_EQ(0, status) << info;
+  EXPECT_EQ(std::string::npos, info.find("WARN")) << info;
+  EXPECT_NE(std::string::npos, info.find("32-bit Floating Point PCM")) << info;
+}
+
+TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
+{
+  MakeInput("in.wav", 48000, 2, 0.5);
+  const std::vector<std::string> common = {"--set", "Input=150", "--set", "Attack=2ms", "--automate",
+                                           "Mix=0:100%,0.4:60%", "--bits", "16", "--set", "Output=12dB"};
+  std::vector<std::string> args = common;
+  args.insert(args.end(), {"in.wav", "text.wav"});
+  const RunResult text = Run(args);
+  ASSERT_EQ(0, text.exitCode) << text.err;
+  args = common;
+  args.insert(args.end(), {"--json", "in.wav", "json.wav"});
+  const RunResult json = Run(args);
+  ASSERT_EQ(0, json.exitCode) << json.err;
+  std::ofstream(P("summary.json")) << json.out;
+  int status = -1;
+  // jq reads it as one object; the summary line printed from its numbers
+  // is the text summary (the speed aside, which differs run to run).
+  const std::string fromJson = Shell(
+    dir,
+    "jq -r '\"\\(.file): \\(.duration_s) s at \\(.rate) Hz, in peak \\(.peak_in_dbfs) RMS \\(.rms_in_dbfs), out peak "
+    "\\(.peak_out_dbfs) RMS \\(.rms_out_dbfs), gr \\(.gain_reduction_max_db) \\(.gain_reduction_avg_db), clipped "
+    "\\(.clipped_samples) nonfinite \\(.non_finite_samples) Attack \\(.parameters.Attack.value) "
+    "\\(.parameters.Attack.unit) Mix \\(.parameters.Mix.text) \\(.parameters.Mix.automated)\"' summary.json",
+    &status);
+  ASSERT_EQ(0, status) << json.out;
+  char name[64];
+  double dur, rate, pin, rin, pout, rout, grMax, grAvg, attack;
+  long clipped, nonFinite;
+  char unit[8], mix[16], automated[8];
+  ASSERT_EQ(15, sscanf(fromJson.c_str(),
+                       "%63[^:]: %lf s at %lf Hz, in peak %lf RMS %lf, out peak %lf RMS %lf, gr %lf %lf, clipped %ld "
+                       "nonfinite %ld Attack %lf %7s Mix %15s %*s %7s",
+                       name, &dur, &rate, &pin, &rin, &pout, &rout, &grMax, &grAvg, &clipped, &nonFinite, &attack,
+                       unit, mix, automated))
+    << fromJson;
+  char line[512];
+  snprintf(line, sizeof(line),
+           "%.2f s at %.0f Hz, in peak %.1f dBFS RMS %.1f dBFS, out peak %.1f dBFS RMS %.1f dBFS, gain reduction "
+           "max %.1f dB avg %.1f dB, %ld samples clipped, ",
+           dur, rate, pin, rin, pout, rout, grMax, grAvg, clipped);
+  EXPECT_EQ("json.wav", std::string(name));
+  EXPECT_NE(std::string::npos, text.out.find(std::string("text.wav: ") + line)) << line << "\n" << text.out;
+  EXPECT_GT(clipped, 0);  // +12 dB into 16 bits
+  EXPECT_EQ(0, nonFinite);
+  EXPECT_EQ(2.0, attack);
+  EXPECT_EQ("ms", std::string(unit));
+  EXPECT_EQ("60", std::string(mix));  // the value at the end, "60 %"
+  EXPECT_EQ("true", std::string(automated));
+  EXPECT_NE(std::string::npos, json.err.find("samples clipped at full scale by 16-bit output")) << json.err;
+}
+
+TEST_F(RenderTool, CurveIsUnityBelowTheKneeAndFoldsBackAtInput400)
+{
+  const RunResult r = Run({"--json", "--curve", "curve.png"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  std::ofstream(P("curve.json")) << r.out;
+  // Per line: the Input setting, the knee, and the output at every input level.
+  int status = -1;
+  const std::string table =
+    Shell(dir, "jq -r '.lines[] | \"\\(.input) \\(.knee_dbfs) \\(.out_dbfs | map(tostring) | join(\" \"))\"' curve.json",
+          &status);
+  ASSERT_EQ(0, status) << r.out;
+  std::map<int, std::vector<double>> out;
+  std::map<int, double> knee;
+  std::istringstream rows(table);
+  for (std::string row; std::getline(rows, row);)
+  {
+    std::istringstream fields(row);
+    int input;
+    std::string k;
+    fields >> input >> k;
+    knee[input] = k == "null" ? NAN : atof(k.c_str());
+    for (double v; fields >> v;) out[input].push_back(v);
+  }
+  ASSERT_EQ(5u, out.size());
+  for (auto& line : out)
+  {
+    SCOPED_TRACE("Input " + std::to_string(line.first));
+    ASSERT_EQ(61u, line.second.size());  // -60 to 0 dBFS in 1 dB steps
+    // Unity (within 0.5 dB) for the quietest 15 dB, under every setting.
+    for (int k = 0; k <= 15; ++k) EXPECT_NEAR(-60.0 + k, line.second[k], 0.5) << (-60 + k) << " dBFS";
+  }
+  // Input 0 never compresses; the knee moves down as Input rises.
+  for (int k = 0; k <= 60; ++k) EXPECT_NEAR(-60.0 + k, out[0][k], 1.0);
+  EXPECT_TRUE(std::isnan(knee[0]));
+  EXPECT_GT(knee[50], -12.0);
+  EXPECT_LT(knee[100], knee[50]);
+  EXPECT_LT(knee[200], knee[100]);
+  EXPECT_LT(knee[400], knee[200]);
+  // Fold-back at 400: a peak, then louder input comes out far quieter.
+  const auto top = std::max_element(out[400].begin(), out[400].end());
+  EXPECT_LT(top - out[400].begin(), 50);        // peaks well below full scale
+  EXPECT_LT(out[400].back(), *top - 20.0);     // 0 dBFS in: at least 20 dB under the peak
+  EXPECT_LT(out[400][60], out[400][50]);
+  const Image png = LoadPng(P("curve.png"));
+  EXPECT_EQ(1000, png.w);
+  EXPECT_EQ(960, png.h);
+}
+
+// ---- files that are never destroyed -------------------------------------
+
+TEST_F(RenderTool, NoOutputReplacesAFileUnasked)
+{
+  MakeInput("take.wav", 48000, 2, 0.3);
+  const std::string take = Slurp(P("take.wav"));
+  // OUTPUT forgotten: the take would become a render of the embedded loop.
+  RunResult r = Run({"--set", "Input=100", "take.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("take.wav already exists; add -y to replace it (to render it, name an OUTPUT"))
+    << r.err;
+  EXPECT_EQ(take, Slurp(P("take.wav")));
+  // Swapped after an earlier render: the take is still refused.
+  ASSERT_EQ(0, Run({"take.wav", "done.wav"}).exitCode);
+  r = Run({"done.wav", "take.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(take, Slurp(P("take.wav")));
+  // Existing side products are refused too, before anything is rendered.
+  std::ofstream(P("old.png")) << "keep me";
+  r = Run({"--plot", "old.png", "take.wav", "new.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("keep me", Slurp(P("old.png")));
+  EXPECT_EQ(-1, access(P("new.wav").c_str(), F_OK));
+
+  // -y replaces; a symbolic link is written through and stays a link.
+  std::ofstream(P("target.wav")) << "old";
+  ASSERT_EQ(0, symlink("target.wav", P("link.wav").c_str()));
+  r = Run({"-y", "--set", "Bypass=on", "take.wav", "link.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  struct stat st;
+  ASSERT_EQ(0, lstat(P("link.wav").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadAudio(P("take.wav")).samples, ReadAudio(P("target.wav")).samples);
+  // A link to nothing yet: the file appears where it points.
+  ASSERT_EQ(0, symlink("made.wav", P("dangling.wav").c_str()));
+  ASSERT_EQ(0, Run({"take.wav", "dangling.wav"}).exitCode);
+  EXPECT_EQ(0, lstat(P("dangling.wav").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(0, stat(P("made.wav").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+
+  // A FIFO is written directly: its reader gets the whole file.
+  ASSERT_EQ(0, mkfifo(P("fifo").c_str(), 0644));
+  std::string fromFifo;
+  std::thread reader([&]() { fromFifo = Slurp(P("fifo")); });
+  r = Run({"--set", "Bypass=on", "take.wav", "fifo"});
+  reader.join();
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(0, stat(P("fifo").c_str(), &st));
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(fromFifo == Slurp(P("target.wav"))) << fromFifo.size() << " bytes from the FIFO";
+
+  // Standard output closed early (SIGPIPE): an error, and of the render's
+  // outputs none is left, no temporary file either.
+  const std::vector<std::string> before = Listing(dir);
+  Streams closed;
+  closed.stdoutClosedPipe = true;
+  r = Run({"--plot", "p.png", "take.wav", "-"}, 0, closed);
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("cannot write standard output: Broken pipe")) << r.err;
+  EXPECT_EQ(before, Listing(dir));
+  for (const char* f : {"link.wav", "target.wav", "dangling.wav", "made.wav", "fifo"}) unlink(P(f).c_str());
+}
+
+TEST_F(RenderTool, NonFiniteInputIsRenderedAsSilenceAndCounted)
+{
+  Audio in = MakeInput("in.wav", 48000, 2, 0.2);
+  in.samples[100] = NAN;
+  in.samples[2001] = INFINITY;
+  in.samples[5000] = -INFINITY;
+  WriteAudio(P("bad.wav"), in, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  const RunResult r = Run({"--set", "Bypass=on", "bad.wav", "out.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("warning: bad.wav: 3 non-finite input samples (NaN or infinity), "
+                                          "rendered as silence"))
+    << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("3 non-finite input samples")) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("-inf")) << r.out;
+  const Audio out = ReadAudio(P("out.wav"));
+  ASSERT_EQ(in.samples.size(), out.samples.size());
+  for (size_t i = 0; i < in.samples.size(); ++i)
+    ASSERT_EQ(std::isfinite(in.samples[i]) ? in.samples[i] : 0.0f, out.samples[i]) << i;
 }
 
 // ---- memory -----------------------------------------------------------

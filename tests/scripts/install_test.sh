@@ -35,6 +35,16 @@ check_bundle() {
   [ -f "$2/manifest.ttl" ] && [ -f "$2/Tavlo.so" ] && [ -f "$2/TavloUI.so" ] || fail "$2 lacks its manifest or modules"
 }
 
+# The renderer's manual page and bash completion, where man and
+# bash-completion look, readable by all.
+check_docs() {
+  local share="$1" f
+  for f in "$share/man/man1/tavlo-render.1" "$share/bash-completion/completions/tavlo-render"; do
+    [ "$(mode "$f" 2>/dev/null)" = 644 ] && ok "$f" || fail "$f missing or not 644"
+  done
+  cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
+}
+
 # ---- For a user: a fresh home with another plug-in already in ~/.vst3.
 home="$tmp/home"
 mkdir -p "$home/.vst3/Other.vst3/Contents" "$home/.lv2/Other.lv2" "$home/.local/bin"
@@ -46,6 +56,7 @@ run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/
 
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
+check_docs "$home/.local/share"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
 [ "$(mode "$home/.local/share")" = 755 ] || fail "made ~/.local/share with mode $(mode "$home/.local/share")"
 grep -q "not on your PATH" <<< "$out" && ok "PATH note" || fail "no note that ~/.local/bin is not on PATH"
@@ -64,6 +75,7 @@ mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/share"
 before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
 check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2"
+check_docs "$prefix/share"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"
 [ "$(mode "$prefix/bin/tavlo-render")" = 755 ] || fail "bin/tavlo-render mode $(mode "$prefix/bin/tavlo-render")"
@@ -81,6 +93,7 @@ out="$(run "$src/scripts/install" --bogus 2>&1)" && fail "an unknown option was 
 # ---- cmake --install follows the prefix.
 out="$( (umask 077; cmake --install "$build" --prefix "$tmp/cmake") 2>&1)" && ok "cmake --install" || fail "cmake --install: $out"
 check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2"
+check_docs "$tmp/cmake/share"
 [ "$(mode "$tmp/cmake/bin/tavlo-render")" = 755 ] || fail "cmake-installed renderer mode $(mode "$tmp/cmake/bin/tavlo-render")"
 
 echo "$failures failure(s)"

@@ -19,6 +19,7 @@
 #include "fx/IParam.h"
 #include "graphics/IControl.h"
 #include "graphics/IGraphics.h"
+#include "graphics/IReadoutControls.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBlit.h"
 #include "raster/PxPng.h"
@@ -129,14 +130,22 @@ Image Render(Tavlo* plug, const char* name)
   return LoadImage(path);
 }
 
+// "Thr.png" drawn at scale 2 comes from "Thr@2x.png".
+std::string TwinFile(const char* file)
+{
+  std::string f = file;
+  return f.substr(0, f.rfind('.')) + "@2x" + f.substr(f.rfind('.'));
+}
+
 // Checks that the control's rectangle in the rendered editor shows `frame`
 // of its strip: every pixel the frame covers opaquely is reproduced exactly,
 // and enough of those pixels differ from the frames two steps either side
-// that a wrong frame choice could not pass.
-void ExpectFrame(const Image& shot, const StripControl& c, int frame)
+// that a wrong frame choice could not pass. At scale 2 the picture must be
+// the twice-size strip's frame, at twice the position.
+void ExpectFrame(const Image& shot, const StripControl& c, int frame, int scale = 1)
 {
-  SCOPED_TRACE(std::string(c.what) + " frame " + std::to_string(frame));
-  const Image strip = LoadImage(ImageDir() + c.file);
+  SCOPED_TRACE(std::string(c.what) + " frame " + std::to_string(frame) + " at scale " + std::to_string(scale));
+  const Image strip = LoadImage(ImageDir() + (scale == 2 ? TwinFile(c.file) : std::string(c.file)));
   ASSERT_GT(strip.w, 0);
   const int fw = strip.w, fh = strip.h / c.frames;
   int opaque = 0, mismatches = 0, distinctive = 0;
@@ -146,7 +155,7 @@ void ExpectFrame(const Image& shot, const StripControl& c, int frame)
       const uint32_t want = strip.At(x, (frame - 1) * fh + y);
       if (Alpha(want) != 255) continue;
       ++opaque;
-      const uint32_t got = shot.At(c.x + x, c.y + y);
+      const uint32_t got = shot.At(c.x * scale + x, c.y * scale + y);
       if ((got & 0xFFFFFFu) != (want & 0xFFFFFFu)) ++mismatches;
       bool differs = true;
       for (int other : {frame - 2, frame + 2})
@@ -346,7 +355,8 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->Width(), 786);
   EXPECT_EQ(g->Height(), 483);
-  ASSERT_EQ(g->NControls(), 12);
+  // The original eleven and the version line, then the two readouts.
+  ASSERT_EQ(g->NControls(), 14);
 
   IBitmapControl* bg = dynamic_cast<IBitmapControl*>(g->GetControl(0));
   ASSERT_NE(bg, nullptr);
@@ -407,6 +417,18 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
   EXPECT_EQ(t->mColor, COLOR_WHITE);
   EXPECT_EQ(t->mAlign, IText::kAlignCenter);
   EXPECT_EQ(t->mStyle, IText::kStyleNormal);
+
+  // The readouts take no mouse and no parameter; they do not cover a control.
+  ASSERT_NE(dynamic_cast<IPeakReadoutControl*>(g->GetControl(12)), nullptr);
+  ASSERT_NE(dynamic_cast<IParamReadoutControl*>(g->GetControl(13)), nullptr);
+  for (int i : {12, 13})
+  {
+    IControl* r = g->GetControl(i);
+    EXPECT_EQ(r->ParamIdx(), -1);
+    EXPECT_FALSE(r->IsHit((int)r->GetRECT()->MW(), (int)r->GetRECT()->MH()));
+    for (int j = 1; j < 12; ++j) EXPECT_FALSE(r->GetRECT()->Intersects(g->GetControl(j)->GetRECT())) << i << " " << j;
+  }
+  EXPECT_TRUE(g->CanHandleMouseOver());
 }
 
 TEST(TavloEditorRender, FreshInstanceShowsBackgroundDefaultsAndVersion)
@@ -577,4 +599,262 @@ TEST(TavloEditorResources, ImagesComeFromTheBundleOrElseTheSourceTree)
   for (const std::string& d : {bundle + "/Contents/Resources", bundle + "/Contents/x86_64-linux",
                                bundle + "/Contents", bundle, root})
     rmdir(d.c_str());
+}
+
+namespace
+{
+IParamReadoutControl* ParamReadout(IGraphics* g) { return dynamic_cast<IParamReadoutControl*>(g->GetControl(13)); }
+IPeakReadoutControl* GainReadout(IGraphics* g) { return dynamic_cast<IPeakReadoutControl*>(g->GetControl(12)); }
+
+// Pixels of a rectangle of a render that differ from the same place of another.
+int DifferingPixels(const Image& a, const Image& b, const IRECT& r)
+{
+  int n = 0;
+  for (int y = r.T; y < r.B; ++y)
+    for (int x = r.L; x < r.R; ++x) n += (a.At(x, y) & 0xFFFFFFu) != (b.At(x, y) & 0xFFFFFFu);
+  return n;
+}
+}  // namespace
+
+TEST(TavloEditorReadouts, EachControlReadsInItsUnitWhenHovered)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  plug->RestorePreset(0);
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  IParamReadoutControl* readout = ParamReadout(g);
+  ASSERT_NE(readout, nullptr);
+  struct Case
+  {
+    int index, param;
+    double plain;
+    const char* text;
+  };
+  // U+2212 is the minus of typeset numbers.
+  const Case cases[] = {
+    {3, kInput, 120.0, "Input 120"},         {4, kOutput, -3.0, "Output \xE2\x88\x92" "3.0 dB"},
+    {5, kAttack, 0.005, "Attack 5.0 ms"},    {6, kRelease, 0.3, "Release 300 ms"},
+    {7, kMix, 70.0, "Mix 70 %"},             {8, kHPF, 80.0, "HPF 80 Hz"},
+    {2, kOversample, 1.0, "Oversample On"},  {9, kSidechain, 1.0, "Sidechain Internal"},
+    {9, kSidechain, 0.0, "Sidechain External"}, {1, kBypass, 1.0, "Bypass On"},
+    {1, kBypass, 0.0, "Bypass Off"},         {4, kOutput, 12.5, "Output 12.5 dB"},
+  };
+  IMouseMod none;
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.text);
+    SetPlain(plug.get(), c.param, c.plain);
+    const IRECT* r = g->GetControl(c.index)->GetRECT();
+    g->OnMouseOver((int)r->MW(), (int)r->MH(), &none);
+    g->Tick();
+    EXPECT_STREQ(readout->GetReadout(), c.text);
+    EXPECT_EQ(readout->GetShownParam(), c.param);
+    EXPECT_EQ(readout->GetOpacity(), 1.0);
+  }
+  // Over the meter, the background or nothing: no parameter, so it fades.
+  for (IRECT at : {*g->GetControl(10)->GetRECT(), IRECT(2, 2, 3, 3)})
+  {
+    g->OnMouseOver(at.L + 1, at.T + 1, &none);
+    for (int i = 0; i < 12; ++i) g->Tick();
+    EXPECT_EQ(readout->GetOpacity(), 1.0) << "held for 12 ticks";
+    g->Tick();
+    EXPECT_LT(readout->GetOpacity(), 1.0);
+    EXPECT_GT(readout->GetOpacity(), 0.0);
+    for (int i = 0; i < 7; ++i) g->Tick();
+    EXPECT_EQ(readout->GetOpacity(), 0.0);
+    EXPECT_STREQ(readout->GetReadout(), "");
+    // Back over a knob for the next round.
+    g->OnMouseOver(127 + 73, 279 + 73, &none);
+    g->Tick();
+    EXPECT_STREQ(readout->GetReadout(), "Input 120");
+  }
+  g->OnMouseOut();
+  for (int i = 0; i < 20; ++i) g->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "");
+}
+
+TEST(TavloEditorReadouts, DragAndWheelShowTheValueAndTheFadeRestoresThePanel)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  plug->RestorePreset(0);
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  IParamReadoutControl* readout = ParamReadout(g);
+  const Image before = Render(plug.get(), "tavlo_readout_before.png");
+
+  // A drag that leaves the knob still shows it, with the value it sets:
+  // 73 pixels up the 146-pixel Input knob is 50.
+  IMouseMod left(true);
+  const int cx = 127 + 73, cy = 279 + 73;
+  g->OnMouseDown(cx, cy, &left);
+  g->OnMouseDrag(cx, cy - 40, &left);
+  g->OnMouseDrag(cx + 200, cy - 73, &left);
+  g->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "Input 50");
+  const Image during = Render(plug.get(), "tavlo_readout_drag.png");
+  const IRECT plate = *readout->GetRECT();
+  // The plate and its text are drawn: much of it differs from the panel,
+  // and the value is amber.
+  EXPECT_GT(DifferingPixels(during, before, plate), plate.W() * plate.H() / 2);
+  int amber = 0;
+  for (int y = plate.T; y < plate.B; ++y)
+    for (int x = (int)plate.MW(); x < plate.R; ++x)
+    {
+      const uint32_t p = during.At(x, y);
+      amber += Channel(p, 16) > 180 && Channel(p, 8) > 100 && Channel(p, 8) < 200 && Channel(p, 0) < 110;
+    }
+  EXPECT_GT(amber, 15);
+
+  // Released over the background: it stays a moment, fades, and the panel
+  // under it is exactly as before.
+  g->OnMouseUp(cx + 200, cy - 73, &left);
+  g->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "Input 50");
+  for (int i = 0; i < 25; ++i) g->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "");
+  const Image after = Render(plug.get(), "tavlo_readout_after.png");
+  EXPECT_EQ(DifferingPixels(after, before, plate), 0);
+
+  // A wheel turn over a knob shows it too: Mix from 100 % down one step.
+  g->OnMouseWheel(641 + 24, 121 + 24, &left, -1);
+  g->Tick();
+  EXPECT_STREQ(readout->GetReadout(), "Mix 99 %");
+}
+
+TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  plug->RestorePreset(0);
+  plug->SetSampleRate(48000.0);
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  IPeakReadoutControl* gr = GainReadout(g);
+  IControl* meter = g->GetControl(plug->GetMeterIdx());
+  ASSERT_NE(gr, nullptr);
+  g->Tick();
+  EXPECT_STREQ(gr->GetReadout(), "0.0 dB");
+
+  // What the number should say for a meter value: the gain 1 - v in dB.
+  auto expected = [](double v) {
+    static const IParamUnit dB = {"dB", 1.0, 1, nullptr, nullptr, ""};
+    char s[64];
+    FormatParamUnit(dB, 20.0 * std::log10(1.0 - v), s, sizeof(s), true);
+    return std::string(s);
+  };
+  ProcessTone(plug.get(), 0.5, 1.0);  // the meter's start-up swing dies away
+  for (int i = 0; i < 30; ++i) g->Tick();
+  SetPlain(plug.get(), kInput, 200.0);
+  ProcessTone(plug.get(), 0.5, 0.25);
+  const double loud = meter->GetValue();
+  ASSERT_GT(loud, 0.5);  // more than 6 dB
+  // A snapshot (as tavlo-render takes after a render) shows it too.
+  Render(plug.get(), "tavlo_editor_gain_reduction.png");
+  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  g->Tick();
+  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  EXPECT_EQ(std::string(gr->GetReadout()).compare(0, 3, "\xE2\x88\x92"), 0) << "a reduction reads negative";
+
+  // The signal stops compressing: the needle falls, the number holds its
+  // peak for a second of ticks, then follows.
+  SetPlain(plug.get(), kInput, 0.0);
+  ProcessTone(plug.get(), 0.5, 0.5);
+  const double quiet = meter->GetValue();
+  ASSERT_LT(quiet, loud - 0.2);
+  for (int i = 0; i < 20; ++i) g->Tick();
+  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  for (int i = 0; i < 10; ++i) g->Tick();
+  EXPECT_EQ(gr->GetReadout(), expected(quiet));
+  EXPECT_DOUBLE_EQ(gr->GetHeldValue(), quiet);
+}
+
+TEST(TavloEditorScale, ScaleTwoDrawsTheSharperSetAtTwiceTheSize)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  plug->RestorePreset(0);
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  g->SetScale(2.0);
+  EXPECT_EQ(g->WindowWidth(), 1572);
+  EXPECT_EQ(g->WindowHeight(), 966);
+  const Image shot = Render(plug.get(), "tavlo_editor_scale2.png");
+  ASSERT_EQ(shot.w, 1572);
+  ASSERT_EQ(shot.h, 966);
+  // Every control shows its default frame from the twice-size strip, exactly.
+  for (const StripControl& c : kStrips) ExpectFrame(shot, c, c.defaultFrame, 2);
+  // The background is bg@2x.png wherever no control covers it.
+  const Image bg = LoadImage(ImageDir() + "bg@2x.png");
+  ASSERT_EQ(bg.w, 1572);
+  int checked = 0, mismatches = 0;
+  for (int y = 0; y < shot.h; y += 3)
+    for (int x = 0; x < shot.w; x += 3)
+    {
+      bool covered = y >= 820 && y < 910 && x >= 40 && x < 320;  // the version line
+      for (int i = 1; i < g->NControls() && !covered; ++i) covered = g->GetControl(i)->GetRECT()->Contains(x / 2, y / 2);
+      if (covered) continue;
+      ++checked;
+      mismatches += (shot.At(x, y) & 0xFFFFFFu) != (bg.At(x, y) & 0xFFFFFFu);
+    }
+  EXPECT_GT(checked, 50000);
+  EXPECT_EQ(mismatches, 0);
+
+  // In between, the size is rounded from the layout's; outside 1..3 clamped;
+  // nonsense ignored.
+  const double scales[] = {1.5, 1.25, 3.0, 0.5, 7.0};
+  const int widths[] = {1179, 983, 2358, 786, 2358}, heights[] = {725, 604, 1449, 483, 1449};
+  for (int i = 0; i < 5; ++i)
+  {
+    g->SetScale(scales[i]);
+    EXPECT_EQ(g->WindowWidth(), widths[i]) << scales[i];
+    EXPECT_EQ(g->WindowHeight(), heights[i]) << scales[i];
+  }
+  g->SetScale(std::nan(""));
+  g->SetScale(-2.0);
+  EXPECT_EQ(g->GetScale(), 3.0);
+}
+
+namespace
+{
+// Rows of the 1x image of control idx decoded so far.
+int RowsDecoded(IGraphics* g, int idx)
+{
+  IBitmapControl* b = dynamic_cast<IBitmapControl*>(g->GetControl(idx));
+  IKnobMultiControl* k = dynamic_cast<IKnobMultiControl*>(g->GetControl(idx));
+  PxIBitmap* raster = b ? b->GetBitmap()->mData : (k ? k->GetBitmap()->mData : nullptr);
+  PxPngImage* png = dynamic_cast<PxPngImage*>(raster);
+  return png ? png->DecodeRows(0, nullptr) : -1;
+}
+
+// A new instance's editor drawn once at a scale; what was decoded that
+// should not have been, or "" when all is well.
+std::string DecodedByFirstDraw(double scale)
+{
+  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  std::string problems;
+  for (int i = 0; i <= 10; ++i)
+    if (RowsDecoded(g, i) != 0) problems += "control " + std::to_string(i) + " decoded before drawing; ";
+  if (scale != 1.0) g->SetScale(scale);
+  g->Tick();
+  // At scale 1: Input and HPF at frame 1, Output at 31, Mix at 61 of 61,
+  // the meter at 1, the background whole. Above it, none of the 1x set.
+  const int want[][2] = {{3, 146}, {8, 48}, {4, 31 * 146}, {7, 61 * 48}, {10, 124}, {0, 483}};
+  for (const auto& w : want)
+  {
+    const int rows = scale == 1.0 ? w[1] : 0;
+    if (RowsDecoded(g, w[0]) != rows)
+      problems += "control " + std::to_string(w[0]) + " has " + std::to_string(RowsDecoded(g, w[0])) + " rows; ";
+  }
+  return problems;
+}
+
+int Report(const std::string& problems)
+{
+  std::fprintf(stderr, "%s\n", problems.c_str());
+  return problems.empty() ? 0 : 1;
+}
+}  // namespace
+
+// Each case runs in a process of its own (a death test re-runs the program),
+// so that no other test has decoded an image of the process-wide cache.
+TEST(TavloEditorImagesDeathTest, DecodedOnlyAsFarAsDrawnAndOnlyTheSetInUse)
+{
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(Report(DecodedByFirstDraw(1.0))), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::exit(Report(DecodedByFirstDraw(2.0))), ::testing::ExitedWithCode(0), "");
 }

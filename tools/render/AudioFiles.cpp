@@ -1,46 +1,18 @@
 #include "AudioFiles.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// Temporary names a signal handler may have to remove. Fixed storage, so
-// the handler touches no allocator.
-constexpr int kMaxPending = 8;
-constexpr size_t kMaxPath = 4096;
-char gPendingPaths[kMaxPending][kMaxPath];
-std::atomic<bool> gPendingUsed[kMaxPending];
-
-int ClaimSlot(const std::string& path)
-{
-  if (path.size() >= kMaxPath) return -1;
-  for (int i = 0; i < kMaxPending; ++i)
-  {
-    bool expected = false;
-    if (gPendingUsed[i].compare_exchange_strong(expected, true))
-    {
-      memcpy(gPendingPaths[i], path.c_str(), path.size() + 1);
-      return i;
-    }
-  }
-  return -1;
-}
-
-void ReleaseSlot(int slot)
-{
-  if (slot >= 0) gPendingUsed[slot].store(false);
-}
 
 class SndfileSource : public AudioSource
 {
@@ -96,38 +68,110 @@ std::string Extension(const std::string& path)
   return ext;
 }
 
+// Standard input copied to an unnamed temporary file, so every format
+// libsndfile reads (FLAC and AIFF too) can be read from a pipe, and the
+// length is known for the progress bar.
+int SpoolStandardInput(std::string& error)
+{
+  if (isatty(STDIN_FILENO))
+  {
+    error = "standard input is a terminal; pipe audio into it or name an INPUT file";
+    return -1;
+  }
+  const char* tmp = getenv("TMPDIR");
+  const int fd = open(tmp && *tmp ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0)
+  {
+    error = std::string("cannot hold standard input in a temporary file: ") + strerror(errno);
+    return -1;
+  }
+  char buf[1 << 16];
+  for (;;)
+  {
+    const ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+    {
+      error = std::string("cannot read standard input: ") + strerror(errno);
+      close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;)
+    {
+      const ssize_t w = write(fd, buf + done, (size_t)(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0)
+      {
+        error = std::string("cannot hold standard input in a temporary file: ") + strerror(errno);
+        close(fd);
+        return -1;
+      }
+      done += w;
+    }
+  }
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+void PutU16(unsigned char* p, uint32_t v) { p[0] = (unsigned char)v; p[1] = (unsigned char)(v >> 8); }
+void PutU32(unsigned char* p, uint32_t v)
+{
+  PutU16(p, v & 0xFFFF);
+  PutU16(p + 2, v >> 16);
+}
+
+// RIFF, an 18-byte fmt chunk (IEEE float, with the cbSize word every
+// non-PCM format carries), fact, and the data chunk's header.
+constexpr size_t kWavHeaderBytes = 12 + 8 + 18 + 8 + 4 + 8;
+constexpr int64_t kWavMaxData = 0xFFFFFFFFll - (int64_t)kWavHeaderBytes;
+
 }  // namespace
 
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, std::string& error)
 {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0)
-  {
-    error = "cannot open " + path + ": " + strerror(errno);
-    return nullptr;
-  }
-  if (S_ISDIR(st.st_mode))
-  {
-    error = "cannot read " + path + ": it is a folder";
-    return nullptr;
-  }
+  const bool stdinput = path == "-";
+  const std::string name = stdinput ? "standard input" : path;
   SF_INFO info;
   memset(&info, 0, sizeof(info));
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  SNDFILE* f = nullptr;
+  if (stdinput)
+  {
+    const int fd = SpoolStandardInput(error);
+    if (fd < 0) return nullptr;
+    f = sf_open_fd(fd, SFM_READ, &info, 1);
+    if (!f) close(fd);
+  }
+  else
+  {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+    {
+      error = "cannot open " + path + ": " + strerror(errno);
+      return nullptr;
+    }
+    if (S_ISDIR(st.st_mode))
+    {
+      error = "cannot read " + path + ": it is a folder";
+      return nullptr;
+    }
+    f = sf_open(path.c_str(), SFM_READ, &info);
+  }
   if (!f)
   {
-    error = "cannot read " + path + " as audio: " + sf_strerror(nullptr);
+    error = "cannot read " + name + " as audio: " + sf_strerror(nullptr);
     return nullptr;
   }
   if (info.channels < 1 || info.channels > 2)
   {
-    error = path + " has " + std::to_string(info.channels) + " channels; only mono and stereo are taken";
+    error = name + " has " + std::to_string(info.channels) + " channels; only mono and stereo are taken";
     sf_close(f);
     return nullptr;
   }
-  if (info.samplerate <= 0)
+  if (info.samplerate < kMinRate || info.samplerate > kMaxRate)
   {
-    error = path + " has no valid sample rate";
+    error = name + " is " + std::to_string(info.samplerate) + " Hz; tavlo-render takes " +
+            std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
     sf_close(f);
     return nullptr;
   }
@@ -139,65 +183,19 @@ std::unique_ptr<AudioSource> MemorySource(std::vector<float> stereo, double rate
   return std::unique_ptr<AudioSource>(new StereoMemorySource(std::move(stereo), rate));
 }
 
-// ---- pending files ----------------------------------------------------
-
-PendingFile::PendingFile(const std::string& path) : mPath(path)
-{
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  mTemp = dir + "." + base + ".partial-" + std::to_string((long)getpid());
-  mSlot = ClaimSlot(mTemp);
-}
-
-PendingFile::~PendingFile() { Discard(); }
-
-void PendingFile::Discard()
-{
-  if (!mDone) unlink(mTemp.c_str());
-  mDone = true;
-  ReleaseSlot(mSlot);
-  mSlot = -1;
-}
-
-bool PendingFile::Commit(std::string& error)
-{
-  if (mDone)
-  {
-    error = "internal: " + mPath + " committed twice";
-    return false;
-  }
-  if (rename(mTemp.c_str(), mPath.c_str()) != 0)
-  {
-    error = "cannot write " + mPath + ": " + strerror(errno);
-    Discard();
-    return false;
-  }
-  mDone = true;
-  ReleaseSlot(mSlot);
-  mSlot = -1;
-  return true;
-}
-
-void RemovePendingFilesNow()
-{
-  for (int i = 0; i < kMaxPending; ++i)
-    if (gPendingUsed[i].load()) unlink(gPendingPaths[i]);
-}
-
 // ---- output -----------------------------------------------------------
 
-bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& format,
-                        std::string& error)
+bool ChooseOutputFormat(const std::string& path, const std::string& container, SampleBits bits,
+                        OutputFormat& format, std::string& error)
 {
-  const std::string ext = Extension(path);
+  const std::string ext = !container.empty() ? container : path == "-" ? "wav" : Extension(path);
   int major = 0;
   if (ext == "wav") major = SF_FORMAT_WAV;
   else if (ext == "aif" || ext == "aiff") major = SF_FORMAT_AIFF;
   else if (ext == "flac") major = SF_FORMAT_FLAC;
   else
   {
-    error = "cannot tell the format of " + path + " (use .wav, .aif, .aiff or .flac)";
+    error = "cannot tell the format of " + path + " (use .wav, .aif, .aiff or .flac, or --format)";
     return false;
   }
   if (bits == SampleBits::kDefault) bits = major == SF_FORMAT_FLAC ? SampleBits::k24 : SampleBits::k32f;
@@ -216,17 +214,47 @@ bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& 
   return true;
 }
 
+bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& format, std::string& error)
+{
+  return ChooseOutputFormat(path, "", bits, format, error);
+}
+
+AudioSink::AudioSink(const OutputTarget& target, const OutputFormat& format, double rate)
+  : mPending(target), mFormat(format)
+{
+  Open(rate);
+}
+
 AudioSink::AudioSink(const std::string& path, const OutputFormat& format, double rate)
   : mPending(path), mFormat(format)
 {
+  Open(rate);
+}
+
+void AudioSink::Open(double rate)
+{
+  const std::string& path = mPending.Path();
+  mRate = (int)rate;
+  if (mPending.TempPath().empty())
+  {
+    mError = "cannot write " + path + ": " + mPending.TempError();
+    return;
+  }
+  if (mFormat.sfFormat == (SF_FORMAT_WAV | SF_FORMAT_FLOAT))
+  {
+    mWav = fopen(mPending.TempPath().c_str(), "wb");
+    if (!mWav || !WriteWavHeader(0))
+      mError = "cannot write " + path + ": " + strerror(errno);
+    return;
+  }
   SF_INFO info;
   memset(&info, 0, sizeof(info));
-  info.samplerate = (int)rate;
+  info.samplerate = mRate;
   info.channels = 2;
-  info.format = format.sfFormat;
+  info.format = mFormat.sfFormat;
   if (!sf_format_check(&info))
   {
-    mError = "cannot write " + path + ": the format does not allow " + std::to_string((int)rate) + " Hz";
+    mError = "cannot write " + path + ": the format does not allow " + std::to_string(mRate) + " Hz";
     return;
   }
   mFile = sf_open(mPending.TempPath().c_str(), SFM_WRITE, &info);
@@ -236,12 +264,54 @@ AudioSink::AudioSink(const std::string& path, const OutputFormat& format, double
 AudioSink::~AudioSink()
 {
   if (mFile) sf_close(mFile);
+  if (mWav) fclose(mWav);
   mFile = nullptr;
+  mWav = nullptr;
+}
+
+bool AudioSink::WriteWavHeader(int64_t frames)
+{
+  const uint32_t data = (uint32_t)(frames * 8);
+  unsigned char h[kWavHeaderBytes];
+  memcpy(h, "RIFF", 4);
+  PutU32(h + 4, (uint32_t)(kWavHeaderBytes - 8 + data));
+  memcpy(h + 8, "WAVEfmt ", 8);
+  PutU32(h + 16, 18);
+  PutU16(h + 20, 3);  // IEEE float
+  PutU16(h + 22, 2);
+  PutU32(h + 24, (uint32_t)mRate);
+  PutU32(h + 28, (uint32_t)mRate * 8);
+  PutU16(h + 32, 8);
+  PutU16(h + 34, 32);
+  PutU16(h + 36, 0);  // no extension
+  memcpy(h + 38, "fact", 4);
+  PutU32(h + 42, 4);
+  PutU32(h + 46, (uint32_t)frames);
+  memcpy(h + 50, "data", 4);
+  PutU32(h + 54, data);
+  return fseek(mWav, 0, SEEK_SET) == 0 && fwrite(h, 1, sizeof(h), mWav) == sizeof(h);
 }
 
 bool AudioSink::Write(const double* stereo, int64_t frames)
 {
-  if (!mFile) return false;
+  if (!IsOpen()) return false;
+  if (mWav)
+  {
+    if ((mWavFrames + frames) * 8 > kWavMaxData)
+    {
+      mError = "cannot write " + mPending.Path() + ": a WAV file ends at 4 GiB (use FLAC, or --bits 16 or 24)";
+      return false;
+    }
+    mFloats.resize((size_t)(2 * frames));
+    for (int64_t i = 0; i < 2 * frames; ++i) mFloats[(size_t)i] = (float)stereo[i];
+    if (fwrite(mFloats.data(), sizeof(float), mFloats.size(), mWav) != mFloats.size())
+    {
+      mError = "cannot write " + mPending.Path() + ": " + strerror(errno);
+      return false;
+    }
+    mWavFrames += frames;
+    return true;
+  }
   int64_t written = 0;
   if (mFormat.bits == 32)
     written = sf_writef_double(mFile, stereo, frames);
@@ -257,8 +327,16 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     for (int64_t i = 0; i < 2 * frames; ++i)
     {
       double v = std::nearbyint(stereo[i] * scale);
-      if (!(v >= -scale)) v = std::isnan(v) ? 0.0 : -scale;
-      if (v > top) v = top;
+      if (!(v >= -scale))
+      {
+        mClipped += !std::isnan(v);
+        v = std::isnan(v) ? 0.0 : -scale;
+      }
+      if (v > top)
+      {
+        ++mClipped;
+        v = top;
+      }
       mInts[(size_t)i] = (int)((uint32_t)(int32_t)v << shift);
     }
     written = sf_writef_int(mFile, mInts.data(), frames);
@@ -271,29 +349,52 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
   return true;
 }
 
-bool AudioSink::Commit(std::string& error)
+bool AudioSink::Finish(std::string& error)
 {
-  if (!mFile)
+  if (!IsOpen())
   {
     error = mError;
     return false;
   }
-  const int rc = sf_close(mFile);
-  mFile = nullptr;
-  if (rc != 0)
+  bool ok;
+  std::string why;
+  if (mWav)
   {
-    error = "cannot write " + mPending.Path() + ": " + sf_error_number(rc);
-    return false;
+    ok = WriteWavHeader(mWavFrames);
+    if (!ok) why = strerror(errno);
+    if (fclose(mWav) != 0 && ok)
+    {
+      ok = false;
+      why = strerror(errno);
+    }
+    mWav = nullptr;
   }
-  return mPending.Commit(error);
+  else
+  {
+    const int rc = sf_close(mFile);
+    mFile = nullptr;
+    ok = rc == 0;
+    if (!ok) why = sf_error_number(rc);
+  }
+  if (!ok)
+  {
+    error = "cannot write " + mPending.Path() + ": " + why;
+    mError = error;
+  }
+  return ok;
+}
+
+bool AudioSink::Commit(std::string& error)
+{
+  return Finish(error) && mPending.Commit(error);
 }
 
 bool WriteWholeFile(PendingFile& file, const std::vector<uint8_t>& bytes, std::string& error)
 {
-  FILE* f = fopen(file.TempPath().c_str(), "wb");
+  FILE* f = file.TempPath().empty() ? nullptr : fopen(file.TempPath().c_str(), "wb");
   if (!f)
   {
-    error = "cannot write " + file.Path() + ": " + strerror(errno);
+    error = "cannot write " + file.Path() + ": " + (file.TempPath().empty() ? file.TempError() : strerror(errno));
     return false;
   }
   const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -335,11 +436,4 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
     return false;
   }
   return true;
-}
-
-bool SameFile(const std::string& a, const std::string& b)
-{
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// Audio in and out of tavlo-render through libsndfile, and the rule that a
-// failed run leaves no file behind: everything is written under a temporary
-// name beside its destination and renamed into place only at the end.
+// Audio in and out of tavlo-render: libsndfile for reading and for FLAC,
+// AIFF and PCM WAV, our own writer for 32-bit float WAV (whose header sox
+// reads without complaint). Every output goes through a PendingFile.
 
 #include <sndfile.h>
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "OutputFiles.h"
 #include "RenderOptions.h"
 
 // A stream of stereo frames (mono sources are doubled), interleaved doubles.
@@ -25,35 +26,13 @@ public:
   virtual int64_t Read(double* stereo, int64_t n) = 0;
 };
 
-// Opens a WAV, AIFF or FLAC file; null with a message when it cannot be
-// opened or holds something other than mono or stereo.
+// Opens a WAV, AIFF or FLAC file, or standard input for "-"; null with a
+// message when it cannot be opened, holds something other than mono or
+// stereo, or has a rate outside kMinRate to kMaxRate.
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, std::string& error);
 
 // The interleaved stereo frames given, at the given rate.
 std::unique_ptr<AudioSource> MemorySource(std::vector<float> stereo, double rate);
-
-// A file that appears under its final name only when committed.
-class PendingFile
-{
-public:
-  explicit PendingFile(const std::string& path);
-  ~PendingFile();  // removes the temporary file unless committed
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  const std::string& TempPath() const { return mTemp; }
-  const std::string& Path() const { return mPath; }
-  bool Commit(std::string& error);
-  void Discard();
-
-private:
-  std::string mPath, mTemp;
-  bool mDone = false;
-  int mSlot = -1;
-};
-
-// Removes every uncommitted temporary file; safe inside a signal handler.
-void RemovePendingFilesNow();
 
 struct OutputFormat
 {
@@ -62,9 +41,12 @@ struct OutputFormat
   const char* name = "";
 };
 
-// Picks the container from the extension and the sample format from bits;
-// false with a message for an unknown extension or a pairing the container
-// cannot hold.
+// Picks the container from container ("wav", "flac", "aiff") or, when that
+// is empty, from the extension ("-" is WAV), and the sample format from
+// bits; false with a message for an unknown extension or a pairing the
+// container cannot hold.
+bool ChooseOutputFormat(const std::string& path, const std::string& container, SampleBits bits,
+                        OutputFormat& format, std::string& error);
 bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& format,
                         std::string& error);
 
@@ -72,26 +54,37 @@ bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& 
 class AudioSink
 {
 public:
+  AudioSink(const OutputTarget& target, const OutputFormat& format, double rate);
   AudioSink(const std::string& path, const OutputFormat& format, double rate);
   ~AudioSink();
-  bool IsOpen() const { return mFile != nullptr; }
+  bool IsOpen() const { return mFile != nullptr || mWav != nullptr; }
   const std::string& Error() const { return mError; }
   // Interleaved stereo; PCM formats are rounded and clipped, never wrapped.
   bool Write(const double* stereo, int64_t frames);
-  // Closes the file and renames it into place.
+  // Samples PCM output had to clip to full scale.
+  int64_t Clipped() const { return mClipped; }
+  // Closes the file; it is then ready to be committed.
+  bool Finish(std::string& error);
+  PendingFile& Pending() { return mPending; }
+  // Finish and commit on their own.
   bool Commit(std::string& error);
 
 private:
+  void Open(double rate);
+  bool WriteWavHeader(int64_t frames);
+
   PendingFile mPending;
   OutputFormat mFormat;
   SNDFILE* mFile = nullptr;
+  FILE* mWav = nullptr;  // 32-bit float WAV
+  int64_t mWavFrames = 0;
+  int mRate = 0;
   std::string mError;
   std::vector<int> mInts;
+  std::vector<float> mFloats;
+  int64_t mClipped = 0;
 };
 
 // Writes bytes to a pending file (committed by the caller).
 bool WriteWholeFile(PendingFile& file, const std::vector<uint8_t>& bytes, std::string& error);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
-
-// Same file on disk (device and inode); false when either does not exist.
-bool SameFile(const std::string& a, const std::string& b);

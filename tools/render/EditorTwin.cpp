@@ -1,7 +1,12 @@
 #include "EditorTwin.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 
+#include "fx/IParam.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/Tavlo.h"
 #include "tavlo/TavloEditor.h"
@@ -80,4 +85,63 @@ bool EditorTwin::Snapshot(const std::string& path, std::string& error)
     return false;
   }
   return true;
+}
+
+std::vector<ParamSpec> LinkedTavloParams()
+{
+  std::vector<ParamSpec> specs;
+  // Only the parameters are read: the editor's images, which this program
+  // may have no bundle to load from, are not missed, so their complaints
+  // are not shown.
+  fflush(stderr);
+  const int savedErr = dup(STDERR_FILENO);
+  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (savedErr >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
+  IFxVST3* plug = MakePlug();
+  fflush(stderr);
+  if (savedErr >= 0 && devNull >= 0) dup2(savedErr, STDERR_FILENO);
+  if (savedErr >= 0) close(savedErr);
+  if (devNull >= 0) close(devNull);
+  if (!plug) return specs;
+  for (int i = 0; i < plug->ParamCount(); ++i)
+  {
+    const IParam* p = plug->ParamAt(i);
+    ParamSpec s;
+    s.name = p->GetNameForHost();
+    s.min = p->GetMin();
+    s.max = p->GetMax();
+    s.def = p->GetDefaultValue();
+    s.stepCount = p->GetStepCount();
+    s.unit = p->GetUnit();
+    specs.push_back(s);
+  }
+  plug->release();
+  return specs;
+}
+
+std::vector<ParamSpec> SessionParams(const PluginSession& session)
+{
+  Steinberg::TUID cid;
+  const bool tavlo = session.ClassId(cid) && EditorTwin::Matches(cid);
+  std::vector<ParamSpec> specs;
+  for (const HostParam& p : session.Params())
+  {
+    if (PluginSession::IsHostOnly(p)) continue;
+    ParamSpec s;
+    s.name = p.title;
+    s.min = p.min;
+    s.max = p.max;
+    s.def = p.def;
+    s.stepCount = p.stepCount;
+    s.unit = tavlo && p.id < (Steinberg::Vst::ParamID)kNumParams ? &kTavloParamUnits[p.id] : nullptr;
+    specs.push_back(s);
+  }
+  return specs;
+}
+
+std::string TavloVersionText()
+{
+  char buf[32];
+  snprintf(buf, sizeof(buf), "%d.%d.%d", kTavloVersion >> 16, (kTavloVersion >> 8) & 0xFF, kTavloVersion & 0xFF);
+  return buf;
 }

@@ -10,7 +10,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ParamValues.h"
 #include "PluginSession.h"
 
 class IFxVST3;
@@ -38,3 +40,11 @@ private:
 
 // The folder of a bundle's images, from the path of its module.
 std::string BundleResourceFolder(const std::string& soPath);
+
+// The parameters of the Tavlo linked into this program, for --help,
+// --params and the manual page: no bundle needs to be found for those.
+std::vector<ParamSpec> LinkedTavloParams();
+// The parameters of a loaded bundle; Tavlo's carry their units.
+std::vector<ParamSpec> SessionParams(const PluginSession& session);
+// "3.3.0"
+std::string TavloVersionText();

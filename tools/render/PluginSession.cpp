@@ -46,29 +46,22 @@ bool PluginSession::ClassId(TUID cid) const
   return true;
 }
 
-bool PluginSession::Load(const std::string& bundlePath, std::string& error)
+bool PluginSession::Load(std::shared_ptr<vst3host::Module> module, std::string& error)
 {
-  mModule.reset(new vst3host::Module(bundlePath));
-  if (!mModule->IsLoaded())
-  {
-    error = "cannot load plug-in " + bundlePath + ": " + mModule->Error();
-    return false;
-  }
+  mModule = std::move(module);
   if (!mModule->FirstAudioClass(mCid))
   {
-    error = "plug-in " + bundlePath + " offers no audio effect class";
+    error = "it offers no audio effect class";
     return false;
   }
   mHasCid = true;
   FUnknown* obj = nullptr;
   if (mModule->Factory()->createInstance(mCid, FUnknown::iid, (void**)&obj) != kResultOk || !obj)
   {
-    error = "plug-in " + bundlePath + " refused to create an instance";
+    error = "it refused to create an instance";
     return false;
   }
-  const bool ok = Adopt(obj, error);
-  if (!ok) error = "plug-in " + bundlePath + ": " + error;
-  return ok;
+  return Adopt(obj, error);
 }
 
 bool PluginSession::Adopt(FUnknown* instance, std::string& error)
@@ -120,6 +113,7 @@ bool PluginSession::Initialise(std::string& error)
     p.flags = info.flags;
     p.min = mController->normalizedParamToPlain(info.id, 0.0);
     p.max = mController->normalizedParamToPlain(info.id, 1.0);
+    p.def = mController->normalizedParamToPlain(info.id, info.defaultNormalizedValue);
     mParams.push_back(p);
   }
   return true;
@@ -137,53 +131,16 @@ const HostParam* PluginSession::Find(const std::string& name) const
   return found;
 }
 
-namespace {
-
-std::string Num(double v)
+const HostParam* PluginSession::FindId(Vst::ParamID id) const
 {
-  char buf[64];
-  snprintf(buf, sizeof(buf), "%.10g", v);
-  return buf;
+  for (const HostParam& p : mParams)
+    if (p.id == id) return &p;
+  return nullptr;
 }
 
-bool IsHostOnly(const HostParam& p)
+bool PluginSession::IsHostOnly(const HostParam& p)
 {
   return (p.flags & (Vst::ParameterInfo::kIsBypass | Vst::ParameterInfo::kIsProgramChange)) != 0;
-}
-
-}  // namespace
-
-std::string PluginSession::DescribeParams() const
-{
-  std::string s;
-  for (const HostParam& p : mParams)
-  {
-    if (IsHostOnly(p)) continue;
-    if (!s.empty()) s += ", ";
-    s += p.title + " ";
-    if (p.stepCount == 1) s += Num(p.min) + " or " + Num(p.max);
-    else s += Num(p.min) + " to " + Num(p.max);
-  }
-  return s;
-}
-
-std::string PluginSession::CheckValue(const HostParam& p, double plain) const
-{
-  const double lo = std::min(p.min, p.max), hi = std::max(p.min, p.max);
-  const double tol = 1e-9 * (hi - lo);
-  if (!(plain >= lo - tol && plain <= hi + tol))
-    return p.title + "=" + Num(plain) + " is outside " + Num(lo) + " to " + Num(hi);
-  if (p.stepCount > 0 && hi > lo)
-  {
-    // A stepped parameter takes only its steps; the plug-in would truncate.
-    const double pos = (plain - p.min) / (p.max - p.min) * p.stepCount;
-    if (std::fabs(pos - std::round(pos)) > 1e-6 && p.stepCount == 1)
-      return p.title + "=" + Num(plain) + ": " + p.title + " takes " + Num(p.min) + " or " + Num(p.max);
-    if (std::fabs(pos - std::round(pos)) > 1e-6)
-      return p.title + "=" + Num(plain) + " is between steps (" + Num(p.min) + " to " + Num(p.max) +
-             " in " + std::to_string(p.stepCount) + " steps)";
-  }
-  return "";
 }
 
 double PluginSession::ToNormalized(const HostParam& p, double plain) const
@@ -217,7 +174,7 @@ bool PluginSession::Start(double rate, int maxBlock, int precision, bool sidecha
   Vst::ProcessSetup setup{Vst::kOffline, size, maxBlock, rate};
   if (mProcessor->setupProcessing(setup) != kResultOk)
   {
-    error = "the plug-in refused to process at " + Num(rate) + " Hz with " +
+    error = "the plug-in refused to process at " + std::to_string((long)rate) + " Hz with " +
             std::to_string(precision) + "-bit samples";
     return false;
   }

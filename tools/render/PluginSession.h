@@ -18,6 +18,7 @@ struct HostParam
   int32_t stepCount = 0;
   int32_t flags = 0;
   double min = 0.0, max = 1.0;  // plain values at normalised 0 and 1
+  double def = 0.0;             // plain default
 };
 
 class PluginSession
@@ -28,8 +29,9 @@ public:
   PluginSession(const PluginSession&) = delete;
   PluginSession& operator=(const PluginSession&) = delete;
 
-  // Loads the bundle, creates its first audio effect class and initialises it.
-  bool Load(const std::string& bundlePath, std::string& error);
+  // Creates the first audio effect class of a loaded module (which several
+  // sessions may share) and initialises it.
+  bool Load(std::shared_ptr<vst3host::Module> module, std::string& error);
   // Takes over an instance created in this process (one reference).
   bool Adopt(Steinberg::FUnknown* instance, std::string& error);
 
@@ -40,10 +42,10 @@ public:
   // By title, ignoring case; the plug-in's own parameter wins over the
   // host bypass switch of the same name. Null when unknown.
   const HostParam* Find(const std::string& name) const;
-  // "Input 0 to 400, Output -20 to 20, ..." for error messages.
-  std::string DescribeParams() const;
-  // Empty when the plain value fits the parameter, else why not.
-  std::string CheckValue(const HostParam& p, double plain) const;
+  // By tag; null when unknown.
+  const HostParam* FindId(Steinberg::Vst::ParamID id) const;
+  // Whether the host owns it (bypass switch, program change), not the plug-in.
+  static bool IsHostOnly(const HostParam& p);
   double ToNormalized(const HostParam& p, double plain) const;
   double PlainValue(const HostParam& p) const;
 
@@ -63,7 +65,7 @@ private:
   bool Initialise(std::string& error);
   void Release();
 
-  std::unique_ptr<vst3host::Module> mModule;
+  std::shared_ptr<vst3host::Module> mModule;
   vst3host::HostApplication mApp{"tavlo-render"};
   vst3host::ComponentHandler mHandler;
   Steinberg::Vst::IComponent* mComponent = nullptr;

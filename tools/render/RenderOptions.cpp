@@ -1,9 +1,13 @@
 #include "RenderOptions.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#include "ParamValues.h"
 
 namespace {
 
@@ -31,12 +35,200 @@ bool ParseInt(const std::string& text, long lo, long hi, long& value)
   return true;
 }
 
+// "NAME=VALUE", spaces around '=' allowed.
 bool SplitNameValue(const std::string& text, std::string& name, std::string& value)
 {
   const size_t eq = text.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
-  name = text.substr(0, eq);
-  value = text.substr(eq + 1);
+  if (eq == std::string::npos) return false;
+  name = TrimBlanks(text.substr(0, eq));
+  value = TrimBlanks(text.substr(eq + 1));
+  return !name.empty();
+}
+
+const OptionInfo* FindLong(const std::string& name)
+{
+  for (const OptionInfo& o : RenderOptionTable())
+    if (name == o.longName) return &o;
+  return nullptr;
+}
+
+const OptionInfo* FindShort(char c)
+{
+  for (const OptionInfo& o : RenderOptionTable())
+    if (o.shortName && o.shortName == c) return &o;
+  return nullptr;
+}
+
+std::string Spelled(const OptionInfo& o)
+{
+  return std::string("--") + o.longName;
+}
+
+// Applies one recognised option; false with a message on a bad value.
+bool Apply(const OptionInfo& o, const std::string& value, RenderOptions& opts, std::string& error)
+{
+  const std::string name = o.longName;
+  if (name == "help") opts.info = InfoRequest::kHelp;
+  else if (name == "version") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kVersion; }
+  else if (name == "params") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kParams; }
+  else if (name == "man-page") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kManPage; }
+  else if (name == "bash-completion") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kBashCompletion; }
+  else if (name == "quiet") opts.quiet = true;
+  else if (name == "force") opts.force = true;
+  else if (name == "json") opts.json = true;
+  else if (name == "plugin") opts.plugin = value;
+  else if (name == "sidechain") opts.sidechain = value;
+  else if (name == "save-state") opts.saveState = value;
+  else if (name == "load-state") opts.loadState = value;
+  else if (name == "plot") opts.plot = value;
+  else if (name == "snapshot") opts.snapshot = value;
+  else if (name == "curve") opts.curve = value;
+  else if (name == "output-dir") opts.outputDir = value;
+  else if (name == "set")
+  {
+    ParamSetting s;
+    if (!SplitNameValue(value, s.name, s.text))
+    {
+      error = "--set expects NAME=VALUE, got '" + value + "'";
+      return false;
+    }
+    opts.sets.push_back(s);
+  }
+  else if (name == "automate")
+  {
+    ParamAutomation a;
+    if (!SplitNameValue(value, a.name, a.text))
+    {
+      error = "--automate expects NAME=T0:V0,T1:V1,..., got '" + value + "'";
+      return false;
+    }
+    // The times are checked now; the values once the parameter's unit is known.
+    std::string why;
+    const ValueReader anyValue = [](const std::string&, double&, std::string&) { return true; };
+    if (!ParseAutomationPoints(a.text, a.points, why, anyValue))
+    {
+      error = "--automate " + a.name + ": " + why;
+      return false;
+    }
+    opts.automations.push_back(a);
+  }
+  else if (name == "format")
+  {
+    std::string f = value;
+    for (char& c : f) c = (char)tolower((unsigned char)c);
+    if (f == "aif") f = "aiff";
+    if (f != "wav" && f != "flac" && f != "aiff")
+    {
+      error = "--format must be wav, flac or aiff, got '" + value + "'";
+      return false;
+    }
+    opts.format = f;
+  }
+  else if (name == "jobs")
+  {
+    long j = 0;
+    if (!ParseInt(value, 1, 64, j))
+    {
+      error = "--jobs must be from 1 to 64, got '" + value + "'";
+      return false;
+    }
+    opts.jobs = (int)j;
+  }
+  else if (name == "rate")
+  {
+    long r = 0;
+    if (!ParseInt(value, kMinRate, kMaxRate, r))
+    {
+      error = "--rate must be a whole number of hertz from 8000 to 768000, got '" + value + "'";
+      return false;
+    }
+    opts.rate = (double)r;
+  }
+  else if (name == "block")
+  {
+    long b = 0;
+    if (!ParseInt(value, 1, 65536, b))
+    {
+      error = "--block must be from 1 to 65536 frames, got '" + value + "'";
+      return false;
+    }
+    opts.block = (int)b;
+  }
+  else if (name == "precision")
+  {
+    if (value == "32") opts.precision = 32;
+    else if (value == "64") opts.precision = 64;
+    else
+    {
+      error = "--precision must be 32 or 64, got '" + value + "'";
+      return false;
+    }
+  }
+  else if (name == "bits")
+  {
+    if (value == "16") opts.bits = SampleBits::k16;
+    else if (value == "24") opts.bits = SampleBits::k24;
+    else if (value == "32f" || value == "32") opts.bits = SampleBits::k32f;
+    else
+    {
+      error = "--bits must be 16, 24 or 32f, got '" + value + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the files on the line mean, and the combinations that cannot work.
+bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
+{
+  if (!opts.curve.empty())
+  {
+    if (!positional.empty() || opts.Batch())
+    {
+      error = "--curve renders its own tones and takes no INPUT, OUTPUT or -o (see --help)";
+      return false;
+    }
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty())
+    {
+      error = "--curve draws the curve only; --plot, --snapshot, --save-state and --sidechain need a render";
+      return false;
+    }
+    return true;
+  }
+  if (opts.Batch())
+  {
+    if (positional.empty())
+    {
+      error = "no INPUT given for -o " + opts.outputDir + " (see --help)";
+      return false;
+    }
+    for (const std::string& p : positional)
+      if (p == "-")
+      {
+        error = "standard input cannot be part of a batch; give files with -o DIR";
+        return false;
+      }
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty())
+    {
+      error = "--plot, --snapshot and --save-state name one file each; render one file at a time for them";
+      return false;
+    }
+    opts.inputs = positional;
+    return true;
+  }
+  if (positional.size() == 1)
+    opts.output = positional[0];
+  else if (positional.size() == 2)
+  {
+    opts.inputs = {positional[0]};
+    opts.output = positional[1];
+  }
+  else
+  {
+    error = positional.empty() ? "no OUTPUT file given (see --help)"
+                               : "too many files: expected [INPUT] OUTPUT, or INPUT... -o DIR (see --help)";
+    return false;
+  }
   return true;
 }
 
@@ -57,7 +249,7 @@ double ParamAutomation::ValueAt(double seconds) const
 }
 
 bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>& points,
-                           std::string& error)
+                           std::string& error, const ValueReader& readValue)
 {
   points.clear();
   size_t start = 0;
@@ -68,10 +260,16 @@ bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>
     const std::string item = text.substr(start, comma - start);
     const size_t colon = item.find(':');
     AutomationPoint p;
-    if (colon == std::string::npos || !ParseNumber(item.substr(0, colon), p.time) ||
-        !ParseNumber(item.substr(colon + 1), p.value))
+    std::string why;
+    const std::string value = colon == std::string::npos ? "" : TrimBlanks(item.substr(colon + 1));
+    if (colon == std::string::npos || !ParseNumber(TrimBlanks(item.substr(0, colon)), p.time) || value.empty())
     {
       error = "automation point '" + item + "' is not TIME:VALUE";
+      return false;
+    }
+    if (readValue ? !readValue(value, p.value, why) : !ParseNumber(value, p.value))
+    {
+      error = why.empty() ? "automation point '" + item + "' is not TIME:VALUE" : why;
       return false;
     }
     if (p.time < 0.0)
@@ -100,141 +298,79 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i)
   {
-    std::string arg = argv[i];
+    const std::string arg = argv[i];
     if (arg == "--")
     {
       for (++i; i < argc; ++i) positional.push_back(argv[i]);
       break;
     }
-    if (arg.size() < 2 || arg[0] != '-' || arg == "-")
+    if (arg.size() < 2 || arg[0] != '-')
     {
       positional.push_back(arg);
       continue;
     }
-    if (arg == "-h" || arg == "--help")
+
+    const OptionInfo* o = nullptr;
+    std::string value;
+    bool hasValue = false;
+    if (arg[1] == '-')
     {
-      opts.help = true;
-      continue;
-    }
-    if (arg == "-q" || arg == "--quiet")
-    {
-      opts.quiet = true;
-      continue;
-    }
-    // Every other option takes a value, as "--opt VALUE" or "--opt=VALUE".
-    std::string name = arg, value;
-    const size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos)
-    {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
+      const size_t eq = arg.find('=');
+      const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      o = FindLong(name);
+      if (!o)
+      {
+        error = "unknown option --" + name + " (see --help)";
+        return false;
+      }
+      if (eq != std::string::npos)
+      {
+        value = arg.substr(eq + 1);
+        hasValue = true;
+        if (!o->arg)
+        {
+          error = "option " + Spelled(*o) + " takes no value";
+          return false;
+        }
+      }
     }
     else
     {
+      // Short options: flags may be bundled (-qy); a value may follow
+      // directly (-j2, -oDIR) or as the next argument.
+      for (size_t k = 1; k < arg.size(); ++k)
+      {
+        o = FindShort(arg[k]);
+        if (!o)
+        {
+          error = std::string("unknown option -") + arg[k] + " (see --help)";
+          return false;
+        }
+        if (o->arg)
+        {
+          if (k + 1 < arg.size())
+          {
+            value = arg.substr(k + 1);
+            hasValue = true;
+          }
+          break;
+        }
+        if (k + 1 < arg.size() && !Apply(*o, "", opts, error)) return false;
+      }
+    }
+    if (o->arg && !hasValue)
+    {
       if (i + 1 >= argc)
       {
-        error = "option " + arg + " needs a value";
+        error = "option " + Spelled(*o) + " needs a value (" + o->arg + ")";
         return false;
       }
       value = argv[++i];
     }
-
-    if (name == "--plugin") opts.plugin = value;
-    else if (name == "--sidechain") opts.sidechain = value;
-    else if (name == "--save-state") opts.saveState = value;
-    else if (name == "--load-state") opts.loadState = value;
-    else if (name == "--plot") opts.plot = value;
-    else if (name == "--snapshot") opts.snapshot = value;
-    else if (name == "--set")
-    {
-      ParamSetting s;
-      std::string v;
-      if (!SplitNameValue(value, s.name, v) || !ParseNumber(v, s.value))
-      {
-        error = "--set expects NAME=NUMBER, got '" + value + "'";
-        return false;
-      }
-      opts.sets.push_back(s);
-    }
-    else if (name == "--automate")
-    {
-      ParamAutomation a;
-      std::string v;
-      if (!SplitNameValue(value, a.name, v))
-      {
-        error = "--automate expects NAME=T0:V0,T1:V1,..., got '" + value + "'";
-        return false;
-      }
-      std::string why;
-      if (!ParseAutomationPoints(v, a.points, why))
-      {
-        error = "--automate " + a.name + ": " + why;
-        return false;
-      }
-      opts.automations.push_back(a);
-    }
-    else if (name == "--rate")
-    {
-      long r = 0;
-      if (!ParseInt(value, 8000, 768000, r))
-      {
-        error = "--rate must be a whole number of hertz from 8000 to 768000, got '" + value + "'";
-        return false;
-      }
-      opts.rate = (double)r;
-    }
-    else if (name == "--block")
-    {
-      long b = 0;
-      if (!ParseInt(value, 1, 65536, b))
-      {
-        error = "--block must be from 1 to 65536 frames, got '" + value + "'";
-        return false;
-      }
-      opts.block = (int)b;
-    }
-    else if (name == "--precision")
-    {
-      if (value == "32") opts.precision = 32;
-      else if (value == "64") opts.precision = 64;
-      else
-      {
-        error = "--precision must be 32 or 64, got '" + value + "'";
-        return false;
-      }
-    }
-    else if (name == "--bits")
-    {
-      if (value == "16") opts.bits = SampleBits::k16;
-      else if (value == "24") opts.bits = SampleBits::k24;
-      else if (value == "32f" || value == "32") opts.bits = SampleBits::k32f;
-      else
-      {
-        error = "--bits must be 16, 24 or 32f, got '" + value + "'";
-        return false;
-      }
-    }
-    else
-    {
-      error = "unknown option " + name + " (see --help)";
-      return false;
-    }
+    if (!Apply(*o, value, opts, error)) return false;
   }
-  if (opts.help) return true;
-
-  if (positional.size() == 1)
-    opts.output = positional[0];
-  else if (positional.size() == 2)
-  {
-    opts.input = positional[0];
-    opts.output = positional[1];
-  }
-  else
-  {
-    error = positional.empty() ? "no OUTPUT file given (see --help)"
-                               : "too many files: expected [INPUT] OUTPUT (see --help)";
-    return false;
-  }
+  if (opts.info != InfoRequest::kNone) return true;
+  if (!CheckFiles(positional, opts, error)) return false;
 
   // One source of values per parameter keeps the result predictable.
   for (size_t i = 0; i < opts.automations.size(); ++i)
@@ -255,33 +391,55 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
   return true;
 }
 
-const char* RenderUsage()
+const std::vector<OptionInfo>& RenderOptionTable()
 {
-  return
-    "usage: tavlo-render [options] [INPUT] OUTPUT\n"
-    "Renders INPUT (WAV, AIFF or FLAC; without INPUT an embedded 8-second\n"
-    "drum-and-bass loop) through the Tavlo VST 3 plug-in into OUTPUT, whose\n"
-    "format follows its extension (.wav, .aif/.aiff, .flac).\n"
-    "\n"
-    "  --plugin PATH          bundle to load (default: Tavlo.vst3 beside this program,\n"
-    "                         then ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3)\n"
-    "  --set NAME=VALUE       set a parameter in plain units before the first block\n"
-    "                         (Input, Output, Attack, Release, Mix, HPF, Oversample,\n"
-    "                         Bypass, Sidechain); repeatable\n"
-    "  --automate NAME=T0:V0,T1:V1,...\n"
-    "                         ramp a parameter linearly between times in seconds,\n"
-    "                         one value per block\n"
-    "  --sidechain FILE       feed FILE to the side-chain input; sets Sidechain 0\n"
-    "                         unless given otherwise\n"
-    "  --rate HZ              sample rate of the embedded loop (default 48000); with\n"
-    "                         INPUT it must match the file (no resampling)\n"
-    "  --block N              frames per process call (default 512)\n"
-    "  --precision 32|64      sample size of the process calls (default 32)\n"
-    "  --bits 16|24|32f       output sample format (default 32f; 24 for FLAC)\n"
-    "  --save-state FILE      write the plug-in's state after rendering\n"
-    "  --load-state FILE      restore a state written by --save-state before rendering\n"
-    "  --plot FILE.png        waveforms in and out, and gain reduction over time\n"
-    "  --snapshot FILE.png    the editor as it stands after rendering\n"
-    "  -q, --quiet            no progress bar\n"
-    "  -h, --help             this text\n";
+  static const std::vector<OptionInfo> kTable = {
+    {0, "set", "NAME=VALUE",
+     "set a parameter before the first block, with or without its unit\n"
+     "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
+     "param"},
+    {0, "automate", "NAME=T0:V0,T1:V1,...",
+     "ramp a parameter linearly between times in seconds, one value per\n"
+     "block (Output=0:0dB,4:-6dB); repeatable",
+     "param"},
+    {0, "sidechain", "FILE",
+     "feed FILE to the side-chain input; sets Sidechain to external unless\n"
+     "--set or --automate say otherwise; a shorter file ends in silence",
+     "audio"},
+    {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept", "dir"},
+    {0, "format", "wav|flac|aiff",
+     "format of the output (default: OUTPUT's extension; with -o DIR the\n"
+     "input's; WAV on standard output)",
+     "wav flac aiff"},
+    {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own\n(default 1)", "1 2 4"},
+    {'y', "force", nullptr, "replace outputs that already exist (refused otherwise)", ""},
+    {0, "plugin", "PATH",
+     "bundle to load (default: Tavlo.vst3 beside this program, in its\n"
+     "../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3)",
+     "dir"},
+    {0, "rate", "HZ",
+     "sample rate of the embedded loop (default 48000); with INPUT it must\n"
+     "match the file, as nothing is resampled",
+     "44100 48000 88200 96000"},
+    {0, "block", "N", "frames per process call, 1 to 65536 (default 512)", "64 512 4096"},
+    {0, "precision", "32|64", "sample size of the process calls (default 32)", "32 64"},
+    {0, "bits", "16|24|32f", "output sample format (default 32f; 24 for FLAC); PCM is rounded\nand clipped", "16 24 32f"},
+    {0, "save-state", "FILE", "write the plug-in's state after rendering", "file"},
+    {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file"},
+    {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png"},
+    {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png"},
+    {0, "curve", "FILE.png",
+     "draw the static curve: output against input level of a steady tone\n"
+     "for Input 0, 50, 100, 200 and 400 (and any Input given with --set),\n"
+     "measured through the plug-in; takes no INPUT or OUTPUT",
+     "png"},
+    {0, "json", nullptr, "print each summary as one JSON object per line instead", ""},
+    {'q', "quiet", nullptr, "no progress bar", ""},
+    {0, "params", nullptr, "list the parameters with units, ranges and defaults", ""},
+    {0, "version", nullptr, "print the version", ""},
+    {'h', "help", nullptr, "print this text", ""},
+    {0, "man-page", nullptr, "print the manual page (roff), made from this text", ""},
+    {0, "bash-completion", nullptr, "print the bash completion script", ""},
+  };
+  return kTable;
 }

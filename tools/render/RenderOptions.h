@@ -1,15 +1,17 @@
 #pragma once
 
 // The command line of tavlo-render, parsed and checked before anything is
-// loaded or written.
+// loaded or written. Parameter values stay text here: their units are read
+// once the parameters are known (ParamValues.h).
 
+#include <functional>
 #include <string>
 #include <vector>
 
 struct ParamSetting
 {
   std::string name;
-  double value = 0.0;
+  std::string text;  // "5ms", "on", "-3"
 };
 
 struct AutomationPoint
@@ -21,7 +23,8 @@ struct AutomationPoint
 struct ParamAutomation
 {
   std::string name;
-  std::vector<AutomationPoint> points;  // times strictly increasing
+  std::string text;                     // "0:0,4:100%" as given
+  std::vector<AutomationPoint> points;  // times strictly increasing, once resolved
 
   // Linear between points, held before the first and after the last.
   double ValueAt(double seconds) const;
@@ -29,29 +32,55 @@ struct ParamAutomation
 
 enum class SampleBits { kDefault, k16, k24, k32f };
 
+// What to do besides rendering: print something and stop.
+enum class InfoRequest { kNone, kHelp, kVersion, kParams, kManPage, kBashCompletion };
+
 struct RenderOptions
 {
-  std::string input;   // empty: the embedded drum-and-bass loop
-  std::string output;
-  std::string plugin;  // empty: the bundle beside the program
+  std::vector<std::string> inputs;  // "-": standard input; none: the embedded loop
+  std::string output;               // "-": standard output; empty with outputDir
+  std::string outputDir;            // -o DIR: one output per input, names kept
+  std::string format;               // "wav", "flac", "aiff"; empty: from the extension
+  std::string plugin;               // empty: the bundle beside the program
   std::string sidechain;
   std::string saveState, loadState;
-  std::string plot, snapshot;
+  std::string plot, snapshot, curve;
   std::vector<ParamSetting> sets;
   std::vector<ParamAutomation> automations;
   double rate = 0.0;   // 0: the input's rate, or 48000 for the embedded loop
   int block = 512;
   int precision = 32;
+  int jobs = 1;
   SampleBits bits = SampleBits::kDefault;
   bool quiet = false;
-  bool help = false;
+  bool force = false;
+  bool json = false;
+  InfoRequest info = InfoRequest::kNone;
+
+  bool Batch() const { return !outputDir.empty(); }
 };
+
+// Sample rates a file or --rate may have.
+constexpr long kMinRate = 8000;
+constexpr long kMaxRate = 768000;
 
 // Fills opts from argv; false with a one-line message on a malformed line.
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, std::string& error);
 
-// Parses "T0:V0,T1:V1,..." into points; false with a message when malformed.
+// Parses "T0:V0,T1:V1,..." into points, each value read by readValue (a
+// plain number when none is given); false with a message when malformed.
+using ValueReader = std::function<bool(const std::string& text, double& value, std::string& error)>;
 bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>& points,
-                           std::string& error);
+                           std::string& error, const ValueReader& readValue = nullptr);
 
-const char* RenderUsage();
+// One command-line option, for the parser, --help, the manual page and the
+// shell completion alike.
+struct OptionInfo
+{
+  char shortName;        // 0: none
+  const char* longName;  // without the dashes
+  const char* arg;       // null: a flag
+  const char* help;      // lines separated by '\n'
+  const char* complete;  // what completes the value: "file", "dir", "png", "audio", "param" or words
+};
+const std::vector<OptionInfo>& RenderOptionTable();

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "PlotDrawing.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 // cairo's text builds fontconfig's process-wide configuration, which lives
 // as long as the program where the leak checker cannot see it; only FcFini
@@ -26,24 +28,7 @@ constexpr double kTitleH = 84;
 constexpr double kPanelGap = 46;
 constexpr double kBottom = 70;
 
-struct Rgb { double r, g, b; };
-constexpr Rgb kInk{0.13, 0.14, 0.16}, kGrid{0.86, 0.87, 0.89}, kAxis{0.45, 0.46, 0.5};
 constexpr Rgb kIn{0.16, 0.42, 0.78}, kOut{0.91, 0.47, 0.10}, kGr{0.80, 0.15, 0.20};
-
-void SetColour(cairo_t* cr, const Rgb& c, double a = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, a); }
-
-void Text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold, double alignX,
-          double alignY, const Rgb& c)
-{
-  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, size);
-  cairo_text_extents_t e;
-  cairo_text_extents(cr, s.c_str(), &e);
-  SetColour(cr, c);
-  cairo_move_to(cr, x - alignX * e.width - e.x_bearing, y - alignY * e.height - e.y_bearing);
-  cairo_show_text(cr, s.c_str());
-}
 
 // A panel's caption, on a light patch so the waveform under it stays legible.
 void Caption(cairo_t* cr, double x, double y, const std::string& s, double alignY, const Rgb& c)
@@ -57,23 +42,6 @@ void Caption(cairo_t* cr, double x, double y, const std::string& s, double align
   cairo_rectangle(cr, x - 6, top - 5, e.width + 12, e.height + 10);
   cairo_fill(cr);
   Text(cr, x, y, s, 17, true, 0.0, alignY, c);
-}
-
-std::string Fmt(const char* f, double v)
-{
-  char buf[64];
-  snprintf(buf, sizeof(buf), f, v);
-  return buf;
-}
-
-// A round step for about `target` divisions of `span`.
-double NiceStep(double span, int target)
-{
-  const double raw = span / std::max(1, target);
-  const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double m : {1.0, 2.0, 5.0, 10.0})
-    if (raw <= m * mag) return m * mag;
-  return 10.0 * mag;
 }
 
 struct Panel
@@ -198,24 +166,11 @@ bool DrawRenderPlot(const RenderStats& stats, const PlotText& text, const std::s
 
   // Axis titles.
   Text(cr, kLeft + w / 2, kHeight - 26, "time (s)", 16, false, 0.5, 0.5, kInk);
-  cairo_save(cr);
-  cairo_translate(cr, 24, in.y + (out.y + waveH - in.y) / 2);
-  cairo_rotate(cr, -M_PI / 2);
-  Text(cr, 0, 0, "amplitude (full scale = 1)", 16, false, 0.5, 0.5, kInk);
-  cairo_restore(cr);
-  cairo_save(cr);
-  cairo_translate(cr, 24, gr.y + gr.h / 2);
-  cairo_rotate(cr, -M_PI / 2);
-  Text(cr, 0, 0, "gain reduction (dB)", 16, false, 0.5, 0.5, kInk);
-  cairo_restore(cr);
+  AxisTitle(cr, 24, in.y + (out.y + waveH - in.y) / 2, "amplitude (full scale = 1)");
+  AxisTitle(cr, 24, gr.y + gr.h / 2, "gain reduction (dB)");
 
   cairo_destroy(cr);
-  const cairo_status_t st = cairo_surface_write_to_png(surface, path.c_str());
+  const bool ok = WritePng(surface, path, "plot", error);
   cairo_surface_destroy(surface);
-  if (st != CAIRO_STATUS_SUCCESS)
-  {
-    error = "cannot write plot " + path + ": " + cairo_status_to_string(st);
-    return false;
-  }
-  return true;
+  return ok;
 }

@@ -1,37 +1,47 @@
 // tavlo-render: renders audio offline through the Tavlo VST 3 bundle, the
-// way a DAW exports a track, with optional plot, editor snapshot and state.
+// way a DAW exports a track, with optional plot, editor snapshot and state;
+// batches of files, pipes, and the static curve measured through the bundle.
 
 #include <signal.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AudioFiles.h"
 #include "DrumLoop.h"
 #include "EditorTwin.h"
+#include "OutputFiles.h"
+#include "ParamValues.h"
 #include "PluginSession.h"
+#include "RenderEngine.h"
+#include "RenderHelp.h"
 #include "RenderOptions.h"
 #include "RenderPlot.h"
+#include "RenderReport.h"
 #include "RenderStats.h"
-
-using namespace Steinberg;
+#include "TransferCurve.h"
 
 namespace {
 
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 constexpr double kDefaultRate = 48000.0;
-
-int Fail(const std::string& message)
-{
-  fprintf(stderr, "tavlo-render: %s\n", message.c_str());
-  return 1;
-}
 
 void OnSignal(int sig)
 {
@@ -75,12 +85,6 @@ bool FindDefaultBundle(std::string& bundle)
   return false;
 }
 
-std::string BaseName(const std::string& path)
-{
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string Fmt(const char* f, double v)
 {
   char buf[64];
@@ -88,366 +92,669 @@ std::string Fmt(const char* f, double v)
   return buf;
 }
 
-std::string DbText(double db)
+std::string BaseName(const std::string& path)
 {
-  return std::isfinite(db) ? Fmt("%.1f", db) : std::string("-inf");
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A parameter change the first block carries, or one automated lane.
-struct BlockChange
+bool HasAudioExtension(const std::string& path)
 {
-  const HostParam* param;
-  double plain;
-};
-struct Lane
-{
-  const HostParam* param;
-  const ParamAutomation* automation;
-  double lastSent = NAN;
-};
+  OutputFormat f;
+  std::string unused;
+  return ChooseOutputFormat(path, "", SampleBits::k16, f, unused);
+}
 
-// Stereo buffers of one block in the plug-in's sample size.
-struct BlockBuffers
+std::string InputName(const std::string& input)
 {
-  vst3host::AudioBuffers in, out;
-  BlockBuffers(int block, bool is64) : in(2, 2, block, is64), out(1, 2, block, is64) {}
-};
+  return input.empty() ? "the embedded loop" : input == "-" ? "standard input" : input;
+}
 
-class Progress
+// Messages and the progress bar share standard error: one writer at a time,
+// and the bar is wiped before anything else is printed.
+class Board
 {
 public:
-  explicit Progress(bool enabled) : mEnabled(enabled), mStart(Clock::now()), mLast(mStart) {}
-  void Update(int64_t done, int64_t total, double audioSeconds)
+  void Enable(int64_t totalFrames, int files, bool show)
   {
-    if (!mEnabled || total <= 0) return;
+    mEnabled = show && isatty(STDERR_FILENO);
+    mTotal = totalFrames;
+    mFiles = files;
+    mStart = Clock::now();
+  }
+  void Add(int64_t frames, double rate)
+  {
+    mDone += frames;
+    mAudioMicros += (int64_t)(frames / rate * 1e6);
+    if (!mEnabled) return;
+    std::unique_lock<std::mutex> lock(mMutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - mStart).count();
     if (elapsed < 1.0 || std::chrono::duration<double>(now - mLast).count() < 0.1) return;
     mLast = now;
-    const double f = std::min(1.0, (double)done / total);
-    const int width = 40, filled = (int)(f * width);
-    std::string bar(filled, '#');
-    bar.append(width - filled, '.');
-    fprintf(stderr, "\r[%s] %3d%%  %.1fx real time ", bar.c_str(), (int)(f * 100), audioSeconds / elapsed);
+    const std::string line = ProgressLine(mTotal > 0 ? (double)mDone / mTotal : 0.0, elapsed, mAudioMicros / 1e6,
+                                          mFilesDone, mFiles, Width());
+    fprintf(stderr, "\r%s\033[K", line.c_str());
+    fflush(stderr);
     mShown = true;
   }
-  void Done()
+  void FileDone() { ++mFilesDone; }
+  // Prints a whole line to out, the bar wiped first.
+  void Print(FILE* out, const std::string& line)
   {
-    if (mShown) fprintf(stderr, "\r%*s\r", 70, "");
+    std::lock_guard<std::mutex> lock(mMutex);
+    Wipe();
+    fprintf(out, "%s\n", line.c_str());
+    fflush(out);
+  }
+  void Finish()
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    Wipe();
   }
 
 private:
   using Clock = std::chrono::steady_clock;
-  bool mEnabled, mShown = false;
+  static int Width()
+  {
+    winsize ws;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    const char* c = getenv("COLUMNS");
+    return c && atoi(c) > 0 ? atoi(c) : 80;
+  }
+  void Wipe()
+  {
+    if (mShown) fprintf(stderr, "\r\033[K");
+    mShown = false;
+  }
+  std::mutex mMutex;
+  bool mEnabled = false, mShown = false;
+  std::atomic<int64_t> mDone{0}, mAudioMicros{0};
+  std::atomic<int> mFilesDone{0};
+  int64_t mTotal = 0;
+  int mFiles = 1;
   Clock::time_point mStart, mLast;
 };
 
-int Run(const RenderOptions& opts)
-{
-  // ---- everything that can be checked before loading anything ----
-  OutputFormat format;
-  std::string error;
-  if (!ChooseOutputFormat(opts.output, opts.bits, format, error)) return Fail(error);
-  if (!opts.input.empty() && SameFile(opts.input, opts.output))
-    return Fail("OUTPUT is the same file as INPUT; choose another name");
-  for (const std::string* extra : {&opts.plot, &opts.snapshot, &opts.saveState})
-  {
-    if (!extra->empty() && (*extra == opts.output || (!opts.input.empty() && SameFile(*extra, opts.input))))
-      return Fail(*extra + " would overwrite the audio; choose another name");
-    for (const std::string* other : {&opts.plot, &opts.snapshot, &opts.saveState})
-      if (other != extra && !extra->empty() && *extra == *other)
-        return Fail(*extra + " is asked for twice; give the plot, snapshot and state names of their own");
-    if (!extra->empty() && (*extra == opts.loadState || *extra == opts.sidechain) && extra != &opts.saveState)
-      return Fail(*extra + " would overwrite an input; choose another name");
-  }
+Board gBoard;
 
-  std::unique_ptr<AudioSource> source;
-  if (opts.input.empty())
+int Fail(const std::string& message, int code = kExitFailed)
+{
+  gBoard.Print(stderr, "tavlo-render: " + message);
+  return code;
+}
+
+void Warn(const std::string& message)
+{
+  gBoard.Print(stderr, "tavlo-render: warning: " + message);
+}
+
+// One output of a render, planned before anything is loaded.
+struct FileJob
+{
+  std::string input;  // empty: the embedded loop
+  OutputTarget out;
+  OutputFormat format;
+  std::unique_ptr<AudioSource> source;  // opened while planning, or in the worker
+  int64_t frames = 0;
+  double rate = 0.0;
+};
+
+// What every file of a run shares.
+struct Shared
+{
+  const RenderOptions* opts = nullptr;
+  std::string bundle;
+  std::shared_ptr<vst3host::Module> module;
+  std::vector<ParamSpec> specs;
+  std::vector<ParamAutomation> automations;  // with values read in their units
+  EngineSetup setup;                         // without rate
+  std::vector<uint8_t> loadedState;
+  bool haveState = false;
+  FILE* report = stdout;
+  OutputTarget plot, snapshot, saveState;
+};
+
+bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error)
+{
+  if (job.input.empty())
   {
     const double rate = opts.rate > 0 ? opts.rate : kDefaultRate;
-    source = MemorySource(SynthesizeDrumLoop(rate), rate);
+    job.source = MemorySource(SynthesizeDrumLoop(rate), rate);
   }
   else
   {
-    source = OpenAudioFile(opts.input, error);
-    if (!source) return Fail(error);
-    if (opts.rate > 0 && opts.rate != source->Rate())
-      return Fail(opts.input + " is " + Fmt("%.0f", source->Rate()) + " Hz, not " + Fmt("%.0f", opts.rate) +
-                  " Hz; tavlo-render does not resample");
+    job.source = OpenAudioFile(job.input, error);
+    if (!job.source) return false;
+    if (opts.rate > 0 && opts.rate != job.source->Rate())
+    {
+      error = InputName(job.input) + " is " + std::to_string((long)job.source->Rate()) + " Hz, not " +
+              std::to_string((long)opts.rate) + " Hz; tavlo-render does not resample";
+      return false;
+    }
   }
-  const double rate = source->Rate();
+  job.frames = job.source->Frames();
+  job.rate = job.source->Rate();
+  return true;
+}
 
-  std::unique_ptr<AudioSource> sidechain;
-  if (!opts.sidechain.empty())
+bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<AudioSource>& sc, std::string& error)
+{
+  if (opts.sidechain.empty()) return true;
+  sc = OpenAudioFile(opts.sidechain, error);
+  if (!sc)
   {
-    sidechain = OpenAudioFile(opts.sidechain, error);
-    if (!sidechain) return Fail("side-chain: " + error);
-    if (sidechain->Rate() != rate)
-      return Fail("side-chain " + opts.sidechain + " is " + Fmt("%.0f", sidechain->Rate()) + " Hz but the input is " +
-                  Fmt("%.0f", rate) + " Hz");
+    error = "side-chain: " + error;
+    return false;
   }
-  std::vector<uint8_t> loadedState;
-  if (!opts.loadState.empty() && !ReadWholeFile(opts.loadState, loadedState, error)) return Fail(error);
+  if (sc->Rate() != rate)
+  {
+    error = "side-chain " + opts.sidechain + " is " + std::to_string((long)sc->Rate()) + " Hz but the input is " +
+            std::to_string((long)rate) + " Hz";
+    return false;
+  }
+  return true;
+}
 
-  std::string bundle = opts.plugin;
-  if (bundle.empty() && !FindDefaultBundle(bundle))
-    return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3 "
-                "(give one with --plugin PATH)");
-
-  // ---- the plug-in, as a DAW loads it ----
-  PluginSession plug;
-  if (!plug.Load(bundle, error)) return Fail(error);
-
-  std::vector<BlockChange> firstBlock;
-  std::vector<Lane> lanes;
-  auto lookUp = [&](const std::string& name, const HostParam*& p) {
-    p = plug.Find(name);
-    if (!p) error = "unknown parameter '" + name + "'; parameters: " + plug.DescribeParams();
-    return p != nullptr;
+// Reads --set and --automate values in their units; false with the
+// message of a wrong command line.
+bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
+{
+  const std::string known = "; parameters: " + ParamNames(shared.specs) + " (see --params)";
+  auto lookUp = [&](const std::string& name, const ParamSpec*& spec, const HostParam*& param) {
+    spec = FindParam(shared.specs, name);
+    param = spec ? probe.Find(spec->name) : nullptr;
+    if (!param) error = "unknown parameter '" + name + "'" + known;
+    return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)
   {
-    const HostParam* p = nullptr;
-    if (!lookUp(s.name, p)) return Fail(error);
-    const std::string why = plug.CheckValue(*p, s.value);
-    if (!why.empty()) return Fail(why + "; parameters: " + plug.DescribeParams());
-    firstBlock.push_back({p, s.value});
+    const ParamSpec* spec = nullptr;
+    const HostParam* param = nullptr;
+    if (!lookUp(s.name, spec, param)) return false;
+    double plain = 0.0;
+    if (!ParseParamValue(*spec, s.text, plain, error)) return false;
+    shared.setup.first.push_back({param->id, plain});
+    // A fraction given to a percentage is a common slip.
+    if (DisplayUnit(*spec) == "%" && s.text.find('%') == std::string::npos && plain > 0.0 && plain <= 1.0)
+      Warn(spec->name + "=" + s.text + " means " + Fmt("%g", plain) + " %; write " + spec->name + "=" +
+           std::to_string((int)std::lround(plain * 100)) + "% for " + std::to_string((int)std::lround(plain * 100)) +
+           " percent");
   }
+  shared.automations.reserve(opts.automations.size());
   for (const ParamAutomation& a : opts.automations)
   {
-    const HostParam* p = nullptr;
-    if (!lookUp(a.name, p)) return Fail(error);
-    for (const AutomationPoint& pt : a.points)
+    const ParamSpec* spec = nullptr;
+    const HostParam* param = nullptr;
+    if (!lookUp(a.name, spec, param)) return false;
+    ParamAutomation resolved = a;
+    resolved.name = spec->name;
+    const ValueReader read = [&](const std::string& text, double& v, std::string& why) {
+      return ParseParamValue(*spec, text, v, why);
+    };
+    std::string why;
+    if (!ParseAutomationPoints(a.text, resolved.points, why, read))
     {
-      const std::string why = plug.CheckValue(*p, pt.value);
-      if (!why.empty()) return Fail("--automate " + why + "; parameters: " + plug.DescribeParams());
+      error = "--automate " + spec->name + ": " + why;
+      return false;
     }
-    lanes.push_back({p, &a});
+    shared.automations.push_back(resolved);
   }
-  const bool useSidechain = sidechain && plug.HasSidechainBus();
-  if (sidechain && !useSidechain) return Fail("the plug-in has no side-chain input");
-  if (useSidechain)
+  for (size_t i = 0; i < shared.automations.size(); ++i)
+    shared.setup.lanes.push_back({probe.Find(shared.automations[i].name)->id, &shared.automations[i]});
+
+  if (!opts.sidechain.empty())
   {
     // Listening to the side-chain is what --sidechain is for, unless told otherwise.
-    const HostParam* sc = plug.Find("Sidechain");
-    bool given = false;
-    for (const BlockChange& c : firstBlock) given |= c.param == sc;
-    for (const Lane& l : lanes) given |= l.param == sc;
-    if (sc && !given) firstBlock.push_back({sc, sc->min});
+    const HostParam* sc = probe.Find("Sidechain");
+    bool given = false, internal = false;
+    for (const ParamChange& c : shared.setup.first)
+      if (sc && c.id == sc->id)
+      {
+        given = true;
+        internal = c.plain >= 0.5 * (sc->min + sc->max);
+      }
+    for (const ParamLane& l : shared.setup.lanes) given |= sc && l.id == sc->id;
+    if (sc && !given) shared.setup.first.push_back({sc->id, sc->min});
+    if (internal) Warn("Sidechain is internal, so " + opts.sidechain + " will not drive the detector");
+  }
+  return true;
+}
+
+std::vector<ReportParam> ReportParams(const Shared& shared, const PluginSession& plug)
+{
+  std::vector<ReportParam> out;
+  for (const ParamSpec& spec : shared.specs)
+  {
+    const HostParam* p = plug.Find(spec.name);
+    if (!p) continue;
+    const double plain = plug.PlainValue(*p);
+    ReportParam r;
+    r.name = spec.name;
+    // Read back through the normalised value: 2 ms comes back as 1.9999999999999991.
+    r.value = std::round(DisplayValue(spec, plain) * 1e9) / 1e9;
+    r.unit = DisplayUnit(spec);
+    r.text = FormatParamValue(spec, plain);
+    for (const ParamAutomation& a : shared.automations) r.automated |= a.name == spec.name;
+    out.push_back(r);
+  }
+  return out;
+}
+
+// Renders one file with everything that goes with it; the outputs appear
+// together at the end or not at all.
+bool RenderFile(const Shared& shared, FileJob& job, std::unique_ptr<PluginSession> plug, std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  if (!job.source && !OpenInput(opts, job, error)) return false;
+  const double rate = job.rate;
+  std::unique_ptr<AudioSource> sidechain;
+  if (!OpenSidechain(opts, rate, sidechain, error)) return false;
+
+  if (!plug)
+  {
+    plug.reset(new PluginSession());
+    if (!plug->Load(shared.module, error))
+    {
+      error = "plug-in " + shared.bundle + ": " + error;
+      return false;
+    }
+  }
+  const bool useSidechain = sidechain && plug->HasSidechainBus();
+  if (sidechain && !useSidechain)
+  {
+    error = "the plug-in has no side-chain input";
+    return false;
   }
 
   std::unique_ptr<EditorTwin> twin;
   if (!opts.snapshot.empty())
   {
-    TUID cid;
-    if (!plug.ClassId(cid) || !EditorTwin::Matches(cid))
-      return Fail("--snapshot works only with the Tavlo plug-in this program was built with");
     twin.reset(new EditorTwin());
-    if (!twin->Create(BundleResourceFolder(plug.SoPath()), error)) return Fail(error);
+    if (!twin->Create(BundleResourceFolder(plug->SoPath()), error)) return false;
   }
-
-  const bool is64 = opts.precision == 64;
-  if (!plug.Start(rate, opts.block, opts.precision, useSidechain, error)) return Fail(error);
-  if (twin && !twin->Session().Start(rate, opts.block, opts.precision, useSidechain, error)) return Fail(error);
+  if (!plug->Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
+  if (twin && !twin->Session().Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
   // After set-up, which clears the host bypass switch, as a DAW restores a
   // project once the engine runs.
-  if (!loadedState.empty())
+  if (shared.haveState)
   {
-    if (!plug.SetState(loadedState, error)) return Fail(opts.loadState + ": " + error);
-    if (twin && !twin->Session().SetState(loadedState, error)) return Fail(opts.loadState + ": " + error);
+    if (!plug->SetState(shared.loadedState, error) ||
+        (twin && !twin->Session().SetState(shared.loadedState, error)))
+    {
+      error = opts.loadState + ": " + error;
+      return false;
+    }
   }
 
-  AudioSink sink(opts.output, format, rate);
-  if (!sink.IsOpen()) return Fail(sink.Error());
-
-  signal(SIGINT, OnSignal);
-  signal(SIGTERM, OnSignal);
-  signal(SIGHUP, OnSignal);
-
-  // ---- render ----
-  const int block = opts.block;
-  BlockBuffers buf(block, is64), twinBuf(block, is64);
-  std::vector<double> inFrames(2 * (size_t)block), scFrames(2 * (size_t)block), outFrames(2 * (size_t)block);
-  RenderStats stats(rate, source->Frames());
-  const HostParam* outputParam = plug.Find("Output");
-  const HostParam* bypassParam = plug.Find("Bypass");
-  const HostParam* hostBypass = nullptr;
-  for (const HostParam& p : plug.Params())
-    if (p.flags & Vst::ParameterInfo::kIsBypass) hostBypass = &p;
-
-  Vst::ProcessContext context = {};
-  context.state = Vst::ProcessContext::kPlaying | Vst::ProcessContext::kTempoValid | Vst::ProcessContext::kTimeSigValid;
-  context.sampleRate = rate;
-  context.tempo = 120.0;
-  context.timeSigNumerator = 4;
-  context.timeSigDenominator = 4;
-
-  Progress progress(!opts.quiet && isatty(STDERR_FILENO));
-  const auto start = std::chrono::steady_clock::now();
-  int64_t pos = 0;
-  bool twinDiverged = false;
-  int64_t twinDivergedAt = -1;
-  for (;;)
+  AudioSink sink(job.out, job.format, rate);
+  if (!sink.IsOpen())
   {
-    const int64_t n = source->Read(inFrames.data(), block);
-    if (n < 0)
-    {
-      progress.Done();
-      return Fail("cannot read " + opts.input + " at frame " + std::to_string(pos));
-    }
-    if (n == 0) break;
-    int64_t scN = 0;
-    if (sidechain)
-    {
-      scN = sidechain->Read(scFrames.data(), n);
-      if (scN < 0)
-      {
-        progress.Done();
-        return Fail("cannot read side-chain " + opts.sidechain + " at frame " + std::to_string(pos));
-      }
-    }
-    for (BlockBuffers* b : {&buf, &twinBuf})
-      for (int64_t i = 0; i < n; ++i)
-      {
-        b->in.Set(0, 0, (int)i, inFrames[2 * i]);
-        b->in.Set(0, 1, (int)i, inFrames[2 * i + 1]);
-        b->in.Set(1, 0, (int)i, i < scN ? scFrames[2 * i] : 0.0);  // a short side-chain ends in silence
-        b->in.Set(1, 1, (int)i, i < scN ? scFrames[2 * i + 1] : 0.0);
-      }
+    error = sink.Error();
+    return false;
+  }
+  EngineSetup setup = shared.setup;
+  setup.rate = rate;
+  setup.block = opts.block;
+  setup.precision = opts.precision;
+  setup.sidechain = useSidechain;
 
-    vst3host::ParameterChanges changes;
-    if (pos == 0)
-      for (const BlockChange& c : firstBlock) changes.Add(c.param->id, plug.ToNormalized(*c.param, c.plain));
-    for (Lane& l : lanes)
+  RenderStats stats(rate, job.frames);
+  auto onBlock = [&](const BlockView& b, std::string& why) {
+    if (!sink.Write(b.out, b.frames))
     {
-      const double v = l.automation->ValueAt(pos / rate);
-      if (pos == 0 || v != l.lastSent) changes.Add(l.param->id, plug.ToNormalized(*l.param, v));
-      l.lastSent = v;
+      why = sink.Error();
+      return false;
     }
-
-    context.projectTimeSamples = pos;
-    context.projectTimeMusic = pos / rate * context.tempo / 60.0;
-    auto runBlock = [&](PluginSession& s, BlockBuffers& b) {
-      Vst::ProcessData data;
-      data.processMode = Vst::kOffline;
-      data.symbolicSampleSize = is64 ? Vst::kSample64 : Vst::kSample32;
-      data.numSamples = (int32)n;
-      data.numInputs = std::min(2, s.InputBusCount());
-      data.inputs = b.in.Buses();
-      data.numOutputs = 1;
-      data.outputs = b.out.Buses();
-      data.inputParameterChanges = &changes;
-      data.processContext = &context;
-      s.Process(data);
-    };
-    runBlock(plug, buf);
-    if (twin)
-    {
-      runBlock(twin->Session(), twinBuf);
-      for (int64_t i = 0; i < n && !twinDiverged; ++i)
-        for (int ch = 0; ch < 2; ++ch)
-        {
-          const double a = buf.out.Get(0, ch, (int)i), b = twinBuf.out.Get(0, ch, (int)i);
-          if (std::memcmp(&a, &b, sizeof(a)) != 0)
-          {
-            twinDiverged = true;
-            twinDivergedAt = pos + i;
-          }
-        }
-    }
-
-    for (int64_t i = 0; i < n; ++i)
-    {
-      outFrames[2 * i] = buf.out.Get(0, 0, (int)i);
-      outFrames[2 * i + 1] = buf.out.Get(0, 1, (int)i);
-    }
-    if (!sink.Write(outFrames.data(), n))
-    {
-      progress.Done();
-      return Fail(sink.Error());
-    }
-
-    // What the output would be without gain reduction: the make-up gain,
-    // or the input itself while bypassed.
-    double expected = 1.0;
-    const bool bypassed = (bypassParam && plug.PlainValue(*bypassParam) >= 0.5) ||
-                          (hostBypass && plug.PlainValue(*hostBypass) >= 0.5);
-    if (!bypassed && outputParam) expected = std::pow(10.0, plug.PlainValue(*outputParam) / 20.0);
-    stats.Add(inFrames.data(), outFrames.data(), n, expected);
-
-    pos += n;
-    progress.Update(pos, source->Frames(), pos / rate);
+    stats.Add(b.in, b.out, b.frames, b.expectedGain);
+    gBoard.Add(b.frames, rate);
+    return true;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EngineCounts counts;
+  if (!RunEngine(*plug, twin ? &twin->Session() : nullptr, *job.source, sidechain.get(), setup, onBlock, counts,
+                 error))
+  {
+    if (error.compare(0, 4, "read") == 0) error = "cannot " + error + " of " + InputName(job.input);
+    else if (error.compare(0, 10, "side-chain") == 0) error = "cannot " + error + " of " + opts.sidechain;
+    return false;
   }
   stats.Finish();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  progress.Done();
-  plug.Stop();
+  plug->Stop();
   if (twin) twin->Session().Stop();
-  if (pos == 0) return Fail((opts.input.empty() ? std::string("the input") : opts.input) + " holds no audio");
+  if (counts.frames == 0)
+  {
+    error = (job.input.empty() ? std::string("the input") : InputName(job.input)) + " holds no audio";
+    return false;
+  }
 
-  // ---- everything else, each under a temporary name until all succeeded ----
+  // Everything else, each under a temporary name until all succeeded.
+  FileReport report;
+  report.output = job.out.given;
+  report.input = job.input;
+  report.rate = rate;
+  report.frames = counts.frames;
+  report.peakInDb = stats.PeakInDb();
+  report.rmsInDb = stats.RmsInDb();
+  report.peakOutDb = stats.PeakOutDb();
+  report.rmsOutDb = stats.RmsOutDb();
+  report.grMaxDb = stats.MaxGrDb();
+  report.grAvgDb = stats.AvgGrDb();
+  report.clipped = sink.Clipped();
+  report.nonFinite = counts.nonFiniteIn;
+  report.speed = wall > 0 ? counts.frames / rate / wall : 0.0;
+  report.params = ReportParams(shared, *plug);
+
+  std::vector<PendingFile*> pending = {&sink.Pending()};
   std::unique_ptr<PendingFile> statePending, plotPending, snapPending;
   if (!opts.saveState.empty())
   {
     std::vector<uint8_t> bytes;
-    if (!plug.GetState(bytes, error)) return Fail(error);
-    statePending.reset(new PendingFile(opts.saveState));
-    if (!WriteWholeFile(*statePending, bytes, error)) return Fail(error);
+    if (!plug->GetState(bytes, error)) return false;
+    statePending.reset(new PendingFile(shared.saveState));
+    if (!WriteWholeFile(*statePending, bytes, error)) return false;
+    pending.push_back(statePending.get());
   }
   if (!opts.plot.empty())
   {
     PlotText text;
-    text.title = "Tavlo: " + (opts.input.empty() ? std::string("embedded drum-and-bass loop") : BaseName(opts.input)) +
-                 "  \xE2\x86\x92  " + BaseName(opts.output);
+    text.title = "Tavlo: " + (job.input.empty() ? std::string("embedded drum-and-bass loop") :
+                              job.input == "-" ? std::string("standard input") : BaseName(job.input)) +
+                 "  \xE2\x86\x92  " + (job.out.kind == OutputTarget::kStdout ? "standard output" : BaseName(job.out.given));
     std::string settings;
-    for (const HostParam& p : plug.Params())
+    for (const ReportParam& p : report.params) settings += p.name + (p.automated ? " (automated) " : " ") + p.text + "   ";
+    text.settings = settings + std::to_string((long)rate) + " Hz";
+    plotPending.reset(new PendingFile(shared.plot));
+    if (plotPending->TempPath().empty())
     {
-      if (p.flags & (Vst::ParameterInfo::kIsBypass | Vst::ParameterInfo::kIsProgramChange)) continue;
-      bool automated = false;
-      for (const Lane& l : lanes) automated |= l.param == &p;
-      settings += p.title + (automated ? " (automated) " : " ") + Fmt("%g", plug.PlainValue(p)) + "   ";
+      error = "cannot write " + opts.plot + ": " + plotPending->TempError();
+      return false;
     }
-    text.settings = settings + Fmt("%.0f Hz", rate);
-    plotPending.reset(new PendingFile(opts.plot));
-    if (!DrawRenderPlot(stats, text, plotPending->TempPath(), error)) return Fail(error);
+    if (!DrawRenderPlot(stats, text, plotPending->TempPath(), error)) return false;
+    pending.push_back(plotPending.get());
   }
   if (twin)
   {
-    if (twinDiverged)
-      return Fail("the editor's instance parted from the bundle's at frame " + std::to_string(twinDivergedAt) +
-                  " (the bundle was built from other code); no snapshot taken");
-    snapPending.reset(new PendingFile(opts.snapshot));
-    if (!twin->Snapshot(snapPending->TempPath(), error)) return Fail(error);
+    snapPending.reset(new PendingFile(shared.snapshot));
+    if (snapPending->TempPath().empty())
+    {
+      error = "cannot write " + opts.snapshot + ": " + snapPending->TempError();
+      return false;
+    }
+    if (!twin->Snapshot(snapPending->TempPath(), error)) return false;
+    pending.push_back(snapPending.get());
+  }
+  if (!sink.Finish(error) || !CommitAll(pending, error)) return false;
+
+  gBoard.Print(shared.report, opts.json ? JsonLine(report) : SummaryLine(report));
+  const std::string out = job.out.kind == OutputTarget::kStdout ? "standard output" : job.out.given;
+  if (report.clipped)
+    Warn(out + ": " + std::to_string(report.clipped) + " samples clipped at full scale by " +
+         std::to_string(job.format.bits) + "-bit output (peak " + Fmt("%+.1f", report.peakOutDb) +
+         " dBFS); lower Output or use --bits 32f");
+  if (report.nonFinite)
+    Warn(InputName(job.input) + ": " + std::to_string(report.nonFinite) +
+         " non-finite input samples (NaN or infinity), rendered as silence");
+  if (counts.nonFiniteOut)
+    Warn(out + ": the plug-in returned " + std::to_string(counts.nonFiniteOut) +
+         " non-finite samples, written as silence");
+  return true;
+}
+
+// Plans every output before anything is loaded: names, formats, the
+// no-overwrite rule and files that would land on each other.
+int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& shared)
+{
+  std::string error;
+  std::vector<std::string> inputs = opts.inputs;
+  if (!opts.Batch())
+  {
+    FileJob job;
+    job.input = inputs.empty() ? "" : inputs[0];
+    if (!job.input.empty() && job.input != "-" && SameFile(job.input, opts.output))
+      return Fail("OUTPUT is the same file as INPUT; choose another name");
+    if (!ResolveOutput(opts.output, opts.force, job.out, error))
+    {
+      if (inputs.empty() && error.find("already exists") != std::string::npos)
+        error += " (to render it, name an OUTPUT as well: tavlo-render [options] " + opts.output +
+                 " OUTPUT; -y replaces it with a render of the embedded loop)";
+      return Fail(error);
+    }
+    // A pipe, a device or standard output has no extension to go by: WAV.
+    const std::string container =
+      opts.format.empty() && job.out.kind != OutputTarget::kFile && !HasAudioExtension(opts.output) ? "wav" : opts.format;
+    if (!ChooseOutputFormat(opts.output, container, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+    jobs.push_back(std::move(job));
+  }
+  else
+  {
+    struct stat st;
+    if (stat(opts.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return Fail("-o " + opts.outputDir + ": no such folder");
+    std::set<std::string> names;
+    for (const std::string& in : inputs)
+    {
+      FileJob job;
+      job.input = in;
+      std::string name = BaseName(in);
+      if (!opts.format.empty())
+      {
+        const size_t dot = name.find_last_of('.');
+        name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + opts.format;
+      }
+      const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
+      if (!names.insert(name).second) return Fail("two inputs would both be written to " + path);
+      if (SameFile(in, path)) return Fail(path + " is its own input; choose another folder");
+      if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+      if (!ResolveOutput(path, opts.force, job.out, error)) return Fail(error);
+      jobs.push_back(std::move(job));
+    }
   }
 
-  if (!sink.Commit(error)) return Fail(error);
-  for (PendingFile* f : {statePending.get(), plotPending.get(), snapPending.get()})
-    if (f && !f->Commit(error)) return Fail(error);
-
-  const double seconds = pos / rate;
-  printf("%s: %.2f s at %.0f Hz, in peak %s dBFS RMS %s dBFS, out peak %s dBFS RMS %s dBFS, "
-         "gain reduction max %.1f dB avg %.1f dB, %.1fx real time\n",
-         opts.output.c_str(), seconds, rate, DbText(stats.PeakInDb()).c_str(), DbText(stats.RmsInDb()).c_str(),
-         DbText(stats.PeakOutDb()).c_str(), DbText(stats.RmsOutDb()).c_str(), stats.MaxGrDb(), stats.AvgGrDb(),
-         wall > 0 ? seconds / wall : 0.0);
+  // The side products: never over the audio, an input, or each other.
+  const std::string* extras[] = {&opts.plot, &opts.snapshot, &opts.saveState};
+  OutputTarget* targets[] = {&shared.plot, &shared.snapshot, &shared.saveState};
+  for (int i = 0; i < 3; ++i)
+  {
+    const std::string& e = *extras[i];
+    if (e.empty()) continue;
+    if ((e == opts.output && e != "-") || SameFile(e, opts.output) || (!inputs.empty() && SameFile(e, inputs[0])))
+      return Fail(e + " would overwrite the audio; choose another name");
+    for (int j = 0; j < 3; ++j)
+      if (j != i && e == *extras[j]) return Fail(e + " is asked for twice; give the plot, snapshot and state names of their own");
+    if (e == opts.loadState || e == opts.sidechain || SameFile(e, opts.loadState) || SameFile(e, opts.sidechain))
+      return Fail(e + " would overwrite an input; choose another name");
+    if (!ResolveOutput(e, opts.force, *targets[i], error)) return Fail(error);
+  }
+  int toStdout = 0;
+  for (const FileJob& j : jobs) toStdout += j.out.kind == OutputTarget::kStdout;
+  for (const OutputTarget* t : targets) toStdout += !t->given.empty() && t->kind == OutputTarget::kStdout;
+  if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
+  shared.report = toStdout ? stderr : stdout;
   return 0;
+}
+
+int LoadBundle(const RenderOptions& opts, Shared& shared, std::unique_ptr<PluginSession>& probe)
+{
+  std::string error;
+  shared.bundle = opts.plugin;
+  if (shared.bundle.empty() && !FindDefaultBundle(shared.bundle))
+    return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, "
+                "/usr/lib/vst3 (give one with --plugin PATH)");
+  shared.module.reset(new vst3host::Module(shared.bundle));
+  if (!shared.module->IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module->Error());
+  probe.reset(new PluginSession());
+  if (!probe->Load(shared.module, error)) return Fail("plug-in " + shared.bundle + ": " + error);
+  shared.specs = SessionParams(*probe);
+  if (!ResolveSettings(opts, *probe, shared, error)) return Fail(error, kExitUsage);
+  if (!opts.snapshot.empty())
+  {
+    Steinberg::TUID cid;
+    if (!probe->ClassId(cid) || !EditorTwin::Matches(cid))
+      return Fail("--snapshot works only with the Tavlo plug-in this program was built with", kExitUsage);
+  }
+  return 0;
+}
+
+int RunCurve(const RenderOptions& opts)
+{
+  std::string error;
+  OutputTarget target;
+  if (!ResolveOutput(opts.curve, opts.force, target, error)) return Fail(error);
+  Shared shared;
+  shared.opts = &opts;
+  std::unique_ptr<PluginSession> probe;
+  if (const int rc = LoadBundle(opts, shared, probe)) return rc;
+  const HostParam* input = probe->Find("Input");
+  if (!input) return Fail("the plug-in has no Input parameter to draw a curve for");
+  if (!shared.setup.lanes.empty()) return Fail("--curve measures steady tones; use --set, not --automate", kExitUsage);
+
+  CurveRequest request;
+  request.module = shared.module;
+  request.block = opts.block;
+  request.precision = opts.precision;
+  request.inputId = input->id;
+  request.inputs = {0, 50, 100, 200, 400};
+  for (const ParamChange& c : shared.setup.first)
+  {
+    if (c.id != input->id) request.settings.push_back(c);
+    else if (std::find(request.inputs.begin(), request.inputs.end(), c.plain) == request.inputs.end())
+      request.inputs.push_back(c.plain);
+  }
+  std::sort(request.inputs.begin(), request.inputs.end());
+  probe.reset();
+
+  std::vector<CurveLine> lines;
+  if (!MeasureCurves(request, lines, error)) return Fail(error);
+
+  std::string subtitle = "measured through " + BaseName(shared.bundle) + " at 48000 Hz, in 1 dB steps";
+  for (const ParamSetting& s : opts.sets)
+    if (strcasecmp(s.name.c_str(), "Input") != 0) subtitle += ";  " + s.name + " " + s.text;
+  PendingFile png(target);
+  if (png.TempPath().empty()) return Fail("cannot write " + opts.curve + ": " + png.TempError());
+  if (!DrawCurvePlot(lines, subtitle, png.TempPath(), error) || !png.Commit(error)) return Fail(error);
+  FILE* out = target.kind == OutputTarget::kStdout ? stderr : stdout;
+  if (opts.json) fprintf(out, "%s\n", CurveJson(opts.curve, lines).c_str());
+  else
+    for (const CurveLine& l : lines) fprintf(out, "%s\n", DescribeCurve(l).c_str());
+  return 0;
+}
+
+int Run(const RenderOptions& opts)
+{
+  if (!opts.curve.empty()) return RunCurve(opts);
+
+  Shared shared;
+  shared.opts = &opts;
+  std::vector<FileJob> jobs;
+  if (const int rc = PlanOutputs(opts, jobs, shared)) return rc;
+
+  // Every input is opened (and checked) before anything is rendered.
+  std::string error;
+  int64_t totalFrames = 0;
+  for (FileJob& job : jobs)
+  {
+    if (!OpenInput(opts, job, error)) return Fail(error);
+    std::unique_ptr<AudioSource> sc;
+    if (!OpenSidechain(opts, job.rate, sc, error)) return Fail(error);
+    totalFrames += job.frames;
+    if (opts.Batch()) job.source.reset();  // opened again by its worker
+  }
+  if (!opts.loadState.empty())
+  {
+    if (!ReadWholeFile(opts.loadState, shared.loadedState, error)) return Fail(error);
+    shared.haveState = true;
+  }
+
+  std::unique_ptr<PluginSession> probe;
+  if (const int rc = LoadBundle(opts, shared, probe)) return rc;
+
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
+  gBoard.Enable(totalFrames, (int)jobs.size(), !opts.quiet);
+
+  if (!opts.Batch())
+  {
+    const bool ok = RenderFile(shared, jobs[0], std::move(probe), error);
+    gBoard.Finish();
+    return ok ? 0 : Fail(error);
+  }
+
+  // A batch: each file on an instance of its own, so it comes out exactly
+  // as it would alone, on as many threads as asked.
+  probe.reset();
+  std::atomic<size_t> next{0};
+  std::atomic<int> failed{0};
+  auto worker = [&]() {
+    for (size_t i = next++; i < jobs.size(); i = next++)
+    {
+      std::string why;
+      if (!RenderFile(shared, jobs[i], nullptr, why))
+      {
+        ++failed;
+        Fail(InputName(jobs[i].input) + ": " + why);
+      }
+      gBoard.FileDone();
+    }
+  };
+  std::vector<std::thread> threads;
+  const int n = std::min<int>(opts.jobs, (int)jobs.size());
+  for (int t = 1; t < n; ++t) threads.emplace_back(worker);
+  worker();
+  for (std::thread& t : threads) t.join();
+  gBoard.Finish();
+  if (failed)
+    return Fail(std::to_string(failed.load()) + " of " + std::to_string(jobs.size()) + " files failed");
+  return 0;
+}
+
+std::vector<ParamSpec> HelpParams()
+{
+  return LinkedTavloParams();
 }
 
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds: the leak checker's table of suppressed fontconfig blocks
+// would otherwise follow the program's one-line messages on standard error.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_options()
+{
+  return "print_suppressions=0";
+}
+#endif
+
 int main(int argc, char** argv)
 {
+  // A closed pipe is an error to report and clean up after, not a death.
+  signal(SIGPIPE, SIG_IGN);
   RenderOptions opts;
   std::string error;
   if (!ParseRenderOptions(argc, argv, opts, error))
   {
     fprintf(stderr, "tavlo-render: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
   }
-  if (opts.help)
+  HelpFacts facts;
+  facts.version = TavloVersionText();
+  switch (opts.info)
   {
-    fputs(RenderUsage(), stdout);
-    return 0;
+    case InfoRequest::kNone: return Run(opts);
+    case InfoRequest::kVersion:
+      printf("tavlo-render %s (Tavlo %s, Quillmarshworks)\n", facts.version.c_str(), facts.version.c_str());
+      return 0;
+    case InfoRequest::kParams:
+      facts.params = HelpParams();
+      printf("Parameters of Tavlo %s (--set NAME=VALUE; VALUE with or without its unit):\n%s",
+             facts.version.c_str(), ParamsText(facts.params).c_str());
+      return 0;
+    case InfoRequest::kHelp: facts.params = HelpParams(); fputs(HelpText(facts).c_str(), stdout); return 0;
+    case InfoRequest::kManPage: facts.params = HelpParams(); fputs(ManPage(facts).c_str(), stdout); return 0;
+    case InfoRequest::kBashCompletion:
+      facts.params = HelpParams();
+      fputs(BashCompletion(facts).c_str(), stdout);
+      return 0;
   }
-  return Run(opts);
+  return 0;
 }

@@ -199,11 +199,13 @@ PxIBitmap* IGraphicsHeadless::OSLoadBitmap(int, const char* name)
   std::string path = mResourceDir;
   if (!path.empty() && path.back() != '/') path += '/';
   path += file;
-  return PxLoadPNG(path.c_str(), nullptr);
+  // Only the header is read now; the pixels when the image is first drawn.
+  return PxPngImage::Open(path.c_str());
 }
 
 bool IGraphicsHeadless::Tick(IRECT* pR)
 {
+  OnGUIIdle();
   IRECT r;
   if (!IsDirty(&r)) return false;
   if (!GetDrawBitmap()) PrepDraw();
@@ -215,7 +217,7 @@ bool IGraphicsHeadless::Tick(IRECT* pR)
 void IGraphicsHeadless::DrawAll()
 {
   if (!GetDrawBitmap()) PrepDraw();
-  IRECT r(0, 0, Width(), Height());
+  IRECT r(0, 0, WindowWidth(), WindowHeight());
   Draw(&r);
 }
 
@@ -224,7 +226,10 @@ bool RenderEditorToPNG(IFxBase* pPlug, const char* path)
   if (!pPlug || !path || !pPlug->GetGraphics()) return false;
   IGraphics* pGraphics = static_cast<IGraphics*>(pPlug->GetGraphics());
   if (!pGraphics->GetDrawBitmap()) pGraphics->PrepDraw();
-  IRECT r(0, 0, pGraphics->Width(), pGraphics->Height());
+  // Readouts catch up with what they show (the gain reduction with the
+  // meter), as on a timer tick.
+  pGraphics->OnGUIIdle();
+  IRECT r(0, 0, pGraphics->WindowWidth(), pGraphics->WindowHeight());
   pGraphics->Draw(&r);
   return PxSavePNG(path, (PxIBitmap*)pGraphics->GetDrawBitmap(), true);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // An editor host without a display: images come from a resource folder,
-// nothing is shown, and text entries, menus, message boxes and file prompts
+// nothing is shown, the scale is whatever SetScale was given (no desktop,
+// no user override), and text entries, menus, message boxes and file prompts
 // are answered from queues a test (or a snapshot tool) fills beforehand.
 
 #include <deque>
@@ -46,8 +47,9 @@ public:
 
   // ---- What a test drives and inspects ----
 
-  // One timer tick: collect the dirty area and repaint it. Returns whether
-  // anything was drawn and, through pR, the area.
+  // One timer tick: the controls' idle call, then the dirty area collected
+  // and repainted. Returns whether anything was drawn and, through pR, the
+  // area (device pixels).
   bool Tick(IRECT* pR = nullptr);
   // Repaints the whole editor.
   void DrawAll();
@@ -97,6 +99,7 @@ private:
   std::vector<std::string> mURLs;
 };
 
-// Draws the whole editor attached to the plug-in and writes it as a PNG.
+// Draws the whole editor attached to the plug-in (after the controls' idle
+// call, as a timer tick would) and writes it as a PNG.
 // False when the plug-in has no editor or the file cannot be written.
 bool RenderEditorToPNG(IFxBase* pPlug, const char* path);

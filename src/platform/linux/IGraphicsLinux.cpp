@@ -1,6 +1,8 @@
 #include "platform/linux/IGraphicsLinux.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -140,7 +142,7 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   attr.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
                     KeyReleaseMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
                     StructureNotifyMask;
-  const Window win = XCreateWindow(dpy, parent, 0, 0, (unsigned)Width(), (unsigned)Height(), 0, 24,
+  const Window win = XCreateWindow(dpy, parent, 0, 0, (unsigned)WindowWidth(), (unsigned)WindowHeight(), 0, 24,
                                    InputOutput, vi.visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
                                    &attr);
   if (!win)
@@ -180,10 +182,13 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   const long info[2] = {0, 1};
   XChangeProperty(dpy, win, xembedInfo, xembedInfo, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(info), 2);
+  // The whole editor is drawn before the window shows, so that it never
+  // shows empty, and the images it needs are decoded now, inside the host's
+  // call to open the editor, rather than in the first tick of the timer.
+  SetAllControlsDirty();
+  Tick();
   XMapWindow(dpy, win);
   XSync(dpy, False);
-  // Every control is drawn on the first tick after opening.
-  SetAllControlsDirty();
   UpdateTooltips();
   return GetWindow();
 }
@@ -221,6 +226,9 @@ void IGraphicsLinux::CloseWindow()
   mVisual = nullptr;
   mTimerMs = 0;
   ReleaseMouseCapture();
+  // Nothing shows the raster until the window opens again, and then every
+  // control is drawn anew: its memory (6 MB at scale 2) is not kept.
+  ReleaseDrawBitmap();
 }
 
 void IGraphicsLinux::Resize(int w, int h)
@@ -229,9 +237,69 @@ void IGraphicsLinux::Resize(int w, int h)
   IGraphics::Resize(w, h);
   if (mDisplay && mWindow)
   {
-    XResizeWindow(Dpy(mDisplay), mWindow, (unsigned)w, (unsigned)h);
+    XResizeWindow(Dpy(mDisplay), mWindow, (unsigned)WindowWidth(), (unsigned)WindowHeight());
     XSync(Dpy(mDisplay), False);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Content scale
+
+double IGraphicsLinux::ScaleFromEnvironment()
+{
+  const char* v = getenv("TAVLO_UI_SCALE");
+  if (!v || !*v) return 0.0;
+  char* end = nullptr;
+  const double s = strtod(v, &end);
+  while (end && (*end == ' ' || *end == '\t')) ++end;
+  if (end == v || (end && *end) || !std::isfinite(s) || s <= 0.0)
+  {
+    static bool told = false;
+    if (!told) fprintf(stderr, "TAVLO_UI_SCALE=\"%s\" is not a scale (a number from 1 to 3); ignored\n", v);
+    told = true;
+    return 0.0;
+  }
+  return s;
+}
+
+double IGraphicsLinux::ScaleFromXResources(const char* resources)
+{
+  if (!resources) return 0.0;
+  const char* key = "Xft.dpi:";
+  for (const char* line = resources; *line;)
+  {
+    while (*line == ' ' || *line == '\t') ++line;
+    if (!strncmp(line, key, strlen(key)))
+    {
+      const double dpi = strtod(line + strlen(key), nullptr);
+      if (std::isfinite(dpi) && dpi > 0.0) return std::round(dpi / 96.0 * 4.0) / 4.0;
+    }
+    const char* nl = strchr(line, '\n');
+    if (!nl) break;
+    line = nl + 1;
+  }
+  return 0.0;
+}
+
+double IGraphicsLinux::DesktopScale()
+{
+  // Asked before the window opens (a host sizes its window first), so the
+  // editor's own connection may not exist yet.
+  Display* dpy = mDisplay ? Dpy(mDisplay) : XOpenDisplay(nullptr);
+  if (!dpy) return 1.0;
+  const double s = ScaleFromXResources(XResourceManagerString(dpy));
+  if (dpy != mDisplay) XCloseDisplay(dpy);
+  return s > 0.0 ? s : 1.0;
+}
+
+void IGraphicsLinux::OnScaleChanged()
+{
+  if (!mDisplay || !mWindow || mWindowGone) return;
+  Display* dpy = Dpy(mDisplay);
+  if (mTipWindow) XUnmapWindow(dpy, mTipWindow);
+  mTipIndex = -1;
+  XResizeWindow(dpy, mWindow, (unsigned)WindowWidth(), (unsigned)WindowHeight());
+  XSync(dpy, False);
 }
 
 // ---------------------------------------------------------------------------
@@ -271,6 +339,7 @@ bool IGraphicsLinux::DrawScreen(IRECT* pR)
 void IGraphicsLinux::Tick()
 {
   if (!mDisplay) return;
+  OnGUIIdle();
   IRECT r;
   if (IsDirty(&r)) Draw(&r);
 
@@ -312,8 +381,8 @@ void IGraphicsLinux::Tick()
         RECT tr = {4, 2, w - 4, h - 2};
         font->DrawText(&bm, text.c_str(), -1, &tr, DT_NOPREFIX | DT_NOCLIP);
       }
-      XMoveResizeWindow(dpy, mTipWindow, std::min(mPrevX + 8, Width() - w), std::min(mPrevY + 16, Height() - h),
-                        (unsigned)w, (unsigned)h);
+      XMoveResizeWindow(dpy, mTipWindow, std::min(ToDevice(mPrevX) + 8, WindowWidth() - w),
+                        std::min(ToDevice(mPrevY) + 16, WindowHeight() - h), (unsigned)w, (unsigned)h);
       XMapRaised(dpy, mTipWindow);
       XSync(dpy, False);
       PutBitmap(mTipWindow, &bm, 0, 0, w, h);
@@ -382,8 +451,8 @@ void IGraphicsLinux::HandleEvent(void* pXEvent)
       if (ev.xbutton.window != mWindow) break;
       const unsigned b = ev.xbutton.button;
       if (b != Button1 && b != Button3) break;
-      mPrevX = ev.xbutton.x;
-      mPrevY = ev.xbutton.y;
+      mPrevX = ToLayout(ev.xbutton.x);
+      mPrevY = ToLayout(ev.xbutton.y);
       IMouseMod mod = ModFromState(ev.xbutton.state, b == Button3);
       OnMouseUp(mPrevX, mPrevY, &mod);
       break;
@@ -400,8 +469,8 @@ void IGraphicsLinux::HandleEvent(void* pXEvent)
         if (next.type != MotionNotify || next.xmotion.window != mWindow) break;
         XNextEvent(Dpy(mDisplay), &ev);
       }
-      mPrevX = ev.xmotion.x;
-      mPrevY = ev.xmotion.y;
+      mPrevX = ToLayout(ev.xmotion.x);
+      mPrevY = ToLayout(ev.xmotion.y);
       const unsigned st = ev.xmotion.state;
       if (st & (Button1Mask | Button3Mask))
       {
@@ -438,7 +507,9 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
 {
   XButtonEvent& be = static_cast<XEvent*>(pXEvent)->xbutton;
   if (be.window != mWindow) return;
-  const int x = be.x, y = be.y;
+  // The editor hears layout pixels; the field and the double-click slop
+  // work in the window's.
+  const int x = ToLayout(be.x), y = ToLayout(be.y);
   mPrevX = x;
   mPrevY = y;
   const unsigned b = be.button;
@@ -458,7 +529,7 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
 
   if (mEntry.open)
   {
-    if (mEntry.rect.Contains(x, y))
+    if (mEntry.rect.Contains(be.x, be.y))
     {
       mEntry.caret = mEntry.text.size();
       EntryPaint();
@@ -478,11 +549,12 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
   // Presses in quick succession at one place count up (2 double, 3 triple,
   // ...); every count from 2 on is a double click to the editor.
   const bool quick = mLastPressTime && be.time - mLastPressTime <= (unsigned long)mMultiClickMs &&
-                     std::abs(x - mLastPressX) <= kDoubleClickSlop && std::abs(y - mLastPressY) <= kDoubleClickSlop;
+                     std::abs(be.x - mLastPressX) <= kDoubleClickSlop &&
+                     std::abs(be.y - mLastPressY) <= kDoubleClickSlop;
   mClickCount = quick ? mClickCount + 1 : 1;
   mLastPressTime = be.time;
-  mLastPressX = x;
-  mLastPressY = y;
+  mLastPressX = be.x;
+  mLastPressY = be.y;
   if (mClickCount >= 2)
     OnMouseDblClick(x, y, &mod);
   else
@@ -550,7 +622,7 @@ void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pT
                                      IParam* pParam)
 {
   if (!pControl || !pTextRect || mEntry.open || !mDisplay) return;
-  const IRECT r = *pTextRect;
+  const IRECT r = ToDevice(*pTextRect);
   if (r.W() <= 0 || r.H() <= 0) return;
 
   TextEntry& e = mEntry;
@@ -560,7 +632,7 @@ void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pT
   e.rect = r;
   e.text = pString ? pString : "";
   const IText t = pText ? *pText : IText();
-  e.size = std::max(1, (int)(t.mSize * 0.9));
+  e.size = std::max(1, (int)(t.mSize * 0.9 * GetScale()));
   e.align = t.mAlign;
   e.face = t.mFont;
   e.fg = t.mTextEntryFGColor.Pixel() | 0xFF000000u;
@@ -751,5 +823,6 @@ PxIBitmap* IGraphicsLinux::OSLoadBitmap(int, const char* name)
   std::string path = mResourceDir;
   if (!path.empty() && path.back() != '/') path += '/';
   path += base + ".png";
-  return PxLoadPNG(path.c_str(), nullptr);
+  // Only the header is read now; the pixels when the image is first drawn.
+  return PxPngImage::Open(path.c_str());
 }

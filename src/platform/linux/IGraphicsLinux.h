@@ -57,6 +57,12 @@ public:
   void UpdateTooltips() override;
   PxIBitmap* OSLoadBitmap(int ID, const char* name) override;
 
+  // The user's scale from TAVLO_UI_SCALE (0 when unset or not a number).
+  static double ScaleFromEnvironment();
+  // dpi / 96 to the nearest quarter from an X resource string holding
+  // "Xft.dpi: <dpi>"; 0 when there is none.
+  static double ScaleFromXResources(const char* resources);
+
   // ---- For automation and tests ----
   unsigned long XWindowId() const { return mWindow; }
   bool IsTextEntryOpen() const { return mEntry.open; }
@@ -77,6 +83,12 @@ public:
 
   // Maps an X key symbol to the editor's key code, or -1.
   static int KeySymToEditorKey(unsigned long keysym);
+
+protected:
+  double ScaleOverride() override { return ScaleFromEnvironment(); }
+  // The X server's Xft.dpi, read once per editor.
+  double DesktopScale() override;
+  void OnScaleChanged() override;
 
 private:
   struct TextEntry

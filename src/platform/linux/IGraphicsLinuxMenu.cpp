@@ -335,8 +335,8 @@ IPopupMenu* IGraphicsLinux::CreateIPopupMenu(IPopupMenu* pMenu, IRECT* pAreaRect
   // Below the rectangle, as seen on the screen.
   int rx = 0, ry = 0;
   Window child;
-  XTranslateCoordinates(Dpy(mDisplay), mWindow, DefaultRootWindow(Dpy(mDisplay)), pAreaRect->L, pAreaRect->B, &rx,
-                        &ry, &child);
+  const IRECT area = ToDevice(*pAreaRect);
+  XTranslateCoordinates(Dpy(mDisplay), mWindow, DefaultRootWindow(Dpy(mDisplay)), area.L, area.B, &rx, &ry, &child);
   LinuxPopupMenu menu(this);
   IPopupMenu* chosen = menu.Run(pMenu, rx, ry);
   {

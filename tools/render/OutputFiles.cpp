@@ -1,0 +1,339 @@
+#include "OutputFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Temporary names a signal handler may have to remove. Fixed storage, so
+// the handler touches no allocator.
+constexpr int kMaxPending = 128;
+constexpr size_t kMaxPath = 4096;
+char gPendingPaths[kMaxPending][kMaxPath];
+std::atomic<bool> gPendingUsed[kMaxPending];
+
+int ClaimSlot(const std::string& path)
+{
+  if (path.empty() || path.size() >= kMaxPath) return -1;
+  for (int i = 0; i < kMaxPending; ++i)
+  {
+    bool expected = false;
+    if (gPendingUsed[i].compare_exchange_strong(expected, true))
+    {
+      memcpy(gPendingPaths[i], path.c_str(), path.size() + 1);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void ReleaseSlot(int& slot)
+{
+  if (slot >= 0) gPendingUsed[slot].store(false);
+  slot = -1;
+}
+
+std::string Folder(const std::string& path)
+{
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string Base(const std::string& path)
+{
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where a chain of symbolic links ends when its last target does not exist.
+bool FollowDanglingLinks(const std::string& link, std::string& end, std::string& error)
+{
+  std::string p = link;
+  for (int depth = 0; depth < 40; ++depth)
+  {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(p.c_str(), buf, sizeof(buf) - 1);
+    if (n < 0)
+    {
+      error = "cannot follow " + link + ": " + strerror(errno);
+      return false;
+    }
+    buf[n] = '\0';
+    p = buf[0] == '/' ? std::string(buf) : Folder(p) + buf;
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0)
+    {
+      end = p;
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) break;
+  }
+  error = "cannot follow " + link + ": too many levels of symbolic links";
+  return false;
+}
+
+bool CopyToFd(const std::string& from, int fd, std::string& why)
+{
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0)
+  {
+    why = strerror(errno);
+    return false;
+  }
+  char buf[1 << 16];
+  bool ok = true;
+  for (;;)
+  {
+    ssize_t n = read(in, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+    {
+      if (n < 0) why = strerror(errno), ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n && ok;)
+    {
+      const ssize_t w = write(fd, buf + done, (size_t)(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0)
+      {
+        why = w < 0 ? strerror(errno) : "nothing written";
+        ok = false;
+      }
+      else
+        done += w;
+    }
+    if (!ok) break;
+  }
+  close(in);
+  return ok;
+}
+
+}  // namespace
+
+bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, std::string& error)
+{
+  target = OutputTarget();
+  target.given = given;
+  target.path = given;
+  if (given == "-")
+  {
+    target.kind = OutputTarget::kStdout;
+    return true;
+  }
+  struct stat lst;
+  if (lstat(given.c_str(), &lst) != 0)
+  {
+    if (errno == ENOENT) return true;
+    error = "cannot write " + given + ": " + strerror(errno);
+    return false;
+  }
+  const bool viaLink = S_ISLNK(lst.st_mode);
+  struct stat st = lst;
+  if (viaLink && stat(given.c_str(), &st) != 0)
+  {
+    if (errno != ENOENT)
+    {
+      error = "cannot write " + given + ": " + strerror(errno);
+      return false;
+    }
+    // A link to nothing yet: the file is made where it points.
+    return FollowDanglingLinks(given, target.path, error);
+  }
+  if (S_ISDIR(st.st_mode))
+  {
+    error = given + " is a folder; name a file";
+    return false;
+  }
+  // /dev/stdout, or the file or pipe standard output already goes to.
+  struct stat out;
+  if (fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+  {
+    target.kind = OutputTarget::kStdout;
+    return true;
+  }
+  if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
+  {
+    target.kind = OutputTarget::kDirect;
+    return true;
+  }
+  if (!S_ISREG(st.st_mode))
+  {
+    error = given + (S_ISBLK(st.st_mode) ? " is a block device" : " is a socket") +
+            "; tavlo-render writes files, FIFOs and character devices only";
+    return false;
+  }
+  if (!force)
+  {
+    error = given + " already exists; add -y to replace it";
+    return false;
+  }
+  if (viaLink)
+  {
+    char* real = realpath(given.c_str(), nullptr);
+    if (!real)
+    {
+      error = "cannot follow " + given + ": " + strerror(errno);
+      return false;
+    }
+    target.path = real;
+    free(real);
+  }
+  target.exists = true;
+  return true;
+}
+
+PendingFile::PendingFile(const OutputTarget& target) : mTarget(target) { Init(); }
+
+PendingFile::PendingFile(const std::string& path)
+{
+  mTarget.given = mTarget.path = path;
+  Init();
+}
+
+void PendingFile::Init()
+{
+  // Made here, exclusively, so no file of anyone else's is ever written.
+  std::string base;
+  if (mTarget.kind == OutputTarget::kFile)
+    base = Folder(mTarget.path) + "." + Base(mTarget.path) + ".partial-" + std::to_string((long)getpid());
+  else
+  {
+    const char* tmp = getenv("TMPDIR");
+    base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavlo-render-" + std::to_string((long)getpid()) + "-out";
+  }
+  for (int attempt = 0; attempt < 100; ++attempt)
+  {
+    const std::string name = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0)
+    {
+      close(fd);
+      mTemp = name;
+      mSlot = ClaimSlot(mTemp);
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  mTempError = strerror(errno);
+}
+
+PendingFile::~PendingFile() { Discard(); }
+
+void PendingFile::Discard()
+{
+  if (!mDone && !mTemp.empty()) unlink(mTemp.c_str());
+  mDone = true;
+  ReleaseSlot(mSlot);
+}
+
+bool PendingFile::Commit(std::string& error)
+{
+  return CommitAll({this}, error);
+}
+
+bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
+{
+  std::vector<PendingFile*> renamed;
+  auto undo = [&]() {
+    for (auto it = renamed.rbegin(); it != renamed.rend(); ++it)
+    {
+      PendingFile* f = *it;
+      if (!f->mBackup.empty()) rename(f->mBackup.c_str(), f->mTarget.path.c_str());
+      else unlink(f->mTarget.path.c_str());
+      f->mBackup.clear();
+    }
+    for (PendingFile* f : files) f->Discard();
+  };
+  for (PendingFile* f : files)
+    if (f->mDone || f->mTemp.empty())
+    {
+      error = f->mDone ? "internal: " + f->Path() + " committed twice" : "cannot write " + f->Path();
+      undo();
+      return false;
+    }
+
+  for (PendingFile* f : files)
+  {
+    if (f->mTarget.kind != OutputTarget::kFile) continue;
+    const std::string& path = f->mTarget.path;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0)
+    {
+      // Something may have appeared while rendering: a rename only ever
+      // replaces a regular file, and only one the user let us replace.
+      if (!S_ISREG(st.st_mode) || !f->mTarget.exists)
+      {
+        error = f->Path() + (S_ISREG(st.st_mode) ? " appeared while rendering; add -y to replace it"
+                                                 : " is no longer a regular file; not replaced");
+        undo();
+        return false;
+      }
+      const std::string backup = Folder(path) + "." + Base(path) + ".old-" + std::to_string((long)getpid());
+      unlink(backup.c_str());
+      if (link(path.c_str(), backup.c_str()) == 0) f->mBackup = backup;
+    }
+    if (rename(f->mTemp.c_str(), path.c_str()) != 0)
+    {
+      error = "cannot write " + f->Path() + ": " + strerror(errno);
+      if (!f->mBackup.empty()) unlink(f->mBackup.c_str());
+      f->mBackup.clear();
+      undo();
+      return false;
+    }
+    renamed.push_back(f);
+    f->mDone = true;  // the temporary name is gone
+  }
+
+  for (PendingFile* f : files)
+  {
+    if (f->mTarget.kind == OutputTarget::kFile) continue;
+    const bool toStdout = f->mTarget.kind == OutputTarget::kStdout;
+    const int fd = toStdout ? STDOUT_FILENO : open(f->mTarget.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    std::string why;
+    bool ok = fd >= 0;
+    if (!ok) why = strerror(errno);
+    if (ok) ok = CopyToFd(f->mTemp, fd, why);
+    if (fd >= 0 && !toStdout && close(fd) != 0 && ok)
+    {
+      why = strerror(errno);
+      ok = false;
+    }
+    if (!ok)
+    {
+      error = "cannot write " + std::string(toStdout ? "standard output" : f->Path()) + ": " + why;
+      undo();
+      return false;
+    }
+  }
+
+  for (PendingFile* f : files)
+  {
+    if (!f->mBackup.empty()) unlink(f->mBackup.c_str());
+    f->mBackup.clear();
+    if (f->mTarget.kind != OutputTarget::kFile) unlink(f->mTemp.c_str());
+    f->mDone = true;
+    ReleaseSlot(f->mSlot);
+  }
+  return true;
+}
+
+void RemovePendingFilesNow()
+{
+  for (int i = 0; i < kMaxPending; ++i)
+    if (gPendingUsed[i].load()) unlink(gPendingPaths[i]);
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+// The renderer's promise that it never destroys a file: outputs that exist
+// are refused unless forced; each output is written under a temporary name
+// and moved into place only when everything has succeeded; a rename only
+// ever replaces a regular file (a symbolic link is written through to its
+// target); FIFOs, character devices and standard output are written
+// directly, at the very end.
+
+#include <string>
+#include <vector>
+
+struct OutputTarget
+{
+  enum Kind
+  {
+    kFile,    // renamed into place at path
+    kDirect,  // a FIFO or character device, opened and written at the end
+    kStdout,  // standard output
+  };
+  std::string given;  // as on the command line, for messages
+  std::string path;   // the regular file (links resolved) or the device
+  Kind kind = kFile;
+  bool exists = false;  // a regular file is there and will be replaced
+};
+
+// Decides where an output goes. Without force, an existing regular file is
+// refused; folders, block devices and sockets always are.
+bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, std::string& error);
+
+// A file that appears at its destination only when committed.
+class PendingFile
+{
+public:
+  explicit PendingFile(const OutputTarget& target);
+  explicit PendingFile(const std::string& path);  // a plain file target
+  ~PendingFile();  // removes the temporary file unless committed
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Where the writer writes; empty when no temporary file could be made.
+  const std::string& TempPath() const { return mTemp; }
+  // Why there is no temporary file.
+  const std::string& TempError() const { return mTempError; }
+  const std::string& Path() const { return mTarget.given; }
+  const OutputTarget& Target() const { return mTarget; }
+  bool Commit(std::string& error);
+  void Discard();
+
+private:
+  friend bool CommitAll(const std::vector<PendingFile*>& files, std::string& error);
+  void Init();
+
+  OutputTarget mTarget;
+  std::string mTemp, mBackup, mTempError;
+  bool mDone = false, mRenamed = false;
+  int mSlot = -1;
+};
+
+// Commits files so that all of them appear or none: renames first (undone
+// if a later one fails, replaced files restored), then the direct writes.
+bool CommitAll(const std::vector<PendingFile*>& files, std::string& error);
+
+// Removes every uncommitted temporary file; safe inside a signal handler.
+void RemovePendingFilesNow();
+
+// Same file on disk (device and inode); false when either does not exist.
+bool SameFile(const std::string& a, const std::string& b);

@@ -1,0 +1,226 @@
+#include "ParamValues.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A second unit people use for the same quantity: value in alt = value in
+// unit x factor.
+struct AltUnit
+{
+  const char* unit;
+  const char* alt;
+  double factor;
+};
+constexpr AltUnit kAltUnits[] = {{"ms", "s", 0.001}, {"Hz", "kHz", 0.001}};
+
+const AltUnit* AltFor(const IParamUnit* u)
+{
+  if (!u) return nullptr;
+  for (const AltUnit& a : kAltUnits)
+    if (strcasecmp(a.unit, u->unit) == 0) return &a;
+  return nullptr;
+}
+
+std::string Num(double v)
+{
+  if (v == 0.0) v = 0.0;  // no "-0"
+  char buf[64];
+  snprintf(buf, sizeof(buf), "%.6g", v);
+  return buf;
+}
+
+std::string Lower(std::string s)
+{
+  for (char& c : s) c = (char)tolower((unsigned char)c);
+  return s;
+}
+
+bool IsSwitch(const ParamSpec& s) { return s.unit && s.unit->IsSwitch(); }
+
+// The plain value's own unit when it differs from the one shown: seconds
+// for a value shown in milliseconds.
+const char* PlainUnit(const ParamSpec& s)
+{
+  const AltUnit* alt = AltFor(s.unit);
+  if (alt && s.unit->scale != 1.0 && std::fabs(alt->factor * s.unit->scale - 1.0) < 1e-12) return alt->alt;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string DisplayUnit(const ParamSpec& spec)
+{
+  return spec.unit && !spec.unit->IsSwitch() ? spec.unit->unit : "";
+}
+
+double DisplayValue(const ParamSpec& spec, double plain)
+{
+  return spec.unit && !spec.unit->IsSwitch() ? plain * spec.unit->scale : plain;
+}
+
+std::string DescribeRange(const ParamSpec& spec)
+{
+  const double lo = std::min(spec.min, spec.max), hi = std::max(spec.min, spec.max);
+  if (IsSwitch(spec))
+    return std::string(spec.unit->offText) + " or " + spec.unit->onText + " (or " + Num(lo) + " or " + Num(hi) + ")";
+  if (spec.stepCount == 1) return Num(lo) + " or " + Num(hi);
+  const std::string unit = DisplayUnit(spec);
+  const double scale = spec.unit ? spec.unit->scale : 1.0;
+  std::string s = Num(lo * scale) + " to " + Num(hi * scale) + (unit.empty() ? "" : " " + unit);
+  if (const AltUnit* alt = AltFor(spec.unit))
+    s += " (or " + Num(lo * scale * alt->factor) + " to " + Num(hi * scale * alt->factor) + " " + alt->alt + ")";
+  return s;
+}
+
+std::string FormatParamValue(const ParamSpec& spec, double plain)
+{
+  if (!spec.unit) return Num(plain);
+  char buf[64];
+  FormatParamUnit(*spec.unit, plain, buf, sizeof(buf));
+  return buf;
+}
+
+std::vector<std::string> ValueWords(const ParamSpec& spec)
+{
+  if (IsSwitch(spec)) return {Lower(spec.unit->offText), Lower(spec.unit->onText)};
+  std::vector<std::string> words;
+  if (!DisplayUnit(spec).empty()) words.push_back(DisplayUnit(spec));
+  if (const AltUnit* alt = AltFor(spec.unit)) words.push_back(alt->alt);
+  return words;
+}
+
+bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& plain, std::string& error)
+{
+  const std::string t = TrimBlanks(text);
+  const std::string takes = spec.name + " takes " + DescribeRange(spec);
+  if (t.empty())
+  {
+    error = spec.name + " needs a value: " + takes;
+    return false;
+  }
+  if (IsSwitch(spec))
+  {
+    if (strcasecmp(t.c_str(), spec.unit->offText) == 0) { plain = spec.min; return true; }
+    if (strcasecmp(t.c_str(), spec.unit->onText) == 0) { plain = spec.max; return true; }
+  }
+
+  const char* s = t.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const double v = strtod(s, &end);
+  // strtod also reads "inf", "nan" and hexadecimal: none is a setting.
+  const bool numeric = end != s && std::isfinite(v) && errno != ERANGE &&
+                       std::string(s, (const char*)end).find_first_not_of("0123456789+-.eE") == std::string::npos;
+  if (!numeric)
+  {
+    error = spec.name + "=" + t + " is not a value: " + takes;
+    return false;
+  }
+  const std::string suffix = TrimBlanks(end);
+  const AltUnit* alt = AltFor(spec.unit);
+  const bool bare = suffix.empty();
+  double value = v;
+  if (bare)
+    value = v;
+  else if (!DisplayUnit(spec).empty() && strcasecmp(suffix.c_str(), spec.unit->unit) == 0)
+    value = v / spec.unit->scale;
+  else if (alt && strcasecmp(suffix.c_str(), alt->alt) == 0)
+    value = v / alt->factor / spec.unit->scale;
+  else
+  {
+    error = spec.name + "=" + t + ": '" + suffix + "' is not a unit of " + spec.name + "; " + takes;
+    return false;
+  }
+
+  const double lo = std::min(spec.min, spec.max), hi = std::max(spec.min, spec.max);
+  const double tol = 1e-9 * (hi - lo);
+  if (!(value >= lo - tol && value <= hi + tol))
+  {
+    std::string hint;
+    const double asShown = bare && PlainUnit(spec) ? v / spec.unit->scale : NAN;
+    if (asShown >= lo - tol && asShown <= hi + tol)
+      hint = " (a number without unit is in " + std::string(PlainUnit(spec)) + "; for " + spec.unit->unit +
+             " write " + t + spec.unit->unit + ")";
+    error = spec.name + "=" + t + " is outside its range" + hint + ": " + takes;
+    return false;
+  }
+  value = std::min(hi, std::max(lo, value));
+  if (spec.stepCount > 0 && hi > lo)
+  {
+    // A stepped parameter takes only its steps; the plug-in would truncate.
+    const double pos = (value - spec.min) / (spec.max - spec.min) * spec.stepCount;
+    if (std::fabs(pos - std::round(pos)) > 1e-6)
+    {
+      error = spec.name + "=" + t + " is between steps: " + takes +
+              (spec.stepCount > 1 ? " in " + std::to_string(spec.stepCount) + " steps" : "");
+      return false;
+    }
+  }
+  plain = value;
+  return true;
+}
+
+std::string ParamsText(const std::vector<ParamSpec>& specs, const char* indent)
+{
+  std::string out;
+  for (const ParamSpec& p : specs)
+  {
+    char name[64];
+    snprintf(name, sizeof(name), "%s%-12s", indent, p.name.c_str());
+    out += name + DescribeRange(p) + ", default " + FormatParamValue(p, p.def) + "\n";
+    if (p.unit && p.unit->description[0]) out += FillText(p.unit->description, strlen(indent) + 12);
+  }
+  return out;
+}
+
+std::string TrimBlanks(const std::string& s)
+{
+  const size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return "";
+  const size_t b = s.find_last_not_of(" \t");
+  return s.substr(a, b - a + 1);
+}
+
+std::string FillText(const std::string& text, size_t indent, size_t width)
+{
+  std::string out, line(indent, ' ');
+  size_t pos = 0;
+  while (pos < text.size())
+  {
+    size_t end = text.find(' ', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(pos, end - pos);
+    if (line.size() > indent && line.size() + 1 + word.size() > width)
+    {
+      out += line + "\n";
+      line.assign(indent, ' ');
+    }
+    if (line.size() > indent) line += ' ';
+    line += word;
+    pos = end + 1;
+  }
+  return out + line + "\n";
+}
+
+const ParamSpec* FindParam(const std::vector<ParamSpec>& specs, const std::string& name)
+{
+  const std::string n = TrimBlanks(name);
+  for (const ParamSpec& p : specs)
+    if (strcasecmp(p.name.c_str(), n.c_str()) == 0) return &p;
+  return nullptr;
+}
+
+std::string ParamNames(const std::vector<ParamSpec>& specs)
+{
+  std::string s;
+  for (const ParamSpec& p : specs) s += (s.empty() ? "" : ", ") + p.name;
+  return s;
+}

@@ -1,0 +1,152 @@
+#include "RenderEngine.h"
+
+#include <cmath>
+#include <cstring>
+
+using namespace Steinberg;
+
+namespace {
+
+// Stereo buffers of one block in the plug-in's sample size.
+struct BlockBuffers
+{
+  vst3host::AudioBuffers in, out;
+  BlockBuffers(int block, bool is64) : in(2, 2, block, is64), out(1, 2, block, is64) {}
+};
+
+int64_t ZeroNonFinite(double* v, int64_t n)
+{
+  int64_t bad = 0;
+  for (int64_t i = 0; i < n; ++i)
+    if (!std::isfinite(v[i]))
+    {
+      v[i] = 0.0;
+      ++bad;
+    }
+  return bad;
+}
+
+}  // namespace
+
+bool RunEngine(PluginSession& plug, PluginSession* twin, AudioSource& src, AudioSource* sidechain,
+               const EngineSetup& setup, const std::function<bool(const BlockView&, std::string&)>& onBlock,
+               EngineCounts& counts, std::string& error)
+{
+  const int block = setup.block;
+  const bool is64 = setup.precision == 64;
+  const double rate = setup.rate;
+  BlockBuffers buf(block, is64), twinBuf(block, is64);
+  std::vector<double> inFrames(2 * (size_t)block), scFrames(2 * (size_t)block), outFrames(2 * (size_t)block);
+  std::vector<double> lastSent(setup.lanes.size(), NAN);
+  const HostParam* outputParam = plug.Find("Output");
+  const HostParam* bypassParam = plug.Find("Bypass");
+  const HostParam* hostBypass = nullptr;
+  for (const HostParam& p : plug.Params())
+    if (p.flags & Vst::ParameterInfo::kIsBypass) hostBypass = &p;
+
+  Vst::ProcessContext context = {};
+  context.state = Vst::ProcessContext::kPlaying | Vst::ProcessContext::kTempoValid | Vst::ProcessContext::kTimeSigValid;
+  context.sampleRate = rate;
+  context.tempo = 120.0;
+  context.timeSigNumerator = 4;
+  context.timeSigDenominator = 4;
+
+  counts = EngineCounts();
+  int64_t pos = 0;
+  for (;;)
+  {
+    const int64_t n = src.Read(inFrames.data(), block);
+    if (n < 0)
+    {
+      error = "read error at frame " + std::to_string(pos);
+      return false;
+    }
+    if (n == 0) break;
+    counts.nonFiniteIn += ZeroNonFinite(inFrames.data(), 2 * n);
+    int64_t scN = 0;
+    if (sidechain)
+    {
+      scN = sidechain->Read(scFrames.data(), n);
+      if (scN < 0)
+      {
+        error = "side-chain read error at frame " + std::to_string(pos);
+        return false;
+      }
+      ZeroNonFinite(scFrames.data(), 2 * scN);
+    }
+    for (BlockBuffers* b : {&buf, &twinBuf})
+    {
+      if (b == &twinBuf && !twin) break;
+      for (int64_t i = 0; i < n; ++i)
+      {
+        b->in.Set(0, 0, (int)i, inFrames[2 * i]);
+        b->in.Set(0, 1, (int)i, inFrames[2 * i + 1]);
+        b->in.Set(1, 0, (int)i, i < scN ? scFrames[2 * i] : 0.0);  // a short side-chain ends in silence
+        b->in.Set(1, 1, (int)i, i < scN ? scFrames[2 * i + 1] : 0.0);
+      }
+    }
+
+    vst3host::ParameterChanges changes;
+    if (pos == 0)
+      for (const ParamChange& c : setup.first) changes.Add(c.id, plug.ToNormalized(*plug.FindId(c.id), c.plain));
+    for (size_t k = 0; k < setup.lanes.size(); ++k)
+    {
+      const ParamLane& l = setup.lanes[k];
+      const double v = l.automation->ValueAt(pos / rate);
+      if (pos == 0 || v != lastSent[k]) changes.Add(l.id, plug.ToNormalized(*plug.FindId(l.id), v));
+      lastSent[k] = v;
+    }
+
+    context.projectTimeSamples = pos;
+    context.projectTimeMusic = pos / rate * context.tempo / 60.0;
+    auto runBlock = [&](PluginSession& s, BlockBuffers& b) {
+      Vst::ProcessData data;
+      data.processMode = Vst::kOffline;
+      data.symbolicSampleSize = is64 ? Vst::kSample64 : Vst::kSample32;
+      data.numSamples = (int32)n;
+      data.numInputs = std::min(2, s.InputBusCount());
+      data.inputs = b.in.Buses();
+      data.numOutputs = 1;
+      data.outputs = b.out.Buses();
+      data.inputParameterChanges = &changes;
+      data.processContext = &context;
+      s.Process(data);
+    };
+    runBlock(plug, buf);
+    if (twin)
+    {
+      runBlock(*twin, twinBuf);
+      for (int64_t i = 0; i < n; ++i)
+        for (int ch = 0; ch < 2; ++ch)
+        {
+          const double a = buf.out.Get(0, ch, (int)i), b = twinBuf.out.Get(0, ch, (int)i);
+          if (std::memcmp(&a, &b, sizeof(a)) != 0)
+          {
+            error = "the editor's instance parted from the bundle's at frame " + std::to_string(pos + i) +
+                    " (the bundle was built from other code); no snapshot taken";
+            return false;
+          }
+        }
+    }
+
+    for (int64_t i = 0; i < n; ++i)
+    {
+      outFrames[2 * i] = buf.out.Get(0, 0, (int)i);
+      outFrames[2 * i + 1] = buf.out.Get(0, 1, (int)i);
+    }
+    counts.nonFiniteOut += ZeroNonFinite(outFrames.data(), 2 * n);
+
+    // What the output would be without gain reduction: the make-up gain,
+    // or the input itself while bypassed.
+    double expected = 1.0;
+    const bool bypassed = (bypassParam && plug.PlainValue(*bypassParam) >= 0.5) ||
+                          (hostBypass && plug.PlainValue(*hostBypass) >= 0.5);
+    if (!bypassed && outputParam) expected = std::pow(10.0, plug.PlainValue(*outputParam) / 20.0);
+
+    const BlockView view{inFrames.data(), outFrames.data(), n, pos, expected};
+    if (!onBlock(view, error)) return false;
+    pos += n;
+  }
+  counts.frames = pos;
+  return true;
+}

@@ -1,0 +1,259 @@
+#include "RenderHelp.h"
+
+#include <cstdio>
+
+#include "RenderOptions.h"
+
+namespace {
+
+const char* const kSynopsis[] = {
+  "[options] [INPUT] OUTPUT",
+  "[options] -o DIR INPUT...",
+  "[options] --curve FILE.png",
+};
+
+const char* const kDescription[] = {
+  "Renders audio offline through the Tavlo VST 3 compressor, loading the "
+  "bundle the way a DAW does and processing the file block by block as a "
+  "DAW exports a track.",
+  "INPUT is a WAV, AIFF or FLAC file, mono or stereo, or - for standard "
+  "input. Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
+  "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
+  "WAV to standard output, and the summary and progress then go to standard "
+  "error. With -o DIR every INPUT is rendered into DIR under its own name.",
+  "At the end of each file one summary line reports duration and rate, peak "
+  "and RMS of input and output, the largest and the average gain reduction "
+  "(measured in 10 ms windows against the input times the Output gain), "
+  "clipped and non-finite samples and the speed.",
+};
+
+const char* const kOutputs[] = {
+  "Nothing is ever replaced without -y: an OUTPUT, plot, snapshot, curve or "
+  "state file that already exists is refused. Every file is written under a "
+  "temporary name beside its destination and renamed into place when the "
+  "whole render has succeeded, so the outputs of a render appear together or "
+  "not at all; an interrupted or failed render removes its temporary files. "
+  "A symbolic link is written through to its target. A FIFO or character "
+  "device (/dev/stdout, /dev/null) is written directly once the render is "
+  "complete; other special files are refused.",
+  "Samples clipped by 16- or 24-bit output and non-finite input samples "
+  "(which are rendered as silence) are counted and reported as warnings.",
+};
+
+struct Item
+{
+  const char* term;
+  const char* text;
+};
+
+const Item kExitStatus[] = {
+  {"0", "every output was written"},
+  {"1", "a file could not be read or written, an output already exists, or the plug-in "
+        "failed; nothing of that render was written (the other files of a batch still are)"},
+  {"2", "the command line is wrong: an unknown option, a malformed or out-of-range value, "
+        "an unknown parameter, missing or too many files"},
+  {"130, 143", "interrupted by SIGINT or SIGTERM; temporary files are removed"},
+};
+
+const Item kExamples[] = {
+  {"tavlo-render --set Input=120 --set Attack=2ms vocal.wav vocal-comp.wav",
+   "compress a file, heavily, with a fast attack"},
+  {"tavlo-render -o comp -j 2 --format flac --set Input=100 takes/*.wav",
+   "render a folder of takes into comp/, two at a time, as FLAC"},
+  {"sox a.flac -t wav - | tavlo-render --set Input=120 - - | sox -t wav - out.mp3",
+   "in a pipe"},
+  {"tavlo-render --json --set Mix=50% in.wav out.wav | jq .gain_reduction_avg_db",
+   "the summary as JSON"},
+  {"tavlo-render --curve curve.png", "where compression starts, for five Input settings"},
+};
+
+std::string OptionHead(const OptionInfo& o, bool roff)
+{
+  const std::string dash = roff ? "\\-" : "-";
+  std::string s;
+  if (o.shortName) s += dash + o.shortName + ", ";
+  s += dash + dash + o.longName;
+  if (o.arg) s += std::string(" ") + o.arg;
+  return s;
+}
+
+std::string JoinLines(const char* text)
+{
+  std::string s = text;
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
+std::string Roff(const std::string& text)
+{
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+  {
+    const char c = text[i];
+    if (c == '\\') out += "\\e";
+    else if (c == '-') out += "\\-";
+    else if ((c == '.' || c == '\'') && (i == 0 || text[i - 1] == '\n')) out += std::string("\\&") + c;
+    else out += c;
+  }
+  return out;
+}
+
+std::string Quote(const std::string& s)
+{
+  return "\"" + s + "\"";
+}
+
+}  // namespace
+
+std::string HelpText(const HelpFacts& facts)
+{
+  std::string s;
+  for (size_t i = 0; i < sizeof(kSynopsis) / sizeof(kSynopsis[0]); ++i)
+    s += std::string(i == 0 ? "usage: " : "       ") + "tavlo-render " + kSynopsis[i] + "\n";
+  for (const char* p : kDescription) s += "\n" + FillText(p, 0);
+
+  s += "\nOptions:\n";
+  for (const OptionInfo& o : RenderOptionTable())
+  {
+    const std::string head = "  " + OptionHead(o, false);
+    const std::string body = FillText(JoinLines(o.help), 27);
+    s += head.size() < 26 ? head + body.substr(head.size()) : head + "\n" + body;
+  }
+
+  s += "\nParameters (VALUE with or without its unit; a number without unit is the\n"
+       "plug-in's own value, in seconds for Attack and Release):\n";
+  s += ParamsText(facts.params);
+
+  s += "\nOutputs:\n";
+  for (const char* p : kOutputs) s += FillText(p, 2);
+  s += "\nExit status:\n";
+  for (const Item& e : kExitStatus)
+  {
+    std::string head = std::string("  ") + e.term;
+    head += std::string(head.size() < 12 ? 12 - head.size() : 1, ' ');
+    const std::string body = FillText(e.text, 12);
+    s += head + body.substr(12);
+  }
+  s += "\nExamples:\n";
+  for (const Item& e : kExamples) s += std::string("  ") + e.term + "\n" + FillText(e.text, 6);
+  return s;
+}
+
+std::string ManPage(const HelpFacts& facts)
+{
+  std::string s;
+  s += ".TH TAVLO-RENDER 1 \"\" " + Quote("Tavlo " + facts.version) + " \"User Commands\"\n";
+  s += ".SH NAME\ntavlo\\-render \\- render audio through the Tavlo compressor without a DAW\n";
+  s += ".SH SYNOPSIS\n";
+  for (const char* syn : kSynopsis) s += ".B tavlo\\-render\n" + Roff(syn) + "\n.br\n";
+  s += ".SH DESCRIPTION\n";
+  for (const char* p : kDescription) s += ".PP\n" + Roff(p) + "\n";
+  s += ".SH OPTIONS\n";
+  for (const OptionInfo& o : RenderOptionTable())
+    s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(JoinLines(o.help)) + "\n";
+  s += ".SH PARAMETERS\n.PP\nVALUE with or without its unit; a number without unit is the plug\\-in's own value, "
+       "in seconds for Attack and Release.\n";
+  for (const ParamSpec& p : facts.params)
+  {
+    s += ".TP\n.B " + Roff(p.name) + "\n" + Roff(DescribeRange(p) + ", default " + FormatParamValue(p, p.def));
+    if (p.unit && p.unit->description[0]) s += ".\n.br\n" + Roff(p.unit->description);
+    s += "\n";
+  }
+  s += ".SH OUTPUTS\n";
+  for (const char* p : kOutputs) s += ".PP\n" + Roff(p) + "\n";
+  s += ".SH \"EXIT STATUS\"\n";
+  for (const Item& e : kExitStatus) s += ".TP\n.B " + Roff(e.term) + "\n" + Roff(e.text) + "\n";
+  s += ".SH EXAMPLES\n";
+  for (const Item& e : kExamples) s += ".PP\n" + Roff(e.text) + ":\n.RS\n.nf\n" + Roff(e.term) + "\n.fi\n.RE\n";
+  s += ".SH \"SEE ALSO\"\n.BR sox (1)\n";
+  return s;
+}
+
+std::string BashCompletion(const HelpFacts& facts)
+{
+  std::string options, cases;
+  for (const OptionInfo& o : RenderOptionTable())
+  {
+    options += std::string(options.empty() ? "" : " ") + "--" + o.longName;
+    if (o.shortName) options += std::string(" -") + o.shortName;
+    if (!o.arg) continue;
+    std::string pattern = std::string("--") + o.longName;
+    if (o.shortName) pattern += std::string("|-") + o.shortName;
+    const std::string c = o.complete;
+    std::string action;
+    if (c == "param") action = "_tavlo_render_params \"$cur\"";
+    else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
+    else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
+    else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";
+    else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
+    else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
+    cases += "        " + pattern + ")\n            " + action + " ;;\n";
+  }
+  std::string params;
+  for (const ParamSpec& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
+
+  std::string s;
+  s += "# bash completion for tavlo-render, made by tavlo-render --bash-completion\n";
+  s += "# from the same table as its --help.\n\n";
+  s += "_tavlo_render_files()\n{\n"
+       "    local IFS=$'\\n' f\n"
+       "    compopt -o filenames 2>/dev/null\n"
+       "    for f in $(compgen -f -- \"$1\"); do\n"
+       "        if [[ -d \"$f\" || -z \"$2\" || \"${f,,}\" =~ \\.($2)$ ]]; then COMPREPLY+=(\"$f\"); fi\n"
+       "    done\n}\n\n";
+  // "u UNITS" follow a number; "w WORDS" are a switch's whole values.
+  s += "_tavlo_render_words()\n{\n    case \"${1,,}\" in\n";
+  for (const ParamSpec& p : facts.params)
+  {
+    std::string words;
+    for (const std::string& w : ValueWords(p)) words += " " + w;
+    std::string lower = p.name;
+    for (char& c : lower) c = (char)tolower((unsigned char)c);
+    const bool isSwitch = p.unit && p.unit->IsSwitch();
+    s += "        " + lower + ") echo '" + (isSwitch ? "w" : "u") + words + "' ;;\n";
+  }
+  s += "    esac\n}\n\n";
+  s += "# NAME=, then a unit after NAME=NUMBER, or a switch's word; the value may\n"
+       "# be the last of --automate's T:V points.\n"
+       "_tavlo_render_params()\n{\n"
+       "    local cur=\"$1\" name value tail kind words w\n"
+       "    if [[ \"$cur\" != *=* ]]; then\n"
+       "        COMPREPLY=($(compgen -S '=' -W '" + params + "' -- \"$cur\"))\n"
+       "        compopt -o nospace 2>/dev/null\n"
+       "        return\n"
+       "    fi\n"
+       "    name=\"${cur%%=*}\"\n"
+       "    value=\"${cur#*=}\"\n"
+       "    tail=\"${value##*[,:]}\"\n"
+       "    read -r kind words <<< \"$(_tavlo_render_words \"$name\")\"\n"
+       "    for w in $words; do\n"
+       "        if [[ $kind == u && \"$tail\" =~ [0-9.]$ ]]; then COMPREPLY+=(\"$cur$w\")\n"
+       "        elif [[ $kind == w && \"$w\" == \"${tail,,}\"* ]]; then COMPREPLY+=(\"${cur%\"$tail\"}$w\")\n"
+       "        fi\n"
+       "    done\n"
+       "}\n\n";
+  s += "_tavlo_render()\n{\n"
+       "    # Words split at blanks only: NAME=VALUE and T:V stay whole.\n"
+       "    local line=\"${COMP_LINE:0:COMP_POINT}\"\n"
+       "    local cur=\"${line##*[[:space:]]}\"\n"
+       "    local before=\"${line%\"$cur\"}\"\n"
+       "    before=\"${before%\"${before##*[![:space:]]}\"}\"\n"
+       "    local prev=\"${before##*[[:space:]]}\"\n"
+       "    COMPREPLY=()\n"
+       "    case \"$prev\" in\n" + cases +
+       "        *)\n"
+       "            if [[ \"$cur\" == -* ]]; then\n"
+       "                COMPREPLY=($(compgen -W '" + options + "' -- \"$cur\"))\n"
+       "            else\n"
+       "                _tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'\n"
+       "            fi ;;\n"
+       "    esac\n"
+       "    # Bash replaces only the part after its last word break ('=' or ':').\n"
+       "    local broken=\"${cur%\"${cur##*[=:]}\"}\"\n"
+       "    if [[ -n \"$broken\" ]]; then COMPREPLY=(\"${COMPREPLY[@]#\"$broken\"}\"); fi\n"
+       "    return 0\n"
+       "}\n\n"
+       "complete -F _tavlo_render tavlo-render\n";
+  return s;
+}
