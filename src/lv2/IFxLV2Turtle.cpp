@@ -18,6 +18,7 @@ const char kPrefixes[] =
   "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
   "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
   "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+  "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
   "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
   "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
   "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -215,7 +216,10 @@ std::string IFxLV2Turtle::UI()
   t += Uri(std::string(mDef.uri) + "#ui") + "\n\ta ui:X11UI ;\n";
   // Nothing draws without idle calls, and the editor lives in the host's window.
   t += "\tlv2:requiredFeature ui:idleInterface , ui:parent ;\n";
-  t += "\tlv2:optionalFeature ui:resize , ui:touch , ui:noUserResize ;\n";
+  t += "\tlv2:optionalFeature ui:resize , ui:touch , ui:noUserResize , opts:options ,\n"
+       "\t\t<http://lv2plug.in/ns/ext/urid#map> ;\n";
+  // The editor draws at the host's scale on high-density screens.
+  t += "\topts:supportedOption ui:scaleFactor ;\n";
   t += "\tlv2:extensionData ui:idleInterface";
   for (uint32_t i = 0; i < ports.Count(); ++i)
   {

@@ -14,7 +14,10 @@
 #include "graphics/IEditorRunLoop.h"
 #include "graphics/IGraphics.h"
 #include "lv2/IFxLV2.h"
+#include "lv2/atom/atom.h"
+#include "lv2/options/options.h"
 #include "lv2/ui/ui.h"
+#include "lv2/urid/urid.h"
 
 namespace {
 
@@ -83,6 +86,20 @@ const void* FindFeature(const LV2_Feature* const* features, const char* uri)
   return nullptr;
 }
 
+// The host's ui:scaleFactor among its options, or 0 when it gives none.
+double HostScaleFactor(const LV2_Feature* const* features)
+{
+  const auto* map = static_cast<const LV2_URID_Map*>(FindFeature(features, LV2_URID__map));
+  const auto* options = static_cast<const LV2_Options_Option*>(FindFeature(features, LV2_OPTIONS__options));
+  if (!map || !map->map || !options) return 0.0;
+  const LV2_URID scaleKey = map->map(map->handle, LV2_UI__scaleFactor);
+  const LV2_URID floatType = map->map(map->handle, LV2_ATOM__Float);
+  for (const LV2_Options_Option* o = options; o->key || o->value; ++o)
+    if (o->key == scaleKey && o->type == floatType && o->size == sizeof(float) && o->value)
+      return *static_cast<const float*>(o->value);
+  return 0.0;
+}
+
 }  // namespace
 
 class IFxLV2UI final : private IFxLV2EditSink
@@ -98,6 +115,10 @@ public:
     IGraphics* pGraphics = ui->Graphics();
     if (!pGraphics) return nullptr;
     ui->PrimeMeters();
+    // The host's scale, if it gives one; the editor's own order of
+    // precedence (the user's override first) decides.
+    const double scale = HostScaleFactor(features);
+    if (scale > 0.0) pGraphics->SetScale(scale);
     pGraphics->SetHostRunLoop(&ui->mLoop);
     void* window = pGraphics->OpenWindow(const_cast<void*>(parent));
     if (!window)
@@ -108,7 +129,7 @@ public:
     ui->mPlug->OnGUIOpen();
     *widget = window;
     if (const auto* resize = static_cast<const LV2UI_Resize*>(FindFeature(features, LV2_UI__resize)))
-      if (resize->ui_resize) resize->ui_resize(resize->handle, pGraphics->Width(), pGraphics->Height());
+      if (resize->ui_resize) resize->ui_resize(resize->handle, pGraphics->WindowWidth(), pGraphics->WindowHeight());
     return ui.release();
   }
 

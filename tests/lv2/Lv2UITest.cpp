@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,7 +25,10 @@
 #include "X11Children.h"
 #include "XvfbSession.h"
 #include "fx/IParam.h"
+#include "lv2/atom/atom.h"
+#include "lv2/options/options.h"
 #include "lv2/ui/ui.h"
+#include "lv2/urid/urid.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBitmap.h"
 #include "tavlo/Tavlo.h"
@@ -92,7 +96,8 @@ struct OpenUI
   std::vector<std::pair<uint32_t, bool>> touches;
   int resizedW = 0, resizedH = 0;
 
-  OpenUI(const LV2UI_Descriptor* d, Window parent) : desc(d)
+  // scale: a ui:scaleFactor option for the UI, 0 for none.
+  OpenUI(const LV2UI_Descriptor* d, Window parent, float scale = 0.0f) : desc(d)
   {
     LV2UI_Resize resize = {this, [](LV2UI_Feature_Handle h, int w, int hgt) {
                              static_cast<OpenUI*>(h)->resizedW = w;
@@ -107,7 +112,26 @@ struct OpenUI
     const LV2_Feature resizeF = {LV2_UI__resize, &resize};
     const LV2_Feature touchF = {LV2_UI__touch, &mTouch};
     const LV2_Feature idleF = {LV2_UI__idleInterface, nullptr};
-    const LV2_Feature* features[] = {&parentF, &resizeF, &touchF, &idleF, nullptr};
+    LV2_URID_Map map = {&mUris, [](LV2_URID_Map_Handle h, const char* uri) {
+                          auto* uris = static_cast<std::vector<std::string>*>(h);
+                          for (size_t i = 0; i < uris->size(); ++i)
+                            if ((*uris)[i] == uri) return (LV2_URID)(i + 1);
+                          uris->push_back(uri);
+                          return (LV2_URID)uris->size();
+                        }};
+    const LV2_Options_Option options[] = {
+      {LV2_OPTIONS_INSTANCE, 0, map.map(map.handle, LV2_UI__scaleFactor), sizeof(float),
+       map.map(map.handle, LV2_ATOM__Float), &scale},
+      {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr},
+    };
+    const LV2_Feature mapF = {LV2_URID__map, &map};
+    const LV2_Feature optionsF = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+    const LV2_Feature* features[] = {&parentF, &resizeF, &touchF, &idleF, nullptr, nullptr, nullptr};
+    if (scale > 0.0f)
+    {
+      features[4] = &mapF;
+      features[5] = &optionsF;
+    }
     handle = desc->instantiate(desc, kTavloUri, SharedUiModule().bundle.c_str(), Write, this, &widget, features);
     idle = static_cast<const LV2UI_Idle_Interface*>(desc->extension_data(LV2_UI__idleInterface));
   }
@@ -142,6 +166,7 @@ struct OpenUI
 
 private:
   LV2UI_Touch mTouch;
+  std::vector<std::string> mUris;
 };
 
 // The same layout in the same state, drawn off-screen in this process.
@@ -167,6 +192,8 @@ class Lv2UI : public ::testing::Test
 protected:
   static void SetUpTestSuite()
   {
+    // The user's override would take precedence over the host's scale.
+    unsetenv("TAVLO_UI_SCALE");
     ASSERT_TRUE(vst3host::XvfbSession::Shared().Start()) << vst3host::XvfbSession::Shared().Error();
     ASSERT_NE(nullptr, SharedUiModule().desc) << "no X11 UI loaded from " << SharedUiModule().binary;
   }
@@ -195,6 +222,9 @@ protected:
   // Pixels of the UI's window that differ from the reference's raster.
   int Mismatches(Window w, Reference& ref, int x0 = 0, int y0 = 0, int cw = kW, int ch = kH)
   {
+    // Readouts catch up with what they show (the gain reduction with the
+    // meter), as on the window's timer ticks.
+    ref.Editor()->OnGUIIdle();
     ref.Editor()->DrawAll();
     PxSysBitmap* bm = ref.Editor()->GetDrawBitmap();
     XImage* img = XGetImage(mDpy, w, x0, y0, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
@@ -323,6 +353,24 @@ TEST_F(Lv2UI, TwentyOpenCloseCyclesLeaveNothingBehind)
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_EQ(0, __lsan_do_recoverable_leak_check());
 #endif
+}
+
+TEST_F(Lv2UI, HostScaleFactorSizesTheWindow)
+{
+  for (float scale : {2.0f, 1.5f})
+  {
+    SCOPED_TRACE(scale);
+    OpenUI ui(SharedUiModule().desc, mParent, scale);
+    ASSERT_NE(nullptr, ui.handle);
+    const int w = (int)std::lround(kW * scale), h = (int)std::lround(kH * scale);
+    EXPECT_EQ(w, ui.resizedW);
+    EXPECT_EQ(h, ui.resizedH);
+    ui.Settle(100);
+    XWindowAttributes wa;
+    ASSERT_TRUE(XGetWindowAttributes(mDpy, (Window)reinterpret_cast<uintptr_t>(ui.widget), &wa));
+    EXPECT_EQ(w, wa.width);
+    EXPECT_EQ(h, wa.height);
+  }
 }
 
 TEST_F(Lv2UI, WithoutParentWindowThereIsNoUI)
