@@ -91,6 +91,9 @@ void IParam::SetShape(double shape)
 
 void IParam::SetValue(double value)
 {
+  // NaN fails both comparisons below and would be stored as the maximum;
+  // the last good value is the safer one to keep.
+  if (std::isnan(value)) return;
   double v = value < mMin ? mMin : (value < mMax ? value : mMax);
   mValue.store(v, std::memory_order_relaxed);
 }
@@ -116,8 +119,6 @@ double IParam::RoundToStep(double v) const
 
 void IParam::SetPlain(double value)
 {
-  // SetValue would take NaN for the maximum.
-  if (std::isnan(value)) return;
   SetValue(std::isfinite(value) ? RoundToStep(value) : value);
 }
 

@@ -285,6 +285,8 @@ TEST(IParamMapping, NaNFromTheHostKeepsTheLastValue)
   EXPECT_EQ(260.0, h.GetValue());
   h.SetNormalized(std::nan(""));
   EXPECT_EQ(260.0, h.GetValue());
+  h.SetValue(std::nan(""));
+  EXPECT_EQ(260.0, h.GetValue());
 }
 
 TEST(IParamMapping, DecibelsToGain)
