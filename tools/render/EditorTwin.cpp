@@ -87,9 +87,9 @@ bool EditorTwin::Snapshot(const std::string& path, std::string& error)
   return true;
 }
 
-std::vector<ParamSpec> LinkedTavloParams()
+std::vector<ParamDesc> LinkedTavloParams()
 {
-  std::vector<ParamSpec> specs;
+  std::vector<ParamDesc> descs;
   // Only the parameters are read: the editor's images, which this program
   // may have no bundle to load from, are not missed, so their complaints
   // are not shown.
@@ -102,41 +102,41 @@ std::vector<ParamSpec> LinkedTavloParams()
   if (savedErr >= 0 && devNull >= 0) dup2(savedErr, STDERR_FILENO);
   if (savedErr >= 0) close(savedErr);
   if (devNull >= 0) close(devNull);
-  if (!plug) return specs;
+  if (!plug) return descs;
   for (int i = 0; i < plug->ParamCount(); ++i)
   {
     const IParam* p = plug->ParamAt(i);
-    ParamSpec s;
+    ParamDesc s;
     s.name = p->GetNameForHost();
     s.min = p->GetMin();
     s.max = p->GetMax();
     s.def = p->GetDefaultValue();
     s.stepCount = p->GetStepCount();
     s.unit = p->GetUnit();
-    specs.push_back(s);
+    descs.push_back(s);
   }
   plug->release();
-  return specs;
+  return descs;
 }
 
-std::vector<ParamSpec> SessionParams(const PluginSession& session)
+std::vector<ParamDesc> SessionParams(const PluginSession& session)
 {
   Steinberg::TUID cid;
   const bool tavlo = session.ClassId(cid) && EditorTwin::Matches(cid);
-  std::vector<ParamSpec> specs;
+  std::vector<ParamDesc> descs;
   for (const HostParam& p : session.Params())
   {
     if (PluginSession::IsHostOnly(p)) continue;
-    ParamSpec s;
+    ParamDesc s;
     s.name = p.title;
     s.min = p.min;
     s.max = p.max;
     s.def = p.def;
     s.stepCount = p.stepCount;
     s.unit = tavlo && p.id < (Steinberg::Vst::ParamID)kNumParams ? &kTavloParamUnits[p.id] : nullptr;
-    specs.push_back(s);
+    descs.push_back(s);
   }
-  return specs;
+  return descs;
 }
 
 std::string TavloVersionText()

@@ -43,8 +43,8 @@ std::string BundleResourceFolder(const std::string& soPath);
 
 // The parameters of the Tavlo linked into this program, for --help,
 // --params and the manual page: no bundle needs to be found for those.
-std::vector<ParamSpec> LinkedTavloParams();
+std::vector<ParamDesc> LinkedTavloParams();
 // The parameters of a loaded bundle; Tavlo's carry their units.
-std::vector<ParamSpec> SessionParams(const PluginSession& session);
+std::vector<ParamDesc> SessionParams(const PluginSession& session);
 // "3.3.0"
 std::string TavloVersionText();

@@ -43,11 +43,11 @@ std::string Lower(std::string s)
   return s;
 }
 
-bool IsSwitch(const ParamSpec& s) { return s.unit && s.unit->IsSwitch(); }
+bool IsSwitch(const ParamDesc& s) { return s.unit && s.unit->IsSwitch(); }
 
 // The plain value's own unit when it differs from the one shown: seconds
 // for a value shown in milliseconds.
-const char* PlainUnit(const ParamSpec& s)
+const char* PlainUnit(const ParamDesc& s)
 {
   const AltUnit* alt = AltFor(s.unit);
   if (alt && s.unit->scale != 1.0 && std::fabs(alt->factor * s.unit->scale - 1.0) < 1e-12) return alt->alt;
@@ -56,60 +56,60 @@ const char* PlainUnit(const ParamSpec& s)
 
 }  // namespace
 
-std::string DisplayUnit(const ParamSpec& spec)
+std::string DisplayUnit(const ParamDesc& desc)
 {
-  return spec.unit && !spec.unit->IsSwitch() ? spec.unit->unit : "";
+  return desc.unit && !desc.unit->IsSwitch() ? desc.unit->unit : "";
 }
 
-double DisplayValue(const ParamSpec& spec, double plain)
+double DisplayValue(const ParamDesc& desc, double plain)
 {
-  return spec.unit && !spec.unit->IsSwitch() ? plain * spec.unit->scale : plain;
+  return desc.unit && !desc.unit->IsSwitch() ? plain * desc.unit->scale : plain;
 }
 
-std::string DescribeRange(const ParamSpec& spec)
+std::string DescribeRange(const ParamDesc& desc)
 {
-  const double lo = std::min(spec.min, spec.max), hi = std::max(spec.min, spec.max);
-  if (IsSwitch(spec))
-    return std::string(spec.unit->offText) + " or " + spec.unit->onText + " (or " + Num(lo) + " or " + Num(hi) + ")";
-  if (spec.stepCount == 1) return Num(lo) + " or " + Num(hi);
-  const std::string unit = DisplayUnit(spec);
-  const double scale = spec.unit ? spec.unit->scale : 1.0;
+  const double lo = std::min(desc.min, desc.max), hi = std::max(desc.min, desc.max);
+  if (IsSwitch(desc))
+    return std::string(desc.unit->offText) + " or " + desc.unit->onText + " (or " + Num(lo) + " or " + Num(hi) + ")";
+  if (desc.stepCount == 1) return Num(lo) + " or " + Num(hi);
+  const std::string unit = DisplayUnit(desc);
+  const double scale = desc.unit ? desc.unit->scale : 1.0;
   std::string s = Num(lo * scale) + " to " + Num(hi * scale) + (unit.empty() ? "" : " " + unit);
-  if (const AltUnit* alt = AltFor(spec.unit))
+  if (const AltUnit* alt = AltFor(desc.unit))
     s += " (or " + Num(lo * scale * alt->factor) + " to " + Num(hi * scale * alt->factor) + " " + alt->alt + ")";
   return s;
 }
 
-std::string FormatParamValue(const ParamSpec& spec, double plain)
+std::string FormatParamValue(const ParamDesc& desc, double plain)
 {
-  if (!spec.unit) return Num(plain);
+  if (!desc.unit) return Num(plain);
   char buf[64];
-  FormatParamUnit(*spec.unit, plain, buf, sizeof(buf));
+  FormatParamUnit(*desc.unit, plain, buf, sizeof(buf));
   return buf;
 }
 
-std::vector<std::string> ValueWords(const ParamSpec& spec)
+std::vector<std::string> ValueWords(const ParamDesc& desc)
 {
-  if (IsSwitch(spec)) return {Lower(spec.unit->offText), Lower(spec.unit->onText)};
+  if (IsSwitch(desc)) return {Lower(desc.unit->offText), Lower(desc.unit->onText)};
   std::vector<std::string> words;
-  if (!DisplayUnit(spec).empty()) words.push_back(DisplayUnit(spec));
-  if (const AltUnit* alt = AltFor(spec.unit)) words.push_back(alt->alt);
+  if (!DisplayUnit(desc).empty()) words.push_back(DisplayUnit(desc));
+  if (const AltUnit* alt = AltFor(desc.unit)) words.push_back(alt->alt);
   return words;
 }
 
-bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& plain, std::string& error)
+bool ParseParamValue(const ParamDesc& desc, const std::string& text, double& plain, std::string& error)
 {
   const std::string t = TrimBlanks(text);
-  const std::string takes = spec.name + " takes " + DescribeRange(spec);
+  const std::string takes = desc.name + " takes " + DescribeRange(desc);
   if (t.empty())
   {
-    error = spec.name + " needs a value: " + takes;
+    error = desc.name + " needs a value: " + takes;
     return false;
   }
-  if (IsSwitch(spec))
+  if (IsSwitch(desc))
   {
-    if (strcasecmp(t.c_str(), spec.unit->offText) == 0) { plain = spec.min; return true; }
-    if (strcasecmp(t.c_str(), spec.unit->onText) == 0) { plain = spec.max; return true; }
+    if (strcasecmp(t.c_str(), desc.unit->offText) == 0) { plain = desc.min; return true; }
+    if (strcasecmp(t.c_str(), desc.unit->onText) == 0) { plain = desc.max; return true; }
   }
 
   const char* s = t.c_str();
@@ -121,46 +121,46 @@ bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& pla
                        std::string(s, (const char*)end).find_first_not_of("0123456789+-.eE") == std::string::npos;
   if (!numeric)
   {
-    error = spec.name + "=" + t + " is not a value: " + takes;
+    error = desc.name + "=" + t + " is not a value: " + takes;
     return false;
   }
   const std::string suffix = TrimBlanks(end);
-  const AltUnit* alt = AltFor(spec.unit);
+  const AltUnit* alt = AltFor(desc.unit);
   const bool bare = suffix.empty();
   double value = v;
   if (bare)
     value = v;
-  else if (!DisplayUnit(spec).empty() && strcasecmp(suffix.c_str(), spec.unit->unit) == 0)
-    value = v / spec.unit->scale;
+  else if (!DisplayUnit(desc).empty() && strcasecmp(suffix.c_str(), desc.unit->unit) == 0)
+    value = v / desc.unit->scale;
   else if (alt && strcasecmp(suffix.c_str(), alt->alt) == 0)
-    value = v / alt->factor / spec.unit->scale;
+    value = v / alt->factor / desc.unit->scale;
   else
   {
-    error = spec.name + "=" + t + ": '" + suffix + "' is not a unit of " + spec.name + "; " + takes;
+    error = desc.name + "=" + t + ": '" + suffix + "' is not a unit of " + desc.name + "; " + takes;
     return false;
   }
 
-  const double lo = std::min(spec.min, spec.max), hi = std::max(spec.min, spec.max);
+  const double lo = std::min(desc.min, desc.max), hi = std::max(desc.min, desc.max);
   const double tol = 1e-9 * (hi - lo);
   if (!(value >= lo - tol && value <= hi + tol))
   {
     std::string hint;
-    const double asShown = bare && PlainUnit(spec) ? v / spec.unit->scale : NAN;
+    const double asShown = bare && PlainUnit(desc) ? v / desc.unit->scale : NAN;
     if (asShown >= lo - tol && asShown <= hi + tol)
-      hint = " (a number without unit is in " + std::string(PlainUnit(spec)) + "; for " + spec.unit->unit +
-             " write " + t + spec.unit->unit + ")";
-    error = spec.name + "=" + t + " is outside its range" + hint + ": " + takes;
+      hint = " (a number without unit is in " + std::string(PlainUnit(desc)) + "; for " + desc.unit->unit +
+             " write " + t + desc.unit->unit + ")";
+    error = desc.name + "=" + t + " is outside its range" + hint + ": " + takes;
     return false;
   }
   value = std::min(hi, std::max(lo, value));
-  if (spec.stepCount > 0 && hi > lo)
+  if (desc.stepCount > 0 && hi > lo)
   {
     // A stepped parameter takes only its steps; the plug-in would truncate.
-    const double pos = (value - spec.min) / (spec.max - spec.min) * spec.stepCount;
+    const double pos = (value - desc.min) / (desc.max - desc.min) * desc.stepCount;
     if (std::fabs(pos - std::round(pos)) > 1e-6)
     {
-      error = spec.name + "=" + t + " is between steps: " + takes +
-              (spec.stepCount > 1 ? " in " + std::to_string(spec.stepCount) + " steps" : "");
+      error = desc.name + "=" + t + " is between steps: " + takes +
+              (desc.stepCount > 1 ? " in " + std::to_string(desc.stepCount) + " steps" : "");
       return false;
     }
   }
@@ -168,10 +168,10 @@ bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& pla
   return true;
 }
 
-std::string ParamsText(const std::vector<ParamSpec>& specs, const char* indent)
+std::string ParamsText(const std::vector<ParamDesc>& descs, const char* indent)
 {
   std::string out;
-  for (const ParamSpec& p : specs)
+  for (const ParamDesc& p : descs)
   {
     char name[64];
     snprintf(name, sizeof(name), "%s%-12s", indent, p.name.c_str());
@@ -210,17 +210,17 @@ std::string FillText(const std::string& text, size_t indent, size_t width)
   return out + line + "\n";
 }
 
-const ParamSpec* FindParam(const std::vector<ParamSpec>& specs, const std::string& name)
+const ParamDesc* FindParam(const std::vector<ParamDesc>& descs, const std::string& name)
 {
   const std::string n = TrimBlanks(name);
-  for (const ParamSpec& p : specs)
+  for (const ParamDesc& p : descs)
     if (strcasecmp(p.name.c_str(), n.c_str()) == 0) return &p;
   return nullptr;
 }
 
-std::string ParamNames(const std::vector<ParamSpec>& specs)
+std::string ParamNames(const std::vector<ParamDesc>& descs)
 {
   std::string s;
-  for (const ParamSpec& p : specs) s += (s.empty() ? "" : ", ") + p.name;
+  for (const ParamDesc& p : descs) s += (s.empty() ? "" : ", ") + p.name;
   return s;
 }

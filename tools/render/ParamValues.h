@@ -9,7 +9,7 @@
 
 #include "fx/IParamUnit.h"
 
-struct ParamSpec
+struct ParamDesc
 {
   std::string name;
   double min = 0.0, max = 1.0, def = 0.0;  // plain values
@@ -20,23 +20,23 @@ struct ParamSpec
 // Reads text ("5ms", " 0.005 s", "on", "1") into a plain value inside the
 // parameter's range; false with a message naming the parameter, its unit
 // and its range.
-bool ParseParamValue(const ParamSpec& spec, const std::string& text, double& plain, std::string& error);
+bool ParseParamValue(const ParamDesc& desc, const std::string& text, double& plain, std::string& error);
 
 // "0.1 to 10.1 ms (or 0.0001 to 0.0101 s)", "Off or On (or 0 or 1)".
-std::string DescribeRange(const ParamSpec& spec);
+std::string DescribeRange(const ParamDesc& desc);
 // "5.0 ms", "On", "120": the value in the unit people read.
-std::string FormatParamValue(const ParamSpec& spec, double plain);
+std::string FormatParamValue(const ParamDesc& desc, double plain);
 // The unit a value is written in ("ms"; "" for a bare number or a switch).
-std::string DisplayUnit(const ParamSpec& spec);
+std::string DisplayUnit(const ParamDesc& desc);
 // The value as shown (5 for 0.005 s shown in ms; 0 or 1 for a switch).
-double DisplayValue(const ParamSpec& spec, double plain);
+double DisplayValue(const ParamDesc& desc, double plain);
 // The suffixes a value of this parameter may carry, and a switch's words,
 // lower case: {"ms", "s"}, {"off", "on"}.
-std::vector<std::string> ValueWords(const ParamSpec& spec);
+std::vector<std::string> ValueWords(const ParamDesc& desc);
 
 // The table of --params, --help and the manual page: per parameter one line
 // with name, range and default, one with what it does.
-std::string ParamsText(const std::vector<ParamSpec>& specs, const char* indent = "  ");
+std::string ParamsText(const std::vector<ParamDesc>& descs, const char* indent = "  ");
 
 // Without the blanks at either end.
 std::string TrimBlanks(const std::string& s);
@@ -45,6 +45,6 @@ std::string TrimBlanks(const std::string& s);
 std::string FillText(const std::string& text, size_t indent, size_t width = 79);
 
 // Case-insensitive lookup by name; null when unknown.
-const ParamSpec* FindParam(const std::vector<ParamSpec>& specs, const std::string& name);
+const ParamDesc* FindParam(const std::vector<ParamDesc>& descs, const std::string& name);
 // "Input, Output, Attack, ..."
-std::string ParamNames(const std::vector<ParamSpec>& specs);
+std::string ParamNames(const std::vector<ParamDesc>& descs);

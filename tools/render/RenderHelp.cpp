@@ -154,7 +154,7 @@ std::string ManPage(const HelpFacts& facts)
     s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(JoinLines(o.help)) + "\n";
   s += ".SH PARAMETERS\n.PP\nVALUE with or without its unit; a number without unit is the plug\\-in's own value, "
        "in seconds for Attack and Release.\n";
-  for (const ParamSpec& p : facts.params)
+  for (const ParamDesc& p : facts.params)
   {
     s += ".TP\n.B " + Roff(p.name) + "\n" + Roff(DescribeRange(p) + ", default " + FormatParamValue(p, p.def));
     if (p.unit && p.unit->description[0]) s += ".\n.br\n" + Roff(p.unit->description);
@@ -191,7 +191,7 @@ std::string BashCompletion(const HelpFacts& facts)
     cases += "        " + pattern + ")\n            " + action + " ;;\n";
   }
   std::string params;
-  for (const ParamSpec& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
+  for (const ParamDesc& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
 
   std::string s;
   s += "# bash completion for tavlo-render, made by tavlo-render --bash-completion\n";
@@ -204,7 +204,7 @@ std::string BashCompletion(const HelpFacts& facts)
        "    done\n}\n\n";
   // "u UNITS" follow a number; "w WORDS" are a switch's whole values.
   s += "_tavlo_render_words()\n{\n    case \"${1,,}\" in\n";
-  for (const ParamSpec& p : facts.params)
+  for (const ParamDesc& p : facts.params)
   {
     std::string words;
     for (const std::string& w : ValueWords(p)) words += " " + w;

@@ -12,7 +12,7 @@
 struct HelpFacts
 {
   std::string version;            // "3.3.0"
-  std::vector<ParamSpec> params;  // the plug-in's parameters
+  std::vector<ParamDesc> params;  // the plug-in's parameters
 };
 
 std::string HelpText(const HelpFacts& facts);

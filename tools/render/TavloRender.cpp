@@ -207,7 +207,7 @@ struct Shared
   const RenderOptions* opts = nullptr;
   std::string bundle;
   std::shared_ptr<vst3host::Module> module;
-  std::vector<ParamSpec> specs;
+  std::vector<ParamDesc> descs;
   std::vector<ParamAutomation> automations;  // with values read in their units
   EngineSetup setup;                         // without rate
   std::vector<uint8_t> loadedState;
@@ -261,42 +261,42 @@ bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<Audio
 // message of a wrong command line.
 bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
 {
-  const std::string known = "; parameters: " + ParamNames(shared.specs) + " (see --params)";
-  auto lookUp = [&](const std::string& name, const ParamSpec*& spec, const HostParam*& param) {
-    spec = FindParam(shared.specs, name);
-    param = spec ? probe.Find(spec->name) : nullptr;
+  const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
+  auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
+    desc = FindParam(shared.descs, name);
+    param = desc ? probe.Find(desc->name) : nullptr;
     if (!param) error = "unknown parameter '" + name + "'" + known;
     return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)
   {
-    const ParamSpec* spec = nullptr;
+    const ParamDesc* desc = nullptr;
     const HostParam* param = nullptr;
-    if (!lookUp(s.name, spec, param)) return false;
+    if (!lookUp(s.name, desc, param)) return false;
     double plain = 0.0;
-    if (!ParseParamValue(*spec, s.text, plain, error)) return false;
+    if (!ParseParamValue(*desc, s.text, plain, error)) return false;
     shared.setup.first.push_back({param->id, plain});
     // A fraction given to a percentage is a common slip.
-    if (DisplayUnit(*spec) == "%" && s.text.find('%') == std::string::npos && plain > 0.0 && plain <= 1.0)
-      Warn(spec->name + "=" + s.text + " means " + Fmt("%g", plain) + " %; write " + spec->name + "=" +
+    if (DisplayUnit(*desc) == "%" && s.text.find('%') == std::string::npos && plain > 0.0 && plain <= 1.0)
+      Warn(desc->name + "=" + s.text + " means " + Fmt("%g", plain) + " %; write " + desc->name + "=" +
            std::to_string((int)std::lround(plain * 100)) + "% for " + std::to_string((int)std::lround(plain * 100)) +
            " percent");
   }
   shared.automations.reserve(opts.automations.size());
   for (const ParamAutomation& a : opts.automations)
   {
-    const ParamSpec* spec = nullptr;
+    const ParamDesc* desc = nullptr;
     const HostParam* param = nullptr;
-    if (!lookUp(a.name, spec, param)) return false;
+    if (!lookUp(a.name, desc, param)) return false;
     ParamAutomation resolved = a;
-    resolved.name = spec->name;
+    resolved.name = desc->name;
     const ValueReader read = [&](const std::string& text, double& v, std::string& why) {
-      return ParseParamValue(*spec, text, v, why);
+      return ParseParamValue(*desc, text, v, why);
     };
     std::string why;
     if (!ParseAutomationPoints(a.text, resolved.points, why, read))
     {
-      error = "--automate " + spec->name + ": " + why;
+      error = "--automate " + desc->name + ": " + why;
       return false;
     }
     shared.automations.push_back(resolved);
@@ -325,18 +325,18 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shar
 std::vector<ReportParam> ReportParams(const Shared& shared, const PluginSession& plug)
 {
   std::vector<ReportParam> out;
-  for (const ParamSpec& spec : shared.specs)
+  for (const ParamDesc& desc : shared.descs)
   {
-    const HostParam* p = plug.Find(spec.name);
+    const HostParam* p = plug.Find(desc.name);
     if (!p) continue;
     const double plain = plug.PlainValue(*p);
     ReportParam r;
-    r.name = spec.name;
+    r.name = desc.name;
     // Read back through the normalised value: 2 ms comes back as 1.9999999999999991.
-    r.value = std::round(DisplayValue(spec, plain) * 1e9) / 1e9;
-    r.unit = DisplayUnit(spec);
-    r.text = FormatParamValue(spec, plain);
-    for (const ParamAutomation& a : shared.automations) r.automated |= a.name == spec.name;
+    r.value = std::round(DisplayValue(desc, plain) * 1e9) / 1e9;
+    r.unit = DisplayUnit(desc);
+    r.text = FormatParamValue(desc, plain);
+    for (const ParamAutomation& a : shared.automations) r.automated |= a.name == desc.name;
     out.push_back(r);
   }
   return out;
@@ -587,7 +587,7 @@ int LoadBundle(const RenderOptions& opts, Shared& shared, std::unique_ptr<Plugin
   if (!shared.module->IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module->Error());
   probe.reset(new PluginSession());
   if (!probe->Load(shared.module, error)) return Fail("plug-in " + shared.bundle + ": " + error);
-  shared.specs = SessionParams(*probe);
+  shared.descs = SessionParams(*probe);
   if (!ResolveSettings(opts, *probe, shared, error)) return Fail(error, kExitUsage);
   if (!opts.snapshot.empty())
   {
@@ -709,7 +709,7 @@ int Run(const RenderOptions& opts)
   return 0;
 }
 
-std::vector<ParamSpec> HelpParams()
+std::vector<ParamDesc> HelpParams()
 {
   return LinkedTavloParams();
 }

@@ -544,7 +544,7 @@ def check_vst3_state(ard, session):
 
 
 def run_format(ard, fmt):
-    spec = FORMATS[fmt]
+    layout = FORMATS[fmt]
     tag = "[%s] " % fmt
     session = os.path.join(ard.work, fmt.lower() + "-session")
     rc, out = ard.lua("build_session.lua", {"TAVLO_SESSION_DIR": session,
@@ -555,7 +555,7 @@ def run_format(ard, fmt):
         print(out[-3000:])
         return
     params = re.search(r"^PARAMS (.*)$", out, re.M)
-    check(params is not None and params.group(1) == ",".join(spec["params"]),
+    check(params is not None and params.group(1) == ",".join(layout["params"]),
           tag + "Ardour's parameter list", params.group(1) if params else "none")
     name = re.search(r"^NAME (.*)$", out, re.M)
     check(name is not None and name.group(1) == "Tavlo|Quillmarshworks", tag + "plug-in name and maker",
@@ -576,7 +576,7 @@ def run_format(ard, fmt):
             print(out[-3000:])
             return
         values.append(re.findall(r"^VALUE (\w+)=(\S+)$", out, re.M))
-    want = spec["lead"] + STATE_VALUES + spec["trail"]
+    want = layout["lead"] + STATE_VALUES + layout["trail"]
     for k, got in enumerate(values):
         ok = len(got) == len(want) and all(
             g[0] == w[0] and abs(float(g[1]) - w[1]) <= 1e-5 * max(1.0, abs(w[1]))
