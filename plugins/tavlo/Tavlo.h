@@ -51,6 +51,8 @@ public:
   // Takes and releases the instance lock; nothing is cleared, so a host
   // re-running its set-up mid-stream causes no click.
   void Reset() override;
+  // While the host bypasses the plug-in the meter falls to rest.
+  void OnHostBypassedBlock(int nFrames) override;
   // Caches the plain value of a changed parameter for the signal chain.
   void OnParamChange(int paramIdx) override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
@@ -97,6 +99,8 @@ private:
   int mMeterIdx = -1;      // editor index of the gain-reduction meter
   VUClass mMeter{1.0};     // starts at full deflection and falls to rest
   Biquad mDetectorFilter;  // high-pass in the detector path
+  // Between the processed signal (A) and the input (B) as Bypass asks.
+  IFxFade mBypassFade;
   // Always switched together, so all four share one factor. Destroyed in
   // reverse order of declaration.
   OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};

@@ -683,10 +683,7 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
     }
   }
 
-  if (IsBypassed())
-    PassThroughBuffers((T)0, nFrames);
-  else
-    ProcessBuffers((T)0, nFrames);
+  RunBuffers((T)0, nFrames);
 }
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)

@@ -395,14 +395,17 @@ TEST_F(ProcessTest, BypassAboveOneHalfOnly)
       differ += b.out.Get(0, 0, f) != b.in.Get(0, 0, f);
     EXPECT_GT(differ, 200);
 
-    Block c(is64, 256);
+    // Bypassed: the input itself once the switch's fade (5 ms, 240
+    // frames) is over.
+    Block c(is64, 512);
     FillSignal(c, 256);
     c.changes.Add(kBpas, 0.51);
     ASSERT_EQ(kResultOk, c.Run(p.proc()));
     EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kBpas));
-    for (int f = 0; f < 256; ++f)
+    for (int f = 240; f < 512; ++f)
       for (int ch = 0; ch < 2; ++ch)
         ASSERT_EQ(c.in.Get(0, ch, f), c.out.Get(0, ch, f)) << "frame " << f;
+    EXPECT_NE(c.in.Get(0, 0, 100), c.out.Get(0, 0, 100));
 
     Block d(is64, 16);
     d.changes.Add(kBpas, 0.0);
