@@ -7,6 +7,7 @@
 
 #include "dsp/CurveTables.h"
 #include "fx/IParam.h"
+#include "kit/KitMutex.h"
 
 namespace
 {
@@ -479,6 +480,26 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
     mBypassFade = fade;
   }
   mGainState = gainState;
+}
+
+void Tavlo::OnActivate(bool active)
+{
+  TavloBinding::OnActivate(active);
+  if (!active)
+    return;
+  KitMutexLock lock(GetMutex());
+  mGainState = 1.0;
+  mGainSmoother = NumSmooth(kSmootherPole, kSmootherStart);
+  mMeter = VUClass(1.0);
+  mDetectorFilter = Biquad();
+  mCoefs = ChainCoefs();
+  for (OverSampler<double>* os : {&mPreampOsL, &mPreampOsR, &mDryOsL, &mDryOsR})
+  {
+    os->mFactor = OverSampler<double>::kNone;
+    os->mRate = 1;
+    os->Reset(kOversampleResetSize);
+  }
+  mBypassFade = IFxFade();
 }
 
 void Tavlo::OnHostBypassedBlock(int nFrames)

@@ -339,6 +339,8 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
 
 tresult PLUGIN_API IFxVST3::terminate()
 {
+  // Whatever the host did not deactivate, the next initialize starts inactive.
+  mActive = false;
   return SingleComponentEffect::terminate();
 }
 
@@ -465,7 +467,14 @@ tresult PLUGIN_API IFxVST3::setBusArrangements(SpeakerArrangement* inputs, int32
 
 tresult PLUGIN_API IFxVST3::setActive(TBool state)
 {
-  OnActivate(state != 0);
+  // Only a change counts: a host that activates an active plug-in again
+  // (some do around every set-up) must not clear its audio history.
+  const bool active = state != 0;
+  if (active != mActive)
+  {
+    mActive = active;
+    OnActivate(active);
+  }
   return kResultOk;
 }
 

@@ -115,6 +115,7 @@ public:
 protected:
   int32 mSidechainChannels;
   bool mSidechainWasActive = false;
+  bool mActive = false;
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
   std::vector<Steinberg::IPlugView*> mOpenViews;

@@ -459,6 +459,62 @@ TEST_F(Lv2Sound, NaNAndOutOfRangeControlsAreHarmless)
   }
 }
 
+// After a loud passage, deactivate and activate put the chain back as a
+// new instance has it: a quiet tone then comes out bit for bit as from a
+// fresh instance, and so does the meter. The run before deactivation
+// switches a bypass on, so its fade is under way.
+TEST_F(Lv2Sound, ReactivationStartsFromACleanSlate)
+{
+  struct Case
+  {
+    const char* what;
+    float oversample;
+    const char* lastSwitch;  // a control set in the last run before deactivation
+    float value;
+  };
+  const Case cases[] = {
+    {"compressing", 0, nullptr, 0},
+    {"compressing, oversampled", 1, nullptr, 0},
+    {"disabled before deactivation", 0, "enabled", 0},
+    {"Bypass switched on before deactivation", 1, "bypass", 1},
+  };
+  World& w = SharedWorld();
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.what);
+    Instance used(w, w.Plugin()), fresh(w, w.Plugin());
+    ASSERT_TRUE(used && fresh);
+    auto tone = [](Instance& inst, long start, int n, float amp) {
+      for (int f = 0; f < n; ++f)
+        inst.Audio("in_l")[f] = inst.Audio("in_r")[f] =
+          (float)(amp * std::sin(2.0 * 3.141592653589793 * 220.0 * (double)(start + f) / 48000.0));
+      inst.Run(n);
+    };
+    for (Instance* inst : {&used, &fresh})
+    {
+      inst->Control("input") = 200;
+      inst->Control("oversample") = c.oversample;
+    }
+    for (long pos = 0; pos < 24000; pos += 480) tone(used, pos, 480, 0.9f);
+    if (c.lastSwitch)
+    {
+      used.Control(c.lastSwitch) = c.value;
+      fresh.Control(c.lastSwitch) = c.value;
+    }
+    tone(used, 24000, 100, 0.9f);
+    used.Deactivate();
+    used.Activate();
+    for (long pos = 30000; pos < 39600; pos += 480)
+    {
+      tone(used, pos, 480, 0.1f);
+      tone(fresh, pos, 480, 0.1f);
+      for (const char* out : {"out_l", "out_r"})
+        ASSERT_EQ(0, memcmp(used.Audio(out), fresh.Audio(out), 480 * sizeof(float))) << out << " at frame " << pos;
+      ASSERT_EQ(fresh.Control("gain_reduction"), used.Control("gain_reduction")) << "meter at frame " << pos;
+    }
+  }
+}
+
 TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
 {
   World& w = SharedWorld();

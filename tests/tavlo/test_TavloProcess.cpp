@@ -218,7 +218,7 @@ struct RefChain
   double input = 0, outputGain = 1, attackT = 0.005, releaseT = 0.3, mix = 100, hpf = 20;
   int sidechain = 1, oversample = 0, bypass = 0;
   double gainState = 1.0;
-  NumSmooth smoother{0.99f};
+  NumSmooth smoother{0.99f, 1.0f}; // unity from the start: nothing fades in
   VUClass meter{1.0};
   // Bypass's linear fade: frames toward the input out of round(5 ms x rate).
   int bypassPos = 0;
@@ -343,6 +343,17 @@ TEST(TavloChain, InputZeroNeverReducesGain)
   EXPECT_NEAR(chain.mEditor->mValues[14399], 0.01, 1e-9); // 0.3 s: 99 % of the way
   EXPECT_EQ(chain.mEditor->mLastIdx, chain.mPlug->GetMeterIdx());
 
+  // Nothing fades in: from its first frame a new instance sounds as one
+  // that has run for a while (the smoothed gain starts at unity, not 0).
+  Chain fresh, warm;
+  for (Chain* c : {&fresh, &warm})
+    c->Set(kInput, 0.0);
+  std::vector<double> fL, fR, wL, wR;
+  warm.RunAll(sig, wL, wR);
+  warm.Run(sig, wL, wR, 0, 480);
+  fresh.Run(sig, fL, fR, 0, 480);
+  for (size_t i = 0; i < 480; ++i)
+    ASSERT_NEAR(fL[i], wL[i], 1e-5 * std::fabs(wL[i]) + 1e-12) << i;
 }
 
 TEST(TavloChain, SilentMainWithLoudSidechainGivesNoReduction)
