@@ -103,6 +103,8 @@ IGraphicsLinux::IGraphicsLinux(IFxBase* pPlug, int w, int h, int refreshFPS, con
 
 IGraphicsLinux::~IGraphicsLinux()
 {
+  // The plug-in is being destroyed with its editor: nobody to tell.
+  ForgetGestures();
   CloseWindow();
 }
 
@@ -195,6 +197,9 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
 
 void IGraphicsLinux::CloseWindow()
 {
+  // A drag or a wheel turn cut short by the host closing the editor still
+  // ends for the host.
+  EndGestures();
   if (!mDisplay) return;
   Display* dpy = Dpy(mDisplay);
   EntryClose();
