@@ -72,6 +72,7 @@ void IGraphics::AttachPanelBackground(const IColor* pColor)
 {
   IControl* pBG = new IPanelControl(mPlug, IRECT(0, 0, mWidth, mHeight), pColor);
   mControls.insert(mControls.begin(), pBG);
+  if (pColor) mSurroundColor = *pColor;
 }
 
 int IGraphics::AttachControl(IControl* pControl)

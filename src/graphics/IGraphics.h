@@ -80,6 +80,10 @@ public:
   void AssignParamNameToolTips();
   void SetStrictDrawing(bool strict);
   bool GetStrictDrawing() const { return mStrict; }
+  // What a window larger than the editor shows around it (a host may make
+  // it so); the panel background's colour, black by default.
+  void SetSurroundColor(const IColor& color) { mSurroundColor = color; }
+  const IColor& GetSurroundColor() const { return mSurroundColor; }
   void HandleMouseOver(bool canHandle) { mHandleMouseOver = canHandle; }
   bool CanHandleMouseOver() const { return mHandleMouseOver; }
   void EnableTooltips(bool enable) { mEnableTooltips = enable; }
@@ -270,6 +274,7 @@ private:
   bool mHandleMouseOver = false, mStrict = true, mEnableTooltips = false;
   IControl* mKeyCatcher = nullptr;
   IEditorRunLoop* mHostRunLoop = nullptr;
+  IColor mSurroundColor = IColor(255, 0, 0, 0);
   // Parameters of the open press and wheel gestures; -1 when none.
   int mPressGesture = -1, mWheelGesture = -1;
   double mLastWheelMs = 0.0;
