@@ -147,7 +147,11 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   const Window win = XCreateWindow(dpy, parent, 0, 0, (unsigned)WindowWidth(), (unsigned)WindowHeight(), 0, 24,
                                    InputOutput, vi.visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
                                    &attr);
-  if (!win)
+  // The server may refuse the window after handing out its id (a parent
+  // that is InputOnly cannot hold it): ask whether it exists before saying
+  // there is an editor (the reply comes after any error).
+  XWindowAttributes created;
+  if (!win || !XGetWindowAttributes(dpy, win, &created))
   {
     XFreeColormap(dpy, attr.colormap);
     IGraphicsLinuxRemoveOwnDisplay(dpy);
