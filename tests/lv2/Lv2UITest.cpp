@@ -357,9 +357,8 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
   {
     XTestFakeButtonEvent(mDpy, 4, True, 0);
     XTestFakeButtonEvent(mDpy, 4, False, 0);
-    XSync(mDpy, False);
-    ui.Settle(50);
   }
+  XSync(mDpy, False);
   ui.Settle(700);
   const std::vector<std::string> turn = {"touch 1", "write 1", "write 1", "write 1", "release 1"};
   EXPECT_EQ(turn, ui.events);
