@@ -82,6 +82,37 @@ void BM_Music(benchmark::State& state)
 // Second argument 1: a do-nothing editor in place of the real one.
 BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "null_editor"});
 
+// A fixed amount of work at Input 80 (compression on most of the music),
+// for counting instructions per frame under callgrind:
+//   valgrind --tool=callgrind --toggle-collect='*ProcessDoubleReplacing*'
+//     bench_tavlo_process --benchmark_filter=BM_Input80
+// then divide the collected instructions by 200 x 512 frames.
+void BM_Input80(benchmark::State& state)
+{
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)));
+  IFxBase* base = plug.get();
+  base->ParamAt(kInput)->SetValue(80.0);
+  base->OnParamChange(kInput);
+  std::vector<double> outL(kBlock), outR(kBlock);
+  const size_t nBlocks = sig.L.size() / kBlock;
+  size_t blk = 0;
+  long frames = 0;
+  for (auto _ : state)
+  {
+    const size_t pos = (blk++ % nBlocks) * kBlock;
+    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
+                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
+    double* out[2] = {outL.data(), outR.data()};
+    base->ProcessDoubleReplacing(in, out, kBlock);
+    benchmark::DoNotOptimize(outL.data());
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+}
+BENCHMARK(BM_Input80)->Arg(0)->Arg(1)->ArgName("oversample")->Iterations(200);
+
 // Digital silence right after a loud burst: decaying filter states must
 // not make the quiet part slower than the loud one.
 void BM_SilenceAfterBurst(benchmark::State& state)
