@@ -28,35 +28,57 @@ const IParamUnit kTavloParamUnits[kNumParams] = {
    "what the detector listens to: 1 = the main input (internal), 0 = the side-chain input (external)"},
 };
 
-Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
-  : TavloBinding(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
-            kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
-            kTavloLatency, false, false, false, kTavloSidechainChannels)
+void DeclareTavloParam(IParam* p, int idx)
+{
+  switch (idx)
+  {
+    case kBypass: p->InitInt("Bypass", 0, 0, 1, "", ""); break;
+    case kOversample: p->InitInt("Oversample", 0, 0, 1, "", ""); break;
+    case kSidechain: p->InitInt("Sidechain", 1, 0, 1, "", ""); break;
+    case kOutput:
+      p->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    case kInput:
+      p->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    // Shape 2 gives the short times more of the knob's travel.
+    case kAttack:
+      p->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
+      p->SetShape(2.0);
+      break;
+    case kRelease:
+      p->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
+      p->SetShape(2.0);
+      break;
+    case kMix:
+      p->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    case kHPF:
+      p->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    default: return;
+  }
+  p->SetUnit(&kTavloParamUnits[idx]);
+}
+
+void DeclareTavloParams(IFxBase* pPlug)
 {
   // The switches first, then the continuous controls; the order is part of
   // how the instance has always been built.
-  ParamAt(kBypass)->InitInt("Bypass", 0, 0, 1, "", "");
-  ParamAt(kOversample)->InitInt("Oversample", 0, 0, 1, "", "");
-  ParamAt(kSidechain)->InitInt("Sidechain", 1, 0, 1, "", "");
+  for (int idx : {kBypass, kOversample, kSidechain, kOutput, kInput, kAttack, kRelease, kMix, kHPF})
+    DeclareTavloParam(pPlug->ParamAt(idx), idx);
+}
 
-  ParamAt(kOutput)->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
-  ParamAt(kOutput)->SetShape(1.0);
-  ParamAt(kInput)->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
-  ParamAt(kInput)->SetShape(1.0);
-  // Shape 2 gives the short times more of the knob's travel.
-  ParamAt(kAttack)->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
-  ParamAt(kAttack)->SetShape(2.0);
-  ParamAt(kRelease)->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
-  ParamAt(kRelease)->SetShape(2.0);
-  ParamAt(kMix)->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
-  ParamAt(kMix)->SetShape(1.0);
-  ParamAt(kHPF)->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
-  ParamAt(kHPF)->SetShape(1.0);
-
-  for (int i = 0; i < kNumParams; ++i) ParamAt(i)->SetUnit(&kTavloParamUnits[i]);
-
-  BuildEditor();
-
+Tavlo::Tavlo(IFxInstanceInfo)
+  : IFxBase(kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName, kTavloProductName, kTavloMfrName,
+            kTavloVersion, kTavloUniqueID, kTavloMfrID, kTavloLatency, false, false, false, kAPISA,
+            kTavloSidechainChannels)
+{
+  DeclareTavloParams(this);
   MakeDefaultPreset("-", 1);
 }
 
@@ -74,8 +96,8 @@ void Tavlo::OnParamChange(int paramIdx)
   if (!pParam) return;
   double value = pParam->GetValue();
 
-  // Oversample, Bypass and Sidechain are read from their parameters on
-  // every sample, so they need nothing here.
+  // Oversample, Bypass and Sidechain are read from their parameters at the
+  // start of every block, so they need nothing here.
   switch (paramIdx)
   {
     case kInput: mInput = value; break;
@@ -95,7 +117,7 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
   {
     info.name = "Gain reduction";
     info.symbol = "gain_reduction";
-    info.controlIdx = mMeterIdx;
+    info.controlIdx = kTavloMeterControl;
   }
   return info;
 }
@@ -103,10 +125,54 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 double Tavlo::GetMeterValue(int idx) const
 {
   // The needle's position: 0 at rest, 1 for the full scale of reduction.
-  return idx == 0 ? mMeter.GetState() : 0.0;
+  return idx == 0 ? mChain.MeterValue() : 0.0;
 }
 
-TavloBinding* MakePlug()
+TavloChainSettings Tavlo::NextBlockSettings() const
+{
+  TavloChainSettings s;
+  s.sampleRate = GetSampleRate();
+  s.input = mInput;
+  s.outputGain = mOutputGain;
+  s.attack = mAttack;
+  s.release = mRelease;
+  s.mix = mMix;
+  s.hpfFreq = mHpfFreq;
+  s.oversample = static_cast<int>(ParamAt(kOversample)->GetValue());
+  s.bypass = static_cast<int>(ParamAt(kBypass)->GetValue());
+  s.sidechain = static_cast<int>(ParamAt(kSidechain)->GetValue());
+  return s;
+}
+
+void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
+{
+  if (nFrames < 1 || !inputs || !outputs)
+    return;
+  mChain.SetSettings(NextBlockSettings());
+  mChain.Process(inputs, outputs, nFrames);
+  if (IFxEditor* pEditor = GetGraphics())
+    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
+}
+
+void Tavlo::OnActivate(bool active)
+{
+  IFxBase::OnActivate(active);
+  if (!active)
+    return;
+  KitMutexLock lock(GetMutex());
+  mChain.SetSettings(NextBlockSettings());
+  mChain.Restart();
+}
+
+void Tavlo::OnHostBypassedBlock(int nFrames)
+{
+  mChain.SetSettings(NextBlockSettings());
+  mChain.RestMeter(nFrames);
+  if (IFxEditor* pEditor = GetGraphics())
+    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
+}
+
+IFxBase* MakePlug()
 {
   // Some hosts create instances from several threads at once.
   static KitMutex sCreateLock;

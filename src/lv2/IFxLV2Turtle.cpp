@@ -102,7 +102,7 @@ std::string IFxLV2Turtle::PresetLabel(int idx) const
 {
   // The framework names its default preset with a placeholder ("-"); a
   // host lists it by name, so it gets one a person can read.
-  const char* name = mPlug.GetPresetName(idx);
+  const char* name = mPlug.Plug()->GetPresetName(idx);
   return HasAlnum(name) ? name : (idx == 0 ? "Default" : "Preset " + std::to_string(idx + 1));
 }
 
@@ -118,8 +118,8 @@ std::string IFxLV2Turtle::Manifest()
        Uri(mNames.pluginTtl) + " .\n\n";
   t += Uri(std::string(mDef.uri) + "#ui") + "\n\ta ui:X11UI ;\n\tlv2:binary " + Uri(mNames.uiBinary) +
        " ;\n\trdfs:seeAlso " + Uri(mNames.uiTtl) + " .\n";
-  for (int i = 0; i < mPlug.PresetCount(); ++i)
-    if (mPlug.IsPresetInitialized(i))
+  for (int i = 0; i < mPlug.Plug()->PresetCount(); ++i)
+    if (mPlug.Plug()->IsPresetInitialized(i))
       t += "\n" + Uri(PresetUri(i)) + "\n\ta pset:Preset ;\n\tlv2:appliesTo " + Uri(mDef.uri) +
            " ;\n\trdfs:seeAlso " + Uri(mNames.presetsTtl) + " .\n";
   return t;
@@ -136,7 +136,7 @@ std::string IFxLV2Turtle::PortHead(uint32_t idx)
 
 std::string IFxLV2Turtle::ParamPort(int idx)
 {
-  const IParam* p = mPlug.ParamAt(idx);
+  const IParam* p = mPlug.Plug()->ParamAt(idx);
   const IParamUnit* unit = p->GetUnit();
   std::string t = PortHead((uint32_t)idx);
   t += "\t\tlv2:default " + Number(p->GetDefaultValue()) + " ;\n";
@@ -236,16 +236,16 @@ std::string IFxLV2Turtle::Presets()
 {
   const IFxLV2Ports& ports = mPlug.Ports();
   std::string t = kPrefixes;
-  for (int i = 0; i < mPlug.PresetCount(); ++i)
+  for (int i = 0; i < mPlug.Plug()->PresetCount(); ++i)
   {
-    if (!mPlug.IsPresetInitialized(i) || !mPlug.RestorePreset(i)) continue;
+    if (!mPlug.Plug()->IsPresetInitialized(i) || !mPlug.Plug()->RestorePreset(i)) continue;
     t += Uri(PresetUri(i)) + "\n\ta pset:Preset ;\n\tlv2:appliesTo " + Uri(mDef.uri) + " ;\n\trdfs:label " +
          Quote(PresetLabel(i).c_str());
-    for (int p = 0; p < mPlug.ParamCount(); ++p)
+    for (int p = 0; p < mPlug.Plug()->ParamCount(); ++p)
       t += std::string(p == 0 ? " ;\n\tlv2:port [\n" : "\n\t] , [\n") + "\t\tlv2:symbol " +
            Quote(ports.At((uint32_t)p)->symbol.c_str()) + " ;\n\t\tpset:value " +
-           Number(mPlug.ParamAt(p)->GetValue());
-    t += mPlug.ParamCount() ? "\n\t] .\n\n" : " .\n\n";
+           Number(mPlug.Plug()->ParamAt(p)->GetValue());
+    t += mPlug.Plug()->ParamCount() ? "\n\t] .\n\n" : " .\n\n";
   }
   return t;
 }

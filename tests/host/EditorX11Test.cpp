@@ -26,6 +26,7 @@
 #include "raster/PxBitmap.h"
 #include "raster/PxPng.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
 
 namespace vst3host {
 namespace {
@@ -363,11 +364,8 @@ TEST_F(EditorX11Test, WindowPixelsEqualOffscreenRender)
   Window child = Children(parent).at(0);
 
   // The same layout in the same state, drawn off-screen in this process.
-  struct Releaser
-  {
-    void operator()(Tavlo* p) const { p->release(); }
-  };
-  std::unique_ptr<Tavlo, Releaser> local(static_cast<Tavlo*>(MakePlug()));
+  std::unique_ptr<Tavlo> local(static_cast<Tavlo*>(MakePlug()));
+  local->AttachGraphics(MakeTavloHeadlessEditor(local.get()));
   local->RestorePreset(0);
   auto* headless = static_cast<IGraphicsHeadless*>(local->GetGraphics());
   ASSERT_NE(nullptr, headless);

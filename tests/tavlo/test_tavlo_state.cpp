@@ -61,12 +61,12 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
   for (double v : stored) c.Append(v);
   EXPECT_EQ(plug->UnserializeState(&c, 0), 72);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(plug->ParamAt(i)->GetValue(), stored[i]) << i;
-  EXPECT_EQ(plug->GetInput(), 123.45);
-  EXPECT_NEAR(plug->GetOutputGain(), 0.501187233627, 1e-12);
-  EXPECT_EQ(plug->GetAttack(), 0.002);
-  EXPECT_EQ(plug->GetRelease(), 0.45);
-  EXPECT_EQ(plug->GetMix(), 50.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 250.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, 123.45);
+  EXPECT_NEAR(plug->NextBlockSettings().outputGain, 0.501187233627, 1e-12);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.002);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.45);
+  EXPECT_EQ(plug->NextBlockSettings().mix, 50.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 250.0);
 
   // Saved again, the same bytes come out.
   ByteChunk again;
@@ -79,7 +79,7 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
   EXPECT_EQ(plug->UnserializeState(&wild, 0), 72);
   EXPECT_EQ(plug->ParamAt(kInput)->GetValue(), 0.0);
   EXPECT_EQ(plug->ParamAt(kOutput)->GetValue(), 20.0);
-  EXPECT_EQ(plug->GetOutputGain(), 10.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 10.0);
   EXPECT_DOUBLE_EQ(plug->ParamAt(kAttack)->GetValue(), 0.0101);
   EXPECT_EQ(plug->ParamAt(kRelease)->GetValue(), 0.1);
   EXPECT_EQ(plug->ParamAt(kMix)->GetValue(), 100.0);
@@ -116,12 +116,12 @@ TEST(TavloState, TwentyByteRestoreSetsTwoClampsTheThirdAndKeepsTheRest)
   EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 1.0);
 
   // Every parameter was announced, so the cached values follow.
-  EXPECT_EQ(plug->GetInput(), 200.0);
-  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 3.1622776601683795);
-  EXPECT_EQ(plug->GetAttack(), 0.0001);
-  EXPECT_EQ(plug->GetRelease(), 0.4);
-  EXPECT_EQ(plug->GetMix(), 30.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 120.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, 200.0);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().outputGain, 3.1622776601683795);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.0001);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.4);
+  EXPECT_EQ(plug->NextBlockSettings().mix, 30.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 120.0);
 }
 
 TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
@@ -131,7 +131,7 @@ TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
   EXPECT_TRUE(plug->RestorePreset(0));
   for (int i = 0; i < kNumParams; ++i)
     EXPECT_EQ(plug->ParamAt(i)->GetValue(), kDefaults[i]) << i;
-  EXPECT_EQ(plug->GetOutputGain(), 1.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);
   EXPECT_TRUE(plug->RestorePreset("-"));
   EXPECT_FALSE(plug->RestorePreset(1));
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+// Tavlo's identity and its parameter table: static data, which a tool can
+// read (and a UI can declare on a parameter table of its own) without
+// creating a plug-in instance.
+
+#include "fx/IParamUnit.h"
+
+class IFxBase;
+class IParam;
+
+// Parameter indices; the same numbers are the VST 3 parameter tags and the
+// LV2 control port indices.
+enum ETavloParams
+{
+  kInput = 0,
+  kOutput,
+  kAttack,
+  kRelease,
+  kMix,
+  kHPF,
+  kOversample,
+  kBypass,
+  kSidechain,
+  kNumParams
+};
+
+// Identity of the plug-in.
+constexpr int kTavloVersion = 0x00030300;   // 3.3.0
+constexpr int kTavloUniqueID = 0x54617631;  // 'Tav1'
+constexpr int kTavloMfrID = 0x5175696c;     // 'Quil'
+constexpr int kTavloNumPresets = 1;
+constexpr int kTavloLatency = 0;
+constexpr int kTavloSidechainChannels = 2;
+extern const char kTavloChannelIO[];        // "2-2 4-2": stereo, or stereo plus side-chain
+extern const char kTavloEffectName[];
+extern const char kTavloProductName[];
+extern const char kTavloMfrName[];
+extern const char kTavloVendorURL[];
+extern const char kTavloVendorEmail[];
+// The unit each parameter is read in by people (readouts, tools, format
+// descriptions), indexed by ETavloParams. The host's labels stay "%".
+extern const IParamUnit kTavloParamUnits[kNumParams];
+
+// The editor control that shows the gain-reduction meter.
+constexpr int kTavloMeterControl = 10;
+
+// Declares parameter idx as every Tavlo declares it: name, range, step,
+// shape, label and unit.
+void DeclareTavloParam(IParam* pParam, int idx);
+// Declares all of them on a plug-in base of kNumParams parameters, in the
+// order an instance has always declared them (the switches first).
+void DeclareTavloParams(IFxBase* pPlug);
