@@ -14,7 +14,7 @@ RenderStats::RenderStats(double rate, int64_t expectedFrames, int columns)
 {
   columns = std::max(1, columns);
   mGrow = expectedFrames < 0;
-  if (mGrow) columns += columns & 1;  // halved when full
+  if (mGrow) columns *= 2;  // halved when full, so never fewer than asked for once full
   mPerColumn = mGrow ? 1 : std::max<int64_t>(1, (expectedFrames + columns - 1) / columns);
   const int64_t used = mGrow ? columns : std::max<int64_t>(1, (expectedFrames + mPerColumn - 1) / mPerColumn);
   mColumns.resize((size_t)used);

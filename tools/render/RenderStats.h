@@ -17,8 +17,8 @@ class RenderStats
 {
 public:
   // expectedFrames sizes the plot columns; frames past it land in the last.
-  // Below 0 (not known) the columns start one frame wide and double in
-  // width whenever they are full.
+  // Below 0 (not known) twice as many columns start one frame wide and
+  // double in width whenever they are all full.
   RenderStats(double rate, int64_t expectedFrames, int columns = 1400);
 
   // Interleaved stereo in and out; expectedGain is what the output would be
