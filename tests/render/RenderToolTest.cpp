@@ -363,7 +363,8 @@ TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
   for (const char* precision : {"64", "32"})
   {
     SCOPED_TRACE(precision);
-    const RunResult r = Run({"-y", "--set", "Bypass=1", "--precision", precision, "--bits", "24", "fine.wav", "out.wav"});
+    const RunResult r =
+      Run({"-y", "--set", "Bypass=1", "--precision", precision, "--bits", "24", "fine.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     SF_INFO info = {};
     SNDFILE* f = sf_open(P("out.wav").c_str(), SFM_READ, &info);
@@ -570,8 +571,10 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   }
   const std::vector<ErrorCase> cases = {
     {"OUTPUT a folder", {"in.wav", "sub"}, "sub is a folder; name a file"},
-    {"OUTPUT a socket", {"in.wav", "sock"}, "sock is a socket; tavlo-render writes files, FIFOs and character devices only"},
-    {"OUTPUT a block device", {"in.wav", disk}, " is a block device; tavlo-render writes files, FIFOs and character devices only"},
+    {"OUTPUT a socket", {"in.wav", "sock"},
+     "sock is a socket; tavlo-render writes files, FIFOs and character devices only"},
+    {"OUTPUT a block device", {"in.wav", disk},
+     " is a block device; tavlo-render writes files, FIFOs and character devices only"},
     {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
     {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
     {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
@@ -677,7 +680,8 @@ TEST_F(RenderTool, NoOutputReplacesAnyInputEvenWithY)
     {"batch output over its own input", {"-o", "sub", "sub/a.wav"}, 1, "sub/a.wav is its own input", false},
     {"a forgotten plot name", {"--plot", "in.wav", "o.wav"}, 2,
      "--plot in.wav: pictures are written as PNG; give a name that ends in .png", false},
-    {"a snapshot as JPEG", {"--snapshot", "in.jpg", "in.wav", "o.wav"}, 2, "--snapshot in.jpg: pictures are written as PNG", false},
+    {"a snapshot as JPEG", {"--snapshot", "in.jpg", "in.wav", "o.wav"}, 2,
+     "--snapshot in.jpg: pictures are written as PNG", false},
     {"a curve as SVG", {"--curve", "in.svg"}, 2, "--curve in.svg: pictures are written as PNG", false},
   };
   const std::vector<std::string> before = Listing(dir);
@@ -1268,8 +1272,8 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   const RunResult named = Run({"--json", latin1, odd});
   ASSERT_EQ(0, named.exitCode) << named.err;
   std::ofstream(P("named.json"), std::ios::binary) << named.out;
-  const std::string names = Shell(dir, "iconv -f UTF-8 -t UTF-8 named.json >/dev/null && jq -r '.file, .input' named.json",
-                                  &status);
+  const std::string names =
+    Shell(dir, "iconv -f UTF-8 -t UTF-8 named.json >/dev/null && jq -r '.file, .input' named.json", &status);
   EXPECT_EQ(0, status) << named.out;
   EXPECT_EQ("out-\xef\xbf\xbd\xc3\xa9-\xef\xbf\xbd\xef\xbf\xbd.wav\ncaf\xef\xbf\xbd.wav\n", names);
   unlink(P(latin1).c_str());

@@ -116,12 +116,27 @@ for note in "Left $home_real/.vst3/Tavlo.vst3: a symbolic link now (to $tmp/dev/
   grep -qF "$note" <<< "$out" && ok "note: ${note%%:*}" || fail "no note '$note' in: $out"
 done
 [ "$(grep -c '^Left' <<< "$out")" = 3 ] || fail "notes for more than the three things left: $out"
-# The rest went: with the three taken away by hand, home is as before.
+[ "$(ls -A "$home/.lv2/Tavlo.lv2")" = presets.ttl ] && ok "only presets.ttl left in Tavlo.lv2" \
+  || fail "more than presets.ttl left in Tavlo.lv2: $(ls -A "$home/.lv2/Tavlo.lv2")"
+# Uninstalling again once the three are taken away by hand removes the
+# folders that held them: home is as before.
 rm -f "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2/presets.ttl" "$home/.local/bin/tavlo-render"
-rmdir "$home/.lv2/Tavlo.lv2" 2>/dev/null || fail "more than presets.ttl left in Tavlo.lv2: $(ls -A "$home/.lv2/Tavlo.lv2")"
+out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall again" || fail "uninstall again: $out"
+grep -q '^Left' <<< "$out" && fail "notes of things left a second time: $out"
 [ "$(tree "$home")" = "$before" ] && ok "everything else was removed" \
   || fail "home differs after uninstall: $(diff <(echo "$before") <(tree "$home"))"
 rm -rf "$tmp/dev"
+
+# ---- A manifest written before files carried their checksum: uninstall
+# leaves those files (it cannot tell them from others) and says how to go
+# on; installing and uninstalling again then removes everything.
+out="$(run "$src/scripts/install" 2>&1)" || fail "install: $out"
+sed -i 's/^f [0-9a-f]\{64\} /f /' "$home/.local/share/tavlo/installed-files"
+out="$(run "$src/scripts/uninstall" 2>&1)" && grep -q "Left [0-9]* files installed by an older scripts/install" <<< "$out" \
+  && [ -f "$home/.lv2/Tavlo.lv2/manifest.ttl" ] && ok "files of an older manifest stay" || fail "older manifest: $out"
+out="$(run "$src/scripts/install" 2>&1)" && out="$(run "$src/scripts/uninstall" 2>&1)" \
+  && [ "$(tree "$home")" = "$before" ] && ok "install and uninstall again remove them" \
+  || fail "after an older manifest, home differs: $out $(diff <(echo "$before") <(tree "$home"))"
 
 # ---- An install killed while copying leaves nothing a host loads, and the
 # next install or uninstall sweeps what it left. A build whose LV2 bundle

@@ -133,8 +133,8 @@ public:
     const double elapsed = std::chrono::duration<double>(now - mStart).count();
     if (elapsed < 1.0 || std::chrono::duration<double>(now - mLast).count() < 0.1) return;
     mLast = now;
-    const std::string line = ProgressLine(mTotal < 0 ? -1.0 : mTotal > 0 ? (double)mDone / mTotal : 0.0, elapsed, mAudioMicros / 1e6,
-                                          mFilesDone, mFiles, Width());
+    const double fraction = mTotal < 0 ? -1.0 : mTotal > 0 ? (double)mDone / mTotal : 0.0;
+    const std::string line = ProgressLine(fraction, elapsed, mAudioMicros / 1e6, mFilesDone, mFiles, Width());
     fprintf(stderr, "\r%s\033[K", line.c_str());
     fflush(stderr);
     mShown = true;
@@ -718,7 +718,8 @@ int Run(const RenderOptions& opts)
   }
 
   std::unique_ptr<PluginSession> probe;
-  if (failed == (int)jobs.size()) return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
+  if (failed == (int)jobs.size())
+    return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
