@@ -13,19 +13,26 @@ const char kTavloVendorURL[] = "https://quillmarshworks.example";
 const char kTavloVendorEmail[] = "support@quillmarshworks.example";
 
 const IParamUnit kTavloParamUnits[kNumParams] = {
-  // unit, scale, decimals, off, on, description
+  // unit, scale, decimals, off, on, description, logarithmic
   {"", 1.0, 0, nullptr, nullptr,
-   "threshold and drive together: compression starts near 50 on full-scale material, "
-   "100 is moderate, 200 heavy"},
-  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix"},
-  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in"},
-  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers"},
-  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)"},
-  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less"},
-  {"", 1.0, 0, "Off", "On", "four-times oversampling of the signal path"},
-  {"", 1.0, 0, "Off", "On", "passes the input through untouched"},
+   "threshold and drive together, neither a threshold nor a ratio: compression starts near 50 on "
+   "full-scale material, 100 is moderate, 200 heavy, and above the knee louder comes out quieter "
+   "(tavlo-render --curve draws it)",
+   false},
+  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix", false},
+  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in", true},
+  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers", true},
+  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)", false},
+  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less", true},
+  {"", 1.0, 0, "Off", "On",
+   "four-times oversampling of the signal path; its filters are not linear-phase, so noise-like "
+   "material near full scale can peak above 0 dBFS (OVERSAMPLE_PEAK): turn Output down",
+   false},
+  {"", 1.0, 0, "Off", "On", "passes the input through untouched", false},
   {"", 1.0, 0, "External", "Internal",
-   "what the detector listens to: 1 = the main input (internal), 0 = the side-chain input (external)"},
+   "what the detector listens to: the right channel only, of the main input (1, internal) or of "
+   "the side-chain input (0, external); feed a key to the right side-chain channel, or to both",
+   false},
 };
 
 Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
@@ -88,6 +95,16 @@ void Tavlo::OnParamChange(int paramIdx)
   }
 }
 
+namespace {
+const IParamUnit kGainDbUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain reduction"};
+}
+
+double TavloMeterToGainDb(double meter)
+{
+  const double gain = 1.0 - meter;
+  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+}
+
 IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 {
   IFxMeterInfo info;
@@ -96,6 +113,18 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
     info.name = "Gain reduction";
     info.symbol = "gain_reduction";
     info.controlIdx = mMeterIdx;
+    info.comment = "the editor's meter: 0 at rest, 1 at full scale";
+  }
+  else if (idx == 1)
+  {
+    info.name = "Gain reduction (dB)";
+    info.symbol = "gain_reduction_db";
+    info.minimum = -60.0;
+    info.maximum = 0.0;
+    info.unit = &kGainDbUnit;
+    info.comment = "the meter in dB, as the editor writes it under the needle: 0 at rest, "
+                   "-6 for 6 dB of gain reduction";
+    info.appended = true;
   }
   return info;
 }
@@ -103,7 +132,9 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 double Tavlo::GetMeterValue(int idx) const
 {
   // The needle's position: 0 at rest, 1 for the full scale of reduction.
-  return idx == 0 ? mMeter.GetState() : 0.0;
+  if (idx == 0) return mMeter.GetState();
+  if (idx == 1) return TavloMeterToGainDb(mMeter.GetState());
+  return 0.0;
 }
 
 TavloBinding* MakePlug()

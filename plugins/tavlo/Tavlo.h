@@ -55,8 +55,9 @@ public:
   void OnParamChange(int paramIdx) override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
-  // The gain-reduction meter, for hosts that show plug-in outputs.
-  int MeterCount() const override { return 1; }
+  // The gain-reduction meter, for hosts that show plug-in outputs: the
+  // needle's 0..1, and the same in dB as the editor writes it.
+  int MeterCount() const override { return 2; }
   IFxMeterInfo GetMeterInfo(int idx) const override;
   double GetMeterValue(int idx) const override;
 
@@ -137,6 +138,10 @@ private:
   };
   ChainScratch mScratch;
 };
+
+// The meter's needle (1 - gain, 0 at rest) as the gain in dB, down to -60 dB
+// (a full swing of the needle).
+double TavloMeterToGainDb(double meter);
 
 // Creates one instance; construction is serialised across threads.
 TavloBinding* MakePlug();

@@ -22,7 +22,13 @@ using namespace lv2host;
 
 namespace {
 
-const char kPortProps[] = "http://lv2plug.in/ns/lv2core#";
+// A property's URI: lv2core's, or the port-props extension's ("pprops:").
+std::string PortProp(const std::string& prop)
+{
+  const std::string ext = "pprops:";
+  return prop.compare(0, ext.size(), ext) == 0 ? "http://lv2plug.in/ns/ext/port-props#" + prop.substr(ext.size())
+                                               : "http://lv2plug.in/ns/lv2core#" + prop;
+}
 
 World& SharedWorld()
 {
@@ -49,15 +55,15 @@ const std::vector<PortSpec>& ExpectedPorts()
   static const std::vector<PortSpec> ports = {
     {"input", "Input", false, false, 0, 400, 0, "", {}, {}},
     {"output", "Output", false, false, -20, 20, 0, "db", {}, {}},
-    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {}, {}},
-    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {}, {}},
+    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {"pprops:logarithmic"}, {}},
+    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {"pprops:logarithmic"}, {}},
     {"mix", "Mix", false, false, 0, 100, 100, "pc", {}, {}},
-    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {}, {}},
+    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {"pprops:logarithmic"}, {}},
     {"oversample", "Oversample", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"bypass", "Bypass", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"sidechain", "Sidechain", false, false, 0, 1, 1, "", {"integer", "enumeration"},
      {{"External", 0}, {"Internal", 1}}},
-    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer"}, {}},
+    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer", "pprops:notOnGUI"}, {}},
     {"gain_reduction", "Gain reduction", true, false, 0, 1, 0, "", {}, {}},
     {"in_l", "Input L", false, true, 0, 0, 0, "", {}, {}},
     {"in_r", "Input R", false, true, 0, 0, 0, "", {}, {}},
@@ -65,6 +71,8 @@ const std::vector<PortSpec>& ExpectedPorts()
     {"sc_r", "Side-chain R", false, true, 0, 0, 0, "", {"isSideChain", "connectionOptional"}, {}},
     {"out_l", "Output L", true, true, 0, 0, 0, "", {}, {}},
     {"out_r", "Output R", true, true, 0, 0, 0, "", {}, {}},
+    // After every port of the first release, so saved sessions keep theirs.
+    {"gain_reduction_db", "Gain reduction (dB)", true, false, -60, 0, 0, "db", {}, {}},
   };
   return ports;
 }
@@ -122,7 +130,7 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     LilvNodes* props = lilv_port_get_properties(p, port);
     EXPECT_EQ(s.props.size(), lilv_nodes_size(props));
     for (const std::string& prop : s.props)
-      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(kPortProps + prop))) << prop;
+      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(PortProp(prop)))) << prop;
     lilv_nodes_free(props);
     LilvNodes* designation = lilv_port_get_value(p, port, w.Uri(LV2_CORE__designation));
     EXPECT_EQ(i == 9 ? LV2_CORE__enabled : "", Str(designation ? lilv_nodes_get_first(designation) : nullptr));
@@ -445,15 +453,28 @@ TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
     }
     return inst.Control("gain_reduction");
   };
+  // The port in dB says what the needle says, as the editor writes it.
+  auto inDb = [&](float needle) {
+    SCOPED_TRACE(needle);
+    const float db = inst.Control("gain_reduction_db");
+    EXPECT_NEAR(20.0 * std::log10(1.0 - needle), db, 1e-3);
+    EXPECT_LE(db, 0.0f);
+  };
   // At rest the needle falls from full scale to nothing within a second;
   // compressing hard it stands clearly up.
-  EXPECT_LT(run(200), 0.01f);
+  float needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   inst.Control("input") = 200;
   const float loaded = run(100);
   EXPECT_GT(loaded, 0.1f);
   EXPECT_LE(loaded, 1.0f);
+  inDb(loaded);
+  EXPECT_LT(inst.Control("gain_reduction_db"), -1.0f);
   inst.Control("input") = 0;
-  EXPECT_LT(run(200), 0.01f);
+  needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
 }
 
 }  // namespace
