@@ -25,8 +25,9 @@ const IParamUnit kTavloParamUnits[kNumParams] = {
   {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)", false},
   {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less", true},
   {"", 1.0, 0, "Off", "On",
-   "four-times oversampling of the signal path; its filters are not linear-phase, so noise-like "
-   "material near full scale can peak above 0 dBFS (OVERSAMPLE_PEAK): turn Output down",
+   "four-times oversampling of the signal path; its filters are not linear-phase, so material near "
+   "full scale can peak above 0 dBFS (the demo loop, peak -0.3 dBFS, at +2.5 dBFS; full-band noise "
+   "at 0.999 at +7.7 dBFS): turn Output down by as much",
    false},
   {"", 1.0, 0, "Off", "On", "passes the input through untouched", false},
   {"", 1.0, 0, "External", "Internal",
