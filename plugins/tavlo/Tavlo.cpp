@@ -36,6 +36,38 @@ const IParamUnit kTavloParamUnits[kNumParams] = {
    false},
 };
 
+// Each chosen by measurement (tavlo-render on the embedded drum loop, peak
+// -0.3 dBFS, and on generated single sources peaking at -6 dBFS); the
+// figures are in the README.
+const TavloPreset kTavloPresets[kTavloNumPresets] = {
+  // name, description,
+  //   input, output dB, attack s, release s, mix %, hpf Hz, oversample
+  {"Default", "every control at its default: Input 0 compresses nothing; the place to start",
+   0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0},
+  {"Drum Bus Glue", "drum bus: about 2 dB of slow-attack glue that lets the hits through; the kick's lows do not drive it",
+   70.0, 0.0, 0.010, 0.2, 100.0, 90.0, 0},
+  {"Drum Room Crush", "room mics or a drum bus crushed flat, the hits' first milliseconds left standing; blend in with the fader",
+   180.0, 2.0, 0.0001, 0.1, 100.0, 20.0, 0},
+  {"Parallel Crush", "a third of a crushed drum bus under the dry one: density without losing the hits",
+   300.0, 2.0, 0.0001, 0.1, 35.0, 20.0, 0},
+  {"Kick & Snare Punch", "kick or snare: slow attack and quick release lift each hit above its body",
+   180.0, 4.0, 0.010, 0.1, 100.0, 20.0, 0},
+  {"Bass Steady", "bass: evens out the notes, about 4 dB on a part peaking at -6 dBFS",
+   130.0, 5.0, 0.003, 0.25, 100.0, 20.0, 0},
+  {"Lead Vocal", "lead vocal: catches loud syllables and evens out phrases; ignores plosive rumble below 100 Hz",
+   160.0, 6.5, 0.002, 0.15, 100.0, 100.0, 0},
+  {"Acoustic Guitar", "acoustic guitar: steadies the strumming without hearing the body's boom below 120 Hz",
+   140.0, 3.0, 0.005, 0.2, 100.0, 120.0, 0},
+  {"Piano", "piano: tames the loudest notes, slow enough to keep their attack and long enough to keep the decay",
+   160.0, 3.5, 0.008, 0.35, 100.0, 60.0, 0},
+  {"Mix Bus Glue", "mix bus: 1 to 2 dB of slow glue that the bass line does not drive",
+   80.0, 1.5, 0.010, 0.4, 100.0, 150.0, 0},
+  {"Gentle Leveller", "vocal or voice-over: rides the level phrase by phrase, slow in and slower out",
+   130.0, 5.0, 0.010, 0.5, 100.0, 80.0, 0},
+  {"Aggressive Character", "drums or synths squashed and pumping through the oversampled curve, the hits poking out",
+   120.0, 0.5, 0.0001, 0.1, 100.0, 20.0, 1},
+};
+
 Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
   : TavloBinding(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
             kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
@@ -65,7 +97,16 @@ Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
 
   BuildEditor();
 
-  MakeDefaultPreset("-", 1);
+  // The first preset captures the defaults just declared; the others are
+  // values only, so a saved project never depends on a preset's index.
+  MakeDefaultPreset(kTavloPresets[0].name, 1);
+  for (int i = 1; i < kTavloNumPresets; ++i)
+  {
+    const TavloPreset& p = kTavloPresets[i];
+    // In parameter order; the switches as ints: Oversample, Bypass off,
+    // Sidechain internal.
+    MakePreset(p.name, p.input, p.output, p.attack, p.release, p.mix, p.hpf, p.oversample, 0, 1);
+  }
 }
 
 Tavlo::~Tavlo() {}

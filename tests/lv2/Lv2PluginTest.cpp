@@ -161,10 +161,12 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
   lilv_free(binary);
   lilv_uis_free(uis);
 
-  // The default preset: every parameter at its port's default.
+  // The factory presets; the first, "Default", has every parameter at its
+  // port's default.
   LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
-  ASSERT_EQ(1u, lilv_nodes_size(presets));
-  const LilvNode* preset = lilv_nodes_get_first(presets);
+  ASSERT_EQ(12u, lilv_nodes_size(presets));
+  LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-1").c_str());
+  ASSERT_TRUE(lilv_nodes_contains(presets, preset));
   EXPECT_EQ(0, lilv_world_load_resource(w.Get(), preset) < 0);
   LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
   EXPECT_EQ("Default", Str(labels ? lilv_nodes_get_first(labels) : nullptr));
@@ -189,7 +191,66 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     lilv_node_free(val);
   }
   lilv_nodes_free(values);
+  lilv_node_free(preset);
   lilv_nodes_free(presets);
+}
+
+// The LV2 presets are the VST 3 bundle's programs: preset-(k+1) is labelled
+// with program k's name and holds, port by port, the values program k
+// selected through the preset parameter gives the VST 3 plug-in.
+TEST(Lv2Plugin, FactoryPresetsAreTheVst3Programs)
+{
+  using namespace Steinberg;
+  using namespace Steinberg::Vst;
+  World& w = SharedWorld();
+  const LilvPlugin* p = w.Plugin();
+  ASSERT_NE(nullptr, p);
+  vst3host::Plug vst;
+  IUnitInfo* units = nullptr;
+  ASSERT_EQ(kResultOk, vst.ctrl()->queryInterface(IUnitInfo::iid, (void**)&units));
+  ProgramListInfo list;
+  ASSERT_EQ(kResultOk, units->getProgramListInfo(0, list));
+  LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
+  EXPECT_EQ((unsigned)list.programCount, lilv_nodes_size(presets));
+  for (int32 k = 0; k < list.programCount; ++k)
+  {
+    String128 name = {};
+    ASSERT_EQ(kResultOk, units->getProgramName(list.id, k, name));
+    SCOPED_TRACE(vst3host::ToAscii(name));
+    vst3host::ParameterChanges changes;
+    changes.Add(list.id, vst.ctrl()->plainParamToNormalized(list.id, k));
+    ProcessData data;
+    data.inputParameterChanges = &changes;
+    ASSERT_EQ(kResultOk, vst.proc()->process(data));
+
+    LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-" + std::to_string(k + 1)).c_str());
+    ASSERT_TRUE(lilv_nodes_contains(presets, preset));
+    lilv_world_load_resource(w.Get(), preset);
+    LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
+    EXPECT_EQ(vst3host::ToAscii(name), Str(labels ? lilv_nodes_get_first(labels) : nullptr));
+    lilv_nodes_free(labels);
+    LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
+    EXPECT_EQ(9u, lilv_nodes_size(values));
+    LILV_FOREACH (nodes, it, values)
+    {
+      const LilvNode* v = lilv_nodes_get(values, it);
+      LilvNode* sym = lilv_world_get(w.Get(), v, w.Uri(LV2_CORE__symbol), nullptr);
+      LilvNode* val = lilv_world_get(w.Get(), v, w.Uri(LV2_PRESETS__value), nullptr);
+      const std::string symbol = Str(sym);
+      int tag = -1;
+      for (int i = 0; i < 9; ++i)
+        if (symbol == ExpectedPorts()[(size_t)i].symbol) tag = i;
+      ASSERT_GE(tag, 0) << symbol;
+      const double plain = vst.ctrl()->normalizedParamToPlain((ParamID)tag, vst.ctrl()->getParamNormalized((ParamID)tag));
+      EXPECT_FLOAT_EQ((float)plain, val ? lilv_node_as_float(val) : NAN) << symbol;
+      lilv_node_free(sym);
+      lilv_node_free(val);
+    }
+    lilv_nodes_free(values);
+    lilv_node_free(preset);
+  }
+  lilv_nodes_free(presets);
+  units->release();
 }
 
 // Rates outside the renderer's range give no instance: the signal chain's
