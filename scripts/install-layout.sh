@@ -18,8 +18,10 @@
 # and, for a new kind of folder, its variable beside the others, e.g.
 #   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1" ... item file tavlo-render.1 "$TAVLO_MAN1_DIR"
 # Folders are made 0755, files 0644, programs and modules (*.so) 0755.
-# Every path put in place is recorded in the manifest, from which
-# scripts/uninstall removes exactly those paths.
+# Every path put in place is recorded in the manifest with its content's
+# SHA-256, from which scripts/uninstall removes exactly the files that are
+# still what was put there. Both keep their state in TAVLO_STATE_DIR, where
+# no plug-in host looks: the manifest, and the bundles while they are copied.
 
 tavlo_layout()
 {
@@ -48,7 +50,8 @@ tavlo_layout()
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}}"
     TAVLO_VST3_PRESETS_DIR="${TAVLO_VST3_PRESETS_DIR:-$HOME/.vst3/presets}"
   fi
-  TAVLO_MANIFEST="$TAVLO_SHARE_DIR/tavlo/installed-files"
+  TAVLO_STATE_DIR="$TAVLO_SHARE_DIR/tavlo"
+  TAVLO_MANIFEST="$TAVLO_STATE_DIR/installed-files"
   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1"
   TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
 }
@@ -63,4 +66,23 @@ tavlo_install_items()
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
+}
+
+# One install or uninstall at a time for a layout: holds a lock on the
+# state folder (which must exist) until the script ends. Staging folders
+# found there, or beside the bundles where older installs staged, then
+# belong to no running install: they are removed.
+tavlo_lock_and_sweep()
+{
+  exec 9< "$TAVLO_STATE_DIR"
+  if ! flock -n 9; then
+    echo "Waiting for another install or uninstall of Tavlo in $TAVLO_STATE_DIR to end..."
+    flock 9
+  fi
+  local stale
+  for stale in "$TAVLO_STATE_DIR"/staging.* "$TAVLO_VST3_DIR"/.Tavlo.vst3.?????? "$TAVLO_LV2_DIR"/.Tavlo.lv2.??????; do
+    [ -e "$stale" ] || [ -L "$stale" ] || continue
+    rm -rf -- "$stale"
+    echo "Removed $stale, left by an install that was stopped."
+  done
 }

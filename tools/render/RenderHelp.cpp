@@ -19,7 +19,10 @@ const char* const kDescription[] = {
   "bundle the way a DAW does and processing the file block by block as a "
   "DAW exports a track.",
   "INPUT is a WAV, AIFF or FLAC file, mono or stereo, or - for standard "
-  "input. Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
+  "input: from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
+  "temporary file of at most 1 GiB. A WAV that ends before the length its "
+  "header declares is rendered as far as it goes, with a warning. "
+  "Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
   "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
   "WAV to standard output, and the summary and progress then go to standard "
   "error. With -o DIR every INPUT is rendered into DIR under its own name.",
@@ -38,6 +41,11 @@ const char* const kOutputs[] = {
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
   "complete; other special files are refused.",
+  "No output ever replaces an input (INPUT, the --sidechain or --load-state "
+  "file, any input of a batch), -y or not, and pictures are written only "
+  "under names that end in .png. A WAV that would pass 4 GiB is written as "
+  "RF64, and an AIFF that would is refused, before rendering starts. A batch "
+  "renders every file it can and names each one that failed.",
   "Samples clipped by 16- or 24-bit output and non-finite input samples "
   "(which are rendered as silence) are counted and reported as warnings.",
 };
@@ -50,10 +58,11 @@ struct Item
 
 const Item kExitStatus[] = {
   {"0", "every output was written"},
-  {"1", "a file could not be read or written, an output already exists, or the plug-in "
-        "failed; nothing of that render was written (the other files of a batch still are)"},
+  {"1", "a file could not be read or written, an output already exists or would replace an "
+        "input, or the plug-in failed; nothing of that render was written (the other files of "
+        "a batch still are)"},
   {"2", "the command line is wrong: an unknown option, a malformed or out-of-range value, "
-        "an unknown parameter, missing or too many files"},
+        "an unknown parameter, a picture not named .png, missing or too many files"},
   {"130, 143", "interrupted by SIGINT or SIGTERM; temporary files are removed"},
 };
 

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "OutputFiles.h"
 #include "ParamValues.h"
 
 namespace {
@@ -183,6 +185,15 @@ bool Apply(const OptionInfo& o, const std::string& value, RenderOptions& opts, s
 // What the files on the line mean, and the combinations that cannot work.
 bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
 {
+  // A picture under an audio name would be a forgotten name, not a wish.
+  const std::pair<const char*, const std::string*> pictures[] = {
+    {"--plot", &opts.plot}, {"--snapshot", &opts.snapshot}, {"--curve", &opts.curve}};
+  for (const auto& p : pictures)
+    if (!p.second->empty() && !IsPngName(*p.second))
+    {
+      error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
+      return false;
+    }
   if (!opts.curve.empty())
   {
     if (!positional.empty() || opts.Batch())
@@ -190,9 +201,11 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = "--curve renders its own tones and takes no INPUT, OUTPUT or -o (see --help)";
       return false;
     }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty())
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
+        !opts.loadState.empty())
     {
-      error = "--curve draws the curve only; --plot, --snapshot, --save-state and --sidechain need a render";
+      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --load-state and --sidechain need a "
+              "render";
       return false;
     }
     return true;
