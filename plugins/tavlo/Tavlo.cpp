@@ -13,19 +13,59 @@ const char kTavloVendorURL[] = "https://quillmarshworks.example";
 const char kTavloVendorEmail[] = "support@quillmarshworks.example";
 
 const IParamUnit kTavloParamUnits[kNumParams] = {
-  // unit, scale, decimals, off, on, description
+  // unit, scale, decimals, off, on, description, logarithmic
   {"", 1.0, 0, nullptr, nullptr,
-   "threshold and drive together: compression starts near 50 on full-scale material, "
-   "100 is moderate, 200 heavy"},
-  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix"},
-  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in"},
-  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers"},
-  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)"},
-  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less"},
-  {"", 1.0, 0, "Off", "On", "four-times oversampling of the signal path"},
-  {"", 1.0, 0, "Off", "On", "passes the input through untouched"},
+   "threshold and drive together, neither a threshold nor a ratio: compression starts near 50 on "
+   "full-scale material, 100 is moderate, 200 heavy, and above the knee louder comes out quieter "
+   "(tavlo-render --curve draws it)",
+   false},
+  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix", false},
+  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in", true},
+  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers", true},
+  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)", false},
+  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less", true},
+  {"", 1.0, 0, "Off", "On",
+   "four-times oversampling of the signal path; its filters are not linear-phase, so material near "
+   "full scale can peak above 0 dBFS (the demo loop, peak -0.3 dBFS, at +2.5 dBFS; full-band noise "
+   "at 0.999 at +7.7 dBFS): turn Output down by as much",
+   false},
+  {"", 1.0, 0, "Off", "On", "passes the input through untouched", false},
   {"", 1.0, 0, "External", "Internal",
-   "what the detector listens to: 1 = the main input (internal), 0 = the side-chain input (external)"},
+   "what the detector listens to: the right channel only, of the main input (1, internal) or of "
+   "the side-chain input (0, external); feed a key to the right side-chain channel, or to both",
+   false},
+};
+
+// Each chosen by measurement (tavlo-render on the embedded drum loop, peak
+// -0.3 dBFS, and on generated single sources peaking at -6 dBFS); the
+// figures are in the README.
+const TavloPreset kTavloPresets[kTavloNumPresets] = {
+  // name, description,
+  //   input, output dB, attack s, release s, mix %, hpf Hz, oversample
+  {"Default", "every control at its default: Input 0 compresses nothing; the place to start",
+   0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0},
+  {"Drum Bus Glue", "drum bus: about 2 dB of slow-attack glue that lets the hits through; the kick's lows do not drive it",
+   70.0, 0.0, 0.010, 0.2, 100.0, 90.0, 0},
+  {"Drum Room Crush", "room mics or a drum bus crushed flat, the hits' first milliseconds left standing; blend in with the fader",
+   180.0, 2.0, 0.0001, 0.1, 100.0, 20.0, 0},
+  {"Parallel Crush", "a third of a crushed drum bus under the dry one: density without losing the hits",
+   300.0, 2.0, 0.0001, 0.1, 35.0, 20.0, 0},
+  {"Kick & Snare Punch", "kick or snare: slow attack and quick release lift each hit above its body",
+   180.0, 4.0, 0.010, 0.1, 100.0, 20.0, 0},
+  {"Bass Steady", "bass: evens out the notes, about 4 dB on a part peaking at -6 dBFS",
+   130.0, 5.0, 0.003, 0.25, 100.0, 20.0, 0},
+  {"Lead Vocal", "lead vocal: catches loud syllables and evens out phrases; ignores plosive rumble below 100 Hz",
+   160.0, 6.5, 0.002, 0.15, 100.0, 100.0, 0},
+  {"Acoustic Guitar", "acoustic guitar: steadies the strumming without hearing the body's boom below 120 Hz",
+   140.0, 3.0, 0.005, 0.2, 100.0, 120.0, 0},
+  {"Piano", "piano: tames the loudest notes, slow enough to keep their attack and long enough to keep the decay",
+   160.0, 3.5, 0.008, 0.35, 100.0, 60.0, 0},
+  {"Mix Bus Glue", "mix bus: 1 to 2 dB of slow glue that the bass line does not drive",
+   80.0, 1.5, 0.010, 0.4, 100.0, 150.0, 0},
+  {"Gentle Leveller", "vocal or voice-over: rides the level phrase by phrase, slow in and slower out",
+   130.0, 5.0, 0.010, 0.5, 100.0, 80.0, 0},
+  {"Aggressive Character", "drums or synths squashed and pumping through the oversampled curve, the hits poking out",
+   120.0, 0.5, 0.0001, 0.1, 100.0, 20.0, 1},
 };
 
 void DeclareTavloParam(IParam* p, int idx)
@@ -79,7 +119,16 @@ Tavlo::Tavlo(IFxInstanceInfo)
             kTavloSidechainChannels)
 {
   DeclareTavloParams(this);
-  MakeDefaultPreset("-", 1);
+  // The first preset captures the defaults just declared; the others are
+  // values only, so a saved project never depends on a preset's index.
+  MakeDefaultPreset(kTavloPresets[0].name, 1);
+  for (int i = 1; i < kTavloNumPresets; ++i)
+  {
+    const TavloPreset& p = kTavloPresets[i];
+    // In parameter order; the switches as ints: Oversample, Bypass off,
+    // Sidechain internal.
+    MakePreset(p.name, p.input, p.output, p.attack, p.release, p.mix, p.hpf, p.oversample, 0, 1);
+  }
 }
 
 Tavlo::~Tavlo() {}
@@ -110,6 +159,16 @@ void Tavlo::OnParamChange(int paramIdx)
   }
 }
 
+namespace {
+const IParamUnit kGainDbUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain reduction"};
+}
+
+double TavloMeterToGainDb(double meter)
+{
+  const double gain = 1.0 - meter;
+  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+}
+
 IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 {
   IFxMeterInfo info;
@@ -118,6 +177,18 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
     info.name = "Gain reduction";
     info.symbol = "gain_reduction";
     info.controlIdx = kTavloMeterControl;
+    info.comment = "the editor's meter: 0 at rest, 1 at full scale";
+  }
+  else if (idx == 1)
+  {
+    info.name = "Gain reduction (dB)";
+    info.symbol = "gain_reduction_db";
+    info.minimum = -60.0;
+    info.maximum = 0.0;
+    info.unit = &kGainDbUnit;
+    info.comment = "the meter in dB, as the editor writes it under the needle: 0 at rest, "
+                   "-6 for 6 dB of gain reduction";
+    info.appended = true;
   }
   return info;
 }
@@ -125,7 +196,9 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 double Tavlo::GetMeterValue(int idx) const
 {
   // The needle's position: 0 at rest, 1 for the full scale of reduction.
-  return idx == 0 ? mChain.MeterValue() : 0.0;
+  if (idx == 0) return mChain.MeterValue();
+  if (idx == 1) return TavloMeterToGainDb(mChain.MeterValue());
+  return 0.0;
 }
 
 TavloChainSettings Tavlo::NextBlockSettings() const

@@ -26,8 +26,8 @@ public:
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
   // The gain-reduction meter, for hosts that show plug-in outputs and for
-  // the editor.
-  int MeterCount() const override { return 1; }
+  // the editor: the needle's 0..1, and the same in dB as the editor writes it.
+  int MeterCount() const override { return 2; }
   IFxMeterInfo GetMeterInfo(int idx) const override;
   double GetMeterValue(int idx) const override;
 

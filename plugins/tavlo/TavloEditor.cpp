@@ -52,8 +52,7 @@ const IParamUnit kGainReductionUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain red
 // down to -60 dB (a full swing of the needle, as when the meter starts).
 double MeterToGainReductionDb(double meter)
 {
-  const double gain = 1.0 - meter;
-  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+  return TavloMeterToGainDb(meter);
 }
 
 bool FileExists(const std::string& path)

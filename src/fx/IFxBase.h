@@ -22,6 +22,8 @@ struct IFxInstanceInfo
 {
 };
 
+struct IParamUnit;
+
 // A value the plug-in shows but nobody sets (a meter). A binding may hand it
 // to the host as an output; the editor control named here shows the same.
 struct IFxMeterInfo
@@ -29,6 +31,12 @@ struct IFxMeterInfo
   const char* name = "";    // shown to people
   const char* symbol = "";  // stable identifier: lower-case letters, digits, '_'
   int controlIdx = -1;      // the editor control that shows it, or -1
+  double minimum = 0.0, maximum = 1.0, rest = 0.0;  // range, and the value at rest
+  const IParamUnit* unit = nullptr;  // the unit it is read in; null: a bare 0..1
+  const char* comment = "";          // one line for hosts that describe outputs
+  // Added after a release: a format that numbers its ports puts it after
+  // all the others, so the numbers saved sessions hold stay the same.
+  bool appended = false;
 };
 
 // The API-neutral base of a plug-in instance: parameters, presets, channel

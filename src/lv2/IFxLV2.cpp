@@ -170,8 +170,9 @@ void IFxLV2::WriteMeters()
   {
     float* p = mPortData[mPorts->MeterPort(m)];
     if (!p) continue;
+    const IFxMeterInfo info = mPlug->GetMeterInfo(m);
     const double v = mPlug->GetMeterValue(m);
-    *p = std::isfinite(v) ? (float)std::min(1.0, std::max(0.0, v)) : 0.0f;
+    *p = (float)(std::isfinite(v) ? std::min(info.maximum, std::max(info.minimum, v)) : info.rest);
   }
 }
 

@@ -19,6 +19,7 @@ const char kPrefixes[] =
   "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
   "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
   "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
+  "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
   "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
   "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
   "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -162,6 +163,7 @@ std::string IFxLV2Turtle::ParamPort(int idx)
   {
     const std::string u = LV2Unit(*unit);
     if (!u.empty()) t += "\t\tunits:unit " + u + " ;\n";
+    if (unit->logarithmic && p->GetMin() > 0.0) t += "\t\tlv2:portProperty pprops:logarithmic ;\n";
   }
   if (unit && unit->description && *unit->description) t += "\t\trdfs:comment " + Quote(unit->description) + " ;\n";
   return t;
@@ -196,12 +198,20 @@ std::string IFxLV2Turtle::Plugin()
       continue;
     }
     t += PortHead(i);
+    // The host's own bypass switch does the enabling; a second one on a
+    // generic view would only confuse.
     if (port.kind == IFxLV2Port::kEnabled)
       t += "\t\tlv2:designation lv2:enabled ;\n\t\tlv2:default 1 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum 1 ;\n"
-           "\t\tlv2:portProperty lv2:toggled , lv2:integer ;\n";
+           "\t\tlv2:portProperty lv2:toggled , lv2:integer , pprops:notOnGUI ;\n";
     else if (port.kind == IFxLV2Port::kMeter)
-      t += "\t\tlv2:default 0.0 ;\n\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum 1.0 ;\n"
-           "\t\trdfs:comment \"the editor's meter: 0 at rest, 1 at full scale\" ;\n";
+    {
+      const IFxMeterInfo info = mPlug.Plug()->GetMeterInfo(port.index);
+      t += "\t\tlv2:default " + Number(info.rest) + " ;\n\t\tlv2:minimum " + Number(info.minimum) +
+           " ;\n\t\tlv2:maximum " + Number(info.maximum) + " ;\n";
+      const std::string u = info.unit ? LV2Unit(*info.unit) : "";
+      if (!u.empty()) t += "\t\tunits:unit " + u + " ;\n";
+      if (info.comment && *info.comment) t += "\t\trdfs:comment " + Quote(info.comment) + " ;\n";
+    }
     else if (port.kind == IFxLV2Port::kSideChain)
       t += "\t\tlv2:portProperty lv2:isSideChain , lv2:connectionOptional ;\n";
   }
@@ -225,6 +235,8 @@ std::string IFxLV2Turtle::UI()
   {
     const IFxLV2Port& port = *ports.At(i);
     if (port.kind != IFxLV2Port::kParam && port.kind != IFxLV2Port::kMeter) continue;
+    // The UI hears only what its editor shows.
+    if (port.kind == IFxLV2Port::kMeter && mPlug.Plug()->GetMeterInfo(port.index).controlIdx < 0) continue;
     t += " ;\n\tui:portNotification [\n\t\tui:plugin " + Uri(mDef.uri) + " ;\n\t\tlv2:symbol " +
          Quote(port.symbol.c_str()) + " ;\n\t\tui:protocol ui:floatProtocol\n\t]";
   }

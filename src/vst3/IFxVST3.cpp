@@ -343,8 +343,10 @@ void IFxVST3::AddHostParameters()
   String128 title, units;
   if (mPlug->PresetCount() > 0)
   {
+    // One step per program after the first, as hosts read a program list's
+    // parameter: program k is k / (count - 1).
     WidenToString128("Preset", title);
-    parameters.addParameter(new Parameter(title, kPresetParamTag, nullptr, 0.0, mPlug->PresetCount(),
+    parameters.addParameter(new Parameter(title, kPresetParamTag, nullptr, 0.0, mPlug->PresetCount() - 1,
                                           ParameterInfo::kIsProgramChange, 0, nullptr));
   }
   if (!mPlug->IsInst())
@@ -546,7 +548,7 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
       SetBypassed(value > 0.5);
     else if (tag == kPresetParamTag)
     {
-      if (mPlug->RestorePreset((int)(value * mPlug->PresetCount())))
+      if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
         mPresetValue = value;
     }
     else if (IsValidParamTag(tag))
@@ -883,10 +885,23 @@ ParamValue PLUGIN_API IFxVST3::getParamNormalized(ParamID tag)
   return 0.0;
 }
 
+int IFxVST3::PresetIndexFromNormalized(double value) const
+{
+  // Program k arrives as k / (count - 1) from hosts that follow the step
+  // count, as k / count from older ones; the truncation takes both to k,
+  // and 1.0 is the last program, not one past it.
+  const int n = mPlug->PresetCount();
+  const int idx = (int)(value * n);
+  return idx < n ? idx : n - 1;
+}
+
 ParamValue PLUGIN_API IFxVST3::plainParamToNormalized(ParamID tag, ParamValue plainValue)
 {
   if (IsValidParamTag(tag))
     return mPlug->ParamAt((int)tag)->GetNormalized(plainValue);
+  // A program number, for hosts that select presets by number.
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 1 && !std::isnan(plainValue))
+    return IParam::ClampNormalized(plainValue / (mPlug->PresetCount() - 1));
   return plainValue;
 }
 
@@ -942,7 +957,8 @@ tresult PLUGIN_API IFxVST3::getUnitInfo(int32 unitIndex, UnitInfo& info)
     info.id = kRootUnitId;
     info.parentUnitId = kNoParentUnitId;
     WidenToString128("Root Unit", info.name);
-    info.programListId = kNoProgramListId;
+    // Hosts find the program list for their preset menu through its unit.
+    info.programListId = mPlug->PresetCount() > 0 ? (ProgramListID)kPresetParamTag : kNoProgramListId;
     return kResultOk;
   }
   if (unitIndex < 0 || unitIndex > mUnitNames.GetSize())

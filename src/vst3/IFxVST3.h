@@ -137,6 +137,8 @@ protected:
 
 private:
   bool IsValidParamTag(ParamID tag) const;
+  // The preset a normalised value of the preset parameter selects.
+  int PresetIndexFromNormalized(double value) const;
   void AddHostParameters();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
   // The processing flag and the value the controller reports, together.

@@ -23,7 +23,13 @@ using namespace lv2host;
 
 namespace {
 
-const char kPortProps[] = "http://lv2plug.in/ns/lv2core#";
+// A property's URI: lv2core's, or the port-props extension's ("pprops:").
+std::string PortProp(const std::string& prop)
+{
+  const std::string ext = "pprops:";
+  return prop.compare(0, ext.size(), ext) == 0 ? "http://lv2plug.in/ns/ext/port-props#" + prop.substr(ext.size())
+                                               : "http://lv2plug.in/ns/lv2core#" + prop;
+}
 
 using bundles::SharedWorld;
 
@@ -46,15 +52,15 @@ const std::vector<PortSpec>& ExpectedPorts()
   static const std::vector<PortSpec> ports = {
     {"input", "Input", false, false, 0, 400, 0, "", {}, {}},
     {"output", "Output", false, false, -20, 20, 0, "db", {}, {}},
-    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {}, {}},
-    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {}, {}},
+    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {"pprops:logarithmic"}, {}},
+    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {"pprops:logarithmic"}, {}},
     {"mix", "Mix", false, false, 0, 100, 100, "pc", {}, {}},
-    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {}, {}},
+    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {"pprops:logarithmic"}, {}},
     {"oversample", "Oversample", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"bypass", "Bypass", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"sidechain", "Sidechain", false, false, 0, 1, 1, "", {"integer", "enumeration"},
      {{"External", 0}, {"Internal", 1}}},
-    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer"}, {}},
+    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer", "pprops:notOnGUI"}, {}},
     {"gain_reduction", "Gain reduction", true, false, 0, 1, 0, "", {}, {}},
     {"in_l", "Input L", false, true, 0, 0, 0, "", {}, {}},
     {"in_r", "Input R", false, true, 0, 0, 0, "", {}, {}},
@@ -62,6 +68,8 @@ const std::vector<PortSpec>& ExpectedPorts()
     {"sc_r", "Side-chain R", false, true, 0, 0, 0, "", {"isSideChain", "connectionOptional"}, {}},
     {"out_l", "Output L", true, true, 0, 0, 0, "", {}, {}},
     {"out_r", "Output R", true, true, 0, 0, 0, "", {}, {}},
+    // After every port of the first release, so saved sessions keep theirs.
+    {"gain_reduction_db", "Gain reduction (dB)", true, false, -60, 0, 0, "db", {}, {}},
   };
   return ports;
 }
@@ -119,7 +127,7 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     LilvNodes* props = lilv_port_get_properties(p, port);
     EXPECT_EQ(s.props.size(), lilv_nodes_size(props));
     for (const std::string& prop : s.props)
-      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(kPortProps + prop))) << prop;
+      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(PortProp(prop)))) << prop;
     lilv_nodes_free(props);
     LilvNodes* designation = lilv_port_get_value(p, port, w.Uri(LV2_CORE__designation));
     EXPECT_EQ(i == 9 ? LV2_CORE__enabled : "", Str(designation ? lilv_nodes_get_first(designation) : nullptr));
@@ -150,10 +158,12 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
   lilv_free(binary);
   lilv_uis_free(uis);
 
-  // The default preset: every parameter at its port's default.
+  // The factory presets; the first, "Default", has every parameter at its
+  // port's default.
   LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
-  ASSERT_EQ(1u, lilv_nodes_size(presets));
-  const LilvNode* preset = lilv_nodes_get_first(presets);
+  ASSERT_EQ(12u, lilv_nodes_size(presets));
+  LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-1").c_str());
+  ASSERT_TRUE(lilv_nodes_contains(presets, preset));
   EXPECT_EQ(0, lilv_world_load_resource(w.Get(), preset) < 0);
   LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
   EXPECT_EQ("Default", Str(labels ? lilv_nodes_get_first(labels) : nullptr));
@@ -178,7 +188,66 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     lilv_node_free(val);
   }
   lilv_nodes_free(values);
+  lilv_node_free(preset);
   lilv_nodes_free(presets);
+}
+
+// The LV2 presets are the VST 3 bundle's programs: preset-(k+1) is labelled
+// with program k's name and holds, port by port, the values program k
+// selected through the preset parameter gives the VST 3 plug-in.
+TEST(Lv2Plugin, FactoryPresetsAreTheVst3Programs)
+{
+  using namespace Steinberg;
+  using namespace Steinberg::Vst;
+  World& w = SharedWorld();
+  const LilvPlugin* p = w.Plugin();
+  ASSERT_NE(nullptr, p);
+  vst3host::Plug vst;
+  IUnitInfo* units = nullptr;
+  ASSERT_EQ(kResultOk, vst.ctrl()->queryInterface(IUnitInfo::iid, (void**)&units));
+  ProgramListInfo list;
+  ASSERT_EQ(kResultOk, units->getProgramListInfo(0, list));
+  LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
+  EXPECT_EQ((unsigned)list.programCount, lilv_nodes_size(presets));
+  for (int32 k = 0; k < list.programCount; ++k)
+  {
+    String128 name = {};
+    ASSERT_EQ(kResultOk, units->getProgramName(list.id, k, name));
+    SCOPED_TRACE(vst3host::ToAscii(name));
+    vst3host::ParameterChanges changes;
+    changes.Add(list.id, vst.ctrl()->plainParamToNormalized(list.id, k));
+    ProcessData data;
+    data.inputParameterChanges = &changes;
+    ASSERT_EQ(kResultOk, vst.proc()->process(data));
+
+    LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-" + std::to_string(k + 1)).c_str());
+    ASSERT_TRUE(lilv_nodes_contains(presets, preset));
+    lilv_world_load_resource(w.Get(), preset);
+    LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
+    EXPECT_EQ(vst3host::ToAscii(name), Str(labels ? lilv_nodes_get_first(labels) : nullptr));
+    lilv_nodes_free(labels);
+    LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
+    EXPECT_EQ(9u, lilv_nodes_size(values));
+    LILV_FOREACH (nodes, it, values)
+    {
+      const LilvNode* v = lilv_nodes_get(values, it);
+      LilvNode* sym = lilv_world_get(w.Get(), v, w.Uri(LV2_CORE__symbol), nullptr);
+      LilvNode* val = lilv_world_get(w.Get(), v, w.Uri(LV2_PRESETS__value), nullptr);
+      const std::string symbol = Str(sym);
+      int tag = -1;
+      for (int i = 0; i < 9; ++i)
+        if (symbol == ExpectedPorts()[(size_t)i].symbol) tag = i;
+      ASSERT_GE(tag, 0) << symbol;
+      const double plain = vst.ctrl()->normalizedParamToPlain((ParamID)tag, vst.ctrl()->getParamNormalized((ParamID)tag));
+      EXPECT_FLOAT_EQ((float)plain, val ? lilv_node_as_float(val) : NAN) << symbol;
+      lilv_node_free(sym);
+      lilv_node_free(val);
+    }
+    lilv_nodes_free(values);
+    lilv_node_free(preset);
+  }
+  lilv_nodes_free(presets);
+  units->release();
 }
 
 // Rates outside the renderer's range give no instance: the signal chain's
@@ -436,21 +505,36 @@ TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
     }
     return inst.Control("gain_reduction");
   };
+  // The port in dB says what the needle says, as the editor writes it.
+  auto inDb = [&](float needle) {
+    SCOPED_TRACE(needle);
+    const float db = inst.Control("gain_reduction_db");
+    EXPECT_NEAR(20.0 * std::log10(1.0 - needle), db, 1e-3);
+    EXPECT_LE(db, 0.0f);
+  };
   // At rest the needle falls from full scale to nothing within a second;
   // compressing hard it stands clearly up.
-  EXPECT_LT(run(200), 0.01f);
+  float needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   inst.Control("input") = 200;
   const float loaded = run(100);
   EXPECT_GT(loaded, 0.1f);
   EXPECT_LE(loaded, 1.0f);
+  inDb(loaded);
+  EXPECT_LT(inst.Control("gain_reduction_db"), -1.0f);
   inst.Control("input") = 0;
-  EXPECT_LT(run(200), 0.01f);
+  needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   // While the host disables the plug-in the chain stands still, and the
   // needle falls to rest rather than freezing where it stood.
   inst.Control("input") = 200;
   EXPECT_GT(run(100), 0.1f);
   inst.Control("enabled") = 0;
-  EXPECT_LT(run(100), 0.01f);
+  needle = run(100);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   inst.Control("enabled") = 1;
   EXPECT_GT(run(100), 0.1f);
 

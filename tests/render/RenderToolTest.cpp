@@ -584,6 +584,9 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"automation malformed", {"--automate", "Mix=0:0,1", "in.wav", "out.wav"}, "is not TIME:VALUE"},
     {"automation going back", {"--automate", "Mix=1:0,0.5:10", "in.wav", "out.wav"}, "times must increase"},
     {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
+    {"no such control", {"--set", "Threshold=-20", "in.wav", "out.wav"}, "Tavlo has no Threshold: Input sets the threshold and the drive together"},
+    {"no such control, automated", {"--automate", "ratio=0:4", "in.wav", "out.wav"}, "Tavlo has no ratio: Input sets"},
+    {"unknown preset", {"--preset", "Vocals", "in.wav", "out.wav"}, "unknown preset 'Vocals'; presets: Default, Drum Bus Glue, "},
     {"missing input", {"missing.wav", "out.wav"}, "cannot open missing.wav: No such file"},
     {"unreadable input", {"garbage.wav", "out.wav"}, "cannot read garbage.wav as audio"},
     {"empty input", {"empty.wav", "out.wav"}, "empty.wav holds no audio"},
@@ -988,6 +991,7 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
   {
     std::vector<std::string> sets;
     double values[9];  // Input, Output, Attack, Release, Mix, HPF, Oversample, Bypass, Sidechain
+    const char* preset = nullptr;  // --preset, which the --set values change
   };
   const Form forms[] = {
     {{"Input = 120", "Output=-3dB", "Attack=5ms", "Release=300ms", "Mix=50%", "HPF=0.08kHz", "Oversample=on",
@@ -998,11 +1002,17 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
      {60, 2.5, 0.002, 0.4, 25, 200, 0, 0, 0}},
     {{"Attack=0.005", "Release=0.2", "Oversample=1", "Sidechain=1", "HPF=120"},  // bare numbers, as always
      {0, 0, 0.005, 0.2, 100, 120, 1, 0, 1}},
+    // Factory presets, selected in the bundle by name or by their word.
+    {{}, {160, 6.5, 0.002, 0.15, 100, 100, 0, 0, 1}, "Lead Vocal"},
+    {{"Output=0dB", "Mix=50%"}, {180, 0, 0.010, 0.1, 50, 20, 0, 0, 1}, "kick-snare-punch"},
+    {{}, {120, 0.5, 0.0001, 0.1, 100, 20, 1, 0, 1}, "AGGRESSIVE CHARACTER"},
+    {{"Input=30"}, {30, 0, 0.005, 0.3, 100, 20, 0, 0, 1}, "default"},
   };
   for (const Form& f : forms)
   {
-    SCOPED_TRACE(f.sets[0]);
+    SCOPED_TRACE(f.preset ? f.preset : f.sets[0].c_str());
     std::vector<std::string> args = {"-y", "--save-state", "s.state"};
+    if (f.preset) args.insert(args.end(), {"--preset", f.preset});
     for (const std::string& set : f.sets) args.insert(args.end(), {"--set", set});
     args.insert(args.end(), {"in.wav", "out.wav"});
     const RunResult r = Run(args);
@@ -1057,6 +1067,19 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
   EXPECT_EQ(0, sc.exitCode) << sc.err;
   EXPECT_NE(std::string::npos, sc.err.find("warning: Sidechain is internal, so in.wav will not drive the detector"))
     << sc.err;
+  // The side-chain listened to with nothing on it: silence, no compression.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--set", "Sidechain=external"}, {"--automate", "Sidechain=0:internal,1:external"}})
+  {
+    SCOPED_TRACE(args[0]);
+    std::vector<std::string> line = args;
+    line.insert(line.end(), {"-y", "in.wav", "ext.wav"});
+    const RunResult ext = Run(line);
+    EXPECT_EQ(0, ext.exitCode) << ext.err;
+    EXPECT_NE(std::string::npos, ext.err.find("warning: Sidechain is external but no --sidechain FILE is given: the "
+                                              "detector hears silence and nothing is compressed"))
+      << ext.err;
+  }
 }
 
 // Runs a shell command in dir; its standard output, or "" with the status.
@@ -1091,7 +1114,9 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                            "  Oversample  Off or On (or 0 or 1), default Off\n",
                            "  Bypass      Off or On (or 0 or 1), default Off\n",
                            "  Sidechain   External or Internal (or 0 or 1), default Internal\n",
-                           "threshold and drive together", "1 = the main input (internal)", "the side-chain input (external)"})
+                           "threshold and drive together", "neither a threshold nor a ratio",
+                           "the detector listens to: the right channel only", "the side-chain input (0, external)",
+                           "feed a key to the right side-chain channel", "linear-phase, so material near full scale"})
     EXPECT_NE(std::string::npos, params.out.find(line)) << line;
 
   // --help: complete, in the same words, and no line a terminal would wrap.
@@ -1100,7 +1125,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   EXPECT_EQ(r.out, RunTool({"--help"}, dir).out);
   const std::string table = params.out.substr(params.out.find('\n') + 1);
   EXPECT_NE(std::string::npos, r.out.find(table)) << "the parameter table of --help differs from --params";
-  for (const char* option : {"--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
+  for (const char* option : {"--preset NAME", "--presets", "Factory presets", "Lead Vocal (lead-vocal)",
+                             "--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
                              "-j, --jobs N", "-y, --force", "--plugin", "--rate", "--block", "--precision", "--bits",
                              "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
                              "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
@@ -1117,7 +1143,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   EXPECT_EQ(0, status);
   EXPECT_EQ("", Slurp(P("man.err")));
   for (const char* text : {"-o, --output-dir DIR", "Attack", "0.1 to 10.1 ms (or 0.0001 to 0.0101 s), default 5.0 ms",
-                           "EXIT STATUS", "replace outputs that already exist"})
+                           "EXIT STATUS", "replace outputs that already exist", "FACTORY PRESETS",
+                           "Kick & Snare Punch (kick-snare-punch)"})
     EXPECT_NE(std::string::npos, page.find(text)) << text;
 
   // Completion: options, parameter names, units after a number, switch words.
@@ -1138,6 +1165,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     {"tavlo-render --set Sidechain=e", "external"},
     {"tavlo-render --automate Oversample=0:off,1:o", "off on"},
     {"tavlo-render --format f", "flac"},
+    {"tavlo-render --preset d", "default drum-bus-glue drum-room-crush"},
     {"tavlo-render take", "take.flac"},
   };
   for (const Completion& c : completions)

@@ -45,6 +45,18 @@ check_docs() {
   cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
 }
 
+# The VST 3 factory presets, in the vendor and plug-in folders hosts search:
+# the build's files, one per program, readable by all.
+check_presets() {
+  local d="$1" bad
+  bad="$(find "$d" -type d ! -perm 0755; find "$d" -type f ! -perm 0644)"
+  [ -z "$bad" ] && ok "modes in $d" || fail "modes in $d: $bad"
+  diff -r "$build/vst3-presets/Quillmarshworks/Tavlo" "$d" > /dev/null && ok "$d holds the built presets" \
+    || fail "$d differs from the build's presets"
+  [ "$(find "$d" -name '*.vstpreset' | wc -l)" = 12 ] && [ -f "$d/Default.vstpreset" ] \
+    && [ -f "$d/Kick & Snare Punch.vstpreset" ] || fail "$d lacks presets"
+}
+
 # ---- For a user: a fresh home with another plug-in already in ~/.vst3.
 home="$tmp/home"
 mkdir -p "$home/.vst3/Other.vst3/Contents" "$home/.lv2/Other.lv2" "$home/.local/bin"
@@ -57,6 +69,7 @@ run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
 check_docs "$home/.local/share"
+check_presets "$home/.vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
 [ "$(mode "$home/.local/share")" = 755 ] || fail "made ~/.local/share with mode $(mode "$home/.local/share")"
 grep -q "not on your PATH" <<< "$out" && ok "PATH note" || fail "no note that ~/.local/bin is not on PATH"
@@ -194,6 +207,7 @@ before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
 check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2"
 check_docs "$prefix/share"
+check_presets "$prefix/share/vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"
 [ "$(mode "$prefix/bin/tavlo-render")" = 755 ] || fail "bin/tavlo-render mode $(mode "$prefix/bin/tavlo-render")"
@@ -216,6 +230,7 @@ out="$(run "$src/scripts/install" --bogus 2>&1)" && fail "an unknown option was 
 out="$( (umask 077; cmake --install "$build" --prefix "$tmp/cmake") 2>&1)" && ok "cmake --install" || fail "cmake --install: $out"
 check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2"
 check_docs "$tmp/cmake/share"
+check_presets "$tmp/cmake/share/vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$tmp/cmake/bin/tavlo-render")" = 755 ] || fail "cmake-installed renderer mode $(mode "$tmp/cmake/bin/tavlo-render")"
 
 echo "$failures failure(s)"

@@ -35,9 +35,10 @@ TEST(TavloIdentity, NamesIdsVersionAndChannels)
   EXPECT_FALSE(plug->DoesStateChunks());
 
   EXPECT_EQ(plug->ParamCount(), 9);
-  EXPECT_EQ(plug->PresetCount(), 1);
-  EXPECT_STREQ(plug->GetPresetName(0), "-");
-  EXPECT_STREQ(plug->GetPresetName(1), "");
+  EXPECT_EQ(plug->PresetCount(), 12);
+  EXPECT_STREQ(plug->GetPresetName(0), "Default");
+  EXPECT_STREQ(plug->GetPresetName(11), "Aggressive Character");
+  EXPECT_STREQ(plug->GetPresetName(12), "");
   EXPECT_TRUE(InitModule());
   EXPECT_TRUE(DeinitModule());
 }
@@ -178,7 +179,7 @@ TEST(TavloModule, MakePlugFromSeveralThreads)
       for (int i = 0; i < 5; ++i)
       {
         TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
-        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "-")) ++counts[t];
+        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "Default")) ++counts[t];
       }
     });
   }

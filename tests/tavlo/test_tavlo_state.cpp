@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tavlo_test_util.h"
@@ -43,14 +45,15 @@ TEST(TavloState, DefaultStateIs72LittleEndianBytes)
   EXPECT_EQ(memcmp(c.Data() + 64, one, 8), 0);
   EXPECT_EQ(memcmp(c.Data() + 16, attack, 8), 0);
 
-  // The default preset "-" holds the same bytes: the bank is the name, the
-  // flag and the state.
+  // The first preset, "Default", holds the same bytes: the bank starts with
+  // its name, its flag and the state.
   ByteChunk bank;
   plug->SerializePresets(&bank);
-  std::vector<uint8_t> want = {1, 0, 0, 0, '-', 1};
+  std::vector<uint8_t> want = {7, 0, 0, 0, 'D', 'e', 'f', 'a', 'u', 'l', 't', 1};
   std::vector<uint8_t> state = StateOf(kDefaults);
   want.insert(want.end(), state.begin(), state.end());
-  EXPECT_EQ(Bytes(bank), want);
+  ASSERT_GE(bank.Size(), (int)want.size());
+  EXPECT_EQ(std::vector<uint8_t>(bank.Data(), bank.Data() + want.size()), want);
 }
 
 TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
@@ -132,6 +135,44 @@ TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
   for (int i = 0; i < kNumParams; ++i)
     EXPECT_EQ(plug->ParamAt(i)->GetValue(), kDefaults[i]) << i;
   EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);
-  EXPECT_TRUE(plug->RestorePreset("-"));
-  EXPECT_FALSE(plug->RestorePreset(1));
+  EXPECT_TRUE(plug->RestorePreset("Default"));
+  EXPECT_FALSE(plug->RestorePreset(kTavloNumPresets));
+}
+
+// Each factory preset restores exactly the values of its table entry: an
+// argument of the wrong type or order, or a value outside a range (which
+// would be clamped), shows up here. The first is the defaults; all keep
+// Bypass off and the detector on the main input, and their names differ
+// even to a reader who ignores case and punctuation (file and command-line
+// names come from them).
+TEST(TavloState, FactoryPresetsRestoreTheirTablesValues)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  ASSERT_EQ(plug->PresetCount(), kTavloNumPresets);
+  std::vector<std::string> keys;
+  for (int i = 0; i < kTavloNumPresets; ++i)
+  {
+    const TavloPreset& p = kTavloPresets[i];
+    SCOPED_TRACE(p.name);
+    EXPECT_STREQ(plug->GetPresetName(i), p.name);
+    for (int k = 0; k < kNumParams; ++k) plug->SetParameterFromGUI(k, 0.37);
+    ASSERT_TRUE(plug->RestorePreset(i));
+    const double want[kNumParams] = {p.input, p.output, p.attack, p.release, p.mix, p.hpf, (double)p.oversample, 0.0, 1.0};
+    for (int k = 0; k < kNumParams; ++k)
+    {
+      EXPECT_EQ(plug->ParamAt(k)->GetValue(), want[k]) << plug->ParamAt(k)->GetNameForHost();
+      if (i == 0)
+      {
+        EXPECT_EQ(want[k], kDefaults[k]) << plug->ParamAt(k)->GetNameForHost();
+      }
+    }
+    EXPECT_EQ(plug->NextBlockSettings().input, p.input);
+    EXPECT_NEAR(plug->NextBlockSettings().outputGain, std::pow(10.0, p.output / 20.0), 1e-12);
+    std::string key;
+    for (const char* c = p.name; *c; ++c)
+      if (isalnum((unsigned char)*c)) key += (char)tolower((unsigned char)*c);
+    for (const std::string& other : keys) EXPECT_NE(other, key);
+    keys.push_back(key);
+    EXPECT_GT(strlen(p.description), 20u);
+  }
 }

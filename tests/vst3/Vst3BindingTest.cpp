@@ -154,7 +154,7 @@ TEST(Vst3Binding, StepCountsDefaultsFlagsAndPrecision)
   EXPECT_EQ(3, h->getParameterObject(4)->getPrecision());
   EXPECT_EQ(0, h->getParameterObject(3)->getPrecision());
   ParameterInfo preset = InfoByTag(h.p, kPresetParamTag);
-  EXPECT_EQ(2, preset.stepCount);  // the number of presets, not one less
+  EXPECT_EQ(1, preset.stepCount);  // one step per preset after the first, as program lists have
 
   String128 s;
   ASSERT_EQ(kResultOk, h->getParamStringByValue(2, 1.0, s));
@@ -372,6 +372,11 @@ TEST(Vst3Binding, PresetSelectionAndNames)
   changes.Add(kPresetParamTag, 0.49);
   ASSERT_EQ(kResultOk, h->process(data));
   EXPECT_DOUBLE_EQ(0.0, h.plug->ParamAt(0)->GetValue());
+  // 1.0 is the last preset (k / step count), not one past it.
+  changes.Clear();
+  changes.Add(kPresetParamTag, 1.0);
+  ASSERT_EQ(kResultOk, h->process(data));
+  EXPECT_DOUBLE_EQ(6.0, h.plug->ParamAt(0)->GetValue());
 }
 
 TEST(Vst3Binding, ArrangementsWithoutSideChain)

@@ -120,6 +120,13 @@ std::vector<ParamDesc> LinkedTavloParams()
   return descs;
 }
 
+std::vector<PresetDesc> LinkedTavloPresets()
+{
+  std::vector<PresetDesc> presets;
+  for (const TavloPreset& p : kTavloPresets) presets.push_back({p.name, p.description});
+  return presets;
+}
+
 std::vector<ParamDesc> SessionParams(const PluginSession& session)
 {
   Steinberg::TUID cid;

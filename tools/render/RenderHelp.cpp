@@ -1,5 +1,7 @@
 #include "RenderHelp.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 #include "RenderOptions.h"
@@ -134,6 +136,9 @@ std::string HelpText(const HelpFacts& facts)
        "plug-in's own value, in seconds for Attack and Release):\n";
   s += ParamsText(facts.params);
 
+  s += "\nFactory presets (--preset NAME, by name or by the word in brackets):\n";
+  s += PresetsText(facts.presets);
+
   s += "\nOutputs:\n";
   for (const char* p : kOutputs) s += FillText(p, 2);
   s += "\nExit status:\n";
@@ -169,6 +174,13 @@ std::string ManPage(const HelpFacts& facts)
     if (p.unit && p.unit->description[0]) s += ".\n.br\n" + Roff(p.unit->description);
     s += "\n";
   }
+  s += ".SH \"FACTORY PRESETS\"\n.PP\nFor \\-\\-preset NAME, by name or by the word in brackets.\n";
+  for (const PresetDesc& p : facts.presets)
+  {
+    const std::string slug = PresetSlug(p.name);
+    const bool sameWord = strcasecmp(slug.c_str(), p.name.c_str()) == 0;
+    s += ".TP\n.B " + Roff(p.name) + (sameWord ? "" : " (" + Roff(slug) + ")") + "\n" + Roff(p.description) + "\n";
+  }
   s += ".SH OUTPUTS\n";
   for (const char* p : kOutputs) s += ".PP\n" + Roff(p) + "\n";
   s += ".SH \"EXIT STATUS\"\n";
@@ -192,6 +204,12 @@ std::string BashCompletion(const HelpFacts& facts)
     const std::string c = o.complete;
     std::string action;
     if (c == "param") action = "_tavlo_render_params \"$cur\"";
+    else if (c == "preset")
+    {
+      std::string slugs;
+      for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
+      action = "COMPREPLY=($(compgen -W '" + slugs + "' -- \"$cur\"))";
+    }
     else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
     else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
     else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";

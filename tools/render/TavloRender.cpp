@@ -258,15 +258,50 @@ bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<Audio
   return true;
 }
 
+// The controls other compressors have and Tavlo does not: what does their
+// job here. Empty for any other name.
+std::string NotATavloControl(const std::string& name)
+{
+  if (strcasecmp(name.c_str(), "threshold") != 0 && strcasecmp(name.c_str(), "ratio") != 0) return "";
+  return "Tavlo has no " + name + ": Input sets the threshold and the drive together (compression starts near "
+         "Input=50 on full-scale material, 100 is moderate, 200 heavy), and above the knee louder comes out "
+         "quieter; tavlo-render --curve curve.png draws what each Input does";
+}
+
+// Selects a factory preset with the first block, as a host's preset menu
+// does, before any --set; false with the message of a wrong command line.
+bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
+{
+  if (opts.preset.empty()) return true;
+  // The bundle's own program list, so a bundle of another build offers
+  // what it holds.
+  std::vector<PresetDesc> programs;
+  for (const std::string& n : probe.Programs()) programs.push_back({n, ""});
+  const PresetDesc* found = FindPreset(programs, opts.preset);
+  const HostParam* param = probe.ProgramParam();
+  if (!found || !param)
+  {
+    std::string names;
+    for (const PresetDesc& p : programs) names += (names.empty() ? "" : ", ") + p.name;
+    error = "unknown preset '" + opts.preset + "'" +
+            (names.empty() || !param ? "; the plug-in has no factory presets" : "; presets: " + names + " (see --presets)");
+    return false;
+  }
+  const int index = (int)(found - programs.data());
+  shared.setup.first.insert(shared.setup.first.begin(), {param->id, (double)index});
+  return true;
+}
+
 // Reads --set and --automate values in their units; false with the
 // message of a wrong command line.
 bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
 {
+  if (!ResolvePreset(opts, probe, shared, error)) return false;
   const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
   auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
     desc = FindParam(shared.descs, name);
     param = desc ? probe.Find(desc->name) : nullptr;
-    if (!param) error = "unknown parameter '" + name + "'" + known;
+    if (!param) error = NotATavloControl(name).empty() ? "unknown parameter '" + name + "'" + known : NotATavloControl(name);
     return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)
@@ -319,6 +354,19 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shar
     for (const ParamLane& l : shared.setup.lanes) given |= sc && l.id == sc->id;
     if (sc && !given) shared.setup.first.push_back({sc->id, sc->min});
     if (internal) Warn("Sidechain is internal, so " + opts.sidechain + " will not drive the detector");
+  }
+  else if (const HostParam* sc = probe.Find("Sidechain"))
+  {
+    // External with nothing on the side-chain: the detector hears silence.
+    const double half = 0.5 * (sc->min + sc->max);
+    bool external = false;
+    for (const ParamChange& c : shared.setup.first) external |= c.id == sc->id && c.plain < half;
+    for (const ParamAutomation& a : shared.automations)
+      if (probe.Find(a.name) == sc)
+        for (const AutomationPoint& pt : a.points) external |= pt.value < half;
+    if (external)
+      Warn("Sidechain is external but no --sidechain FILE is given: the detector hears silence and nothing is "
+           "compressed");
   }
   return true;
 }
@@ -798,15 +846,20 @@ int main(int argc, char** argv)
     case InfoRequest::kVersion:
       printf("tavlo-render %s (Tavlo %s, Quillmarshworks)\n", facts.version.c_str(), facts.version.c_str());
       return 0;
+    case InfoRequest::kPresets:
+      printf("Factory presets of Tavlo %s (--preset NAME; --set changes any value from there):\n%s",
+             facts.version.c_str(), PresetsText(LinkedTavloPresets()).c_str());
+      return 0;
     case InfoRequest::kParams:
       facts.params = HelpParams();
       printf("Parameters of Tavlo %s (--set NAME=VALUE; VALUE with or without its unit):\n%s",
              facts.version.c_str(), ParamsText(facts.params).c_str());
       return 0;
-    case InfoRequest::kHelp: facts.params = HelpParams(); fputs(HelpText(facts).c_str(), stdout); return 0;
-    case InfoRequest::kManPage: facts.params = HelpParams(); fputs(ManPage(facts).c_str(), stdout); return 0;
+    case InfoRequest::kHelp: facts.params = HelpParams(); facts.presets = LinkedTavloPresets(); fputs(HelpText(facts).c_str(), stdout); return 0;
+    case InfoRequest::kManPage: facts.params = HelpParams(); facts.presets = LinkedTavloPresets(); fputs(ManPage(facts).c_str(), stdout); return 0;
     case InfoRequest::kBashCompletion:
       facts.params = HelpParams();
+      facts.presets = LinkedTavloPresets();
       fputs(BashCompletion(facts).c_str(), stdout);
       return 0;
   }
