@@ -464,9 +464,9 @@ def main():
 # parameters (the VST 3 host bypass first; the LV2 enable port last), and
 # how it stores them.
 FORMATS = {
-    "VST3": {"params": ["Bypass", "Input", "Output", "Attack", "Release", "Mix", "HPF",
+    "VST3": {"params": ["Host Bypass", "Input", "Output", "Attack", "Release", "Mix", "HPF",
                         "Oversample", "Bypass", "Sidechain"],
-             "lead": [("Bypass", 0)], "trail": []},
+             "lead": [("Host Bypass", 0)], "trail": []},
     "LV2": {"params": ["Input", "Output", "Attack", "Release", "Mix", "HPF", "Oversample", "Bypass",
                        "Sidechain", "Enabled"],
             "lead": [], "trail": [("Enabled", 1)]},
@@ -575,7 +575,7 @@ def run_format(ard, fmt):
         if not check("SESSION-DONE" in out, tag + "reload %s and save as %s in a new process" % (src, dst)):
             print(out[-3000:])
             return
-        values.append(re.findall(r"^VALUE (\w+)=(\S+)$", out, re.M))
+        values.append(re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M))
     want = layout["lead"] + STATE_VALUES + layout["trail"]
     for k, got in enumerate(values):
         ok = len(got) == len(want) and all(
