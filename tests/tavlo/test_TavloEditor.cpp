@@ -731,24 +731,22 @@ TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
   g->Tick();
   EXPECT_STREQ(gr->GetReadout(), "0.0 dB");
 
-  // What the number should say for a meter value: the gain 1 - v in dB.
-  auto expected = [](double v) {
-    static const IParamUnit dB = {"dB", 1.0, 1, nullptr, nullptr, ""};
-    char s[64];
-    FormatParamUnit(dB, 20.0 * std::log10(1.0 - v), s, sizeof(s), true);
-    return std::string(s);
-  };
+  // The number is the gain 1 - v in dB to a tenth, with the typeset minus
+  // (U+2212) for a reduction.
+  const std::string loudText = "\xE2\x88\x92" "18.2 dB";
   ProcessTone(plug.get(), 0.5, 1.0);  // the meter's start-up swing dies away
   for (int i = 0; i < 30; ++i) g->Tick();
   SetPlain(plug.get(), kInput, 200.0);
   ProcessTone(plug.get(), 0.5, 0.25);
   const double loud = meter->GetValue();
-  ASSERT_GT(loud, 0.5);  // more than 6 dB
+  // 0.8768: a gain of 0.1232, -18.2 dB. The band of meter values that reads so:
+  ASSERT_GT(loud, 0.87641);
+  ASSERT_LT(loud, 0.87782);
   // A snapshot (as tavlo-render takes after a render) shows it too.
   Render(plug.get(), "tavlo_editor_gain_reduction.png");
-  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  EXPECT_EQ(gr->GetReadout(), loudText);
   g->Tick();
-  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  EXPECT_EQ(gr->GetReadout(), loudText);
   EXPECT_EQ(std::string(gr->GetReadout()).compare(0, 3, "\xE2\x88\x92"), 0) << "a reduction reads negative";
 
   // The signal stops compressing: the needle falls, the number holds its
@@ -758,9 +756,12 @@ TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
   const double quiet = meter->GetValue();
   ASSERT_LT(quiet, loud - 0.2);
   for (int i = 0; i < 20; ++i) g->Tick();
-  EXPECT_EQ(gr->GetReadout(), expected(loud));
+  EXPECT_EQ(gr->GetReadout(), loudText);
   for (int i = 0; i < 10; ++i) g->Tick();
-  EXPECT_EQ(gr->GetReadout(), expected(quiet));
+  // 0.0004 left on the meter is -0.0035 dB: rounded, no reduction and no
+  // minus sign before the zero.
+  ASSERT_LT(quiet, 0.001);
+  EXPECT_STREQ(gr->GetReadout(), "0.0 dB");
   EXPECT_DOUBLE_EQ(gr->GetHeldValue(), quiet);
 }
 
