@@ -37,6 +37,9 @@ constexpr int kMeterFrames = 61;
 const IColor kAmber(255, 242, 163, 58);
 const IColor kLegend(255, 204, 209, 214);
 const IColor kPlate(115, 0, 0, 0);
+// Around the panel when a host makes the window larger than the editor: the
+// artwork's darkest strip (along its bottom edge), so the panel stays framed.
+const IColor kSurround(255, 20, 20, 23);
 
 // Under the meter's caption: the gain reduction in dB.
 const IRECT kGainReadoutRect(343, 207, 443, 225);
@@ -112,6 +115,7 @@ void Tavlo::BuildEditor()
 {
   IGraphics* pGraphics = MakeGraphics(this, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS);
   pGraphics->AttachBackground(kBgID, "resources/img/bg.png");
+  pGraphics->SetSurroundColor(kSurround);
 
   IBitmap bitmap = pGraphics->LoadIBitmap(kBypassID, "resources/img/by.png", kSwitchFrames, false);
   pGraphics->AttachControl(new ISwitchControl(this, 354, 287, kBypass, &bitmap));

@@ -103,7 +103,7 @@ void IControl::SetDirty(bool pushParamToPlug)
   IParam* pParam = pushParamToPlug ? GetParam() : nullptr;
   if (!pParam) return;
 
-  mPlug->SetParameterFromGUI(mParamIdx, v);
+  SendEdit(mParamIdx, v);
 
   if (mValDisplayControl)
   {
@@ -152,7 +152,17 @@ int IControl::AuxParamIdx(int paramIdx)
 void IControl::SetAllAuxParamsFromGUI()
 {
   if (!mPlug) return;
-  for (AuxParam& a : mAuxParams) mPlug->SetParameterFromGUI(a.mParamIdx, a.mValue);
+  for (AuxParam& a : mAuxParams) SendEdit(a.mParamIdx, a.mValue);
+}
+
+void IControl::SendEdit(int paramIdx, double value)
+{
+  // The host must hear it inside a gesture; the editor opens one for an
+  // edit that comes outside the press or wheel turn that holds one.
+  IGraphics* pGraphics = Graphics();
+  const bool lone = pGraphics && pGraphics->BeginLoneEdit(paramIdx);
+  mPlug->SetParameterFromGUI(paramIdx, value);
+  if (lone) pGraphics->EndLoneEdit(paramIdx);
 }
 
 void IControl::PromptUserInput()

@@ -100,6 +100,8 @@ public:
 
 protected:
   IGraphics* Graphics();
+  // Sends a value the user set to the plug-in, inside a gesture.
+  void SendEdit(int paramIdx, double value);
 
   int mTextEntryLength = 7;
   IText mText;

@@ -1,5 +1,6 @@
 #include "graphics/IGraphics.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,7 @@ void IGraphics::AttachPanelBackground(const IColor* pColor)
 {
   IControl* pBG = new IPanelControl(mPlug, IRECT(0, 0, mWidth, mHeight), pColor);
   mControls.insert(mControls.begin(), pBG);
+  if (pColor) mSurroundColor = *pColor;
 }
 
 int IGraphics::AttachControl(IControl* pControl)
@@ -194,6 +196,9 @@ int IGraphics::TopmostActiveControlAt(int x, int y)
 void IGraphics::OnMouseDown(int x, int y, IMouseMod* pMod)
 {
   ReleaseMouseCapture();
+  // A press is the next gesture: a wheel turn ends here, and so does a press
+  // whose release never reached the editor.
+  EndGestures();
   int i = TopmostActiveControlAt(x, y);
   if (i < 0) return;
   mMouseCapture = i;
@@ -207,19 +212,21 @@ void IGraphics::OnMouseDown(int x, int y, IMouseMod* pMod)
     mPlug->PopupHostContextMenuForParam(paramIdx, x, y);
     return;
   }
-  if (paramIdx >= 0) mPlug->BeginInformHostOfParamChange(paramIdx);
+  BeginPressGesture(paramIdx);
   c->OnMouseDown(x, y, pMod);
+  // A modal menu the press opened took the capture and the release with it.
+  if (mMouseCapture != i) EndPressGesture();
 }
 
 void IGraphics::OnMouseUp(int x, int y, IMouseMod* pMod)
 {
   int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
   ReleaseMouseCapture();
+  if (i >= 0 && i < NControls()) mControls[(size_t)i]->OnMouseUp(x, y, pMod);
+  // Only a press's own gesture ends: a release after a double click or one
+  // that began outside the editor has no begin to match.
+  EndPressGesture();
   if (i < 0 || i >= NControls()) return;
-  IControl* c = mControls[(size_t)i];
-  c->OnMouseUp(x, y, pMod);
-  int paramIdx = ControlParamIdx(c);
-  if (paramIdx >= 0) mPlug->EndInformHostOfParamChange(paramIdx);
   // A drag may end over another control than it began on.
   if (mHandleMouseOver) OnMouseOver(x, y, pMod);
 }
@@ -237,6 +244,7 @@ void IGraphics::OnMouseDrag(int x, int y, IMouseMod* pMod)
 bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
 {
   ReleaseMouseCapture();
+  EndGestures();
   int i = TopmostActiveControlAt(x, y);
   if (i < 0) return false;
   IControl* c = mControls[(size_t)i];
@@ -245,9 +253,12 @@ bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
     mMouseCapture = i;
     mMouseX = x;
     mMouseY = y;
+    BeginPressGesture(ControlParamIdx(c));
     c->OnMouseDown(x, y, pMod);
+    if (mMouseCapture != i) EndPressGesture();
     return true;
   }
+  // What the control does (a reset, a step) is an edit of its own.
   c->OnMouseDblClick(x, y, pMod);
   return false;
 }
@@ -257,7 +268,21 @@ void IGraphics::OnMouseWheel(int x, int y, IMouseMod* pMod, int delta)
   // A wheel turn says where the pointer is as much as a move does.
   if (mHandleMouseOver && mMouseCapture < 0) OnMouseOver(x, y, pMod);
   int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
-  if (i >= 0 && i < NControls()) mControls[(size_t)i]->OnMouseWheel(x, y, pMod, delta);
+  if (i < 0 || i >= NControls()) return;
+  IControl* c = mControls[(size_t)i];
+  const int paramIdx = ControlParamIdx(c);
+  // The wheel over the control being dragged is part of the drag's gesture.
+  if (paramIdx >= 0 && paramIdx != mPressGesture)
+  {
+    if (paramIdx != mWheelGesture)
+    {
+      EndWheelGesture();
+      mWheelGesture = paramIdx;
+      mPlug->BeginInformHostOfParamChange(paramIdx);
+    }
+    mLastWheelMs = GestureClockMs();
+  }
+  c->OnMouseWheel(x, y, pMod, delta);
 }
 
 bool IGraphics::OnMouseOver(int x, int y, IMouseMod* pMod)
@@ -291,7 +316,59 @@ bool IGraphics::OnKeyDown(int x, int y, int key)
 
 void IGraphics::OnGUIIdle()
 {
+  if (mWheelGesture >= 0 && GestureClockMs() - mLastWheelMs >= kWheelGesturePauseMs) EndWheelGesture();
   for (IControl* c : mControls) c->OnGUIIdle();
+}
+
+// ---- Gestures ----
+
+double IGraphics::GestureClockMs()
+{
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void IGraphics::BeginPressGesture(int paramIdx)
+{
+  if (paramIdx < 0) return;
+  mPressGesture = paramIdx;
+  mPlug->BeginInformHostOfParamChange(paramIdx);
+}
+
+void IGraphics::EndPressGesture()
+{
+  const int paramIdx = mPressGesture;
+  if (paramIdx < 0) return;
+  mPressGesture = -1;
+  mPlug->EndInformHostOfParamChange(paramIdx);
+}
+
+void IGraphics::EndWheelGesture()
+{
+  const int paramIdx = mWheelGesture;
+  if (paramIdx < 0) return;
+  mWheelGesture = -1;
+  mPlug->EndInformHostOfParamChange(paramIdx);
+}
+
+void IGraphics::EndGestures()
+{
+  EndPressGesture();
+  EndWheelGesture();
+}
+
+bool IGraphics::BeginLoneEdit(int paramIdx)
+{
+  if (!ParamOf(paramIdx) || InGesture(paramIdx)) return false;
+  // Another edit is the next gesture for a wheel turn too.
+  EndWheelGesture();
+  mPlug->BeginInformHostOfParamChange(paramIdx);
+  return true;
+}
+
+void IGraphics::EndLoneEdit(int paramIdx)
+{
+  if (ParamOf(paramIdx)) mPlug->EndInformHostOfParamChange(paramIdx);
 }
 
 int IGraphics::GetParamIdxForPTAutomation(int x, int y)
@@ -520,6 +597,7 @@ void IGraphics::Resize(int w, int h)
   mWidth = w;
   mHeight = h;
   ReleaseMouseCapture();
+  EndGestures();
   mMouseOver = -1;
   ClearControls();
   PrepDraw();

@@ -80,6 +80,10 @@ public:
   void AssignParamNameToolTips();
   void SetStrictDrawing(bool strict);
   bool GetStrictDrawing() const { return mStrict; }
+  // What a window larger than the editor shows around it (a host may make
+  // it so); the panel background's colour, black by default.
+  void SetSurroundColor(const IColor& color) { mSurroundColor = color; }
+  const IColor& GetSurroundColor() const { return mSurroundColor; }
   void HandleMouseOver(bool canHandle) { mHandleMouseOver = canHandle; }
   bool CanHandleMouseOver() const { return mHandleMouseOver; }
   void EnableTooltips(bool enable) { mEnableTooltips = enable; }
@@ -109,6 +113,26 @@ public:
   int GetMouseY() const { return mMouseY; }
   int GetParamIdxForPTAutomation(int x, int y);
   int GetLastClickedParamForPTAutomation();
+
+  // ---- Gestures ----
+  // The host hears every edit the editor makes between one begin and one end
+  // for its parameter (touch and latch automation are recorded from them). A
+  // press opens a gesture that its release ends; a wheel turn is one gesture,
+  // ended after kWheelGesturePauseMs without a step or by the next other
+  // gesture; an edit made outside both (a double click's reset, a typed value)
+  // is a gesture of its own.
+  static constexpr int kWheelGesturePauseMs = 500;
+  // Ends every open gesture: the window closes, the controls go away.
+  void EndGestures();
+  // Whether a gesture is open for the parameter.
+  bool InGesture(int paramIdx) const
+  {
+    return paramIdx >= 0 && (paramIdx == mPressGesture || paramIdx == mWheelGesture);
+  }
+  // Around an edit a control sends: outside every gesture the edit gets one
+  // of its own, which the caller ends with EndLoneEdit when this says true.
+  bool BeginLoneEdit(int paramIdx);
+  void EndLoneEdit(int paramIdx);
 
   // ---- Redraw ----
   bool IsDirty(IRECT* pR);
@@ -207,6 +231,10 @@ protected:
   // Frees the draw bitmap while nothing shows it (a closed window); the next
   // drawing makes a new one, and every control must then be drawn again.
   void ReleaseDrawBitmap();
+  // Milliseconds on a steady clock, for the wheel's pause.
+  virtual double GestureClockMs();
+  // Drops open gestures without telling the plug-in: it is going away.
+  void ForgetGestures() { mPressGesture = mWheelGesture = -1; }
 
   IFxBase* mPlug;
   // Bound to a parameter below the plug-in's count; -1 when not.
@@ -216,6 +244,9 @@ protected:
 private:
   void ClearControls();
   int TopmostActiveControlAt(int x, int y);
+  void BeginPressGesture(int paramIdx);
+  void EndPressGesture();
+  void EndWheelGesture();
   void ApplyScale(double scale);
   double ResolveScale();
   // Frame `frame` (0-based) of a bitmap blitted into the device rectangle
@@ -243,6 +274,10 @@ private:
   bool mHandleMouseOver = false, mStrict = true, mEnableTooltips = false;
   IControl* mKeyCatcher = nullptr;
   IEditorRunLoop* mHostRunLoop = nullptr;
+  IColor mSurroundColor = IColor(255, 0, 0, 0);
+  // Parameters of the open press and wheel gestures; -1 when none.
+  int mPressGesture = -1, mWheelGesture = -1;
+  double mLastWheelMs = 0.0;
   double mScale = 1.0;      // in use
   double mHostScale = 0.0;  // what the host asked for; 0 never asked
   bool mScaleSettled = false;

@@ -45,6 +45,9 @@ public:
 
   // Frames processed per call of the signal chain; longer runs go in pieces.
   static constexpr int kBlockFrames = 4096;
+  // The sample rates an instance is made for (the renderer's range too);
+  // outside them the rate-dependent coefficients no longer hold.
+  static constexpr double kMinSampleRate = 8000.0, kMaxSampleRate = 768000.0;
 
   // ---- framework hooks ----
   void BeginInformHostOfParamChange(int idx) override;

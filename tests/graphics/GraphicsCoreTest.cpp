@@ -286,19 +286,18 @@ TEST(GraphicsCoreTest, CaptureDragDeltasAndParamNotifications)
   EXPECT_EQ(f.plug->mLog, (std::vector<std::string>{"begin 0", "end 0"}));
 
   // Without capture, a drag goes nowhere; a mouse-up still reaches the
-  // topmost control and ends its parameter's gesture.
+  // topmost control but ends no gesture: none was begun.
   f.gui->OnMouseDrag(20, 20, &mod);
   f.gui->OnMouseUp(20, 20, &mod);
   EXPECT_EQ(knob->log.back(), "up 20,20");
-  EXPECT_EQ(f.plug->mLog.back(), "end 0");
-  EXPECT_EQ(f.plug->Count("end"), 2);
+  EXPECT_EQ(f.plug->Count("end"), 1);
 
   // A click on the background only: no parameter, no notification.
   f.gui->OnMouseDown(90, 5, &mod);
   EXPECT_EQ(bg->log.back(), "down 90,5");
   EXPECT_EQ(f.plug->Count("begin"), 1);
   f.gui->OnMouseUp(90, 5, &mod);
-  EXPECT_EQ(f.plug->Count("end"), 2);
+  EXPECT_EQ(f.plug->Count("end"), 1);
 }
 
 TEST(GraphicsCoreTest, RightClickGoesToHostContextMenu)
@@ -406,13 +405,112 @@ TEST(GraphicsCoreTest, DoubleClickDispatch)
   EXPECT_EQ(f.gui->GetMouseCapture(), -1);
   EXPECT_FALSE(f.gui->OnMouseDblClick(50, 50, &mod));
 
+  // A double click that edits nothing tells the host nothing.
+  EXPECT_TRUE(f.plug->mLog.empty());
+
+  // Taken as a single click it is a press: its gesture begins, and ends with
+  // the release.
   a->SetDblAsSingleClick(true);
   EXPECT_TRUE(f.gui->OnMouseDblClick(6, 7, &mod));
   EXPECT_EQ(a->log.back(), "down 6,7");
   EXPECT_EQ(f.gui->GetMouseCapture(), 0);
   EXPECT_EQ(f.gui->GetMouseX(), 6);
-  // No begin or end notice from a double click.
-  EXPECT_TRUE(f.plug->mLog.empty());
+  EXPECT_EQ(f.plug->mLog, std::vector<std::string>{"begin 0"});
+  f.gui->OnMouseUp(6, 7, &mod);
+  EXPECT_EQ(f.plug->mLog, (std::vector<std::string>{"begin 0", "end 0"}));
+}
+
+// The headless editor on a clock the test sets.
+class ClockedEditor : public IGraphicsHeadless
+{
+public:
+  using IGraphicsHeadless::IGraphicsHeadless;
+  double now = 1000.0;
+
+protected:
+  double GestureClockMs() override { return now; }
+};
+
+TEST(GraphicsCoreTest, EveryEditReachesTheHostInsideOneGesture)
+{
+  TestPlug plug;
+  auto* gui = new ClockedEditor(&plug, 100, 80, 0, TestResourceDir().c_str());
+  IBitmap strip = gui->LoadIBitmap(kStrip61Id, "resources/img/strip61.png", 61);
+  IBitmap sw = gui->LoadIBitmap(kSwitch2Id, "resources/img/switch2.png", 2);
+  auto* gain = new IKnobMultiControl(&plug, 0, 0, kGain, &strip);  // 10 x 6
+  gui->AttachControl(gain);
+  gui->AttachControl(new ISwitchControl(&plug, 20, 0, kSwitch, &sw));  // 12 x 8
+  auto* mix = new IKnobMultiControl(&plug, 40, 0, kMix, &strip);
+  gui->AttachControl(mix);
+  plug.AttachGraphics(gui);
+  gui->OpenWindow(nullptr);
+  IMouseMod left(true);
+  auto step = [&](const char* what, const std::vector<std::string>& want) {
+    SCOPED_TRACE(what);
+    std::vector<std::string> got;
+    for (const std::string& e : plug.mLog)
+      if (e.compare(0, 6, "change") != 0) got.push_back(e);
+    EXPECT_EQ(want, got);
+    plug.mLog.clear();
+  };
+  plug.mLog.clear();
+
+  // A double click after a click: the reset is a gesture of its own, and
+  // the release that follows it ends nothing.
+  gui->OnMouseDown(3, 3, &left);
+  gui->OnMouseUp(3, 3, &left);
+  gui->OnMouseDblClick(3, 3, &left);
+  gui->OnMouseUp(3, 3, &left);
+  step("double click on a knob", {"begin 0", "end 0", "begin 0", "edit 0", "end 0"});
+  gui->OnMouseDown(22, 2, &left);
+  gui->OnMouseUp(22, 2, &left);
+  gui->OnMouseDblClick(22, 2, &left);
+  gui->OnMouseUp(22, 2, &left);
+  step("double click on a switch", {"begin 2", "edit 2", "end 2", "begin 2", "edit 2", "end 2"});
+
+  // A wheel turn is one gesture, open until the wheel rests for the pause.
+  for (int k = 0; k < 3; ++k, gui->now += 100.0) gui->OnMouseWheel(3, 3, &left, 1);
+  gui->now += IGraphics::kWheelGesturePauseMs - 110.0;
+  gui->Tick();
+  step("wheel turning", {"begin 0", "edit 0", "edit 0", "edit 0"});
+  gui->now += 20.0;
+  gui->Tick();
+  step("wheel at rest", {"end 0"});
+  // ...or until the next other gesture: a turn elsewhere, a press, a typed value.
+  gui->OnMouseWheel(3, 3, &left, 1);
+  gui->OnMouseWheel(42, 2, &left, -1);
+  step("wheel on another knob", {"begin 0", "edit 0", "end 0", "begin 3", "edit 3"});
+  gui->OnMouseDown(22, 2, &left);
+  gui->OnMouseUp(22, 2, &left);
+  step("press after a turn", {"end 3", "begin 2", "edit 2", "end 2"});
+  gui->OnMouseWheel(42, 2, &left, 1);
+  gain->DisablePrompt(false);
+  gui->QueueTextEntry("-7.5");
+  gain->PromptUserInput();
+  step("typed value after a turn", {"begin 3", "edit 3", "end 3", "begin 0", "edit 0", "end 0"});
+  // The wheel over the knob being dragged is part of the drag.
+  gui->OnMouseDown(43, 3, &left);
+  gui->OnMouseWheel(43, 3, &left, 1);
+  gui->OnMouseDrag(43, 1, &left);
+  gui->OnMouseUp(43, 1, &left);
+  step("wheel during a drag", {"begin 3", "edit 3", "edit 3", "end 3"});
+
+  // Closing the window ends a drag or a turn cut short, once.
+  gui->OnMouseDown(3, 3, &left);
+  gui->OnMouseDrag(3, 1, &left);
+  gui->CloseWindow();
+  gui->OnMouseUp(3, 1, &left);
+  step("closed during a drag", {"begin 0", "edit 0", "end 0"});
+  gui->OpenWindow(nullptr);
+  gui->OnMouseWheel(42, 2, &left, 1);
+  gui->CloseWindow();
+  gui->now += 1000.0;
+  gui->Tick();
+  step("closed during a turn", {"begin 3", "edit 3", "end 3"});
+  // Replacing the controls ends what they held.
+  gui->OnMouseDown(3, 3, &left);
+  gui->Resize(90, 70);
+  step("resized during a press", {"begin 0", "end 0", "resize 90 70"});
 }
 
 TEST(GraphicsCoreTest, ParameterLinkageBothWays)

@@ -193,6 +193,38 @@ std::pair<int, int> ViewSize(IPlugView* view)
   return {r.right - r.left, r.bottom - r.top};
 }
 
+// The first fault in the begin, perform and end calls a host received, or
+// "" when every perform lies between one begin and one end for its
+// parameter and no gesture is left open.
+std::string GestureFault(const std::vector<Edit>& edits)
+{
+  std::vector<Vst::ParamID> open;
+  for (size_t i = 0; i < edits.size(); ++i)
+  {
+    const Edit& e = edits[i];
+    const auto at = std::find(open.begin(), open.end(), e.tag);
+    const std::string where = " for " + std::to_string(e.tag) + " at " + std::to_string(i);
+    if (e.kind == Edit::kBegin)
+    {
+      if (at != open.end()) return "second begin" + where;
+      open.push_back(e.tag);
+    }
+    else if (e.kind == Edit::kEnd)
+    {
+      if (at == open.end()) return "end without begin" + where;
+      open.erase(at);
+    }
+    else if (e.kind == Edit::kPerform && at == open.end())
+      return "perform outside a gesture" + where;
+  }
+  return open.empty() ? "" : "left open: " + std::to_string(open.front());
+}
+
+size_t CountKind(const std::vector<Edit>& edits, Edit::Kind kind)
+{
+  return (size_t)std::count_if(edits.begin(), edits.end(), [&](const Edit& e) { return e.kind == kind; });
+}
+
 TEST_F(EditorX11Test, PlatformTypesSizeAndWindow)
 {
   Plug plug;
@@ -409,6 +441,43 @@ TEST_F(EditorX11Test, EditorInsideHostWindow)
   }
 }
 
+// A host that makes the editor's window larger than asked for (Qtractor at
+// QT_SCALE_FACTOR=2 makes it twice the size): the editor where it is, the
+// rest in the colour of the panel's darkest strip, nothing stale.
+TEST_F(EditorX11Test, WindowEnlargedByTheHostIsPaintedWhole)
+{
+  constexpr int kBigW = 2 * kW, kBigH = 2 * kH;
+  constexpr unsigned kSurround = 0x141417, kStale = 0xFF00FF;
+  Window parent = MakeParent(0, 0, kBigW, kBigH);
+  XSetWindowBackground(mDpy, parent, kStale);
+  XClearWindow(mDpy, parent);
+  Plug plug;
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle(200);
+  Window child = Children(parent).at(0);
+  const std::vector<unsigned> before = Shot(child, kW, kH);
+  XResizeWindow(mDpy, child, kBigW, kBigH);
+  XSync(mDpy, False);
+  ed.Settle(300);
+  const std::vector<unsigned> after = Shot(child, kBigW, kBigH);
+  ASSERT_EQ((size_t)(kBigW * kBigH), after.size());
+  int editorDiffers = 0, surroundDiffers = 0;
+  for (int y = 0; y < kBigH; ++y)
+    for (int x = 0; x < kBigW; ++x)
+    {
+      const unsigned p = after[(size_t)(y * kBigW + x)];
+      if (x < kW && y < kH)
+        editorDiffers += p != before[(size_t)(y * kW + x)];
+      else
+        surroundDiffers += p != kSurround;
+    }
+  EXPECT_EQ(0, editorDiffers);
+  EXPECT_EQ(0, surroundDiffers);
+  if (const char* dir = getenv("TAVLO_EDITOR_SCALED_SCREENSHOTS"))
+    SavePNG(after, kBigW, kBigH, std::string(dir) + "/editor-enlarged.png");
+}
+
 TEST_F(EditorX11Test, DragOnInputKnobEditsUpwards)
 {
   Plug plug;
@@ -478,7 +547,7 @@ TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
 
   // Right click on a knob: the host's context menu for that parameter, and
   // no begin or change. (This host shows no menu, so the button's release
-  // reaches the knob and ends a change, as any release over a control does.)
+  // reaches the knob; it ends no gesture, as none began.)
   plug.handler.Clear();
   const double input = plug.ctrl()->getParamNormalized(kInputTag);
   Click(parent, kInputL + 70, kInputT + 70, 3);
@@ -488,6 +557,7 @@ TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
   EXPECT_EQ(Edit::kContextMenu, edits[0].kind);
   EXPECT_EQ((Vst::ParamID)kInputTag, edits[0].tag);
   for (const Edit& e : edits) EXPECT_TRUE(e.kind != Edit::kBegin && e.kind != Edit::kPerform);
+  EXPECT_EQ("", GestureFault(edits));
   EXPECT_EQ(input, plug.ctrl()->getParamNormalized(kInputTag));
 }
 
@@ -498,6 +568,7 @@ TEST_F(EditorX11Test, WheelStepsKnobByOneHundredth)
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
   ed.Settle();
+  plug.handler.Clear();
   const double v0 = plug.ctrl()->getParamNormalized(kOutputTag);
   MoveTo(parent, kOutputL + 73, kOutputT + 73);
   for (int i = 0; i < 3; ++i)
@@ -517,6 +588,59 @@ TEST_F(EditorX11Test, WheelStepsKnobByOneHundredth)
   Button(4, false);
   ed.Settle();
   EXPECT_NEAR(v0 + 0.02, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  // The turn was one gesture for the host, ended once the wheel rested.
+  ed.Settle(700);
+  const std::vector<Edit> edits = plug.handler.Edits();
+  EXPECT_EQ("", GestureFault(edits));
+  EXPECT_EQ(1u, CountKind(edits, Edit::kBegin));
+  EXPECT_EQ(4u, CountKind(edits, Edit::kPerform));
+  ASSERT_FALSE(edits.empty());
+  EXPECT_EQ(Edit::kEnd, edits.back().kind);
+  EXPECT_EQ((Vst::ParamID)kOutputTag, edits.back().tag);
+}
+
+// What the host records touch and latch automation from: a double click's
+// reset inside its own begin and end, a drag cut short by the host closing
+// the editor ended all the same.
+TEST_F(EditorX11Test, DoubleClickAndClosingMidDragReachTheHostAsWholeGestures)
+{
+  Plug plug;
+  Window parent = MakeParent();
+  OpenEditor ed(plug, parent);
+  ASSERT_EQ(kResultOk, ed.attachResult);
+  ed.Settle();
+  const double v0 = plug.ctrl()->getParamNormalized(kOutputTag);
+  const int ox = kOutputL + 73, oy = kOutputT + 73;
+  MoveTo(parent, ox, oy);
+  Button(4, true);
+  Button(4, false);
+  ed.Settle(700);
+  ASSERT_NEAR(v0 + 0.01, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  plug.handler.Clear();
+
+  Click(parent, ox, oy);
+  Click(parent, ox, oy);
+  ed.Settle();
+  EXPECT_NEAR(v0, plug.ctrl()->getParamNormalized(kOutputTag), 1e-12);
+  std::vector<Edit> edits = plug.handler.Edits();
+  EXPECT_EQ("", GestureFault(edits));
+  EXPECT_EQ(2u, CountKind(edits, Edit::kBegin));
+  ASSERT_EQ(1u, CountKind(edits, Edit::kPerform));
+
+  plug.handler.Clear();
+  const int ix = kInputL + kInputSize / 2, iy = kInputT + kInputSize / 2;
+  usleep(600 * 1000);
+  MoveTo(parent, ix, iy);
+  Button(1, true);
+  ed.Settle(60);
+  MoveTo(parent, ix, iy - 20);
+  ed.Settle(60);
+  ed.Close();
+  Button(1, false);
+  edits = plug.handler.Edits();
+  EXPECT_EQ("", GestureFault(edits));
+  EXPECT_EQ(1u, CountKind(edits, Edit::kBegin));
+  EXPECT_GE(CountKind(edits, Edit::kPerform), 1u);
 }
 
 TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)

@@ -184,6 +184,29 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
   lilv_nodes_free(presets);
 }
 
+// Rates outside the renderer's range give no instance: the signal chain's
+// rate-dependent coefficients do not hold there (at 1 Hz the output gained
+// 9.5 dB, at 1e9 Hz nothing was compressed).
+TEST(Lv2Plugin, InstantiatedOnlyAtRatesFrom8000To768000Hz)
+{
+  World& w = SharedWorld();
+  const LilvPlugin* p = w.Plugin();
+  ASSERT_NE(nullptr, p);
+  const struct
+  {
+    double rate;
+    bool made;
+  } cases[] = {{8000.0, true},   {44100.0, true},  {768000.0, true}, {7999.0, false},   {768001.0, false},
+               {1.0, false},     {1e-300, false},  {1e9, false},     {0.0, false},      {-48000.0, false},
+               {NAN, false},     {INFINITY, false}};
+  for (const auto& c : cases)
+  {
+    LilvInstance* inst = lilv_plugin_instantiate(p, c.rate, nullptr);
+    EXPECT_EQ(c.made, inst != nullptr) << c.rate << " Hz";
+    if (inst) lilv_instance_free(inst);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Sound
 

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -94,6 +95,8 @@ struct OpenUI
   const LV2UI_Idle_Interface* idle = nullptr;
   std::vector<std::pair<uint32_t, float>> writes;
   std::vector<std::pair<uint32_t, bool>> touches;
+  // Touches, releases and writes in the order they came: "touch 0", "write 0", "release 0".
+  std::vector<std::string> events;
   int resizedW = 0, resizedH = 0;
 
   // scale: a ui:scaleFactor option for the UI, 0 for none.
@@ -107,6 +110,7 @@ struct OpenUI
     // The touch feature is used for as long as the UI lives.
     mTouch = {this, [](LV2UI_Feature_Handle h, uint32_t port, bool grabbed) {
                 static_cast<OpenUI*>(h)->touches.emplace_back(port, grabbed);
+                static_cast<OpenUI*>(h)->events.push_back((grabbed ? "touch " : "release ") + std::to_string(port));
               }};
     const LV2_Feature parentF = {LV2_UI__parent, reinterpret_cast<void*>(parent)};
     const LV2_Feature resizeF = {LV2_UI__resize, &resize};
@@ -149,6 +153,7 @@ struct OpenUI
     float v;
     memcpy(&v, buffer, sizeof(v));
     static_cast<OpenUI*>(c)->writes.emplace_back(port, v);
+    static_cast<OpenUI*>(c)->events.push_back("write " + std::to_string(port));
   }
   void Port(uint32_t port, float value) { desc->port_event(handle, port, sizeof(float), 0, &value); }
   // Idle calls at about 60 per second, as a host's toolkit loop makes them.
@@ -336,6 +341,56 @@ TEST_F(Lv2UI, DragOnInputKnobWritesRisingValuesWithTouch)
   EXPECT_EQ(std::make_pair(kInputPort, false), ui.touches.back());
 }
 
+// Touch and release reach the host in pairs around every write: a wheel turn
+// is one touch, a double click's reset has its own, and closing the UI in
+// the middle of a drag still releases.
+TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
+{
+  constexpr uint32_t kOutputPort = 1;
+  const int ox = 506 + 73, oy = 279 + 73;
+  const int ix = kInputL + kInputSize / 2, iy = kInputT + kInputSize / 2;
+  OpenUI ui(SharedUiModule().desc, mParent);
+  ASSERT_NE(nullptr, ui.handle);
+  ui.Settle();
+  MoveTo(ox, oy);
+  for (int i = 0; i < 3; ++i)
+  {
+    XTestFakeButtonEvent(mDpy, 4, True, 0);
+    XTestFakeButtonEvent(mDpy, 4, False, 0);
+  }
+  XSync(mDpy, False);
+  ui.Settle(700);
+  const std::vector<std::string> turn = {"touch 1", "write 1", "write 1", "write 1", "release 1"};
+  EXPECT_EQ(turn, ui.events);
+  ASSERT_EQ(3u, ui.writes.size());
+  EXPECT_FLOAT_EQ(1.2f, ui.writes.back().second);  // three hundredths of 40 dB
+
+  ui.events.clear();
+  for (int i = 0; i < 2; ++i)
+  {
+    Button(true);
+    Button(false);
+  }
+  ui.Settle();
+  const std::vector<std::string> reset = {"touch 1", "release 1", "touch 1", "write 1", "release 1"};
+  EXPECT_EQ(reset, ui.events);
+  EXPECT_EQ(std::make_pair(kOutputPort, 0.0f), ui.writes.back());
+
+  ui.events.clear();
+  usleep(600 * 1000);
+  MoveTo(ix, iy);
+  Button(true);
+  ui.Settle(60);
+  MoveTo(ix, iy - 20);
+  ui.Settle(60);
+  ui.Close();
+  Button(false);
+  ASSERT_GE(ui.events.size(), 3u);
+  EXPECT_EQ("touch 0", ui.events.front());
+  EXPECT_EQ("release 0", ui.events.back());
+  EXPECT_EQ(2, std::count_if(ui.events.begin(), ui.events.end(), [](const std::string& e) { return e[0] != 'w'; }));
+}
+
 TEST_F(Lv2UI, TwentyOpenCloseCyclesLeaveNothingBehind)
 {
   for (int cycle = 0; cycle < 20; ++cycle)
@@ -386,6 +441,20 @@ TEST_F(Lv2UI, WithoutParentWindowThereIsNoUI)
   const LV2_Feature* withParent[] = {&parentF, &idleF, nullptr};
   EXPECT_EQ(nullptr, d->instantiate(d, "urn:other", "", write, nullptr, &widget, withParent));
   EXPECT_TRUE(Children().empty());
+  // Nor with a parent that cannot hold a window: the host learns at once,
+  // rather than from a widget that is not there.
+  XSetWindowAttributes a;
+  const Window inputOnly =
+    XCreateWindow(mDpy, mParent, 0, 0, kW, kH, 0, 0, InputOnly, CopyFromParent, 0, &a);
+  XSync(mDpy, False);
+  const LV2_Feature inputOnlyF = {LV2_UI__parent, reinterpret_cast<void*>(inputOnly)};
+  const LV2_Feature* withInputOnly[] = {&inputOnlyF, &idleF, nullptr};
+  widget = nullptr;
+  LV2UI_Handle ui = d->instantiate(d, kTavloUri, "", write, nullptr, &widget, withInputOnly);
+  EXPECT_EQ(nullptr, ui);
+  if (ui) d->cleanup(ui);
+  EXPECT_TRUE(X11Children(mDpy, inputOnly).empty());
+  XDestroyWindow(mDpy, inputOnly);
 }
 
 }  // namespace

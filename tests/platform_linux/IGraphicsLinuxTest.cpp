@@ -881,6 +881,81 @@ TEST_F(LinuxEditorTest, UnusedKeysGoToTheHostWindow)
   EXPECT_EQ(0, forwarded);
 }
 
+// A host's window that hands every key it gets back to the editor (as a
+// toolkit passing keys on to an embedded window does): each key still
+// reaches it once, and the keyboard stays with it after a click in the
+// editor; only the text entry takes the keyboard, and gives it back.
+TEST_F(LinuxEditorTest, KeysReachAnEchoingHostOnceAndTheHostKeepsTheKeyboard)
+{
+  XSelectInput(dpy, parent, KeyPressMask);
+  XSetInputFocus(dpy, parent, RevertToPointerRoot, CurrentTime);
+  MoveTo(100, 100);
+  Click(100, 100);
+  Pump(40);
+  auto focus = [&] {
+    Window f = None;
+    int revert = 0;
+    XGetInputFocus(dpy, &f, &revert);
+    return f;
+  };
+  EXPECT_EQ(parent, focus());
+
+  const KeySym keys[] = {XK_Control_L, XK_Shift_L, XK_Alt_L, XK_F12, XK_a};
+  for (KeySym k : keys) Key(dpy, k);
+  std::vector<KeySym> got;
+  for (int round = 0; round < 40; ++round)
+  {
+    Pump(10);
+    while (XPending(dpy))
+    {
+      XEvent ev;
+      XNextEvent(dpy, &ev);
+      if (ev.type != KeyPress || ev.xkey.window != parent) continue;
+      got.push_back(XLookupKeysym(&ev.xkey, 0));
+      ev.xkey.window = gui->XWindowId();
+      XSendEvent(dpy, gui->XWindowId(), False, KeyPressMask, &ev);
+      XFlush(dpy);
+    }
+  }
+  EXPECT_EQ(std::vector<KeySym>(std::begin(keys), std::end(keys)), got);
+
+  // The field has the keyboard while open, the host again once it closes.
+  IRECT r(20, 60, 120, 80);
+  gui->CreateTextEntry(gainCtl, gainCtl->GetText(), &r, "", plug->ParamAt(kGain));
+  EXPECT_EQ(gui->XWindowId(), focus());
+  MoveTo(190, 110);  // the pointer elsewhere does not matter
+  Type("5");
+  Pump();
+  EXPECT_EQ("5", gui->TextEntryString());
+  Key(dpy, XK_Escape);
+  Pump();
+  EXPECT_FALSE(gui->IsTextEntryOpen());
+  EXPECT_EQ(parent, focus());
+  XSetInputFocus(dpy, PointerRoot, RevertToPointerRoot, CurrentTime);
+  XSync(dpy, False);
+}
+
+// A host that makes the window larger than the editor: the editor stays at
+// the top left and the rest shows the surround colour (here the panel's),
+// not what was on the screen there before.
+TEST_F(LinuxEditorTest, WindowLargerThanTheEditorIsPaintedWhole)
+{
+  XResizeWindow(dpy, parent, 2 * kEdW, 2 * kEdH);
+  XSetWindowBackground(dpy, parent, 0xFF00FF);
+  XClearWindow(dpy, parent);
+  XSync(dpy, False);
+  XResizeWindow(dpy, gui->XWindowId(), 2 * kEdW, 2 * kEdH);
+  XSync(dpy, False);
+  Pump(150);
+  EXPECT_EQ(0x0A141Eu, WindowPixelOnceDrawn(2 * kEdW - 1, 2 * kEdH - 1, 0x0A141Eu));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(kEdW, 0));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(0, kEdH));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(kEdW + 30, kEdH / 2));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(kEdW / 2, kEdH + 30));
+  EXPECT_EQ(0xC82828u, WindowPixel(10, 10));
+  EXPECT_EQ(0x0A141Eu, WindowPixel(kEdW - 1, kEdH - 1));
+}
+
 TEST_F(LinuxEditorTest, TooltipAppearsWhenEnabled)
 {
   rec->SetTooltip("Threshold and drive");

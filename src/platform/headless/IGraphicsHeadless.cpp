@@ -180,6 +180,7 @@ void* IGraphicsHeadless::OpenWindow(void*)
 void IGraphicsHeadless::CloseWindow()
 {
   ForceEndUserEdit();
+  EndGestures();
   mOpen = false;
 }
 

@@ -103,6 +103,8 @@ IGraphicsLinux::IGraphicsLinux(IFxBase* pPlug, int w, int h, int refreshFPS, con
 
 IGraphicsLinux::~IGraphicsLinux()
 {
+  // The plug-in is being destroyed with its editor: nobody to tell.
+  ForgetGestures();
   CloseWindow();
 }
 
@@ -145,7 +147,11 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
   const Window win = XCreateWindow(dpy, parent, 0, 0, (unsigned)WindowWidth(), (unsigned)WindowHeight(), 0, 24,
                                    InputOutput, vi.visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
                                    &attr);
-  if (!win)
+  // The server may refuse the window after handing out its id (a parent
+  // that is InputOnly cannot hold it): ask whether it exists before saying
+  // there is an editor (the reply comes after any error).
+  XWindowAttributes created;
+  if (!win || !XGetWindowAttributes(dpy, win, &created))
   {
     XFreeColormap(dpy, attr.colormap);
     IGraphicsLinuxRemoveOwnDisplay(dpy);
@@ -195,6 +201,9 @@ void* IGraphicsLinux::OpenWindow(void* pParentView)
 
 void IGraphicsLinux::CloseWindow()
 {
+  // A drag or a wheel turn cut short by the host closing the editor still
+  // ends for the host.
+  EndGestures();
   if (!mDisplay) return;
   Display* dpy = Dpy(mDisplay);
   EntryClose();
@@ -438,6 +447,7 @@ void IGraphicsLinux::HandleEvent(void* pXEvent)
       if (ev.xexpose.window == mWindow)
       {
         IRECT r(ev.xexpose.x, ev.xexpose.y, ev.xexpose.x + ev.xexpose.width, ev.xexpose.y + ev.xexpose.height);
+        PaintSurround(r);
         Draw(&r);
       }
       else if (mEntry.open && ev.xexpose.window == mEntry.window)
@@ -524,9 +534,8 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
   }
   if (b != Button1 && b != Button3) return;
 
-  // Keys go to the window that was clicked.
-  XSetInputFocus(Dpy(mDisplay), mWindow, RevertToParent, be.time);
-
+  // No focus is taken here: the host keeps its keys (its shortcuts) unless
+  // the text entry needs them.
   if (mEntry.open)
   {
     if (mEntry.rect.Contains(be.x, be.y))
@@ -597,15 +606,17 @@ void IGraphicsLinux::HandleKey(void* pXEvent)
   if (key < 0 || key >= 5) key = KeySymToEditorKey(sym);
   if (key >= 0 && OnKeyDown(mPrevX, mPrevY, key)) return;
   // Keys the editor does not take belong to the host (its shortcuts): hand
-  // the event on to the window we live in.
-  if (mParent)
-  {
-    XEvent fwd = *static_cast<XEvent*>(pXEvent);
-    fwd.xkey.window = mParent;
-    fwd.xkey.subwindow = mWindow;
-    XSendEvent(Dpy(mDisplay), mParent, True, KeyPressMask, &fwd);
-    XFlush(Dpy(mDisplay));
-  }
+  // the event on to the window we live in, once. A key the host sent us
+  // itself is the host's already; handed back, it would come back again,
+  // for ever (a toolkit that passes keys on to an embedded window does so).
+  if (!mParent || ke.send_event) return;
+  if (ke.time == mHandedKey.time && ke.keycode == mHandedKey.keycode && ke.state == mHandedKey.state) return;
+  mHandedKey = {ke.time, ke.keycode, ke.state};
+  XEvent fwd = *static_cast<XEvent*>(pXEvent);
+  fwd.xkey.window = mParent;
+  fwd.xkey.subwindow = mWindow;
+  XSendEvent(Dpy(mDisplay), mParent, True, KeyPressMask, &fwd);
+  XFlush(Dpy(mDisplay));
 }
 
 bool IGraphicsLinux::IsTooltipShown()
@@ -661,6 +672,11 @@ void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pT
                            static_cast<Visual*>(mVisual), CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask, &a);
   e.open = true;
   XMapRaised(dpy, e.window);
+  // Typing needs the keyboard; whoever had it gets it back when the field
+  // closes.
+  Window focus = None;
+  XGetInputFocus(dpy, &focus, &e.prevRevert);
+  e.prevFocus = focus;
   XSetInputFocus(dpy, mWindow, RevertToParent, CurrentTime);
   EntryPaint();
   XFlush(dpy);
@@ -759,12 +775,40 @@ void IGraphicsLinux::EntryApply()
 void IGraphicsLinux::EntryClose()
 {
   if (!mEntry.open) return;
-  if (mDisplay && mEntry.window)
+  if (mDisplay)
   {
-    XDestroyWindow(Dpy(mDisplay), mEntry.window);
-    XFlush(Dpy(mDisplay));
+    Display* dpy = Dpy(mDisplay);
+    // Unless someone else took the focus meanwhile.
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(dpy, &focus, &revert);
+    if (focus == mWindow && mEntry.prevFocus != mWindow)
+      XSetInputFocus(dpy, mEntry.prevFocus, mEntry.prevRevert, CurrentTime);
+    if (mEntry.window) XDestroyWindow(dpy, mEntry.window);
+    XFlush(dpy);
   }
   mEntry = TextEntry();
+}
+
+void IGraphicsLinux::PaintSurround(const IRECT& area)
+{
+  if (!mDisplay || !mWindow || mWindowGone || !mGC) return;
+  // The editor sits at the window's top left; a host may make the window
+  // larger than asked for, and what lies beyond would show stale pixels.
+  const int w = WindowWidth(), h = WindowHeight();
+  Display* dpy = Dpy(mDisplay);
+  GC gc = static_cast<GC>(mGC);
+  XSetForeground(dpy, gc, GetSurroundColor().Pixel() & 0xFFFFFFu);
+  if (area.R > w)
+  {
+    const int l = std::max(area.L, w);
+    XFillRectangle(dpy, mWindow, gc, l, area.T, (unsigned)(area.R - l), (unsigned)area.H());
+  }
+  if (area.B > h && area.L < w)
+  {
+    const int t = std::max(area.T, h), r = std::min(area.R, w);
+    XFillRectangle(dpy, mWindow, gc, area.L, t, (unsigned)(r - area.L), (unsigned)(area.B - t));
+  }
 }
 
 void IGraphicsLinux::ForceEndUserEdit() { EntryClose(); }

@@ -106,6 +106,15 @@ private:
     int align = 1;
     std::string face;
     unsigned fg = 0, bg = 0;
+    // Who had the keyboard before the field took it.
+    unsigned long prevFocus = 0;
+    int prevRevert = 0;
+  };
+  // The last key handed on to the host's window.
+  struct HandedKey
+  {
+    unsigned long time = 0;
+    unsigned keycode = 0, state = 0;
   };
 
   void OnRunLoopFd(int fd) override;
@@ -121,6 +130,8 @@ private:
   void EntryApply();
   void EntryClose();
   void EntryPaint();
+  // Fills what part of a window area lies beyond the editor.
+  void PaintSurround(const IRECT& area);
   // Puts pixels of a bitmap on a window.
   void PutBitmap(unsigned long window, PxIBitmap* pBitmap, int x, int y, int w, int h);
 
@@ -143,6 +154,7 @@ private:
   bool mCursorHidden = false;
   int mHiddenX = -1, mHiddenY = -1;
   TextEntry mEntry;
+  HandedKey mHandedKey;
   std::atomic<bool> mMenuOpen{false}, mMessageBoxOpen{false};
   std::mutex mAutomationMutex;
   std::vector<std::vector<IRECT>> mMenuItemRects;  // per level, screen coordinates
