@@ -12,13 +12,15 @@ beside Tavlo's, so that an abort of the tool is told apart from a fault of
 Tavlo's.
 
 Prints one line per check and "N passed, M failed"; exits 1 on any failure,
-77 (skipped) when Ardour is not installed.
+77 (skipped) when Ardour 7 is not installed, unless TAVLO_REQUIRE_HOSTS=1
+(as CI sets it), which makes a missing Ardour a failure.
 
 Usage: ardour_interop.py <path to Tavlo.vst3> <path to Tavlo.lv2> [work folder]
        ardour_interop.py --self-test   (the export's retries, against a stand-in tool)
 """
 
 import array
+import glob
 import hashlib
 import math
 import os
@@ -39,6 +41,12 @@ LIBDIR = "/usr/lib/ardour7"
 SCANNER = os.path.join(LIBDIR, "ardour-vst3-scanner")
 LV2_URI = "https://quillmarshworks.example/plugins/tavlo"
 EXPORT_ATTEMPTS = 4
+# ardour7-export runs the session in cycles of this many frames. Its VST 3
+# host passes the automation inside a cycle as points with their offsets,
+# and Tavlo applies a parameter's last point from the start of the block
+# (automation is not yet sample-accurate): a change lands at the start of
+# the cycle that holds its point, up to a cycle early, never late.
+EXPORT_CYCLE = 1024
 # A 1.5 s render takes a few seconds; a hung export is given up well before
 # the test's own time limit.
 EXPORT_TIMEOUT = 60
@@ -435,8 +443,15 @@ def main():
     tools = [shutil.which("ardour7-lua"), shutil.which("ardour7-export"),
              SCANNER if os.access(SCANNER, os.X_OK) else None]
     if not all(tools):
-        print("SKIP: Ardour 7 is not installed (apt-get install --no-install-recommends ardour); "
-              "the Ardour interop tests did not run")
+        others = sorted(set(os.path.basename(p) for d in os.environ.get("PATH", "").split(os.pathsep) if d
+                            for p in glob.glob(os.path.join(d, "ardour*-lua"))) - {"ardour7-lua"})
+        what = "Ardour 7 is not installed (apt-get install --no-install-recommends ardour)"
+        if others:
+            what += "; found %s, which this test does not drive" % ", ".join(others)
+        if os.environ.get("TAVLO_REQUIRE_HOSTS") == "1":
+            print("FAIL  %s, and TAVLO_REQUIRE_HOSTS=1 requires every host the suite drives" % what)
+            return 1
+        print("SKIP: %s; the Ardour interop tests did not run" % what)
         return SKIP
     vst3 = os.path.abspath(sys.argv[1])
     lv2 = os.path.abspath(sys.argv[2])
@@ -628,8 +643,13 @@ def run_format(ard, fmt):
     check(abs(before - 1.0) < 1e-6, tag + "automation: Mix 0 passes the tone before the point", "%.6f" % before)
     check(abs(after - NYQUIST_GAIN * PREAMP_AT_ONE) < 2e-4, tag + "automation: Mix 100 after the point",
           "%.6f" % after)
-    check(abs(switch - mid) <= 2048, tag + "automation: the change lands at the point",
-          "first compressed frame %d, point at %d" % (switch, mid))
+    # The ramp to Mix 100 runs from 96 frames before the point to the point.
+    # Ardour splits an LV2 plug-in's run at every automation point, so the
+    # switch lies on the ramp; the VST 3 bundle takes the cycle's last point
+    # from the cycle's start (see EXPORT_CYCLE).
+    earliest = mid - 96 if fmt == "LV2" else mid - (EXPORT_CYCLE - 1)
+    check(earliest <= switch <= mid, tag + "automation: the change lands at the point",
+          "first compressed frame %d, point at %d, allowed from %d" % (switch, mid, earliest))
 
     # Side-chain: with Sidechain 0 the side track's tone drives the detector.
     scm, sco = renders["sc_main"][0], renders["sc_on"][0]
