@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,6 +240,47 @@ TEST(TavloEditorArtwork, EveryStripFitsItsPlaceWithoutOverlap)
       const bool overlap = a.L < b.R && b.L < a.R && a.T < b.B && b.T < a.B;
       EXPECT_FALSE(overlap) << "controls " << i << " and " << j << " overlap";
     }
+}
+
+// The committed images are the film-strip tool's output: drawn again, every
+// one has the same size and pixels, and there is no image either side lacks.
+TEST(TavloEditorArtwork, TheFilmStripToolStillDrawsTheCommittedArt)
+{
+#ifndef TAVLO_FILMSTRIPS_PATH
+  FAIL() << "tavlo-filmstrips is not built (install libcairo2-dev): the committed art cannot be checked";
+#else
+  namespace fs = std::filesystem;
+  const fs::path out = fs::path(testing::TempDir()) / ("tavlo_filmstrips_" + std::to_string(getpid()));
+  fs::remove_all(out);
+  ASSERT_TRUE(fs::create_directories(out));
+  const std::string cmd = std::string("'") + TAVLO_FILMSTRIPS_PATH + "' '" + out.string() + "' > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+
+  auto pngs = [](const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir))
+      if (e.path().extension() == ".png") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> committed = pngs(ImageDir());
+  EXPECT_EQ(pngs(out), committed);
+  EXPECT_EQ(committed.size(), 22u);  // eleven images, each at two scales
+  for (const std::string& name : committed)
+  {
+    SCOPED_TRACE(name);
+    const Image want = LoadImage(ImageDir() + name), got = LoadImage((out / name).string());
+    ASSERT_GT(want.w, 0);
+    ASSERT_EQ(got.w, want.w);
+    ASSERT_EQ(got.h, want.h);
+    size_t differ = 0, first = 0;
+    for (size_t i = 0; i < want.px.size(); ++i)
+      if (got.px[i] != want.px[i] && differ++ == 0) first = i;
+    EXPECT_EQ(differ, 0u) << "first at " << first % (size_t)want.w << "," << first / (size_t)want.w << ": drawn 0x"
+                          << std::hex << got.px[first] << ", committed 0x" << want.px[first];
+  }
+  fs::remove_all(out);
+#endif
 }
 
 TEST(TavloEditorArtwork, SwitchFramesAreClearlyDistinct)
