@@ -51,6 +51,12 @@ public:
   // Takes and releases the instance lock; nothing is cleared, so a host
   // re-running its set-up mid-stream causes no click.
   void Reset() override;
+  // Activation puts the signal chain back as a new instance has it: hosts
+  // activate again before an export and after many configuration changes,
+  // and must not hear the gain reduction of whatever played before.
+  void OnActivate(bool active) override;
+  // While the host bypasses the plug-in the meter falls to rest.
+  void OnHostBypassedBlock(int nFrames) override;
   // Caches the plain value of a changed parameter for the signal chain.
   void OnParamChange(int paramIdx) override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
@@ -83,8 +89,11 @@ private:
   // Creates the editor, attaches its controls and hands it to the base.
   void BuildEditor();
 
-  // Smooths the ballistic gain before it touches the signal.
-  NumSmooth mGainSmoother{0.99f};
+  // Smooths the ballistic gain before it touches the signal. It starts at
+  // unity, as the ballistic gain does, so nothing fades in.
+  static constexpr float kSmootherPole = 0.99f;
+  static constexpr float kSmootherStart = 1.0f;
+  NumSmooth mGainSmoother{kSmootherPole, kSmootherStart};
   // Linear make-up gain; 0 until the first change of Output, so blocks
   // processed before preset 0 is restored are silent.
   double mOutputGain = 0.0;
@@ -97,6 +106,8 @@ private:
   int mMeterIdx = -1;      // editor index of the gain-reduction meter
   VUClass mMeter{1.0};     // starts at full deflection and falls to rest
   Biquad mDetectorFilter;  // high-pass in the detector path
+  // Between the processed signal (A) and the input (B) as Bypass asks.
+  IFxFade mBypassFade;
   // Always switched together, so all four share one factor. Destroyed in
   // reverse order of declaration.
   OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};

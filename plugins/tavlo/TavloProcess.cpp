@@ -7,6 +7,7 @@
 
 #include "dsp/CurveTables.h"
 #include "fx/IParam.h"
+#include "kit/KitMutex.h"
 
 namespace
 {
@@ -339,6 +340,7 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
   const double dry = 1.0 - wet;
   double gainState = mGainState;
   ChainScratch& sc = mScratch;
+  mBypassFade.SetLength(IFxFade::FramesAt(sr));
 
   for (int base = 0; base < nFrames; base += kChunk)
   {
@@ -410,6 +412,7 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
     // local copies through the loop.
     NumSmooth smoother = mGainSmoother;
     VUClass meter = mMeter;
+    IFxFade fade = mBypassFade;
     for (int i = 0; i < n; ++i)
     {
       const double g = sc.g[i];
@@ -432,7 +435,9 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
         smoother.SetState(gainIn); // restart from the gain, not from silence
       const double y = smoother.Process(gainIn);
 
-      if (static_cast<int>(pBypass->GetValue()) == 1)
+      // Bypass passes the input through; a switch fades between the two.
+      fade.SetTarget(static_cast<int>(pBypass->GetValue()) == 1);
+      if (fade.AtB())
       {
         outL[i] = L[i];
         outR[i] = R[i];
@@ -441,8 +446,19 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       {
         const double wL = y * (kPreampGain * sc.pL[i] + sc.dL[i]);
         const double wR = y * (kPreampGain * sc.pR[i] + sc.dR[i]);
-        outL[i] = (wL * wet + sc.dL[i] * dry) * outputGain;
-        outR[i] = (wR * wet + sc.dR[i] * dry) * outputGain;
+        const double pL = (wL * wet + sc.dL[i] * dry) * outputGain;
+        const double pR = (wR * wet + sc.dR[i] * dry) * outputGain;
+        if (fade.AtA())
+        {
+          outL[i] = pL;
+          outR[i] = pR;
+        }
+        else
+        {
+          const double w = fade.Next();
+          outL[i] = IFxFade::Mix(pL, L[i], w);
+          outR[i] = IFxFade::Mix(pR, R[i], w);
+        }
       }
 
       if (input == 0.0)
@@ -461,6 +477,41 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
     }
     mGainSmoother = smoother;
     mMeter = meter;
+    mBypassFade = fade;
   }
   mGainState = gainState;
+}
+
+void Tavlo::OnActivate(bool active)
+{
+  TavloBinding::OnActivate(active);
+  if (!active)
+    return;
+  KitMutexLock lock(GetMutex());
+  mGainState = 1.0;
+  mGainSmoother = NumSmooth(kSmootherPole, kSmootherStart);
+  mMeter = VUClass(1.0);
+  mDetectorFilter = Biquad();
+  mCoefs = ChainCoefs();
+  for (OverSampler<double>* os : {&mPreampOsL, &mPreampOsR, &mDryOsL, &mDryOsR})
+  {
+    os->mFactor = OverSampler<double>::kNone;
+    os->mRate = 1;
+    os->Reset(kOversampleResetSize);
+  }
+  mBypassFade = IFxFade();
+}
+
+void Tavlo::OnHostBypassedBlock(int nFrames)
+{
+  DenormalGuard denormalGuard;
+  UpdateChainCoefs(GetSampleRate());
+  // The needle as it would move with no gain reduction at all.
+  VUClass meter = mMeter;
+  double v = meter.GetState();
+  for (int i = 0; i < nFrames; ++i)
+    v = meter.ProcessWithCoef(0.0, mCoefs.meterCoef);
+  mMeter = meter;
+  if (IFxEditor* pGraphics = GetGraphics())
+    pGraphics->SetControlFromPlug(mMeterIdx, v);
 }

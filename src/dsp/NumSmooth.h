@@ -7,7 +7,7 @@ class NumSmooth
 public:
   NumSmooth() = default;
   // b is formed as 1 - a in float, not as the float nearest to 1 - a.
-  explicit NumSmooth(float a) : mA(a), mB(1.0f - a), mZ(0.0f) {}
+  explicit NumSmooth(float a, float z = 0.0f) : mA(a), mB(1.0f - a), mZ(z) {}
 
   inline float Process(float x)
   {

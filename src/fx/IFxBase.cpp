@@ -89,6 +89,10 @@ IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
   mOutData.Resize(nOut);
   for (int i = 0; i < nIn; ++i) mInChannels.Add(new InChannel(mInData.Get() + i));
   for (int i = 0; i < nOut; ++i) mOutChannels.Add(new OutChannel(mOutData.Get() + i));
+
+  // Sized once, so that a fade allocates nothing on the audio thread.
+  mHostBypass.mDry.Resize(nOut * kFadePieceFrames);
+  mHostBypass.mSaved.Resize(nOut);
 }
 
 IFxBase::~IFxBase()
@@ -142,8 +146,8 @@ void IFxBase::ProcessDoubleReplacing(double** inputs, double** outputs, int nFra
 
 void IFxBase::OnActivate(bool active)
 {
-  (void)active;
   KitMutexLock lock(&mMutex);
+  if (active) mHostBypass.mFade.Restart();
 }
 
 void IFxBase::ProcessMidiMsg(IMidiMsg* pMsg)

@@ -5,6 +5,7 @@
 
 #include "fx/ByteChunk.h"
 #include "fx/IFxEditor.h"
+#include "fx/IFxFade.h"
 #include "fx/IMidiMsg.h"
 #include "fx/IPreset.h"
 #include "fx/Hosts.h"
@@ -80,6 +81,8 @@ public:
   virtual void OnGUIOpen() {}
   virtual void OnGUIClose() {}
   virtual void OnIdle() {}
+  // With active, the host's bypass starts over as well: the first block
+  // after activation takes the bypass as it then is, with no fade.
   virtual void OnActivate(bool active);
   virtual void ProcessMidiMsg(IMidiMsg* pMsg);
   virtual void ProcessSysEx(ISysEx* pSysEx) { (void)pSysEx; }
@@ -125,6 +128,10 @@ public:
   virtual int MeterCount() const { return 0; }
   virtual IFxMeterInfo GetMeterInfo(int idx) const { (void)idx; return IFxMeterInfo(); }
   virtual double GetMeterValue(int idx) const { (void)idx; return 0.0; }
+  // Called for the frames the host bypasses once any fade into the bypass
+  // is over, in place of processing: the signal chain does not run. A
+  // plug-in lets its meters fall to rest here.
+  virtual void OnHostBypassedBlock(int nFrames) { (void)nFrames; }
 
   // ---- channels ----
   bool LegalIO(int nIn, int nOut);
@@ -146,6 +153,11 @@ public:
   void ProcessBuffers(float sampleType, int nFrames);
   void PassThroughBuffers(double sampleType, int nFrames);
   void PassThroughBuffers(float sampleType, int nFrames);
+  // One block as the host's bypass flag asks for it: processed, or passed
+  // through, and for the frames in which the flag has just changed both,
+  // cross-faded, so that switching the bypass makes no click.
+  void RunBuffers(double sampleType, int nFrames);
+  void RunBuffers(float sampleType, int nFrames);
   void ZeroScratchBuffers();
 
   void SetSampleRate(double sampleRate) { mSampleRate = sampleRate; }
@@ -303,6 +315,21 @@ protected:
   KitPtrList<KitString> mOutputBusLabels;
 
 private:
+  // The host bypass's cross-fade (IFxBaseHostBypass.cpp): where it stands, and
+  // room for the untouched signal of one piece of a fade, per output.
+  static constexpr int kFadePieceFrames = 256;
+  struct HostBypass
+  {
+    IFxFade mFade;
+    KitTypedBuf<double> mDry;    // output c is the c-th run of kFadePieceFrames
+    KitTypedBuf<double*> mSaved; // the outputs' own pointers during a fade
+  };
+  HostBypass mHostBypass;
+  void RunDoubleBuffers(int nFrames);
+  void CrossFadePiece(int nFrames);
+  // Moves every input and output pointer on by a number of frames.
+  void ShiftChannels(int frames);
+
   IPreset* GetNextUninitializedPreset();
   int FinishUnserializePresets(int pos);
   void SetBusLabel(KitPtrList<KitString>* pList, int idx, const char* label);

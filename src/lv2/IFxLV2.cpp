@@ -129,9 +129,10 @@ void IFxLV2::ReadControlPorts()
   }
 
   // The host's bypass, as a VST 3 host's bypass parameter: the plug-in
-  // passes its input through untouched while disabled.
+  // passes its input through untouched while disabled. Any value above 0
+  // enables, as a toggle port is read.
   if (const float* p = mPortData[ports.EnabledPort()])
-    if (!std::isnan(*p)) mIsBypassed = !(*p >= 0.5f);
+    if (!std::isnan(*p)) mIsBypassed = !(*p > 0.0f);
 }
 
 void IFxLV2::ConnectChannels(int offset, int nFrames)
@@ -202,10 +203,7 @@ void IFxLV2::Run(uint32_t nFrames)
   {
     const int n = (int)std::min<uint32_t>((uint32_t)blockSize, nFrames - done);
     ConnectChannels((int)done, n);
-    if (IsBypassed())
-      PassThroughBuffers(0.0f, n);
-    else
-      ProcessBuffers(0.0f, n);
+    RunBuffers(0.0f, n);
     done += (uint32_t)n;
   }
   WriteMeters();

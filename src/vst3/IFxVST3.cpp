@@ -339,6 +339,8 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
 
 tresult PLUGIN_API IFxVST3::terminate()
 {
+  // Whatever the host did not deactivate, the next initialize starts inactive.
+  mActive = false;
   return SingleComponentEffect::terminate();
 }
 
@@ -465,7 +467,14 @@ tresult PLUGIN_API IFxVST3::setBusArrangements(SpeakerArrangement* inputs, int32
 
 tresult PLUGIN_API IFxVST3::setActive(TBool state)
 {
-  OnActivate(state != 0);
+  // Only a change counts: a host that activates an active plug-in again
+  // (some do around every set-up) must not clear its audio history.
+  const bool active = state != 0;
+  if (active != mActive)
+  {
+    mActive = active;
+    OnActivate(active);
+  }
   return kResultOk;
 }
 
@@ -604,9 +613,11 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
   const int nOutBuses = data.outputs ? std::max<int32>(0, data.numOutputs) : 0;
 
   // Host channel c of bus b at this piece's offset, or null when the host did
-  // not supply it.
-  auto hostChannel = [&](AudioBusBuffers* buses, int nBuses, int b, int c) -> T* {
-    if (b >= nBuses || c >= buses[b].numChannels)
+  // not supply it. The host's array is read only as far as both its count
+  // and the bus's negotiated width reach: a host that claims more channels
+  // than it passes must not send us past the end of its array.
+  auto hostChannel = [&](AudioBusBuffers* buses, int nBuses, int b, int c, bool input) -> T* {
+    if (b >= nBuses || c >= HostWidth(buses[b], input ? getAudioInput(b) : getAudioOutput(b)))
       return nullptr;
     T** chans = BusChannels<T>(buses[b]);
     return chans && chans[c] ? chans[c] + offset : nullptr;
@@ -628,15 +639,15 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
         mSidechainWasActive = false;
       }
       for (int c = 0; c < nMain; ++c)
-        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c);
+        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
       if (scBus && scBus->isActive())
         for (int c = 0; c < mSidechainChannels && nMain + c < nIn; ++c)
-          mInPtrs[nMain + c] = hostChannel(data.inputs, nInBuses, 1, c);
+          mInPtrs[nMain + c] = hostChannel(data.inputs, nInBuses, 1, c, true);
     }
     else
     {
       for (int c = 0; c < nIn; ++c)
-        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c);
+        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
     }
   }
 
@@ -664,11 +675,11 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
   std::fill(mOutPtrs.begin(), mOutPtrs.end(), nullptr);
   for (int b = 0, o = 0; b < nOutBuses && o < nOut; ++b)
   {
-    const int c = std::max<int32>(0, data.outputs[b].numChannels);
     AudioBus* declared = getAudioOutput(b);
+    const int c = HostWidth(data.outputs[b], declared);
     const bool active = declared && declared->isActive();
     for (int k = 0; k < c && o + k < nOut; ++k)
-      mOutPtrs[o + k] = active ? hostChannel(data.outputs, nOutBuses, b, k) : nullptr;
+      mOutPtrs[o + k] = active ? hostChannel(data.outputs, nOutBuses, b, k, false) : nullptr;
     o += c;
   }
   for (int c = 0; c < nOut; ++c)
@@ -681,10 +692,7 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
     }
   }
 
-  if (IsBypassed())
-    PassThroughBuffers((T)0, nFrames);
-  else
-    ProcessBuffers((T)0, nFrames);
+  RunBuffers((T)0, nFrames);
 }
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
@@ -725,6 +733,22 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   return kResultOk;
 }
 
+int32 IFxVST3::HostWidth(const AudioBusBuffers& bus, AudioBus* declared)
+{
+  const int32 negotiated = declared ? BitCount(declared->getArrangement()) : 0;
+  return std::max<int32>(0, std::min<int32>(bus.numChannels, negotiated));
+}
+
+int32 IFxVST3::DefaultOutputWidth(int32 b) const
+{
+  // The buses initialize creates: an instrument's stereo pairs, an effect's
+  // one bus of all outputs.
+  const int nOut = OutputChannelCount();
+  if (IsInst())
+    return 2 * b < nOut ? 2 : 0;
+  return b == 0 && getSpeakerArrForChans(nOut) ? nOut : 0;
+}
+
 void IFxVST3::SilenceOutputs(ProcessData& data)
 {
   if (!data.outputs)
@@ -733,7 +757,11 @@ void IFxVST3::SilenceOutputs(ProcessData& data)
   for (int32 b = 0; b < data.numOutputs; ++b)
   {
     AudioBusBuffers& bus = data.outputs[b];
-    const int32 nCh = std::max<int32>(0, bus.numChannels);
+    // Before initialize and after terminate there are no buses to ask: the
+    // widths they would have stand in for them.
+    const int32 nCh = audioOutputs.empty()
+                        ? std::max<int32>(0, std::min<int32>(bus.numChannels, DefaultOutputWidth(b)))
+                        : HostWidth(bus, getAudioOutput(b));
     for (int32 c = 0; c < nCh && n > 0; ++c)
     {
       // The union holds the pointers of the sample size the block announces.
@@ -760,8 +788,9 @@ void IFxVST3::FlagSilentOutputs(ProcessData& data)
     if (!declared || !declared->isActive())
       continue;
     AudioBusBuffers& bus = data.outputs[b];
+    const int32 nCh = HostWidth(bus, declared);
     uint64 flags = 0;
-    for (int32 c = 0; c < bus.numChannels && c < 64; ++c)
+    for (int32 c = 0; c < nCh && c < 64; ++c)
     {
       bool silent = true;
       if (is64 && bus.channelBuffers64 && bus.channelBuffers64[c])

@@ -115,6 +115,7 @@ public:
 protected:
   int32 mSidechainChannels;
   bool mSidechainWasActive = false;
+  bool mActive = false;
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
   std::vector<Steinberg::IPlugView*> mOpenViews;
@@ -125,8 +126,15 @@ private:
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
   // The processing flag and the value the controller reports, together.
   void SetBypassed(bool bypassed);
-  // Zeroes every output channel the host passed and flags it silent.
-  static void SilenceOutputs(Steinberg::Vst::ProcessData& data);
+  // How many of a host bus's channel pointers may be read: its count, but
+  // never more than the declared bus was negotiated to (0 without one).
+  static int32 HostWidth(const Steinberg::Vst::AudioBusBuffers& bus, Steinberg::Vst::AudioBus* declared);
+  // The width output bus b has after initialize, for the blocks that come
+  // when no bus is declared.
+  int32 DefaultOutputWidth(int32 b) const;
+  // Zeroes every output channel the host passed on a declared bus and
+  // flags it silent.
+  void SilenceOutputs(Steinberg::Vst::ProcessData& data);
   // Flags the channels of the active output buses that hold only zeros.
   void FlagSilentOutputs(Steinberg::Vst::ProcessData& data);
   void ProcessInputEvents(Steinberg::Vst::IEventList* events);

@@ -361,3 +361,100 @@ TEST(BasePassThrough, DelayThatCannotBeAllocatedPassesStraightThrough)
   plug.PassThroughBuffers(0.0, 3);
   EXPECT_EQ(oa, (std::vector<double>{0, 1, 2}));
 }
+
+namespace
+{
+// Halves its input; counts the frames it processes and the frames the host
+// bypasses while it stands still.
+class HalvingPlug : public TestPlug
+{
+public:
+  HalvingPlug() : TestPlug(0, "2-2") {}
+  void ProcessDoubleReplacing(double** in, double** out, int n) override
+  {
+    for (int c = 0; c < 2; ++c)
+      for (int s = 0; s < n; ++s) out[c][s] = 0.5 * in[c][s];
+    mProcessed += n;
+  }
+  void OnHostBypassedBlock(int n) override { mBypassed += n; }
+  void SetHostBypass(bool b) { mIsBypassed = b; }
+  long mProcessed = 0, mBypassed = 0;
+};
+} // namespace
+
+// The host's bypass switches along a linear fade of 5 ms (240 frames at
+// 48 kHz), over as many blocks as it takes: frame j of the fade (1 to 240)
+// weighs the untouched input by j / 240. The plug-in runs through a fade
+// into the bypass and stops at its end; in-place host buffers keep their
+// input for the untouched signal. After activation the first block takes
+// the flag as it is.
+TEST(BaseHostBypass, SwitchesAlongAFiveMillisecondFade)
+{
+  for (bool is32 : {false, true})
+  {
+    SCOPED_TRACE(is32 ? "32-bit" : "64-bit");
+    HalvingPlug plug;
+    plug.SetInputChannelConnections(0, 2, true);
+    plug.SetOutputChannelConnections(0, 2, true);
+    plug.SetSampleRate(48000.0);
+    plug.SetBlockSize(100);
+    const double x = 0.75; // exact in both widths, as is every output below
+    std::vector<double> out;
+    auto run = [&](int n) {
+      std::vector<double> buf0(n, x), buf1(n, -x);
+      std::vector<float> f0(n, (float)x), f1(n, (float)-x);
+      double* io[2] = {buf0.data(), buf1.data()}; // one buffer in and out
+      float* fio[2] = {f0.data(), f1.data()};
+      if (is32)
+      {
+        plug.AttachInputBuffers(0, 2, fio, n);
+        plug.AttachOutputBuffers(0, 2, fio);
+        plug.RunBuffers(0.0f, n);
+      }
+      else
+      {
+        plug.AttachInputBuffers(0, 2, io, n);
+        plug.AttachOutputBuffers(0, 2, io);
+        plug.RunBuffers(0.0, n);
+      }
+      for (int s = 0; s < n; ++s)
+      {
+        const double l = is32 ? f0[s] : buf0[s], r = is32 ? f1[s] : buf1[s];
+        ASSERT_EQ(-l, r) << s;
+        out.push_back(l);
+      }
+    };
+    run(100);
+    plug.SetHostBypass(true);
+    for (int b = 0; b < 4; ++b) run(100);
+    EXPECT_EQ(plug.mProcessed, 100 + 240);
+    EXPECT_EQ(plug.mBypassed, 400 - 240);
+    plug.SetHostBypass(false);
+    for (int b = 0; b < 3; ++b) run(100);
+    EXPECT_EQ(plug.mProcessed, 100 + 240 + 300);
+    ASSERT_EQ(out.size(), 800u);
+    for (int i = 0; i < 800; ++i)
+    {
+      double w = 0.0; // weight of the input
+      if (i >= 100 && i < 340) w = (i - 99) / 240.0;
+      else if (i >= 340 && i < 500) w = 1.0;
+      else if (i >= 500 && i < 740) w = (739 - i) / 240.0;
+      const double expected = 0.5 * x * (1.0 - w) + x * w;
+      ASSERT_NEAR(expected, out[(size_t)i], 1e-6) << "frame " << i;
+      if (w == 0.0 || w == 1.0)
+      {
+        ASSERT_EQ(expected, out[(size_t)i]) << "frame " << i;
+      }
+    }
+
+    // Switched while inactive: the first block after activation is already
+    // bypassed, with nothing processed.
+    plug.SetHostBypass(true);
+    plug.OnActivate(true);
+    out.clear();
+    const long processed = plug.mProcessed;
+    run(100);
+    EXPECT_EQ(plug.mProcessed, processed);
+    for (double v : out) ASSERT_EQ(x, v);
+  }
+}

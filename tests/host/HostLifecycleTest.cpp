@@ -2,7 +2,10 @@
 // and out of the usual order, and many instances at once.
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "HostFixture.h"
@@ -251,4 +254,112 @@ TEST_F(LifecycleTest, StateCallsAroundProcessingFromAnotherThread)
   audio.join();
   EXPECT_GE(overlapping.load(), 20);
   EXPECT_EQ(0, bad.load());
+}
+
+namespace {
+
+// A tone on both channels, exact in single precision.
+void FillTone(Block& b, long start, double amp)
+{
+  for (int f = 0; f < b.frames; ++f)
+    for (int ch = 0; ch < 2; ++ch)
+      b.in.Set(0, ch, f, (double)(float)(amp * std::sin(2.0 * 3.141592653589793 * 220.0 * (start + f) / 48000.0)));
+}
+
+// Renders `frames` of the tone in blocks of 512, the changes in the first.
+std::vector<double> RenderTone(Plug& p, bool is64, long start, long frames, double amp,
+                               const std::vector<std::pair<ParamID, double>>& changes = {})
+{
+  std::vector<double> out;
+  for (long done = 0; done < frames;)
+  {
+    const int n = (int)std::min<long>(512, frames - done);
+    Block b(is64, n);
+    FillTone(b, start + done, amp);
+    if (done == 0)
+      for (const auto& c : changes)
+        b.changes.Add(c.first, c.second);
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    for (int f = 0; f < n; ++f)
+      for (int ch = 0; ch < 2; ++ch)
+        out.push_back(b.out.Get(0, ch, f));
+    done += n;
+  }
+  return out;
+}
+
+long FirstDifference(const std::vector<double>& a, const std::vector<double>& b)
+{
+  if (a.size() != b.size())
+    return 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (memcmp(&a[i], &b[i], sizeof(double)) != 0)
+      return (long)(i / 2);
+  return -1;
+}
+
+constexpr ParamID kBpas = 0x62706173;
+
+}  // namespace
+
+// After a loud passage, deactivation and activation put the chain back as a
+// new instance has it (gain, smoother, detector filter, oversamplers, the
+// fades of both bypasses): a quiet tone then comes out bit for bit as from a
+// fresh instance. A set-up or a second activation while active clears
+// nothing: the output goes on as if neither had come.
+TEST_F(LifecycleTest, ReactivationStartsFromACleanSlate)
+{
+  // Input 200, and Oversample; the block just before deactivation switches
+  // a bypass on, so its fade is under way when the plug-in is deactivated.
+  struct Case
+  {
+    const char* what;
+    double oversample;
+    ParamID lastSwitch;  // 0 for none
+  };
+  const Case cases[] = {
+    {"compressing", 0.0, 0},
+    {"compressing, oversampled", 1.0, 0},
+    {"host bypass switched on before deactivation", 0.0, kBpas},
+    {"Bypass switched on before deactivation", 1.0, 7},
+  };
+  for (bool is64 : {false, true})
+    for (const Case& c : cases)
+    {
+      SCOPED_TRACE(std::string(c.what) + (is64 ? ", 64-bit" : ", 32-bit"));
+      const int32 size = is64 ? kSample64 : kSample32;
+      std::vector<std::pair<ParamID, double>> settings = {{0, 0.5}, {6, c.oversample}};
+      std::vector<std::pair<ParamID, double>> after;
+      if (c.lastSwitch)
+        after.push_back({c.lastSwitch, 1.0});
+
+      Plug used, fresh, kept, twin;
+      for (Plug* p : {&used, &kept, &twin})
+      {
+        p->Start(size, 512);
+        RenderTone(*p, is64, 0, 24000, 0.9, settings);
+      }
+      // Part of a fade, then off and on again.
+      RenderTone(used, is64, 24000, 100, 0.9, after);
+      ASSERT_EQ(kResultOk, used.comp()->setActive(false));
+      ASSERT_EQ(kResultOk, used.comp()->setActive(true));
+      fresh.Start(size, 512);
+      std::vector<std::pair<ParamID, double>> freshSettings = settings;
+      freshSettings.insert(freshSettings.end(), after.begin(), after.end());
+      const auto a = RenderTone(used, is64, 30000, 9600, 0.1);
+      const auto b = RenderTone(fresh, is64, 30000, 9600, 0.1, freshSettings);
+      EXPECT_EQ(-1, FirstDifference(a, b)) << "first difference at frame " << FirstDifference(a, b);
+
+      // While active, a set-up and another activation leave the history.
+      if (c.lastSwitch)
+        continue;
+      ASSERT_EQ(kResultOk, kept.Setup(size, 512));
+      ASSERT_EQ(kResultOk, kept.comp()->setActive(true));
+      const auto k = RenderTone(kept, is64, 30000, 9600, 0.1);
+      const auto t = RenderTone(twin, is64, 30000, 9600, 0.1);
+      EXPECT_EQ(-1, FirstDifference(k, t)) << "first difference at frame " << FirstDifference(k, t);
+      // And that history is audible: the gain reduction of the loud passage
+      // is still being released.
+      EXPECT_NE(-1, FirstDifference(k, b));
+    }
 }

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -430,14 +432,17 @@ TEST_F(ProcessTest, BypassAboveOneHalfOnly)
       differ += b.out.Get(0, 0, f) != b.in.Get(0, 0, f);
     EXPECT_GT(differ, 200);
 
-    Block c(is64, 256);
+    // Bypassed: the input itself once the switch's fade (5 ms, 240
+    // frames) is over.
+    Block c(is64, 512);
     FillSignal(c, 256);
     c.changes.Add(kBpas, 0.51);
     ASSERT_EQ(kResultOk, c.Run(p.proc()));
     EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kBpas));
-    for (int f = 0; f < 256; ++f)
+    for (int f = 240; f < 512; ++f)
       for (int ch = 0; ch < 2; ++ch)
         ASSERT_EQ(c.in.Get(0, ch, f), c.out.Get(0, ch, f)) << "frame " << f;
+    EXPECT_NE(c.in.Get(0, 0, 100), c.out.Get(0, 0, 100));
 
     Block d(is64, 16);
     d.changes.Add(kBpas, 0.0);
@@ -558,37 +563,56 @@ TEST_F(ProcessTest, ParameterFlushWithZeroFramesAndNullBuffers)
 
 TEST_F(ProcessTest, NullChannelPointersAndMissingBusesAreSafe)
 {
-  Plug p;
-  p.Start(kSample32, 128);
-  ASSERT_EQ(kResultOk, p.comp()->activateBus(kAudio, kInput, 1, true));
+  // Each odd block goes to instance p and the block it amounts to to its
+  // twin: the outputs the host gave must agree, and so must the next,
+  // ordinary block (the chain moved on exactly as the twin's did).
+  Plug p, twin;
+  for (Plug* q : {&p, &twin})
+  {
+    q->Start(kSample32, 128);
+    ASSERT_EQ(kResultOk, q->comp()->activateBus(kAudio, kInput, 1, true));
+  }
+  long pos = 0;
+  auto nextBlocksAgree = [&](const char* what) {
+    pos += 128;
+    Block a(false, 128), t(false, 128);
+    FillSignal(a, pos, 0.5, 0.5);
+    FillSignal(t, pos, 0.5, 0.5);
+    ASSERT_EQ(kResultOk, a.Run(p.proc()));
+    ASSERT_EQ(kResultOk, t.Run(twin.proc()));
+    EXPECT_EQ(0.0, MaxDiff(a.out, t.out, 128)) << what;
+    pos += 128;
+  };
 
-  {  // channel arrays missing
-    Block b(false, 128);
-    FillSignal(b, 0);
+  {  // channel arrays missing: both input buses read silence
+    Block b(false, 128), t(false, 128);
+    FillSignal(b, pos, 0.5, 0.5);
     b.inBuses[0].channelBuffers32 = nullptr;
     b.inBuses[1].channelBuffers32 = nullptr;
-    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    ASSERT_EQ(kResultOk, t.Run(twin.proc()));
+    EXPECT_EQ(0.0, MaxDiff(b.out, t.out, 128));
+    EXPECT_EQ(0x3u, b.out.Buses()[0].silenceFlags);
+    nextBlocksAgree("after missing input arrays");
   }
-  {  // single null channels, and more channels claimed than given
-    Block b(false, 128);
-    FillSignal(b, 0);
+  {  // single null channels: nothing to write, the chain still runs
+    Block b(false, 128), t(false, 128);
+    FillSignal(b, pos, 0.5, 0.5);
+    FillSignal(t, pos, 0.5, 0.5);
     float* chans[2] = {nullptr, nullptr};
     b.out.Buses()[0].channelBuffers32 = chans;
-    EXPECT_EQ(kResultOk, b.Run(p.proc()));
-    b.out.Buses()[0].numChannels = 2;
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    ASSERT_EQ(kResultOk, t.Run(twin.proc()));
+    nextBlocksAgree("after null output channels");
   }
   {  // fewer input buses than declared: side-chain declared active but absent
-    Block b(false, 128, false);
-    FillSignal(b, 0);
-    EXPECT_EQ(kResultOk, b.Run(p.proc()));
-    EXPECT_TRUE(std::isfinite(b.out.Get(0, 0, 100)));
-  }
-  {  // a host bus with fewer channels than the plug-in's bus
-    Block b(false, 128);
-    FillSignal(b, 0);
-    b.inBuses[0].numChannels = 1;
-    b.inBuses[1].numChannels = 1;
-    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    Block b(false, 128, false), t(false, 128);
+    FillSignal(b, pos, 0.5, 0.5);
+    FillSignal(t, pos, 0.5, 0.0);
+    ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    ASSERT_EQ(kResultOk, t.Run(twin.proc()));
+    EXPECT_EQ(0.0, MaxDiff(b.out, t.out, 128));
+    nextBlocksAgree("after a missing side-chain bus");
   }
   {  // no output buses, then an extra undeclared output bus
     Block b(false, 128);
@@ -611,6 +635,134 @@ TEST_F(ProcessTest, NullChannelPointersAndMissingBusesAreSafe)
     EXPECT_EQ(kResultOk, b.Run(p.proc()));
     EXPECT_EQ(0.0, b.out.Get(0, 0, 10));
   }
+}
+
+// A host's channel array for one bus: `given` pointers, exactly that many
+// (so the sanitizer build sees a read past its end), the bus's own
+// channels first and loud canary buffers after them, under a count of
+// `claimed`.
+struct HostArray
+{
+  std::unique_ptr<float*[]> f;
+  std::unique_ptr<double*[]> d;
+  std::vector<std::vector<double>> canaries;
+  std::vector<std::vector<float>> fCanaries;
+  int given;
+
+  HostArray(AudioBusBuffers& bus, bool is64, int frames, int given_, int claimed) : given(given_)
+  {
+    if (is64)
+      d.reset(new double*[given]);
+    else
+      f.reset(new float*[given]);
+    for (int c = 0; c < given; ++c)
+    {
+      if (c < 2)
+      {
+        if (is64)
+          d[c] = bus.channelBuffers64[c];
+        else
+          f[c] = bus.channelBuffers32[c];
+        continue;
+      }
+      canaries.emplace_back(frames, 0.5);
+      fCanaries.emplace_back(frames, 0.5f);
+      if (is64)
+        d[c] = canaries.back().data();
+      else
+        f[c] = fCanaries.back().data();
+    }
+    bus.numChannels = claimed;
+    if (is64)
+      bus.channelBuffers64 = d.get();
+    else
+      bus.channelBuffers32 = f.get();
+  }
+
+  bool CanariesUntouched() const
+  {
+    for (size_t k = 0; k < canaries.size(); ++k)
+      for (size_t i = 0; i < canaries[k].size(); ++i)
+        if (canaries[k][i] != 0.5 || fCanaries[k][i] != 0.5f)
+          return false;
+    return true;
+  }
+};
+
+// Hosts whose channel counts disagree with the buses' widths (2 here):
+// the plug-in reads and writes only the channels both agree on, in the
+// processed path and in the one that writes silence, and flags only those.
+TEST_F(ProcessTest, HostChannelArraysWiderOrNarrowerThanTheBus)
+{
+  struct Case
+  {
+    const char* what;
+    bool inputs;  // the arrays of both input buses, else the output's
+    int given, claimed;
+  };
+  const Case cases[] = {
+    {"output claims 8, passes 2", false, 2, 8},
+    {"output claims and passes 8", false, 8, 8},
+    {"output claims and passes 1", false, 1, 1},
+    {"inputs claim 8, pass 2", true, 2, 8},
+    {"inputs claim and pass 8", true, 8, 8},
+    {"inputs claim and pass 1", true, 1, 1},
+  };
+  for (bool is64 : {false, true})
+    for (bool processable : {true, false})
+      for (const Case& c : cases)
+      {
+        SCOPED_TRACE(std::string(c.what) + (is64 ? ", 64-bit" : ", 32-bit") +
+                     (processable ? ", processed" : ", not processable"));
+        // The unprocessable blocks come with buffers of the other sample
+        // size than the set-up announced.
+        const int32 setupSize = (is64 == processable) ? kSample64 : kSample32;
+        Plug p, twin;
+        for (Plug* q : {&p, &twin})
+        {
+          q->Start(setupSize, 256);
+          ASSERT_EQ(kResultOk, q->comp()->activateBus(kAudio, kInput, 1, true));
+          Compress(*q);
+        }
+        Block b(is64, 256), t(is64, 256);
+        FillSignal(b, 0, 0.5, 0.5);
+        FillSignal(t, 0, 0.5, 0.5);
+        const int used = std::min(c.given, 2);
+        std::vector<std::unique_ptr<HostArray>> arrays;
+        if (c.inputs)
+        {
+          for (int bus = 0; bus < 2; ++bus)
+            arrays.emplace_back(new HostArray(b.inBuses[bus], is64, 256, c.given, c.claimed));
+          // What the plug-in hears from a bus of one channel: nothing on the right.
+          for (int f = 0; f < 256 && used < 2; ++f)
+          {
+            t.in.Set(0, 1, f, 0.0);
+            t.sc.Set(0, 1, f, 0.0);
+          }
+        }
+        else
+          arrays.emplace_back(new HostArray(b.out.Buses()[0], is64, 256, c.given, c.claimed));
+        b.out.Fill(0.25);
+        ASSERT_EQ(kResultOk, b.Run(p.proc()));
+        ASSERT_EQ(kResultOk, t.Run(twin.proc()));
+
+        const int outChannels = c.inputs ? 2 : used;
+        for (int ch = 0; ch < outChannels; ++ch)
+          for (int f = 0; f < 256; ++f)
+          {
+            const double expected = processable ? t.out.Get(0, ch, f) : 0.0;
+            ASSERT_EQ(expected, b.out.Get(0, ch, f)) << "channel " << ch << " frame " << f;
+          }
+        if (processable)
+        {
+          EXPECT_GT(Rms(b.out, 0, 0, 256), 0.01);
+        }
+        for (const auto& a : arrays)
+          EXPECT_TRUE(a->CanariesUntouched());
+        const uint64 flags = b.out.Buses()[0].silenceFlags;
+        const uint64 twinFlags = t.out.Buses()[0].silenceFlags & ((1u << outChannels) - 1);
+        EXPECT_EQ(processable ? twinFlags : (1u << outChannels) - 1, flags);
+      }
 }
 
 TEST_F(ProcessTest, MissingInputBusReadsSilenceNotTheLastBlock)
@@ -725,18 +877,20 @@ TEST_F(ProcessTest, BlocksThatCannotBeProcessedComeOutSilent)
     Block b(sc.is64, 700);
     FillSignal(b, 0);
     // Two output buses of three channels: more than the plug-in declares.
+    // Only the declared stereo bus's channels are the plug-in's to write
+    // (the host's count alone could run past the end of its array).
     AudioBuffers outs(2, 3, 700, sc.is64);
     outs.Fill(0.5);
     b.data.outputs = outs.Buses();
     b.data.numOutputs = 2;
     ASSERT_EQ(kResultOk, b.Run(p.proc()));
+    EXPECT_EQ(0x3u, outs.Buses()[0].silenceFlags);
+    EXPECT_EQ(0x0u, outs.Buses()[1].silenceFlags);
     for (int bus = 0; bus < 2; ++bus)
-    {
-      EXPECT_EQ(0x7u, outs.Buses()[bus].silenceFlags) << "bus " << bus;
       for (int ch = 0; ch < 3; ++ch)
         for (int f = 0; f < 700; ++f)
-          ASSERT_EQ(0.0, outs.Get(bus, ch, f)) << "bus " << bus << " channel " << ch << " frame " << f;
-    }
+          ASSERT_EQ(bus == 0 && ch < 2 ? 0.0 : 0.5, outs.Get(bus, ch, f))
+            << "bus " << bus << " channel " << ch << " frame " << f;
   }
 }
 

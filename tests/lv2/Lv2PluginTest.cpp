@@ -234,6 +234,7 @@ struct RenderCase
   const char* name;
   bool sideChain;  // the side-chain connected to its own signal
   std::vector<Change> changes;
+  bool tone = false;  // a 100 Hz tone at 0.9 on both main inputs instead
 };
 
 struct Render
@@ -242,12 +243,14 @@ struct Render
   float meter = NAN;
 };
 
-void FillInputs(long frame, int n, float* l, float* r, float* sl, float* sr)
+float Tone(long frame) { return (float)(0.9 * std::sin(2.0 * 3.141592653589793 * 100.0 * (double)frame / 48000.0)); }
+
+void FillInputs(long frame, int n, float* l, float* r, float* sl, float* sr, bool tone = false)
 {
   for (int f = 0; f < n; ++f)
   {
-    l[f] = (float)vst3host::TestSignal(0, frame + f, 0.9);
-    r[f] = (float)vst3host::TestSignal(1, frame + f, 0.9);
+    l[f] = tone ? Tone(frame + f) : (float)vst3host::TestSignal(0, frame + f, 0.9);
+    r[f] = tone ? Tone(frame + f) : (float)vst3host::TestSignal(1, frame + f, 0.9);
     sl[f] = (float)vst3host::TestSignal(2, frame + f, 0.9);
     sr[f] = (float)vst3host::TestSignal(3, frame + f, 0.9);
   }
@@ -276,7 +279,7 @@ Render RenderLv2(const RenderCase& c)
           inst.Control(kSymbols[ch.param]) = (float)ch.plain;
       }
     const int n = kBlocks[b];
-    FillInputs(frame, n, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
+    FillInputs(frame, n, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"), c.tone);
     inst.Run(n);
     out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
     out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + n);
@@ -301,7 +304,7 @@ Render RenderVst3(const RenderCase& c)
     vst3host::Block blk(false, n, c.sideChain);
     for (const Change& ch : c.changes)
       if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);
-    FillInputs(frame, n, l.data(), r.data(), sl.data(), sr.data());
+    FillInputs(frame, n, l.data(), r.data(), sl.data(), sr.data(), c.tone);
     for (int f = 0; f < n; ++f)
     {
       blk.in.Set(0, 0, f, l[f]);
@@ -382,6 +385,52 @@ TEST_F(Lv2Sound, BitIdenticalToTheVst3Bundle)
   }
 }
 
+// Every bypass switches through a 5 ms linear fade (240 frames at 48 kHz):
+// a 100 Hz tone at 0.9 compressed hard (Input 200) jumped by up to 0.9
+// between neighbouring samples at the switch; with the fade no step is
+// much larger than the tone's own largest (0.0118). Once the fade is over,
+// a bypass is the input bit for bit, and the plug-in's own Bypass released
+// gives exactly what a render never bypassed gives.
+TEST_F(Lv2Sound, EveryBypassSwitchIsClickFree)
+{
+  const long at = BlockStart(2), fadeEnd = at + 239;  // the fade's last frame has weight 1
+  for (int os = 0; os <= 1; ++os)
+    for (int param : {kHostBypass, 7})
+      for (bool toBypass : {true, false})
+      {
+        std::vector<Change> changes = {{0, 0, 200, 0.5}, {0, 6, (double)os, (double)os}};
+        if (!toBypass) changes.push_back({0, param, 1, 1.0});
+        changes.push_back({2, param, toBypass ? 1.0 : 0.0, toBypass ? 1.0 : 0.0});
+        const std::string what = std::string(param == kHostBypass ? "host bypass" : "Bypass") +
+                                 (toBypass ? " on" : " off") + (os ? ", oversampled" : "");
+        SCOPED_TRACE(what);
+        const RenderCase c = {what.c_str(), false, changes, true};
+        const Render lv2 = RenderLv2(c), vst3 = RenderVst3(c);
+        EXPECT_EQ(-1, FirstDifference(lv2, vst3));
+        for (const std::vector<float>* out : {&lv2.left, &lv2.right, &vst3.left, &vst3.right})
+        {
+          double step = 0.0;
+          for (long i = at - 480; i < at + 960; ++i)
+            step = std::max(step, (double)std::fabs((*out)[(size_t)i] - (*out)[(size_t)i - 1]));
+          EXPECT_LT(step, 0.02);
+        }
+        if (toBypass)
+        {
+          EXPECT_NE(Tone(fadeEnd - 1), lv2.left[(size_t)fadeEnd - 1]);
+          for (long i = fadeEnd; i < BlockStart(kNumBlocks); ++i)
+            ASSERT_EQ(Tone(i), lv2.left[(size_t)i]) << "frame " << i;
+        }
+        else if (param == 7)
+        {
+          std::vector<Change> never(changes.begin(), changes.begin() + 2);
+          const Render ref = RenderLv2({"never bypassed", false, never, true});
+          EXPECT_NE(ref.left[(size_t)fadeEnd - 1], lv2.left[(size_t)fadeEnd - 1]);
+          for (long i = fadeEnd; i < BlockStart(kNumBlocks); ++i)
+            ASSERT_EQ(ref.left[(size_t)i], lv2.left[(size_t)i]) << "frame " << i;
+        }
+      }
+}
+
 TEST_F(Lv2Sound, ControlChangesTakeEffectAtTheNextRun)
 {
   const RenderCase steady = {"Input 0 throughout", false, {{0, 0, 0, 0.0}}};
@@ -413,22 +462,79 @@ TEST_F(Lv2Sound, NaNAndOutOfRangeControlsAreHarmless)
   EXPECT_EQ(-1, FirstDifference(h, c));
   EXPECT_GT(Rms(h.left, 0, h.left.size()), 0.01);
 
-  // The host's enable switch: NaN keeps it as it was, anything from 0.5
-  // up enables, below disables.
+  // The host's enable switch, a toggle: NaN keeps it as it was, anything
+  // above 0 enables, 0 and below disables. Each run is long enough for the
+  // switch's fade (5 ms, 240 frames); its last 256 frames are compared.
   World& w = SharedWorld();
   Instance inst(w, w.Plugin());
   ASSERT_TRUE(inst);
   inst.Control("input") = 200;
-  const float enables[] = {1.0f, NAN, 0.49f, NAN, 0.5f, 7.0f, -1.0f};
-  const bool bypassed[] = {false, false, true, true, false, false, true};
-  for (int k = 0; k < 7; ++k)
+  const float enables[] = {1.0f, NAN, 0.0f, NAN, 0.49f, -1.0f, 7.0f, -0.0f, 1e-6f};
+  const bool bypassed[] = {false, false, true, true, false, true, false, true, false};
+  for (int k = 0; k < 9; ++k)
   {
     inst.Control("enabled") = enables[k];
-    FillInputs(k * 64L, 64, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
-    inst.Run(64);
-    const bool same = !memcmp(inst.Audio("in_l"), inst.Audio("out_l"), 64 * sizeof(float)) &&
-                      !memcmp(inst.Audio("in_r"), inst.Audio("out_r"), 64 * sizeof(float));
+    FillInputs(k * 512L, 512, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"));
+    inst.Run(512);
+    const bool same = !memcmp(inst.Audio("in_l") + 256, inst.Audio("out_l") + 256, 256 * sizeof(float)) &&
+                      !memcmp(inst.Audio("in_r") + 256, inst.Audio("out_r") + 256, 256 * sizeof(float));
     EXPECT_EQ(bypassed[k], same) << "enabled = " << enables[k];
+  }
+}
+
+// After a loud passage, deactivate and activate put the chain back as a
+// new instance has it: a quiet tone then comes out bit for bit as from a
+// fresh instance, and so does the meter. The run before deactivation
+// switches a bypass on, so its fade is under way.
+TEST_F(Lv2Sound, ReactivationStartsFromACleanSlate)
+{
+  struct Case
+  {
+    const char* what;
+    float oversample;
+    const char* lastSwitch;  // a control set in the last run before deactivation
+    float value;
+  };
+  const Case cases[] = {
+    {"compressing", 0, nullptr, 0},
+    {"compressing, oversampled", 1, nullptr, 0},
+    {"disabled before deactivation", 0, "enabled", 0},
+    {"Bypass switched on before deactivation", 1, "bypass", 1},
+  };
+  World& w = SharedWorld();
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.what);
+    Instance used(w, w.Plugin()), fresh(w, w.Plugin());
+    ASSERT_TRUE(used && fresh);
+    auto tone = [](Instance& inst, long start, int n, float amp) {
+      for (int f = 0; f < n; ++f)
+        inst.Audio("in_l")[f] = inst.Audio("in_r")[f] =
+          (float)(amp * std::sin(2.0 * 3.141592653589793 * 220.0 * (double)(start + f) / 48000.0));
+      inst.Run(n);
+    };
+    for (Instance* inst : {&used, &fresh})
+    {
+      inst->Control("input") = 200;
+      inst->Control("oversample") = c.oversample;
+    }
+    for (long pos = 0; pos < 24000; pos += 480) tone(used, pos, 480, 0.9f);
+    if (c.lastSwitch)
+    {
+      used.Control(c.lastSwitch) = c.value;
+      fresh.Control(c.lastSwitch) = c.value;
+    }
+    tone(used, 24000, 100, 0.9f);
+    used.Deactivate();
+    used.Activate();
+    for (long pos = 30000; pos < 39600; pos += 480)
+    {
+      tone(used, pos, 480, 0.1f);
+      tone(fresh, pos, 480, 0.1f);
+      for (const char* out : {"out_l", "out_r"})
+        ASSERT_EQ(0, memcmp(used.Audio(out), fresh.Audio(out), 480 * sizeof(float))) << out << " at frame " << pos;
+      ASSERT_EQ(fresh.Control("gain_reduction"), used.Control("gain_reduction")) << "meter at frame " << pos;
+    }
   }
 }
 
@@ -454,6 +560,14 @@ TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
   EXPECT_LE(loaded, 1.0f);
   inst.Control("input") = 0;
   EXPECT_LT(run(200), 0.01f);
+  // While the host disables the plug-in the chain stands still, and the
+  // needle falls to rest rather than freezing where it stood.
+  inst.Control("input") = 200;
+  EXPECT_GT(run(100), 0.1f);
+  inst.Control("enabled") = 0;
+  EXPECT_LT(run(100), 0.01f);
+  inst.Control("enabled") = 1;
+  EXPECT_GT(run(100), 0.1f);
 }
 
 }  // namespace

@@ -122,6 +122,12 @@ void Instance::Activate()
   mActive = true;
 }
 
+void Instance::Deactivate()
+{
+  if (mActive) lilv_instance_deactivate(mInstance);
+  mActive = false;
+}
+
 void Instance::Run(int frames)
 {
   Activate();

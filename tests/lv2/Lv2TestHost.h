@@ -63,6 +63,7 @@ public:
   void Connect(const char* symbol, bool connected);
 
   void Activate();
+  void Deactivate();
   void Run(int frames);
 
 private:

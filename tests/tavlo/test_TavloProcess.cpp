@@ -218,8 +218,10 @@ struct RefChain
   double input = 0, outputGain = 1, attackT = 0.005, releaseT = 0.3, mix = 100, hpf = 20;
   int sidechain = 1, oversample = 0, bypass = 0;
   double gainState = 1.0;
-  NumSmooth smoother{0.99f};
+  NumSmooth smoother{0.99f, 1.0f}; // unity from the start: nothing fades in
   VUClass meter{1.0};
+  // Bypass's linear fade: frames toward the input out of round(5 ms x rate).
+  int bypassPos = 0;
   Biquad filter;
   OverSampler<double> osPL, osPR, osDL, osDR;
   std::vector<double> meterValues;
@@ -284,15 +286,29 @@ struct RefChain
       const double y = smoother.Process(static_cast<float>(gainState));
       const double wL = y * (3162.2776601683795 * pL + dL);
       const double wR = y * (3162.2776601683795 * pR + dR);
-      if (bypass == 0)
+      const int fadeLen = static_cast<int>(std::lround(sr * 0.005));
+      bypassPos = std::min(bypassPos, fadeLen);
+      if (bypass == 1 && bypassPos < fadeLen)
+        ++bypassPos;
+      else if (bypass == 0 && bypassPos > 0)
+        --bypassPos;
+      const double pOutL = (wL * wet + dL * dry) * outputGain;
+      const double pOutR = (wR * wet + dR * dry) * outputGain;
+      const double w = static_cast<double>(bypassPos) / fadeLen;
+      if (bypassPos == 0)
       {
-        oL[i] = (wL * wet + dL * dry) * outputGain;
-        oR[i] = (wR * wet + dR * dry) * outputGain;
+        oL[i] = pOutL;
+        oR[i] = pOutR;
       }
-      else
+      else if (bypassPos == fadeLen)
       {
         oL[i] = L;
         oR[i] = R;
+      }
+      else
+      {
+        oL[i] = pOutL * (1.0 - w) + L * w;
+        oR[i] = pOutR * (1.0 - w) + R * w;
       }
       if (input == 0.0)
         gainState = 1.0;
@@ -326,6 +342,18 @@ TEST(TavloChain, InputZeroNeverReducesGain)
   EXPECT_LT(chain.mEditor->mValues[0], 1.0);
   EXPECT_NEAR(chain.mEditor->mValues[14399], 0.01, 1e-9); // 0.3 s: 99 % of the way
   EXPECT_EQ(chain.mEditor->mLastIdx, chain.mPlug->GetMeterIdx());
+
+  // Nothing fades in: from its first frame a new instance sounds as one
+  // that has run for a while (the smoothed gain starts at unity, not 0).
+  Chain fresh, warm;
+  for (Chain* c : {&fresh, &warm})
+    c->Set(kInput, 0.0);
+  std::vector<double> fL, fR, wL, wR;
+  warm.RunAll(sig, wL, wR);
+  warm.Run(sig, wL, wR, 0, 480);
+  fresh.Run(sig, fL, fR, 0, 480);
+  for (size_t i = 0; i < 480; ++i)
+    ASSERT_NEAR(fL[i], wL[i], 1e-5 * std::fabs(wL[i]) + 1e-12) << i;
 }
 
 TEST(TavloChain, SilentMainWithLoudSidechainGivesNoReduction)
@@ -425,13 +453,21 @@ TEST(TavloChain, BypassPassesInputWhileMeterFollows)
   // There was something to follow: the meter moved well off rest.
   const std::vector<double>& m = bypassed.mEditor->mValues;
   EXPECT_GT(*std::max_element(m.begin() + 15000, m.end()), 0.05);
-  // Switching back on continues from the running state, not from scratch.
+  // Switching back on continues from the running state, not from scratch:
+  // once the switch's fade (5 ms, 240 frames) is over the output is the
+  // active chain's; during it, it lies between that and the input.
   bypassed.Set(kBypass, 0.0);
   std::vector<double> a2L, a2R, b2L, b2R;
   active.Run(sig, a2L, a2R, 0, 512);
   bypassed.Run(sig, b2L, b2R, 0, 512);
-  for (size_t i = 0; i < 512; ++i)
+  for (size_t i = 240; i < 512; ++i)
     ASSERT_TRUE(BitEqual(a2L[i], b2L[i])) << i;
+  for (size_t i = 0; i < 239; ++i)
+  {
+    const double lo = std::min(a2L[i], sig.L[i]), hi = std::max(a2L[i], sig.L[i]);
+    ASSERT_TRUE(b2L[i] >= lo - 1e-15 && b2L[i] <= hi + 1e-15) << i;
+  }
+  EXPECT_NE(b2L[100], a2L[100]);
 }
 
 TEST(TavloChain, MixZeroWithOversamplingIsTheBandLimitedDryStrand)
