@@ -177,14 +177,21 @@ class ExportLog:
                                                      self.aborts["tavlo"], self.runs["tavlo"]))
 
 
+# No snapshot here comes near this level: the tone peaks at full scale and
+# Tavlo's Output is at most 0 dB in them. An export that aborts can leave a
+# whole file with one wild sample at the start of each 2048-frame chunk it
+# wrote (seen on one channel, values near 1e22).
+PLAUSIBLE_PEAK = 4.0
+
+
 def sane_render(chans):
     """A complete render as every snapshot here makes one: two channels of
-    finite samples with signal up to the end (a file cut short by an abort
-    ends in zeros or holds fewer frames)."""
+    finite samples of plausible level with signal up to the end (a file cut
+    short by an abort ends in zeros or holds fewer frames)."""
     if len(chans) != 2 or any(len(c) != FRAMES for c in chans):
         return False
     for c in chans:
-        if any(v != v or abs(v) == float("inf") for v in c):
+        if any(not abs(v) <= PLAUSIBLE_PEAK for v in c):
             return False
         if peak(c, FRAMES - 2048, FRAMES) < 1e-3:
             return False
@@ -251,7 +258,7 @@ class Ardour:
                 print("note: ardour7-export of %s exited with %d after writing every frame" % (snapshot, rc))
                 return chans, notes
             if complete:
-                why = "render ends in silence or holds samples that are not finite"
+                why = "render ends in silence or holds samples that are not finite or far beyond full scale"
             elif chans is not None:
                 why = "incomplete render (%d frames)" % (len(chans[0]) if chans else 0)
             notes.append("attempt %d: exit %d, %s" % (attempt + 1, rc, why))
@@ -389,6 +396,9 @@ def fake_export(mode_file, out):
         print("* Done.", flush=True)
     elif mode == "abort-short":
         write_float_wav(out, [tone[:FRAMES // 2], tone[:FRAMES // 2]], frames_in_header=FRAMES)
+    elif mode == "abort-wild-chunks":
+        wild = [8.7559e22 if i % 2048 == 0 and i > 0 else v for i, v in enumerate(tone)]
+        write_float_wav(out, [tone, wild])
     elif mode == "abort-silent-tail":
         quiet = tone[:FRAMES - 4096] + [0.0] * 4096
         write_float_wav(out, [quiet, quiet])
@@ -408,6 +418,7 @@ def self_test():
         (["abort-after"], True, 1, 1),
         (["abort-short", "clean"], True, 2, 1),
         (["abort-silent-tail", "abort-after"], True, 2, 2),
+        (["abort-wild-chunks", "clean"], True, 2, 1),
         (["hang", "clean"], True, 2, 1),
         (["abort-short"], False, EXPORT_ATTEMPTS, EXPORT_ATTEMPTS),
     ]
