@@ -217,11 +217,8 @@ void BM_EditorTick(benchmark::State& state)
     state.SkipWithError("no X server (is xvfb installed?)");
     return;
   }
-  struct Releaser
-  {
-    void operator()(Tavlo* p) const { p->release(); }
-  };
-  std::unique_ptr<Tavlo, Releaser> plug(static_cast<Tavlo*>(MakePlug()));
+  std::unique_ptr<Tavlo> plug(static_cast<Tavlo*>(MakePlug()));
+  plug->AttachGraphics(MakeEditor(plug.get()));
   plug->RestorePreset(0);
   IGraphics* g = static_cast<IGraphics*>(plug->GetGraphics());
   BenchRunLoop loop;
@@ -239,7 +236,7 @@ void BM_EditorTick(benchmark::State& state)
   const double cpu0 = ThreadCpuMs();
   for (auto _ : state)
   {
-    if (moving) g->SetControlFromPlug(plug->GetMeterIdx(), MeterAt(++tick));
+    if (moving) g->SetControlFromPlug(kTavloMeterControl, MeterAt(++tick));
     loop.client->OnRunLoopTimer();
   }
   const double perTick = (ThreadCpuMs() - cpu0) / (double)state.iterations();

@@ -9,7 +9,10 @@
 
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
+#include "graphics/IGraphics.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
+#include "vst3/IFxVST3.h"
 #include "BenchSignal.h"
 
 namespace
@@ -20,18 +23,7 @@ using benchsignal::MusicLike;
 using benchsignal::Stereo;
 const int kBlock = 512;
 
-// Takes meter values and drops them, to show the chain's own cost apart
-// from the editor's hand-over.
-class NullEditor : public IFxEditor
-{
-public:
-  void SetParameterFromPlug(int, double, bool) override {}
-  void SetControlFromPlug(int, double value) override { mLast = value; }
-  void PrepDraw() override {}
-  volatile double mLast = 0.0;
-};
-
-std::unique_ptr<Tavlo> MakeTavlo(int oversample, bool nullEditor = false)
+std::unique_ptr<Tavlo> MakeTavlo(int oversample, bool withEditor = false)
 {
   std::unique_ptr<Tavlo> plug(new Tavlo(IFxInstanceInfo()));
   IFxBase* base = plug.get();
@@ -44,8 +36,8 @@ std::unique_ptr<Tavlo> MakeTavlo(int oversample, bool nullEditor = false)
     base->ParamAt(params[k])->SetValue(values[k]);
     base->OnParamChange(params[k]);
   }
-  if (nullEditor)
-    base->AttachGraphics(new NullEditor());
+  if (withEditor)
+    base->AttachGraphics(MakeTavloHeadlessEditor(base));
   return plug;
 }
 
@@ -79,8 +71,40 @@ void BM_Music(benchmark::State& state)
   }
   SetCounters(state, frames);
 }
-// Second argument 1: a do-nothing editor in place of the real one.
-BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "null_editor"});
+// Second argument 1: with an (off-screen) editor attached, which reads the
+// meter in its own time and so should cost the chain nothing.
+BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "editor"});
+
+// A fixed amount of work at Input 80 (compression on most of the music),
+// for counting instructions per frame under callgrind:
+//   valgrind --tool=callgrind --toggle-collect='*ProcessDoubleReplacing*'
+//     bench_tavlo_process --benchmark_filter=BM_Input80
+// then divide the collected instructions by 200 x 512 frames.
+void BM_Input80(benchmark::State& state)
+{
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)));
+  IFxBase* base = plug.get();
+  base->ParamAt(kInput)->SetValue(80.0);
+  base->OnParamChange(kInput);
+  std::vector<double> outL(kBlock), outR(kBlock);
+  const size_t nBlocks = sig.L.size() / kBlock;
+  size_t blk = 0;
+  long frames = 0;
+  for (auto _ : state)
+  {
+    const size_t pos = (blk++ % nBlocks) * kBlock;
+    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
+                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
+    double* out[2] = {outL.data(), outR.data()};
+    base->ProcessDoubleReplacing(in, out, kBlock);
+    benchmark::DoNotOptimize(outL.data());
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+}
+BENCHMARK(BM_Input80)->Arg(0)->Arg(1)->ArgName("oversample")->Iterations(200);
 
 // Digital silence right after a loud burst: decaying filter states must
 // not make the quiet part slower than the loud one.
@@ -133,13 +157,13 @@ void BM_ProcessCall(benchmark::State& state)
   const std::vector<float> zeros(kBlock, 0.0f);
   std::vector<float> outL(kBlock), outR(kBlock);
 
-  Tavlo* plug = new Tavlo(IFxInstanceInfo());
+  IFxVST3* plug = new IFxVST3(MakePlug());
   plug->initialize(nullptr);
   ProcessSetup setup{Steinberg::Vst::kRealtime, Steinberg::Vst::kSample32, kBlock, kSampleRate};
   plug->setupProcessing(setup);
   plug->setActive(true);
-  plug->ParamAt(kInput)->SetValue(30.0);
-  plug->OnParamChange(kInput);
+  plug->Plug()->ParamAt(kInput)->SetValue(30.0);
+  plug->Plug()->OnParamChange(kInput);
 
   float* inChans[2] = {};
   float* scChans[2] = {const_cast<float*>(zeros.data()), const_cast<float*>(zeros.data())};

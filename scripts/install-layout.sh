@@ -1,22 +1,27 @@
 # What Tavlo installs and where; sourced by scripts/install and
 # scripts/uninstall, which take the same options:
 #   (none)          for the current user: ~/.vst3, ~/.lv2, ~/.local/bin, ~/.local/share
+#                   (the VST 3 factory presets in ~/.vst3/presets/Quillmarshworks/Tavlo)
 #   --prefix DIR    system-wide under DIR (e.g. /usr/local, as root):
 #                   DIR/lib/vst3, DIR/lib/lv2, DIR/bin, DIR/share
-# TAVLO_VST3_DIR, TAVLO_LV2_DIR, TAVLO_BIN_DIR and TAVLO_SHARE_DIR override
-# single folders.
+#                   (the presets in DIR/share/vst3/presets/Quillmarshworks/Tavlo)
+# TAVLO_VST3_DIR, TAVLO_LV2_DIR, TAVLO_BIN_DIR, TAVLO_SHARE_DIR and
+# TAVLO_VST3_PRESETS_DIR override single folders.
 #
 # To install something more, add one line to tavlo_install_items below (and
 # its build target to TAVLO_INSTALL_TARGETS):
 #   item bundle NAME FOLDER       the build's folder NAME, copied whole into
-#                                 FOLDER (replaced on every install)
+#                                 FOLDER under its last component (replaced
+#                                 on every install)
 #   item file NAME FOLDER [MODE]  the build's file NAME (default mode 0644),
 #                                 installed under its last component
 # and, for a new kind of folder, its variable beside the others, e.g.
 #   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1" ... item file tavlo-render.1 "$TAVLO_MAN1_DIR"
 # Folders are made 0755, files 0644, programs and modules (*.so) 0755.
-# Every path put in place is recorded in the manifest, from which
-# scripts/uninstall removes exactly those paths.
+# Every path put in place is recorded in the manifest with its content's
+# SHA-256, from which scripts/uninstall removes exactly the files that are
+# still what was put there. Both keep their state in TAVLO_STATE_DIR, where
+# no plug-in host looks: the manifest, and the bundles while they are copied.
 
 tavlo_layout()
 {
@@ -36,24 +41,48 @@ tavlo_layout()
     TAVLO_LV2_DIR="${TAVLO_LV2_DIR:-$prefix/lib/lv2}"
     TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$prefix/bin}"
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-$prefix/share}"
+    TAVLO_VST3_PRESETS_DIR="${TAVLO_VST3_PRESETS_DIR:-$TAVLO_SHARE_DIR/vst3/presets}"
   else
     : "${HOME:?HOME is not set}"
     TAVLO_VST3_DIR="${TAVLO_VST3_DIR:-$HOME/.vst3}"
     TAVLO_LV2_DIR="${TAVLO_LV2_DIR:-$HOME/.lv2}"
     TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$HOME/.local/bin}"
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}}"
+    TAVLO_VST3_PRESETS_DIR="${TAVLO_VST3_PRESETS_DIR:-$HOME/.vst3/presets}"
   fi
-  TAVLO_MANIFEST="$TAVLO_SHARE_DIR/tavlo/installed-files"
+  TAVLO_STATE_DIR="$TAVLO_SHARE_DIR/tavlo"
+  TAVLO_MANIFEST="$TAVLO_STATE_DIR/installed-files"
   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1"
   TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
 }
 
-TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle tavlo-render tavlo_render_docs)
+TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloVst3Presets tavlo-render tavlo_render_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
+  # Where VST 3 hosts look for a vendor's presets, one folder per plug-in.
+  item bundle vst3-presets/Quillmarshworks/Tavlo "$TAVLO_VST3_PRESETS_DIR/Quillmarshworks"
   item bundle Tavlo.lv2 "$TAVLO_LV2_DIR"
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
+}
+
+# One install or uninstall at a time for a layout: holds a lock on the
+# state folder (which must exist) until the script ends. Staging folders
+# found there, or beside the bundles where older installs staged, then
+# belong to no running install: they are removed.
+tavlo_lock_and_sweep()
+{
+  exec 9< "$TAVLO_STATE_DIR"
+  if ! flock -n 9; then
+    echo "Waiting for another install or uninstall of Tavlo in $TAVLO_STATE_DIR to end..."
+    flock 9
+  fi
+  local stale
+  for stale in "$TAVLO_STATE_DIR"/staging.* "$TAVLO_VST3_DIR"/.Tavlo.vst3.?????? "$TAVLO_LV2_DIR"/.Tavlo.lv2.??????; do
+    [ -e "$stale" ] || [ -L "$stale" ] || continue
+    rm -rf -- "$stale"
+    echo "Removed $stale, left by an install that was stopped."
+  done
 }

@@ -13,51 +13,122 @@ const char kTavloVendorURL[] = "https://quillmarshworks.example";
 const char kTavloVendorEmail[] = "support@quillmarshworks.example";
 
 const IParamUnit kTavloParamUnits[kNumParams] = {
-  // unit, scale, decimals, off, on, description
+  // unit, scale, decimals, off, on, description, logarithmic
   {"", 1.0, 0, nullptr, nullptr,
-   "threshold and drive together: compression starts near 50 on full-scale material, "
-   "100 is moderate, 200 heavy"},
-  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix"},
-  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in"},
-  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers"},
-  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)"},
-  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less"},
-  {"", 1.0, 0, "Off", "On", "four-times oversampling of the signal path"},
-  {"", 1.0, 0, "Off", "On", "passes the input through untouched"},
+   "threshold and drive together, neither a threshold nor a ratio: compression starts near 50 on "
+   "full-scale material, 100 is moderate, 200 heavy, and above the knee louder comes out quieter "
+   "(tavlo-render --curve draws it)",
+   false},
+  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix", false},
+  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in", true},
+  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers", true},
+  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)", false},
+  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less", true},
+  {"", 1.0, 0, "Off", "On",
+   "four-times oversampling of the signal path; its filters are not linear-phase, so material near "
+   "full scale can peak above 0 dBFS (the demo loop, peak -0.3 dBFS, at +2.5 dBFS; full-band noise "
+   "at 0.999 at +7.7 dBFS): turn Output down by as much",
+   false},
+  {"", 1.0, 0, "Off", "On", "passes the input through untouched", false},
   {"", 1.0, 0, "External", "Internal",
-   "what the detector listens to: 1 = the main input (internal), 0 = the side-chain input (external)"},
+   "what the detector listens to: the right channel only, of the main input (1, internal) or of "
+   "the side-chain input (0, external); feed a key to the right side-chain channel, or to both",
+   false},
 };
 
-Tavlo::Tavlo(IFxInstanceInfo instanceInfo)
-  : TavloBinding(instanceInfo, kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName,
-            kTavloProductName, kTavloMfrName, kTavloVersion, kTavloUniqueID, kTavloMfrID,
-            kTavloLatency, false, false, false, kTavloSidechainChannels)
+// Each chosen by measurement (tavlo-render on the embedded drum loop, peak
+// -0.3 dBFS, and on generated single sources peaking at -6 dBFS); the
+// figures are in the README.
+const TavloPreset kTavloPresets[kTavloNumPresets] = {
+  // name, description,
+  //   input, output dB, attack s, release s, mix %, hpf Hz, oversample
+  {"Default", "every control at its default: Input 0 compresses nothing; the place to start",
+   0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0},
+  {"Drum Bus Glue", "drum bus: about 2 dB of slow-attack glue that lets the hits through; the kick's lows do not drive it",
+   70.0, 0.0, 0.010, 0.2, 100.0, 90.0, 0},
+  {"Drum Room Crush", "room mics or a drum bus crushed flat, the hits' first milliseconds left standing; blend in with the fader",
+   180.0, 2.0, 0.0001, 0.1, 100.0, 20.0, 0},
+  {"Parallel Crush", "a third of a crushed drum bus under the dry one: density without losing the hits",
+   300.0, 2.0, 0.0001, 0.1, 35.0, 20.0, 0},
+  {"Kick & Snare Punch", "kick or snare: slow attack and quick release lift each hit above its body",
+   180.0, 4.0, 0.010, 0.1, 100.0, 20.0, 0},
+  {"Bass Steady", "bass: evens out the notes, about 4 dB on a part peaking at -6 dBFS",
+   130.0, 5.0, 0.003, 0.25, 100.0, 20.0, 0},
+  {"Lead Vocal", "lead vocal: catches loud syllables and evens out phrases; ignores plosive rumble below 100 Hz",
+   160.0, 6.5, 0.002, 0.15, 100.0, 100.0, 0},
+  {"Acoustic Guitar", "acoustic guitar: steadies the strumming without hearing the body's boom below 120 Hz",
+   140.0, 3.0, 0.005, 0.2, 100.0, 120.0, 0},
+  {"Piano", "piano: tames the loudest notes, slow enough to keep their attack and long enough to keep the decay",
+   160.0, 3.5, 0.008, 0.35, 100.0, 60.0, 0},
+  {"Mix Bus Glue", "mix bus: 1 to 2 dB of slow glue that the bass line does not drive",
+   80.0, 1.5, 0.010, 0.4, 100.0, 150.0, 0},
+  {"Gentle Leveller", "vocal or voice-over: rides the level phrase by phrase, slow in and slower out",
+   130.0, 5.0, 0.010, 0.5, 100.0, 80.0, 0},
+  {"Aggressive Character", "drums or synths squashed and pumping through the oversampled curve, the hits poking out",
+   120.0, 0.5, 0.0001, 0.1, 100.0, 20.0, 1},
+};
+
+void DeclareTavloParam(IParam* p, int idx)
+{
+  switch (idx)
+  {
+    case kBypass: p->InitInt("Bypass", 0, 0, 1, "", ""); break;
+    case kOversample: p->InitInt("Oversample", 0, 0, 1, "", ""); break;
+    case kSidechain: p->InitInt("Sidechain", 1, 0, 1, "", ""); break;
+    case kOutput:
+      p->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    case kInput:
+      p->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    // Shape 2 gives the short times more of the knob's travel.
+    case kAttack:
+      p->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
+      p->SetShape(2.0);
+      break;
+    case kRelease:
+      p->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
+      p->SetShape(2.0);
+      break;
+    case kMix:
+      p->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    case kHPF:
+      p->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
+      p->SetShape(1.0);
+      break;
+    default: return;
+  }
+  p->SetUnit(&kTavloParamUnits[idx]);
+}
+
+void DeclareTavloParams(IFxBase* pPlug)
 {
   // The switches first, then the continuous controls; the order is part of
   // how the instance has always been built.
-  ParamAt(kBypass)->InitInt("Bypass", 0, 0, 1, "", "");
-  ParamAt(kOversample)->InitInt("Oversample", 0, 0, 1, "", "");
-  ParamAt(kSidechain)->InitInt("Sidechain", 1, 0, 1, "", "");
+  for (int idx : {kBypass, kOversample, kSidechain, kOutput, kInput, kAttack, kRelease, kMix, kHPF})
+    DeclareTavloParam(pPlug->ParamAt(idx), idx);
+}
 
-  ParamAt(kOutput)->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
-  ParamAt(kOutput)->SetShape(1.0);
-  ParamAt(kInput)->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
-  ParamAt(kInput)->SetShape(1.0);
-  // Shape 2 gives the short times more of the knob's travel.
-  ParamAt(kAttack)->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
-  ParamAt(kAttack)->SetShape(2.0);
-  ParamAt(kRelease)->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
-  ParamAt(kRelease)->SetShape(2.0);
-  ParamAt(kMix)->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
-  ParamAt(kMix)->SetShape(1.0);
-  ParamAt(kHPF)->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
-  ParamAt(kHPF)->SetShape(1.0);
-
-  for (int i = 0; i < kNumParams; ++i) ParamAt(i)->SetUnit(&kTavloParamUnits[i]);
-
-  BuildEditor();
-
-  MakeDefaultPreset("-", 1);
+Tavlo::Tavlo(IFxInstanceInfo)
+  : IFxBase(kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName, kTavloProductName, kTavloMfrName,
+            kTavloVersion, kTavloUniqueID, kTavloMfrID, kTavloLatency, false, false, false, kAPISA,
+            kTavloSidechainChannels)
+{
+  DeclareTavloParams(this);
+  // The first preset captures the defaults just declared; the others are
+  // values only, so a saved project never depends on a preset's index.
+  MakeDefaultPreset(kTavloPresets[0].name, 1);
+  for (int i = 1; i < kTavloNumPresets; ++i)
+  {
+    const TavloPreset& p = kTavloPresets[i];
+    // In parameter order; the switches as ints: Oversample, Bypass off,
+    // Sidechain internal.
+    MakePreset(p.name, p.input, p.output, p.attack, p.release, p.mix, p.hpf, p.oversample, 0, 1);
+  }
 }
 
 Tavlo::~Tavlo() {}
@@ -74,8 +145,8 @@ void Tavlo::OnParamChange(int paramIdx)
   if (!pParam) return;
   double value = pParam->GetValue();
 
-  // Oversample, Bypass and Sidechain are read from their parameters on
-  // every sample, so they need nothing here.
+  // Oversample, Bypass and Sidechain are read from their parameters at the
+  // start of every block, so they need nothing here.
   switch (paramIdx)
   {
     case kInput: mInput = value; break;
@@ -88,6 +159,16 @@ void Tavlo::OnParamChange(int paramIdx)
   }
 }
 
+namespace {
+const IParamUnit kGainDbUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain reduction"};
+}
+
+double TavloMeterToGainDb(double meter)
+{
+  const double gain = 1.0 - meter;
+  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+}
+
 IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 {
   IFxMeterInfo info;
@@ -95,7 +176,19 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
   {
     info.name = "Gain reduction";
     info.symbol = "gain_reduction";
-    info.controlIdx = mMeterIdx;
+    info.controlIdx = kTavloMeterControl;
+    info.comment = "the editor's meter: 0 at rest, 1 at full scale";
+  }
+  else if (idx == 1)
+  {
+    info.name = "Gain reduction (dB)";
+    info.symbol = "gain_reduction_db";
+    info.minimum = -60.0;
+    info.maximum = 0.0;
+    info.unit = &kGainDbUnit;
+    info.comment = "the meter in dB, as the editor writes it under the needle: 0 at rest, "
+                   "-6 for 6 dB of gain reduction";
+    info.appended = true;
   }
   return info;
 }
@@ -103,10 +196,56 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
 double Tavlo::GetMeterValue(int idx) const
 {
   // The needle's position: 0 at rest, 1 for the full scale of reduction.
-  return idx == 0 ? mMeter.GetState() : 0.0;
+  if (idx == 0) return mChain.MeterValue();
+  if (idx == 1) return TavloMeterToGainDb(mChain.MeterValue());
+  return 0.0;
 }
 
-TavloBinding* MakePlug()
+TavloChainSettings Tavlo::NextBlockSettings() const
+{
+  TavloChainSettings s;
+  s.sampleRate = GetSampleRate();
+  s.input = mInput;
+  s.outputGain = mOutputGain;
+  s.attack = mAttack;
+  s.release = mRelease;
+  s.mix = mMix;
+  s.hpfFreq = mHpfFreq;
+  s.oversample = static_cast<int>(ParamAt(kOversample)->GetValue());
+  s.bypass = static_cast<int>(ParamAt(kBypass)->GetValue());
+  s.sidechain = static_cast<int>(ParamAt(kSidechain)->GetValue());
+  return s;
+}
+
+void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
+{
+  if (nFrames < 1 || !inputs || !outputs)
+    return;
+  mChain.SetSettings(NextBlockSettings());
+  mChain.Process(inputs, outputs, nFrames);
+  if (IFxEditor* pEditor = GetGraphics())
+    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
+}
+
+void Tavlo::OnActivate(bool active)
+{
+  IFxBase::OnActivate(active);
+  if (!active)
+    return;
+  KitMutexLock lock(GetMutex());
+  mChain.SetSettings(NextBlockSettings());
+  mChain.Restart();
+}
+
+void Tavlo::OnHostBypassedBlock(int nFrames)
+{
+  mChain.SetSettings(NextBlockSettings());
+  mChain.RestMeter(nFrames);
+  if (IFxEditor* pEditor = GetGraphics())
+    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
+}
+
+IFxBase* MakePlug()
 {
   // Some hosts create instances from several threads at once.
   static KitMutex sCreateLock;

@@ -9,7 +9,7 @@
 #include "graphics/IGraphics.h"
 #include "graphics/IReadoutControls.h"
 #include "platform/headless/IGraphicsHeadless.h"
-#include "tavlo/Tavlo.h"
+#include "tavlo/TavloParams.h"
 
 namespace {
 
@@ -52,8 +52,7 @@ const IParamUnit kGainReductionUnit = {"dB", 1.0, 1, nullptr, nullptr, "gain red
 // down to -60 dB (a full swing of the needle, as when the meter starts).
 double MeterToGainReductionDb(double meter)
 {
-  const double gain = 1.0 - meter;
-  return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
+  return TavloMeterToGainDb(meter);
 }
 
 bool FileExists(const std::string& path)
@@ -104,52 +103,52 @@ std::string TavloResourceFolder()
   return SourceImageFolder();
 }
 
-// Tests and tools get the off-screen editor. The module links a strong
-// definition (module/TavloModuleEditor.cpp) that gives the X11 window host.
-__attribute__((weak)) IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
+IGraphics* MakeTavloHeadlessEditor(IFxBase* pPlug, const char* resourceFolder)
 {
-  return new IGraphicsHeadless(pPlug, w, h, fps, TavloResourceFolder().c_str());
+  const std::string folder = resourceFolder ? resourceFolder : TavloResourceFolder();
+  return LayoutTavloEditor(
+    new IGraphicsHeadless(pPlug, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS, folder.c_str()));
 }
 
-void Tavlo::BuildEditor()
+IGraphics* LayoutTavloEditor(IGraphics* pGraphics)
 {
-  IGraphics* pGraphics = MakeGraphics(this, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS);
+  IFxBase* const plug = pGraphics->GetPlug();
   pGraphics->AttachBackground(kBgID, "resources/img/bg.png");
   pGraphics->SetSurroundColor(kSurround);
 
   IBitmap bitmap = pGraphics->LoadIBitmap(kBypassID, "resources/img/by.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(this, 354, 287, kBypass, &bitmap));
+  pGraphics->AttachControl(new ISwitchControl(plug, 354, 287, kBypass, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kOversampleID, "resources/img/OVER.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(this, 0, 455, kOversample, &bitmap));
+  pGraphics->AttachControl(new ISwitchControl(plug, 0, 455, kOversample, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kInputID, "resources/img/Thr.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 127, 279, kInput, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 127, 279, kInput, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kOutputID, "resources/img/Out.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 506, 279, kOutput, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 506, 279, kOutput, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kAttackID, "resources/img/Atk.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 112, 124, kAttack, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 112, 124, kAttack, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kReleaseID, "resources/img/Rel.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 112, 176, kRelease, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 112, 176, kRelease, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kMixID, "resources/img/Mix.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 641, 121, kMix, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 641, 121, kMix, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kHpfID, "resources/img/Hpf.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(this, 641, 176, kHPF, &bitmap));
+  pGraphics->AttachControl(new IKnobMultiControl(plug, 641, 176, kHPF, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kSidechainID, "resources/img/SC.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(this, 686, 454, kSidechain, &bitmap));
+  pGraphics->AttachControl(new ISwitchControl(plug, 686, 454, kSidechain, &bitmap));
 
   bitmap = pGraphics->LoadIBitmap(kMeterID, "resources/img/vu.png", kMeterFrames, false);
-  mMeterIdx = pGraphics->AttachControl(new IBitmapControl(this, 309, 48, &bitmap));
+  const int meterIdx = pGraphics->AttachControl(new IBitmapControl(plug, 309, 48, &bitmap));
 
   IText version(14, &COLOR_WHITE, "Monaco", IText::kStyleNormal, IText::kAlignCenter, 0,
                 IText::kQualityDefault, &DEFAULT_TEXT_ENTRY_BGCOLOR, &DEFAULT_TEXT_ENTRY_FGCOLOR);
-  pGraphics->AttachControl(new ITextControl(this, IRECT(40, 425, 140, 445), &version, "Version 3.3.0"));
+  pGraphics->AttachControl(new ITextControl(plug, IRECT(40, 425, 140, 445), &version, "Version 3.3.0"));
 
   // Readouts: additions after the original layout, so every index above
   // (the meter's at 10 above all) stays what it was.
@@ -157,15 +156,14 @@ void Tavlo::BuildEditor()
   gain.value = kAmber;
   gain.text = IText(12, &kAmber, "DejaVu Sans", IText::kStyleBold);
   pGraphics->AttachControl(
-    new IPeakReadoutControl(this, kGainReadoutRect, mMeterIdx, MeterToGainReductionDb, &kGainReductionUnit, gain));
+    new IPeakReadoutControl(plug, kGainReadoutRect, meterIdx, MeterToGainReductionDb, &kGainReductionUnit, gain));
   IReadoutStyle param;
   param.plate = kPlate;
   param.name = kLegend;
   param.value = kAmber;
   param.text = IText(12, &kLegend, "DejaVu Sans", IText::kStyleBold);
-  pGraphics->AttachControl(new IParamReadoutControl(this, kParamReadoutRect, param));
+  pGraphics->AttachControl(new IParamReadoutControl(plug, kParamReadoutRect, param));
   // Hovering a control shows its readout.
   pGraphics->HandleMouseOver(true);
-
-  AttachGraphics(pGraphics);
+  return pGraphics;
 }

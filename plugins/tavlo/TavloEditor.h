@@ -1,7 +1,8 @@
 #pragma once
 
-// How a Tavlo instance gets its editor: one factory for the platform's
-// editor object, and the folder its images are loaded from.
+// Tavlo's editor: its layout on a graphics object of any window host, and
+// the folder its images are loaded from. A module makes the graphics object
+// of its window system (MakeEditor); tools and tests make off-screen ones.
 
 #include <string>
 
@@ -13,9 +14,15 @@ constexpr int kTavloEditorWidth = 786;
 constexpr int kTavloEditorHeight = 483;
 constexpr int kTavloEditorFPS = 0;
 
-// The platform's editor object for a plug-in instance, reading its images
-// from TavloResourceFolder(). The caller owns it until it is attached.
-IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps);
+// Lays the editor out on pGraphics, made for a Tavlo (or a table of its
+// parameters) at kTavloEditorWidth x kTavloEditorHeight and reading the
+// images: background, controls, readouts. Returns pGraphics, which the
+// caller attaches.
+IGraphics* LayoutTavloEditor(IGraphics* pGraphics);
+
+// The off-screen editor of a plug-in, with the images of resourceFolder
+// (TavloResourceFolder() when null).
+IGraphics* MakeTavloHeadlessEditor(IFxBase* pPlug, const char* resourceFolder = nullptr);
 
 // The bundle's Contents/Resources folder, found from the path of the module
 // this code runs in; when that folder has no images (the code is linked into

@@ -1,6 +1,7 @@
 // What the LV2 bundle tells a host about this plug-in: its URI (stable: a
 // host's saved sessions refer to it), names and LV2 class.
-#include "tavlo/Tavlo.h"
+#include "lv2/IFxLV2.h"
+#include "tavlo/TavloParams.h"
 
 const IFxLV2ClassDef& GetLV2ClassDef()
 {

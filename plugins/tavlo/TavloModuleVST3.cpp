@@ -1,6 +1,6 @@
 // What the module's factory tells a host about this plug-in before any
 // instance exists.
-#include "tavlo/Tavlo.h"
+#include "tavlo/TavloParams.h"
 #include "vst3/IFxVST3Factory.h"
 
 const IFxVST3ClassDef& GetVST3ClassDef()

@@ -19,16 +19,16 @@ function(tavlo_lv2_module target output)
 endfunction()
 
 add_library(TavloLV2 MODULE $<TARGET_OBJECTS:tavlo_lv2_entry>)
-target_link_libraries(TavloLV2 PRIVATE tavlo_plugin_lv2 tavlo_lv2)
+target_link_libraries(TavloLV2 PRIVATE tavlo_plugin tavlo_lv2)
 tavlo_lv2_module(TavloLV2 Tavlo)
 
 add_library(TavloLV2UI MODULE $<TARGET_OBJECTS:tavlo_lv2_ui_entry>
   ${CMAKE_CURRENT_LIST_DIR}/module/TavloModuleEditor.cpp)
-target_link_libraries(TavloLV2UI PRIVATE tavlo_plugin_lv2 tavlo_lv2 tavlo_platform_linux)
+target_link_libraries(TavloLV2UI PRIVATE tavlo_plugin tavlo_lv2 tavlo_platform_linux)
 tavlo_lv2_module(TavloLV2UI TavloUI)
 
 add_executable(tavlo-lv2-turtle $<TARGET_OBJECTS:tavlo_lv2_turtle_main>)
-target_link_libraries(tavlo-lv2-turtle PRIVATE tavlo_plugin_lv2 tavlo_lv2)
+target_link_libraries(tavlo-lv2-turtle PRIVATE tavlo_plugin tavlo_lv2)
 set(TAVLO_LV2_TURTLE
   ${TAVLO_LV2_DIR}/manifest.ttl ${TAVLO_LV2_DIR}/Tavlo.ttl
   ${TAVLO_LV2_DIR}/TavloUI.ttl ${TAVLO_LV2_DIR}/presets.ttl)

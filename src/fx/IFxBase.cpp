@@ -57,9 +57,10 @@ void IFxBase::DelayLine::SetLength(int length)
 IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
                  const char* effectName, const char* productName, const char* mfrName,
                  int vendorVersion, int uniqueID, int mfrID, int latency,
-                 bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI)
+                 bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI,
+                 int plugScChans)
   : mUniqueID(uniqueID), mMfrID(mfrID), mVersion(vendorVersion), mAPI(plugAPI),
-    mStateChunks(plugDoesChunks), mIsInst(plugIsInst), mDoesMIDI(plugDoesMidi),
+    mSidechainChannels(plugScChans < 0 ? 0 : plugScChans), mStateChunks(plugDoesChunks), mIsInst(plugIsInst), mDoesMIDI(plugDoesMidi),
     mLatency(latency < 0 ? 0 : latency)
 {
   for (int i = 0; i < nParams; ++i) mParams.Add(new IParam);
@@ -89,6 +90,7 @@ IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
   mOutData.Resize(nOut);
   for (int i = 0; i < nIn; ++i) mInChannels.Add(new InChannel(mInData.Get() + i));
   for (int i = 0; i < nOut; ++i) mOutChannels.Add(new OutChannel(mOutData.Get() + i));
+  if (mSidechainChannels > nIn) mSidechainChannels = nIn;
 
   // Sized once, so that a fade allocates nothing on the audio thread.
   mHostBypass.mDry.Resize(nOut * kFadePieceFrames);
@@ -107,7 +109,6 @@ IFxBase::~IFxBase()
   mOutChannels.Empty(true);
   mInputBusLabels.Empty(true);
   mOutputBusLabels.Empty(true);
-  mUnitNames.Empty(false);
 }
 
 void IFxBase::MakeDelayLine(int nIn, int nOut, int length)
@@ -201,6 +202,80 @@ void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
   OnParamChange(paramIdx);
 }
 
+// ---------------------------------------------------------------------------
+// The host, through the binding that attached itself
+
+void IFxBase::BeginInformHostOfParamChange(int paramIdx)
+{
+  if (mHostIf) mHostIf->BeginInformHostOfParamChange(paramIdx);
+}
+
+void IFxBase::InformHostOfParamChange(int paramIdx, double normalizedValue)
+{
+  if (mHostIf) mHostIf->InformHostOfParamChange(paramIdx, normalizedValue);
+}
+
+void IFxBase::EndInformHostOfParamChange(int paramIdx)
+{
+  if (mHostIf) mHostIf->EndInformHostOfParamChange(paramIdx);
+}
+
+void IFxBase::InformHostOfProgramChange()
+{
+  if (mHostIf) mHostIf->InformHostOfProgramChange();
+}
+
+bool IFxBase::IsRenderingOffline()
+{
+  return mHostIf && mHostIf->IsRenderingOffline();
+}
+
+void IFxBase::GetTime(ITimeInfo* pTimeInfo)
+{
+  if (!pTimeInfo) return;
+  *pTimeInfo = ITimeInfo();
+  if (mHostIf) mHostIf->GetTime(pTimeInfo);
+}
+
+int IFxBase::GetSamplePos()
+{
+  ITimeInfo t;
+  GetTime(&t);
+  // Positions past int's range (hours into a session at high rates) are
+  // cut as an int conversion of the host's 64-bit count would cut them.
+  return (int)(long long)t.mSamplePos;
+}
+
+double IFxBase::GetTempo()
+{
+  ITimeInfo t;
+  GetTime(&t);
+  return t.mTempo;
+}
+
+void IFxBase::GetTimeSig(int* pNum, int* pDenom)
+{
+  ITimeInfo t;
+  GetTime(&t);
+  if (pNum) *pNum = t.mNumerator;
+  if (pDenom) *pDenom = t.mDenominator;
+}
+
+void IFxBase::ResizeGraphics(int w, int h)
+{
+  if (mHostIf) mHostIf->ResizeGraphics(w, h);
+}
+
+bool IFxBase::SendMidiMsg(IMidiMsg* pMsg)
+{
+  return mHostIf && mHostIf->SendMidiMsg(pMsg);
+}
+
+void IFxBase::PopupHostContextMenuForParam(int paramIdx, int x, int y)
+{
+  if (mHostIf) mHostIf->PopupHostContextMenuForParam(paramIdx, x, y);
+}
+
 void IFxBase::AttachGraphics(IFxEditor* pGraphics)
 {
   if (!pGraphics) return;
@@ -218,6 +293,7 @@ void IFxBase::SetLatency(int samples)
   if (samples < 0) samples = 0;
   mLatency = samples;
   if (mDelay) mDelay->SetLength(samples);
+  if (mHostIf) mHostIf->InformHostOfLatencyChange();
 }
 
 void IFxBase::RedrawParamControls()

@@ -6,6 +6,7 @@
 #include "fx/ByteChunk.h"
 #include "fx/IFxEditor.h"
 #include "fx/IFxFade.h"
+#include "fx/IFxHost.h"
 #include "fx/IMidiMsg.h"
 #include "fx/IPreset.h"
 #include "fx/Hosts.h"
@@ -16,37 +17,12 @@
 
 class IParam;
 
-// Which plug-in API an instance serves.
-enum EAPI
-{
-  kAPIVST2 = 0,
-  kAPIVST3 = 1,
-  kAPIAU = 2,
-  kAPIRTAS = 3,
-  kAPIAAX = 4,
-  kAPISA = 5,
-  kAPILV2 = 6
-};
-
-// Transport information the binding copies out of the host's context.
-struct ITimeInfo
-{
-  double mTempo = 0.0;
-  double mSamplePos = 0.0;
-  double mPPQPos = 0.0;
-  double mLastBar = 0.0;
-  double mCycleStart = 0.0;
-  double mCycleEnd = 0.0;
-  int mNumerator = 0;
-  int mDenominator = 0;
-  bool mTransportIsRunning = false;
-  bool mTransportLoopEnabled = false;
-};
-
 // What a factory hands a new instance; the bindings here take nothing from it.
 struct IFxInstanceInfo
 {
 };
+
+struct IParamUnit;
 
 // A value the plug-in shows but nobody sets (a meter). A binding may hand it
 // to the host as an output; the editor control named here shows the same.
@@ -55,19 +31,30 @@ struct IFxMeterInfo
   const char* name = "";    // shown to people
   const char* symbol = "";  // stable identifier: lower-case letters, digits, '_'
   int controlIdx = -1;      // the editor control that shows it, or -1
+  double minimum = 0.0, maximum = 1.0, rest = 0.0;  // range, and the value at rest
+  const IParamUnit* unit = nullptr;  // the unit it is read in; null: a bare 0..1
+  const char* comment = "";          // one line for hosts that describe outputs
+  // Added after a release: a format that numbers its ports puts it after
+  // all the others, so the numbers saved sessions hold stay the same.
+  bool appended = false;
 };
 
 // The API-neutral base of a plug-in instance: parameters, presets, channel
 // bookkeeping, state, and the traffic of parameter values between host,
-// editor and signal path. One recursive lock per instance keeps the audio
-// thread apart from the editor and host threads.
+// editor and signal path. It serves no format itself: the binding that owns
+// the instance (VST 3, LV2) attaches itself as the instance's IFxHost, and
+// the host operations below go there. One recursive lock per instance keeps
+// the audio thread apart from the editor and host threads.
 class IFxBase
 {
 public:
+  // plugAPI is what GetAPI reports until a binding attaches; the last
+  // plugScChans inputs are the side-chain.
   IFxBase(int nParams, const char* channelIOStr, int nPresets,
           const char* effectName, const char* productName, const char* mfrName,
           int vendorVersion, int uniqueID, int mfrID, int latency,
-          bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI);
+          bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst, EAPI plugAPI,
+          int plugScChans = 0);
 
   IFxBase(const IFxBase&) = delete;
   IFxBase& operator=(const IFxBase&) = delete;
@@ -94,29 +81,28 @@ public:
   virtual void OnWindowResize() {}
   virtual bool HostRequestingAboutBox() { return false; }
   virtual void OnHostIdentified() {}
-  virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y)
-  {
-    (void)paramIdx; (void)x; (void)y;
-  }
+  virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y);
   virtual void SetParameterFromGUI(int paramIdx, double normalizedValue);
-  virtual void BeginInformHostOfParamChange(int paramIdx) = 0;
-  virtual void InformHostOfParamChange(int paramIdx, double normalizedValue) = 0;
-  virtual void EndInformHostOfParamChange(int paramIdx) = 0;
-  virtual void InformHostOfProgramChange() = 0;
-  virtual bool IsRenderingOffline() { return false; }
-  virtual int GetSamplePos() = 0;
-  virtual double GetTempo() = 0;
-  virtual void GetTimeSig(int* pNum, int* pDenom) = 0;
-  virtual void GetTime(ITimeInfo* pTimeInfo) = 0;
+  // The host operations: passed to the attached IFxHost, or answered as a
+  // host would that is not there (nothing told, transport at rest).
+  virtual void BeginInformHostOfParamChange(int paramIdx);
+  virtual void InformHostOfParamChange(int paramIdx, double normalizedValue);
+  virtual void EndInformHostOfParamChange(int paramIdx);
+  virtual void InformHostOfProgramChange();
+  virtual bool IsRenderingOffline();
+  virtual int GetSamplePos();
+  virtual double GetTempo();
+  virtual void GetTimeSig(int* pNum, int* pDenom);
+  virtual void GetTime(ITimeInfo* pTimeInfo);
   virtual EHost GetHost() { return mHost; }
-  virtual EAPI GetAPI() { return mAPI; }
-  virtual void ResizeGraphics(int w, int h) = 0;
+  virtual EAPI GetAPI() { return mHostIf ? mHostIf->GetAPI() : mAPI; }
+  virtual void ResizeGraphics(int w, int h);
   virtual void HostSpecificInit() {}
   // Takes ownership; pushes every parameter into the editor first.
   virtual void AttachGraphics(IFxEditor* pGraphics);
-  // A negative count acts as 0.
+  // A negative count acts as 0. The host is told.
   virtual void SetLatency(int samples);
-  virtual bool SendMidiMsg(IMidiMsg* pMsg) = 0;
+  virtual bool SendMidiMsg(IMidiMsg* pMsg);
   virtual bool SendSysEx(ISysEx* pSysEx) { (void)pSysEx; return false; }
   virtual void RedrawParamControls();
   virtual void DirtyPTCompareState() {}
@@ -133,6 +119,14 @@ public:
   // plug-in lets its meters fall to rest here.
   virtual void OnHostBypassedBlock(int nFrames) { (void)nFrames; }
 
+  // Creates (or replaces) the delay line; bindings call this at construction.
+  void MakeDelayLine(int nIn, int nOut, int length);
+
+  // ---- the host ----
+  // The binding that owns this instance; null detaches. Not owned.
+  void AttachHost(IFxHost* pHost) { mHostIf = pHost; }
+  IFxHost* GetHostInterface() const { return mHostIf; }
+
   // ---- channels ----
   bool LegalIO(int nIn, int nOut);
   void SetInputChannelConnections(int idx, int n, bool connected);
@@ -141,6 +135,8 @@ public:
   bool IsOutChannelConnected(int chIdx) const;
   int InputChannelCount() const { return mInChannels.GetSize(); }
   int OutputChannelCount() const { return mOutChannels.GetSize(); }
+  // The last inputs, which a binding presents as a side-chain.
+  int SidechainChannelCount() const { return mSidechainChannels; }
 
   // Host buffers for one block. Only connected channels take a host buffer,
   // one after the other.
@@ -166,6 +162,9 @@ public:
   int GetLatency() const { return mLatency; }
   unsigned int GetTailSize() const { return mTailSize; }
   bool IsBypassed() const { return mIsBypassed; }
+  // The host's bypass, kept here for the binding: the plug-in passes its
+  // input through (cross-faded) while it is set.
+  void SetBypassed(bool bypassed) { mIsBypassed = bypassed; }
   bool IsInst() const { return mIsInst; }
   bool DoesMIDI() const { return mDoesMIDI; }
   bool DoesStateChunks() const { return mStateChunks; }
@@ -218,6 +217,9 @@ public:
 
   int PresetCount() const { return mPresets.GetSize(); }
   int GetCurrentPresetIdx() const { return mCurrentPresetIdx; }
+  // Whether slot idx holds settings (a free slot captures the current ones
+  // when restored).
+  bool IsPresetInitialized(int idx) const { return mPresets.Get(idx) && mPresets.Get(idx)->mInitialized; }
   // The slot's name, or "" for an index out of range.
   const char* GetPresetName(int idx) const;
   void MakeDefaultPreset(const char* name = nullptr, int nPresets = 1);
@@ -279,9 +281,6 @@ protected:
     void SetLength(int length);
   };
 
-  // Creates (or replaces) the delay line; bindings call this at construction.
-  void MakeDelayLine(int nIn, int nOut, int length);
-
   KitPtrList<ChannelIO> mChannelIO;
   KitMutex mMutex;
   char mEffectName[128];
@@ -291,6 +290,8 @@ protected:
   int mMfrID;
   int mVersion;
   EAPI mAPI;
+  int mSidechainChannels;
+  IFxHost* mHostIf = nullptr;
   EHost mHost = kHostUninit;
   int mHostVersion = 0;
   bool mStateChunks;
@@ -303,7 +304,6 @@ protected:
   int mLatency;
   unsigned int mTailSize = 0;
   DelayLine* mDelay = nullptr;
-  KitPtrList<const char> mUnitNames;   // group names of the parameters, not owned
   IFxEditor* mGraphics = nullptr;
   KitPtrList<IParam> mParams;
   KitPtrList<IPreset> mPresets;
@@ -337,3 +337,7 @@ private:
   // False when some buffer could not take the size (it keeps its old one).
   bool ResizeScratchBuffers(int blockSize);
 };
+
+// Defined by the plug-in: one new instance, with no host attached yet.
+// Construction is serialised across threads.
+IFxBase* MakePlug();

@@ -15,6 +15,9 @@ struct IParamUnit
   const char* offText = nullptr;  // a switch: the words for 0 and for 1
   const char* onText = nullptr;
   const char* description = "";
+  // Hosts that draw their own sliders spread the range by ratio rather than
+  // by difference (times and frequencies); the value itself is unchanged.
+  bool logarithmic = false;
 
   bool IsSwitch() const { return offText && onText; }
 };

@@ -282,3 +282,8 @@ private:
   double mHostScale = 0.0;  // what the host asked for; 0 never asked
   bool mScaleSettled = false;
 };
+
+// Defined by the module that shows a plug-in's editor (a bundle with its
+// window system): the plug-in's editor laid out and ready to attach, or
+// null when it has none. Tools and tests make off-screen editors instead.
+IGraphics* MakeEditor(IFxBase* pPlug);

@@ -7,10 +7,11 @@
 // the host before each run. There is no hidden state: the port values are
 // the plug-in's state.
 //
-// The same class serves the plug-in's UI, which runs in the host's UI
-// thread (possibly in another process) and holds its own instance as the
-// model behind the editor: there it takes port values from the host and
-// hands the editor's edits to an edit sink, which writes them to the ports.
+// It owns the plug-in it is given and is the plug-in's host. The same class
+// serves the plug-in's UI, which runs in the host's UI thread (possibly in
+// another process) and holds its own instance as the model behind the
+// editor: there it takes port values from the host and hands the editor's
+// edits to an edit sink, which writes them to the ports.
 //
 // This header needs no LV2 header; the C entry points live in
 // IFxLV2Entry.cpp and IFxLV2UI.cpp.
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "fx/IFxBase.h"
+#include "fx/IFxHost.h"
 #include "lv2/IFxLV2Ports.h"
 
 // Where the UI's instance sends the editor's edits, as port values.
@@ -34,14 +36,16 @@ protected:
   ~IFxLV2EditSink() = default;
 };
 
-class IFxLV2 : public IFxBase
+class IFxLV2 final : public IFxHost
 {
 public:
-  IFxLV2(IFxInstanceInfo instanceInfo, int nParams, const char* channelIOStr, int nPresets,
-         const char* effectName, const char* productName, const char* mfrName, int vendorVersion,
-         int uniqueID, int mfrID, int latency, bool plugDoesMidi, bool plugDoesChunks, bool plugIsInst,
-         int plugScChans);
-  ~IFxLV2() override;
+  // Takes the plug-in (from MakePlug) and keeps it for its whole life.
+  explicit IFxLV2(IFxBase* pPlug);
+  ~IFxLV2();
+  IFxLV2(const IFxLV2&) = delete;
+  IFxLV2& operator=(const IFxLV2&) = delete;
+
+  IFxBase* Plug() const { return mPlug.get(); }
 
   // Frames processed per call of the signal chain; longer runs go in pieces.
   static constexpr int kBlockFrames = 4096;
@@ -49,24 +53,24 @@ public:
   // outside them the rate-dependent coefficients no longer hold.
   static constexpr double kMinSampleRate = 8000.0, kMaxSampleRate = 768000.0;
 
-  // ---- framework hooks ----
+  // ---- the plug-in's host ----
+  EAPI GetAPI() const override { return kAPILV2; }
   void BeginInformHostOfParamChange(int idx) override;
   void InformHostOfParamChange(int idx, double normalizedValue) override;
   void EndInformHostOfParamChange(int idx) override;
   void InformHostOfProgramChange() override {}
-  int GetSamplePos() override { return 0; }
-  double GetTempo() override { return 0.0; }
-  void GetTimeSig(int* pNum, int* pDenom) override;
-  void GetTime(ITimeInfo* pTimeInfo) override;
+  // Ports carry no latency report here: the plug-in keeps 0.
+  void InformHostOfLatencyChange() override {}
   void ResizeGraphics(int w, int h) override;
+  void PopupHostContextMenuForParam(int, int, int) override {}
   bool SendMidiMsg(IMidiMsg*) override { return false; }
+  // No transport reaches a plug-in without the time extension.
+  bool IsRenderingOffline() override { return false; }
+  void GetTime(ITimeInfo* pTimeInfo) override;
 
   // The port layout; built on first use, after the plug-in has declared
   // its parameters.
   const IFxLV2Ports& Ports();
-  // Whether preset slot idx holds settings (a free slot would capture the
-  // current ones when restored).
-  bool IsPresetInitialized(int idx) const { return mPresets.Get(idx) && mPresets.Get(idx)->mInitialized; }
 
   // ---- the plug-in in the host's audio graph ----
   // Sample rate, scratch buffers, the first preset's values. Allocates.
@@ -99,7 +103,7 @@ private:
   void ConnectChannels(int offset, int nFrames);
   void WriteMeters();
 
-  int mSideChainChannels;
+  std::unique_ptr<IFxBase> mPlug;
   std::unique_ptr<IFxLV2Ports> mPorts;
   IFxLV2EditSink* mEditSink = nullptr;
 
@@ -131,6 +135,5 @@ struct IFxLV2ClassDef
   int lv2MicroVersion;
 };
 
-// Defined by the plug-in.
-IFxLV2* MakePlug();
+// Defined by the plug-in (with MakePlug, fx/IFxBase.h).
 const IFxLV2ClassDef& GetLV2ClassDef();

@@ -12,10 +12,11 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*, co
   // No instance rather than one that sounds wrong: at 1 Hz the output gained
   // 9.5 dB, above 1e9 Hz nothing was compressed. NaN fails both tests.
   if (!(sampleRate >= IFxLV2::kMinSampleRate && sampleRate <= IFxLV2::kMaxSampleRate)) return nullptr;
-  IFxLV2* plug = MakePlug();
+  IFxBase* plug = MakePlug();
   if (!plug) return nullptr;
-  plug->Instantiate(sampleRate);
-  return plug;
+  IFxLV2* binding = new IFxLV2(plug);
+  binding->Instantiate(sampleRate);
+  return binding;
 }
 
 void ConnectPort(LV2_Handle h, uint32_t port, void* data) { Plug(h)->ConnectPort(port, data); }

@@ -61,12 +61,17 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
   }
   mEnabled = Count();
   Add(IFxLV2Port::kEnabled, 0, "enabled", "Enabled");
-  mFirstMeter = Count();
-  for (int m = 0; m < plug.MeterCount(); ++m)
-  {
-    const IFxMeterInfo info = plug.GetMeterInfo(m);
-    Add(IFxLV2Port::kMeter, m, SymbolFrom(*info.symbol ? info.symbol : info.name), info.name);
-  }
+  mMeterPorts.assign((size_t)(plug.MeterCount() > 0 ? plug.MeterCount() : 0), 0);
+  auto addMeters = [&](bool appended) {
+    for (int m = 0; m < plug.MeterCount(); ++m)
+    {
+      const IFxMeterInfo info = plug.GetMeterInfo(m);
+      if (info.appended != appended) continue;
+      mMeterPorts[(size_t)m] = Count();
+      Add(IFxLV2Port::kMeter, m, SymbolFrom(*info.symbol ? info.symbol : info.name), info.name);
+    }
+  };
+  addMeters(false);
   mFirstAudio = Count();
   for (int c = 0; c < mMainIn; ++c)
     Add(IFxLV2Port::kAudioIn, c, "in" + ChannelSuffix(c, mMainIn, true), "Input" + ChannelSuffix(c, mMainIn, false));
@@ -75,4 +80,5 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
         "Side-chain" + ChannelSuffix(c, mSideIn, false));
   for (int c = 0; c < mOut; ++c)
     Add(IFxLV2Port::kAudioOut, c, "out" + ChannelSuffix(c, mOut, true), "Output" + ChannelSuffix(c, mOut, false));
+  addMeters(true);
 }

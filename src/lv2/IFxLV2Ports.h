@@ -2,7 +2,8 @@
 
 // Which LV2 port carries what, for a framework plug-in: one control input
 // per parameter (port index = parameter index), the host's enable switch,
-// one control output per meter, then the audio ports. The plug-in, its UI
+// one control output per meter, the audio ports, then the meters added
+// after a release (so the ports before them keep their indices). The plug-in, its UI
 // and the Turtle description all take the numbering from here, so the three
 // cannot disagree.
 
@@ -46,7 +47,7 @@ public:
   const std::vector<IFxLV2Port>& All() const { return mPorts; }
 
   uint32_t EnabledPort() const { return mEnabled; }
-  uint32_t MeterPort(int meterIdx) const { return mFirstMeter + (uint32_t)meterIdx; }
+  uint32_t MeterPort(int meterIdx) const { return mMeterPorts[(size_t)meterIdx]; }
   // Main inputs, then side-chain inputs, then outputs, one port each.
   uint32_t FirstAudioPort() const { return mFirstAudio; }
   int MainInputs() const { return mMainIn; }
@@ -61,6 +62,7 @@ private:
   void Add(IFxLV2Port::EKind kind, int index, std::string symbol, std::string name);
 
   std::vector<IFxLV2Port> mPorts;
-  uint32_t mEnabled = 0, mFirstMeter = 0, mFirstAudio = 0;
+  uint32_t mEnabled = 0, mFirstAudio = 0;
+  std::vector<uint32_t> mMeterPorts;  // by meter index
   int mMainIn = 0, mSideIn = 0, mOut = 0;
 };

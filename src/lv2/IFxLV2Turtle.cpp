@@ -19,6 +19,7 @@ const char kPrefixes[] =
   "@prefix foaf:  <http://xmlns.com/foaf/0.1/> .\n"
   "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
   "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
+  "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
   "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
   "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
   "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -102,7 +103,7 @@ std::string IFxLV2Turtle::PresetLabel(int idx) const
 {
   // The framework names its default preset with a placeholder ("-"); a
   // host lists it by name, so it gets one a person can read.
-  const char* name = mPlug.GetPresetName(idx);
+  const char* name = mPlug.Plug()->GetPresetName(idx);
   return HasAlnum(name) ? name : (idx == 0 ? "Default" : "Preset " + std::to_string(idx + 1));
 }
 
@@ -118,8 +119,8 @@ std::string IFxLV2Turtle::Manifest()
        Uri(mNames.pluginTtl) + " .\n\n";
   t += Uri(std::string(mDef.uri) + "#ui") + "\n\ta ui:X11UI ;\n\tlv2:binary " + Uri(mNames.uiBinary) +
        " ;\n\trdfs:seeAlso " + Uri(mNames.uiTtl) + " .\n";
-  for (int i = 0; i < mPlug.PresetCount(); ++i)
-    if (mPlug.IsPresetInitialized(i))
+  for (int i = 0; i < mPlug.Plug()->PresetCount(); ++i)
+    if (mPlug.Plug()->IsPresetInitialized(i))
       t += "\n" + Uri(PresetUri(i)) + "\n\ta pset:Preset ;\n\tlv2:appliesTo " + Uri(mDef.uri) +
            " ;\n\trdfs:seeAlso " + Uri(mNames.presetsTtl) + " .\n";
   return t;
@@ -136,7 +137,7 @@ std::string IFxLV2Turtle::PortHead(uint32_t idx)
 
 std::string IFxLV2Turtle::ParamPort(int idx)
 {
-  const IParam* p = mPlug.ParamAt(idx);
+  const IParam* p = mPlug.Plug()->ParamAt(idx);
   const IParamUnit* unit = p->GetUnit();
   std::string t = PortHead((uint32_t)idx);
   t += "\t\tlv2:default " + Number(p->GetDefaultValue()) + " ;\n";
@@ -162,6 +163,7 @@ std::string IFxLV2Turtle::ParamPort(int idx)
   {
     const std::string u = LV2Unit(*unit);
     if (!u.empty()) t += "\t\tunits:unit " + u + " ;\n";
+    if (unit->logarithmic && p->GetMin() > 0.0) t += "\t\tlv2:portProperty pprops:logarithmic ;\n";
   }
   if (unit && unit->description && *unit->description) t += "\t\trdfs:comment " + Quote(unit->description) + " ;\n";
   return t;
@@ -196,12 +198,20 @@ std::string IFxLV2Turtle::Plugin()
       continue;
     }
     t += PortHead(i);
+    // The host's own bypass switch does the enabling; a second one on a
+    // generic view would only confuse.
     if (port.kind == IFxLV2Port::kEnabled)
       t += "\t\tlv2:designation lv2:enabled ;\n\t\tlv2:default 1 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum 1 ;\n"
-           "\t\tlv2:portProperty lv2:toggled , lv2:integer ;\n";
+           "\t\tlv2:portProperty lv2:toggled , lv2:integer , pprops:notOnGUI ;\n";
     else if (port.kind == IFxLV2Port::kMeter)
-      t += "\t\tlv2:default 0.0 ;\n\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum 1.0 ;\n"
-           "\t\trdfs:comment \"the editor's meter: 0 at rest, 1 at full scale\" ;\n";
+    {
+      const IFxMeterInfo info = mPlug.Plug()->GetMeterInfo(port.index);
+      t += "\t\tlv2:default " + Number(info.rest) + " ;\n\t\tlv2:minimum " + Number(info.minimum) +
+           " ;\n\t\tlv2:maximum " + Number(info.maximum) + " ;\n";
+      const std::string u = info.unit ? LV2Unit(*info.unit) : "";
+      if (!u.empty()) t += "\t\tunits:unit " + u + " ;\n";
+      if (info.comment && *info.comment) t += "\t\trdfs:comment " + Quote(info.comment) + " ;\n";
+    }
     else if (port.kind == IFxLV2Port::kSideChain)
       t += "\t\tlv2:portProperty lv2:isSideChain , lv2:connectionOptional ;\n";
   }
@@ -225,6 +235,8 @@ std::string IFxLV2Turtle::UI()
   {
     const IFxLV2Port& port = *ports.At(i);
     if (port.kind != IFxLV2Port::kParam && port.kind != IFxLV2Port::kMeter) continue;
+    // The UI hears only what its editor shows.
+    if (port.kind == IFxLV2Port::kMeter && mPlug.Plug()->GetMeterInfo(port.index).controlIdx < 0) continue;
     t += " ;\n\tui:portNotification [\n\t\tui:plugin " + Uri(mDef.uri) + " ;\n\t\tlv2:symbol " +
          Quote(port.symbol.c_str()) + " ;\n\t\tui:protocol ui:floatProtocol\n\t]";
   }
@@ -236,16 +248,16 @@ std::string IFxLV2Turtle::Presets()
 {
   const IFxLV2Ports& ports = mPlug.Ports();
   std::string t = kPrefixes;
-  for (int i = 0; i < mPlug.PresetCount(); ++i)
+  for (int i = 0; i < mPlug.Plug()->PresetCount(); ++i)
   {
-    if (!mPlug.IsPresetInitialized(i) || !mPlug.RestorePreset(i)) continue;
+    if (!mPlug.Plug()->IsPresetInitialized(i) || !mPlug.Plug()->RestorePreset(i)) continue;
     t += Uri(PresetUri(i)) + "\n\ta pset:Preset ;\n\tlv2:appliesTo " + Uri(mDef.uri) + " ;\n\trdfs:label " +
          Quote(PresetLabel(i).c_str());
-    for (int p = 0; p < mPlug.ParamCount(); ++p)
+    for (int p = 0; p < mPlug.Plug()->ParamCount(); ++p)
       t += std::string(p == 0 ? " ;\n\tlv2:port [\n" : "\n\t] , [\n") + "\t\tlv2:symbol " +
            Quote(ports.At((uint32_t)p)->symbol.c_str()) + " ;\n\t\tpset:value " +
-           Number(mPlug.ParamAt(p)->GetValue());
-    t += mPlug.ParamCount() ? "\n\t] .\n\n" : " .\n\n";
+           Number(mPlug.Plug()->ParamAt(p)->GetValue());
+    t += mPlug.Plug()->ParamCount() ? "\n\t] .\n\n" : " .\n\n";
   }
   return t;
 }

@@ -14,7 +14,8 @@ int main(int argc, char** argv)
     fprintf(stderr, "usage: %s FOLDER PLUGIN_BINARY UI_BINARY\n", argc > 0 ? argv[0] : "lv2-turtle");
     return 2;
   }
-  std::unique_ptr<IFxLV2> plug(MakePlug());
+  IFxBase* made = MakePlug();
+  std::unique_ptr<IFxLV2> plug(made ? new IFxLV2(made) : nullptr);
   if (!plug)
   {
     fprintf(stderr, "the plug-in could not be created\n");

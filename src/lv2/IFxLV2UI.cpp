@@ -126,7 +126,7 @@ public:
       pGraphics->SetHostRunLoop(nullptr);
       return nullptr;
     }
-    ui->mPlug->OnGUIOpen();
+    ui->mPlug->Plug()->OnGUIOpen();
     *widget = window;
     if (const auto* resize = static_cast<const LV2UI_Resize*>(FindFeature(features, LV2_UI__resize)))
       if (resize->ui_resize) resize->ui_resize(resize->handle, pGraphics->WindowWidth(), pGraphics->WindowHeight());
@@ -139,7 +139,7 @@ public:
     {
       if (pGraphics->WindowIsOpen())
       {
-        mPlug->OnGUIClose();
+        mPlug->Plug()->OnGUIClose();
         pGraphics->CloseWindow();
       }
       pGraphics->SetHostRunLoop(nullptr);
@@ -164,15 +164,16 @@ public:
 
 private:
   IFxLV2UI(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2_Feature* const* features)
-    : mPlug(MakePlug()), mWrite(write), mController(controller),
+    : mPlug(new IFxLV2(MakePlug())), mWrite(write), mController(controller),
       mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch)))
   {
     // The defaults until the host reports the ports' values.
-    mPlug->RestorePreset(0);
+    if (IGraphics* pGraphics = MakeEditor(mPlug->Plug())) mPlug->Plug()->AttachGraphics(pGraphics);
+    mPlug->Plug()->RestorePreset(0);
     mPlug->SetEditSink(this);
   }
 
-  IGraphics* Graphics() { return mPlug ? static_cast<IGraphics*>(mPlug->GetGraphics()) : nullptr; }
+  IGraphics* Graphics() { return mPlug ? static_cast<IGraphics*>(mPlug->Plug()->GetGraphics()) : nullptr; }
 
   // The first value a control takes from the plug-in only becomes its
   // default and is not drawn. A meter's control hears from the audio side
@@ -182,8 +183,9 @@ private:
   void PrimeMeters()
   {
     IGraphics* pGraphics = Graphics();
-    for (int m = 0; m < mPlug->MeterCount(); ++m)
-      if (IControl* c = pGraphics->GetControl(mPlug->GetMeterInfo(m).controlIdx)) c->SetValueFromPlug(c->GetValue());
+    IFxBase* plug = mPlug->Plug();
+    for (int m = 0; m < plug->MeterCount(); ++m)
+      if (IControl* c = pGraphics->GetControl(plug->GetMeterInfo(m).controlIdx)) c->SetValueFromPlug(c->GetValue());
   }
 
   void BeginEdit(uint32_t port) override

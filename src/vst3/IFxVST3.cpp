@@ -9,6 +9,7 @@
 
 #include "fx/IParam.h"
 #include "fx/Log.h"
+#include "graphics/IGraphics.h"
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstcontextmenu.h"
 #include "pluginterfaces/vst/ivstevents.h"
@@ -130,50 +131,54 @@ bool ParseNumber(const TChar* text, double& value)
 
 }  // namespace
 
-IFxVST3::IFxVST3(IFxInstanceInfo, int nParams, const char* channelIOStr, int nPresets,
-                 const char* effectName, const char* productName, const char* mfrName,
-                 int vendorVersion, int uniqueID, int mfrID, int latency, bool plugDoesMidi,
-                 bool plugDoesChunks, bool plugIsInst, int plugScChans)
-  : IFxBase(nParams, channelIOStr, nPresets, effectName, productName, mfrName, vendorVersion,
-            uniqueID, mfrID, latency, plugDoesMidi, plugDoesChunks, plugIsInst, kAPIVST3),
-    mSidechainChannels(plugScChans)
+IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
+  : mPlug(pPlug), mSidechainChannels(pPlug->SidechainChannelCount())
 {
   memset(&mHostContext, 0, sizeof(mHostContext));
-  const int nIn = InputChannelCount(), nOut = OutputChannelCount();
-  SetInputChannelConnections(0, nIn, true);
-  SetOutputChannelConnections(0, nOut, true);
+  mPlug->AttachHost(this);
+  const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
+  mPlug->SetInputChannelConnections(0, nIn, true);
+  mPlug->SetOutputChannelConnections(0, nOut, true);
   if (nIn > 0)
-    MakeDelayLine(nIn, nOut, latency);
+    mPlug->MakeDelayLine(nIn, nOut, mPlug->GetLatency());
 
-  SetInputBusLabel(0, "Main Input");
+  mPlug->SetInputBusLabel(0, "Main Input");
   if (mSidechainChannels)
-    SetInputBusLabel(1, "Aux Input");
+    mPlug->SetInputBusLabel(1, "Aux Input");
 
-  if (IsInst())
+  if (mPlug->IsInst())
   {
     char label[32];
     for (int i = 0; i < nOut; i += 2)
     {
       snprintf(label, sizeof(label), "Output %i", i / 2 + 1);
-      SetOutputBusLabel(i / 2, label);
+      mPlug->SetOutputBusLabel(i / 2, label);
     }
   }
   else
-    SetOutputBusLabel(0, "Output");
+    mPlug->SetOutputBusLabel(0, "Output");
 
   mInPtrs.assign(nIn, nullptr);
   mOutPtrs.assign(nOut, nullptr);
   mInFromHost.assign(nIn, 0);
+
+  if (makeEditor)
+    if (IGraphics* pGraphics = makeEditor(mPlug.get()))
+      mPlug->AttachGraphics(pGraphics);
 }
 
 IFxVST3::~IFxVST3()
 {
   mOpenViews.clear();
   mOpenViews.shrink_to_fit();
+  mUnitNames.Empty(false);
+  // The plug-in goes before the SDK objects it might still call.
+  mPlug->AttachHost(nullptr);
+  mPlug.reset();
 }
 
 // ---------------------------------------------------------------------------
-// Framework hooks
+// The plug-in's host
 
 void IFxVST3::BeginInformHostOfParamChange(int idx)
 {
@@ -194,16 +199,6 @@ void IFxVST3::EndInformHostOfParamChange(int idx)
 }
 
 bool IFxVST3::IsRenderingOffline() { return processSetup.processMode == kOffline; }
-int IFxVST3::GetSamplePos() { return (int)mHostContext.projectTimeSamples; }
-double IFxVST3::GetTempo() { return mHostContext.tempo; }
-
-void IFxVST3::GetTimeSig(int* pNum, int* pDenom)
-{
-  if (pNum)
-    *pNum = mHostContext.timeSigNumerator;
-  if (pDenom)
-    *pDenom = mHostContext.timeSigDenominator;
-}
 
 void IFxVST3::GetTime(ITimeInfo* t)
 {
@@ -223,7 +218,7 @@ void IFxVST3::GetTime(ITimeInfo* t)
 
 void IFxVST3::ResizeGraphics(int w, int h)
 {
-  if (GetGraphics() && !mOpenViews.empty() && mOpenViews[0])
+  if (mPlug->GetGraphics() && !mOpenViews.empty() && mOpenViews[0])
     static_cast<IFxVST3View*>(mOpenViews[0])->resize(w, h);
 }
 
@@ -234,9 +229,8 @@ void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
   mOpenViews.erase(std::remove(mOpenViews.begin(), mOpenViews.end(), pView), mOpenViews.end());
 }
 
-void IFxVST3::SetLatency(int samples)
+void IFxVST3::InformHostOfLatencyChange()
 {
-  IFxBase::SetLatency(samples);
   if (componentHandler)
   {
     IComponentHandler* handler = nullptr;
@@ -284,7 +278,7 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
       {
         name[127] = 0;  // a host that filled all 128 units gets cut, not overrun
         NarrowFromTChar(name, name8, sizeof(name8));
-        SetHost(name8, 0);
+        mPlug->SetHost(name8, 0);
       }
       app->release();
     }
@@ -293,25 +287,25 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
   if (result == kResultOk)
   {
     String128 busName;
-    const int nIn = InputChannelCount(), nOut = OutputChannelCount();
+    const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
     SpeakerArrangement mainArr = getSpeakerArrForChans(nIn - mSidechainChannels);
     if (mainArr)
     {
-      WidenToString128(GetInputBusLabel(0), busName);
+      WidenToString128(mPlug->GetInputBusLabel(0), busName);
       addAudioInput(busName, mainArr, kMain, BusInfo::kDefaultActive);
     }
 
-    if (IsInst())
+    if (mPlug->IsInst())
     {
       for (int i = 0; i < nOut; i += 2)
       {
-        WidenToString128(GetOutputBusLabel(i / 2), busName);
+        WidenToString128(mPlug->GetOutputBusLabel(i / 2), busName);
         addAudioOutput(busName, SpeakerArr::kStereo, kMain, BusInfo::kDefaultActive);
       }
     }
     else
     {
-      WidenToString128(GetOutputBusLabel(0), busName);
+      WidenToString128(mPlug->GetOutputBusLabel(0), busName);
       addAudioOutput(busName, getSpeakerArrForChans(nOut), kMain, BusInfo::kDefaultActive);
     }
 
@@ -319,11 +313,11 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
     {
       if (mSidechainChannels > 2)
         mSidechainChannels = 2;
-      WidenToString128(GetInputBusLabel(1), busName);
+      WidenToString128(mPlug->GetInputBusLabel(1), busName);
       addAudioInput(busName, getSpeakerArrForChans(mSidechainChannels), kAux, 0);
     }
 
-    if (DoesMIDI())
+    if (mPlug->DoesMIDI())
     {
       WidenToString128("MIDI Input", busName);
       addEventInput(busName, 1, kMain, BusInfo::kDefaultActive);
@@ -332,8 +326,8 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
     AddHostParameters();
   }
 
-  OnHostIdentified();
-  RestorePreset(0);
+  mPlug->OnHostIdentified();
+  mPlug->RestorePreset(0);
   return result;
 }
 
@@ -347,13 +341,15 @@ tresult PLUGIN_API IFxVST3::terminate()
 void IFxVST3::AddHostParameters()
 {
   String128 title, units;
-  if (PresetCount() > 0)
+  if (mPlug->PresetCount() > 0)
   {
+    // One step per program after the first, as hosts read a program list's
+    // parameter: program k is k / (count - 1).
     WidenToString128("Preset", title);
-    parameters.addParameter(new Parameter(title, kPresetParamTag, nullptr, 0.0, PresetCount(),
+    parameters.addParameter(new Parameter(title, kPresetParamTag, nullptr, 0.0, mPlug->PresetCount() - 1,
                                           ParameterInfo::kIsProgramChange, 0, nullptr));
   }
-  if (!IsInst())
+  if (!mPlug->IsInst())
   {
     WidenToString128("Bypass", title);
     auto* bypass = new StringListParameter(
@@ -366,9 +362,9 @@ void IFxVST3::AddHostParameters()
     parameters.addParameter(bypass);
   }
 
-  for (int i = 0, n = ParamCount(); i < n; ++i)
+  for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
   {
-    IParam* param = ParamAt(i);
+    IParam* param = mPlug->ParamAt(i);
     if (!param)
       continue;
     int unit = 0;
@@ -419,7 +415,7 @@ tresult PLUGIN_API IFxVST3::setBusArrangements(SpeakerArrangement* inputs, int32
       numIns + numOuts == 0 || (numIns > 0 && !inputs) || (numOuts > 0 && !outputs))
     return kResultFalse;
 
-  const int nIn = InputChannelCount(), nOut = OutputChannelCount();
+  const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
   int reqIn = 0, reqOut = 0;
   for (int32 i = 0; i < numIns; ++i)
   {
@@ -445,19 +441,19 @@ tresult PLUGIN_API IFxVST3::setBusArrangements(SpeakerArrangement* inputs, int32
     if (!bus || req < 1)
       return kResultFalse;
     // An instrument's outputs are fixed stereo pairs.
-    if (IsInst() && req != BitCount(bus->getArrangement()))
+    if (mPlug->IsInst() && req != BitCount(bus->getArrangement()))
       return kResultFalse;
     reqOut = req;
   }
   // With a side-chain the main input keeps its width too: the side-chain
   // channels come right after it.
-  if (!IsInst() && !(mSidechainChannels ? reqIn == nIn - mSidechainChannels && LegalIO(nIn, reqOut)
-                                        : LegalIO(reqIn, reqOut)))
+  if (!mPlug->IsInst() && !(mSidechainChannels ? reqIn == nIn - mSidechainChannels && mPlug->LegalIO(nIn, reqOut)
+                                        : mPlug->LegalIO(reqIn, reqOut)))
     return kResultFalse;
 
   // process reconnects the channels on every block.
-  SetInputChannelConnections(0, nIn, false);
-  SetOutputChannelConnections(0, nOut, false);
+  mPlug->SetInputChannelConnections(0, nIn, false);
+  mPlug->SetOutputChannelConnections(0, nOut, false);
   for (int32 i = 0; i < numIns; ++i)
     getAudioInput(i)->setArrangement(inputs[i]);
   for (int32 i = 0; i < numOuts; ++i)
@@ -473,7 +469,7 @@ tresult PLUGIN_API IFxVST3::setActive(TBool state)
   if (active != mActive)
   {
     mActive = active;
-    OnActivate(active);
+    mPlug->OnActivate(active);
   }
   return kResultOk;
 }
@@ -492,14 +488,14 @@ tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
   // Hosts are meant to set up only while inactive, but a host that does it
   // while another thread is inside process would otherwise see the scratch
   // buffers freed under it.
-  KitMutexLock lock(&mMutex);
-  SetSampleRate(setup.sampleRate);
+  KitMutexLock lock(mPlug->GetMutex());
+  mPlug->SetSampleRate(setup.sampleRate);
   // The bypass flag stays as the host last set it: a host that shows the
   // plug-in bypassed must not hear it processing after a rate change.
   // Scratch buffers are sized to the block; an absurd maximum would ask for
   // gigabytes per channel. Larger host blocks are processed in pieces.
-  SetBlockSize(std::min<int32>(setup.maxSamplesPerBlock, kMaxScratchFrames));
-  Reset();
+  mPlug->SetBlockSize(std::min<int32>(setup.maxSamplesPerBlock, kMaxScratchFrames));
+  mPlug->Reset();
   processSetup = setup;
   return kResultOk;
 }
@@ -509,8 +505,8 @@ tresult PLUGIN_API IFxVST3::canProcessSampleSize(int32 symbolicSampleSize)
   return symbolicSampleSize == kSample32 || symbolicSampleSize == kSample64 ? kResultOk : kResultFalse;
 }
 
-uint32 PLUGIN_API IFxVST3::getLatencySamples() { return (uint32)GetLatency(); }
-uint32 PLUGIN_API IFxVST3::getTailSamples() { return GetTailSize(); }
+uint32 PLUGIN_API IFxVST3::getLatencySamples() { return (uint32)mPlug->GetLatency(); }
+uint32 PLUGIN_API IFxVST3::getTailSamples() { return mPlug->GetTailSize(); }
 
 // Nothing built on this binding reads the host's transport yet; a plug-in
 // that starts to (GetTime, GetTempo) must ask for those fields here.
@@ -552,22 +548,22 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
       SetBypassed(value > 0.5);
     else if (tag == kPresetParamTag)
     {
-      if (RestorePreset((int)(value * PresetCount())))
+      if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
         mPresetValue = value;
     }
     else if (IsValidParamTag(tag))
     {
-      ParamAt((int)tag)->SetNormalized(value);
-      if (IFxEditor* editor = GetGraphics())
+      mPlug->ParamAt((int)tag)->SetNormalized(value);
+      if (IFxEditor* editor = mPlug->GetGraphics())
         editor->SetParameterFromPlug((int)tag, value, true);
-      OnParamChange((int)tag);
+      mPlug->OnParamChange((int)tag);
     }
   }
 }
 
 void IFxVST3::SetBypassed(bool bypassed)
 {
-  mIsBypassed = bypassed;
+  mPlug->SetBypassed(bypassed);
   mBypassValue = bypassed ? 1.0 : 0.0;
 }
 
@@ -583,12 +579,12 @@ void IFxVST3::ProcessInputEvents(IEventList* events)
     if (e.type == Event::kNoteOnEvent)
     {
       msg.MakeNoteOnMsg(e.noteOn.pitch, (int)(e.noteOn.velocity * 127), e.sampleOffset, e.noteOn.channel);
-      ProcessMidiMsg(&msg);
+      mPlug->ProcessMidiMsg(&msg);
     }
     else if (e.type == Event::kNoteOffEvent)
     {
       msg.MakeNoteOffMsg(e.noteOff.pitch, e.sampleOffset, e.noteOff.channel);
-      ProcessMidiMsg(&msg);
+      mPlug->ProcessMidiMsg(&msg);
     }
   }
 }
@@ -608,7 +604,7 @@ double** IFxVST3::BusChannels<double>(AudioBusBuffers& bus)
 template <typename T>
 void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
 {
-  const int nIn = InputChannelCount(), nOut = OutputChannelCount();
+  const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
   const int nInBuses = data.inputs ? std::max<int32>(0, data.numInputs) : 0;
   const int nOutBuses = data.outputs ? std::max<int32>(0, data.numOutputs) : 0;
 
@@ -635,7 +631,7 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
         mSidechainWasActive = true;
       else if (mSidechainWasActive)
       {
-        ZeroScratchBuffers();
+        mPlug->ZeroScratchBuffers();
         mSidechainWasActive = false;
       }
       for (int c = 0; c < nMain; ++c)
@@ -658,16 +654,16 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
     if (mInFromHost[c] && !mInPtrs[c])
       zero = true;
   if (zero)
-    ZeroScratchBuffers();
+    mPlug->ZeroScratchBuffers();
 
   for (int c = 0; c < nIn; ++c)
   {
     mInFromHost[c] = mInPtrs[c] != nullptr;
-    SetInputChannelConnections(c, 1, mInPtrs[c] != nullptr);
+    mPlug->SetInputChannelConnections(c, 1, mInPtrs[c] != nullptr);
     if (mInPtrs[c])
     {
       T* p = (T*)mInPtrs[c];
-      AttachInputBuffers(c, 1, &p, nFrames);
+      mPlug->AttachInputBuffers(c, 1, &p, nFrames);
     }
   }
 
@@ -684,26 +680,26 @@ void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
   }
   for (int c = 0; c < nOut; ++c)
   {
-    SetOutputChannelConnections(c, 1, mOutPtrs[c] != nullptr);
+    mPlug->SetOutputChannelConnections(c, 1, mOutPtrs[c] != nullptr);
     if (mOutPtrs[c])
     {
       T* p = (T*)mOutPtrs[c];
-      AttachOutputBuffers(c, 1, &p);
+      mPlug->AttachOutputBuffers(c, 1, &p);
     }
   }
 
-  RunBuffers((T)0, nFrames);
+  mPlug->RunBuffers((T)0, nFrames);
 }
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
 {
-  KitMutexLock lock(&mMutex);
+  KitMutexLock lock(mPlug->GetMutex());
 
   if (data.processContext)
     mHostContext = *data.processContext;
   if (data.inputParameterChanges)
     ApplyParameterChanges(data.inputParameterChanges);
-  if (DoesMIDI() && data.inputEvents)
+  if (mPlug->DoesMIDI() && data.inputEvents)
     ProcessInputEvents(data.inputEvents);
 
   // Before set-up, after terminate, or with buffers of another sample size
@@ -711,7 +707,7 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   // block cannot be processed. The host plays its output buffers anyway:
   // they get silence rather than what an earlier block left in them.
   const int32 sampleSize = processSetup.symbolicSampleSize;
-  const int32 blockSize = GetBlockSize();
+  const int32 blockSize = mPlug->GetBlockSize();
   if (!IsInitialized() || blockSize <= 0 || sampleSize != data.symbolicSampleSize)
   {
     SilenceOutputs(data);
@@ -743,8 +739,8 @@ int32 IFxVST3::DefaultOutputWidth(int32 b) const
 {
   // The buses initialize creates: an instrument's stereo pairs, an effect's
   // one bus of all outputs.
-  const int nOut = OutputChannelCount();
-  if (IsInst())
+  const int nOut = mPlug->OutputChannelCount();
+  if (mPlug->IsInst())
     return 2 * b < nOut ? 2 : 0;
   return b == 0 && getSpeakerArrForChans(nOut) ? nOut : 0;
 }
@@ -811,11 +807,11 @@ tresult IFxVST3::getEditorState(IBStream* state)
 {
   if (!state)
     return kResultFalse;
-  KitMutexLock lock(&mMutex);
+  KitMutexLock lock(mPlug->GetMutex());
   ByteChunk chunk;
-  if (!SerializeState(&chunk))
+  if (!mPlug->SerializeState(&chunk))
     return kResultFalse;
-  const int32 bypass = IsBypassed() ? 1 : 0;
+  const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
   chunk.Append(bypass);
   return WriteAll(state, chunk.Data(), chunk.Size()) ? kResultOk : kResultFalse;
 }
@@ -824,9 +820,9 @@ tresult IFxVST3::setEditorState(IBStream* state)
 {
   if (!state)
     return kResultFalse;
-  KitMutexLock lock(&mMutex);
+  KitMutexLock lock(mPlug->GetMutex());
   ByteChunk chunk;
-  SerializeState(&chunk);
+  mPlug->SerializeState(&chunk);
   const int size = chunk.Size();
   if (size <= 0)
     return kResultFalse;
@@ -839,10 +835,10 @@ tresult IFxVST3::setEditorState(IBStream* state)
     return kResultFalse;
   memcpy(&bypass, chunk.Data() + size, sizeof(bypass));
   chunk.Resize(size);
-  if (UnserializeState(&chunk, 0) < 0)
+  if (mPlug->UnserializeState(&chunk, 0) < 0)
     return kResultFalse;
   SetBypassed(bypass != 0);
-  RedrawParamControls();
+  mPlug->RedrawParamControls();
   return kResultOk;
 }
 
@@ -851,7 +847,7 @@ tresult IFxVST3::setEditorState(IBStream* state)
 
 bool IFxVST3::IsValidParamTag(ParamID tag) const
 {
-  return tag < (ParamID)ParamCount() && ParamAt((int)tag) != nullptr;
+  return tag < (ParamID)mPlug->ParamCount() && mPlug->ParamAt((int)tag) != nullptr;
 }
 
 tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
@@ -862,37 +858,50 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
   // The binding's own parameters are held for the host to read back (the
   // bypass as its switch's two states, split at 0.5 as in process); the
   // processing bypass and the preset change only through process and state.
-  if (tag == kBypassParamTag && !IsInst())
+  if (tag == kBypassParamTag && !mPlug->IsInst())
   {
     mBypassValue = value > 0.5 ? 1.0 : 0.0;
     return kResultOk;
   }
-  if (tag == kPresetParamTag && PresetCount() > 0)
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
   {
     mPresetValue = value;
     return kResultOk;
   }
   if (!IsValidParamTag(tag))
     return kResultFalse;
-  ParamAt((int)tag)->SetNormalized(value);
+  mPlug->ParamAt((int)tag)->SetNormalized(value);
   return kResultOk;
 }
 
 ParamValue PLUGIN_API IFxVST3::getParamNormalized(ParamID tag)
 {
-  if (tag == kBypassParamTag && !IsInst())
+  if (tag == kBypassParamTag && !mPlug->IsInst())
     return mBypassValue;
-  if (tag == kPresetParamTag && PresetCount() > 0)
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
     return mPresetValue;
   if (IsValidParamTag(tag))
-    return ParamAt((int)tag)->GetNormalized();
+    return mPlug->ParamAt((int)tag)->GetNormalized();
   return 0.0;
+}
+
+int IFxVST3::PresetIndexFromNormalized(double value) const
+{
+  // Program k arrives as k / (count - 1) from hosts that follow the step
+  // count, as k / count from older ones; the truncation takes both to k,
+  // and 1.0 is the last program, not one past it.
+  const int n = mPlug->PresetCount();
+  const int idx = (int)(value * n);
+  return idx < n ? idx : n - 1;
 }
 
 ParamValue PLUGIN_API IFxVST3::plainParamToNormalized(ParamID tag, ParamValue plainValue)
 {
   if (IsValidParamTag(tag))
-    return ParamAt((int)tag)->GetNormalized(plainValue);
+    return mPlug->ParamAt((int)tag)->GetNormalized(plainValue);
+  // A program number, for hosts that select presets by number.
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 1 && !std::isnan(plainValue))
+    return IParam::ClampNormalized(plainValue / (mPlug->PresetCount() - 1));
   return plainValue;
 }
 
@@ -910,7 +919,7 @@ tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueN
   if (!IsValidParamTag(tag) || !string)
     return kResultFalse;
   char text[IParam::kTextSize] = {};
-  ParamAt((int)tag)->GetDisplayForHost(valueNormalized, true, text, true);
+  mPlug->ParamAt((int)tag)->GetDisplayForHost(valueNormalized, true, text, true);
   WidenToString128(text, string);
   return kResultOk;
 }
@@ -948,7 +957,8 @@ tresult PLUGIN_API IFxVST3::getUnitInfo(int32 unitIndex, UnitInfo& info)
     info.id = kRootUnitId;
     info.parentUnitId = kNoParentUnitId;
     WidenToString128("Root Unit", info.name);
-    info.programListId = kNoProgramListId;
+    // Hosts find the program list for their preset menu through its unit.
+    info.programListId = mPlug->PresetCount() > 0 ? (ProgramListID)kPresetParamTag : kNoProgramListId;
     return kResultOk;
   }
   if (unitIndex < 0 || unitIndex > mUnitNames.GetSize())
@@ -960,14 +970,14 @@ tresult PLUGIN_API IFxVST3::getUnitInfo(int32 unitIndex, UnitInfo& info)
   return kResultOk;
 }
 
-int32 PLUGIN_API IFxVST3::getProgramListCount() { return PresetCount() > 0 ? 1 : 0; }
+int32 PLUGIN_API IFxVST3::getProgramListCount() { return mPlug->PresetCount() > 0 ? 1 : 0; }
 
 tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo& info)
 {
-  if (listIndex != 0 || PresetCount() <= 0)
+  if (listIndex != 0 || mPlug->PresetCount() <= 0)
     return kResultFalse;
   info.id = kPresetParamTag;
-  info.programCount = PresetCount();
+  info.programCount = mPlug->PresetCount();
   WidenToString128("Factory Presets", info.name);
   return kResultOk;
 }
@@ -975,9 +985,9 @@ tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo&
 tresult PLUGIN_API IFxVST3::getProgramName(ProgramListID listId, int32 programIndex, String128 name)
 {
   if (listId != (ProgramListID)kPresetParamTag || !name || programIndex < 0 ||
-      programIndex >= PresetCount())
+      programIndex >= mPlug->PresetCount())
     return kResultFalse;
-  WidenToString128(GetPresetName(programIndex), name);
+  WidenToString128(mPlug->GetPresetName(programIndex), name);
   return kResultOk;
 }
 

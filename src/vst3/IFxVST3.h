@@ -3,7 +3,11 @@
 #include <atomic>
 #include <vector>
 
+#include <memory>
+
 #include "fx/IFxBase.h"
+#include "fx/IFxHost.h"
+#include "kit/KitPtrList.h"
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "vst3/SingleComponentEffect.h"
@@ -12,38 +16,45 @@
 constexpr Steinberg::Vst::ParamID kBypassParamTag = 0x62706173;
 constexpr Steinberg::Vst::ParamID kPresetParamTag = 0x70727374;
 
+class IGraphics;
+
 // Presents a framework plug-in to a VST 3 host as one object that is both
-// the audio processor and the edit controller.
-class IFxVST3 : public IFxBase,
-                public SingleComponentEffect,
-                public Steinberg::Vst::IProcessContextRequirements
+// the audio processor and the edit controller. It owns the plug-in it is
+// given and is the plug-in's host: edits, resizing and latency changes the
+// plug-in reports reach the VST 3 host from here.
+class IFxVST3 : public SingleComponentEffect,
+                public Steinberg::Vst::IProcessContextRequirements,
+                public IFxHost
 {
 public:
   using ParamID = Steinberg::Vst::ParamID;
   using ParamValue = Steinberg::Vst::ParamValue;
   using TChar = Steinberg::Vst::TChar;
   using String128 = Steinberg::Vst::String128;
+  // Builds the plug-in's editor in the window system the module shows it in.
+  using EditorMaker = IGraphics* (*)(IFxBase* pPlug);
 
-  IFxVST3(IFxInstanceInfo instanceInfo, int nParams, const char* channelIOStr, int nPresets,
-          const char* effectName, const char* productName, const char* mfrName,
-          int vendorVersion, int uniqueID, int mfrID, int latency, bool plugDoesMidi,
-          bool plugDoesChunks, bool plugIsInst, int plugScChans);
+  // Takes the plug-in (from MakePlug) and keeps it for its whole life.
+  // makeEditor may be null: a plug-in without an editor.
+  explicit IFxVST3(IFxBase* pPlug, EditorMaker makeEditor = nullptr);
   ~IFxVST3() override;
 
-  // ---- framework hooks ----
+  IFxBase* Plug() const { return mPlug.get(); }
+
+  // ---- the plug-in's host ----
+  EAPI GetAPI() const override { return kAPIVST3; }
   void BeginInformHostOfParamChange(int idx) override;
   void InformHostOfParamChange(int idx, double normalizedValue) override;
   void EndInformHostOfParamChange(int idx) override;
   void InformHostOfProgramChange() override {}
-  bool IsRenderingOffline() override;
-  int GetSamplePos() override;
-  double GetTempo() override;
-  void GetTimeSig(int* pNum, int* pDenom) override;
-  void GetTime(ITimeInfo* pTimeInfo) override;
+  void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;
-  void SetLatency(int samples) override;
-  bool SendMidiMsg(IMidiMsg* pMsg) override;
   void PopupHostContextMenuForParam(int idx, int x, int y) override;
+  // No event output.
+  bool SendMidiMsg(IMidiMsg* pMsg) override;
+  bool IsRenderingOffline() override;
+  void GetTime(ITimeInfo* pTimeInfo) override;
+
   // Called by a view as it is destroyed.
   void ForgetView(Steinberg::IPlugView* pView);
   const std::vector<Steinberg::IPlugView*>& OpenViews() const { return mOpenViews; }
@@ -113,15 +124,21 @@ public:
   Steinberg::Vst::AudioBus* getAudioOutput(int32 index);
 
 protected:
+  std::unique_ptr<IFxBase> mPlug;
   int32 mSidechainChannels;
   bool mSidechainWasActive = false;
   bool mActive = false;
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
   std::vector<Steinberg::IPlugView*> mOpenViews;
+  // The distinct non-empty group names of the parameters, in order of first
+  // appearance: units 1, 2, ... (not owned; the parameters hold them).
+  KitPtrList<const char> mUnitNames;
 
 private:
   bool IsValidParamTag(ParamID tag) const;
+  // The preset a normalised value of the preset parameter selects.
+  int PresetIndexFromNormalized(double value) const;
   void AddHostParameters();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
   // The processing flag and the value the controller reports, together.

@@ -8,6 +8,7 @@
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
+#include "graphics/IGraphics.h"
 #include "vst3/IFxVST3.h"
 
 using namespace Steinberg;
@@ -80,8 +81,12 @@ void WidenText(char16* dest, const char8* src, size_t units)
 
 FUnknown* createInstance(void*)
 {
-  IFxVST3* plug = MakePlug();
-  return plug ? static_cast<Vst::IAudioProcessor*>(plug) : nullptr;
+  IFxBase* plug = MakePlug();
+  if (!plug)
+    return nullptr;
+  // The instance starts with one reference, which the host gets.
+  IFxVST3* binding = new IFxVST3(plug, MakeEditor);
+  return static_cast<Vst::IAudioProcessor*>(binding);
 }
 
 class IFxPluginFactory : public IPluginFactory3

@@ -1,13 +1,10 @@
 #pragma once
 
 // What the module entry and the factory need from the plug-in that the
-// module carries. The plug-in supplies these three functions and the class
-// record's texts and IDs.
+// module carries. The plug-in supplies MakePlug (fx/IFxBase.h), the module
+// its MakeEditor (graphics/IGraphics.h), and these two functions and the
+// class record's texts and IDs.
 
-class IFxVST3;
-
-// Constructs one instance under a module-wide lock; it starts with one reference.
-IFxVST3* MakePlug();
 bool InitModule();
 bool DeinitModule();
 

@@ -157,13 +157,13 @@ IFxVST3View::~IFxVST3View()
 
 tresult PLUGIN_API IFxVST3View::isPlatformTypeSupported(FIDString type)
 {
-  if (!mOwner || !mOwner->GetGraphics() || !type) return kResultFalse;
+  if (!mOwner || !mOwner->Plug()->GetGraphics() || !type) return kResultFalse;
   return strcmp(type, kPlatformTypeX11EmbedWindowID) == 0 ? kResultOk : kResultFalse;
 }
 
 tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
 {
-  if (!mOwner || !mOwner->GetGraphics()) return kResultFalse;
+  if (!mOwner || !mOwner->Plug()->GetGraphics()) return kResultFalse;
   if (!type || strcmp(type, kPlatformTypeX11EmbedWindowID) != 0 || !parent) return kResultFalse;
   if (mRunLoop) return kResultFalse;  // already open in a window
 
@@ -174,7 +174,7 @@ tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
 
   // One editor object has one window: a second view of the same plug-in
   // would take it from the first, whose removed() would then close it.
-  auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
+  auto* pGraphics = static_cast<IGraphics*>(mOwner->Plug()->GetGraphics());
   if (pGraphics->WindowIsOpen())
   {
     loop->release();
@@ -189,16 +189,16 @@ tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
     mRunLoop = nullptr;
     return kResultFalse;
   }
-  mOwner->OnGUIOpen();
+  mOwner->Plug()->OnGUIOpen();
   return kResultOk;
 }
 
 tresult PLUGIN_API IFxVST3View::removed()
 {
-  if (mOwner && mOwner->GetGraphics() && mRunLoop)
+  if (mOwner && mOwner->Plug()->GetGraphics() && mRunLoop)
   {
-    auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
-    mOwner->OnGUIClose();
+    auto* pGraphics = static_cast<IGraphics*>(mOwner->Plug()->GetGraphics());
+    mOwner->Plug()->OnGUIClose();
     pGraphics->CloseWindow();
     pGraphics->SetHostRunLoop(nullptr);
   }
@@ -209,18 +209,18 @@ tresult PLUGIN_API IFxVST3View::removed()
 
 tresult PLUGIN_API IFxVST3View::getSize(ViewRect* size)
 {
-  if (!mOwner || !mOwner->GetGraphics()) return kResultFalse;
+  if (!mOwner || !mOwner->Plug()->GetGraphics()) return kResultFalse;
   if (!size) return kInvalidArgument;
-  auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
+  auto* pGraphics = static_cast<IGraphics*>(mOwner->Plug()->GetGraphics());
   *size = ViewRect(0, 0, pGraphics->WindowWidth(), pGraphics->WindowHeight());
   return kResultOk;
 }
 
 tresult PLUGIN_API IFxVST3View::setContentScaleFactor(ScaleFactor factor)
 {
-  if (!mOwner || !mOwner->GetGraphics()) return kResultFalse;
+  if (!mOwner || !mOwner->Plug()->GetGraphics()) return kResultFalse;
   if (!std::isfinite(factor) || factor <= 0.0f) return kInvalidArgument;
-  auto* pGraphics = static_cast<IGraphics*>(mOwner->GetGraphics());
+  auto* pGraphics = static_cast<IGraphics*>(mOwner->Plug()->GetGraphics());
   const int w = pGraphics->WindowWidth(), h = pGraphics->WindowHeight();
   pGraphics->SetScale(factor);
   // An open window asks the host to make room; a closed one reports the new
@@ -238,7 +238,7 @@ tresult PLUGIN_API IFxVST3View::onSize(ViewRect* newSize)
     if (mResizePending)
     {
       mResizePending = false;
-      if (mOwner) mOwner->OnWindowResize();
+      if (mOwner) mOwner->Plug()->OnWindowResize();
     }
   }
   return kResultOk;

@@ -15,26 +15,37 @@
 namespace vst3host {
 namespace {
 
-class ViewPlug : public IFxVST3
+// A plug-in that counts its editor hooks.
+class ViewPlugIn : public IFxBase
 {
 public:
-  ViewPlug(bool withEditor, bool* destroyed)
-    : IFxVST3(IFxInstanceInfo(), 1, "2-2", 1, "ViewPlug", "ViewPlug", "Tests", 0x10000, 0x5677506C, 0x54657374, 0, false,
-              false, false, 0),
-      mDestroyed(destroyed)
+  ViewPlugIn()
+    : IFxBase(1, "2-2", 1, "ViewPlug", "ViewPlug", "Tests", 0x10000, 0x5677506C, 0x54657374, 0, false, false, false,
+              kAPISA)
   {
     ParamAt(0)->InitDouble("Gain", 0.0, -10.0, 10.0, 0.1);
-    if (withEditor) AttachGraphics(new IGraphicsHeadless(this, 120, 90));
-  }
-  ~ViewPlug() override
-  {
-    if (mDestroyed) *mDestroyed = true;
   }
   void OnWindowResize() override { ++windowResizes; }
   void OnGUIOpen() override { ++opens; }
   void OnGUIClose() override { ++closes; }
 
   int windowResizes = 0, opens = 0, closes = 0;
+};
+
+// The plug-in in its binding, which tells when it is destroyed.
+class ViewPlug : public IFxVST3
+{
+public:
+  ViewPlug(bool withEditor, bool* destroyed) : IFxVST3(new ViewPlugIn()), mDestroyed(destroyed)
+  {
+    if (withEditor) Plug()->AttachGraphics(new IGraphicsHeadless(Plug(), 120, 90));
+  }
+  ~ViewPlug() override
+  {
+    if (mDestroyed) *mDestroyed = true;
+  }
+  ViewPlugIn* In() { return static_cast<ViewPlugIn*>(Plug()); }
+  IFxEditor* GetGraphics() { return Plug()->GetGraphics(); }
 
 private:
   bool* mDestroyed;
@@ -101,13 +112,13 @@ TEST(EditorViewTest, ResizeRequestsAndAnswers)
   EXPECT_EQ(300, frame.LastResize().right);
   EXPECT_EQ(200, frame.LastResize().bottom);
   // The host answered with onSize: the plug-in hears of it once.
-  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_EQ(1, plug->In()->windowResizes);
   EXPECT_FALSE(view->IsResizePending());
 
   // A size the host chose on its own is only stored.
   ViewRect hostSize(0, 0, 640, 480);
   EXPECT_EQ(kResultOk, v->onSize(&hostSize));
-  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_EQ(1, plug->In()->windowResizes);
   EXPECT_EQ(640, view->getRect().right);
   EXPECT_EQ(kResultOk, v->onSize(nullptr));
 
@@ -115,10 +126,10 @@ TEST(EditorViewTest, ResizeRequestsAndAnswers)
   frame.SetAnswerResize(false);
   plug->ResizeGraphics(310, 210);
   EXPECT_TRUE(view->IsResizePending());
-  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_EQ(1, plug->In()->windowResizes);
   ViewRect answer(0, 0, 310, 210);
   v->onSize(&answer);
-  EXPECT_EQ(2, plug->windowResizes);
+  EXPECT_EQ(2, plug->In()->windowResizes);
   EXPECT_FALSE(view->IsResizePending());
   EXPECT_EQ(kResultFalse, v->canResize());
 
@@ -142,8 +153,8 @@ TEST(EditorViewTest, WithoutEditorEverythingFails)
   EXPECT_EQ(kResultFalse, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
   EXPECT_EQ(0u, frame.EventHandlerCount());
   EXPECT_EQ(kResultOk, v->removed());
-  EXPECT_EQ(0, plug->opens);
-  EXPECT_EQ(0, plug->closes);
+  EXPECT_EQ(0, plug->In()->opens);
+  EXPECT_EQ(0, plug->In()->closes);
   v->setFrame(nullptr);
   static_cast<Vst::IEditController*>(plug)->release();
   EXPECT_FALSE(destroyed);
@@ -163,11 +174,11 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
   v->setFrame(&frame);
   ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
   EXPECT_TRUE(gui->WindowIsOpen());
-  EXPECT_EQ(1, plug->opens);
-  EXPECT_EQ(0, plug->closes);
+  EXPECT_EQ(1, plug->In()->opens);
+  EXPECT_EQ(0, plug->In()->closes);
   EXPECT_EQ(kResultOk, v->removed());
   EXPECT_FALSE(gui->WindowIsOpen());
-  EXPECT_EQ(1, plug->closes);
+  EXPECT_EQ(1, plug->In()->closes);
   EXPECT_EQ(nullptr, gui->GetHostRunLoop());
 
   ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
@@ -181,13 +192,13 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
   second->setFrame(nullptr);
   second->release();
   EXPECT_TRUE(gui->WindowIsOpen());
-  EXPECT_EQ(2, plug->opens);
-  EXPECT_EQ(1, plug->closes);
+  EXPECT_EQ(2, plug->In()->opens);
+  EXPECT_EQ(1, plug->In()->closes);
   EXPECT_EQ(1, frame2.Refs());
   v->setFrame(nullptr);
   v->release();  // no removed(): the view closes the window itself
   EXPECT_FALSE(gui->WindowIsOpen());
-  EXPECT_EQ(2, plug->closes);
+  EXPECT_EQ(2, plug->In()->closes);
   EXPECT_EQ(nullptr, gui->GetHostRunLoop());
   static_cast<Vst::IEditController*>(plug)->release();
 }
@@ -219,7 +230,7 @@ TEST(EditorViewTest, ContentScaleSetsTheSizeAndAsksAnOpenWindowForIt)
   ASSERT_EQ(1, frame.ResizeRequests());
   EXPECT_EQ(180, frame.LastResize().right);
   EXPECT_EQ(135, frame.LastResize().bottom);
-  EXPECT_EQ(1, plug->windowResizes);
+  EXPECT_EQ(1, plug->In()->windowResizes);
   // The same scale again asks for nothing.
   EXPECT_EQ(kResultOk, scale->setContentScaleFactor(1.5f));
   EXPECT_EQ(1, frame.ResizeRequests());

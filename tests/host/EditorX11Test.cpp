@@ -29,6 +29,7 @@
 #include "raster/PxBitmap.h"
 #include "raster/PxPng.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
 
 namespace vst3host {
 namespace {
@@ -241,14 +242,11 @@ struct OpenEditor
 // The same layout drawn off-screen by an instance in this process.
 struct Reference
 {
-  struct Releaser
-  {
-    void operator()(Tavlo* p) const { p->release(); }
-  };
-  std::unique_ptr<Tavlo, Releaser> plug{static_cast<Tavlo*>(MakePlug())};
+  std::unique_ptr<Tavlo> plug{static_cast<Tavlo*>(MakePlug())};
 
   Reference()
   {
+    plug->AttachGraphics(MakeTavloHeadlessEditor(plug.get()));
     plug->RestorePreset(0);
     plug->SetSampleRate(48000.0);
   }
@@ -768,7 +766,7 @@ TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
   // Input 0: the meter falls from its start-up swing to rest.
   for (int b = 0; b < kQuietBlocks; ++b, frame += kBlock) ASSERT_TRUE(bundleBlock(frame, -1.0));
   referenceBlocks(0, kQuietBlocks);
-  ASSERT_LT(ref.plug->GetMeterState(), 1e-3);
+  ASSERT_LT(ref.plug->Chain().MeterState(), 1e-3);
   ASSERT_TRUE(ed.Until(meterMatches)) << "the meter at rest";
   const unsigned long long still = AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH);
 
@@ -801,7 +799,7 @@ TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
   ref.plug->OnParamChange(kInput);
   referenceBlocks(frame, blocks.load());
   // It compressed: more than 6 dB of gain reduction on the reference.
-  EXPECT_GT(ref.plug->GetMeterState(), 0.5) << blocks.load() << " blocks";
+  EXPECT_GT(ref.plug->Chain().MeterState(), 0.5) << blocks.load() << " blocks";
   EXPECT_TRUE(ed.Until(meterMatches)) << "the meter after " << blocks.load() << " compressed blocks";
 }
 

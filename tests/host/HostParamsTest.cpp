@@ -28,7 +28,7 @@ struct Expected
 // minimum + step), default 0.005, shape 2: sqrt(0.0049 / 0.01) = 0.7.
 // Release: range 0.1..0.5, default 0.3, shape 2: sqrt(0.5).
 const Expected kExpected[11] = {
-  {kPrst, "Preset", "", 1, 0.0, 0x8000},
+  {kPrst, "Preset", "", 11, 0.0, 0x8000},  // one step per factory preset after the first
   {kBpas, "Bypass", "", 1, 0.0, 0x10009},
   {0, "Input", "%", 0, 0.0, 1},
   {1, "Output", "%", 0, 0.5, 1},
@@ -223,7 +223,12 @@ TEST_F(ParamsTest, PlainAndNormalisedConversions)
   // Tags without a plug-in parameter pass the value through.
   EXPECT_DOUBLE_EQ(3.25, c->plainParamToNormalized(99, 3.25));
   EXPECT_DOUBLE_EQ(0.25, c->normalizedParamToPlain(99, 0.25));
-  EXPECT_DOUBLE_EQ(0.25, c->plainParamToNormalized(kPrst, 0.25));
+  // The preset parameter takes a program number: k of the 12 is k / 11.
+  EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(kPrst, 0.0));
+  EXPECT_DOUBLE_EQ(3.0 / 11.0, c->plainParamToNormalized(kPrst, 3.0));
+  EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(kPrst, 11.0));
+  EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(kPrst, 40.0));
+  EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(kPrst, -1.0));
 }
 
 TEST_F(ParamsTest, SetAndGetNormalised)
@@ -383,23 +388,32 @@ TEST_F(ParamsTest, RootUnitAndProgramList)
   EXPECT_EQ(0, info.id);
   EXPECT_EQ(-1, info.parentUnitId);
   EXPECT_EQ("Root Unit", ToAscii(info.name));
-  EXPECT_EQ(-1, info.programListId);
+  // The list of the host's preset menu belongs to the root unit.
+  EXPECT_EQ((ProgramListID)kPrst, info.programListId);
   EXPECT_EQ(kResultFalse, u->getUnitInfo(1, info));
   EXPECT_EQ(kResultFalse, u->getUnitInfo(-1, info));
 
-  // One list, and it answers for exactly its one program.
+  // One list, and it answers for exactly its programs: the factory
+  // presets, the defaults first.
   EXPECT_EQ(1, u->getProgramListCount());
   ProgramListInfo pl;
   ASSERT_EQ(kResultOk, u->getProgramListInfo(0, pl));
   EXPECT_EQ((ProgramListID)kPrst, pl.id);
-  EXPECT_EQ(1, pl.programCount);
+  const char* const names[] = {"Default",         "Drum Bus Glue", "Drum Room Crush", "Parallel Crush",
+                               "Kick & Snare Punch", "Bass Steady", "Lead Vocal",    "Acoustic Guitar",
+                               "Piano",           "Mix Bus Glue",  "Gentle Leveller", "Aggressive Character"};
+  const int32 count = (int32)(sizeof(names) / sizeof(names[0]));
+  EXPECT_EQ(count, pl.programCount);
   EXPECT_EQ("Factory Presets", ToAscii(pl.name));
   EXPECT_EQ(kResultFalse, u->getProgramListInfo(1, pl));
 
   String128 name;
-  ASSERT_EQ(kResultOk, u->getProgramName(kPrst, 0, name));
-  EXPECT_EQ("-", ToAscii(name));
-  EXPECT_EQ(kResultFalse, u->getProgramName(kPrst, 1, name));
+  for (int32 k = 0; k < count; ++k)
+  {
+    ASSERT_EQ(kResultOk, u->getProgramName(kPrst, k, name));
+    EXPECT_EQ(names[k], ToAscii(name));
+  }
+  EXPECT_EQ(kResultFalse, u->getProgramName(kPrst, count, name));
   EXPECT_EQ(kResultFalse, u->getProgramName(kPrst, -1, name));
   EXPECT_EQ(kResultFalse, u->getProgramName(kBpas, 0, name));
 

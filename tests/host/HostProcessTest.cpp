@@ -451,25 +451,49 @@ TEST_F(ProcessTest, BypassAboveOneHalfOnly)
   }
 }
 
-TEST_F(ProcessTest, PresetParameterSelectsByTruncatedIndex)
+// Hosts select program k of the 12 with k / 11 (the parameter's step
+// count), older ones with k / 12: both reach program k, 1.0 is the last
+// program rather than none, and every program leaves a state of its own.
+TEST_F(ProcessTest, PresetParameterSelectsEveryProgram)
 {
   Plug p;
   p.Start();
-  ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kOutputTag, 0.9));
-  ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kInputTag, 0.3));
-  Block b(false, 32);
-  b.changes.Add(kPrst, 1.0);  // index 1: no such preset, nothing changes
-  ASSERT_EQ(kResultOk, b.Run(p.proc()));
-  EXPECT_DOUBLE_EQ(0.9, p.ctrl()->getParamNormalized(kOutputTag));
-  EXPECT_DOUBLE_EQ(0.3, p.ctrl()->getParamNormalized(kInputTag));
-  Block c(false, 32);
-  EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kPrst));
-  c.changes.Add(kPrst, 0.99);  // index 0: the default preset "-"
-  ASSERT_EQ(kResultOk, c.Run(p.proc()));
+  auto stateAfter = [&](double value) {
+    Block b(false, 32);
+    b.changes.Add(kPrst, value);
+    EXPECT_EQ(kResultOk, b.Run(p.proc()));
+    MemoryStream s;
+    EXPECT_EQ(kResultOk, p.comp()->getState(&s));
+    return s.Data();
+  };
+  const int count = 12;
+  std::vector<std::vector<uint8_t>> states;
+  for (int k = 0; k < count; ++k)
+  {
+    SCOPED_TRACE(k);
+    // A setting of the user's own before each, which the program replaces.
+    ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kOutputTag, 0.9));
+    states.push_back(stateAfter(k / (count - 1.0)));
+    // The controller reports the value that selected it.
+    EXPECT_DOUBLE_EQ(k / (count - 1.0), p.ctrl()->getParamNormalized(kPrst));
+    ASSERT_EQ(kResultOk, p.ctrl()->setParamNormalized(kOutputTag, 0.9));
+    EXPECT_EQ(states.back(), stateAfter((double)k / count));
+    for (int j = 0; j < k; ++j) EXPECT_NE(states[(size_t)j], states.back()) << "same as program " << j;
+  }
+  EXPECT_EQ(states.back(), stateAfter(1.0));
+
+  // Program 0 is the defaults; program 6 is "Lead Vocal".
+  stateAfter(0.0);
   EXPECT_DOUBLE_EQ(0.5, p.ctrl()->getParamNormalized(kOutputTag));
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kInputTag));
-  // The controller reports the value that selected it.
-  EXPECT_DOUBLE_EQ(0.99, p.ctrl()->getParamNormalized(kPrst));
+  stateAfter(6.0 / 11.0);
+  auto plain = [&](ParamID tag) { return p.ctrl()->normalizedParamToPlain(tag, p.ctrl()->getParamNormalized(tag)); };
+  EXPECT_NEAR(160.0, plain(0), 1e-9);     // Input
+  EXPECT_NEAR(6.5, plain(1), 1e-9);       // Output, dB
+  EXPECT_NEAR(0.002, plain(2), 1e-12);    // Attack, s
+  EXPECT_NEAR(0.15, plain(3), 1e-12);     // Release, s
+  EXPECT_NEAR(100.0, plain(5), 1e-9);     // HPF, Hz
+  EXPECT_EQ(1.0, plain(8));               // Sidechain internal
 }
 
 TEST_F(ProcessTest, SideChainDeactivationReadsSilenceAndReactivationReconnects)

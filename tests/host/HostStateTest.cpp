@@ -1,10 +1,14 @@
 // The state stream: nine little-endian doubles of plain values and a 32-bit
 // bypass word, saved and restored through IComponent and IEditController.
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "HostFixture.h"
+#include "host/VstPresetFile.h"
 
 using namespace vst3host;
 using namespace Steinberg;
@@ -264,4 +268,100 @@ TEST_F(StateTest, HostileAndOutOfRangeStreams)
   ASSERT_EQ(kResultOk, p.comp()->setState(&l));
   EXPECT_EQ(76, l.Pos());
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
+}
+
+// The installed factory presets: one .vstpreset file per program, named
+// after it, for this plug-in's class, holding the state the program leaves
+// (with the bypass word 0). Loaded into a fresh instance as a host loads a
+// preset file, it gives that program's values. A file written for another
+// layout, a stale file or a missing program fails here.
+TEST_F(StateTest, FactoryPresetFilesHoldEachProgramsState)
+{
+  Plug p;
+  ASSERT_TRUE(p.inst);
+  IUnitInfo* units = nullptr;
+  ASSERT_EQ(kResultOk, p.ctrl()->queryInterface(IUnitInfo::iid, (void**)&units));
+  ProgramListInfo list;
+  ASSERT_EQ(kResultOk, units->getProgramListInfo(0, list));
+  const std::string folder = TAVLO_VST3_PRESETS_DIR;
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    files += e.path().extension() == ".vstpreset";
+  EXPECT_EQ(list.programCount, files);
+
+  for (int32 k = 0; k < list.programCount; ++k)
+  {
+    String128 name = {};
+    ASSERT_EQ(kResultOk, units->getProgramName(list.id, k, name));
+    SCOPED_TRACE(ToAscii(name));
+    ParameterChanges changes;
+    changes.Add(list.id, p.ctrl()->plainParamToNormalized(list.id, k));
+    ProcessData data;
+    data.inputParameterChanges = &changes;
+    ASSERT_EQ(kResultOk, p.proc()->process(data));
+    MemoryStream program;
+    ASSERT_EQ(kResultOk, p.comp()->getState(&program));
+    ASSERT_EQ(76u, program.Data().size());
+    EXPECT_EQ(0, IntAt(program.Data(), 72));
+
+    std::ifstream in(folder + "/" + ToAscii(name) + ".vstpreset", std::ios::binary);
+    ASSERT_TRUE(in.good());
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string cid, error;
+    std::vector<uint8_t> state;
+    ASSERT_TRUE(ReadVstPreset(file, cid, state, error)) << error;
+    EXPECT_EQ("F2AEE70D00DE4F4E5175696C54617631", cid);
+    EXPECT_EQ(ClassIdText(TavloCid()), cid);
+    EXPECT_EQ(program.Data(), state);
+
+    Plug fresh;
+    MemoryStream stream(state);
+    ASSERT_EQ(kResultOk, fresh.comp()->setState(&stream));
+    for (ParamID tag = 0; tag < 9; ++tag)
+      EXPECT_EQ(p.ctrl()->getParamNormalized(tag), fresh.ctrl()->getParamNormalized(tag)) << tag;
+  }
+  units->release();
+}
+
+// The file format on its own: a file made here reads back, and damaged
+// ones are refused rather than read past their end.
+TEST(VstPresetFile, WrittenFilesReadBackAndDamagedOnesAreRefused)
+{
+  const std::vector<uint8_t> state = {1, 2, 3, 4, 5};
+  const std::vector<uint8_t> file = MakeVstPreset(TavloCid(), state);
+  ASSERT_EQ(48u + 5u + 8u + 20u, file.size());
+  EXPECT_EQ(0, memcmp(file.data(), "VST3\x01\0\0\0F2AEE70D", 16));
+  std::string cid, error;
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(ReadVstPreset(file, cid, got, error)) << error;
+  EXPECT_EQ(state, got);
+
+  struct Damage
+  {
+    const char* what;
+    size_t at;     // byte changed, or the length kept when set is negative
+    int set;
+  };
+  const Damage damages[] = {
+    {"empty", 0, -1},
+    {"header only", 48, -1},
+    {"list cut", 48 + 5 + 8 + 10, -1},
+    {"wrong magic", 0, 'X'},
+    {"list offset past the end", 47, 0x7F},
+    {"no Comp chunk", 48 + 5 + 8, 'X'},
+    {"chunk size past the end", 48 + 5 + 8 + 19, 0x7F},
+    {"huge entry count", 48 + 5 + 7, 0x7F},
+  };
+  for (const Damage& d : damages)
+  {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> bad = file;
+    if (d.set < 0)
+      bad.resize(d.at);
+    else
+      bad[d.at] = (uint8_t)d.set;
+    error.clear();
+    EXPECT_FALSE(ReadVstPreset(bad, cid, got, error));
+    EXPECT_FALSE(error.empty());
+  }
 }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "BundleRender.h"
 #include "HostFixture.h"
 #include "Lv2TestHost.h"
 #include "lv2/core/lv2.h"
@@ -22,13 +23,15 @@ using namespace lv2host;
 
 namespace {
 
-const char kPortProps[] = "http://lv2plug.in/ns/lv2core#";
-
-World& SharedWorld()
+// A property's URI: lv2core's, or the port-props extension's ("pprops:").
+std::string PortProp(const std::string& prop)
 {
-  static World world(TAVLO_LV2_BUNDLE_PATH, {TAVLO_LV2_SPEC_DIR "/core.lv2"});
-  return world;
+  const std::string ext = "pprops:";
+  return prop.compare(0, ext.size(), ext) == 0 ? "http://lv2plug.in/ns/ext/port-props#" + prop.substr(ext.size())
+                                               : "http://lv2plug.in/ns/lv2core#" + prop;
 }
+
+using bundles::SharedWorld;
 
 // ---------------------------------------------------------------------------
 // Description
@@ -49,15 +52,15 @@ const std::vector<PortSpec>& ExpectedPorts()
   static const std::vector<PortSpec> ports = {
     {"input", "Input", false, false, 0, 400, 0, "", {}, {}},
     {"output", "Output", false, false, -20, 20, 0, "db", {}, {}},
-    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {}, {}},
-    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {}, {}},
+    {"attack", "Attack", false, false, 0.0001f, 0.0101f, 0.005f, "s", {"pprops:logarithmic"}, {}},
+    {"release", "Release", false, false, 0.1f, 0.5f, 0.3f, "s", {"pprops:logarithmic"}, {}},
     {"mix", "Mix", false, false, 0, 100, 100, "pc", {}, {}},
-    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {}, {}},
+    {"hpf", "HPF", false, false, 20, 500, 20, "hz", {"pprops:logarithmic"}, {}},
     {"oversample", "Oversample", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"bypass", "Bypass", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
     {"sidechain", "Sidechain", false, false, 0, 1, 1, "", {"integer", "enumeration"},
      {{"External", 0}, {"Internal", 1}}},
-    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer"}, {}},
+    {"enabled", "Enabled", false, false, 0, 1, 1, "", {"toggled", "integer", "pprops:notOnGUI"}, {}},
     {"gain_reduction", "Gain reduction", true, false, 0, 1, 0, "", {}, {}},
     {"in_l", "Input L", false, true, 0, 0, 0, "", {}, {}},
     {"in_r", "Input R", false, true, 0, 0, 0, "", {}, {}},
@@ -65,6 +68,8 @@ const std::vector<PortSpec>& ExpectedPorts()
     {"sc_r", "Side-chain R", false, true, 0, 0, 0, "", {"isSideChain", "connectionOptional"}, {}},
     {"out_l", "Output L", true, true, 0, 0, 0, "", {}, {}},
     {"out_r", "Output R", true, true, 0, 0, 0, "", {}, {}},
+    // After every port of the first release, so saved sessions keep theirs.
+    {"gain_reduction_db", "Gain reduction (dB)", true, false, -60, 0, 0, "db", {}, {}},
   };
   return ports;
 }
@@ -122,7 +127,7 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     LilvNodes* props = lilv_port_get_properties(p, port);
     EXPECT_EQ(s.props.size(), lilv_nodes_size(props));
     for (const std::string& prop : s.props)
-      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(kPortProps + prop))) << prop;
+      EXPECT_TRUE(lilv_port_has_property(p, port, w.Uri(PortProp(prop)))) << prop;
     lilv_nodes_free(props);
     LilvNodes* designation = lilv_port_get_value(p, port, w.Uri(LV2_CORE__designation));
     EXPECT_EQ(i == 9 ? LV2_CORE__enabled : "", Str(designation ? lilv_nodes_get_first(designation) : nullptr));
@@ -153,10 +158,12 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
   lilv_free(binary);
   lilv_uis_free(uis);
 
-  // The default preset: every parameter at its port's default.
+  // The factory presets; the first, "Default", has every parameter at its
+  // port's default.
   LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
-  ASSERT_EQ(1u, lilv_nodes_size(presets));
-  const LilvNode* preset = lilv_nodes_get_first(presets);
+  ASSERT_EQ(12u, lilv_nodes_size(presets));
+  LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-1").c_str());
+  ASSERT_TRUE(lilv_nodes_contains(presets, preset));
   EXPECT_EQ(0, lilv_world_load_resource(w.Get(), preset) < 0);
   LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
   EXPECT_EQ("Default", Str(labels ? lilv_nodes_get_first(labels) : nullptr));
@@ -181,7 +188,66 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
     lilv_node_free(val);
   }
   lilv_nodes_free(values);
+  lilv_node_free(preset);
   lilv_nodes_free(presets);
+}
+
+// The LV2 presets are the VST 3 bundle's programs: preset-(k+1) is labelled
+// with program k's name and holds, port by port, the values program k
+// selected through the preset parameter gives the VST 3 plug-in.
+TEST(Lv2Plugin, FactoryPresetsAreTheVst3Programs)
+{
+  using namespace Steinberg;
+  using namespace Steinberg::Vst;
+  World& w = SharedWorld();
+  const LilvPlugin* p = w.Plugin();
+  ASSERT_NE(nullptr, p);
+  vst3host::Plug vst;
+  IUnitInfo* units = nullptr;
+  ASSERT_EQ(kResultOk, vst.ctrl()->queryInterface(IUnitInfo::iid, (void**)&units));
+  ProgramListInfo list;
+  ASSERT_EQ(kResultOk, units->getProgramListInfo(0, list));
+  LilvNodes* presets = lilv_plugin_get_related(p, w.Uri(LV2_PRESETS__Preset));
+  EXPECT_EQ((unsigned)list.programCount, lilv_nodes_size(presets));
+  for (int32 k = 0; k < list.programCount; ++k)
+  {
+    String128 name = {};
+    ASSERT_EQ(kResultOk, units->getProgramName(list.id, k, name));
+    SCOPED_TRACE(vst3host::ToAscii(name));
+    vst3host::ParameterChanges changes;
+    changes.Add(list.id, vst.ctrl()->plainParamToNormalized(list.id, k));
+    ProcessData data;
+    data.inputParameterChanges = &changes;
+    ASSERT_EQ(kResultOk, vst.proc()->process(data));
+
+    LilvNode* preset = lilv_new_uri(w.Get(), (std::string(kTavloUri) + "#preset-" + std::to_string(k + 1)).c_str());
+    ASSERT_TRUE(lilv_nodes_contains(presets, preset));
+    lilv_world_load_resource(w.Get(), preset);
+    LilvNodes* labels = lilv_world_find_nodes(w.Get(), preset, w.Uri(LILV_NS_RDFS "label"), nullptr);
+    EXPECT_EQ(vst3host::ToAscii(name), Str(labels ? lilv_nodes_get_first(labels) : nullptr));
+    lilv_nodes_free(labels);
+    LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
+    EXPECT_EQ(9u, lilv_nodes_size(values));
+    LILV_FOREACH (nodes, it, values)
+    {
+      const LilvNode* v = lilv_nodes_get(values, it);
+      LilvNode* sym = lilv_world_get(w.Get(), v, w.Uri(LV2_CORE__symbol), nullptr);
+      LilvNode* val = lilv_world_get(w.Get(), v, w.Uri(LV2_PRESETS__value), nullptr);
+      const std::string symbol = Str(sym);
+      int tag = -1;
+      for (int i = 0; i < 9; ++i)
+        if (symbol == ExpectedPorts()[(size_t)i].symbol) tag = i;
+      ASSERT_GE(tag, 0) << symbol;
+      const double plain = vst.ctrl()->normalizedParamToPlain((ParamID)tag, vst.ctrl()->getParamNormalized((ParamID)tag));
+      EXPECT_FLOAT_EQ((float)plain, val ? lilv_node_as_float(val) : NAN) << symbol;
+      lilv_node_free(sym);
+      lilv_node_free(val);
+    }
+    lilv_nodes_free(values);
+    lilv_node_free(preset);
+  }
+  lilv_nodes_free(presets);
+  units->release();
 }
 
 // Rates outside the renderer's range give no instance: the signal chain's
@@ -210,147 +276,33 @@ TEST(Lv2Plugin, InstantiatedOnlyAtRatesFrom8000To768000Hz)
 // ---------------------------------------------------------------------------
 // Sound
 
-const char* const kSymbols[] = {"input", "output", "attack",     "release", "mix",
-                                "hpf",   "oversample", "bypass", "sidechain"};
-constexpr int kHostBypass = -1;
-constexpr unsigned kBypassTag = 0x62706173;  // 'bpas'
-// Host block sizes; the longest is processed in pieces by the LV2 binding.
-const int kBlocks[] = {512, 512, 1000, 37, 6000, 256};
-constexpr int kNumBlocks = sizeof(kBlocks) / sizeof(kBlocks[0]);
-constexpr int kMaxBlock = 8192;
-
-// A parameter value from a block on, in both forms; each pair is exact in
-// single precision and through the normalised mapping.
-struct Change
-{
-  int block;
-  int param;  // kHostBypass for the host's bypass
-  double plain;
-  double normalized;
-};
-
-struct RenderCase
-{
-  const char* name;
-  bool sideChain;  // the side-chain connected to its own signal
-  std::vector<Change> changes;
-  bool tone = false;  // a 100 Hz tone at 0.9 on both main inputs instead
-};
-
-struct Render
-{
-  std::vector<float> left, right;
-  float meter = NAN;
-};
+using namespace bundles;
 
 float Tone(long frame) { return (float)(0.9 * std::sin(2.0 * 3.141592653589793 * 100.0 * (double)frame / 48000.0)); }
 
-void FillInputs(long frame, int n, float* l, float* r, float* sl, float* sr, bool tone = false)
+// The tone on both main inputs, the test signal on the side-chain.
+float ToneSignal(int ch, long frame, double)
+{
+  return ch < 2 ? Tone(frame) : (float)vst3host::TestSignal(ch, frame, 0.9);
+}
+
+void FillInputs(long frame, int n, float* l, float* r, float* sl, float* sr)
 {
   for (int f = 0; f < n; ++f)
   {
-    l[f] = tone ? Tone(frame + f) : (float)vst3host::TestSignal(0, frame + f, 0.9);
-    r[f] = tone ? Tone(frame + f) : (float)vst3host::TestSignal(1, frame + f, 0.9);
+    l[f] = (float)vst3host::TestSignal(0, frame + f, 0.9);
+    r[f] = (float)vst3host::TestSignal(1, frame + f, 0.9);
     sl[f] = (float)vst3host::TestSignal(2, frame + f, 0.9);
     sr[f] = (float)vst3host::TestSignal(3, frame + f, 0.9);
   }
-}
-
-Render RenderLv2(const RenderCase& c)
-{
-  World& w = SharedWorld();
-  Instance inst(w, w.Plugin(), 48000.0, kMaxBlock);
-  Render out;
-  if (!inst) return out;
-  if (!c.sideChain)
-  {
-    inst.Connect("sc_l", false);
-    inst.Connect("sc_r", false);
-  }
-  long frame = 0;
-  for (int b = 0; b < kNumBlocks; ++b)
-  {
-    for (const Change& ch : c.changes)
-      if (ch.block == b)
-      {
-        if (ch.param == kHostBypass)
-          inst.Control("enabled") = ch.plain > 0.5 ? 0.0f : 1.0f;
-        else
-          inst.Control(kSymbols[ch.param]) = (float)ch.plain;
-      }
-    const int n = kBlocks[b];
-    FillInputs(frame, n, inst.Audio("in_l"), inst.Audio("in_r"), inst.Audio("sc_l"), inst.Audio("sc_r"), c.tone);
-    inst.Run(n);
-    out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
-    out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + n);
-    frame += n;
-  }
-  out.meter = inst.Control("gain_reduction");
-  return out;
-}
-
-Render RenderVst3(const RenderCase& c)
-{
-  using namespace Steinberg::Vst;
-  vst3host::Plug p;
-  Render out;
-  p.Start(kSample32, kMaxBlock);
-  if (c.sideChain) p.comp()->activateBus(kAudio, kInput, 1, true);
-  long frame = 0;
-  std::vector<float> l(kMaxBlock), r(kMaxBlock), sl(kMaxBlock), sr(kMaxBlock);
-  for (int b = 0; b < kNumBlocks; ++b)
-  {
-    const int n = kBlocks[b];
-    vst3host::Block blk(false, n, c.sideChain);
-    for (const Change& ch : c.changes)
-      if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);
-    FillInputs(frame, n, l.data(), r.data(), sl.data(), sr.data(), c.tone);
-    for (int f = 0; f < n; ++f)
-    {
-      blk.in.Set(0, 0, f, l[f]);
-      blk.in.Set(0, 1, f, r[f]);
-      blk.sc.Set(0, 0, f, sl[f]);
-      blk.sc.Set(0, 1, f, sr[f]);
-    }
-    EXPECT_EQ(Steinberg::kResultOk, blk.Run(p.proc()));
-    for (int f = 0; f < n; ++f)
-    {
-      out.left.push_back((float)blk.out.Get(0, 0, f));
-      out.right.push_back((float)blk.out.Get(0, 1, f));
-    }
-    frame += n;
-  }
-  return out;
-}
-
-// First frame at which two renders differ in their bits, or -1.
-long FirstDifference(const Render& a, const Render& b)
-{
-  if (a.left.size() != b.left.size() || a.right.size() != b.right.size()) return 0;
-  for (size_t i = 0; i < a.left.size(); ++i)
-    if (memcmp(&a.left[i], &b.left[i], sizeof(float)) || memcmp(&a.right[i], &b.right[i], sizeof(float)))
-      return (long)i;
-  return -1;
-}
-
-double Rms(const std::vector<float>& x, size_t from, size_t to)
-{
-  double s = 0.0;
-  for (size_t i = from; i < to; ++i) s += (double)x[i] * x[i];
-  return to > from ? std::sqrt(s / (double)(to - from)) : 0.0;
-}
-
-long BlockStart(int block)
-{
-  long s = 0;
-  for (int b = 0; b < block; ++b) s += kBlocks[b];
-  return s;
 }
 
 class Lv2Sound : public vst3host::HostTest {};
 
 TEST_F(Lv2Sound, BitIdenticalToTheVst3Bundle)
 {
+  // At the rates hosts use most, each reaching the plug-in through its own
+  // format's path (LV2 instantiate, VST 3 setupProcessing).
   // Input 100 = 0.25, Output -5 dB = 0.375, Mix 50 = 0.5, HPF 260 Hz = 0.5
   // on the normalised scale; Attack and Release stay at their defaults.
   const std::vector<Change> compress = {{0, 0, 100, 0.25}, {0, 1, -5, 0.375}, {0, 4, 50, 0.5}, {0, 5, 260, 0.5}};
@@ -372,17 +324,19 @@ TEST_F(Lv2Sound, BitIdenticalToTheVst3Bundle)
     {"changes at later blocks", true,
      {{0, 0, 0, 0.0}, {1, 0, 200, 0.5}, {2, 6, 1, 1.0}, {3, 8, 0, 0.0}, {4, 4, 50, 0.5}, {5, 6, 0, 0.0}}},
   };
-  for (const RenderCase& c : cases)
-  {
-    SCOPED_TRACE(c.name);
-    const Render lv2 = RenderLv2(c);
-    const Render vst3 = RenderVst3(c);
-    ASSERT_EQ((size_t)BlockStart(kNumBlocks), lv2.left.size());
-    EXPECT_GT(Rms(lv2.left, 0, lv2.left.size()), 0.05);  // a real signal came out
-    const long diff = FirstDifference(lv2, vst3);
-    EXPECT_EQ(-1, diff) << "first at frame " << diff << ": " << lv2.left[(size_t)std::max(0L, diff)] << " vs "
-                        << vst3.left[(size_t)std::max(0L, diff)];
-  }
+  for (double rate : {44100.0, 48000.0, 96000.0})
+    for (RenderCase c : cases)
+    {
+      c.rate = rate;
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string((int)rate) + " Hz");
+      const Render lv2 = RenderLv2(c);
+      const Render vst3 = RenderVst3(c);
+      ASSERT_EQ((size_t)BlockStart((int)kBlocks.size()), lv2.left.size());
+      EXPECT_GT(Rms(lv2.left, 0, lv2.left.size()), 0.05);  // a real signal came out
+      const long diff = FirstDifference(lv2, vst3);
+      EXPECT_EQ(-1, diff) << "first at frame " << diff << ": " << lv2.left[(size_t)std::max(0L, diff)] << " vs "
+                          << vst3.left[(size_t)std::max(0L, diff)];
+    }
 }
 
 // Every bypass switches through a 5 ms linear fade (240 frames at 48 kHz):
@@ -404,10 +358,10 @@ TEST_F(Lv2Sound, EveryBypassSwitchIsClickFree)
         const std::string what = std::string(param == kHostBypass ? "host bypass" : "Bypass") +
                                  (toBypass ? " on" : " off") + (os ? ", oversampled" : "");
         SCOPED_TRACE(what);
-        const RenderCase c = {what.c_str(), false, changes, true};
+        const RenderCase c = {what.c_str(), false, changes, ToneSignal};
         const Render lv2 = RenderLv2(c), vst3 = RenderVst3(c);
         EXPECT_EQ(-1, FirstDifference(lv2, vst3));
-        for (const std::vector<float>* out : {&lv2.left, &lv2.right, &vst3.left, &vst3.right})
+        for (const std::vector<double>* out : {&lv2.left, &lv2.right, &vst3.left, &vst3.right})
         {
           double step = 0.0;
           for (long i = at - 480; i < at + 960; ++i)
@@ -417,15 +371,15 @@ TEST_F(Lv2Sound, EveryBypassSwitchIsClickFree)
         if (toBypass)
         {
           EXPECT_NE(Tone(fadeEnd - 1), lv2.left[(size_t)fadeEnd - 1]);
-          for (long i = fadeEnd; i < BlockStart(kNumBlocks); ++i)
+          for (long i = fadeEnd; i < BlockStart((int)kBlocks.size()); ++i)
             ASSERT_EQ(Tone(i), lv2.left[(size_t)i]) << "frame " << i;
         }
         else if (param == 7)
         {
           std::vector<Change> never(changes.begin(), changes.begin() + 2);
-          const Render ref = RenderLv2({"never bypassed", false, never, true});
+          const Render ref = RenderLv2({"never bypassed", false, never, ToneSignal});
           EXPECT_NE(ref.left[(size_t)fadeEnd - 1], lv2.left[(size_t)fadeEnd - 1]);
-          for (long i = fadeEnd; i < BlockStart(kNumBlocks); ++i)
+          for (long i = fadeEnd; i < BlockStart((int)kBlocks.size()); ++i)
             ASSERT_EQ(ref.left[(size_t)i], lv2.left[(size_t)i]) << "frame " << i;
         }
       }
@@ -551,23 +505,58 @@ TEST_F(Lv2Sound, GainReductionMeterOnItsOutputPort)
     }
     return inst.Control("gain_reduction");
   };
+  // The port in dB says what the needle says, as the editor writes it.
+  auto inDb = [&](float needle) {
+    SCOPED_TRACE(needle);
+    const float db = inst.Control("gain_reduction_db");
+    EXPECT_NEAR(20.0 * std::log10(1.0 - needle), db, 1e-3);
+    EXPECT_LE(db, 0.0f);
+  };
   // At rest the needle falls from full scale to nothing within a second;
   // compressing hard it stands clearly up.
-  EXPECT_LT(run(200), 0.01f);
+  float needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   inst.Control("input") = 200;
   const float loaded = run(100);
   EXPECT_GT(loaded, 0.1f);
   EXPECT_LE(loaded, 1.0f);
+  inDb(loaded);
+  EXPECT_LT(inst.Control("gain_reduction_db"), -1.0f);
   inst.Control("input") = 0;
-  EXPECT_LT(run(200), 0.01f);
+  needle = run(200);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   // While the host disables the plug-in the chain stands still, and the
   // needle falls to rest rather than freezing where it stood.
   inst.Control("input") = 200;
   EXPECT_GT(run(100), 0.1f);
   inst.Control("enabled") = 0;
-  EXPECT_LT(run(100), 0.01f);
+  needle = run(100);
+  EXPECT_LT(needle, 0.01f);
+  inDb(needle);
   inst.Control("enabled") = 1;
   EXPECT_GT(run(100), 0.1f);
+
+  // The fall is timed by the sample rate: from full deflection to 1 % in
+  // 0.3 s at every rate the plug-in takes. A rate that did not reach the
+  // plug-in would move the frame by the ratio of the rates.
+  const struct
+  {
+    double rate;
+    long frames;  // 0.3 s
+  } rates[] = {{8000, 2400}, {44100, 13230}, {48000, 14400}, {96000, 28800}, {768000, 230400}};
+  for (const auto& r : rates)
+  {
+    Instance at(w, w.Plugin(), r.rate);
+    ASSERT_TRUE(at) << r.rate << " Hz";
+    auto silence = [&](long frames) {
+      for (long done = 0; done < frames; done += 8192) at.Run((int)std::min(8192L, frames - done));
+      return at.Control("gain_reduction");
+    };
+    EXPECT_GT(silence(r.frames - 8), 0.01f) << r.rate << " Hz";
+    EXPECT_LT(silence(16), 0.01f) << r.rate << " Hz";
+  }
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBitmap.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
 
 using namespace lv2host;
 
@@ -192,13 +193,13 @@ private:
 // The same layout in the same state, drawn off-screen in this process.
 struct Reference
 {
-  struct Releaser
-  {
-    void operator()(Tavlo* p) const { p->release(); }
-  };
-  std::unique_ptr<Tavlo, Releaser> plug{static_cast<Tavlo*>(MakePlug())};
+  std::unique_ptr<Tavlo> plug{static_cast<Tavlo*>(MakePlug())};
 
-  Reference() { plug->RestorePreset(0); }
+  Reference()
+  {
+    plug->AttachGraphics(MakeTavloHeadlessEditor(plug.get()));
+    plug->RestorePreset(0);
+  }
   IGraphicsHeadless* Editor() { return static_cast<IGraphicsHeadless*>(plug->GetGraphics()); }
   void Set(int idx, double plain)
   {
@@ -325,7 +326,7 @@ TEST_F(Lv2UI, OpensInTheParentAndShowsWhatTheOffscreenRenderShows)
   ref.Set(kInput, 200.0);
   EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
   ui.Port(kMeterPort, 0.5f);
-  ref.Editor()->SetControlFromPlug(ref.plug->GetMeterIdx(), 0.5);
+  ref.Editor()->SetControlFromPlug(kTavloMeterControl, 0.5);
   EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
   EXPECT_TRUE(ui.writes.empty());
 

@@ -207,6 +207,33 @@ TEST(RenderStats, QuietWindowsAreNotReadAndBlocksOfAnySizeAgree)
   EXPECT_EQ(whole.RmsInDb(), pieces.RmsInDb());
 }
 
+TEST(RenderStats, AnUnknownLengthGetsColumnsThatCoverWhatCame)
+{
+  // 1000 frames of a rising ramp, length not known: the columns double in
+  // width as they fill, and end holding every frame once.
+  RenderStats s(1000.0, -1, 100);
+  std::vector<double> in(2000), out(2000);
+  for (int i = 0; i < 1000; ++i)
+  {
+    in[2 * i] = in[2 * i + 1] = i / 1000.0;
+    out[2 * i] = -i / 1000.0;
+    out[2 * i + 1] = 0.0;
+  }
+  for (int at = 0; at < 1000; at += 37)
+    s.Add(in.data() + 2 * at, out.data() + 2 * at, std::min(37, 1000 - at), 1.0);
+  s.Finish();
+  EXPECT_EQ(8, s.FramesPerColumn());
+  ASSERT_EQ(125u, s.Columns().size());  // 1000 / 8: at least the 100 asked for
+  for (size_t c = 0; c < s.Columns().size(); ++c)
+  {
+    SCOPED_TRACE(c);
+    const int first = 8 * (int)c, last = first + 7;
+    EXPECT_EQ((float)(first / 1000.0), s.Columns()[c].inMin);
+    EXPECT_EQ((float)(last / 1000.0), s.Columns()[c].inMax);
+    EXPECT_EQ((float)(-last / 1000.0), s.Columns()[c].outMin);
+  }
+}
+
 TEST(AudioFiles, PcmIsRoundedAndClippedAndReadsBackSampleForSample)
 {
   const std::string dir = TempDir();
@@ -332,6 +359,7 @@ TEST(RenderReport, ProgressLineFitsTheTerminalAndCountsDown)
     {0.9, 9.0, 90.0, 0, 1, 20, " 90%  10x  ETA 0:01"},  // too narrow for a bar
     {0.9, 9.0, 90.0, 3, 4, 20, " 90%  3/4 files  10"},  // and cut, never wrapped
     {0.0, 0.0, 0.0, 0, 1, 30, "[......................]   0%"},
+    {-1.0, 65.0, 650.0, 3, 4, 80, "1:05  3/4 files  10x"},  // length unknown: no bar, no ETA
   };
   for (const Case& c : cases)
   {
@@ -339,5 +367,29 @@ TEST(RenderReport, ProgressLineFitsTheTerminalAndCountsDown)
     const std::string line = ProgressLine(c.fraction, c.elapsed, c.audio, c.done, c.files, c.width);
     EXPECT_LT((int)line.size(), c.width);
     EXPECT_NE(std::string::npos, line.find(c.expect)) << line;
+  }
+}
+
+TEST(RenderReport, JsonStringsAreUnicodeWhateverBytesANameHolds)
+{
+  struct Case
+  {
+    const char* bytes;
+    const char* json;
+  };
+  const Case cases[] = {
+    {"take.wav", "\"take.wav\""},
+    {"a\"b\\c\n", "\"a\\\"b\\\\c\\u000a\""},
+    {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5\""},  // kept whole
+    {"caf\xe9.wav", "\"caf\\ufffd.wav\""},             // Latin-1
+    {"\xc0\xaf", "\"\\ufffd\\ufffd\""},                    // an overlong '/'
+    {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},          // a surrogate
+    {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""}, // past U+10FFFF
+    {"end\xe2\x82", "\"end\\ufffd\\ufffd\""},               // cut short
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(c.json, JsonString(c.bytes));
   }
 }

@@ -10,6 +10,9 @@
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,27 +46,66 @@ std::string Slurp(const std::string& path)
   return ss.str();
 }
 
-// How the program's standard streams are connected beyond the defaults.
+// How the program's standard streams and surroundings are set up beyond
+// the defaults.
 struct Streams
 {
   std::string stdinFile;         // empty: /dev/null
+  bool stdinPipe = false;        // stdinFile's bytes through a pipe instead
+  bool stdinEndless = false;     // ... followed by zeros until the reader stops
   bool stdoutClosedPipe = false; // a pipe whose reader has gone
+  std::string tmpdir;            // TMPDIR, when not empty
 };
 
+// Stopping a render by a signal once it is under way: when a file whose
+// name starts with whenExists appears in the folder (and begins with
+// header, when one is given).
+struct Stop
+{
+  int signal = 0;
+  std::string whenExists, header;
+};
+
+bool FileAppeared(const std::string& dir, const Stop& stop)
+{
+  DIR* d = opendir(dir.c_str());
+  bool found = false;
+  while (dirent* e = d ? readdir(d) : nullptr)
+  {
+    const std::string n = e->d_name;
+    if (n.compare(0, stop.whenExists.size(), stop.whenExists) != 0) continue;
+    if (stop.header.empty()) found = true;
+    else
+    {
+      std::string head(stop.header.size(), '\0');
+      FILE* f = fopen((dir + "/" + n).c_str(), "rb");
+      found = f && fread(&head[0], 1, head.size(), f) == head.size() && head == stop.header;
+      if (f) fclose(f);
+    }
+    if (found) break;
+  }
+  if (d) closedir(d);
+  return found;
+}
+
 // Runs the program with args, stdout and stderr captured, stderr not a
-// terminal (so no progress bar). killAfterMs > 0 sends SIGTERM then.
-RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, int killAfterMs = 0,
-                  const Streams& streams = Streams())
+// terminal (so no progress bar); stopped by a signal if stop says so
+// (stopped is then true).
+RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, const Stop& stop = Stop(),
+                  const Streams& streams = Streams(), bool* stopped = nullptr)
 {
   const std::string outPath = dir + "/stdout.txt", errPath = dir + "/stderr.txt";
-  int pipeFds[2] = {-1, -1};
+  int pipeFds[2] = {-1, -1}, inFds[2] = {-1, -1};
   if (streams.stdoutClosedPipe && pipe(pipeFds) != 0) return RunResult();
+  if (streams.stdinPipe && pipe(inFds) != 0) return RunResult();
   pid_t pid = fork();
   if (pid == 0)
   {
     int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int i = open(streams.stdinFile.empty() ? "/dev/null" : streams.stdinFile.c_str(), O_RDONLY);
+    int i = streams.stdinPipe ? inFds[0]
+                              : open(streams.stdinFile.empty() ? "/dev/null" : streams.stdinFile.c_str(), O_RDONLY);
+    if (streams.stdinPipe) close(inFds[1]);
     if (streams.stdoutClosedPipe)
     {
       close(pipeFds[0]);
@@ -73,6 +115,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, 
     dup2(o, 1);
     dup2(e, 2);
     if (chdir(dir.c_str()) != 0) _exit(126);
+    if (!streams.tmpdir.empty()) setenv("TMPDIR", streams.tmpdir.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(TAVLO_RENDER_PATH));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -85,15 +128,53 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, 
     close(pipeFds[0]);
     close(pipeFds[1]);
   }
-  RunResult r;
-  if (killAfterMs > 0)
+  std::thread feeder;
+  if (streams.stdinPipe)
   {
-    usleep(killAfterMs * 1000);
-    kill(pid, SIGTERM);
+    close(inFds[0]);
+    // Written from a thread, so a reader that stops early never blocks us.
+    signal(SIGPIPE, SIG_IGN);
+    feeder = std::thread([fd = inFds[1], &streams]() {
+      const std::string bytes = Slurp(streams.stdinFile);
+      auto put = [fd](const char* p, size_t n) {
+        for (size_t done = 0; done < n;)
+        {
+          const ssize_t w = write(fd, p + done, n - done);
+          if (w <= 0) return false;
+          done += (size_t)w;
+        }
+        return true;
+      };
+      bool open = put(bytes.data(), bytes.size());
+      static const std::vector<char> zeros(1 << 16, 0);
+      while (open && streams.stdinEndless) open = put(zeros.data(), zeros.size());
+      close(fd);
+    });
   }
+  RunResult r;
   int status = 0;
   struct rusage usage;
-  wait4(pid, &status, 0, &usage);
+  if (stop.signal)
+  {
+    bool sent = false, reaped = false;
+    for (int waited = 0; waited < 60000 && !sent && !reaped; waited += 2)
+    {
+      reaped = wait4(pid, &status, WNOHANG, &usage) == pid;
+      if (reaped) break;
+      if (FileAppeared(dir, stop))
+      {
+        kill(pid, stop.signal);
+        sent = true;
+      }
+      else
+        usleep(2000);
+    }
+    if (stopped) *stopped = sent;
+    if (!reaped) wait4(pid, &status, 0, &usage);
+  }
+  else
+    wait4(pid, &status, 0, &usage);
+  if (feeder.joinable()) feeder.join();
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.maxRssKb = usage.ru_maxrss;
   r.out = Slurp(outPath);
@@ -211,11 +292,12 @@ protected:
     rmdir(dir.c_str());
   }
   std::string P(const std::string& name) const { return dir + "/" + name; }
-  RunResult Run(const std::vector<std::string>& args, int killAfterMs = 0, const Streams& streams = Streams())
+  RunResult Run(const std::vector<std::string>& args, const Stop& stop = Stop(), const Streams& streams = Streams(),
+                bool* stopped = nullptr)
   {
     std::vector<std::string> all = {"--plugin", TAVLO_BUNDLE_PATH};
     all.insert(all.end(), args.begin(), args.end());
-    return RunTool(all, dir, killAfterMs, streams);
+    return RunTool(all, dir, stop, streams, stopped);
   }
   // The input file of most tests: 1.5 s of stereo at 48 kHz, 32-bit float.
   Audio MakeInput(const std::string& name, int rate = 48000, int channels = 2, double seconds = 1.5,
@@ -247,6 +329,56 @@ TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
     // The summary: 1.5 s, and no gain reduction while bypassed.
     EXPECT_NE(std::string::npos, r.out.find("1.50 s at 48000 Hz")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("gain reduction max 0.0 dB avg 0.0 dB")) << r.out;
+  }
+
+  // --precision 64 reaches the process call: a 64-bit float input whose
+  // values lie 0.4 of a 24-bit step above an odd step. Bypassed whole, they
+  // round down to that step; squeezed through 32-bit floats (whose step
+  // there is half of a 24-bit one) they become ties, rounded to the even
+  // step above.
+  Audio fine;
+  fine.rate = 48000;
+  fine.channels = 2;
+  std::vector<double> exact;
+  std::vector<int32_t> step;
+  for (int i = 0; i < 4800; ++i)
+  {
+    const int32_t k = (1 << 22) + 2 * (i * 997 % ((1 << 21) - 1)) + 1;  // odd, below the top code
+    for (int sign : {1, -1})
+    {
+      exact.push_back(sign * (k + 0.4) / 8388608.0);
+      step.push_back(sign * k);
+    }
+  }
+  {
+    SF_INFO info = {};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_DOUBLE;
+    SNDFILE* f = sf_open(P("fine.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(nullptr, f);
+    ASSERT_EQ(4800, sf_writef_double(f, exact.data(), 4800));
+    sf_close(f);
+  }
+  for (const char* precision : {"64", "32"})
+  {
+    SCOPED_TRACE(precision);
+    const RunResult r =
+      Run({"-y", "--set", "Bypass=1", "--precision", precision, "--bits", "24", "fine.wav", "out.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    SF_INFO info = {};
+    SNDFILE* f = sf_open(P("out.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(nullptr, f);
+    std::vector<int32_t> got(step.size());
+    ASSERT_EQ(4800, sf_readf_int(f, got.data(), 4800));
+    sf_close(f);
+    int64_t wrong = 0;
+    for (size_t i = 0; i < step.size(); ++i)
+    {
+      const int32_t want = strcmp(precision, "64") == 0 ? step[i] : step[i] + (step[i] > 0 ? 1 : -1);
+      wrong += got[i] >> 8 != want;
+    }
+    EXPECT_EQ(0, wrong) << "of " << step.size() << " samples";
   }
 }
 
@@ -418,7 +550,31 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   slow.channels = 1;
   slow.samples = {0.1f, 0.2f, 0.3f};
   WriteAudio(P("rate1.wav"), slow, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // Outputs no file can be renamed over and no data should be poured into:
+  // a folder, a socket, a block device (our own node when we may make one).
+  mkdir(P("sub").c_str(), 0755);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", P("sock").c_str());
+  ASSERT_EQ(0, bind(sock, (sockaddr*)&addr, sizeof(addr)));
+  std::string disk = P("disk");
+  if (mknod(disk.c_str(), S_IFBLK | 0600, makedev(7, 250)) != 0)
+  {
+    disk.clear();
+    for (const char* d : {"/dev/loop0", "/dev/sda", "/dev/vda", "/dev/nvme0n1"})
+    {
+      struct stat st;
+      if (stat(d, &st) == 0 && S_ISBLK(st.st_mode)) disk = d;
+    }
+    ASSERT_FALSE(disk.empty()) << "no block device to offer as OUTPUT";
+  }
   const std::vector<ErrorCase> cases = {
+    {"OUTPUT a folder", {"in.wav", "sub"}, "sub is a folder; name a file"},
+    {"OUTPUT a socket", {"in.wav", "sock"},
+     "sock is a socket; tavlo-render writes files, FIFOs and character devices only"},
+    {"OUTPUT a block device", {"in.wav", disk},
+     " is a block device; tavlo-render writes files, FIFOs and character devices only"},
     {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
     {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
     {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
@@ -428,6 +584,9 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"automation malformed", {"--automate", "Mix=0:0,1", "in.wav", "out.wav"}, "is not TIME:VALUE"},
     {"automation going back", {"--automate", "Mix=1:0,0.5:10", "in.wav", "out.wav"}, "times must increase"},
     {"set and automated", {"--set", "Mix=1", "--automate", "Mix=0:0", "in.wav", "out.wav"}, "both set and automated"},
+    {"no such control", {"--set", "Threshold=-20", "in.wav", "out.wav"}, "Tavlo has no Threshold: Input sets the threshold and the drive together"},
+    {"no such control, automated", {"--automate", "ratio=0:4", "in.wav", "out.wav"}, "Tavlo has no ratio: Input sets"},
+    {"unknown preset", {"--preset", "Vocals", "in.wav", "out.wav"}, "unknown preset 'Vocals'; presets: Default, Drum Bus Glue, "},
     {"missing input", {"missing.wav", "out.wav"}, "cannot open missing.wav: No such file"},
     {"unreadable input", {"garbage.wav", "out.wav"}, "cannot read garbage.wav as audio"},
     {"empty input", {"empty.wav", "out.wav"}, "empty.wav holds no audio"},
@@ -450,7 +609,7 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"no output", {}, "no OUTPUT file given"},
     {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
     {"plot and snapshot on one file", {"--plot", "x.png", "--snapshot", "x.png", "in.wav", "out.wav"}, "x.png is asked for twice"},
-    {"snapshot over the audio", {"--snapshot", "out.wav", "in.wav", "out.wav"}, "would overwrite the audio"},
+    {"snapshot over the audio", {"--snapshot", "out.png", "--format", "wav", "in.wav", "out.png"}, "would overwrite the audio"},
     {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76"},
     {"1 Hz input", {"rate1.wav", "out.wav"}, "rate1.wav is 1 Hz; tavlo-render takes 8000 to 768000 Hz"},
     {"1 Hz side-chain", {"--sidechain", "rate1.wav", "in.wav", "out.wav"}, "side-chain: rate1.wav is 1 Hz"},
@@ -476,16 +635,74 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     EXPECT_EQ(1u, (size_t)std::count(r.err.begin(), r.err.end(), '\n')) << "one line: " << r.err;
     EXPECT_EQ(before, Listing(dir)) << "files left behind";
   }
+  close(sock);
+  rmdir(P("sub").c_str());
 }
 
-TEST_F(RenderTool, OutputOverItsOwnInputIsRefusedAndTheInputKept)
+TEST_F(RenderTool, NoOutputReplacesAnyInputEvenWithY)
 {
-  const Audio in = MakeInput("in.wav");
-  const std::string bytes = Slurp(P("in.wav"));
-  const RunResult r = Run({"in.wav", "./in.wav"});
-  EXPECT_EQ(1, r.exitCode);
-  EXPECT_NE(std::string::npos, r.err.find("OUTPUT is the same file as INPUT")) << r.err;
-  EXPECT_EQ(bytes, Slurp(P("in.wav")));
+  MakeInput("in.wav");
+  MakeInput("sc.wav", 48000, 2, 0.5);
+  MakeInput("a.wav", 48000, 2, 0.5);
+  ASSERT_EQ(0, Run({"--save-state", "state.bin", "in.wav", "first.wav"}).exitCode);
+  unlink(P("first.wav").c_str());
+  ASSERT_EQ(0, symlink("sc.wav", P("sc-link.wav").c_str()));
+  // Audio under a picture's name: libsndfile goes by the content.
+  std::ofstream(P("sc-audio.png"), std::ios::binary) << Slurp(P("sc.wav"));
+  mkdir(P("sub").c_str(), 0755);
+  std::ofstream(P("sub/a.wav"), std::ios::binary) << Slurp(P("sc.wav"));
+  std::vector<std::pair<std::string, std::string>> inputs;
+  for (const char* f : {"in.wav", "sc.wav", "a.wav", "state.bin", "sc-audio.png", "sub/a.wav"})
+    inputs.push_back({f, Slurp(P(f))});
+
+  struct Case
+  {
+    const char* what;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* message;
+    bool stdinFromInput;
+  };
+  const Case cases[] = {
+    {"OUTPUT over INPUT", {"in.wav", "./in.wav"}, 1, "OUTPUT is the same file as INPUT; choose another name", false},
+    {"OUTPUT over the side-chain", {"--sidechain", "sc.wav", "in.wav", "sc.wav"}, 1,
+     "OUTPUT is the same file as the --sidechain file", false},
+    {"OUTPUT through a link to the side-chain", {"--sidechain", "sc.wav", "in.wav", "sc-link.wav"}, 1,
+     "OUTPUT is the same file as the --sidechain file", false},
+    {"OUTPUT over the loaded state", {"--format", "wav", "--load-state", "state.bin", "in.wav", "state.bin"}, 1,
+     "OUTPUT is the same file as the --load-state file", false},
+    {"OUTPUT over the file standard input comes from", {"-", "in.wav"}, 1, "OUTPUT is the same file as INPUT", true},
+    {"plot over the side-chain", {"--sidechain", "sc-audio.png", "--plot", "sc-audio.png", "in.wav", "o.wav"}, 1,
+     "sc-audio.png would overwrite an input (the --sidechain file)", false},
+    {"saved state over the loaded one", {"--load-state", "state.bin", "--save-state", "state.bin", "in.wav", "o.wav"},
+     1, "state.bin would overwrite an input (the --load-state file)", false},
+    {"snapshot over INPUT", {"--snapshot", "sc-audio.png", "sc-audio.png", "o.wav"}, 1,
+     "sc-audio.png would overwrite an input (INPUT)", false},
+    {"batch output over the side-chain", {"-o", "sub", "--sidechain", "sub/a.wav", "a.wav"}, 1,
+     "sub/a.wav is the same file as the --sidechain file", false},
+    {"batch output over its own input", {"-o", "sub", "sub/a.wav"}, 1, "sub/a.wav is its own input", false},
+    {"a forgotten plot name", {"--plot", "in.wav", "o.wav"}, 2,
+     "--plot in.wav: pictures are written as PNG; give a name that ends in .png", false},
+    {"a snapshot as JPEG", {"--snapshot", "in.jpg", "in.wav", "o.wav"}, 2,
+     "--snapshot in.jpg: pictures are written as PNG", false},
+    {"a curve as SVG", {"--curve", "in.svg"}, 2, "--curve in.svg: pictures are written as PNG", false},
+  };
+  const std::vector<std::string> before = Listing(dir);
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"-y"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Streams streams;
+    if (c.stdinFromInput) streams.stdinFile = P("in.wav");
+    const RunResult r = Run(args, Stop(), streams);
+    EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    for (const auto& in : inputs) EXPECT_TRUE(Slurp(P(in.first)) == in.second) << in.first << " was changed";
+    EXPECT_EQ(before, Listing(dir)) << "files left behind";
+  }
+  unlink(P("sub/a.wav").c_str());
+  rmdir(P("sub").c_str());
 }
 
 TEST_F(RenderTool, AnInterruptedRenderLeavesNoFile)
@@ -493,9 +710,21 @@ TEST_F(RenderTool, AnInterruptedRenderLeavesNoFile)
   // About a minute of audio at 96 kHz: long enough to be caught mid-way.
   MakeInput("long.wav", 96000, 2, 60.0);
   const std::vector<std::string> before = Listing(dir);
-  const RunResult r = Run({"--set", "Oversample=1", "--plot", "p.png", "long.wav", "out.wav"}, 300);
-  EXPECT_EQ(128 + SIGTERM, r.exitCode) << "the render finished before it was stopped";
-  EXPECT_EQ(before, Listing(dir));
+  // Stopped once the audio's temporary file exists, so there is something
+  // to clean up; a shell reports death by SIGINT as 130, by SIGTERM as 143.
+  for (int sig : {SIGTERM, SIGINT})
+  {
+    SCOPED_TRACE(strsignal(sig));
+    Stop stop;
+    stop.signal = sig;
+    stop.whenExists = ".out.wav.partial-";
+    bool stopped = false;
+    const RunResult r = Run({"--set", "Oversample=1", "--plot", "p.png", "long.wav", "out.wav"}, stop, Streams(),
+                            &stopped);
+    ASSERT_TRUE(stopped) << "the render ended before its temporary file was seen: " << r.err;
+    EXPECT_EQ(128 + sig, r.exitCode);
+    EXPECT_EQ(before, Listing(dir));
+  }
 }
 
 // ---- formats, rates, side-chain ---------------------------------------
@@ -533,14 +762,48 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
         mismatches += in.At(f, c.channels == 1 ? 0 : ch) != out.At(f, ch);
     EXPECT_EQ(0, mismatches);
 
-    // Compressing: the rate reaches the plug-in; a hard Input lowers the level.
+    // Compressing: a hard Input lowers the level.
     r = Run({"-y", "--set", "Input=150", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
     EXPECT_LT(RmsDb(out, 0, out.Frames()), RmsDb(in, 0, in.Frames()) - 3.0);
     EXPECT_EQ(std::string::npos, r.out.find("gain reduction max 0.0 dB")) << r.out;
+
+    // The rate reaches the plug-in: after a loud burst the gain recovers by
+    // a factor e every Release (300 ms), 20 log10(e) / 0.3 = 28.95 dB a
+    // second of audio at every rate. Told another rate, the plug-in would
+    // recover that much faster or slower per second.
+    Audio probe;
+    probe.rate = c.rate;
+    probe.channels = 2;
+    for (int i = 0; i < 2 * c.rate; ++i)
+    {
+      const double v = (i < c.rate / 2 ? 0.9 : 0.01) * std::sin(2 * M_PI * 1000.0 * i / c.rate);
+      probe.samples.insert(probe.samples.end(), 2, (float)v);
+    }
+    WriteAudio(P("probe.wav"), probe, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    r = Run({"-y", "--set", "Input=150", "probe.wav", "recovery.wav"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const Audio recovery = ReadAudio(P("recovery.wav"));
+    // When the quiet tone's 10 ms level (ten whole periods) first passes
+    // -60 and -48 dBFS, between window centres.
+    const int64_t w = c.rate / 100;
+    double prevT = 0, prevDb = -1000, t60 = -1, t48 = -1;
+    for (int64_t at = c.rate / 2; at + w <= recovery.Frames(); at += w)
+    {
+      const double t = (at + w / 2.0) / c.rate, db = RmsDb(recovery, at, at + w);
+      if (t60 < 0 && db >= -60 && prevDb < -60) t60 = prevT + (t - prevT) * (-60 - prevDb) / (db - prevDb);
+      if (t48 < 0 && db >= -48 && prevDb < -48) t48 = prevT + (t - prevT) * (-48 - prevDb) / (db - prevDb);
+      prevT = t;
+      prevDb = db;
+    }
+    ASSERT_GT(t60, 0.5);
+    ASSERT_GT(t48, t60);
+    EXPECT_NEAR(20 * std::log10(std::exp(1.0)) / 0.3, 12.0 / (t48 - t60), 0.3) << "dB per second";
   }
+  unlink(P("probe.wav").c_str());
+  unlink(P("recovery.wav").c_str());
 }
 
 TEST_F(RenderTool, PcmOutputClipsAtFullScaleInsteadOfWrapping)
@@ -728,6 +991,7 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
   {
     std::vector<std::string> sets;
     double values[9];  // Input, Output, Attack, Release, Mix, HPF, Oversample, Bypass, Sidechain
+    const char* preset = nullptr;  // --preset, which the --set values change
   };
   const Form forms[] = {
     {{"Input = 120", "Output=-3dB", "Attack=5ms", "Release=300ms", "Mix=50%", "HPF=0.08kHz", "Oversample=on",
@@ -738,11 +1002,17 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
      {60, 2.5, 0.002, 0.4, 25, 200, 0, 0, 0}},
     {{"Attack=0.005", "Release=0.2", "Oversample=1", "Sidechain=1", "HPF=120"},  // bare numbers, as always
      {0, 0, 0.005, 0.2, 100, 120, 1, 0, 1}},
+    // Factory presets, selected in the bundle by name or by their word.
+    {{}, {160, 6.5, 0.002, 0.15, 100, 100, 0, 0, 1}, "Lead Vocal"},
+    {{"Output=0dB", "Mix=50%"}, {180, 0, 0.010, 0.1, 50, 20, 0, 0, 1}, "kick-snare-punch"},
+    {{}, {120, 0.5, 0.0001, 0.1, 100, 20, 1, 0, 1}, "AGGRESSIVE CHARACTER"},
+    {{"Input=30"}, {30, 0, 0.005, 0.3, 100, 20, 0, 0, 1}, "default"},
   };
   for (const Form& f : forms)
   {
-    SCOPED_TRACE(f.sets[0]);
+    SCOPED_TRACE(f.preset ? f.preset : f.sets[0].c_str());
     std::vector<std::string> args = {"-y", "--save-state", "s.state"};
+    if (f.preset) args.insert(args.end(), {"--preset", f.preset});
     for (const std::string& set : f.sets) args.insert(args.end(), {"--set", set});
     args.insert(args.end(), {"in.wav", "out.wav"});
     const RunResult r = Run(args);
@@ -797,6 +1067,19 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
   EXPECT_EQ(0, sc.exitCode) << sc.err;
   EXPECT_NE(std::string::npos, sc.err.find("warning: Sidechain is internal, so in.wav will not drive the detector"))
     << sc.err;
+  // The side-chain listened to with nothing on it: silence, no compression.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--set", "Sidechain=external"}, {"--automate", "Sidechain=0:internal,1:external"}})
+  {
+    SCOPED_TRACE(args[0]);
+    std::vector<std::string> line = args;
+    line.insert(line.end(), {"-y", "in.wav", "ext.wav"});
+    const RunResult ext = Run(line);
+    EXPECT_EQ(0, ext.exitCode) << ext.err;
+    EXPECT_NE(std::string::npos, ext.err.find("warning: Sidechain is external but no --sidechain FILE is given: the "
+                                              "detector hears silence and nothing is compressed"))
+      << ext.err;
+  }
 }
 
 // Runs a shell command in dir; its standard output, or "" with the status.
@@ -831,7 +1114,9 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                            "  Oversample  Off or On (or 0 or 1), default Off\n",
                            "  Bypass      Off or On (or 0 or 1), default Off\n",
                            "  Sidechain   External or Internal (or 0 or 1), default Internal\n",
-                           "threshold and drive together", "1 = the main input (internal)", "the side-chain input (external)"})
+                           "threshold and drive together", "neither a threshold nor a ratio",
+                           "the detector listens to: the right channel only", "the side-chain input (0, external)",
+                           "feed a key to the right side-chain channel", "linear-phase, so material near full scale"})
     EXPECT_NE(std::string::npos, params.out.find(line)) << line;
 
   // --help: complete, in the same words, and no line a terminal would wrap.
@@ -840,7 +1125,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   EXPECT_EQ(r.out, RunTool({"--help"}, dir).out);
   const std::string table = params.out.substr(params.out.find('\n') + 1);
   EXPECT_NE(std::string::npos, r.out.find(table)) << "the parameter table of --help differs from --params";
-  for (const char* option : {"--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
+  for (const char* option : {"--preset NAME", "--presets", "Factory presets", "Lead Vocal (lead-vocal)",
+                             "--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
                              "-j, --jobs N", "-y, --force", "--plugin", "--rate", "--block", "--precision", "--bits",
                              "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
                              "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
@@ -857,7 +1143,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   EXPECT_EQ(0, status);
   EXPECT_EQ("", Slurp(P("man.err")));
   for (const char* text : {"-o, --output-dir DIR", "Attack", "0.1 to 10.1 ms (or 0.0001 to 0.0101 s), default 5.0 ms",
-                           "EXIT STATUS", "replace outputs that already exist"})
+                           "EXIT STATUS", "replace outputs that already exist", "FACTORY PRESETS",
+                           "Kick & Snare Punch (kick-snare-punch)"})
     EXPECT_NE(std::string::npos, page.find(text)) << text;
 
   // Completion: options, parameter names, units after a number, switch words.
@@ -878,6 +1165,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     {"tavlo-render --set Sidechain=e", "external"},
     {"tavlo-render --automate Oversample=0:off,1:o", "off on"},
     {"tavlo-render --format f", "flac"},
+    {"tavlo-render --preset d", "default drum-bus-glue drum-room-crush"},
     {"tavlo-render take", "take.flac"},
   };
   for (const Completion& c : completions)
@@ -926,8 +1214,11 @@ TEST_F(RenderTool, BatchWithJobsEqualsSingleRendersBitForBit)
   EXPECT_EQ(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ReadAudio(P("out/a.flac")).format);
   EXPECT_EQ(44100, ReadAudio(P("out/b.flac")).rate);
   r = Run({"-o", "out", "--format", "aiff", "a.wav", "./a.wav"});
-  EXPECT_NE(std::string::npos, r.err.find("two inputs would both be written to out/a.aiff")) << r.err;
-  for (const char* f : {"out/a.wav", "out/b.wav", "out/c.flac", "out/a.flac", "out/b.flac"}) unlink(P(f).c_str());
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("two inputs would both be written to out/a.aiff; only the first is")) << r.err;
+  EXPECT_EQ(ReadAudio(P("a.wav")).Frames(), ReadAudio(P("out/a.aiff")).Frames());
+  for (const char* f : {"out/a.wav", "out/b.wav", "out/c.flac", "out/a.flac", "out/b.flac", "out/a.aiff"})
+    unlink(P(f).c_str());
   rmdir(P("out").c_str());
 }
 
@@ -938,7 +1229,7 @@ TEST_F(RenderTool, PipeRoundTripEqualsTheFileRenderAndSoxReadsItSilently)
   ASSERT_EQ(0, file.exitCode) << file.err;
   Streams streams;
   streams.stdinFile = P("in.wav");
-  const RunResult piped = Run({"--set", "Input=120", "-", "-"}, 0, streams);
+  const RunResult piped = Run({"--set", "Input=120", "-", "-"}, Stop(), streams);
   ASSERT_EQ(0, piped.exitCode) << piped.err;
   EXPECT_TRUE(piped.out == Slurp(P("file.wav"))) << "standard output differs from the file render";
   // The summary moved to standard error, out of the audio's way.
@@ -1001,6 +1292,20 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   EXPECT_EQ("60", std::string(mix));  // the value at the end, "60 %"
   EXPECT_EQ("true", std::string(automated));
   EXPECT_NE(std::string::npos, json.err.find("samples clipped at full scale by 16-bit output")) << json.err;
+
+  // File names are bytes: one that is not UTF-8 still makes a document
+  // every parser takes, the stray bytes as U+FFFD and the rest kept.
+  const std::string latin1 = "caf\xe9.wav", odd = "out-\xff\xc3\xa9-\xe2\x82.wav";
+  std::ofstream(P(latin1), std::ios::binary) << Slurp(P("in.wav"));
+  const RunResult named = Run({"--json", latin1, odd});
+  ASSERT_EQ(0, named.exitCode) << named.err;
+  std::ofstream(P("named.json"), std::ios::binary) << named.out;
+  const std::string names =
+    Shell(dir, "iconv -f UTF-8 -t UTF-8 named.json >/dev/null && jq -r '.file, .input' named.json", &status);
+  EXPECT_EQ(0, status) << named.out;
+  EXPECT_EQ("out-\xef\xbf\xbd\xc3\xa9-\xef\xbf\xbd\xef\xbf\xbd.wav\ncaf\xef\xbf\xbd.wav\n", names);
+  unlink(P(latin1).c_str());
+  unlink(P(odd).c_str());
 }
 
 TEST_F(RenderTool, CurveIsUnityBelowTheKneeAndFoldsBackAtInput400)
@@ -1108,11 +1413,208 @@ TEST_F(RenderTool, NoOutputReplacesAFileUnasked)
   const std::vector<std::string> before = Listing(dir);
   Streams closed;
   closed.stdoutClosedPipe = true;
-  r = Run({"--plot", "p.png", "take.wav", "-"}, 0, closed);
+  r = Run({"--plot", "p.png", "take.wav", "-"}, Stop(), closed);
   EXPECT_EQ(1, r.exitCode);
   EXPECT_NE(std::string::npos, r.err.find("cannot write standard output: Broken pipe")) << r.err;
   EXPECT_EQ(before, Listing(dir));
   for (const char* f : {"link.wav", "target.wav", "dangling.wav", "made.wav", "fifo"}) unlink(P(f).c_str());
+}
+
+// ---- inputs: standard input, files cut off, batches that go on --------
+
+// Where a WAV's data chunk starts (its size field is 4 bytes before), or 0.
+size_t WavDataStart(const std::string& wav)
+{
+  for (size_t at = 12; at + 8 <= wav.size();)
+  {
+    const uint32_t size = (uint8_t)wav[at + 4] | (uint8_t)wav[at + 5] << 8 | (uint8_t)wav[at + 6] << 16 |
+                          (uint32_t)(uint8_t)wav[at + 7] << 24;
+    if (wav.compare(at, 4, "data") == 0) return at + 8;
+    at += 8 + size + (size & 1);
+  }
+  return 0;
+}
+
+std::string WithDataSize(std::string wav, uint32_t size)
+{
+  const size_t at = WavDataStart(wav) - 4;
+  for (int i = 0; i < 4; ++i) wav[at + i] = (char)(size >> (8 * i));
+  return wav;
+}
+
+TEST_F(RenderTool, StandardInputIsCheckedLimitedAndReadAsItArrives)
+{
+  // Neither WAV, AIFF nor FLAC: refused at once, not held until the disk is full.
+  Streams zero;
+  zero.stdinFile = "/dev/zero";
+  const std::vector<std::string> before = Listing(dir);
+  RunResult r = Run({"-", "out.wav"}, Stop(), zero);
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("standard input is not WAV, AIFF or FLAC audio")) << r.err;
+  EXPECT_EQ(before, Listing(dir));
+
+  // FLAC (read from a file only) that never ends: held up to the limit, then refused.
+  std::ofstream(P("endless.flac")) << "fLaC";
+  Streams endless;
+  endless.stdinFile = P("endless.flac");
+  endless.stdinPipe = endless.stdinEndless = true;
+  endless.tmpdir = dir;
+  r = Run({"-", "out.wav"}, Stop(), endless);
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("standard input holds more than 1 GiB of AIFF or FLAC")) << r.err;
+  unlink(P("endless.flac").c_str());
+  EXPECT_EQ(before, Listing(dir));
+
+  // WAV through a pipe, with nowhere to hold it: read as it arrives, and
+  // rendered exactly as the file is. AIFF and FLAC are held, then rendered.
+  struct Case
+  {
+    const char* name;
+    int rate, channels, format;
+    bool held;
+  };
+  const Case cases[] = {
+    {"f32.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, false},
+    {"d64.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, false},
+    {"i16.wav", 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
+    {"i24.wav", 96000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, false},
+    {"i32.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_32, false},
+    {"u8.wav", 48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, false},
+    {"in.aiff", 48000, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, true},
+    {"in.flac", 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, true},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    MakeInput(c.name, c.rate, c.channels, 0.4, c.format);
+    ASSERT_EQ(0, Run({"--set", "Input=120", c.name, "file.wav"}).exitCode);
+    Streams piped;
+    piped.stdinFile = P(c.name);
+    piped.stdinPipe = true;
+    piped.tmpdir = c.held ? dir : "/nonexistent";
+    r = Run({"--set", "Input=120", "-", "piped.wav"}, Stop(), piped);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_TRUE(Slurp(P("file.wav")) == Slurp(P("piped.wav"))) << "the piped render differs from the file's";
+    for (const char* f : {"file.wav", "piped.wav"}) unlink(P(f).c_str());
+    unlink(P(c.name).c_str());
+  }
+
+  // A WAV whose header leaves the length open (0, 0xFFFFFFFF, or what sox
+  // writes into a pipe): every frame, no warning, and WAV that sox reads.
+  MakeInput("in.wav", 48000, 2, 0.4);
+  ASSERT_EQ(0, Run({"--set", "Input=120", "in.wav", "file.wav"}).exitCode);
+  for (uint32_t size : {0u, 0xFFFFFFFFu, 0x7FFFF000u})
+  {
+    SCOPED_TRACE(size);
+    std::ofstream(P("open.wav"), std::ios::binary) << WithDataSize(Slurp(P("in.wav")), size);
+    Streams piped;
+    piped.stdinFile = P("open.wav");
+    piped.stdinPipe = true;
+    r = Run({"--set", "Input=120", "-", "piped.wav"}, Stop(), piped);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("warning")) << r.err;
+    EXPECT_EQ(ReadAudio(P("file.wav")).samples, ReadAudio(P("piped.wav")).samples);
+    int status = -1;
+    const std::string sox = Shell(dir, "sox piped.wav -n 2>&1", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ("", sox);
+    unlink(P("piped.wav").c_str());
+  }
+}
+
+TEST_F(RenderTool, ACutOffWavIsRenderedWithTheFramesFoundAndDeclared)
+{
+  const Audio in = MakeInput("in.wav", 48000, 2, 0.5);
+  const std::string whole = Slurp(P("in.wav"));
+  // 10000 whole frames and half of the next.
+  std::ofstream(P("cut.wav"), std::ios::binary) << whole.substr(0, WavDataStart(whole) + 10000 * 8 + 4);
+  for (bool pipe : {false, true})
+  {
+    SCOPED_TRACE(pipe ? "through a pipe" : "a file");
+    Streams streams;
+    streams.stdinFile = P("cut.wav");
+    streams.stdinPipe = pipe;
+    const RunResult r = Run({"-y", "--set", "Bypass=on", pipe ? "-" : "cut.wav", "out.wav"}, Stop(), streams);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(std::string("warning: ") + (pipe ? "standard input" : "cut.wav") +
+                                            ": the audio ends after 10000 of the 24000 frames its header declares"))
+      << r.err;
+    const Audio out = ReadAudio(P("out.wav"));
+    ASSERT_EQ(10000, out.Frames());
+    EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), in.samples.begin()));
+  }
+}
+
+TEST_F(RenderTool, ABatchRendersEveryFileItCanAndNamesEachFailure)
+{
+  MakeInput("a.wav", 48000, 2, 0.3);
+  MakeInput("b.flac", 44100, 1, 0.3, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  std::ofstream(P("garbage.wav")) << "not audio at all";
+  std::ofstream(P("notes.txt")) << "a text";
+  mkdir(P("out").c_str(), 0755);
+  std::ofstream(P("out/kept.wav")) << "rendered yesterday";
+  MakeInput("kept.wav", 48000, 2, 0.3);
+  const RunResult r =
+    Run({"-o", "out", "-j", "2", "a.wav", "garbage.wav", "missing.wav", "notes.txt", "kept.wav", "b.flac"});
+  EXPECT_EQ(1, r.exitCode);
+  for (const char* line : {"tavlo-render: garbage.wav: cannot read garbage.wav as audio",
+                           "tavlo-render: missing.wav: cannot open missing.wav",
+                           "tavlo-render: notes.txt: cannot tell the format of out/notes.txt",
+                           "tavlo-render: kept.wav: out/kept.wav already exists; add -y to replace it",
+                           "tavlo-render: 4 of 6 files failed"})
+    EXPECT_NE(std::string::npos, r.err.find(line)) << line << "\n" << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("out/a.wav: 0.30 s at 48000 Hz")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("out/b.flac: 0.30 s at 44100 Hz")) << r.out;
+  EXPECT_EQ(14400, ReadAudio(P("out/a.wav")).Frames());
+  EXPECT_EQ(13230, ReadAudio(P("out/b.flac")).Frames());
+  EXPECT_EQ("rendered yesterday", Slurp(P("out/kept.wav")));
+  for (const char* f : {"out/a.wav", "out/b.flac", "out/kept.wav"}) unlink(P(f).c_str());
+  EXPECT_EQ(0, rmdir(P("out").c_str())) << "more in out/ than the files rendered";
+}
+
+TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)
+{
+  // A sparse 16-bit mono WAV of 2^30 + 48000 silent frames at 8 kHz: 2 GiB
+  // on paper, nothing on disk. Rendered as stereo it needs more than 4 GiB
+  // as 32-bit float or 24-bit PCM.
+  const int64_t frames = (1ll << 30) + 48000;
+  {
+    Audio head;
+    head.rate = 8000;
+    head.channels = 1;
+    head.samples.assign(1, 0.0f);
+    WriteAudio(P("head.wav"), head, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::string wav = Slurp(P("head.wav"));
+    wav = WithDataSize(wav.substr(0, WavDataStart(wav)), (uint32_t)(frames * 2));
+    std::ofstream(P("huge.wav"), std::ios::binary) << wav;
+    ASSERT_EQ(0, truncate(P("huge.wav").c_str(), (off_t)(wav.size() + frames * 2)));
+    unlink(P("head.wav").c_str());
+  }
+  const std::vector<std::string> before = Listing(dir);
+  // AIFF cannot hold it: refused before a frame is rendered.
+  RunResult r = Run({"--bits", "24", "huge.wav", "out.aiff"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("out.aiff: an AIFF file holds less than 4 GiB of samples and this render "
+                                          "makes " + std::to_string(frames * 6) + " bytes; write WAV (as RF64) or FLAC"))
+    << r.err;
+  EXPECT_EQ(before, Listing(dir));
+  // WAV becomes RF64, said before rendering and written so from the first
+  // byte, by our own float writer and by libsndfile alike. Stopped there.
+  for (const char* bits : {"32f", "24"})
+  {
+    SCOPED_TRACE(bits);
+    Stop stop;
+    stop.signal = SIGTERM;
+    stop.whenExists = ".out.wav.partial-";
+    stop.header = "RF64";
+    bool stopped = false;
+    r = Run({"--bits", bits, "huge.wav", "out.wav"}, stop, Streams(), &stopped);
+    EXPECT_TRUE(stopped) << "no RF64 header while rendering: " << r.err;
+    EXPECT_EQ(128 + SIGTERM, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("warning: out.wav: more than 4 GiB of audio, so it is written as RF64"))
+      << r.err;
+    EXPECT_EQ(before, Listing(dir));
+  }
 }
 
 TEST_F(RenderTool, NonFiniteInputIsRenderedAsSilenceAndCounted)

@@ -45,6 +45,18 @@ check_docs() {
   cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
 }
 
+# The VST 3 factory presets, in the vendor and plug-in folders hosts search:
+# the build's files, one per program, readable by all.
+check_presets() {
+  local d="$1" bad
+  bad="$(find "$d" -type d ! -perm 0755; find "$d" -type f ! -perm 0644)"
+  [ -z "$bad" ] && ok "modes in $d" || fail "modes in $d: $bad"
+  diff -r "$build/vst3-presets/Quillmarshworks/Tavlo" "$d" > /dev/null && ok "$d holds the built presets" \
+    || fail "$d differs from the build's presets"
+  [ "$(find "$d" -name '*.vstpreset' | wc -l)" = 12 ] && [ -f "$d/Default.vstpreset" ] \
+    && [ -f "$d/Kick & Snare Punch.vstpreset" ] || fail "$d lacks presets"
+}
+
 # ---- For a user: a fresh home with another plug-in already in ~/.vst3.
 home="$tmp/home"
 mkdir -p "$home/.vst3/Other.vst3/Contents" "$home/.lv2/Other.lv2" "$home/.local/bin"
@@ -57,9 +69,31 @@ run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
 check_docs "$home/.local/share"
+check_presets "$home/.vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
 [ "$(mode "$home/.local/share")" = 755 ] || fail "made ~/.local/share with mode $(mode "$home/.local/share")"
 grep -q "not on your PATH" <<< "$out" && ok "PATH note" || fail "no note that ~/.local/bin is not on PATH"
+# The installed renderer finds the installed bundle by itself (beside it,
+# in ../lib/vst3, then ~/.vst3) and renders what the build's renderer does.
+system_bundle=0
+for b in /usr/local/lib/vst3/Tavlo.vst3 /usr/lib/vst3/Tavlo.vst3; do [ -e "$b" ] && system_bundle=1; done
+out="$(run "$home/.local/bin/tavlo-render" -q --set Input=80 "$tmp/installed.wav" 2>&1)" \
+  && ok "the installed tavlo-render renders" || fail "the installed tavlo-render: $out"
+"$build/tavlo-render" -q --plugin "$build/Tavlo.vst3" --set Input=80 "$tmp/built.wav" > /dev/null
+cmp -s "$tmp/installed.wav" "$tmp/built.wav" && ok "it renders as the build does" || fail "the installed render differs"
+rm -f "$tmp/installed.wav"
+mv "$home/.vst3/Tavlo.vst3" "$tmp/aside.vst3"
+out="$(run "$home/.local/bin/tavlo-render" -q "$tmp/installed.wav" 2>&1)"
+if [ "$system_bundle" = 1 ]; then
+  echo "skip  the renderer without ~/.vst3/Tavlo.vst3: this machine has a Tavlo.vst3 of its own"
+elif grep -q "no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3" <<< "$out"; then
+  ok "without ~/.vst3/Tavlo.vst3 the installed renderer finds none (so it used that one)"
+else
+  fail "the installed renderer found a bundle other than ~/.vst3/Tavlo.vst3: $out"
+fi
+mv "$tmp/aside.vst3" "$home/.vst3/Tavlo.vst3"
+rm -f "$tmp/installed.wav" "$tmp/built.wav"
+
 out="$(run "$src/scripts/install" 2>&1)" && ok "installing again" || fail "installing again: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
 [ -z "$(find "$home/.vst3" "$home/.lv2" -maxdepth 1 -name '.Tavlo*')" ] || fail "staging folder left in ~/.vst3 or ~/.lv2"
@@ -69,6 +103,103 @@ out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall for a user" || fail 
 out="$(run "$src/scripts/uninstall" 2>&1)" && grep -q "Nothing to uninstall" <<< "$out" \
   && ok "uninstalling twice" || fail "uninstalling twice: $out"
 
+# ---- Uninstall keeps what is no longer what install put there: an edited
+# preset file, a wrapper script in place of the renderer, and a developer's
+# own build linked in place of the VST 3 bundle, which must survive whole.
+home_real="$(cd -P "$home" && pwd)"
+out="$(run "$src/scripts/install" 2>&1)" || fail "install before the changes: $out"
+echo "# mine" >> "$home/.lv2/Tavlo.lv2/presets.ttl"
+edited="$(cat "$home/.lv2/Tavlo.lv2/presets.ttl")"
+printf '#!/bin/sh\nexec /opt/tavlo-render "$@"\n' > "$home/.local/bin/tavlo-render"
+mkdir -p "$tmp/dev"
+cp -R "$build/Tavlo.vst3" "$tmp/dev/Tavlo.vst3"
+rm -rf "$home/.vst3/Tavlo.vst3"
+ln -s "$tmp/dev/Tavlo.vst3" "$home/.vst3/Tavlo.vst3"
+out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall after changes" || fail "uninstall after changes: $out"
+diff -r "$build/Tavlo.vst3" "$tmp/dev/Tavlo.vst3" > /dev/null && ok "the linked build is whole" \
+  || fail "uninstall deleted files of the build linked in place of the bundle"
+[ -L "$home/.vst3/Tavlo.vst3" ] || fail "the link in place of the bundle was removed"
+[ "$(cat "$home/.lv2/Tavlo.lv2/presets.ttl" 2>/dev/null)" = "$edited" ] && ok "the edited presets.ttl stays" \
+  || fail "the edited presets.ttl was removed or changed"
+grep -q "/opt/tavlo-render" "$home/.local/bin/tavlo-render" 2>/dev/null && ok "the wrapper script stays" \
+  || fail "the wrapper script in place of tavlo-render was removed"
+for note in "Left $home_real/.vst3/Tavlo.vst3: a symbolic link now (to $tmp/dev/Tavlo.vst3)" \
+            "Left $home_real/.lv2/Tavlo.lv2/presets.ttl: changed since scripts/install put it there" \
+            "Left $home_real/.local/bin/tavlo-render: changed since scripts/install put it there"; do
+  grep -qF "$note" <<< "$out" && ok "note: ${note%%:*}" || fail "no note '$note' in: $out"
+done
+[ "$(grep -c '^Left' <<< "$out")" = 3 ] || fail "notes for more than the three things left: $out"
+[ "$(ls -A "$home/.lv2/Tavlo.lv2")" = presets.ttl ] && ok "only presets.ttl left in Tavlo.lv2" \
+  || fail "more than presets.ttl left in Tavlo.lv2: $(ls -A "$home/.lv2/Tavlo.lv2")"
+# Uninstalling again once the three are taken away by hand removes the
+# folders that held them: home is as before.
+rm -f "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2/presets.ttl" "$home/.local/bin/tavlo-render"
+out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall again" || fail "uninstall again: $out"
+grep -q '^Left' <<< "$out" && fail "notes of things left a second time: $out"
+[ "$(tree "$home")" = "$before" ] && ok "everything else was removed" \
+  || fail "home differs after uninstall: $(diff <(echo "$before") <(tree "$home"))"
+rm -rf "$tmp/dev"
+
+# ---- A manifest written before files carried their checksum: uninstall
+# leaves those files (it cannot tell them from others) and says how to go
+# on; installing and uninstalling again then removes everything.
+out="$(run "$src/scripts/install" 2>&1)" || fail "install: $out"
+sed -i 's/^f [0-9a-f]\{64\} /f /' "$home/.local/share/tavlo/installed-files"
+out="$(run "$src/scripts/uninstall" 2>&1)" && grep -q "Left [0-9]* files installed by an older scripts/install" <<< "$out" \
+  && [ -f "$home/.lv2/Tavlo.lv2/manifest.ttl" ] && ok "files of an older manifest stay" || fail "older manifest: $out"
+out="$(run "$src/scripts/install" 2>&1)" && out="$(run "$src/scripts/uninstall" 2>&1)" \
+  && [ "$(tree "$home")" = "$before" ] && ok "install and uninstall again remove them" \
+  || fail "after an older manifest, home differs: $out $(diff <(echo "$before") <(tree "$home"))"
+
+# ---- An install killed while copying leaves nothing a host loads, and the
+# next install or uninstall sweeps what it left. A build whose LV2 bundle
+# holds a few thousand more files slows the copy down enough to catch it.
+pad="$tmp/padded"
+mkdir -p "$pad/completions"
+cp -R "$build/Tavlo.vst3" "$build/Tavlo.lv2" "$build/tavlo-render" "$build/tavlo-render.1" "$pad/"
+cp "$build/completions/tavlo-render" "$pad/completions/"
+mkdir "$pad/Tavlo.lv2/pad"
+(cd "$pad/Tavlo.lv2/pad" && seq -f 'f%g' 1 3000 | xargs touch)
+state="$home/.local/share/tavlo"
+caught=0
+for attempt in 1 2 3 4 5; do
+  (umask 077; HOME="$home" TAVLO_BUILD_DIR="$pad" XDG_DATA_HOME= PATH="/usr/bin:/bin" \
+     exec setsid bash "$src/scripts/install" > /dev/null 2>&1) &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    if compgen -G "$state/staging.*" > /dev/null || compgen -G "$home/.lv2/.Tavlo*" > /dev/null \
+       || compgen -G "$home/.vst3/.Tavlo*" > /dev/null; then
+      kill -KILL -- -"$pid" 2>/dev/null && caught=1
+      break
+    fi
+  done
+  wait "$pid" 2>/dev/null
+  [ "$caught" = 1 ] && break
+done
+if [ "$caught" = 1 ]; then
+  ok "an install killed while copying"
+  left_over="$(find "$home/.vst3" "$home/.lv2" -mindepth 1 -maxdepth 1 -name '.*')"
+  [ -z "$left_over" ] && ok "nothing staged where hosts look" || fail "staged where hosts look: $left_over"
+  uris="$(LV2_PATH="$home/.lv2" lv2ls 2>/dev/null | grep -c quillmarshworks || true)"
+  [ "$uris" -le 1 ] && ok "LV2 hosts see no second Tavlo" || fail "lv2ls lists Tavlo $uris times"
+else
+  fail "no install was caught while copying in five tries"
+fi
+mkdir -p "$home/.lv2/.Tavlo.lv2.Ab3dE9"  # where older installs staged, beside the bundles
+echo '<x> a <y> .' > "$home/.lv2/.Tavlo.lv2.Ab3dE9/manifest.ttl"
+out="$(run "$src/scripts/install" 2>&1)" && ok "installing after the killed one" || fail "installing after the killed one: $out"
+grep -q "Removed $state/staging\.[A-Za-z0-9]*, left by an install that was stopped" <<< "$out" \
+  && ok "the killed install's staging folder is swept" || fail "no sweep of the killed install's staging folder: $out"
+grep -q "Removed $home/.lv2/.Tavlo.lv2.Ab3dE9, left by an install that was stopped" <<< "$out" \
+  && ok "the old staging folder beside the bundles is swept" || fail "no sweep of the old staging folder: $out"
+[ -z "$(compgen -G "$state/staging.*")" ] && [ ! -e "$home/.lv2/.Tavlo.lv2.Ab3dE9" ] \
+  && ok "no staging folder is left" || fail "staging folders left: $(ls -A "$state" "$home/.lv2")"
+[ ! -e "$home/.lv2/Tavlo.lv2/pad" ] || fail "the killed install's bundle was not replaced"
+out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall after the killed install" || fail "uninstall: $out"
+[ "$(tree "$home")" = "$before" ] && ok "home exactly as before" \
+  || fail "home differs after uninstall: $(diff <(echo "$before") <(tree "$home"))"
+rm -rf "$pad"
+
 # ---- System-wide under a prefix whose bin and lib exist, as /usr/local's do.
 prefix="$tmp/sys/usr/local"
 mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/share"
@@ -76,10 +207,15 @@ before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
 check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2"
 check_docs "$prefix/share"
+check_presets "$prefix/share/vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"
 [ "$(mode "$prefix/bin/tavlo-render")" = 755 ] || fail "bin/tavlo-render mode $(mode "$prefix/bin/tavlo-render")"
 [ ! -e "$home/.vst3/Tavlo.vst3" ] && [ ! -e "$home/.lv2/Tavlo.lv2" ] || fail "a prefix install touched the home folder"
+# PREFIX/bin/tavlo-render finds PREFIX/lib/vst3/Tavlo.vst3, with none in ~/.vst3.
+out="$(run "$prefix/bin/tavlo-render" -q --set Input=80 "$tmp/prefix.wav" 2>&1)" && [ -s "$tmp/prefix.wav" ] \
+  && ok "the renderer under the prefix finds its bundle" || fail "the renderer under the prefix: $out"
+rm -f "$tmp/prefix.wav"
 # Something else that lands in lib/vst3 meanwhile stays.
 mkdir "$prefix/lib/vst3/Else.vst3"
 out="$(run "$src/scripts/uninstall" --prefix="$prefix" 2>&1)" && ok "uninstall under a prefix" || fail "uninstall under a prefix: $out"
@@ -94,6 +230,7 @@ out="$(run "$src/scripts/install" --bogus 2>&1)" && fail "an unknown option was 
 out="$( (umask 077; cmake --install "$build" --prefix "$tmp/cmake") 2>&1)" && ok "cmake --install" || fail "cmake --install: $out"
 check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2"
 check_docs "$tmp/cmake/share"
+check_presets "$tmp/cmake/share/vst3/presets/Quillmarshworks/Tavlo"
 [ "$(mode "$tmp/cmake/bin/tavlo-render")" = 755 ] || fail "cmake-installed renderer mode $(mode "$tmp/cmake/bin/tavlo-render")"
 
 echo "$failures failure(s)"

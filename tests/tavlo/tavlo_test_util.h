@@ -5,15 +5,7 @@
 #include "fx/IParam.h"
 #include "tavlo/Tavlo.h"
 
-// Instances are reference-counted: give them back with release().
-struct TavloReleaser
-{
-  void operator()(Tavlo* p) const
-  {
-    if (p) p->release();
-  }
-};
-using TavloPtr = std::unique_ptr<Tavlo, TavloReleaser>;
+using TavloPtr = std::unique_ptr<Tavlo>;
 
 // A new instance with preset 0 restored, as a host's initialisation leaves it.
 inline TavloPtr MakeRestoredTavlo()

@@ -93,14 +93,14 @@ const IRECT kVersionRect(40, 425, 140, 445);
 
 std::string ImageDir() { return TavloResourceFolder(); }
 
-struct TavloReleaser
+using TavloPtr = std::unique_ptr<Tavlo>;
+
+// An instance with its off-screen editor attached, as an open editor has it.
+TavloPtr WithEditor(Tavlo* plug)
 {
-  void operator()(Tavlo* p) const
-  {
-    if (p) p->release();
-  }
-};
-using TavloPtr = std::unique_ptr<Tavlo, TavloReleaser>;
+  plug->AttachGraphics(MakeTavloHeadlessEditor(plug));
+  return TavloPtr(plug);
+}
 
 // Remembers each OnParamChange with the plain value the parameter held.
 class SpyTavlo : public Tavlo
@@ -395,7 +395,7 @@ TEST(TavloEditorArtwork, MeterScaleIsPrintedWhereTheNeedleShowsThatReduction)
 
 TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   IGraphics* g = static_cast<IGraphics*>(plug->GetGraphics());
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->Width(), 786);
@@ -448,8 +448,9 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
     EXPECT_EQ(*ctl->GetRECT(), IRECT(c.x, c.y, c.x + bmp->W, c.y + bmp->H / c.frames));
     EXPECT_EQ(ctl->GetBlend()->mMethod, IChannelBlend::kBlendDefault);
   }
-  // The signal chain addresses the meter by this index.
-  EXPECT_EQ(plug->GetMeterIdx(), 10);
+  // The plug-in reports its meter at this index, where the editor finds it.
+  EXPECT_EQ(kTavloMeterControl, 10);
+  EXPECT_EQ(plug->GetMeterInfo(0).controlIdx, 10);
 
   ITextControl* text = dynamic_cast<ITextControl*>(g->GetControl(11));
   ASSERT_NE(text, nullptr);
@@ -478,7 +479,7 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
 
 TEST(TavloEditorRender, FreshInstanceShowsBackgroundDefaultsAndVersion)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   const Image shot = Render(plug.get(), "tavlo_editor_fresh.png");
   ASSERT_EQ(shot.w, 786);
   ASSERT_EQ(shot.h, 483);
@@ -531,7 +532,7 @@ TEST(TavloEditorRender, FreshInstanceShowsBackgroundDefaultsAndVersion)
 
 TEST(TavloEditorInteraction, DragOnInputKnobSetsInputAndReachesOnParamChange)
 {
-  TavloPtr plug(new SpyTavlo());
+  TavloPtr plug = WithEditor(new SpyTavlo());
   SpyTavlo* spy = static_cast<SpyTavlo*>(plug.get());
   plug->RestorePreset(0);
   spy->mChanges.clear();
@@ -550,7 +551,7 @@ TEST(TavloEditorInteraction, DragOnInputKnobSetsInputAndReachesOnParamChange)
 
   EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetNormalized(), 0.125);
   EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetValue(), 50.0);
-  EXPECT_DOUBLE_EQ(plug->GetInput(), 50.0);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().input, 50.0);
   ASSERT_FALSE(spy->mChanges.empty());
   for (const SpyTavlo::Change& ch : spy->mChanges) EXPECT_EQ(ch.idx, kInput);
   EXPECT_DOUBLE_EQ(spy->mChanges.back().value, 50.0);
@@ -577,19 +578,19 @@ TEST(TavloEditorInteraction, DragOnInputKnobSetsInputAndReachesOnParamChange)
 
 TEST(TavloEditorMeter, LoudBlockMovesTheMeterControl)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   plug->RestorePreset(0);
   plug->SetSampleRate(48000.0);
   IGraphicsHeadless* g = EditorOf(plug.get());
   ASSERT_NE(g, nullptr);
-  IControl* meter = g->GetControl(plug->GetMeterIdx());
+  IControl* meter = g->GetControl(kTavloMeterControl);
   ASSERT_NE(meter, nullptr);
 
   // The meter starts at full deflection and falls to rest within 0.3 s of
   // processing when nothing is compressed (Input 0).
   ProcessTone(plug.get(), 0.5, 1.0);
   EXPECT_LT(meter->GetValue(), 1e-3);
-  EXPECT_DOUBLE_EQ(meter->GetValue(), plug->GetMeterState());
+  EXPECT_DOUBLE_EQ(meter->GetValue(), plug->Chain().MeterState());
 
   const Image rest = Render(plug.get(), "tavlo_editor_meter_rest.png");
   ExpectFrame(rest, kStrips[9], 1);
@@ -601,8 +602,8 @@ TEST(TavloEditorMeter, LoudBlockMovesTheMeterControl)
   const double v = meter->GetValue();
   EXPECT_GT(v, 0.5);
   EXPECT_LE(v, 1.02);
-  EXPECT_DOUBLE_EQ(v, plug->GetMeterState());
-  EXPECT_LT(plug->GetGainState(), 0.5);
+  EXPECT_DOUBLE_EQ(v, plug->Chain().MeterState());
+  EXPECT_LT(plug->Chain().GainState(), 0.5);
 
   // The next timer tick repaints the meter, and it shows the frame of v.
   IRECT dirty;
@@ -663,7 +664,7 @@ int DifferingPixels(const Image& a, const Image& b, const IRECT& r)
 
 TEST(TavloEditorReadouts, EachControlReadsInItsUnitWhenHovered)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   plug->RestorePreset(0);
   IGraphicsHeadless* g = EditorOf(plug.get());
   IParamReadoutControl* readout = ParamReadout(g);
@@ -719,7 +720,7 @@ TEST(TavloEditorReadouts, EachControlReadsInItsUnitWhenHovered)
 
 TEST(TavloEditorReadouts, DragAndWheelShowTheValueAndTheFadeRestoresThePanel)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   plug->RestorePreset(0);
   IGraphicsHeadless* g = EditorOf(plug.get());
   IParamReadoutControl* readout = ParamReadout(g);
@@ -766,12 +767,12 @@ TEST(TavloEditorReadouts, DragAndWheelShowTheValueAndTheFadeRestoresThePanel)
 
 TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   plug->RestorePreset(0);
   plug->SetSampleRate(48000.0);
   IGraphicsHeadless* g = EditorOf(plug.get());
   IPeakReadoutControl* gr = GainReadout(g);
-  IControl* meter = g->GetControl(plug->GetMeterIdx());
+  IControl* meter = g->GetControl(kTavloMeterControl);
   ASSERT_NE(gr, nullptr);
   g->Tick();
   EXPECT_STREQ(gr->GetReadout(), "0.0 dB");
@@ -812,7 +813,7 @@ TEST(TavloEditorMeter, GainReductionNumberFollowsALoudBlockAndHoldsItsPeak)
 
 TEST(TavloEditorScale, ScaleTwoDrawsTheSharperSetAtTwiceTheSize)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   plug->RestorePreset(0);
   IGraphicsHeadless* g = EditorOf(plug.get());
   g->SetScale(2.0);
@@ -870,7 +871,7 @@ int RowsDecoded(IGraphics* g, int idx)
 // should not have been, or "" when all is well.
 std::string DecodedByFirstDraw(double scale)
 {
-  TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
+  TavloPtr plug = WithEditor(static_cast<Tavlo*>(MakePlug()));
   IGraphicsHeadless* g = EditorOf(plug.get());
   std::string problems;
   for (int i = 0; i <= 10; ++i)

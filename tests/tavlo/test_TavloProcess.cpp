@@ -74,27 +74,6 @@ namespace
 
 const double kPi = 3.141592653589793;
 
-// Records every meter value the chain hands over; never allocates while
-// recording (the capacity is reserved up front).
-class RecordingEditor : public IFxEditor
-{
-public:
-  RecordingEditor() { mValues.reserve(1 << 20); }
-  void SetParameterFromPlug(int, double, bool) override {}
-  void SetControlFromPlug(int idx, double value) override
-  {
-    mLastIdx = idx;
-    if (mValues.size() < mValues.capacity())
-      mValues.push_back(value);
-    ++mCalls;
-  }
-  void PrepDraw() override {}
-
-  std::vector<double> mValues;
-  long mCalls = 0;
-  int mLastIdx = -2;
-};
-
 struct Signal
 {
   std::vector<double> L, R, SL, SR;
@@ -103,7 +82,9 @@ struct Signal
 };
 
 // A Tavlo driven through IFxBase the way a host drives it: preset 0
-// restored, sample rate set, then parameters and blocks.
+// restored, sample rate set, then parameters and blocks. The meter the
+// chain publishes is read after every block, as an editor or a host's
+// meter port reads it.
 class Chain
 {
 public:
@@ -111,8 +92,7 @@ public:
   {
     mBase->RestorePreset(0);
     mBase->SetSampleRate(sr);
-    mEditor = new RecordingEditor();
-    mBase->AttachGraphics(mEditor);
+    mMeter.reserve(1 << 20);
   }
 
   void Set(int idx, double value)
@@ -140,6 +120,10 @@ public:
                        const_cast<double*>(&sig.SL[pos]), const_cast<double*>(&sig.SR[pos])};
       double* out[2] = {&outL[pos], &outR[pos]};
       mBase->ProcessDoubleReplacing(in, out, n);
+      // NaN for the frames inside the block, the published meter at its end.
+      if (mMeter.size() < pos + n)
+        mMeter.resize(pos + n, std::numeric_limits<double>::quiet_NaN());
+      mMeter[pos + n - 1] = mBase->GetMeterValue(0);
     }
   }
 
@@ -149,9 +133,20 @@ public:
     Run(sig, outL, outR, 0, sig.size(), blockSize);
   }
 
+  // The meter after each block, at the block's last frame; NaN elsewhere.
+  bool BlockEndsAt(size_t frame) const { return frame < mMeter.size() && !std::isnan(mMeter[frame]); }
+  std::vector<double> BlockMeters() const
+  {
+    std::vector<double> m;
+    for (double v : mMeter)
+      if (!std::isnan(v))
+        m.push_back(v);
+    return m;
+  }
+
   std::unique_ptr<Tavlo> mPlug;
   IFxBase* mBase;
-  RecordingEditor* mEditor;
+  std::vector<double> mMeter;
 };
 
 // Decaying tones, enveloped noise, a gap and a loud burst.
@@ -332,16 +327,15 @@ TEST(TavloChain, InputZeroNeverReducesGain)
   for (size_t pos = 0; pos < sig.size(); pos += 480)
   {
     chain.Run(sig, oL, oR, pos, 480, 480);
-    EXPECT_EQ(chain.mPlug->GetGainState(), 1.0) << "frame " << pos;
+    EXPECT_EQ(chain.mPlug->Chain().GainState(), 1.0) << "frame " << pos;
   }
   // The smoother has reached the unit gain, and the meter fell to rest
   // from its starting deflection of 1.
   // (The float smoother's fixed point sits a few dozen float steps below 1.)
-  EXPECT_NEAR(chain.mPlug->GetSmoothedGain(), 1.0f, 1e-5f);
-  ASSERT_EQ(chain.mEditor->mValues.size(), sig.size());
-  EXPECT_LT(chain.mEditor->mValues[0], 1.0);
-  EXPECT_NEAR(chain.mEditor->mValues[14399], 0.01, 1e-9); // 0.3 s: 99 % of the way
-  EXPECT_EQ(chain.mEditor->mLastIdx, chain.mPlug->GetMeterIdx());
+  EXPECT_NEAR(chain.mPlug->Chain().SmoothedGain(), 1.0f, 1e-5f);
+  ASSERT_EQ(chain.mMeter.size(), sig.size());
+  EXPECT_LT(chain.mMeter[479], 1.0);
+  EXPECT_NEAR(chain.mMeter[14399], 0.01, 1e-9); // 0.3 s: 99 % of the way
 
   // Nothing fades in: from its first frame a new instance sounds as one
   // that has run for a while (the smoothed gain starts at unity, not 0).
@@ -371,7 +365,7 @@ TEST(TavloChain, SilentMainWithLoudSidechainGivesNoReduction)
   for (size_t pos = 0; pos < n; pos += 64)
   {
     chain.Run(sig, oL, oR, pos, 64, 64);
-    worst = std::max(worst, std::fabs(chain.mPlug->GetGainState() - 1.0));
+    worst = std::max(worst, std::fabs(chain.mPlug->Chain().GainState() - 1.0));
   }
   // Ratio 1 above threshold: g is 1 up to rounding.
   EXPECT_LT(worst, 1e-12);
@@ -387,13 +381,13 @@ TEST(TavloChain, SilentMainWithLoudSidechainGivesNoReduction)
   chain2.Set(kInput, 30.0);
   chain2.Set(kSidechain, 0.0);
   chain2.RunAll(sig2, oL, oR);
-  EXPECT_LT(chain2.mPlug->GetGainState(), 0.95);
+  EXPECT_LT(chain2.mPlug->Chain().GainState(), 0.95);
   // And with the main input as source, that DC alone does nothing.
   Chain chain3;
   chain3.Set(kInput, 30.0);
   chain3.Set(kSidechain, 1.0);
   chain3.RunAll(sig2, oL, oR);
-  EXPECT_EQ(chain3.mPlug->GetGainState(), 1.0);
+  EXPECT_EQ(chain3.mPlug->Chain().GainState(), 1.0);
 }
 
 TEST(TavloChain, SteadyStateGainReductionMatchesTheFormula)
@@ -420,12 +414,12 @@ TEST(TavloChain, SteadyStateGainReductionMatchesTheFormula)
   // Fast attack reaches g on every loud frame; the quiet frame between
   // releases by one step.
   const double release = std::exp(-1.0 / (0.3 * 48000.0));
-  EXPECT_NEAR(chain.mPlug->GetGainState(), g, 1e-12);
+  EXPECT_NEAR(chain.mPlug->Chain().GainState(), g, 1e-12);
   chain.Run(sig, oL, oR, n - 1, 1);
-  EXPECT_NEAR(chain.mPlug->GetGainState(), g / release, 1e-12);
+  EXPECT_NEAR(chain.mPlug->Chain().GainState(), g / release, 1e-12);
   // The smoothed gain sits between the two; the meter reads about 1 - g.
-  EXPECT_NEAR(chain.mPlug->GetSmoothedGain(), g, 1e-4);
-  EXPECT_NEAR(chain.mEditor->mValues.back(), 1.0 - g, 0.02 * (1.0 - g));
+  EXPECT_NEAR(chain.mPlug->Chain().SmoothedGain(), g, 1e-4);
+  EXPECT_NEAR(chain.mMeter.back(), 1.0 - g, 0.02 * (1.0 - g));
 }
 
 TEST(TavloChain, BypassPassesInputWhileMeterFollows)
@@ -447,12 +441,12 @@ TEST(TavloChain, BypassPassesInputWhileMeterFollows)
     ASSERT_TRUE(BitEqual(bR[i], sig.R[i])) << i;
   }
   // Everything behind the switch kept running: same meter, same gain.
-  ASSERT_EQ(active.mEditor->mValues.size(), bypassed.mEditor->mValues.size());
-  EXPECT_EQ(active.mEditor->mValues, bypassed.mEditor->mValues);
-  EXPECT_EQ(active.mPlug->GetGainState(), bypassed.mPlug->GetGainState());
+  ASSERT_EQ(active.BlockMeters().size(), sig.size() / 256 + 1);
+  EXPECT_EQ(active.BlockMeters(), bypassed.BlockMeters());
+  EXPECT_EQ(active.mPlug->Chain().GainState(), bypassed.mPlug->Chain().GainState());
   // There was something to follow: the meter moved well off rest.
-  const std::vector<double>& m = bypassed.mEditor->mValues;
-  EXPECT_GT(*std::max_element(m.begin() + 15000, m.end()), 0.05);
+  const std::vector<double> m = bypassed.BlockMeters();
+  EXPECT_GT(*std::max_element(m.begin() + 15000 / 256, m.end()), 0.05);
   // Switching back on continues from the running state, not from scratch:
   // once the switch's fade (5 ms, 240 frames) is over the output is the
   // active chain's; during it, it lies between that and the input.
@@ -507,9 +501,9 @@ TEST(TavloChain, OutputMinus20DbScalesByATenth)
     c->Set(kInput, 30.0);
   quiet.Set(kOutput, -20.0);
   loud.Set(kOutput, 20.0);
-  EXPECT_EQ(quiet.mPlug->GetOutputGain(), 0.1);
-  EXPECT_EQ(loud.mPlug->GetOutputGain(), 10.0);
-  EXPECT_EQ(unity.mPlug->GetOutputGain(), 1.0);
+  EXPECT_EQ(quiet.mPlug->NextBlockSettings().outputGain, 0.1);
+  EXPECT_EQ(loud.mPlug->NextBlockSettings().outputGain, 10.0);
+  EXPECT_EQ(unity.mPlug->NextBlockSettings().outputGain, 1.0);
   std::vector<double> uL, uR, qL, qR, lL, lR;
   unity.RunAll(sig, uL, uR);
   quiet.RunAll(sig, qL, qR);
@@ -532,13 +526,13 @@ TEST(TavloChain, OversampleSwitchResetsAllFourInTheSameFrame)
   std::vector<double> oL, oR;
   chain.Run(sig, oL, oR, 0, 2000);
   const Tavlo& t = *chain.mPlug;
-  EXPECT_EQ(t.GetDryOsL().GetFactor(), OverSampler<double>::k4x);
-  EXPECT_NE(t.GetPreampOsR().Up12().prev_outputs()[0], 0.0);
+  EXPECT_EQ(t.Chain().DryOsL().GetFactor(), OverSampler<double>::k4x);
+  EXPECT_NE(t.Chain().PreampOsR().Up12().prev_outputs()[0], 0.0);
 
   // Off for 10 frames: all four go to 1x at the first of them.
   chain.Set(kOversample, 0.0);
   chain.Run(sig, oL, oR, 2000, 1);
-  for (const OverSampler<double>* os : {&t.GetPreampOsL(), &t.GetPreampOsR(), &t.GetDryOsL(), &t.GetDryOsR()})
+  for (const OverSampler<double>* os : {&t.Chain().PreampOsL(), &t.Chain().PreampOsR(), &t.Chain().DryOsL(), &t.Chain().DryOsR()})
   {
     EXPECT_EQ(os->GetFactor(), OverSampler<double>::kNone);
     EXPECT_EQ(os->GetRate(), 1);
@@ -551,7 +545,7 @@ TEST(TavloChain, OversampleSwitchResetsAllFourInTheSameFrame)
   // what a fresh 4x cascade gives from this frame on.
   chain.Set(kOversample, 1.0);
   chain.Run(sig, oL, oR, 2010, 1);
-  for (const OverSampler<double>* os : {&t.GetPreampOsL(), &t.GetPreampOsR(), &t.GetDryOsL(), &t.GetDryOsR()})
+  for (const OverSampler<double>* os : {&t.Chain().PreampOsL(), &t.Chain().PreampOsR(), &t.Chain().DryOsL(), &t.Chain().DryOsR()})
     EXPECT_EQ(os->GetFactor(), OverSampler<double>::k4x);
   chain.Run(sig, oL, oR, 2011, 1000, 333);
   OverSampler<double> freshL(OverSampler<double>::k4x, true, 1);
@@ -564,8 +558,8 @@ TEST(TavloChain, OversampleSwitchResetsAllFourInTheSameFrame)
   // The preamp's state too, down to the last stage.
   for (int k = 0; k < 12; ++k)
   {
-    EXPECT_EQ(t.GetPreampOsL().Down12().prev_outputs()[k], freshPre.Down12().prev_outputs()[k]) << k;
-    EXPECT_EQ(t.GetPreampOsL().Up12().prev_inputs()[k], freshPre.Up12().prev_inputs()[k]) << k;
+    EXPECT_EQ(t.Chain().PreampOsL().Down12().prev_outputs()[k], freshPre.Down12().prev_outputs()[k]) << k;
+    EXPECT_EQ(t.Chain().PreampOsL().Up12().prev_inputs()[k], freshPre.Up12().prev_inputs()[k]) << k;
   }
 }
 
@@ -601,7 +595,10 @@ TEST(TavloChain, NonFiniteInputDoesNotPoisonTheInstance)
       for (size_t i = bad[k] + 8; i < bad[k] + 3000 && i < n; ++i)
       {
         ASSERT_TRUE(std::isfinite(dL[i]) && std::isfinite(dR[i])) << "os " << os << " frame " << i;
-        ASSERT_TRUE(std::isfinite(b.mEditor->mValues[i])) << i;
+        if (b.BlockEndsAt(i))
+        {
+          ASSERT_TRUE(std::isfinite(b.mMeter[i])) << i;
+        }
       }
     // Compression works again: well after the last fault the output and
     // the meter follow the clean run's, and the meter shows reduction.
@@ -609,14 +606,16 @@ TEST(TavloChain, NonFiniteInputDoesNotPoisonTheInstance)
     for (size_t i = 36000; i < n; ++i)
     {
       worstOut = std::max(worstOut, std::fabs(dL[i] - cL[i]) + std::fabs(dR[i] - cR[i]));
-      worstMeter = std::max(worstMeter, std::fabs(b.mEditor->mValues[i] - a.mEditor->mValues[i]));
-      maxMeter = std::max(maxMeter, a.mEditor->mValues[i]);
+      if (!a.BlockEndsAt(i))
+        continue;
+      worstMeter = std::max(worstMeter, std::fabs(b.mMeter[i] - a.mMeter[i]));
+      maxMeter = std::max(maxMeter, a.mMeter[i]);
     }
     EXPECT_LT(worstOut, 1e-6) << "os " << os;
     // The meter restarts from rest and closes the gap with its 0.3 s law.
     EXPECT_LT(worstMeter, 1e-4) << "os " << os;
     EXPECT_GT(maxMeter, 0.05) << "os " << os;
-    EXPECT_TRUE(std::isfinite(b.mPlug->GetDetectorFilter().getZ1()));
+    EXPECT_TRUE(std::isfinite(b.mPlug->Chain().DetectorFilter().getZ1()));
   }
 }
 
@@ -753,7 +752,7 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
       if (mismatches++ < 5)
         ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
     }
-    if (!BitEqual(chain.mEditor->mValues[i], ref.meterValues[i]))
+    if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
     {
       if (mismatches++ < 5)
         ADD_FAILURE() << "meter at frame " << i;
@@ -761,7 +760,7 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
     reduced += ref.meterValues[i] > 0.05;
   }
   EXPECT_EQ(mismatches, 0u);
-  EXPECT_EQ(chain.mPlug->GetGainState(), ref.gainState);
+  EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
   // The comparison covered real compression, not just unity gain.
   EXPECT_GT(reduced, n / 10);
 }

@@ -21,7 +21,8 @@ TEST(TavloIdentity, NamesIdsVersionAndChannels)
   char text[32];
   plug->GetEffectVersionStr(text);
   EXPECT_STREQ(text, "v3.3.0");
-  EXPECT_STREQ(plug->GetAPIString(), "VST3");
+  // Outside a binding an instance serves no plug-in format of its own.
+  EXPECT_STREQ(plug->GetAPIString(), "Standalone");
 
   EXPECT_EQ(plug->InputChannelCount(), 4);
   EXPECT_EQ(plug->OutputChannelCount(), 2);
@@ -34,9 +35,10 @@ TEST(TavloIdentity, NamesIdsVersionAndChannels)
   EXPECT_FALSE(plug->DoesStateChunks());
 
   EXPECT_EQ(plug->ParamCount(), 9);
-  EXPECT_EQ(plug->PresetCount(), 1);
-  EXPECT_STREQ(plug->GetPresetName(0), "-");
-  EXPECT_STREQ(plug->GetPresetName(1), "");
+  EXPECT_EQ(plug->PresetCount(), 12);
+  EXPECT_STREQ(plug->GetPresetName(0), "Default");
+  EXPECT_STREQ(plug->GetPresetName(11), "Aggressive Character");
+  EXPECT_STREQ(plug->GetPresetName(12), "");
   EXPECT_TRUE(InitModule());
   EXPECT_TRUE(DeinitModule());
 }
@@ -89,21 +91,21 @@ TEST(TavloParams, CachedValuesBeforeAndAfterPresetZero)
 {
   TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
   // Until preset 0 is restored the output gain is 0: early blocks are silent.
-  EXPECT_EQ(plug->GetOutputGain(), 0.0);
-  EXPECT_EQ(plug->GetInput(), -10.0);
-  EXPECT_EQ(plug->GetAttack(), 0.0);
-  EXPECT_EQ(plug->GetRelease(), 0.0);
-  EXPECT_EQ(plug->GetGainState(), 1.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 0.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, -10.0);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.0);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.0);
+  EXPECT_EQ(plug->Chain().GainState(), 1.0);
 
   EXPECT_TRUE(plug->RestorePreset(0));
   EXPECT_EQ(plug->GetCurrentPresetIdx(), 0);
-  EXPECT_EQ(plug->GetOutputGain(), 1.0);
-  EXPECT_EQ(plug->GetInput(), 0.0);
-  EXPECT_EQ(plug->GetAttack(), 0.005);
-  EXPECT_EQ(plug->GetRelease(), 0.3);
-  EXPECT_EQ(plug->GetMix(), 100.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 20.0);
-  EXPECT_EQ(plug->GetGainState(), 1.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, 0.0);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.005);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.3);
+  EXPECT_EQ(plug->NextBlockSettings().mix, 100.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 20.0);
+  EXPECT_EQ(plug->Chain().GainState(), 1.0);
 }
 
 TEST(TavloParams, OnParamChangeStoresPlainValuesAndOutputGain)
@@ -111,35 +113,35 @@ TEST(TavloParams, OnParamChangeStoresPlainValuesAndOutputGain)
   TavloPtr plug = MakeRestoredTavlo();
 
   SetPlain(plug.get(), kOutput, -20.0);
-  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 0.1);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().outputGain, 0.1);
   SetPlain(plug.get(), kOutput, 0.0);
-  EXPECT_EQ(plug->GetOutputGain(), 1.0);  // exactly
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);  // exactly
   SetPlain(plug.get(), kOutput, 20.0);
-  EXPECT_EQ(plug->GetOutputGain(), 10.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 10.0);
   SetPlain(plug.get(), kOutput, -6.0);
-  EXPECT_NEAR(plug->GetOutputGain(), 0.501187233627, 1e-12);
+  EXPECT_NEAR(plug->NextBlockSettings().outputGain, 0.501187233627, 1e-12);
 
   // The editor's route: normalised in, plain out.
   plug->SetParameterFromGUI(kOutput, 0.0);
-  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 0.1);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().outputGain, 0.1);
   plug->SetParameterFromGUI(kOutput, 0.5);
-  EXPECT_EQ(plug->GetOutputGain(), 1.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);
 
   // Attack: shape 2 over 0.0001..0.0101.
   plug->SetParameterFromGUI(kAttack, 1.0);
-  EXPECT_DOUBLE_EQ(plug->GetAttack(), 0.0101);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().attack, 0.0101);
   plug->SetParameterFromGUI(kAttack, 0.5);
-  EXPECT_DOUBLE_EQ(plug->GetAttack(), 0.0026);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().attack, 0.0026);
   EXPECT_DOUBLE_EQ(plug->ParamAt(kAttack)->GetNormalized(), 0.5);
   plug->SetParameterFromGUI(kRelease, 0.5);
-  EXPECT_DOUBLE_EQ(plug->GetRelease(), 0.2);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().release, 0.2);
 
   plug->SetParameterFromGUI(kInput, 0.25);
-  EXPECT_DOUBLE_EQ(plug->GetInput(), 100.0);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().input, 100.0);
   plug->SetParameterFromGUI(kMix, 0.3);
-  EXPECT_DOUBLE_EQ(plug->GetMix(), 30.0);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().mix, 30.0);
   plug->SetParameterFromGUI(kHPF, 1.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 500.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 500.0);
 }
 
 TEST(TavloParams, SwitchesAndResetChangeNoCachedValue)
@@ -148,9 +150,9 @@ TEST(TavloParams, SwitchesAndResetChangeNoCachedValue)
   SetPlain(plug.get(), kOutput, 6.0);
   SetPlain(plug.get(), kInput, 30.0);
   auto snapshot = [&]() {
-    return std::vector<double>{plug->GetOutputGain(), plug->GetInput(), plug->GetAttack(),
-                               plug->GetRelease(),    plug->GetMix(),   plug->GetHpfFreq(),
-                               plug->GetGainState()};
+    return std::vector<double>{plug->NextBlockSettings().outputGain, plug->NextBlockSettings().input, plug->NextBlockSettings().attack,
+                               plug->NextBlockSettings().release,    plug->NextBlockSettings().mix,   plug->NextBlockSettings().hpfFreq,
+                               plug->Chain().GainState()};
   };
   std::vector<double> before = snapshot();
   for (int idx : {kOversample, kBypass, kSidechain})
@@ -177,7 +179,7 @@ TEST(TavloModule, MakePlugFromSeveralThreads)
       for (int i = 0; i < 5; ++i)
       {
         TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
-        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "-")) ++counts[t];
+        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "Default")) ++counts[t];
       }
     });
   }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tavlo_test_util.h"
@@ -43,14 +45,15 @@ TEST(TavloState, DefaultStateIs72LittleEndianBytes)
   EXPECT_EQ(memcmp(c.Data() + 64, one, 8), 0);
   EXPECT_EQ(memcmp(c.Data() + 16, attack, 8), 0);
 
-  // The default preset "-" holds the same bytes: the bank is the name, the
-  // flag and the state.
+  // The first preset, "Default", holds the same bytes: the bank starts with
+  // its name, its flag and the state.
   ByteChunk bank;
   plug->SerializePresets(&bank);
-  std::vector<uint8_t> want = {1, 0, 0, 0, '-', 1};
+  std::vector<uint8_t> want = {7, 0, 0, 0, 'D', 'e', 'f', 'a', 'u', 'l', 't', 1};
   std::vector<uint8_t> state = StateOf(kDefaults);
   want.insert(want.end(), state.begin(), state.end());
-  EXPECT_EQ(Bytes(bank), want);
+  ASSERT_GE(bank.Size(), (int)want.size());
+  EXPECT_EQ(std::vector<uint8_t>(bank.Data(), bank.Data() + want.size()), want);
 }
 
 TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
@@ -61,12 +64,12 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
   for (double v : stored) c.Append(v);
   EXPECT_EQ(plug->UnserializeState(&c, 0), 72);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(plug->ParamAt(i)->GetValue(), stored[i]) << i;
-  EXPECT_EQ(plug->GetInput(), 123.45);
-  EXPECT_NEAR(plug->GetOutputGain(), 0.501187233627, 1e-12);
-  EXPECT_EQ(plug->GetAttack(), 0.002);
-  EXPECT_EQ(plug->GetRelease(), 0.45);
-  EXPECT_EQ(plug->GetMix(), 50.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 250.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, 123.45);
+  EXPECT_NEAR(plug->NextBlockSettings().outputGain, 0.501187233627, 1e-12);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.002);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.45);
+  EXPECT_EQ(plug->NextBlockSettings().mix, 50.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 250.0);
 
   // Saved again, the same bytes come out.
   ByteChunk again;
@@ -79,7 +82,7 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
   EXPECT_EQ(plug->UnserializeState(&wild, 0), 72);
   EXPECT_EQ(plug->ParamAt(kInput)->GetValue(), 0.0);
   EXPECT_EQ(plug->ParamAt(kOutput)->GetValue(), 20.0);
-  EXPECT_EQ(plug->GetOutputGain(), 10.0);
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 10.0);
   EXPECT_DOUBLE_EQ(plug->ParamAt(kAttack)->GetValue(), 0.0101);
   EXPECT_EQ(plug->ParamAt(kRelease)->GetValue(), 0.1);
   EXPECT_EQ(plug->ParamAt(kMix)->GetValue(), 100.0);
@@ -116,12 +119,12 @@ TEST(TavloState, TwentyByteRestoreSetsTwoClampsTheThirdAndKeepsTheRest)
   EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 1.0);
 
   // Every parameter was announced, so the cached values follow.
-  EXPECT_EQ(plug->GetInput(), 200.0);
-  EXPECT_DOUBLE_EQ(plug->GetOutputGain(), 3.1622776601683795);
-  EXPECT_EQ(plug->GetAttack(), 0.0001);
-  EXPECT_EQ(plug->GetRelease(), 0.4);
-  EXPECT_EQ(plug->GetMix(), 30.0);
-  EXPECT_EQ(plug->GetHpfFreq(), 120.0);
+  EXPECT_EQ(plug->NextBlockSettings().input, 200.0);
+  EXPECT_DOUBLE_EQ(plug->NextBlockSettings().outputGain, 3.1622776601683795);
+  EXPECT_EQ(plug->NextBlockSettings().attack, 0.0001);
+  EXPECT_EQ(plug->NextBlockSettings().release, 0.4);
+  EXPECT_EQ(plug->NextBlockSettings().mix, 30.0);
+  EXPECT_EQ(plug->NextBlockSettings().hpfFreq, 120.0);
 }
 
 TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
@@ -131,7 +134,45 @@ TEST(TavloState, PresetZeroRestoresTheDefaultsAfterChanges)
   EXPECT_TRUE(plug->RestorePreset(0));
   for (int i = 0; i < kNumParams; ++i)
     EXPECT_EQ(plug->ParamAt(i)->GetValue(), kDefaults[i]) << i;
-  EXPECT_EQ(plug->GetOutputGain(), 1.0);
-  EXPECT_TRUE(plug->RestorePreset("-"));
-  EXPECT_FALSE(plug->RestorePreset(1));
+  EXPECT_EQ(plug->NextBlockSettings().outputGain, 1.0);
+  EXPECT_TRUE(plug->RestorePreset("Default"));
+  EXPECT_FALSE(plug->RestorePreset(kTavloNumPresets));
+}
+
+// Each factory preset restores exactly the values of its table entry: an
+// argument of the wrong type or order, or a value outside a range (which
+// would be clamped), shows up here. The first is the defaults; all keep
+// Bypass off and the detector on the main input, and their names differ
+// even to a reader who ignores case and punctuation (file and command-line
+// names come from them).
+TEST(TavloState, FactoryPresetsRestoreTheirTablesValues)
+{
+  TavloPtr plug = MakeRestoredTavlo();
+  ASSERT_EQ(plug->PresetCount(), kTavloNumPresets);
+  std::vector<std::string> keys;
+  for (int i = 0; i < kTavloNumPresets; ++i)
+  {
+    const TavloPreset& p = kTavloPresets[i];
+    SCOPED_TRACE(p.name);
+    EXPECT_STREQ(plug->GetPresetName(i), p.name);
+    for (int k = 0; k < kNumParams; ++k) plug->SetParameterFromGUI(k, 0.37);
+    ASSERT_TRUE(plug->RestorePreset(i));
+    const double want[kNumParams] = {p.input, p.output, p.attack, p.release, p.mix, p.hpf, (double)p.oversample, 0.0, 1.0};
+    for (int k = 0; k < kNumParams; ++k)
+    {
+      EXPECT_EQ(plug->ParamAt(k)->GetValue(), want[k]) << plug->ParamAt(k)->GetNameForHost();
+      if (i == 0)
+      {
+        EXPECT_EQ(want[k], kDefaults[k]) << plug->ParamAt(k)->GetNameForHost();
+      }
+    }
+    EXPECT_EQ(plug->NextBlockSettings().input, p.input);
+    EXPECT_NEAR(plug->NextBlockSettings().outputGain, std::pow(10.0, p.output / 20.0), 1e-12);
+    std::string key;
+    for (const char* c = p.name; *c; ++c)
+      if (isalnum((unsigned char)*c)) key += (char)tolower((unsigned char)*c);
+    for (const std::string& other : keys) EXPECT_NE(other, key);
+    keys.push_back(key);
+    EXPECT_GT(strlen(p.description), 20u);
+  }
 }

@@ -17,12 +17,12 @@ namespace {
 
 // Parameters in groups A, A, B and none; two presets; optional MIDI,
 // instrument layout and latency.
-class TestPlug : public IFxVST3
+class TestPlug : public IFxBase
 {
 public:
   TestPlug(bool inst = false, bool midi = false, const char* io = "2-2 4-2", int sc = 2, int latency = 0)
-    : IFxVST3(IFxInstanceInfo(), 5, io, 2, "TestPlug", "", "Vendor", 0x010203, 0x54737431,
-              0x56656e64, latency, midi, false, inst, sc)
+    : IFxBase(5, io, 2, "TestPlug", "", "Vendor", 0x010203, 0x54737431, 0x56656e64, latency, midi, false, inst,
+              kAPISA, sc)
   {
     ParamAt(0)->InitDouble("Gain", 0.0, -20.0, 20.0, 0.1, "dB", "A");
     ParamAt(1)->InitEnum("Mode", 0, 5, "", "A");
@@ -71,12 +71,14 @@ public:
   int32 mMissing = 0;  // claims events it cannot deliver
 };
 
-// Instances are reference counted; the test holds the creation reference.
+// A test plug-in in the binding that owns it. Bindings are reference
+// counted; the test holds the creation reference.
 struct Held
 {
-  TestPlug* p;
+  IFxVST3* p;
+  TestPlug* plug;
   vst3host::HostApplication app;
-  explicit Held(TestPlug* plug, bool init = true) : p(plug)
+  explicit Held(TestPlug* pPlug, bool init = true) : p(new IFxVST3(pPlug)), plug(pPlug)
   {
     if (init)
     {
@@ -88,7 +90,7 @@ struct Held
     p->terminate();
     p->release();
   }
-  TestPlug* operator->() { return p; }
+  IFxVST3* operator->() { return p; }
 };
 
 ParameterInfo InfoByTag(IFxVST3* p, ParamID tag)
@@ -152,7 +154,7 @@ TEST(Vst3Binding, StepCountsDefaultsFlagsAndPrecision)
   EXPECT_EQ(3, h->getParameterObject(4)->getPrecision());
   EXPECT_EQ(0, h->getParameterObject(3)->getPrecision());
   ParameterInfo preset = InfoByTag(h.p, kPresetParamTag);
-  EXPECT_EQ(2, preset.stepCount);  // the number of presets, not one less
+  EXPECT_EQ(1, preset.stepCount);  // one step per preset after the first, as program lists have
 
   String128 s;
   ASSERT_EQ(kResultOk, h->getParamStringByValue(2, 1.0, s));
@@ -177,9 +179,9 @@ TEST(Vst3Binding, EditsReachTheComponentHandler)
 
   vst3host::ComponentHandler handler;
   ASSERT_EQ(kResultOk, h->setComponentHandler(&handler));
-  h->BeginInformHostOfParamChange(0);
-  h->SetParameterFromGUI(0, 0.75);
-  h->EndInformHostOfParamChange(0);
+  h.plug->BeginInformHostOfParamChange(0);
+  h.plug->SetParameterFromGUI(0, 0.75);
+  h.plug->EndInformHostOfParamChange(0);
   auto edits = handler.Edits();
   ASSERT_EQ(3u, edits.size());
   EXPECT_EQ(vst3host::Edit::kBegin, edits[0].kind);
@@ -187,13 +189,13 @@ TEST(Vst3Binding, EditsReachTheComponentHandler)
   EXPECT_EQ(vst3host::Edit::kPerform, edits[1].kind);
   EXPECT_DOUBLE_EQ(0.75, edits[1].value);
   EXPECT_EQ(vst3host::Edit::kEnd, edits[2].kind);
-  EXPECT_DOUBLE_EQ(10.0, h->ParamAt(0)->GetValue());
-  ASSERT_FALSE(h->mChanges.empty());
-  EXPECT_EQ(0, h->mChanges.back());
+  EXPECT_DOUBLE_EQ(10.0, h.plug->ParamAt(0)->GetValue());
+  ASSERT_FALSE(h.plug->mChanges.empty());
+  EXPECT_EQ(0, h.plug->mChanges.back());
 
   // Latency changes are announced with the latency-changed flag.
   handler.Clear();
-  h->SetLatency(64);
+  h.plug->SetLatency(64);
   EXPECT_EQ(64u, h->getLatencySamples());
   edits = handler.Edits();
   ASSERT_EQ(1u, edits.size());
@@ -202,21 +204,21 @@ TEST(Vst3Binding, EditsReachTheComponentHandler)
 
   // No open editor: no context menu is asked for.
   handler.Clear();
-  h->PopupHostContextMenuForParam(1, 10, 20);
+  h.plug->PopupHostContextMenuForParam(1, 10, 20);
   EXPECT_TRUE(handler.Edits().empty());
   h->setComponentHandler(nullptr);
-  h->SetLatency(0);
+  h.plug->SetLatency(0);
   EXPECT_EQ(0u, h->getLatencySamples());
 }
 
 TEST(Vst3Binding, TransportFromTheLastProcessContext)
 {
   Held h(new TestPlug());
-  EXPECT_EQ(0.0, h->GetTempo());
-  EXPECT_EQ(0, h->GetSamplePos());
+  EXPECT_EQ(0.0, h.plug->GetTempo());
+  EXPECT_EQ(0, h.plug->GetSamplePos());
   ProcessSetup setup{kOffline, kSample64, 64, 48000.0};
   ASSERT_EQ(kResultOk, h->setupProcessing(setup));
-  EXPECT_TRUE(h->IsRenderingOffline());
+  EXPECT_TRUE(h.plug->IsRenderingOffline());
 
   ProcessContext ctx = {};
   ctx.state = ProcessContext::kPlaying | ProcessContext::kCycleActive;
@@ -234,7 +236,7 @@ TEST(Vst3Binding, TransportFromTheLastProcessContext)
   ASSERT_EQ(kResultOk, h->process(data));
 
   ITimeInfo t;
-  h->GetTime(&t);
+  h.plug->GetTime(&t);
   EXPECT_EQ(132.5, t.mTempo);
   EXPECT_EQ(96000.0, t.mSamplePos);
   EXPECT_EQ(4.5, t.mPPQPos);
@@ -246,20 +248,20 @@ TEST(Vst3Binding, TransportFromTheLastProcessContext)
   EXPECT_TRUE(t.mTransportIsRunning);
   EXPECT_TRUE(t.mTransportLoopEnabled);
   int num = 0, den = 0;
-  h->GetTimeSig(&num, &den);
+  h.plug->GetTimeSig(&num, &den);
   EXPECT_EQ(7, num);
   EXPECT_EQ(8, den);
-  EXPECT_EQ(96000, h->GetSamplePos());
-  EXPECT_DOUBLE_EQ(48000.0 * 60.0 / 132.5, h->GetSamplesPerBeat());
+  EXPECT_EQ(96000, h.plug->GetSamplePos());
+  EXPECT_DOUBLE_EQ(48000.0 * 60.0 / 132.5, h.plug->GetSamplesPerBeat());
 
   // A block without a context keeps the previous copy.
   data.processContext = nullptr;
   ASSERT_EQ(kResultOk, h->process(data));
-  EXPECT_EQ(132.5, h->GetTempo());
+  EXPECT_EQ(132.5, h.plug->GetTempo());
   ctx.state = 0;
   data.processContext = &ctx;
   ASSERT_EQ(kResultOk, h->process(data));
-  h->GetTime(&t);
+  h.plug->GetTime(&t);
   EXPECT_FALSE(t.mTransportIsRunning);
   EXPECT_FALSE(t.mTransportLoopEnabled);
 }
@@ -294,22 +296,22 @@ TEST(Vst3Binding, NoteEventsBecomeMidiMessages)
   ProcessData data;
   data.inputEvents = &events;
   ASSERT_EQ(kResultOk, h->process(data));
-  ASSERT_EQ(2u, h->mMidi.size());
-  EXPECT_EQ(0x92, h->mMidi[0].mStatus);
-  EXPECT_EQ(60, h->mMidi[0].mData1);
-  EXPECT_EQ(63, h->mMidi[0].mData2);
-  EXPECT_EQ(10, h->mMidi[0].mOffset);
-  EXPECT_EQ(0x8F, h->mMidi[1].mStatus);
-  EXPECT_EQ(61, h->mMidi[1].mData1);
-  EXPECT_EQ(0, h->mMidi[1].mData2);
-  EXPECT_EQ(33, h->mMidi[1].mOffset);
+  ASSERT_EQ(2u, h.plug->mMidi.size());
+  EXPECT_EQ(0x92, h.plug->mMidi[0].mStatus);
+  EXPECT_EQ(60, h.plug->mMidi[0].mData1);
+  EXPECT_EQ(63, h.plug->mMidi[0].mData2);
+  EXPECT_EQ(10, h.plug->mMidi[0].mOffset);
+  EXPECT_EQ(0x8F, h.plug->mMidi[1].mStatus);
+  EXPECT_EQ(61, h.plug->mMidi[1].mData1);
+  EXPECT_EQ(0, h.plug->mMidi[1].mData2);
+  EXPECT_EQ(33, h.plug->mMidi[1].mOffset);
 
   // An effect without MIDI ignores events.
   Held fx(new TestPlug());
   EXPECT_EQ(0, fx->getBusCount(kEvent, kInput));
   ASSERT_EQ(kResultOk, fx->process(data));
-  EXPECT_TRUE(fx->mMidi.empty());
-  EXPECT_FALSE(fx->SendMidiMsg(&h->mMidi[0]));
+  EXPECT_TRUE(fx.plug->mMidi.empty());
+  EXPECT_FALSE(fx.plug->SendMidiMsg(&h.plug->mMidi[0]));
 }
 
 TEST(Vst3Binding, InstrumentBusesAndNoBypassParameter)
@@ -359,7 +361,7 @@ TEST(Vst3Binding, PresetSelectionAndNames)
   ProcessData data;
   data.inputParameterChanges = &changes;
   ASSERT_EQ(kResultOk, h->process(data));
-  EXPECT_DOUBLE_EQ(6.0, h->ParamAt(0)->GetValue());
+  EXPECT_DOUBLE_EQ(6.0, h.plug->ParamAt(0)->GetValue());
   String128 name;
   ASSERT_EQ(kResultOk, h->getProgramName(kPresetParamTag, 1, name));
   EXPECT_EQ("second", ToAscii(name));
@@ -369,7 +371,12 @@ TEST(Vst3Binding, PresetSelectionAndNames)
   changes.Clear();
   changes.Add(kPresetParamTag, 0.49);
   ASSERT_EQ(kResultOk, h->process(data));
-  EXPECT_DOUBLE_EQ(0.0, h->ParamAt(0)->GetValue());
+  EXPECT_DOUBLE_EQ(0.0, h.plug->ParamAt(0)->GetValue());
+  // 1.0 is the last preset (k / step count), not one past it.
+  changes.Clear();
+  changes.Add(kPresetParamTag, 1.0);
+  ASSERT_EQ(kResultOk, h->process(data));
+  EXPECT_DOUBLE_EQ(6.0, h.plug->ParamAt(0)->GetValue());
 }
 
 TEST(Vst3Binding, ArrangementsWithoutSideChain)
@@ -391,8 +398,8 @@ TEST(Vst3Binding, ArrangementsWithoutSideChain)
   EXPECT_EQ("Output", ToAscii(info.name));
   EXPECT_EQ(1, info.channelCount);
   // Every channel stays disconnected until the next block.
-  EXPECT_FALSE(h->IsInChannelConnected(0));
-  EXPECT_FALSE(h->IsOutChannelConnected(0));
+  EXPECT_FALSE(h.plug->IsInChannelConnected(0));
+  EXPECT_FALSE(h.plug->IsOutChannelConnected(0));
 }
 
 namespace {
@@ -429,28 +436,31 @@ public:
 TEST(Vst3Binding, HostIdentifiedByName)
 {
   {
-    HookPlug* p = new HookPlug();
+    HookPlug* hook = new HookPlug();
+    IFxVST3* p = new IFxVST3(hook);
     vst3host::HostApplication app("REAPER");
     ASSERT_EQ(kResultOk, p->initialize(&app));
-    EXPECT_EQ(kHostReaper, p->GetHost());
-    EXPECT_EQ(1, p->mIdentified);
+    EXPECT_EQ(kHostReaper, hook->GetHost());
+    EXPECT_EQ(1, hook->mIdentified);
     p->terminate();
     p->release();
   }
   {
-    HookPlug* p = new HookPlug();
+    HookPlug* hook = new HookPlug();
+    IFxVST3* p = new IFxVST3(hook);
     vst3host::BareContext bare;
     ASSERT_EQ(kResultOk, p->initialize(&bare));
-    EXPECT_EQ(kHostUninit, p->GetHost());  // no host application: unidentified
-    EXPECT_EQ(1, p->mIdentified);
+    EXPECT_EQ(kHostUninit, hook->GetHost());  // no host application: unidentified
+    EXPECT_EQ(1, hook->mIdentified);
     p->terminate();
     p->release();
   }
   {
-    HookPlug* p = new HookPlug();
+    HookPlug* hook = new HookPlug();
+    IFxVST3* p = new IFxVST3(hook);
     LongNameHost app;
     ASSERT_EQ(kResultOk, p->initialize(&app));
-    EXPECT_EQ(kHostReaper, p->GetHost());  // cut at 127 characters, still found
+    EXPECT_EQ(kHostReaper, hook->GetHost());  // cut at 127 characters, still found
     p->terminate();
     p->release();
   }
@@ -458,19 +468,20 @@ TEST(Vst3Binding, HostIdentifiedByName)
 
 TEST(Vst3Binding, StateFailuresAndTail)
 {
-  HookPlug* p = new HookPlug();
+  HookPlug* hook = new HookPlug();
+  IFxVST3* p = new IFxVST3(hook);
   vst3host::HostApplication app;
   ASSERT_EQ(kResultOk, p->initialize(&app));
   EXPECT_EQ(100u, p->getTailSamples());
   vst3host::MemoryStream s;
-  p->mFailSerialize = true;
+  hook->mFailSerialize = true;
   EXPECT_EQ(kResultFalse, p->getState(&s));
   EXPECT_TRUE(s.Data().empty());
   // Without a size of its own state, nothing can be read back.
   vst3host::MemoryStream full(std::vector<uint8_t>(44, 0));
   EXPECT_EQ(kResultFalse, p->setState(&full));
   EXPECT_EQ(0, full.Pos());
-  p->mFailSerialize = false;
+  hook->mFailSerialize = false;
   ASSERT_EQ(kResultOk, p->getState(&s));
   EXPECT_EQ(5u * 8 + 4, s.Data().size());
   p->terminate();
@@ -480,7 +491,8 @@ TEST(Vst3Binding, StateFailuresAndTail)
 TEST(Vst3Binding, BypassDelaysByTheLatency)
 {
   // Latency 3: bypassed output lags the input by exactly three samples.
-  HookPlug* p = new HookPlug(3);
+  HookPlug* hook = new HookPlug(3);
+  IFxVST3* p = new IFxVST3(hook);
   vst3host::HostApplication app;
   ASSERT_EQ(kResultOk, p->initialize(&app));
   EXPECT_EQ(3u, p->getLatencySamples());

@@ -12,16 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "WavInput.h"
+
 namespace {
 
 class SndfileSource : public AudioSource
 {
 public:
-  SndfileSource(SNDFILE* f, const SF_INFO& info) : mFile(f), mInfo(info) {}
+  SndfileSource(SNDFILE* f, const SF_INFO& info, int64_t declared) : mFile(f), mInfo(info), mDeclared(declared) {}
   ~SndfileSource() override { sf_close(mFile); }
   double Rate() const override { return mInfo.samplerate; }
   int Channels() const override { return mInfo.channels; }
   int64_t Frames() const override { return mInfo.frames; }
+  int64_t DeclaredFrames() const override { return mDeclared; }
   int64_t Read(double* stereo, int64_t n) override
   {
     const int64_t got = sf_readf_double(mFile, stereo, n);
@@ -35,6 +38,7 @@ public:
 private:
   SNDFILE* mFile;
   SF_INFO mInfo;
+  int64_t mDeclared;
 };
 
 class StereoMemorySource : public AudioSource
@@ -68,16 +72,38 @@ std::string Extension(const std::string& path)
   return ext;
 }
 
-// Standard input copied to an unnamed temporary file, so every format
-// libsndfile reads (FLAC and AIFF too) can be read from a pipe, and the
-// length is known for the progress bar.
-int SpoolStandardInput(std::string& error)
+// Reads exactly n bytes from fd unless it ends or fails first.
+ssize_t ReadAll(int fd, void* buf, size_t n)
 {
-  if (isatty(STDIN_FILENO))
+  size_t got = 0;
+  while (got < n)
   {
-    error = "standard input is a terminal; pipe audio into it or name an INPUT file";
-    return -1;
+    const ssize_t r = read(fd, (char*)buf + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += (size_t)r;
   }
+  return (ssize_t)got;
+}
+
+bool WriteAll(int fd, const char* buf, size_t n)
+{
+  for (size_t done = 0; done < n;)
+  {
+    const ssize_t w = write(fd, buf + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += (size_t)w;
+  }
+  return true;
+}
+
+// The bytes already read from standard input, then the rest of it, copied
+// to an unnamed temporary file of at most kMaxSpoolBytes: AIFF and FLAC
+// from a pipe, which libsndfile reads only from a file it can seek in.
+int SpoolStandardInput(const std::string& head, std::string& error)
+{
   const char* tmp = getenv("TMPDIR");
   const int fd = open(tmp && *tmp ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0)
@@ -85,8 +111,10 @@ int SpoolStandardInput(std::string& error)
     error = std::string("cannot hold standard input in a temporary file: ") + strerror(errno);
     return -1;
   }
+  int64_t total = (int64_t)head.size();
+  bool ok = WriteAll(fd, head.data(), head.size());
   char buf[1 << 16];
-  for (;;)
+  while (ok)
   {
     const ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
@@ -97,21 +125,150 @@ int SpoolStandardInput(std::string& error)
       return -1;
     }
     if (n == 0) break;
-    for (ssize_t done = 0; done < n;)
+    total += n;
+    if (total > kMaxSpoolBytes)
     {
-      const ssize_t w = write(fd, buf + done, (size_t)(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0)
-      {
-        error = std::string("cannot hold standard input in a temporary file: ") + strerror(errno);
-        close(fd);
-        return -1;
-      }
-      done += w;
+      error = "standard input holds more than 1 GiB of AIFF or FLAC, the most a pipe of those is held for; "
+              "pipe WAV (read as it arrives) or name the file instead";
+      close(fd);
+      return -1;
     }
+    ok = WriteAll(fd, buf, (size_t)n);
+  }
+  if (!ok)
+  {
+    error = std::string("cannot hold standard input in a temporary file: ") + strerror(errno);
+    close(fd);
+    return -1;
   }
   lseek(fd, 0, SEEK_SET);
   return fd;
+}
+
+bool CheckShape(const std::string& name, int channels, int rate, std::string& error)
+{
+  if (channels < 1 || channels > 2)
+  {
+    error = name + " has " + std::to_string(channels) + " channels; only mono and stereo are taken";
+    return false;
+  }
+  if (rate < kMinRate || rate > kMaxRate)
+  {
+    error = name + " is " + std::to_string(rate) + " Hz; tavlo-render takes " + std::to_string(kMinRate) + " to " +
+            std::to_string(kMaxRate) + " Hz";
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<AudioSource> OpenSndfile(int fd, const std::string& name, int64_t declared, std::string& error)
+{
+  SF_INFO info;
+  memset(&info, 0, sizeof(info));
+  SNDFILE* f = sf_open_fd(fd, SFM_READ, &info, 1);
+  if (!f)
+  {
+    close(fd);
+    error = "cannot read " + name + " as audio: " + sf_strerror(nullptr);
+    return nullptr;
+  }
+  if (!CheckShape(name, info.channels, info.samplerate, error))
+  {
+    sf_close(f);
+    return nullptr;
+  }
+  return std::unique_ptr<AudioSource>(new SndfileSource(f, info, declared));
+}
+
+// Standard input: a file it was redirected from is read in place; from a
+// pipe, WAV is read as it arrives and AIFF or FLAC held first, and anything
+// else is refused before a byte of it is kept.
+std::unique_ptr<AudioSource> OpenStandardInput(std::string& error)
+{
+  const std::string name = "standard input";
+  if (isatty(STDIN_FILENO))
+  {
+    error = "standard input is a terminal; pipe audio into it or name an INPUT file";
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+  {
+    const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0)
+    {
+      error = std::string("cannot read standard input: ") + strerror(errno);
+      return nullptr;
+    }
+    return OpenSndfile(fd, name, DeclaredWavFrames(fd), error);
+  }
+
+  std::string head(12, '\0');
+  const ssize_t n = ReadAll(STDIN_FILENO, &head[0], head.size());
+  if (n < 0)
+  {
+    error = std::string("cannot read standard input: ") + strerror(errno);
+    return nullptr;
+  }
+  head.resize((size_t)n);
+  if (head.empty())
+  {
+    error = "standard input is empty";
+    return nullptr;
+  }
+  const bool aiff = n == 12 && head.compare(0, 4, "FORM") == 0 &&
+                    (head.compare(8, 4, "AIFF") == 0 || head.compare(8, 4, "AIFC") == 0);
+  const bool flac = head.compare(0, 4, "fLaC") == 0;
+  if (!aiff && !flac)
+  {
+    // Served from what was read, then from the pipe, kept for a spool.
+    size_t served = 0;
+    const ByteReader fromPipe = [&](void* buf, int64_t want) -> int64_t {
+      if (served < head.size())
+      {
+        const size_t k = std::min(head.size() - served, (size_t)want);
+        memcpy(buf, head.data() + served, k);
+        served += k;
+        return (int64_t)k;
+      }
+      const ssize_t r = ReadAll(STDIN_FILENO, buf, (size_t)want);
+      if (r > 0)
+      {
+        head.append((const char*)buf, (size_t)r);
+        served += (size_t)r;
+      }
+      return r;
+    };
+    WavLayout layout;
+    std::string why;
+    switch (ReadWavHeader(fromPipe, layout, why))
+    {
+      case WavHeader::kNotWav:
+        error = "standard input is not WAV, AIFF or FLAC audio (a pipe takes those; name the file for others)";
+        return nullptr;
+      case WavHeader::kBroken:
+        error = "cannot read standard input as WAV: " + why;
+        return nullptr;
+      case WavHeader::kOk: break;
+    }
+    if (layout.Streamable())
+    {
+      if (!CheckShape(name, layout.channels, layout.rate, error)) return nullptr;
+      const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+      if (fd < 0)
+      {
+        error = std::string("cannot read standard input: ") + strerror(errno);
+        return nullptr;
+      }
+      return WavStreamSource(fd, layout);
+    }
+    // A WAV of another encoding (ADPCM, A-law...): libsndfile's, from a file.
+    const int64_t declared = layout.DeclaredFrames();
+    const int fd = SpoolStandardInput(head, error);
+    return fd < 0 ? nullptr : OpenSndfile(fd, name, declared, error);
+  }
+  const int fd = SpoolStandardInput(head, error);
+  return fd < 0 ? nullptr : OpenSndfile(fd, name, -1, error);
 }
 
 void PutU16(unsigned char* p, uint32_t v) { p[0] = (unsigned char)v; p[1] = (unsigned char)(v >> 8); }
@@ -125,57 +282,35 @@ void PutU32(unsigned char* p, uint32_t v)
 // non-PCM format carries), fact, and the data chunk's header.
 constexpr size_t kWavHeaderBytes = 12 + 8 + 18 + 8 + 4 + 8;
 constexpr int64_t kWavMaxData = 0xFFFFFFFFll - (int64_t)kWavHeaderBytes;
+// What a 32-bit RIFF or FORM size leaves for the samples, with room for
+// any header libsndfile writes.
+constexpr int64_t kMaxData32 = 0xFFFFFFFFll - 4096;
 
 }  // namespace
 
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, std::string& error)
 {
-  const bool stdinput = path == "-";
-  const std::string name = stdinput ? "standard input" : path;
-  SF_INFO info;
-  memset(&info, 0, sizeof(info));
-  SNDFILE* f = nullptr;
-  if (stdinput)
+  if (path == "-") return OpenStandardInput(error);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
   {
-    const int fd = SpoolStandardInput(error);
-    if (fd < 0) return nullptr;
-    f = sf_open_fd(fd, SFM_READ, &info, 1);
-    if (!f) close(fd);
-  }
-  else
-  {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-    {
-      error = "cannot open " + path + ": " + strerror(errno);
-      return nullptr;
-    }
-    if (S_ISDIR(st.st_mode))
-    {
-      error = "cannot read " + path + ": it is a folder";
-      return nullptr;
-    }
-    f = sf_open(path.c_str(), SFM_READ, &info);
-  }
-  if (!f)
-  {
-    error = "cannot read " + name + " as audio: " + sf_strerror(nullptr);
+    error = "cannot open " + path + ": " + strerror(errno);
     return nullptr;
   }
-  if (info.channels < 1 || info.channels > 2)
+  if (S_ISDIR(st.st_mode))
   {
-    error = name + " has " + std::to_string(info.channels) + " channels; only mono and stereo are taken";
-    sf_close(f);
+    error = "cannot read " + path + ": it is a folder";
     return nullptr;
   }
-  if (info.samplerate < kMinRate || info.samplerate > kMaxRate)
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
   {
-    error = name + " is " + std::to_string(info.samplerate) + " Hz; tavlo-render takes " +
-            std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
-    sf_close(f);
+    error = "cannot open " + path + ": " + strerror(errno);
     return nullptr;
   }
-  return std::unique_ptr<AudioSource>(new SndfileSource(f, info));
+  // A FIFO is read once, by libsndfile; a header read first would take its start.
+  const int64_t declared = S_ISREG(st.st_mode) ? DeclaredWavFrames(fd) : -1;
+  return OpenSndfile(fd, path, declared, error);
 }
 
 std::unique_ptr<AudioSource> MemorySource(std::vector<float> stereo, double rate)
@@ -219,6 +354,24 @@ bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& 
   return ChooseOutputFormat(path, "", bits, format, error);
 }
 
+bool FitOutputFormat(OutputFormat& format, int64_t frames, bool& wide, std::string& error)
+{
+  wide = false;
+  const int major = format.sfFormat & SF_FORMAT_TYPEMASK;
+  const int64_t frameBytes = 2 * (format.bits / 8);
+  const bool large = frames >= 0 && frames > kMaxData32 / frameBytes;
+  if (major == SF_FORMAT_AIFF && large)
+  {
+    error = "an AIFF file holds less than 4 GiB of samples and this render makes " +
+            std::to_string(frames * frameBytes) + " bytes; write WAV (as RF64) or FLAC";
+    return false;
+  }
+  if (major != SF_FORMAT_WAV) return true;
+  format.rf64IfNeeded = frames < 0 || large;
+  format.rf64 = wide = large;
+  return true;
+}
+
 AudioSink::AudioSink(const OutputTarget& target, const OutputFormat& format, double rate)
   : mPending(target), mFormat(format)
 {
@@ -252,6 +405,7 @@ void AudioSink::Open(double rate)
   info.samplerate = mRate;
   info.channels = 2;
   info.format = mFormat.sfFormat;
+  if (mFormat.rf64IfNeeded) info.format = SF_FORMAT_RF64 | (mFormat.sfFormat & SF_FORMAT_SUBMASK);
   if (!sf_format_check(&info))
   {
     mError = "cannot write " + path + ": the format does not allow " + std::to_string(mRate) + " Hz";
@@ -259,6 +413,7 @@ void AudioSink::Open(double rate)
   }
   mFile = sf_open(mPending.TempPath().c_str(), SFM_WRITE, &info);
   if (!mFile) mError = "cannot write " + path + ": " + sf_strerror(nullptr);
+  else if (mFormat.rf64IfNeeded && !mFormat.rf64) sf_command(mFile, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
 
 AudioSink::~AudioSink()
@@ -271,25 +426,44 @@ AudioSink::~AudioSink()
 
 bool AudioSink::WriteWavHeader(int64_t frames)
 {
-  const uint32_t data = (uint32_t)(frames * 8);
-  unsigned char h[kWavHeaderBytes];
-  memcpy(h, "RIFF", 4);
-  PutU32(h + 4, (uint32_t)(kWavHeaderBytes - 8 + data));
-  memcpy(h + 8, "WAVEfmt ", 8);
-  PutU32(h + 16, 18);
-  PutU16(h + 20, 3);  // IEEE float
-  PutU16(h + 22, 2);
-  PutU32(h + 24, (uint32_t)mRate);
-  PutU32(h + 28, (uint32_t)mRate * 8);
-  PutU16(h + 32, 8);
-  PutU16(h + 34, 32);
-  PutU16(h + 36, 0);  // no extension
-  memcpy(h + 38, "fact", 4);
-  PutU32(h + 42, 4);
-  PutU32(h + 46, (uint32_t)frames);
-  memcpy(h + 50, "data", 4);
-  PutU32(h + 54, data);
-  return fseek(mWav, 0, SEEK_SET) == 0 && fwrite(h, 1, sizeof(h), mWav) == sizeof(h);
+  // With room reserved for RF64's ds64 chunk (a JUNK chunk until then),
+  // the header becomes RF64 in place when the data outgrows 32-bit sizes.
+  const size_t wide = mFormat.rf64IfNeeded ? 8 + 28 : 0;
+  const int64_t data = frames * 8;
+  const bool rf64 = wide && (mFormat.rf64 || data > kWavMaxData - (int64_t)wide);
+  unsigned char h[kWavHeaderBytes + 8 + 28];
+  unsigned char* p = h + 12 + wide;
+  memcpy(h, rf64 ? "RF64" : "RIFF", 4);
+  PutU32(h + 4, rf64 ? 0xFFFFFFFFu : (uint32_t)(kWavHeaderBytes + wide - 8 + data));
+  memcpy(h + 8, "WAVE", 4);
+  if (wide)
+  {
+    memset(h + 12, 0, wide);
+    memcpy(h + 12, rf64 ? "ds64" : "JUNK", 4);
+    PutU32(h + 16, 28);
+    const uint64_t values[3] = {(uint64_t)(kWavHeaderBytes + wide - 8 + data), (uint64_t)data, (uint64_t)frames};
+    for (int i = 0; i < 3 && rf64; ++i)
+    {
+      PutU32(h + 20 + 8 * i, (uint32_t)values[i]);
+      PutU32(h + 24 + 8 * i, (uint32_t)(values[i] >> 32));
+    }
+  }
+  memcpy(p, "fmt ", 4);
+  PutU32(p + 4, 18);
+  PutU16(p + 8, 3);  // IEEE float
+  PutU16(p + 10, 2);
+  PutU32(p + 12, (uint32_t)mRate);
+  PutU32(p + 16, (uint32_t)mRate * 8);
+  PutU16(p + 20, 8);
+  PutU16(p + 22, 32);
+  PutU16(p + 24, 0);  // no extension
+  memcpy(p + 26, "fact", 4);
+  PutU32(p + 30, 4);
+  PutU32(p + 34, rf64 ? 0xFFFFFFFFu : (uint32_t)frames);
+  memcpy(p + 38, "data", 4);
+  PutU32(p + 42, rf64 ? 0xFFFFFFFFu : (uint32_t)data);
+  const size_t n = kWavHeaderBytes + wide;
+  return fseek(mWav, 0, SEEK_SET) == 0 && fwrite(h, 1, n, mWav) == n;
 }
 
 bool AudioSink::Write(const double* stereo, int64_t frames)
@@ -297,7 +471,7 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
   if (!IsOpen()) return false;
   if (mWav)
   {
-    if ((mWavFrames + frames) * 8 > kWavMaxData)
+    if (!mFormat.rf64IfNeeded && (mWavFrames + frames) * 8 > kWavMaxData)
     {
       mError = "cannot write " + mPending.Path() + ": a WAV file ends at 4 GiB (use FLAC, or --bits 16 or 24)";
       return false;
@@ -311,6 +485,13 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     }
     mWavFrames += frames;
     return true;
+  }
+  // A FORM size field, like RIFF's, holds 32 bits; libsndfile would wrap it.
+  mDataBytes += frames * 2 * (mFormat.bits / 8);
+  if ((mFormat.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF && mDataBytes > kMaxData32)
+  {
+    mError = "cannot write " + mPending.Path() + ": an AIFF file ends at 4 GiB (use WAV or FLAC)";
+    return false;
   }
   int64_t written = 0;
   if (mFormat.bits == 32)

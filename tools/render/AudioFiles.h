@@ -21,15 +21,20 @@ public:
   virtual ~AudioSource() {}
   virtual double Rate() const = 0;
   virtual int Channels() const = 0;  // as stored: 1 or 2
-  virtual int64_t Frames() const = 0;
+  virtual int64_t Frames() const = 0;  // -1: not known until the end
+  // What the file's header declares, where it declares a length; -1 otherwise.
+  virtual int64_t DeclaredFrames() const { return -1; }
   // Reads up to n frames; returns the count read (0 at the end, -1 on a read error).
   virtual int64_t Read(double* stereo, int64_t n) = 0;
 };
 
-// Opens a WAV, AIFF or FLAC file, or standard input for "-"; null with a
-// message when it cannot be opened, holds something other than mono or
-// stereo, or has a rate outside kMinRate to kMaxRate.
+// Opens a WAV, AIFF or FLAC file (or whatever else libsndfile reads), or
+// standard input for "-"; null with a message when it cannot be opened,
+// holds something other than mono or stereo, or has a rate outside kMinRate
+// to kMaxRate. Standard input from a pipe takes WAV, read as it arrives,
+// and AIFF or FLAC, held in a temporary file of at most kMaxSpoolBytes.
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, std::string& error);
+constexpr int64_t kMaxSpoolBytes = 1ll << 30;
 
 // The interleaved stereo frames given, at the given rate.
 std::unique_ptr<AudioSource> MemorySource(std::vector<float> stereo, double rate);
@@ -39,6 +44,11 @@ struct OutputFormat
   int sfFormat = 0;  // major | subtype
   int bits = 32;     // 16, 24 or 32 (float)
   const char* name = "";
+  // A WAV written as RF64 when closed if it outgrew 32-bit sizes, as plain
+  // WAV otherwise: for a render too long for WAV, or whose length is not
+  // known before it ends.
+  bool rf64IfNeeded = false;
+  bool rf64 = false;  // known from the start to outgrow them
 };
 
 // Picks the container from container ("wav", "flac", "aiff") or, when that
@@ -49,6 +59,13 @@ bool ChooseOutputFormat(const std::string& path, const std::string& container, S
                         OutputFormat& format, std::string& error);
 bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& format,
                         std::string& error);
+
+// Settles the container of a WAV or AIFF output for a render of frames
+// (-1: not known until it ends) before anything is rendered: a WAV past
+// 4 GiB becomes RF64 (wide set when so), one of unknown length becomes
+// RF64 only if it turns out so long; an AIFF past 4 GiB is refused with a
+// message.
+bool FitOutputFormat(OutputFormat& format, int64_t frames, bool& wide, std::string& error);
 
 // Stereo audio written to a pending file.
 class AudioSink
@@ -83,6 +100,7 @@ private:
   std::vector<int> mInts;
   std::vector<float> mFloats;
   int64_t mClipped = 0;
+  int64_t mDataBytes = 0;
 };
 
 // Writes bytes to a pending file (committed by the caller).

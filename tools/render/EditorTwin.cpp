@@ -10,24 +10,24 @@
 #include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/Tavlo.h"
 #include "tavlo/TavloEditor.h"
+#include "vst3/IFxVST3.h"
 
 namespace {
 
-// Read by MakeGraphics while the twin is constructed.
+// Read by TwinEditor while the twin is constructed.
 std::string gTwinResources;
 
 constexpr unsigned char kTavloClassId[16] = {0xF2, 0xAE, 0xE7, 0x0D, 0x00, 0xDE, 0x4F, 0x4E,
                                              0x51, 0x75, 0x69, 0x6C, 0x54, 0x61, 0x76, 0x31};
 
-}  // namespace
-
 // The off-screen editor, with the images of the bundle being rendered
 // rather than those the linked-in code would find from this program's path.
-IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
+IGraphics* TwinEditor(IFxBase* pPlug)
 {
-  const std::string folder = gTwinResources.empty() ? TavloResourceFolder() : gTwinResources;
-  return new IGraphicsHeadless(pPlug, w, h, fps, folder.c_str());
+  return MakeTavloHeadlessEditor(pPlug, gTwinResources.empty() ? nullptr : gTwinResources.c_str());
 }
+
+}  // namespace
 
 std::string BundleResourceFolder(const std::string& soPath)
 {
@@ -49,7 +49,8 @@ bool EditorTwin::Matches(const Steinberg::TUID bundleClassId)
 bool EditorTwin::Create(const std::string& resourceFolder, std::string& error)
 {
   gTwinResources = resourceFolder;
-  mPlug = MakePlug();
+  IFxBase* plug = MakePlug();
+  mPlug = plug ? new IFxVST3(plug, TwinEditor) : nullptr;
   if (!mPlug)
   {
     error = "cannot create the editor's instance";
@@ -69,7 +70,7 @@ bool EditorTwin::Create(const std::string& resourceFolder, std::string& error)
     error = "editor instance: " + error;
     return false;
   }
-  if (!mPlug->GetGraphics())
+  if (!mPlug->Plug()->GetGraphics())
   {
     error = "the plug-in has no editor";
     return false;
@@ -79,7 +80,7 @@ bool EditorTwin::Create(const std::string& resourceFolder, std::string& error)
 
 bool EditorTwin::Snapshot(const std::string& path, std::string& error)
 {
-  if (!mPlug || !RenderEditorToPNG(mPlug, path.c_str()))
+  if (!mPlug || !RenderEditorToPNG(mPlug->Plug(), path.c_str()))
   {
     error = "cannot write snapshot " + path;
     return false;
@@ -97,7 +98,7 @@ std::vector<ParamDesc> LinkedTavloParams()
   const int savedErr = dup(STDERR_FILENO);
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (savedErr >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
-  IFxVST3* plug = MakePlug();
+  IFxBase* plug = MakePlug();
   fflush(stderr);
   if (savedErr >= 0 && devNull >= 0) dup2(savedErr, STDERR_FILENO);
   if (savedErr >= 0) close(savedErr);
@@ -115,8 +116,15 @@ std::vector<ParamDesc> LinkedTavloParams()
     s.unit = p->GetUnit();
     descs.push_back(s);
   }
-  plug->release();
+  delete plug;
   return descs;
+}
+
+std::vector<PresetDesc> LinkedTavloPresets()
+{
+  std::vector<PresetDesc> presets;
+  for (const TavloPreset& p : kTavloPresets) presets.push_back({p.name, p.description});
+  return presets;
 }
 
 std::vector<ParamDesc> SessionParams(const PluginSession& session)

@@ -44,6 +44,9 @@ std::string BundleResourceFolder(const std::string& soPath);
 // The parameters of the Tavlo linked into this program, for --help,
 // --params and the manual page: no bundle needs to be found for those.
 std::vector<ParamDesc> LinkedTavloParams();
+// The factory presets of the Tavlo linked into this program, with what each
+// is for.
+std::vector<PresetDesc> LinkedTavloPresets();
 // The parameters of a loaded bundle; Tavlo's carry their units.
 std::vector<ParamDesc> SessionParams(const PluginSession& session);
 // "3.3.0"

@@ -1,6 +1,7 @@
 #include "OutputFiles.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -336,4 +337,29 @@ bool SameFile(const std::string& a, const std::string& b)
   struct stat sa, sb;
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string ReplacedInput(const std::string& output, const std::vector<ProtectedInput>& inputs)
+{
+  if (output == "-") return "";
+  struct stat out;
+  const bool exists = stat(output.c_str(), &out) == 0;
+  for (const ProtectedInput& in : inputs)
+  {
+    if (in.path == "-")
+    {
+      struct stat st;
+      if (exists && fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == out.st_dev &&
+          st.st_ino == out.st_ino)
+        return in.role;
+      continue;
+    }
+    if (output == in.path || SameFile(output, in.path)) return in.role;
+  }
+  return "";
+}
+
+bool IsPngName(const std::string& path)
+{
+  return path == "-" || (path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".png") == 0);
 }

@@ -66,3 +66,15 @@ void RemovePendingFilesNow();
 
 // Same file on disk (device and inode); false when either does not exist.
 bool SameFile(const std::string& a, const std::string& b);
+
+// A file a render reads, which no output of it may replace, -y or not.
+struct ProtectedInput
+{
+  std::string role;  // for messages: "INPUT", "the --sidechain file"
+  std::string path;  // "-": whatever file standard input comes from
+};
+// The role of the input that writing output would replace; empty when none.
+std::string ReplacedInput(const std::string& output, const std::vector<ProtectedInput>& inputs);
+
+// Whether a picture's name ends in .png (any case), or is "-".
+bool IsPngName(const std::string& path);

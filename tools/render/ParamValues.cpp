@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -177,6 +178,48 @@ std::string ParamsText(const std::vector<ParamDesc>& descs, const char* indent)
     snprintf(name, sizeof(name), "%s%-12s", indent, p.name.c_str());
     out += name + DescribeRange(p) + ", default " + FormatParamValue(p, p.def) + "\n";
     if (p.unit && p.unit->description[0]) out += FillText(p.unit->description, strlen(indent) + 12);
+  }
+  return out;
+}
+
+std::string PresetSlug(const std::string& name)
+{
+  std::string s;
+  for (char c : name)
+  {
+    if (isalnum((unsigned char)c)) s += (char)tolower((unsigned char)c);
+    else if (!s.empty() && s.back() != '-') s += '-';
+  }
+  while (!s.empty() && s.back() == '-') s.pop_back();
+  return s;
+}
+
+const PresetDesc* FindPreset(const std::vector<PresetDesc>& presets, const std::string& name)
+{
+  // Letters and digits only, so "Kick & Snare Punch", "kick-snare-punch"
+  // and "KICK_SNARE_PUNCH" are one name.
+  auto key = [](const std::string& s) {
+    std::string k;
+    for (char c : s)
+      if (isalnum((unsigned char)c)) k += (char)tolower((unsigned char)c);
+    return k;
+  };
+  const std::string want = key(name);
+  if (want.empty()) return nullptr;
+  for (const PresetDesc& p : presets)
+    if (key(p.name) == want) return &p;
+  return nullptr;
+}
+
+std::string PresetsText(const std::vector<PresetDesc>& presets, const char* indent)
+{
+  std::string out;
+  for (const PresetDesc& p : presets)
+  {
+    out += indent + p.name;
+    const std::string slug = PresetSlug(p.name);
+    if (strcasecmp(slug.c_str(), p.name.c_str()) != 0) out += " (" + slug + ")";
+    out += "\n" + FillText(p.description, strlen(indent) + 4);
   }
   return out;
 }

@@ -44,6 +44,20 @@ std::string TrimBlanks(const std::string& s);
 // spaces.
 std::string FillText(const std::string& text, size_t indent, size_t width = 79);
 
+// A factory preset as people choose it: its name and what it is for.
+struct PresetDesc
+{
+  std::string name;
+  std::string description;
+};
+// "kick-snare-punch" for "Kick & Snare Punch": a name without blanks to type.
+std::string PresetSlug(const std::string& name);
+// By name or slug, ignoring case, blanks and punctuation; null when unknown.
+const PresetDesc* FindPreset(const std::vector<PresetDesc>& presets, const std::string& name);
+// The list of --presets, --help and the manual page: per preset its name
+// and slug, then what it is for.
+std::string PresetsText(const std::vector<PresetDesc>& presets, const char* indent = "  ");
+
 // Case-insensitive lookup by name; null when unknown.
 const ParamDesc* FindParam(const std::vector<ParamDesc>& descs, const std::string& name);
 // "Input, Output, Attack, ..."

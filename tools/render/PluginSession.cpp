@@ -116,7 +116,35 @@ bool PluginSession::Initialise(std::string& error)
     p.def = mController->normalizedParamToPlain(info.id, info.defaultNormalizedValue);
     mParams.push_back(p);
   }
+
+  // The programs of the list the root unit names, as a host's preset menu.
+  mPrograms.clear();
+  Vst::IUnitInfo* units = nullptr;
+  Vst::UnitInfo root;
+  if (mController->queryInterface(Vst::IUnitInfo::iid, (void**)&units) == kResultOk && units)
+  {
+    if (units->getUnitInfo(0, root) == kResultOk && root.programListId != Vst::kNoProgramListId)
+      for (int32 i = 0, lists = units->getProgramListCount(); i < lists; ++i)
+      {
+        Vst::ProgramListInfo list;
+        if (units->getProgramListInfo(i, list) != kResultOk || list.id != root.programListId) continue;
+        for (int32 k = 0; k < list.programCount; ++k)
+        {
+          Vst::String128 name = {};
+          units->getProgramName(list.id, k, name);
+          mPrograms.push_back(vst3host::ToAscii(name));
+        }
+      }
+    units->release();
+  }
   return true;
+}
+
+const HostParam* PluginSession::ProgramParam() const
+{
+  for (const HostParam& p : mParams)
+    if (p.flags & Vst::ParameterInfo::kIsProgramChange) return &p;
+  return nullptr;
 }
 
 const HostParam* PluginSession::Find(const std::string& name) const

@@ -49,6 +49,11 @@ public:
   double ToNormalized(const HostParam& p, double plain) const;
   double PlainValue(const HostParam& p) const;
 
+  // The names of the plug-in's programs (its factory presets), in order,
+  // and the parameter that selects one (null without a program list).
+  const std::vector<std::string>& Programs() const { return mPrograms; }
+  const HostParam* ProgramParam() const;
+
   int InputBusCount() const { return mInputBuses; }
   bool HasSidechainBus() const { return mInputBuses >= 2; }
 
@@ -74,6 +79,7 @@ private:
   bool mInitialised = false, mActive = false;
   int mInputBuses = 0;
   std::vector<HostParam> mParams;
+  std::vector<std::string> mPrograms;
   Steinberg::TUID mCid = {};
   bool mHasCid = false;
 };

@@ -1,5 +1,7 @@
 #include "RenderHelp.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 #include "RenderOptions.h"
@@ -17,7 +19,10 @@ const char* const kDescription[] = {
   "bundle the way a DAW does and processing the file block by block as a "
   "DAW exports a track.",
   "INPUT is a WAV, AIFF or FLAC file, mono or stereo, or - for standard "
-  "input. Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
+  "input: from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
+  "temporary file of at most 1 GiB. A WAV that ends before the length its "
+  "header declares is rendered as far as it goes, with a warning. "
+  "Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
   "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
   "WAV to standard output, and the summary and progress then go to standard "
   "error. With -o DIR every INPUT is rendered into DIR under its own name.",
@@ -36,6 +41,11 @@ const char* const kOutputs[] = {
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
   "complete; other special files are refused.",
+  "No output ever replaces an input (INPUT, the --sidechain or --load-state "
+  "file, any input of a batch), -y or not, and pictures are written only "
+  "under names that end in .png. A WAV that would pass 4 GiB is written as "
+  "RF64, and an AIFF that would is refused, before rendering starts. A batch "
+  "renders every file it can and names each one that failed.",
   "Samples clipped by 16- or 24-bit output and non-finite input samples "
   "(which are rendered as silence) are counted and reported as warnings.",
 };
@@ -48,10 +58,11 @@ struct Item
 
 const Item kExitStatus[] = {
   {"0", "every output was written"},
-  {"1", "a file could not be read or written, an output already exists, or the plug-in "
-        "failed; nothing of that render was written (the other files of a batch still are)"},
+  {"1", "a file could not be read or written, an output already exists or would replace an "
+        "input, or the plug-in failed; nothing of that render was written (the other files of "
+        "a batch still are)"},
   {"2", "the command line is wrong: an unknown option, a malformed or out-of-range value, "
-        "an unknown parameter, missing or too many files"},
+        "an unknown parameter, a picture not named .png, missing or too many files"},
   {"130, 143", "interrupted by SIGINT or SIGTERM; temporary files are removed"},
 };
 
@@ -125,6 +136,9 @@ std::string HelpText(const HelpFacts& facts)
        "plug-in's own value, in seconds for Attack and Release):\n";
   s += ParamsText(facts.params);
 
+  s += "\nFactory presets (--preset NAME, by name or by the word in brackets):\n";
+  s += PresetsText(facts.presets);
+
   s += "\nOutputs:\n";
   for (const char* p : kOutputs) s += FillText(p, 2);
   s += "\nExit status:\n";
@@ -160,6 +174,13 @@ std::string ManPage(const HelpFacts& facts)
     if (p.unit && p.unit->description[0]) s += ".\n.br\n" + Roff(p.unit->description);
     s += "\n";
   }
+  s += ".SH \"FACTORY PRESETS\"\n.PP\nFor \\-\\-preset NAME, by name or by the word in brackets.\n";
+  for (const PresetDesc& p : facts.presets)
+  {
+    const std::string slug = PresetSlug(p.name);
+    const bool sameWord = strcasecmp(slug.c_str(), p.name.c_str()) == 0;
+    s += ".TP\n.B " + Roff(p.name) + (sameWord ? "" : " (" + Roff(slug) + ")") + "\n" + Roff(p.description) + "\n";
+  }
   s += ".SH OUTPUTS\n";
   for (const char* p : kOutputs) s += ".PP\n" + Roff(p) + "\n";
   s += ".SH \"EXIT STATUS\"\n";
@@ -183,6 +204,12 @@ std::string BashCompletion(const HelpFacts& facts)
     const std::string c = o.complete;
     std::string action;
     if (c == "param") action = "_tavlo_render_params \"$cur\"";
+    else if (c == "preset")
+    {
+      std::string slugs;
+      for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
+      action = "COMPREPLY=($(compgen -W '" + slugs + "' -- \"$cur\"))";
+    }
     else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
     else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
     else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";

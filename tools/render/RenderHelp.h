@@ -13,6 +13,7 @@ struct HelpFacts
 {
   std::string version;            // "3.3.0"
   std::vector<ParamDesc> params;  // the plug-in's parameters
+  std::vector<PresetDesc> presets;  // its factory presets
 };
 
 std::string HelpText(const HelpFacts& facts);

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "OutputFiles.h"
 #include "ParamValues.h"
 
 namespace {
@@ -71,6 +73,8 @@ bool Apply(const OptionInfo& o, const std::string& value, RenderOptions& opts, s
   if (name == "help") opts.info = InfoRequest::kHelp;
   else if (name == "version") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kVersion; }
   else if (name == "params") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kParams; }
+  else if (name == "presets") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kPresets; }
+  else if (name == "preset") opts.preset = value;
   else if (name == "man-page") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kManPage; }
   else if (name == "bash-completion") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kBashCompletion; }
   else if (name == "quiet") opts.quiet = true;
@@ -181,6 +185,15 @@ bool Apply(const OptionInfo& o, const std::string& value, RenderOptions& opts, s
 // What the files on the line mean, and the combinations that cannot work.
 bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
 {
+  // A picture under an audio name would be a forgotten name, not a wish.
+  const std::pair<const char*, const std::string*> pictures[] = {
+    {"--plot", &opts.plot}, {"--snapshot", &opts.snapshot}, {"--curve", &opts.curve}};
+  for (const auto& p : pictures)
+    if (!p.second->empty() && !IsPngName(*p.second))
+    {
+      error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
+      return false;
+    }
   if (!opts.curve.empty())
   {
     if (!positional.empty() || opts.Batch())
@@ -188,9 +201,11 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = "--curve renders its own tones and takes no INPUT, OUTPUT or -o (see --help)";
       return false;
     }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty())
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
+        !opts.loadState.empty())
     {
-      error = "--curve draws the curve only; --plot, --snapshot, --save-state and --sidechain need a render";
+      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --load-state and --sidechain need a "
+              "render";
       return false;
     }
     return true;
@@ -394,6 +409,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
 const std::vector<OptionInfo>& RenderOptionTable()
 {
   static const std::vector<OptionInfo> kTable = {
+    {0, "preset", "NAME",
+     "start from a factory preset (see --presets), selected in the plug-in\n"
+     "as a host's preset menu does; --set and --automate change it from there",
+     "preset"},
     {0, "set", "NAME=VALUE",
      "set a parameter before the first block, with or without its unit\n"
      "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
@@ -436,6 +455,7 @@ const std::vector<OptionInfo>& RenderOptionTable()
     {0, "json", nullptr, "print each summary as one JSON object per line instead", ""},
     {'q', "quiet", nullptr, "no progress bar", ""},
     {0, "params", nullptr, "list the parameters with units, ranges and defaults", ""},
+    {0, "presets", nullptr, "list the factory presets with what each is for", ""},
     {0, "version", nullptr, "print the version", ""},
     {'h', "help", nullptr, "print this text", ""},
     {0, "man-page", nullptr, "print the manual page (roff), made from this text", ""},

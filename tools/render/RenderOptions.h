@@ -33,7 +33,7 @@ struct ParamAutomation
 enum class SampleBits { kDefault, k16, k24, k32f };
 
 // What to do besides rendering: print something and stop.
-enum class InfoRequest { kNone, kHelp, kVersion, kParams, kManPage, kBashCompletion };
+enum class InfoRequest { kNone, kHelp, kVersion, kParams, kPresets, kManPage, kBashCompletion };
 
 struct RenderOptions
 {
@@ -44,6 +44,7 @@ struct RenderOptions
   std::string plugin;               // empty: the bundle beside the program
   std::string sidechain;
   std::string saveState, loadState;
+  std::string preset;               // a factory preset to start from; empty: none
   std::string plot, snapshot, curve;
   std::vector<ParamSetting> sets;
   std::vector<ParamAutomation> automations;

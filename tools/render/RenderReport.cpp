@@ -39,11 +39,56 @@ std::string SummaryLine(const FileReport& r)
   return s + Fmt("%.1f", r.speed) + "x real time";
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[i] (shortest form, no
+// surrogates, at most U+10FFFF), or 0.
+size_t Utf8Length(const std::string& s, size_t i)
+{
+  const unsigned char c = (unsigned char)s[i];
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+  {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  }
+  else if (c >= 0xF0 && c <= 0xF4)
+  {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+  {
+    const unsigned char b = (unsigned char)s[i + k];
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& s)
 {
+  // File names are bytes; a JSON string is Unicode. A byte that is not part
+  // of well-formed UTF-8 becomes U+FFFD, so every parser accepts the line.
   std::string out = "\"";
-  for (unsigned char c : s)
+  for (size_t i = 0; i < s.size();)
   {
+    const unsigned char c = (unsigned char)s[i];
+    const size_t n = Utf8Length(s, i);
+    if (n == 0)
+    {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
     if (c == '"' || c == '\\') out += std::string("\\") + (char)c;
     else if (c < 0x20)
     {
@@ -51,7 +96,8 @@ std::string JsonString(const std::string& s)
       snprintf(buf, sizeof(buf), "\\u%04x", c);
       out += buf;
     }
-    else out += (char)c;
+    else out.append(s, i, n);
+    i += n;
   }
   return out + "\"";
 }
@@ -101,7 +147,18 @@ std::string JsonLine(const FileReport& r)
 std::string ProgressLine(double fraction, double elapsed, double audioSeconds, int filesDone, int filesTotal,
                          int width)
 {
-  fraction = std::min(1.0, std::max(0.0, fraction));
+  if (fraction < 0)
+  {
+    // Length unknown (WAV from a pipe that does not say): time and speed only.
+    const long t = std::lround(elapsed);
+    char buf[32];
+    snprintf(buf, sizeof(buf), "%ld:%02ld", t / 60, t % 60);
+    std::string line = buf;
+    if (filesTotal > 1) line += "  " + std::to_string(filesDone) + "/" + std::to_string(filesTotal) + " files";
+    if (elapsed > 0) line += "  " + Fmt("%.0fx", audioSeconds / elapsed);
+    return line.substr(0, (size_t)std::max(0, width - 1));
+  }
+  fraction = std::min(1.0, fraction);
   std::string tail = Fmt("%3.0f%%", fraction * 100.0);
   if (filesTotal > 1) tail += "  " + std::to_string(filesDone) + "/" + std::to_string(filesTotal) + " files";
   if (elapsed > 0) tail += "  " + Fmt("%.0fx", audioSeconds / elapsed);

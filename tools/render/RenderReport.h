@@ -38,5 +38,6 @@ std::string JsonNumber(double v);
 
 // "[#####.....]  42%  2/5 files  310x  ETA 0:07", never wider than width - 1
 // so a terminal does not wrap it; the bar goes first when space is short.
+// A fraction below 0 (length unknown) gives "0:42  310x".
 std::string ProgressLine(double fraction, double elapsedSeconds, double audioSeconds, int filesDone,
                          int filesTotal, int width);

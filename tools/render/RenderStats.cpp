@@ -13,10 +13,38 @@ RenderStats::RenderStats(double rate, int64_t expectedFrames, int columns)
   : mRate(rate), mWindowLen(std::max<int64_t>(1, (int64_t)std::llround(rate * kWindowSeconds)))
 {
   columns = std::max(1, columns);
-  mPerColumn = std::max<int64_t>(1, (expectedFrames + columns - 1) / columns);
-  const int64_t used = std::max<int64_t>(1, (expectedFrames + mPerColumn - 1) / mPerColumn);
+  mGrow = expectedFrames < 0;
+  if (mGrow) columns *= 2;  // halved when full, so never fewer than asked for once full
+  mPerColumn = mGrow ? 1 : std::max<int64_t>(1, (expectedFrames + columns - 1) / columns);
+  const int64_t used = mGrow ? columns : std::max<int64_t>(1, (expectedFrames + mPerColumn - 1) / mPerColumn);
   mColumns.resize((size_t)used);
   mTouched.assign((size_t)used, false);
+}
+
+void RenderStats::Fold()
+{
+  const size_t half = mColumns.size() / 2;
+  for (size_t i = 0; i < half; ++i)
+  {
+    const PlotColumn a = mColumns[2 * i], b = mColumns[2 * i + 1];
+    const bool ta = mTouched[2 * i], tb = mTouched[2 * i + 1];
+    PlotColumn& c = mColumns[i];
+    c = ta ? a : b;
+    if (ta && tb)
+    {
+      c.inMin = std::min(a.inMin, b.inMin); c.inMax = std::max(a.inMax, b.inMax);
+      c.outMin = std::min(a.outMin, b.outMin); c.outMax = std::max(a.outMax, b.outMax);
+    }
+    c.hasGr = a.hasGr || b.hasGr;
+    c.grMax = a.hasGr && b.hasGr ? std::max(a.grMax, b.grMax) : a.hasGr ? a.grMax : b.grMax;
+    mTouched[i] = ta || tb;
+  }
+  for (size_t i = half; i < mColumns.size(); ++i)
+  {
+    mColumns[i] = PlotColumn();
+    mTouched[i] = false;
+  }
+  mPerColumn *= 2;
 }
 
 void RenderStats::Add(const double* in, const double* out, int64_t frames, double expectedGain)
@@ -34,6 +62,7 @@ void RenderStats::Add(const double* in, const double* out, int64_t frames, doubl
     mWinIn += ei;
     mWinOut += eo;
 
+    if (mGrow && mFrames / mPerColumn >= (int64_t)mColumns.size()) Fold();
     const size_t c = (size_t)std::min<int64_t>(mFrames / mPerColumn, (int64_t)mColumns.size() - 1);
     PlotColumn& col = mColumns[c];
     const float inLo = (float)std::min(l, r), inHi = (float)std::max(l, r);
@@ -79,6 +108,10 @@ void RenderStats::CloseWindow()
 void RenderStats::Finish()
 {
   CloseWindow();
+  // A length that was not known, or that the audio fell short of: the
+  // columns cover what came.
+  const int64_t used = std::max<int64_t>(1, (mFrames + mPerColumn - 1) / mPerColumn);
+  if (used < (int64_t)mColumns.size()) mColumns.resize((size_t)used);
   // Columns narrower than a window borrow the reading of the one before.
   float last = 0.0f;
   for (PlotColumn& col : mColumns)

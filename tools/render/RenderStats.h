@@ -17,6 +17,8 @@ class RenderStats
 {
 public:
   // expectedFrames sizes the plot columns; frames past it land in the last.
+  // Below 0 (not known) twice as many columns start one frame wide and
+  // double in width whenever they are all full.
   RenderStats(double rate, int64_t expectedFrames, int columns = 1400);
 
   // Interleaved stereo in and out; expectedGain is what the output would be
@@ -42,6 +44,7 @@ public:
 
 private:
   void CloseWindow();
+  void Fold();
 
   double mRate;
   int64_t mFrames = 0, mPerColumn = 1;
@@ -52,6 +55,7 @@ private:
   int64_t mGrWindows = 0;
   std::vector<PlotColumn> mColumns;
   std::vector<bool> mTouched;
+  bool mGrow = false;
 };
 
 // 20 log10 of a linear level, with silence as -inf.

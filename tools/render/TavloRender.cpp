@@ -133,8 +133,8 @@ public:
     const double elapsed = std::chrono::duration<double>(now - mStart).count();
     if (elapsed < 1.0 || std::chrono::duration<double>(now - mLast).count() < 0.1) return;
     mLast = now;
-    const std::string line = ProgressLine(mTotal > 0 ? (double)mDone / mTotal : 0.0, elapsed, mAudioMicros / 1e6,
-                                          mFilesDone, mFiles, Width());
+    const double fraction = mTotal < 0 ? -1.0 : mTotal > 0 ? (double)mDone / mTotal : 0.0;
+    const std::string line = ProgressLine(fraction, elapsed, mAudioMicros / 1e6, mFilesDone, mFiles, Width());
     fprintf(stderr, "\r%s\033[K", line.c_str());
     fflush(stderr);
     mShown = true;
@@ -172,7 +172,7 @@ private:
   bool mEnabled = false, mShown = false;
   std::atomic<int64_t> mDone{0}, mAudioMicros{0};
   std::atomic<int> mFilesDone{0};
-  int64_t mTotal = 0;
+  int64_t mTotal = 0;  // -1: not known until the end
   int mFiles = 1;
   Clock::time_point mStart, mLast;
 };
@@ -197,8 +197,9 @@ struct FileJob
   OutputTarget out;
   OutputFormat format;
   std::unique_ptr<AudioSource> source;  // opened while planning, or in the worker
-  int64_t frames = 0;
+  int64_t frames = 0;                   // -1: not known until the end
   double rate = 0.0;
+  std::string error;  // why this file of a batch cannot be rendered
 };
 
 // What every file of a run shares.
@@ -257,15 +258,50 @@ bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<Audio
   return true;
 }
 
+// The controls other compressors have and Tavlo does not: what does their
+// job here. Empty for any other name.
+std::string NotATavloControl(const std::string& name)
+{
+  if (strcasecmp(name.c_str(), "threshold") != 0 && strcasecmp(name.c_str(), "ratio") != 0) return "";
+  return "Tavlo has no " + name + ": Input sets the threshold and the drive together (compression starts near "
+         "Input=50 on full-scale material, 100 is moderate, 200 heavy), and above the knee louder comes out "
+         "quieter; tavlo-render --curve curve.png draws what each Input does";
+}
+
+// Selects a factory preset with the first block, as a host's preset menu
+// does, before any --set; false with the message of a wrong command line.
+bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
+{
+  if (opts.preset.empty()) return true;
+  // The bundle's own program list, so a bundle of another build offers
+  // what it holds.
+  std::vector<PresetDesc> programs;
+  for (const std::string& n : probe.Programs()) programs.push_back({n, ""});
+  const PresetDesc* found = FindPreset(programs, opts.preset);
+  const HostParam* param = probe.ProgramParam();
+  if (!found || !param)
+  {
+    std::string names;
+    for (const PresetDesc& p : programs) names += (names.empty() ? "" : ", ") + p.name;
+    error = "unknown preset '" + opts.preset + "'" +
+            (names.empty() || !param ? "; the plug-in has no factory presets" : "; presets: " + names + " (see --presets)");
+    return false;
+  }
+  const int index = (int)(found - programs.data());
+  shared.setup.first.insert(shared.setup.first.begin(), {param->id, (double)index});
+  return true;
+}
+
 // Reads --set and --automate values in their units; false with the
 // message of a wrong command line.
 bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shared& shared, std::string& error)
 {
+  if (!ResolvePreset(opts, probe, shared, error)) return false;
   const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
   auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
     desc = FindParam(shared.descs, name);
     param = desc ? probe.Find(desc->name) : nullptr;
-    if (!param) error = "unknown parameter '" + name + "'" + known;
+    if (!param) error = NotATavloControl(name).empty() ? "unknown parameter '" + name + "'" + known : NotATavloControl(name);
     return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)
@@ -318,6 +354,19 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Shar
     for (const ParamLane& l : shared.setup.lanes) given |= sc && l.id == sc->id;
     if (sc && !given) shared.setup.first.push_back({sc->id, sc->min});
     if (internal) Warn("Sidechain is internal, so " + opts.sidechain + " will not drive the detector");
+  }
+  else if (const HostParam* sc = probe.Find("Sidechain"))
+  {
+    // External with nothing on the side-chain: the detector hears silence.
+    const double half = 0.5 * (sc->min + sc->max);
+    bool external = false;
+    for (const ParamChange& c : shared.setup.first) external |= c.id == sc->id && c.plain < half;
+    for (const ParamAutomation& a : shared.automations)
+      if (probe.Find(a.name) == sc)
+        for (const AutomationPoint& pt : a.points) external |= pt.value < half;
+    if (external)
+      Warn("Sidechain is external but no --sidechain FILE is given: the detector hears silence and nothing is "
+           "compressed");
   }
   return true;
 }
@@ -500,21 +549,37 @@ bool RenderFile(const Shared& shared, FileJob& job, std::unique_ptr<PluginSessio
   if (counts.nonFiniteOut)
     Warn(out + ": the plug-in returned " + std::to_string(counts.nonFiniteOut) +
          " non-finite samples, written as silence");
+  const int64_t declared = job.source->DeclaredFrames();
+  if (declared > counts.frames)
+    Warn(InputName(job.input) + ": the audio ends after " + std::to_string(counts.frames) + " of the " +
+         std::to_string(declared) + " frames its header declares (cut off?); what is there was rendered");
   return true;
 }
 
+// The files a render reads, which none of its outputs may replace.
+std::vector<ProtectedInput> ProtectedInputs(const RenderOptions& opts)
+{
+  std::vector<ProtectedInput> inputs;
+  for (const std::string& in : opts.inputs) inputs.push_back({opts.Batch() ? "the input " + in : "INPUT", in});
+  if (!opts.sidechain.empty()) inputs.push_back({"the --sidechain file", opts.sidechain});
+  if (!opts.loadState.empty()) inputs.push_back({"the --load-state file", opts.loadState});
+  return inputs;
+}
+
 // Plans every output before anything is loaded: names, formats, the
-// no-overwrite rule and files that would land on each other.
+// no-overwrite rule and files that would land on each other. A batch file
+// that cannot be written is marked failed; the others still render.
 int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& shared)
 {
   std::string error;
-  std::vector<std::string> inputs = opts.inputs;
+  const std::vector<std::string>& inputs = opts.inputs;
+  const std::vector<ProtectedInput> protect = ProtectedInputs(opts);
   if (!opts.Batch())
   {
     FileJob job;
     job.input = inputs.empty() ? "" : inputs[0];
-    if (!job.input.empty() && job.input != "-" && SameFile(job.input, opts.output))
-      return Fail("OUTPUT is the same file as INPUT; choose another name");
+    const std::string replaced = ReplacedInput(opts.output, protect);
+    if (!replaced.empty()) return Fail("OUTPUT is the same file as " + replaced + "; choose another name");
     if (!ResolveOutput(opts.output, opts.force, job.out, error))
     {
       if (inputs.empty() && error.find("already exists") != std::string::npos)
@@ -545,10 +610,13 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& s
         name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + opts.format;
       }
       const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
-      if (!names.insert(name).second) return Fail("two inputs would both be written to " + path);
-      if (SameFile(in, path)) return Fail(path + " is its own input; choose another folder");
-      if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error)) return Fail(error, kExitUsage);
-      if (!ResolveOutput(path, opts.force, job.out, error)) return Fail(error);
+      const std::string replaced = ReplacedInput(path, protect);
+      if (!names.insert(name).second) job.error = "two inputs would both be written to " + path + "; only the first is";
+      else if (replaced == "the input " + in) job.error = path + " is its own input; choose another folder";
+      else if (!replaced.empty()) job.error = path + " is the same file as " + replaced + "; not replaced";
+      else if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error) ||
+               !ResolveOutput(path, opts.force, job.out, error))
+        job.error = error;
       jobs.push_back(std::move(job));
     }
   }
@@ -560,16 +628,16 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, Shared& s
   {
     const std::string& e = *extras[i];
     if (e.empty()) continue;
-    if ((e == opts.output && e != "-") || SameFile(e, opts.output) || (!inputs.empty() && SameFile(e, inputs[0])))
+    if ((e == opts.output && e != "-") || SameFile(e, opts.output))
       return Fail(e + " would overwrite the audio; choose another name");
     for (int j = 0; j < 3; ++j)
       if (j != i && e == *extras[j]) return Fail(e + " is asked for twice; give the plot, snapshot and state names of their own");
-    if (e == opts.loadState || e == opts.sidechain || SameFile(e, opts.loadState) || SameFile(e, opts.sidechain))
-      return Fail(e + " would overwrite an input; choose another name");
+    const std::string replaced = ReplacedInput(e, protect);
+    if (!replaced.empty()) return Fail(e + " would overwrite an input (" + replaced + "); choose another name");
     if (!ResolveOutput(e, opts.force, *targets[i], error)) return Fail(error);
   }
   int toStdout = 0;
-  for (const FileJob& j : jobs) toStdout += j.out.kind == OutputTarget::kStdout;
+  for (const FileJob& j : jobs) toStdout += j.error.empty() && j.out.kind == OutputTarget::kStdout;
   for (const OutputTarget* t : targets) toStdout += !t->given.empty() && t->kind == OutputTarget::kStdout;
   if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
   shared.report = toStdout ? stderr : stdout;
@@ -642,6 +710,25 @@ int RunCurve(const RenderOptions& opts)
   return 0;
 }
 
+// Opens a job's input and settles its output's container for the length
+// found, before anything is rendered.
+bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error)
+{
+  if (!OpenInput(opts, job, error)) return false;
+  std::unique_ptr<AudioSource> sc;
+  if (!OpenSidechain(opts, job.rate, sc, error)) return false;
+  bool wide = false;
+  if (!FitOutputFormat(job.format, job.frames, wide, error))
+  {
+    error = job.out.given + ": " + error;
+    return false;
+  }
+  if (wide)
+    Warn(job.out.given + ": more than 4 GiB of audio, so it is written as RF64, the WAV for large files "
+                         "(libsndfile, sox and most DAWs read it)");
+  return true;
+}
+
 int Run(const RenderOptions& opts)
 {
   if (!opts.curve.empty()) return RunCurve(opts);
@@ -651,15 +738,25 @@ int Run(const RenderOptions& opts)
   std::vector<FileJob> jobs;
   if (const int rc = PlanOutputs(opts, jobs, shared)) return rc;
 
-  // Every input is opened (and checked) before anything is rendered.
+  // Every input is opened (and checked) before anything is rendered; in a
+  // batch, the files that fail are reported and the others rendered.
   std::string error;
   int64_t totalFrames = 0;
+  int failed = 0;
   for (FileJob& job : jobs)
   {
-    if (!OpenInput(opts, job, error)) return Fail(error);
-    std::unique_ptr<AudioSource> sc;
-    if (!OpenSidechain(opts, job.rate, sc, error)) return Fail(error);
-    totalFrames += job.frames;
+    if (job.error.empty() && !PrepareJob(opts, job, error))
+    {
+      if (!opts.Batch()) return Fail(error);
+      job.error = error;
+    }
+    if (!job.error.empty())
+    {
+      Fail(InputName(job.input) + ": " + job.error);
+      ++failed;
+      continue;
+    }
+    totalFrames = job.frames < 0 || totalFrames < 0 ? -1 : totalFrames + job.frames;
     if (opts.Batch()) job.source.reset();  // opened again by its worker
   }
   if (!opts.loadState.empty())
@@ -669,10 +766,12 @@ int Run(const RenderOptions& opts)
   }
 
   std::unique_ptr<PluginSession> probe;
+  if (failed == (int)jobs.size())
+    return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
-  gBoard.Enable(totalFrames, (int)jobs.size(), !opts.quiet);
+  gBoard.Enable(totalFrames, (int)jobs.size() - failed, !opts.quiet);
 
   if (!opts.Batch())
   {
@@ -684,28 +783,31 @@ int Run(const RenderOptions& opts)
   // A batch: each file on an instance of its own, so it comes out exactly
   // as it would alone, on as many threads as asked.
   probe.reset();
+  std::vector<FileJob*> todo;
+  for (FileJob& job : jobs)
+    if (job.error.empty()) todo.push_back(&job);
   std::atomic<size_t> next{0};
-  std::atomic<int> failed{0};
+  std::atomic<int> renderFailed{0};
   auto worker = [&]() {
-    for (size_t i = next++; i < jobs.size(); i = next++)
+    for (size_t i = next++; i < todo.size(); i = next++)
     {
       std::string why;
-      if (!RenderFile(shared, jobs[i], nullptr, why))
+      if (!RenderFile(shared, *todo[i], nullptr, why))
       {
-        ++failed;
-        Fail(InputName(jobs[i].input) + ": " + why);
+        ++renderFailed;
+        Fail(InputName(todo[i]->input) + ": " + why);
       }
       gBoard.FileDone();
     }
   };
   std::vector<std::thread> threads;
-  const int n = std::min<int>(opts.jobs, (int)jobs.size());
+  const int n = std::min<int>(opts.jobs, (int)todo.size());
   for (int t = 1; t < n; ++t) threads.emplace_back(worker);
   worker();
   for (std::thread& t : threads) t.join();
   gBoard.Finish();
-  if (failed)
-    return Fail(std::to_string(failed.load()) + " of " + std::to_string(jobs.size()) + " files failed");
+  failed += renderFailed.load();
+  if (failed) return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   return 0;
 }
 
@@ -744,15 +846,20 @@ int main(int argc, char** argv)
     case InfoRequest::kVersion:
       printf("tavlo-render %s (Tavlo %s, Quillmarshworks)\n", facts.version.c_str(), facts.version.c_str());
       return 0;
+    case InfoRequest::kPresets:
+      printf("Factory presets of Tavlo %s (--preset NAME; --set changes any value from there):\n%s",
+             facts.version.c_str(), PresetsText(LinkedTavloPresets()).c_str());
+      return 0;
     case InfoRequest::kParams:
       facts.params = HelpParams();
       printf("Parameters of Tavlo %s (--set NAME=VALUE; VALUE with or without its unit):\n%s",
              facts.version.c_str(), ParamsText(facts.params).c_str());
       return 0;
-    case InfoRequest::kHelp: facts.params = HelpParams(); fputs(HelpText(facts).c_str(), stdout); return 0;
-    case InfoRequest::kManPage: facts.params = HelpParams(); fputs(ManPage(facts).c_str(), stdout); return 0;
+    case InfoRequest::kHelp: facts.params = HelpParams(); facts.presets = LinkedTavloPresets(); fputs(HelpText(facts).c_str(), stdout); return 0;
+    case InfoRequest::kManPage: facts.params = HelpParams(); facts.presets = LinkedTavloPresets(); fputs(ManPage(facts).c_str(), stdout); return 0;
     case InfoRequest::kBashCompletion:
       facts.params = HelpParams();
+      facts.presets = LinkedTavloPresets();
       fputs(BashCompletion(facts).c_str(), stdout);
       return 0;
   }

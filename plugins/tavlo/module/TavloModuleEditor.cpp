@@ -1,9 +1,9 @@
-// Inside the loadable module the editor opens in the host's X11 window.
-// This definition replaces the off-screen default of TavloEditor.cpp.
+// Inside a loadable module the editor opens in the host's X11 window.
 #include "platform/linux/IGraphicsLinux.h"
 #include "tavlo/TavloEditor.h"
 
-IGraphics* MakeGraphics(IFxBase* pPlug, int w, int h, int fps)
+IGraphics* MakeEditor(IFxBase* pPlug)
 {
-  return new IGraphicsLinux(pPlug, w, h, fps, TavloResourceFolder().c_str());
+  return LayoutTavloEditor(new IGraphicsLinux(pPlug, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS,
+                                              TavloResourceFolder().c_str()));
 }

@@ -1,4 +1,4 @@
-#include "tavlo/Tavlo.h"
+#include "tavlo/TavloChain.h"
 
 #include <emmintrin.h>
 
@@ -6,8 +6,6 @@
 #include <cmath>
 
 #include "dsp/CurveTables.h"
-#include "fx/IParam.h"
-#include "kit/KitMutex.h"
 
 namespace
 {
@@ -285,11 +283,16 @@ void RunStrandsStereo(const double* L, const double* R, int nFrames, OverSampler
 
 } // namespace
 
-void Tavlo::UpdateChainCoefs(double sr)
+TavloChain::TavloChain() {}
+
+void TavloChain::UpdateCoefs()
 {
-  ChainCoefs& k = mCoefs;
-  if (k.valid && k.sampleRate == sr && k.input == mInput && k.attackTime == mAttack &&
-      k.releaseTime == mRelease && k.hpfFreq == mHpfFreq)
+  const double sr = mSettings.sampleRate;
+  const double input = mSettings.input, attackTime = mSettings.attack, releaseTime = mSettings.release;
+  const double hpfFreq = mSettings.hpfFreq;
+  Coefs& k = mCoefs;
+  if (k.valid && k.sampleRate == sr && k.input == input && k.attackTime == attackTime &&
+      k.releaseTime == releaseTime && k.hpfFreq == hpfFreq)
     return;
   // Compared as bit patterns of the inputs would be stricter, but the only
   // values that compare equal while differing are +0 and -0, which give the
@@ -300,47 +303,46 @@ void Tavlo::UpdateChainCoefs(double sr)
     k.oneMinusC = 1.0 - k.c;
     k.meterCoef = VUClass::Coefficient(sr);
   }
-  if (!k.valid || k.input != mInput)
+  if (!k.valid || k.input != input)
   {
-    k.threshold = std::exp(-mInput / kLevelScale);
-    k.drive = std::pow(10.0, (mInput / 10.0) / 20.0);
+    k.threshold = std::exp(-input / kLevelScale);
+    k.drive = std::pow(10.0, (input / 10.0) / 20.0);
   }
-  if (!k.valid || k.sampleRate != sr || k.attackTime != mAttack)
-    k.attack = mAttack != 0.0 ? std::exp(-1.0 / (mAttack * sr)) : 0.0;
-  if (!k.valid || k.sampleRate != sr || k.releaseTime != mRelease)
-    k.release = mRelease != 0.0 ? std::exp(-1.0 / (mRelease * sr)) : 0.0;
-  if (!k.valid || k.sampleRate != sr || k.hpfFreq != mHpfFreq)
-    mDetectorFilter.setBiquad(Biquad::kHighPass, mHpfFreq / sr, 1.0, 1.0);
+  if (!k.valid || k.sampleRate != sr || k.attackTime != attackTime)
+    k.attack = attackTime != 0.0 ? std::exp(-1.0 / (attackTime * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.releaseTime != releaseTime)
+    k.release = releaseTime != 0.0 ? std::exp(-1.0 / (releaseTime * sr)) : 0.0;
+  if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq)
+    mDetectorFilter.setBiquad(Biquad::kHighPass, hpfFreq / sr, 1.0, 1.0);
   k.sampleRate = sr;
-  k.input = mInput;
-  k.attackTime = mAttack;
-  k.releaseTime = mRelease;
-  k.hpfFreq = mHpfFreq;
+  k.input = input;
+  k.attackTime = attackTime;
+  k.releaseTime = releaseTime;
+  k.hpfFreq = hpfFreq;
   k.valid = true;
 }
 
-void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
+void TavloChain::Process(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames < 1 || !inputs || !outputs)
     return;
   DenormalGuard denormalGuard;
 
-  const double sr = GetSampleRate();
-  UpdateChainCoefs(sr);
-  const ChainCoefs k = mCoefs;
+  UpdateCoefs();
+  const Coefs k = mCoefs;
+  const TavloChainSettings& st = mSettings;
 
-  const IParam* pSidechain = ParamAt(kSidechain);
-  const IParam* pOversample = ParamAt(kOversample);
-  const IParam* pBypass = ParamAt(kBypass);
-  IFxEditor* pGraphics = GetGraphics();
+  const bool useMain = st.sidechain != 0;
+  const OverSampler<double>::EFactor factor = st.oversample == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone;
+  const bool bypass = st.bypass == 1;
 
-  const double input = mInput;
-  const double outputGain = mOutputGain;
-  const double wet = mMix / 100.0;
+  const double input = st.input;
+  const double outputGain = st.outputGain;
+  const double wet = st.mix / 100.0;
   const double dry = 1.0 - wet;
   double gainState = mGainState;
-  ChainScratch& sc = mScratch;
-  mBypassFade.SetLength(IFxFade::FramesAt(sr));
+  Scratch& sc = mScratch;
+  mBypassFade.SetLength(IFxFade::FramesAt(st.sampleRate));
 
   for (int base = 0; base < nFrames; base += kChunk)
   {
@@ -357,7 +359,6 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
     Biquad filter = mDetectorFilter;
     for (int i = 0; i < n; ++i)
     {
-      const bool useMain = static_cast<int>(pSidechain->GetValue()) != 0;
       const double src = useMain ? R[i] : (scR ? scR[i] : 0.0);
       const float d = filter.process(static_cast<float>(src));
       if (!std::isfinite(d))
@@ -388,25 +389,14 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       sc.g[i] = g;
     }
 
-    // Preamp and dry strands, in runs of frames that share one factor; the
-    // four oversamplers switch (and clear) together at the frame the switch
-    // is first seen.
-    for (int i0 = 0; i0 < n;)
-    {
-      const int os = static_cast<int>(pOversample->GetValue());
-      int i1 = i0 + 1;
-      while (i1 < n && static_cast<int>(pOversample->GetValue()) == os)
-        ++i1;
-      const OverSampler<double>::EFactor factor =
-        os == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone;
-      SwitchFactor(mPreampOsL, factor);
-      SwitchFactor(mPreampOsR, factor);
-      SwitchFactor(mDryOsL, factor);
-      SwitchFactor(mDryOsR, factor);
-      RunStrandsStereo(L + i0, R + i0, i1 - i0, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR,
-                       sc.pL + i0, sc.pR + i0, sc.dL + i0, sc.dR + i0, sc.osWork, kOsChunk);
-      i0 = i1;
-    }
+    // Preamp and dry strands; the four oversamplers switch (and clear)
+    // together in the first frame of the block that asks for the new factor.
+    SwitchFactor(mPreampOsL, factor);
+    SwitchFactor(mPreampOsR, factor);
+    SwitchFactor(mDryOsL, factor);
+    SwitchFactor(mDryOsR, factor);
+    RunStrandsStereo(L, R, n, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR, sc.pL, sc.pR, sc.dL, sc.dR, sc.osWork,
+                     kOsChunk);
 
     // Ballistics, smoothing, mix and the meter: the per-frame state, kept in
     // local copies through the loop.
@@ -436,7 +426,7 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       const double y = smoother.Process(gainIn);
 
       // Bypass passes the input through; a switch fades between the two.
-      fade.SetTarget(static_cast<int>(pBypass->GetValue()) == 1);
+      fade.SetTarget(bypass);
       if (fade.AtB())
       {
         outL[i] = L[i];
@@ -464,35 +454,24 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
       if (input == 0.0)
         gainState = 1.0;
 
-      if (pGraphics)
-      {
-        double v = meter.ProcessWithCoef(1.0 - gainState, k.meterCoef);
-        if (!std::isfinite(v))
-        {
-          meter.SetState(0.0);
-          v = 0.0;
-        }
-        pGraphics->SetControlFromPlug(mMeterIdx, v);
-      }
+      if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, k.meterCoef)))
+        meter.SetState(0.0);
     }
     mGainSmoother = smoother;
     mMeter = meter;
     mBypassFade = fade;
   }
   mGainState = gainState;
+  mMeterOut.store(mMeter.GetState(), std::memory_order_relaxed);
 }
 
-void Tavlo::OnActivate(bool active)
+void TavloChain::Restart()
 {
-  TavloBinding::OnActivate(active);
-  if (!active)
-    return;
-  KitMutexLock lock(GetMutex());
   mGainState = 1.0;
   mGainSmoother = NumSmooth(kSmootherPole, kSmootherStart);
   mMeter = VUClass(1.0);
   mDetectorFilter = Biquad();
-  mCoefs = ChainCoefs();
+  mCoefs = Coefs();
   for (OverSampler<double>* os : {&mPreampOsL, &mPreampOsR, &mDryOsL, &mDryOsR})
   {
     os->mFactor = OverSampler<double>::kNone;
@@ -502,16 +481,14 @@ void Tavlo::OnActivate(bool active)
   mBypassFade = IFxFade();
 }
 
-void Tavlo::OnHostBypassedBlock(int nFrames)
+void TavloChain::RestMeter(int nFrames)
 {
   DenormalGuard denormalGuard;
-  UpdateChainCoefs(GetSampleRate());
+  UpdateCoefs();
   // The needle as it would move with no gain reduction at all.
   VUClass meter = mMeter;
-  double v = meter.GetState();
   for (int i = 0; i < nFrames; ++i)
-    v = meter.ProcessWithCoef(0.0, mCoefs.meterCoef);
+    meter.ProcessWithCoef(0.0, mCoefs.meterCoef);
   mMeter = meter;
-  if (IFxEditor* pGraphics = GetGraphics())
-    pGraphics->SetControlFromPlug(mMeterIdx, v);
+  mMeterOut.store(mMeter.GetState(), std::memory_order_relaxed);
 }

@@ -1,0 +1,124 @@
+#pragma once
+
+// The compressor's signal chain: a detector through a high-pass into the
+// stored curve, a gain computer with attack and release, the preamp and dry
+// strands (oversampled four times when asked), the smoothed gain, the mix,
+// the output gain, the Bypass switch and the gain-reduction meter. A plain
+// class with its own state: it knows nothing of parameters, hosts or
+// editors. Its owner feeds it the values of a block before the block, and
+// reads back the meter it publishes.
+
+#include <atomic>
+
+#include "dsp/Biquad.h"
+#include "dsp/NumSmooth.h"
+#include "dsp/OverSampler.h"
+#include "dsp/VUClass.h"
+#include "fx/IFxFade.h"
+
+// What the chain works with for one block, in the units it reads them. They
+// hold for the whole block: the switches too change only between blocks.
+struct TavloChainSettings
+{
+  double sampleRate = 44100.0;
+  double input = -10.0;     // Input as its plain value (threshold and drive)
+  double outputGain = 0.0;  // linear, 10^(Output / 20); 0 mutes
+  double attack = 0.0;      // seconds; 0 reaches the target at once
+  double release = 0.0;     // seconds
+  double mix = 100.0;       // percent of the compressed signal
+  double hpfFreq = 20.0;    // detector high-pass, Hz
+  int oversample = 0;       // 1: four times
+  int bypass = 0;           // 1: the input passes (after a short fade)
+  int sidechain = 1;        // 1: the detector hears the main input, else the side-chain
+};
+
+class TavloChain
+{
+public:
+  TavloChain();
+  TavloChain(const TavloChain&) = delete;
+  TavloChain& operator=(const TavloChain&) = delete;
+
+  // The values of the blocks from now on.
+  void SetSettings(const TavloChainSettings& settings) { mSettings = settings; }
+  const TavloChainSettings& GetSettings() const { return mSettings; }
+
+  // One block: inputs main L, main R, side-chain L, side-chain R (a null
+  // side-chain right reads silence), outputs L, R. Allocates nothing.
+  void Process(double** inputs, double** outputs, int nFrames);
+  // Frames the host bypasses the chain for: nothing runs, and the meter
+  // falls as it would with no gain reduction.
+  void RestMeter(int nFrames);
+  // Back to how a new chain starts: no reduction, filters and oversamplers
+  // cleared, the meter at full deflection, Bypass where the settings are.
+  // The published meter value stays until the next block.
+  void Restart();
+
+  // The meter after the last block: the needle's position, 0 at rest and 1
+  // for the full scale of reduction; 0 before any block. Any thread.
+  double MeterValue() const { return mMeterOut.load(std::memory_order_relaxed); }
+
+  // State, for inspection.
+  double GainState() const { return mGainState; }
+  float SmoothedGain() const { return mGainSmoother.GetState(); }
+  double MeterState() const { return mMeter.GetState(); }
+  const Biquad& DetectorFilter() const { return mDetectorFilter; }
+  const OverSampler<double>& PreampOsL() const { return mPreampOsL; }
+  const OverSampler<double>& PreampOsR() const { return mPreampOsR; }
+  const OverSampler<double>& DryOsL() const { return mDryOsL; }
+  const OverSampler<double>& DryOsR() const { return mDryOsR; }
+
+private:
+  // Values derived from the settings. They are recomputed only when one of
+  // their inputs changes; the results are the same numbers a per-sample
+  // recomputation gives.
+  struct Coefs
+  {
+    bool valid = false;
+    double sampleRate = 0.0, input = 0.0, attackTime = 0.0, releaseTime = 0.0, hpfFreq = 0.0;
+    double c = 0.0, oneMinusC = 0.0, threshold = 0.0, drive = 0.0;
+    double attack = 0.0, release = 0.0, meterCoef = 0.0;
+  };
+  void UpdateCoefs();
+
+  TavloChainSettings mSettings;
+  Coefs mCoefs;
+
+  // Smooths the ballistic gain before it touches the signal. It starts at
+  // unity, as the ballistic gain does, so nothing fades in.
+  static constexpr float kSmootherPole = 0.99f;
+  static constexpr float kSmootherStart = 1.0f;
+  NumSmooth mGainSmoother{kSmootherPole, kSmootherStart};
+  double mGainState = 1.0; // ballistic gain, 1 = no reduction
+  VUClass mMeter{1.0};     // starts at full deflection and falls to rest
+  std::atomic<double> mMeterOut{0.0};
+  Biquad mDetectorFilter;  // high-pass in the detector path
+  // Between the processed signal (A) and the input (B) as Bypass asks.
+  IFxFade mBypassFade;
+  // Always switched together, so all four share one factor. Destroyed in
+  // reverse order of declaration.
+  OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mPreampOsR{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mDryOsL{OverSampler<double>::kNone, true, 1};
+  OverSampler<double> mDryOsR{OverSampler<double>::kNone, true, 1};
+
+  // Per-chunk scratch: the detector and gain computer run over a chunk
+  // before the ballistics, so that long per-frame chains of independent
+  // work do not serialise the whole frame.
+  static constexpr int kChunk = 256;
+  // Oversampled runs go in pieces of this many frames, so their working
+  // buffers stay in the first-level cache.
+  static constexpr int kOsChunk = 128;
+  static constexpr int kOsWorkSize = 2 * 6 * kOsChunk + 2 * 4 * kOsChunk + 4 * 2 * kOsChunk + 8 * 64;
+  struct Scratch
+  {
+    // The odd padding keeps arrays that are written and read in the same
+    // loop from sharing their address bits below 4 KiB, which the processor
+    // would otherwise take for a dependency between them.
+    float d[kChunk + 16];
+    double g[kChunk + 8];
+    double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
+    double osWork[kOsWorkSize];
+  };
+  Scratch mScratch;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+// Tavlo's identity and its parameter table: static data, which a tool can
+// read (and a UI can declare on a parameter table of its own) without
+// creating a plug-in instance.
+
+#include "fx/IParamUnit.h"
+
+class IFxBase;
+class IParam;
+
+// Parameter indices; the same numbers are the VST 3 parameter tags and the
+// LV2 control port indices.
+enum ETavloParams
+{
+  kInput = 0,
+  kOutput,
+  kAttack,
+  kRelease,
+  kMix,
+  kHPF,
+  kOversample,
+  kBypass,
+  kSidechain,
+  kNumParams
+};
+
+// Identity of the plug-in.
+constexpr int kTavloVersion = 0x00030300;   // 3.3.0
+constexpr int kTavloUniqueID = 0x54617631;  // 'Tav1'
+constexpr int kTavloMfrID = 0x5175696c;     // 'Quil'
+constexpr int kTavloLatency = 0;
+constexpr int kTavloSidechainChannels = 2;
+extern const char kTavloChannelIO[];        // "2-2 4-2": stereo, or stereo plus side-chain
+extern const char kTavloEffectName[];
+extern const char kTavloProductName[];
+extern const char kTavloMfrName[];
+extern const char kTavloVendorURL[];
+extern const char kTavloVendorEmail[];
+// The unit each parameter is read in by people (readouts, tools, format
+// descriptions), indexed by ETavloParams. The host's labels stay "%".
+extern const IParamUnit kTavloParamUnits[kNumParams];
+
+// A factory preset: a name hosts list, one line on what it is for, and its
+// values (plain, Attack and Release in seconds). Bypass is off and the
+// detector listens to the main input in every one.
+struct TavloPreset
+{
+  const char* name;
+  const char* description;
+  double input, output, attack, release, mix, hpf;
+  int oversample;
+};
+// The defaults first, so preset 0 is what a fresh instance holds.
+constexpr int kTavloNumPresets = 12;
+extern const TavloPreset kTavloPresets[kTavloNumPresets];
+
+// The meter's needle (1 - gain, 0 at rest) as the gain in dB, down to -60 dB
+// (a full swing of the needle).
+double TavloMeterToGainDb(double meter);
+
+// The editor control that shows the gain-reduction meter.
+constexpr int kTavloMeterControl = 10;
+
+// Declares parameter idx as every Tavlo declares it: name, range, step,
+// shape, label and unit.
+void DeclareTavloParam(IParam* pParam, int idx);
+// Declares all of them on a plug-in base of kNumParams parameters, in the
+// order an instance has always declared them (the switches first).
+void DeclareTavloParams(IFxBase* pPlug);

@@ -1,0 +1,133 @@
+#include "BundleRender.h"
+
+#include <cstring>
+
+namespace bundles {
+
+using namespace lv2host;
+
+World& SharedWorld()
+{
+  static World world(TAVLO_LV2_BUNDLE_PATH, {TAVLO_LV2_SPEC_DIR "/core.lv2"});
+  return world;
+}
+
+const std::vector<int> kBlocks = {512, 512, 1000, 37, 6000, 256};
+
+namespace {
+
+const char* const kSymbols[] = {"input", "output", "attack",     "release", "mix",
+                                "hpf",   "oversample", "bypass", "sidechain"};
+
+float TestSignal(int ch, long frame, double) { return (float)vst3host::TestSignal(ch, frame, 0.9); }
+
+// The blocks of a render: their sizes in order, the last one cut short.
+std::vector<int> Schedule(const RenderCase& c)
+{
+  const std::vector<int>& sizes = c.blocks ? *c.blocks : kBlocks;
+  if (!c.blocks || c.frames <= 0) return sizes;
+  std::vector<int> out;
+  for (long done = 0; done < c.frames; done += out.back())
+    out.push_back((int)std::min<long>(sizes[out.size() % sizes.size()], c.frames - done));
+  return out;
+}
+
+}  // namespace
+
+Render RenderLv2(const RenderCase& c)
+{
+  World& w = SharedWorld();
+  Instance inst(w, w.Plugin(), c.rate, kMaxBlock);
+  Render out;
+  if (!inst) return out;
+  if (!c.sideChain)
+  {
+    inst.Connect("sc_l", false);
+    inst.Connect("sc_r", false);
+  }
+  const Signal signal = c.signal ? c.signal : TestSignal;
+  const std::vector<int> blocks = Schedule(c);
+  long frame = 0;
+  for (int b = 0; b < (int)blocks.size(); ++b)
+  {
+    for (const Change& ch : c.changes)
+      if (ch.block == b)
+      {
+        if (ch.param == kHostBypass)
+          inst.Control("enabled") = ch.plain > 0.5 ? 0.0f : 1.0f;
+        else
+          inst.Control(kSymbols[ch.param]) = (float)ch.plain;
+      }
+    const int n = blocks[(size_t)b];
+    const char* const ports[4] = {"in_l", "in_r", "sc_l", "sc_r"};
+    for (int k = 0; k < 4; ++k)
+    {
+      float* p = inst.Audio(ports[k]);
+      for (int f = 0; f < n; ++f) p[f] = signal(k, frame + f, c.rate);
+    }
+    inst.Run(n);
+    out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
+    out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + n);
+    frame += n;
+  }
+  out.meter = inst.Control("gain_reduction");
+  return out;
+}
+
+Render RenderVst3(const RenderCase& c, bool is64)
+{
+  using namespace Steinberg::Vst;
+  vst3host::Plug p;
+  Render out;
+  p.Start(is64 ? kSample64 : kSample32, kMaxBlock, c.rate);
+  if (c.sideChain) p.comp()->activateBus(kAudio, kInput, 1, true);
+  const Signal signal = c.signal ? c.signal : TestSignal;
+  const std::vector<int> blocks = Schedule(c);
+  long frame = 0;
+  for (int b = 0; b < (int)blocks.size(); ++b)
+  {
+    const int n = blocks[(size_t)b];
+    vst3host::Block blk(is64, n, c.sideChain);
+    for (const Change& ch : c.changes)
+      if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);
+    for (int f = 0; f < n; ++f)
+      for (int ch = 0; ch < 2; ++ch)
+      {
+        blk.in.Set(0, ch, f, signal(ch, frame + f, c.rate));
+        blk.sc.Set(0, ch, f, signal(ch + 2, frame + f, c.rate));
+      }
+    EXPECT_EQ(Steinberg::kResultOk, blk.Run(p.proc()));
+    for (int f = 0; f < n; ++f)
+    {
+      out.left.push_back(blk.out.Get(0, 0, f));
+      out.right.push_back(blk.out.Get(0, 1, f));
+    }
+    frame += n;
+  }
+  return out;
+}
+
+long FirstDifference(const Render& a, const Render& b)
+{
+  if (a.left.size() != b.left.size() || a.right.size() != b.right.size()) return 0;
+  for (size_t i = 0; i < a.left.size(); ++i)
+    if (memcmp(&a.left[i], &b.left[i], sizeof(double)) || memcmp(&a.right[i], &b.right[i], sizeof(double)))
+      return (long)i;
+  return -1;
+}
+
+double Rms(const std::vector<double>& x, size_t from, size_t to)
+{
+  double s = 0.0;
+  for (size_t i = from; i < to; ++i) s += x[i] * x[i];
+  return to > from ? std::sqrt(s / (double)(to - from)) : 0.0;
+}
+
+long BlockStart(int block)
+{
+  long s = 0;
+  for (int b = 0; b < block; ++b) s += kBlocks[(size_t)b];
+  return s;
+}
+
+}  // namespace bundles

@@ -1,0 +1,67 @@
+#pragma once
+
+// Renders through both built bundles, Tavlo.vst3 in the project's own VST 3
+// host and Tavlo.lv2 in the lilv host, with the same signal, block sizes and
+// parameter changes, so that the two can be compared with each other and
+// with stored outputs.
+
+#include <cmath>
+#include <vector>
+
+#include "HostFixture.h"
+#include "Lv2TestHost.h"
+
+namespace bundles {
+
+// The lilv world of the test program, with the built LV2 bundle on its path.
+lv2host::World& SharedWorld();
+
+constexpr int kHostBypass = -1;  // Change::param for the host's bypass
+constexpr unsigned kBypassTag = 0x62706173;  // 'bpas'
+constexpr int kMaxBlock = 8192;
+// Host block sizes; the longest is processed in pieces by the LV2 binding.
+extern const std::vector<int> kBlocks;
+
+// A parameter value from a block on, in both forms; each pair is exact in
+// single precision and through the normalised mapping.
+struct Change
+{
+  int block;
+  int param;  // kHostBypass for the host's bypass
+  double plain;
+  double normalized;
+};
+
+// Input channel ch (main left, main right, side-chain left, side-chain
+// right) at a frame, for a sample rate.
+using Signal = float (*)(int ch, long frame, double rate);
+
+struct RenderCase
+{
+  const char* name;
+  bool sideChain;  // the side-chain connected to its own signal
+  std::vector<Change> changes;
+  Signal signal = nullptr;  // the test signal at 0.9 when null
+  double rate = 48000.0;
+  // Block sizes, cycled until `frames` are rendered; kBlocks once when null.
+  const std::vector<int>* blocks = nullptr;
+  long frames = 0;
+};
+
+// Both channels; a 32-bit render holds floats.
+struct Render
+{
+  std::vector<double> left, right;
+  float meter = NAN;  // the LV2 meter port after the last run
+};
+
+Render RenderLv2(const RenderCase& c);
+Render RenderVst3(const RenderCase& c, bool is64 = false);
+
+// First frame at which two renders differ in their bits, or -1.
+long FirstDifference(const Render& a, const Render& b);
+double Rms(const std::vector<double>& x, size_t from, size_t to);
+// The first frame of a block of kBlocks.
+long BlockStart(int block);
+
+}  // namespace bundles

@@ -1,0 +1,36 @@
+# Fails when a source or header of the plug-in or of the DSP code includes a
+# plug-in format's SDK header, directly or through other headers: the
+# compiler lists every file each one reads (-M), with the include paths the
+# plug-in library is built with.
+#   -DCOMPILER=c++ -DFOLDERS="dir;dir" -DINCLUDES="dir;dir" -DFORBIDDEN="text;text"
+set(flags -std=c++17 -M -x c++)
+foreach(dir IN LISTS INCLUDES)
+  list(APPEND flags -I${dir})
+endforeach()
+set(files)
+foreach(folder IN LISTS FOLDERS)
+  file(GLOB_RECURSE found ${folder}/*.cpp ${folder}/*.h)
+  list(APPEND files ${found})
+endforeach()
+list(LENGTH files n)
+if(n LESS 10)
+  message(FATAL_ERROR "only ${n} files found in ${FOLDERS}")
+endif()
+set(bad 0)
+foreach(f IN LISTS files)
+  execute_process(COMMAND ${COMPILER} ${flags} ${f}
+    OUTPUT_VARIABLE deps ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(SEND_ERROR "${f} does not compile on its own include paths:\n${err}")
+    math(EXPR bad "${bad} + 1")
+    continue()
+  endif()
+  foreach(pattern IN LISTS FORBIDDEN)
+    string(FIND "${deps}" "${pattern}" at)
+    if(at GREATER -1)
+      message(SEND_ERROR "${f} includes a header under ${pattern}")
+      math(EXPR bad "${bad} + 1")
+    endif()
+  endforeach()
+endforeach()
+message(STATUS "${n} files checked, ${bad} failing")
