@@ -799,7 +799,8 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
     {
       bool applied;
       {
-        KitMutexLock lock(mPlug->GetMutex());
+        // The audio thread takes the whole preset or none of it.
+        IFxBase::ParamBatch batch(*mPlug);
         applied = mPlug->RestorePreset(idx);
       }
       if (applied)
