@@ -143,9 +143,9 @@ void IFxLV2::Run(uint32_t nFrames)
   for (size_t c = 0; c < mIn.size(); ++c) mIn[c] = mPortData[firstAudio + c];
   for (size_t c = 0; c < mOut.size(); ++c) mOut[c] = mPortData[firstAudio + mIn.size() + c];
   IFxBlockGate::Entered inBlock(mPlug->BlockGate());
-  // Without scratch buffers (they could not be had) nothing can be
-  // processed: silence, rather than what the host's buffers held.
-  if (!inBlock || mPlug->GetBlockSize() <= 0)
+  // Another thread is setting the instance up: silence, rather than what
+  // the host's buffers held.
+  if (!inBlock)
   {
     mRunner.Silence(mOut.data(), (int)nFrames);
     return;

@@ -629,7 +629,7 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   // what an earlier block left in them.
   IFxBlockGate::Entered inBlock(mPlug->BlockGate());
   const int32 sampleSize = processSetup.symbolicSampleSize;
-  if (!inBlock || !IsInitialized() || mPlug->GetBlockSize() <= 0 || sampleSize != data.symbolicSampleSize)
+  if (!inBlock || !IsInitialized() || sampleSize != data.symbolicSampleSize)
   {
     SilenceOutputs(data);
     return kResultOk;

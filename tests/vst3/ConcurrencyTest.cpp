@@ -187,8 +187,10 @@ std::vector<uint8_t> State(const double (&v)[kNumParams], int32_t bypass)
 // whose audio thread holds what its performEdit waits for).
 TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndARestore)
 {
-  Running r;
+  // Declared first: the binding lets go of the host's handler when it is
+  // torn down, which must find the handler still there.
   HoldingHandler handler;
+  Running r;
   r.binding->setComponentHandler(&handler);
   r.Start();
   ASSERT_TRUE(r.BlocksGoOn());
