@@ -17,13 +17,35 @@ function(tavlo_add_library name)
   endif()
 endfunction()
 
-# tavlo_add_test(name SOURCES a.cpp LIBS dep1 [LABELS l1])
-# One GoogleTest executable, registered with CTest test by test.
+# Every test has a time limit, so that a hang fails the suite instead of
+# holding it for ctest's default of ten million seconds. The longest case
+# takes a few seconds; the sanitizer build runs several times slower.
+set(TAVLO_TEST_TIMEOUT 120)
+if(TAVLO_SANITIZE)
+  set(TAVLO_TEST_TIMEOUT 360)
+endif()
+
+# tavlo_add_test(name SOURCES a.cpp LIBS dep1 [LABELS l1] [TIMEOUT seconds])
+# One GoogleTest executable, registered with CTest test by test, each case
+# with the time limit above unless given one.
 function(tavlo_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${TAVLO_TEST_TIMEOUT})
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   tavlo_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  # An empty LABELS would take the next property's name as its value.
+  set(labels)
+  if(ARG_LABELS)
+    set(labels LABELS "${ARG_LABELS}")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${labels})
+  # The cases are listed with their properties after each link: a change of
+  # properties relinks, or an existing build would keep the old list.
+  set(props ${CMAKE_CURRENT_BINARY_DIR}/${name}_test_properties.txt)
+  file(CONFIGURE OUTPUT ${props} CONTENT "LABELS ${ARG_LABELS}\nTIMEOUT ${ARG_TIMEOUT}\n")
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${props})
 endfunction()

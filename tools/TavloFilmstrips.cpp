@@ -436,6 +436,7 @@ void DrawMeterFrame(cairo_t* cr, double value) {
   cairo_rectangle(cr, 0, 0, kMeterW, kMeterH);
   cairo_set_source(cr, glass);
   cairo_fill(cr);
+  cairo_pattern_destroy(glass);
 }
 
 // ----------------------------------------------------------- background --

@@ -38,7 +38,8 @@ extern const char kTavloMfrName[];
 extern const char kTavloVendorURL[];
 extern const char kTavloVendorEmail[];
 // The unit each parameter is read in by people (readouts, tools, format
-// descriptions), indexed by ETavloParams. The host's labels stay "%".
+// descriptions, the texts and units VST 3 hosts show), indexed by
+// ETavloParams. The parameters' own labels stay "%".
 extern const IParamUnit kTavloParamUnits[kNumParams];
 
 // A factory preset: a name hosts list, one line on what it is for, and its

@@ -29,3 +29,36 @@ struct IParamUnit
 // length written.
 int FormatParamUnit(const IParamUnit& unit, double plain, char* out, std::size_t size,
                     bool typographicMinus = false);
+
+// The other unit people write the same quantity in ("s" beside "ms", "kHz"
+// beside "Hz"), with *factor such that a value in it = the value in the
+// record's unit x factor; null when there is none.
+const char* ParamAltUnit(const IParamUnit& unit, double* factor = nullptr);
+
+// What reading a typed value found.
+enum EParamUnitRead
+{
+  kParamReadOk = 0,
+  kParamReadEmpty,        // nothing but blanks
+  kParamReadNotANumber,   // neither a number nor one of a switch's words
+  kParamReadUnknownUnit,  // a number followed by what is no unit of the record
+};
+
+struct IParamUnitReading
+{
+  double plain = 0.0;            // not limited to any range
+  bool bare = false;             // a number without a unit
+  const char* unit = nullptr;    // where the unit begins in the text read; null without one
+};
+
+// Reads a value as people write it and FormatParamUnit shows it: a number in
+// the record's unit or in its other one, with or without a space ("5 ms",
+// "5ms", "0.005 s", "-3 dB", "0.08 kHz", "70%"), units in any case, a minus
+// as '-' or U+2212 (UTF-8), a decimal comma as well as a point; a switch
+// takes its two words in any case, or a number. With bareIsShown a number
+// without unit is in the unit shown (what people type into a value field);
+// without, it is the plain value itself (seconds for a time shown in ms, as
+// command lines have always taken it). Infinities, NaN and hexadecimal are
+// not numbers here. text may be null (read as empty).
+EParamUnitRead ReadParamUnit(const IParamUnit& unit, const char* text, bool bareIsShown,
+                             IParamUnitReading* out);

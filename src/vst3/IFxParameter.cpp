@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "fx/IParam.h"
+#include "fx/IParamUnit.h"
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -26,38 +28,108 @@ void NarrowFromTChar(const TChar* in, char* out, int capacity)
   out[i] = 0;
 }
 
+void Utf8FromTChar(const TChar* in, char* out, int capacity)
+{
+  if (!out || capacity <= 0)
+    return;
+  int n = 0;
+  for (int i = 0; in && i < 128 && in[i]; ++i)
+  {
+    uint32 c = (uint16)in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < 128 && (uint16)in[i + 1] >= 0xDC00 && (uint16)in[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + ((uint16)in[++i] - 0xDC00);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    char buf[4];
+    int len;
+    if (c < 0x80) { buf[0] = (char)c; len = 1; }
+    else if (c < 0x800) { buf[0] = (char)(0xC0 | (c >> 6)); buf[1] = (char)(0x80 | (c & 0x3F)); len = 2; }
+    else if (c < 0x10000)
+    {
+      buf[0] = (char)(0xE0 | (c >> 12));
+      buf[1] = (char)(0x80 | ((c >> 6) & 0x3F));
+      buf[2] = (char)(0x80 | (c & 0x3F));
+      len = 3;
+    }
+    else
+    {
+      buf[0] = (char)(0xF0 | (c >> 18));
+      buf[1] = (char)(0x80 | ((c >> 12) & 0x3F));
+      buf[2] = (char)(0x80 | ((c >> 6) & 0x3F));
+      buf[3] = (char)(0x80 | (c & 0x3F));
+      len = 4;
+    }
+    if (n + len > capacity - 1)
+      break;
+    memcpy(out + n, buf, (size_t)len);
+    n += len;
+  }
+  out[n] = 0;
+}
+
 IFxParameter::IFxParameter(IParam* param, unsigned tag, int unitId) : mWrappedParam(param)
 {
   info.id = tag;
   WidenToString128(param->GetNameForHost(), info.title);
   info.shortTitle[0] = 0;
-  WidenToString128(param->GetLabelForHost(), info.units);
+  // The unit people read the value in; switches show words and have none.
+  const IParamUnit* unit = param->GetUnit();
+  WidenToString128(unit ? (unit->IsSwitch() ? "" : unit->unit) : param->GetLabelForHost(), info.units);
   info.stepCount = param->GetStepCount();
   info.defaultNormalizedValue = param->GetDefaultNormalized();
   info.unitId = unitId;
   info.flags = param->IsAutomatable() ? ParameterInfo::kCanAutomate : 0;
   valueNormalized = info.defaultNormalizedValue;
-  precision = param->GetPrecision();
+  precision = unit ? unit->decimals : param->GetPrecision();
 }
 
 IFxParameter::~IFxParameter() {}
 
 void IFxParameter::toString(ParamValue valueNormalized, String128 string) const
 {
-  char text[IParam::kTextSize] = {};
-  mWrappedParam->GetDisplayForHost(valueNormalized, true, text, true);
-  WidenToString128(text, string);
+  ParamStringForHost(*mWrappedParam, valueNormalized, string);
 }
 
 bool IFxParameter::fromString(const TChar* string, ParamValue& normalized) const
 {
+  return ParamValueFromHost(*mWrappedParam, string, normalized);
+}
+
+void ParamStringForHost(const IParam& param, ParamValue valueNormalized, String128 string)
+{
+  char text[IParam::kTextSize] = {};
+  if (const IParamUnit* unit = param.GetUnit())
+  {
+    // A value outside 0..1 (or NaN) from a host is shown as the end of the
+    // range it would be set to.
+    const double n = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
+    FormatParamUnit(*unit, param.GetNonNormalized(n), text, sizeof(text));
+  }
+  else
+    param.GetDisplayForHost(valueNormalized, true, text, true);
+  WidenToString128(text, string);
+}
+
+bool ParamValueFromHost(const IParam& param, const TChar* string, ParamValue& normalized)
+{
+  if (const IParamUnit* unit = param.GetUnit())
+  {
+    char utf8[4 * 128 + 1];
+    Utf8FromTChar(string, utf8, sizeof(utf8));
+    IParamUnitReading reading;
+    if (ReadParamUnit(*unit, utf8, true, &reading) != kParamReadOk)
+      return false;
+    // Beyond the range is its end, as a host's slider would stop there.
+    normalized = param.GetNormalized(reading.plain);
+    return true;
+  }
   char text[128];
   NarrowFromTChar(string, text, sizeof(text));
   double plain = atof(text);
   // "nan" would otherwise travel into the parameter's range mapping.
   if (std::isnan(plain))
     plain = 0.0;
-  normalized = mWrappedParam->GetNormalized(plain);
+  normalized = param.GetNormalized(plain);
   return true;
 }
 

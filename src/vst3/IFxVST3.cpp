@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "fx/IParam.h"
+#include "fx/IParamUnit.h"
 #include "fx/Log.h"
 #include "graphics/IGraphics.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -22,6 +24,9 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace {
+
+// The words of the host's bypass, read and shown like a switch's.
+const IParamUnit kHostBypassUnit = {"", 1.0, 0, "Off", "On", "", false};
 
 // Largest block the scratch buffers are sized for (8 MB per channel).
 constexpr int32 kMaxScratchFrames = 1 << 20;
@@ -229,14 +234,16 @@ void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
   mOpenViews.erase(std::remove(mOpenViews.begin(), mOpenViews.end(), pView), mOpenViews.end());
 }
 
-void IFxVST3::InformHostOfLatencyChange()
+void IFxVST3::InformHostOfLatencyChange() { RestartComponent(kLatencyChanged); }
+
+void IFxVST3::RestartComponent(int32 flags)
 {
   if (componentHandler)
   {
     IComponentHandler* handler = nullptr;
     if (componentHandler->queryInterface(IComponentHandler::iid, (void**)&handler) == kResultOk && handler)
     {
-      handler->restartComponent(kLatencyChanged);
+      handler->restartComponent(flags);
       handler->release();
     }
   }
@@ -351,13 +358,14 @@ void IFxVST3::AddHostParameters()
   }
   if (!mPlug->IsInst())
   {
-    WidenToString128("Bypass", title);
+    // The plug-in's own switch is "Bypass" already, and hosts list both.
+    WidenToString128("Host Bypass", title);
     auto* bypass = new StringListParameter(
         title, kBypassParamTag, nullptr,
         ParameterInfo::kCanAutomate | ParameterInfo::kIsList | ParameterInfo::kIsBypass, 0, nullptr);
-    WidenToString128("off", units);
+    WidenToString128(kHostBypassUnit.offText, units);
     bypass->appendString(units);
-    WidenToString128("on", units);
+    WidenToString128(kHostBypassUnit.onText, units);
     bypass->appendString(units);
     parameters.addParameter(bypass);
   }
@@ -865,7 +873,23 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
   }
   if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
   {
+    // A host that selects a program through the controller alone must get
+    // it, and hear that every value changed. Setting the program already
+    // selected changes nothing: a host that sets back what it read (or the
+    // same program again) leaves the user's edits alone.
+    const int idx = PresetIndexFromNormalized(value);
+    const bool change = idx != PresetIndexFromNormalized(mPresetValue);
     mPresetValue = value;
+    if (change)
+    {
+      bool applied;
+      {
+        KitMutexLock lock(mPlug->GetMutex());
+        applied = mPlug->RestorePreset(idx);
+      }
+      if (applied)
+        RestartComponent(kParamValuesChanged);
+    }
     return kResultOk;
   }
   if (!IsValidParamTag(tag))
@@ -916,11 +940,23 @@ ParamValue PLUGIN_API IFxVST3::normalizedParamToPlain(ParamID tag, ParamValue va
 
 tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueNormalized, String128 string)
 {
-  if (!IsValidParamTag(tag) || !string)
+  if (!string)
     return kResultFalse;
-  char text[IParam::kTextSize] = {};
-  mPlug->ParamAt((int)tag)->GetDisplayForHost(valueNormalized, true, text, true);
-  WidenToString128(text, string);
+  const double value = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
+  if (tag == kBypassParamTag && !mPlug->IsInst())
+  {
+    // Split at 0.5, as process reads it.
+    WidenToString128(value > 0.5 ? kHostBypassUnit.onText : kHostBypassUnit.offText, string);
+    return kResultOk;
+  }
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
+  {
+    WidenToString128(mPlug->GetPresetName(PresetIndexFromNormalized(value)), string);
+    return kResultOk;
+  }
+  if (!IsValidParamTag(tag))
+    return kResultFalse;
+  ParamStringForHost(*mPlug->ParamAt((int)tag), valueNormalized, string);
   return kResultOk;
 }
 
@@ -938,14 +974,54 @@ tresult PLUGIN_API IFxVST3::getParamValueByString(ParamID tag, TChar* string, Pa
   ParamValue value = 0.0;
   if (tag == kPresetParamTag)
   {
-    // The preset's text is its normalised value itself.
+    // The preset's name, as getParamStringByValue shows it, or its
+    // normalised value itself.
     if (!ParseNumber(text, value))
+    {
+      const int idx = PresetIndexFromName(text);
+      if (idx < 0)
+        return kResultFalse;
+      const int count = mPlug->PresetCount();
+      value = count > 1 ? (double)idx / (count - 1) : 0.0;
+    }
+  }
+  else if (tag == kBypassParamTag)
+  {
+    // "On" and "Off" in any case, or the two states' numbers.
+    char utf8[4 * 128 + 1];
+    Utf8FromTChar(text, utf8, sizeof(utf8));
+    IParamUnitReading reading;
+    if (ReadParamUnit(kHostBypassUnit, utf8, true, &reading) != kParamReadOk ||
+        (reading.plain != 0.0 && reading.plain != 1.0))
       return kResultFalse;
+    value = reading.plain;
   }
   else if (SingleComponentEffect::getParamValueByString(tag, text, value) != kResultOk || std::isnan(value))
     return kResultFalse;
   valueNormalized = IParam::ClampNormalized(value) + 0.0;  // + 0.0: no negative zero
   return kResultOk;
+}
+
+int IFxVST3::PresetIndexFromName(const TChar* text) const
+{
+  char name[4 * 128 + 1];
+  Utf8FromTChar(text, name, sizeof(name));
+  const char* begin = name;
+  size_t len = strlen(name);
+  while (len > 0 && (*begin == ' ' || *begin == '\t'))
+  {
+    ++begin;
+    --len;
+  }
+  while (len > 0 && (begin[len - 1] == ' ' || begin[len - 1] == '\t'))
+    --len;
+  for (int i = 0, count = mPlug->PresetCount(); i < count && len > 0; ++i)
+  {
+    const char* preset = mPlug->GetPresetName(i);
+    if (strlen(preset) == len && strncasecmp(preset, begin, len) == 0)
+      return i;
+  }
+  return -1;
 }
 
 int32 PLUGIN_API IFxVST3::getUnitCount() { return mUnitNames.GetSize() + 1; }

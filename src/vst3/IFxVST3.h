@@ -139,6 +139,12 @@ private:
   bool IsValidParamTag(ParamID tag) const;
   // The preset a normalised value of the preset parameter selects.
   int PresetIndexFromNormalized(double value) const;
+  // The preset of that name, ignoring case and surrounding blanks; -1 when
+  // there is none.
+  int PresetIndexFromName(const TChar* text) const;
+  // Asks the host to read again what flags says changed; from the host's
+  // main thread only.
+  void RestartComponent(Steinberg::int32 flags);
   void AddHostParameters();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
   // The processing flag and the value the controller reports, together.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
+#include <string>
 
 #include "dsp/Biquad.h"
 
@@ -34,6 +36,16 @@ double MeasuredGain(Biquad b, double f)
   return peak / 0.5;
 }
 
+// Bit-for-bit equality, reported with every digit.
+::testing::AssertionResult Exactly(const char* what, double got, double pinned)
+{
+  if (got == pinned)
+    return ::testing::AssertionSuccess();
+  char s[120];
+  std::snprintf(s, sizeof s, "%s is %.17g, pinned %.17g", what, got, pinned);
+  return ::testing::AssertionFailure() << s;
+}
+
 } // namespace
 
 TEST(Biquad, DefaultConstructedPassesInputRoundedToFloat)
@@ -54,10 +66,8 @@ TEST(Biquad, HighPassAt20HzOf48kDecaysConstantToZero)
 {
   Biquad b;
   b.setBiquad(Biquad::kHighPass, 20.0 / 48000.0, 1.0, 1.0);
-  const double K = std::tan(kPi * 20.0 / 48000.0);
-  const double norm = 1.0 / (1.0 + K + K * K);
-  EXPECT_DOUBLE_EQ(b.getA0(), norm);
-  EXPECT_NEAR(b.getA0(), 0.998691, 1e-6);
+  // 1 / (1 + K + K^2) with K = tan(pi 20 / 48000), about 0.001309.
+  EXPECT_EQ(b.getA0(), 0.9986910045533588);
   EXPECT_EQ(b.getA1(), -2.0 * b.getA0());
   EXPECT_EQ(b.getA2(), b.getA0());
   EXPECT_EQ(b.getA0() + b.getA1() + b.getA2(), 0.0); // a zero at 0 Hz
@@ -179,4 +189,34 @@ TEST(Biquad, TransposedDirectFormTwoStepByHand)
   }
   EXPECT_EQ(b.getZ1(), z1);
   EXPECT_EQ(b.getZ2(), z2);
+}
+
+// The detector's high-pass (Q 1) at the ends of the HPF range and the usual
+// rates, to the last bit: the detector and so every gain value follow from
+// these five numbers, and a response check cannot see a last digit move.
+TEST(Biquad, DetectorHighPassCoefficientsArePinnedExactly)
+{
+  struct Row
+  {
+    double hz, rate, a0, b1, b2;
+  };
+  const Row rows[] = {
+    {20.0, 44100.0, 0.99857524335094128, -1.9971464326067456, 0.99715454079701948},
+    {20.0, 48000.0, 0.9986910045533588, -1.9973785866426923, 0.997385431570743},
+    {20.0, 96000.0, 0.99934550171722958, -1.9986901472584542, 0.99869185961046436},
+    {200.0, 48000.0, 0.98691149686878854, -1.9734847458617153, 0.97416124161343898},
+    {500.0, 44100.0, 0.96440960180590618, -1.9263700189298625, 0.93126838829376235},
+    {500.0, 96000.0, 0.98364038807603105, -1.9667539817433717, 0.96780757056075239},
+  };
+  for (const Row& r : rows)
+  {
+    SCOPED_TRACE(std::to_string(r.hz) + " Hz at " + std::to_string(r.rate));
+    Biquad b;
+    b.setBiquad(Biquad::kHighPass, r.hz / r.rate, 1.0, 1.0);
+    EXPECT_TRUE(Exactly("a0", b.getA0(), r.a0));
+    EXPECT_TRUE(Exactly("a1", b.getA1(), -2.0 * r.a0));
+    EXPECT_TRUE(Exactly("a2", b.getA2(), r.a0));
+    EXPECT_TRUE(Exactly("b1", b.getB1(), r.b1));
+    EXPECT_TRUE(Exactly("b2", b.getB2(), r.b2));
+  }
 }

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <vector>
 
+#include "DspPins.h"
 #include "dsp/halfband/Downsampler2x.h"
 #include "dsp/halfband/HalfbandCoefs.h"
 #include "dsp/halfband/Upsampler2x.h"
@@ -12,6 +14,26 @@ namespace
 {
 
 const double kPi = 3.141592653589793;
+
+// Every coefficient's exact bits, set by set: the stop-band checks below
+// cannot see a change in a last digit, which would still change every
+// oversampled sample.
+const uint64_t kBits12[12] = {
+  0x3fa2c7eaf8527168ull, 0x3fc17a647f1203e1ull, 0x3fd19391163e929bull,
+  0x3fdb14b3fee4243aull, 0x3fe1f48541a704bdull, 0x3fe5ae68788bd0bdull,
+  0x3fe8a1b9a059c7afull, 0x3feae06034df5337ull, 0x3fec8d668f1a8617ull,
+  0x3fedcf31159c9881ull, 0x3feec97a819e334bull, 0x3fef9c3113d809d3ull,
+};
+const uint64_t kBits4[4] = {
+  0x3fa573211b0ec15cull, 0x3fc59ea11aa14b18ull, 0x3fd8fef29cb30041ull,
+  0x3fe7cdfe74ce4a47ull,
+};
+const uint64_t kBits3[3] = {
+  0x3fac8b1751c26614ull, 0x3fcf1c4d347b563aull, 0x3fe4b1c2605a5fb4ull,
+};
+const uint64_t kBits2[2] = {
+  0x3fbb6ffb497af345ull, 0x3fe0fd40192e7e96ull,
+};
 
 template <int NC>
 halfband::Upsampler2x<NC> MakeUp()
@@ -183,5 +205,29 @@ TEST(Halfband, ClearBuffersKeepsCoefficients)
     const auto b = fresh.process_sample(0.1 * n);
     EXPECT_EQ(a.first, b.first);
     EXPECT_EQ(a.second, b.second);
+  }
+}
+
+TEST(Halfband, EveryCoefficientSetIsPinnedToItsExactBits)
+{
+  struct Set
+  {
+    int nc;
+    const double* values;
+    const uint64_t* pinned;
+    uint64_t checksum;
+  };
+  const Set sets[] = {
+    {12, halfband::Coefs<12>::kValues, kBits12, 0x6d9a8a2400371904ull},
+    {4, halfband::Coefs<4>::kValues, kBits4, 0xbd0a0423e657a13full},
+    {3, halfband::Coefs<3>::kValues, kBits3, 0x55c1aa03ba4dc7daull},
+    {2, halfband::Coefs<2>::kValues, kBits2, 0xe505d75fdfd61a63ull},
+  };
+  for (const Set& s : sets)
+  {
+    SCOPED_TRACE("NC=" + std::to_string(s.nc));
+    const size_t bytes = static_cast<size_t>(s.nc) * sizeof(double);
+    ASSERT_EQ(dsppins::Checksum(s.pinned, bytes), s.checksum);
+    EXPECT_EQ(dsppins::Checksum(s.values, bytes), s.checksum) << dsppins::FirstDifference(s.values, s.pinned, s.nc);
   }
 }

@@ -49,7 +49,8 @@ TEST(NumSmooth, ArithmeticStaysInFloat)
 TEST(VUClass, HeldValueSettlesIntoANarrowBand)
 {
   const double sr = 48000.0;
-  const double coef = std::exp(-4.60517018599 / (sr * 0.3));
+  // exp(-ln(100) / (0.3 s * sr)): 99 % of the way in 0.3 s.
+  const double coef = 0.99968024764654551;
   EXPECT_EQ(VUClass::Coefficient(sr), coef);
   VUClass vu(1.0);
   const double u = 0.5;
@@ -93,7 +94,9 @@ TEST(VUClass, ZeroInputFallsNinetyNinePercentIn300ms)
 TEST(VUClass, RiseAndFallFactorsByHand)
 {
   const double sr = 44100.0;
-  const double c = VUClass::Coefficient(sr);
+  const double c = 0.99965197514870252;
+  EXPECT_EQ(VUClass::Coefficient(sr), c);
+  EXPECT_EQ(VUClass::Coefficient(96000.0), 0.99984011104103321);
   VUClass vu(0.2);
   // Above the state: target 0.6 * 1.0125.
   EXPECT_DOUBLE_EQ(vu.Process(0.6, sr), 0.6 * 1.0125 + c * (0.2 - 0.6 * 1.0125));

@@ -2,7 +2,13 @@
 // new or malloc by this process is counted while a process call runs on
 // the counting thread (the module's allocations come here too, since the
 // executable's definitions take precedence over the C and C++ runtimes').
+#include <dlfcn.h>
+#include <malloc.h>
+
+#include <cstdint>
 #include <cstdlib>
+#include <new>
+#include <utility>
 
 #include "AllocCounting.h"
 #include "HostFixture.h"
@@ -34,6 +40,38 @@ TEST_F(AllocTest, CountingSeesAnAllocation)
   EXPECT_EQ(2, AllocCounting::Stop());
   free(p);
   delete q;
+
+  // Every way to an aligned block is seen too, one count each.
+  struct alignas(64) Wide
+  {
+    float lanes[16];
+  };
+  void* viaPosix = nullptr;
+  AllocCounting::Start();
+  Wide* volatile wide = new Wide();
+  Wide* volatile wides = new Wide[3];
+  void* volatile viaC11 = aligned_alloc(64, 256);
+  const int posixResult = posix_memalign(&viaPosix, 64, 100);
+  void* volatile viaMemalign = memalign(32, 48);
+  char* volatile quiet = new (std::nothrow) char[5];
+  EXPECT_EQ(6, AllocCounting::Stop());
+  ASSERT_EQ(0, posixResult);
+  for (void* ptr : {(void*)wide, (void*)wides, (void*)viaC11, viaPosix, (void*)viaMemalign})
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(ptr) % 32);
+  delete wide;
+  delete[] wides;
+  free(viaC11);
+  free(viaPosix);
+  free(viaMemalign);
+  delete[] quiet;
+
+  // A loaded module binds to these same functions, not to the C library's.
+  const std::pair<const char*, void*> counted[] = {
+    {"malloc", (void*)&malloc},       {"calloc", (void*)&calloc},
+    {"realloc", (void*)&realloc},     {"aligned_alloc", (void*)&aligned_alloc},
+    {"posix_memalign", (void*)&posix_memalign}, {"memalign", (void*)&memalign},
+  };
+  for (const auto& c : counted) EXPECT_EQ(c.second, dlsym(RTLD_DEFAULT, c.first)) << c.first;
 
   // Allocations inside the module are seen as well: creating an instance
   // allocates the plug-in object.

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -21,6 +23,7 @@
 #include "TestPlugFrame.h"
 #include "X11Children.h"
 #include "XvfbSession.h"
+#include "fx/IParam.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBitmap.h"
@@ -38,6 +41,10 @@ constexpr int kOutputL = 506, kOutputT = 279;
 constexpr int kBypassL = 354, kBypassT = 287, kBypassW = 78, kBypassH = 44;
 constexpr int kMeterL = 309, kMeterT = 48, kMeterW = 168, kMeterH = 124;
 constexpr int kInputTag = 0, kOutputTag = 1, kBypassTag = 7;
+// How long a test waits for what it polls for. The editor draws and answers
+// through its own X connection, which a loaded machine may serve late:
+// nothing is read once after a fixed wait.
+constexpr int kDeadlineMs = 10000;
 
 class EditorX11Test : public HostTest
 {
@@ -75,6 +82,17 @@ protected:
   }
 
   std::vector<Window> Children(Window parent) { return X11Children(mDpy, parent); }
+  // The editor's window once the server shows it, ready for input.
+  bool Shown(PlugFrame& frame, Window parent)
+  {
+    return frame.RunUntil(
+      [&] {
+        const std::vector<Window> kids = Children(parent);
+        XWindowAttributes wa;
+        return kids.size() == 1 && XGetWindowAttributes(mDpy, kids[0], &wa) && wa.map_state == IsViewable;
+      },
+      kDeadlineMs);
+  }
 
   // Pointer and buttons, in the parent window's coordinates.
   void MoveTo(Window parent, int x, int y)
@@ -135,6 +153,39 @@ protected:
       for (int x = 0; x < w; ++x) out.getBits()[y * out.getRowSpan() + x] = 0xFF000000u | px[(size_t)(y * w + x)];
     EXPECT_TRUE(PxSavePNG(path.c_str(), &out, true)) << path;
   }
+  // Pixels of the window's cw x ch area at (wx, wy) that differ from the
+  // raster's area at (x0, y0); -1 when the window cannot be read.
+  int Mismatches(Window w, int wx, int wy, PxSysBitmap* bm, int x0, int y0, int cw, int ch)
+  {
+    XImage* img = XGetImage(mDpy, w, wx, wy, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
+    if (!img) return -1;
+    int bad = 0;
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x)
+        bad += (bm->getBits()[(y0 + y) * bm->getRowSpan() + x0 + x] & 0xFFFFFF) !=
+               ((unsigned)XGetPixel(img, x, y) & 0xFFFFFF);
+    XDestroyImage(img);
+    return bad;
+  }
+  // The window's pixels once they have stopped changing: the same on three
+  // timer ticks in a row.
+  std::vector<unsigned> StillShot(PlugFrame& frame, Window w, int cw, int ch)
+  {
+    std::vector<unsigned> last = Shot(w, cw, ch);
+    int same = 0, tick = frame.TimerCalls();
+    const bool still = frame.RunUntil(
+      [&] {
+        if (frame.TimerCalls() == tick) return false;
+        tick = frame.TimerCalls();
+        std::vector<unsigned> now = Shot(w, cw, ch);
+        same = now == last ? same + 1 : 0;
+        last.swap(now);
+        return same >= 3;
+      },
+      kDeadlineMs);
+    EXPECT_TRUE(still) << "the window kept changing";
+    return last;
+  }
   std::pair<int, int> WindowSize(Window w)
   {
     XSync(mDpy, False);
@@ -174,6 +225,8 @@ struct OpenEditor
   }
   // Lets the editor draw what is dirty and answer pending events.
   void Settle(int ms = 150) { frame.RunFor(ms); }
+  // Runs the host's loop until pred holds, up to the deadline; returns pred().
+  bool Until(const std::function<bool()>& pred) { return frame.RunUntil(pred, kDeadlineMs); }
   // The host's content scale, as a host on a high-density screen sets it.
   tresult Scale(float f)
   {
@@ -185,6 +238,33 @@ struct OpenEditor
     return r;
   }
 };
+
+// The same layout drawn off-screen by an instance in this process.
+struct Reference
+{
+  std::unique_ptr<Tavlo> plug{static_cast<Tavlo*>(MakePlug())};
+
+  Reference()
+  {
+    plug->AttachGraphics(MakeTavloHeadlessEditor(plug.get()));
+    plug->RestorePreset(0);
+    plug->SetSampleRate(48000.0);
+  }
+  IGraphicsHeadless* Editor() { return static_cast<IGraphicsHeadless*>(plug->GetGraphics()); }
+  PxSysBitmap* Draw()
+  {
+    Editor()->DrawAll();
+    return Editor()->GetDrawBitmap();
+  }
+};
+
+// The value of the last perform the host received for a parameter, or -1.
+double LastPerform(const std::vector<Edit>& edits, Vst::ParamID tag)
+{
+  for (auto it = edits.rbegin(); it != edits.rend(); ++it)
+    if (it->kind == Edit::kPerform && it->tag == tag) return it->value;
+  return -1.0;
+}
 
 // A view's size before it is attached, as a host asks for it.
 std::pair<int, int> ViewSize(IPlugView* view)
@@ -273,8 +353,7 @@ TEST_F(EditorX11Test, PlatformTypesSizeAndWindow)
   EXPECT_EQ(kResultFalse, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
   EXPECT_EQ(1u, Children(parent).size());
 
-  frame.RunFor(200);
-  EXPECT_GE(frame.TimerCalls(), 3);
+  EXPECT_TRUE(frame.RunUntil([&] { return frame.TimerCalls() >= 3; }, kDeadlineMs));
 
   ASSERT_EQ(kResultOk, view->removed());
   EXPECT_TRUE(Children(parent).empty());
@@ -360,38 +439,20 @@ TEST_F(EditorX11Test, WindowPixelsEqualOffscreenRender)
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle(300);
   Window child = Children(parent).at(0);
 
   // The same layout in the same state, drawn off-screen in this process.
-  std::unique_ptr<Tavlo> local(static_cast<Tavlo*>(MakePlug()));
-  local->AttachGraphics(MakeTavloHeadlessEditor(local.get()));
-  local->RestorePreset(0);
-  auto* headless = static_cast<IGraphicsHeadless*>(local->GetGraphics());
-  ASSERT_NE(nullptr, headless);
-  headless->DrawAll();
-  PxSysBitmap* bm = headless->GetDrawBitmap();
+  Reference ref;
+  PxSysBitmap* bm = ref.Draw();
   ASSERT_EQ(kW, bm->getWidth());
-
-  XImage* img = XGetImage(mDpy, child, 0, 0, kW, kH, AllPlanes, ZPixmap);
-  ASSERT_NE(nullptr, img);
-  int mismatches = 0, firstX = -1, firstY = -1;
   unsigned long long nonBlack = 0;
   for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x)
-    {
-      const unsigned want = bm->getBits()[y * bm->getRowSpan() + x] & 0xFFFFFF;
-      const unsigned got = (unsigned)XGetPixel(img, x, y) & 0xFFFFFF;
-      if (got) ++nonBlack;
-      if (want != got && mismatches++ == 0)
-      {
-        firstX = x;
-        firstY = y;
-      }
-    }
-  XDestroyImage(img);
-  EXPECT_EQ(0, mismatches) << "first at " << firstX << "," << firstY;
-  EXPECT_GT(nonBlack, (unsigned long long)(kW * kH / 2));  // not an empty window
+    for (int x = 0; x < kW; ++x) nonBlack += (bm->getBits()[y * bm->getRowSpan() + x] & 0xFFFFFF) != 0;
+  EXPECT_GT(nonBlack, (unsigned long long)(kW * kH / 2));  // not an empty picture
+
+  int mismatches = -1;
+  ed.Until([&] { return (mismatches = Mismatches(child, 0, 0, bm, 0, 0, kW, kH)) == 0; });
+  EXPECT_EQ(0, mismatches);
 }
 
 // A host's window with a title strip and the editor embedded in a panel of
@@ -418,13 +479,14 @@ TEST_F(EditorX11Test, EditorInsideHostWindow)
   Plug plug;
   OpenEditor ed(plug, panel);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle(300);
-  Window child = Children(panel).at(0);
-  int hits = 0;
-  for (int y = 0; y < kH; y += 37)
-    for (int x = 0; x < kW; x += 41)
-      hits += PixelAt(host, kMargin + x, kTitle + y) == PixelAt(child, x, y);
-  EXPECT_EQ(((kH + 36) / 37) * ((kW + 40) / 41), hits);
+  // The host window, read as the screen shows it, holds the editor's
+  // off-screen picture at the panel's place, and its own title strip.
+  Reference ref;
+  PxSysBitmap* bm = ref.Draw();
+  int mismatches = -1;
+  ed.Until([&] { return (mismatches = Mismatches(host, kMargin, kTitle, bm, 0, 0, kW, kH)) == 0; });
+  EXPECT_EQ(0, mismatches);
+  EXPECT_EQ(0x3C3F45u, PixelAt(host, kHostW - 4, 4));
 
   if (const char* shot = getenv("TAVLO_EDITOR_SCREENSHOT"))
   {
@@ -452,24 +514,31 @@ TEST_F(EditorX11Test, WindowEnlargedByTheHostIsPaintedWhole)
   Plug plug;
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle(200);
   Window child = Children(parent).at(0);
+  Reference ref;
+  PxSysBitmap* bm = ref.Draw();
+  ASSERT_TRUE(ed.Until([&] { return Mismatches(child, 0, 0, bm, 0, 0, kW, kH) == 0; }));
   const std::vector<unsigned> before = Shot(child, kW, kH);
   XResizeWindow(mDpy, child, kBigW, kBigH);
   XSync(mDpy, False);
-  ed.Settle(300);
-  const std::vector<unsigned> after = Shot(child, kBigW, kBigH);
+  std::vector<unsigned> after;
+  int editorDiffers = -1, surroundDiffers = -1;
+  ed.Until([&] {
+    after = Shot(child, kBigW, kBigH);
+    if (after.size() != (size_t)(kBigW * kBigH)) return false;
+    editorDiffers = surroundDiffers = 0;
+    for (int y = 0; y < kBigH; ++y)
+      for (int x = 0; x < kBigW; ++x)
+      {
+        const unsigned p = after[(size_t)(y * kBigW + x)];
+        if (x < kW && y < kH)
+          editorDiffers += p != before[(size_t)(y * kW + x)];
+        else
+          surroundDiffers += p != kSurround;
+      }
+    return editorDiffers == 0 && surroundDiffers == 0;
+  });
   ASSERT_EQ((size_t)(kBigW * kBigH), after.size());
-  int editorDiffers = 0, surroundDiffers = 0;
-  for (int y = 0; y < kBigH; ++y)
-    for (int x = 0; x < kBigW; ++x)
-    {
-      const unsigned p = after[(size_t)(y * kBigW + x)];
-      if (x < kW && y < kH)
-        editorDiffers += p != before[(size_t)(y * kW + x)];
-      else
-        surroundDiffers += p != kSurround;
-    }
   EXPECT_EQ(0, editorDiffers);
   EXPECT_EQ(0, surroundDiffers);
   if (const char* dir = getenv("TAVLO_EDITOR_SCALED_SCREENSHOTS"))
@@ -482,21 +551,24 @@ TEST_F(EditorX11Test, DragOnInputKnobEditsUpwards)
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle();
+  ASSERT_TRUE(Shown(ed.frame, parent));
   const double before = plug.ctrl()->getParamNormalized(kInputTag);
   plug.handler.Clear();
 
+  // Each step is waited for, so that every one reaches the host on its own.
   const int cx = kInputL + kInputSize / 2, cy = kInputT + kInputSize / 2;
   MoveTo(parent, cx, cy);
   Button(1, true);
-  ed.Settle(60);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kBegin) == 1; }));
   for (int step = 1; step <= 5; ++step)
   {
     MoveTo(parent, cx, cy - 8 * step);
-    ed.Settle(60);
+    const double want = before + 8.0 * step / 146.0 / 4.0;
+    EXPECT_TRUE(ed.Until([&] { return std::fabs(LastPerform(plug.handler.Edits(), kInputTag) - want) < 1e-9; }))
+      << "step " << step;
   }
   Button(1, false);
-  ed.Settle(100);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) == 1; }));
 
   std::vector<Edit> edits = plug.handler.Edits();
   ASSERT_GE(edits.size(), 3u);
@@ -525,23 +597,24 @@ TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle();
+  ASSERT_TRUE(Shown(ed.frame, parent));
+  const Window child = Children(parent).at(0);
   const int bx = kBypassL + kBypassW / 2, by = kBypassT + kBypassH / 2;
-  const unsigned long long lookOff = AreaSum(Children(parent).at(0), kBypassL, kBypassT, kBypassW, kBypassH);
+  Reference ref;
+  PxSysBitmap* bm = ref.Draw();
+  ASSERT_TRUE(ed.Until([&] { return Mismatches(child, kBypassL, kBypassT, bm, kBypassL, kBypassT, kBypassW, kBypassH) == 0; }));
+  const unsigned long long lookOff = AreaSum(child, kBypassL, kBypassT, kBypassW, kBypassH);
   const double before = plug.ctrl()->getParamNormalized(kBypassTag);
 
   Click(parent, bx, by);
-  ed.Settle();
-  const double after = plug.ctrl()->getParamNormalized(kBypassTag);
-  EXPECT_NEAR(1.0 - before, after, 1e-12);
+  EXPECT_TRUE(ed.Until([&] { return std::fabs(plug.ctrl()->getParamNormalized(kBypassTag) - (1.0 - before)) < 1e-12; }));
   // The switch shows its other frame.
-  EXPECT_NE(lookOff, AreaSum(Children(parent).at(0), kBypassL, kBypassT, kBypassW, kBypassH));
+  EXPECT_TRUE(ed.Until([&] { return AreaSum(child, kBypassL, kBypassT, kBypassW, kBypassH) != lookOff; }));
 
   // A second click, later than a double click: back again.
   usleep(600 * 1000);
   Click(parent, bx, by);
-  ed.Settle();
-  EXPECT_NEAR(before, plug.ctrl()->getParamNormalized(kBypassTag), 1e-12);
+  EXPECT_TRUE(ed.Until([&] { return std::fabs(plug.ctrl()->getParamNormalized(kBypassTag) - before) < 1e-12; }));
 
   // Right click on a knob: the host's context menu for that parameter, and
   // no begin or change. (This host shows no menu, so the button's release
@@ -549,7 +622,8 @@ TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
   plug.handler.Clear();
   const double input = plug.ctrl()->getParamNormalized(kInputTag);
   Click(parent, kInputL + 70, kInputT + 70, 3);
-  ed.Settle();
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kContextMenu) == 1; }));
+  ed.Settle();  // what must not follow has nothing to wait for
   std::vector<Edit> edits = plug.handler.Edits();
   ASSERT_GE(edits.size(), 1u);
   EXPECT_EQ(Edit::kContextMenu, edits[0].kind);
@@ -565,29 +639,30 @@ TEST_F(EditorX11Test, WheelStepsKnobByOneHundredth)
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle();
+  ASSERT_TRUE(Shown(ed.frame, parent));
   plug.handler.Clear();
   const double v0 = plug.ctrl()->getParamNormalized(kOutputTag);
+  auto outputAt = [&](double v) {
+    return ed.Until([&] { return std::fabs(plug.ctrl()->getParamNormalized(kOutputTag) - v) < 1e-9; });
+  };
   MoveTo(parent, kOutputL + 73, kOutputT + 73);
   for (int i = 0; i < 3; ++i)
   {
     Button(4, true);
     Button(4, false);
   }
-  ed.Settle();
-  EXPECT_NEAR(v0 + 0.03, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
+  EXPECT_TRUE(outputAt(v0 + 0.03));
   Button(5, true);
   Button(5, false);
-  ed.Settle();
-  EXPECT_NEAR(v0 + 0.02, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
-  // Over the background nothing moves.
+  EXPECT_TRUE(outputAt(v0 + 0.02));
+  // Over the background nothing moves (nothing to wait for but time).
   MoveTo(parent, 5, 5);
   Button(4, true);
   Button(4, false);
   ed.Settle();
   EXPECT_NEAR(v0 + 0.02, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
   // The turn was one gesture for the host, ended once the wheel rested.
-  ed.Settle(700);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) >= 1; }));
   const std::vector<Edit> edits = plug.handler.Edits();
   EXPECT_EQ("", GestureFault(edits));
   EXPECT_EQ(1u, CountKind(edits, Edit::kBegin));
@@ -606,19 +681,23 @@ TEST_F(EditorX11Test, DoubleClickAndClosingMidDragReachTheHostAsWholeGestures)
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle();
+  ASSERT_TRUE(Shown(ed.frame, parent));
   const double v0 = plug.ctrl()->getParamNormalized(kOutputTag);
   const int ox = kOutputL + 73, oy = kOutputT + 73;
   MoveTo(parent, ox, oy);
   Button(4, true);
   Button(4, false);
-  ed.Settle(700);
+  // The wheel's gesture ends once it rests.
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) == 1; }));
   ASSERT_NEAR(v0 + 0.01, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
   plug.handler.Clear();
 
   Click(parent, ox, oy);
   Click(parent, ox, oy);
-  ed.Settle();
+  EXPECT_TRUE(ed.Until([&] {
+    return CountKind(plug.handler.Edits(), Edit::kEnd) == 2 &&
+           std::fabs(plug.ctrl()->getParamNormalized(kOutputTag) - v0) < 1e-12;
+  }));
   EXPECT_NEAR(v0, plug.ctrl()->getParamNormalized(kOutputTag), 1e-12);
   std::vector<Edit> edits = plug.handler.Edits();
   EXPECT_EQ("", GestureFault(edits));
@@ -630,9 +709,9 @@ TEST_F(EditorX11Test, DoubleClickAndClosingMidDragReachTheHostAsWholeGestures)
   usleep(600 * 1000);
   MoveTo(parent, ix, iy);
   Button(1, true);
-  ed.Settle(60);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kBegin) == 1; }));
   MoveTo(parent, ix, iy - 20);
-  ed.Settle(60);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kPerform) >= 1; }));
   ed.Close();
   Button(1, false);
   edits = plug.handler.Edits();
@@ -641,38 +720,87 @@ TEST_F(EditorX11Test, DoubleClickAndClosingMidDragReachTheHostAsWholeGestures)
   EXPECT_GE(CountKind(edits, Edit::kPerform), 1u);
 }
 
+// A compressed tone through the bundle on an audio thread of its own moves
+// the meter in the window; once the audio stops the window's meter shows
+// exactly what an instance in this process shows off-screen after the same
+// blocks.
 TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
 {
+  constexpr int kBlock = 256, kQuietBlocks = 188;  // a second at 48 kHz
+  // Exact in single precision: the 32-bit host and the reference below feed
+  // the same numbers.
+  auto tone = [](long n) { return (double)(float)(0.95 * std::sin(2.0 * M_PI * 220.0 * n / 48000.0)); };
   Plug plug;
-  plug.Start(Vst::kSample32, 256, 48000.0);
+  plug.Start(Vst::kSample32, kBlock, 48000.0);
   Window parent = MakeParent();
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle(200);
   Window child = Children(parent).at(0);
+  Reference ref;
+  long frame = 0;
+  // One block through the bundle; Input changes at its start when asked.
+  auto bundleBlock = [&](long start, double inputNormalized) {
+    Block b(false, kBlock, false);
+    for (int i = 0; i < kBlock; ++i)
+    {
+      b.in.Set(0, 0, i, tone(start + i));
+      b.in.Set(0, 1, i, tone(start + i));
+    }
+    if (inputNormalized >= 0.0) b.changes.Add(kInputTag, inputNormalized);
+    return b.Run(plug.proc()) == kResultOk;
+  };
+  auto referenceBlocks = [&](long start, int blocks) {
+    std::vector<double> l(kBlock), r(kBlock), sl(kBlock, 0.0), sr(kBlock, 0.0), ol(kBlock), orr(kBlock);
+    for (int b = 0; b < blocks; ++b, start += kBlock)
+    {
+      for (int i = 0; i < kBlock; ++i) l[(size_t)i] = r[(size_t)i] = tone(start + i);
+      double* in[4] = {l.data(), r.data(), sl.data(), sr.data()};
+      double* out[2] = {ol.data(), orr.data()};
+      ref.plug->ProcessDoubleReplacing(in, out, kBlock);
+    }
+  };
+  auto meterMatches = [&] {
+    return Mismatches(child, kMeterL, kMeterT, ref.Draw(), kMeterL, kMeterT, kMeterW, kMeterH) == 0;
+  };
+
+  // Input 0: the meter falls from its start-up swing to rest.
+  for (int b = 0; b < kQuietBlocks; ++b, frame += kBlock) ASSERT_TRUE(bundleBlock(frame, -1.0));
+  referenceBlocks(0, kQuietBlocks);
+  ASSERT_LT(ref.plug->Chain().MeterState(), 1e-3);
+  ASSERT_TRUE(ed.Until(meterMatches)) << "the meter at rest";
   const unsigned long long still = AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH);
 
+  // Input 200 from the audio thread's first block on, until the window
+  // shows the meter moving and half a second of audio has run.
+  const double input200 = plug.ctrl()->plainParamToNormalized(kInputTag, 200.0);
   std::atomic<bool> run{true};
+  std::atomic<int> blocks{0};
+  bool ok = true;
   std::thread audio([&] {
-    Block b(false, 256, false);
-    int n = 0;
-    while (run.load())
+    for (long at = frame; run.load(); at += kBlock)
     {
-      for (int i = 0; i < 256; ++i, ++n)
-      {
-        const double s = 0.95 * std::sin(2.0 * M_PI * 220.0 * n / 48000.0);
-        b.in.Set(0, 0, i, s);
-        b.in.Set(0, 1, i, s);
-      }
-      b.Run(plug.proc());
+      ok = bundleBlock(at, blocks.load() == 0 ? input200 : -1.0) && ok;
+      blocks.fetch_add(1);
       usleep(2000);
     }
   });
-  // A few ticks of 40 ms.
-  const bool moved = ed.frame.RunUntil([&] { return AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH) != still; }, 400);
+  bool moved = false;
+  ed.Until([&] {
+    moved = moved || AreaSum(child, kMeterL, kMeterT, kMeterW, kMeterH) != still;
+    return moved && blocks.load() >= kQuietBlocks / 2;
+  });
   run.store(false);
   audio.join();
+  EXPECT_TRUE(ok);
   EXPECT_TRUE(moved);
+  ASSERT_GT(blocks.load(), 0);
+
+  ref.plug->ParamAt(kInput)->SetValue(200.0);
+  ref.plug->OnParamChange(kInput);
+  referenceBlocks(frame, blocks.load());
+  // It compressed: more than 6 dB of gain reduction on the reference.
+  EXPECT_GT(ref.plug->Chain().MeterState(), 0.5) << blocks.load() << " blocks";
+  EXPECT_TRUE(ed.Until(meterMatches)) << "the meter after " << blocks.load() << " compressed blocks";
 }
 
 TEST_F(EditorX11Test, OpenAndCloseFiftyTimes)
@@ -694,8 +822,10 @@ TEST_F(EditorX11Test, OpenAndCloseFiftyTimes)
   // The instance still works after all that.
   OpenEditor last(plug, parent);
   ASSERT_EQ(kResultOk, last.attachResult);
-  last.Settle();
-  EXPECT_NE(0u, PixelAt(Children(parent).at(0), 400, 400));
+  const Window child = Children(parent).at(0);
+  Reference ref;
+  PxSysBitmap* bm = ref.Draw();
+  EXPECT_TRUE(last.Until([&] { return Mismatches(child, 0, 0, bm, 0, 0, kW, kH) == 0; }));
 }
 
 TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
@@ -705,13 +835,14 @@ TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
   OpenEditor ea(a, pa), eb(b, pb);
   ASSERT_EQ(kResultOk, ea.attachResult);
   ASSERT_EQ(kResultOk, eb.attachResult);
-  ea.Settle(100);
-  eb.Settle(100);
+  ASSERT_TRUE(Shown(ea.frame, pa));
+  ASSERT_TRUE(Shown(eb.frame, pb));
   const double a0 = a.ctrl()->getParamNormalized(kBypassTag), b0 = b.ctrl()->getParamNormalized(kBypassTag);
+  auto bypassOf = [](Plug& p) { return p.ctrl()->getParamNormalized(kBypassTag); };
 
   Click(pb, kBypassL + 30, kBypassT + 20);
-  eb.Settle();
-  ea.Settle();
+  EXPECT_TRUE(eb.Until([&] { return std::fabs(bypassOf(b) - (1.0 - b0)) < 1e-12; }));
+  ea.Settle();  // what must not reach a has nothing to wait for
   EXPECT_NEAR(a0, a.ctrl()->getParamNormalized(kBypassTag), 1e-12);
   EXPECT_NEAR(1.0 - b0, b.ctrl()->getParamNormalized(kBypassTag), 1e-12);
   EXPECT_TRUE(a.handler.Edits().empty());
@@ -722,12 +853,12 @@ TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
   ASSERT_EQ(1u, Children(pb).size());
   usleep(600 * 1000);
   Click(pb, kBypassL + 30, kBypassT + 20);
-  eb.Settle();
+  EXPECT_TRUE(eb.Until([&] { return std::fabs(bypassOf(b) - b0) < 1e-12; }));
   EXPECT_NEAR(b0, b.ctrl()->getParamNormalized(kBypassTag), 1e-12);
   // Its context menus still find their view.
   b.handler.Clear();
   Click(pb, kInputL + 70, kInputT + 70, 3);
-  eb.Settle();
+  EXPECT_TRUE(eb.Until([&] { return !b.handler.Edits().empty(); }));
   ASSERT_GE(b.handler.Edits().size(), 1u);
   EXPECT_EQ(Edit::kContextMenu, b.handler.Edits()[0].kind);
 }
@@ -748,7 +879,7 @@ TEST_F(EditorX11Test, ContentScaleTwoDoublesTheWindowAndMatchesScaleOneHalved)
   Window parent = MakeParent(0, 0, 2400, 1500);
   OpenEditor ed(plug, parent);
   ASSERT_EQ(kResultOk, ed.attachResult);
-  ed.Settle(300);
+  ASSERT_TRUE(Shown(ed.frame, parent));
   Window child = Children(parent).at(0);
   // The wheel turns Output down eight steps to -3.2 dB, and the pointer on
   // the knob keeps its readout showing.
@@ -758,9 +889,9 @@ TEST_F(EditorX11Test, ContentScaleTwoDoublesTheWindowAndMatchesScaleOneHalved)
     Button(5, true);
     Button(5, false);
   }
-  ed.Settle(200);
+  EXPECT_TRUE(ed.Until([&] { return std::fabs(plug.ctrl()->getParamNormalized(kOutputTag) - 0.42) < 1e-9; }));
   EXPECT_NEAR(0.42, plug.ctrl()->getParamNormalized(kOutputTag), 1e-9);
-  const std::vector<unsigned> one = Shot(child, kW, kH);
+  const std::vector<unsigned> one = StillShot(ed.frame, child, kW, kH);
   ASSERT_EQ((size_t)(kW * kH), one.size());
 
   ASSERT_EQ(kResultOk, ed.Scale(2.0f));
@@ -768,10 +899,10 @@ TEST_F(EditorX11Test, ContentScaleTwoDoublesTheWindowAndMatchesScaleOneHalved)
   EXPECT_EQ(1572, ed.frame.LastResize().right);
   EXPECT_EQ(966, ed.frame.LastResize().bottom);
   MoveTo(parent, 2 * (kOutputL + 73), 2 * (kOutputT + 73));
-  ed.Settle(400);
+  ed.Until([&] { return WindowSize(child) == std::make_pair(1572, 966); });
   EXPECT_EQ(std::make_pair(1572, 966), WindowSize(child));
   EXPECT_EQ(std::make_pair(1572, 966), ViewSize(ed.view));
-  const std::vector<unsigned> two = Shot(child, 1572, 966);
+  const std::vector<unsigned> two = StillShot(ed.frame, child, 1572, 966);
   ASSERT_EQ((size_t)(1572 * 966), two.size());
 
   auto compare = [&](int shift, double* mean, double* farShare) {
@@ -815,7 +946,7 @@ TEST_F(EditorX11Test, ContentScaleTwoDoublesTheWindowAndMatchesScaleOneHalved)
 
   // In between the size is rounded from the layout's.
   ASSERT_EQ(kResultOk, ed.Scale(1.5f));
-  ed.Settle(200);
+  ed.Until([&] { return WindowSize(child) == std::make_pair(1179, 725); });
   EXPECT_EQ(std::make_pair(1179, 725), WindowSize(child));
   EXPECT_EQ(1179, ed.frame.LastResize().right);
   EXPECT_EQ(725, ed.frame.LastResize().bottom);
@@ -840,19 +971,23 @@ TEST_F(EditorX11Test, DragOfTwiceTheDistanceAtScaleTwoMovesInputTheSame)
     {
       ASSERT_EQ(kResultOk, ed.Scale(2.0f));
     }
-    ed.Settle();
+    ASSERT_TRUE(Shown(ed.frame, parent));
+    const Window child = Children(parent).at(0);
+    ASSERT_TRUE(ed.Until([&] { return WindowSize(child) == std::make_pair(scale * kW, scale * kH); }));
     plug.handler.Clear();
     const int cx = scale * (kInputL + kInputSize / 2), cy = scale * (kInputT + kInputSize / 2);
     MoveTo(parent, cx, cy);
     Button(1, true);
-    ed.Settle(60);
+    EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kBegin) == 1; }));
     for (int step = 1; step <= 5; ++step)
     {
       MoveTo(parent, cx, cy - scale * 9 * step);
-      ed.Settle(60);
+      const double want = 9.0 * step / 146.0 / 4.0;
+      EXPECT_TRUE(ed.Until([&] { return std::fabs(LastPerform(plug.handler.Edits(), kInputTag) - want) < 1e-9; }))
+        << "step " << step;
     }
     Button(1, false);
-    ed.Settle(100);
+    EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) == 1; }));
     std::vector<double> values;
     for (const Edit& e : plug.handler.Edits())
       if (e.kind == Edit::kPerform) values.push_back(e.value);
@@ -930,8 +1065,8 @@ TEST_F(EditorX11Test, XftDpiStartsTheScaleAndTavloUiScaleOverridesIt)
     EXPECT_EQ(std::make_pair(c.w, c.h), ViewSize(view));
     Window parent = MakeParent(0, 0, c.w, c.h);
     ASSERT_EQ(kResultOk, view->attached(reinterpret_cast<void*>(parent), kPlatformTypeX11EmbedWindowID));
-    frame.RunFor(60);
     ASSERT_EQ(1u, Children(parent).size());
+    frame.RunUntil([&] { return WindowSize(Children(parent)[0]) == std::make_pair(c.w, c.h); }, kDeadlineMs);
     EXPECT_EQ(std::make_pair(c.w, c.h), WindowSize(Children(parent)[0]));
     view->removed();
     view->setFrame(nullptr);

@@ -27,15 +27,17 @@ struct Expected
 // Attack: range 0.0001..0.0101 (the declaration raises the maximum to
 // minimum + step), default 0.005, shape 2: sqrt(0.0049 / 0.01) = 0.7.
 // Release: range 0.1..0.5, default 0.3, shape 2: sqrt(0.5).
+// Units as people read the values; the host's bypass titled apart from the
+// plug-in's own Bypass.
 const Expected kExpected[11] = {
   {kPrst, "Preset", "", 11, 0.0, 0x8000},  // one step per factory preset after the first
-  {kBpas, "Bypass", "", 1, 0.0, 0x10009},
-  {0, "Input", "%", 0, 0.0, 1},
-  {1, "Output", "%", 0, 0.5, 1},
-  {2, "Attack", "%", 0, 0.7, 1},
-  {3, "Release", "%", 0, 0.70710678118654752, 1},
+  {kBpas, "Host Bypass", "", 1, 0.0, 0x10009},
+  {0, "Input", "", 0, 0.0, 1},
+  {1, "Output", "dB", 0, 0.5, 1},
+  {2, "Attack", "ms", 0, 0.7, 1},
+  {3, "Release", "ms", 0, 0.70710678118654752, 1},
   {4, "Mix", "%", 0, 1.0, 1},
-  {5, "HPF", "%", 0, 0.0, 1},
+  {5, "HPF", "Hz", 0, 0.0, 1},
   {6, "Oversample", "", 1, 0.0, 1},
   {7, "Bypass", "", 1, 0.0, 1},
   {8, "Sidechain", "", 1, 1.0, 1},
@@ -50,10 +52,32 @@ std::string ValueString(IEditController* c, ParamID tag, double v, tresult* r = 
   return ToAscii(s);
 }
 
+// UTF-8 text (one-, two- and three-byte characters) as the host's UTF-16.
+void Utf16(const char* text, String128 out)
+{
+  int n = 0;
+  for (const unsigned char* p = (const unsigned char*)text; *p && n < 127;)
+  {
+    if (*p >= 0xE0 && p[1] && p[2])
+    {
+      out[n++] = (TChar)(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+      p += 3;
+    }
+    else if (*p >= 0xC0 && p[1])
+    {
+      out[n++] = (TChar)(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
+      p += 2;
+    }
+    else
+      out[n++] = (TChar)*p++;
+  }
+  out[n] = 0;
+}
+
 double FromString(IEditController* c, ParamID tag, const char* text, tresult* r = nullptr)
 {
   String128 s;
-  ToString128(text, s);
+  Utf16(text, s);
   ParamValue v = -1.0;
   tresult res = c->getParamValueByString(tag, s, v);
   if (r)
@@ -111,54 +135,123 @@ TEST_F(ParamsTest, NoHostParametersBeforeInitializeNorAfterTerminate)
   EXPECT_EQ(8u, info.id);
 }
 
-TEST_F(ParamsTest, DisplayStringsUsePrecisionAndPlainValues)
+TEST_F(ParamsTest, ValueStringsInTheirUnitsReadBackToTheSameValue)
 {
   Plug p;
   IEditController* c = p.ctrl();
+  // Plain values of the nine parameters, the host's bypass and the preset
+  // (as normalised values), with the text a host shows for each.
+  struct Case
+  {
+    ParamID tag;
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+    {0, 0.0, "0"},         {0, 120.0, "120"},         {0, 400.0, "400"},
+    {1, -20.0, "-20.0 dB"}, {1, -3.0, "-3.0 dB"},     {1, 0.0, "0.0 dB"},    {1, 12.5, "12.5 dB"},
+    {2, 0.0001, "0.1 ms"}, {2, 0.005, "5.0 ms"},      {2, 0.0101, "10.1 ms"},
+    {3, 0.1, "100 ms"},    {3, 0.3, "300 ms"},        {3, 0.5, "500 ms"},
+    {4, 0.0, "0 %"},       {4, 70.0, "70 %"},         {4, 100.0, "100 %"},
+    {5, 20.0, "20 Hz"},    {5, 80.0, "80 Hz"},        {5, 500.0, "500 Hz"},
+    {6, 0.0, "Off"},       {6, 1.0, "On"},            {7, 0.0, "Off"},       {7, 1.0, "On"},
+    {8, 0.0, "External"},  {8, 1.0, "Internal"},
+    {kBpas, 0.0, "Off"},   {kBpas, 1.0, "On"},
+    {kPrst, 0.0, "Default"}, {kPrst, 1.0 / 11, "Drum Bus Glue"}, {kPrst, 1.0, "Aggressive Character"},
+  };
+  for (const Case& k : cases)
+  {
+    SCOPED_TRACE(k.text);
+    const bool own = k.tag == kBpas || k.tag == kPrst;
+    const double n = own ? k.value : c->plainParamToNormalized(k.tag, k.value);
+    tresult r;
+    const std::string text = ValueString(c, k.tag, n, &r);
+    EXPECT_EQ(kResultOk, r);
+    EXPECT_EQ(k.text, text);
+    EXPECT_NEAR(n, FromString(c, k.tag, text.c_str(), &r), 1e-12);
+    EXPECT_EQ(kResultOk, r);
+  }
+  // Between the values a text can show, the text shown reads back to a
+  // value that shows the same text.
+  for (ParamID tag : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, kBpas, kPrst})
+    for (double n : {0.0, 0.013, 0.37, 0.5, 0.77, 0.999, 1.0})
+    {
+      SCOPED_TRACE(testing::Message() << tag << " at " << n);
+      const std::string text = ValueString(c, tag, n);
+      tresult r;
+      const double back = FromString(c, tag, text.c_str(), &r);
+      EXPECT_EQ(kResultOk, r);
+      EXPECT_EQ(text, ValueString(c, tag, back));
+    }
+  // Unknown tags have no display.
   tresult r;
-  EXPECT_EQ("12.50", ValueString(c, 1, 0.8125, &r));
-  EXPECT_EQ(kResultOk, r);
-  EXPECT_EQ("-20.00", ValueString(c, 1, 0.0));
-  EXPECT_EQ("200.00", ValueString(c, 0, 0.5));
-  EXPECT_EQ("0.20", ValueString(c, 3, 0.5));    // 0.1 + 0.4 * 0.5^2
-  EXPECT_EQ("0.00", ValueString(c, 2, 0.5));    // 0.0026 at two decimals
-  EXPECT_EQ("1", ValueString(c, 6, 1.0));
-  EXPECT_EQ("0", ValueString(c, 8, 0.0));
-  EXPECT_EQ("260.00", ValueString(c, 5, 0.5));
-  // The binding's own tags and unknown tags have no display here.
-  ValueString(c, kBpas, 1.0, &r);
-  EXPECT_EQ(kResultFalse, r);
-  ValueString(c, kPrst, 0.0, &r);
-  EXPECT_EQ(kResultFalse, r);
   ValueString(c, 9, 0.0, &r);
+  EXPECT_EQ(kResultFalse, r);
+  ValueString(c, 0x12345678, 0.0, &r);
   EXPECT_EQ(kResultFalse, r);
 }
 
-TEST_F(ParamsTest, ValueByStringReadsTheLeadingNumber)
+TEST_F(ParamsTest, ValueByStringReadsTheFormsPeopleType)
 {
   Plug p;
   IEditController* c = p.ctrl();
   tresult r;
-  EXPECT_DOUBLE_EQ(0.8125, FromString(c, 1, "12.5 dB", &r));  // (12.5 + 20) / 40
-  EXPECT_EQ(kResultOk, r);
-  EXPECT_DOUBLE_EQ(0.5, FromString(c, 1, "dB only", &r));     // no number: plain 0
-  EXPECT_EQ(kResultOk, r);
-  EXPECT_DOUBLE_EQ(0.0, FromString(c, 0, "letters"));
-  EXPECT_DOUBLE_EQ(1.0, FromString(c, 1, "45"));              // clamped to the maximum
-  EXPECT_DOUBLE_EQ(0.0, FromString(c, 1, "-45"));
-  EXPECT_DOUBLE_EQ(0.5, FromString(c, 3, "0.2"));             // sqrt((0.2 - 0.1) / 0.4)
-  EXPECT_DOUBLE_EQ(0.5, FromString(c, 1, "nan"));             // read as no number
-  // The bypass list parameter answers with its own strings.
+  // With or without unit and space, in either unit of a time or frequency,
+  // units in any case, a minus as '-' or U+2212, a decimal comma; a bare
+  // number in the unit shown; beyond the range is its end.
+  struct Typed
+  {
+    ParamID tag;
+    const char* text;
+    double plain;
+  };
+  const Typed typed[] = {
+    {2, "5 ms", 0.005},     {2, "5ms", 0.005},       {2, "0.005 s", 0.005},  {2, "5", 0.005},
+    {2, " 5.0 MS ", 0.005}, {2, "50 ms", 0.0101},    {3, "0.3s", 0.3},       {3, "300", 0.3},
+    {1, "-3 dB", -3.0},     {1, "-3db", -3.0},       {1, "-3", -3.0},        {1, "\xE2\x88\x92" "3 dB", -3.0},
+    {1, "2,5 dB", 2.5},     {1, "+12.5dB", 12.5},    {1, "45", 20.0},        {1, "-1e1 dB", -10.0},
+    {4, "70%", 70.0},       {4, "70 %", 70.0},       {5, "0.08 kHz", 80.0},  {5, "80hz", 80.0},
+    {0, "120", 120.0},      {0, "120.5", 120.5},     {6, "on", 1.0},         {6, "OFF", 0.0},
+    {6, "1", 1.0},          {7, "On", 1.0},          {8, "external", 0.0},   {8, "Internal", 1.0},
+  };
+  for (const Typed& t : typed)
+  {
+    SCOPED_TRACE(t.text);
+    const double n = FromString(c, t.tag, t.text, &r);
+    EXPECT_EQ(kResultOk, r);
+    EXPECT_NEAR(c->plainParamToNormalized(t.tag, t.plain), n, 1e-12);
+  }
+  // Text that is no value of the parameter is refused, and the host's
+  // variable is left alone.
+  const Typed refused[] = {
+    {1, "dB only", 0}, {0, "letters", 0}, {1, "nan", 0},    {1, "inf", 0},    {1, "", 0},
+    {2, "5 dB", 0},    {0, "120 %", 0},   {6, "maybe", 0},  {1, "1.2.3", 0},  {0, "0x10", 0},
+    {1, "3 4", 0},     {5, "80 k", 0},    {1, "1e999", 0},  {8, "side", 0},   {1, "-", 0},
+  };
+  for (const Typed& t : refused)
+  {
+    SCOPED_TRACE(t.text);
+    EXPECT_EQ(-1.0, FromString(c, t.tag, t.text, &r));
+    EXPECT_EQ(kResultFalse, r);
+  }
+  // The host's bypass reads its two words in any case, or 0 and 1.
   EXPECT_DOUBLE_EQ(1.0, FromString(c, kBpas, "on", &r));
   EXPECT_EQ(kResultOk, r);
-  EXPECT_DOUBLE_EQ(0.0, FromString(c, kBpas, "off"));
+  EXPECT_DOUBLE_EQ(0.0, FromString(c, kBpas, "OFF"));
+  EXPECT_DOUBLE_EQ(1.0, FromString(c, kBpas, "1"));
+  FromString(c, kBpas, "0.5", &r);
+  EXPECT_EQ(kResultFalse, r);
   FromString(c, 77, "1", &r);
   EXPECT_EQ(kResultFalse, r);
   ParamValue v = 0;
   EXPECT_EQ(kResultFalse, c->getParamValueByString(1, nullptr, v));
 
-  // The preset's text is its normalised value: numbers only, the answer
-  // limited to 0..1.
+  // A preset by its name, in any case.
+  EXPECT_DOUBLE_EQ(1.0 / 11, FromString(c, kPrst, " drum bus glue ", &r));
+  EXPECT_EQ(kResultOk, r);
+  EXPECT_DOUBLE_EQ(1.0, FromString(c, kPrst, "Aggressive Character"));
+
+  // Or its normalised value itself, limited to 0..1.
   struct PresetText
   {
     const char* text;
@@ -366,15 +459,47 @@ TEST_F(ParamsTest, BypassAndPresetValuesAreHeldByTheController)
   ASSERT_EQ(kResultOk, p.comp()->setState(&off));
   EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(kBpas));
 
-  // The preset value is held as given, limited to 0..1, and selects nothing.
+  // The preset value is held as given, limited to 0..1. A program selected
+  // through the controller alone is applied (to what the project saves as
+  // well), and the host hears that every value changed; the program already
+  // selected changes nothing, so a host that sets back what it read keeps
+  // the user's edits.
+  auto restarts = [&] {
+    int n = 0;
+    for (const Edit& e : p.handler.Edits())
+      if (e.kind == Edit::kRestart && e.value == (double)kParamValuesChanged)
+        ++n;
+    return n;
+  };
+  auto savedInput = [&] {
+    MemoryStream s;
+    EXPECT_EQ(kResultOk, c->getState(&s));
+    double input = -1.0;
+    if (s.Data().size() == 76)
+      memcpy(&input, s.Data().data(), sizeof(input));
+    return input;
+  };
   ASSERT_EQ(kResultOk, c->setParamNormalized(1, 0.9));
-  EXPECT_EQ(kResultOk, c->setParamNormalized(kPrst, 0.7));
-  EXPECT_DOUBLE_EQ(0.7, c->getParamNormalized(kPrst));
+  p.handler.Clear();
+  EXPECT_EQ(kResultOk, c->setParamNormalized(kPrst, 7.0 / 11));  // Acoustic Guitar
+  EXPECT_DOUBLE_EQ(7.0 / 11, c->getParamNormalized(kPrst));
+  EXPECT_EQ(1, restarts());
+  EXPECT_DOUBLE_EQ(140.0, c->normalizedParamToPlain(0, c->getParamNormalized(0)));
+  EXPECT_DOUBLE_EQ(120.0, c->normalizedParamToPlain(5, c->getParamNormalized(5)));
+  EXPECT_DOUBLE_EQ(0.575, c->getParamNormalized(1));  // Output +3 dB
+  EXPECT_DOUBLE_EQ(140.0, savedInput());
+  ASSERT_EQ(kResultOk, c->setParamNormalized(1, 0.9));
+  EXPECT_EQ(kResultOk, c->setParamNormalized(kPrst, 7.0 / 11 + 0.01));
+  EXPECT_DOUBLE_EQ(0.9, c->getParamNormalized(1));
+  EXPECT_EQ(1, restarts());
   EXPECT_EQ(kResultOk, c->setParamNormalized(kPrst, -2.0));
   EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(kPrst));
+  EXPECT_DOUBLE_EQ(0.5, c->getParamNormalized(1));
+  EXPECT_DOUBLE_EQ(0.0, savedInput());
+  EXPECT_EQ(2, restarts());
   EXPECT_EQ(kResultFalse, c->setParamNormalized(kPrst, std::nan("")));
   EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(kPrst));
-  EXPECT_DOUBLE_EQ(0.9, c->getParamNormalized(1));
+  EXPECT_EQ(2, restarts());
 }
 
 TEST_F(ParamsTest, RootUnitAndProgramList)

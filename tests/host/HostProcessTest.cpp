@@ -1,6 +1,7 @@
 // Buses, arrangements and the process call: sample types, automation,
 // bypass, presets, the side-chain and hosts that pass odd buffers.
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -19,7 +20,7 @@ namespace {
 
 constexpr ParamID kPrst = 0x70727374;
 constexpr ParamID kBpas = 0x62706173;
-constexpr ParamID kInputTag = 0, kOutputTag = 1, kSidechainTag = 8;
+constexpr ParamID kInputTag = 0, kOutputTag = 1, kOversampleTag = 6, kSidechainTag = 8;
 
 void FillSignal(Block& b, long start, double amp = 0.5, double scAmp = 0.0)
 {
@@ -51,7 +52,7 @@ double MaxDiff(const AudioBuffers& a, const AudioBuffers& b, int frames)
 // Renders `total` frames of the test signal in blocks of the given sizes
 // (cycled), returning both output channels interleaved per frame.
 std::vector<double> Render(Plug& p, bool is64, long total, const std::vector<int>& sizes,
-                           double amp = 0.5)
+                           double amp = 0.5, double scAmp = 0.0)
 {
   std::vector<double> out;
   long done = 0;
@@ -59,7 +60,7 @@ std::vector<double> Render(Plug& p, bool is64, long total, const std::vector<int
   {
     int n = (int)std::min<long>(sizes[i % sizes.size()], total - done);
     Block b(is64, n);
-    FillSignal(b, done, amp);
+    FillSignal(b, done, amp, scAmp);
     EXPECT_EQ(kResultOk, b.Run(p.proc()));
     for (int f = 0; f < n; ++f)
     {
@@ -304,26 +305,62 @@ TEST_F(ProcessTest, SampleSizesAndSetup)
 
 TEST_F(ProcessTest, ThirtyTwoAndSixtyFourBitAgreeWithinFloatRounding)
 {
-  Plug p32, p64;
-  p32.Start(kSample32, 256);
-  p64.Start(kSample64, 256);
-  Compress(p32);
-  Compress(p64);
-  auto o32 = Render(p32, false, 4000, {256});
-  auto o64 = Render(p64, true, 4000, {256});
-  ASSERT_EQ(o32.size(), o64.size());
   // Same double arithmetic inside; the 32-bit host only sees it rounded.
-  for (size_t i = 0; i < o32.size(); ++i)
-    ASSERT_EQ((float)o64[i], (float)o32[i]) << "sample " << i / 2 << " channel " << i % 2;
-  // And it did compress: the output is quieter than the input.
-  double inRms = 0, outRms = 0;
-  for (size_t i = 2000; i < o64.size(); i += 2)
+  // Each row takes the signal through another part of the chain.
+  struct Row
   {
-    double x = TestSignal(0, (long)(i / 2));
-    inRms += x * x;
-    outRms += o64[i] * o64[i];
+    const char* what;
+    bool oversample, sidechain;
+  };
+  const Row rows[] = {
+    {"Input 100", false, false},
+    {"Input 100, Oversample on", true, false},
+    {"Input 100, the side-chain driving the detector", false, true},
+  };
+  std::vector<double> firstRow;
+  for (const Row& r : rows)
+  {
+    SCOPED_TRACE(r.what);
+    std::vector<double> out[2];
+    for (bool is64 : {false, true})
+    {
+      Plug p;
+      p.Start(is64 ? kSample64 : kSample32, 256);
+      Compress(p);
+      Block s(is64, 1);
+      s.data.numSamples = 0;
+      if (r.oversample) s.changes.Add(kOversampleTag, 1.0);
+      if (r.sidechain)
+      {
+        ASSERT_EQ(kResultOk, p.comp()->activateBus(kAudio, kInput, 1, true));
+        s.changes.Add(kSidechainTag, 0.0);
+      }
+      ASSERT_EQ(kResultOk, s.Run(p.proc()));
+      out[is64] = Render(p, is64, 4000, {256}, 0.5, r.sidechain ? 0.9 : 0.0);
+    }
+    const std::vector<double>&o32 = out[0], &o64 = out[1];
+    ASSERT_EQ(o32.size(), o64.size());
+    for (size_t i = 0; i < o32.size(); ++i)
+      ASSERT_EQ((float)o64[i], (float)o32[i]) << "sample " << i / 2 << " channel " << i % 2;
+    // And it did compress: the output is quieter than the input.
+    double inRms = 0, outRms = 0;
+    for (size_t i = 2000; i < o64.size(); i += 2)
+    {
+      double x = TestSignal(0, (long)(i / 2));
+      inRms += x * x;
+      outRms += o64[i] * o64[i];
+    }
+    EXPECT_LT(outRms, 0.9 * inRms);
+    // The row's setting was in force: its output is not the first row's.
+    if (firstRow.empty())
+      firstRow = o64;
+    else
+    {
+      double most = 0;
+      for (size_t i = 0; i < o64.size(); ++i) most = std::max(most, std::fabs(o64[i] - firstRow[i]));
+      EXPECT_GT(most, 1e-3);
+    }
   }
-  EXPECT_LT(outRms, 0.9 * inRms);
 }
 
 TEST_F(ProcessTest, OnlyTheLastPointOfAQueueCountsFromTheBlockStart)
@@ -1003,8 +1040,8 @@ TEST_F(ProcessTest, SetupDuringProcessingOnAnotherThreadIsSafe)
   Plug p;
   p.Start(kSample32, 512);
   Compress(p);
-  std::atomic<bool> stop{false};
-  std::atomic<long> blocks{0};
+  std::atomic<bool> stop{false}, settingUp{false};
+  std::atomic<long> overlapping{0};
   bool finite = true;
   std::thread audio([&] {
     long done = 0;
@@ -1012,17 +1049,28 @@ TEST_F(ProcessTest, SetupDuringProcessingOnAnotherThreadIsSafe)
     {
       Block b(false, 256);
       FillSignal(b, done);
+      const bool before = settingUp.load();
       if (b.Run(p.proc()) != kResultOk) finite = false;
+      // Only a block that began and ended inside the set-up loop counts.
+      if (before && settingUp.load()) overlapping.fetch_add(1);
       for (int f = 0; f < 256; ++f)
         if (!std::isfinite(b.out.Get(0, 0, f)) || !std::isfinite(b.out.Get(0, 1, f))) finite = false;
       done += 256;
-      blocks.fetch_add(1);
     }
   });
-  for (int i = 0; i < 300; ++i)
-    ASSERT_EQ(kResultOk, p.Setup(kSample32, (i % 2) ? 64 : 4096));
-  while (blocks.load() < 20) std::this_thread::yield();
+  // At least 300 set-ups, and on until 20 blocks ran among them: a loaded
+  // machine that starts the audio thread late must not pass untested.
+  settingUp.store(true);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (int i = 0; i < 300 || (overlapping.load() < 20 && std::chrono::steady_clock::now() < deadline); ++i)
+    if (p.Setup(kSample32, (i % 2) ? 64 : 4096) != kResultOk)
+    {
+      ADD_FAILURE() << "set-up " << i << " refused";
+      break;
+    }
+  settingUp.store(false);
   stop.store(true);
   audio.join();
+  EXPECT_GE(overlapping.load(), 20);
   EXPECT_TRUE(finite);
 }

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,6 +171,19 @@ struct OpenUI
       usleep(16 * 1000);
     }
   }
+  // The same idle calls until pred holds or a generous deadline passes: the
+  // UI draws and answers through its own X connection, which a loaded
+  // machine may serve late, so nothing is read once after a fixed wait.
+  bool Until(const std::function<bool()>& pred)
+  {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pred())
+    {
+      if (std::chrono::steady_clock::now() >= end) return pred();
+      Settle(16);
+    }
+    return true;
+  }
 
 private:
   LV2UI_Touch mTouch;
@@ -224,6 +239,15 @@ protected:
   }
 
   std::vector<Window> Children() { return X11Children(mDpy, mParent); }
+  // The UI's window once the server shows it, ready for input.
+  bool Shown(OpenUI& ui)
+  {
+    return ui.Until([&] {
+      const std::vector<Window> kids = Children();
+      XWindowAttributes wa;
+      return kids.size() == 1 && XGetWindowAttributes(mDpy, kids[0], &wa) && wa.map_state == IsViewable;
+    });
+  }
 
   // Pixels of the UI's window that differ from the reference's raster.
   int Mismatches(Window w, Reference& ref, int x0 = 0, int y0 = 0, int cw = kW, int ch = kH)
@@ -232,7 +256,21 @@ protected:
     // meter), as on the window's timer ticks.
     ref.Editor()->OnGUIIdle();
     ref.Editor()->DrawAll();
+    return Mismatches(w, ref.Editor()->GetDrawBitmap(), x0, y0, cw, ch);
+  }
+  // Waits for the window to show the reference; the mismatches left.
+  int MismatchesOnceShown(OpenUI& ui, Window w, Reference& ref)
+  {
+    ref.Editor()->OnGUIIdle();
+    ref.Editor()->DrawAll();
     PxSysBitmap* bm = ref.Editor()->GetDrawBitmap();
+    int bad = -1;
+    ui.Until([&] { return (bad = Mismatches(w, bm)) == 0; });
+    return bad;
+  }
+  // The same against a raster drawn once, for polling.
+  int Mismatches(Window w, PxSysBitmap* bm, int x0 = 0, int y0 = 0, int cw = kW, int ch = kH)
+  {
     XImage* img = XGetImage(mDpy, w, x0, y0, (unsigned)cw, (unsigned)ch, AllPlanes, ZPixmap);
     if (!img) return -1;
     int bad = 0;
@@ -278,24 +316,22 @@ TEST_F(Lv2UI, OpensInTheParentAndShowsWhatTheOffscreenRenderShows)
   EXPECT_EQ(kH, wa.height);
   EXPECT_EQ(IsViewable, wa.map_state);
 
-  ui.Settle(300);
   Reference ref;
-  EXPECT_EQ(0, Mismatches(kids[0], ref));
+  EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
 
   // Host automation arrives as port values: the knob and the meter move
   // to exactly where the reference puts them (the meter on its first
   // report), and nothing is written back.
   ui.Port(kInputPort, 200.0f);
-  ui.Settle(200);
   ref.Set(kInput, 200.0);
-  EXPECT_EQ(0, Mismatches(kids[0], ref));
+  EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
   ui.Port(kMeterPort, 0.5f);
-  ui.Settle(200);
   ref.Editor()->SetControlFromPlug(kTavloMeterControl, 0.5);
-  EXPECT_EQ(0, Mismatches(kids[0], ref));
+  EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
   EXPECT_TRUE(ui.writes.empty());
 
-  // Values a port cannot hold change nothing on screen.
+  // Values a port cannot hold change nothing on screen (nothing to wait
+  // for but time).
   ui.Port(kInputPort, NAN);
   ui.Port(kMeterPort, NAN);
   ui.Port(99, 1.0f);
@@ -311,19 +347,22 @@ TEST_F(Lv2UI, DragOnInputKnobWritesRisingValuesWithTouch)
   OpenUI ui(SharedUiModule().desc, mParent);
   ASSERT_NE(nullptr, ui.handle);
   ui.Port(kInputPort, 100.0f);
-  ui.Settle();
+  ASSERT_TRUE(Shown(ui));
 
+  // Each step is waited for, so that every one reaches the host on its own.
   const int cx = kInputL + kInputSize / 2, cy = kInputT + kInputSize / 2;
   MoveTo(cx, cy);
   Button(true);
-  ui.Settle(60);
+  EXPECT_TRUE(ui.Until([&] { return ui.touches.size() == 1; }));
   for (int step = 1; step <= 5; ++step)
   {
     MoveTo(cx, cy - 8 * step);
-    ui.Settle(60);
+    const double want = 100.0 + 400.0 * 8.0 * step / 146.0 / 4.0;
+    EXPECT_TRUE(ui.Until([&] { return !ui.writes.empty() && std::fabs(ui.writes.back().second - want) < 1e-3; }))
+      << "step " << step;
   }
   Button(false);
-  ui.Settle(100);
+  EXPECT_TRUE(ui.Until([&] { return ui.touches.size() == 2; }));
 
   ASSERT_GE(ui.writes.size(), 3u);
   for (size_t i = 0; i < ui.writes.size(); ++i)
@@ -352,7 +391,8 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
   const int ix = kInputL + kInputSize / 2, iy = kInputT + kInputSize / 2;
   OpenUI ui(SharedUiModule().desc, mParent);
   ASSERT_NE(nullptr, ui.handle);
-  ui.Settle();
+  ASSERT_TRUE(Shown(ui));
+  auto releases = [&] { return std::count(ui.events.begin(), ui.events.end(), "release 1"); };
   MoveTo(ox, oy);
   for (int i = 0; i < 3; ++i)
   {
@@ -360,7 +400,8 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
     XTestFakeButtonEvent(mDpy, 4, False, 0);
   }
   XSync(mDpy, False);
-  ui.Settle(700);
+  // The turn's touch is released once the wheel rests.
+  EXPECT_TRUE(ui.Until([&] { return releases() == 1; }));
   const std::vector<std::string> turn = {"touch 1", "write 1", "write 1", "write 1", "release 1"};
   EXPECT_EQ(turn, ui.events);
   ASSERT_EQ(3u, ui.writes.size());
@@ -372,7 +413,7 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
     Button(true);
     Button(false);
   }
-  ui.Settle();
+  EXPECT_TRUE(ui.Until([&] { return releases() == 2; }));
   const std::vector<std::string> reset = {"touch 1", "release 1", "touch 1", "write 1", "release 1"};
   EXPECT_EQ(reset, ui.events);
   EXPECT_EQ(std::make_pair(kOutputPort, 0.0f), ui.writes.back());
@@ -381,9 +422,9 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
   usleep(600 * 1000);
   MoveTo(ix, iy);
   Button(true);
-  ui.Settle(60);
+  EXPECT_TRUE(ui.Until([&] { return !ui.events.empty(); }));
   MoveTo(ix, iy - 20);
-  ui.Settle(60);
+  EXPECT_TRUE(ui.Until([&] { return std::count(ui.events.begin(), ui.events.end(), "write 0") >= 1; }));
   ui.Close();
   Button(false);
   ASSERT_GE(ui.events.size(), 3u);
@@ -421,9 +462,10 @@ TEST_F(Lv2UI, HostScaleFactorSizesTheWindow)
     const int w = (int)std::lround(kW * scale), h = (int)std::lround(kH * scale);
     EXPECT_EQ(w, ui.resizedW);
     EXPECT_EQ(h, ui.resizedH);
-    ui.Settle(100);
     XWindowAttributes wa;
-    ASSERT_TRUE(XGetWindowAttributes(mDpy, (Window)reinterpret_cast<uintptr_t>(ui.widget), &wa));
+    const Window win = (Window)reinterpret_cast<uintptr_t>(ui.widget);
+    ui.Until([&] { return XGetWindowAttributes(mDpy, win, &wa) && wa.width == w && wa.height == h; });
+    ASSERT_TRUE(XGetWindowAttributes(mDpy, win, &wa));
     EXPECT_EQ(w, wa.width);
     EXPECT_EQ(h, wa.height);
   }

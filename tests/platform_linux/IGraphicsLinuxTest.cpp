@@ -189,15 +189,26 @@ protected:
   void Pump(int ms = 80) { loop.RunFor(ms); }
 
   // Runs fn on a thread of its own with its own connection once cond holds
-  // (the modal loop of the editor runs on this thread meanwhile).
+  // (the modal loop of the editor runs on this thread meanwhile). When fn
+  // misses its target (an item not found, a click that lands elsewhere) the
+  // menu or box would wait for input forever: whatever is still open after
+  // a generous wait is dismissed with Escape, and the test fails on the
+  // answer instead of hanging.
   std::thread Driver(std::function<bool()> cond, std::function<void(Display*)> fn)
   {
     return std::thread([cond, fn] {
-      const auto end = Clock::now() + std::chrono::seconds(5);
+      const auto end = Clock::now() + std::chrono::seconds(10);
       while (!cond() && Clock::now() < end) usleep(5000);
       usleep(50000);
       Display* d = XOpenDisplay(nullptr);
       fn(d);
+      const auto closeBy = Clock::now() + std::chrono::seconds(10);
+      while (cond() && Clock::now() < closeBy) usleep(5000);
+      for (int i = 0; cond() && i < 50; ++i)
+      {
+        Key(d, XK_Escape);
+        usleep(100000);
+      }
       XCloseDisplay(d);
     });
   }
@@ -525,7 +536,10 @@ TEST_F(LinuxEditorTest, PopupMenuChosenByClickKeysOrDismissed)
   IRECT r(10, 10, 60, 50);
   std::thread t = Driver([&] { return gui->IsMenuOpen(); }, [&](Display* d) {
     IRECT item;
-    if (gui->MenuItemScreenRect(0, 2, &item)) ClickRoot(d, item);
+    if (gui->MenuItemScreenRect(0, 2, &item))
+      ClickRoot(d, item);
+    else
+      Key(d, XK_Escape);  // no target: dismiss, and fail on the answer
   });
   gui->PromptUserInput(modeCtl, mode, &r);
   t.join();
@@ -589,20 +603,29 @@ TEST_F(LinuxEditorTest, MessageBoxButtonsAndAnswers)
   // Yes/No: "No" is the alternate button, 7.
   t = Driver([&] { return gui->IsMessageBoxOpen(); }, [&](Display* d) {
     IRECT b;
-    if (gui->MessageBoxButtonScreenRect(1, &b)) ClickRoot(d, b);
+    if (gui->MessageBoxButtonScreenRect(1, &b))
+      ClickRoot(d, b);
+    else
+      Key(d, XK_Escape);  // no target: dismiss, and fail on the answer
   });
   EXPECT_EQ(7, gui->ShowMessageBox("Replace it?", "Tavlo", 4));
   t.join();
   // Yes/No/Cancel: "Cancel" is the other button, 2; "Yes" is 1.
   t = Driver([&] { return gui->IsMessageBoxOpen(); }, [&](Display* d) {
     IRECT b;
-    if (gui->MessageBoxButtonScreenRect(2, &b)) ClickRoot(d, b);
+    if (gui->MessageBoxButtonScreenRect(2, &b))
+      ClickRoot(d, b);
+    else
+      Key(d, XK_Escape);  // no target: dismiss, and fail on the answer
   });
   EXPECT_EQ(2, gui->ShowMessageBox("Keep?", "Tavlo", 3));
   t.join();
   t = Driver([&] { return gui->IsMessageBoxOpen(); }, [&](Display* d) {
     IRECT b;
-    if (gui->MessageBoxButtonScreenRect(0, &b)) ClickRoot(d, b);
+    if (gui->MessageBoxButtonScreenRect(0, &b))
+      ClickRoot(d, b);
+    else
+      Key(d, XK_Escape);  // no target: dismiss, and fail on the answer
   });
   EXPECT_EQ(1, gui->ShowMessageBox("Keep?", "Tavlo", 3));
   t.join();

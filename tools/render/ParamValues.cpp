@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,18 +15,15 @@ namespace {
 // unit x factor.
 struct AltUnit
 {
-  const char* unit;
   const char* alt;
   double factor;
 };
-constexpr AltUnit kAltUnits[] = {{"ms", "s", 0.001}, {"Hz", "kHz", 0.001}};
 
-const AltUnit* AltFor(const IParamUnit* u)
+bool AltFor(const IParamUnit* u, AltUnit* out)
 {
-  if (!u) return nullptr;
-  for (const AltUnit& a : kAltUnits)
-    if (strcasecmp(a.unit, u->unit) == 0) return &a;
-  return nullptr;
+  if (!u) return false;
+  out->alt = ParamAltUnit(*u, &out->factor);
+  return out->alt != nullptr;
 }
 
 std::string Num(double v)
@@ -50,8 +46,9 @@ bool IsSwitch(const ParamDesc& s) { return s.unit && s.unit->IsSwitch(); }
 // for a value shown in milliseconds.
 const char* PlainUnit(const ParamDesc& s)
 {
-  const AltUnit* alt = AltFor(s.unit);
-  if (alt && s.unit->scale != 1.0 && std::fabs(alt->factor * s.unit->scale - 1.0) < 1e-12) return alt->alt;
+  AltUnit alt;
+  if (AltFor(s.unit, &alt) && s.unit->scale != 1.0 && std::fabs(alt.factor * s.unit->scale - 1.0) < 1e-12)
+    return alt.alt;
   return nullptr;
 }
 
@@ -76,8 +73,9 @@ std::string DescribeRange(const ParamDesc& desc)
   const std::string unit = DisplayUnit(desc);
   const double scale = desc.unit ? desc.unit->scale : 1.0;
   std::string s = Num(lo * scale) + " to " + Num(hi * scale) + (unit.empty() ? "" : " " + unit);
-  if (const AltUnit* alt = AltFor(desc.unit))
-    s += " (or " + Num(lo * scale * alt->factor) + " to " + Num(hi * scale * alt->factor) + " " + alt->alt + ")";
+  AltUnit alt;
+  if (AltFor(desc.unit, &alt))
+    s += " (or " + Num(lo * scale * alt.factor) + " to " + Num(hi * scale * alt.factor) + " " + alt.alt + ")";
   return s;
 }
 
@@ -94,7 +92,8 @@ std::vector<std::string> ValueWords(const ParamDesc& desc)
   if (IsSwitch(desc)) return {Lower(desc.unit->offText), Lower(desc.unit->onText)};
   std::vector<std::string> words;
   if (!DisplayUnit(desc).empty()) words.push_back(DisplayUnit(desc));
-  if (const AltUnit* alt = AltFor(desc.unit)) words.push_back(alt->alt);
+  AltUnit alt;
+  if (AltFor(desc.unit, &alt)) words.push_back(alt.alt);
   return words;
 }
 
@@ -107,39 +106,25 @@ bool ParseParamValue(const ParamDesc& desc, const std::string& text, double& pla
     error = desc.name + " needs a value: " + takes;
     return false;
   }
-  if (IsSwitch(desc))
+  // The same reading as a host's value field and the editor's, but a bare
+  // number is the plain value (seconds for Attack), as it has always been.
+  static const IParamUnit kBareNumber = {};
+  IParamUnitReading reading;
+  switch (ReadParamUnit(desc.unit ? *desc.unit : kBareNumber, t.c_str(), false, &reading))
   {
-    if (strcasecmp(t.c_str(), desc.unit->offText) == 0) { plain = desc.min; return true; }
-    if (strcasecmp(t.c_str(), desc.unit->onText) == 0) { plain = desc.max; return true; }
+    case kParamReadOk: break;
+    case kParamReadUnknownUnit:
+      error = desc.name + "=" + t + ": '" + TrimBlanks(reading.unit) + "' is not a unit of " + desc.name + "; " + takes;
+      return false;
+    default:
+      error = desc.name + "=" + t + " is not a value: " + takes;
+      return false;
   }
-
-  const char* s = t.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double v = strtod(s, &end);
-  // strtod also reads "inf", "nan" and hexadecimal: none is a setting.
-  const bool numeric = end != s && std::isfinite(v) && errno != ERANGE &&
-                       std::string(s, (const char*)end).find_first_not_of("0123456789+-.eE") == std::string::npos;
-  if (!numeric)
-  {
-    error = desc.name + "=" + t + " is not a value: " + takes;
-    return false;
-  }
-  const std::string suffix = TrimBlanks(end);
-  const AltUnit* alt = AltFor(desc.unit);
-  const bool bare = suffix.empty();
+  const bool bare = reading.bare;
+  const double v = reading.plain;
   double value = v;
-  if (bare)
-    value = v;
-  else if (!DisplayUnit(desc).empty() && strcasecmp(suffix.c_str(), desc.unit->unit) == 0)
-    value = v / desc.unit->scale;
-  else if (alt && strcasecmp(suffix.c_str(), alt->alt) == 0)
-    value = v / alt->factor / desc.unit->scale;
-  else
-  {
-    error = desc.name + "=" + t + ": '" + suffix + "' is not a unit of " + desc.name + "; " + takes;
-    return false;
-  }
+  // A switch's words name its two ends.
+  if (IsSwitch(desc) && !bare && !reading.unit) value = v >= 0.5 ? desc.max : desc.min;
 
   const double lo = std::min(desc.min, desc.max), hi = std::max(desc.min, desc.max);
   const double tol = 1e-9 * (hi - lo);

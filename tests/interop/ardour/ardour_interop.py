@@ -5,20 +5,23 @@ re-save round trip, with the same hand-worked levels for both bundles.
 
 ardour7-export aborts in its own teardown in about a quarter of its runs on
 a busy machine, with or without a plug-in in the session, and now and then
-hangs. A render whose file holds every frame of sane audio counts even when
-the tool aborted after writing it; the rest are retried. The tone-only
-session (no plug-in) is rendered as a control, and its aborts are counted
-beside Tavlo's, so that an abort of the tool is told apart from a fault of
-Tavlo's.
+hangs. An aborted run can still write every frame, but not always the
+right ones (a wild sample at each 2048-frame chunk, or chunks moved): its
+render counts only when another run writes the same; the rest are retried.
+The tone-only session (no plug-in) is rendered as a control, and its aborts
+are counted beside Tavlo's, so that an abort of the tool is told apart from
+a fault of Tavlo's.
 
 Prints one line per check and "N passed, M failed"; exits 1 on any failure,
-77 (skipped) when Ardour is not installed.
+77 (skipped) when Ardour 7 is not installed, unless TAVLO_REQUIRE_HOSTS=1
+(as CI sets it), which makes a missing Ardour a failure.
 
 Usage: ardour_interop.py <path to Tavlo.vst3> <path to Tavlo.lv2> [work folder]
        ardour_interop.py --self-test   (the export's retries, against a stand-in tool)
 """
 
 import array
+import glob
 import hashlib
 import math
 import os
@@ -39,6 +42,12 @@ LIBDIR = "/usr/lib/ardour7"
 SCANNER = os.path.join(LIBDIR, "ardour-vst3-scanner")
 LV2_URI = "https://quillmarshworks.example/plugins/tavlo"
 EXPORT_ATTEMPTS = 4
+# ardour7-export runs the session in cycles of this many frames. Its VST 3
+# host passes the automation inside a cycle as points with their offsets,
+# and Tavlo applies a parameter's last point from the start of the block
+# (automation is not yet sample-accurate): a change lands at the start of
+# the cycle that holds its point, up to a cycle early, never late.
+EXPORT_CYCLE = 1024
 # A 1.5 s render takes a few seconds; a hung export is given up well before
 # the test's own time limit.
 EXPORT_TIMEOUT = 60
@@ -169,14 +178,21 @@ class ExportLog:
                                                      self.aborts["tavlo"], self.runs["tavlo"]))
 
 
+# No snapshot here comes near this level: the tone peaks at full scale and
+# Tavlo's Output is at most 0 dB in them. An export that aborts can leave a
+# whole file with one wild sample at the start of each 2048-frame chunk it
+# wrote (seen on one channel, values near 1e22).
+PLAUSIBLE_PEAK = 4.0
+
+
 def sane_render(chans):
     """A complete render as every snapshot here makes one: two channels of
-    finite samples with signal up to the end (a file cut short by an abort
-    ends in zeros or holds fewer frames)."""
+    finite samples of plausible level with signal up to the end (a file cut
+    short by an abort ends in zeros or holds fewer frames)."""
     if len(chans) != 2 or any(len(c) != FRAMES for c in chans):
         return False
     for c in chans:
-        if any(v != v or abs(v) == float("inf") for v in c):
+        if any(not abs(v) <= PLAUSIBLE_PEAK for v in c):
             return False
         if peak(c, FRAMES - 2048, FRAMES) < 1e-3:
             return False
@@ -221,6 +237,7 @@ class Ardour:
         the export's teardown. Other runs are repeated."""
         out = os.path.join(self.work, os.path.basename(session) + "-" + snapshot + ".wav")
         notes = []
+        unconfirmed = None
         for attempt in range(EXPORT_ATTEMPTS):
             if os.path.exists(out):
                 os.remove(out)
@@ -240,10 +257,17 @@ class Ardour:
             if complete and not aborted:
                 return chans, notes
             if complete and sane_render(chans):
-                print("note: ardour7-export of %s exited with %d after writing every frame" % (snapshot, rc))
-                return chans, notes
-            if complete:
-                why = "render ends in silence or holds samples that are not finite"
+                # An abort can also garble a whole file within plausible
+                # levels (chunks moved or changed a little): its render is
+                # taken only once another aborted run writes the same.
+                if unconfirmed is not None and unconfirmed == chans:
+                    print("note: ardour7-export of %s exited with %d after writing every frame, "
+                          "the same as an earlier aborted run" % (snapshot, rc))
+                    return chans, notes
+                unconfirmed = chans
+                why = "aborted after writing every frame; kept until another run writes the same"
+            elif complete:
+                why = "render ends in silence or holds samples that are not finite or far beyond full scale"
             elif chans is not None:
                 why = "incomplete render (%d frames)" % (len(chans[0]) if chans else 0)
             notes.append("attempt %d: exit %d, %s" % (attempt + 1, rc, why))
@@ -381,6 +405,11 @@ def fake_export(mode_file, out):
         print("* Done.", flush=True)
     elif mode == "abort-short":
         write_float_wav(out, [tone[:FRAMES // 2], tone[:FRAMES // 2]], frames_in_header=FRAMES)
+    elif mode == "abort-garbled":
+        write_float_wav(out, [tone, [v * 0.999 if i % 2048 < 16 else v for i, v in enumerate(tone)]])
+    elif mode == "abort-wild-chunks":
+        wild = [8.7559e22 if i % 2048 == 0 and i > 0 else v for i, v in enumerate(tone)]
+        write_float_wav(out, [tone, wild])
     elif mode == "abort-silent-tail":
         quiet = tone[:FRAMES - 4096] + [0.0] * 4096
         write_float_wav(out, [quiet, quiet])
@@ -397,9 +426,12 @@ def self_test():
     cases = [
         # behaviour per run, rendered?, runs, aborted runs
         (["clean"], True, 1, 0),
-        (["abort-after"], True, 1, 1),
+        (["abort-after"], True, 2, 2),
         (["abort-short", "clean"], True, 2, 1),
-        (["abort-silent-tail", "abort-after"], True, 2, 2),
+        (["abort-silent-tail", "abort-after"], True, 3, 3),
+        (["abort-wild-chunks", "clean"], True, 2, 1),
+        (["abort-garbled", "clean"], True, 2, 1),
+        (["abort-garbled", "abort-after", "abort-after"], True, 3, 3),
         (["hang", "clean"], True, 2, 1),
         (["abort-short"], False, EXPORT_ATTEMPTS, EXPORT_ATTEMPTS),
     ]
@@ -419,6 +451,8 @@ def self_test():
                   "rendered %s in %d runs, %d aborted; %s" % (got + ("; ".join(notes),)))
             if chans is not None:
                 check(sane_render(chans), "the accepted render is the whole file (%s)" % ", ".join(modes))
+                check(all(c[i] == (1.0 if i % 2 == 0 else -1.0) for c in chans for i in range(FRAMES)),
+                      "the accepted render is the tone as written (%s)" % ", ".join(modes))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     finish()
@@ -435,8 +469,15 @@ def main():
     tools = [shutil.which("ardour7-lua"), shutil.which("ardour7-export"),
              SCANNER if os.access(SCANNER, os.X_OK) else None]
     if not all(tools):
-        print("SKIP: Ardour 7 is not installed (apt-get install --no-install-recommends ardour); "
-              "the Ardour interop tests did not run")
+        others = sorted(set(os.path.basename(p) for d in os.environ.get("PATH", "").split(os.pathsep) if d
+                            for p in glob.glob(os.path.join(d, "ardour*-lua"))) - {"ardour7-lua"})
+        what = "Ardour 7 is not installed (apt-get install --no-install-recommends ardour)"
+        if others:
+            what += "; found %s, which this test does not drive" % ", ".join(others)
+        if os.environ.get("TAVLO_REQUIRE_HOSTS") == "1":
+            print("FAIL  %s, and TAVLO_REQUIRE_HOSTS=1 requires every host the suite drives" % what)
+            return 1
+        print("SKIP: %s; the Ardour interop tests did not run" % what)
         return SKIP
     vst3 = os.path.abspath(sys.argv[1])
     lv2 = os.path.abspath(sys.argv[2])
@@ -464,9 +505,9 @@ def main():
 # parameters (the VST 3 host bypass first; the LV2 enable port last), and
 # how it stores them.
 FORMATS = {
-    "VST3": {"params": ["Bypass", "Input", "Output", "Attack", "Release", "Mix", "HPF",
+    "VST3": {"params": ["Host Bypass", "Input", "Output", "Attack", "Release", "Mix", "HPF",
                         "Oversample", "Bypass", "Sidechain"],
-             "lead": [("Bypass", 0)], "trail": []},
+             "lead": [("Host Bypass", 0)], "trail": []},
     "LV2": {"params": ["Input", "Output", "Attack", "Release", "Mix", "HPF", "Oversample", "Bypass",
                        "Sidechain", "Enabled"],
             "lead": [], "trail": [("Enabled", 1)]},
@@ -575,7 +616,7 @@ def run_format(ard, fmt):
         if not check("SESSION-DONE" in out, tag + "reload %s and save as %s in a new process" % (src, dst)):
             print(out[-3000:])
             return
-        values.append(re.findall(r"^VALUE (\w+)=(\S+)$", out, re.M))
+        values.append(re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M))
     want = layout["lead"] + STATE_VALUES + layout["trail"]
     for k, got in enumerate(values):
         ok = len(got) == len(want) and all(
@@ -628,8 +669,13 @@ def run_format(ard, fmt):
     check(abs(before - 1.0) < 1e-6, tag + "automation: Mix 0 passes the tone before the point", "%.6f" % before)
     check(abs(after - NYQUIST_GAIN * PREAMP_AT_ONE) < 2e-4, tag + "automation: Mix 100 after the point",
           "%.6f" % after)
-    check(abs(switch - mid) <= 2048, tag + "automation: the change lands at the point",
-          "first compressed frame %d, point at %d" % (switch, mid))
+    # The ramp to Mix 100 runs from 96 frames before the point to the point.
+    # Ardour splits an LV2 plug-in's run at every automation point, so the
+    # switch lies on the ramp; the VST 3 bundle takes the cycle's last point
+    # from the cycle's start (see EXPORT_CYCLE).
+    earliest = mid - 96 if fmt == "LV2" else mid - (EXPORT_CYCLE - 1)
+    check(earliest <= switch <= mid, tag + "automation: the change lands at the point",
+          "first compressed frame %d, point at %d, allowed from %d" % (switch, mid, earliest))
 
     # Side-chain: with Sidechain 0 the side track's tone drives the detector.
     scm, sco = renders["sc_main"][0], renders["sc_on"][0]

@@ -182,7 +182,7 @@ void CheckParameters(juce::AudioPluginInstance& p)
   std::string names;
   for (auto* q : params)
     names += q->getName(128).toStdString() + ",";
-  Check(names == "Preset,Bypass,Input,Output,Attack,Release,Mix,HPF,Oversample,Bypass,Sidechain,",
+  Check(names == "Preset,Host Bypass,Input,Output,Attack,Release,Mix,HPF,Oversample,Bypass,Sidechain,",
         "parameter list in host order", names);
 
   auto* bypass = p.getBypassParameter();
@@ -194,13 +194,14 @@ void CheckParameters(juce::AudioPluginInstance& p)
           Fmt("steps %g value %g", bypass->getNumSteps(), bypass->getValue()));
   }
 
-  // Ranges through the text of the end points and of the default.
+  // Ranges through the text of the end points and of the default, in the
+  // units people read them in.
   struct Want { const char* name; const char* lo; const char* hi; float def; const char* label; };
   const Want want[] = {
-      {"Input", "0.00", "400.00", 0.0f, "%"},     {"Output", "-20.00", "20.00", 0.5f, "%"},
-      {"Attack", "0.00", "0.01", -1.0f, "%"},     {"Release", "0.10", "0.50", -1.0f, "%"},
-      {"Mix", "0.00", "100.00", 1.0f, "%"},       {"HPF", "20.00", "500.00", 0.0f, "%"},
-      {"Oversample", "0", "1", 0.0f, ""},         {"Sidechain", "0", "1", 1.0f, ""},
+      {"Input", "0", "400", 0.0f, ""},              {"Output", "-20.0 dB", "20.0 dB", 0.5f, "dB"},
+      {"Attack", "0.1 ms", "10.1 ms", -1.0f, "ms"}, {"Release", "100 ms", "500 ms", -1.0f, "ms"},
+      {"Mix", "0 %", "100 %", 1.0f, "%"},           {"HPF", "20 Hz", "500 Hz", 0.0f, "Hz"},
+      {"Oversample", "Off", "On", 0.0f, ""},        {"Sidechain", "External", "Internal", 1.0f, ""},
   };
   for (const Want& w : want)
   {
@@ -222,10 +223,14 @@ void CheckParameters(juce::AudioPluginInstance& p)
               Fmt(", default %g", q->getDefaultValue()));
   }
   // Attack and Release have shape 2: the middle of the knob is a quarter of
-  // the way up the range (0.1 + 0.4 / 4 = 0.20 s).
+  // the way up the range (0.1 + 0.4 / 4 = 0.2 s).
   if (auto* rel = ParamByName(p, "Release"))
-    Check(rel->getText(0.5f, 32) == "0.20", "Release at normalised 0.5 reads 0.20",
+  {
+    Check(rel->getText(0.5f, 32) == "200 ms", "Release at normalised 0.5 reads 200 ms",
           rel->getText(0.5f, 32).toStdString());
+    Check(std::fabs(rel->getValueForText("0.2 s") - 0.5f) < 1e-6f, "Release text 0.2 s is normalised 0.5",
+          Fmt("%g", rel->getValueForText("0.2 s")));
+  }
   if (auto* in = ParamByName(p, "Input"))
   {
     Check(in->getValueForText("30") == 0.075f || std::fabs(in->getValueForText("30") - 0.075f) < 1e-6f,
@@ -396,7 +401,7 @@ void CheckStateRoundTrip(Host& host)
     }
   Check(same && pa.size() == pb.size(), "restored instance reports the same parameters", diff);
   if (auto* mix = ParamByName(*b, "Mix"))
-    Check(mix->getText(mix->getValue(), 32) == "80.00", "restored Mix reads 80.00",
+    Check(mix->getText(mix->getValue(), 32) == "80 %", "restored Mix reads 80 %",
           mix->getText(mix->getValue(), 32).toStdString());
 
   auto outA = Render<double>(*a, gen, n), outB = Render<double>(*b, gen, n),
