@@ -86,6 +86,14 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
   EXPECT_EQ(std::vector<std::string>{"in.wav"}, o.inputs);
   EXPECT_EQ("out.flac", o.output);
 
+  // Words of a list in any case, and the aliases it takes.
+  RenderOptions words;
+  ASSERT_TRUE(Parse({"--format", "AIF", "--bits=32", "-j3", "-qy", "in.wav", "out"}, words, error)) << error;
+  EXPECT_EQ("aiff", words.format);
+  EXPECT_EQ(SampleBits::k32f, words.bits);
+  EXPECT_EQ(3, words.jobs);
+  EXPECT_TRUE(words.quiet && words.force);
+
   RenderOptions d;
   ASSERT_TRUE(Parse({"out.wav"}, d, error)) << error;
   EXPECT_TRUE(d.inputs.empty());  // the embedded loop
@@ -114,6 +122,10 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
     {{"--rate", "44100.5", "o.wav"}, "--rate must be a whole number"},
     {{"--precision", "48", "o.wav"}, "--precision must be 32 or 64"},
     {{"--bits", "8", "o.wav"}, "--bits must be 16, 24 or 32f"},
+    {{"--format", "mp3", "o.wav"}, "--format must be wav, flac or aiff, got 'mp3'"},
+    {{"-j", "65", "o.wav"}, "--jobs must be from 1 to 64, got '65'"},
+    {{"-qj", "o.wav"}, "--jobs must be from 1 to 64, got 'o.wav'"},
+    {{"--json=yes", "o.wav"}, "option --json takes no value"},
     {{"--automate", "Mix", "o.wav"}, "--automate expects NAME=T0:V0,T1:V1"},
     {{"--automate", "Mix=0:0", "--automate", "mix=1:1", "o.wav"}, "parameter mix is automated twice"},
     {{"--set", "MIX=1", "--automate", "Mix=0:0", "o.wav"}, "parameter MIX is both set and automated"},

@@ -1131,6 +1131,13 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                              "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
                              "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
     EXPECT_NE(std::string::npos, r.out.find(option)) << option;
+  // What each value may be and what holds without it, from the option table.
+  for (const char* line : {"  --block N                frames per process call (1 to 65536; default 512)\n",
+                           "  --precision 32|64        sample size of the process calls (default 32)\n",
+                           "instance of its own (1 to 64; default 1)\n", "(8000 to\n                           768000; default 48000)",
+                           "  --bits 16|24|32f         output sample format; PCM is rounded and clipped\n"
+                           "                           (default 32f; 24 for FLAC)\n"})
+    EXPECT_NE(std::string::npos, r.out.find(line)) << line;
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
 
@@ -1143,6 +1150,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   EXPECT_EQ(0, status);
   EXPECT_EQ("", Slurp(P("man.err")));
   for (const char* text : {"-o, --output-dir DIR", "Attack", "0.1 to 10.1 ms (or 0.0001 to 0.0101 s), default 5.0 ms",
+                           "frames per process call (1 to 65536; default 512)",
                            "EXIT STATUS", "replace outputs that already exist", "FACTORY PRESETS",
                            "Kick & Snare Punch (kick-snare-punch)"})
     EXPECT_NE(std::string::npos, page.find(text)) << text;
@@ -1165,6 +1173,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     {"tavlo-render --set Sidechain=e", "external"},
     {"tavlo-render --automate Oversample=0:off,1:o", "off on"},
     {"tavlo-render --format f", "flac"},
+    {"tavlo-render --precision ", "32 64"},
+    {"tavlo-render --bits 3", "32f"},
     {"tavlo-render --preset d", "default drum-bus-glue drum-room-crush"},
     {"tavlo-render take", "take.flac"},
   };

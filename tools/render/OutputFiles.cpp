@@ -1,6 +1,8 @@
 #include "OutputFiles.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -210,6 +212,14 @@ void PendingFile::Init()
     const char* tmp = getenv("TMPDIR");
     base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavlo-render-" + std::to_string((long)getpid()) + "-out";
   }
+  // An interruption between making the file and noting its name for the
+  // signal handler would leave the file behind: the signals that remove
+  // pending files wait until both are done.
+  sigset_t stops, old;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, &old);
+  int err = 0;
   for (int attempt = 0; attempt < 100; ++attempt)
   {
     const std::string name = attempt == 0 ? base : base + "-" + std::to_string(attempt);
@@ -219,11 +229,13 @@ void PendingFile::Init()
       close(fd);
       mTemp = name;
       mSlot = ClaimSlot(mTemp);
-      return;
+      break;
     }
-    if (errno != EEXIST) break;
+    err = errno;
+    if (err != EEXIST) break;
   }
-  mTempError = strerror(errno);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (mTemp.empty()) mTempError = strerror(err);
 }
 
 PendingFile::~PendingFile() { Discard(); }

@@ -84,7 +84,7 @@ std::string OptionHead(const OptionInfo& o, bool roff)
   std::string s;
   if (o.shortName) s += dash + o.shortName + ", ";
   s += dash + dash + o.longName;
-  if (o.arg) s += std::string(" ") + o.arg;
+  if (o.TakesValue()) s += " " + o.arg;
   return s;
 }
 
@@ -94,6 +94,16 @@ std::string JoinLines(const char* text)
   for (char& c : s)
     if (c == '\n') c = ' ';
   return s;
+}
+
+// What an option does, then what its value may be and what holds without
+// it, from the option table; one line.
+std::string OptionText(const OptionInfo& o)
+{
+  std::string s = JoinLines(o.help), facts;
+  if (!o.value.range.empty()) facts = o.value.range;
+  if (!o.value.byDefault.empty()) facts += (facts.empty() ? "default " : "; default ") + o.value.byDefault;
+  return facts.empty() ? s : s + " (" + facts + ")";
 }
 
 std::string Roff(const std::string& text)
@@ -128,7 +138,7 @@ std::string HelpText(const HelpFacts& facts)
   for (const OptionInfo& o : RenderOptionTable())
   {
     const std::string head = "  " + OptionHead(o, false);
-    const std::string body = FillText(JoinLines(o.help), 27);
+    const std::string body = FillText(OptionText(o), 27);
     s += head.size() < 26 ? head + body.substr(head.size()) : head + "\n" + body;
   }
 
@@ -165,7 +175,7 @@ std::string ManPage(const HelpFacts& facts)
   for (const char* p : kDescription) s += ".PP\n" + Roff(p) + "\n";
   s += ".SH OPTIONS\n";
   for (const OptionInfo& o : RenderOptionTable())
-    s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(JoinLines(o.help)) + "\n";
+    s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(OptionText(o)) + "\n";
   s += ".SH PARAMETERS\n.PP\nVALUE with or without its unit; a number without unit is the plug\\-in's own value, "
        "in seconds for Attack and Release.\n";
   for (const ParamDesc& p : facts.params)
@@ -198,10 +208,11 @@ std::string BashCompletion(const HelpFacts& facts)
   {
     options += std::string(options.empty() ? "" : " ") + "--" + o.longName;
     if (o.shortName) options += std::string(" -") + o.shortName;
-    if (!o.arg) continue;
+    if (!o.TakesValue()) continue;
     std::string pattern = std::string("--") + o.longName;
     if (o.shortName) pattern += std::string("|-") + o.shortName;
-    const std::string c = o.complete;
+    std::string c = o.complete;
+    for (const std::string& w : o.value.choices) c += (c.empty() ? "" : " ") + w;
     std::string action;
     if (c == "param") action = "_tavlo_render_params \"$cur\"";
     else if (c == "preset")

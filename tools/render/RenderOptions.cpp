@@ -66,119 +66,130 @@ std::string Spelled(const OptionInfo& o)
   return std::string("--") + o.longName;
 }
 
-// Applies one recognised option; false with a message on a bad value.
-bool Apply(const OptionInfo& o, const std::string& value, RenderOptions& opts, std::string& error)
+std::string Choices(const std::vector<std::string>& words, const char* last)
 {
-  const std::string name = o.longName;
-  if (name == "help") opts.info = InfoRequest::kHelp;
-  else if (name == "version") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kVersion; }
-  else if (name == "params") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kParams; }
-  else if (name == "presets") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kPresets; }
-  else if (name == "preset") opts.preset = value;
-  else if (name == "man-page") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kManPage; }
-  else if (name == "bash-completion") { if (opts.info == InfoRequest::kNone) opts.info = InfoRequest::kBashCompletion; }
-  else if (name == "quiet") opts.quiet = true;
-  else if (name == "force") opts.force = true;
-  else if (name == "json") opts.json = true;
-  else if (name == "plugin") opts.plugin = value;
-  else if (name == "sidechain") opts.sidechain = value;
-  else if (name == "save-state") opts.saveState = value;
-  else if (name == "load-state") opts.loadState = value;
-  else if (name == "plot") opts.plot = value;
-  else if (name == "snapshot") opts.snapshot = value;
-  else if (name == "curve") opts.curve = value;
-  else if (name == "output-dir") opts.outputDir = value;
-  else if (name == "set")
+  std::string s;
+  for (size_t i = 0; i < words.size(); ++i)
+    s += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
+  return s;
+}
+
+// The kinds of option value. Each setter names its option in its messages
+// through the name it is given when the table is made.
+
+OptionValue Flag(bool RenderOptions::*member)
+{
+  return {[member](const std::string&, RenderOptions& o, std::string&) { return o.*member = true; }, "", "", {}};
+}
+
+// --help wins over the other requests to print something; of those, the
+// first given.
+OptionValue Info(InfoRequest request)
+{
+  return {[request](const std::string&, RenderOptions& o, std::string&) {
+            if (request == InfoRequest::kHelp || o.info == InfoRequest::kNone) o.info = request;
+            return true;
+          },
+          "", "", {}};
+}
+
+OptionValue Text(std::string RenderOptions::*member)
+{
+  return {[member](const std::string& v, RenderOptions& o, std::string&) {
+            o.*member = v;
+            return true;
+          },
+          "", "", {}};
+}
+
+// A whole number from lo to hi; the message says "--NAME must be " + what
+// + "from lo to hi" + unit.
+template <class T>
+OptionValue Whole(const char* name, T RenderOptions::*member, long lo, long hi, const char* what = "",
+                  const char* unit = "")
+{
+  const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+  const std::string message = std::string("--") + name + " must be " + what + "from " + range + unit;
+  return {[=](const std::string& v, RenderOptions& o, std::string& error) {
+            long n = 0;
+            if (!ParseInt(v, lo, hi, n))
+            {
+              error = message + ", got '" + v + "'";
+              return false;
+            }
+            o.*member = (T)n;
+            return true;
+          },
+          range, std::to_string((long)(RenderOptions().*member)), {}};
+}
+
+// One of a list of words (any case), each standing for a value; aliases
+// are taken too but not offered.
+template <class T>
+OptionValue Choice(const char* name, T RenderOptions::*member, std::vector<std::pair<std::string, T>> words,
+                   std::vector<std::pair<std::string, T>> aliases = {})
+{
+  OptionValue v;
+  for (const auto& w : words) v.choices.push_back(w.first);
+  for (const auto& w : words)
+    if (w.second == RenderOptions().*member) v.byDefault = w.first;
+  const std::string message = std::string("--") + name + " must be " + Choices(v.choices, " or ");
+  words.insert(words.end(), aliases.begin(), aliases.end());
+  v.set = [=](const std::string& text, RenderOptions& o, std::string& error) {
+    for (const auto& w : words)
+      if (strcasecmp(w.first.c_str(), text.c_str()) == 0)
+      {
+        o.*member = w.second;
+        return true;
+      }
+    error = message + ", got '" + text + "'";
+    return false;
+  };
+  return v;
+}
+
+OptionValue Custom(OptionSetter set)
+{
+  return {std::move(set), "", "", {}};
+}
+
+// What holds without the option, where the default value alone would not
+// say it.
+OptionValue ByDefault(OptionValue v, const char* text)
+{
+  v.byDefault = text;
+  return v;
+}
+
+bool AddSetting(const std::string& value, RenderOptions& opts, std::string& error)
+{
+  ParamSetting s;
+  if (!SplitNameValue(value, s.name, s.text))
   {
-    ParamSetting s;
-    if (!SplitNameValue(value, s.name, s.text))
-    {
-      error = "--set expects NAME=VALUE, got '" + value + "'";
-      return false;
-    }
-    opts.sets.push_back(s);
+    error = "--set expects NAME=VALUE, got '" + value + "'";
+    return false;
   }
-  else if (name == "automate")
+  opts.sets.push_back(s);
+  return true;
+}
+
+bool AddAutomation(const std::string& value, RenderOptions& opts, std::string& error)
+{
+  ParamAutomation a;
+  if (!SplitNameValue(value, a.name, a.text))
   {
-    ParamAutomation a;
-    if (!SplitNameValue(value, a.name, a.text))
-    {
-      error = "--automate expects NAME=T0:V0,T1:V1,..., got '" + value + "'";
-      return false;
-    }
-    // The times are checked now; the values once the parameter's unit is known.
-    std::string why;
-    const ValueReader anyValue = [](const std::string&, double&, std::string&) { return true; };
-    if (!ParseAutomationPoints(a.text, a.points, why, anyValue))
-    {
-      error = "--automate " + a.name + ": " + why;
-      return false;
-    }
-    opts.automations.push_back(a);
+    error = "--automate expects NAME=T0:V0,T1:V1,..., got '" + value + "'";
+    return false;
   }
-  else if (name == "format")
+  // The times are checked now; the values once the parameter's unit is known.
+  std::string why;
+  const ValueReader anyValue = [](const std::string&, double&, std::string&) { return true; };
+  if (!ParseAutomationPoints(a.text, a.points, why, anyValue))
   {
-    std::string f = value;
-    for (char& c : f) c = (char)tolower((unsigned char)c);
-    if (f == "aif") f = "aiff";
-    if (f != "wav" && f != "flac" && f != "aiff")
-    {
-      error = "--format must be wav, flac or aiff, got '" + value + "'";
-      return false;
-    }
-    opts.format = f;
+    error = "--automate " + a.name + ": " + why;
+    return false;
   }
-  else if (name == "jobs")
-  {
-    long j = 0;
-    if (!ParseInt(value, 1, 64, j))
-    {
-      error = "--jobs must be from 1 to 64, got '" + value + "'";
-      return false;
-    }
-    opts.jobs = (int)j;
-  }
-  else if (name == "rate")
-  {
-    long r = 0;
-    if (!ParseInt(value, kMinRate, kMaxRate, r))
-    {
-      error = "--rate must be a whole number of hertz from 8000 to 768000, got '" + value + "'";
-      return false;
-    }
-    opts.rate = (double)r;
-  }
-  else if (name == "block")
-  {
-    long b = 0;
-    if (!ParseInt(value, 1, 65536, b))
-    {
-      error = "--block must be from 1 to 65536 frames, got '" + value + "'";
-      return false;
-    }
-    opts.block = (int)b;
-  }
-  else if (name == "precision")
-  {
-    if (value == "32") opts.precision = 32;
-    else if (value == "64") opts.precision = 64;
-    else
-    {
-      error = "--precision must be 32 or 64, got '" + value + "'";
-      return false;
-    }
-  }
-  else if (name == "bits")
-  {
-    if (value == "16") opts.bits = SampleBits::k16;
-    else if (value == "24") opts.bits = SampleBits::k24;
-    else if (value == "32f" || value == "32") opts.bits = SampleBits::k32f;
-    else
-    {
-      error = "--bits must be 16, 24 or 32f, got '" + value + "'";
-      return false;
-    }
-  }
+  opts.automations.push_back(a);
   return true;
 }
 
@@ -342,7 +353,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
       {
         value = arg.substr(eq + 1);
         hasValue = true;
-        if (!o->arg)
+        if (!o->TakesValue())
         {
           error = "option " + Spelled(*o) + " takes no value";
           return false;
@@ -361,7 +372,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
           error = std::string("unknown option -") + arg[k] + " (see --help)";
           return false;
         }
-        if (o->arg)
+        if (o->TakesValue())
         {
           if (k + 1 < arg.size())
           {
@@ -370,10 +381,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
           }
           break;
         }
-        if (k + 1 < arg.size() && !Apply(*o, "", opts, error)) return false;
+        if (k + 1 < arg.size() && !o->value.set("", opts, error)) return false;
       }
     }
-    if (o->arg && !hasValue)
+    if (o->TakesValue() && !hasValue)
     {
       if (i + 1 >= argc)
       {
@@ -382,7 +393,7 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
       }
       value = argv[++i];
     }
-    if (!Apply(*o, value, opts, error)) return false;
+    if (!o->value.set(value, opts, error)) return false;
   }
   if (opts.info != InfoRequest::kNone) return true;
   if (!CheckFiles(positional, opts, error)) return false;
@@ -408,58 +419,78 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
 
 const std::vector<OptionInfo>& RenderOptionTable()
 {
-  static const std::vector<OptionInfo> kTable = {
-    {0, "preset", "NAME",
-     "start from a factory preset (see --presets), selected in the plug-in\n"
-     "as a host's preset menu does; --set and --automate change it from there",
-     "preset"},
-    {0, "set", "NAME=VALUE",
-     "set a parameter before the first block, with or without its unit\n"
-     "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
-     "param"},
-    {0, "automate", "NAME=T0:V0,T1:V1,...",
-     "ramp a parameter linearly between times in seconds, one value per\n"
-     "block (Output=0:0dB,4:-6dB); repeatable",
-     "param"},
-    {0, "sidechain", "FILE",
-     "feed FILE to the side-chain input; sets Sidechain to external unless\n"
-     "--set or --automate say otherwise; a shorter file ends in silence",
-     "audio"},
-    {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept", "dir"},
-    {0, "format", "wav|flac|aiff",
-     "format of the output (default: OUTPUT's extension; with -o DIR the\n"
-     "input's; WAV on standard output)",
-     "wav flac aiff"},
-    {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own\n(default 1)", "1 2 4"},
-    {'y', "force", nullptr, "replace outputs that already exist (refused otherwise)", ""},
-    {0, "plugin", "PATH",
-     "bundle to load (default: Tavlo.vst3 beside this program, in its\n"
-     "../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, /usr/lib/vst3)",
-     "dir"},
-    {0, "rate", "HZ",
-     "sample rate of the embedded loop (default 48000); with INPUT it must\n"
-     "match the file, as nothing is resampled",
-     "44100 48000 88200 96000"},
-    {0, "block", "N", "frames per process call, 1 to 65536 (default 512)", "64 512 4096"},
-    {0, "precision", "32|64", "sample size of the process calls (default 32)", "32 64"},
-    {0, "bits", "16|24|32f", "output sample format (default 32f; 24 for FLAC); PCM is rounded\nand clipped", "16 24 32f"},
-    {0, "save-state", "FILE", "write the plug-in's state after rendering", "file"},
-    {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file"},
-    {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png"},
-    {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png"},
-    {0, "curve", "FILE.png",
-     "draw the static curve: output against input level of a steady tone\n"
-     "for Input 0, 50, 100, 200 and 400 (and any Input given with --set),\n"
-     "measured through the plug-in; takes no INPUT or OUTPUT",
-     "png"},
-    {0, "json", nullptr, "print each summary as one JSON object per line instead", ""},
-    {'q', "quiet", nullptr, "no progress bar", ""},
-    {0, "params", nullptr, "list the parameters with units, ranges and defaults", ""},
-    {0, "presets", nullptr, "list the factory presets with what each is for", ""},
-    {0, "version", nullptr, "print the version", ""},
-    {'h', "help", nullptr, "print this text", ""},
-    {0, "man-page", nullptr, "print the manual page (roff), made from this text", ""},
-    {0, "bash-completion", nullptr, "print the bash completion script", ""},
-  };
+  using R = RenderOptions;
+  static const std::vector<OptionInfo> kTable = [] {
+    std::vector<OptionInfo> t = {
+      {0, "preset", "NAME",
+       "start from a factory preset (see --presets), selected in the plug-in\n"
+       "as a host's preset menu does; --set and --automate change it from there",
+       "preset", Text(&R::preset)},
+      {0, "set", "NAME=VALUE",
+       "set a parameter before the first block, with or without its unit\n"
+       "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
+       "param", Custom(AddSetting)},
+      {0, "automate", "NAME=T0:V0,T1:V1,...",
+       "ramp a parameter linearly between times in seconds, one value per\n"
+       "block (Output=0:0dB,4:-6dB); repeatable",
+       "param", Custom(AddAutomation)},
+      {0, "sidechain", "FILE",
+       "feed FILE to the side-chain input; sets Sidechain to external unless\n"
+       "--set or --automate say otherwise; a shorter file ends in silence",
+       "audio", Text(&R::sidechain)},
+      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept", "dir",
+       Text(&R::outputDir)},
+      {0, "format", "", "format of the output", "",
+       ByDefault(Choice<std::string>("format", &R::format, {{"wav", "wav"}, {"flac", "flac"}, {"aiff", "aiff"}},
+                                     {{"aif", "aiff"}}),
+                 "OUTPUT's extension; with -o DIR the input's; WAV on standard output")},
+      {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own", "1 2 4",
+       Whole("jobs", &R::jobs, 1, 64)},
+      {'y', "force", "", "replace outputs that already exist (refused otherwise)", "", Flag(&R::force)},
+      {0, "plugin", "PATH", "bundle to load", "dir",
+       ByDefault(Text(&R::plugin),
+                 "Tavlo.vst3 beside this program, in its ../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, "
+                 "/usr/lib/vst3")},
+      {0, "rate", "HZ",
+       "sample rate of the embedded loop; with INPUT it must match the file,\n"
+       "as nothing is resampled",
+       "44100 48000 88200 96000",
+       ByDefault(Whole("rate", &R::rate, kMinRate, kMaxRate, "a whole number of hertz "), "48000")},
+      {0, "block", "N", "frames per process call", "64 512 4096", Whole("block", &R::block, 1, 65536, "", " frames")},
+      {0, "precision", "", "sample size of the process calls", "",
+       Choice<int>("precision", &R::precision, {{"32", 32}, {"64", 64}})},
+      {0, "bits", "", "output sample format; PCM is rounded and clipped", "",
+       ByDefault(Choice<SampleBits>("bits", &R::bits,
+                                    {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
+                                    {{"32", SampleBits::k32f}}),
+                 "32f; 24 for FLAC")},
+      {0, "save-state", "FILE", "write the plug-in's state after rendering", "file", Text(&R::saveState)},
+      {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
+       Text(&R::loadState)},
+      {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png", Text(&R::plot)},
+      {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png", Text(&R::snapshot)},
+      {0, "curve", "FILE.png",
+       "draw the static curve: output against input level of a steady tone\n"
+       "for Input 0, 50, 100, 200 and 400 (and any Input given with --set),\n"
+       "measured through the plug-in; takes no INPUT or OUTPUT",
+       "png", Text(&R::curve)},
+      {0, "json", "", "print each summary as one JSON object per line instead", "", Flag(&R::json)},
+      {'q', "quiet", "", "no progress bar", "", Flag(&R::quiet)},
+      {0, "params", "", "list the parameters with units, ranges and defaults", "", Info(InfoRequest::kParams)},
+      {0, "presets", "", "list the factory presets with what each is for", "", Info(InfoRequest::kPresets)},
+      {0, "version", "", "print the version", "", Info(InfoRequest::kVersion)},
+      {'h', "help", "", "print this text", "", Info(InfoRequest::kHelp)},
+      {0, "man-page", "", "print the manual page (roff), made from this text", "", Info(InfoRequest::kManPage)},
+      {0, "bash-completion", "", "print the bash completion script", "", Info(InfoRequest::kBashCompletion)},
+    };
+    // A list's value is spelled by its choices.
+    for (OptionInfo& o : t)
+      if (!o.value.choices.empty())
+      {
+        o.arg.clear();
+        for (const std::string& c : o.value.choices) o.arg += (o.arg.empty() ? "" : "|") + c;
+      }
+    return t;
+  }();
   return kTable;
 }

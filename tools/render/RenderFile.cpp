@@ -1,0 +1,221 @@
+#include "RenderFile.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "EditorSnapshot.h"
+#include "ProgressDisplay.h"
+#include "RenderPlot.h"
+#include "RenderReport.h"
+#include "RenderStats.h"
+
+namespace {
+
+std::string Fmt(const char* f, double v)
+{
+  char buf[64];
+  snprintf(buf, sizeof(buf), f, v);
+  return buf;
+}
+
+std::vector<ReportParam> ReportParams(const RenderShared& shared, const PluginSession& plug)
+{
+  std::vector<ReportParam> out;
+  for (const ParamDesc& desc : shared.descs)
+  {
+    const HostParam* p = plug.Find(desc.name);
+    if (!p) continue;
+    const double plain = plug.PlainValue(*p);
+    ReportParam r;
+    r.name = desc.name;
+    // Read back through the normalised value: 2 ms comes back as 1.9999999999999991.
+    r.value = std::round(DisplayValue(desc, plain) * 1e9) / 1e9;
+    r.unit = DisplayUnit(desc);
+    r.text = FormatParamValue(desc, plain);
+    for (const ParamAutomation& a : shared.automations) r.automated |= a.name == desc.name;
+    out.push_back(r);
+  }
+  return out;
+}
+
+FileReport MakeReport(const RenderShared& shared, const FileJob& job, const PluginSession& plug,
+                      const RenderStats& stats, int64_t clipped, const EngineCounts& counts, double wall)
+{
+  FileReport report;
+  report.output = job.out.given;
+  report.input = job.input;
+  report.rate = job.rate;
+  report.frames = counts.frames;
+  report.peakInDb = stats.PeakInDb();
+  report.rmsInDb = stats.RmsInDb();
+  report.peakOutDb = stats.PeakOutDb();
+  report.rmsOutDb = stats.RmsOutDb();
+  report.grMaxDb = stats.MaxGrDb();
+  report.grAvgDb = stats.AvgGrDb();
+  report.clipped = clipped;
+  report.nonFinite = counts.nonFiniteIn;
+  report.speed = wall > 0 ? counts.frames / job.rate / wall : 0.0;
+  report.params = ReportParams(shared, plug);
+  return report;
+}
+
+PlotText PlotTextFor(const FileJob& job, const FileReport& report)
+{
+  PlotText text;
+  text.title = "Tavlo: " + (job.input.empty() ? std::string("embedded drum-and-bass loop") :
+                            job.input == "-" ? std::string("standard input") : BaseName(job.input)) +
+               "  \xE2\x86\x92  " + (job.out.kind == OutputTarget::kStdout ? "standard output" : BaseName(job.out.given));
+  std::string settings;
+  for (const ReportParam& p : report.params) settings += p.name + (p.automated ? " (automated) " : " ") + p.text + "   ";
+  text.settings = settings + std::to_string((long)report.rate) + " Hz";
+  return text;
+}
+
+// A side product's temporary file; null with a message when none can be made.
+std::unique_ptr<PendingFile> NewPending(const OutputTarget& target, std::string& error)
+{
+  std::unique_ptr<PendingFile> file(new PendingFile(target));
+  if (!file->TempPath().empty()) return file;
+  error = "cannot write " + target.given + ": " + file->TempError();
+  return nullptr;
+}
+
+// What a finished render should not pass over in silence.
+void WarnAfterRender(const FileJob& job, const FileReport& report, const EngineCounts& counts)
+{
+  const std::string out = job.out.kind == OutputTarget::kStdout ? "standard output" : job.out.given;
+  if (report.clipped)
+    Warn(out + ": " + std::to_string(report.clipped) + " samples clipped at full scale by " +
+         std::to_string(job.format.bits) + "-bit output (peak " + Fmt("%+.1f", report.peakOutDb) +
+         " dBFS); lower Output or use --bits 32f");
+  if (report.nonFinite)
+    Warn(InputName(job.input) + ": " + std::to_string(report.nonFinite) +
+         " non-finite input samples (NaN or infinity), rendered as silence");
+  if (counts.nonFiniteOut)
+    Warn(out + ": the plug-in returned " + std::to_string(counts.nonFiniteOut) +
+         " non-finite samples, written as silence");
+  const int64_t declared = job.source->DeclaredFrames();
+  if (declared > counts.frames)
+    Warn(InputName(job.input) + ": the audio ends after " + std::to_string(counts.frames) + " of the " +
+         std::to_string(declared) + " frames its header declares (cut off?); what is there was rendered");
+}
+
+}  // namespace
+
+// Renders one file with everything that goes with it; the outputs appear
+// together at the end or not at all.
+bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<PluginSession> plug, std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  if (!job.source && !OpenInput(opts, job, error)) return false;
+  const double rate = job.rate;
+  std::unique_ptr<AudioSource> sidechain;
+  if (!OpenSidechain(opts, rate, sidechain, error)) return false;
+
+  if (!plug)
+  {
+    plug.reset(new PluginSession());
+    if (!plug->Load(shared.module, error))
+    {
+      error = "plug-in " + shared.bundle + ": " + error;
+      return false;
+    }
+  }
+  const bool useSidechain = sidechain && plug->HasSidechainBus();
+  if (sidechain && !useSidechain)
+  {
+    error = "the plug-in has no side-chain input";
+    return false;
+  }
+
+  std::unique_ptr<EditorSnapshot> snapshot;
+  if (!opts.snapshot.empty() && !(snapshot = EditorSnapshot::Make(plug->SoPath(), error))) return false;
+  if (!plug->Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
+  if (snapshot && !snapshot->Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
+  // After set-up, which clears the host bypass switch, as a DAW restores a
+  // project once the engine runs.
+  if (shared.haveState)
+  {
+    if (!plug->SetState(shared.loadedState, error) ||
+        (snapshot && !snapshot->SetState(shared.loadedState, error)))
+    {
+      error = opts.loadState + ": " + error;
+      return false;
+    }
+  }
+
+  AudioSink sink(job.out, job.format, rate);
+  if (!sink.IsOpen())
+  {
+    error = sink.Error();
+    return false;
+  }
+  EngineSetup setup = shared.setup;
+  setup.rate = rate;
+  setup.block = opts.block;
+  setup.precision = opts.precision;
+  setup.sidechain = useSidechain;
+
+  RenderStats stats(rate, job.frames);
+  auto onBlock = [&](const BlockView& b, std::string& why) {
+    if (!sink.Write(b.out, b.frames))
+    {
+      why = sink.Error();
+      return false;
+    }
+    stats.Add(b.in, b.out, b.frames, b.expectedGain);
+    Progress().Add(b.frames, rate);
+    return true;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EngineCounts counts;
+  if (!RunEngine(*plug, snapshot ? snapshot->Follower() : nullptr, *job.source, sidechain.get(), setup, onBlock, counts,
+                 error))
+  {
+    if (error.compare(0, 4, "read") == 0) error = "cannot " + error + " of " + InputName(job.input);
+    else if (error.compare(0, 10, "side-chain") == 0) error = "cannot " + error + " of " + opts.sidechain;
+    return false;
+  }
+  stats.Finish();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  plug->Stop();
+  if (snapshot) snapshot->Stop();
+  if (counts.frames == 0)
+  {
+    error = (job.input.empty() ? std::string("the input") : InputName(job.input)) + " holds no audio";
+    return false;
+  }
+
+  // Everything else, each under a temporary name until all succeeded.
+  const FileReport report = MakeReport(shared, job, *plug, stats, sink.Clipped(), counts, wall);
+  std::vector<PendingFile*> pending = {&sink.Pending()};
+  std::unique_ptr<PendingFile> statePending, plotPending, snapPending;
+  if (!opts.saveState.empty())
+  {
+    std::vector<uint8_t> bytes;
+    if (!plug->GetState(bytes, error)) return false;
+    statePending.reset(new PendingFile(shared.saveState));
+    if (!WriteWholeFile(*statePending, bytes, error)) return false;
+    pending.push_back(statePending.get());
+  }
+  if (!opts.plot.empty())
+  {
+    if (!(plotPending = NewPending(shared.plot, error)) ||
+        !DrawRenderPlot(stats, PlotTextFor(job, report), plotPending->TempPath(), error))
+      return false;
+    pending.push_back(plotPending.get());
+  }
+  if (snapshot)
+  {
+    if (!(snapPending = NewPending(shared.snapshot, error)) ||
+        !snapshot->Write(*plug, snapPending->TempPath(), error))
+      return false;
+    pending.push_back(snapPending.get());
+  }
+  if (!sink.Finish(error) || !CommitAll(pending, error)) return false;
+
+  Progress().Print(shared.report, opts.json ? JsonLine(report) : SummaryLine(report));
+  WarnAfterRender(job, report, counts);
+  return true;
+}

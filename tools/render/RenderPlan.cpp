@@ -1,0 +1,243 @@
+#include "RenderPlan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "DrumLoop.h"
+#include "EditorSnapshot.h"
+#include "LinkedTavlo.h"
+#include "ProgressDisplay.h"
+#include "RenderSettings.h"
+
+namespace {
+
+constexpr double kDefaultRate = 48000.0;
+
+bool IsBundle(const std::string& path)
+{
+  return access((path + "/Contents").c_str(), F_OK) == 0;
+}
+
+std::string ProgramFolder()
+{
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  buf[n] = '\0';
+  std::string path(buf);
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The bundle beside the program first (a build tree, or ~/.local/bin next
+// to nothing), then where an install under a prefix puts it (PREFIX/bin and
+// PREFIX/lib/vst3), then the usual VST 3 folders of Linux.
+bool FindDefaultBundle(std::string& bundle)
+{
+  std::vector<std::string> candidates = {ProgramFolder() + "/Tavlo.vst3",
+                                         ProgramFolder() + "/../lib/vst3/Tavlo.vst3"};
+  if (const char* home = getenv("HOME")) candidates.push_back(std::string(home) + "/.vst3/Tavlo.vst3");
+  candidates.push_back("/usr/local/lib/vst3/Tavlo.vst3");
+  candidates.push_back("/usr/lib/vst3/Tavlo.vst3");
+  for (const std::string& c : candidates)
+    if (IsBundle(c))
+    {
+      bundle = c;
+      return true;
+    }
+  return false;
+}
+
+bool HasAudioExtension(const std::string& path)
+{
+  OutputFormat f;
+  std::string unused;
+  return ChooseOutputFormat(path, "", SampleBits::k16, f, unused);
+}
+
+
+// The files a render reads, which none of its outputs may replace.
+std::vector<ProtectedInput> ProtectedInputs(const RenderOptions& opts)
+{
+  std::vector<ProtectedInput> inputs;
+  for (const std::string& in : opts.inputs) inputs.push_back({opts.Batch() ? "the input " + in : "INPUT", in});
+  if (!opts.sidechain.empty()) inputs.push_back({"the --sidechain file", opts.sidechain});
+  if (!opts.loadState.empty()) inputs.push_back({"the --load-state file", opts.loadState});
+  return inputs;
+}
+
+}  // namespace
+
+std::string BaseName(const std::string& path)
+{
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string InputName(const std::string& input)
+{
+  return input.empty() ? "the embedded loop" : input == "-" ? "standard input" : input;
+}
+
+bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error)
+{
+  if (job.input.empty())
+  {
+    const double rate = opts.rate > 0 ? opts.rate : kDefaultRate;
+    job.source = MemorySource(SynthesizeDrumLoop(rate), rate);
+  }
+  else
+  {
+    job.source = OpenAudioFile(job.input, error);
+    if (!job.source) return false;
+    if (opts.rate > 0 && opts.rate != job.source->Rate())
+    {
+      error = InputName(job.input) + " is " + std::to_string((long)job.source->Rate()) + " Hz, not " +
+              std::to_string((long)opts.rate) + " Hz; tavlo-render does not resample";
+      return false;
+    }
+  }
+  job.frames = job.source->Frames();
+  job.rate = job.source->Rate();
+  return true;
+}
+
+bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<AudioSource>& sc, std::string& error)
+{
+  if (opts.sidechain.empty()) return true;
+  sc = OpenAudioFile(opts.sidechain, error);
+  if (!sc)
+  {
+    error = "side-chain: " + error;
+    return false;
+  }
+  if (sc->Rate() != rate)
+  {
+    error = "side-chain " + opts.sidechain + " is " + std::to_string((long)sc->Rate()) + " Hz but the input is " +
+            std::to_string((long)rate) + " Hz";
+    return false;
+  }
+  return true;
+}
+
+// Opens a job's input and settles its output's container for the length
+// found, before anything is rendered.
+bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error)
+{
+  if (!OpenInput(opts, job, error)) return false;
+  std::unique_ptr<AudioSource> sc;
+  if (!OpenSidechain(opts, job.rate, sc, error)) return false;
+  bool wide = false;
+  if (!FitOutputFormat(job.format, job.frames, wide, error))
+  {
+    error = job.out.given + ": " + error;
+    return false;
+  }
+  if (wide)
+    Warn(job.out.given + ": more than 4 GiB of audio, so it is written as RF64, the WAV for large files "
+                         "(libsndfile, sox and most DAWs read it)");
+  return true;
+}
+
+// Plans every output before anything is loaded: names, formats, the
+// no-overwrite rule and files that would land on each other. A batch file
+// that cannot be written is marked failed; the others still render.
+int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderShared& shared)
+{
+  std::string error;
+  const std::vector<std::string>& inputs = opts.inputs;
+  const std::vector<ProtectedInput> protect = ProtectedInputs(opts);
+  if (!opts.Batch())
+  {
+    FileJob job;
+    job.input = inputs.empty() ? "" : inputs[0];
+    const std::string replaced = ReplacedInput(opts.output, protect);
+    if (!replaced.empty()) return Fail("OUTPUT is the same file as " + replaced + "; choose another name");
+    if (!ResolveOutput(opts.output, opts.force, job.out, error))
+    {
+      if (inputs.empty() && error.find("already exists") != std::string::npos)
+        error += " (to render it, name an OUTPUT as well: tavlo-render [options] " + opts.output +
+                 " OUTPUT; -y replaces it with a render of the embedded loop)";
+      return Fail(error);
+    }
+    // A pipe, a device or standard output has no extension to go by: WAV.
+    const std::string container =
+      opts.format.empty() && job.out.kind != OutputTarget::kFile && !HasAudioExtension(opts.output) ? "wav" : opts.format;
+    if (!ChooseOutputFormat(opts.output, container, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+    jobs.push_back(std::move(job));
+  }
+  else
+  {
+    struct stat st;
+    if (stat(opts.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return Fail("-o " + opts.outputDir + ": no such folder");
+    std::set<std::string> names;
+    for (const std::string& in : inputs)
+    {
+      FileJob job;
+      job.input = in;
+      std::string name = BaseName(in);
+      if (!opts.format.empty())
+      {
+        const size_t dot = name.find_last_of('.');
+        name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + opts.format;
+      }
+      const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
+      const std::string replaced = ReplacedInput(path, protect);
+      if (!names.insert(name).second) job.error = "two inputs would both be written to " + path + "; only the first is";
+      else if (replaced == "the input " + in) job.error = path + " is its own input; choose another folder";
+      else if (!replaced.empty()) job.error = path + " is the same file as " + replaced + "; not replaced";
+      else if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error) ||
+               !ResolveOutput(path, opts.force, job.out, error))
+        job.error = error;
+      jobs.push_back(std::move(job));
+    }
+  }
+
+  // The side products: never over the audio, an input, or each other.
+  const std::string* extras[] = {&opts.plot, &opts.snapshot, &opts.saveState};
+  OutputTarget* targets[] = {&shared.plot, &shared.snapshot, &shared.saveState};
+  for (int i = 0; i < 3; ++i)
+  {
+    const std::string& e = *extras[i];
+    if (e.empty()) continue;
+    if ((e == opts.output && e != "-") || SameFile(e, opts.output))
+      return Fail(e + " would overwrite the audio; choose another name");
+    for (int j = 0; j < 3; ++j)
+      if (j != i && e == *extras[j]) return Fail(e + " is asked for twice; give the plot, snapshot and state names of their own");
+    const std::string replaced = ReplacedInput(e, protect);
+    if (!replaced.empty()) return Fail(e + " would overwrite an input (" + replaced + "); choose another name");
+    if (!ResolveOutput(e, opts.force, *targets[i], error)) return Fail(error);
+  }
+  int toStdout = 0;
+  for (const FileJob& j : jobs) toStdout += j.error.empty() && j.out.kind == OutputTarget::kStdout;
+  for (const OutputTarget* t : targets) toStdout += !t->given.empty() && t->kind == OutputTarget::kStdout;
+  if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
+  shared.report = toStdout ? stderr : stdout;
+  return 0;
+}
+
+int LoadBundle(const RenderOptions& opts, RenderShared& shared, std::unique_ptr<PluginSession>& probe)
+{
+  std::string error;
+  shared.bundle = opts.plugin;
+  if (shared.bundle.empty() && !FindDefaultBundle(shared.bundle))
+    return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, "
+                "/usr/lib/vst3 (give one with --plugin PATH)");
+  shared.module.reset(new vst3host::Module(shared.bundle));
+  if (!shared.module->IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module->Error());
+  probe.reset(new PluginSession());
+  if (!probe->Load(shared.module, error)) return Fail("plug-in " + shared.bundle + ": " + error);
+  shared.descs = SessionParams(*probe);
+  if (!ResolveSettings(opts, *probe, shared, error)) return Fail(error, kExitUsage);
+  if (!opts.snapshot.empty())
+  {
+    Steinberg::TUID cid;
+    if (!probe->ClassId(cid) || !EditorSnapshot::Supports(cid))
+      return Fail("--snapshot works only with the Tavlo plug-in this program was built with", kExitUsage);
+  }
+  return 0;
+}

@@ -1,0 +1,132 @@
+#include "RenderSettings.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "ProgressDisplay.h"
+
+namespace {
+
+std::string Fmt(const char* f, double v)
+{
+  char buf[64];
+  snprintf(buf, sizeof(buf), f, v);
+  return buf;
+}
+
+// The controls other compressors have and Tavlo does not: what does their
+// job here. Empty for any other name.
+std::string NotATavloControl(const std::string& name)
+{
+  if (strcasecmp(name.c_str(), "threshold") != 0 && strcasecmp(name.c_str(), "ratio") != 0) return "";
+  return "Tavlo has no " + name + ": Input sets the threshold and the drive together (compression starts near "
+         "Input=50 on full-scale material, 100 is moderate, 200 heavy), and above the knee louder comes out "
+         "quieter; tavlo-render --curve curve.png draws what each Input does";
+}
+
+// Selects a factory preset with the first block, as a host's preset menu
+// does, before any --set; false with the message of a wrong command line.
+bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
+{
+  if (opts.preset.empty()) return true;
+  // The bundle's own program list, so a bundle of another build offers
+  // what it holds.
+  std::vector<PresetDesc> programs;
+  for (const std::string& n : probe.Programs()) programs.push_back({n, ""});
+  const PresetDesc* found = FindPreset(programs, opts.preset);
+  const HostParam* param = probe.ProgramParam();
+  if (!found || !param)
+  {
+    std::string names;
+    for (const PresetDesc& p : programs) names += (names.empty() ? "" : ", ") + p.name;
+    error = "unknown preset '" + opts.preset + "'" +
+            (names.empty() || !param ? "; the plug-in has no factory presets" : "; presets: " + names + " (see --presets)");
+    return false;
+  }
+  const int index = (int)(found - programs.data());
+  shared.setup.first.insert(shared.setup.first.begin(), {param->id, (double)index});
+  return true;
+}
+
+}  // namespace
+
+// Reads --set and --automate values in their units; false with the
+// message of a wrong command line.
+bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
+{
+  if (!ResolvePreset(opts, probe, shared, error)) return false;
+  const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
+  auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
+    desc = FindParam(shared.descs, name);
+    param = desc ? probe.Find(desc->name) : nullptr;
+    if (!param) error = NotATavloControl(name).empty() ? "unknown parameter '" + name + "'" + known : NotATavloControl(name);
+    return param != nullptr;
+  };
+  for (const ParamSetting& s : opts.sets)
+  {
+    const ParamDesc* desc = nullptr;
+    const HostParam* param = nullptr;
+    if (!lookUp(s.name, desc, param)) return false;
+    double plain = 0.0;
+    if (!ParseParamValue(*desc, s.text, plain, error)) return false;
+    shared.setup.first.push_back({param->id, plain});
+    // A fraction given to a percentage is a common slip.
+    if (DisplayUnit(*desc) == "%" && s.text.find('%') == std::string::npos && plain > 0.0 && plain <= 1.0)
+      Warn(desc->name + "=" + s.text + " means " + Fmt("%g", plain) + " %; write " + desc->name + "=" +
+           std::to_string((int)std::lround(plain * 100)) + "% for " + std::to_string((int)std::lround(plain * 100)) +
+           " percent");
+  }
+  shared.automations.reserve(opts.automations.size());
+  for (const ParamAutomation& a : opts.automations)
+  {
+    const ParamDesc* desc = nullptr;
+    const HostParam* param = nullptr;
+    if (!lookUp(a.name, desc, param)) return false;
+    ParamAutomation resolved = a;
+    resolved.name = desc->name;
+    const ValueReader read = [&](const std::string& text, double& v, std::string& why) {
+      return ParseParamValue(*desc, text, v, why);
+    };
+    std::string why;
+    if (!ParseAutomationPoints(a.text, resolved.points, why, read))
+    {
+      error = "--automate " + desc->name + ": " + why;
+      return false;
+    }
+    shared.automations.push_back(resolved);
+  }
+  for (size_t i = 0; i < shared.automations.size(); ++i)
+    shared.setup.lanes.push_back({probe.Find(shared.automations[i].name)->id, &shared.automations[i]});
+
+  if (!opts.sidechain.empty())
+  {
+    // Listening to the side-chain is what --sidechain is for, unless told otherwise.
+    const HostParam* sc = probe.Find("Sidechain");
+    bool given = false, internal = false;
+    for (const ParamChange& c : shared.setup.first)
+      if (sc && c.id == sc->id)
+      {
+        given = true;
+        internal = c.plain >= 0.5 * (sc->min + sc->max);
+      }
+    for (const ParamLane& l : shared.setup.lanes) given |= sc && l.id == sc->id;
+    if (sc && !given) shared.setup.first.push_back({sc->id, sc->min});
+    if (internal) Warn("Sidechain is internal, so " + opts.sidechain + " will not drive the detector");
+  }
+  else if (const HostParam* sc = probe.Find("Sidechain"))
+  {
+    // External with nothing on the side-chain: the detector hears silence.
+    const double half = 0.5 * (sc->min + sc->max);
+    bool external = false;
+    for (const ParamChange& c : shared.setup.first) external |= c.id == sc->id && c.plain < half;
+    for (const ParamAutomation& a : shared.automations)
+      if (probe.Find(a.name) == sc)
+        for (const AutomationPoint& pt : a.points) external |= pt.value < half;
+    if (external)
+      Warn("Sidechain is external but no --sidechain FILE is given: the detector hears silence and nothing is "
+           "compressed");
+  }
+  return true;
+}
