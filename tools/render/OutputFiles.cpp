@@ -10,15 +10,18 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
-// Temporary names a signal handler may have to remove. Fixed storage, so
-// the handler touches no allocator.
+// Temporary names to remove when the program is stopped. A file is made
+// and listed, and removed and unlisted, under gPendingLock, so whoever
+// removes them all never meets a file that exists but is not yet listed.
 constexpr int kMaxPending = 128;
 constexpr size_t kMaxPath = 4096;
 char gPendingPaths[kMaxPending][kMaxPath];
 std::atomic<bool> gPendingUsed[kMaxPending];
+std::mutex gPendingLock;
 
 int ClaimSlot(const std::string& path)
 {
@@ -210,6 +213,7 @@ void PendingFile::Init()
     const char* tmp = getenv("TMPDIR");
     base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavlo-render-" + std::to_string((long)getpid()) + "-out";
   }
+  std::lock_guard<std::mutex> lock(gPendingLock);
   for (int attempt = 0; attempt < 100; ++attempt)
   {
     const std::string name = attempt == 0 ? base : base + "-" + std::to_string(attempt);
@@ -230,6 +234,7 @@ PendingFile::~PendingFile() { Discard(); }
 
 void PendingFile::Discard()
 {
+  std::lock_guard<std::mutex> lock(gPendingLock);
   if (!mDone && !mTemp.empty()) unlink(mTemp.c_str());
   mDone = true;
   ReleaseSlot(mSlot);
@@ -328,6 +333,7 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
 
 void RemovePendingFilesNow()
 {
+  std::lock_guard<std::mutex> lock(gPendingLock);
   for (int i = 0; i < kMaxPending; ++i)
     if (gPendingUsed[i].load()) unlink(gPendingPaths[i]);
 }

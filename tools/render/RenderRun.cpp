@@ -15,14 +15,29 @@
 
 namespace {
 
-void OnSignal(int sig)
-{
-  RemovePendingFilesNow();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
 }  // namespace
+
+// A thread of its own rather than a handler: removing the files must wait
+// for a file being made to be listed, and a handler may have interrupted
+// the very thread making it.
+void WatchStopSignals()
+{
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  std::thread([stops]() {
+    int sig = 0;
+    if (sigwait(&stops, &sig) != 0) return;
+    RemovePendingFilesNow();
+    signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+  }).detach();
+}
 
 int RunCurve(const RenderOptions& opts)
 {
@@ -107,7 +122,6 @@ int RunRender(const RenderOptions& opts)
     return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
   Progress().Enable(totalFrames, (int)jobs.size() - failed, !opts.quiet);
 
   if (!opts.Batch())

@@ -63,6 +63,7 @@ int main(int argc, char** argv)
 {
   // A closed pipe is an error to report and clean up after, not a death.
   signal(SIGPIPE, SIG_IGN);
+  WatchStopSignals();
   RenderOptions opts;
   std::string error;
   if (!ParseRenderOptions(argc, argv, opts, error)) return Fail(error, kExitUsage);
