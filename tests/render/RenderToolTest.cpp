@@ -29,6 +29,14 @@
 #include <thread>
 #include <vector>
 
+#ifdef TAVLO_LV2_BUNDLE_PATH
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/urid/urid.h>
+
+#include "Lv2TestHost.h"
+#endif
+
 namespace {
 
 struct RunResult
@@ -1187,6 +1195,180 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     std::ofstream(P("complete.sh")) << script;
     EXPECT_EQ(std::string(c.expect) + "\n", Shell(dir, "bash complete.sh"));
   }
+}
+
+// ---- presets a DAW saved -----------------------------------------------
+
+#ifdef TAVLO_LV2_BUNDLE_PATH
+// URIs to numbers and back, as a host maps them for lilv.
+struct UridMap
+{
+  std::vector<std::string> uris;
+  LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) -> LV2_URID {
+                     auto& all = static_cast<UridMap*>(h)->uris;
+                     for (size_t i = 0; i < all.size(); ++i)
+                       if (all[i] == uri) return (LV2_URID)(i + 1);
+                     all.push_back(uri);
+                     return (LV2_URID)all.size();
+                   }};
+  LV2_URID_Unmap unmap{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) -> const char* {
+                         auto& all = static_cast<UridMap*>(h)->uris;
+                         return id >= 1 && id <= all.size() ? all[id - 1].c_str() : nullptr;
+                       }};
+};
+
+// Saves a preset of the built LV2 bundle's plug-in with its controls set to
+// values, the way LV2 hosts save one (lilv), as dir/preset.ttl beside the
+// bundle's manifest.ttl.
+void SaveLv2Preset(const std::string& dir, const std::vector<std::pair<const char*, float>>& values)
+{
+  lv2host::World world(TAVLO_LV2_BUNDLE_PATH);
+  const LilvPlugin* plugin = world.Plugin();
+  ASSERT_NE(nullptr, plugin);
+  lv2host::Instance inst(world, plugin);
+  ASSERT_TRUE(inst);
+  for (const auto& v : values) inst.Control(v.first) = v.second;
+  UridMap urids;
+  struct Ports
+  {
+    lv2host::Instance* inst;
+    LV2_URID floatType;
+  } ports = {&inst, urids.map.map(urids.map.handle, LV2_ATOM__Float)};
+  const LilvGetPortValueFunc value = [](const char* symbol, void* user, uint32_t* size, uint32_t* type) -> const void* {
+    Ports* p = static_cast<Ports*>(user);
+    *size = sizeof(float);
+    *type = p->floatType;
+    return &p->inst->Control(symbol);
+  };
+  LilvState* state = lilv_state_new_from_instance(plugin, inst.Get(), &urids.map, nullptr, nullptr, nullptr, nullptr,
+                                                  value, &ports, 0, nullptr);
+  ASSERT_NE(nullptr, state);
+  lilv_state_set_label(state, "Saved by lilv");
+  EXPECT_EQ(0, lilv_state_save(world.Get(), &urids.map, &urids.unmap, state, nullptr, dir.c_str(), "preset.ttl"));
+  lilv_state_free(state);
+}
+#endif
+
+// A VST 3 preset file's chunks in the order given, each (ID, bytes).
+std::string VstPresetFile(const char* classId, const std::vector<std::pair<std::string, std::string>>& chunks)
+{
+  auto le = [](uint64_t v, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += (char)(v >> (8 * i));
+    return s;
+  };
+  std::string body, list;
+  for (const auto& c : chunks)
+  {
+    list += c.first + le(48 + body.size(), 8) + le(c.second.size(), 8);
+    body += c.second;
+  }
+  return "VST3" + le(1, 4) + classId + le(48 + body.size(), 8) + body + "List" + le(chunks.size(), 4) + list;
+}
+
+TEST_F(RenderTool, DawPresetsRoundTripThroughTheBundlesAndOthersAreRefused)
+{
+  MakeInput("in.wav", 48000, 2, 0.5);
+  const char* kTavloClass = "F2AEE70D00DE4F4E5175696C54617631";
+
+  // A factory preset changed and saved, nothing rendered: a VST 3 preset
+  // file of Tavlo's class holding the state --save-state writes.
+  RunResult r = Run({"--preset", "lead-vocal", "--set", "Output=-2dB", "--set", "Mix=70%", "--save-preset",
+                     "p.vstpreset", "--save-state", "p.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const std::string preset = Slurp(P("p.vstpreset")), state = Slurp(P("p.state"));
+  const std::vector<double> want = {160, -2, 0.002, 0.15, 70, 100, 0, 0, 1};
+  const std::vector<double> got = StateValues(state);
+  for (int i = 0; i < 9; ++i) EXPECT_NEAR(want[i], got[i], 1e-9 * std::max(1.0, std::fabs(want[i]))) << i;
+  EXPECT_EQ(VstPresetFile(kTavloClass, {{"Comp", state}}), preset);
+
+  // Read back: the same state, rendered exactly as the state file renders.
+  r = Run({"--preset", "p.vstpreset", "--save-state", "back.state", "in.wav", "a.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(state, Slurp(P("back.state")));
+  ASSERT_EQ(0, Run({"--load-state", "p.state", "in.wav", "b.wav"}).exitCode);
+  EXPECT_TRUE(Slurp(P("a.wav")) == Slurp(P("b.wav")));
+  EXPECT_FALSE(Slurp(P("a.wav")) == Slurp(P("in.wav")));
+
+  // As hosts write them: the controller's chunk and their own beside the
+  // component's, in any order.
+  std::string other = state;
+  const double two = 2.0;  // Input
+  memcpy(&other[0], &two, sizeof(two));
+  std::ofstream(P("host.vstpreset"), std::ios::binary)
+    << VstPresetFile(kTavloClass, {{"Info", "<MetaInfo/>"}, {"Cont", state}, {"Comp", other}});
+  r = Run({"--preset", "host.vstpreset", "--save-state", "host.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(2.0, StateValues(Slurp(P("host.state")))[0]);
+
+  // Another plug-in's preset, a damaged one and a state of another size
+  // are refused, and nothing is written.
+  struct Bad
+  {
+    std::string file;
+    const char* message;
+  };
+  const Bad bad[] = {
+    {VstPresetFile("0123456789ABCDEF0123456789ABCDEF", {{"Comp", state}}),
+     "x.vstpreset is a preset of another plug-in (class 0123456789ABCDEF0123456789ABCDEF), not of Tavlo (class "
+     "F2AEE70D00DE4F4E5175696C54617631)"},
+    {preset.substr(0, preset.size() - 5), "x.vstpreset: the preset file's chunk list is cut short"},
+    {"RIFF", "x.vstpreset: not a VST 3 preset file"},
+    {VstPresetFile(kTavloClass, {{"Comp", state.substr(0, 40)}}), "x.vstpreset: the state holds 40 bytes"},
+  };
+  const std::vector<std::string> before = Listing(dir);
+  for (const Bad& b : bad)
+  {
+    SCOPED_TRACE(b.message);
+    std::ofstream(P("x.vstpreset"), std::ios::binary) << b.file;
+    r = Run({"--preset", "x.vstpreset", "in.wav", "new.wav"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(b.message)) << r.err;
+    unlink(P("x.vstpreset").c_str());
+    EXPECT_EQ(before, Listing(dir));
+  }
+
+#ifdef TAVLO_LV2_BUNDLE_PATH
+  // An LV2 preset saved by lilv from the built LV2 bundle: its values
+  // reach the render (as single-precision port values), through its own
+  // file or its bundle's manifest, and --set still changes them.
+  mkdir(P("lv2").c_str(), 0755);
+  SaveLv2Preset(P("lv2"), {{"input", 150}, {"output", -4}, {"attack", 0.002f}, {"release", 0.2f}, {"mix", 60},
+                           {"hpf", 120}, {"oversample", 1}, {"sidechain", 1}});
+  const std::vector<double> lv2 = {150, -4, (double)0.002f, (double)0.2f, 60, 120, 1, 0, 1};
+  for (const char* file : {"lv2/preset.ttl", "lv2/manifest.ttl"})
+  {
+    SCOPED_TRACE(file);
+    r = Run({"-y", "--preset", file, "--save-state", "lv2.state"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::vector<double> v = StateValues(Slurp(P("lv2.state")));
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(lv2[i], v[i], 1e-9 * std::max(1.0, std::fabs(lv2[i]))) << i;
+  }
+  r = Run({"-y", "--preset", "lv2/preset.ttl", "--set", "Input=10", "--save-state", "lv2.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(10.0, StateValues(Slurp(P("lv2.state")))[0]);
+  // Switched off by the host when saved: rendered as the host would, said.
+  std::string text = Slurp(P("lv2/preset.ttl"));
+  const size_t enabled = text.find("\"enabled\" ;\n\t\tpset:value 1.0");
+  ASSERT_NE(std::string::npos, enabled) << text;
+  std::ofstream(P("off.ttl")) << text.replace(text.find("1.0", enabled), 3, "0.0");
+  r = Run({"--preset", "off.ttl", "in.wav", "off.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("off.ttl was saved with the plug-in switched off")) << r.err;
+  // Another plug-in's, and the bundle's list of twelve.
+  text = Slurp(P("lv2/preset.ttl"));
+  std::ofstream(P("other.ttl")) << text.replace(text.find("quillmarshworks.example"), 23, "example.org/another");
+  r = Run({"--preset", "other.ttl", "in.wav", "new.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("other.ttl is a preset of another plug-in "
+                                          "(https://example.org/another/plugins/tavlo), not of Tavlo"))
+    << r.err;
+  r = Run({"--preset", TAVLO_LV2_BUNDLE_PATH "/presets.ttl", "in.wav", "new.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("holds 12 presets (Default, Drum Bus Glue,")) << r.err;
+  for (const char* f : {"lv2/preset.ttl", "lv2/manifest.ttl"}) unlink(P(f).c_str());
+  rmdir(P("lv2").c_str());
+#endif
 }
 
 // ---- batches, pipes, JSON, the curve ------------------------------------

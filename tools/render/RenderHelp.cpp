@@ -12,6 +12,7 @@ const char* const kSynopsis[] = {
   "[options] [INPUT] OUTPUT",
   "[options] -o DIR INPUT...",
   "[options] --curve FILE.png",
+  "[options] --save-preset FILE.vstpreset",
 };
 
 const char* const kDescription[] = {
@@ -26,6 +27,12 @@ const char* const kDescription[] = {
   "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
   "WAV to standard output, and the summary and progress then go to standard "
   "error. With -o DIR every INPUT is rendered into DIR under its own name.",
+  "--preset starts from a factory preset, or from a preset a DAW saved for "
+  "Tavlo: a FILE.vstpreset of any VST 3 host, whose state is restored as a "
+  "host restores it, or an LV2 host's FILE.ttl, whose port values are set "
+  "with the first block as an LV2 host sets them (a preset bundle's "
+  "manifest.ttl leads to the preset's own file); a preset of another plug-in "
+  "is refused. --save-preset writes a .vstpreset that VST 3 hosts load.",
   "At the end of each file one summary line reports duration and rate, peak "
   "and RMS of input and output, the largest and the average gain reduction "
   "(measured in 10 ms windows against the input times the Output gain), "
@@ -33,16 +40,16 @@ const char* const kDescription[] = {
 };
 
 const char* const kOutputs[] = {
-  "Nothing is ever replaced without -y: an OUTPUT, plot, snapshot, curve or "
-  "state file that already exists is refused. Every file is written under a "
+  "Nothing is ever replaced without -y: an OUTPUT, plot, snapshot, curve, "
+  "state or preset file that already exists is refused. Every file is written under a "
   "temporary name beside its destination and renamed into place when the "
   "whole render has succeeded, so the outputs of a render appear together or "
   "not at all; an interrupted or failed render removes its temporary files. "
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
   "complete; other special files are refused.",
-  "No output ever replaces an input (INPUT, the --sidechain or --load-state "
-  "file, any input of a batch), -y or not, and pictures are written only "
+  "No output ever replaces an input (INPUT, the --sidechain, --load-state or "
+  "--preset file, any input of a batch), -y or not, and pictures are written only "
   "under names that end in .png. A WAV that would pass 4 GiB is written as "
   "RF64, and an AIFF that would is refused, before rendering starts. A batch "
   "renders every file it can and names each one that failed.",
@@ -76,6 +83,10 @@ const Item kExamples[] = {
   {"tavlo-render --json --set Mix=50% in.wav out.wav | jq .gain_reduction_avg_db",
    "the summary as JSON"},
   {"tavlo-render --curve curve.png", "where compression starts, for five Input settings"},
+  {"tavlo-render -o done --preset 'Vocal take.vstpreset' takes/*.wav",
+   "a folder rendered with a preset dialled in by ear in a DAW"},
+  {"tavlo-render --preset Tavlo_Mine.lv2/Mine.ttl --save-preset Mine.vstpreset",
+   "an LV2 preset as a VST 3 preset, nothing rendered"},
 };
 
 std::string OptionHead(const OptionInfo& o, bool roff)
@@ -219,10 +230,13 @@ std::string BashCompletion(const HelpFacts& facts)
     {
       std::string slugs;
       for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
-      action = "COMPREPLY=($(compgen -W '" + slugs + "' -- \"$cur\"))";
+      // Preset files a DAW saved, or the factory presets' words.
+      action = "_tavlo_render_files \"$cur\" 'vstpreset|ttl'; COMPREPLY+=($(compgen -W '" + slugs +
+               "' -- \"$cur\"))";
     }
     else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
     else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
+    else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
     else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";
     else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
     else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";

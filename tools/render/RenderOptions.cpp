@@ -47,6 +47,12 @@ bool SplitNameValue(const std::string& text, std::string& name, std::string& val
   return !name.empty();
 }
 
+bool HasExtension(const std::string& path, const char* ext)
+{
+  const size_t n = strlen(ext);
+  return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
+}
+
 const OptionInfo* FindLong(const std::string& name)
 {
   for (const OptionInfo& o : RenderOptionTable())
@@ -205,6 +211,18 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
       return false;
     }
+  // Hosts list only files of this extension among their presets.
+  if (!opts.savePreset.empty() && opts.savePreset != "-" && !HasExtension(opts.savePreset, ".vstpreset"))
+  {
+    error = "--save-preset " + opts.savePreset + ": VST 3 presets are written as .vstpreset; give a name that ends "
+            "in .vstpreset";
+    return false;
+  }
+  if (PresetKindOf(opts.preset) == PresetKind::kVst3File && !opts.loadState.empty())
+  {
+    error = "--preset " + opts.preset + " and --load-state each restore a whole state; give one of them";
+    return false;
+  }
   if (!opts.curve.empty())
   {
     if (!positional.empty() || opts.Batch())
@@ -213,10 +231,10 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       return false;
     }
     if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
-        !opts.loadState.empty())
+        !opts.loadState.empty() || !opts.savePreset.empty())
     {
-      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --load-state and --sidechain need a "
-              "render";
+      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --save-preset, --load-state and "
+              "--sidechain need a render";
       return false;
     }
     return true;
@@ -234,15 +252,26 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
         error = "standard input cannot be part of a batch; give files with -o DIR";
         return false;
       }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty())
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.savePreset.empty())
     {
-      error = "--plot, --snapshot and --save-state name one file each; render one file at a time for them";
+      error = "--plot, --snapshot, --save-state and --save-preset name one file each; render one file at a time for "
+              "them";
       return false;
     }
     opts.inputs = positional;
     return true;
   }
-  if (positional.size() == 1)
+  if (positional.empty() && (!opts.saveState.empty() || !opts.savePreset.empty()))
+  {
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.sidechain.empty() || !opts.automations.empty())
+    {
+      error = "without INPUT or OUTPUT only the settings are written; --plot, --snapshot, --sidechain and --automate "
+              "need a render";
+      return false;
+    }
+    opts.settingsOnly = true;
+  }
+  else if (positional.size() == 1)
     opts.output = positional[0];
   else if (positional.size() == 2)
   {
@@ -259,6 +288,14 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
 }
 
 }  // namespace
+
+PresetKind PresetKindOf(const std::string& preset)
+{
+  if (preset.empty()) return PresetKind::kNone;
+  if (HasExtension(preset, ".vstpreset")) return PresetKind::kVst3File;
+  if (HasExtension(preset, ".ttl")) return PresetKind::kLv2File;
+  return PresetKind::kFactory;
+}
 
 double ParamAutomation::ValueAt(double seconds) const
 {
@@ -422,9 +459,11 @@ const std::vector<OptionInfo>& RenderOptionTable()
   using R = RenderOptions;
   static const std::vector<OptionInfo> kTable = [] {
     std::vector<OptionInfo> t = {
-      {0, "preset", "NAME",
+      {0, "preset", "NAME|FILE",
        "start from a factory preset (see --presets), selected in the plug-in\n"
-       "as a host's preset menu does; --set and --automate change it from there",
+       "as a host's preset menu does, or from a preset a DAW saved: a VST 3\n"
+       "FILE.vstpreset or an LV2 FILE.ttl; --set and --automate change it\n"
+       "from there",
        "preset", Text(&R::preset)},
       {0, "set", "NAME=VALUE",
        "set a parameter before the first block, with or without its unit\n"
@@ -464,9 +503,17 @@ const std::vector<OptionInfo>& RenderOptionTable()
                                     {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
                                     {{"32", SampleBits::k32f}}),
                  "32f; 24 for FLAC")},
-      {0, "save-state", "FILE", "write the plug-in's state after rendering", "file", Text(&R::saveState)},
+      {0, "save-state", "FILE",
+       "write the plug-in's state after rendering (without INPUT or OUTPUT:\n"
+       "the settings alone, nothing rendered)",
+       "file", Text(&R::saveState)},
       {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
        Text(&R::loadState)},
+      {0, "save-preset", "FILE.vstpreset",
+       "write the plug-in's state after rendering as a preset file VST 3\n"
+       "hosts load (without INPUT or OUTPUT: the settings alone, nothing\n"
+       "rendered)",
+       "vstpreset", Text(&R::savePreset)},
       {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png", Text(&R::plot)},
       {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png", Text(&R::snapshot)},
       {0, "curve", "FILE.png",

@@ -111,17 +111,14 @@ int RunRender(const RenderOptions& opts)
     totalFrames = job.frames < 0 || totalFrames < 0 ? -1 : totalFrames + job.frames;
     if (opts.Batch()) job.source.reset();  // opened again by its worker
   }
-  if (!opts.loadState.empty())
-  {
-    if (!ReadWholeFile(opts.loadState, shared.loadedState, error)) return Fail(error);
-    shared.haveState = true;
-  }
+  if (const int rc = ReadStartingState(opts, shared)) return rc;
 
   std::unique_ptr<PluginSession> probe;
-  if (failed == (int)jobs.size())
+  if (!jobs.empty() && failed == (int)jobs.size())
     return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
+  if (opts.settingsOnly) return SaveSettings(shared, std::move(probe), error) ? 0 : Fail(error);
   Progress().Enable(totalFrames, (int)jobs.size() - failed, !opts.quiet);
 
   if (!opts.Batch())
