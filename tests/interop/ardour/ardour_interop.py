@@ -126,8 +126,9 @@ def align(a, b, max_lag=4096, probe=2048):
             lags.append(at // 4 - mid)
         at = hays[0].find(keys[0], at + 1)
     if lags:
-        # A period away the tone agrees to the last bit only mostly: the
-        # lag whose whole render agrees best.
+        # The tone counts frames modulo its period, so lags a period apart
+        # agree equally where the renders are equal; otherwise the lag whose
+        # whole render agrees best.
         return min(lags, key=lambda d: (max(max_diff(a[c], b[c], d)[0] for c in range(2)), abs(d)))
     a, b = a[0], b[0]
     best, best_err = 0, None

@@ -19,9 +19,16 @@ end
 
 local rate = 48000
 local pos = 0
+-- The two sines repeat exactly every 19200 frames at 48 kHz (33 and 170
+-- cycles on the left, 99 and 680 on the right). Counting frames modulo that
+-- period makes every sample depend only on its phase, so two exports that
+-- start the tone at different frames still carry the same samples once
+-- aligned; a free-running count rounds sin() differently at every offset.
+local period = 0
 
 function dsp_init (r)
 	rate = r
+	if r == 48000 then period = 19200 end
 end
 
 function dsp_run (ins, outs, n_samples)
@@ -34,6 +41,7 @@ function dsp_run (ins, outs, n_samples)
 	local w2 = 2 * math.pi * 1700 / rate
 	for s = 1, n_samples do
 		local n = pos + s - 1
+		if period > 0 then n = n % period end
 		local a, b = 0, 0
 		if mode == 1 then
 			if n % 2 == 0 then a = amp else a = -amp end
@@ -48,4 +56,5 @@ function dsp_run (ins, outs, n_samples)
 		r[s] = b
 	end
 	pos = pos + n_samples
+	if period > 0 then pos = pos % period end
 end
