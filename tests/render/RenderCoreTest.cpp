@@ -146,6 +146,8 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
     {{"--set", "MIX=1", "--automate", "Mix=0:0", "o.wav"}, "parameter MIX is both set and automated"},
     {{"--plot"}, "option --plot needs a value"},
     {{"--colour", "red", "o.wav"}, "unknown option --colour"},
+    {{"--outptu-dir", "d", "a.wav"}, "unknown option --outptu-dir; did you mean --output-dir? (see --help)"},
+    {{"--presset", "x", "o.wav"}, "did you mean --preset?"},
     {{}, "no OUTPUT file given"},
     {{"a.wav", "b.wav", "c.wav"}, "too many files"},
   };
@@ -157,6 +159,26 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
     EXPECT_FALSE(Parse(c.args, o, error));
     EXPECT_NE(std::string::npos, error.find(c.message)) << error;
   }
+}
+
+// A slip is named back, something else is not: one slip in four letters,
+// the start of a name, any case; nothing for a name as far from all, or
+// equally near two.
+TEST(RenderOptions, NearestNameIsOnlyANearSlip)
+{
+  const std::vector<std::string> params = {"Input", "Output", "Attack", "Release", "Mix",
+                                           "HPF", "Oversample", "Bypass", "Sidechain"};
+  const std::pair<const char*, const char*> cases[] = {
+    {"Atack", "Attack"}, {"relase", "Release"}, {"HFP", "HPF"}, {"Att", "Attack"}, {"oversampel", "Oversample"},
+    {"Mx", "Mix"}, {"SIDECHAN", "Sidechain"}, {"Oputput", "Output"},
+    {"Thresh", ""}, {"Ratio", ""}, {"x", ""}, {"Bpyass2", ""}, {"Put", ""}, {"", ""},
+  };
+  for (const auto& c : cases)
+  {
+    SCOPED_TRACE(c.first);
+    EXPECT_EQ(c.second, NearestName(c.first, params));
+  }
+  EXPECT_EQ("", NearestName("Bx", {"Ax", "Cx"}));
 }
 
 TEST(RenderStats, LevelsAndGainReductionOfSteadySignals)
@@ -418,6 +440,27 @@ TEST(RenderReport, JsonStringsAreUnicodeWhateverBytesANameHolds)
   {
     SCOPED_TRACE(c.json);
     EXPECT_EQ(c.json, JsonString(c.bytes));
+  }
+}
+
+// Plain decimals, as jq users and spreadsheets read them, never an exponent,
+// and the fewest digits that read back as the same double.
+TEST(RenderReport, JsonNumbersArePlainDecimalsThatReadBackExactly)
+{
+  struct Case
+  {
+    double value;
+    const char* json;
+  };
+  const Case cases[] = {
+    {48000, "48000"}, {100, "100"}, {-60, "-60"}, {0.1, "0.1"}, {0.00001, "0.00001"},
+    {-0.30000014137494, "-0.30000014137494"}, {0.1 + 0.2, "0.30000000000000004"}, {1.5e21, "1500000000000000000000"},
+    {0.0, "0"}, {INFINITY, "null"}, {NAN, "null"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(c.json, JsonNumber(c.value));
   }
 }
 

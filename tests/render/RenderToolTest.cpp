@@ -18,9 +18,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -62,6 +64,7 @@ struct Streams
   bool stdinPipe = false;        // stdinFile's bytes through a pipe instead
   bool stdinEndless = false;     // ... followed by zeros until the reader stops
   bool stdoutClosedPipe = false; // a pipe whose reader has gone
+  std::string stdoutFile;        // written there instead of captured (a terminal)
   std::string tmpdir;            // TMPDIR, when not empty
 };
 
@@ -109,7 +112,8 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, 
   pid_t pid = fork();
   if (pid == 0)
   {
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int o = streams.stdoutFile.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                       : open(streams.stdoutFile.c_str(), O_WRONLY | O_NOCTTY);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int i = streams.stdinPipe ? inFds[0]
                               : open(streams.stdinFile.empty() ? "/dev/null" : streams.stdinFile.c_str(), O_RDONLY);
@@ -559,8 +563,14 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   slow.samples = {0.1f, 0.2f, 0.3f};
   WriteAudio(P("rate1.wav"), slow, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   // Outputs no file can be renamed over and no data should be poured into:
-  // a folder, a socket, a block device (our own node when we may make one).
+  // a folder, a socket, a block device (our own node when we may make one),
+  // a terminal.
   mkdir(P("sub").c_str(), 0755);
+  const int ptyMaster = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(ptyMaster, 0);
+  ASSERT_EQ(0, grantpt(ptyMaster));
+  ASSERT_EQ(0, unlockpt(ptyMaster));
+  const std::string tty = ptsname(ptyMaster);
   const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
@@ -584,6 +594,9 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"OUTPUT a block device", {"in.wav", disk},
      " is a block device; tavlo-render writes files, FIFOs and character devices only"},
     {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
+    {"misspelt parameter", {"--automate", "relase=0:200", "in.wav", "out.wav"}, "unknown parameter 'relase'; did you mean Release? (see --params)"},
+    {"misspelt preset", {"--preset", "Lead Vocl", "in.wav", "out.wav"}, "unknown preset 'Lead Vocl'; did you mean lead-vocal? (see --presets)"},
+    {"OUTPUT a terminal", {"in.wav", tty}, " is a terminal; tavlo-render writes no audio, picture or state to one"},
     {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
     {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
     {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "Attack=0.0102 is outside its range: Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
@@ -643,6 +656,19 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     EXPECT_EQ(1u, (size_t)std::count(r.err.begin(), r.err.end(), '\n')) << "one line: " << r.err;
     EXPECT_EQ(before, Listing(dir)) << "files left behind";
   }
+  // Standard output a terminal: refused, whatever would go there.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"in.wav", "-"}, {"--plot", "-", "in.wav", "o.wav"},
+                                               {"--save-preset", "-"}, {"--curve", "-"}})
+  {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    Streams streams;
+    streams.stdoutFile = tty;
+    const RunResult r = Run(args, Stop(), streams);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("standard output is a terminal; tavlo-render writes no audio")) << r.err;
+    EXPECT_EQ(before, Listing(dir)) << "files left behind";
+  }
+  close(ptyMaster);
   close(sock);
   rmdir(P("sub").c_str());
 }
@@ -1088,6 +1114,16 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
                                               "detector hears silence and nothing is compressed"))
       << ext.err;
   }
+  // ... and so from a state or a DAW's preset, unless the line says internal.
+  ASSERT_EQ(0, Run({"--set", "Sidechain=external", "--set", "Input=150", "--save-state", "ext.state"}).exitCode);
+  RunResult fromState = Run({"-y", "--load-state", "ext.state", "in.wav", "ext.wav"});
+  EXPECT_EQ(0, fromState.exitCode) << fromState.err;
+  EXPECT_NE(std::string::npos, fromState.err.find("warning: ext.state has Sidechain external but no --sidechain FILE "
+                                                  "is given"))
+    << fromState.err;
+  fromState = Run({"-y", "--load-state", "ext.state", "--set", "Sidechain=internal", "in.wav", "ext.wav"});
+  EXPECT_EQ(0, fromState.exitCode) << fromState.err;
+  EXPECT_EQ("", fromState.err);
 }
 
 // Runs a shell command in dir; its standard output, or "" with the status.
@@ -1137,7 +1173,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                              "--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
                              "-j, --jobs N", "-y, --force", "--plugin", "--rate", "--block", "--precision", "--bits",
                              "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
-                             "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
+                             "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  ",
+                             "libsndfile reads (.wav, .flac,", ", .ogg", ", .mp3"})
     EXPECT_NE(std::string::npos, r.out.find(option)) << option;
   // What each value may be and what holds without it, from the option table.
   for (const char* line : {"  --block N                frames per process call (1 to 65536; default 512)\n",
@@ -1168,6 +1205,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   ASSERT_EQ(0, r.exitCode);
   std::ofstream(P("completion.bash")) << r.out;
   std::ofstream(P("take.flac")) << "x";
+  for (const char* f : {"song.mp3", "song.ogg", "song.txt"}) std::ofstream(P(f)) << "x";
   struct Completion
   {
     const char* line;
@@ -1185,6 +1223,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     {"tavlo-render --bits 3", "32f"},
     {"tavlo-render --preset d", "default drum-bus-glue drum-room-crush"},
     {"tavlo-render take", "take.flac"},
+    {"tavlo-render song", "song.mp3 song.ogg"},  // what libsndfile reads
   };
   for (const Completion& c : completions)
   {
@@ -1378,7 +1417,7 @@ TEST_F(RenderTool, BatchWithJobsEqualsSingleRendersBitForBit)
   MakeInput("a.wav", 48000, 2, 0.6);
   MakeInput("b.wav", 44100, 1, 0.4);
   MakeInput("c.flac", 48000, 2, 0.5, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
-  mkdir(P("out").c_str(), 0755);
+  // -o makes the folder it is given.
   RunResult r = Run({"-o", "out", "-j", "2", "--set", "Input=150", "a.wav", "b.wav", "c.flac"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   // One summary line per file, each naming its output.
@@ -1454,7 +1493,7 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   // is the text summary (the speed aside, which differs run to run).
   const std::string fromJson = Shell(
     dir,
-    "jq -r '\"\\(.file): \\(.duration_s) s at \\(.rate) Hz, in peak \\(.peak_in_dbfs) RMS \\(.rms_in_dbfs), out peak "
+    "jq -r '\"\\(.file): \\(.duration_s) s at \\(.rate_hz) Hz, in peak \\(.peak_in_dbfs) RMS \\(.rms_in_dbfs), out peak "
     "\\(.peak_out_dbfs) RMS \\(.rms_out_dbfs), gr \\(.gain_reduction_max_db) \\(.gain_reduction_avg_db), clipped "
     "\\(.clipped_samples) nonfinite \\(.non_finite_samples) Attack \\(.parameters.Attack.value) "
     "\\(.parameters.Attack.unit) Mix \\(.parameters.Mix.text) \\(.parameters.Mix.automated)\"' summary.json",
@@ -1484,6 +1523,26 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   EXPECT_EQ("60", std::string(mix));  // the value at the end, "60 %"
   EXPECT_EQ("true", std::string(automated));
   EXPECT_NE(std::string::npos, json.err.find("samples clipped at full scale by 16-bit output")) << json.err;
+  // Plain decimals only: "48000", never "4.8e+04".
+  for (size_t e = json.out.find_first_of("eE"); e != std::string::npos; e = json.out.find_first_of("eE", e + 1))
+    EXPECT_FALSE(e > 0 && isdigit((unsigned char)json.out[e - 1]) &&
+                 (json.out[e + 1] == '+' || json.out[e + 1] == '-' || isdigit((unsigned char)json.out[e + 1])))
+      << json.out.substr(e > 10 ? e - 10 : 0, 20);
+  // -q: the warnings and nothing else; with --json the JSON too.
+  for (const char* asJson : {"", "--json"})
+  {
+    SCOPED_TRACE(asJson);
+    args = common;
+    args.insert(args.end(), {"-q", "-y", "in.wav", "quiet.wav"});
+    if (*asJson) args.push_back(asJson);
+    const RunResult quiet = Run(args);
+    ASSERT_EQ(0, quiet.exitCode) << quiet.err;
+    EXPECT_EQ(*asJson ? 1 : 0, std::count(quiet.out.begin(), quiet.out.end(), '\n')) << quiet.out;
+    const std::string start = *asJson ? "{\"file\":\"quiet.wav\"" : "";
+    EXPECT_EQ(start, quiet.out.substr(0, start.size()));
+    EXPECT_EQ(1, std::count(quiet.err.begin(), quiet.err.end(), '\n')) << quiet.err;
+    EXPECT_NE(std::string::npos, quiet.err.find("samples clipped at full scale by 16-bit output")) << quiet.err;
+  }
 
   // File names are bytes: one that is not UTF-8 still makes a document
   // every parser takes, the stray bytes as U+FFFD and the rest kept.
@@ -1762,6 +1821,16 @@ TEST_F(RenderTool, ABatchRendersEveryFileItCanAndNamesEachFailure)
   EXPECT_EQ("rendered yesterday", Slurp(P("out/kept.wav")));
   for (const char* f : {"out/a.wav", "out/b.flac", "out/kept.wav"}) unlink(P(f).c_str());
   EXPECT_EQ(0, rmdir(P("out").c_str())) << "more in out/ than the files rendered";
+
+  // Folders -o makes, each level of them, are gone again when nothing was
+  // written into them.
+  const std::vector<std::string> before = Listing(dir);
+  const RunResult none = Run({"-o", "made/deeper", "garbage.wav", "missing.wav"});
+  EXPECT_EQ(1, none.exitCode);
+  EXPECT_NE(std::string::npos, none.err.find("2 of 2 files failed")) << none.err;
+  EXPECT_EQ(before, Listing(dir));
+  ASSERT_EQ(0, Run({"-o", "made/deeper", "a.wav"}).exitCode);
+  EXPECT_EQ(14400, ReadAudio(P("made/deeper/a.wav")).Frames());
 }
 
 TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)

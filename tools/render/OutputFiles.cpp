@@ -120,6 +120,16 @@ bool CopyToFd(const std::string& from, int fd, std::string& why)
   return ok;
 }
 
+// Samples and pictures on a terminal are noise at best and may drive it
+// into states of its own; data compressors refuse the same way.
+bool NotATerminal(int fd, const std::string& name, std::string& error)
+{
+  if (!isatty(fd)) return true;
+  error = name + " is a terminal; tavlo-render writes no audio, picture or state to one: redirect it to a file "
+          "or a program, or name a file";
+  return false;
+}
+
 }  // namespace
 
 bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, std::string& error)
@@ -130,7 +140,7 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
   if (given == "-")
   {
     target.kind = OutputTarget::kStdout;
-    return true;
+    return NotATerminal(STDOUT_FILENO, "standard output", error);
   }
   struct stat lst;
   if (lstat(given.c_str(), &lst) != 0)
@@ -161,7 +171,16 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
   if (fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
   {
     target.kind = OutputTarget::kStdout;
-    return true;
+    return NotATerminal(STDOUT_FILENO, given, error);
+  }
+  if (S_ISCHR(st.st_mode))
+  {
+    // Only a character device can be a terminal; a FIFO is not opened
+    // here, as that would wait for its reader.
+    const int fd = open(given.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool ok = fd < 0 || NotATerminal(fd, given, error);
+    if (fd >= 0) close(fd);
+    if (!ok) return false;
   }
   if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
   {

@@ -1,5 +1,6 @@
 #include "RenderFile.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -110,6 +111,23 @@ bool WriteStates(const RenderShared& shared, PluginSession& plug, std::vector<st
   return true;
 }
 
+// A state or DAW preset saved with the detector on the side-chain, rendered
+// without one: the settings resolved on the command line cannot see this.
+void WarnExternalFromState(const RenderShared& shared, const PluginSession& plug)
+{
+  const HostParam* sc = plug.Find("Sidechain");
+  if (!sc) return;
+  for (const ParamChange& c : shared.setup.first)
+    if (c.id == sc->id) return;
+  for (const ParamLane& l : shared.setup.lanes)
+    if (l.id == sc->id) return;
+  if (plug.PlainValue(*sc) >= 0.5 * (sc->min + sc->max)) return;
+  static std::atomic<bool> said{false};  // once for a whole batch
+  if (said.exchange(true)) return;
+  Warn(shared.stateFile + " has Sidechain external but no --sidechain FILE is given: the detector hears silence "
+       "and nothing is compressed (add --set Sidechain=internal to listen to the input)");
+}
+
 // What a finished render should not pass over in silence.
 void WarnAfterRender(const FileJob& job, const FileReport& report, const EngineCounts& counts)
 {
@@ -173,6 +191,8 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
       return false;
     }
   }
+
+  if (shared.haveState && !useSidechain) WarnExternalFromState(shared, *plug);
 
   AudioSink sink(job.out, job.format, rate);
   if (!sink.IsOpen())
@@ -239,7 +259,8 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   }
   if (!sink.Finish(error) || !CommitAll(pending, error)) return false;
 
-  Progress().Print(shared.report, opts.json ? JsonLine(report) : SummaryLine(report));
+  if (opts.json) Progress().Print(shared.report, JsonLine(report));
+  else if (!opts.quiet) Progress().Print(shared.report, SummaryLine(report));
   WarnAfterRender(job, report, counts);
   return true;
 }

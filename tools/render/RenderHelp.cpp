@@ -19,7 +19,8 @@ const char* const kDescription[] = {
   "Renders audio offline through the Tavlo VST 3 compressor, loading the "
   "bundle the way a DAW does and processing the file block by block as a "
   "DAW exports a track.",
-  "INPUT is a WAV, AIFF or FLAC file, mono or stereo, or - for standard "
+  "INPUT is a file in any format the installed libsndfile reads (@FORMATS@), "
+  "mono or stereo, or - for standard "
   "input: from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
   "temporary file of at most 1 GiB. A WAV that ends before the length its "
   "header declares is rendered as far as it goes, with a warning. "
@@ -138,12 +139,34 @@ std::string Quote(const std::string& s)
 
 }  // namespace
 
+// The description, with the input formats this libsndfile reads.
+std::vector<std::string> Description(const HelpFacts& facts)
+{
+  std::string formats;
+  for (const std::string& e : facts.inputExtensions) formats += (formats.empty() ? "." : ", .") + e;
+  std::vector<std::string> paragraphs;
+  for (std::string p : kDescription)
+  {
+    const size_t at = p.find("@FORMATS@");
+    if (at != std::string::npos) p.replace(at, 9, formats.empty() ? "WAV, AIFF, FLAC" : formats);
+    paragraphs.push_back(p);
+  }
+  return paragraphs;
+}
+
+std::string AudioPattern(const HelpFacts& facts)
+{
+  std::string pattern;
+  for (const std::string& e : facts.inputExtensions) pattern += (pattern.empty() ? "" : "|") + e;
+  return pattern.empty() ? "wav|flac|aif|aiff" : pattern;
+}
+
 std::string HelpText(const HelpFacts& facts)
 {
   std::string s;
   for (size_t i = 0; i < sizeof(kSynopsis) / sizeof(kSynopsis[0]); ++i)
     s += std::string(i == 0 ? "usage: " : "       ") + "tavlo-render " + kSynopsis[i] + "\n";
-  for (const char* p : kDescription) s += "\n" + FillText(p, 0);
+  for (const std::string& p : Description(facts)) s += "\n" + FillText(p, 0);
 
   s += "\nOptions:\n";
   for (const OptionInfo& o : RenderOptionTable())
@@ -183,7 +206,7 @@ std::string ManPage(const HelpFacts& facts)
   s += ".SH SYNOPSIS\n";
   for (const char* syn : kSynopsis) s += ".B tavlo\\-render\n" + Roff(syn) + "\n.br\n";
   s += ".SH DESCRIPTION\n";
-  for (const char* p : kDescription) s += ".PP\n" + Roff(p) + "\n";
+  for (const std::string& p : Description(facts)) s += ".PP\n" + Roff(p) + "\n";
   s += ".SH OPTIONS\n";
   for (const OptionInfo& o : RenderOptionTable())
     s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(OptionText(o)) + "\n";
@@ -237,7 +260,7 @@ std::string BashCompletion(const HelpFacts& facts)
     else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
     else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
     else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
-    else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";
+    else if (c == "audio") action = "_tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'";
     else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
     else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
     cases += "        " + pattern + ")\n            " + action + " ;;\n";
@@ -298,7 +321,7 @@ std::string BashCompletion(const HelpFacts& facts)
        "            if [[ \"$cur\" == -* ]]; then\n"
        "                COMPREPLY=($(compgen -W '" + options + "' -- \"$cur\"))\n"
        "            else\n"
-       "                _tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'\n"
+       "                _tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'\n"
        "            fi ;;\n"
        "    esac\n"
        "    # Bash replaces only the part after its last word break ('=' or ':').\n"

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "OutputFiles.h"
@@ -51,6 +53,25 @@ bool HasExtension(const std::string& path, const char* ext)
 {
   const size_t n = strlen(ext);
   return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
+}
+
+// Letters inserted, removed, changed or two swapped, ignoring case.
+size_t EditDistance(const std::string& a, const std::string& b)
+{
+  const size_t n = a.size(), m = b.size();
+  std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
+  for (size_t i = 0; i <= n; ++i) d[i][0] = i;
+  for (size_t j = 0; j <= m; ++j) d[0][j] = j;
+  auto low = [](char c) { return (char)tolower((unsigned char)c); };
+  for (size_t i = 1; i <= n; ++i)
+    for (size_t j = 1; j <= m; ++j)
+    {
+      const size_t cost = low(a[i - 1]) == low(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && low(a[i - 1]) == low(b[j - 2]) && low(a[i - 2]) == low(b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[n][m];
 }
 
 const OptionInfo* FindLong(const std::string& name)
@@ -297,6 +318,31 @@ PresetKind PresetKindOf(const std::string& preset)
   return PresetKind::kFactory;
 }
 
+std::string NearestName(const std::string& given, const std::vector<std::string>& names)
+{
+  std::string best;
+  size_t bestScore = SIZE_MAX;
+  bool tie = false;
+  for (const std::string& name : names)
+  {
+    // A slip of one letter in four, at least one; "Att" for Attack counts
+    // as one.
+    size_t score = EditDistance(given, name);
+    if (given.size() >= 3 && given.size() < name.size() && strncasecmp(given.c_str(), name.c_str(), given.size()) == 0)
+      score = std::min<size_t>(score, 1);
+    if (score > std::max<size_t>(1, name.size() / 4) || score >= given.size()) continue;
+    if (score < bestScore)
+    {
+      best = name;
+      bestScore = score;
+      tie = false;
+    }
+    else if (score == bestScore && strcasecmp(best.c_str(), name.c_str()) != 0)
+      tie = true;
+  }
+  return tie ? "" : best;
+}
+
 double ParamAutomation::ValueAt(double seconds) const
 {
   if (points.empty()) return 0.0;
@@ -383,7 +429,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
       o = FindLong(name);
       if (!o)
       {
-        error = "unknown option --" + name + " (see --help)";
+        std::vector<std::string> longNames;
+        for (const OptionInfo& known : RenderOptionTable()) longNames.push_back(known.longName);
+        const std::string near = NearestName(name, longNames);
+        error = "unknown option --" + name + (near.empty() ? "" : "; did you mean --" + near + "?") + " (see --help)";
         return false;
       }
       if (eq != std::string::npos)
@@ -477,7 +526,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
        "feed FILE to the side-chain input; sets Sidechain to external unless\n"
        "--set or --automate say otherwise; a shorter file ends in silence",
        "audio", Text(&R::sidechain)},
-      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept", "dir",
+      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept; DIR is\n"
+                               "made if missing", "dir",
        Text(&R::outputDir)},
       {0, "format", "", "format of the output", "",
        ByDefault(Choice<std::string>("format", &R::format, {{"wav", "wav"}, {"flac", "flac"}, {"aiff", "aiff"}},
@@ -522,7 +572,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
        "measured through the plug-in; takes no INPUT or OUTPUT",
        "png", Text(&R::curve)},
       {0, "json", "", "print each summary as one JSON object per line instead", "", Flag(&R::json)},
-      {'q', "quiet", "", "no progress bar", "", Flag(&R::quiet)},
+      {'q', "quiet", "", "print errors and warnings only (and --json if asked): no\n"
+                          "progress bar, no summary", "", Flag(&R::quiet)},
       {0, "params", "", "list the parameters with units, ranges and defaults", "", Info(InfoRequest::kParams)},
       {0, "presets", "", "list the factory presets with what each is for", "", Info(InfoRequest::kPresets)},
       {0, "version", "", "print the version", "", Info(InfoRequest::kVersion)},

@@ -73,6 +73,11 @@ PresetKind PresetKindOf(const std::string& preset);
 constexpr long kMinRate = 8000;
 constexpr long kMaxRate = 768000;
 
+// The one name of names closest to a mistyped one, ignoring case: a slip
+// of a letter or two (fewer for short names), or the start of the name;
+// empty when none is close or two are equally close.
+std::string NearestName(const std::string& given, const std::vector<std::string>& names);
+
 // Fills opts from argv; false with a one-line message on a malformed line.
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, std::string& error);
 

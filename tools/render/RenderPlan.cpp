@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include "DrumLoop.h"
@@ -71,6 +73,44 @@ std::vector<ProtectedInput> ProtectedInputs(const RenderOptions& opts)
   if (preset == PresetKind::kVst3File || preset == PresetKind::kLv2File)
     inputs.push_back({"the --preset file", opts.preset});
   return inputs;
+}
+
+// DIR and any missing folder above it, as mkdir -p; those made are added
+// to made, outermost first.
+bool MakeFolders(const std::string& dir, std::vector<std::string>& made, std::string& error)
+{
+  std::vector<std::string> missing;
+  std::string p = dir;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st;
+  while (!p.empty() && stat(p.c_str(), &st) != 0)
+  {
+    if (errno != ENOENT)
+    {
+      error = p + ": " + strerror(errno);
+      return false;
+    }
+    missing.push_back(p);
+    const size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos) break;
+    p = p.substr(0, slash);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+  }
+  if (missing.empty() && !S_ISDIR(st.st_mode))
+  {
+    error = "not a folder";
+    return false;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+  {
+    if (mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+    {
+      error = "cannot make " + *it + ": " + strerror(errno);
+      return false;
+    }
+    made.push_back(*it);
+  }
+  return true;
 }
 
 }  // namespace
@@ -179,9 +219,7 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   }
   else
   {
-    struct stat st;
-    if (stat(opts.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return Fail("-o " + opts.outputDir + ": no such folder");
+    if (!MakeFolders(opts.outputDir, shared.madeFolders, error)) return Fail("-o " + opts.outputDir + ": " + error);
     std::set<std::string> names;
     for (const std::string& in : inputs)
     {
@@ -228,6 +266,12 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
   shared.report = toStdout ? stderr : stdout;
   return 0;
+}
+
+void RemoveEmptyMadeFolders(const RenderShared& shared)
+{
+  for (auto it = shared.madeFolders.rbegin(); it != shared.madeFolders.rend(); ++it)
+    if (rmdir(it->c_str()) != 0) break;
 }
 
 int ReadStartingState(const RenderOptions& opts, RenderShared& shared)

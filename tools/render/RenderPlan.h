@@ -45,6 +45,7 @@ struct RenderShared
   std::string stateClass;             // the class a .vstpreset names; empty: not checked
   std::vector<Lv2Preset> lv2Preset;   // the one of an LV2 FILE.ttl, if given
   FILE* report = stdout;
+  std::vector<std::string> madeFolders;  // by -o DIR, outermost first
   OutputTarget plot, snapshot, saveState, savePreset;
 };
 
@@ -58,6 +59,10 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
 bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error);
 // Opens a job's input (the embedded loop when it names none).
 bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error);
+// Removes the folders -o DIR made that are still empty (a run that wrote
+// nothing leaves no trace).
+void RemoveEmptyMadeFolders(const RenderShared& shared);
+
 // Opens --sidechain, if given, and checks it runs at rate.
 bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<AudioSource>& sc, std::string& error);
 

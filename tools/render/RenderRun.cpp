@@ -78,7 +78,7 @@ int RunCurve(const RenderOptions& opts)
   if (!DrawCurvePlot(lines, subtitle, png.TempPath(), error) || !png.Commit(error)) return Fail(error);
   FILE* out = target.kind == OutputTarget::kStdout ? stderr : stdout;
   if (opts.json) fprintf(out, "%s\n", CurveJson(opts.curve, lines).c_str());
-  else
+  else if (!opts.quiet)
     for (const CurveLine& l : lines) fprintf(out, "%s\n", DescribeCurve(l).c_str());
   return 0;
 }
@@ -87,6 +87,11 @@ int RunRender(const RenderOptions& opts)
 {
   RenderShared shared;
   shared.opts = &opts;
+  struct FolderGuard
+  {
+    const RenderShared& shared;
+    ~FolderGuard() { RemoveEmptyMadeFolders(shared); }
+  } guard{shared};
   std::vector<FileJob> jobs;
   if (const int rc = PlanOutputs(opts, jobs, shared)) return rc;
 

@@ -42,8 +42,15 @@ bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, Render
   {
     std::string names;
     for (const PresetDesc& p : programs) names += (names.empty() ? "" : ", ") + p.name;
+    // Offered as typed on a command line: the slug, whichever spelling is near.
+    std::vector<std::string> slugs, titles;
+    for (const PresetDesc& p : programs) slugs.push_back(PresetSlug(p.name)), titles.push_back(p.name);
+    std::string near = NearestName(opts.preset, slugs);
+    if (near.empty() && !(near = NearestName(opts.preset, titles)).empty()) near = PresetSlug(near);
     error = "unknown preset '" + opts.preset + "'" +
-            (names.empty() || !param ? "; the plug-in has no factory presets" : "; presets: " + names + " (see --presets)");
+            (names.empty() || !param ? "; the plug-in has no factory presets"
+             : near.empty()          ? "; presets: " + names + " (see --presets)"
+                                     : "; did you mean " + near + "? (see --presets)");
     return false;
   }
   const int index = (int)(found - programs.data());
@@ -92,7 +99,15 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Rend
   auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
     desc = FindParam(shared.descs, name);
     param = desc ? probe.Find(desc->name) : nullptr;
-    if (!param) error = NotATavloControl(name).empty() ? "unknown parameter '" + name + "'" + known : NotATavloControl(name);
+    if (!param)
+    {
+      std::vector<std::string> names;
+      for (const ParamDesc& d : shared.descs) names.push_back(d.name);
+      const std::string near = NearestName(name, names);
+      error = !NotATavloControl(name).empty() ? NotATavloControl(name)
+              : near.empty()                  ? "unknown parameter '" + name + "'" + known
+                                              : "unknown parameter '" + name + "'; did you mean " + near + "? (see --params)";
+    }
     return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "AudioFiles.h"
 #include "LinkedTavlo.h"
 #include "ProgressDisplay.h"
 #include "RenderHelp.h"
@@ -40,6 +41,7 @@ int PrintInfo(InfoRequest request)
   }
   facts.params = LinkedTavloParams();
   facts.presets = LinkedTavloPresets();
+  facts.inputExtensions = ReadableExtensions();
   fputs((request == InfoRequest::kHelp      ? HelpText(facts)
          : request == InfoRequest::kManPage ? ManPage(facts)
                                             : BashCompletion(facts))
