@@ -756,6 +756,7 @@ TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
       for (int i = 0; i < kBlock; ++i) l[(size_t)i] = r[(size_t)i] = tone(start + i);
       double* in[4] = {l.data(), r.data(), sl.data(), sr.data()};
       double* out[2] = {ol.data(), orr.data()};
+      ref.plug->TakeBlockParams();
       ref.plug->ProcessDoubleReplacing(in, out, kBlock);
     }
   };

@@ -189,6 +189,7 @@ void ProcessTone(Tavlo* plug, double amplitude, double seconds)
     }
     double* in[4] = {l.data(), r.data(), sl.data(), sr2.data()};
     double* out[2] = {ol.data(), orr.data()};
+    plug->TakeBlockParams();
     plug->ProcessDoubleReplacing(in, out, n);
   }
 }
