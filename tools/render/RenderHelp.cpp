@@ -48,7 +48,7 @@ const char* const kOutputs[] = {
   "not at all; an interrupted or failed render removes its temporary files. "
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
-  "complete; other special files are refused.",
+  "complete; other special files are refused, and so is a terminal.",
   "No output ever replaces an input (INPUT, the --sidechain, --load-state or "
   "--preset file, any input of a batch), -y or not, and pictures are written only "
   "under names that end in .png. A WAV that would pass 4 GiB is written as "
