@@ -17,10 +17,12 @@
 #include "dsp/CurveTables.h"
 #include "dsp/NumSmooth.h"
 #include "dsp/OverSampler.h"
+#include "dsp/SimdPath.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloGainEstimate.h"
 
 // ---- allocation counting for the whole executable ----
 // The replacements below pair operator new with malloc and delete with free
@@ -683,84 +685,94 @@ TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
   EXPECT_EQ(oL[0], 7.0);
 }
 
+// Both code paths: the processor's best (AVX2 where it has it) and the
+// plain one every x86-64 processor runs.
 TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
 {
-  const size_t n = 96000;
-  const Signal sig = MusicLike(n, 48000.0, 7);
-  Chain chain;
-  RefChain ref;
-  std::vector<double> oL(n), oR(n), rL(n), rR(n);
+  for (const simdpath::Path path : {simdpath::kAvx2, simdpath::kPlain})
+  {
+    SCOPED_TRACE(path == simdpath::kPlain ? "plain path" : "best path");
+    simdpath::Force(path);
+    ASSERT_EQ(path == simdpath::kPlain ? simdpath::kPlain : simdpath::Best(), simdpath::Active());
+    const size_t n = 96000;
+    const Signal sig = MusicLike(n, 48000.0, 7);
+    Chain chain;
+    RefChain ref;
+    std::vector<double> oL(n), oR(n), rL(n), rR(n);
 
-  struct Step
-  {
-    size_t at;
-    int param;
-    double value;
-  };
-  // Parameter changes between blocks, covering every cached value and the
-  // three switches.
-  const Step steps[] = {
-    {0, kInput, 30.0},       {3000, kAttack, 0.0001}, {6000, kOversample, 1},
-    {9000, kRelease, 0.1},   {12000, kHPF, 250.0},    {15000, kInput, 12.5},
-    {18000, kSidechain, 0},  {21000, kMix, 35.0},     {24000, kOutput, -6.0},
-    {27000, kBypass, 1},     {30000, kBypass, 0},     {33000, kOversample, 0},
-    {36000, kSidechain, 1},  {39000, kInput, 400.0},  {42000, kAttack, 0.0101},
-    {45000, kInput, 0.0},    {48000, kInput, 45.0},   {51000, kHPF, 20.0},
-    {54000, kOversample, 1}, {57000, kRelease, 0.5},  {60000, kMix, 100.0},
-  };
-  const int blockSizes[] = {512, 1, 37, 256, 1000, 64};
-  size_t pos = 0, stepIdx = 0;
-  int blk = 0;
-  double sr = 48000.0;
-  while (pos < n)
-  {
-    while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
+    struct Step
     {
-      const Step& s = steps[stepIdx++];
-      chain.Set(s.param, s.value);
-      const IParam* param = chain.mBase->ParamAt(s.param);
-      ASSERT_NE(param, nullptr);
-      const double v = param->GetValue();
-      switch (s.param)
+      size_t at;
+      int param;
+      double value;
+    };
+    // Parameter changes between blocks, covering every cached value and the
+    // three switches.
+    const Step steps[] = {
+      {0, kInput, 30.0},       {3000, kAttack, 0.0001}, {6000, kOversample, 1},
+      {9000, kRelease, 0.1},   {12000, kHPF, 250.0},    {15000, kInput, 12.5},
+      {18000, kSidechain, 0},  {21000, kMix, 35.0},     {24000, kOutput, -6.0},
+      {27000, kBypass, 1},     {30000, kBypass, 0},     {33000, kOversample, 0},
+      {36000, kSidechain, 1},  {39000, kInput, 400.0},  {42000, kAttack, 0.0101},
+      {45000, kInput, 0.0},    {48000, kInput, 45.0},   {51000, kHPF, 20.0},
+      {54000, kOversample, 1}, {57000, kRelease, 0.5},  {60000, kMix, 100.0},
+    };
+    const int blockSizes[] = {512, 1, 37, 256, 1000, 64};
+    size_t pos = 0, stepIdx = 0;
+    int blk = 0;
+    double sr = 48000.0;
+    while (pos < n)
+    {
+      while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
       {
-        case kInput: ref.input = v; break;
-        case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
-        case kAttack: ref.attackT = v; break;
-        case kRelease: ref.releaseT = v; break;
-        case kMix: ref.mix = v; break;
-        case kHPF: ref.hpf = v; break;
-        case kOversample: ref.oversample = static_cast<int>(v); break;
-        case kBypass: ref.bypass = static_cast<int>(v); break;
-        case kSidechain: ref.sidechain = static_cast<int>(v); break;
+        const Step& s = steps[stepIdx++];
+        chain.Set(s.param, s.value);
+        const IParam* param = chain.mBase->ParamAt(s.param);
+        ASSERT_NE(param, nullptr);
+        const double v = param->GetValue();
+        switch (s.param)
+        {
+          case kInput: ref.input = v; break;
+          case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
+          case kAttack: ref.attackT = v; break;
+          case kRelease: ref.releaseT = v; break;
+          case kMix: ref.mix = v; break;
+          case kHPF: ref.hpf = v; break;
+          case kOversample: ref.oversample = static_cast<int>(v); break;
+          case kBypass: ref.bypass = static_cast<int>(v); break;
+          case kSidechain: ref.sidechain = static_cast<int>(v); break;
+        }
       }
+      if (pos >= 70000 && sr == 48000.0)
+      {
+        sr = 44100.0; // a new sample rate mid-stream
+        chain.mBase->SetSampleRate(sr);
+      }
+      const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
+      chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
+      ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
+      pos += len;
     }
-    if (pos >= 70000 && sr == 48000.0)
+    size_t mismatches = 0, reduced = 0;
+    for (size_t i = 0; i < n; ++i)
     {
-      sr = 44100.0; // a new sample rate mid-stream
-      chain.mBase->SetSampleRate(sr);
+      if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
+      {
+        if (mismatches++ < 5)
+          ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
+      }
+      if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
+      {
+        if (mismatches++ < 5)
+          ADD_FAILURE() << "meter at frame " << i;
+      }
+      reduced += ref.meterValues[i] > 0.05;
     }
-    const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
-    chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
-    ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
-    pos += len;
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
+    // The comparison covered real compression, not just unity gain.
+    EXPECT_GT(reduced, n / 10);
   }
-  size_t mismatches = 0, reduced = 0;
-  for (size_t i = 0; i < n; ++i)
-  {
-    if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
-    {
-      if (mismatches++ < 5)
-        ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
-    }
-    if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
-    {
-      if (mismatches++ < 5)
-        ADD_FAILURE() << "meter at frame " << i;
-    }
-    reduced += ref.meterValues[i] > 0.05;
-  }
-  EXPECT_EQ(mismatches, 0u);
-  EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
-  // The comparison covered real compression, not just unity gain.
-  EXPECT_GT(reduced, n / 10);
+  simdpath::Force(simdpath::kAvx2);
 }
+
