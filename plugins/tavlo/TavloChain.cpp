@@ -527,14 +527,18 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     double* outR = outputs[1] + base;
     const float* d = sc.d[cur];
 
-    // Gain computer: no reduction below the threshold, else the target.
+    // Gain computer: 1 below the threshold, else an interval for the target
+    // where cheap bounds can stand in for it, or the exact target.
     const int nAbove = DetectorEnvelopes(d, n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above);
     for (int i = 0; i < n; ++i)
-      sc.g[i] = 1.0;
+      sc.estimated[i] = 0;
     for (int a = 0; a < nAbove; ++a)
     {
       const int i = sc.above[a];
-      sc.g[i] = tavlogain::ExactGain(sc.env[i], L[i], R[i], input);
+      if (tavlogain::EstimateGain(sc.env[i], L[i], R[i], input, sc.lo[i], sc.hi[i]))
+        sc.estimated[i] = 1;
+      else
+        sc.estimated[i] = 2;
     }
 
     // Preamp and dry strands.
@@ -550,7 +554,11 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
       if (i < nNext)
         dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
 
-      gainState = tavlogain::BallisticStep(gainState, sc.g[i], k.attack, k.release);
+      const unsigned char kind = sc.estimated[i];
+      if (kind == 0)
+        gainState = tavlogain::BallisticStep(gainState, 1.0, k.attack, k.release);
+      else if (kind == 2 || !tavlogain::BallisticStepWithin(gainState, sc.lo[i], sc.hi[i], k.attack, k.release))
+        gainState = tavlogain::BallisticStep(gainState, tavlogain::ExactGain(sc.env[i], L[i], R[i], input), k.attack, k.release);
 
       const float gainIn = static_cast<float>(gainState);
       if (!std::isfinite(smoother.GetState()))

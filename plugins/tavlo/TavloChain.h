@@ -118,10 +118,12 @@ private:
     // would otherwise take for a dependency between them.
     float d[2][kChunk + 16];  // detector, this chunk's and the next one's
     // The gain computer's envelope, the frames where it is over the
-    // threshold, and the target (1 for no reduction).
+    // threshold, and there the target's interval (estimated 1) or not
+    // (2: the exact target is needed); 0 for no reduction.
     double env[kChunk + 56];
     unsigned short above[kChunk + 8];
-    double g[kChunk + 24];
+    unsigned char estimated[kChunk + 16];
+    double lo[kChunk + 24], hi[kChunk + 40];
     double y[kChunk + 72];     // the smoothed gain
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
     double osWork[kOsWorkSize];
