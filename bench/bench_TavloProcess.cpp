@@ -64,6 +64,7 @@ void BM_Music(benchmark::State& state)
     double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
                      const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
     double* out[2] = {outL.data(), outR.data()};
+    base->TakeBlockParams();
     base->ProcessDoubleReplacing(in, out, kBlock);
     benchmark::DoNotOptimize(outL.data());
     benchmark::ClobberMemory();
@@ -97,6 +98,7 @@ void BM_Input80(benchmark::State& state)
     double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
                      const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
     double* out[2] = {outL.data(), outR.data()};
+    base->TakeBlockParams();
     base->ProcessDoubleReplacing(in, out, kBlock);
     benchmark::DoNotOptimize(outL.data());
     benchmark::ClobberMemory();
@@ -124,6 +126,7 @@ void BM_SilenceAfterBurst(benchmark::State& state)
   for (int b = 0; b < 20; ++b)
   {
     double* in[4] = {burstL.data(), burstR.data(), silence.data(), silence.data()};
+    base->TakeBlockParams();
     base->ProcessDoubleReplacing(in, out, kBlock);
   }
   const bool loud = state.range(1) != 0;
@@ -132,6 +135,7 @@ void BM_SilenceAfterBurst(benchmark::State& state)
   {
     double* in[4] = {loud ? burstL.data() : silence.data(), loud ? burstR.data() : silence.data(),
                      silence.data(), silence.data()};
+    base->TakeBlockParams();
     base->ProcessDoubleReplacing(in, out, kBlock);
     benchmark::DoNotOptimize(outL.data());
     benchmark::ClobberMemory();

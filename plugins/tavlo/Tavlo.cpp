@@ -136,11 +136,15 @@ Tavlo::~Tavlo() {}
 void Tavlo::Reset()
 {
   KitMutexLock lock(GetMutex());
+  // Set-up, with no block running: the chain works at the new rate from the
+  // next block on, whatever that block takes.
+  TavloChainSettings s = mChain.GetSettings();
+  s.sampleRate = GetSampleRate();
+  mChain.SetSettings(s);
 }
 
 void Tavlo::OnParamChange(int paramIdx)
 {
-  KitMutexLock lock(GetMutex());
   IParam* pParam = ParamAt(paramIdx);
   if (!pParam) return;
   double value = pParam->GetValue();
@@ -205,23 +209,32 @@ TavloChainSettings Tavlo::NextBlockSettings() const
 {
   TavloChainSettings s;
   s.sampleRate = GetSampleRate();
-  s.input = mInput;
-  s.outputGain = mOutputGain;
-  s.attack = mAttack;
-  s.release = mRelease;
-  s.mix = mMix;
-  s.hpfFreq = mHpfFreq;
+  s.input = mInput.load(std::memory_order_relaxed);
+  s.outputGain = mOutputGain.load(std::memory_order_relaxed);
+  s.attack = mAttack.load(std::memory_order_relaxed);
+  s.release = mRelease.load(std::memory_order_relaxed);
+  s.mix = mMix.load(std::memory_order_relaxed);
+  s.hpfFreq = mHpfFreq.load(std::memory_order_relaxed);
   s.oversample = static_cast<int>(ParamAt(kOversample)->GetValue());
   s.bypass = static_cast<int>(ParamAt(kBypass)->GetValue());
   s.sidechain = static_cast<int>(ParamAt(kSidechain)->GetValue());
   return s;
 }
 
+void Tavlo::ReadBlockParams()
+{
+  mBlockSettings = NextBlockSettings();
+}
+
+void Tavlo::UseBlockParams()
+{
+  mChain.SetSettings(mBlockSettings);
+}
+
 void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames < 1 || !inputs || !outputs)
     return;
-  mChain.SetSettings(NextBlockSettings());
   mChain.Process(inputs, outputs, nFrames);
   if (IFxEditor* pEditor = GetGraphics())
     pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
@@ -233,13 +246,11 @@ void Tavlo::OnActivate(bool active)
   if (!active)
     return;
   KitMutexLock lock(GetMutex());
-  mChain.SetSettings(NextBlockSettings());
   mChain.Restart();
 }
 
 void Tavlo::OnHostBypassedBlock(int nFrames)
 {
-  mChain.SetSettings(NextBlockSettings());
   mChain.RestMeter(nFrames);
   if (IFxEditor* pEditor = GetGraphics())
     pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());

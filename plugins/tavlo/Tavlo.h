@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "fx/IFxBase.h"
 #include "tavlo/TavloChain.h"
 #include "tavlo/TavloParams.h"
@@ -12,7 +14,7 @@ public:
   explicit Tavlo(IFxInstanceInfo instanceInfo);
   ~Tavlo() override;
 
-  // Takes and releases the instance lock; nothing is cleared, so a host
+  // The chain takes the new sample rate; nothing is cleared, so a host
   // re-running its set-up mid-stream causes no click.
   void Reset() override;
   // Activation puts the signal chain back as a new instance has it: hosts
@@ -22,7 +24,12 @@ public:
   // While the host bypasses the plug-in the meter falls to rest.
   void OnHostBypassedBlock(int nFrames) override;
   // Caches the plain value of a changed parameter for the signal chain.
+  // Any thread: the next block takes it.
   void OnParamChange(int paramIdx) override;
+  // The chain is fed once per block: the cached values, the switches as
+  // their parameters stand, the sample rate.
+  void ReadBlockParams() override;
+  void UseBlockParams() override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
   // The gain-reduction meter, for hosts that show plug-in outputs and for
@@ -31,23 +38,23 @@ public:
   IFxMeterInfo GetMeterInfo(int idx) const override;
   double GetMeterValue(int idx) const override;
 
-  // What the next block will be fed: the cached parameter values, the
-  // switches as their parameters stand, the sample rate.
+  // What the next block will be fed.
   TavloChainSettings NextBlockSettings() const;
   const TavloChain& Chain() const { return mChain; }
 
 private:
   TavloChain mChain;
+  TavloChainSettings mBlockSettings;  // read for the block, audio thread only
 
-  // Parameter values as the chain reads them, cached by OnParamChange.
-  // Linear make-up gain 0 until the first change of Output, so blocks
-  // processed before preset 0 is restored are silent.
-  double mOutputGain = 0.0;
-  double mInput = -10.0;
-  double mAttack = 0.0;    // seconds
-  double mRelease = 0.0;   // seconds
-  double mMix = 100.0;     // percent
-  double mHpfFreq = 20.0;  // Hz
+  // Parameter values as the chain reads them, cached by OnParamChange on
+  // any thread. Linear make-up gain 0 until the first change of Output, so
+  // blocks processed before preset 0 is restored are silent.
+  std::atomic<double> mOutputGain{0.0};
+  std::atomic<double> mInput{-10.0};
+  std::atomic<double> mAttack{0.0};    // seconds
+  std::atomic<double> mRelease{0.0};   // seconds
+  std::atomic<double> mMix{100.0};     // percent
+  std::atomic<double> mHpfFreq{20.0};  // Hz
 };
 
 // Module start and end hooks.

@@ -125,10 +125,10 @@ void IFxBase::Reset()
   KitMutexLock lock(&mMutex);
 }
 
+// Called on the audio thread too (host automation): no lock.
 void IFxBase::OnParamChange(int paramIdx)
 {
   (void)paramIdx;
-  KitMutexLock lock(&mMutex);
 }
 
 void IFxBase::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
@@ -189,17 +189,67 @@ bool IFxBase::CompareState(const unsigned char* incomingState, int startPos)
   return true;
 }
 
+bool IFxBase::ApplyParamValue(int paramIdx, double value, bool normalized)
+{
+  IParam* pParam = ParamAt(paramIdx);
+  if (!pParam || std::isnan(value)) return false;
+  if (normalized)
+  {
+    value = IParam::ClampNormalized(value);
+    pParam->SetNormalized(value);
+  }
+  else
+  {
+    if ((float)pParam->GetValue() == (float)value) return false;
+    pParam->SetPlain(value);
+    value = pParam->GetNormalized();
+  }
+  if (mGraphics) mGraphics->SetParameterFromPlug(paramIdx, value, true);
+  OnParamChange(paramIdx);
+  return true;
+}
+
 void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
 {
   // The host is told the value limited to 0..1, as the parameter takes it,
-  // and nothing at all for a NaN.
+  // and nothing at all for a NaN. No lock is held while the host hears of
+  // it: whatever the host does meanwhile, the audio thread goes on.
   if (std::isnan(normalizedValue)) return;
   normalizedValue = IParam::ClampNormalized(normalizedValue);
-  KitMutexLock lock(&mMutex);
   Trace(__FUNCTION__, __LINE__, "%d:%f", paramIdx, normalizedValue);
   ParamAt(paramIdx)->SetNormalized(normalizedValue);
   InformHostOfParamChange(paramIdx, normalizedValue);
   OnParamChange(paramIdx);
+}
+
+// ---------------------------------------------------------------------------
+// Hand-over to the audio thread
+
+IFxBase::ParamBatch::ParamBatch(IFxBase& plug) : mPlug(plug)
+{
+  mPlug.mMutex.Enter();
+  // Odd: a batch is being written. The read-modify-write keeps the batch's
+  // stores after it.
+  if (mPlug.mBatchDepth++ == 0) mPlug.mParamSeq.fetch_add(1, std::memory_order_acq_rel);
+}
+
+IFxBase::ParamBatch::~ParamBatch()
+{
+  if (--mPlug.mBatchDepth == 0) mPlug.mParamSeq.fetch_add(1, std::memory_order_release);
+  mPlug.mMutex.Leave();
+}
+
+void IFxBase::TakeBlockParams()
+{
+  const unsigned seq = mParamSeq.load(std::memory_order_acquire);
+  if (seq & 1u) return;
+  const bool bypassed = mIsBypassed.load(std::memory_order_relaxed);
+  ReadBlockParams();
+  // A read-modify-write that changes nothing: it keeps the reads above
+  // before it, and sees any batch that began meanwhile.
+  if (mParamSeq.fetch_add(0, std::memory_order_acq_rel) != seq) return;
+  mBlockBypassed = bypassed;
+  UseBlockParams();
 }
 
 // ---------------------------------------------------------------------------
@@ -274,6 +324,11 @@ bool IFxBase::SendMidiMsg(IMidiMsg* pMsg)
 void IFxBase::PopupHostContextMenuForParam(int paramIdx, int x, int y)
 {
   if (mHostIf) mHostIf->PopupHostContextMenuForParam(paramIdx, x, y);
+}
+
+bool IFxBase::PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries)
+{
+  return mHostIf && mHostIf->PopupParamMenu(paramIdx, x, y, entries, nEntries);
 }
 
 void IFxBase::AttachGraphics(IFxEditor* pGraphics)
@@ -554,9 +609,9 @@ void IFxBase::OnParamReset()
   for (int i = 0, n = ParamCount(); i < n; ++i) OnParamChange(i);
 }
 
+// No lock: the host may take its own while it hears of them.
 void IFxBase::DirtyParameters()
 {
-  KitMutexLock lock(&mMutex);
   for (int i = 0, n = ParamCount(); i < n; ++i)
     InformHostOfParamChange(i, ParamAt(i)->GetNormalized());
 }
@@ -700,9 +755,11 @@ bool IFxBase::SendMidiMsgs(KitTypedBuf<IMidiMsg>* pMsgs)
 // ---------------------------------------------------------------------------
 // State
 
+// Both without a lock: they run on the audio thread too (a preset the host
+// chooses in a block). A thread that must see or make a whole state holds a
+// ParamBatch around them (which serialises such threads).
 bool IFxBase::SerializeParams(ByteChunk* pChunk)
 {
-  KitMutexLock lock(&mMutex);
   for (int i = 0, n = ParamCount(); i < n; ++i)
   {
     double v = ParamAt(i)->GetValue();
@@ -714,7 +771,6 @@ bool IFxBase::SerializeParams(ByteChunk* pChunk)
 
 int IFxBase::UnserializeParams(ByteChunk* pChunk, int startPos)
 {
-  KitMutexLock lock(&mMutex);
   int pos = startPos;
   for (int i = 0, n = ParamCount(); i < n && pos >= 0; ++i)
   {
@@ -910,7 +966,7 @@ void IFxBase::ModifyCurrentPreset(const char* name)
   pPreset->mChunk.Clear();
   SerializeState(&pPreset->mChunk);
   if (name && *name) pPreset->SetName(name);
-  Trace(__FUNCTION__, __LINE__, "%d %s", mCurrentPresetIdx, pPreset->mName);
+  Trace(__FUNCTION__, __LINE__, "%d %s", mCurrentPresetIdx.load(), pPreset->mName);
 }
 
 bool IFxBase::SerializePresets(ByteChunk* pChunk)

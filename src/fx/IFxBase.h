@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "fx/ByteChunk.h"
+#include "fx/IFxBlockGate.h"
 #include "fx/IFxEditor.h"
 #include "fx/IFxFade.h"
 #include "fx/IFxHost.h"
@@ -43,8 +44,16 @@ struct IFxMeterInfo
 // bookkeeping, state, and the traffic of parameter values between host,
 // editor and signal path. It serves no format itself: the binding that owns
 // the instance (VST 3, LV2) attaches itself as the instance's IFxHost, and
-// the host operations below go there. One recursive lock per instance keeps
-// the audio thread apart from the editor and host threads.
+// the host operations below go there.
+//
+// Threads. The audio thread never waits for another one. Parameter values
+// are atomic: whatever thread sets one (editor, controller, state restore)
+// reads it back at once, and the signal path takes the values a block works
+// with at the start of the block (TakeBlockParams); several values changed
+// together (a state, a preset) are published as one batch, which a block
+// sees whole or not at all. Set-up and activation close the block gate. The
+// instance's recursive lock is for the other threads among themselves
+// (state save and restore); the audio thread never takes it.
 class IFxBase
 {
 public:
@@ -82,6 +91,9 @@ public:
   virtual bool HostRequestingAboutBox() { return false; }
   virtual void OnHostIdentified() {}
   virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y);
+  // The host's menu for a parameter with the editor's entries (IFxHost);
+  // false when the host offers none.
+  virtual bool PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries);
   virtual void SetParameterFromGUI(int paramIdx, double normalizedValue);
   // The host operations: passed to the attached IFxHost, or answered as a
   // host would that is not there (nothing told, transport at rest).
@@ -118,6 +130,14 @@ public:
   // is over, in place of processing: the signal chain does not run. A
   // plug-in lets its meters fall to rest here.
   virtual void OnHostBypassedBlock(int nFrames) { (void)nFrames; }
+  // The values a block works with, on the audio thread at its start:
+  // ReadBlockParams copies them aside (reading parameters and what
+  // OnParamChange cached, changing nothing the block uses), then
+  // UseBlockParams puts the copy to use. A copy read while another thread
+  // was halfway through a batch is never used: the block keeps the values
+  // of the one before.
+  virtual void ReadBlockParams() {}
+  virtual void UseBlockParams() {}
 
   // Creates (or replaces) the delay line; bindings call this at construction.
   void MakeDelayLine(int nIn, int nOut, int length);
@@ -165,12 +185,48 @@ public:
   // The host's bypass, kept here for the binding: the plug-in passes its
   // input through (cross-faded) while it is set.
   void SetBypassed(bool bypassed) { mIsBypassed = bypassed; }
+
+  // ---- hand-over to the audio thread ----
+  // Set-up and activation close it around their changes; the audio thread
+  // processes a block only inside it.
+  IFxBlockGate& BlockGate() { return mBlockGate; }
+
+  // Several changes made as one outside the audio thread (a state restored,
+  // a preset chosen, the host's bypass with them): while one is alive no
+  // block takes new values, and the next block takes all of them. Threads
+  // that make batches wait for each other; the audio thread never makes one
+  // (it is the thread that takes the values).
+  class ParamBatch
+  {
+  public:
+    explicit ParamBatch(IFxBase& plug);
+    ~ParamBatch();
+    ParamBatch(const ParamBatch&) = delete;
+    ParamBatch& operator=(const ParamBatch&) = delete;
+
+  private:
+    IFxBase& mPlug;
+  };
+
+  // Audio thread, at the start of each host block once the host's own
+  // changes for it are applied: the values the block works with, and the
+  // host's bypass. A batch half done leaves the last block's values.
+  void TakeBlockParams();
+  // The host's bypass as the current block took it.
+  bool BlockBypassed() const { return mBlockBypassed; }
   bool IsInst() const { return mIsInst; }
   bool DoesMIDI() const { return mDoesMIDI; }
   bool DoesStateChunks() const { return mStateChunks; }
   double GetSamplesPerBeat();
 
   // ---- parameters ----
+  // The one way a host's value reaches a parameter: normalised (0..1, what
+  // is outside is limited) or plain (a stepped parameter takes the nearest
+  // step, the range limits it). NaN is ignored, and so is a plain value
+  // equal in single precision to the current one (a host's float copy of
+  // the value). Then OnParamChange, and the editor shows the new value.
+  // False when nothing was applied.
+  bool ApplyParamValue(int paramIdx, double value, bool normalized);
   IParam* ParamAt(int idx) const { return mParams.Get(idx); }
   int ParamCount() const { return mParams.GetSize(); }
   void OnParamReset();
@@ -298,7 +354,7 @@ protected:
   bool mIsInst;
   bool mDoesMIDI;
   std::atomic<bool> mIsBypassed{false};
-  int mCurrentPresetIdx = 0;
+  std::atomic<int> mCurrentPresetIdx{0};
   std::atomic<double> mSampleRate{44100.0};
   int mBlockSize = 0;
   int mLatency;
@@ -315,6 +371,14 @@ protected:
   KitPtrList<KitString> mOutputBusLabels;
 
 private:
+  friend class ParamBatch;
+  IFxBlockGate mBlockGate;
+  // Odd while a batch is being written (a sequence lock: the audio thread
+  // reads around it, never waits on it).
+  std::atomic<unsigned> mParamSeq{0};
+  int mBatchDepth = 0;         // batches nested on one thread; under mMutex
+  bool mBlockBypassed = false; // audio thread only
+
   // The host bypass's cross-fade (IFxBaseHostBypass.cpp): where it stands, and
   // room for the untouched signal of one piece of a fade, per output.
   static constexpr int kFadePieceFrames = 256;

@@ -27,7 +27,7 @@ void IFxBase::RunDoubleBuffers(int nFrames)
 {
   if (nFrames <= 0) return;
   IFxFade& fade = mHostBypass.mFade;
-  const bool bypassed = mIsBypassed;
+  const bool bypassed = mBlockBypassed;
   fade.SetLength(IFxFade::FramesAt(GetSampleRate()));
   fade.SetTarget(bypassed);
 

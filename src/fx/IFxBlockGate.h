@@ -33,6 +33,24 @@ public:
   }
   void Open() { mState.store(kOpen, std::memory_order_release); }
 
+  // Audio thread: inside for as long as it lives, when it got in.
+  class Entered
+  {
+  public:
+    explicit Entered(IFxBlockGate& gate) : mGate(gate), mIn(gate.TryEnter()) {}
+    ~Entered()
+    {
+      if (mIn) mGate.Leave();
+    }
+    explicit operator bool() const { return mIn; }
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+
+  private:
+    IFxBlockGate& mGate;
+    bool mIn;
+  };
+
   // Closed for as long as it lives.
   class Closed
   {

@@ -10,8 +10,9 @@
 // host's bypass with its fade, writes silence when the block cannot be
 // processed, and says which outputs came out silent.
 //
-// Run is for the audio thread. It waits for nothing: a block that comes
-// while another thread sets the instance up is answered with silence.
+// Run is for the audio thread, inside the plug-in's block gate (which the
+// binding enters for the whole host call, and answers with silence when it
+// cannot: another thread is setting the instance up).
 
 #include <algorithm>
 #include <cstdint>
@@ -47,16 +48,10 @@ public:
   ChannelMask Run(T* const* in, T* const* out, int nFrames)
   {
     if (nFrames <= 0) return Silence(out, 0);
-    IFxBlockGate& gate = mPlug.BlockGate();
-    if (!gate.TryEnter()) return Silence(out, nFrames);
     const int blockSize = mPlug.GetBlockSize();
     // Without scratch buffers (they could not be had) nothing can be
     // processed: silence, rather than what the host's buffers held.
-    if (blockSize <= 0)
-    {
-      gate.Leave();
-      return Silence(out, nFrames);
-    }
+    if (blockSize <= 0) return Silence(out, nFrames);
     mPlug.TakeBlockParams();
     // Longer blocks than announced go in pieces that fit the scratch buffers.
     for (int done = 0; done < nFrames;)
@@ -66,7 +61,6 @@ public:
       mPlug.RunBuffers((T)0, n);
       done += n;
     }
-    gate.Leave();
     return SilentOutputs(out, nFrames);
   }
 

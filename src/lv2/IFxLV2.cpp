@@ -6,14 +6,11 @@
 
 #include "fx/IParam.h"
 
-IFxLV2::IFxLV2(IFxBase* pPlug) : mPlug(pPlug)
+IFxLV2::IFxLV2(IFxBase* pPlug) : mPlug(pPlug), mRunner(*pPlug)
 {
   mPlug->AttachHost(this);
-  const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
-  mPlug->SetInputChannelConnections(0, nIn, true);
-  mPlug->SetOutputChannelConnections(0, nOut, true);
-  if (nIn > 0) mPlug->MakeDelayLine(nIn, nOut, mPlug->GetLatency());
-  mInFromHost.assign((size_t)nIn, 0);
+  mIn.assign((size_t)mPlug->InputChannelCount(), nullptr);
+  mOut.assign((size_t)mPlug->OutputChannelCount(), nullptr);
 }
 
 IFxLV2::~IFxLV2()
@@ -59,7 +56,6 @@ const IFxLV2Ports& IFxLV2::Ports()
 
 void IFxLV2::Instantiate(double sampleRate)
 {
-  KitMutexLock lock(mPlug->GetMutex());
   const uint32_t n = Ports().Count();
   mPortData.assign(n, nullptr);
   mLastControl.assign(n, 0.0f);
@@ -70,6 +66,7 @@ void IFxLV2::Instantiate(double sampleRate)
   // LV2 hosts do not say who they are.
   mPlug->SetHost("", 0);
   mPlug->OnHostIdentified();
+  IFxBase::ParamBatch batch(*mPlug);
   mPlug->RestorePreset(0);
 }
 
@@ -78,30 +75,26 @@ void IFxLV2::ConnectPort(uint32_t port, void* data)
   if (port < mPortData.size()) mPortData[port] = static_cast<float*>(data);
 }
 
+// LV2 never runs an instance while it is activated or deactivated; the gate
+// is closed all the same, as for every binding.
 void IFxLV2::Activate()
 {
+  IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
   mPlug->OnActivate(true);
   // A host may have changed values while the plug-in was inactive, and
   // expects a fresh start: every control port counts as changed.
-  KitMutexLock lock(mPlug->GetMutex());
   std::fill(mHaveLastControl.begin(), mHaveLastControl.end(), 0);
 }
 
 void IFxLV2::Deactivate()
 {
+  IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
   mPlug->OnActivate(false);
 }
 
 bool IFxLV2::ApplyControlValue(int idx, float value)
 {
-  IParam* pParam = mPlug->ParamAt(idx);
-  if (!pParam || std::isnan(value)) return false;
-  KitMutexLock lock(mPlug->GetMutex());
-  if ((float)pParam->GetValue() == value) return false;
-  pParam->SetPlain(value);
-  if (IFxEditor* pEditor = mPlug->GetGraphics()) pEditor->SetParameterFromPlug(idx, pParam->GetNormalized(), true);
-  mPlug->OnParamChange(idx);
-  return true;
+  return mPlug->ApplyParamValue(idx, value, false);
 }
 
 void IFxLV2::ReadControlPorts()
@@ -128,42 +121,6 @@ void IFxLV2::ReadControlPorts()
     if (!std::isnan(*p)) mPlug->SetBypassed(!(*p > 0.0f));
 }
 
-void IFxLV2::ConnectChannels(int offset, int nFrames)
-{
-  const uint32_t firstAudio = mPorts->FirstAudioPort();
-  const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
-
-  // Input channels are the main inputs followed by the side-chain, in port
-  // order; an unconnected one reads silence.
-  bool zero = false;
-  for (int c = 0; c < nIn; ++c)
-    if (mInFromHost[(size_t)c] && !mPortData[firstAudio + (uint32_t)c]) zero = true;
-  // A channel that read host audio and now reads silence would otherwise
-  // read what the last piece left in its scratch buffer.
-  if (zero) mPlug->ZeroScratchBuffers();
-  for (int c = 0; c < nIn; ++c)
-  {
-    float* p = mPortData[firstAudio + (uint32_t)c];
-    mInFromHost[(size_t)c] = p != nullptr;
-    mPlug->SetInputChannelConnections(c, 1, p != nullptr);
-    if (p)
-    {
-      p += offset;
-      mPlug->AttachInputBuffers(c, 1, &p, nFrames);
-    }
-  }
-  for (int c = 0; c < nOut; ++c)
-  {
-    float* p = mPortData[firstAudio + (uint32_t)nIn + (uint32_t)c];
-    mPlug->SetOutputChannelConnections(c, 1, p != nullptr);
-    if (p)
-    {
-      p += offset;
-      mPlug->AttachOutputBuffers(c, 1, &p);
-    }
-  }
-}
-
 void IFxLV2::WriteMeters()
 {
   for (int m = 0, n = mPlug->MeterCount(); m < n; ++m)
@@ -178,28 +135,23 @@ void IFxLV2::WriteMeters()
 
 void IFxLV2::Run(uint32_t nFrames)
 {
-  KitMutexLock lock(mPlug->GetMutex());
   // A run before instantiation has nothing to work with.
   if (!mPorts || mPortData.size() != mPorts->Count()) return;
-  // Without scratch buffers (they could not be had) nothing can be
-  // processed: silence, rather than what the host's buffers held.
-  if (mPlug->GetBlockSize() <= 0)
+  // Input channels are the main inputs followed by the side-chain, in port
+  // order, then the outputs; an unconnected one is null.
+  const uint32_t firstAudio = mPorts->FirstAudioPort();
+  for (size_t c = 0; c < mIn.size(); ++c) mIn[c] = mPortData[firstAudio + c];
+  for (size_t c = 0; c < mOut.size(); ++c) mOut[c] = mPortData[firstAudio + mIn.size() + c];
+  IFxBlockGate::Entered inBlock(mPlug->BlockGate());
+  // Another thread is setting the instance up: silence, rather than what
+  // the host's buffers held.
+  if (!inBlock)
   {
-    for (uint32_t i = 0; i < mPorts->Count(); ++i)
-      if (mPorts->At(i)->kind == IFxLV2Port::kAudioOut && mPortData[i])
-        memset(mPortData[i], 0, nFrames * sizeof(float));
+    mRunner.Silence(mOut.data(), (int)nFrames);
     return;
   }
-
   ReadControlPorts();
-  const int blockSize = mPlug->GetBlockSize();
-  for (uint32_t done = 0; done < nFrames;)
-  {
-    const int n = (int)std::min<uint32_t>((uint32_t)blockSize, nFrames - done);
-    ConnectChannels((int)done, n);
-    mPlug->RunBuffers(0.0f, n);
-    done += (uint32_t)n;
-  }
+  mRunner.Run(mIn.data(), mOut.data(), (int)nFrames);
   WriteMeters();
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fx/IFxBase.h"
+#include "fx/IFxBlockRunner.h"
 #include "fx/IFxHost.h"
 #include "lv2/IFxLV2Ports.h"
 
@@ -79,8 +80,8 @@ public:
   void ConnectPort(uint32_t port, void* data);
   void Activate();
   void Deactivate();
-  // Reads the control inputs, processes nFrames, writes the meters. Takes
-  // the instance lock; allocates nothing and makes no system call.
+  // Reads the control inputs, processes nFrames, writes the meters.
+  // Allocates nothing, makes no system call and waits for nothing.
   void Run(uint32_t nFrames);
 
   // ---- the UI's instance ----
@@ -100,10 +101,10 @@ public:
 
 private:
   void ReadControlPorts();
-  void ConnectChannels(int offset, int nFrames);
   void WriteMeters();
 
   std::unique_ptr<IFxBase> mPlug;
+  IFxBlockRunner mRunner;
   std::unique_ptr<IFxLV2Ports> mPorts;
   IFxLV2EditSink* mEditSink = nullptr;
 
@@ -112,8 +113,9 @@ private:
   // The control inputs' values last applied, to apply only changes.
   std::vector<float> mLastControl;
   std::vector<char> mHaveLastControl;
-  // Per input channel: read host audio in the last piece.
-  std::vector<char> mInFromHost;
+  // The host's buffer for each plug-in channel in this run; sized at
+  // construction.
+  std::vector<float*> mIn, mOut;
 };
 
 // What the module entry and the Turtle writer need from the plug-in that

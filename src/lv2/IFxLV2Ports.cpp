@@ -47,11 +47,11 @@ void IFxLV2Ports::Add(IFxLV2Port::EKind kind, int index, std::string symbol, std
   mPorts.push_back({kind, index, unique, std::move(name)});
 }
 
-IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
+IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sidechainChannels)
 {
   const int nIn = plug.InputChannelCount();
-  mSideIn = sideChainChannels < 0 ? 0 : (sideChainChannels > nIn ? nIn : sideChainChannels);
-  mMainIn = nIn - mSideIn;
+  mSidechainChannels = sidechainChannels < 0 ? 0 : (sidechainChannels > nIn ? nIn : sidechainChannels);
+  mMainIn = nIn - mSidechainChannels;
   mOut = plug.OutputChannelCount();
 
   for (int i = 0; i < plug.ParamCount(); ++i)
@@ -75,9 +75,9 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sideChainChannels)
   mFirstAudio = Count();
   for (int c = 0; c < mMainIn; ++c)
     Add(IFxLV2Port::kAudioIn, c, "in" + ChannelSuffix(c, mMainIn, true), "Input" + ChannelSuffix(c, mMainIn, false));
-  for (int c = 0; c < mSideIn; ++c)
-    Add(IFxLV2Port::kSideChain, c, "sc" + ChannelSuffix(c, mSideIn, true),
-        "Side-chain" + ChannelSuffix(c, mSideIn, false));
+  for (int c = 0; c < mSidechainChannels; ++c)
+    Add(IFxLV2Port::kSideChain, c, "sc" + ChannelSuffix(c, mSidechainChannels, true),
+        "Side-chain" + ChannelSuffix(c, mSidechainChannels, false));
   for (int c = 0; c < mOut; ++c)
     Add(IFxLV2Port::kAudioOut, c, "out" + ChannelSuffix(c, mOut, true), "Output" + ChannelSuffix(c, mOut, false));
   addMeters(true);

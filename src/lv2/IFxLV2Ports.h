@@ -37,9 +37,9 @@ struct IFxLV2Port
 class IFxLV2Ports
 {
 public:
-  // The layout of a plug-in with sideChainChannels of its inputs on the
+  // The layout of a plug-in with sidechainChannels of its inputs on the
   // side-chain (the last ones).
-  IFxLV2Ports(const IFxBase& plug, int sideChainChannels);
+  IFxLV2Ports(const IFxBase& plug, int sidechainChannels);
 
   uint32_t Count() const { return (uint32_t)mPorts.size(); }
   // Null for an index out of range.
@@ -51,7 +51,7 @@ public:
   // Main inputs, then side-chain inputs, then outputs, one port each.
   uint32_t FirstAudioPort() const { return mFirstAudio; }
   int MainInputs() const { return mMainIn; }
-  int SideChainInputs() const { return mSideIn; }
+  int SidechainInputs() const { return mSidechainChannels; }
   int Outputs() const { return mOut; }
 
   // A port symbol made from a name: lower-case letters, digits and '_',
@@ -64,5 +64,5 @@ private:
   std::vector<IFxLV2Port> mPorts;
   uint32_t mEnabled = 0, mFirstAudio = 0;
   std::vector<uint32_t> mMeterPorts;  // by meter index
-  int mMainIn = 0, mSideIn = 0, mOut = 0;
+  int mMainIn = 0, mSidechainChannels = 0, mOut = 0;
 };

@@ -17,6 +17,7 @@
 #include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "fx/IFxBlockRunner.h"
 #include "vst3/IFxParameter.h"
 #include "vst3/IFxVST3View.h"
 
@@ -37,47 +38,6 @@ int BitCount(SpeakerArrangement arr)
   for (; arr; arr &= arr - 1)
     ++n;
   return n;
-}
-
-// Silence flags with the bits of the first n channels set.
-uint64 AllChannels(int32 n)
-{
-  return n <= 0 ? 0 : n >= 64 ? ~(uint64)0 : ((uint64)1 << n) - 1;
-}
-
-// True when all n samples are zero, of either sign. The bit patterns are
-// read 8 bytes at a time into four accumulators, which keeps the check of
-// a silent block to a fraction of a nanosecond per sample; audio stops it
-// at its first 256 bytes.
-template <typename T>
-bool IsSilent(const T* p, int32 n)
-{
-  // Every bit but the sign bits of the samples in one 64-bit word.
-  const uint64 magnitude = sizeof(T) == 4 ? 0x7FFFFFFF7FFFFFFFull : 0x7FFFFFFFFFFFFFFFull;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(p);
-  const size_t size = (size_t)std::max<int32>(0, n) * sizeof(T);
-  size_t i = 0;
-  for (; i + 256 <= size; i += 256)
-  {
-    uint64 acc[4] = {0, 0, 0, 0};
-    for (size_t k = 0; k < 256; k += 32)
-      for (int j = 0; j < 4; ++j)
-      {
-        uint64 word;
-        memcpy(&word, bytes + i + k + 8 * j, sizeof(word));
-        acc[j] |= word;
-      }
-    if (((acc[0] | acc[1] | acc[2] | acc[3]) & magnitude) != 0)
-      return false;
-  }
-  for (; i < size; i += sizeof(T))
-  {
-    T x;
-    memcpy(&x, bytes + i, sizeof(T));
-    if (x != (T)0)
-      return false;
-  }
-  return true;
 }
 
 // IBStream may move fewer bytes than asked. Both loop until everything has
@@ -137,15 +97,11 @@ bool ParseNumber(const TChar* text, double& value)
 }  // namespace
 
 IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
-  : mPlug(pPlug), mSidechainChannels(pPlug->SidechainChannelCount())
+  : mPlug(pPlug), mRunner(*pPlug), mSidechainChannels(pPlug->SidechainChannelCount())
 {
   memset(&mHostContext, 0, sizeof(mHostContext));
   mPlug->AttachHost(this);
   const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
-  mPlug->SetInputChannelConnections(0, nIn, true);
-  mPlug->SetOutputChannelConnections(0, nOut, true);
-  if (nIn > 0)
-    mPlug->MakeDelayLine(nIn, nOut, mPlug->GetLatency());
 
   mPlug->SetInputBusLabel(0, "Main Input");
   if (mSidechainChannels)
@@ -163,9 +119,10 @@ IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
   else
     mPlug->SetOutputBusLabel(0, "Output");
 
-  mInPtrs.assign(nIn, nullptr);
-  mOutPtrs.assign(nOut, nullptr);
-  mInFromHost.assign(nIn, 0);
+  mIn32.assign(nIn, nullptr);
+  mOut32.assign(nOut, nullptr);
+  mIn64.assign(nIn, nullptr);
+  mOut64.assign(nOut, nullptr);
 
   if (makeEditor)
     if (IGraphics* pGraphics = makeEditor(mPlug.get()))
@@ -251,20 +208,77 @@ void IFxVST3::RestartComponent(int32 flags)
 
 bool IFxVST3::SendMidiMsg(IMidiMsg*) { return false; }
 
-void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y)
+namespace {
+
+// What a host calls when one of the plug-in's entries in its menu is chosen,
+// perhaps after the menu has closed: it keeps the binding alive till then.
+class ParamMenuTarget : public IContextMenuTarget, public FObject
+{
+public:
+  ParamMenuTarget(IFxVST3* pOwner, int paramIdx) : mOwner(pOwner), mParamIdx(paramIdx) { mOwner->addRef(); }
+  ~ParamMenuTarget() override { mOwner->release(); }
+  tresult PLUGIN_API executeMenuItem(int32 tag) override
+  {
+    mOwner->OnParamMenuEntry(mParamIdx, tag);
+    return kResultOk;
+  }
+
+  OBJ_METHODS(ParamMenuTarget, FObject)
+  DEFINE_INTERFACES
+    DEF_INTERFACE(IContextMenuTarget)
+  END_DEFINE_INTERFACES(FObject)
+  REFCOUNT_METHODS(FObject)
+
+private:
+  IFxVST3* mOwner;
+  int mParamIdx;
+};
+
+}  // namespace
+
+void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y) { PopupParamMenu(idx, x, y, nullptr, 0); }
+
+bool IFxVST3::PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries)
 {
   if (!componentHandler || mOpenViews.empty() || !mOpenViews[0])
-    return;
+    return false;
   IComponentHandler3* handler3 = nullptr;
   if (componentHandler->queryInterface(IComponentHandler3::iid, (void**)&handler3) != kResultOk || !handler3)
-    return;
+    return false;
   ParamID tag = (ParamID)idx;
-  if (IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag))
-  {
-    menu->popup(x, y);
-    menu->release();
-  }
+  IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag);
   handler3->release();
+  if (!menu)
+    return false;
+  if (entries && nEntries > 0)
+  {
+    auto* target = new ParamMenuTarget(this, idx);
+    IContextMenuItem item = {};
+    // The host's items first, then ours, set apart.
+    if (menu->getItemCount() > 0)
+    {
+      item.flags = IContextMenuItem::kIsSeparator;
+      menu->addItem(item, nullptr);
+    }
+    for (int i = 0; i < nEntries; ++i)
+    {
+      WidenToString128(entries[i].text, item.name);
+      item.tag = entries[i].id;
+      item.flags = 0;
+      menu->addItem(item, target);
+    }
+    target->release();
+  }
+  menu->popup(x, y);
+  menu->release();
+  return true;
+}
+
+void IFxVST3::OnParamMenuEntry(int paramIdx, int entryId)
+{
+  // The editor may have closed while the host's menu was open.
+  if (IFxEditor* editor = mPlug->GetGraphics())
+    editor->OnParamMenuEntry(paramIdx, entryId);
 }
 
 // ---------------------------------------------------------------------------
@@ -334,7 +348,10 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
   }
 
   mPlug->OnHostIdentified();
-  mPlug->RestorePreset(0);
+  {
+    IFxBase::ParamBatch batch(*mPlug);
+    mPlug->RestorePreset(0);
+  }
   return result;
 }
 
@@ -477,6 +494,7 @@ tresult PLUGIN_API IFxVST3::setActive(TBool state)
   if (active != mActive)
   {
     mActive = active;
+    IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
     mPlug->OnActivate(active);
   }
   return kResultOk;
@@ -495,8 +513,9 @@ tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
 
   // Hosts are meant to set up only while inactive, but a host that does it
   // while another thread is inside process would otherwise see the scratch
-  // buffers freed under it.
-  KitMutexLock lock(mPlug->GetMutex());
+  // buffers freed under it: the block in progress ends first, and blocks
+  // that come meanwhile are answered with silence.
+  IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
   mPlug->SetSampleRate(setup.sampleRate);
   // The bypass flag stays as the host last set it: a host that shows the
   // plug-in bypassed must not hear it processing after a rate change.
@@ -560,12 +579,7 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
         mPresetValue = value;
     }
     else if (IsValidParamTag(tag))
-    {
-      mPlug->ParamAt((int)tag)->SetNormalized(value);
-      if (IFxEditor* editor = mPlug->GetGraphics())
-        editor->SetParameterFromPlug((int)tag, value, true);
-      mPlug->OnParamChange((int)tag);
-    }
+      mPlug->ApplyParamValue((int)tag, value, true);
   }
 }
 
@@ -610,99 +624,54 @@ double** IFxVST3::BusChannels<double>(AudioBusBuffers& bus)
 }
 
 template <typename T>
-void IFxVST3::ProcessPiece(ProcessData& data, int32 offset, int32 nFrames)
+void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>& out)
 {
   const int nIn = mPlug->InputChannelCount(), nOut = mPlug->OutputChannelCount();
   const int nInBuses = data.inputs ? std::max<int32>(0, data.numInputs) : 0;
   const int nOutBuses = data.outputs ? std::max<int32>(0, data.numOutputs) : 0;
 
-  // Host channel c of bus b at this piece's offset, or null when the host did
-  // not supply it. The host's array is read only as far as both its count
-  // and the bus's negotiated width reach: a host that claims more channels
-  // than it passes must not send us past the end of its array.
+  // Host channel c of bus b, or null when the host did not supply it. The
+  // host's array is read only as far as both its count and the bus's
+  // negotiated width reach: a host that claims more channels than it passes
+  // must not send us past the end of its array.
   auto hostChannel = [&](AudioBusBuffers* buses, int nBuses, int b, int c, bool input) -> T* {
     if (b >= nBuses || c >= HostWidth(buses[b], input ? getAudioInput(b) : getAudioOutput(b)))
       return nullptr;
     T** chans = BusChannels<T>(buses[b]);
-    return chans && chans[c] ? chans[c] + offset : nullptr;
+    return chans && chans[c] ? chans[c] : nullptr;
   };
 
-  // Inputs: decide per channel which host buffer it reads, null for silence.
-  std::fill(mInPtrs.begin(), mInPtrs.end(), nullptr);
+  // Inputs: the main bus, then the side-chain channels while the host keeps
+  // that bus active; silence otherwise.
+  std::fill(in.begin(), in.end(), nullptr);
   if (nInBuses > 0)
   {
-    if (mSidechainChannels)
-    {
-      const int nMain = nIn - mSidechainChannels;
-      AudioBus* scBus = getAudioInput(1);
-      if (scBus && scBus->isActive())
-        mSidechainWasActive = true;
-      else if (mSidechainWasActive)
-      {
-        mPlug->ZeroScratchBuffers();
-        mSidechainWasActive = false;
-      }
-      for (int c = 0; c < nMain; ++c)
-        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
-      if (scBus && scBus->isActive())
-        for (int c = 0; c < mSidechainChannels && nMain + c < nIn; ++c)
-          mInPtrs[nMain + c] = hostChannel(data.inputs, nInBuses, 1, c, true);
-    }
-    else
-    {
-      for (int c = 0; c < nIn; ++c)
-        mInPtrs[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
-    }
-  }
-
-  // A channel that read host audio and now reads silence would otherwise
-  // read what the last 32-bit block left in its scratch buffer.
-  bool zero = false;
-  for (int c = 0; c < nIn; ++c)
-    if (mInFromHost[c] && !mInPtrs[c])
-      zero = true;
-  if (zero)
-    mPlug->ZeroScratchBuffers();
-
-  for (int c = 0; c < nIn; ++c)
-  {
-    mInFromHost[c] = mInPtrs[c] != nullptr;
-    mPlug->SetInputChannelConnections(c, 1, mInPtrs[c] != nullptr);
-    if (mInPtrs[c])
-    {
-      T* p = (T*)mInPtrs[c];
-      mPlug->AttachInputBuffers(c, 1, &p, nFrames);
-    }
+    const int nMain = nIn - mSidechainChannels;
+    for (int c = 0; c < (mSidechainChannels ? nMain : nIn); ++c)
+      in[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
+    AudioBus* scBus = mSidechainChannels ? getAudioInput(1) : nullptr;
+    if (scBus && scBus->isActive())
+      for (int c = 0; c < mSidechainChannels && nMain + c < nIn; ++c)
+        in[nMain + c] = hostChannel(data.inputs, nInBuses, 1, c, true);
   }
 
   // Outputs: bus by bus with a running channel offset.
-  std::fill(mOutPtrs.begin(), mOutPtrs.end(), nullptr);
+  std::fill(out.begin(), out.end(), nullptr);
   for (int b = 0, o = 0; b < nOutBuses && o < nOut; ++b)
   {
     AudioBus* declared = getAudioOutput(b);
     const int c = HostWidth(data.outputs[b], declared);
     const bool active = declared && declared->isActive();
     for (int k = 0; k < c && o + k < nOut; ++k)
-      mOutPtrs[o + k] = active ? hostChannel(data.outputs, nOutBuses, b, k, false) : nullptr;
+      out[o + k] = active ? hostChannel(data.outputs, nOutBuses, b, k, false) : nullptr;
     o += c;
   }
-  for (int c = 0; c < nOut; ++c)
-  {
-    mPlug->SetOutputChannelConnections(c, 1, mOutPtrs[c] != nullptr);
-    if (mOutPtrs[c])
-    {
-      T* p = (T*)mOutPtrs[c];
-      mPlug->AttachOutputBuffers(c, 1, &p);
-    }
-  }
-
-  mPlug->RunBuffers((T)0, nFrames);
 }
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
 {
-  KitMutexLock lock(mPlug->GetMutex());
-
+  // Parameter values are taken whatever else happens to the block: a host
+  // sends a change once.
   if (data.processContext)
     mHostContext = *data.processContext;
   if (data.inputParameterChanges)
@@ -710,30 +679,32 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   if (mPlug->DoesMIDI() && data.inputEvents)
     ProcessInputEvents(data.inputEvents);
 
-  // Before set-up, after terminate, or with buffers of another sample size
-  // than announced (they would be read with the wrong element width), the
-  // block cannot be processed. The host plays its output buffers anyway:
-  // they get silence rather than what an earlier block left in them.
+  // Before set-up, after terminate, while another thread sets the instance
+  // up, or with buffers of another sample size than announced (they would
+  // be read with the wrong element width), the block cannot be processed.
+  // The host plays its output buffers anyway: they get silence rather than
+  // what an earlier block left in them.
+  IFxBlockGate::Entered inBlock(mPlug->BlockGate());
   const int32 sampleSize = processSetup.symbolicSampleSize;
-  const int32 blockSize = mPlug->GetBlockSize();
-  if (!IsInitialized() || blockSize <= 0 || sampleSize != data.symbolicSampleSize)
+  if (!inBlock || !IsInitialized() || sampleSize != data.symbolicSampleSize)
   {
     SilenceOutputs(data);
     return kResultOk;
   }
 
-  // Hosts that send more frames than announced get them in pieces that fit
-  // the scratch buffers.
-  for (int32 done = 0; done < data.numSamples;)
+  const int32 n = std::max<int32>(0, data.numSamples);
+  IFxBlockRunner::ChannelMask silent;
+  if (sampleSize == kSample64)
   {
-    const int32 n = std::min(blockSize, data.numSamples - done);
-    if (sampleSize == kSample64)
-      ProcessPiece<double>(data, done, n);
-    else
-      ProcessPiece<float>(data, done, n);
-    done += n;
+    ChannelsOf<double>(data, mIn64, mOut64);
+    silent = mRunner.Run<double>(mIn64.data(), mOut64.data(), n);
   }
-  FlagSilentOutputs(data);
+  else
+  {
+    ChannelsOf<float>(data, mIn32, mOut32);
+    silent = mRunner.Run<float>(mIn32.data(), mOut32.data(), n);
+  }
+  FlagSilentOutputs(data, silent);
   return kResultOk;
 }
 
@@ -774,37 +745,30 @@ void IFxVST3::SilenceOutputs(ProcessData& data)
       else if (data.symbolicSampleSize == kSample64 && bus.channelBuffers64 && bus.channelBuffers64[c])
         std::fill_n(bus.channelBuffers64[c], n, 0.0);
     }
-    bus.silenceFlags = AllChannels(nCh);
+    bus.silenceFlags = IFxBlockRunner::AllChannels(nCh);
   }
 }
 
-void IFxVST3::FlagSilentOutputs(ProcessData& data)
+void IFxVST3::FlagSilentOutputs(ProcessData& data, uint64 silent)
 {
   if (!data.outputs)
     return;
-  const int32 n = std::max<int32>(0, data.numSamples);
-  const bool is64 = data.symbolicSampleSize == kSample64;
-  for (int32 b = 0; b < data.numOutputs; ++b)
+  const int nOut = mPlug->OutputChannelCount();
+  for (int32 b = 0, o = 0; b < data.numOutputs; ++b)
   {
     // Buses the plug-in did not write (inactive or undeclared) are not ours
     // to describe.
     AudioBus* declared = getAudioOutput(b);
-    if (!declared || !declared->isActive())
-      continue;
-    AudioBusBuffers& bus = data.outputs[b];
-    const int32 nCh = HostWidth(bus, declared);
-    uint64 flags = 0;
-    for (int32 c = 0; c < nCh && c < 64; ++c)
+    const int32 nCh = HostWidth(data.outputs[b], declared);
+    if (declared && declared->isActive())
     {
-      bool silent = true;
-      if (is64 && bus.channelBuffers64 && bus.channelBuffers64[c])
-        silent = IsSilent(bus.channelBuffers64[c], n);
-      else if (!is64 && bus.channelBuffers32 && bus.channelBuffers32[c])
-        silent = IsSilent(bus.channelBuffers32[c], n);
-      if (silent)
-        flags |= (uint64)1 << c;
+      uint64 flags = 0;
+      for (int32 c = 0; c < nCh && c < 64; ++c)
+        if (o + c >= nOut || o + c >= 64 || ((silent >> (o + c)) & 1u))
+          flags |= (uint64)1 << c;
+      data.outputs[b].silenceFlags = flags;
     }
-    bus.silenceFlags = flags;
+    o += nCh;
   }
 }
 
@@ -815,12 +779,17 @@ tresult IFxVST3::getEditorState(IBStream* state)
 {
   if (!state)
     return kResultFalse;
-  KitMutexLock lock(mPlug->GetMutex());
   ByteChunk chunk;
-  if (!mPlug->SerializeState(&chunk))
-    return kResultFalse;
-  const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
-  chunk.Append(bypass);
+  {
+    // A whole state, never half of one being restored on another thread.
+    IFxBase::ParamBatch batch(*mPlug);
+    if (!mPlug->SerializeState(&chunk))
+      return kResultFalse;
+    const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
+    chunk.Append(bypass);
+  }
+  // The stream is written holding nothing: however slow it is, edits and
+  // audio go on.
   return WriteAll(state, chunk.Data(), chunk.Size()) ? kResultOk : kResultFalse;
 }
 
@@ -828,7 +797,6 @@ tresult IFxVST3::setEditorState(IBStream* state)
 {
   if (!state)
     return kResultFalse;
-  KitMutexLock lock(mPlug->GetMutex());
   ByteChunk chunk;
   mPlug->SerializeState(&chunk);
   const int size = chunk.Size();
@@ -836,16 +804,20 @@ tresult IFxVST3::setEditorState(IBStream* state)
     return kResultFalse;
 
   // A state is a project's memory: all of it arrives before any of it is
-  // applied, or nothing changes.
+  // applied, or nothing changes. The stream is read holding nothing.
   int32 bypass = 0;
   if (chunk.Resize(size + (int)sizeof(bypass)) != size + (int)sizeof(bypass) ||
       !ReadAll(state, chunk.Data(), chunk.Size()))
     return kResultFalse;
   memcpy(&bypass, chunk.Data() + size, sizeof(bypass));
   chunk.Resize(size);
-  if (mPlug->UnserializeState(&chunk, 0) < 0)
-    return kResultFalse;
-  SetBypassed(bypass != 0);
+  {
+    // The audio thread takes all of it at the start of a block, or none.
+    IFxBase::ParamBatch batch(*mPlug);
+    if (mPlug->UnserializeState(&chunk, 0) < 0)
+      return kResultFalse;
+    SetBypassed(bypass != 0);
+  }
   mPlug->RedrawParamControls();
   return kResultOk;
 }
@@ -884,7 +856,8 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
     {
       bool applied;
       {
-        KitMutexLock lock(mPlug->GetMutex());
+        // The audio thread takes the whole preset or none of it.
+        IFxBase::ParamBatch batch(*mPlug);
         applied = mPlug->RestorePreset(idx);
       }
       if (applied)

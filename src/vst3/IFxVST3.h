@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "fx/IFxBase.h"
+#include "fx/IFxBlockRunner.h"
 #include "fx/IFxHost.h"
 #include "kit/KitPtrList.h"
 #include "pluginterfaces/gui/iplugview.h"
@@ -50,6 +51,9 @@ public:
   void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;
   void PopupHostContextMenuForParam(int idx, int x, int y) override;
+  bool PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries) override;
+  // One of the plug-in's entries in a host's menu was chosen.
+  void OnParamMenuEntry(int paramIdx, int entryId);
   // No event output.
   bool SendMidiMsg(IMidiMsg* pMsg) override;
   bool IsRenderingOffline() override;
@@ -125,8 +129,8 @@ public:
 
 protected:
   std::unique_ptr<IFxBase> mPlug;
+  IFxBlockRunner mRunner;
   int32 mSidechainChannels;
-  bool mSidechainWasActive = false;
   bool mActive = false;
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
@@ -158,20 +162,20 @@ private:
   // Zeroes every output channel the host passed on a declared bus and
   // flags it silent.
   void SilenceOutputs(Steinberg::Vst::ProcessData& data);
-  // Flags the channels of the active output buses that hold only zeros.
-  void FlagSilentOutputs(Steinberg::Vst::ProcessData& data);
+  // Flags the channels of the active output buses that hold only zeros,
+  // from the runner's answer by plug-in output channel.
+  void FlagSilentOutputs(Steinberg::Vst::ProcessData& data, Steinberg::uint64 silent);
   void ProcessInputEvents(Steinberg::Vst::IEventList* events);
+  // The host's buffer for each plug-in channel, null where it gives none.
   template <typename T>
-  void ProcessPiece(Steinberg::Vst::ProcessData& data, int32 offset, int32 nFrames);
+  void ChannelsOf(Steinberg::Vst::ProcessData& data, std::vector<T*>& in, std::vector<T*>& out);
   template <typename T>
   static T** BusChannels(Steinberg::Vst::AudioBusBuffers& bus);
 
-  // Per-channel host pointers of the piece being processed, and which input
-  // channels read host audio in the last piece. Sized at construction so
-  // that processing allocates nothing.
-  std::vector<void*> mInPtrs;
-  std::vector<void*> mOutPtrs;
-  std::vector<char> mInFromHost;
+  // Per-channel host pointers of the block being processed, by sample type.
+  // Sized at construction so that processing allocates nothing.
+  std::vector<float*> mIn32, mOut32;
+  std::vector<double*> mIn64, mOut64;
 
   // What the controller reports for the binding's own parameters. The
   // bypass value follows every change of the processing flag; the host may

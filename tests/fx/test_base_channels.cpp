@@ -377,7 +377,11 @@ public:
     mProcessed += n;
   }
   void OnHostBypassedBlock(int n) override { mBypassed += n; }
-  void SetHostBypass(bool b) { mIsBypassed = b; }
+  void SetHostBypass(bool b)
+  {
+    SetBypassed(b);
+    TakeBlockParams();
+  }
   long mProcessed = 0, mBypassed = 0;
 };
 } // namespace

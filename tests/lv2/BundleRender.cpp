@@ -1,5 +1,6 @@
 #include "BundleRender.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace bundles {
@@ -48,8 +49,15 @@ Render RenderLv2(const RenderCase& c)
   const Signal signal = c.signal ? c.signal : TestSignal;
   const std::vector<int> blocks = Schedule(c);
   long frame = 0;
+  bool sideChain = c.sideChain;
   for (int b = 0; b < (int)blocks.size(); ++b)
   {
+    if (std::count(c.sideChainFlips.begin(), c.sideChainFlips.end(), b))
+    {
+      sideChain = !sideChain;
+      inst.Connect("sc_l", sideChain);
+      inst.Connect("sc_r", sideChain);
+    }
     for (const Change& ch : c.changes)
       if (ch.block == b)
       {
@@ -63,7 +71,7 @@ Render RenderLv2(const RenderCase& c)
     for (int k = 0; k < 4; ++k)
     {
       float* p = inst.Audio(ports[k]);
-      for (int f = 0; f < n; ++f) p[f] = signal(k, frame + f, c.rate);
+      for (int f = 0; f < n && p; ++f) p[f] = signal(k, frame + f, c.rate);
     }
     inst.Run(n);
     out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
@@ -84,9 +92,17 @@ Render RenderVst3(const RenderCase& c, bool is64)
   const Signal signal = c.signal ? c.signal : TestSignal;
   const std::vector<int> blocks = Schedule(c);
   long frame = 0;
+  bool sideChain = c.sideChain;
   for (int b = 0; b < (int)blocks.size(); ++b)
   {
+    if (std::count(c.sideChainFlips.begin(), c.sideChainFlips.end(), b))
+    {
+      sideChain = !sideChain;
+      p.comp()->activateBus(kAudio, kInput, 1, sideChain);
+    }
     const int n = blocks[(size_t)b];
+    // A host keeps passing a deactivated bus's buffers; they must be heard
+    // as silence.
     vst3host::Block blk(is64, n, c.sideChain);
     for (const Change& ch : c.changes)
       if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);

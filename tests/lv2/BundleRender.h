@@ -46,6 +46,9 @@ struct RenderCase
   // Block sizes, cycled until `frames` are rendered; kBlocks once when null.
   const std::vector<int>* blocks = nullptr;
   long frames = 0;
+  // Blocks at which the side-chain's connection flips: disconnected (the
+  // LV2 ports, the VST 3 bus deactivated) and connected again.
+  std::vector<int> sideChainFlips = {};
 };
 
 // Both channels; a 32-bit render holds floats.

@@ -1,6 +1,6 @@
 // The renderer's parts that need no plug-in: command line and automation
 // points, level and gain-reduction statistics, PCM output, files that only
-// appear when committed, and the embedded loop.
+// appear when committed, the embedded loop, and LV2 preset files.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 
 #include "AudioFiles.h"
 #include "DrumLoop.h"
+#include "Lv2PresetFile.h"
 #include "RenderOptions.h"
 #include "RenderReport.h"
 #include "RenderStats.h"
@@ -102,6 +103,14 @@ TEST(RenderOptions, OptionsTakeTheirValueEitherWayAndFilesByPosition)
   EXPECT_EQ(32, d.precision);
   EXPECT_EQ(SampleBits::kDefault, d.bits);
 
+  // Only the settings, nothing rendered.
+  RenderOptions settings;
+  ASSERT_TRUE(Parse({"--preset", "x.ttl", "--save-preset", "x.vstpreset"}, settings, error)) << error;
+  EXPECT_TRUE(settings.settingsOnly);
+  EXPECT_TRUE(settings.output.empty());
+  EXPECT_EQ(PresetKind::kLv2File, PresetKindOf(settings.preset));
+  EXPECT_FALSE(o.settingsOnly);
+
   RenderOptions dash;
   ASSERT_TRUE(Parse({"--", "-odd.wav", "--out.wav"}, dash, error)) << error;
   EXPECT_EQ(std::vector<std::string>{"-odd.wav"}, dash.inputs);
@@ -126,11 +135,19 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
     {{"-j", "65", "o.wav"}, "--jobs must be from 1 to 64, got '65'"},
     {{"-qj", "o.wav"}, "--jobs must be from 1 to 64, got 'o.wav'"},
     {{"--json=yes", "o.wav"}, "option --json takes no value"},
+    {{"--save-preset", "p.fxp", "o.wav"}, "--save-preset p.fxp: VST 3 presets are written as .vstpreset"},
+    {{"--preset", "a.VSTPRESET", "--load-state", "s", "o.wav"}, "each restore a whole state; give one of them"},
+    {{"--save-preset", "p.vstpreset", "--plot", "p.png"}, "without INPUT or OUTPUT only the settings are written"},
+    {{"--save-state", "s", "--automate", "Mix=0:0"}, "--automate need a render"},
+    {{"-o", "d", "--save-preset", "p.vstpreset", "a.wav"}, "--save-preset name one file each"},
+    {{"--curve", "c.png", "--save-preset", "p.vstpreset"}, "--curve draws the curve only"},
     {{"--automate", "Mix", "o.wav"}, "--automate expects NAME=T0:V0,T1:V1"},
     {{"--automate", "Mix=0:0", "--automate", "mix=1:1", "o.wav"}, "parameter mix is automated twice"},
     {{"--set", "MIX=1", "--automate", "Mix=0:0", "o.wav"}, "parameter MIX is both set and automated"},
     {{"--plot"}, "option --plot needs a value"},
     {{"--colour", "red", "o.wav"}, "unknown option --colour"},
+    {{"--outptu-dir", "d", "a.wav"}, "unknown option --outptu-dir; did you mean --output-dir? (see --help)"},
+    {{"--presset", "x", "o.wav"}, "did you mean --preset?"},
     {{}, "no OUTPUT file given"},
     {{"a.wav", "b.wav", "c.wav"}, "too many files"},
   };
@@ -142,6 +159,26 @@ TEST(RenderOptions, MalformedLinesAreRefusedWithTheReason)
     EXPECT_FALSE(Parse(c.args, o, error));
     EXPECT_NE(std::string::npos, error.find(c.message)) << error;
   }
+}
+
+// A slip is named back, something else is not: one slip in four letters,
+// the start of a name, any case; nothing for a name as far from all, or
+// equally near two.
+TEST(RenderOptions, NearestNameIsOnlyANearSlip)
+{
+  const std::vector<std::string> params = {"Input", "Output", "Attack", "Release", "Mix",
+                                           "HPF", "Oversample", "Bypass", "Sidechain"};
+  const std::pair<const char*, const char*> cases[] = {
+    {"Atack", "Attack"}, {"relase", "Release"}, {"HFP", "HPF"}, {"Att", "Attack"}, {"oversampel", "Oversample"},
+    {"Mx", "Mix"}, {"SIDECHAN", "Sidechain"}, {"Oputput", "Output"},
+    {"Thresh", ""}, {"Ratio", ""}, {"x", ""}, {"Bpyass2", ""}, {"Put", ""}, {"", ""},
+  };
+  for (const auto& c : cases)
+  {
+    SCOPED_TRACE(c.first);
+    EXPECT_EQ(c.second, NearestName(c.first, params));
+  }
+  EXPECT_EQ("", NearestName("Bx", {"Ax", "Cx"}));
 }
 
 TEST(RenderStats, LevelsAndGainReductionOfSteadySignals)
@@ -404,4 +441,118 @@ TEST(RenderReport, JsonStringsAreUnicodeWhateverBytesANameHolds)
     SCOPED_TRACE(c.json);
     EXPECT_EQ(c.json, JsonString(c.bytes));
   }
+}
+
+// Plain decimals, as jq users and spreadsheets read them, never an exponent,
+// and the fewest digits that read back as the same double.
+TEST(RenderReport, JsonNumbersArePlainDecimalsThatReadBackExactly)
+{
+  struct Case
+  {
+    double value;
+    const char* json;
+  };
+  const Case cases[] = {
+    {48000, "48000"}, {100, "100"}, {-60, "-60"}, {0.1, "0.1"}, {0.00001, "0.00001"},
+    {-0.30000014137494, "-0.30000014137494"}, {0.1 + 0.2, "0.30000000000000004"}, {1.5e21, "1500000000000000000000"},
+    {0.0, "0"}, {INFINITY, "null"}, {NAN, "null"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(c.json, JsonNumber(c.value));
+  }
+}
+
+// LV2 presets in the shapes hosts write them: lilv's (Ardour, jalv, Carla,
+// Qtractor), typed literals and an explicit base, a bundle's manifest that
+// points at the preset's own file, several presets in one file; broken
+// files are refused with the line, never half read.
+TEST(Lv2PresetFile, PresetsAreReadAsHostsWriteThemAndBrokenFilesRefused)
+{
+  const std::string dir = TempDir();
+  auto write = [&](const char* name, const std::string& text) {
+    FILE* f = fopen((dir + "/" + name).c_str(), "wb");
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+    return dir + "/" + name;
+  };
+  const std::string prefixes =
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix xsd: <http://www.w3.org/2001/XMLSchema#> .\n";
+  const std::string lilv = prefixes +
+    "<>\n\ta pset:Preset ;\n\tlv2:appliesTo <https://quillmarshworks.example/plugins/tavlo> ;\n"
+    "\trdfs:label \"Mine\" ;\n\tlv2:port [\n\t\tlv2:symbol \"attack\" ;\n\t\tpset:value 0.002\n\t] , [\n"
+    "\t\tlv2:symbol \"input\" ;\n\t\tpset:value 45.0\n\t] , [\n\t\tlv2:symbol \"enabled\" ;\n\t\tpset:value 1.0\n\t] .\n";
+  const std::string mine = write("Mine.ttl", lilv);
+  write("manifest.ttl", prefixes + "<Mine.ttl>\n\tlv2:appliesTo <https://quillmarshworks.example/plugins/tavlo> ;\n"
+                                   "\ta pset:Preset ;\n\trdfs:seeAlso <Mine.ttl> .\n");
+  const std::string typed = write(
+    "typed.ttl", prefixes + "@base <http://example.org/presets/> .\n<soft> a pset:Preset ; lv2:appliesTo <urn:x> ;\n"
+                            "  lv2:port [ lv2:symbol \"mix\" ; pset:value \"5e1\"^^xsd:float ] ,\n"
+                            "           [ pset:value \"1\"^^xsd:int ; lv2:symbol \"oversample\" ] .\n");
+  const std::string two = write("two.ttl", prefixes + "<#a> a pset:Preset ; rdfs:label \"A\" ; lv2:port [ lv2:symbol "
+                                                      "\"mix\" ; pset:value 1 ] .\n<#b> a pset:Preset ; rdfs:label "
+                                                      "\"B\" .\n");
+
+  struct Good
+  {
+    std::string path;
+    const char* label;
+    const char* plugin;
+    std::vector<std::pair<std::string, double>> ports;
+  };
+  const Good good[] = {
+    {mine, "Mine", "https://quillmarshworks.example/plugins/tavlo", {{"attack", 0.002}, {"input", 45}, {"enabled", 1}}},
+    {dir + "/manifest.ttl", "Mine", "https://quillmarshworks.example/plugins/tavlo",
+     {{"attack", 0.002}, {"input", 45}, {"enabled", 1}}},
+    {typed, "", "urn:x", {{"mix", 50}, {"oversample", 1}}},
+  };
+  for (const Good& g : good)
+  {
+    SCOPED_TRACE(g.path);
+    std::vector<Lv2Preset> presets;
+    std::string error;
+    ASSERT_TRUE(ReadLv2Presets(g.path, presets, error)) << error;
+    ASSERT_EQ(1u, presets.size());
+    EXPECT_EQ(g.label, presets[0].label);
+    EXPECT_EQ(g.plugin, presets[0].plugin);
+    EXPECT_EQ(g.ports, presets[0].ports);
+  }
+  std::vector<Lv2Preset> presets;
+  std::string error;
+  ASSERT_TRUE(ReadLv2Presets(two, presets, error)) << error;
+  ASSERT_EQ(2u, presets.size());
+  EXPECT_EQ("A", presets[0].label);
+  EXPECT_EQ("B", presets[1].label);
+  EXPECT_TRUE(presets[1].ports.empty());
+
+  struct Bad
+  {
+    std::string text;
+    const char* message;
+  };
+  const Bad bad[] = {
+    {"garbage here\n", "as Turtle: line 1"},
+    {prefixes + "<> a pset:Preset ; lv2:port [ lv2:symbol \"mix\" ; pset:value \"lots\" ] .\n",
+     "port mix has the value 'lots', not a number"},
+    {prefixes + "<> a pset:Preset ; nope:port [ ] .\n", "as Turtle"},
+    {prefixes + "<> a pset:Preset ; rdfs:label \"cut\n", "as Turtle"},
+    {std::string("\0\1\2", 3), "not Turtle text"},
+  };
+  for (const Bad& b : bad)
+  {
+    SCOPED_TRACE(b.message);
+    const std::string path = write("bad.ttl", b.text);
+    presets.assign(1, Lv2Preset());
+    error.clear();
+    EXPECT_FALSE(ReadLv2Presets(path, presets, error));
+    EXPECT_TRUE(presets.empty());
+    EXPECT_NE(std::string::npos, error.find(b.message)) << error;
+    EXPECT_NE(std::string::npos, error.find("bad.ttl")) << error;
+  }
+  EXPECT_FALSE(ReadLv2Presets(dir + "/none.ttl", presets, error));
+  EXPECT_NE(std::string::npos, error.find("cannot open")) << error;
 }

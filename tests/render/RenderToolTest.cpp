@@ -18,9 +18,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -28,6 +30,14 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef TAVLO_LV2_BUNDLE_PATH
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/urid/urid.h>
+
+#include "Lv2TestHost.h"
+#endif
 
 namespace {
 
@@ -54,6 +64,7 @@ struct Streams
   bool stdinPipe = false;        // stdinFile's bytes through a pipe instead
   bool stdinEndless = false;     // ... followed by zeros until the reader stops
   bool stdoutClosedPipe = false; // a pipe whose reader has gone
+  std::string stdoutFile;        // written there instead of captured (a terminal)
   std::string tmpdir;            // TMPDIR, when not empty
 };
 
@@ -101,7 +112,8 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& dir, 
   pid_t pid = fork();
   if (pid == 0)
   {
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int o = streams.stdoutFile.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                       : open(streams.stdoutFile.c_str(), O_WRONLY | O_NOCTTY);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int i = streams.stdinPipe ? inFds[0]
                               : open(streams.stdinFile.empty() ? "/dev/null" : streams.stdinFile.c_str(), O_RDONLY);
@@ -551,8 +563,14 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
   slow.samples = {0.1f, 0.2f, 0.3f};
   WriteAudio(P("rate1.wav"), slow, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   // Outputs no file can be renamed over and no data should be poured into:
-  // a folder, a socket, a block device (our own node when we may make one).
+  // a folder, a socket, a block device (our own node when we may make one),
+  // a terminal.
   mkdir(P("sub").c_str(), 0755);
+  const int ptyMaster = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(ptyMaster, 0);
+  ASSERT_EQ(0, grantpt(ptyMaster));
+  ASSERT_EQ(0, unlockpt(ptyMaster));
+  const std::string tty = ptsname(ptyMaster);
   const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
@@ -576,6 +594,9 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"OUTPUT a block device", {"in.wav", disk},
      " is a block device; tavlo-render writes files, FIFOs and character devices only"},
     {"unknown parameter", {"--set", "Thresh=3", "in.wav", "out.wav"}, "unknown parameter 'Thresh'; parameters: Input, Output, Attack"},
+    {"misspelt parameter", {"--automate", "relase=0:200", "in.wav", "out.wav"}, "unknown parameter 'relase'; did you mean Release? (see --params)"},
+    {"misspelt preset", {"--preset", "Lead Vocl", "in.wav", "out.wav"}, "unknown preset 'Lead Vocl'; did you mean lead-vocal? (see --presets)"},
+    {"OUTPUT a terminal", {"in.wav", tty}, " is a terminal; tavlo-render writes no audio, picture or state to one"},
     {"value above range", {"--set", "Input=400.5", "in.wav", "out.wav"}, "Input=400.5 is outside its range: Input takes 0 to 400"},
     {"value below range", {"--set", "HPF=10", "in.wav", "out.wav"}, "HPF=10 is outside its range: HPF takes 20 to 500 Hz (or 0.02 to 0.5 kHz)"},
     {"attack beyond its raised maximum", {"--set", "Attack=0.0102", "in.wav", "out.wav"}, "Attack=0.0102 is outside its range: Attack takes 0.1 to 10.1 ms (or 0.0001 to 0.0101 s)"},
@@ -635,6 +656,19 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     EXPECT_EQ(1u, (size_t)std::count(r.err.begin(), r.err.end(), '\n')) << "one line: " << r.err;
     EXPECT_EQ(before, Listing(dir)) << "files left behind";
   }
+  // Standard output a terminal: refused, whatever would go there.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"in.wav", "-"}, {"--plot", "-", "in.wav", "o.wav"},
+                                               {"--save-preset", "-"}, {"--curve", "-"}})
+  {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    Streams streams;
+    streams.stdoutFile = tty;
+    const RunResult r = Run(args, Stop(), streams);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("standard output is a terminal; tavlo-render writes no audio")) << r.err;
+    EXPECT_EQ(before, Listing(dir)) << "files left behind";
+  }
+  close(ptyMaster);
   close(sock);
   rmdir(P("sub").c_str());
 }
@@ -1080,6 +1114,16 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
                                               "detector hears silence and nothing is compressed"))
       << ext.err;
   }
+  // ... and so from a state or a DAW's preset, unless the line says internal.
+  ASSERT_EQ(0, Run({"--set", "Sidechain=external", "--set", "Input=150", "--save-state", "ext.state"}).exitCode);
+  RunResult fromState = Run({"-y", "--load-state", "ext.state", "in.wav", "ext.wav"});
+  EXPECT_EQ(0, fromState.exitCode) << fromState.err;
+  EXPECT_NE(std::string::npos, fromState.err.find("warning: ext.state has Sidechain external but no --sidechain FILE "
+                                                  "is given"))
+    << fromState.err;
+  fromState = Run({"-y", "--load-state", "ext.state", "--set", "Sidechain=internal", "in.wav", "ext.wav"});
+  EXPECT_EQ(0, fromState.exitCode) << fromState.err;
+  EXPECT_EQ("", fromState.err);
 }
 
 // Runs a shell command in dir; its standard output, or "" with the status.
@@ -1129,7 +1173,8 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                              "--set NAME=VALUE", "--automate", "--sidechain", "-o, --output-dir DIR", "--format",
                              "-j, --jobs N", "-y, --force", "--plugin", "--rate", "--block", "--precision", "--bits",
                              "--save-state", "--load-state", "--plot", "--snapshot", "--curve", "--json",
-                             "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  "})
+                             "-q, --quiet", "--params", "--version", "-h, --help", "Exit status:", "  2  ",
+                             "libsndfile reads (.wav, .flac,", ", .ogg", ", .mp3"})
     EXPECT_NE(std::string::npos, r.out.find(option)) << option;
   // What each value may be and what holds without it, from the option table.
   for (const char* line : {"  --block N                frames per process call (1 to 65536; default 512)\n",
@@ -1160,6 +1205,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   ASSERT_EQ(0, r.exitCode);
   std::ofstream(P("completion.bash")) << r.out;
   std::ofstream(P("take.flac")) << "x";
+  for (const char* f : {"song.mp3", "song.ogg", "song.txt"}) std::ofstream(P(f)) << "x";
   struct Completion
   {
     const char* line;
@@ -1177,6 +1223,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
     {"tavlo-render --bits 3", "32f"},
     {"tavlo-render --preset d", "default drum-bus-glue drum-room-crush"},
     {"tavlo-render take", "take.flac"},
+    {"tavlo-render song", "song.mp3 song.ogg"},  // what libsndfile reads
   };
   for (const Completion& c : completions)
   {
@@ -1189,6 +1236,180 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   }
 }
 
+// ---- presets a DAW saved -----------------------------------------------
+
+#ifdef TAVLO_LV2_BUNDLE_PATH
+// URIs to numbers and back, as a host maps them for lilv.
+struct UridMap
+{
+  std::vector<std::string> uris;
+  LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) -> LV2_URID {
+                     auto& all = static_cast<UridMap*>(h)->uris;
+                     for (size_t i = 0; i < all.size(); ++i)
+                       if (all[i] == uri) return (LV2_URID)(i + 1);
+                     all.push_back(uri);
+                     return (LV2_URID)all.size();
+                   }};
+  LV2_URID_Unmap unmap{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) -> const char* {
+                         auto& all = static_cast<UridMap*>(h)->uris;
+                         return id >= 1 && id <= all.size() ? all[id - 1].c_str() : nullptr;
+                       }};
+};
+
+// Saves a preset of the built LV2 bundle's plug-in with its controls set to
+// values, the way LV2 hosts save one (lilv), as dir/preset.ttl beside the
+// bundle's manifest.ttl.
+void SaveLv2Preset(const std::string& dir, const std::vector<std::pair<const char*, float>>& values)
+{
+  lv2host::World world(TAVLO_LV2_BUNDLE_PATH);
+  const LilvPlugin* plugin = world.Plugin();
+  ASSERT_NE(nullptr, plugin);
+  lv2host::Instance inst(world, plugin);
+  ASSERT_TRUE(inst);
+  for (const auto& v : values) inst.Control(v.first) = v.second;
+  UridMap urids;
+  struct Ports
+  {
+    lv2host::Instance* inst;
+    LV2_URID floatType;
+  } ports = {&inst, urids.map.map(urids.map.handle, LV2_ATOM__Float)};
+  const LilvGetPortValueFunc value = [](const char* symbol, void* user, uint32_t* size, uint32_t* type) -> const void* {
+    Ports* p = static_cast<Ports*>(user);
+    *size = sizeof(float);
+    *type = p->floatType;
+    return &p->inst->Control(symbol);
+  };
+  LilvState* state = lilv_state_new_from_instance(plugin, inst.Get(), &urids.map, nullptr, nullptr, nullptr, nullptr,
+                                                  value, &ports, 0, nullptr);
+  ASSERT_NE(nullptr, state);
+  lilv_state_set_label(state, "Saved by lilv");
+  EXPECT_EQ(0, lilv_state_save(world.Get(), &urids.map, &urids.unmap, state, nullptr, dir.c_str(), "preset.ttl"));
+  lilv_state_free(state);
+}
+#endif
+
+// A VST 3 preset file's chunks in the order given, each (ID, bytes).
+std::string VstPresetFile(const char* classId, const std::vector<std::pair<std::string, std::string>>& chunks)
+{
+  auto le = [](uint64_t v, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += (char)(v >> (8 * i));
+    return s;
+  };
+  std::string body, list;
+  for (const auto& c : chunks)
+  {
+    list += c.first + le(48 + body.size(), 8) + le(c.second.size(), 8);
+    body += c.second;
+  }
+  return "VST3" + le(1, 4) + classId + le(48 + body.size(), 8) + body + "List" + le(chunks.size(), 4) + list;
+}
+
+TEST_F(RenderTool, DawPresetsRoundTripThroughTheBundlesAndOthersAreRefused)
+{
+  MakeInput("in.wav", 48000, 2, 0.5);
+  const char* kTavloClass = "F2AEE70D00DE4F4E5175696C54617631";
+
+  // A factory preset changed and saved, nothing rendered: a VST 3 preset
+  // file of Tavlo's class holding the state --save-state writes.
+  RunResult r = Run({"--preset", "lead-vocal", "--set", "Output=-2dB", "--set", "Mix=70%", "--save-preset",
+                     "p.vstpreset", "--save-state", "p.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const std::string preset = Slurp(P("p.vstpreset")), state = Slurp(P("p.state"));
+  const std::vector<double> want = {160, -2, 0.002, 0.15, 70, 100, 0, 0, 1};
+  const std::vector<double> got = StateValues(state);
+  for (int i = 0; i < 9; ++i) EXPECT_NEAR(want[i], got[i], 1e-9 * std::max(1.0, std::fabs(want[i]))) << i;
+  EXPECT_EQ(VstPresetFile(kTavloClass, {{"Comp", state}}), preset);
+
+  // Read back: the same state, rendered exactly as the state file renders.
+  r = Run({"--preset", "p.vstpreset", "--save-state", "back.state", "in.wav", "a.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(state, Slurp(P("back.state")));
+  ASSERT_EQ(0, Run({"--load-state", "p.state", "in.wav", "b.wav"}).exitCode);
+  EXPECT_TRUE(Slurp(P("a.wav")) == Slurp(P("b.wav")));
+  EXPECT_FALSE(Slurp(P("a.wav")) == Slurp(P("in.wav")));
+
+  // As hosts write them: the controller's chunk and their own beside the
+  // component's, in any order.
+  std::string other = state;
+  const double two = 2.0;  // Input
+  memcpy(&other[0], &two, sizeof(two));
+  std::ofstream(P("host.vstpreset"), std::ios::binary)
+    << VstPresetFile(kTavloClass, {{"Info", "<MetaInfo/>"}, {"Cont", state}, {"Comp", other}});
+  r = Run({"--preset", "host.vstpreset", "--save-state", "host.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(2.0, StateValues(Slurp(P("host.state")))[0]);
+
+  // Another plug-in's preset, a damaged one and a state of another size
+  // are refused, and nothing is written.
+  struct Bad
+  {
+    std::string file;
+    const char* message;
+  };
+  const Bad bad[] = {
+    {VstPresetFile("0123456789ABCDEF0123456789ABCDEF", {{"Comp", state}}),
+     "x.vstpreset is a preset of another plug-in (class 0123456789ABCDEF0123456789ABCDEF), not of Tavlo (class "
+     "F2AEE70D00DE4F4E5175696C54617631)"},
+    {preset.substr(0, preset.size() - 5), "x.vstpreset: the preset file's chunk list is cut short"},
+    {"RIFF", "x.vstpreset: not a VST 3 preset file"},
+    {VstPresetFile(kTavloClass, {{"Comp", state.substr(0, 40)}}), "x.vstpreset: the state holds 40 bytes"},
+  };
+  const std::vector<std::string> before = Listing(dir);
+  for (const Bad& b : bad)
+  {
+    SCOPED_TRACE(b.message);
+    std::ofstream(P("x.vstpreset"), std::ios::binary) << b.file;
+    r = Run({"--preset", "x.vstpreset", "in.wav", "new.wav"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(b.message)) << r.err;
+    unlink(P("x.vstpreset").c_str());
+    EXPECT_EQ(before, Listing(dir));
+  }
+
+#ifdef TAVLO_LV2_BUNDLE_PATH
+  // An LV2 preset saved by lilv from the built LV2 bundle: its values
+  // reach the render (as single-precision port values), through its own
+  // file or its bundle's manifest, and --set still changes them.
+  mkdir(P("lv2").c_str(), 0755);
+  SaveLv2Preset(P("lv2"), {{"input", 150}, {"output", -4}, {"attack", 0.002f}, {"release", 0.2f}, {"mix", 60},
+                           {"hpf", 120}, {"oversample", 1}, {"sidechain", 1}});
+  const std::vector<double> lv2 = {150, -4, (double)0.002f, (double)0.2f, 60, 120, 1, 0, 1};
+  for (const char* file : {"lv2/preset.ttl", "lv2/manifest.ttl"})
+  {
+    SCOPED_TRACE(file);
+    r = Run({"-y", "--preset", file, "--save-state", "lv2.state"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::vector<double> v = StateValues(Slurp(P("lv2.state")));
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(lv2[i], v[i], 1e-9 * std::max(1.0, std::fabs(lv2[i]))) << i;
+  }
+  r = Run({"-y", "--preset", "lv2/preset.ttl", "--set", "Input=10", "--save-state", "lv2.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(10.0, StateValues(Slurp(P("lv2.state")))[0]);
+  // Switched off by the host when saved: rendered as the host would, said.
+  std::string text = Slurp(P("lv2/preset.ttl"));
+  const size_t enabled = text.find("\"enabled\" ;\n\t\tpset:value 1.0");
+  ASSERT_NE(std::string::npos, enabled) << text;
+  std::ofstream(P("off.ttl")) << text.replace(text.find("1.0", enabled), 3, "0.0");
+  r = Run({"--preset", "off.ttl", "in.wav", "off.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("off.ttl was saved with the plug-in switched off")) << r.err;
+  // Another plug-in's, and the bundle's list of twelve.
+  text = Slurp(P("lv2/preset.ttl"));
+  std::ofstream(P("other.ttl")) << text.replace(text.find("quillmarshworks.example"), 23, "example.org/another");
+  r = Run({"--preset", "other.ttl", "in.wav", "new.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("other.ttl is a preset of another plug-in "
+                                          "(https://example.org/another/plugins/tavlo), not of Tavlo"))
+    << r.err;
+  r = Run({"--preset", TAVLO_LV2_BUNDLE_PATH "/presets.ttl", "in.wav", "new.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("holds 12 presets (Default, Drum Bus Glue,")) << r.err;
+  for (const char* f : {"lv2/preset.ttl", "lv2/manifest.ttl"}) unlink(P(f).c_str());
+  rmdir(P("lv2").c_str());
+#endif
+}
+
 // ---- batches, pipes, JSON, the curve ------------------------------------
 
 TEST_F(RenderTool, BatchWithJobsEqualsSingleRendersBitForBit)
@@ -1196,7 +1417,7 @@ TEST_F(RenderTool, BatchWithJobsEqualsSingleRendersBitForBit)
   MakeInput("a.wav", 48000, 2, 0.6);
   MakeInput("b.wav", 44100, 1, 0.4);
   MakeInput("c.flac", 48000, 2, 0.5, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
-  mkdir(P("out").c_str(), 0755);
+  // -o makes the folder it is given.
   RunResult r = Run({"-o", "out", "-j", "2", "--set", "Input=150", "a.wav", "b.wav", "c.flac"});
   ASSERT_EQ(0, r.exitCode) << r.err;
   // One summary line per file, each naming its output.
@@ -1272,7 +1493,7 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   // is the text summary (the speed aside, which differs run to run).
   const std::string fromJson = Shell(
     dir,
-    "jq -r '\"\\(.file): \\(.duration_s) s at \\(.rate) Hz, in peak \\(.peak_in_dbfs) RMS \\(.rms_in_dbfs), out peak "
+    "jq -r '\"\\(.file): \\(.duration_s) s at \\(.rate_hz) Hz, in peak \\(.peak_in_dbfs) RMS \\(.rms_in_dbfs), out peak "
     "\\(.peak_out_dbfs) RMS \\(.rms_out_dbfs), gr \\(.gain_reduction_max_db) \\(.gain_reduction_avg_db), clipped "
     "\\(.clipped_samples) nonfinite \\(.non_finite_samples) Attack \\(.parameters.Attack.value) "
     "\\(.parameters.Attack.unit) Mix \\(.parameters.Mix.text) \\(.parameters.Mix.automated)\"' summary.json",
@@ -1302,6 +1523,26 @@ TEST_F(RenderTool, JsonParsesAndItsNumbersAreTheSummaryLines)
   EXPECT_EQ("60", std::string(mix));  // the value at the end, "60 %"
   EXPECT_EQ("true", std::string(automated));
   EXPECT_NE(std::string::npos, json.err.find("samples clipped at full scale by 16-bit output")) << json.err;
+  // Plain decimals only: "48000", never "4.8e+04".
+  for (size_t e = json.out.find_first_of("eE"); e != std::string::npos; e = json.out.find_first_of("eE", e + 1))
+    EXPECT_FALSE(e > 0 && isdigit((unsigned char)json.out[e - 1]) &&
+                 (json.out[e + 1] == '+' || json.out[e + 1] == '-' || isdigit((unsigned char)json.out[e + 1])))
+      << json.out.substr(e > 10 ? e - 10 : 0, 20);
+  // -q: the warnings and nothing else; with --json the JSON too.
+  for (const char* asJson : {"", "--json"})
+  {
+    SCOPED_TRACE(asJson);
+    args = common;
+    args.insert(args.end(), {"-q", "-y", "in.wav", "quiet.wav"});
+    if (*asJson) args.push_back(asJson);
+    const RunResult quiet = Run(args);
+    ASSERT_EQ(0, quiet.exitCode) << quiet.err;
+    EXPECT_EQ(*asJson ? 1 : 0, std::count(quiet.out.begin(), quiet.out.end(), '\n')) << quiet.out;
+    const std::string start = *asJson ? "{\"file\":\"quiet.wav\"" : "";
+    EXPECT_EQ(start, quiet.out.substr(0, start.size()));
+    EXPECT_EQ(1, std::count(quiet.err.begin(), quiet.err.end(), '\n')) << quiet.err;
+    EXPECT_NE(std::string::npos, quiet.err.find("samples clipped at full scale by 16-bit output")) << quiet.err;
+  }
 
   // File names are bytes: one that is not UTF-8 still makes a document
   // every parser takes, the stray bytes as U+FFFD and the rest kept.
@@ -1580,6 +1821,16 @@ TEST_F(RenderTool, ABatchRendersEveryFileItCanAndNamesEachFailure)
   EXPECT_EQ("rendered yesterday", Slurp(P("out/kept.wav")));
   for (const char* f : {"out/a.wav", "out/b.flac", "out/kept.wav"}) unlink(P(f).c_str());
   EXPECT_EQ(0, rmdir(P("out").c_str())) << "more in out/ than the files rendered";
+
+  // Folders -o makes, each level of them, are gone again when nothing was
+  // written into them.
+  const std::vector<std::string> before = Listing(dir);
+  const RunResult none = Run({"-o", "made/deeper", "garbage.wav", "missing.wav"});
+  EXPECT_EQ(1, none.exitCode);
+  EXPECT_NE(std::string::npos, none.err.find("2 of 2 files failed")) << none.err;
+  EXPECT_EQ(before, Listing(dir));
+  ASSERT_EQ(0, Run({"-o", "made/deeper", "a.wav"}).exitCode);
+  EXPECT_EQ(14400, ReadAudio(P("made/deeper/a.wav")).Frames());
 }
 
 TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)

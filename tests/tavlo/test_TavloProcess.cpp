@@ -121,6 +121,7 @@ public:
       double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
                        const_cast<double*>(&sig.SL[pos]), const_cast<double*>(&sig.SR[pos])};
       double* out[2] = {&outL[pos], &outR[pos]};
+      mBase->TakeBlockParams();
       mBase->ProcessDoubleReplacing(in, out, n);
       // NaN for the frames inside the block, the published meter at its end.
       if (mMeter.size() < pos + n)
@@ -676,11 +677,13 @@ TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
   double* in[4] = {const_cast<double*>(sig.L.data()), const_cast<double*>(sig.R.data()),
                    const_cast<double*>(sig.SL.data()), const_cast<double*>(sig.SR.data())};
   double* out[2] = {oL.data(), oR.data()};
+  base->TakeBlockParams();
   base->ProcessDoubleReplacing(in, out, 1024);
   for (size_t i = 0; i < 1024; ++i)
     ASSERT_EQ(std::fabs(oL[i]) + std::fabs(oR[i]), 0.0) << i;
   // nFrames < 1 touches nothing.
   oL[0] = 7.0;
+  base->TakeBlockParams();
   base->ProcessDoubleReplacing(in, out, 0);
   EXPECT_EQ(oL[0], 7.0);
 }

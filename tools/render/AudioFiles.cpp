@@ -618,3 +618,33 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
   }
   return true;
 }
+
+std::vector<std::string> ReadableExtensions()
+{
+  std::vector<std::string> exts;
+  auto add = [&](std::string e) {
+    for (char& c : e) c = (char)tolower((unsigned char)c);
+    if (!e.empty() && std::find(exts.begin(), exts.end(), e) == exts.end()) exts.push_back(e);
+  };
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof(count));
+  for (int i = 0; i < count; ++i)
+  {
+    SF_FORMAT_INFO info = {};
+    info.format = i;
+    if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof(info)) != 0 || !info.extension) continue;
+    add(info.extension);
+    // The names files of these formats carry as often as libsndfile's own.
+    if (strcmp(info.extension, "aiff") == 0) add("aif");
+    if (strcmp(info.extension, "oga") == 0) add("ogg");
+    if (strcmp(info.extension, "m1a") == 0) add("mp3"), add("mp2");
+  }
+  // The common ones first, the rest as libsndfile lists them.
+  const char* const common[] = {"wav", "flac", "aiff", "aif", "ogg", "oga", "mp3"};
+  std::vector<std::string> ordered;
+  for (const char* c : common)
+    if (std::find(exts.begin(), exts.end(), c) != exts.end()) ordered.push_back(c);
+  for (const std::string& e : exts)
+    if (std::find(ordered.begin(), ordered.end(), e) == ordered.end()) ordered.push_back(e);
+  return ordered;
+}

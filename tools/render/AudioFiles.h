@@ -106,3 +106,7 @@ private:
 // Writes bytes to a pending file (committed by the caller).
 bool WriteWholeFile(PendingFile& file, const std::vector<uint8_t>& bytes, std::string& error);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+
+// File name extensions of the formats the installed libsndfile reads,
+// lower case, each once ("wav", "aiff", "aif", "flac", "ogg", "mp3", ...).
+std::vector<std::string> ReadableExtensions();

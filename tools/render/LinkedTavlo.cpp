@@ -16,6 +16,8 @@ constexpr unsigned char kTavloClassId[16] = {0xF2, 0xAE, 0xE7, 0x0D, 0x00, 0xDE,
 
 }  // namespace
 
+const char kTavloLv2Uri[] = "https://quillmarshworks.example/plugins/tavlo";
+
 bool IsLinkedTavlo(const Steinberg::TUID classId)
 {
   return memcmp(classId, kTavloClassId, sizeof(kTavloClassId)) == 0;

@@ -16,6 +16,8 @@ std::vector<ParamDesc> LinkedTavloParams();
 std::vector<PresetDesc> LinkedTavloPresets();
 // "3.3.0"
 std::string TavloVersionText();
+// The URI of the same plug-in as LV2 hosts know it.
+extern const char kTavloLv2Uri[];
 // Whether a bundle's class is the plug-in linked into this program.
 bool IsLinkedTavlo(const Steinberg::TUID classId);
 // The parameters of a loaded bundle; Tavlo's carry their units.

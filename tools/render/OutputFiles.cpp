@@ -10,15 +10,18 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
-// Temporary names a signal handler may have to remove. Fixed storage, so
-// the handler touches no allocator.
+// Temporary names to remove when the program is stopped. A file is made
+// and listed, and removed and unlisted, under gPendingLock, so whoever
+// removes them all never meets a file that exists but is not yet listed.
 constexpr int kMaxPending = 128;
 constexpr size_t kMaxPath = 4096;
 char gPendingPaths[kMaxPending][kMaxPath];
 std::atomic<bool> gPendingUsed[kMaxPending];
+std::mutex gPendingLock;
 
 int ClaimSlot(const std::string& path)
 {
@@ -117,6 +120,16 @@ bool CopyToFd(const std::string& from, int fd, std::string& why)
   return ok;
 }
 
+// Samples and pictures on a terminal are noise at best and may drive it
+// into states of its own; data compressors refuse the same way.
+bool NotATerminal(int fd, const std::string& name, std::string& error)
+{
+  if (!isatty(fd)) return true;
+  error = name + " is a terminal; tavlo-render writes no audio, picture or state to one: redirect it to a file "
+          "or a program, or name a file";
+  return false;
+}
+
 }  // namespace
 
 bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, std::string& error)
@@ -127,7 +140,7 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
   if (given == "-")
   {
     target.kind = OutputTarget::kStdout;
-    return true;
+    return NotATerminal(STDOUT_FILENO, "standard output", error);
   }
   struct stat lst;
   if (lstat(given.c_str(), &lst) != 0)
@@ -158,7 +171,16 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
   if (fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
   {
     target.kind = OutputTarget::kStdout;
-    return true;
+    return NotATerminal(STDOUT_FILENO, given, error);
+  }
+  if (S_ISCHR(st.st_mode))
+  {
+    // Only a character device can be a terminal; a FIFO is not opened
+    // here, as that would wait for its reader.
+    const int fd = open(given.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool ok = fd < 0 || NotATerminal(fd, given, error);
+    if (fd >= 0) close(fd);
+    if (!ok) return false;
   }
   if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
   {
@@ -210,6 +232,7 @@ void PendingFile::Init()
     const char* tmp = getenv("TMPDIR");
     base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavlo-render-" + std::to_string((long)getpid()) + "-out";
   }
+  std::lock_guard<std::mutex> lock(gPendingLock);
   for (int attempt = 0; attempt < 100; ++attempt)
   {
     const std::string name = attempt == 0 ? base : base + "-" + std::to_string(attempt);
@@ -230,6 +253,7 @@ PendingFile::~PendingFile() { Discard(); }
 
 void PendingFile::Discard()
 {
+  std::lock_guard<std::mutex> lock(gPendingLock);
   if (!mDone && !mTemp.empty()) unlink(mTemp.c_str());
   mDone = true;
   ReleaseSlot(mSlot);
@@ -328,6 +352,7 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
 
 void RemovePendingFilesNow()
 {
+  std::lock_guard<std::mutex> lock(gPendingLock);
   for (int i = 0; i < kMaxPending; ++i)
     if (gPendingUsed[i].load()) unlink(gPendingPaths[i]);
 }

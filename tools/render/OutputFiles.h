@@ -61,7 +61,8 @@ private:
 // if a later one fails, replaced files restored), then the direct writes.
 bool CommitAll(const std::vector<PendingFile*>& files, std::string& error);
 
-// Removes every uncommitted temporary file; safe inside a signal handler.
+// Removes every uncommitted temporary file, waiting for one being made to
+// be listed first; not for a signal handler (see WatchStopSignals).
 void RemovePendingFilesNow();
 
 // Same file on disk (device and inode); false when either does not exist.

@@ -147,6 +147,13 @@ const HostParam* PluginSession::ProgramParam() const
   return nullptr;
 }
 
+const HostParam* PluginSession::HostBypass() const
+{
+  for (const HostParam& p : mParams)
+    if (p.flags & Vst::ParameterInfo::kIsBypass) return &p;
+  return nullptr;
+}
+
 const HostParam* PluginSession::Find(const std::string& name) const
 {
   const HostParam* found = nullptr;

@@ -53,6 +53,8 @@ public:
   // and the parameter that selects one (null without a program list).
   const std::vector<std::string>& Programs() const { return mPrograms; }
   const HostParam* ProgramParam() const;
+  // The host's bypass switch; null when the plug-in has none.
+  const HostParam* HostBypass() const;
 
   int InputBusCount() const { return mInputBuses; }
   bool HasSidechainBus() const { return mInputBuses >= 2; }

@@ -1,10 +1,12 @@
 #include "RenderFile.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 
 #include "EditorSnapshot.h"
+#include "host/VstPresetFile.h"
 #include "ProgressDisplay.h"
 #include "RenderPlot.h"
 #include "RenderReport.h"
@@ -81,6 +83,51 @@ std::unique_ptr<PendingFile> NewPending(const OutputTarget& target, std::string&
   return nullptr;
 }
 
+// The plug-in's state to --save-state and as a preset to --save-preset,
+// each under a temporary name.
+bool WriteStates(const RenderShared& shared, PluginSession& plug, std::vector<std::unique_ptr<PendingFile>>& files,
+                 std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  if (opts.saveState.empty() && opts.savePreset.empty()) return true;
+  std::vector<uint8_t> bytes;
+  Steinberg::TUID cid;
+  if (!plug.GetState(bytes, error)) return false;
+  if (!opts.saveState.empty())
+  {
+    files.emplace_back(new PendingFile(shared.saveState));
+    if (!WriteWholeFile(*files.back(), bytes, error)) return false;
+  }
+  if (!opts.savePreset.empty())
+  {
+    if (!plug.ClassId(cid))
+    {
+      error = "the plug-in does not say its class, which a preset file names";
+      return false;
+    }
+    files.emplace_back(new PendingFile(shared.savePreset));
+    if (!WriteWholeFile(*files.back(), vst3host::MakeVstPreset(cid, bytes), error)) return false;
+  }
+  return true;
+}
+
+// A state or DAW preset saved with the detector on the side-chain, rendered
+// without one: the settings resolved on the command line cannot see this.
+void WarnExternalFromState(const RenderShared& shared, const PluginSession& plug)
+{
+  const HostParam* sc = plug.Find("Sidechain");
+  if (!sc) return;
+  for (const ParamChange& c : shared.setup.first)
+    if (c.id == sc->id) return;
+  for (const ParamLane& l : shared.setup.lanes)
+    if (l.id == sc->id) return;
+  if (plug.PlainValue(*sc) >= 0.5 * (sc->min + sc->max)) return;
+  static std::atomic<bool> said{false};  // once for a whole batch
+  if (said.exchange(true)) return;
+  Warn(shared.stateFile + " has Sidechain external but no --sidechain FILE is given: the detector hears silence "
+       "and nothing is compressed (add --set Sidechain=internal to listen to the input)");
+}
+
 // What a finished render should not pass over in silence.
 void WarnAfterRender(const FileJob& job, const FileReport& report, const EngineCounts& counts)
 {
@@ -140,10 +187,12 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
     if (!plug->SetState(shared.loadedState, error) ||
         (snapshot && !snapshot->SetState(shared.loadedState, error)))
     {
-      error = opts.loadState + ": " + error;
+      error = shared.stateFile + ": " + error;
       return false;
     }
   }
+
+  if (shared.haveState && !useSidechain) WarnExternalFromState(shared, *plug);
 
   AudioSink sink(job.out, job.format, rate);
   if (!sink.IsOpen())
@@ -190,15 +239,10 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   // Everything else, each under a temporary name until all succeeded.
   const FileReport report = MakeReport(shared, job, *plug, stats, sink.Clipped(), counts, wall);
   std::vector<PendingFile*> pending = {&sink.Pending()};
-  std::unique_ptr<PendingFile> statePending, plotPending, snapPending;
-  if (!opts.saveState.empty())
-  {
-    std::vector<uint8_t> bytes;
-    if (!plug->GetState(bytes, error)) return false;
-    statePending.reset(new PendingFile(shared.saveState));
-    if (!WriteWholeFile(*statePending, bytes, error)) return false;
-    pending.push_back(statePending.get());
-  }
+  std::vector<std::unique_ptr<PendingFile>> states;
+  std::unique_ptr<PendingFile> plotPending, snapPending;
+  if (!WriteStates(shared, *plug, states, error)) return false;
+  for (const auto& f : states) pending.push_back(f.get());
   if (!opts.plot.empty())
   {
     if (!(plotPending = NewPending(shared.plot, error)) ||
@@ -215,7 +259,36 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   }
   if (!sink.Finish(error) || !CommitAll(pending, error)) return false;
 
-  Progress().Print(shared.report, opts.json ? JsonLine(report) : SummaryLine(report));
+  if (opts.json) Progress().Print(shared.report, JsonLine(report));
+  else if (!opts.quiet) Progress().Print(shared.report, SummaryLine(report));
   WarnAfterRender(job, report, counts);
   return true;
+}
+
+bool SaveSettings(const RenderShared& shared, std::unique_ptr<PluginSession> plug, std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  constexpr double kRate = 48000.0;
+  if (!plug->Start(kRate, opts.block, opts.precision, false, error)) return false;
+  if (shared.haveState && !plug->SetState(shared.loadedState, error))
+  {
+    error = shared.stateFile + ": " + error;
+    return false;
+  }
+  // One block of silence brings the first block's changes in, as a render's
+  // first block does.
+  std::unique_ptr<AudioSource> silence = MemorySource(std::vector<float>(2 * (size_t)opts.block, 0.0f), kRate);
+  EngineSetup setup = shared.setup;
+  setup.rate = kRate;
+  setup.block = opts.block;
+  setup.precision = opts.precision;
+  EngineCounts counts;
+  const auto ignore = [](const BlockView&, std::string&) { return true; };
+  if (!RunEngine(*plug, nullptr, *silence, nullptr, setup, ignore, counts, error)) return false;
+  plug->Stop();
+  std::vector<std::unique_ptr<PendingFile>> states;
+  std::vector<PendingFile*> pending;
+  if (!WriteStates(shared, *plug, states, error)) return false;
+  for (const auto& f : states) pending.push_back(f.get());
+  return CommitAll(pending, error);
 }

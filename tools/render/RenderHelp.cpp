@@ -12,13 +12,15 @@ const char* const kSynopsis[] = {
   "[options] [INPUT] OUTPUT",
   "[options] -o DIR INPUT...",
   "[options] --curve FILE.png",
+  "[options] --save-preset FILE.vstpreset",
 };
 
 const char* const kDescription[] = {
   "Renders audio offline through the Tavlo VST 3 compressor, loading the "
   "bundle the way a DAW does and processing the file block by block as a "
   "DAW exports a track.",
-  "INPUT is a WAV, AIFF or FLAC file, mono or stereo, or - for standard "
+  "INPUT is a file in any format the installed libsndfile reads (@FORMATS@), "
+  "mono or stereo, or - for standard "
   "input: from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
   "temporary file of at most 1 GiB. A WAV that ends before the length its "
   "header declares is rendered as far as it goes, with a warning. "
@@ -26,6 +28,12 @@ const char* const kDescription[] = {
   "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
   "WAV to standard output, and the summary and progress then go to standard "
   "error. With -o DIR every INPUT is rendered into DIR under its own name.",
+  "--preset starts from a factory preset, or from a preset a DAW saved for "
+  "Tavlo: a FILE.vstpreset of any VST 3 host, whose state is restored as a "
+  "host restores it, or an LV2 host's FILE.ttl, whose port values are set "
+  "with the first block as an LV2 host sets them (a preset bundle's "
+  "manifest.ttl leads to the preset's own file); a preset of another plug-in "
+  "is refused. --save-preset writes a .vstpreset that VST 3 hosts load.",
   "At the end of each file one summary line reports duration and rate, peak "
   "and RMS of input and output, the largest and the average gain reduction "
   "(measured in 10 ms windows against the input times the Output gain), "
@@ -33,16 +41,16 @@ const char* const kDescription[] = {
 };
 
 const char* const kOutputs[] = {
-  "Nothing is ever replaced without -y: an OUTPUT, plot, snapshot, curve or "
-  "state file that already exists is refused. Every file is written under a "
+  "Nothing is ever replaced without -y: an OUTPUT, plot, snapshot, curve, "
+  "state or preset file that already exists is refused. Every file is written under a "
   "temporary name beside its destination and renamed into place when the "
   "whole render has succeeded, so the outputs of a render appear together or "
   "not at all; an interrupted or failed render removes its temporary files. "
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
-  "complete; other special files are refused.",
-  "No output ever replaces an input (INPUT, the --sidechain or --load-state "
-  "file, any input of a batch), -y or not, and pictures are written only "
+  "complete; other special files are refused, and so is a terminal.",
+  "No output ever replaces an input (INPUT, the --sidechain, --load-state or "
+  "--preset file, any input of a batch), -y or not, and pictures are written only "
   "under names that end in .png. A WAV that would pass 4 GiB is written as "
   "RF64, and an AIFF that would is refused, before rendering starts. A batch "
   "renders every file it can and names each one that failed.",
@@ -76,6 +84,10 @@ const Item kExamples[] = {
   {"tavlo-render --json --set Mix=50% in.wav out.wav | jq .gain_reduction_avg_db",
    "the summary as JSON"},
   {"tavlo-render --curve curve.png", "where compression starts, for five Input settings"},
+  {"tavlo-render -o done --preset 'Vocal take.vstpreset' takes/*.wav",
+   "a folder rendered with a preset dialled in by ear in a DAW"},
+  {"tavlo-render --preset Tavlo_Mine.lv2/Mine.ttl --save-preset Mine.vstpreset",
+   "an LV2 preset as a VST 3 preset, nothing rendered"},
 };
 
 std::string OptionHead(const OptionInfo& o, bool roff)
@@ -127,12 +139,34 @@ std::string Quote(const std::string& s)
 
 }  // namespace
 
+// The description, with the input formats this libsndfile reads.
+std::vector<std::string> Description(const HelpFacts& facts)
+{
+  std::string formats;
+  for (const std::string& e : facts.inputExtensions) formats += (formats.empty() ? "." : ", .") + e;
+  std::vector<std::string> paragraphs;
+  for (std::string p : kDescription)
+  {
+    const size_t at = p.find("@FORMATS@");
+    if (at != std::string::npos) p.replace(at, 9, formats.empty() ? "WAV, AIFF, FLAC" : formats);
+    paragraphs.push_back(p);
+  }
+  return paragraphs;
+}
+
+std::string AudioPattern(const HelpFacts& facts)
+{
+  std::string pattern;
+  for (const std::string& e : facts.inputExtensions) pattern += (pattern.empty() ? "" : "|") + e;
+  return pattern.empty() ? "wav|flac|aif|aiff" : pattern;
+}
+
 std::string HelpText(const HelpFacts& facts)
 {
   std::string s;
   for (size_t i = 0; i < sizeof(kSynopsis) / sizeof(kSynopsis[0]); ++i)
     s += std::string(i == 0 ? "usage: " : "       ") + "tavlo-render " + kSynopsis[i] + "\n";
-  for (const char* p : kDescription) s += "\n" + FillText(p, 0);
+  for (const std::string& p : Description(facts)) s += "\n" + FillText(p, 0);
 
   s += "\nOptions:\n";
   for (const OptionInfo& o : RenderOptionTable())
@@ -172,7 +206,7 @@ std::string ManPage(const HelpFacts& facts)
   s += ".SH SYNOPSIS\n";
   for (const char* syn : kSynopsis) s += ".B tavlo\\-render\n" + Roff(syn) + "\n.br\n";
   s += ".SH DESCRIPTION\n";
-  for (const char* p : kDescription) s += ".PP\n" + Roff(p) + "\n";
+  for (const std::string& p : Description(facts)) s += ".PP\n" + Roff(p) + "\n";
   s += ".SH OPTIONS\n";
   for (const OptionInfo& o : RenderOptionTable())
     s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(OptionText(o)) + "\n";
@@ -219,11 +253,14 @@ std::string BashCompletion(const HelpFacts& facts)
     {
       std::string slugs;
       for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
-      action = "COMPREPLY=($(compgen -W '" + slugs + "' -- \"$cur\"))";
+      // Preset files a DAW saved, or the factory presets' words.
+      action = "_tavlo_render_files \"$cur\" 'vstpreset|ttl'; COMPREPLY+=($(compgen -W '" + slugs +
+               "' -- \"$cur\"))";
     }
     else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
     else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
-    else if (c == "audio") action = "_tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'";
+    else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
+    else if (c == "audio") action = "_tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'";
     else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
     else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
     cases += "        " + pattern + ")\n            " + action + " ;;\n";
@@ -284,7 +321,7 @@ std::string BashCompletion(const HelpFacts& facts)
        "            if [[ \"$cur\" == -* ]]; then\n"
        "                COMPREPLY=($(compgen -W '" + options + "' -- \"$cur\"))\n"
        "            else\n"
-       "                _tavlo_render_files \"$cur\" 'wav|flac|aif|aiff'\n"
+       "                _tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'\n"
        "            fi ;;\n"
        "    esac\n"
        "    # Bash replaces only the part after its last word break ('=' or ':').\n"

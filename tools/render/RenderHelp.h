@@ -14,6 +14,7 @@ struct HelpFacts
   std::string version;            // "3.3.0"
   std::vector<ParamDesc> params;  // the plug-in's parameters
   std::vector<PresetDesc> presets;  // its factory presets
+  std::vector<std::string> inputExtensions;  // what libsndfile reads; empty: the usual three
 };
 
 std::string HelpText(const HelpFacts& facts);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "OutputFiles.h"
@@ -45,6 +47,31 @@ bool SplitNameValue(const std::string& text, std::string& name, std::string& val
   name = TrimBlanks(text.substr(0, eq));
   value = TrimBlanks(text.substr(eq + 1));
   return !name.empty();
+}
+
+bool HasExtension(const std::string& path, const char* ext)
+{
+  const size_t n = strlen(ext);
+  return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
+}
+
+// Letters inserted, removed, changed or two swapped, ignoring case.
+size_t EditDistance(const std::string& a, const std::string& b)
+{
+  const size_t n = a.size(), m = b.size();
+  std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
+  for (size_t i = 0; i <= n; ++i) d[i][0] = i;
+  for (size_t j = 0; j <= m; ++j) d[0][j] = j;
+  auto low = [](char c) { return (char)tolower((unsigned char)c); };
+  for (size_t i = 1; i <= n; ++i)
+    for (size_t j = 1; j <= m; ++j)
+    {
+      const size_t cost = low(a[i - 1]) == low(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && low(a[i - 1]) == low(b[j - 2]) && low(a[i - 2]) == low(b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[n][m];
 }
 
 const OptionInfo* FindLong(const std::string& name)
@@ -205,6 +232,18 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
       return false;
     }
+  // Hosts list only files of this extension among their presets.
+  if (!opts.savePreset.empty() && opts.savePreset != "-" && !HasExtension(opts.savePreset, ".vstpreset"))
+  {
+    error = "--save-preset " + opts.savePreset + ": VST 3 presets are written as .vstpreset; give a name that ends "
+            "in .vstpreset";
+    return false;
+  }
+  if (PresetKindOf(opts.preset) == PresetKind::kVst3File && !opts.loadState.empty())
+  {
+    error = "--preset " + opts.preset + " and --load-state each restore a whole state; give one of them";
+    return false;
+  }
   if (!opts.curve.empty())
   {
     if (!positional.empty() || opts.Batch())
@@ -213,10 +252,10 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       return false;
     }
     if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
-        !opts.loadState.empty())
+        !opts.loadState.empty() || !opts.savePreset.empty())
     {
-      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --load-state and --sidechain need a "
-              "render";
+      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --save-preset, --load-state and "
+              "--sidechain need a render";
       return false;
     }
     return true;
@@ -234,15 +273,26 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
         error = "standard input cannot be part of a batch; give files with -o DIR";
         return false;
       }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty())
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.savePreset.empty())
     {
-      error = "--plot, --snapshot and --save-state name one file each; render one file at a time for them";
+      error = "--plot, --snapshot, --save-state and --save-preset name one file each; render one file at a time for "
+              "them";
       return false;
     }
     opts.inputs = positional;
     return true;
   }
-  if (positional.size() == 1)
+  if (positional.empty() && (!opts.saveState.empty() || !opts.savePreset.empty()))
+  {
+    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.sidechain.empty() || !opts.automations.empty())
+    {
+      error = "without INPUT or OUTPUT only the settings are written; --plot, --snapshot, --sidechain and --automate "
+              "need a render";
+      return false;
+    }
+    opts.settingsOnly = true;
+  }
+  else if (positional.size() == 1)
     opts.output = positional[0];
   else if (positional.size() == 2)
   {
@@ -259,6 +309,39 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
 }
 
 }  // namespace
+
+PresetKind PresetKindOf(const std::string& preset)
+{
+  if (preset.empty()) return PresetKind::kNone;
+  if (HasExtension(preset, ".vstpreset")) return PresetKind::kVst3File;
+  if (HasExtension(preset, ".ttl")) return PresetKind::kLv2File;
+  return PresetKind::kFactory;
+}
+
+std::string NearestName(const std::string& given, const std::vector<std::string>& names)
+{
+  std::string best;
+  size_t bestScore = SIZE_MAX;
+  bool tie = false;
+  for (const std::string& name : names)
+  {
+    // A slip of one letter in four, at least one; "Att" for Attack counts
+    // as one.
+    size_t score = EditDistance(given, name);
+    if (given.size() >= 3 && given.size() < name.size() && strncasecmp(given.c_str(), name.c_str(), given.size()) == 0)
+      score = std::min<size_t>(score, 1);
+    if (score > std::max<size_t>(1, name.size() / 4) || score >= given.size()) continue;
+    if (score < bestScore)
+    {
+      best = name;
+      bestScore = score;
+      tie = false;
+    }
+    else if (score == bestScore && strcasecmp(best.c_str(), name.c_str()) != 0)
+      tie = true;
+  }
+  return tie ? "" : best;
+}
 
 double ParamAutomation::ValueAt(double seconds) const
 {
@@ -346,7 +429,10 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
       o = FindLong(name);
       if (!o)
       {
-        error = "unknown option --" + name + " (see --help)";
+        std::vector<std::string> longNames;
+        for (const OptionInfo& known : RenderOptionTable()) longNames.push_back(known.longName);
+        const std::string near = NearestName(name, longNames);
+        error = "unknown option --" + name + (near.empty() ? "" : "; did you mean --" + near + "?") + " (see --help)";
         return false;
       }
       if (eq != std::string::npos)
@@ -422,9 +508,11 @@ const std::vector<OptionInfo>& RenderOptionTable()
   using R = RenderOptions;
   static const std::vector<OptionInfo> kTable = [] {
     std::vector<OptionInfo> t = {
-      {0, "preset", "NAME",
+      {0, "preset", "NAME|FILE",
        "start from a factory preset (see --presets), selected in the plug-in\n"
-       "as a host's preset menu does; --set and --automate change it from there",
+       "as a host's preset menu does, or from a preset a DAW saved: a VST 3\n"
+       "FILE.vstpreset or an LV2 FILE.ttl; --set and --automate change it\n"
+       "from there",
        "preset", Text(&R::preset)},
       {0, "set", "NAME=VALUE",
        "set a parameter before the first block, with or without its unit\n"
@@ -438,7 +526,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
        "feed FILE to the side-chain input; sets Sidechain to external unless\n"
        "--set or --automate say otherwise; a shorter file ends in silence",
        "audio", Text(&R::sidechain)},
-      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept", "dir",
+      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept; DIR is\n"
+                               "made if missing", "dir",
        Text(&R::outputDir)},
       {0, "format", "", "format of the output", "",
        ByDefault(Choice<std::string>("format", &R::format, {{"wav", "wav"}, {"flac", "flac"}, {"aiff", "aiff"}},
@@ -464,9 +553,17 @@ const std::vector<OptionInfo>& RenderOptionTable()
                                     {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
                                     {{"32", SampleBits::k32f}}),
                  "32f; 24 for FLAC")},
-      {0, "save-state", "FILE", "write the plug-in's state after rendering", "file", Text(&R::saveState)},
+      {0, "save-state", "FILE",
+       "write the plug-in's state after rendering (without INPUT or OUTPUT:\n"
+       "the settings alone, nothing rendered)",
+       "file", Text(&R::saveState)},
       {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
        Text(&R::loadState)},
+      {0, "save-preset", "FILE.vstpreset",
+       "write the plug-in's state after rendering as a preset file VST 3\n"
+       "hosts load (without INPUT or OUTPUT: the settings alone, nothing\n"
+       "rendered)",
+       "vstpreset", Text(&R::savePreset)},
       {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png", Text(&R::plot)},
       {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png", Text(&R::snapshot)},
       {0, "curve", "FILE.png",
@@ -475,7 +572,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
        "measured through the plug-in; takes no INPUT or OUTPUT",
        "png", Text(&R::curve)},
       {0, "json", "", "print each summary as one JSON object per line instead", "", Flag(&R::json)},
-      {'q', "quiet", "", "no progress bar", "", Flag(&R::quiet)},
+      {'q', "quiet", "", "print errors and warnings only (and --json if asked): no\n"
+                          "progress bar, no summary", "", Flag(&R::quiet)},
       {0, "params", "", "list the parameters with units, ranges and defaults", "", Info(InfoRequest::kParams)},
       {0, "presets", "", "list the factory presets with what each is for", "", Info(InfoRequest::kPresets)},
       {0, "version", "", "print the version", "", Info(InfoRequest::kVersion)},

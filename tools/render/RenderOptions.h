@@ -44,7 +44,8 @@ struct RenderOptions
   std::string plugin;               // empty: the bundle beside the program
   std::string sidechain;
   std::string saveState, loadState;
-  std::string preset;               // a factory preset to start from; empty: none
+  std::string preset;               // a factory preset or a preset file to start from; empty: none
+  std::string savePreset;           // a .vstpreset to write
   std::string plot, snapshot, curve;
   std::vector<ParamSetting> sets;
   std::vector<ParamAutomation> automations;
@@ -57,13 +58,25 @@ struct RenderOptions
   bool force = false;
   bool json = false;
   InfoRequest info = InfoRequest::kNone;
+  // No INPUT or OUTPUT, only --save-state or --save-preset: the settings
+  // are written and nothing is rendered.
+  bool settingsOnly = false;
 
   bool Batch() const { return !outputDir.empty(); }
 };
 
+// What --preset names: a factory preset, or a file a host saved.
+enum class PresetKind { kNone, kFactory, kVst3File, kLv2File };
+PresetKind PresetKindOf(const std::string& preset);
+
 // Sample rates a file or --rate may have.
 constexpr long kMinRate = 8000;
 constexpr long kMaxRate = 768000;
+
+// The one name of names closest to a mistyped one, ignoring case: a slip
+// of a letter or two (fewer for short names), or the start of the name;
+// empty when none is close or two are equally close.
+std::string NearestName(const std::string& given, const std::vector<std::string>& names);
 
 // Fills opts from argv; false with a one-line message on a malformed line.
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, std::string& error);

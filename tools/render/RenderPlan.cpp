@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include "DrumLoop.h"
+#include "host/VstPresetFile.h"
 #include "EditorSnapshot.h"
 #include "LinkedTavlo.h"
 #include "ProgressDisplay.h"
@@ -66,7 +69,48 @@ std::vector<ProtectedInput> ProtectedInputs(const RenderOptions& opts)
   for (const std::string& in : opts.inputs) inputs.push_back({opts.Batch() ? "the input " + in : "INPUT", in});
   if (!opts.sidechain.empty()) inputs.push_back({"the --sidechain file", opts.sidechain});
   if (!opts.loadState.empty()) inputs.push_back({"the --load-state file", opts.loadState});
+  const PresetKind preset = PresetKindOf(opts.preset);
+  if (preset == PresetKind::kVst3File || preset == PresetKind::kLv2File)
+    inputs.push_back({"the --preset file", opts.preset});
   return inputs;
+}
+
+// DIR and any missing folder above it, as mkdir -p; those made are added
+// to made, outermost first.
+bool MakeFolders(const std::string& dir, std::vector<std::string>& made, std::string& error)
+{
+  std::vector<std::string> missing;
+  std::string p = dir;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st;
+  while (!p.empty() && stat(p.c_str(), &st) != 0)
+  {
+    if (errno != ENOENT)
+    {
+      error = p + ": " + strerror(errno);
+      return false;
+    }
+    missing.push_back(p);
+    const size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos) break;
+    p = p.substr(0, slash);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+  }
+  if (missing.empty() && !S_ISDIR(st.st_mode))
+  {
+    error = "not a folder";
+    return false;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+  {
+    if (mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+    {
+      error = "cannot make " + *it + ": " + strerror(errno);
+      return false;
+    }
+    made.push_back(*it);
+  }
+  return true;
 }
 
 }  // namespace
@@ -150,7 +194,11 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   std::string error;
   const std::vector<std::string>& inputs = opts.inputs;
   const std::vector<ProtectedInput> protect = ProtectedInputs(opts);
-  if (!opts.Batch())
+  if (opts.settingsOnly)
+  {
+    // Nothing is rendered: the state files only.
+  }
+  else if (!opts.Batch())
   {
     FileJob job;
     job.input = inputs.empty() ? "" : inputs[0];
@@ -171,9 +219,7 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   }
   else
   {
-    struct stat st;
-    if (stat(opts.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return Fail("-o " + opts.outputDir + ": no such folder");
+    if (!MakeFolders(opts.outputDir, shared.madeFolders, error)) return Fail("-o " + opts.outputDir + ": " + error);
     std::set<std::string> names;
     for (const std::string& in : inputs)
     {
@@ -198,16 +244,18 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   }
 
   // The side products: never over the audio, an input, or each other.
-  const std::string* extras[] = {&opts.plot, &opts.snapshot, &opts.saveState};
-  OutputTarget* targets[] = {&shared.plot, &shared.snapshot, &shared.saveState};
-  for (int i = 0; i < 3; ++i)
+  const std::string* extras[] = {&opts.plot, &opts.snapshot, &opts.saveState, &opts.savePreset};
+  OutputTarget* targets[] = {&shared.plot, &shared.snapshot, &shared.saveState, &shared.savePreset};
+  constexpr int kExtras = 4;
+  for (int i = 0; i < kExtras; ++i)
   {
     const std::string& e = *extras[i];
     if (e.empty()) continue;
     if ((e == opts.output && e != "-") || SameFile(e, opts.output))
       return Fail(e + " would overwrite the audio; choose another name");
-    for (int j = 0; j < 3; ++j)
-      if (j != i && e == *extras[j]) return Fail(e + " is asked for twice; give the plot, snapshot and state names of their own");
+    for (int j = 0; j < kExtras; ++j)
+      if (j != i && e == *extras[j])
+        return Fail(e + " is asked for twice; give the plot, snapshot, state and preset names of their own");
     const std::string replaced = ReplacedInput(e, protect);
     if (!replaced.empty()) return Fail(e + " would overwrite an input (" + replaced + "); choose another name");
     if (!ResolveOutput(e, opts.force, *targets[i], error)) return Fail(error);
@@ -218,6 +266,85 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
   shared.report = toStdout ? stderr : stdout;
   return 0;
+}
+
+void RemoveEmptyMadeFolders(const RenderShared& shared)
+{
+  for (auto it = shared.madeFolders.rbegin(); it != shared.madeFolders.rend(); ++it)
+    if (rmdir(it->c_str()) != 0) break;
+}
+
+int ReadStartingState(const RenderOptions& opts, RenderShared& shared)
+{
+  std::string error;
+  if (!opts.loadState.empty())
+  {
+    if (!ReadWholeFile(opts.loadState, shared.loadedState, error)) return Fail(error);
+    shared.haveState = true;
+    shared.stateFile = opts.loadState;
+  }
+  switch (PresetKindOf(opts.preset))
+  {
+    case PresetKind::kNone:
+    case PresetKind::kFactory: return 0;
+    case PresetKind::kVst3File:
+    {
+      std::vector<uint8_t> bytes;
+      if (!ReadWholeFile(opts.preset, bytes, error)) return Fail(error);
+      if (!vst3host::ReadVstPreset(bytes, shared.stateClass, shared.loadedState, error))
+        return Fail(opts.preset + ": " + error);
+      shared.haveState = true;
+      shared.stateFile = opts.preset;
+      return 0;
+    }
+    case PresetKind::kLv2File:
+    {
+      std::vector<Lv2Preset> presets;
+      if (!ReadLv2Presets(opts.preset, presets, error)) return Fail(error);
+      if (presets.size() == 1)
+      {
+        shared.lv2Preset = presets;
+        return 0;
+      }
+      if (presets.empty()) return Fail(opts.preset + " holds no LV2 preset");
+      std::string names;
+      for (const Lv2Preset& p : presets) names += (names.empty() ? "" : ", ") + (p.label.empty() ? p.uri : p.label);
+      return Fail(opts.preset + " holds " + std::to_string(presets.size()) + " presets (" + names +
+                  "); give the file of one, or a factory preset by name (see --presets)");
+    }
+  }
+  return 0;
+}
+
+// A preset file must be of the plug-in being rendered.
+bool CheckPresetClass(const RenderOptions& opts, const PluginSession& probe, const RenderShared& shared,
+                      std::string& error)
+{
+  Steinberg::TUID cid;
+  const bool known = probe.ClassId(cid);
+  if (!shared.stateClass.empty() && (!known || shared.stateClass != vst3host::ClassIdText(cid)))
+  {
+    const std::string plugin = known && IsLinkedTavlo(cid) ? std::string("Tavlo") : "the plug-in in " + shared.bundle;
+    error = opts.preset + " is a preset of another plug-in (class " + shared.stateClass + "), not of " + plugin +
+            (known ? " (class " + vst3host::ClassIdText(cid) + ")" : "");
+    return false;
+  }
+  if (!shared.lv2Preset.empty())
+  {
+    const std::string& of = shared.lv2Preset[0].plugin;
+    if (!known || !IsLinkedTavlo(cid))
+    {
+      error = opts.preset + ": LV2 presets are read for Tavlo only, and " + shared.bundle + " holds another plug-in";
+      return false;
+    }
+    if (of != kTavloLv2Uri)
+    {
+      error = opts.preset + " is a preset of another plug-in (" + (of.empty() ? "it names none" : of) +
+              "), not of Tavlo (" + kTavloLv2Uri + ")";
+      return false;
+    }
+  }
+  return true;
 }
 
 int LoadBundle(const RenderOptions& opts, RenderShared& shared, std::unique_ptr<PluginSession>& probe)
@@ -232,6 +359,7 @@ int LoadBundle(const RenderOptions& opts, RenderShared& shared, std::unique_ptr<
   probe.reset(new PluginSession());
   if (!probe->Load(shared.module, error)) return Fail("plug-in " + shared.bundle + ": " + error);
   shared.descs = SessionParams(*probe);
+  if (!CheckPresetClass(opts, *probe, shared, error)) return Fail(error);
   if (!ResolveSettings(opts, *probe, shared, error)) return Fail(error, kExitUsage);
   if (!opts.snapshot.empty())
   {

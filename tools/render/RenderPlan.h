@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AudioFiles.h"
+#include "Lv2PresetFile.h"
 #include "OutputFiles.h"
 #include "ParamValues.h"
 #include "PluginSession.h"
@@ -38,10 +39,14 @@ struct RenderShared
   std::vector<ParamDesc> descs;
   std::vector<ParamAutomation> automations;  // with values read in their units
   EngineSetup setup;                         // without rate
-  std::vector<uint8_t> loadedState;
+  std::vector<uint8_t> loadedState;   // from --load-state or a .vstpreset
   bool haveState = false;
+  std::string stateFile;              // where loadedState came from, for messages
+  std::string stateClass;             // the class a .vstpreset names; empty: not checked
+  std::vector<Lv2Preset> lv2Preset;   // the one of an LV2 FILE.ttl, if given
   FILE* report = stdout;
-  OutputTarget plot, snapshot, saveState;
+  std::vector<std::string> madeFolders;  // by -o DIR, outermost first
+  OutputTarget plot, snapshot, saveState, savePreset;
 };
 
 // Plans every output: names, formats, the no-overwrite rule and files that
@@ -54,8 +59,16 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
 bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error);
 // Opens a job's input (the embedded loop when it names none).
 bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error);
+// Removes the folders -o DIR made that are still empty (a run that wrote
+// nothing leaves no trace).
+void RemoveEmptyMadeFolders(const RenderShared& shared);
+
 // Opens --sidechain, if given, and checks it runs at rate.
 bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<AudioSource>& sc, std::string& error);
+
+// Reads the states a render starts from: --load-state, a .vstpreset or an
+// LV2 preset. 0, or the exit status after a message.
+int ReadStartingState(const RenderOptions& opts, RenderShared& shared);
 
 // Finds and loads the bundle, creates a first instance (probe) and reads
 // the settings against its parameters. 0, or the exit status after a

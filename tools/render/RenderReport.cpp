@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -106,13 +107,20 @@ std::string JsonNumber(double v)
 {
   if (!std::isfinite(v)) return "null";
   if (v == 0.0) return "0";
+  // The fewest significant digits that read back the same, written out
+  // without an exponent: "48000", not "4.8e+04".
   char buf[40];
-  for (int digits = 1; digits <= 17; ++digits)
+  int digits = 1;
+  for (; digits < 17; ++digits)
   {
     snprintf(buf, sizeof(buf), "%.*g", digits, v);
     if (std::strtod(buf, nullptr) == v) break;
   }
-  return buf;
+  snprintf(buf, sizeof(buf), "%.*e", digits - 1, v);
+  const int exponent = atoi(strchr(buf, 'e') + 1);
+  char plain[400];
+  snprintf(plain, sizeof(plain), "%.*f", std::max(0, digits - 1 - exponent), v);
+  return plain;
 }
 
 std::string JsonLine(const FileReport& r)
@@ -120,7 +128,7 @@ std::string JsonLine(const FileReport& r)
   std::string s = "{";
   s += "\"file\":" + JsonString(r.output);
   s += ",\"input\":" + (r.input.empty() ? std::string("null") : JsonString(r.input));
-  s += ",\"rate\":" + JsonNumber(r.rate);
+  s += ",\"rate_hz\":" + JsonNumber(r.rate);
   s += ",\"frames\":" + std::to_string(r.frames);
   s += ",\"duration_s\":" + JsonNumber(r.rate > 0 ? r.frames / r.rate : 0.0);
   s += ",\"parameters\":{";

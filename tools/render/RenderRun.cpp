@@ -15,14 +15,29 @@
 
 namespace {
 
-void OnSignal(int sig)
-{
-  RemovePendingFilesNow();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
 }  // namespace
+
+// A thread of its own rather than a handler: removing the files must wait
+// for a file being made to be listed, and a handler may have interrupted
+// the very thread making it.
+void WatchStopSignals()
+{
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  std::thread([stops]() {
+    int sig = 0;
+    if (sigwait(&stops, &sig) != 0) return;
+    RemovePendingFilesNow();
+    signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+  }).detach();
+}
 
 int RunCurve(const RenderOptions& opts)
 {
@@ -63,7 +78,7 @@ int RunCurve(const RenderOptions& opts)
   if (!DrawCurvePlot(lines, subtitle, png.TempPath(), error) || !png.Commit(error)) return Fail(error);
   FILE* out = target.kind == OutputTarget::kStdout ? stderr : stdout;
   if (opts.json) fprintf(out, "%s\n", CurveJson(opts.curve, lines).c_str());
-  else
+  else if (!opts.quiet)
     for (const CurveLine& l : lines) fprintf(out, "%s\n", DescribeCurve(l).c_str());
   return 0;
 }
@@ -72,6 +87,11 @@ int RunRender(const RenderOptions& opts)
 {
   RenderShared shared;
   shared.opts = &opts;
+  struct FolderGuard
+  {
+    const RenderShared& shared;
+    ~FolderGuard() { RemoveEmptyMadeFolders(shared); }
+  } guard{shared};
   std::vector<FileJob> jobs;
   if (const int rc = PlanOutputs(opts, jobs, shared)) return rc;
 
@@ -96,18 +116,14 @@ int RunRender(const RenderOptions& opts)
     totalFrames = job.frames < 0 || totalFrames < 0 ? -1 : totalFrames + job.frames;
     if (opts.Batch()) job.source.reset();  // opened again by its worker
   }
-  if (!opts.loadState.empty())
-  {
-    if (!ReadWholeFile(opts.loadState, shared.loadedState, error)) return Fail(error);
-    shared.haveState = true;
-  }
+  if (const int rc = ReadStartingState(opts, shared)) return rc;
 
   std::unique_ptr<PluginSession> probe;
-  if (failed == (int)jobs.size())
+  if (!jobs.empty() && failed == (int)jobs.size())
     return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
+  if (opts.settingsOnly) return SaveSettings(shared, std::move(probe), error) ? 0 : Fail(error);
   Progress().Enable(totalFrames, (int)jobs.size() - failed, !opts.quiet);
 
   if (!opts.Batch())

@@ -8,3 +8,8 @@
 
 int RunRender(const RenderOptions& opts);
 int RunCurve(const RenderOptions& opts);
+
+// From here on, SIGINT, SIGTERM and SIGHUP remove the temporary files and
+// then end the program as the signal would. Call first in main, before any
+// thread starts: every thread keeps them blocked and one waits for them.
+void WatchStopSignals();

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ProgressDisplay.h"
+#include "lv2/IFxLV2Ports.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::string NotATavloControl(const std::string& name)
 // does, before any --set; false with the message of a wrong command line.
 bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
 {
-  if (opts.preset.empty()) return true;
+  if (PresetKindOf(opts.preset) != PresetKind::kFactory) return true;
   // The bundle's own program list, so a bundle of another build offers
   // what it holds.
   std::vector<PresetDesc> programs;
@@ -41,13 +42,49 @@ bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, Render
   {
     std::string names;
     for (const PresetDesc& p : programs) names += (names.empty() ? "" : ", ") + p.name;
+    // Offered as typed on a command line: the slug, whichever spelling is near.
+    std::vector<std::string> slugs, titles;
+    for (const PresetDesc& p : programs) slugs.push_back(PresetSlug(p.name)), titles.push_back(p.name);
+    std::string near = NearestName(opts.preset, slugs);
+    if (near.empty() && !(near = NearestName(opts.preset, titles)).empty()) near = PresetSlug(near);
     error = "unknown preset '" + opts.preset + "'" +
-            (names.empty() || !param ? "; the plug-in has no factory presets" : "; presets: " + names + " (see --presets)");
+            (names.empty() || !param ? "; the plug-in has no factory presets"
+             : near.empty()          ? "; presets: " + names + " (see --presets)"
+                                     : "; did you mean " + near + "? (see --presets)");
     return false;
   }
   const int index = (int)(found - programs.data());
   shared.setup.first.insert(shared.setup.first.begin(), {param->id, (double)index});
   return true;
+}
+
+// Sets an LV2 preset's port values with the first block, before any --set,
+// as an LV2 host sets them: each control port is the parameter of its
+// symbol, in plain units, and "enabled" is the host's bypass switch.
+void ResolveLv2Preset(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared)
+{
+  if (shared.lv2Preset.empty()) return;
+  std::vector<ParamChange> changes;
+  for (const auto& port : shared.lv2Preset[0].ports)
+  {
+    // Ports carry single-precision values: the one the LV2 plug-in would get.
+    const double value = (double)(float)port.second;
+    const HostParam* param = nullptr;
+    if (port.first == "enabled")
+    {
+      if (!(param = probe.HostBypass())) continue;
+      if (value < 0.5)
+        Warn(opts.preset + " was saved with the plug-in switched off (enabled 0): the audio passes through "
+             "unprocessed");
+      changes.push_back({param->id, value < 0.5 ? param->max : param->min});
+      continue;
+    }
+    for (const HostParam& p : probe.Params())
+      if (!PluginSession::IsHostOnly(p) && IFxLV2Ports::SymbolFrom(p.title.c_str()) == port.first) param = &p;
+    if (param) changes.push_back({param->id, value});
+    else Warn(opts.preset + ": port '" + port.first + "' is no parameter of this plug-in; left out");
+  }
+  shared.setup.first.insert(shared.setup.first.begin(), changes.begin(), changes.end());
 }
 
 }  // namespace
@@ -57,11 +94,20 @@ bool ResolvePreset(const RenderOptions& opts, const PluginSession& probe, Render
 bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
 {
   if (!ResolvePreset(opts, probe, shared, error)) return false;
+  ResolveLv2Preset(opts, probe, shared);
   const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
   auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
     desc = FindParam(shared.descs, name);
     param = desc ? probe.Find(desc->name) : nullptr;
-    if (!param) error = NotATavloControl(name).empty() ? "unknown parameter '" + name + "'" + known : NotATavloControl(name);
+    if (!param)
+    {
+      std::vector<std::string> names;
+      for (const ParamDesc& d : shared.descs) names.push_back(d.name);
+      const std::string near = NearestName(name, names);
+      error = !NotATavloControl(name).empty() ? NotATavloControl(name)
+              : near.empty()                  ? "unknown parameter '" + name + "'" + known
+                                              : "unknown parameter '" + name + "'; did you mean " + near + "? (see --params)";
+    }
     return param != nullptr;
   };
   for (const ParamSetting& s : opts.sets)

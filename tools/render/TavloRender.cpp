@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "AudioFiles.h"
 #include "LinkedTavlo.h"
 #include "ProgressDisplay.h"
 #include "RenderHelp.h"
@@ -40,6 +41,7 @@ int PrintInfo(InfoRequest request)
   }
   facts.params = LinkedTavloParams();
   facts.presets = LinkedTavloPresets();
+  facts.inputExtensions = ReadableExtensions();
   fputs((request == InfoRequest::kHelp      ? HelpText(facts)
          : request == InfoRequest::kManPage ? ManPage(facts)
                                             : BashCompletion(facts))
@@ -63,6 +65,7 @@ int main(int argc, char** argv)
 {
   // A closed pipe is an error to report and clean up after, not a death.
   signal(SIGPIPE, SIG_IGN);
+  WatchStopSignals();
   RenderOptions opts;
   std::string error;
   if (!ParseRenderOptions(argc, argv, opts, error)) return Fail(error, kExitUsage);
