@@ -343,6 +343,11 @@ void IFxBase::PopupHostContextMenuForParam(int paramIdx, int x, int y)
   if (mHostIf) mHostIf->PopupHostContextMenuForParam(paramIdx, x, y);
 }
 
+bool IFxBase::PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries)
+{
+  return mHostIf && mHostIf->PopupParamMenu(paramIdx, x, y, entries, nEntries);
+}
+
 void IFxBase::AttachGraphics(IFxEditor* pGraphics)
 {
   if (!pGraphics) return;

@@ -92,6 +92,9 @@ public:
   virtual bool HostRequestingAboutBox() { return false; }
   virtual void OnHostIdentified() {}
   virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y);
+  // The host's menu for a parameter with the editor's entries (IFxHost);
+  // false when the host offers none.
+  virtual bool PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries);
   virtual void SetParameterFromGUI(int paramIdx, double normalizedValue);
   // The host operations: passed to the attached IFxHost, or answered as a
   // host would that is not there (nothing told, transport at rest).

@@ -209,20 +209,77 @@ void IFxVST3::RestartComponent(int32 flags)
 
 bool IFxVST3::SendMidiMsg(IMidiMsg*) { return false; }
 
-void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y)
+namespace {
+
+// What a host calls when one of the plug-in's entries in its menu is chosen,
+// perhaps after the menu has closed: it keeps the binding alive till then.
+class ParamMenuTarget : public IContextMenuTarget, public FObject
+{
+public:
+  ParamMenuTarget(IFxVST3* pOwner, int paramIdx) : mOwner(pOwner), mParamIdx(paramIdx) { mOwner->addRef(); }
+  ~ParamMenuTarget() override { mOwner->release(); }
+  tresult PLUGIN_API executeMenuItem(int32 tag) override
+  {
+    mOwner->OnParamMenuEntry(mParamIdx, tag);
+    return kResultOk;
+  }
+
+  OBJ_METHODS(ParamMenuTarget, FObject)
+  DEFINE_INTERFACES
+    DEF_INTERFACE(IContextMenuTarget)
+  END_DEFINE_INTERFACES(FObject)
+  REFCOUNT_METHODS(FObject)
+
+private:
+  IFxVST3* mOwner;
+  int mParamIdx;
+};
+
+}  // namespace
+
+void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y) { PopupParamMenu(idx, x, y, nullptr, 0); }
+
+bool IFxVST3::PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries)
 {
   if (!componentHandler || mOpenViews.empty() || !mOpenViews[0])
-    return;
+    return false;
   IComponentHandler3* handler3 = nullptr;
   if (componentHandler->queryInterface(IComponentHandler3::iid, (void**)&handler3) != kResultOk || !handler3)
-    return;
+    return false;
   ParamID tag = (ParamID)idx;
-  if (IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag))
-  {
-    menu->popup(x, y);
-    menu->release();
-  }
+  IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag);
   handler3->release();
+  if (!menu)
+    return false;
+  if (entries && nEntries > 0)
+  {
+    auto* target = new ParamMenuTarget(this, idx);
+    IContextMenuItem item = {};
+    // The host's items first, then ours, set apart.
+    if (menu->getItemCount() > 0)
+    {
+      item.flags = IContextMenuItem::kIsSeparator;
+      menu->addItem(item, nullptr);
+    }
+    for (int i = 0; i < nEntries; ++i)
+    {
+      WidenToString128(entries[i].text, item.name);
+      item.tag = entries[i].id;
+      item.flags = 0;
+      menu->addItem(item, target);
+    }
+    target->release();
+  }
+  menu->popup(x, y);
+  menu->release();
+  return true;
+}
+
+void IFxVST3::OnParamMenuEntry(int paramIdx, int entryId)
+{
+  // The editor may have closed while the host's menu was open.
+  if (IFxEditor* editor = mPlug->GetGraphics())
+    editor->OnParamMenuEntry(paramIdx, entryId);
 }
 
 // ---------------------------------------------------------------------------

@@ -53,6 +53,9 @@ public:
   void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;
   void PopupHostContextMenuForParam(int idx, int x, int y) override;
+  bool PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries) override;
+  // One of the plug-in's entries in a host's menu was chosen.
+  void OnParamMenuEntry(int paramIdx, int entryId);
   // No event output.
   bool SendMidiMsg(IMidiMsg* pMsg) override;
   bool IsRenderingOffline() override;
