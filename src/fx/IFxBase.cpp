@@ -66,6 +66,7 @@ IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
     mLatency(latency < 0 ? 0 : latency)
 {
   for (int i = 0; i < nParams; ++i) mParams.Add(new IParam);
+  mEditorValues.reset(new EditorValue[nParams > 0 ? nParams : 0]);
   for (int i = 0; i < nPresets; ++i) mPresets.Add(new IPreset);
 
   KitStrCopy(mEffectName, effectName, sizeof(mEffectName));
@@ -206,8 +207,24 @@ bool IFxBase::ApplyParamValue(int paramIdx, double value, bool normalized)
     pParam->SetPlain(value);
     value = pParam->GetNormalized();
   }
-  if (mGraphics) mGraphics->SetParameterFromPlug(paramIdx, value, true);
+  PostToEditor(paramIdx, value);
   OnParamChange(paramIdx);
+  return true;
+}
+
+void IFxBase::PostToEditor(int paramIdx, double normalized)
+{
+  EditorValue& e = mEditorValues[(size_t)paramIdx];
+  e.value.store(normalized, std::memory_order_relaxed);
+  e.pending.store(true, std::memory_order_release);
+}
+
+bool IFxBase::TakeEditorValue(int paramIdx, double* pNormalized)
+{
+  if (paramIdx < 0 || paramIdx >= ParamCount()) return false;
+  EditorValue& e = mEditorValues[(size_t)paramIdx];
+  if (!e.pending.exchange(false, std::memory_order_acquire)) return false;
+  if (pNormalized) *pNormalized = e.value.load(std::memory_order_relaxed);
   return true;
 }
 
@@ -337,12 +354,21 @@ void IFxBase::AttachGraphics(IFxEditor* pGraphics)
 {
   if (!pGraphics) return;
   KitMutexLock lock(&mMutex);
+  // What was posted for an earlier editor is older than what it is shown now.
+  for (int i = 0, n = ParamCount(); i < n; ++i) TakeEditorValue(i, nullptr);
   for (int i = 0, n = ParamCount(); i < n; ++i)
     pGraphics->SetParameterFromPlug(i, ParamAt(i)->GetNormalized(), true);
   pGraphics->PrepDraw();
   // The base owns one editor; a replaced one would otherwise leak.
   if (mGraphics && mGraphics != pGraphics) delete mGraphics;
   mGraphics = pGraphics;
+}
+
+void IFxBase::DeleteGraphics()
+{
+  KitMutexLock lock(&mMutex);
+  delete mGraphics;
+  mGraphics = nullptr;
 }
 
 void IFxBase::SetLatency(int samples)
