@@ -328,6 +328,21 @@ bool IGraphics::OnKeyDown(int x, int y, int key)
 
 void IGraphics::OnGUIIdle()
 {
+  // What changed outside the editor since the last tick, and the meters as
+  // the audio last published them: read here, so that no other thread ever
+  // reaches into the editor.
+  if (mPlug)
+  {
+    double value;
+    for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
+      if (mPlug->TakeEditorValue(i, &value)) SetParameterFromPlug(i, value, true);
+    for (int m = 0, n = mPlug->MeterCount(); m < n; ++m)
+    {
+      const int control = mPlug->GetMeterInfo(m).controlIdx;
+      value = mPlug->GetMeterValue(m);
+      if (control >= 0 && std::isfinite(value)) SetControlFromPlug(control, std::min(1.0, std::max(0.0, value)));
+    }
+  }
   if (mWheelGesture >= 0 && GestureClockMs() - mLastWheelMs >= kWheelGesturePauseMs) EndWheelGesture();
   for (IControl* c : mControls) c->OnGUIIdle();
 }

@@ -66,6 +66,9 @@ public:
 
   // ---- Layout ----
   IBitmap LoadIBitmap(int ID, const char* name, int nStates = 1, bool framesAreHorizontal = false);
+  // Images the process holds for its editors, loaded or derived; they stay
+  // for every later editor.
+  static int CachedImageCount();
   void AttachBackground(int ID, const char* name);
   void AttachPanelBackground(const IColor* pColor);
   int AttachControl(IControl* pControl);

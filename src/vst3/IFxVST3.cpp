@@ -97,7 +97,7 @@ bool ParseNumber(const TChar* text, double& value)
 }  // namespace
 
 IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
-  : mPlug(pPlug), mRunner(*pPlug), mSidechainChannels(pPlug->SidechainChannelCount())
+  : mPlug(pPlug), mRunner(*pPlug), mSidechainChannels(pPlug->SidechainChannelCount()), mMakeEditor(makeEditor)
 {
   memset(&mHostContext, 0, sizeof(mHostContext));
   mPlug->AttachHost(this);
@@ -125,10 +125,6 @@ IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
   mOut64.assign(nOut, nullptr);
   // One queue per parameter, the host bypass and the preset.
   mPoints.Reserve(mPlug->ParamCount() + 2);
-
-  if (makeEditor)
-    if (IGraphics* pGraphics = makeEditor(mPlug.get()))
-      mPlug->AttachGraphics(pGraphics);
 }
 
 IFxVST3::~IFxVST3()
@@ -191,6 +187,11 @@ void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
   // Only the view going away leaves the list: another editor may still be
   // open, and its context menus need it.
   mOpenViews.erase(std::remove(mOpenViews.begin(), mOpenViews.end(), pView), mOpenViews.end());
+  if (mOpenViews.empty() && mMadeEditor)
+  {
+    mMadeEditor = false;
+    mPlug->DeleteGraphics();
+  }
 }
 
 void IFxVST3::InformHostOfLatencyChange() { RestartComponent(kLatencyChanged); }
@@ -544,6 +545,13 @@ uint32 PLUGIN_API IFxVST3::getProcessContextRequirements() { return 0; }
 IPlugView* PLUGIN_API IFxVST3::createView(FIDString name)
 {
   if (!name || strcmp(name, "editor") != 0) return nullptr;
+  // The editor, and every image it shows, exists from the first view on.
+  if (!mPlug->GetGraphics() && mMakeEditor)
+    if (IGraphics* pGraphics = mMakeEditor(mPlug.get()))
+    {
+      mPlug->AttachGraphics(pGraphics);
+      mMadeEditor = true;
+    }
   auto* view = new IFxVST3View(this);
   mOpenViews.push_back(view);
   return view;

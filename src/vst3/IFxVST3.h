@@ -37,7 +37,9 @@ public:
   using EditorMaker = IGraphics* (*)(IFxBase* pPlug);
 
   // Takes the plug-in (from MakePlug) and keeps it for its whole life.
-  // makeEditor may be null: a plug-in without an editor.
+  // makeEditor may be null: a plug-in without an editor. The editor is made
+  // when a host asks for a view and deleted with the last view; an editor
+  // attached to the plug-in by someone else is left to them.
   explicit IFxVST3(IFxBase* pPlug, EditorMaker makeEditor = nullptr);
   ~IFxVST3() override;
 
@@ -136,6 +138,8 @@ protected:
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
   std::vector<Steinberg::IPlugView*> mOpenViews;
+  EditorMaker mMakeEditor;
+  bool mMadeEditor = false;  // the plug-in's editor is ours, for our views
   // The distinct non-empty group names of the parameters, in order of first
   // appearance: units 1, 2, ... (not owned; the parameters hold them).
   KitPtrList<const char> mUnitNames;
