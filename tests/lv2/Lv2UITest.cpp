@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -432,6 +434,76 @@ TEST_F(Lv2UI, WheelDoubleClickAndClosingMidDragTouchInPairs)
   EXPECT_EQ("touch 0", ui.events.front());
   EXPECT_EQ("release 0", ui.events.back());
   EXPECT_EQ(2, std::count_if(ui.events.begin(), ui.events.end(), [](const std::string& e) { return e[0] != 'w'; }));
+}
+
+// LV2 hosts offer no menu for a parameter: a right click shows the editor's
+// own entries. Its menu holds the idle call that opened it, as a modal menu
+// does, so another connection picks "Enter value..." from the keyboard; then
+// "-6 db" and Return write Output -6 in one touch, and the keyboard goes back
+// to the window that had it.
+TEST_F(Lv2UI, RightClickShowsTheEditorsMenuAndATypedValueIsOneTouch)
+{
+  constexpr uint32_t kOutputPort = 1;
+  OpenUI ui(SharedUiModule().desc, mParent);
+  ASSERT_NE(nullptr, ui.handle);
+  ASSERT_TRUE(Shown(ui));
+  auto focus = [&] {
+    Window f = None;
+    int revert = 0;
+    XGetInputFocus(mDpy, &f, &revert);
+    return f;
+  };
+  auto key = [](Display* d, KeySym sym) {
+    const KeyCode code = XKeysymToKeycode(d, sym);
+    XTestFakeKeyEvent(d, code, True, 0);
+    XTestFakeKeyEvent(d, code, False, 0);
+    XSync(d, False);
+  };
+  XSetInputFocus(mDpy, mParent, RevertToPointerRoot, CurrentTime);
+  XSync(mDpy, False);
+  const std::vector<Window> before = X11Children(mDpy, DefaultRootWindow(mDpy));
+  std::atomic<bool> picked{false};
+  std::thread picker([&] {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool shown = false;
+    while (!shown && std::chrono::steady_clock::now() < end)
+    {
+      for (Window w : X11Children(d, DefaultRootWindow(d)))
+      {
+        XWindowAttributes wa;
+        if (std::find(before.begin(), before.end(), w) == before.end() && XGetWindowAttributes(d, w, &wa) &&
+            wa.map_state == IsViewable)
+          shown = true;
+      }
+      usleep(20 * 1000);
+    }
+    if (shown)
+    {
+      usleep(100 * 1000);  // the menu's grab of the keyboard
+      key(d, XK_Down);
+      key(d, XK_Return);
+      picked = true;
+    }
+    XCloseDisplay(d);
+  });
+  MoveTo(506 + 73, 279 + 73);
+  XTestFakeButtonEvent(mDpy, 3, True, 0);
+  XTestFakeButtonEvent(mDpy, 3, False, 0);
+  XSync(mDpy, False);
+  const bool entryOpen = ui.Until([&] { return picked && focus() != mParent; });
+  picker.join();
+  ASSERT_TRUE(entryOpen);
+  EXPECT_TRUE(ui.events.empty());
+  for (KeySym k : {XK_minus, XK_6, XK_space, XK_d, XK_b, XK_Return}) key(mDpy, k);
+  EXPECT_TRUE(ui.Until([&] { return std::count(ui.events.begin(), ui.events.end(), "release 1") == 1; }));
+  EXPECT_EQ((std::vector<std::string>{"touch 1", "write 1", "release 1"}), ui.events);
+  ASSERT_FALSE(ui.writes.empty());
+  EXPECT_EQ(std::make_pair(kOutputPort, -6.0f), ui.writes.back());
+  EXPECT_TRUE(ui.Until([&] { return focus() == mParent; }));
+  XSetInputFocus(mDpy, PointerRoot, RevertToPointerRoot, CurrentTime);
+  XSync(mDpy, False);
 }
 
 TEST_F(Lv2UI, TwentyOpenCloseCyclesLeaveNothingBehind)
