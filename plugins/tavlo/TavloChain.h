@@ -95,12 +95,15 @@ private:
   Biquad mDetectorFilter;  // high-pass in the detector path
   // Between the processed signal (A) and the input (B) as Bypass asks.
   IFxFade mBypassFade;
-  // Always switched together, so all four share one factor. Destroyed in
-  // reverse order of declaration.
-  OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mPreampOsR{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mDryOsL{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mDryOsR{OverSampler<double>::kNone, true, 1};
+  // Always switched together, so all four share one factor: none or four
+  // times, so no buffers for higher rates are kept. Destroyed in reverse
+  // order of declaration.
+  static constexpr OverSampler<double>::EFactor kNoOs = OverSampler<double>::kNone;
+  static constexpr OverSampler<double>::EFactor kTopOs = OverSampler<double>::k4x;
+  OverSampler<double> mPreampOsL{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mPreampOsR{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mDryOsL{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mDryOsR{kNoOs, true, 1, kTopOs};
 
   // The block goes in chunks. The detector's high-pass for the next chunk
   // runs in the same loop as this chunk's ballistics, so that the two

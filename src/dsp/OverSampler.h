@@ -29,8 +29,11 @@ public:
     kNumFactors
   };
 
-  OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1)
-    : mFactor(kNone), mRate(1), mBlockProcessing(blockProcessing), mNChannels(nChannels > 0 ? nChannels : 1)
+  // topFactor: the highest factor the instance will ever be switched to;
+  // its buffers are sized for that rate and no higher.
+  OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1, EFactor topFactor = k16x)
+    : mFactor(kNone), mRate(1), mTopFactor(topFactor > factor ? topFactor : factor),
+      mBlockProcessing(blockProcessing), mNChannels(nChannels > 0 ? nChannels : 1)
   {
     // Process works on channel 0, so there is always at least one channel.
     for (int c = 0; c < mNChannels; ++c)
@@ -69,9 +72,10 @@ public:
     return static_cast<int>(1.0 * std::pow(2.0, static_cast<double>(factor)));
   }
 
-  // Sizes every buffer for 16x whatever the current factor, so a later
-  // switch of factor never needs more memory than this call took, and
-  // clears the filter state of every channel.
+  // Sizes the buffers for the top factor whatever the current one, so a
+  // later switch of factor never needs more memory than this call took, and
+  // clears the filter state of every channel. Buffers above the top rate
+  // stay empty.
   void Reset(int blockSize = 1024)
   {
     const int perChannel = mBlockProcessing ? (blockSize > 0 ? blockSize : 1) : 1;
@@ -79,8 +83,9 @@ public:
     const size_t n = static_cast<size_t>(perChannel) * static_cast<size_t>(mNChannels);
     for (int b = 0; b < kNumBuffers; ++b)
     {
-      mUpBuffers[b].resize(n * BufferRate(b));
-      mDownBuffers[b].resize(n * BufferRate(b));
+      const size_t size = BufferRate(b) <= static_cast<size_t>(RateOf(mTopFactor)) ? n * BufferRate(b) : 0;
+      mUpBuffers[b].resize(size);
+      mDownBuffers[b].resize(size);
       mUpViews[b].clear();
       mDownViews[b].clear();
     }
@@ -391,7 +396,10 @@ public:
   const halfband::Downsampler2x<12>& Down12(int c = 0) const { return *mDown12[c]; }
   const halfband::Downsampler2x<4>& Down4Stage(int c = 0) const { return *mDown4[c]; }
 
-  // The owner switches the factor by writing both fields, then calling Reset.
+  EFactor GetTopFactor() const { return mTopFactor; }
+
+  // The owner switches the factor (up to the top factor) by writing both
+  // fields, then calling Reset.
   EFactor mFactor;
   int mRate;
 
@@ -412,6 +420,7 @@ private:
       out[i] = stage.process_sample(in + 2 * i);
   }
 
+  EFactor mTopFactor;
   static constexpr int kNumBuffers = 4;
   static size_t BufferRate(int b) { return static_cast<size_t>(16 >> b); }
 
