@@ -123,6 +123,8 @@ IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
   mOut32.assign(nOut, nullptr);
   mIn64.assign(nIn, nullptr);
   mOut64.assign(nOut, nullptr);
+  // One queue per parameter, the host bypass and the preset.
+  mPoints.Reserve(mPlug->ParamCount() + 2);
 }
 
 IFxVST3::~IFxVST3()
@@ -567,28 +569,83 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
     if (!queue)
       continue;
     const int32 points = queue->getPointCount();
-    if (points <= 0)
-      continue;
     int32 offset = 0;
     ParamValue value = 0.0;
-    if (queue->getPoint(points - 1, offset, value) != kResultOk)
-      continue;
-    // Normalised values live in 0..1; anything else is a broken host.
-    if (std::isnan(value))
-      continue;
-    value = std::min(1.0, std::max(0.0, value));
-
-    const ParamID tag = queue->getParameterId();
-    if (tag == kBypassParamTag)
-      SetBypassed(value > 0.5);
-    else if (tag == kPresetParamTag)
-    {
-      if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
-        mPresetValue = value;
-    }
-    else if (IsValidParamTag(tag))
-      mPlug->ApplyParamValue((int)tag, value, true);
+    if (points > 0 && queue->getPoint(points - 1, offset, value) == kResultOk)
+      ApplyPoint(queue->getParameterId(), value);
   }
+}
+
+void IFxVST3::ApplyPoint(ParamID tag, ParamValue value)
+{
+  // Normalised values live in 0..1; anything else is a broken host.
+  if (std::isnan(value))
+    return;
+  value = std::min(1.0, std::max(0.0, value));
+  if (tag == kBypassParamTag)
+    SetBypassed(value > 0.5);
+  else if (tag == kPresetParamTag)
+  {
+    if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
+      mPresetValue = value;
+  }
+  else if (IsValidParamTag(tag))
+    mPlug->ApplyParamValue((int)tag, value, true);
+}
+
+void IFxVST3::QueuedPoints::Take(IParameterChanges* changes)
+{
+  mQueues.clear();
+  const int32 n = changes ? changes->getParameterCount() : 0;
+  for (int32 i = 0; i < n; ++i)
+  {
+    IParamValueQueue* queue = changes->getParameterData(i);
+    if (!queue)
+      continue;
+    const int32 count = queue->getPointCount();
+    int32 offset = 0;
+    ParamValue value = 0.0;
+    // A queue that cannot give its last point is broken: none of it counts.
+    if (count <= 0 || queue->getPoint(count - 1, offset, value) != kResultOk)
+      continue;
+    const ParamID tag = queue->getParameterId();
+    if (mQueues.size() == mQueues.capacity())
+    {
+      // More queues than parameters (a host repeating one): the last point
+      // from the block's start, rather than an allocation here.
+      mOwner.ApplyPoint(tag, value);
+      continue;
+    }
+    Queue q = {queue, tag, 0, count, 0, 0.0};
+    ReadNext(q);
+    mQueues.push_back(q);
+  }
+}
+
+void IFxVST3::QueuedPoints::ReadNext(Queue& q)
+{
+  if (q.next < q.count && q.queue->getPoint(q.next, q.offset, q.value) == kResultOk)
+    return;
+  q.next = q.count;
+}
+
+int IFxVST3::QueuedPoints::ApplyDue(int frame)
+{
+  int due = IFxBlockRunner::kNoneDue;
+  for (Queue& q : mQueues)
+  {
+    // Offsets before the block count from its start; a host whose offsets
+    // go back has them applied in its order.
+    while (q.next < q.count && q.offset <= frame)
+    {
+      mOwner.ApplyPoint(q.tag, q.value);
+      ++q.next;
+      ReadNext(q);
+    }
+    if (q.next < q.count)
+      due = std::min(due, (int)q.offset);
+  }
+  return due;
 }
 
 void IFxVST3::SetBypassed(bool bypassed)
@@ -678,12 +735,8 @@ void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
 {
-  // Parameter values are taken whatever else happens to the block: a host
-  // sends a change once.
   if (data.processContext)
     mHostContext = *data.processContext;
-  if (data.inputParameterChanges)
-    ApplyParameterChanges(data.inputParameterChanges);
   if (mPlug->DoesMIDI() && data.inputEvents)
     ProcessInputEvents(data.inputEvents);
 
@@ -696,22 +749,29 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   const int32 sampleSize = processSetup.symbolicSampleSize;
   if (!inBlock || !IsInitialized() || sampleSize != data.symbolicSampleSize)
   {
+    // Parameter values are taken whatever else happens to the block: a host
+    // sends a change once.
+    if (data.inputParameterChanges)
+      ApplyParameterChanges(data.inputParameterChanges);
     SilenceOutputs(data);
     return kResultOk;
   }
+  // Every point of the host's queues takes effect at its offset.
+  mPoints.Take(data.inputParameterChanges);
 
   const int32 n = std::max<int32>(0, data.numSamples);
   IFxBlockRunner::ChannelMask silent;
   if (sampleSize == kSample64)
   {
     ChannelsOf<double>(data, mIn64, mOut64);
-    silent = mRunner.Run<double>(mIn64.data(), mOut64.data(), n);
+    silent = mRunner.Run<double>(mIn64.data(), mOut64.data(), n, mPoints);
   }
   else
   {
     ChannelsOf<float>(data, mIn32, mOut32);
-    silent = mRunner.Run<float>(mIn32.data(), mOut32.data(), n);
+    silent = mRunner.Run<float>(mIn32.data(), mOut32.data(), n, mPoints);
   }
+  mPoints.Take(nullptr);  // the host's queues live for this call only
   FlagSilentOutputs(data, silent);
   return kResultOk;
 }
