@@ -1,5 +1,6 @@
 #include "tavlo/Tavlo.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fx/IParam.h"
@@ -113,7 +114,7 @@ void DeclareTavloParams(IFxBase* pPlug)
     DeclareTavloParam(pPlug->ParamAt(idx), idx);
 }
 
-Tavlo::Tavlo(IFxInstanceInfo)
+TavloParamTable::TavloParamTable()
   : IFxBase(kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName, kTavloProductName, kTavloMfrName,
             kTavloVersion, kTavloUniqueID, kTavloMfrID, kTavloLatency, false, false, false, kAPISA,
             kTavloSidechainChannels)
@@ -130,6 +131,8 @@ Tavlo::Tavlo(IFxInstanceInfo)
     MakePreset(p.name, p.input, p.output, p.attack, p.release, p.mix, p.hpf, p.oversample, 0, 1);
   }
 }
+
+Tavlo::Tavlo(IFxInstanceInfo) {}
 
 Tavlo::~Tavlo() {}
 
@@ -173,7 +176,7 @@ double TavloMeterToGainDb(double meter)
   return 20.0 * std::log10(gain > 0.001 ? gain : 0.001);
 }
 
-IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
+IFxMeterInfo TavloParamTable::GetMeterInfo(int idx) const
 {
   IFxMeterInfo info;
   if (idx == 0)
@@ -195,6 +198,23 @@ IFxMeterInfo Tavlo::GetMeterInfo(int idx) const
     info.appended = true;
   }
   return info;
+}
+
+double TavloParamTable::GetMeterValue(int idx) const
+{
+  const double needle = mNeedle.load(std::memory_order_relaxed);
+  if (idx == 0) return needle;
+  if (idx == 1) return TavloMeterToGainDb(needle);
+  return 0.0;
+}
+
+bool TavloParamTable::SetMeterValue(int idx, double value)
+{
+  // Reported by a host: only a needle in its range moves the needle (the dB
+  // meter follows it; the editor shows the needle).
+  if (idx != 0 || !std::isfinite(value)) return false;
+  mNeedle.store(std::min(1.0, std::max(0.0, value)), std::memory_order_relaxed);
+  return true;
 }
 
 double Tavlo::GetMeterValue(int idx) const
@@ -236,8 +256,6 @@ void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrame
   if (nFrames < 1 || !inputs || !outputs)
     return;
   mChain.Process(inputs, outputs, nFrames);
-  if (IFxEditor* pEditor = GetGraphics())
-    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
 }
 
 void Tavlo::OnActivate(bool active)
@@ -252,8 +270,6 @@ void Tavlo::OnActivate(bool active)
 void Tavlo::OnHostBypassedBlock(int nFrames)
 {
   mChain.RestMeter(nFrames);
-  if (IFxEditor* pEditor = GetGraphics())
-    pEditor->SetControlFromPlug(kTavloMeterControl, mChain.MeterValue());
 }
 
 IFxBase* MakePlug()
@@ -263,6 +279,11 @@ IFxBase* MakePlug()
   KitMutexLock lock(&sCreateLock);
   IFxInstanceInfo info;
   return new Tavlo(info);
+}
+
+IFxBase* MakeParamTable()
+{
+  return new TavloParamTable();
 }
 
 bool InitModule()

@@ -6,9 +6,27 @@
 #include "tavlo/TavloChain.h"
 #include "tavlo/TavloParams.h"
 
+// Tavlo without its signal path: identity, parameters, presets, state and
+// the meters' descriptions, with meter values that are reported to it. The
+// model of an editor that runs apart from the audio (an LV2 UI, a snapshot).
+class TavloParamTable : public IFxBase
+{
+public:
+  TavloParamTable();
+
+  int MeterCount() const override { return 2; }
+  IFxMeterInfo GetMeterInfo(int idx) const override;
+  // The value last reported; the dB meter follows the needle's.
+  double GetMeterValue(int idx) const override;
+  bool SetMeterValue(int idx, double value) override;
+
+private:
+  std::atomic<double> mNeedle{0.0};
+};
+
 // The stereo compressor: parameters, state and the signal chain, in no
 // plug-in format. A binding (VST 3, LV2) owns an instance and presents it.
-class Tavlo : public IFxBase
+class Tavlo : public TavloParamTable
 {
 public:
   explicit Tavlo(IFxInstanceInfo instanceInfo);
@@ -33,10 +51,10 @@ public:
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
   // The gain-reduction meter, for hosts that show plug-in outputs and for
-  // the editor: the needle's 0..1, and the same in dB as the editor writes it.
-  int MeterCount() const override { return 2; }
-  IFxMeterInfo GetMeterInfo(int idx) const override;
+  // the editor's timer tick: the needle's 0..1 as the chain published it at
+  // the end of its last block, and the same in dB as the editor writes it.
   double GetMeterValue(int idx) const override;
+  bool SetMeterValue(int, double) override { return false; }
 
   // What the next block will be fed.
   TavloChainSettings NextBlockSettings() const;

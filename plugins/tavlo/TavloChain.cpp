@@ -1,11 +1,13 @@
 #include "tavlo/TavloChain.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include "dsp/CurveTables.h"
+#include "dsp/SimdPath.h"
+#include "tavlo/TavloGainEstimate.h"
 
 namespace
 {
@@ -104,7 +106,7 @@ const WideTable kWidePreamp;
 
 // PreampCurve over a run of samples, two at a time: the same operations on
 // each sample as PreampCurve, so the same numbers.
-inline void PreampBlock(const double* in, double* out, int n)
+inline void PreampBlockPlain(const double* in, double* out, int n)
 {
   const __m128d signMask = _mm_castsi128_pd(_mm_set1_epi64x(static_cast<long long>(0x8000000000000000ULL)));
   const __m128d knee = _mm_set1_pd(kPreampKnee);
@@ -148,6 +150,191 @@ inline void PreampBlock(const double* in, double* out, int n)
     out[k] = PreampCurve(in[k]);
 }
 
+// The mix for frames where Bypass is settled off: the compressed signal
+// (preamp strand plus dry, times the smoothed gain) and the dry one, then
+// the output gain. Every input of a frame is loaded before its outputs are
+// stored, so outputs may share the inputs' memory.
+inline void MixPlain(const double* y, const double* pL, const double* pR, const double* dL, const double* dR,
+                     double wet, double dry, double outputGain, double* outL, double* outR, int n)
+{
+  const __m128d g = _mm_set1_pd(kPreampGain), vw = _mm_set1_pd(wet), vd = _mm_set1_pd(dry),
+                o = _mm_set1_pd(outputGain);
+  int i = 0;
+  for (; i + 2 <= n; i += 2)
+  {
+    const __m128d yy = _mm_loadu_pd(y + i), l = _mm_loadu_pd(dL + i), r = _mm_loadu_pd(dR + i);
+    const __m128d wL = _mm_mul_pd(yy, _mm_add_pd(_mm_mul_pd(g, _mm_loadu_pd(pL + i)), l));
+    const __m128d wR = _mm_mul_pd(yy, _mm_add_pd(_mm_mul_pd(g, _mm_loadu_pd(pR + i)), r));
+    const __m128d a = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(wL, vw), _mm_mul_pd(l, vd)), o);
+    const __m128d b = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(wR, vw), _mm_mul_pd(r, vd)), o);
+    _mm_storeu_pd(outL + i, a);
+    _mm_storeu_pd(outR + i, b);
+  }
+  for (; i < n; ++i)
+  {
+    const double l = dL[i], r = dR[i];
+    const double wL = y[i] * (kPreampGain * pL[i] + l);
+    const double wR = y[i] * (kPreampGain * pR[i] + r);
+    outL[i] = (wL * wet + l * dry) * outputGain;
+    outR[i] = (wR * wet + r * dry) * outputGain;
+  }
+}
+
+__attribute__((target("avx2"))) void MixAvx2(const double* y, const double* pL, const double* pR, const double* dL,
+                                             const double* dR, double wet, double dry, double outputGain,
+                                             double* outL, double* outR, int n)
+{
+  const __m256d g = _mm256_set1_pd(kPreampGain), vw = _mm256_set1_pd(wet), vd = _mm256_set1_pd(dry),
+                o = _mm256_set1_pd(outputGain);
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d yy = _mm256_loadu_pd(y + i), l = _mm256_loadu_pd(dL + i), r = _mm256_loadu_pd(dR + i);
+    const __m256d wL = _mm256_mul_pd(yy, _mm256_add_pd(_mm256_mul_pd(g, _mm256_loadu_pd(pL + i)), l));
+    const __m256d wR = _mm256_mul_pd(yy, _mm256_add_pd(_mm256_mul_pd(g, _mm256_loadu_pd(pR + i)), r));
+    const __m256d a = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(wL, vw), _mm256_mul_pd(l, vd)), o);
+    const __m256d b = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(wR, vw), _mm256_mul_pd(r, vd)), o);
+    _mm256_storeu_pd(outL + i, a);
+    _mm256_storeu_pd(outR + i, b);
+  }
+  if (i < n)
+    MixPlain(y + i, pL + i, pR + i, dL + i, dR + i, wet, dry, outputGain, outL + i, outR + i, n - i);
+}
+
+inline void MixBlock(const double* y, const double* pL, const double* pR, const double* dL, const double* dR,
+                     double wet, double dry, double outputGain, double* outL, double* outR, int n)
+{
+  if (simdpath::Active() == simdpath::kAvx2)
+    MixAvx2(y, pL, pR, dL, dR, wet, dry, outputGain, outL, outR, n);
+  else
+    MixPlain(y, pL, pR, dL, dR, wet, dry, outputGain, outL, outR, n);
+}
+
+// The detector table widened to double once (exactly).
+struct WideDetector
+{
+  double v[200];
+  WideDetector()
+  {
+    for (int k = 0; k < 200; ++k)
+      v[k] = detector_table.values[k];
+  }
+};
+const WideDetector kWideDetector;
+
+// The gain computer's envelope over a chunk, two frames at a time and
+// without branches: the same operations per frame as DetectorCurve and the
+// envelope's follower. Frames whose driven detector value is not above zero
+// (negative, zero, NaN) have no reduction: the curve is 0 at 0. Writes env
+// for every frame and, in above, the frames whose envelope is over the
+// threshold, returning how many there are.
+int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                      double* env, unsigned short* above)
+{
+  const double* v = kWideDetector.v;
+  const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
+  const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0);
+  const __m128d vLast = _mm_set1_pd(v[199]), vOneMinusC = _mm_set1_pd(oneMinusC), vC = _mm_set1_pd(c);
+  const __m128d vThr = _mm_set1_pd(threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 2 <= n; i += 2)
+  {
+    const __m128d x = _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
+                                           reinterpret_cast<const __m128i*>(d + i)))));
+    const __m128d valid = _mm_cmpgt_pd(x, zero);
+    const __m128d t = _mm_mul_pd(x, vScale);
+    const __m128d big = _mm_cmpge_pd(t, last);
+    // Lanes that take no table read get position 0, a safe index.
+    const __m128d tc = _mm_and_pd(_mm_andnot_pd(big, valid), t);
+    const __m128i idx = _mm_cvttpd_epi32(tc);
+    const __m128d f = _mm_sub_pd(tc, _mm_cvtepi32_pd(idx));
+    const int i0 = _mm_cvtsi128_si32(idx), i1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(idx, 1));
+    const __m128d a = _mm_set_pd(v[i1], v[i0]), b = _mm_set_pd(v[i1 + 1], v[i0 + 1]);
+    const __m128d interp = _mm_add_pd(_mm_mul_pd(a, _mm_sub_pd(one, f)), _mm_mul_pd(b, f));
+    const __m128d E = _mm_or_pd(_mm_and_pd(big, vLast), _mm_andnot_pd(big, interp));
+    const __m128d s = _mm_mul_pd(vOneMinusC, E);
+    const __m128d rs = _mm_sqrt_pd(s);
+    const __m128d alt = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(vOneMinusC, E), _mm_mul_pd(vC, s)));
+    const __m128d useE = _mm_cmpgt_pd(E, rs);
+    const __m128d e = _mm_or_pd(_mm_and_pd(useE, E), _mm_andnot_pd(useE, alt));
+    _mm_storeu_pd(env + i, e);
+    const int m = _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, vThr)));
+    above[count] = static_cast<unsigned short>(i);
+    count += m & 1;
+    above[count] = static_cast<unsigned short>(i + 1);
+    count += m >> 1;
+  }
+  for (; i < n; ++i)
+  {
+    const double x = drive * d[i];
+    if (!(x > 0.0))
+      continue;
+    const double E = DetectorCurve(x);
+    const double s = oneMinusC * E;
+    const double e = E > std::sqrt(s) ? E : std::sqrt(oneMinusC * E + c * s);
+    env[i] = e;
+    if (e > threshold)
+      above[count++] = static_cast<unsigned short>(i);
+  }
+  return count;
+}
+
+// PreampBlockPlain four samples at a time, the table read by gathers: the
+// same operations on each sample, so the same numbers.
+__attribute__((target("avx2"))) void PreampBlockAvx2(const double* in, double* out, int n)
+{
+  const __m256d signMask = _mm256_castsi256_pd(_mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL)));
+  const __m256d knee = _mm256_set1_pd(kPreampKnee);
+  const __m256d origin = _mm256_set1_pd(static_cast<double>(Tavlo_table.origin));
+  const __m256d scale = _mm256_set1_pd(static_cast<double>(Tavlo_table.scale));
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d last = _mm256_set1_pd(static_cast<double>(Tavlo_table.count - 1));
+  const __m256d one = _mm256_set1_pd(1.0);
+  const double* v = kWidePreamp.v;
+  int k = 0;
+  for (; k + 4 <= n; k += 4)
+  {
+    const __m256d x = _mm256_loadu_pd(in + k);
+    const __m256d ax = _mm256_andnot_pd(signMask, x);
+    const __m256d u = _mm256_sub_pd(_mm256_div_pd(ax, _mm256_add_pd(knee, ax)), origin);
+    const __m256d t = _mm256_mul_pd(scale, u);
+    const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(t, zero, _CMP_GE_OQ), _mm256_cmp_pd(t, last, _CMP_LT_OQ));
+    if (_mm256_movemask_pd(inRange) == 15)
+    {
+      const __m128i i = _mm256_cvttpd_epi32(t);
+      const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(i));
+      // The masked form, all lanes on: the plain one leaves its source
+      // undefined, which the compiler warns of.
+      const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+      const __m256d a = _mm256_mask_i32gather_pd(zero, v, i, all, 8);
+      const __m256d b = _mm256_mask_i32gather_pd(zero, v + 1, i, all, 8);
+      __m256d value = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
+      value = _mm256_andnot_pd(signMask, value);
+      // Negate where x's sign bit is clear.
+      value = _mm256_xor_pd(value, _mm256_andnot_pd(x, signMask));
+      _mm256_storeu_pd(out + k, value);
+    }
+    else
+    {
+      alignas(32) double tt[4];
+      _mm256_store_pd(tt, t);
+      for (int j = 0; j < 4; ++j)
+        out[k + j] = PreampValue(in[k + j], tt[j]);
+    }
+  }
+  if (k < n)
+    PreampBlockPlain(in + k, out + k, n - k);
+}
+
+inline void PreampBlock(const double* in, double* out, int n)
+{
+  if (simdpath::Active() == simdpath::kAvx2)
+    PreampBlockAvx2(in, out, n);
+  else
+    PreampBlockPlain(in, out, n);
+}
+
 inline void SwitchFactor(OverSampler<double>& os, OverSampler<double>::EFactor factor)
 {
   if (os.mFactor != factor)
@@ -167,9 +354,8 @@ void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSam
 {
   if (pre.GetRate() == 1)
   {
+    // The dry strand is the input itself: the caller reads it from there.
     PreampBlock(in, p, nFrames);
-    for (int i = 0; i < nFrames; ++i)
-      d[i] = in[i];
     return;
   }
   const int cap = std::min(pre.BlockCapacity(), dry.BlockCapacity());
@@ -322,6 +508,22 @@ void TavloChain::UpdateCoefs()
   k.valid = true;
 }
 
+namespace
+{
+
+// The detector source through the high-pass, in single precision: the right
+// channel of the main input or of the side-chain (silence when there is
+// none). An infinite or NaN output clears the filter, so it cannot stick.
+inline float DetectorStep(Biquad& filter, double src)
+{
+  const float d = filter.process(static_cast<float>(src));
+  if (!std::isfinite(d))
+    filter.clearState();
+  return d;
+}
+
+} // namespace
+
 void TavloChain::Process(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames < 1 || !inputs || !outputs)
@@ -344,112 +546,79 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   Scratch& sc = mScratch;
   mBypassFade.SetLength(IFxFade::FramesAt(st.sampleRate));
 
-  for (int base = 0; base < nFrames; base += kChunk)
+  // The oversamplers switch (and clear) together at the start of the block
+  // that asks for the new factor.
+  SwitchFactor(mPreampOsL, factor);
+  SwitchFactor(mPreampOsR, factor);
+  SwitchFactor(mDryOsL, factor);
+  SwitchFactor(mDryOsR, factor);
+  const bool oversampled = mPreampOsL.GetRate() != 1;
+
+  // The detector's source, right channel of the main or the side-chain input.
+  const double* const detSrc = useMain ? inputs[1] : inputs[3];
+  Biquad filter = mDetectorFilter;
+  // The first chunk's detector on its own; each later one runs beside the
+  // ballistics of the chunk before.
+  {
+    const int n = std::min(kChunk, nFrames);
+    float* d = sc.d[0];
+    if (detSrc)
+      for (int i = 0; i < n; ++i)
+        d[i] = DetectorStep(filter, detSrc[i]);
+    else
+      for (int i = 0; i < n; ++i)
+        d[i] = DetectorStep(filter, 0.0);
+  }
+
+  NumSmooth smoother = mGainSmoother;
+  VUClass meter = mMeter;
+  int cur = 0;
+  for (int base = 0; base < nFrames; base += kChunk, cur ^= 1)
   {
     const int n = std::min(kChunk, nFrames - base);
     const double* L = inputs[0] + base;
     const double* R = inputs[1] + base;
-    const double* scR = inputs[3] ? inputs[3] + base : nullptr;
     double* outL = outputs[0] + base;
     double* outR = outputs[1] + base;
+    const float* d = sc.d[cur];
 
-    // Detector source through the high-pass: right channel of the main or
-    // the side-chain input, in single precision.
-    // (A local copy keeps the filter state in registers through the loop.)
-    Biquad filter = mDetectorFilter;
+    // Gain computer: 1 below the threshold, else an interval for the target
+    // where cheap bounds can stand in for it, or the exact target.
+    const int nAbove = DetectorEnvelopes(d, n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above);
     for (int i = 0; i < n; ++i)
+      sc.estimated[i] = 0;
+    for (int a = 0; a < nAbove; ++a)
     {
-      const double src = useMain ? R[i] : (scR ? scR[i] : 0.0);
-      const float d = filter.process(static_cast<float>(src));
-      if (!std::isfinite(d))
-        filter.clearState(); // an infinite or NaN input must not stick
-      sc.d[i] = d;
-    }
-    mDetectorFilter = filter;
-
-    // Gain computer. It does not depend on the ballistic state, so it runs
-    // over the chunk on its own.
-    for (int i = 0; i < n; ++i)
-    {
-      const double x = k.drive * sc.d[i];
-      double g = 1.0;
-      if (!std::signbit(x))
-      {
-        const double E = DetectorCurve(x);
-        const double s = k.oneMinusC * E;
-        const double env = E > std::sqrt(s) ? E : std::sqrt(k.oneMinusC * E + k.c * s);
-        if (env > k.threshold)
-        {
-          // The ratio follows the instantaneous sum of the main inputs; it
-          // is only needed above the threshold.
-          const double ratio = std::pow(10.0, (L[i] + R[i]) / 20.0);
-          g = std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
-        }
-      }
-      sc.g[i] = g;
+      const int i = sc.above[a];
+      if (tavlogain::EstimateGain(sc.env[i], L[i], R[i], input, sc.lo[i], sc.hi[i]))
+        sc.estimated[i] = 1;
+      else
+        sc.estimated[i] = 2;
     }
 
-    // Preamp and dry strands; the four oversamplers switch (and clear)
-    // together in the first frame of the block that asks for the new factor.
-    SwitchFactor(mPreampOsL, factor);
-    SwitchFactor(mPreampOsR, factor);
-    SwitchFactor(mDryOsL, factor);
-    SwitchFactor(mDryOsR, factor);
+    // Preamp and dry strands.
     RunStrandsStereo(L, R, n, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR, sc.pL, sc.pR, sc.dL, sc.dR, sc.osWork,
                      kOsChunk);
 
-    // Ballistics, smoothing, mix and the meter: the per-frame state, kept in
-    // local copies through the loop.
-    NumSmooth smoother = mGainSmoother;
-    VUClass meter = mMeter;
-    IFxFade fade = mBypassFade;
+    // Ballistics, smoothing and the meter, beside the next chunk's detector.
+    const int nNext = std::min(kChunk, nFrames - base - n);
+    const double* nextSrc = detSrc ? detSrc + base + n : nullptr;
+    float* dNext = sc.d[cur ^ 1];
     for (int i = 0; i < n; ++i)
     {
-      const double g = sc.g[i];
-      // Attack and release as per-sample factors on a linear gain. When the
-      // gain already equals its target (no reduction, mostly) the release
-      // step would give the target back: the release factor is at most 1.
-      if (!(gainState == g) || std::isinf(g))
-      {
-        const double falling = std::max(g, gainState * k.attack);
-        const double rising = std::min(gainState / k.release, g);
-        gainState = gainState > g ? falling : rising;
-        if (std::isnan(gainState) || std::isnan(g))
-          gainState = g;
-        else if (std::isinf(gainState))
-          gainState = 1.0; // only reachable from non-finite input; no reduction
-      }
+      if (i < nNext)
+        dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
+
+      const unsigned char kind = sc.estimated[i];
+      if (kind == 0)
+        gainState = tavlogain::BallisticStep(gainState, 1.0, k.attack, k.release);
+      else if (kind == 2 || !tavlogain::BallisticStepWithin(gainState, sc.lo[i], sc.hi[i], k.attack, k.release))
+        gainState = tavlogain::BallisticStep(gainState, tavlogain::ExactGain(sc.env[i], L[i], R[i], input), k.attack, k.release);
 
       const float gainIn = static_cast<float>(gainState);
       if (!std::isfinite(smoother.GetState()))
         smoother.SetState(gainIn); // restart from the gain, not from silence
-      const double y = smoother.Process(gainIn);
-
-      // Bypass passes the input through; a switch fades between the two.
-      fade.SetTarget(bypass);
-      if (fade.AtB())
-      {
-        outL[i] = L[i];
-        outR[i] = R[i];
-      }
-      else
-      {
-        const double wL = y * (kPreampGain * sc.pL[i] + sc.dL[i]);
-        const double wR = y * (kPreampGain * sc.pR[i] + sc.dR[i]);
-        const double pL = (wL * wet + sc.dL[i] * dry) * outputGain;
-        const double pR = (wR * wet + sc.dR[i] * dry) * outputGain;
-        if (fade.AtA())
-        {
-          outL[i] = pL;
-          outR[i] = pR;
-        }
-        else
-        {
-          const double w = fade.Next();
-          outL[i] = IFxFade::Mix(pL, L[i], w);
-          outR[i] = IFxFade::Mix(pR, R[i], w);
-        }
-      }
+      sc.y[i] = smoother.Process(gainIn);
 
       if (input == 0.0)
         gainState = 1.0;
@@ -457,10 +626,48 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
       if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, k.meterCoef)))
         meter.SetState(0.0);
     }
-    mGainSmoother = smoother;
-    mMeter = meter;
-    mBypassFade = fade;
+
+    // The mix, and Bypass, which passes the input through; a switch fades
+    // between the two.
+    const double* dL = oversampled ? sc.dL : L;
+    const double* dR = oversampled ? sc.dR : R;
+    IFxFade& fade = mBypassFade;
+    fade.SetTarget(bypass);
+    if (fade.AtA())
+      MixBlock(sc.y, sc.pL, sc.pR, dL, dR, wet, dry, outputGain, outL, outR, n);
+    else
+      for (int i = 0; i < n; ++i)
+      {
+        fade.SetTarget(bypass);
+        if (fade.AtB())
+        {
+          outL[i] = L[i];
+          outR[i] = R[i];
+        }
+        else
+        {
+          const double y = sc.y[i];
+          const double wL = y * (kPreampGain * sc.pL[i] + dL[i]);
+          const double wR = y * (kPreampGain * sc.pR[i] + dR[i]);
+          const double pL = (wL * wet + dL[i] * dry) * outputGain;
+          const double pR = (wR * wet + dR[i] * dry) * outputGain;
+          if (fade.AtA())
+          {
+            outL[i] = pL;
+            outR[i] = pR;
+          }
+          else
+          {
+            const double w = fade.Next();
+            outL[i] = IFxFade::Mix(pL, L[i], w);
+            outR[i] = IFxFade::Mix(pR, R[i], w);
+          }
+        }
+      }
   }
+  mDetectorFilter = filter;
+  mGainSmoother = smoother;
+  mMeter = meter;
   mGainState = gainState;
   mMeterOut.store(mMeter.GetState(), std::memory_order_relaxed);
 }

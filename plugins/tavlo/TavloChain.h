@@ -95,17 +95,21 @@ private:
   Biquad mDetectorFilter;  // high-pass in the detector path
   // Between the processed signal (A) and the input (B) as Bypass asks.
   IFxFade mBypassFade;
-  // Always switched together, so all four share one factor. Destroyed in
-  // reverse order of declaration.
-  OverSampler<double> mPreampOsL{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mPreampOsR{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mDryOsL{OverSampler<double>::kNone, true, 1};
-  OverSampler<double> mDryOsR{OverSampler<double>::kNone, true, 1};
+  // Always switched together, so all four share one factor: none or four
+  // times, so no buffers for higher rates are kept. Destroyed in reverse
+  // order of declaration.
+  static constexpr OverSampler<double>::EFactor kNoOs = OverSampler<double>::kNone;
+  static constexpr OverSampler<double>::EFactor kTopOs = OverSampler<double>::k4x;
+  OverSampler<double> mPreampOsL{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mPreampOsR{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mDryOsL{kNoOs, true, 1, kTopOs};
+  OverSampler<double> mDryOsR{kNoOs, true, 1, kTopOs};
 
-  // Per-chunk scratch: the detector and gain computer run over a chunk
-  // before the ballistics, so that long per-frame chains of independent
-  // work do not serialise the whole frame.
-  static constexpr int kChunk = 256;
+  // The block goes in chunks. The detector's high-pass for the next chunk
+  // runs in the same loop as this chunk's ballistics, so that the two
+  // recurrences, each a long chain of dependent operations, overlap; the
+  // gain computer, the strands and the mix run over a chunk at a time.
+  static constexpr int kChunk = 128;
   // Oversampled runs go in pieces of this many frames, so their working
   // buffers stay in the first-level cache.
   static constexpr int kOsChunk = 128;
@@ -115,8 +119,15 @@ private:
     // The odd padding keeps arrays that are written and read in the same
     // loop from sharing their address bits below 4 KiB, which the processor
     // would otherwise take for a dependency between them.
-    float d[kChunk + 16];
-    double g[kChunk + 8];
+    float d[2][kChunk + 16];  // detector, this chunk's and the next one's
+    // The gain computer's envelope, the frames where it is over the
+    // threshold, and there the target's interval (estimated 1) or not
+    // (2: the exact target is needed); 0 for no reduction.
+    double env[kChunk + 56];
+    unsigned short above[kChunk + 8];
+    unsigned char estimated[kChunk + 16];
+    double lo[kChunk + 24], hi[kChunk + 40];
+    double y[kChunk + 72];     // the smoothed gain
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
     double osWork[kOsWorkSize];
   };

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "dsp/SimdPath.h"
 #include "dsp/halfband/Downsampler2x.h"
 #include "dsp/halfband/HalfbandCoefs.h"
 #include "dsp/halfband/Upsampler2x.h"
@@ -28,8 +29,11 @@ public:
     kNumFactors
   };
 
-  OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1)
-    : mFactor(kNone), mRate(1), mBlockProcessing(blockProcessing), mNChannels(nChannels > 0 ? nChannels : 1)
+  // topFactor: the highest factor the instance will ever be switched to;
+  // its buffers are sized for that rate and no higher.
+  OverSampler(EFactor factor = kNone, bool blockProcessing = true, int nChannels = 1, EFactor topFactor = k16x)
+    : mFactor(kNone), mRate(1), mTopFactor(topFactor > factor ? topFactor : factor),
+      mBlockProcessing(blockProcessing), mNChannels(nChannels > 0 ? nChannels : 1)
   {
     // Process works on channel 0, so there is always at least one channel.
     for (int c = 0; c < mNChannels; ++c)
@@ -68,9 +72,10 @@ public:
     return static_cast<int>(1.0 * std::pow(2.0, static_cast<double>(factor)));
   }
 
-  // Sizes every buffer for 16x whatever the current factor, so a later
-  // switch of factor never needs more memory than this call took, and
-  // clears the filter state of every channel.
+  // Sizes the buffers for the top factor whatever the current one, so a
+  // later switch of factor never needs more memory than this call took, and
+  // clears the filter state of every channel. Buffers above the top rate
+  // stay empty.
   void Reset(int blockSize = 1024)
   {
     const int perChannel = mBlockProcessing ? (blockSize > 0 ? blockSize : 1) : 1;
@@ -78,8 +83,9 @@ public:
     const size_t n = static_cast<size_t>(perChannel) * static_cast<size_t>(mNChannels);
     for (int b = 0; b < kNumBuffers; ++b)
     {
-      mUpBuffers[b].resize(n * BufferRate(b));
-      mDownBuffers[b].resize(n * BufferRate(b));
+      const size_t size = BufferRate(b) <= static_cast<size_t>(RateOf(mTopFactor)) ? n * BufferRate(b) : 0;
+      mUpBuffers[b].resize(size);
+      mDownBuffers[b].resize(size);
       mUpViews[b].clear();
       mDownViews[b].clear();
     }
@@ -390,7 +396,10 @@ public:
   const halfband::Downsampler2x<12>& Down12(int c = 0) const { return *mDown12[c]; }
   const halfband::Downsampler2x<4>& Down4Stage(int c = 0) const { return *mDown4[c]; }
 
-  // The owner switches the factor by writing both fields, then calling Reset.
+  EFactor GetTopFactor() const { return mTopFactor; }
+
+  // The owner switches the factor (up to the top factor) by writing both
+  // fields, then calling Reset.
   EFactor mFactor;
   int mRate;
 
@@ -411,6 +420,7 @@ private:
       out[i] = stage.process_sample(in + 2 * i);
   }
 
+  EFactor mTopFactor;
   static constexpr int kNumBuffers = 4;
   static size_t BufferRate(int b) { return static_cast<size_t>(16 >> b); }
 
@@ -437,6 +447,15 @@ private:
     // Work on copies: they cannot alias the buffers, so their state can
     // stay in registers through the loop.
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
+    if constexpr (std::is_same<T, double>::value && S % 2 == 0 && Stage::kSections % 2 == 0)
+      if (simdpath::Active() == simdpath::kAvx2 && SameCoefs<S>(st))
+      {
+        UpPairs<S / 2>(st, src, m, dst);
+        for (int s = 0; s < S; ++s)
+          src[s] = dst[s];
+        m *= 2;
+        return;
+      }
     Stage local[S];
     for (int s = 0; s < S; ++s)
       local[s] = *st[s];
@@ -451,6 +470,61 @@ private:
     m *= 2;
   }
 
+  template <int S, class Stage>
+  static bool SameCoefs(Stage* const st[S])
+  {
+    for (int s = 1; s < S; ++s)
+      if (!st[0]->same_coefs(*st[s]))
+        return false;
+    return true;
+  }
+
+  // The up level with two instances in each 256-bit register: lanes 0 and 1
+  // are the first instance's two paths, both fed its input, as in
+  // process_sample; lanes 2 and 3 the second's.
+  template <int Q, class Stage>
+  __attribute__((target("avx2"))) static void UpPairs(Stage* const st[2 * Q], const T* const src[2 * Q], int m,
+                                                      T* const dst[2 * Q])
+  {
+    halfband::detail::AllpassState<Stage::kSections>* base[2 * Q];
+    for (int s = 0; s < 2 * Q; ++s)
+      base[s] = st[s];
+    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q>(
+      base, m,
+      [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
+        const double a = src[2 * q][i], b = src[2 * q + 1][i];
+        s = _mm256_set_pd(b, b, a, a);
+      },
+      [&](int i, int q, const __m256d& s) __attribute__((target("avx2"), always_inline)) {
+        _mm_storeu_pd(dst[2 * q] + 2 * i, _mm256_castpd256_pd128(s));
+        _mm_storeu_pd(dst[2 * q + 1] + 2 * i, _mm256_extractf128_pd(s, 1));
+      });
+  }
+
+  // The down level likewise: path 0 of each instance starts from the later
+  // sample of its pair, path 1 from the earlier, and the output is half
+  // their sum, as in process_sample.
+  template <int Q, class Stage>
+  __attribute__((target("avx2"))) static void DownPairs(Stage* const st[2 * Q], const T* const src[2 * Q], int m,
+                                                        T* const dst[2 * Q])
+  {
+    halfband::detail::AllpassState<Stage::kSections>* base[2 * Q];
+    for (int s = 0; s < 2 * Q; ++s)
+      base[s] = st[s];
+    const __m256d half = _mm256_set1_pd(0.5);
+    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q>(
+      base, m,
+      [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
+        const __m128d a = _mm_loadu_pd(src[2 * q] + 2 * i), b = _mm_loadu_pd(src[2 * q + 1] + 2 * i);
+        s = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_shuffle_pd(a, a, 1)), _mm_shuffle_pd(b, b, 1), 1);
+      },
+      [&](int i, int q, const __m256d& s) __attribute__((target("avx2"), always_inline)) {
+        const __m256d out = _mm256_mul_pd(half, _mm256_hadd_pd(s, s));
+        dst[2 * q][i] = _mm256_cvtsd_f64(out);
+        dst[2 * q + 1][i] = _mm_cvtsd_f64(_mm256_extractf128_pd(out, 1));
+      });
+  }
+
   // One down level for S instances: m outputs each from 2m inputs, into
   // dst; src then points at them.
   template <int S, typename Get>
@@ -460,6 +534,14 @@ private:
     for (int s = 0; s < S; ++s)
       st[s] = &get(*os[s]);
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
+    if constexpr (std::is_same<T, double>::value && S % 2 == 0 && Stage::kSections % 2 == 0)
+      if (simdpath::Active() == simdpath::kAvx2 && SameCoefs<S>(st))
+      {
+        DownPairs<S / 2>(st, src, m, dst);
+        for (int s = 0; s < S; ++s)
+          src[s] = dst[s];
+        return;
+      }
     Stage local[S];
     for (int s = 0; s < S; ++s)
       local[s] = *st[s];

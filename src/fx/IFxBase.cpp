@@ -1,5 +1,7 @@
 #include "fx/IFxBase.h"
 
+#include <emmintrin.h>
+
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -64,6 +66,7 @@ IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
     mLatency(latency < 0 ? 0 : latency)
 {
   for (int i = 0; i < nParams; ++i) mParams.Add(new IParam);
+  mEditorValues.reset(new EditorValue[nParams > 0 ? nParams : 0]);
   for (int i = 0; i < nPresets; ++i) mPresets.Add(new IPreset);
 
   KitStrCopy(mEffectName, effectName, sizeof(mEffectName));
@@ -204,8 +207,24 @@ bool IFxBase::ApplyParamValue(int paramIdx, double value, bool normalized)
     pParam->SetPlain(value);
     value = pParam->GetNormalized();
   }
-  if (mGraphics) mGraphics->SetParameterFromPlug(paramIdx, value, true);
+  PostToEditor(paramIdx, value);
   OnParamChange(paramIdx);
+  return true;
+}
+
+void IFxBase::PostToEditor(int paramIdx, double normalized)
+{
+  EditorValue& e = mEditorValues[(size_t)paramIdx];
+  e.value.store(normalized, std::memory_order_relaxed);
+  e.pending.store(true, std::memory_order_release);
+}
+
+bool IFxBase::TakeEditorValue(int paramIdx, double* pNormalized)
+{
+  if (paramIdx < 0 || paramIdx >= ParamCount()) return false;
+  EditorValue& e = mEditorValues[(size_t)paramIdx];
+  if (!e.pending.exchange(false, std::memory_order_acquire)) return false;
+  if (pNormalized) *pNormalized = e.value.load(std::memory_order_relaxed);
   return true;
 }
 
@@ -326,16 +345,30 @@ void IFxBase::PopupHostContextMenuForParam(int paramIdx, int x, int y)
   if (mHostIf) mHostIf->PopupHostContextMenuForParam(paramIdx, x, y);
 }
 
+bool IFxBase::PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries)
+{
+  return mHostIf && mHostIf->PopupParamMenu(paramIdx, x, y, entries, nEntries);
+}
+
 void IFxBase::AttachGraphics(IFxEditor* pGraphics)
 {
   if (!pGraphics) return;
   KitMutexLock lock(&mMutex);
+  // What was posted for an earlier editor is older than what it is shown now.
+  for (int i = 0, n = ParamCount(); i < n; ++i) TakeEditorValue(i, nullptr);
   for (int i = 0, n = ParamCount(); i < n; ++i)
     pGraphics->SetParameterFromPlug(i, ParamAt(i)->GetNormalized(), true);
   pGraphics->PrepDraw();
   // The base owns one editor; a replaced one would otherwise leak.
   if (mGraphics && mGraphics != pGraphics) delete mGraphics;
   mGraphics = pGraphics;
+}
+
+void IFxBase::DeleteGraphics()
+{
+  KitMutexLock lock(&mMutex);
+  delete mGraphics;
+  mGraphics = nullptr;
 }
 
 void IFxBase::SetLatency(int samples)
@@ -442,6 +475,38 @@ bool IFxBase::IsOutChannelConnected(int chIdx) const
   return pOut && pOut->mConnected;
 }
 
+namespace
+{
+
+// 32-bit audio in and out of the double-precision chain, four samples at a
+// time. Widening is exact; narrowing rounds as the scalar conversion does
+// (the same instruction family, under the same rounding mode).
+void WidenToDouble(const float* src, double* dest, int n)
+{
+  int s = 0;
+  for (; s + 4 <= n; s += 4)
+  {
+    const __m128 f = _mm_loadu_ps(src + s);
+    _mm_storeu_pd(dest + s, _mm_cvtps_pd(f));
+    _mm_storeu_pd(dest + s + 2, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
+  }
+  for (; s < n; ++s) dest[s] = (double)src[s];
+}
+
+void NarrowToFloat(const double* src, float* dest, int n)
+{
+  int s = 0;
+  for (; s + 4 <= n; s += 4)
+  {
+    const __m128 lo = _mm_cvtpd_ps(_mm_loadu_pd(src + s));
+    const __m128 hi = _mm_cvtpd_ps(_mm_loadu_pd(src + s + 2));
+    _mm_storeu_ps(dest + s, _mm_movelh_ps(lo, hi));
+  }
+  for (; s < n; ++s) dest[s] = (float)src[s];
+}
+
+}  // namespace
+
 void IFxBase::AttachInputBuffers(int idx, int n, double** ppData, int nFrames)
 {
   (void)nFrames;
@@ -466,8 +531,7 @@ void IFxBase::AttachInputBuffers(int idx, int n, float** ppData, int nFrames)
     double* dest = pIn->mScratchBuf.Get();
     // Never convert past the scratch buffer, whatever count the host sends.
     int frames = nFrames < pIn->mScratchBuf.GetSize() ? nFrames : pIn->mScratchBuf.GetSize();
-    if (src)
-      for (int s = 0; s < frames; ++s) dest[s] = (double)src[s];
+    if (src) WidenToDouble(src, dest, frames);
     *pIn->mSrc = dest;
   }
 }
@@ -518,7 +582,7 @@ void IFxBase::ConvertOutputsToFloat(int nFrames)
     OutChannel* pOut = mOutChannels.Get(i);
     if (!pOut->mConnected || !pOut->mFDest || !*pOut->mDest) continue;
     const double* src = *pOut->mDest;
-    for (int s = 0; s < nFrames; ++s) pOut->mFDest[s] = (float)src[s];
+    NarrowToFloat(src, pOut->mFDest, nFrames);
   }
 }
 

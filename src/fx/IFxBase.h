@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "fx/ByteChunk.h"
 #include "fx/IFxBlockGate.h"
@@ -91,6 +92,9 @@ public:
   virtual bool HostRequestingAboutBox() { return false; }
   virtual void OnHostIdentified() {}
   virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y);
+  // The host's menu for a parameter with the editor's entries (IFxHost);
+  // false when the host offers none.
+  virtual bool PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries);
   virtual void SetParameterFromGUI(int paramIdx, double normalizedValue);
   // The host operations: passed to the attached IFxHost, or answered as a
   // host would that is not there (nothing told, transport at rest).
@@ -109,6 +113,8 @@ public:
   virtual void HostSpecificInit() {}
   // Takes ownership; pushes every parameter into the editor first.
   virtual void AttachGraphics(IFxEditor* pGraphics);
+  // Deletes the editor, if any: it exists only while someone shows it.
+  void DeleteGraphics();
   // A negative count acts as 0. The host is told.
   virtual void SetLatency(int samples);
   virtual bool SendMidiMsg(IMidiMsg* pMsg);
@@ -123,6 +129,10 @@ public:
   virtual int MeterCount() const { return 0; }
   virtual IFxMeterInfo GetMeterInfo(int idx) const { (void)idx; return IFxMeterInfo(); }
   virtual double GetMeterValue(int idx) const { (void)idx; return 0.0; }
+  // A meter's value reported from elsewhere, for a model of the plug-in that
+  // runs apart from its audio (an LV2 UI's, a snapshot's). False when the
+  // plug-in measures its meters itself, or has no such meter.
+  virtual bool SetMeterValue(int idx, double value) { (void)idx; (void)value; return false; }
   // Called for the frames the host bypasses once any fade into the bypass
   // is over, in place of processing: the signal chain does not run. A
   // plug-in lets its meters fall to rest here.
@@ -225,6 +235,11 @@ public:
   // False when nothing was applied.
   bool ApplyParamValue(int paramIdx, double value, bool normalized);
   IParam* ParamAt(int idx) const { return mParams.Get(idx); }
+  // The editor's side of a value changed outside it (host, automation,
+  // another view): true, with the normalised value, once per change since
+  // the last call. The editor takes them in its timer tick; nothing else
+  // reaches into the editor from the audio thread.
+  bool TakeEditorValue(int paramIdx, double* pNormalized);
   int ParamCount() const { return mParams.GetSize(); }
   void OnParamReset();
   void DirtyParameters();
@@ -370,6 +385,15 @@ protected:
 private:
   friend class ParamBatch;
   IFxBlockGate mBlockGate;
+  // Values for the editor to show, one per parameter, and whether each is
+  // new: written by whatever thread changes a value, taken by the editor.
+  struct EditorValue
+  {
+    std::atomic<double> value{0.0};
+    std::atomic<bool> pending{false};
+  };
+  std::unique_ptr<EditorValue[]> mEditorValues;
+  void PostToEditor(int paramIdx, double normalized);
   // Odd while a batch is being written (a sequence lock: the audio thread
   // reads around it, never waits on it).
   std::atomic<unsigned> mParamSeq{0};
@@ -402,3 +426,6 @@ private:
 // Defined by the plug-in: one new instance, with no host attached yet.
 // Construction is serialised across threads.
 IFxBase* MakePlug();
+// Defined by the plug-in: its parameters, presets, state and meters with no
+// signal path, for an editor whose audio runs elsewhere.
+IFxBase* MakeParamTable();

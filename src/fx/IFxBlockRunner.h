@@ -3,12 +3,14 @@
 // One host block through a plug-in, whatever the format. A binding
 // translates its format's buffers and events into calls of this: the
 // host's parameter values first (IFxBase::ApplyParamValue), then Run with
-// one host buffer per plug-in channel. The runner takes the values the
-// block works with, connects the channels the host supplied (a missing
-// input reads silence, a missing output is not written), converts 32-bit
-// audio, splits blocks longer than the plug-in's block size, dispatches the
-// host's bypass with its fade, writes silence when the block cannot be
-// processed, and says which outputs came out silent.
+// one host buffer per plug-in channel. Values a host places within the
+// block go to Run as a schedule: the block is split where each is due, so
+// automation lands on the frame it was written for. The runner takes the
+// values the block works with, connects the channels the host supplied (a
+// missing input reads silence, a missing output is not written), converts
+// 32-bit audio, splits blocks longer than the plug-in's block size,
+// dispatches the host's bypass with its fade, writes silence when the block
+// cannot be processed, and says which outputs came out silent.
 //
 // Run is for the audio thread, inside the plug-in's block gate (which the
 // binding enters for the whole host call, and answers with silence when it
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "fx/IFxBase.h"
@@ -47,20 +50,53 @@ public:
   template <typename T>
   ChannelMask Run(T* const* in, T* const* out, int nFrames)
   {
-    if (nFrames <= 0) return Silence(out, 0);
+    NoChanges none;
+    return Run(in, out, nFrames, none);
+  }
+
+  // What a schedule of values within a block does: ApplyDue(frame) applies
+  // every value due at or before that frame (through ApplyParamValue or the
+  // host's bypass) and returns the frame at which the next one is due, or
+  // kNoneDue. Values due at the block's end or later are applied after it
+  // and taken by the next block.
+  static constexpr int kNoneDue = std::numeric_limits<int>::max();
+  struct NoChanges
+  {
+    int ApplyDue(int) { return kNoneDue; }
+  };
+
+  // One host block with values due within it: the block is processed in
+  // pieces that end where a value is due, and each piece starts with the
+  // values applied so far. Values due at frame 0 only are exactly a plain
+  // Run after applying them.
+  template <typename T, typename Changes>
+  ChannelMask Run(T* const* in, T* const* out, int nFrames, Changes& changes)
+  {
     const int blockSize = mPlug.GetBlockSize();
-    // Without scratch buffers (they could not be had) nothing can be
-    // processed: silence, rather than what the host's buffers held.
-    if (blockSize <= 0) return Silence(out, nFrames);
+    // Without frames, or without scratch buffers (they could not be had),
+    // nothing can be processed: silence, rather than what the host's
+    // buffers held. The values are kept all the same.
+    if (nFrames <= 0 || blockSize <= 0)
+    {
+      changes.ApplyDue(kNoneDue);
+      return Silence(out, std::max(0, nFrames));
+    }
+    int due = changes.ApplyDue(0);
     mPlug.TakeBlockParams();
     // Longer blocks than announced go in pieces that fit the scratch buffers.
     for (int done = 0; done < nFrames;)
     {
-      const int n = std::min(blockSize, nFrames - done);
+      if (due <= done)
+      {
+        due = changes.ApplyDue(done);
+        mPlug.TakeBlockParams();
+      }
+      const int n = std::min({blockSize, nFrames - done, std::max(1, due - done)});
       Connect(in, out, done, n);
       mPlug.RunBuffers((T)0, n);
       done += n;
     }
+    changes.ApplyDue(kNoneDue);
     return SilentOutputs(out, nFrames);
   }
 

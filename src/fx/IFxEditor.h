@@ -14,4 +14,6 @@ public:
   virtual void SetControlFromPlug(int controlIdx, double normalizedValue) = 0;
   // Creates the draw bitmaps once the controls are in place.
   virtual void PrepDraw() = 0;
+  // An entry the editor added to a parameter's context menu was chosen.
+  virtual void OnParamMenuEntry(int paramIdx, int entryId) { (void)paramIdx, (void)entryId; }
 };

@@ -38,6 +38,14 @@ struct ITimeInfo
   bool mTransportLoopEnabled = false;
 };
 
+// An entry the plug-in adds to a host's context menu: the text shown and
+// the id its editor hears back when it is chosen (IFxEditor::OnParamMenuEntry).
+struct IFxMenuEntry
+{
+  const char* text;
+  int id;
+};
+
 class IFxHost
 {
 public:
@@ -53,6 +61,15 @@ public:
   // The editor asks for a new size.
   virtual void ResizeGraphics(int w, int h) = 0;
   virtual void PopupHostContextMenuForParam(int paramIdx, int x, int y) = 0;
+  // The host's context menu for a parameter at (x, y) in the view's pixels,
+  // with the plug-in's entries after the host's. A chosen entry reaches the
+  // editor through the plug-in, while the menu is open or after it closed
+  // (hosts differ). False when the host offers no menu: nothing was shown.
+  virtual bool PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries)
+  {
+    (void)paramIdx, (void)x, (void)y, (void)entries, (void)nEntries;
+    return false;
+  }
   // False when the host takes no MIDI from the plug-in.
   virtual bool SendMidiMsg(IMidiMsg* pMsg) = 0;
 

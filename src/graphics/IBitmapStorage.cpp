@@ -54,6 +54,12 @@ PxIBitmap* BitmapStorage::Find(int id)
   return nullptr;
 }
 
+int BitmapStorage::Count()
+{
+  KitMutexLock lock(mMutex);
+  return (int)mEntries.size();
+}
+
 void BitmapStorage::Add(int id, PxIBitmap* raster, const char* name)
 {
   KitMutexLock lock(mMutex);

@@ -43,6 +43,8 @@ public:
   ~BitmapStorage();
 
   PxIBitmap* Find(int id);
+  // Images held, loaded and derived.
+  int Count();
   // The storage owns the raster from now on; name is how the platform found
   // it (empty for derived images), used to find its twin.
   void Add(int id, PxIBitmap* raster, const char* name = nullptr);

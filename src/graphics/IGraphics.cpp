@@ -1,5 +1,6 @@
 #include "graphics/IGraphics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
+#include "fx/IParamUnit.h"
 #include "graphics/IControl.h"
 #include "graphics/IPopupMenu.h"
 #include "raster/PxBitmap.h"
@@ -17,6 +19,16 @@ namespace
 // Parameter type codes the prompt distinguishes.
 const int kParamTypeBool = 1;
 const int kParamTypeEnum = 3;
+
+// What the editor adds to a parameter's context menu.
+const IFxMenuEntry kParamMenuEntries[] = {
+  {"Enter value...", IGraphics::kMenuEnterValue},
+  {"Reset to default", IGraphics::kMenuResetToDefault},
+};
+constexpr int kNumParamMenuEntries = (int)(sizeof(kParamMenuEntries) / sizeof(kParamMenuEntries[0]));
+
+// The value's text entry over a control: wide enough for "-20.0 dB".
+constexpr int kValueEntryW = 72, kValueEntryH = 18;
 
 // The range of content scales: a 4K screen at 300 % is the most seen.
 const double kMinScale = 1.0, kMaxScale = 3.0;
@@ -206,10 +218,10 @@ void IGraphics::OnMouseDown(int x, int y, IMouseMod* pMod)
   mMouseY = y;
   IControl* c = mControls[(size_t)i];
   int paramIdx = ControlParamIdx(c);
-  if (mPlug && mPlug->GetAPI() == kAPIVST3 && paramIdx >= 0 && pMod && pMod->R)
+  if (paramIdx >= 0 && pMod && pMod->R)
   {
     ReleaseMouseCapture();
-    mPlug->PopupHostContextMenuForParam(paramIdx, x, y);
+    ShowParamMenu(paramIdx, x, y);
     return;
   }
   BeginPressGesture(paramIdx);
@@ -316,6 +328,21 @@ bool IGraphics::OnKeyDown(int x, int y, int key)
 
 void IGraphics::OnGUIIdle()
 {
+  // What changed outside the editor since the last tick, and the meters as
+  // the audio last published them: read here, so that no other thread ever
+  // reaches into the editor.
+  if (mPlug)
+  {
+    double value;
+    for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
+      if (mPlug->TakeEditorValue(i, &value)) SetParameterFromPlug(i, value, true);
+    for (int m = 0, n = mPlug->MeterCount(); m < n; ++m)
+    {
+      const int control = mPlug->GetMeterInfo(m).controlIdx;
+      value = mPlug->GetMeterValue(m);
+      if (control >= 0 && std::isfinite(value)) SetControlFromPlug(control, std::min(1.0, std::max(0.0, value)));
+    }
+  }
   if (mWheelGesture >= 0 && GestureClockMs() - mLastWheelMs >= kWheelGesturePauseMs) EndWheelGesture();
   for (IControl* c : mControls) c->OnGUIIdle();
 }
@@ -369,6 +396,46 @@ bool IGraphics::BeginLoneEdit(int paramIdx)
 void IGraphics::EndLoneEdit(int paramIdx)
 {
   if (ParamOf(paramIdx)) mPlug->EndInformHostOfParamChange(paramIdx);
+}
+
+// ---- A parameter's context menu ----
+
+void IGraphics::ShowParamMenu(int paramIdx, int x, int y)
+{
+  // The host speaks the view's pixels.
+  if (mPlug->PopupParamMenu(paramIdx, ToDevice(x), ToDevice(y), kParamMenuEntries, kNumParamMenuEntries)) return;
+  IPopupMenu menu;
+  for (const IFxMenuEntry& e : kParamMenuEntries) menu.AddItem(e.text);
+  IRECT at(x, y, x + 1, y + 1);
+  IPopupMenu* pChosen = CreateIPopupMenu(&menu, &at);
+  const int idx = pChosen ? pChosen->GetChosenItemIdx() : -1;
+  if (idx >= 0 && idx < kNumParamMenuEntries) OnParamMenuEntry(paramIdx, kParamMenuEntries[idx].id);
+}
+
+void IGraphics::OnParamMenuEntry(int paramIdx, int entryId)
+{
+  IParam* pParam = ParamOf(paramIdx);
+  IControl* pControl = nullptr;
+  for (IControl* c : mControls)
+    if (c->ParamIdx() == paramIdx && !c->IsHidden())
+    {
+      pControl = c;
+      break;
+    }
+  if (!pParam || !pControl) return;
+  if (entryId == kMenuEnterValue)
+  {
+    const int cx = (int)pControl->GetRECT()->MW(), cy = (int)pControl->GetRECT()->MH();
+    IRECT r(cx - kValueEntryW / 2, cy - kValueEntryH / 2, cx + kValueEntryW / 2, cy + kValueEntryH / 2);
+    PromptUserInput(pControl, pParam, &r);
+    pControl->SetRedraw();
+  }
+  else if (entryId == kMenuResetToDefault)
+  {
+    // The parameter's own default: the control's is only the first value it
+    // was shown.
+    pControl->SetValueFromUserInput(IParam::ClampNormalized(pParam->GetDefaultNormalized()));
+  }
 }
 
 int IGraphics::GetParamIdxForPTAutomation(int x, int y)
@@ -477,14 +544,31 @@ void IGraphics::PromptUserInput(IControl* pControl, IParam* pParam, IRECT* pText
   }
   else
   {
-    pParam->GetDisplayForHost(pParam->GetValue(), false, currentText, false);
+    // What the host shows, with an ASCII minus, so that it reads back as it is.
+    if (const IParamUnit* unit = pParam->GetUnit())
+      FormatParamUnit(*unit, pParam->GetValue(), currentText, sizeof(currentText));
+    else
+      pParam->GetDisplayForHost(pParam->GetValue(), false, currentText, false);
     CreateTextEntry(pControl, pControl->GetText(), pTextRect, currentText, pParam);
   }
+}
+
+int IGraphics::TextEntryMaxLength(IControl* pControl, IParam* pParam)
+{
+  const int length = pControl ? pControl->GetTextEntryLength() : 0;
+  return pParam && pParam->GetUnit() ? std::max(length, 16) : length;
 }
 
 void IGraphics::SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, const char* txt)
 {
   if (!pParam || !pControl) return;
+  if (const IParamUnit* unit = pParam->GetUnit())
+  {
+    IParamUnitReading reading;
+    if (ReadParamUnit(*unit, txt, true, &reading) == kParamReadOk)
+      pControl->SetValueFromUserInput(pParam->GetNormalized(reading.plain));
+    return;
+  }
   int type = (int)pParam->GetType();
   double v;
   if (type == kParamTypeBool || type == kParamTypeEnum)

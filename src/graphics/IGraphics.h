@@ -66,6 +66,9 @@ public:
 
   // ---- Layout ----
   IBitmap LoadIBitmap(int ID, const char* name, int nStates = 1, bool framesAreHorizontal = false);
+  // Images the process holds for its editors, loaded or derived; they stay
+  // for every later editor.
+  static int CachedImageCount();
   void AttachBackground(int ID, const char* name);
   void AttachPanelBackground(const IColor* pColor);
   int AttachControl(IControl* pControl);
@@ -139,8 +142,26 @@ public:
   void Draw(IRECT* pR);
 
   // ---- Prompts ----
+  // A parameter with a unit record shows its value in that unit ("5.0 ms")
+  // and reads typed text with ReadParamUnit (a bare number in the unit
+  // shown); text that is no value changes nothing.
   void PromptUserInput(IControl* pControl, IParam* pParam, IRECT* pTextRect);
   void SetFromStringAfterPrompt(IControl* pControl, IParam* pParam, const char* txt);
+  // How many characters a text entry over the control takes: room for a
+  // value with its unit when the parameter has one.
+  static int TextEntryMaxLength(IControl* pControl, IParam* pParam);
+
+  // ---- A parameter's context menu ----
+  // A right click on a control bound to a parameter asks the host for its
+  // menu for that parameter (VST 3 hosts add their automation items) with
+  // these entries of the editor's own; a host that offers none gets them
+  // shown alone.
+  enum EParamMenuEntry
+  {
+    kMenuEnterValue = 1,     // a text entry over the control
+    kMenuResetToDefault = 2  // the parameter's default, as one gesture
+  };
+  void OnParamMenuEntry(int paramIdx, int entryId) override;
 
   // ---- Window ----
   void PrepDraw() override;
@@ -244,6 +265,7 @@ protected:
 private:
   void ClearControls();
   int TopmostActiveControlAt(int x, int y);
+  void ShowParamMenu(int paramIdx, int x, int y);
   void BeginPressGesture(int paramIdx);
   void EndPressGesture();
   void EndWheelGesture();

@@ -88,6 +88,8 @@ HFONT CreateSystemFont(const IText* pTxt, int h)
 }
 }  // namespace
 
+int IGraphics::CachedImageCount() { return BitmapCache().Count(); }
+
 // ---- Loading ----
 
 IBitmap IGraphics::LoadIBitmap(int ID, const char* name, int nStates, bool framesAreHorizontal)

@@ -179,7 +179,129 @@ tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags)
 Vst::IContextMenu* PLUGIN_API ComponentHandler::createContextMenu(IPlugView*, const Vst::ParamID* id)
 {
   Record({Edit::kContextMenu, id ? *id : 0xFFFFFFFFu, 0.0});
-  return nullptr;
+  if (!mOfferMenus)
+    return nullptr;
+  if (mLastMenu)
+    mLastMenu->release();
+  mLastMenu = new ContextMenu(mChoose);
+  Vst::IContextMenuItem own = {};
+  ToString128("Host Item", own.name);
+  own.tag = 1000;
+  mLastMenu->addItem(own, nullptr);
+  mLastMenu->addRef();  // the plug-in's reference
+  return mLastMenu;
+}
+
+ComponentHandler::~ComponentHandler()
+{
+  if (mLastMenu)
+    mLastMenu->release();
+}
+
+void ComponentHandler::OfferContextMenus(const std::string& choose)
+{
+  mOfferMenus = true;
+  mChoose = choose;
+}
+
+// --- context menu ---------------------------------------------------------
+
+ContextMenu::~ContextMenu()
+{
+  for (Entry& i : mItems)
+    if (i.target)
+      i.target->release();
+}
+
+uint32 PLUGIN_API ContextMenu::release()
+{
+  const int n = --mRefs;
+  if (n == 0)
+    delete this;
+  return (uint32)n;
+}
+
+tresult PLUGIN_API ContextMenu::getItem(int32 index, Vst::IContextMenuItem& item, Vst::IContextMenuTarget** target)
+{
+  if (index < 0 || index >= (int32)mItems.size())
+    return kResultFalse;
+  ToString128(mItems[(size_t)index].name.c_str(), item.name);
+  item.tag = mItems[(size_t)index].tag;
+  item.flags = mItems[(size_t)index].flags;
+  if (target)
+  {
+    *target = mItems[(size_t)index].target;
+    if (*target)
+      (*target)->addRef();
+  }
+  return kResultOk;
+}
+
+tresult PLUGIN_API ContextMenu::addItem(const Vst::IContextMenuItem& item, Vst::IContextMenuTarget* target)
+{
+  if (target)
+    target->addRef();
+  mItems.push_back({ToAscii(item.name), item.tag, item.flags, target});
+  return kResultOk;
+}
+
+tresult PLUGIN_API ContextMenu::removeItem(const Vst::IContextMenuItem& item, Vst::IContextMenuTarget* target)
+{
+  for (auto it = mItems.begin(); it != mItems.end(); ++it)
+    if (it->tag == item.tag && it->target == target)
+    {
+      if (it->target)
+        it->target->release();
+      mItems.erase(it);
+      return kResultOk;
+    }
+  return kResultFalse;
+}
+
+tresult PLUGIN_API ContextMenu::popup(UCoord x, UCoord y)
+{
+  ++mPopups;
+  mX = x;
+  mY = y;
+  if (!mChoose.empty())
+    Run(mChoose);
+  return kResultOk;
+}
+
+bool ContextMenu::Run(const std::string& name)
+{
+  for (const Entry& i : mItems)
+    if (i.name == name && i.target && !(i.flags & Vst::IContextMenuItem::kIsSeparator))
+    {
+      // A copy: the target may change the menu's items.
+      Vst::IContextMenuTarget* target = i.target;
+      const int32 tag = i.tag;
+      target->addRef();
+      target->executeMenuItem(tag);
+      target->release();
+      return true;
+    }
+  return false;
+}
+
+std::vector<std::string> ContextMenu::Names() const
+{
+  std::vector<std::string> names;
+  for (const Entry& i : mItems)
+    names.push_back(i.flags & Vst::IContextMenuItem::kIsSeparator ? "" : i.name);
+  return names;
+}
+
+tresult PLUGIN_API ContextMenu::queryInterface(const TUID iid, void** obj)
+{
+  if (FUnknownPrivate::iidEqual(iid, Vst::IContextMenu::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid))
+  {
+    addRef();
+    *obj = static_cast<Vst::IContextMenu*>(this);
+    return kResultOk;
+  }
+  *obj = nullptr;
+  return kNoInterface;
 }
 
 tresult PLUGIN_API ComponentHandler::queryInterface(const TUID iid, void** obj)

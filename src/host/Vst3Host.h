@@ -95,10 +95,50 @@ struct Edit
   double value;  // performEdit value, restart flags
 };
 
+// A host's context menu for a parameter: one item of the host's own
+// ("Host Item"), then whatever the plug-in adds. popup records where it was
+// asked for and runs the item named beforehand, as a host does while its
+// menu is open; a host that acts after the menu closed is Run.
+class ContextMenu : public Vst::IContextMenu
+{
+public:
+  explicit ContextMenu(std::string choose) : mChoose(std::move(choose)) {}
+  virtual ~ContextMenu();
+  int32 PLUGIN_API getItemCount() override { return (int32)mItems.size(); }
+  tresult PLUGIN_API getItem(int32 index, Vst::IContextMenuItem& item, Vst::IContextMenuTarget** target) override;
+  tresult PLUGIN_API addItem(const Vst::IContextMenuItem& item, Vst::IContextMenuTarget* target) override;
+  tresult PLUGIN_API removeItem(const Vst::IContextMenuItem& item, Vst::IContextMenuTarget* target) override;
+  tresult PLUGIN_API popup(UCoord x, UCoord y) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return ++mRefs; }
+  uint32 PLUGIN_API release() override;
+
+  // The names of the items in order, "" for a separator.
+  std::vector<std::string> Names() const;
+  int Popups() const { return mPopups; }
+  int X() const { return mX; }
+  int Y() const { return mY; }
+  // Runs the target of the item of that name; false when there is none.
+  bool Run(const std::string& name);
+
+private:
+  struct Entry
+  {
+    std::string name;
+    int32 tag;
+    int32 flags;
+    Vst::IContextMenuTarget* target;  // held
+  };
+  std::vector<Entry> mItems;
+  std::string mChoose;
+  int mPopups = 0, mX = -1, mY = -1;
+  std::atomic<int> mRefs{1};
+};
+
 class ComponentHandler : public Vst::IComponentHandler, public Vst::IComponentHandler3
 {
 public:
-  virtual ~ComponentHandler() {}
+  virtual ~ComponentHandler();
   tresult PLUGIN_API beginEdit(Vst::ParamID id) override;
   tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override;
   tresult PLUGIN_API endEdit(Vst::ParamID id) override;
@@ -112,8 +152,19 @@ public:
   void Clear();
   int Refs() const { return mRefs; }
 
+  // From now on createContextMenu answers with a ContextMenu whose popup
+  // runs the item named choose ("" none); by default it answers null, a host
+  // without context menus.
+  void OfferContextMenus(const std::string& choose = "");
+  // The menu last handed out, kept after the plug-in released it; null
+  // before the first.
+  ContextMenu* LastMenu() const { return mLastMenu; }
+
 private:
   void Record(Edit e);
+  bool mOfferMenus = false;
+  std::string mChoose;
+  ContextMenu* mLastMenu = nullptr;  // held
   mutable std::mutex mMutex;
   std::vector<Edit> mEdits;
   std::atomic<int> mRefs{1};

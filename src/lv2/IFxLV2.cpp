@@ -160,13 +160,8 @@ bool IFxLV2::PortEvent(uint32_t port, float value)
   const IFxLV2Port* p = Ports().At(port);
   if (!p) return false;
   if (p->kind == IFxLV2Port::kParam) return ApplyControlValue(p->index, value);
+  // A meter the editor shows: its next tick draws the value.
   if (p->kind == IFxLV2Port::kMeter && std::isfinite(value))
-  {
-    const int control = mPlug->GetMeterInfo(p->index).controlIdx;
-    IFxEditor* pEditor = mPlug->GetGraphics();
-    if (!pEditor || control < 0) return false;
-    pEditor->SetControlFromPlug(control, std::min(1.0, std::max(0.0, (double)value)));
-    return true;
-  }
+    return mPlug->GetMeterInfo(p->index).controlIdx >= 0 && mPlug->SetMeterValue(p->index, value);
   return false;
 }

@@ -1,8 +1,9 @@
 // The plug-in's editor as an LV2 UI (ui:X11UI) and the UI module's entry
-// point, lv2ui_descriptor. The UI holds an instance of its own as the model
-// behind the editor and talks to the plug-in only through ports: values
-// arrive through port_event and edits leave through the host's write
-// function, so the two may live in different processes.
+// point, lv2ui_descriptor. The UI holds the plug-in's parameter table (no
+// signal path) as the model behind the editor and talks to the plug-in only
+// through ports: values and meters arrive through port_event and edits leave
+// through the host's write function, so the two may live in different
+// processes.
 #include <time.h>
 
 #include <cmath>
@@ -164,7 +165,7 @@ public:
 
 private:
   IFxLV2UI(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2_Feature* const* features)
-    : mPlug(new IFxLV2(MakePlug())), mWrite(write), mController(controller),
+    : mPlug(new IFxLV2(MakeParamTable())), mWrite(write), mController(controller),
       mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch)))
   {
     // The defaults until the host reports the ports' values.
@@ -176,10 +177,9 @@ private:
   IGraphics* Graphics() { return mPlug ? static_cast<IGraphics*>(mPlug->Plug()->GetGraphics()) : nullptr; }
 
   // The first value a control takes from the plug-in only becomes its
-  // default and is not drawn. A meter's control hears from the audio side
-  // every frame in a plug-in's own editor; here the host may report a level
-  // once and then only on change, so that first report must be drawn: the
-  // control takes its own value first.
+  // default and is not drawn. The host may report a level once and then
+  // only on change, so that first report must be drawn: the control takes
+  // its own value first.
   void PrimeMeters()
   {
     IGraphics* pGraphics = Graphics();

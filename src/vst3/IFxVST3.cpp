@@ -97,7 +97,7 @@ bool ParseNumber(const TChar* text, double& value)
 }  // namespace
 
 IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
-  : mPlug(pPlug), mRunner(*pPlug), mSidechainChannels(pPlug->SidechainChannelCount())
+  : mPlug(pPlug), mRunner(*pPlug), mSidechainChannels(pPlug->SidechainChannelCount()), mMakeEditor(makeEditor)
 {
   memset(&mHostContext, 0, sizeof(mHostContext));
   mPlug->AttachHost(this);
@@ -123,10 +123,8 @@ IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
   mOut32.assign(nOut, nullptr);
   mIn64.assign(nIn, nullptr);
   mOut64.assign(nOut, nullptr);
-
-  if (makeEditor)
-    if (IGraphics* pGraphics = makeEditor(mPlug.get()))
-      mPlug->AttachGraphics(pGraphics);
+  // One queue per parameter, the host bypass and the preset.
+  mPoints.Reserve(mPlug->ParamCount() + 2);
 }
 
 IFxVST3::~IFxVST3()
@@ -189,6 +187,11 @@ void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
   // Only the view going away leaves the list: another editor may still be
   // open, and its context menus need it.
   mOpenViews.erase(std::remove(mOpenViews.begin(), mOpenViews.end(), pView), mOpenViews.end());
+  if (mOpenViews.empty() && mMadeEditor)
+  {
+    mMadeEditor = false;
+    mPlug->DeleteGraphics();
+  }
 }
 
 void IFxVST3::InformHostOfLatencyChange() { RestartComponent(kLatencyChanged); }
@@ -208,20 +211,77 @@ void IFxVST3::RestartComponent(int32 flags)
 
 bool IFxVST3::SendMidiMsg(IMidiMsg*) { return false; }
 
-void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y)
+namespace {
+
+// What a host calls when one of the plug-in's entries in its menu is chosen,
+// perhaps after the menu has closed: it keeps the binding alive till then.
+class ParamMenuTarget : public IContextMenuTarget, public FObject
+{
+public:
+  ParamMenuTarget(IFxVST3* pOwner, int paramIdx) : mOwner(pOwner), mParamIdx(paramIdx) { mOwner->addRef(); }
+  ~ParamMenuTarget() override { mOwner->release(); }
+  tresult PLUGIN_API executeMenuItem(int32 tag) override
+  {
+    mOwner->OnParamMenuEntry(mParamIdx, tag);
+    return kResultOk;
+  }
+
+  OBJ_METHODS(ParamMenuTarget, FObject)
+  DEFINE_INTERFACES
+    DEF_INTERFACE(IContextMenuTarget)
+  END_DEFINE_INTERFACES(FObject)
+  REFCOUNT_METHODS(FObject)
+
+private:
+  IFxVST3* mOwner;
+  int mParamIdx;
+};
+
+}  // namespace
+
+void IFxVST3::PopupHostContextMenuForParam(int idx, int x, int y) { PopupParamMenu(idx, x, y, nullptr, 0); }
+
+bool IFxVST3::PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries)
 {
   if (!componentHandler || mOpenViews.empty() || !mOpenViews[0])
-    return;
+    return false;
   IComponentHandler3* handler3 = nullptr;
   if (componentHandler->queryInterface(IComponentHandler3::iid, (void**)&handler3) != kResultOk || !handler3)
-    return;
+    return false;
   ParamID tag = (ParamID)idx;
-  if (IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag))
-  {
-    menu->popup(x, y);
-    menu->release();
-  }
+  IContextMenu* menu = handler3->createContextMenu(mOpenViews[0], &tag);
   handler3->release();
+  if (!menu)
+    return false;
+  if (entries && nEntries > 0)
+  {
+    auto* target = new ParamMenuTarget(this, idx);
+    IContextMenuItem item = {};
+    // The host's items first, then ours, set apart.
+    if (menu->getItemCount() > 0)
+    {
+      item.flags = IContextMenuItem::kIsSeparator;
+      menu->addItem(item, nullptr);
+    }
+    for (int i = 0; i < nEntries; ++i)
+    {
+      WidenToString128(entries[i].text, item.name);
+      item.tag = entries[i].id;
+      item.flags = 0;
+      menu->addItem(item, target);
+    }
+    target->release();
+  }
+  menu->popup(x, y);
+  menu->release();
+  return true;
+}
+
+void IFxVST3::OnParamMenuEntry(int paramIdx, int entryId)
+{
+  // The editor may have closed while the host's menu was open.
+  if (IFxEditor* editor = mPlug->GetGraphics())
+    editor->OnParamMenuEntry(paramIdx, entryId);
 }
 
 // ---------------------------------------------------------------------------
@@ -485,6 +545,13 @@ uint32 PLUGIN_API IFxVST3::getProcessContextRequirements() { return 0; }
 IPlugView* PLUGIN_API IFxVST3::createView(FIDString name)
 {
   if (!name || strcmp(name, "editor") != 0) return nullptr;
+  // The editor, and every image it shows, exists from the first view on.
+  if (!mPlug->GetGraphics() && mMakeEditor)
+    if (IGraphics* pGraphics = mMakeEditor(mPlug.get()))
+    {
+      mPlug->AttachGraphics(pGraphics);
+      mMadeEditor = true;
+    }
   auto* view = new IFxVST3View(this);
   mOpenViews.push_back(view);
   return view;
@@ -502,28 +569,83 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
     if (!queue)
       continue;
     const int32 points = queue->getPointCount();
-    if (points <= 0)
-      continue;
     int32 offset = 0;
     ParamValue value = 0.0;
-    if (queue->getPoint(points - 1, offset, value) != kResultOk)
-      continue;
-    // Normalised values live in 0..1; anything else is a broken host.
-    if (std::isnan(value))
-      continue;
-    value = std::min(1.0, std::max(0.0, value));
-
-    const ParamID tag = queue->getParameterId();
-    if (tag == kBypassParamTag)
-      SetBypassed(value > 0.5);
-    else if (tag == kPresetParamTag)
-    {
-      if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
-        mPresetValue = value;
-    }
-    else if (IsValidParamTag(tag))
-      mPlug->ApplyParamValue((int)tag, value, true);
+    if (points > 0 && queue->getPoint(points - 1, offset, value) == kResultOk)
+      ApplyPoint(queue->getParameterId(), value);
   }
+}
+
+void IFxVST3::ApplyPoint(ParamID tag, ParamValue value)
+{
+  // Normalised values live in 0..1; anything else is a broken host.
+  if (std::isnan(value))
+    return;
+  value = std::min(1.0, std::max(0.0, value));
+  if (tag == kBypassParamTag)
+    SetBypassed(value > 0.5);
+  else if (tag == kPresetParamTag)
+  {
+    if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
+      mPresetValue = value;
+  }
+  else if (IsValidParamTag(tag))
+    mPlug->ApplyParamValue((int)tag, value, true);
+}
+
+void IFxVST3::QueuedPoints::Take(IParameterChanges* changes)
+{
+  mQueues.clear();
+  const int32 n = changes ? changes->getParameterCount() : 0;
+  for (int32 i = 0; i < n; ++i)
+  {
+    IParamValueQueue* queue = changes->getParameterData(i);
+    if (!queue)
+      continue;
+    const int32 count = queue->getPointCount();
+    int32 offset = 0;
+    ParamValue value = 0.0;
+    // A queue that cannot give its last point is broken: none of it counts.
+    if (count <= 0 || queue->getPoint(count - 1, offset, value) != kResultOk)
+      continue;
+    const ParamID tag = queue->getParameterId();
+    if (mQueues.size() == mQueues.capacity())
+    {
+      // More queues than parameters (a host repeating one): the last point
+      // from the block's start, rather than an allocation here.
+      mOwner.ApplyPoint(tag, value);
+      continue;
+    }
+    Queue q = {queue, tag, 0, count, 0, 0.0};
+    ReadNext(q);
+    mQueues.push_back(q);
+  }
+}
+
+void IFxVST3::QueuedPoints::ReadNext(Queue& q)
+{
+  if (q.next < q.count && q.queue->getPoint(q.next, q.offset, q.value) == kResultOk)
+    return;
+  q.next = q.count;
+}
+
+int IFxVST3::QueuedPoints::ApplyDue(int frame)
+{
+  int due = IFxBlockRunner::kNoneDue;
+  for (Queue& q : mQueues)
+  {
+    // Offsets before the block count from its start; a host whose offsets
+    // go back has them applied in its order.
+    while (q.next < q.count && q.offset <= frame)
+    {
+      mOwner.ApplyPoint(q.tag, q.value);
+      ++q.next;
+      ReadNext(q);
+    }
+    if (q.next < q.count)
+      due = std::min(due, (int)q.offset);
+  }
+  return due;
 }
 
 void IFxVST3::SetBypassed(bool bypassed)
@@ -613,12 +735,8 @@ void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
 {
-  // Parameter values are taken whatever else happens to the block: a host
-  // sends a change once.
   if (data.processContext)
     mHostContext = *data.processContext;
-  if (data.inputParameterChanges)
-    ApplyParameterChanges(data.inputParameterChanges);
   if (mPlug->DoesMIDI() && data.inputEvents)
     ProcessInputEvents(data.inputEvents);
 
@@ -631,22 +749,29 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   const int32 sampleSize = processSetup.symbolicSampleSize;
   if (!inBlock || !IsInitialized() || sampleSize != data.symbolicSampleSize)
   {
+    // Parameter values are taken whatever else happens to the block: a host
+    // sends a change once.
+    if (data.inputParameterChanges)
+      ApplyParameterChanges(data.inputParameterChanges);
     SilenceOutputs(data);
     return kResultOk;
   }
+  // Every point of the host's queues takes effect at its offset.
+  mPoints.Take(data.inputParameterChanges);
 
   const int32 n = std::max<int32>(0, data.numSamples);
   IFxBlockRunner::ChannelMask silent;
   if (sampleSize == kSample64)
   {
     ChannelsOf<double>(data, mIn64, mOut64);
-    silent = mRunner.Run<double>(mIn64.data(), mOut64.data(), n);
+    silent = mRunner.Run<double>(mIn64.data(), mOut64.data(), n, mPoints);
   }
   else
   {
     ChannelsOf<float>(data, mIn32, mOut32);
-    silent = mRunner.Run<float>(mIn32.data(), mOut32.data(), n);
+    silent = mRunner.Run<float>(mIn32.data(), mOut32.data(), n, mPoints);
   }
+  mPoints.Take(nullptr);  // the host's queues live for this call only
   FlagSilentOutputs(data, silent);
   return kResultOk;
 }

@@ -10,6 +10,7 @@
 #include "fx/IFxHost.h"
 #include "kit/KitPtrList.h"
 #include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "vst3/SingleComponentEffect.h"
 
@@ -36,7 +37,9 @@ public:
   using EditorMaker = IGraphics* (*)(IFxBase* pPlug);
 
   // Takes the plug-in (from MakePlug) and keeps it for its whole life.
-  // makeEditor may be null: a plug-in without an editor.
+  // makeEditor may be null: a plug-in without an editor. The editor is made
+  // when a host asks for a view and deleted with the last view; an editor
+  // attached to the plug-in by someone else is left to them.
   explicit IFxVST3(IFxBase* pPlug, EditorMaker makeEditor = nullptr);
   ~IFxVST3() override;
 
@@ -51,6 +54,9 @@ public:
   void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;
   void PopupHostContextMenuForParam(int idx, int x, int y) override;
+  bool PopupParamMenu(int idx, int x, int y, const IFxMenuEntry* entries, int nEntries) override;
+  // One of the plug-in's entries in a host's menu was chosen.
+  void OnParamMenuEntry(int paramIdx, int entryId);
   // No event output.
   bool SendMidiMsg(IMidiMsg* pMsg) override;
   bool IsRenderingOffline() override;
@@ -132,6 +138,8 @@ protected:
   Steinberg::Vst::ProcessContext mHostContext;
   // The editor views that are alive; not owning.
   std::vector<Steinberg::IPlugView*> mOpenViews;
+  EditorMaker mMakeEditor;
+  bool mMadeEditor = false;  // the plug-in's editor is ours, for our views
   // The distinct non-empty group names of the parameters, in order of first
   // appearance: units 1, 2, ... (not owned; the parameters hold them).
   KitPtrList<const char> mUnitNames;
@@ -147,7 +155,39 @@ private:
   // main thread only.
   void RestartComponent(Steinberg::int32 flags);
   void AddHostParameters();
+  // The last point of every queue, for a block that cannot be processed.
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  // One value of a queue: a parameter's, the host bypass's or the preset's.
+  void ApplyPoint(ParamID tag, ParamValue value);
+
+  // The points of a block's queues as the block runner asks for them: every
+  // point at its offset, in order (IFxBlockRunner::Run's schedule).
+  class QueuedPoints
+  {
+  public:
+    explicit QueuedPoints(IFxVST3& owner) : mOwner(owner) {}
+    // Room for this many queues, so that a block allocates nothing.
+    void Reserve(int nQueues) { mQueues.reserve((size_t)nQueues); }
+    // The queues of the block to come; null for none.
+    void Take(Steinberg::Vst::IParameterChanges* changes);
+    int ApplyDue(int frame);
+
+  private:
+    struct Queue
+    {
+      Steinberg::Vst::IParamValueQueue* queue;
+      ParamID tag;
+      Steinberg::int32 next, count;
+      // The point `next`, read ahead.
+      Steinberg::int32 offset;
+      ParamValue value;
+    };
+    // Reads point `next` of q; past the end, or unreadable, ends the queue.
+    static void ReadNext(Queue& q);
+    IFxVST3& mOwner;
+    std::vector<Queue> mQueues;
+  };
+  QueuedPoints mPoints{*this};
   // The processing flag and the value the controller reports, together.
   void SetBypassed(bool bypassed);
   // How many of a host bus's channel pointers may be read: its count, but

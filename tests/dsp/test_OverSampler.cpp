@@ -75,6 +75,19 @@ TEST(OverSampler, BuffersAreSizedFor16xWhateverTheFactor)
   OS single(OS::kNone, false, 1);
   EXPECT_EQ(single.GetUpBufferSize(0), 16u);
   EXPECT_EQ(single.GetDownBufferSize(3), 2u);
+
+  // An instance never switched above 4x keeps no 16x or 8x buffers; one
+  // made at a factor above its stated top takes that factor as its top.
+  OS capped(OS::kNone, true, 2, OS::k4x);
+  const size_t upTo4x[4] = {0, 0, 4 * 2048, 2 * 2048};
+  for (int b = 0; b < 4; ++b)
+  {
+    EXPECT_EQ(capped.GetUpBufferSize(b), upTo4x[b]);
+    EXPECT_EQ(capped.GetDownBufferSize(b), upTo4x[b]);
+  }
+  OS raised(OS::k8x, true, 1, OS::k2x);
+  EXPECT_EQ(raised.GetTopFactor(), OS::k8x);
+  EXPECT_EQ(raised.GetUpBufferSize(1), 8u * 1024u);
 }
 
 TEST(OverSampler, NoneCallsOnceAndReturnsXExactly)
@@ -235,8 +248,10 @@ TEST(OverSampler, BlockFormGivesTheSameNumbersAsPerSample)
   const auto bend = [](double v) { return v / (1.0 + std::fabs(v)); };
   for (OS::EFactor f : {OS::kNone, OS::k2x, OS::k4x, OS::k8x, OS::k16x})
   {
-    OS perSample(f, true, 1), block(f, true, 1);
+    // capped: buffers for this factor only.
+    OS perSample(f, true, 1), block(f, true, 1), capped(f, true, 1, f);
     block.Reset(100); // pieces of at most 100 frames
+    capped.Reset(100);
     std::vector<double> in(777), ref(777), out(777);
     for (size_t i = 0; i < in.size(); ++i)
       in[i] = std::sin(0.05 * i) + 0.3 * std::sin(1.7 * i);
@@ -244,14 +259,19 @@ TEST(OverSampler, BlockFormGivesTheSameNumbersAsPerSample)
       ref[i] = perSample.Process(in[i], bend);
     // Uneven block lengths, one of them longer than the capacity.
     size_t pos = 0;
+    std::vector<double> outCapped(777);
     for (int len : {1, 64, 250, 7, 100, 355})
     {
       block.ProcessBlock(&in[pos], &out[pos], len, bend);
+      capped.ProcessBlock(&in[pos], &outCapped[pos], len, bend);
       pos += len;
     }
     ASSERT_EQ(pos, in.size());
     for (size_t i = 0; i < in.size(); ++i)
+    {
       ASSERT_EQ(out[i], ref[i]) << "factor " << f << " frame " << i;
+      ASSERT_EQ(outCapped[i], ref[i]) << "factor " << f << " frame " << i << ", buffers capped";
+    }
   }
 }
 

@@ -300,7 +300,7 @@ TEST(GraphicsCoreTest, CaptureDragDeltasAndParamNotifications)
   EXPECT_EQ(f.plug->Count("end"), 1);
 }
 
-TEST(GraphicsCoreTest, RightClickGoesToHostContextMenu)
+TEST(GraphicsCoreTest, RightClickOpensTheParameterMenuOfTheHostOrElseTheEditors)
 {
   EditorFixture f;
   auto* knob = new ProbeControl(f.plug, IRECT(10, 10, 30, 30), kMix);
@@ -309,27 +309,72 @@ TEST(GraphicsCoreTest, RightClickGoesToHostContextMenu)
   f.gui->AttachControl(plain);
   f.Attach();
   f.plug->mLog.clear();
+  // What the host hears, without the plug-in's own change notes.
+  auto heard = [&] {
+    std::vector<std::string> got;
+    for (const std::string& e : f.plug->mLog)
+      if (e.compare(0, 6, "change") != 0) got.push_back(e);
+    f.plug->mLog.clear();
+    return got;
+  };
+  using Log = std::vector<std::string>;
+  const char* kAsked = "menu 3 12 14 Enter value...|Reset to default";
 
+  // A host with menus is asked for its menu with the editor's entries; the
+  // control sees nothing, and no gesture begins.
   IMouseMod right(false, true);
   f.gui->OnMouseDown(12, 14, &right);
-  EXPECT_EQ(f.plug->mLog, std::vector<std::string>{"context 3 12 14"});
+  EXPECT_EQ(heard(), Log{kAsked});
   EXPECT_TRUE(knob->log.empty());
+  EXPECT_TRUE(f.gui->Menus().empty());
   EXPECT_EQ(f.gui->GetMouseCapture(), -1);
+
+  // The host runs "Enter value...": a text entry over the control holding
+  // the value, and what is typed reaches the host as one gesture.
+  f.gui->QueueTextEntry("25");
+  f.gui->OnParamMenuEntry(kMix, IGraphics::kMenuEnterValue);
+  ASSERT_EQ(f.gui->TextEntries().size(), 1u);
+  EXPECT_EQ(f.gui->TextEntries()[0].control, knob);
+  EXPECT_EQ(f.gui->TextEntries()[0].text, "100");
+  EXPECT_EQ(f.gui->TextEntries()[0].rect, IRECT(20 - 36, 20 - 9, 20 + 36, 20 + 9));
+  EXPECT_EQ(heard(), (Log{"begin 3", "edit 3", "end 3"}));
+  EXPECT_DOUBLE_EQ(f.plug->ParamAt(kMix)->GetValue(), 25.0);
+  // "Reset to default": the parameter's default, as one gesture; an entry
+  // the editor never offered does nothing.
+  f.gui->OnParamMenuEntry(kMix, IGraphics::kMenuResetToDefault);
+  EXPECT_EQ(heard(), (Log{"begin 3", "edit 3", "end 3"}));
+  EXPECT_DOUBLE_EQ(f.plug->ParamAt(kMix)->GetValue(), 100.0);
+  f.gui->OnParamMenuEntry(kMix, 1000);
+  f.gui->OnParamMenuEntry(kGain, IGraphics::kMenuEnterValue);  // no control shows it
+  EXPECT_EQ(f.gui->TextEntries().size(), 1u);
+  EXPECT_TRUE(heard().empty());
+
+  // A host without menus: the editor shows its entries alone, where the
+  // click was.
+  f.plug->mHostMenus = false;
+  f.gui->QueueMenuChoice(0);
+  f.gui->QueueTextEntry("40");
+  f.gui->OnMouseDown(12, 14, &right);
+  ASSERT_EQ(f.gui->Menus().size(), 1u);
+  EXPECT_EQ(f.gui->Menus()[0].items, (Log{"Enter value...", "Reset to default"}));
+  EXPECT_EQ(f.gui->Menus()[0].rect, IRECT(12, 14, 13, 15));
+  EXPECT_EQ(heard(), (Log{kAsked, "begin 3", "edit 3", "end 3"}));
+  EXPECT_DOUBLE_EQ(f.plug->ParamAt(kMix)->GetValue(), 40.0);
+  f.gui->QueueMenuChoice(1);
+  f.gui->OnMouseDown(12, 14, &right);
+  EXPECT_EQ(heard(), (Log{kAsked, "begin 3", "edit 3", "end 3"}));
+  EXPECT_DOUBLE_EQ(f.plug->ParamAt(kMix)->GetValue(), 100.0);
+  // Dismissed: nothing changes, nothing is typed.
+  f.gui->OnMouseDown(12, 14, &right);
+  EXPECT_EQ(heard(), Log{kAsked});
+  EXPECT_EQ(f.gui->Menus().size(), 3u);
+  EXPECT_EQ(f.gui->TextEntries().size(), 2u);
+  EXPECT_TRUE(knob->log.empty());
 
   // A control without a parameter gets the right click itself.
   f.gui->OnMouseDown(45, 14, &right);
   EXPECT_EQ(plain->log, std::vector<std::string>{"down 45,14"});
-  EXPECT_EQ(f.plug->mLog.size(), 1u);
-
-  // Under another API the control sees the right click.
-  TestPlug vst2(kAPIVST2);
-  IGraphicsHeadless* gui = new IGraphicsHeadless(&vst2, 100, 80);
-  auto* k2 = new ProbeControl(&vst2, IRECT(10, 10, 30, 30), kMix);
-  gui->AttachControl(k2);
-  vst2.AttachGraphics(gui);
-  gui->OnMouseDown(12, 14, &right);
-  EXPECT_EQ(k2->log, std::vector<std::string>{"down 12,14"});
-  EXPECT_EQ(vst2.mLog, std::vector<std::string>{"begin 3"});
+  EXPECT_TRUE(heard().empty());
 }
 
 TEST(GraphicsCoreTest, GrayedControlsAreSkippedByClicksButNotByMouseOverWhenAsked)

@@ -31,6 +31,14 @@ void TestPlug::PopupHostContextMenuForParam(int paramIdx, int x, int y)
   mLog.push_back("context " + std::to_string(paramIdx) + " " + std::to_string(x) + " " + std::to_string(y));
 }
 
+bool TestPlug::PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries)
+{
+  std::string s = "menu " + std::to_string(paramIdx) + " " + std::to_string(x) + " " + std::to_string(y);
+  for (int i = 0; i < nEntries; ++i) s += (i ? "|" : " ") + std::string(entries[i].text);
+  mLog.push_back(s);
+  return mHostMenus;
+}
+
 void TestPlug::BeginInformHostOfParamChange(int paramIdx)
 {
   mLog.push_back("begin " + std::to_string(paramIdx));

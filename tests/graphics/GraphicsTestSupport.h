@@ -27,6 +27,9 @@ public:
 
   void OnParamChange(int paramIdx) override;
   void PopupHostContextMenuForParam(int paramIdx, int x, int y) override;
+  // Logs "menu 0 10 20 Enter value...|Reset to default" and answers whether
+  // the host shows a menu (mHostMenus).
+  bool PopupParamMenu(int paramIdx, int x, int y, const IFxMenuEntry* entries, int nEntries) override;
   void BeginInformHostOfParamChange(int paramIdx) override;
   void InformHostOfParamChange(int paramIdx, double normalizedValue) override;
   void EndInformHostOfParamChange(int paramIdx) override;
@@ -39,9 +42,10 @@ public:
   bool SendMidiMsg(IMidiMsg*) override { return false; }
 
   // Everything the base told the "host", in order: "begin 0", "edit 0 0.5", "end 0",
-  // "context 0 10 20", "resize 100 50", "change 0".
+  // "context 0 10 20", "menu 0 10 20 ...", "resize 100 50", "change 0".
   std::vector<std::string> mLog;
   std::vector<double> mEdits;  // normalised values of every edit, in order
+  bool mHostMenus = true;
 
   int Count(const std::string& prefix) const;
 };

@@ -107,6 +107,9 @@ TEST_F(AllocTest, ProcessAllocatesNothing)
       b.changes.Add(0, (i % 7) / 7.0);
       b.changes.Add(6, (i / 10) % 2);          // oversampling on and off
       b.changes.Add(8, (i / 5) % 2);
+      // Points within the block, where it is split.
+      b.changes.Add(1, ((i + 5) % 10) / 10.0, n / 2);
+      b.changes.Add(6, ((i / 10) + 1) % 2, n / 3);
       b.changes.Add(0x62706173, (i % 13) == 0 ? 1.0 : 0.0);
       if (i % 17 == 0)
         b.changes.Add(0x70727374, 0.0);

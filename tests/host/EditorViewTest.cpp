@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "host/Vst3Host.h"
 #include "TestPlugFrame.h"
 #include "fx/IParam.h"
+#include "graphics/IControl.h"
 #include "platform/headless/IGraphicsHeadless.h"
+#include "tavlo/Tavlo.h"
+#include "tavlo/TavloEditor.h"
 #include "vst3/IFxVST3.h"
 #include "vst3/IFxVST3View.h"
 
@@ -259,6 +263,95 @@ TEST(EditorViewTest, ContentScaleSetsTheSizeAndAsksAnOpenWindowForIt)
   static_cast<Vst::IEditController*>(bare)->release();
   bv->release();
   EXPECT_TRUE(destroyed);
+}
+
+// The editors a Tavlo binding makes.
+int gTavloEditorsMade = 0;
+IGraphics* CountedTavloEditor(IFxBase* plug)
+{
+  ++gTavloEditorsMade;
+  return MakeTavloHeadlessEditor(plug);
+}
+
+// An instance that a host creates, sets up and runs makes no editor and
+// opens no image (they cost time and memory in every instance of a
+// session, most never shown); a view made later shows, after its first
+// tick, the values and the meter the audio has reached, and follows them.
+TEST(TavloEditorLifetime, NoEditorUntilAViewWhichShowsTheCurrentValuesAfterOneTick)
+{
+  gTavloEditorsMade = 0;
+  const int images = IGraphics::CachedImageCount();
+  HostApplication app;
+  auto* b = new IFxVST3(MakePlug(), CountedTavloEditor);
+  ASSERT_EQ(kResultOk, b->initialize(&app));
+  Vst::ProcessSetup setup{Vst::kRealtime, Vst::kSample32, 64, 48000.0};
+  ASSERT_EQ(kResultOk, b->setupProcessing(setup));
+  ASSERT_EQ(kResultOk, b->setActive(true));
+  auto* tavlo = static_cast<Tavlo*>(b->Plug());
+
+  AudioBuffers in(2, 2, 64, false), out(1, 2, 64, false);
+  ParameterChanges changes;
+  Vst::ProcessData data;
+  data.processMode = Vst::kRealtime;
+  data.symbolicSampleSize = Vst::kSample32;
+  data.numSamples = 64;
+  data.numInputs = 2;
+  data.numOutputs = 1;
+  data.inputs = in.Buses();
+  data.outputs = out.Buses();
+  long frame = 0;
+  auto run = [&](int blocks) {
+    for (int n = 0; n < blocks; ++n)
+    {
+      for (int i = 0; i < 64; ++i, ++frame)
+        for (int ch = 0; ch < 2; ++ch) in.Set(0, ch, i, 0.9 * std::sin(0.06 * (double)frame));
+      data.inputParameterChanges = n == 0 ? &changes : nullptr;
+      ASSERT_EQ(kResultOk, b->process(data));
+    }
+  };
+  changes.Add(kInput, 0.5);  // Input 200: heavy gain reduction
+  run(200);
+  EXPECT_EQ(0, gTavloEditorsMade);
+  EXPECT_EQ(nullptr, tavlo->GetGraphics());
+  EXPECT_EQ(images, IGraphics::CachedImageCount());
+  const double meter = tavlo->Chain().MeterValue();
+  ASSERT_GT(meter, 0.05);
+
+  auto inputKnob = [](IGraphics* g) {
+    std::vector<IControl*> knobs;
+    for (int i = 0; i < g->NControls(); ++i)
+      if (g->GetControl(i)->ParamIdx() == kInput) knobs.push_back(g->GetControl(i));
+    return knobs;
+  };
+  IPlugView* view = b->createView("editor");
+  ASSERT_NE(nullptr, view);
+  EXPECT_EQ(1, gTavloEditorsMade);
+  auto* g = static_cast<IGraphicsHeadless*>(static_cast<IGraphics*>(tavlo->GetGraphics()));
+  ASSERT_NE(nullptr, g);
+  g->Tick();
+  EXPECT_EQ(meter, g->GetControl(kTavloMeterControl)->GetValue());
+  ASSERT_FALSE(inputKnob(g).empty());
+  for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.5, c->GetValue());
+
+  // Automation and the meter while it is open, again after one tick.
+  changes.Clear();
+  changes.Add(kInput, 0.25);
+  run(20);
+  g->Tick();
+  EXPECT_EQ(tavlo->Chain().MeterValue(), g->GetControl(kTavloMeterControl)->GetValue());
+  EXPECT_NE(meter, tavlo->Chain().MeterValue());
+  for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.25, c->GetValue());
+
+  // The last view takes the editor with it; the next one makes a new one.
+  view->release();
+  EXPECT_EQ(nullptr, tavlo->GetGraphics());
+  view = b->createView("editor");
+  EXPECT_EQ(2, gTavloEditorsMade);
+  view->release();
+
+  b->setActive(false);
+  b->terminate();
+  b->release();
 }
 
 }  // namespace

@@ -103,6 +103,13 @@ protected:
     XTestFakeMotionEvent(mDpy, DefaultScreen(mDpy), rx, ry, 0);
     XSync(mDpy, False);
   }
+  void Key(KeySym sym)
+  {
+    const KeyCode code = XKeysymToKeycode(mDpy, sym);
+    XTestFakeKeyEvent(mDpy, code, True, 0);
+    XTestFakeKeyEvent(mDpy, code, False, 0);
+    XSync(mDpy, False);
+  }
   void Button(unsigned b, bool down)
   {
     XTestFakeButtonEvent(mDpy, b, down ? True : False, 0);
@@ -616,21 +623,64 @@ TEST_F(EditorX11Test, ClickTogglesBypassAndRightClickAsksHostMenu)
   Click(parent, bx, by);
   EXPECT_TRUE(ed.Until([&] { return std::fabs(plug.ctrl()->getParamNormalized(kBypassTag) - before) < 1e-12; }));
 
-  // Right click on a knob: the host's context menu for that parameter, and
-  // no begin or change. (This host shows no menu, so the button's release
-  // reaches the knob; it ends no gesture, as none began.)
+  // Right click on a knob: the host's context menu for that parameter, where
+  // the click was, the editor's entries after the host's own, and no begin
+  // or change by itself.
+  plug.handler.OfferContextMenus();
   plug.handler.Clear();
-  const double input = plug.ctrl()->getParamNormalized(kInputTag);
-  Click(parent, kInputL + 70, kInputT + 70, 3);
+  const double output = plug.ctrl()->getParamNormalized(kOutputTag);
+  Click(parent, kOutputL + 70, kOutputT + 70, 3);
   EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kContextMenu) == 1; }));
   ed.Settle();  // what must not follow has nothing to wait for
   std::vector<Edit> edits = plug.handler.Edits();
-  ASSERT_GE(edits.size(), 1u);
+  ASSERT_EQ(1u, edits.size());
   EXPECT_EQ(Edit::kContextMenu, edits[0].kind);
-  EXPECT_EQ((Vst::ParamID)kInputTag, edits[0].tag);
-  for (const Edit& e : edits) EXPECT_TRUE(e.kind != Edit::kBegin && e.kind != Edit::kPerform);
+  EXPECT_EQ((Vst::ParamID)kOutputTag, edits[0].tag);
+  EXPECT_EQ(output, plug.ctrl()->getParamNormalized(kOutputTag));
+  ContextMenu* menu = plug.handler.LastMenu();
+  ASSERT_NE(nullptr, menu);
+  EXPECT_EQ(1, menu->Popups());
+  EXPECT_EQ(kOutputL + 70, menu->X());
+  EXPECT_EQ(kOutputT + 70, menu->Y());
+  EXPECT_EQ((std::vector<std::string>{"Host Item", "", "Enter value...", "Reset to default"}), menu->Names());
+
+  // "Enter value..." chosen after the menu closed, as some hosts do: a field
+  // over the knob takes the keyboard, what is typed in the parameter's unit
+  // reaches the host as one gesture, and the keyboard goes back to the
+  // window that had it.
+  auto focus = [&] {
+    Window f = None;
+    int revert = 0;
+    XGetInputFocus(mDpy, &f, &revert);
+    return f;
+  };
+  XSetInputFocus(mDpy, parent, RevertToPointerRoot, CurrentTime);
+  XSync(mDpy, False);
+  plug.handler.Clear();
+  ASSERT_TRUE(menu->Run("Enter value..."));
+  EXPECT_TRUE(ed.Until([&] { return focus() != parent; }));
+  for (KeySym k : {XK_minus, XK_6, XK_space, XK_d, XK_b, XK_Return}) Key(k);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) == 1; }));
+  EXPECT_TRUE(ed.Until([&] { return focus() == parent; }));
+  edits = plug.handler.Edits();
+  ASSERT_EQ(3u, edits.size());
   EXPECT_EQ("", GestureFault(edits));
-  EXPECT_EQ(input, plug.ctrl()->getParamNormalized(kInputTag));
+  EXPECT_EQ((Vst::ParamID)kOutputTag, edits[1].tag);
+  EXPECT_NEAR(14.0 / 40.0, edits[1].value, 1e-12);  // -6 dB of -20..20
+  EXPECT_NEAR(14.0 / 40.0, plug.ctrl()->getParamNormalized(kOutputTag), 1e-12);
+  XSetInputFocus(mDpy, PointerRoot, RevertToPointerRoot, CurrentTime);
+
+  // "Reset to default" chosen while the host's menu is open: Output back to
+  // 0 dB, one gesture.
+  plug.handler.OfferContextMenus("Reset to default");
+  plug.handler.Clear();
+  Click(parent, kOutputL + 70, kOutputT + 70, 3);
+  EXPECT_TRUE(ed.Until([&] { return CountKind(plug.handler.Edits(), Edit::kEnd) == 1; }));
+  edits = plug.handler.Edits();
+  ASSERT_EQ(4u, edits.size());
+  EXPECT_EQ(Edit::kContextMenu, edits[0].kind);
+  EXPECT_EQ("", GestureFault(edits));
+  EXPECT_NEAR(0.5, plug.ctrl()->getParamNormalized(kOutputTag), 1e-12);
 }
 
 TEST_F(EditorX11Test, WheelStepsKnobByOneHundredth)
@@ -761,6 +811,8 @@ TEST_F(EditorX11Test, MeterMovesWhileAudioRunsOnAnotherThread)
     }
   };
   auto meterMatches = [&] {
+    // The reference takes the meter in a tick, as the window does on its timer.
+    ref.Editor()->OnGUIIdle();
     return Mismatches(child, kMeterL, kMeterT, ref.Draw(), kMeterL, kMeterT, kMeterW, kMeterH) == 0;
   };
 
@@ -857,6 +909,7 @@ TEST_F(EditorX11Test, TwoEditorsAtOnceWorkIndependently)
   EXPECT_TRUE(eb.Until([&] { return std::fabs(bypassOf(b) - b0) < 1e-12; }));
   EXPECT_NEAR(b0, b.ctrl()->getParamNormalized(kBypassTag), 1e-12);
   // Its context menus still find their view.
+  b.handler.OfferContextMenus();
   b.handler.Clear();
   Click(pb, kInputL + 70, kInputT + 70, 3);
   EXPECT_TRUE(eb.Until([&] { return !b.handler.Edits().empty(); }));

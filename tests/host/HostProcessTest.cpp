@@ -363,38 +363,54 @@ TEST_F(ProcessTest, ThirtyTwoAndSixtyFourBitAgreeWithinFloatRounding)
   }
 }
 
-TEST_F(ProcessTest, OnlyTheLastPointOfAQueueCountsFromTheBlockStart)
+TEST_F(ProcessTest, EveryPointOfAQueueTakesEffectAtItsOffset)
 {
-  // a: Output ramps through three points; b: the last value alone; c: 0 dB.
-  Plug a, b, c;
-  a.Start(kSample64);
-  b.Start(kSample64);
-  c.Start(kSample64);
-  Block ba(true, 128), bb(true, 128), bc(true, 128);
-  FillSignal(ba, 0);
-  FillSignal(bb, 0);
-  FillSignal(bc, 0);
-  ParamValueQueue* q = ba.changes.Add(kOutputTag, 0.0, 0);
-  q->Add(40, 1.0);
-  q->Add(100, 0.75);
-  bb.changes.Add(kOutputTag, 0.75, 0);
-  ASSERT_EQ(kResultOk, ba.Run(a.proc()));
-  ASSERT_EQ(kResultOk, bb.Run(b.proc()));
-  ASSERT_EQ(kResultOk, bc.Run(c.proc()));
-  EXPECT_EQ(2, q->mLastIndexAsked);
-  EXPECT_DOUBLE_EQ(0.75, a.ctrl()->getParamNormalized(kOutputTag));
-  for (int f = 0; f < 128; ++f)
-    ASSERT_EQ(bb.out.Get(0, 0, f), ba.out.Get(0, 0, f)) << "frame " << f;
-  // 0.75 is +10 dB, in force from frame 0: every sample is 10^(10/20) times
-  // the 0 dB instance's.
-  int checked = 0;
-  for (int f = 0; f < 128; ++f)
-    if (std::fabs(bc.out.Get(0, 0, f)) > 1e-6)
+  // Output is a gain after everything else, so each frame of an automated
+  // instance is the 0 dB instance's frame times the gain in force there:
+  // -20 dB from frame 0, a step to +20 dB at frame 40, then a ramp of a
+  // point every 8 frames from frame 64 (+10 dB falling by 1.25 dB a point).
+  struct Point
+  {
+    int offset;
+    double normalized;
+  };
+  std::vector<Point> points = {{0, 0.0}, {40, 1.0}};
+  for (int j = 0; j < 8; ++j) points.push_back({64 + 8 * j, 0.75 - j / 32.0});
+  auto gainAt = [&](int f) {
+    double n = 0.0;
+    for (const Point& p : points)
+      if (p.offset <= f) n = p.normalized;
+    return std::pow(10.0, (40.0 * n - 20.0) / 20.0);
+  };
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
+    Plug a, c;
+    a.Start(is64 ? kSample64 : kSample32);
+    c.Start(is64 ? kSample64 : kSample32);
+    for (int block = 0; block < 2; ++block)
     {
-      ASSERT_NEAR(3.1622776601683795, ba.out.Get(0, 0, f) / bc.out.Get(0, 0, f), 1e-9) << "frame " << f;
-      ++checked;
+      Block ba(is64, 128), bc(is64, 128);
+      FillSignal(ba, 128 * block);
+      FillSignal(bc, 128 * block);
+      if (block == 0)
+        for (const Point& p : points) ba.changes.Add(kOutputTag, p.normalized, p.offset);
+      ASSERT_EQ(kResultOk, ba.Run(a.proc()));
+      ASSERT_EQ(kResultOk, bc.Run(c.proc()));
+      int checked = 0;
+      for (int f = 0; f < 128; ++f)
+        if (std::fabs(bc.out.Get(0, 0, f)) > 1e-3)
+        {
+          // The next block goes on with the last point's value.
+          const double gain = block == 0 ? gainAt(f) : gainAt(127);
+          ASSERT_NEAR(gain, ba.out.Get(0, 0, f) / bc.out.Get(0, 0, f), gain * (is64 ? 1e-12 : 1e-6))
+            << "block " << block << " frame " << f;
+          ++checked;
+        }
+      EXPECT_GT(checked, 100);
     }
-  EXPECT_GT(checked, 100);
+    EXPECT_DOUBLE_EQ(points.back().normalized, a.ctrl()->getParamNormalized(kOutputTag));
+  }
 }
 
 TEST_F(ProcessTest, BrokenQueuesAndUnknownTagsAreSkipped)

@@ -58,24 +58,34 @@ Render RenderLv2(const RenderCase& c)
       inst.Connect("sc_l", sideChain);
       inst.Connect("sc_r", sideChain);
     }
-    for (const Change& ch : c.changes)
-      if (ch.block == b)
-      {
-        if (ch.param == kHostBypass)
-          inst.Control("enabled") = ch.plain > 0.5 ? 0.0f : 1.0f;
-        else
-          inst.Control(kSymbols[ch.param]) = (float)ch.plain;
-      }
     const int n = blocks[(size_t)b];
-    const char* const ports[4] = {"in_l", "in_r", "sc_l", "sc_r"};
-    for (int k = 0; k < 4; ++k)
+    // One run up to each frame at which a control changes.
+    std::vector<int> cuts = {0, n};
+    for (const Change& ch : c.changes)
+      if (ch.block == b && ch.offset > 0 && ch.offset < n) cuts.push_back(ch.offset);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    for (size_t s = 0; s + 1 < cuts.size(); ++s)
     {
-      float* p = inst.Audio(ports[k]);
-      for (int f = 0; f < n && p; ++f) p[f] = signal(k, frame + f, c.rate);
+      const int from = cuts[s], len = cuts[s + 1] - from;
+      for (const Change& ch : c.changes)
+        if (ch.block == b && std::max(0, ch.offset) == from)
+        {
+          if (ch.param == kHostBypass)
+            inst.Control("enabled") = ch.plain > 0.5 ? 0.0f : 1.0f;
+          else
+            inst.Control(kSymbols[ch.param]) = (float)ch.plain;
+        }
+      const char* const ports[4] = {"in_l", "in_r", "sc_l", "sc_r"};
+      for (int k = 0; k < 4; ++k)
+      {
+        float* p = inst.Audio(ports[k]);
+        for (int f = 0; f < len && p; ++f) p[f] = signal(k, frame + from + f, c.rate);
+      }
+      inst.Run(len);
+      out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + len);
+      out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + len);
     }
-    inst.Run(n);
-    out.left.insert(out.left.end(), inst.Audio("out_l"), inst.Audio("out_l") + n);
-    out.right.insert(out.right.end(), inst.Audio("out_r"), inst.Audio("out_r") + n);
     frame += n;
   }
   out.meter = inst.Control("gain_reduction");
@@ -105,7 +115,8 @@ Render RenderVst3(const RenderCase& c, bool is64)
     // as silence.
     vst3host::Block blk(is64, n, c.sideChain);
     for (const Change& ch : c.changes)
-      if (ch.block == b) blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized);
+      if (ch.block == b)
+        blk.changes.Add(ch.param == kHostBypass ? kBypassTag : (ParamID)ch.param, ch.normalized, ch.offset);
     for (int f = 0; f < n; ++f)
       for (int ch = 0; ch < 2; ++ch)
       {

@@ -22,14 +22,18 @@ constexpr int kMaxBlock = 8192;
 // Host block sizes; the longest is processed in pieces by the LV2 binding.
 extern const std::vector<int> kBlocks;
 
-// A parameter value from a block on, in both forms; each pair is exact in
-// single precision and through the normalised mapping.
+// A parameter value from a frame of a block on, in both forms; each pair is
+// exact in single precision and through the normalised mapping. Within a
+// block, the VST 3 host sends a point at the offset; the LV2 host splits its
+// run there, as LV2 hosts do. Offsets lie within the block; changes of one
+// block are listed by offset.
 struct Change
 {
   int block;
   int param;  // kHostBypass for the host's bypass
   double plain;
   double normalized;
+  int offset = 0;
 };
 
 // Input channel ch (main left, main right, side-chain left, side-chain

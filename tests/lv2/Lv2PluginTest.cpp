@@ -334,6 +334,13 @@ TEST_F(Lv2Sound, BitIdenticalToTheVst3Bundle)
     {"odd block sizes, oversampled, the side-chain coming and going", true,
      with({{0, 6, 1, 1.0}, {0, 8, 0, 0.0}, {9, kHostBypass, 1, 1.0}, {11, kHostBypass, 0, 0.0}}), nullptr, 48000.0,
      &kOddBlocks, 30000, {4, 7, 13}},
+    // A VST 3 point at frame k of a block against an LV2 run split at k.
+    {"a step of Input within a block", false, with({{2, 0, 200, 0.5, 321}})},
+    {"a ramp of Output within a block", false,
+     with({{2, 1, -10, 0.25, 0}, {2, 1, -5, 0.375, 100}, {2, 1, 0, 0.5, 233}, {2, 1, 5, 0.625, 500}, {2, 1, 10, 0.75, 999}})},
+    {"switches and both bypasses within blocks, past the LV2 binding's own block", true,
+     with({{1, kHostBypass, 1, 1.0, 100}, {1, kHostBypass, 0, 0.0, 400}, {2, 6, 1, 1.0, 17}, {4, 8, 0, 0.0, 4095},
+           {4, 7, 1, 1.0, 4500}, {4, 7, 0, 0.0, 5000}, {5, 6, 0, 0.0, 1}})},
   };
   for (double rate : {44100.0, 48000.0, 96000.0})
     for (RenderCase c : cases)

@@ -518,6 +518,25 @@ TEST_F(LinuxEditorTest, TextEntryTypedFilteredAndApplied)
   // No display text reads "2": the first entry, as for any unknown text.
   EXPECT_EQ(0, (int)mode->GetValue());
 
+  // A value field opens on the value selected: a refused key keeps it, the
+  // first key taken replaces it, an arrow key keeps it and moves the caret.
+  gui->CreateTextEntry(gainCtl, gainCtl->GetText(), &r, "-3.0", gain);
+  Type("x");
+  Pump();
+  EXPECT_EQ("-3.0", gui->TextEntryString());
+  Type("6");
+  Pump();
+  EXPECT_EQ("6", gui->TextEntryString());
+  Key(dpy, XK_Escape);
+  Pump();
+  gui->CreateTextEntry(gainCtl, gainCtl->GetText(), &r, "-3.0", gain);
+  Key(dpy, XK_Left);
+  Type("5");
+  Pump();
+  EXPECT_EQ("-3.50", gui->TextEntryString());
+  Key(dpy, XK_Escape);
+  Pump();
+
   // Without a parameter the control gets the text as typed.
   gui->CreateTextEntry(rec, rec->GetText(), &r, "ab", nullptr);
   Type("Cd");

@@ -17,10 +17,12 @@
 #include "dsp/CurveTables.h"
 #include "dsp/NumSmooth.h"
 #include "dsp/OverSampler.h"
+#include "dsp/SimdPath.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
 #include "tavlo/Tavlo.h"
+#include "tavlo/TavloGainEstimate.h"
 
 // ---- allocation counting for the whole executable ----
 // The replacements below pair operator new with malloc and delete with free
@@ -686,84 +688,205 @@ TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
   EXPECT_EQ(oL[0], 7.0);
 }
 
+// Both code paths: the processor's best (AVX2 where it has it) and the
+// plain one every x86-64 processor runs.
 TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
 {
-  const size_t n = 96000;
-  const Signal sig = MusicLike(n, 48000.0, 7);
-  Chain chain;
-  RefChain ref;
-  std::vector<double> oL(n), oR(n), rL(n), rR(n);
+  for (const simdpath::Path path : {simdpath::kAvx2, simdpath::kPlain})
+  {
+    SCOPED_TRACE(path == simdpath::kPlain ? "plain path" : "best path");
+    simdpath::Force(path);
+    ASSERT_EQ(path == simdpath::kPlain ? simdpath::kPlain : simdpath::Best(), simdpath::Active());
+    const size_t n = 96000;
+    const Signal sig = MusicLike(n, 48000.0, 7);
+    Chain chain;
+    RefChain ref;
+    std::vector<double> oL(n), oR(n), rL(n), rR(n);
 
-  struct Step
-  {
-    size_t at;
-    int param;
-    double value;
-  };
-  // Parameter changes between blocks, covering every cached value and the
-  // three switches.
-  const Step steps[] = {
-    {0, kInput, 30.0},       {3000, kAttack, 0.0001}, {6000, kOversample, 1},
-    {9000, kRelease, 0.1},   {12000, kHPF, 250.0},    {15000, kInput, 12.5},
-    {18000, kSidechain, 0},  {21000, kMix, 35.0},     {24000, kOutput, -6.0},
-    {27000, kBypass, 1},     {30000, kBypass, 0},     {33000, kOversample, 0},
-    {36000, kSidechain, 1},  {39000, kInput, 400.0},  {42000, kAttack, 0.0101},
-    {45000, kInput, 0.0},    {48000, kInput, 45.0},   {51000, kHPF, 20.0},
-    {54000, kOversample, 1}, {57000, kRelease, 0.5},  {60000, kMix, 100.0},
-  };
-  const int blockSizes[] = {512, 1, 37, 256, 1000, 64};
-  size_t pos = 0, stepIdx = 0;
-  int blk = 0;
-  double sr = 48000.0;
-  while (pos < n)
-  {
-    while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
+    struct Step
     {
-      const Step& s = steps[stepIdx++];
-      chain.Set(s.param, s.value);
-      const IParam* param = chain.mBase->ParamAt(s.param);
-      ASSERT_NE(param, nullptr);
-      const double v = param->GetValue();
-      switch (s.param)
+      size_t at;
+      int param;
+      double value;
+    };
+    // Parameter changes between blocks, covering every cached value and the
+    // three switches.
+    const Step steps[] = {
+      {0, kInput, 30.0},       {3000, kAttack, 0.0001}, {6000, kOversample, 1},
+      {9000, kRelease, 0.1},   {12000, kHPF, 250.0},    {15000, kInput, 12.5},
+      {18000, kSidechain, 0},  {21000, kMix, 35.0},     {24000, kOutput, -6.0},
+      {27000, kBypass, 1},     {30000, kBypass, 0},     {33000, kOversample, 0},
+      {36000, kSidechain, 1},  {39000, kInput, 400.0},  {42000, kAttack, 0.0101},
+      {45000, kInput, 0.0},    {48000, kInput, 45.0},   {51000, kHPF, 20.0},
+      {54000, kOversample, 1}, {57000, kRelease, 0.5},  {60000, kMix, 100.0},
+    };
+    const int blockSizes[] = {512, 1, 37, 256, 1000, 64};
+    size_t pos = 0, stepIdx = 0;
+    int blk = 0;
+    double sr = 48000.0;
+    while (pos < n)
+    {
+      while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
       {
-        case kInput: ref.input = v; break;
-        case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
-        case kAttack: ref.attackT = v; break;
-        case kRelease: ref.releaseT = v; break;
-        case kMix: ref.mix = v; break;
-        case kHPF: ref.hpf = v; break;
-        case kOversample: ref.oversample = static_cast<int>(v); break;
-        case kBypass: ref.bypass = static_cast<int>(v); break;
-        case kSidechain: ref.sidechain = static_cast<int>(v); break;
+        const Step& s = steps[stepIdx++];
+        chain.Set(s.param, s.value);
+        const IParam* param = chain.mBase->ParamAt(s.param);
+        ASSERT_NE(param, nullptr);
+        const double v = param->GetValue();
+        switch (s.param)
+        {
+          case kInput: ref.input = v; break;
+          case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
+          case kAttack: ref.attackT = v; break;
+          case kRelease: ref.releaseT = v; break;
+          case kMix: ref.mix = v; break;
+          case kHPF: ref.hpf = v; break;
+          case kOversample: ref.oversample = static_cast<int>(v); break;
+          case kBypass: ref.bypass = static_cast<int>(v); break;
+          case kSidechain: ref.sidechain = static_cast<int>(v); break;
+        }
+      }
+      if (pos >= 70000 && sr == 48000.0)
+      {
+        sr = 44100.0; // a new sample rate mid-stream
+        chain.mBase->SetSampleRate(sr);
+      }
+      const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
+      chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
+      ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
+      pos += len;
+    }
+    size_t mismatches = 0, reduced = 0;
+    for (size_t i = 0; i < n; ++i)
+    {
+      if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
+      {
+        if (mismatches++ < 5)
+          ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
+      }
+      if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
+      {
+        if (mismatches++ < 5)
+          ADD_FAILURE() << "meter at frame " << i;
+      }
+      reduced += ref.meterValues[i] > 0.05;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
+    // The comparison covered real compression, not just unity gain.
+    EXPECT_GT(reduced, n / 10);
+  }
+  simdpath::Force(simdpath::kAvx2);
+}
+
+// The gain computer's cheap interval: it must hold the exact gain wherever
+// it is given, within the error the code's comment proves, and say no at
+// the edges of that domain and for non-finite values.
+TEST(TavloGainEstimate, IntervalHoldsTheExactGainAndRefusesOutsideItsDomain)
+{
+  using namespace tavlogain;
+  double worst = 0.0;
+  long accepted = 0;
+  for (double input : {0.0, 0.25, 30.0, 80.0, 200.0, 399.5, 400.0})
+  {
+    const double threshold = std::exp(-input / kLevelScale);
+    const double from = std::max(threshold, 0x1p-70), to = 256.0;
+    for (int e = 0; e <= 240; ++e)
+    {
+      // From just above the threshold to the domain's top, log-spaced.
+      const double env = e == 0 ? std::nextafter(from, 1e300) : e == 240 ? to : from * std::pow(to / from, e / 240.0);
+      for (double sum : {-16.0, -15.999, -3.0, -0.5, -1e-9, 0.0, 1e-9, 0.5, 3.0, 15.999, 16.0})
+      {
+        const double exact = ExactGain(env, sum / 2, sum / 2, input);
+        double lo = -1.0, hi = -1.0;
+        ASSERT_TRUE(EstimateGain(env, sum / 2, sum / 2, input, lo, hi)) << env << " " << sum << " " << input;
+        ++accepted;
+        ASSERT_TRUE(lo <= exact && exact <= hi) << "env " << env << ", L + R " << sum << ", input " << input;
+        worst = std::max(worst, std::fabs((lo + hi) / 2 / exact - 1.0));
       }
     }
-    if (pos >= 70000 && sr == 48000.0)
-    {
-      sr = 44100.0; // a new sample rate mid-stream
-      chain.mBase->SetSampleRate(sr);
-    }
-    const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
-    chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
-    ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
-    pos += len;
   }
-  size_t mismatches = 0, reduced = 0;
-  for (size_t i = 0; i < n; ++i)
+  EXPECT_EQ(accepted, 7L * 241 * 11);
+  // The bound the comment derives; the interval is over six thousand times wider.
+  EXPECT_LT(worst, 1.5e-10);
+  EXPECT_GT(kEstimateWidth, 6000 * 1.5e-10);
+
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const struct
   {
-    if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
+    double env, left, right, input;
+    bool inside;
+  } edges[] = {
+    {0x1p-70, 0.1, 0.1, 400.0, true},
+    {std::nextafter(0x1p-70, 0.0), 0.1, 0.1, 400.0, false},
+    {256.0, 0.1, 0.1, 0.0, true},
+    {std::nextafter(256.0, 1e9), 0.1, 0.1, 0.0, false},
+    {0.5, 8.0, 8.0, 80.0, true},
+    {0.5, 8.0, 8.00001, 80.0, false},
+    {0.5, -8.0, -8.0, 80.0, true},
+    {0.5, -8.0, -8.00001, 80.0, false},
+    {0.5, 0.1, 0.1, std::nextafter(400.0, 401.0), false},
+    {0.5, 0.1, 0.1, -1.0, false},
+    {nan, 0.1, 0.1, 80.0, false},
+    {0.5, nan, 0.1, 80.0, false},
+    {0.5, 0.1, inf, 80.0, false},
+    {0.5, -inf, inf, 80.0, false},
+    {inf, 0.1, 0.1, 80.0, false},
+    {0.5, 0.1, 0.1, nan, false},
+  };
+  for (const auto& c : edges)
+  {
+    double lo = -1.0, hi = -1.0;
+    const bool inside = EstimateGain(c.env, c.left, c.right, c.input, lo, hi);
+    EXPECT_EQ(c.inside, inside) << c.env << " " << c.left << " " << c.right << " " << c.input;
+    if (inside)
     {
-      if (mismatches++ < 5)
-        ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
+      const double exact = ExactGain(c.env, c.left, c.right, c.input);
+      EXPECT_TRUE(lo <= exact && exact <= hi) << c.env << " " << c.left << " " << c.right << " " << c.input;
     }
-    if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
-    {
-      if (mismatches++ < 5)
-        ADD_FAILURE() << "meter at frame " << i;
-    }
-    reduced += ref.meterValues[i] > 0.05;
+    else
+      EXPECT_TRUE(lo == -1.0 && hi == -1.0) << "bounds written outside the domain";
   }
-  EXPECT_EQ(mismatches, 0u);
-  EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
-  // The comparison covered real compression, not just unity gain.
-  EXPECT_GT(reduced, n / 10);
+}
+
+// The ballistics' step decided by the interval takes the attack or release
+// step only where every target in the interval would; at the interval's
+// edges and wherever the target could win the min or max, it leaves the
+// decision to the exact gain.
+TEST(TavloGainEstimate, StepWithinTheIntervalIsTheExactStepOrFallsBack)
+{
+  using namespace tavlogain;
+  const double fall = 0.9 * 0.99, rise = 0.5 / 0.999;
+  const struct
+  {
+    double state, lo, hi, attack, release;
+    bool decided;
+  } cases[] = {
+    {0.9, 0.5, fall, 0.99, 0.999, true},                              // target at most the attack step
+    {0.9, 0.5, std::nextafter(fall, 1.0), 0.99, 0.999, false},        // the target might be above it
+    {0.9, fall, fall, 0.99, 0.999, true},                             // a single point, on the step
+    {0.5, rise, 0.8, 0.99, 0.999, true},                              // target at least the release step
+    {0.5, std::nextafter(rise, 0.0), 0.8, 0.99, 0.999, false},        // the target might be below it
+    {0.5, 0.4, 0.6, 0.99, 0.999, false},                              // the interval holds the state
+    {0.5, 0.5, 0.6, 0.99, 0.999, false},                              // its lower edge is the state
+    {0.6, 0.5, 0.6, 0.99, 0.999, false},                              // its upper edge is the state
+    {0.9, 0.1, 0.2, 0.0, 0.999, false},                               // attack 0: the target itself
+    {0.5, 0.7, 0.8, 0.99, 0.0, false},                                // release 0: the target itself
+    {0.0, 0.7, 0.8, 0.99, 0.0, false},                                // 0 / 0
+  };
+  for (const auto& c : cases)
+  {
+    double state = c.state;
+    const bool decided = BallisticStepWithin(state, c.lo, c.hi, c.attack, c.release);
+    EXPECT_EQ(c.decided, decided) << c.state << " in [" << c.lo << ", " << c.hi << "]";
+    if (!decided)
+    {
+      EXPECT_EQ(c.state, state) << "state changed without a decision";
+      continue;
+    }
+    // Every target in the interval steps to the same state.
+    for (double g : {c.lo, (c.lo + c.hi) / 2, c.hi})
+      EXPECT_TRUE(BitEqual(BallisticStep(c.state, g, c.attack, c.release), state))
+        << c.state << " toward " << g;
+  }
 }

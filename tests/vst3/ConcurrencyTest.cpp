@@ -196,9 +196,13 @@ TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndAResto
   ASSERT_TRUE(r.BlocksGoOn());
 
   // A drag on the Input knob in the editor, which the host holds in
-  // performEdit. The value reads back at once all the same.
+  // performEdit. The value reads back at once all the same. The editor's
+  // timer ticks meanwhile, reading what the audio thread publishes.
+  IPlugView* view = r.binding->createView("editor");
+  ASSERT_NE(nullptr, view);
   IGraphics* editor = static_cast<IGraphics*>(r.plug->GetGraphics());
   ASSERT_NE(nullptr, editor);
+  for (int i = 0; i < 20 && r.BlocksGoOn(5); ++i) editor->OnGUIIdle();
   const double before = r.binding->getParamNormalized(kInput);
   std::thread ui([&] {
     IMouseMod left(true);
@@ -211,6 +215,8 @@ TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndAResto
   EXPECT_GT(r.binding->getParamNormalized(kInput), before);
   handler.latch.Open();
   ui.join();
+  for (int i = 0; i < 20 && r.BlocksGoOn(5); ++i) editor->OnGUIIdle();
+  view->release();
 
   // A save whose stream stalls.
   HoldingStream saved;

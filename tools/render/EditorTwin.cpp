@@ -43,7 +43,10 @@ bool EditorTwin::Create(const std::string& resourceFolder, std::string& error)
 {
   gTwinResources = resourceFolder;
   IFxBase* plug = MakePlug();
-  mPlug = plug ? new IFxVST3(plug, TwinEditor) : nullptr;
+  mPlug = plug ? new IFxVST3(plug) : nullptr;
+  // A binding makes its editor only for a host's view; the twin's is drawn
+  // off-screen and kept for the twin's life.
+  if (plug) plug->AttachGraphics(TwinEditor(plug));
   if (!mPlug)
   {
     error = "cannot create the editor's instance";

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <emmintrin.h>
+#include <immintrin.h>
+
+#include <cstring>
 
 // The two all-pass chains shared by the up- and down-sampler. Path 0 runs the
 // even-indexed sections, path 1 the odd ones; section 2m and 2m+1 sit next to
@@ -69,6 +71,62 @@ public:
   const double* coefs() const { return mC; }
   const double* prev_inputs() const { return mX; }
   const double* prev_outputs() const { return mY; }
+
+  static constexpr int kSections = NC;
+
+  bool same_coefs(const AllpassState& other) const { return std::memcmp(mC, other.mC, sizeof mC) == 0; }
+
+  // 2 x Q states of the same coefficients and an even number of sections
+  // run side by side, one 256-bit register holding both paths of two of
+  // them (AVX2: the caller checks the processor). n steps; before each,
+  // load(i, q, s) gives the lanes' inputs of pair q (path 0 and 1 of its first
+  // state, then of its second), after it store(i, q, s) takes their
+  // outputs. Every lane does what Run does, in the same order: the same
+  // numbers.
+  template <int Q, class Load, class Store>
+  __attribute__((target("avx2"), always_inline)) static inline void RunPairs(AllpassState* const st[2 * Q], int n,
+                                                                            Load load, Store store)
+  {
+    static_assert(NC % 2 == 0, "pairs of sections only");
+    constexpr int P = NC / 2;
+#define TAVLO_HB_PAIR(a, b) _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a)), _mm_loadu_pd(b), 1)
+    __m256d c[P], x[Q][P], y[Q][P];
+    for (int j = 0; j < P; ++j)
+      c[j] = TAVLO_HB_PAIR(st[0]->mC + 2 * j, st[0]->mC + 2 * j);
+    for (int q = 0; q < Q; ++q)
+      for (int j = 0; j < P; ++j)
+      {
+        x[q][j] = TAVLO_HB_PAIR(st[2 * q]->mX + 2 * j, st[2 * q + 1]->mX + 2 * j);
+        y[q][j] = TAVLO_HB_PAIR(st[2 * q]->mY + 2 * j, st[2 * q + 1]->mY + 2 * j);
+      }
+#undef TAVLO_HB_PAIR
+    for (int i = 0; i < n; ++i)
+    {
+      __m256d s[Q];
+      for (int q = 0; q < Q; ++q)
+        load(i, q, s[q]);
+#pragma GCC unroll 8
+      for (int j = 0; j < P; ++j)
+#pragma GCC unroll 4
+        for (int q = 0; q < Q; ++q)
+        {
+          const __m256d t = x[q][j];
+          x[q][j] = s[q];
+          s[q] = _mm256_add_pd(_mm256_mul_pd(c[j], _mm256_sub_pd(s[q], y[q][j])), t);
+          y[q][j] = s[q];
+        }
+      for (int q = 0; q < Q; ++q)
+        store(i, q, s[q]);
+    }
+    for (int q = 0; q < Q; ++q)
+      for (int j = 0; j < P; ++j)
+      {
+        _mm_storeu_pd(st[2 * q]->mX + 2 * j, _mm256_castpd256_pd128(x[q][j]));
+        _mm_storeu_pd(st[2 * q + 1]->mX + 2 * j, _mm256_extractf128_pd(x[q][j], 1));
+        _mm_storeu_pd(st[2 * q]->mY + 2 * j, _mm256_castpd256_pd128(y[q][j]));
+        _mm_storeu_pd(st[2 * q + 1]->mY + 2 * j, _mm256_extractf128_pd(y[q][j], 1));
+      }
+  }
 
 protected:
   // Both path outputs for the two lane inputs of s.

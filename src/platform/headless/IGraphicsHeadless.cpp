@@ -76,7 +76,7 @@ void IGraphicsHeadless::CreateTextEntry(IControl* pControl, IText*, IRECT* pText
 {
   if (!pControl || mEntryOpen) return;
   TextEntryRequest req{pControl, pParam, pTextRect ? *pTextRect : IRECT(), pString ? pString : "",
-                       pControl->GetTextEntryLength()};
+                       TextEntryMaxLength(pControl, pParam)};
   mTextEntries.push_back(req);
   mEntryOpen = true;
   if (!mTextAnswers.empty())

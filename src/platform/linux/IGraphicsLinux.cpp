@@ -24,6 +24,8 @@ namespace {
 Display* Dpy(void* p) { return static_cast<Display*>(p); }
 
 constexpr int kDoubleClickSlop = 4;  // pixels
+// The selected text of a field, the same blue as a highlighted menu item.
+constexpr unsigned kEntrySelection = 0xFF3A6EA5u;
 
 // Xlib's default error handler ends the process. A host may destroy its
 // window before it removes our view (then our child window is gone too), or
@@ -541,6 +543,7 @@ void IGraphicsLinux::HandleButtonPress(void* pXEvent)
     if (mEntry.rect.Contains(be.x, be.y))
     {
       mEntry.caret = mEntry.text.size();
+      mEntry.selected = false;
       EntryPaint();
       return;
     }
@@ -648,7 +651,13 @@ void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pT
   e.face = t.mFont;
   e.fg = t.mTextEntryFGColor.Pixel() | 0xFF000000u;
   e.bg = t.mTextEntryBGColor.Pixel() | 0xFF000000u;
-  if (pParam)
+  if (pParam && pParam->GetUnit())
+  {
+    // A value with its unit ("-3 dB", "0.08 kHz"): anything printable, and
+    // the reading decides.
+    e.maxLength = TextEntryMaxLength(pControl, pParam);
+  }
+  else if (pParam)
   {
     switch (pParam->GetType())
     {
@@ -661,6 +670,8 @@ void IGraphicsLinux::CreateTextEntry(IControl* pControl, IText* pText, IRECT* pT
     e.maxLength = pControl->GetTextEntryLength();
   }
   e.caret = e.text.size();
+  // A value field opens on the value, selected, to be typed over.
+  e.selected = pParam && !e.text.empty();
 
   Display* dpy = Dpy(mDisplay);
   XSetWindowAttributes a;
@@ -706,6 +717,11 @@ void IGraphicsLinux::EntryPaint()
     // Long text is clipped at the tail: keep its start visible.
     x0 = std::max(x0, 2);
     const int y0 = (h - lineH) / 2;
+    if (e.selected)
+    {
+      PxFillRect(&bm, x0 - 1, y0, std::min(all.right + 2, w - x0 + 1), lineH, kEntrySelection, 1.f, 0);
+      font->SetTextColor(0xFFFFFFFFu);
+    }
     if (!e.text.empty())
     {
       RECT tr = {x0, y0, w, y0 + lineH};
@@ -715,7 +731,7 @@ void IGraphicsLinux::EntryPaint()
   }
   caretX = std::min(std::max(caretX, 1), w - 2);
   const int cy0 = std::max(1, (h - lineH) / 2), cy1 = std::min(h - 2, cy0 + lineH - 1);
-  PxLine(&bm, caretX, cy0, caretX, cy1, e.fg, 1.f, 0, false);
+  if (!e.selected) PxLine(&bm, caretX, cy0, caretX, cy1, e.fg, 1.f, 0, false);
   PutBitmap(e.window, &bm, 0, 0, w, h);
   XFlush(Dpy(mDisplay));
 }
@@ -723,6 +739,31 @@ void IGraphicsLinux::EntryPaint()
 bool IGraphicsLinux::EntryKey(unsigned long keysym, const char* chars, int nChars)
 {
   TextEntry& e = mEntry;
+  if (e.selected)
+  {
+    if (keysym == XK_BackSpace || keysym == XK_Delete)
+    {
+      e.selected = false;
+      e.text.clear();
+      e.caret = 0;
+      EntryPaint();
+      return true;
+    }
+    if (nChars == 1 && (unsigned char)chars[0] >= 32 && chars[0] != 127)
+    {
+      // A refused character leaves the selection as it was.
+      const std::string was = e.text;
+      e.text.clear();
+      e.caret = 0;
+      e.selected = false;
+      if (EntryKey(keysym, chars, nChars)) return true;
+      e.text = was;
+      e.caret = was.size();
+      e.selected = true;
+      return false;
+    }
+    if (keysym == XK_Left || keysym == XK_Right || keysym == XK_Home || keysym == XK_End) e.selected = false;
+  }
   switch (keysym)
   {
     case XK_Return:

@@ -102,6 +102,9 @@ private:
     std::string allowed;  // empty: anything printable
     int maxLength = 0;
     size_t caret = 0;
+    // The text the field opened with is selected: the first character
+    // typed, Backspace or Delete replaces it, as in any native field.
+    bool selected = false;
     int size = 10;
     int align = 1;
     std::string face;

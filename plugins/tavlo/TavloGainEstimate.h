@@ -1,0 +1,193 @@
+#pragma once
+
+// The gain computer's target, exactly and as a cheap interval.
+//
+// The exact gain, as the chain has always computed it with the C library's
+// pow, log and exp, decides every sample it reaches. But most frames above
+// the threshold never reach it: the ballistics keep their own state when the
+// target lies beyond the attack or release step (min/max against gs * attack
+// or gs / release). An interval known to hold the exact gain settles those
+// comparisons without it; the exact gain is computed only where the interval
+// cannot (see TavloChain.cpp).
+//
+// Why the interval holds the exact gain. Write s for L + R, t = s / 20 (the
+// same doubles in both computations), q = 10^-t, w = ln(env) + input / LS
+// (LS the level scale). The exact formula
+//   G = exp(((LS ln(env) + input) / 10^t - input) / LS) / env
+// is algebraically exp((q - 1) w). Within the domain EstimateGain accepts
+// (|t| <= 0.8, so q <= 6.31; 2^-70 <= env <= 2^8; 0 <= input <= 400, so
+// 0 < w <= 52.1 where env is above the threshold; |(q - 1) w| <= 600):
+// - G carries the rounding of eleven double operations and three library
+//   functions (each under 1 ulp, u = 2^-53): the error of its exponent is at
+//   most 12u (1 + q)(LS |ln env| + input) / LS <= 12u x 7.31 x 98.7 < 1e-12,
+//   so |G / exp((q - 1) w) - 1| < 1.1e-12;
+// - the estimate: Log's series stops after t^15 of 2 atanh(t), |t| <= 0.1716,
+//   leaving < 1.3e-14, and Exp's Taylor polynomial stops after r^11 with
+//   |r| <= 0.3466, leaving a relative 9e-15; with the roundings of the range
+//   reductions (< 2e-13 absolute for |y| <= 600) q is within 3e-13, w within
+//   1e-12, so (q - 1) w is within 6.31 x 3e-13 x 52.1 + 5.31 x 1e-12 < 1.1e-10
+//   and the estimate within a relative 1.2e-10 of exp((q - 1) w).
+// Together |estimate / G - 1| < 1.5e-10. The interval is widened by
+// kEstimateWidth = 2^-20 (9.5e-7) on each side, over six thousand times
+// that, so the bounds' own rounding cannot matter either. Outside the domain
+// (large or non-finite input, NaN) EstimateGain says so and the exact gain
+// is computed.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace tavlogain
+{
+
+const double kLevelScale = 8.65617025;  // dB per neper, as the curve was tuned
+const double kEstimateWidth = 1.0 / 1048576.0;
+
+// The gain for a detector envelope above the threshold, the ratio following
+// the sum of the two main inputs. The expression is the sound: keep it as it
+// is, operation for operation.
+inline double ExactGain(double env, double left, double right, double input)
+{
+  const double ratio = std::pow(10.0, (left + right) / 20.0);
+  return std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
+}
+
+namespace detail
+{
+
+inline double FromBits(uint64_t b)
+{
+  double d;
+  std::memcpy(&d, &b, sizeof d);
+  return d;
+}
+inline uint64_t ToBits(double d)
+{
+  uint64_t b;
+  std::memcpy(&b, &d, sizeof b);
+  return b;
+}
+
+const double kLn2 = 0.6931471805599453;
+
+// e^y for |y| <= 700: y = k ln 2 + r, |r| <= ln 2 / 2, e^r by its Taylor
+// polynomial to r^11.
+inline double Exp(double y)
+{
+  // Rounded to an integer by adding and taking away 1.5 x 2^52 (|y / ln 2|
+  // is far below 2^51).
+  const double k = (y * (1.0 / kLn2) + 6755399441055744.0) - 6755399441055744.0;
+  const double r = y - k * kLn2;
+  double p = 1.0 / 39916800.0;
+  p = p * r + 1.0 / 3628800.0;
+  p = p * r + 1.0 / 362880.0;
+  p = p * r + 1.0 / 40320.0;
+  p = p * r + 1.0 / 5040.0;
+  p = p * r + 1.0 / 720.0;
+  p = p * r + 1.0 / 120.0;
+  p = p * r + 1.0 / 24.0;
+  p = p * r + 1.0 / 6.0;
+  p = p * r + 0.5;
+  p = p * r + 1.0;
+  p = p * r + 1.0;
+  return p * FromBits(static_cast<uint64_t>(static_cast<int64_t>(k) + 1023) << 52);
+}
+
+// ln x for a positive normal x: x = m 2^e, sqrt(1/2) <= m < sqrt(2),
+// ln m = 2 atanh((m - 1) / (m + 1)) by its series to t^15.
+inline double Log(double x)
+{
+  const uint64_t bits = ToBits(x);
+  int64_t e = static_cast<int64_t>((bits >> 52) & 0x7FF) - 1023;
+  double m = FromBits((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+  if (m > 1.4142135623730951)
+  {
+    m *= 0.5;
+    ++e;
+  }
+  const double t = (m - 1.0) / (m + 1.0);
+  const double t2 = t * t;
+  double p = 1.0 / 15.0;
+  p = p * t2 + 1.0 / 13.0;
+  p = p * t2 + 1.0 / 11.0;
+  p = p * t2 + 1.0 / 9.0;
+  p = p * t2 + 1.0 / 7.0;
+  p = p * t2 + 1.0 / 5.0;
+  p = p * t2 + 1.0 / 3.0;
+  p = p * t2 + 1.0;
+  return static_cast<double>(e) * kLn2 + 2.0 * t * p;
+}
+
+}  // namespace detail
+
+// An interval [lo, hi] holding ExactGain(env, left, right, input), for env
+// above the threshold exp(-input / kLevelScale); false (lo and hi untouched)
+// outside the domain where that is proven, NaN and infinities included.
+inline bool EstimateGain(double env, double left, double right, double input, double& lo, double& hi)
+{
+  const double t = (left + right) / 20.0;
+  if (!(std::fabs(t) <= 0.8 && env >= 0x1p-70 && env <= 256.0 && input >= 0.0 && input <= 400.0))
+    return false;
+  const double q = detail::Exp(-2.302585092994046 * t);
+  const double w = detail::Log(env) + input / kLevelScale;
+  const double y = (q - 1.0) * w;
+  if (!(std::fabs(y) <= 600.0))
+    return false;
+  const double g = detail::Exp(y);
+  lo = g * (1.0 - kEstimateWidth);
+  hi = g * (1.0 + kEstimateWidth);
+  return true;
+}
+
+// The attack and release step on the ballistic gain toward g. When the gain
+// already equals its target (no reduction, mostly) the release step would
+// give the target back: the release factor is at most 1.
+inline double BallisticStep(double gainState, double g, double attack, double release)
+{
+  if (!(gainState == g) || std::isinf(g))
+  {
+    const double falling = std::max(g, gainState * attack);
+    const double rising = std::min(gainState / release, g);
+    gainState = gainState > g ? falling : rising;
+    if (std::isnan(gainState) || std::isnan(g))
+      gainState = g;
+    else if (std::isinf(gainState))
+      gainState = 1.0; // only reachable from non-finite input; no reduction
+  }
+  return gainState;
+}
+
+// The same step for a target known only to lie in [lo, hi] (finite and
+// positive). Where the interval settles the step's comparisons, the result
+// is the one BallisticStep gives with the exact target: the target is
+// unequal to the state, and it loses the min or max to the attack or release
+// step. Otherwise it returns false and the exact target must be computed.
+inline bool BallisticStepWithin(double& gainState, double lo, double hi, double attack, double release)
+{
+  double next;
+  if (gainState > hi)
+  {
+    // Falling; max(g, gs * attack) is gs * attack when g <= it.
+    next = gainState * attack;
+    if (!(hi <= next))
+      return false;
+  }
+  else if (gainState < lo)
+  {
+    // Rising; min(gs / release, g) is gs / release when g >= it.
+    next = gainState / release;
+    if (!(lo >= next))
+      return false;
+  }
+  else
+    return false;
+  // NaN cannot get here (it fails the comparisons); an infinite state
+  // falls to infinity, which BallisticStep turns into no reduction.
+  if (std::isinf(next))
+    next = 1.0;
+  gainState = next;
+  return true;
+}
+
+}  // namespace tavlogain

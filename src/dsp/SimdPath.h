@@ -1,0 +1,24 @@
+#pragma once
+
+// Which code path the signal chain's vector loops take. The build targets
+// any x86-64 processor; loops that gain from AVX2 have a version compiled for
+// it, chosen at run time where the processor has it. Both paths do the same
+// operations on every sample in the same order, so they give the same bits.
+namespace simdpath
+{
+
+enum Path
+{
+  kPlain = 0,  // SSE2, on every x86-64 processor
+  kAvx2 = 1
+};
+
+// The path in use: AVX2 where the processor has it, unless forced.
+Path Active();
+// The processor's best path.
+Path Best();
+// Tests force the plain path to compare it with the other; kAvx2 on a
+// processor without it stays plain. Not for the audio thread.
+void Force(Path path);
+
+}  // namespace simdpath
