@@ -390,6 +390,24 @@ void RunStrands(const double* in, int nFrames, OverSampler<double>& pre, OverSam
   }
 }
 
+// Whether n values of each of three runs are all finite, two at a time
+// without branches: x - x is 0 for a finite x and NaN for an infinite or NaN
+// one, and a NaN stays in the sum.
+inline bool AllFinite(const double* a, const double* b, const double* c, int n)
+{
+  __m128d acc = _mm_setzero_pd();
+  int i = 0;
+  for (; i + 2 <= n; i += 2)
+  {
+    const __m128d x = _mm_loadu_pd(a + i), y = _mm_loadu_pd(b + i), z = _mm_loadu_pd(c + i);
+    acc = _mm_add_pd(acc, _mm_add_pd(_mm_sub_pd(x, x), _mm_add_pd(_mm_sub_pd(y, y), _mm_sub_pd(z, z))));
+  }
+  bool finite = _mm_movemask_pd(_mm_cmpunord_pd(acc, acc)) == 0;
+  for (; i < n; ++i)
+    finite = finite && std::isfinite(a[i]) && std::isfinite(b[i]) && std::isfinite(c[i]);
+  return finite;
+}
+
 // Both channels' strands over a run of frames at one factor. The four
 // oversamplers run side by side, so that their long chains of all-pass
 // sections overlap instead of following one another. work holds
@@ -436,7 +454,7 @@ void RunStrandsPiece(const double* L, const double* R, int nFrames, OverSampler<
   OverSampler<double>* pre[2] = {&preL, &preR};
   OverSampler<double>* dry[2] = {&dryL, &dryR};
   for (int ch = 0; ch < 2; ++ch)
-    for (int i = 0; i < nFrames; ++i)
+    for (int i = AllFinite(src[ch], p[ch], d[ch], nFrames) ? nFrames : 0; i < nFrames; ++i)
       if (!(std::isfinite(src[ch][i]) && std::isfinite(p[ch][i]) && std::isfinite(d[ch][i])))
       {
         pre[ch]->ClearState();

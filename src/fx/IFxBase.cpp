@@ -237,6 +237,9 @@ void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
   normalizedValue = IParam::ClampNormalized(normalizedValue);
   Trace(__FUNCTION__, __LINE__, "%d:%f", paramIdx, normalizedValue);
   ParamAt(paramIdx)->SetNormalized(normalizedValue);
+  // What was posted for the editor before this edit is older than what it
+  // now shows; its next tick must not put it back.
+  TakeEditorValue(paramIdx, nullptr);
   InformHostOfParamChange(paramIdx, normalizedValue);
   OnParamChange(paramIdx);
 }
@@ -1005,7 +1008,10 @@ bool IFxBase::RestorePreset(int idx)
   {
     mCurrentPresetIdx = idx;
     PresetsChangedByHost();
-    RedrawParamControls();
+    // A host may choose a preset from its audio thread (a program change in
+    // a block): the editor takes the values in its tick rather than being
+    // reached into from here.
+    for (int i = 0, n = ParamCount(); i < n; ++i) PostToEditor(i, ParamAt(i)->GetNormalized());
   }
   return ok;
 }

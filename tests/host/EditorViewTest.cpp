@@ -342,6 +342,15 @@ TEST(TavloEditorLifetime, NoEditorUntilAViewWhichShowsTheCurrentValuesAfterOneTi
   EXPECT_NE(meter, tavlo->Chain().MeterValue());
   for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.25, c->GetValue());
 
+  // A factory preset the host chooses in a block (Drum Room Crush, Input
+  // 180) is shown after the next tick too.
+  changes.Clear();
+  changes.Add(kPresetParamTag, 2.0 / (kTavloNumPresets - 1));
+  run(1);
+  EXPECT_DOUBLE_EQ(180.0, tavlo->ParamAt(kInput)->GetValue());
+  g->Tick();
+  for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.45, c->GetValue());
+
   // The last view takes the editor with it; the next one makes a new one.
   view->release();
   EXPECT_EQ(nullptr, tavlo->GetGraphics());

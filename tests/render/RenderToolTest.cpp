@@ -1018,6 +1018,32 @@ std::vector<double> StateValues(const std::string& bytes)
   return v;
 }
 
+// The pictures of the renderer and of the off-screen editor in docs/ are
+// what this build draws, made as scripts/docs-pictures makes them.
+TEST_F(RenderTool, ThePicturesInDocsAreWhatThisBuildDraws)
+{
+  Audio silence;
+  silence.rate = 48000;
+  silence.channels = 2;
+  silence.samples.assign(2 * 96000, 0.0f);
+  WriteAudio(P("silence.wav"), silence, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ASSERT_EQ(0, Run({"-q", "--set", "Input=80", "--plot", "render-plot.png", "--snapshot", "render-snapshot.png",
+                    "compressed.wav"}).exitCode);
+  ASSERT_EQ(0, Run({"-q", "--curve", "render-curve.png"}).exitCode);
+  ASSERT_EQ(0, Run({"-q", "--snapshot", "editor.png", "silence.wav", "silence-out.wav"}).exitCode);
+  for (const char* name : {"render-plot.png", "render-snapshot.png", "render-curve.png", "editor.png"})
+  {
+    SCOPED_TRACE(name);
+    const Image now = LoadPng(P(name)), docs = LoadPng(std::string(TAVLO_DOCS_DIR) + "/" + name);
+    ASSERT_GT(now.w, 0);
+    ASSERT_TRUE(docs.w == now.w && docs.h == now.h) << "docs/" << name << " is " << docs.w << "x" << docs.h
+                                                    << ", this build draws " << now.w << "x" << now.h
+                                                    << ": run scripts/docs-pictures";
+    EXPECT_EQ(0, DifferingPixels(now, docs, 0, 0, now.w, now.h))
+      << "docs/" << name << " is not what this build draws: run scripts/docs-pictures";
+  }
+}
+
 TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
 {
   MakeInput("in.wav", 48000, 2, 0.2);

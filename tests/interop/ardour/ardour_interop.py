@@ -585,17 +585,55 @@ def check_vst3_state(ard, session):
         check(decoded[1] == decoded[2], "[VST3] second re-save stores the identical state")
 
 
+def check_saved_preset(ard, fmt, home, out):
+    """The preset Ardour saved from its preset menu's code, read by
+    tavlo-render (TAVLO_RENDER, when the test is given it): the settings it
+    restores are the session's."""
+    tag = "[%s] " % fmt
+    render = os.environ.get("TAVLO_RENDER")
+    if not render:
+        print("SKIP  %spreset read by tavlo-render: TAVLO_RENDER not set" % tag, flush=True)
+        return
+    uri = re.search(r"^PRESET (.*)$", out, re.M)
+    if not check(uri is not None and uri.group(1) != "none", tag + "Ardour saved a user preset",
+                 uri.group(1) if uri else "no PRESET line"):
+        return
+    # Walked, not globbed: the presets live in hidden folders (~/.lv2, ~/.vst3).
+    ext = ".ttl" if fmt == "LV2" else ".vstpreset"
+    files = [os.path.join(d, f) for d, _, names in os.walk(home) for f in names
+             if f.endswith(ext) and f != "manifest.ttl"]
+    if not check(len(files) == 1, tag + "one preset file under $HOME", repr(files)):
+        return
+    state = os.path.join(ard.work, fmt.lower() + "-preset.state")
+    bundle = glob.glob(os.path.join(ard.work, "vst3", "Tavlo.vst3"))[0]
+    p = subprocess.run([render, "--plugin", bundle, "-y", "--preset", files[0], "--save-state", state],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    text = p.stdout.decode("utf-8", "replace")
+    if not check(p.returncode == 0 and os.path.exists(state), tag + "tavlo-render reads Ardour's preset", text):
+        return
+    with open(state, "rb") as f:
+        got = struct.unpack_from("<9d", f.read(), 0)
+    # Single precision on the way in both formats (LV2 ports; Ardour's VST 3
+    # values), as the session's own state check allows.
+    ok = all(abs(g - w) <= 1e-6 * max(1.0, abs(w)) for g, (_, w) in zip(got, STATE_VALUES))
+    check(ok, tag + "the preset renders with the session's settings", " ".join("%.9g" % v for v in got))
+
+
 def run_format(ard, fmt):
     layout = FORMATS[fmt]
     tag = "[%s] " % fmt
     session = os.path.join(ard.work, fmt.lower() + "-session")
+    home = os.path.join(ard.work, fmt.lower() + "-home")
+    os.makedirs(home)
     rc, out = ard.lua("build_session.lua", {"TAVLO_SESSION_DIR": session,
                                              "TAVLO_SESSION_NAME": "tavlo",
                                              "TAVLO_PLUGIN_TYPE": fmt,
-                                             "TAVLO_FRAMES": str(FRAMES)})
+                                             "TAVLO_FRAMES": str(FRAMES),
+                                             "HOME": home})
     if not check("SESSION-DONE" in out, tag + "session built in ardour7-lua"):
         print(out[-3000:])
         return
+    out_build = out
     params = re.search(r"^PARAMS (.*)$", out, re.M)
     check(params is not None and params.group(1) == ",".join(layout["params"]),
           tag + "Ardour's parameter list", params.group(1) if params else "none")
@@ -629,6 +667,7 @@ def run_format(ard, fmt):
         check_lv2_state(ard, session)
     else:
         check_vst3_state(ard, session)
+    check_saved_preset(ard, fmt, home, out_build)
 
     # The tone-only session first: the control for the export tool itself.
     renders = {}

@@ -130,6 +130,12 @@ set (tavlo, "Mix", 80)
 set (tavlo, "HPF", 100)
 set (tavlo, "Oversample", 1)
 snapshot ("state")
+-- The same settings as a user preset, as Ardour's preset menu saves one
+-- (under $HOME, which the driver points at its work folder).
+do
+	local rec = tavlo:to_insert ():plugin (0):save_preset ("Tavlo Render Check")
+	print ("PRESET " .. ((rec and rec.valid) and rec.uri or "none"))
+end
 
 -- Side-chain: the main track carries DC 0.5, a second track a full-scale
 -- Nyquist tone into Tavlo's side-chain input only.
