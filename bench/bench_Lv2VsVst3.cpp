@@ -51,7 +51,9 @@ void SetCounter(benchmark::State& state, long frames)
     benchmark::Counter(static_cast<double>(frames) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_Vst3Process(benchmark::State& state)
+// points > 0: that many points of an Output ramp in every block, where the
+// block is split.
+void Vst3Process(benchmark::State& state, int oversample, int points)
 {
   static vst3host::Module module(TAVLO_VST3_BUNDLE);
   TUID cid;
@@ -81,7 +83,7 @@ void BM_Vst3Process(benchmark::State& state)
   outputs[0].channelBuffers32 = out;
   vst3host::ParameterChanges first;
   first.Add(0, 30.0 / 400.0);  // Input 30
-  first.Add(6, static_cast<double>(state.range(0)));
+  first.Add(6, static_cast<double>(oversample));
   ProcessData data;
   data.processMode = kRealtime;
   data.symbolicSampleSize = kSample32;
@@ -100,6 +102,12 @@ void BM_Vst3Process(benchmark::State& state)
     in[0] = const_cast<float*>(&sig.L[pos]);
     in[1] = const_cast<float*>(&sig.R[pos]);
     sc[0] = sc[1] = const_cast<float*>(&sig.S[pos]);
+    vst3host::ParameterChanges ramp;
+    if (points > 0 && blk > 1)
+    {
+      for (int k = 0; k < points; ++k) ramp.Add(1, 0.5 + 0.25 * k / points, k * kBlock / points);
+      data.inputParameterChanges = &ramp;
+    }
     inst.processor->process(data);
     data.inputParameterChanges = nullptr;
     benchmark::DoNotOptimize(outL.data());
@@ -111,7 +119,13 @@ void BM_Vst3Process(benchmark::State& state)
   inst.component->setActive(false);
   inst.component->terminate();
 }
+void BM_Vst3Process(benchmark::State& state) { Vst3Process(state, (int)state.range(0), 0); }
 BENCHMARK(BM_Vst3Process)->Arg(0)->Arg(1)->ArgName("oversample");
+
+// The cost of automation on the frame: a ramp of 1, 16 or 64 points per
+// 512-frame block, oversampling off.
+void BM_Vst3Automated(benchmark::State& state) { Vst3Process(state, 0, (int)state.range(0)); }
+BENCHMARK(BM_Vst3Automated)->Arg(1)->Arg(16)->Arg(64)->ArgName("points");
 
 void BM_Lv2Run(benchmark::State& state)
 {
