@@ -49,11 +49,10 @@ void SetCounters(benchmark::State& state, long frames)
     benchmark::Counter(static_cast<double>(frames) / kSampleRate, benchmark::Counter::kIsRate);
 }
 
-void BM_Music(benchmark::State& state)
+// The music through the chain block after block, looping, for as long as
+// the benchmark runs.
+void RunMusic(benchmark::State& state, IFxBase* base, const Stereo& sig)
 {
-  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
-  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)), state.range(1) != 0);
-  IFxBase* base = plug.get();
   std::vector<double> outL(kBlock), outR(kBlock);
   const size_t nBlocks = sig.L.size() / kBlock;
   size_t blk = 0;
@@ -72,6 +71,14 @@ void BM_Music(benchmark::State& state)
   }
   SetCounters(state, frames);
 }
+
+void BM_Music(benchmark::State& state)
+{
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  std::unique_ptr<Tavlo> plug = MakeTavlo(static_cast<int>(state.range(0)), state.range(1) != 0);
+  IFxBase* base = plug.get();
+  RunMusic(state, base, sig);
+}
 // Second argument 1: with an (off-screen) editor attached, which reads the
 // meter in its own time and so should cost the chain nothing.
 BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "editor"});
@@ -88,23 +95,7 @@ void BM_Input80(benchmark::State& state)
   IFxBase* base = plug.get();
   base->ParamAt(kInput)->SetValue(80.0);
   base->OnParamChange(kInput);
-  std::vector<double> outL(kBlock), outR(kBlock);
-  const size_t nBlocks = sig.L.size() / kBlock;
-  size_t blk = 0;
-  long frames = 0;
-  for (auto _ : state)
-  {
-    const size_t pos = (blk++ % nBlocks) * kBlock;
-    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
-                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
-    double* out[2] = {outL.data(), outR.data()};
-    base->TakeBlockParams();
-    base->ProcessDoubleReplacing(in, out, kBlock);
-    benchmark::DoNotOptimize(outL.data());
-    benchmark::ClobberMemory();
-    frames += kBlock;
-  }
-  SetCounters(state, frames);
+  RunMusic(state, base, sig);
 }
 BENCHMARK(BM_Input80)->Arg(0)->Arg(1)->ArgName("oversample")->Iterations(200);
 

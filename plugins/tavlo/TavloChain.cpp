@@ -225,9 +225,9 @@ const WideDetector kWideDetector;
 // The gain computer's envelope over a chunk, two frames at a time and
 // without branches: the same operations per frame as DetectorCurve and the
 // envelope's follower. Frames whose driven detector value is not above zero
-// (negative, zero, NaN) have no reduction: the curve is 0 at 0. Writes env
-// for every frame and, in above, the frames whose envelope is over the
-// threshold, returning how many there are.
+// (negative, zero, NaN) have no reduction: the curve is 0 at 0. Lists in
+// above the frames whose envelope is over the threshold and returns how many
+// there are; env holds the envelope of those frames (only they read it).
 int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
                       double* env, unsigned short* above)
 {
