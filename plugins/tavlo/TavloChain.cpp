@@ -231,16 +231,14 @@ const WideDetector kWideDetector;
 // (negative, zero, NaN) have no reduction: the curve is 0 at 0. Lists in
 // above the frames whose envelope is over the threshold and returns how many
 // there are; env holds the envelope of those frames (only they read it).
-int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
-                      double* env, unsigned short* above)
+int DetectorEnvelopesPlain(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                           double* env, unsigned short* above, int i = 0, int count = 0)
 {
   const double* v = kWideDetector.v;
   const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
   const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0);
   const __m128d vLast = _mm_set1_pd(v[199]), vOneMinusC = _mm_set1_pd(oneMinusC), vC = _mm_set1_pd(c);
   const __m128d vThr = _mm_set1_pd(threshold);
-  int count = 0;
-  int i = 0;
   for (; i + 2 <= n; i += 2)
   {
     const __m128d x = _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
@@ -281,6 +279,63 @@ int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, dou
       above[count++] = static_cast<unsigned short>(i);
   }
   return count;
+}
+
+// DetectorEnvelopesPlain four frames at a time, the table read by gathers:
+// the same operations on each frame, so the same envelopes.
+__attribute__((target("avx2"))) int DetectorEnvelopesAvx2(const float* d, int n, double drive, double oneMinusC,
+                                                          double c, double threshold, double* env,
+                                                          unsigned short* above)
+{
+  const double* v = kWideDetector.v;
+  const __m256d vDrive = _mm256_set1_pd(drive), vScale = _mm256_set1_pd(static_cast<double>(detector_table.scale));
+  const __m256d zero = _mm256_setzero_pd(), last = _mm256_set1_pd(199.0), one = _mm256_set1_pd(1.0);
+  const __m256d vLast = _mm256_set1_pd(v[199]), vOneMinusC = _mm256_set1_pd(oneMinusC), vC = _mm256_set1_pd(c);
+  const __m256d vThr = _mm256_set1_pd(threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d x = _mm256_mul_pd(vDrive, _mm256_cvtps_pd(_mm_loadu_ps(d + i)));
+    const __m256d valid = _mm256_cmp_pd(x, zero, _CMP_GT_OQ);
+    const __m256d t = _mm256_mul_pd(x, vScale);
+    const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
+    // Lanes that take no table read get position 0, a safe index.
+    const __m256d tc = _mm256_and_pd(_mm256_andnot_pd(big, valid), t);
+    const __m128i idx = _mm256_cvttpd_epi32(tc);
+    const __m256d f = _mm256_sub_pd(tc, _mm256_cvtepi32_pd(idx));
+    // Loaded by hand: two gathers cost more here than eight loads.
+    const int i0 = _mm_cvtsi128_si32(idx), i1 = _mm_extract_epi32(idx, 1), i2 = _mm_extract_epi32(idx, 2),
+              i3 = _mm_extract_epi32(idx, 3);
+    const __m256d a = _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + i2), v + i3), _mm_loadh_pd(_mm_load_sd(v + i0), v + i1));
+    const __m256d b = _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + i2 + 1), v + i3 + 1),
+                                       _mm_loadh_pd(_mm_load_sd(v + i0 + 1), v + i1 + 1));
+    const __m256d interp = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
+    const __m256d E = _mm256_blendv_pd(interp, vLast, big);
+    const __m256d s = _mm256_mul_pd(vOneMinusC, E);
+    const __m256d rs = _mm256_sqrt_pd(s);
+    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(vOneMinusC, E), _mm256_mul_pd(vC, s)));
+    const __m256d e = _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+    _mm256_storeu_pd(env + i, e);
+    const int m = _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, vThr, _CMP_GT_OQ)));
+    above[count] = static_cast<unsigned short>(i);
+    count += m & 1;
+    above[count] = static_cast<unsigned short>(i + 1);
+    count += (m >> 1) & 1;
+    above[count] = static_cast<unsigned short>(i + 2);
+    count += (m >> 2) & 1;
+    above[count] = static_cast<unsigned short>(i + 3);
+    count += m >> 3;
+  }
+  return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above, i, count);
+}
+
+inline int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                             double* env, unsigned short* above)
+{
+  if (simdpath::Active() == simdpath::kAvx2)
+    return DetectorEnvelopesAvx2(d, n, drive, oneMinusC, c, threshold, env, above);
+  return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above);
 }
 
 // PreampBlockPlain four samples at a time, the table read by gathers: the
