@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "dsp/CurveTables.h"
 #include "dsp/SimdPath.h"
@@ -608,17 +611,44 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     const float* d = sc.d[cur];
 
     // Gain computer: 1 below the threshold, else an interval for the target
-    // where cheap bounds can stand in for it, or the exact target.
+    // where cheap bounds can stand in for it, or NaN bounds: the exact target.
     const int nAbove = DetectorEnvelopes(d, n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above);
-    for (int i = 0; i < n; ++i)
-      sc.estimated[i] = 0;
-    for (int a = 0; a < nAbove; ++a)
+    // Nothing over the threshold and no reduction left: the gain stays at
+    // 1 for the whole chunk (each step toward a target equal to the state
+    // keeps the state), so the chunk needs no targets and no steps.
+    const bool quiet = nAbove == 0 && gainState == 1.0;
+    if (!quiet)
     {
-      const int i = sc.above[a];
-      if (tavlogain::EstimateGain(sc.env[i], L[i], R[i], input, sc.lo[i], sc.hi[i]))
-        sc.estimated[i] = 1;
-      else
-        sc.estimated[i] = 2;
+      const __m128d one = _mm_set1_pd(1.0);
+      for (int i = 0; i < n; i += 2)
+      {
+        _mm_storeu_pd(sc.lo + i, one);
+        _mm_storeu_pd(sc.hi + i, one);
+      }
+      std::memset(sc.reduce, 0, static_cast<size_t>(n));
+    }
+    if (nAbove > 0)
+    {
+      for (int a = 0; a < nAbove; ++a)
+      {
+        const int i = sc.above[a];
+        sc.pe[a] = sc.env[i];
+        sc.pl[a] = L[i];
+        sc.pr[a] = R[i];
+      }
+      for (int a = nAbove; a < ((nAbove + 3) & ~3); ++a)
+      {
+        sc.pe[a] = 1.0;
+        sc.pl[a] = sc.pr[a] = 0.0;
+      }
+      tavlogain::EstimateGains(sc.pe, sc.pl, sc.pr, input, nAbove, sc.plo, sc.phi);
+      for (int a = 0; a < nAbove; ++a)
+      {
+        const int i = sc.above[a];
+        sc.lo[i] = sc.plo[a];
+        sc.hi[i] = sc.phi[a];
+        sc.reduce[i] = 1;
+      }
     }
 
     // Preamp and dry strands.
@@ -629,28 +659,45 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     const int nNext = std::min(kChunk, nFrames - base - n);
     const double* nextSrc = detSrc ? detSrc + base + n : nullptr;
     float* dNext = sc.d[cur ^ 1];
-    for (int i = 0; i < n; ++i)
-    {
-      if (i < nNext)
-        dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
+    auto ballistics = [&](auto quietTag) {
+      constexpr bool kQuiet = decltype(quietTag)::value;
+      for (int i = 0; i < n; ++i)
+      {
+        if (i < nNext)
+          dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
 
-      const unsigned char kind = sc.estimated[i];
-      if (kind == 0)
-        gainState = tavlogain::BallisticStep(gainState, 1.0, k.attack, k.release);
-      else if (kind == 2 || !tavlogain::BallisticStepWithin(gainState, sc.lo[i], sc.hi[i], k.attack, k.release))
-        gainState = tavlogain::BallisticStep(gainState, tavlogain::ExactGain(sc.env[i], L[i], R[i], input), k.attack, k.release);
+        if constexpr (!kQuiet)
+        {
+          // A state already at an exactly known target stays, and is tested
+          // first: over long stretches without reduction this keeps the
+          // step's division off the state's dependency chain.
+          const double lo = sc.lo[i], hi = sc.hi[i];
+          const __m128d l = _mm_set_sd(lo);
+          const int stays =
+            _mm_movemask_pd(_mm_and_pd(_mm_cmpeq_sd(_mm_set_sd(gainState), l), _mm_cmpeq_sd(l, _mm_set_sd(hi))));
+          if (!(stays & 1) && !tavlogain::BallisticStepWithin(gainState, lo, hi, k.attack, k.release))
+          {
+            const double target = sc.reduce[i] ? tavlogain::ExactGain(sc.env[i], L[i], R[i], input) : 1.0;
+            gainState = tavlogain::BallisticStep(gainState, target, k.attack, k.release);
+          }
+        }
 
-      const float gainIn = static_cast<float>(gainState);
-      if (!std::isfinite(smoother.GetState()))
-        smoother.SetState(gainIn); // restart from the gain, not from silence
-      sc.y[i] = smoother.Process(gainIn);
+        const float gainIn = static_cast<float>(gainState);
+        if (!std::isfinite(smoother.GetState()))
+          smoother.SetState(gainIn); // restart from the gain, not from silence
+        sc.y[i] = smoother.Process(gainIn);
 
-      if (input == 0.0)
-        gainState = 1.0;
+        if (input == 0.0)
+          gainState = 1.0;
 
-      if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, k.meterCoef)))
-        meter.SetState(0.0);
-    }
+        if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, k.meterCoef)))
+          meter.SetState(0.0);
+      }
+    };
+    if (quiet)
+      ballistics(std::true_type());
+    else
+      ballistics(std::false_type());
 
     // The mix, and Bypass, which passes the input through; a switch fades
     // between the two.

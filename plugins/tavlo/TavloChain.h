@@ -120,13 +120,17 @@ private:
     // loop from sharing their address bits below 4 KiB, which the processor
     // would otherwise take for a dependency between them.
     float d[2][kChunk + 16];  // detector, this chunk's and the next one's
-    // The gain computer's envelope, the frames where it is over the
-    // threshold, and there the target's interval (estimated 1) or not
-    // (2: the exact target is needed); 0 for no reduction.
+    // The gain computer's envelope and the frames where it is over the
+    // threshold (listed in above, flagged in reduce). For every frame, an
+    // interval holding the target gain: [1, 1] with no reduction, NaN bounds
+    // where only the exact target will do.
     double env[kChunk + 56];
     unsigned short above[kChunk + 8];
-    unsigned char estimated[kChunk + 16];
+    unsigned char reduce[kChunk + 16];
     double lo[kChunk + 24], hi[kChunk + 40];
+    // The frames over the threshold packed together for the estimate, with
+    // room for a last group of four.
+    double pe[kChunk + 4], pl[kChunk + 12], pr[kChunk + 20], plo[kChunk + 28], phi[kChunk + 36];
     double y[kChunk + 72];     // the smoothed gain
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
     double osWork[kOsWorkSize];

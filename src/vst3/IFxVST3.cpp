@@ -542,6 +542,20 @@ uint32 PLUGIN_API IFxVST3::getTailSamples() { return mPlug->GetTailSize(); }
 // that starts to (GetTime, GetTempo) must ask for those fields here.
 uint32 PLUGIN_API IFxVST3::getProcessContextRequirements() { return 0; }
 
+int32 PLUGIN_API IFxVST3::getMeterCount()
+{
+  const int n = mPlug->MeterCount();
+  return n > 0 ? n : 0;
+}
+
+tresult PLUGIN_API IFxVST3::getMeterValue(int32 index, double* value)
+{
+  if (!value || index < 0 || index >= getMeterCount())
+    return kInvalidArgument;
+  *value = mPlug->GetMeterValue(index);
+  return kResultOk;
+}
+
 IPlugView* PLUGIN_API IFxVST3::createView(FIDString name)
 {
   if (!name || strcmp(name, "editor") != 0) return nullptr;
@@ -1151,6 +1165,7 @@ tresult PLUGIN_API IFxVST3::queryInterface(const TUID iid, void** obj)
   QUERY_INTERFACE(iid, obj, IComponent::iid, IComponent)
   QUERY_INTERFACE(iid, obj, IAudioProcessor::iid, IAudioProcessor)
   QUERY_INTERFACE(iid, obj, IProcessContextRequirements::iid, IProcessContextRequirements)
+  QUERY_INTERFACE(iid, obj, IFxVST3Meters::iid, IFxVST3Meters)
   QUERY_INTERFACE(iid, obj, IUnitInfo::iid, IUnitInfo)
   QUERY_INTERFACE(iid, obj, IEditController::iid, IEditController)
   QUERY_INTERFACE(iid, obj, IEditController2::iid, IEditController2)

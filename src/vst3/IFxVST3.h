@@ -12,6 +12,7 @@
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "vst3/IFxVST3Meters.h"
 #include "vst3/SingleComponentEffect.h"
 
 // Host parameter tags the binding adds to the plug-in's own ('bpas', 'prst').
@@ -26,6 +27,7 @@ class IGraphics;
 // plug-in reports reach the VST 3 host from here.
 class IFxVST3 : public SingleComponentEffect,
                 public Steinberg::Vst::IProcessContextRequirements,
+                public IFxVST3Meters,
                 public IFxHost
 {
 public:
@@ -79,6 +81,9 @@ public:
   uint32 PLUGIN_API getLatencySamples() override;
   uint32 PLUGIN_API getTailSamples() override;
   uint32 PLUGIN_API getProcessContextRequirements() override;
+  // The plug-in's meters, for our own renderer's snapshot.
+  int32 PLUGIN_API getMeterCount() override;
+  tresult PLUGIN_API getMeterValue(int32 index, double* value) override;
   Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
   // IComponent and IEditController share these; hosts call both.
   tresult PLUGIN_API setState(Steinberg::IBStream* state) override { return setEditorState(state); }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HostFixture.h"
+#include "vst3/IFxVST3Meters.h"
 
 using namespace vst3host;
 using namespace Steinberg;
@@ -176,7 +177,8 @@ TEST_F(FactoryTest, InstanceAnswersItsInterfacesAsOneObject)
 
   const FUID* answered[] = {&Vst::IComponent::iid, &Vst::IAudioProcessor::iid, &Vst::IUnitInfo::iid,
                             &Vst::IEditController::iid, &Vst::IEditController2::iid,
-                            &Vst::IProcessContextRequirements::iid, &IPluginBase::iid, &FUnknown::iid};
+                            &Vst::IProcessContextRequirements::iid, &IPluginBase::iid, &FUnknown::iid,
+                            &IFxVST3Meters::iid};
   for (const FUID* iid : answered)
   {
     FUnknown* itf = nullptr;
@@ -196,6 +198,20 @@ TEST_F(FactoryTest, InstanceAnswersItsInterfacesAsOneObject)
   ASSERT_EQ(kResultOk, inst.processor->queryInterface(Vst::IProcessContextRequirements::iid, (void**)&req));
   EXPECT_EQ(0u, req->getProcessContextRequirements());
   req->release();
+
+  // The renderer's meter reading: the needle and its dB, nothing past them.
+  IFxVST3Meters* meters = nullptr;
+  ASSERT_EQ(kResultOk, inst.component->queryInterface(IFxVST3Meters::iid, (void**)&meters));
+  EXPECT_EQ(2, meters->getMeterCount());
+  double value = 7.0;
+  EXPECT_EQ(kResultOk, meters->getMeterValue(1, &value));
+  EXPECT_EQ(0.0, value);  // a new instance: no gain reduction, 0 dB
+  value = 7.0;
+  EXPECT_EQ(kInvalidArgument, meters->getMeterValue(2, &value));
+  EXPECT_EQ(kInvalidArgument, meters->getMeterValue(-1, &value));
+  EXPECT_EQ(7.0, value);
+  EXPECT_EQ(kInvalidArgument, meters->getMeterValue(0, nullptr));
+  meters->release();
 
   void* obj = (void*)0x1;
   EXPECT_EQ(kNoInterface, inst.component->queryInterface(Vst::IConnectionPoint::iid, &obj));

@@ -1006,6 +1006,19 @@ TEST_F(RenderTool, SnapshotShowsTheKnobsAndMeterOfTheRenderedInstance)
   int transparent = 0;
   for (uint32_t p : busy.px) transparent += (p >> 24) != 0xFF;
   EXPECT_EQ(0, transparent);
+
+  // Settings restored from a state show exactly as the same settings given
+  // on the command line: knobs and meter (a restored state once showed the
+  // default knobs over its meter).
+  ASSERT_EQ(0, Run({"--set", "Input=200", "--set", "Mix=60", "--save-state", "s.state"}).exitCode);
+  r = Run({"--load-state", "s.state", "--snapshot", "loaded.png", "sine.wav", "c.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  r = Run({"--set", "Input=200", "--set", "Mix=60", "--snapshot", "set.png", "sine.wav", "d.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Image loaded = LoadPng(P("loaded.png")), set = LoadPng(P("set.png"));
+  ASSERT_TRUE(loaded.w == 786 && loaded.h == 483 && set.w == 786 && set.h == 483);
+  EXPECT_GT(DifferingPixels(rest, loaded, 127, 279, 127 + 146, 279 + 146), 200);
+  EXPECT_EQ(0, DifferingPixels(loaded, set, 0, 0, 786, 483));
 }
 
 // ---- values, help and documentation -----------------------------------

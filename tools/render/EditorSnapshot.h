@@ -1,32 +1,21 @@
 #pragma once
 
-// --snapshot: the editor drawn as the render leaves it. A render drives the
-// snapshot's maker alongside its own session, in this order: Start,
-// SetState (when a state is loaded), the blocks through Follower() (when it
-// is not null), Stop, Write.
+// --snapshot: the editor drawn as the render leaves it. Once the render is
+// over, the bundle's instance reports its state and its last meter values;
+// both are shown by an off-screen editor over a table of the plug-in's
+// parameters, with the bundle's images. Nothing runs beside the render.
 
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "PluginSession.h"
 
 class EditorSnapshot
 {
 public:
-  virtual ~EditorSnapshot() {}
-
-  // Whether snapshots can be drawn for a bundle of this class.
-  static bool Supports(const Steinberg::TUID classId);
-  // For the bundle whose module is at soPath (its images are drawn); null
-  // with a message when it cannot be made.
-  static std::unique_ptr<EditorSnapshot> Make(const std::string& soPath, std::string& error);
-
-  virtual bool Start(double rate, int maxBlock, int precision, bool sidechain, std::string& error) = 0;
-  virtual bool SetState(const std::vector<uint8_t>& bytes, std::string& error) = 0;
-  // A session to be given every block the rendered one is, or null.
-  virtual PluginSession* Follower() = 0;
-  virtual void Stop() = 0;
+  // Whether snapshots can be drawn for the bundle of a loaded session: the
+  // plug-in linked into this program, reporting its meters as this build's
+  // bundle does.
+  static bool Supports(const PluginSession& plug);
   // Draws the editor of the rendered session as it stands to a PNG file.
-  virtual bool Write(PluginSession& rendered, const std::string& path, std::string& error) = 0;
+  static bool Write(PluginSession& rendered, const std::string& path, std::string& error);
 };

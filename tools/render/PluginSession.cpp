@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vst3/IFxVST3Meters.h"
+
 using namespace Steinberg;
 
 PluginSession::PluginSession() {}
@@ -263,4 +265,16 @@ bool PluginSession::GetState(std::vector<uint8_t>& bytes, std::string& error)
   }
   bytes = stream.Data();
   return true;
+}
+
+bool PluginSession::MeterValues(std::vector<double>& values) const
+{
+  IFxVST3Meters* meters = nullptr;
+  if (!mComponent || mComponent->queryInterface(IFxVST3Meters::iid, (void**)&meters) != kResultOk || !meters)
+    return false;
+  values.assign((size_t)std::max(0, (int)meters->getMeterCount()), 0.0);
+  bool ok = true;
+  for (size_t m = 0; m < values.size() && ok; ++m) ok = meters->getMeterValue((int32)m, &values[m]) == kResultOk;
+  meters->release();
+  return ok;
 }

@@ -65,6 +65,10 @@ public:
 
   bool SetState(const std::vector<uint8_t>& bytes, std::string& error);
   bool GetState(std::vector<uint8_t>& bytes, std::string& error);
+  // The meters as the plug-in last published them, through the private
+  // interface of Tavlo's own binding (also once processing has stopped).
+  // False when the plug-in does not answer it.
+  bool MeterValues(std::vector<double>& values) const;
 
   Steinberg::tresult Process(Steinberg::Vst::ProcessData& data) { return mProcessor->process(data); }
 

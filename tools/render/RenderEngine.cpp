@@ -1,7 +1,6 @@
 #include "RenderEngine.h"
 
 #include <cmath>
-#include <cstring>
 
 using namespace Steinberg;
 
@@ -28,14 +27,14 @@ int64_t ZeroNonFinite(double* v, int64_t n)
 
 }  // namespace
 
-bool RunEngine(PluginSession& plug, PluginSession* twin, AudioSource& src, AudioSource* sidechain,
+bool RunEngine(PluginSession& plug, AudioSource& src, AudioSource* sidechain,
                const EngineSetup& setup, const std::function<bool(const BlockView&, std::string&)>& onBlock,
                EngineCounts& counts, std::string& error)
 {
   const int block = setup.block;
   const bool is64 = setup.precision == 64;
   const double rate = setup.rate;
-  BlockBuffers buf(block, is64), twinBuf(block, is64);
+  BlockBuffers buf(block, is64);
   std::vector<double> inFrames(2 * (size_t)block), scFrames(2 * (size_t)block), outFrames(2 * (size_t)block);
   std::vector<double> lastSent(setup.lanes.size(), NAN);
   const HostParam* outputParam = plug.Find("Output");
@@ -74,16 +73,12 @@ bool RunEngine(PluginSession& plug, PluginSession* twin, AudioSource& src, Audio
       }
       ZeroNonFinite(scFrames.data(), 2 * scN);
     }
-    for (BlockBuffers* b : {&buf, &twinBuf})
+    for (int64_t i = 0; i < n; ++i)
     {
-      if (b == &twinBuf && !twin) break;
-      for (int64_t i = 0; i < n; ++i)
-      {
-        b->in.Set(0, 0, (int)i, inFrames[2 * i]);
-        b->in.Set(0, 1, (int)i, inFrames[2 * i + 1]);
-        b->in.Set(1, 0, (int)i, i < scN ? scFrames[2 * i] : 0.0);  // a short side-chain ends in silence
-        b->in.Set(1, 1, (int)i, i < scN ? scFrames[2 * i + 1] : 0.0);
-      }
+      buf.in.Set(0, 0, (int)i, inFrames[2 * i]);
+      buf.in.Set(0, 1, (int)i, inFrames[2 * i + 1]);
+      buf.in.Set(1, 0, (int)i, i < scN ? scFrames[2 * i] : 0.0);  // a short side-chain ends in silence
+      buf.in.Set(1, 1, (int)i, i < scN ? scFrames[2 * i + 1] : 0.0);
     }
 
     vst3host::ParameterChanges changes;
@@ -99,35 +94,17 @@ bool RunEngine(PluginSession& plug, PluginSession* twin, AudioSource& src, Audio
 
     context.projectTimeSamples = pos;
     context.projectTimeMusic = pos / rate * context.tempo / 60.0;
-    auto runBlock = [&](PluginSession& s, BlockBuffers& b) {
-      Vst::ProcessData data;
-      data.processMode = Vst::kOffline;
-      data.symbolicSampleSize = is64 ? Vst::kSample64 : Vst::kSample32;
-      data.numSamples = (int32)n;
-      data.numInputs = std::min(2, s.InputBusCount());
-      data.inputs = b.in.Buses();
-      data.numOutputs = 1;
-      data.outputs = b.out.Buses();
-      data.inputParameterChanges = &changes;
-      data.processContext = &context;
-      s.Process(data);
-    };
-    runBlock(plug, buf);
-    if (twin)
-    {
-      runBlock(*twin, twinBuf);
-      for (int64_t i = 0; i < n; ++i)
-        for (int ch = 0; ch < 2; ++ch)
-        {
-          const double a = buf.out.Get(0, ch, (int)i), b = twinBuf.out.Get(0, ch, (int)i);
-          if (std::memcmp(&a, &b, sizeof(a)) != 0)
-          {
-            error = "the editor's instance parted from the bundle's at frame " + std::to_string(pos + i) +
-                    " (the bundle was built from other code); no snapshot taken";
-            return false;
-          }
-        }
-    }
+    Vst::ProcessData data;
+    data.processMode = Vst::kOffline;
+    data.symbolicSampleSize = is64 ? Vst::kSample64 : Vst::kSample32;
+    data.numSamples = (int32)n;
+    data.numInputs = std::min(2, plug.InputBusCount());
+    data.inputs = buf.in.Buses();
+    data.numOutputs = 1;
+    data.outputs = buf.out.Buses();
+    data.inputParameterChanges = &changes;
+    data.processContext = &context;
+    plug.Process(data);
 
     for (int64_t i = 0; i < n; ++i)
     {

@@ -51,9 +51,8 @@ struct EngineCounts
   int64_t nonFiniteIn = 0, nonFiniteOut = 0;
 };
 
-// Runs src through started sessions. A twin gets the same blocks and must
-// return the same samples. onBlock may stop the render by returning false
-// with a message.
-bool RunEngine(PluginSession& plug, PluginSession* twin, AudioSource& src, AudioSource* sidechain,
+// Runs src through a started session. onBlock may stop the render by
+// returning false with a message.
+bool RunEngine(PluginSession& plug, AudioSource& src, AudioSource* sidechain,
                const EngineSetup& setup, const std::function<bool(const BlockView&, std::string&)>& onBlock,
                EngineCounts& counts, std::string& error);

@@ -176,20 +176,13 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
     return false;
   }
 
-  std::unique_ptr<EditorSnapshot> snapshot;
-  if (!opts.snapshot.empty() && !(snapshot = EditorSnapshot::Make(plug->SoPath(), error))) return false;
   if (!plug->Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
-  if (snapshot && !snapshot->Start(rate, opts.block, opts.precision, useSidechain, error)) return false;
   // After set-up, which clears the host bypass switch, as a DAW restores a
   // project once the engine runs.
-  if (shared.haveState)
+  if (shared.haveState && !plug->SetState(shared.loadedState, error))
   {
-    if (!plug->SetState(shared.loadedState, error) ||
-        (snapshot && !snapshot->SetState(shared.loadedState, error)))
-    {
-      error = shared.stateFile + ": " + error;
-      return false;
-    }
+    error = shared.stateFile + ": " + error;
+    return false;
   }
 
   if (shared.haveState && !useSidechain) WarnExternalFromState(shared, *plug);
@@ -219,8 +212,7 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   };
   const auto start = std::chrono::steady_clock::now();
   EngineCounts counts;
-  if (!RunEngine(*plug, snapshot ? snapshot->Follower() : nullptr, *job.source, sidechain.get(), setup, onBlock, counts,
-                 error))
+  if (!RunEngine(*plug, *job.source, sidechain.get(), setup, onBlock, counts, error))
   {
     if (error.compare(0, 4, "read") == 0) error = "cannot " + error + " of " + InputName(job.input);
     else if (error.compare(0, 10, "side-chain") == 0) error = "cannot " + error + " of " + opts.sidechain;
@@ -229,7 +221,6 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   stats.Finish();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   plug->Stop();
-  if (snapshot) snapshot->Stop();
   if (counts.frames == 0)
   {
     error = (job.input.empty() ? std::string("the input") : InputName(job.input)) + " holds no audio";
@@ -250,10 +241,10 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
       return false;
     pending.push_back(plotPending.get());
   }
-  if (snapshot)
+  if (!opts.snapshot.empty())
   {
     if (!(snapPending = NewPending(shared.snapshot, error)) ||
-        !snapshot->Write(*plug, snapPending->TempPath(), error))
+        !EditorSnapshot::Write(*plug, snapPending->TempPath(), error))
       return false;
     pending.push_back(snapPending.get());
   }
@@ -284,7 +275,7 @@ bool SaveSettings(const RenderShared& shared, std::unique_ptr<PluginSession> plu
   setup.precision = opts.precision;
   EngineCounts counts;
   const auto ignore = [](const BlockView&, std::string&) { return true; };
-  if (!RunEngine(*plug, nullptr, *silence, nullptr, setup, ignore, counts, error)) return false;
+  if (!RunEngine(*plug, *silence, nullptr, setup, ignore, counts, error)) return false;
   plug->Stop();
   std::vector<std::unique_ptr<PendingFile>> states;
   std::vector<PendingFile*> pending;

@@ -361,11 +361,7 @@ int LoadBundle(const RenderOptions& opts, RenderShared& shared, std::unique_ptr<
   shared.descs = SessionParams(*probe);
   if (!CheckPresetClass(opts, *probe, shared, error)) return Fail(error);
   if (!ResolveSettings(opts, *probe, shared, error)) return Fail(error, kExitUsage);
-  if (!opts.snapshot.empty())
-  {
-    Steinberg::TUID cid;
-    if (!probe->ClassId(cid) || !EditorSnapshot::Supports(cid))
-      return Fail("--snapshot works only with the Tavlo plug-in this program was built with", kExitUsage);
-  }
+  if (!opts.snapshot.empty() && !EditorSnapshot::Supports(*probe))
+    return Fail("--snapshot works only with the Tavlo plug-in this program was built with", kExitUsage);
   return 0;
 }

@@ -77,7 +77,7 @@ bool MeasureCurves(const CurveRequest& request, std::vector<CurveLine>& lines, s
     };
     StairTone tone(steps);
     EngineCounts counts;
-    if (!RunEngine(plug, nullptr, tone, nullptr, setup, onBlock, counts, error)) return false;
+    if (!RunEngine(plug, tone, nullptr, setup, onBlock, counts, error)) return false;
     plug.Stop();
 
     CurveLine line;
