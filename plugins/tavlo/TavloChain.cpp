@@ -338,9 +338,9 @@ inline int DetectorEnvelopes(const float* d, int n, double drive, double oneMinu
   return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above);
 }
 
-// PreampBlockPlain four samples at a time, the table read by gathers: the
-// same operations on each sample, so the same numbers.
-__attribute__((target("avx2"))) void PreampBlockAvx2(const double* in, double* out, int n)
+// PreampCurve on four samples, the table read by gathers: the same
+// operations on each sample as PreampBlockPlain, so the same numbers.
+__attribute__((target("avx2"), always_inline)) inline __m256d PreampFour(__m256d x)
 {
   const __m256d signMask = _mm256_castsi256_pd(_mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL)));
   const __m256d knee = _mm256_set1_pd(kPreampKnee);
@@ -350,37 +350,37 @@ __attribute__((target("avx2"))) void PreampBlockAvx2(const double* in, double* o
   const __m256d last = _mm256_set1_pd(static_cast<double>(Tavlo_table.count - 1));
   const __m256d one = _mm256_set1_pd(1.0);
   const double* v = kWidePreamp.v;
+  const __m256d ax = _mm256_andnot_pd(signMask, x);
+  const __m256d u = _mm256_sub_pd(_mm256_div_pd(ax, _mm256_add_pd(knee, ax)), origin);
+  const __m256d t = _mm256_mul_pd(scale, u);
+  const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(t, zero, _CMP_GE_OQ), _mm256_cmp_pd(t, last, _CMP_LT_OQ));
+  if (_mm256_movemask_pd(inRange) == 15)
+  {
+    const __m128i i = _mm256_cvttpd_epi32(t);
+    const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(i));
+    // The masked form, all lanes on: the plain one leaves its source
+    // undefined, which the compiler warns of.
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m256d a = _mm256_mask_i32gather_pd(zero, v, i, all, 8);
+    const __m256d b = _mm256_mask_i32gather_pd(zero, v + 1, i, all, 8);
+    __m256d value = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
+    value = _mm256_andnot_pd(signMask, value);
+    // Negate where x's sign bit is clear.
+    return _mm256_xor_pd(value, _mm256_andnot_pd(x, signMask));
+  }
+  alignas(32) double xx[4], tt[4];
+  _mm256_store_pd(xx, x);
+  _mm256_store_pd(tt, t);
+  for (int j = 0; j < 4; ++j)
+    xx[j] = PreampValue(xx[j], tt[j]);
+  return _mm256_load_pd(xx);
+}
+
+__attribute__((target("avx2"))) void PreampBlockAvx2(const double* in, double* out, int n)
+{
   int k = 0;
   for (; k + 4 <= n; k += 4)
-  {
-    const __m256d x = _mm256_loadu_pd(in + k);
-    const __m256d ax = _mm256_andnot_pd(signMask, x);
-    const __m256d u = _mm256_sub_pd(_mm256_div_pd(ax, _mm256_add_pd(knee, ax)), origin);
-    const __m256d t = _mm256_mul_pd(scale, u);
-    const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(t, zero, _CMP_GE_OQ), _mm256_cmp_pd(t, last, _CMP_LT_OQ));
-    if (_mm256_movemask_pd(inRange) == 15)
-    {
-      const __m128i i = _mm256_cvttpd_epi32(t);
-      const __m256d f = _mm256_sub_pd(t, _mm256_cvtepi32_pd(i));
-      // The masked form, all lanes on: the plain one leaves its source
-      // undefined, which the compiler warns of.
-      const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-      const __m256d a = _mm256_mask_i32gather_pd(zero, v, i, all, 8);
-      const __m256d b = _mm256_mask_i32gather_pd(zero, v + 1, i, all, 8);
-      __m256d value = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
-      value = _mm256_andnot_pd(signMask, value);
-      // Negate where x's sign bit is clear.
-      value = _mm256_xor_pd(value, _mm256_andnot_pd(x, signMask));
-      _mm256_storeu_pd(out + k, value);
-    }
-    else
-    {
-      alignas(32) double tt[4];
-      _mm256_store_pd(tt, t);
-      for (int j = 0; j < 4; ++j)
-        out[k + j] = PreampValue(in[k + j], tt[j]);
-    }
-  }
+    _mm256_storeu_pd(out + k, PreampFour(_mm256_loadu_pd(in + k)));
   if (k < n)
     PreampBlockPlain(in + k, out + k, n - k);
 }
@@ -392,6 +392,13 @@ inline void PreampBlock(const double* in, double* out, int n)
   else
     PreampBlockPlain(in, out, n);
 }
+
+// The preamp as the oversampler's function of its top-rate samples.
+struct PreampShape
+{
+  void Block(const double* in, double* out, int n) const { PreampBlock(in, out, n); }
+  __attribute__((target("avx2"), always_inline)) __m256d Four(__m256d x) const { return PreampFour(x); }
+};
 
 inline void SwitchFactor(OverSampler<double>& os, OverSampler<double>::EFactor factor)
 {
@@ -474,7 +481,6 @@ void RunStrandsPiece(const double* L, const double* R, int nFrames, OverSampler<
                      OverSampler<double>& preR, OverSampler<double>& dryL, OverSampler<double>& dryR,
                      double* pL, double* pR, double* dL, double* dR, double* work, int osChunk)
 {
-  const int rate = preL.GetRate();
   // Staggered regions of the work area (4x only): two up chains of 6 x
   // chunk, two preamp results of 4 x chunk and four down chains of 2 x chunk.
   size_t pos = 0;
@@ -494,9 +500,10 @@ void RunStrandsPiece(const double* L, const double* R, int nFrames, OverSampler<
   const double* const in[2] = {L, R};
   double* const upWork[2] = {upL, upR};
   const double* hiTop[2];
-  OverSampler<double>::UpsampleBlocks<2>(up, in, nFrames, upWork, hiTop);
-  PreampBlock(hiTop[0], resL, nFrames * rate);
-  PreampBlock(hiTop[1], resR, nFrames * rate);
+  double* const res[2] = {resL, resR};
+  const PreampShape preamp;
+  // The preamp runs as the top level makes its samples.
+  OverSampler<double>::UpsampleBlocks<2>(up, in, nFrames, upWork, hiTop, res, &preamp);
   OverSampler<double>* const down[4] = {&preL, &dryL, &preR, &dryR};
   const double* const hi[4] = {resL, hiTop[0], resR, hiTop[1]};
   double* const out[4] = {pL, dL, pR, dR};

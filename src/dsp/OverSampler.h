@@ -272,6 +272,18 @@ public:
   static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames,
                              T* const* work = nullptr, const T** top = nullptr)
   {
+    UpsampleBlocks<S, NoShape>(os, in, nFrames, work, top, nullptr, nullptr);
+  }
+
+  // The same, and shaped[s] (rate x nFrames samples) receives a per-sample
+  // function of instance s's top-rate samples: shape->Block(in, out, n) over
+  // a run, or on the AVX2 path shape->Four(x) on four samples (target avx2),
+  // which must give the same numbers. Computed as the top level makes the
+  // samples, the function's work overlaps the filters' serial chains.
+  template <int S, class Shape>
+  static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames, T* const* work,
+                             const T** top, T* const* shaped, const Shape* shape)
+  {
     const int rate = os[0]->mRate;
     bool same = true;
     for (int s = 1; s < S; ++s)
@@ -280,9 +292,11 @@ public:
     {
       for (int s = 0; s < S; ++s)
       {
-        os[s]->UpsampleBlock(in[s], nFrames);
+        const T* hi = os[s]->UpsampleBlock(in[s], nFrames);
         if (top)
-          top[s] = os[s]->UpTop();
+          top[s] = hi;
+        if (shape)
+          shape->Block(hi, shaped[s], os[s]->mRate * nFrames);
       }
       return;
     }
@@ -297,22 +311,28 @@ public:
         dst[s] = work ? work[s] + offset : os[s]->mUpBuffers[b].data();
       offset += static_cast<size_t>(2 * m);
     };
+    // The shape goes with the top level only.
+    auto shapeAt = [&](int levelRate) { return levelRate == rate ? shape : nullptr; };
     next(3);
-    UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; });
+    UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; },
+               shaped, shapeAt(2));
     if (rate >= 4)
     {
       next(2);
-      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; });
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; },
+                 shaped, shapeAt(4));
     }
     if (rate >= 8)
     {
       next(1);
-      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; });
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; },
+                 shaped, shapeAt(8));
     }
     if (rate >= 16)
     {
       next(0);
-      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; });
+      UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; },
+                 shaped, shapeAt(16));
     }
     if (top)
       for (int s = 0; s < S; ++s)
@@ -321,7 +341,8 @@ public:
 
   // DownsampleBlock on S instances of one rate at once; hi[s] holds
   // rate x nFrames samples for instance s. With work given, work[s] (room
-  // for rate x nFrames samples) takes the intermediate levels.
+  // for rate x nFrames samples) takes the intermediate levels (at 4x on the
+  // AVX2 path they stay in registers).
   template <int S>
   static void DownsampleBlocks(OverSampler* const os[S], const T* const hi[S], T* const out[S], int nFrames,
                                T* const* work = nullptr)
@@ -358,6 +379,22 @@ public:
       DownLevel<S>(os, src, nFrames * 4, dst,
                    [](OverSampler& o) -> halfband::Downsampler2x<3>& { return *o.mDown3[0]; });
     }
+    if constexpr (std::is_same<T, double>::value && S % 2 == 0)
+      if (rate == 4 && simdpath::Active() == simdpath::kAvx2)
+      {
+        halfband::Downsampler2x<4>* st4[S];
+        halfband::Downsampler2x<12>* st12[S];
+        for (int s = 0; s < S; ++s)
+        {
+          st4[s] = os[s]->mDown4[0].get();
+          st12[s] = os[s]->mDown12[0].get();
+        }
+        if (SameCoefs<S>(st4) && SameCoefs<S>(st12))
+        {
+          DownPairs4x<S / 2>(st4, st12, src, nFrames, out);
+          return;
+        }
+      }
     if (rate >= 4)
     {
       next(3, nFrames * 2);
@@ -403,6 +440,12 @@ public:
   EFactor mFactor;
   int mRate;
 
+  // No function of the top-rate samples.
+  struct NoShape
+  {
+    void Block(const T*, T*, int) const {}
+  };
+
 private:
   // One 2x stage over a block: n samples in, 2n out.
   template <class Stage>
@@ -437,9 +480,11 @@ private:
   }
 
   // One up level for S instances: m inputs each from src, 2m outputs into
-  // dst; src then points at those outputs.
-  template <int S, typename Get>
-  static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, T* const dst[S], Get get)
+  // dst; src then points at those outputs. With shape given, shaped[s]
+  // receives its function of dst[s].
+  template <int S, typename Get, class Shape>
+  static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, T* const dst[S], Get get,
+                      T* const* shaped, const Shape* shape)
   {
     decltype(&get(*os[0])) st[S];
     for (int s = 0; s < S; ++s)
@@ -450,7 +495,11 @@ private:
     if constexpr (std::is_same<T, double>::value && S % 2 == 0 && Stage::kSections % 2 == 0)
       if (simdpath::Active() == simdpath::kAvx2 && SameCoefs<S>(st))
       {
-        UpPairs<S / 2>(st, src, m, dst);
+        constexpr bool kCanShape = !std::is_same<Shape, NoShape>::value;
+        if (kCanShape && shape)
+          UpPairs<S / 2, kCanShape>(st, src, m, dst, shaped, shape);
+        else
+          UpPairs<S / 2, false>(st, src, m, dst, shaped, shape);
         for (int s = 0; s < S; ++s)
           src[s] = dst[s];
         m *= 2;
@@ -468,6 +517,9 @@ private:
     for (int s = 0; s < S; ++s)
       src[s] = dst[s];
     m *= 2;
+    if (shape)
+      for (int s = 0; s < S; ++s)
+        shape->Block(dst[s], shaped[s], m);
   }
 
   template <int S, class Stage>
@@ -482,14 +534,14 @@ private:
   // The up level with two instances in each 256-bit register: lanes 0 and 1
   // are the first instance's two paths, both fed its input, as in
   // process_sample; lanes 2 and 3 the second's.
-  template <int Q, class Stage>
+  template <int Q, bool kShaped, class Stage, class Shape>
   __attribute__((target("avx2"))) static void UpPairs(Stage* const st[2 * Q], const T* const src[2 * Q], int m,
-                                                      T* const dst[2 * Q])
+                                                      T* const dst[2 * Q], T* const* shaped, const Shape* shape)
   {
     halfband::detail::AllpassState<Stage::kSections>* base[2 * Q];
     for (int s = 0; s < 2 * Q; ++s)
       base[s] = st[s];
-    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q>(
+    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q, false>(
       base, m,
       [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
         const double a = src[2 * q][i], b = src[2 * q + 1][i];
@@ -498,12 +550,36 @@ private:
       [&](int i, int q, const __m256d& s) __attribute__((target("avx2"), always_inline)) {
         _mm_storeu_pd(dst[2 * q] + 2 * i, _mm256_castpd256_pd128(s));
         _mm_storeu_pd(dst[2 * q + 1] + 2 * i, _mm256_extractf128_pd(s, 1));
+        if constexpr (kShaped)
+          if (i >= kShapeLag)
+            ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], i - kShapeLag);
       });
+    if constexpr (kShaped)
+      for (int i = m > kShapeLag ? m - kShapeLag : 0; i < m; ++i)
+        for (int q = 0; q < Q; ++q)
+          ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], i);
+  }
+
+  // The shape runs this many steps behind the filters: its inputs are then
+  // ready when its instructions issue, so they do not crowd the processor's
+  // scheduler while the filters' chains wait.
+  static constexpr int kShapeLag = 8;
+
+  template <class Shape>
+  __attribute__((target("avx2"), always_inline)) static inline void ShapeStep(const Shape* shape, const T* a,
+                                                                             const T* b, T* sa, T* sb, int i)
+  {
+    const __m256d x = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a + 2 * i)), _mm_loadu_pd(b + 2 * i), 1);
+    const __m256d r = shape->Four(x);
+    _mm_storeu_pd(sa + 2 * i, _mm256_castpd256_pd128(r));
+    _mm_storeu_pd(sb + 2 * i, _mm256_extractf128_pd(r, 1));
   }
 
   // The down level likewise: path 0 of each instance starts from the later
   // sample of its pair, path 1 from the earlier, and the output is half
-  // their sum, as in process_sample.
+  // their sum (path 0's first), as in process_sample. The lanes are swapped
+  // (path 1 low), so a pair loads as it lies in memory; two steps' outputs
+  // are stored together.
   template <int Q, class Stage>
   __attribute__((target("avx2"))) static void DownPairs(Stage* const st[2 * Q], const T* const src[2 * Q], int m,
                                                         T* const dst[2 * Q])
@@ -512,17 +588,110 @@ private:
     for (int s = 0; s < 2 * Q; ++s)
       base[s] = st[s];
     const __m256d half = _mm256_set1_pd(0.5);
-    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q>(
+    __m256d prev[Q];
+    for (int q = 0; q < Q; ++q)
+      prev[q] = _mm256_setzero_pd();
+    halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q, true>(
       base, m,
       [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
-        const __m128d a = _mm_loadu_pd(src[2 * q] + 2 * i), b = _mm_loadu_pd(src[2 * q + 1] + 2 * i);
-        s = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_shuffle_pd(a, a, 1)), _mm_shuffle_pd(b, b, 1), 1);
+        s = LoadPairs(src[2 * q] + 2 * i, src[2 * q + 1] + 2 * i);
       },
       [&](int i, int q, const __m256d& s) __attribute__((target("avx2"), always_inline)) {
-        const __m256d out = _mm256_mul_pd(half, _mm256_hadd_pd(s, s));
+        const __m256d sum = PathSums(s);
+        if (i & 1)
+        {
+          const __m256d out = _mm256_mul_pd(half, _mm256_unpacklo_pd(prev[q], sum));
+          _mm_storeu_pd(dst[2 * q] + i - 1, _mm256_castpd256_pd128(out));
+          _mm_storeu_pd(dst[2 * q + 1] + i - 1, _mm256_extractf128_pd(out, 1));
+        }
+        else
+          prev[q] = sum;
+      });
+    if (m & 1)
+      for (int q = 0; q < Q; ++q)
+      {
+        const __m256d out = _mm256_mul_pd(half, prev[q]);
+        dst[2 * q][m - 1] = _mm256_cvtsd_f64(out);
+        dst[2 * q + 1][m - 1] = _mm_cvtsd_f64(_mm256_extractf128_pd(out, 1));
+      }
+  }
+
+  // Lanes 0 and 2 of a swapped pair register's outputs: path 0 plus path 1
+  // of each instance, path 0 first as in process_sample.
+  __attribute__((target("avx2"), always_inline)) static inline __m256d PathSums(__m256d v)
+  {
+    return _mm256_add_pd(_mm256_permute_pd(v, 5), v);
+  }
+
+  __attribute__((target("avx2"), always_inline)) static inline __m256d LoadPairs(const T* a, const T* b)
+  {
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a)), _mm_loadu_pd(b), 1);
+  }
+
+  // Both down levels of 4x in one loop: the upper level's two steps for a
+  // frame feed the lower level's step at once, so the two levels' chains of
+  // sections overlap. The same operations as DownPairs on each level.
+  template <int Q>
+  __attribute__((target("avx2"))) static void DownPairs4x(halfband::Downsampler2x<4>* const st4[2 * Q],
+                                                          halfband::Downsampler2x<12>* const st12[2 * Q],
+                                                          const T* const src[2 * Q], int n, T* const dst[2 * Q])
+  {
+    using A4 = halfband::detail::AllpassState<4>;
+    using A12 = halfband::detail::AllpassState<12>;
+    A4* b4[2 * Q];
+    A12* b12[2 * Q];
+    for (int s = 0; s < 2 * Q; ++s)
+    {
+      b4[s] = st4[s];
+      b12[s] = st12[s];
+    }
+    typename A4::template Pairs<Q, true> p4;
+    typename A12::template Pairs<Q, true> p12;
+    p4.Load(b4);
+    p12.Load(b12);
+    const __m256d half = _mm256_set1_pd(0.5);
+    // One frame: the upper level's steps at 4i and 4i + 2, then the lower
+    // level's; s[q] receives the lower level's sums.
+    auto frame = [&](int i, __m256d s[Q]) __attribute__((target("avx2"), always_inline)) {
+      __m256d a[Q], b[Q];
+      for (int q = 0; q < Q; ++q)
+        a[q] = LoadPairs(src[2 * q] + 4 * i, src[2 * q + 1] + 4 * i);
+      p4.Step(a);
+      for (int q = 0; q < Q; ++q)
+        b[q] = LoadPairs(src[2 * q] + 4 * i + 2, src[2 * q + 1] + 4 * i + 2);
+      p4.Step(b);
+      for (int q = 0; q < Q; ++q)
+        s[q] = _mm256_mul_pd(half, _mm256_unpacklo_pd(PathSums(a[q]), PathSums(b[q])));
+      p12.Step(s);
+      for (int q = 0; q < Q; ++q)
+        s[q] = PathSums(s[q]);
+    };
+    int i = 0;
+    for (; i + 2 <= n; i += 2)
+    {
+      __m256d e[Q], o[Q];
+      frame(i, e);
+      frame(i + 1, o);
+      for (int q = 0; q < Q; ++q)
+      {
+        const __m256d out = _mm256_mul_pd(half, _mm256_unpacklo_pd(e[q], o[q]));
+        _mm_storeu_pd(dst[2 * q] + i, _mm256_castpd256_pd128(out));
+        _mm_storeu_pd(dst[2 * q + 1] + i, _mm256_extractf128_pd(out, 1));
+      }
+    }
+    if (i < n)
+    {
+      __m256d e[Q];
+      frame(i, e);
+      for (int q = 0; q < Q; ++q)
+      {
+        const __m256d out = _mm256_mul_pd(half, e[q]);
         dst[2 * q][i] = _mm256_cvtsd_f64(out);
         dst[2 * q + 1][i] = _mm_cvtsd_f64(_mm256_extractf128_pd(out, 1));
-      });
+      }
+    }
+    p4.Save(b4);
+    p12.Save(b12);
   }
 
   // One down level for S instances: m outputs each from 2m inputs, into

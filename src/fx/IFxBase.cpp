@@ -382,11 +382,13 @@ void IFxBase::SetLatency(int samples)
   if (mHostIf) mHostIf->InformHostOfLatencyChange();
 }
 
+// A host may restore a state on any thread, while the editor ticks on its
+// own: the values go to the editor as every other change does, to be taken
+// in its next tick. Posting replaces whatever was waiting there, so an
+// older value cannot come back over the restored one.
 void IFxBase::RedrawParamControls()
 {
-  if (!mGraphics) return;
-  for (int i = 0, n = ParamCount(); i < n; ++i)
-    mGraphics->SetParameterFromPlug(i, ParamAt(i)->GetValue(), false);
+  for (int i = 0, n = ParamCount(); i < n; ++i) PostToEditor(i, ParamAt(i)->GetNormalized());
 }
 
 void IFxBase::SetBlockSize(int blockSize)

@@ -119,6 +119,8 @@ public:
   virtual void SetLatency(int samples);
   virtual bool SendMidiMsg(IMidiMsg* pMsg);
   virtual bool SendSysEx(ISysEx* pSysEx) { (void)pSysEx; return false; }
+  // The editor shows every parameter's current value after its next tick
+  // (whatever was waiting for it before); safe from any thread.
   virtual void RedrawParamControls();
   virtual void DirtyPTCompareState() {}
   virtual void PresetsChangedByHost() {}

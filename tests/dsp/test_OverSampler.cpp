@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/OverSampler.h"
+#include "dsp/SimdPath.h"
 
 namespace
 {
@@ -362,45 +363,89 @@ TEST(OverSampler, SideBySideBlocksMatchOneAtATime)
   }
 }
 
+// A function of the top-rate samples, with the four-at-once form the AVX2
+// path calls: the same operations, so the same numbers.
+struct CubicShape
+{
+  static double One(double x) { return (x * x - 0.5) * x; }
+  void Block(const double* in, double* out, int n) const
+  {
+    for (int k = 0; k < n; ++k)
+      out[k] = One(in[k]);
+  }
+  __attribute__((target("avx2"), always_inline)) __m256d Four(__m256d x) const
+  {
+    return _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(x, x), _mm256_set1_pd(0.5)), x);
+  }
+};
+
+// On the processor's best path and on the plain one; an odd frame count
+// leaves single steps after the ones done in pairs.
 TEST(OverSampler, SideBySideBlocksWithCallerWorkMemory)
 {
-  for (OS::EFactor f : {OS::k2x, OS::k4x, OS::k16x})
-  {
-    const int rate = OS::RateOf(f);
-    const int n = 100;
-    OS a(f, true, 1), b(f, true, 1), ra(f, true, 1), rb(f, true, 1);
-    std::vector<double> inA(n), inB(n);
-    for (int i = 0; i < n; ++i)
-    {
-      inA[i] = std::sin(0.21 * i);
-      inB[i] = std::cos(0.02 * i) - 0.5;
-    }
-    // Up levels need (rate - 2) x n + rate x n, down levels rate x n.
-    std::vector<double> upA(30 * n, -7.0), upB(30 * n, -7.0), dnA(16 * n), dnB(16 * n);
-    OS* const up[2] = {&a, &b};
-    const double* const in[2] = {inA.data(), inB.data()};
-    double* const upWork[2] = {upA.data(), upB.data()};
-    const double* top[2] = {nullptr, nullptr};
-    OS::UpsampleBlocks<2>(up, in, n, upWork, top);
-    ASSERT_EQ(top[0], upA.data() + (rate - 2) * n) << "factor " << f;
-    const double* refTop = ra.UpsampleBlock(inA.data(), n);
-    for (int k = 0; k < rate * n; ++k)
-      ASSERT_EQ(top[0][k], refTop[k]) << "factor " << f << " k " << k;
-    rb.UpsampleBlock(inB.data(), n);
+  for (const simdpath::Path path : {simdpath::kAvx2, simdpath::kPlain})
+    for (const int n : {100, 37})
+      for (OS::EFactor f : {OS::k2x, OS::k4x, OS::k16x})
+      {
+        const int rate = OS::RateOf(f);
+        SCOPED_TRACE(testing::Message() << (path == simdpath::kPlain ? "plain" : "best") << " path, " << rate
+                                        << "x, " << n << " frames");
+        simdpath::Force(path);
+        OS a(f, true, 1), b(f, true, 1), ra(f, true, 1), rb(f, true, 1);
+        std::vector<double> inA(n), inB(n);
+        for (int i = 0; i < n; ++i)
+        {
+          inA[i] = std::sin(0.21 * i);
+          inB[i] = std::cos(0.02 * i) - 0.5;
+        }
+        // Up levels need (rate - 2) x n + rate x n, down levels rate x n.
+        std::vector<double> upA(30 * n, -7.0), upB(30 * n, -7.0), dnA(16 * n), dnB(16 * n);
+        std::vector<double> shA(16 * n + 1, -7.0), shB(16 * n + 1, -7.0);
+        OS* const up[2] = {&a, &b};
+        const double* const in[2] = {inA.data(), inB.data()};
+        double* const upWork[2] = {upA.data(), upB.data()};
+        const double* top[2] = {nullptr, nullptr};
+        double* const shaped[2] = {shA.data(), shB.data()};
+        const CubicShape shape;
+        OS::UpsampleBlocks<2>(up, in, n, upWork, top, shaped, &shape);
+        ASSERT_EQ(top[0], upA.data() + (rate - 2) * n);
+        const double* refTop = ra.UpsampleBlock(inA.data(), n);
+        const double* refTopB = rb.UpsampleBlock(inB.data(), n);
+        for (int k = 0; k < rate * n; ++k)
+        {
+          ASSERT_EQ(top[0][k], refTop[k]) << "k " << k;
+          ASSERT_EQ(top[1][k], refTopB[k]) << "k " << k;
+          ASSERT_EQ(shA[k], CubicShape::One(refTop[k])) << "k " << k;
+          ASSERT_EQ(shB[k], CubicShape::One(refTopB[k])) << "k " << k;
+        }
+        EXPECT_EQ(shA[rate * n], -7.0);
 
-    std::vector<double> oA(n), oB(n), rA(n), rB(n);
-    const double* const hi[2] = {top[0], top[1]};
-    double* const out[2] = {oA.data(), oB.data()};
-    double* const dnWork[2] = {dnA.data(), dnB.data()};
-    OS::DownsampleBlocks<2>(up, hi, out, n, dnWork);
-    ra.DownsampleBlock(refTop, rA.data(), n);
-    rb.DownsampleBlock(rb.UpTop(), rB.data(), n);
-    for (int i = 0; i < n; ++i)
-    {
-      ASSERT_EQ(oA[i], rA[i]) << "factor " << f << " frame " << i;
-      ASSERT_EQ(oB[i], rB[i]) << "factor " << f << " frame " << i;
-    }
-  }
+        std::vector<double> oA(n), oB(n), rA(n), rB(n);
+        const double* const hi[2] = {top[0], top[1]};
+        double* const out[2] = {oA.data(), oB.data()};
+        double* const dnWork[2] = {dnA.data(), dnB.data()};
+        OS::DownsampleBlocks<2>(up, hi, out, n, dnWork);
+        ra.DownsampleBlock(refTop, rA.data(), n);
+        rb.DownsampleBlock(refTopB, rB.data(), n);
+        for (int i = 0; i < n; ++i)
+        {
+          ASSERT_EQ(oA[i], rA[i]) << "frame " << i;
+          ASSERT_EQ(oB[i], rB[i]) << "frame " << i;
+        }
+        // The filters' state carries on as one at a time leaves it.
+        for (int k = 0; k < 12; ++k)
+        {
+          ASSERT_EQ(a.Down12().prev_inputs()[k], ra.Down12().prev_inputs()[k]) << k;
+          ASSERT_EQ(a.Down12().prev_outputs()[k], ra.Down12().prev_outputs()[k]) << k;
+          ASSERT_EQ(b.Up12().prev_inputs()[k], rb.Up12().prev_inputs()[k]) << k;
+        }
+        for (int k = 0; k < 4; ++k)
+        {
+          ASSERT_EQ(b.Down4Stage().prev_inputs()[k], rb.Down4Stage().prev_inputs()[k]) << k;
+          ASSERT_EQ(a.Up4Stage().prev_outputs()[k], ra.Up4Stage().prev_outputs()[k]) << k;
+        }
+      }
+  simdpath::Force(simdpath::kAvx2);
 }
 
 TEST(OverSampler, ChannelCountBelowOneStillServesChannelZero)

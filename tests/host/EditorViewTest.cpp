@@ -351,6 +351,27 @@ TEST(TavloEditorLifetime, NoEditorUntilAViewWhichShowsTheCurrentValuesAfterOneTi
   g->Tick();
   for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.45, c->GetValue());
 
+  // A state restored while automation waits for the editor's tick: the tick
+  // shows the restored value, not the older one put back over it. A value
+  // that comes after the restore still wins.
+  MemoryStream saved;
+  ASSERT_EQ(kResultOk, b->getState(&saved));
+  changes.Clear();
+  changes.Add(kInput, 0.1);
+  run(1);
+  saved.Rewind();
+  ASSERT_EQ(kResultOk, b->setState(&saved));
+  EXPECT_DOUBLE_EQ(180.0, tavlo->ParamAt(kInput)->GetValue());
+  g->Tick();
+  for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.45, c->GetValue());
+  saved.Rewind();
+  ASSERT_EQ(kResultOk, b->setState(&saved));
+  changes.Clear();
+  changes.Add(kInput, 0.3);
+  run(1);
+  g->Tick();
+  for (IControl* c : inputKnob(g)) EXPECT_DOUBLE_EQ(0.3, c->GetValue());
+
   // The last view takes the editor with it; the next one makes a new one.
   view->release();
   EXPECT_EQ(nullptr, tavlo->GetGraphics());
