@@ -648,30 +648,36 @@ __attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c)
 
     if constexpr (!kQuiet)
     {
-      // A state already at an exactly known target stays, and is tested
-      // first: over long stretches without reduction this keeps the step's
-      // division off the state's dependency chain.
-      const double lo = los[i], hi = his[i];
-      const __m128d l = _mm_set_sd(lo);
-      const int stays =
-        _mm_movemask_pd(_mm_and_pd(_mm_cmpeq_sd(_mm_set_sd(gainState), l), _mm_cmpeq_sd(l, _mm_set_sd(hi))));
-      if (!(stays & 1) && !tavlogain::BallisticStepWithin(gainState, lo, hi, attack, release))
+      // Every frame has an interval for its target, [1, 1] without
+      // reduction, so one step serves all frames alike.
+      if (!tavlogain::BallisticStepWithin(gainState, los[i], his[i], attack, release))
       {
         const double target = reduce[i] ? tavlogain::ExactGain(env[i], L[i], R[i], input) : 1.0;
         gainState = tavlogain::BallisticStep(gainState, target, attack, release);
       }
     }
 
+    // The two recoveries below are branches, never taken with finite
+    // input: as selects (which the compiler would otherwise make of them)
+    // they would lengthen the smoother's and the meter's dependency chains
+    // by a comparison and a move each frame. The empty statements keep them
+    // branches.
     const float gainIn = static_cast<float>(gainState);
-    if (!std::isfinite(smoother.GetState()))
+    if (__builtin_expect(!std::isfinite(smoother.GetState()), 0))
+    {
       smoother.SetState(gainIn); // restart from the gain, not from silence
+      asm volatile("");
+    }
     y[i] = smoother.Process(gainIn);
 
     if (input == 0.0)
       gainState = 1.0;
 
-    if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef)))
+    if (__builtin_expect(!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef)), 0))
+    {
       meter.SetState(0.0);
+      asm volatile("");
+    }
   }
   c.filter = filter;
   c.smoother = smoother;

@@ -167,33 +167,33 @@ inline double BallisticStep(double gainState, double g, double attack, double re
 // BallisticStep gives with the exact target: the target loses the min or max
 // to the attack or release step, or it equals the state. Otherwise it
 // returns false, leaves the state alone, and the exact target must decide.
-// Written without branches on the data: whether a frame falls, rises or
-// stays changes from frame to frame with the music, and a mispredicted
-// branch costs more than the whole step. The state's dependency chain is the
-// division and two logic operations; the checks only feed the return value.
+// The three cases are branches, which follow the music well: a state falls,
+// rises or stays for long runs of frames.
 inline bool BallisticStepWithin(double& gainState, double lo, double hi, double attack, double release)
 {
-  const __m128d g = _mm_set_sd(gainState), l = _mm_set_sd(lo), h = _mm_set_sd(hi);
-  const __m128d fall = _mm_mul_sd(g, _mm_set_sd(attack));
-  const __m128d rise = _mm_div_sd(g, _mm_set_sd(release));
-  // Falling: max(target, gs * attack) is gs * attack when the target is at
-  // most that. Rising: min(gs / release, target) is gs / release when the
-  // target is at least that (never for an infinite step: the bounds are
-  // finite). Staying: the target is the state itself.
-  const __m128d falls = _mm_cmpgt_sd(g, h);
-  const __m128d stays = _mm_and_pd(_mm_cmpeq_sd(g, l), _mm_cmpeq_sd(l, h));
-  // An infinite state (never reached: every step ends finite) is left to
-  // BallisticStep, which turns it into no reduction.
-  const __m128d fallOk =
-    _mm_and_pd(_mm_and_pd(falls, _mm_cmple_sd(h, fall)), _mm_cmplt_sd(fall, _mm_set_sd(HUGE_VAL)));
-  const __m128d riseOk = _mm_and_pd(_mm_cmplt_sd(g, l), _mm_cmpge_sd(l, rise));
-  if (!(_mm_movemask_pd(_mm_or_pd(_mm_or_pd(fallOk, riseOk), stays)) & 1))
-    return false;
-  // NaN cannot get here (it fails every comparison).
-  const __m128d notRise = _mm_or_pd(falls, stays);
-  const __m128d next =
-    _mm_or_pd(_mm_or_pd(_mm_and_pd(falls, fall), _mm_and_pd(stays, g)), _mm_andnot_pd(notRise, rise));
-  gainState = _mm_cvtsd_f64(next);
+  double next;
+  if (gainState < lo)
+  {
+    // Rising, the most common; min(gs / release, g) is gs / release when
+    // g >= it (never for an infinite step: the bounds are finite).
+    next = gainState / release;
+    if (!(lo >= next))
+      return false;
+  }
+  else if (gainState > hi)
+  {
+    // Falling; max(g, gs * attack) is gs * attack when g <= it. An
+    // infinite state (never reached: every step ends finite) is left to
+    // BallisticStep, which turns it into no reduction.
+    next = gainState * attack;
+    if (!(hi <= next && next < HUGE_VAL))
+      return false;
+  }
+  else if (gainState == lo && lo == hi)
+    next = gainState; // the target is the state itself
+  else
+    return false; // NaN gets here too
+  gainState = next;
   return true;
 }
 
