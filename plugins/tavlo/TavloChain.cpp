@@ -231,16 +231,14 @@ const WideDetector kWideDetector;
 // (negative, zero, NaN) have no reduction: the curve is 0 at 0. Lists in
 // above the frames whose envelope is over the threshold and returns how many
 // there are; env holds the envelope of those frames (only they read it).
-int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
-                      double* env, unsigned short* above)
+int DetectorEnvelopesPlain(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                           double* env, unsigned short* above, int i = 0, int count = 0)
 {
   const double* v = kWideDetector.v;
   const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
   const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0);
   const __m128d vLast = _mm_set1_pd(v[199]), vOneMinusC = _mm_set1_pd(oneMinusC), vC = _mm_set1_pd(c);
   const __m128d vThr = _mm_set1_pd(threshold);
-  int count = 0;
-  int i = 0;
   for (; i + 2 <= n; i += 2)
   {
     const __m128d x = _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
@@ -281,6 +279,63 @@ int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, dou
       above[count++] = static_cast<unsigned short>(i);
   }
   return count;
+}
+
+// DetectorEnvelopesPlain four frames at a time, the table read by gathers:
+// the same operations on each frame, so the same envelopes.
+__attribute__((target("avx2"))) int DetectorEnvelopesAvx2(const float* d, int n, double drive, double oneMinusC,
+                                                          double c, double threshold, double* env,
+                                                          unsigned short* above)
+{
+  const double* v = kWideDetector.v;
+  const __m256d vDrive = _mm256_set1_pd(drive), vScale = _mm256_set1_pd(static_cast<double>(detector_table.scale));
+  const __m256d zero = _mm256_setzero_pd(), last = _mm256_set1_pd(199.0), one = _mm256_set1_pd(1.0);
+  const __m256d vLast = _mm256_set1_pd(v[199]), vOneMinusC = _mm256_set1_pd(oneMinusC), vC = _mm256_set1_pd(c);
+  const __m256d vThr = _mm256_set1_pd(threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d x = _mm256_mul_pd(vDrive, _mm256_cvtps_pd(_mm_loadu_ps(d + i)));
+    const __m256d valid = _mm256_cmp_pd(x, zero, _CMP_GT_OQ);
+    const __m256d t = _mm256_mul_pd(x, vScale);
+    const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
+    // Lanes that take no table read get position 0, a safe index.
+    const __m256d tc = _mm256_and_pd(_mm256_andnot_pd(big, valid), t);
+    const __m128i idx = _mm256_cvttpd_epi32(tc);
+    const __m256d f = _mm256_sub_pd(tc, _mm256_cvtepi32_pd(idx));
+    // Loaded by hand: two gathers cost more here than eight loads.
+    const int i0 = _mm_cvtsi128_si32(idx), i1 = _mm_extract_epi32(idx, 1), i2 = _mm_extract_epi32(idx, 2),
+              i3 = _mm_extract_epi32(idx, 3);
+    const __m256d a = _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + i2), v + i3), _mm_loadh_pd(_mm_load_sd(v + i0), v + i1));
+    const __m256d b = _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + i2 + 1), v + i3 + 1),
+                                       _mm_loadh_pd(_mm_load_sd(v + i0 + 1), v + i1 + 1));
+    const __m256d interp = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
+    const __m256d E = _mm256_blendv_pd(interp, vLast, big);
+    const __m256d s = _mm256_mul_pd(vOneMinusC, E);
+    const __m256d rs = _mm256_sqrt_pd(s);
+    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(vOneMinusC, E), _mm256_mul_pd(vC, s)));
+    const __m256d e = _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+    _mm256_storeu_pd(env + i, e);
+    const int m = _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, vThr, _CMP_GT_OQ)));
+    above[count] = static_cast<unsigned short>(i);
+    count += m & 1;
+    above[count] = static_cast<unsigned short>(i + 1);
+    count += (m >> 1) & 1;
+    above[count] = static_cast<unsigned short>(i + 2);
+    count += (m >> 2) & 1;
+    above[count] = static_cast<unsigned short>(i + 3);
+    count += m >> 3;
+  }
+  return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above, i, count);
+}
+
+inline int DetectorEnvelopes(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                             double* env, unsigned short* above)
+{
+  if (simdpath::Active() == simdpath::kAvx2)
+    return DetectorEnvelopesAvx2(d, n, drive, oneMinusC, c, threshold, env, above);
+  return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above);
 }
 
 // PreampCurve on four samples, the table read by gathers: the same
@@ -550,6 +605,99 @@ inline float DetectorStep(Biquad& filter, double src)
   return d;
 }
 
+// One chunk's serial work: the ballistics, the smoother and the meter,
+// frame by frame, beside the detector's high-pass for the next chunk.
+struct ChunkSerial
+{
+  // The chunk.
+  int n = 0;
+  const double *lo = nullptr, *hi = nullptr, *env = nullptr, *L = nullptr, *R = nullptr;
+  const unsigned char* reduce = nullptr;
+  double attack = 0.0, release = 0.0, input = 0.0, meterCoef = 0.0;
+  double* y = nullptr;
+  // The next chunk's detector (nNext frames from nextSrc, silence for null).
+  int nNext = 0;
+  const double* nextSrc = nullptr;
+  float* dNext = nullptr;
+  // The state carried from frame to frame.
+  Biquad filter;
+  NumSmooth smoother;
+  VUClass meter;
+  double gainState = 1.0;
+};
+
+template <bool kQuiet>
+__attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c)
+{
+  // Locals, so that the state stays in registers.
+  Biquad filter = c.filter;
+  NumSmooth smoother = c.smoother;
+  VUClass meter = c.meter;
+  double gainState = c.gainState;
+  const double attack = c.attack, release = c.release, input = c.input, meterCoef = c.meterCoef;
+  const int n = c.n, nNext = c.nNext;
+  const double* const nextSrc = c.nextSrc;
+  float* const dNext = c.dNext;
+  const double *const los = c.lo, *const his = c.hi, *const env = c.env, *const L = c.L, *const R = c.R;
+  const unsigned char* const reduce = c.reduce;
+  double* const y = c.y;
+  for (int i = 0; i < n; ++i)
+  {
+    if (i < nNext)
+      dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
+
+    if constexpr (!kQuiet)
+    {
+      // A state already at an exactly known target stays, and is tested
+      // first: over long stretches without reduction this keeps the step's
+      // division off the state's dependency chain.
+      const double lo = los[i], hi = his[i];
+      const __m128d l = _mm_set_sd(lo);
+      const int stays =
+        _mm_movemask_pd(_mm_and_pd(_mm_cmpeq_sd(_mm_set_sd(gainState), l), _mm_cmpeq_sd(l, _mm_set_sd(hi))));
+      if (!(stays & 1) && !tavlogain::BallisticStepWithin(gainState, lo, hi, attack, release))
+      {
+        const double target = reduce[i] ? tavlogain::ExactGain(env[i], L[i], R[i], input) : 1.0;
+        gainState = tavlogain::BallisticStep(gainState, target, attack, release);
+      }
+    }
+
+    const float gainIn = static_cast<float>(gainState);
+    if (!std::isfinite(smoother.GetState()))
+      smoother.SetState(gainIn); // restart from the gain, not from silence
+    y[i] = smoother.Process(gainIn);
+
+    if (input == 0.0)
+      gainState = 1.0;
+
+    if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef)))
+      meter.SetState(0.0);
+  }
+  c.filter = filter;
+  c.smoother = smoother;
+  c.meter = meter;
+  c.gainState = gainState;
+}
+
+void RunChunkSerialPlain(ChunkSerial& c, bool quiet)
+{
+  if (quiet)
+    RunChunkSerial<true>(c);
+  else
+    RunChunkSerial<false>(c);
+}
+
+// The same operations; AVX-512's 32 vector registers hold the whole state
+// and every constant of the loop, where SSE's 16 make the compiler keep the
+// detector's state and the division's result in memory, on the chains.
+__attribute__((target("avx512f,avx512vl", "prefer-vector-width=128"))) void RunChunkSerialWide(ChunkSerial& c, bool quiet)
+{
+  if (quiet)
+    RunChunkSerial<true>(c);
+  else
+    RunChunkSerial<false>(c);
+}
+
 } // namespace
 
 void TavloChain::Process(double** inputs, double** outputs, int nFrames)
@@ -570,7 +718,7 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   const double outputGain = st.outputGain;
   const double wet = st.mix / 100.0;
   const double dry = 1.0 - wet;
-  double gainState = mGainState;
+  const double gainState = mGainState;
   Scratch& sc = mScratch;
   mBypassFade.SetLength(IFxFade::FramesAt(st.sampleRate));
 
@@ -598,8 +746,21 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
         d[i] = DetectorStep(filter, 0.0);
   }
 
-  NumSmooth smoother = mGainSmoother;
-  VUClass meter = mMeter;
+  ChunkSerial serial;
+  serial.lo = sc.lo;
+  serial.hi = sc.hi;
+  serial.env = sc.env;
+  serial.reduce = sc.reduce;
+  serial.attack = k.attack;
+  serial.release = k.release;
+  serial.input = input;
+  serial.meterCoef = k.meterCoef;
+  serial.y = sc.y;
+  serial.filter = filter;
+  serial.smoother = mGainSmoother;
+  serial.meter = mMeter;
+  serial.gainState = gainState;
+  const bool wide = simdpath::Avx512();
   int cur = 0;
   for (int base = 0; base < nFrames; base += kChunk, cur ^= 1)
   {
@@ -616,7 +777,7 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     // Nothing over the threshold and no reduction left: the gain stays at
     // 1 for the whole chunk (each step toward a target equal to the state
     // keeps the state), so the chunk needs no targets and no steps.
-    const bool quiet = nAbove == 0 && gainState == 1.0;
+    const bool quiet = nAbove == 0 && serial.gainState == 1.0;
     if (!quiet)
     {
       const __m128d one = _mm_set1_pd(1.0);
@@ -659,45 +820,16 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     const int nNext = std::min(kChunk, nFrames - base - n);
     const double* nextSrc = detSrc ? detSrc + base + n : nullptr;
     float* dNext = sc.d[cur ^ 1];
-    auto ballistics = [&](auto quietTag) {
-      constexpr bool kQuiet = decltype(quietTag)::value;
-      for (int i = 0; i < n; ++i)
-      {
-        if (i < nNext)
-          dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
-
-        if constexpr (!kQuiet)
-        {
-          // A state already at an exactly known target stays, and is tested
-          // first: over long stretches without reduction this keeps the
-          // step's division off the state's dependency chain.
-          const double lo = sc.lo[i], hi = sc.hi[i];
-          const __m128d l = _mm_set_sd(lo);
-          const int stays =
-            _mm_movemask_pd(_mm_and_pd(_mm_cmpeq_sd(_mm_set_sd(gainState), l), _mm_cmpeq_sd(l, _mm_set_sd(hi))));
-          if (!(stays & 1) && !tavlogain::BallisticStepWithin(gainState, lo, hi, k.attack, k.release))
-          {
-            const double target = sc.reduce[i] ? tavlogain::ExactGain(sc.env[i], L[i], R[i], input) : 1.0;
-            gainState = tavlogain::BallisticStep(gainState, target, k.attack, k.release);
-          }
-        }
-
-        const float gainIn = static_cast<float>(gainState);
-        if (!std::isfinite(smoother.GetState()))
-          smoother.SetState(gainIn); // restart from the gain, not from silence
-        sc.y[i] = smoother.Process(gainIn);
-
-        if (input == 0.0)
-          gainState = 1.0;
-
-        if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, k.meterCoef)))
-          meter.SetState(0.0);
-      }
-    };
-    if (quiet)
-      ballistics(std::true_type());
+    serial.n = n;
+    serial.L = L;
+    serial.R = R;
+    serial.nNext = nNext;
+    serial.nextSrc = nextSrc;
+    serial.dNext = dNext;
+    if (wide)
+      RunChunkSerialWide(serial, quiet);
     else
-      ballistics(std::false_type());
+      RunChunkSerialPlain(serial, quiet);
 
     // The mix, and Bypass, which passes the input through; a switch fades
     // between the two.
@@ -737,10 +869,10 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
         }
       }
   }
-  mDetectorFilter = filter;
-  mGainSmoother = smoother;
-  mMeter = meter;
-  mGainState = gainState;
+  mDetectorFilter = serial.filter;
+  mGainSmoother = serial.smoother;
+  mMeter = serial.meter;
+  mGainState = serial.gainState;
   mMeterOut.store(mMeter.GetState(), std::memory_order_relaxed);
 }
 

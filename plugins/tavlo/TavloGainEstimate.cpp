@@ -25,11 +25,20 @@ __attribute__((target("avx2"))) inline __m256d Exp4(__m256d y)
   const __m256d u = _mm256_add_pd(_mm256_mul_pd(y, _mm256_set1_pd(1.0 / detail::kLn2)), magic);
   const __m256d k = _mm256_sub_pd(u, magic);
   const __m256d r = _mm256_sub_pd(y, _mm256_mul_pd(k, _mm256_set1_pd(detail::kLn2)));
-  const double c[] = {1.0 / 3628800.0, 1.0 / 362880.0, 1.0 / 40320.0, 1.0 / 5040.0, 1.0 / 720.0,
-                      1.0 / 120.0,     1.0 / 24.0,     1.0 / 6.0,     0.5,          1.0, 1.0};
+  // Written out: a loop over the coefficients is not unrolled at this
+  // optimisation level and reloads them from the stack.
   __m256d p = _mm256_set1_pd(1.0 / 39916800.0);
-  for (double ci : c)
-    p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(ci));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 3628800.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 362880.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 40320.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 5040.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 720.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 120.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 24.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0 / 6.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(0.5));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_set1_pd(1.0));
   const __m256i ki = _mm256_sub_epi64(_mm256_castpd_si256(u), _mm256_castpd_si256(magic));
   const __m256i scale = _mm256_slli_epi64(_mm256_add_epi64(ki, _mm256_set1_epi64x(1023)), 52);
   return _mm256_mul_pd(p, _mm256_castsi256_pd(scale));
@@ -53,10 +62,14 @@ __attribute__((target("avx2"))) inline __m256d Log4(__m256d x)
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d t = _mm256_div_pd(_mm256_sub_pd(m, one), _mm256_add_pd(m, one));
   const __m256d t2 = _mm256_mul_pd(t, t);
-  const double c[] = {1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0, 1.0};
   __m256d p = _mm256_set1_pd(1.0 / 15.0);
-  for (double ci : c)
-    p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(ci));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 13.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 11.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 9.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 7.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 5.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0 / 3.0));
+  p = _mm256_add_pd(_mm256_mul_pd(p, t2), _mm256_set1_pd(1.0));
   return _mm256_add_pd(_mm256_mul_pd(e, _mm256_set1_pd(detail::kLn2)),
                        _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), t), p));
 }

@@ -13,13 +13,16 @@ Path Detect()
   return __builtin_cpu_supports("avx2") ? kAvx2 : kPlain;
 }
 
-// Set when the library loads, so the audio thread only ever reads it.
+// Set when the library loads, so the audio thread only ever reads them.
 const Path gBest = Detect();
+const bool gAvx512 = gBest == kAvx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 std::atomic<int> gActive{gBest};
 
 }  // namespace
 
 Path Best() { return gBest; }
+
+bool Avx512() { return gAvx512 && Active() == kAvx2; }
 
 Path Active() { return static_cast<Path>(gActive.load(std::memory_order_relaxed)); }
 

@@ -17,6 +17,10 @@ enum Path
 Path Active();
 // The processor's best path.
 Path Best();
+// Whether the active path may also use AVX-512's 32 vector registers: scalar
+// loops with more live values than SSE's 16 registers hold have a version
+// compiled for it. False whenever the plain path is forced.
+bool Avx512();
 // Tests force the plain path to compare it with the other; kAvx2 on a
 // processor without it stays plain. Not for the audio thread.
 void Force(Path path);
