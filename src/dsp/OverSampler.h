@@ -266,8 +266,9 @@ public:
   // sections is a long serial dependency; running independent instances in
   // the same loop lets them overlap. Same numbers as one at a time.
   // With work given, work[s] (room for (rate - 2) x nFrames + rate x nFrames
-  // samples) takes the levels instead of the instance's own buffers, and
-  // top[s] receives where the top-rate samples are.
+  // samples) takes the levels instead of the instance's own buffers (at 4x
+  // on the AVX2 path the lower level stays in registers), and top[s]
+  // receives where the top-rate samples are.
   template <int S>
   static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames,
                              T* const* work = nullptr, const T** top = nullptr)
@@ -311,6 +312,31 @@ public:
         dst[s] = work ? work[s] + offset : os[s]->mUpBuffers[b].data();
       offset += static_cast<size_t>(2 * m);
     };
+    if constexpr (std::is_same<T, double>::value && S % 2 == 0)
+      if (rate == 4 && simdpath::Active() == simdpath::kAvx2)
+      {
+        halfband::Upsampler2x<12>* st12[S];
+        halfband::Upsampler2x<4>* st4[S];
+        T* hi[S];
+        for (int s = 0; s < S; ++s)
+        {
+          st12[s] = os[s]->mUp12[0].get();
+          st4[s] = os[s]->mUp4[0].get();
+          hi[s] = work ? work[s] + 2 * nFrames : os[s]->mUpBuffers[2].data();
+        }
+        if (SameCoefs<S>(st12) && SameCoefs<S>(st4))
+        {
+          constexpr bool kCanShape = !std::is_same<Shape, NoShape>::value;
+          if (kCanShape && shape)
+            UpPairs4x<S / 2, kCanShape>(st12, st4, in, nFrames, hi, shaped, shape);
+          else
+            UpPairs4x<S / 2, false>(st12, st4, in, nFrames, hi, shaped, shape);
+          if (top)
+            for (int s = 0; s < S; ++s)
+              top[s] = hi[s];
+          return;
+        }
+      }
     // The shape goes with the top level only.
     auto shapeAt = [&](int levelRate) { return levelRate == rate ? shape : nullptr; };
     next(3);
@@ -558,6 +584,73 @@ private:
       for (int i = m > kShapeLag ? m - kShapeLag : 0; i < m; ++i)
         for (int q = 0; q < Q; ++q)
           ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], i);
+  }
+
+  // Both up levels of 4x in one loop: each frame's lower-level step feeds
+  // the upper level's two steps at once, so the two chains overlap. The
+  // same operations as UpPairs on each level.
+  template <int Q, bool kShaped, class Shape>
+  __attribute__((target("avx2"))) static void UpPairs4x(halfband::Upsampler2x<12>* const st12[2 * Q],
+                                                        halfband::Upsampler2x<4>* const st4[2 * Q],
+                                                        const T* const src[2 * Q], int n, T* const dst[2 * Q],
+                                                        T* const* shaped, const Shape* shape)
+  {
+    using A4 = halfband::detail::AllpassState<4>;
+    using A12 = halfband::detail::AllpassState<12>;
+    A4* b4[2 * Q];
+    A12* b12[2 * Q];
+    for (int s = 0; s < 2 * Q; ++s)
+    {
+      b4[s] = st4[s];
+      b12[s] = st12[s];
+    }
+    typename A12::template Pairs<Q, false> p12;
+    typename A4::template Pairs<Q, false> p4;
+    p12.Load(b12);
+    p4.Load(b4);
+    constexpr int kLag = kShapeLag / 2;
+    auto shapeFrame = [&](int i) __attribute__((target("avx2"), always_inline)) {
+      if constexpr (kShaped)
+        for (int q = 0; q < Q; ++q)
+        {
+          ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], 2 * i);
+          ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], 2 * i + 1);
+        }
+    };
+    for (int i = 0; i < n; ++i)
+    {
+      __m256d u[Q], a[Q], b[Q];
+      for (int q = 0; q < Q; ++q)
+      {
+        const double x = src[2 * q][i], y = src[2 * q + 1][i];
+        u[q] = _mm256_set_pd(y, y, x, x);
+      }
+      p12.Step(u);
+      // The lower level's first outputs, each in both paths' lanes, then
+      // its second ones.
+      for (int q = 0; q < Q; ++q)
+      {
+        a[q] = _mm256_unpacklo_pd(u[q], u[q]);
+        b[q] = _mm256_unpackhi_pd(u[q], u[q]);
+      }
+      p4.Step(a);
+      p4.Step(b);
+      for (int q = 0; q < Q; ++q)
+      {
+        _mm_storeu_pd(dst[2 * q] + 4 * i, _mm256_castpd256_pd128(a[q]));
+        _mm_storeu_pd(dst[2 * q + 1] + 4 * i, _mm256_extractf128_pd(a[q], 1));
+        _mm_storeu_pd(dst[2 * q] + 4 * i + 2, _mm256_castpd256_pd128(b[q]));
+        _mm_storeu_pd(dst[2 * q + 1] + 4 * i + 2, _mm256_extractf128_pd(b[q], 1));
+      }
+      if constexpr (kShaped)
+        if (i >= kLag)
+          shapeFrame(i - kLag);
+    }
+    if constexpr (kShaped)
+      for (int i = n > kLag ? n - kLag : 0; i < n; ++i)
+        shapeFrame(i);
+    p12.Save(b12);
+    p4.Save(b4);
   }
 
   // The shape runs this many steps behind the filters: its inputs are then
