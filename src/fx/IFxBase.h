@@ -239,8 +239,9 @@ public:
   IParam* ParamAt(int idx) const { return mParams.Get(idx); }
   // The editor's side of a value changed outside it (host, automation,
   // another view): true, with the normalised value, once per change since
-  // the last call. The editor takes them in its timer tick; nothing else
-  // reaches into the editor from the audio thread.
+  // the last call. The editor takes them in its timer tick and as an edit
+  // of its own begins; nothing else reaches into the editor from the audio
+  // thread.
   bool TakeEditorValue(int paramIdx, double* pNormalized);
   int ParamCount() const { return mParams.GetSize(); }
   void OnParamReset();

@@ -207,6 +207,10 @@ int IGraphics::TopmostActiveControlAt(int x, int y)
 
 void IGraphics::OnMouseDown(int x, int y, IMouseMod* pMod)
 {
+  // A drag or a step starts from the value the host set last, even one set
+  // since the last tick: the edit would otherwise start from the value shown
+  // before and, being newer, throw the host's away.
+  TakePlugValues();
   ReleaseMouseCapture();
   // A press is the next gesture: a wheel turn ends here, and so does a press
   // whose release never reached the editor.
@@ -255,6 +259,7 @@ void IGraphics::OnMouseDrag(int x, int y, IMouseMod* pMod)
 
 bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
 {
+  TakePlugValues();
   ReleaseMouseCapture();
   EndGestures();
   int i = TopmostActiveControlAt(x, y);
@@ -277,6 +282,7 @@ bool IGraphics::OnMouseDblClick(int x, int y, IMouseMod* pMod)
 
 void IGraphics::OnMouseWheel(int x, int y, IMouseMod* pMod, int delta)
 {
+  TakePlugValues();
   // A wheel turn says where the pointer is as much as a move does.
   if (mHandleMouseOver && mMouseCapture < 0) OnMouseOver(x, y, pMod);
   int i = mMouseCapture >= 0 ? mMouseCapture : TopmostActiveControlAt(x, y);
@@ -320,6 +326,7 @@ void IGraphics::OnMouseOut()
 
 bool IGraphics::OnKeyDown(int x, int y, int key)
 {
+  TakePlugValues();
   int i = GetMouseControlIdx(x, y, false);
   if (i > 0) return mControls[(size_t)i]->OnKeyDown(x, y, key);
   if (mKeyCatcher) return mKeyCatcher->OnKeyDown(x, y, key);
@@ -331,20 +338,26 @@ void IGraphics::OnGUIIdle()
   // What changed outside the editor since the last tick, and the meters as
   // the audio last published them: read here, so that no other thread ever
   // reaches into the editor.
+  TakePlugValues();
   if (mPlug)
   {
-    double value;
-    for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
-      if (mPlug->TakeEditorValue(i, &value)) SetParameterFromPlug(i, value, true);
     for (int m = 0, n = mPlug->MeterCount(); m < n; ++m)
     {
       const int control = mPlug->GetMeterInfo(m).controlIdx;
-      value = mPlug->GetMeterValue(m);
+      const double value = mPlug->GetMeterValue(m);
       if (control >= 0 && std::isfinite(value)) SetControlFromPlug(control, std::min(1.0, std::max(0.0, value)));
     }
   }
   if (mWheelGesture >= 0 && GestureClockMs() - mLastWheelMs >= kWheelGesturePauseMs) EndWheelGesture();
   for (IControl* c : mControls) c->OnGUIIdle();
+}
+
+void IGraphics::TakePlugValues()
+{
+  if (!mPlug) return;
+  double value;
+  for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
+    if (mPlug->TakeEditorValue(i, &value)) SetParameterFromPlug(i, value, true);
 }
 
 // ---- Gestures ----

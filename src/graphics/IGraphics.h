@@ -265,6 +265,8 @@ protected:
 private:
   void ClearControls();
   int TopmostActiveControlAt(int x, int y);
+  // Shows the values the host set since the last tick.
+  void TakePlugValues();
   void ShowParamMenu(int paramIdx, int x, int y);
   void BeginPressGesture(int paramIdx);
   void EndPressGesture();

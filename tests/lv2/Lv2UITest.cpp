@@ -382,6 +382,21 @@ TEST_F(Lv2UI, DragOnInputKnobWritesRisingValuesWithTouch)
   ASSERT_EQ(2u, ui.touches.size());
   EXPECT_EQ(std::make_pair(kInputPort, true), ui.touches.front());
   EXPECT_EQ(std::make_pair(kInputPort, false), ui.touches.back());
+
+  // A value the host reports just as the knob is grabbed, with no idle call
+  // in between, is where the drag starts: press and move reach the UI in
+  // one idle call, before its next tick would show the value.
+  ui.Settle(100);
+  ui.writes.clear();
+  ui.Port(kInputPort, 200.0f);
+  Button(true);
+  MoveTo(cx, cy - 48);
+  const double want = 200.0 + 400.0 * 8.0 / 146.0 / 4.0;
+  EXPECT_TRUE(ui.Until([&] { return !ui.writes.empty() && std::fabs(ui.writes.back().second - want) < 1e-3; }));
+  Button(false);
+  EXPECT_TRUE(ui.Until([&] { return ui.touches.size() == 4; }));
+  ASSERT_FALSE(ui.writes.empty());
+  EXPECT_NEAR(want, ui.writes.front().second, 1e-3) << "the drag started from the value shown before";
 }
 
 // Touch and release reach the host in pairs around every write: a wheel turn

@@ -575,6 +575,20 @@ TEST(TavloEditorInteraction, DragOnInputKnobSetsInputAndReachesOnParamChange)
   EXPECT_EQ(spy->mChanges[0].idx, kSidechain);
   const Image shot2 = Render(plug.get(), "tavlo_editor_sidechain.png");
   ExpectFrame(shot2, kStrips[8], 1);
+
+  // A value the host sets is where the next edit starts, even before the
+  // editor's next tick has shown it: a drag adds to it and a wheel step
+  // steps from it, rather than from the value shown before (which, being
+  // newer, would throw the host's away).
+  ASSERT_TRUE(plug->ApplyParamValue(kInput, 100.0, false));
+  g->OnMouseDown(cx, cy, &left);
+  g->OnMouseDrag(cx, cy - 40, &left);
+  g->OnMouseUp(cx, cy - 40, &left);
+  EXPECT_NEAR(plug->ParamAt(kInput)->GetValue(), 100.0 + 400.0 * 40.0 / 146.0 / 4.0, 1e-9);
+  ASSERT_TRUE(plug->ApplyParamValue(kOutput, 6.0, false));
+  IMouseMod none;
+  g->OnMouseWheel(506 + 73, 279 + 73, &none, 1);
+  EXPECT_NEAR(plug->ParamAt(kOutput)->GetValue(), 6.4, 1e-9);  // one hundredth of 40 dB up
 }
 
 TEST(TavloEditorInteraction, EnterValueFromTheRightClickMenuReadsWhatIsTypedInTheUnit)
