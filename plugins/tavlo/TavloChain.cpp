@@ -828,15 +828,12 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
                      kOsChunk);
 
     // Ballistics, smoothing and the meter, beside the next chunk's detector.
-    const int nNext = std::min(kChunk, nFrames - base - n);
-    const double* nextSrc = detSrc ? detSrc + base + n : nullptr;
-    float* dNext = sc.d[cur ^ 1];
     serial.n = n;
     serial.L = L;
     serial.R = R;
-    serial.nNext = nNext;
-    serial.nextSrc = nextSrc;
-    serial.dNext = dNext;
+    serial.nNext = std::min(kChunk, nFrames - base - n);
+    serial.nextSrc = detSrc ? detSrc + base + n : nullptr;
+    serial.dNext = sc.d[cur ^ 1];
     if (wide)
       RunChunkSerialWide(serial, quiet);
     else
