@@ -690,7 +690,7 @@ __attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c)
   c.gainState = gainState;
 }
 
-void RunChunkSerialPlain(ChunkSerial& c, bool quiet)
+__attribute__((always_inline)) inline void RunChunkSerialAny(ChunkSerial& c, bool quiet)
 {
   if (quiet)
     RunChunkSerial<true>(c);
@@ -698,15 +698,14 @@ void RunChunkSerialPlain(ChunkSerial& c, bool quiet)
     RunChunkSerial<false>(c);
 }
 
+void RunChunkSerialPlain(ChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet); }
+
 // The same operations; AVX-512's 32 vector registers hold the whole state
 // and every constant of the loop, where SSE's 16 make the compiler keep the
 // detector's state and the division's result in memory, on the chains.
 __attribute__((target("avx512f,avx512vl", "prefer-vector-width=128"))) void RunChunkSerialWide(ChunkSerial& c, bool quiet)
 {
-  if (quiet)
-    RunChunkSerial<true>(c);
-  else
-    RunChunkSerial<false>(c);
+  RunChunkSerialAny(c, quiet);
 }
 
 } // namespace
@@ -729,7 +728,6 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   const double outputGain = st.outputGain;
   const double wet = st.mix / 100.0;
   const double dry = 1.0 - wet;
-  const double gainState = mGainState;
   Scratch& sc = mScratch;
   mBypassFade.SetLength(IFxFade::FramesAt(st.sampleRate));
 
@@ -770,7 +768,7 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   serial.filter = filter;
   serial.smoother = mGainSmoother;
   serial.meter = mMeter;
-  serial.gainState = gainState;
+  serial.gainState = mGainState;
   const bool wide = simdpath::Avx512();
   int cur = 0;
   for (int base = 0; base < nFrames; base += kChunk, cur ^= 1)

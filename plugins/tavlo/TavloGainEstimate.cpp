@@ -1,5 +1,9 @@
 #include "tavlo/TavloGainEstimate.h"
 
+#include <immintrin.h>
+
+#include <limits>
+
 #include "dsp/SimdPath.h"
 
 namespace tavlogain

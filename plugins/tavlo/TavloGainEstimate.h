@@ -33,13 +33,10 @@
 // (large or non-finite input, NaN) EstimateGain says so and the exact gain
 // is computed.
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 namespace tavlogain
 {

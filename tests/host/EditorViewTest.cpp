@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "HostFixture.h"
 #include "host/Vst3Host.h"
 #include "TestPlugFrame.h"
 #include "fx/IParam.h"
@@ -289,24 +290,16 @@ TEST(TavloEditorLifetime, NoEditorUntilAViewWhichShowsTheCurrentValuesAfterOneTi
   ASSERT_EQ(kResultOk, b->setActive(true));
   auto* tavlo = static_cast<Tavlo*>(b->Plug());
 
-  AudioBuffers in(2, 2, 64, false), out(1, 2, 64, false);
-  ParameterChanges changes;
-  Vst::ProcessData data;
-  data.processMode = Vst::kRealtime;
-  data.symbolicSampleSize = Vst::kSample32;
-  data.numSamples = 64;
-  data.numInputs = 2;
-  data.numOutputs = 1;
-  data.inputs = in.Buses();
-  data.outputs = out.Buses();
+  Block block(false, 64);  // a silent side-chain
+  ParameterChanges& changes = block.changes;
   long frame = 0;
   auto run = [&](int blocks) {
     for (int n = 0; n < blocks; ++n)
     {
       for (int i = 0; i < 64; ++i, ++frame)
-        for (int ch = 0; ch < 2; ++ch) in.Set(0, ch, i, 0.9 * std::sin(0.06 * (double)frame));
-      data.inputParameterChanges = n == 0 ? &changes : nullptr;
-      ASSERT_EQ(kResultOk, b->process(data));
+        for (int ch = 0; ch < 2; ++ch) block.in.Set(0, ch, i, 0.9 * std::sin(0.06 * (double)frame));
+      block.data.inputParameterChanges = n == 0 ? &changes : nullptr;
+      ASSERT_EQ(kResultOk, b->process(block.data));
     }
   };
   changes.Add(kInput, 0.5);  // Input 200: heavy gain reduction
