@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -157,7 +158,7 @@ inline void PreampBlockPlain(const double* in, double* out, int n)
 // (preamp strand plus dry, times the smoothed gain) and the dry one, then
 // the output gain. Every input of a frame is loaded before its outputs are
 // stored, so outputs may share the inputs' memory.
-inline void MixPlain(const double* y, const double* pL, const double* pR, const double* dL, const double* dR,
+inline void MixPlain(const float* y, const double* pL, const double* pR, const double* dL, const double* dR,
                      double wet, double dry, double outputGain, double* outL, double* outR, int n)
 {
   const __m128d g = _mm_set1_pd(kPreampGain), vw = _mm_set1_pd(wet), vd = _mm_set1_pd(dry),
@@ -165,7 +166,8 @@ inline void MixPlain(const double* y, const double* pL, const double* pR, const 
   int i = 0;
   for (; i + 2 <= n; i += 2)
   {
-    const __m128d yy = _mm_loadu_pd(y + i), l = _mm_loadu_pd(dL + i), r = _mm_loadu_pd(dR + i);
+    const __m128d yy = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + i))));
+    const __m128d l = _mm_loadu_pd(dL + i), r = _mm_loadu_pd(dR + i);
     const __m128d wL = _mm_mul_pd(yy, _mm_add_pd(_mm_mul_pd(g, _mm_loadu_pd(pL + i)), l));
     const __m128d wR = _mm_mul_pd(yy, _mm_add_pd(_mm_mul_pd(g, _mm_loadu_pd(pR + i)), r));
     const __m128d a = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(wL, vw), _mm_mul_pd(l, vd)), o);
@@ -176,14 +178,15 @@ inline void MixPlain(const double* y, const double* pL, const double* pR, const 
   for (; i < n; ++i)
   {
     const double l = dL[i], r = dR[i];
-    const double wL = y[i] * (kPreampGain * pL[i] + l);
-    const double wR = y[i] * (kPreampGain * pR[i] + r);
+    const double yy = y[i];
+    const double wL = yy * (kPreampGain * pL[i] + l);
+    const double wR = yy * (kPreampGain * pR[i] + r);
     outL[i] = (wL * wet + l * dry) * outputGain;
     outR[i] = (wR * wet + r * dry) * outputGain;
   }
 }
 
-__attribute__((target("avx2"))) void MixAvx2(const double* y, const double* pL, const double* pR, const double* dL,
+__attribute__((target("avx2"))) void MixAvx2(const float* y, const double* pL, const double* pR, const double* dL,
                                              const double* dR, double wet, double dry, double outputGain,
                                              double* outL, double* outR, int n)
 {
@@ -192,7 +195,8 @@ __attribute__((target("avx2"))) void MixAvx2(const double* y, const double* pL, 
   int i = 0;
   for (; i + 4 <= n; i += 4)
   {
-    const __m256d yy = _mm256_loadu_pd(y + i), l = _mm256_loadu_pd(dL + i), r = _mm256_loadu_pd(dR + i);
+    const __m256d yy = _mm256_cvtps_pd(_mm_loadu_ps(y + i));
+    const __m256d l = _mm256_loadu_pd(dL + i), r = _mm256_loadu_pd(dR + i);
     const __m256d wL = _mm256_mul_pd(yy, _mm256_add_pd(_mm256_mul_pd(g, _mm256_loadu_pd(pL + i)), l));
     const __m256d wR = _mm256_mul_pd(yy, _mm256_add_pd(_mm256_mul_pd(g, _mm256_loadu_pd(pR + i)), r));
     const __m256d a = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(wL, vw), _mm256_mul_pd(l, vd)), o);
@@ -204,7 +208,7 @@ __attribute__((target("avx2"))) void MixAvx2(const double* y, const double* pL, 
     MixPlain(y + i, pL + i, pR + i, dL + i, dR + i, wet, dry, outputGain, outL + i, outR + i, n - i);
 }
 
-inline void MixBlock(const double* y, const double* pL, const double* pR, const double* dL, const double* dR,
+inline void MixBlock(const float* y, const double* pL, const double* pR, const double* dL, const double* dR,
                      double wet, double dry, double outputGain, double* outL, double* outR, int n)
 {
   if (simdpath::Active() == simdpath::kAvx2)
@@ -281,6 +285,29 @@ int DetectorEnvelopesPlain(const float* d, int n, double drive, double oneMinusC
   return count;
 }
 
+// For each pattern of four flags (bit k for frame k of a group), the
+// positions of the set ones in order, as four 16-bit lanes, and how many
+// there are: appending a group's frames over the threshold to the list is
+// then one store and one addition. The lanes past the count repeat the
+// group's first index and land beyond the list's end, which has room.
+struct AboveLists
+{
+  uint64_t offsets[16];
+  int count[16];
+  AboveLists()
+  {
+    for (int m = 0; m < 16; ++m)
+    {
+      offsets[m] = 0;
+      count[m] = 0;
+      for (int k = 0; k < 4; ++k)
+        if (m >> k & 1)
+          offsets[m] |= static_cast<uint64_t>(k) << (16 * count[m]++);
+    }
+  }
+};
+const AboveLists kAboveLists;
+
 // v[i0..i3] for the four indexes in i. Where the loop does little else,
 // eight of these loads cost less than two gathers (the preamp's, bound by
 // its division, does better with the gathers).
@@ -323,14 +350,10 @@ __attribute__((target("avx2"))) int DetectorEnvelopesAvx2(const float* d, int n,
     const __m256d e = _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
     _mm256_storeu_pd(env + i, e);
     const int m = _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, vThr, _CMP_GT_OQ)));
-    above[count] = static_cast<unsigned short>(i);
-    count += m & 1;
-    above[count] = static_cast<unsigned short>(i + 1);
-    count += (m >> 1) & 1;
-    above[count] = static_cast<unsigned short>(i + 2);
-    count += (m >> 2) & 1;
-    above[count] = static_cast<unsigned short>(i + 3);
-    count += m >> 3;
+    // The four frames' indexes, those over the threshold first, in one store.
+    const uint64_t indexes = static_cast<uint64_t>(i) * 0x0001000100010001ull + kAboveLists.offsets[m];
+    std::memcpy(above + count, &indexes, sizeof indexes);
+    count += kAboveLists.count[m];
   }
   return DetectorEnvelopesPlain(d, n, drive, oneMinusC, c, threshold, env, above, i, count);
 }
@@ -610,6 +633,76 @@ inline float DetectorStep(Biquad& filter, double src)
   return d;
 }
 
+// The detector's input over a run of frames as the filter takes it (rounded
+// to single precision; silence for a null source) times the filter's three
+// feed-forward coefficients. These products do not depend on the filter's
+// state, so they are formed here, several frames at once, and the loop that
+// runs the filter is left with its recurrence.
+void DetectorProductsPlain(const Biquad& f, const double* src, int n, double* xa0, double* xa1, double* xa2,
+                           int i = 0)
+{
+  const double a0 = f.getA0(), a1 = f.getA1(), a2 = f.getA2();
+  for (; i < n; ++i)
+  {
+    const double x = static_cast<float>(src ? src[i] : 0.0);
+    xa0[i] = x * a0;
+    xa1[i] = x * a1;
+    xa2[i] = x * a2;
+  }
+}
+
+__attribute__((target("avx2"))) void DetectorProductsAvx2(const Biquad& f, const double* src, int n, double* xa0,
+                                                          double* xa1, double* xa2)
+{
+  if (!src)
+  {
+    DetectorProductsPlain(f, src, n, xa0, xa1, xa2);
+    return;
+  }
+  const __m256d a0 = _mm256_set1_pd(f.getA0()), a1 = _mm256_set1_pd(f.getA1()), a2 = _mm256_set1_pd(f.getA2());
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d x = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_loadu_pd(src + i)));
+    _mm256_storeu_pd(xa0 + i, _mm256_mul_pd(x, a0));
+    _mm256_storeu_pd(xa1 + i, _mm256_mul_pd(x, a1));
+    _mm256_storeu_pd(xa2 + i, _mm256_mul_pd(x, a2));
+  }
+  DetectorProductsPlain(f, src, n, xa0, xa1, xa2, i);
+}
+
+inline void DetectorProducts(const Biquad& f, const double* src, int n, double* xa0, double* xa1, double* xa2)
+{
+  if (simdpath::Active() == simdpath::kAvx2)
+    DetectorProductsAvx2(f, src, n, xa0, xa1, xa2);
+  else
+    DetectorProductsPlain(f, src, n, xa0, xa1, xa2);
+}
+
+// The filter's outputs rounded to single precision, as DetectorStep returns
+// them; false if any of them is infinite or NaN (where DetectorStep would
+// have cleared the filter).
+inline bool DetectorToFloat(const double* out, int n, float* d)
+{
+  const __m128 inf = _mm_set1_ps(HUGE_VALF);
+  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  __m128 finite = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(out + i)), _mm_cvtpd_ps(_mm_loadu_pd(out + i + 2)));
+    _mm_storeu_ps(d + i, v);
+    finite = _mm_and_ps(finite, _mm_cmplt_ps(_mm_and_ps(v, absMask), inf)); // false for NaN too
+  }
+  bool ok = _mm_movemask_ps(finite) == 15;
+  for (; i < n; ++i)
+  {
+    d[i] = static_cast<float>(out[i]);
+    ok = ok && std::isfinite(d[i]);
+  }
+  return ok;
+}
+
 // One chunk's serial work: the ballistics, the smoother and the meter,
 // frame by frame, beside the detector's high-pass for the next chunk.
 struct ChunkSerial
@@ -619,11 +712,12 @@ struct ChunkSerial
   const double *lo = nullptr, *hi = nullptr, *env = nullptr, *L = nullptr, *R = nullptr;
   const unsigned char* reduce = nullptr;
   double attack = 0.0, release = 0.0, input = 0.0, meterCoef = 0.0;
-  double* y = nullptr;
-  // The next chunk's detector (nNext frames from nextSrc, silence for null).
+  float* y = nullptr;
+  // The next chunk's detector over its first nNext frames (at most n):
+  // its input's products (DetectorProducts) in, the filter's outputs out.
   int nNext = 0;
-  const double* nextSrc = nullptr;
-  float* dNext = nullptr;
+  const double *xa0 = nullptr, *xa1 = nullptr, *xa2 = nullptr;
+  double* dOut = nullptr;
   // The state carried from frame to frame.
   Biquad filter;
   NumSmooth smoother;
@@ -631,58 +725,82 @@ struct ChunkSerial
   double gainState = 1.0;
 };
 
-template <bool kQuiet>
-__attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c)
+// a / b for the fixed divisor b, from b's reciprocal held as the sum of two
+// doubles (to about 106 bits): one multiplication and one fused
+// multiply-add, a dependency chain of two operations where the division's
+// is several times longer, and the ballistic gain rises by one such
+// quotient on most frames. The result is within a few parts in 2^105 of
+// a / b before its one rounding, so it is the division's own result except
+// when a / b lies that close to half-way between two doubles. The division
+// still runs beside it, off the chain, and its result replaces the fused one
+// wherever the two differ, so the quotient is the division's in every case;
+// the branch that checks is never taken in practice and costs nothing while
+// predicted. (Equal as doubles means equal bits here: both are NaN-free when
+// compared equal, and a zero quotient has the dividend's sign in both.)
+struct FusedQuotient
+{
+  double divisor = 1.0, reciprocal = 1.0, reciprocalLow = 0.0;
+  explicit FusedQuotient(double b)
+    : divisor(b), reciprocal(1.0 / b), reciprocalLow(std::fma(-reciprocal, b, 1.0) / b)
+  {
+  }
+  // Inlined only into code built for FMA, where the builtin is the
+  // instruction.
+  __attribute__((always_inline)) double operator()(double a, double) const
+  {
+    double q = __builtin_fma(a, reciprocal, a * reciprocalLow);
+    const double exact = a / divisor;
+    if (__builtin_expect(q != exact, 0))
+    {
+      q = exact;
+      asm volatile("");
+    }
+    return q;
+  }
+};
+
+// The gain's step for frame i: the ballistics toward the frame's target.
+template <class Quotient>
+__attribute__((always_inline)) inline double GainStep(const ChunkSerial& c, int i, double gainState,
+                                                      Quotient quotient)
+{
+  // Every frame has an interval for its target, [1, 1] without reduction,
+  // so one step serves all frames alike.
+  if (!tavlogain::BallisticStepWithin(gainState, c.lo[i], c.hi[i], c.attack, c.release, quotient))
+  {
+    const double target = c.reduce[i] ? tavlogain::ExactGain(c.env[i], c.L[i], c.R[i], c.input) : 1.0;
+    gainState = tavlogain::BallisticStep(gainState, target, c.attack, c.release);
+  }
+  return gainState;
+}
+
+// Frames [begin, end) of the chunk with nothing to recover: no check for a
+// non-finite smoother or meter. Both are recurrences that keep a non-finite
+// value for good once they take one, so their states at the end of the
+// chunk tell whether any frame needed a recovery (RunChunkSerial then runs
+// the chunk again with the checks). kDetector: the next chunk's filter runs
+// beside; kQuiet: the gain stays at 1; kHeld: Input 0 holds the gain at 1
+// after each step.
+template <bool kQuiet, bool kHeld, bool kDetector, class Quotient>
+__attribute__((always_inline)) inline void RunFrames(ChunkSerial& c, int begin, int end, Quotient quotient)
 {
   // Locals, so that the state stays in registers.
   Biquad filter = c.filter;
   NumSmooth smoother = c.smoother;
   VUClass meter = c.meter;
   double gainState = c.gainState;
-  const double attack = c.attack, release = c.release, input = c.input, meterCoef = c.meterCoef;
-  const int n = c.n, nNext = c.nNext;
-  const double* const nextSrc = c.nextSrc;
-  float* const dNext = c.dNext;
-  const double *const los = c.lo, *const his = c.hi, *const env = c.env, *const L = c.L, *const R = c.R;
-  const unsigned char* const reduce = c.reduce;
-  double* const y = c.y;
-  for (int i = 0; i < n; ++i)
+  const double meterCoef = c.meterCoef;
+  float* const y = c.y;
+  for (int i = begin; i < end; ++i)
   {
-    if (i < nNext)
-      dNext[i] = DetectorStep(filter, nextSrc ? nextSrc[i] : 0.0);
-
+    if constexpr (kDetector)
+      c.dOut[i] = filter.processProducts(c.xa0[i], c.xa1[i], c.xa2[i]);
     if constexpr (!kQuiet)
-    {
-      // Every frame has an interval for its target, [1, 1] without
-      // reduction, so one step serves all frames alike.
-      if (!tavlogain::BallisticStepWithin(gainState, los[i], his[i], attack, release))
-      {
-        const double target = reduce[i] ? tavlogain::ExactGain(env[i], L[i], R[i], input) : 1.0;
-        gainState = tavlogain::BallisticStep(gainState, target, attack, release);
-      }
-    }
-
-    // The two recoveries below are branches, never taken with finite
-    // input: as selects (which the compiler would otherwise make of them)
-    // they would lengthen the smoother's and the meter's dependency chains
-    // by a comparison and a move each frame. The empty statements keep them
-    // branches.
-    const float gainIn = static_cast<float>(gainState);
-    if (__builtin_expect(!std::isfinite(smoother.GetState()), 0))
-    {
-      smoother.SetState(gainIn); // restart from the gain, not from silence
-      asm volatile("");
-    }
-    y[i] = smoother.Process(gainIn);
-
-    if (input == 0.0)
+      gainState = GainStep(c, i, gainState, quotient);
+    y[i] = smoother.Process(static_cast<float>(gainState));
+    if constexpr (kHeld)
       gainState = 1.0;
-
-    if (__builtin_expect(!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef)), 0))
-    {
-      meter.SetState(0.0);
-      asm volatile("");
-    }
+    meter.ProcessWithCoef(1.0 - gainState, meterCoef);
   }
   c.filter = filter;
   c.smoother = smoother;
@@ -690,22 +808,76 @@ __attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c)
   c.gainState = gainState;
 }
 
-__attribute__((always_inline)) inline void RunChunkSerialAny(ChunkSerial& c, bool quiet)
+// The chunk's gain, smoother and meter with a recovery on every frame: a
+// smoother that is not finite restarts from the gain, a meter that is not
+// finite from 0. The frames' gains are the ones RunFrames found.
+template <bool kQuiet, class Quotient>
+__attribute__((noinline)) void RunFramesChecked(ChunkSerial& c, Quotient quotient)
 {
-  if (quiet)
-    RunChunkSerial<true>(c);
-  else
-    RunChunkSerial<false>(c);
+  NumSmooth smoother = c.smoother;
+  VUClass meter = c.meter;
+  double gainState = c.gainState;
+  for (int i = 0; i < c.n; ++i)
+  {
+    if constexpr (!kQuiet)
+      gainState = GainStep(c, i, gainState, quotient);
+    const float gainIn = static_cast<float>(gainState);
+    if (!std::isfinite(smoother.GetState()))
+      smoother.SetState(gainIn); // restart from the gain, not from silence
+    c.y[i] = smoother.Process(gainIn);
+    if (c.input == 0.0)
+      gainState = 1.0;
+    if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, c.meterCoef)))
+      meter.SetState(0.0);
+  }
+  c.smoother = smoother;
+  c.meter = meter;
+  c.gainState = gainState;
 }
 
-void RunChunkSerialPlain(ChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet); }
+template <bool kQuiet, bool kHeld, class Quotient>
+__attribute__((always_inline)) inline void RunChunkSerial(ChunkSerial& c, Quotient quotient)
+{
+  const NumSmooth smoother = c.smoother;
+  const VUClass meter = c.meter;
+  const double gainState = c.gainState;
+  RunFrames<kQuiet, kHeld, true>(c, 0, c.nNext, quotient);
+  RunFrames<kQuiet, kHeld, false>(c, c.nNext, c.n, quotient);
+  if (__builtin_expect(!(std::isfinite(c.smoother.GetState()) && std::isfinite(c.meter.GetState())), 0))
+  {
+    c.smoother = smoother;
+    c.meter = meter;
+    c.gainState = gainState;
+    RunFramesChecked<kQuiet>(c, quotient);
+  }
+}
+
+template <class Quotient>
+__attribute__((always_inline)) inline void RunChunkSerialAny(ChunkSerial& c, bool quiet, Quotient quotient)
+{
+  const bool held = c.input == 0.0;
+  if (quiet)
+  {
+    if (held)
+      RunChunkSerial<true, true>(c, quotient);
+    else
+      RunChunkSerial<true, false>(c, quotient);
+  }
+  else if (held)
+    RunChunkSerial<false, true>(c, quotient);
+  else
+    RunChunkSerial<false, false>(c, quotient);
+}
+
+void RunChunkSerialPlain(ChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet, tavlogain::Divide()); }
 
 // The same operations; AVX-512's 32 vector registers hold the whole state
 // and every constant of the loop, where SSE's 16 make the compiler keep the
-// detector's state and the division's result in memory, on the chains.
-__attribute__((target("avx512f,avx512vl", "prefer-vector-width=128"))) void RunChunkSerialWide(ChunkSerial& c, bool quiet)
+// detector's state in memory, on its chain; and FMA gives the quotient above.
+__attribute__((target("avx512f,avx512vl,fma", "prefer-vector-width=128"))) void RunChunkSerialWide(ChunkSerial& c,
+                                                                                                  bool quiet)
 {
-  RunChunkSerialAny(c, quiet);
+  RunChunkSerialAny(c, quiet, FusedQuotient(c.release));
 }
 
 } // namespace
@@ -765,6 +937,10 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   serial.input = input;
   serial.meterCoef = k.meterCoef;
   serial.y = sc.y;
+  serial.xa0 = sc.xa0;
+  serial.xa1 = sc.xa1;
+  serial.xa2 = sc.xa2;
+  serial.dOut = sc.dOut;
   serial.filter = filter;
   serial.smoother = mGainSmoother;
   serial.meter = mMeter;
@@ -829,13 +1005,25 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     serial.n = n;
     serial.L = L;
     serial.R = R;
-    serial.nNext = std::min(kChunk, nFrames - base - n);
-    serial.nextSrc = detSrc ? detSrc + base + n : nullptr;
-    serial.dNext = sc.d[cur ^ 1];
+    const int nNext = std::min(kChunk, nFrames - base - n);
+    const double* const nextSrc = detSrc ? detSrc + base + n : nullptr;
+    const Biquad filterBefore = serial.filter;
+    DetectorProducts(filterBefore, nextSrc, nNext, sc.xa0, sc.xa1, sc.xa2);
+    serial.nNext = nNext;
     if (wide)
       RunChunkSerialWide(serial, quiet);
     else
       RunChunkSerialPlain(serial, quiet);
+    float* const dNext = sc.d[cur ^ 1];
+    if (!DetectorToFloat(sc.dOut, nNext, dNext))
+    {
+      // A frame whose detector was not finite: the filter again from the
+      // chunk's start, clearing it where it must.
+      Biquad f = filterBefore;
+      for (int i = 0; i < nNext; ++i)
+        dNext[i] = DetectorStep(f, nextSrc ? nextSrc[i] : 0.0);
+      serial.filter = f;
+    }
 
     // The mix, and Bypass, which passes the input through; a switch fades
     // between the two.

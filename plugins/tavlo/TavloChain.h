@@ -131,7 +131,10 @@ private:
     // The frames over the threshold packed together for the estimate, with
     // room for a last group of four.
     double pe[kChunk + 4], pl[kChunk + 12], pr[kChunk + 20], plo[kChunk + 28], phi[kChunk + 36];
-    double y[kChunk + 72];     // the smoothed gain
+    float y[kChunk + 72];      // the smoothed gain
+    // The next chunk's detector: its input's products with the filter's
+    // feed-forward coefficients, and the filter's outputs.
+    double xa0[kChunk + 8], xa1[kChunk + 88], xa2[kChunk + 104], dOut[kChunk + 120];
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
     double osWork[kOsWorkSize];
   };

@@ -158,6 +158,13 @@ inline double BallisticStep(double gainState, double g, double attack, double re
   return gainState;
 }
 
+// a / b by the division; BallisticStepWithin takes any quotient that gives
+// the division's own result, however it finds it.
+struct Divide
+{
+  double operator()(double a, double b) const { return a / b; }
+};
+
 // The same step for a target known only to lie in [lo, hi] (lo == hi: the
 // target is exactly that value; NaN bounds: nothing is known). Where the
 // interval settles the step's comparisons, the result is the one
@@ -166,14 +173,16 @@ inline double BallisticStep(double gainState, double g, double attack, double re
 // returns false, leaves the state alone, and the exact target must decide.
 // The three cases are branches, which follow the music well: a state falls,
 // rises or stays for long runs of frames.
-inline bool BallisticStepWithin(double& gainState, double lo, double hi, double attack, double release)
+template <class Quotient = Divide>
+inline bool BallisticStepWithin(double& gainState, double lo, double hi, double attack, double release,
+                                Quotient quotient = Quotient())
 {
   double next;
   if (gainState < lo)
   {
     // Rising, the most common; min(gs / release, g) is gs / release when
     // g >= it (never for an infinite step: the bounds are finite).
-    next = gainState / release;
+    next = quotient(gainState, release);
     if (!(lo >= next))
       return false;
   }

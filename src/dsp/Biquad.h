@@ -39,6 +39,16 @@ public:
     return static_cast<float>(out);
   }
 
+  // process() for an input whose products with a0, a1 and a2 are already
+  // known (they do not depend on the state): the same operations, so the
+  // same output, before its rounding to float.
+  inline double processProducts(double xa0, double xa1, double xa2)
+  {
+    const double out = xa0 + z1;
+    z1 = xa1 + z2 - b1 * out;
+    z2 = xa2 - b2 * out;
+    return out;
+  }
   // Zeroes z1/z2 only; lets an owner recover from a non-finite input.
   void clearState() { z1 = z2 = 0.0; }
 

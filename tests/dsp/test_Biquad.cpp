@@ -180,15 +180,22 @@ TEST(Biquad, TransposedDirectFormTwoStepByHand)
   const double a0 = b.getA0(), a1 = b.getA1(), a2 = b.getA2(), b1 = b.getB1(), b2 = b.getB2();
   const float in[3] = {1.0f, 0.5f, -0.25f};
   double z1 = 0.0, z2 = 0.0;
+  // The same steps from the input's products with a0, a1 and a2, formed
+  // ahead, give the same output and state, bit for bit.
+  Biquad fromProducts = b;
   for (float x : in)
   {
     const double out = x * a0 + z1;
     z1 = x * a1 + z2 - b1 * out;
     z2 = x * a2 - b2 * out;
     EXPECT_EQ(b.process(x), static_cast<float>(out));
+    const double xd = x;
+    EXPECT_EQ(fromProducts.processProducts(xd * a0, xd * a1, xd * a2), out);
   }
   EXPECT_EQ(b.getZ1(), z1);
   EXPECT_EQ(b.getZ2(), z2);
+  EXPECT_EQ(fromProducts.getZ1(), z1);
+  EXPECT_EQ(fromProducts.getZ2(), z2);
 }
 
 // The detector's high-pass (Q 1) at the ends of the HPF range and the usual
