@@ -703,6 +703,33 @@ inline bool DetectorToFloat(const double* out, int n, float* d)
   return ok;
 }
 
+// The preamp of both channels (as PreampBlock, no oversampling) and the
+// detector (as DetectorStep) over the same n frames, four at a time: the
+// detector's filter is a chain of dependent operations with little work in
+// it, the preamp much independent work, and in one loop the processor
+// overlaps them. Runs where the first chunk of a block would otherwise run
+// its detector alone.
+__attribute__((target("avx2"))) void PreampBesideDetector(const double* L, const double* R, int n, double* pL,
+                                                          double* pR, Biquad& filter, const double* detSrc,
+                                                          float* d)
+{
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    _mm256_storeu_pd(pL + i, PreampFour(_mm256_loadu_pd(L + i)));
+    _mm256_storeu_pd(pR + i, PreampFour(_mm256_loadu_pd(R + i)));
+    for (int k = i; k < i + 4; ++k)
+      d[k] = DetectorStep(filter, detSrc ? detSrc[k] : 0.0);
+  }
+  if (i < n)
+  {
+    PreampBlockPlain(L + i, pL + i, n - i);
+    PreampBlockPlain(R + i, pR + i, n - i);
+    for (; i < n; ++i)
+      d[i] = DetectorStep(filter, detSrc ? detSrc[i] : 0.0);
+  }
+}
+
 // One chunk's serial work: the ballistics, the smoother and the meter,
 // frame by frame, beside the detector's high-pass for the next chunk.
 struct ChunkSerial
@@ -914,12 +941,16 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   // The detector's source, right channel of the main or the side-chain input.
   const double* const detSrc = useMain ? inputs[1] : inputs[3];
   Biquad filter = mDetectorFilter;
-  // The first chunk's detector on its own; each later one runs beside the
-  // ballistics of the chunk before.
+  // The first chunk's detector; each later one runs beside the ballistics of
+  // the chunk before. Without oversampling, the first chunk's preamp runs
+  // beside it.
+  const bool firstPreampDone = !oversampled && simdpath::Active() == simdpath::kAvx2;
   {
     const int n = std::min(kChunk, nFrames);
     float* d = sc.d[0];
-    if (detSrc)
+    if (firstPreampDone)
+      PreampBesideDetector(inputs[0], inputs[1], n, sc.pL, sc.pR, filter, detSrc, d);
+    else if (detSrc)
       for (int i = 0; i < n; ++i)
         d[i] = DetectorStep(filter, detSrc[i]);
     else
@@ -998,7 +1029,8 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     }
 
     // Preamp and dry strands.
-    RunStrandsStereo(L, R, n, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR, sc.pL, sc.pR, sc.dL, sc.dR, sc.osWork,
+    if (!(base == 0 && firstPreampDone))
+      RunStrandsStereo(L, R, n, mPreampOsL, mPreampOsR, mDryOsL, mDryOsR, sc.pL, sc.pR, sc.dL, sc.dR, sc.osWork,
                      kOsChunk);
 
     // Ballistics, smoothing and the meter, beside the next chunk's detector.
