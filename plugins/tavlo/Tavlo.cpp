@@ -251,6 +251,15 @@ void Tavlo::UseBlockParams()
   mChain.SetSettings(mBlockSettings);
 }
 
+bool Tavlo::BlockReadsInput(int c) const
+{
+  // The side-chain feeds only the detector, which hears its right channel
+  // when the Sidechain switch selects it: the settings the block runs with.
+  if (c < 2)
+    return true;
+  return c == 3 && mChain.GetSettings().sidechain == 0;
+}
+
 void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)
 {
   if (nFrames < 1 || !inputs || !outputs)

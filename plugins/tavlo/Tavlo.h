@@ -48,6 +48,7 @@ public:
   // their parameters stand, the sample rate.
   void ReadBlockParams() override;
   void UseBlockParams() override;
+  bool BlockReadsInput(int c) const override;
   // The compressor: inputs are main L, main R, side-chain L, side-chain R.
   void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
   // The gain-reduction meter, for hosts that show plug-in outputs and for

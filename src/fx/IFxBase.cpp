@@ -536,7 +536,7 @@ void IFxBase::AttachInputBuffers(int idx, int n, float** ppData, int nFrames)
     double* dest = pIn->mScratchBuf.Get();
     // Never convert past the scratch buffer, whatever count the host sends.
     int frames = nFrames < pIn->mScratchBuf.GetSize() ? nFrames : pIn->mScratchBuf.GetSize();
-    if (src) WidenToDouble(src, dest, frames);
+    if (src && BlockReadsInput(i)) WidenToDouble(src, dest, frames);
     *pIn->mSrc = dest;
   }
 }

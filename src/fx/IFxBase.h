@@ -147,6 +147,10 @@ public:
   // of the one before.
   virtual void ReadBlockParams() {}
   virtual void UseBlockParams() {}
+  // Whether the block about to run (its values taken) reads input channel
+  // c. A 32-bit host's samples are widened only for channels that are read;
+  // the others keep whatever their scratch buffers held.
+  virtual bool BlockReadsInput(int c) const { (void)c; return true; }
 
   // Creates (or replaces) the delay line; bindings call this at construction.
   void MakeDelayLine(int nIn, int nOut, int length);

@@ -51,8 +51,10 @@ double MaxDiff(const AudioBuffers& a, const AudioBuffers& b, int frames)
 
 // Renders `total` frames of the test signal in blocks of the given sizes
 // (cycled), returning both output channels interleaved per frame.
+// `before` may add parameter changes to a block, given its first frame.
 std::vector<double> Render(Plug& p, bool is64, long total, const std::vector<int>& sizes,
-                           double amp = 0.5, double scAmp = 0.0)
+                           double amp = 0.5, double scAmp = 0.0,
+                           const std::function<void(long, Block&)>& before = nullptr)
 {
   std::vector<double> out;
   long done = 0;
@@ -61,6 +63,7 @@ std::vector<double> Render(Plug& p, bool is64, long total, const std::vector<int
     int n = (int)std::min<long>(sizes[i % sizes.size()], total - done);
     Block b(is64, n);
     FillSignal(b, done, amp, scAmp);
+    if (before) before(done, b);
     EXPECT_EQ(kResultOk, b.Run(p.proc()));
     for (int f = 0; f < n; ++f)
     {
@@ -307,15 +310,20 @@ TEST_F(ProcessTest, ThirtyTwoAndSixtyFourBitAgreeWithinFloatRounding)
 {
   // Same double arithmetic inside; the 32-bit host only sees it rounded.
   // Each row takes the signal through another part of the chain.
+  // switchAt: the frame where the Sidechain switch turns to the side-chain
+  // (the aux bus active and loud throughout); a 32-bit block must widen the
+  // side-chain it starts reading there.
   struct Row
   {
     const char* what;
     bool oversample, sidechain;
+    long switchAt;
   };
   const Row rows[] = {
-    {"Input 100", false, false},
-    {"Input 100, Oversample on", true, false},
-    {"Input 100, the side-chain driving the detector", false, true},
+    {"Input 100", false, false, -1},
+    {"Input 100, Oversample on", true, false, -1},
+    {"Input 100, the side-chain driving the detector", false, true, -1},
+    {"Input 100, the side-chain switched in within a block", false, false, 868},
   };
   std::vector<double> firstRow;
   for (const Row& r : rows)
@@ -330,13 +338,17 @@ TEST_F(ProcessTest, ThirtyTwoAndSixtyFourBitAgreeWithinFloatRounding)
       Block s(is64, 1);
       s.data.numSamples = 0;
       if (r.oversample) s.changes.Add(kOversampleTag, 1.0);
-      if (r.sidechain)
+      const bool aux = r.sidechain || r.switchAt >= 0;
+      if (aux)
       {
         ASSERT_EQ(kResultOk, p.comp()->activateBus(kAudio, kInput, 1, true));
-        s.changes.Add(kSidechainTag, 0.0);
       }
+      if (r.sidechain) s.changes.Add(kSidechainTag, 0.0);
       ASSERT_EQ(kResultOk, s.Run(p.proc()));
-      out[is64] = Render(p, is64, 4000, {256}, 0.5, r.sidechain ? 0.9 : 0.0);
+      out[is64] = Render(p, is64, 4000, {256}, 0.5, aux ? 0.9 : 0.0, [&](long first, Block& b) {
+        if (r.switchAt >= first && r.switchAt < first + b.frames)
+          b.changes.Add(kSidechainTag, 0.0, (int32)(r.switchAt - first));
+      });
     }
     const std::vector<double>&o32 = out[0], &o64 = out[1];
     ASSERT_EQ(o32.size(), o64.size());
