@@ -130,8 +130,8 @@ private:
     double lo[kChunk + 24], hi[kChunk + 40];
     // The frames over the threshold packed together for the estimate, with
     // room for a last group of four.
-    double pe[kChunk + 4], pl[kChunk + 12], pr[kChunk + 20], plo[kChunk + 28], phi[kChunk + 36];
-    float y[kChunk + 72];      // the smoothed gain
+    double pe[kChunk + 4], pl[kChunk + 12], pr[kChunk + 20], plo[kChunk + 28], phi[kChunk + 76];
+    float y[kChunk + 200];     // the smoothed gain
     // The next chunk's detector: its input's products with the filter's
     // feed-forward coefficients, and the filter's outputs.
     double xa0[kChunk + 8], xa1[kChunk + 88], xa2[kChunk + 104], dOut[kChunk + 120];
