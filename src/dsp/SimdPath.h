@@ -24,5 +24,9 @@ bool Avx512();
 // Tests force the plain path to compare it with the other; kAvx2 on a
 // processor without it stays plain. Not for the audio thread.
 void Force(Path path);
+// Tests run the AVX2 loops beside the plain build of the scalar loops, as a
+// processor with AVX2 and without AVX-512 does (false), or let Avx512()
+// answer for the processor again (true). Not for the audio thread.
+void AllowAvx512(bool allow);
 
 }  // namespace simdpath

@@ -688,15 +688,34 @@ TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
   EXPECT_EQ(oL[0], 7.0);
 }
 
-// Both code paths: the processor's best (AVX2 where it has it) and the
-// plain one every x86-64 processor runs.
+// Every code path: the processor's best (AVX2 where it has it, with the
+// AVX-512 build of the scalar loops where it has that), AVX2 without
+// AVX-512 (as many processors run it), and the plain one every x86-64
+// processor runs.
 TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
 {
-  for (const simdpath::Path path : {simdpath::kAvx2, simdpath::kPlain})
+  struct PathCase
   {
-    SCOPED_TRACE(path == simdpath::kPlain ? "plain path" : "best path");
+    const char* name;
+    simdpath::Path path;
+    bool avx512;
+  };
+  const PathCase cases[] = {
+    {"best path", simdpath::kAvx2, true},
+    {"AVX2 without AVX-512", simdpath::kAvx2, false},
+    {"plain path", simdpath::kPlain, true},
+  };
+  for (const PathCase& pc : cases)
+  {
+    SCOPED_TRACE(pc.name);
+    const simdpath::Path path = pc.path;
     simdpath::Force(path);
+    simdpath::AllowAvx512(pc.avx512);
     ASSERT_EQ(path == simdpath::kPlain ? simdpath::kPlain : simdpath::Best(), simdpath::Active());
+    if (!pc.avx512)
+    {
+      ASSERT_FALSE(simdpath::Avx512());
+    }
     const size_t n = 96000;
     const Signal sig = MusicLike(n, 48000.0, 7);
     Chain chain;
@@ -777,6 +796,7 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
     EXPECT_GT(reduced, n / 10);
   }
   simdpath::Force(simdpath::kAvx2);
+  simdpath::AllowAvx512(true);
 }
 
 // The gain computer's cheap interval: it must hold the exact gain wherever
