@@ -1,6 +1,6 @@
 #include "fx/IFxBase.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <climits>
 #include <cmath>
@@ -484,11 +484,44 @@ namespace
 {
 
 // 32-bit audio in and out of the double-precision chain, four samples at a
-// time. Widening is exact; narrowing rounds as the scalar conversion does
-// (the same instruction family, under the same rounding mode).
-void WidenToDouble(const float* src, double* dest, int n)
+// time (eight with AVX2, where the processor has it). Widening is exact;
+// narrowing rounds as the scalar conversion does (the same instruction
+// family, under the same rounding mode).
+bool DetectAvx2()
+{
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+// Read when the library loads, so the audio thread only reads it.
+const bool gHasAvx2 = DetectAvx2();
+
+__attribute__((target("avx2"))) int WidenEights(const float* src, double* dest, int n)
 {
   int s = 0;
+  for (; s + 8 <= n; s += 8)
+  {
+    const __m256 f = _mm256_loadu_ps(src + s);
+    _mm256_storeu_pd(dest + s, _mm256_cvtps_pd(_mm256_castps256_ps128(f)));
+    _mm256_storeu_pd(dest + s + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(f, 1)));
+  }
+  return s;
+}
+
+__attribute__((target("avx2"))) int NarrowEights(const double* src, float* dest, int n)
+{
+  int s = 0;
+  for (; s + 8 <= n; s += 8)
+  {
+    const __m128 lo = _mm256_cvtpd_ps(_mm256_loadu_pd(src + s));
+    const __m128 hi = _mm256_cvtpd_ps(_mm256_loadu_pd(src + s + 4));
+    _mm256_storeu_ps(dest + s, _mm256_set_m128(hi, lo));
+  }
+  return s;
+}
+
+void WidenToDouble(const float* src, double* dest, int n)
+{
+  int s = gHasAvx2 ? WidenEights(src, dest, n) : 0;
   for (; s + 4 <= n; s += 4)
   {
     const __m128 f = _mm_loadu_ps(src + s);
@@ -500,7 +533,7 @@ void WidenToDouble(const float* src, double* dest, int n)
 
 void NarrowToFloat(const double* src, float* dest, int n)
 {
-  int s = 0;
+  int s = gHasAvx2 ? NarrowEights(src, dest, n) : 0;
   for (; s + 4 <= n; s += 4)
   {
     const __m128 lo = _mm_cvtpd_ps(_mm_loadu_pd(src + s));
