@@ -338,6 +338,11 @@ __attribute__((target("avx2"))) int DetectorEnvelopesAvx2(const float* d, int n,
   {
     const __m256d x = _mm256_mul_pd(vDrive, _mm256_cvtps_pd(_mm_loadu_ps(d + i)));
     const __m256d valid = _mm256_cmp_pd(x, zero, _CMP_GT_OQ);
+    // A group with no driven value above zero (the detector's negative
+    // half-waves, about half of all frames, in runs) has no frame over the
+    // threshold, and no one reads the envelope of such frames.
+    if (_mm256_movemask_pd(valid) == 0)
+      continue;
     const __m256d t = _mm256_mul_pd(x, vScale);
     const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
     // Lanes that take no table read get position 0, a safe index.
