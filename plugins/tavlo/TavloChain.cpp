@@ -10,7 +10,7 @@
 #include <type_traits>
 
 #include "dsp/CurveTables.h"
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 #include "tavlo/TavloGainEstimate.h"
 
 namespace
@@ -616,7 +616,12 @@ void TavloChain::UpdateCoefs()
   if (!k.valid || k.sampleRate != sr || k.attackTime != attackTime)
     k.attack = attackTime != 0.0 ? std::exp(-1.0 / (attackTime * sr)) : 0.0;
   if (!k.valid || k.sampleRate != sr || k.releaseTime != releaseTime)
+  {
     k.release = releaseTime != 0.0 ? std::exp(-1.0 / (releaseTime * sr)) : 0.0;
+    // Its reciprocal to about 106 bits, for the fused quotient.
+    k.releaseRecip = 1.0 / k.release;
+    k.releaseRecipLow = std::fma(-k.releaseRecip, k.release, 1.0) / k.release;
+  }
   if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq)
     mDetectorFilter.setBiquad(Biquad::kHighPass, hpfFreq / sr, 1.0, 1.0);
   k.sampleRate = sr;
@@ -639,6 +644,13 @@ inline float DetectorStep(Biquad& filter, double src)
   if (!std::isfinite(d))
     filter.clearState();
   return d;
+}
+
+// DetectorStep over frames [from, to) of src (silence for a null source).
+inline void DetectorRun(Biquad& filter, const double* src, int from, int to, float* d)
+{
+  for (int i = from; i < to; ++i)
+    d[i] = DetectorStep(filter, src ? src[i] : 0.0);
 }
 
 // The detector's input over a run of frames as the filter takes it (rounded
@@ -726,15 +738,13 @@ __attribute__((target("avx2"))) void PreampBesideDetector(const double* L, const
   {
     _mm256_storeu_pd(pL + i, PreampFour(_mm256_loadu_pd(L + i)));
     _mm256_storeu_pd(pR + i, PreampFour(_mm256_loadu_pd(R + i)));
-    for (int k = i; k < i + 4; ++k)
-      d[k] = DetectorStep(filter, detSrc ? detSrc[k] : 0.0);
+    DetectorRun(filter, detSrc, i, i + 4, d);
   }
   if (i < n)
   {
     PreampBlockPlain(L + i, pL + i, n - i);
     PreampBlockPlain(R + i, pR + i, n - i);
-    for (; i < n; ++i)
-      d[i] = DetectorStep(filter, detSrc ? detSrc[i] : 0.0);
+    DetectorRun(filter, detSrc, i, n, d);
   }
 }
 
@@ -747,6 +757,7 @@ struct ChunkSerial
   const double *lo = nullptr, *hi = nullptr, *env = nullptr, *L = nullptr, *R = nullptr;
   const unsigned char* reduce = nullptr;
   double attack = 0.0, release = 0.0, input = 0.0, meterCoef = 0.0;
+  double releaseRecip = 1.0, releaseRecipLow = 0.0; // 1 / release as two doubles
   float* y = nullptr;
   // The next chunk's detector over its first nNext frames (at most n):
   // its input's products (DetectorProducts) in, the filter's outputs out.
@@ -775,10 +786,6 @@ struct ChunkSerial
 struct FusedQuotient
 {
   double divisor = 1.0, reciprocal = 1.0, reciprocalLow = 0.0;
-  explicit FusedQuotient(double b)
-    : divisor(b), reciprocal(1.0 / b), reciprocalLow(std::fma(-reciprocal, b, 1.0) / b)
-  {
-  }
   // Inlined only into code built for FMA, where the builtin is the
   // instruction.
   __attribute__((always_inline)) double operator()(double a, double) const
@@ -912,7 +919,7 @@ void RunChunkSerialPlain(ChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quie
 __attribute__((target("avx512f,avx512vl,fma", "prefer-vector-width=128"))) void RunChunkSerialWide(ChunkSerial& c,
                                                                                                   bool quiet)
 {
-  RunChunkSerialAny(c, quiet, FusedQuotient(c.release));
+  RunChunkSerialAny(c, quiet, FusedQuotient{c.release, c.releaseRecip, c.releaseRecipLow});
 }
 
 } // namespace
@@ -958,12 +965,8 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     float* d = sc.d[0];
     if (firstPreampDone)
       PreampBesideDetector(inputs[0], inputs[1], n, sc.pL, sc.pR, filter, detSrc, d);
-    else if (detSrc)
-      for (int i = 0; i < n; ++i)
-        d[i] = DetectorStep(filter, detSrc[i]);
     else
-      for (int i = 0; i < n; ++i)
-        d[i] = DetectorStep(filter, 0.0);
+      DetectorRun(filter, detSrc, 0, n, d);
   }
 
   ChunkSerial serial;
@@ -973,6 +976,8 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   serial.reduce = sc.reduce;
   serial.attack = k.attack;
   serial.release = k.release;
+  serial.releaseRecip = k.releaseRecip;
+  serial.releaseRecipLow = k.releaseRecipLow;
   serial.input = input;
   serial.meterCoef = k.meterCoef;
   serial.y = sc.y;
@@ -1059,10 +1064,8 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     {
       // A frame whose detector was not finite: the filter again from the
       // chunk's start, clearing it where it must.
-      Biquad f = filterBefore;
-      for (int i = 0; i < nNext; ++i)
-        dNext[i] = DetectorStep(f, nextSrc ? nextSrc[i] : 0.0);
-      serial.filter = f;
+      serial.filter = filterBefore;
+      DetectorRun(serial.filter, nextSrc, 0, nNext, dNext);
     }
 
     // The mix, and Bypass, which passes the input through; a switch fades

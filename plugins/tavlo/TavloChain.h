@@ -78,6 +78,7 @@ private:
     double sampleRate = 0.0, input = 0.0, attackTime = 0.0, releaseTime = 0.0, hpfFreq = 0.0;
     double c = 0.0, oneMinusC = 0.0, threshold = 0.0, drive = 0.0;
     double attack = 0.0, release = 0.0, meterCoef = 0.0;
+    double releaseRecip = 1.0, releaseRecipLow = 0.0; // 1 / release as two doubles
   };
   void UpdateCoefs();
 

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 
 namespace tavlogain
 {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 #include "dsp/halfband/Downsampler2x.h"
 #include "dsp/halfband/HalfbandCoefs.h"
 #include "dsp/halfband/Upsampler2x.h"
@@ -548,6 +548,35 @@ private:
         shape->Block(dst[s], shaped[s], m);
   }
 
+  // The 12- and the 4-section levels of 2Q instances (up or down) as the
+  // fused 4x loops run them: their states loaded into pairs, saved back.
+  template <int Q, bool kSwapped>
+  struct TwoLevels
+  {
+    using A4 = halfband::detail::AllpassState<4>;
+    using A12 = halfband::detail::AllpassState<12>;
+    A12* b12[2 * Q];
+    A4* b4[2 * Q];
+    typename A12::template Pairs<Q, kSwapped> p12;
+    typename A4::template Pairs<Q, kSwapped> p4;
+    template <class S12, class S4>
+    __attribute__((target("avx2"), always_inline)) TwoLevels(S12* const st12[2 * Q], S4* const st4[2 * Q])
+    {
+      for (int s = 0; s < 2 * Q; ++s)
+      {
+        b12[s] = st12[s];
+        b4[s] = st4[s];
+      }
+      p12.Load(b12);
+      p4.Load(b4);
+    }
+    __attribute__((target("avx2"), always_inline)) void Save()
+    {
+      p12.Save(b12);
+      p4.Save(b4);
+    }
+  };
+
   template <int S, class Stage>
   static bool SameCoefs(Stage* const st[S])
   {
@@ -595,19 +624,9 @@ private:
                                                         const T* const src[2 * Q], int n, T* const dst[2 * Q],
                                                         T* const* shaped, const Shape* shape)
   {
-    using A4 = halfband::detail::AllpassState<4>;
-    using A12 = halfband::detail::AllpassState<12>;
-    A4* b4[2 * Q];
-    A12* b12[2 * Q];
-    for (int s = 0; s < 2 * Q; ++s)
-    {
-      b4[s] = st4[s];
-      b12[s] = st12[s];
-    }
-    typename A12::template Pairs<Q, false> p12;
-    typename A4::template Pairs<Q, false> p4;
-    p12.Load(b12);
-    p4.Load(b4);
+    TwoLevels<Q, false> levels(st12, st4);
+    auto& p12 = levels.p12;
+    auto& p4 = levels.p4;
     constexpr int kLag = kShapeLag / 2;
     auto shapeFrame = [&](int i) __attribute__((target("avx2"), always_inline)) {
       if constexpr (kShaped)
@@ -649,8 +668,7 @@ private:
     if constexpr (kShaped)
       for (int i = n > kLag ? n - kLag : 0; i < n; ++i)
         shapeFrame(i);
-    p12.Save(b12);
-    p4.Save(b4);
+    levels.Save();
   }
 
   // The shape runs this many steps behind the filters: its inputs are then
@@ -729,19 +747,9 @@ private:
                                                           halfband::Downsampler2x<12>* const st12[2 * Q],
                                                           const T* const src[2 * Q], int n, T* const dst[2 * Q])
   {
-    using A4 = halfband::detail::AllpassState<4>;
-    using A12 = halfband::detail::AllpassState<12>;
-    A4* b4[2 * Q];
-    A12* b12[2 * Q];
-    for (int s = 0; s < 2 * Q; ++s)
-    {
-      b4[s] = st4[s];
-      b12[s] = st12[s];
-    }
-    typename A4::template Pairs<Q, true> p4;
-    typename A12::template Pairs<Q, true> p12;
-    p4.Load(b4);
-    p12.Load(b12);
+    TwoLevels<Q, true> levels(st12, st4);
+    auto& p12 = levels.p12;
+    auto& p4 = levels.p4;
     const __m256d half = _mm256_set1_pd(0.5);
     // One frame: the upper level's steps at 4i and 4i + 2, then the lower
     // level's; s[q] receives the lower level's sums.
@@ -783,8 +791,7 @@ private:
         dst[2 * q + 1][i] = _mm_cvtsd_f64(_mm256_extractf128_pd(out, 1));
       }
     }
-    p4.Save(b4);
-    p12.Save(b12);
+    levels.Save();
   }
 
   // One down level for S instances: m outputs each from 2m inputs, into

@@ -11,6 +11,7 @@
 #include "fx/IParam.h"
 #include "fx/Log.h"
 #include "kit/KitBase64.h"
+#include "kit/KitSimdPath.h"
 
 namespace
 {
@@ -484,16 +485,9 @@ namespace
 {
 
 // 32-bit audio in and out of the double-precision chain, four samples at a
-// time (eight with AVX2, where the processor has it). Widening is exact;
-// narrowing rounds as the scalar conversion does (the same instruction
-// family, under the same rounding mode).
-bool DetectAvx2()
-{
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-}
-// Read when the library loads, so the audio thread only reads it.
-const bool gHasAvx2 = DetectAvx2();
+// time (eight on the AVX2 path). Widening is exact; narrowing rounds as the
+// scalar conversion does (the same instruction family, under the same
+// rounding mode).
 
 __attribute__((target("avx2"))) int WidenEights(const float* src, double* dest, int n)
 {
@@ -521,7 +515,7 @@ __attribute__((target("avx2"))) int NarrowEights(const double* src, float* dest,
 
 void WidenToDouble(const float* src, double* dest, int n)
 {
-  int s = gHasAvx2 ? WidenEights(src, dest, n) : 0;
+  int s = simdpath::Active() == simdpath::kAvx2 ? WidenEights(src, dest, n) : 0;
   for (; s + 4 <= n; s += 4)
   {
     const __m128 f = _mm_loadu_ps(src + s);
@@ -533,7 +527,7 @@ void WidenToDouble(const float* src, double* dest, int n)
 
 void NarrowToFloat(const double* src, float* dest, int n)
 {
-  int s = gHasAvx2 ? NarrowEights(src, dest, n) : 0;
+  int s = simdpath::Active() == simdpath::kAvx2 ? NarrowEights(src, dest, n) : 0;
   for (; s + 4 <= n; s += 4)
   {
     const __m128 lo = _mm_cvtpd_ps(_mm_loadu_pd(src + s));

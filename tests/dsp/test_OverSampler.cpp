@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dsp/OverSampler.h"
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 
 namespace
 {

@@ -17,7 +17,7 @@
 #include "dsp/CurveTables.h"
 #include "dsp/NumSmooth.h"
 #include "dsp/OverSampler.h"
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"

@@ -1,4 +1,4 @@
-#include "dsp/SimdPath.h"
+#include "kit/KitSimdPath.h"
 
 #include <atomic>
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// Which code path the signal chain's vector loops take. The build targets
-// any x86-64 processor; loops that gain from AVX2 have a version compiled for
-// it, chosen at run time where the processor has it. Both paths do the same
+// Which code path the vector loops take (the signal chain's, and the
+// framework's conversions for 32-bit hosts). The build targets any x86-64
+// processor; loops that gain from AVX2 have a version compiled for it,
+// chosen at run time where the processor has it. Both paths do the same
 // operations on every sample in the same order, so they give the same bits.
 namespace simdpath
 {
