@@ -144,6 +144,14 @@ void Tavlo::Reset()
   TavloChainSettings s = mChain.GetSettings();
   s.sampleRate = GetSampleRate();
   mChain.SetSettings(s);
+  UpdateTail();
+}
+
+void Tavlo::UpdateTail()
+{
+  const bool oversampled = ParamAt(kOversample)->GetValue() >= 0.5;
+  const double seconds = kTavloTailSeconds + (oversampled ? kTavloOversampleRingSeconds : 0.0);
+  SetTailSize((unsigned int)std::ceil(seconds * GetSampleRate()));
 }
 
 void Tavlo::OnParamChange(int paramIdx)
@@ -153,9 +161,13 @@ void Tavlo::OnParamChange(int paramIdx)
   double value = pParam->GetValue();
 
   // Oversample, Bypass and Sidechain are read from their parameters at the
-  // start of every block, so they need nothing here.
+  // start of every block; Oversample changes what hosts are told.
   switch (paramIdx)
   {
+    case kOversample:
+      ChangeLatency(value >= 0.5 ? kTavloOversampleLatency : 0);
+      UpdateTail();
+      break;
     case kInput: mInput = value; break;
     case kOutput: mOutputGain = std::pow(10.0, value / 20.0); break;
     case kAttack: mAttack = value; break;
@@ -276,9 +288,11 @@ void Tavlo::OnActivate(bool active)
   mChain.Restart();
 }
 
-void Tavlo::OnHostBypassedBlock(int nFrames)
+void Tavlo::ProcessHostBypassed(double** inputs, double** outputs, int nFrames)
 {
-  mChain.RestMeter(nFrames);
+  if (nFrames < 1 || !inputs || !outputs)
+    return;
+  mChain.ProcessUnheard(inputs, outputs, nFrames);
 }
 
 IFxBase* MakePlug()

@@ -19,6 +19,9 @@ public:
   // The value last reported; the dB meter follows the needle's.
   double GetMeterValue(int idx) const override;
   bool SetMeterValue(int idx, double value) override;
+  // The oversamplers' delay while Oversample is on: the same for the table
+  // as for an instance, so that every description of the ports agrees.
+  int MaxLatency() const override { return kTavloOversampleLatency; }
 
 private:
   std::atomic<double> mNeedle{0.0};
@@ -39,8 +42,11 @@ public:
   // activate again before an export and after many configuration changes,
   // and must not hear the gain reduction of whatever played before.
   void OnActivate(bool active) override;
-  // While the host bypasses the plug-in the meter falls to rest.
-  void OnHostBypassedBlock(int nFrames) override;
+  // While the host bypasses the plug-in the chain keeps hearing the input,
+  // so that leaving the bypass resumes with the gain the present asks for;
+  // its output is discarded and the meter falls to rest.
+  bool HearsInputWhileHostBypassed() const override { return true; }
+  void ProcessHostBypassed(double** inputs, double** outputs, int nFrames) override;
   // Caches the plain value of a changed parameter for the signal chain.
   // Any thread: the next block takes it.
   void OnParamChange(int paramIdx) override;
@@ -62,6 +68,10 @@ public:
   const TavloChain& Chain() const { return mChain; }
 
 private:
+  // What hosts are told follows: frames after the last input, by rate and
+  // Oversample. Any thread.
+  void UpdateTail();
+
   TavloChain mChain;
   TavloChainSettings mBlockSettings;  // read for the block, audio thread only
 

@@ -1129,6 +1129,14 @@ void TavloChain::Restart()
   mBypassFade = IFxFade();
 }
 
+void TavloChain::ProcessUnheard(double** inputs, double** outputs, int nFrames)
+{
+  const VUClass meter = mMeter;
+  Process(inputs, outputs, nFrames);
+  mMeter = meter;
+  RestMeter(nFrames);
+}
+
 void TavloChain::RestMeter(int nFrames)
 {
   DenormalGuard denormalGuard;

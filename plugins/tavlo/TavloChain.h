@@ -46,8 +46,11 @@ public:
   // One block: inputs main L, main R, side-chain L, side-chain R (a null
   // side-chain right reads silence), outputs L, R. Allocates nothing.
   void Process(double** inputs, double** outputs, int nFrames);
-  // Frames the host bypasses the chain for: nothing runs, and the meter
-  // falls as it would with no gain reduction.
+  // Frames the host bypasses: the chain runs as Process (the detector and
+  // the gain follow the input), its outputs are for discarding, and the
+  // meter falls as it would with no gain reduction.
+  void ProcessUnheard(double** inputs, double** outputs, int nFrames);
+  // The meter falling for frames with no gain reduction; nothing else runs.
   void RestMeter(int nFrames);
   // Back to how a new chain starts: no reduction, filters and oversamplers
   // cleared, the meter at full deflection, Bypass where the settings are.

@@ -30,6 +30,13 @@ constexpr int kTavloVersion = 0x00030300;   // 3.3.0
 constexpr int kTavloUniqueID = 0x54617631;  // 'Tav1'
 constexpr int kTavloMfrID = 0x5175696c;     // 'Quil'
 constexpr int kTavloLatency = 0;
+// The delay of the four-times oversamplers, in frames at the host's rate
+// (the same at every rate): where an impulse comes out with Oversample on.
+constexpr int kTavloOversampleLatency = 5;
+// What can follow the last input: the longest release, and with Oversample
+// on the oversamplers' ringing, which falls below -100 dB within 20 ms.
+constexpr double kTavloTailSeconds = 0.5;
+constexpr double kTavloOversampleRingSeconds = 0.02;
 constexpr int kTavloSidechainChannels = 2;
 extern const char kTavloChannelIO[];        // "2-2 4-2": stereo, or stereo plus side-chain
 extern const char kTavloEffectName[];

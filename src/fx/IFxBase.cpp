@@ -1,5 +1,7 @@
 #include "fx/IFxBase.h"
 
+#include <thread>
+
 #include <immintrin.h>
 
 #include <climits>
@@ -44,7 +46,9 @@ void IFxBase::DelayLine::SetLength(int length)
   mWritePos = 0;
   mLength = 0;
   if (length < 0) length = 0;
-  long long n = (long long)mNIn * length;
+  // One slot more than the longest delay: each sample is written before
+  // the one as old as the delay is read.
+  long long n = length > 0 ? (long long)mNIn * ((long long)length + 1) : 0;
   // A buffer that cannot be had leaves the line empty: pass-through then
   // copies undelayed instead of indexing memory that is not there.
   if (n > INT_MAX || (n > 0 && !mBuf.Resize((int)n)))
@@ -251,15 +255,46 @@ void IFxBase::SetParameterFromGUI(int paramIdx, double normalizedValue)
 IFxBase::ParamBatch::ParamBatch(IFxBase& plug) : mPlug(plug)
 {
   mPlug.mMutex.Enter();
-  // Odd: a batch is being written. The read-modify-write keeps the batch's
-  // stores after it.
-  if (mPlug.mBatchDepth++ == 0) mPlug.mParamSeq.fetch_add(1, std::memory_order_acq_rel);
+  if (mPlug.mBatchDepth++ == 0)
+  {
+    // The audio thread may be writing a batch of its own; it is short and
+    // never waits, so this thread does.
+    while (mPlug.mBatchWriter.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+    // Odd: a batch is being written. The read-modify-write keeps the batch's
+    // stores after it.
+    mPlug.mParamSeq.fetch_add(1, std::memory_order_acq_rel);
+  }
 }
 
 IFxBase::ParamBatch::~ParamBatch()
 {
-  if (--mPlug.mBatchDepth == 0) mPlug.mParamSeq.fetch_add(1, std::memory_order_release);
+  if (--mPlug.mBatchDepth == 0)
+  {
+    mPlug.mParamSeq.fetch_add(1, std::memory_order_release);
+    mPlug.mBatchWriter.store(false, std::memory_order_release);
+  }
   mPlug.mMutex.Leave();
+}
+
+IFxBase::AudioThreadBatch::AudioThreadBatch(IFxBase& plug)
+  : mPlug(plug), mHeld(!plug.mBatchWriter.exchange(true, std::memory_order_acquire))
+{
+  if (mHeld) mPlug.mParamSeq.fetch_add(1, std::memory_order_acq_rel);
+}
+
+IFxBase::AudioThreadBatch::~AudioThreadBatch()
+{
+  if (!mHeld) return;
+  mPlug.mParamSeq.fetch_add(1, std::memory_order_release);
+  mPlug.mBatchWriter.store(false, std::memory_order_release);
+}
+
+void IFxBase::TakeParamsForSetUp()
+{
+  ParamBatch batch(*this);
+  ReadBlockParams();
+  mBlockBypassed = mIsBypassed.load(std::memory_order_relaxed);
+  UseBlockParams();
 }
 
 void IFxBase::TakeBlockParams()
@@ -378,9 +413,16 @@ void IFxBase::DeleteGraphics()
 void IFxBase::SetLatency(int samples)
 {
   if (samples < 0) samples = 0;
-  mLatency = samples;
+  mLatency.store(samples, std::memory_order_relaxed);
   if (mDelay) mDelay->SetLength(samples);
   if (mHostIf) mHostIf->InformHostOfLatencyChange();
+}
+
+void IFxBase::ChangeLatency(int samples)
+{
+  if (samples < 0) samples = 0;
+  if (mLatency.exchange(samples, std::memory_order_relaxed) != samples && mHostIf)
+    mHostIf->InformHostOfLatencyChange();
 }
 
 // A host may restore a state on any thread, while the editor ticks on its
@@ -626,26 +668,27 @@ void IFxBase::PassThroughBuffers(double sampleType, int nFrames)
   double** in = mInData.Get();
   double** out = mOutData.Get();
 
-  if (mLatency && mDelay && mDelay->mLength > 0)
+  const int64_t delay = mDelay ? std::min<int64_t>(GetLatency(), mDelay->mLength) : 0;
+  if (delay > 0)
   {
     int nCh = mDelay->mNIn < mDelay->mNOut ? mDelay->mNIn : mDelay->mNOut;
     if (nCh > nIn) nCh = nIn;
     if (nCh > nOut) nCh = nOut;
     double* buf = mDelay->mBuf.Get();
-    int64_t len = mDelay->mLength;
+    const int64_t slots = mDelay->mLength + 1;
     for (int s = 0; s < nFrames; ++s)
     {
-      int64_t wp = mDelay->mWritePos;
+      const int64_t wp = mDelay->mWritePos;
+      const int64_t rp = wp >= delay ? wp - delay : wp - delay + slots;
       for (int c = 0; c < nCh; ++c)
       {
         if (!in[c] || !out[c]) continue;
         // Read the input before writing the output: hosts may pass one
         // buffer as both.
-        double x = in[c][s];
-        out[c][s] = buf[c * len + wp];
-        buf[c * len + wp] = x;
+        buf[c * slots + wp] = in[c][s];
+        out[c][s] = buf[c * slots + rp];
       }
-      if (++mDelay->mWritePos >= len) mDelay->mWritePos = 0;
+      if (++mDelay->mWritePos >= slots) mDelay->mWritePos = 0;
     }
     // Outputs without a delayed input carry silence rather than stale data.
     for (int c = nCh; c < nOut; ++c)
@@ -1007,6 +1050,19 @@ void IFxBase::PruneUninitializedPresets()
 {
   for (int i = PresetCount() - 1; i >= 0; --i)
     if (!mPresets.Get(i)->mInitialized) mPresets.Delete(i, true);
+}
+
+int IFxBase::PresetMatchingValues()
+{
+  ByteChunk now;
+  if (!SerializeState(&now)) return -1;
+  for (int i = 0, n = PresetCount(); i < n; ++i)
+  {
+    const IPreset* p = mPresets.Get(i);
+    if (p->mInitialized && p->mChunk.Size() == now.Size() && memcmp(p->mChunk.Data(), now.Data(), (size_t)now.Size()) == 0)
+      return i;
+  }
+  return -1;
 }
 
 bool IFxBase::RestorePreset(int idx)

@@ -115,8 +115,18 @@ public:
   virtual void AttachGraphics(IFxEditor* pGraphics);
   // Deletes the editor, if any: it exists only while someone shows it.
   void DeleteGraphics();
-  // A negative count acts as 0. The host is told.
+  // A negative count acts as 0. The host is told. The delay line takes the
+  // new length and forgets its history: for set-up, not the audio thread.
   virtual void SetLatency(int samples);
+  // The latency as the plug-in's settings change it, on any thread (the
+  // audio thread too): the delay line keeps its length (MaxLatency, when
+  // the binding made it) and the host's bypass delays its pass-through by
+  // the new latency within it. The host is told, but never from inside a
+  // call the host is making: the binding tells it once the call is over.
+  void ChangeLatency(int samples);
+  // The most the latency can become; the binding makes the delay line this
+  // long.
+  virtual int MaxLatency() const { return GetLatency(); }
   virtual bool SendMidiMsg(IMidiMsg* pMsg);
   virtual bool SendSysEx(ISysEx* pSysEx) { (void)pSysEx; return false; }
   // The editor shows every parameter's current value after its next tick
@@ -139,6 +149,18 @@ public:
   // is over, in place of processing: the signal chain does not run. A
   // plug-in lets its meters fall to rest here.
   virtual void OnHostBypassedBlock(int nFrames) { (void)nFrames; }
+  // A plug-in whose state follows what it hears (a detector, a gain) keeps
+  // hearing its input while the host bypasses it, so that leaving the bypass
+  // resumes from the present rather than from the moment it was entered.
+  // When true, ProcessHostBypassed runs for those frames in place of
+  // OnHostBypassedBlock; what it writes to outputs is discarded (they carry
+  // the passed-through input).
+  virtual bool HearsInputWhileHostBypassed() const { return false; }
+  virtual void ProcessHostBypassed(double** inputs, double** outputs, int nFrames)
+  {
+    (void)inputs, (void)outputs;
+    OnHostBypassedBlock(nFrames);
+  }
   // The values a block works with, on the audio thread at its start:
   // ReadBlockParams copies them aside (reading parameters and what
   // OnParamChange cached, changing nothing the block uses), then
@@ -192,8 +214,10 @@ public:
   void SetSampleRate(double sampleRate) { mSampleRate = sampleRate; }
   double GetSampleRate() const { return mSampleRate; }
   int GetBlockSize() const { return mBlockSize; }
-  int GetLatency() const { return mLatency; }
-  unsigned int GetTailSize() const { return mTailSize; }
+  int GetLatency() const { return mLatency.load(std::memory_order_relaxed); }
+  // Frames of output that can follow the last frame of input.
+  unsigned int GetTailSize() const { return mTailSize.load(std::memory_order_relaxed); }
+  void SetTailSize(unsigned int frames) { mTailSize.store(frames, std::memory_order_relaxed); }
   bool IsBypassed() const { return mIsBypassed; }
   // The host's bypass, kept here for the binding: the plug-in passes its
   // input through (cross-faded) while it is set.
@@ -220,6 +244,29 @@ public:
   private:
     IFxBase& mPlug;
   };
+
+  // A batch made on the audio thread (a host's program change within a
+  // block): it never waits. Held() is false when another thread is writing
+  // a batch; nothing may then be changed, and the caller tries again later.
+  class AudioThreadBatch
+  {
+  public:
+    explicit AudioThreadBatch(IFxBase& plug);
+    ~AudioThreadBatch();
+    AudioThreadBatch(const AudioThreadBatch&) = delete;
+    AudioThreadBatch& operator=(const AudioThreadBatch&) = delete;
+    bool Held() const { return mHeld; }
+
+  private:
+    IFxBase& mPlug;
+    bool mHeld;
+  };
+
+  // Set-up and activation, with the block gate closed: the values the next
+  // block works with, taken whole now (waiting for a batch in progress), so
+  // that a block that finds a batch half written still runs on the
+  // parameters rather than on whatever the signal path was built with.
+  void TakeParamsForSetUp();
 
   // Audio thread, at the start of each host block once the host's own
   // changes for it are applied: the values the block works with, and the
@@ -292,6 +339,13 @@ public:
 
   int PresetCount() const { return mPresets.GetSize(); }
   int GetCurrentPresetIdx() const { return mCurrentPresetIdx; }
+  // The preset a restored state says was chosen, without restoring it.
+  void SetCurrentPresetIdx(int idx)
+  {
+    if (idx >= 0 && idx < PresetCount()) mCurrentPresetIdx = idx;
+  }
+  // The first preset whose values are exactly the current ones, or -1.
+  int PresetMatchingValues();
   // Whether slot idx holds settings (a free slot captures the current ones
   // when restored).
   bool IsPresetInitialized(int idx) const { return mPresets.Get(idx) && mPresets.Get(idx)->mInitialized; }
@@ -376,8 +430,8 @@ protected:
   std::atomic<int> mCurrentPresetIdx{0};
   std::atomic<double> mSampleRate{44100.0};
   int mBlockSize = 0;
-  int mLatency;
-  unsigned int mTailSize = 0;
+  std::atomic<int> mLatency;
+  std::atomic<unsigned int> mTailSize{0};
   DelayLine* mDelay = nullptr;
   IFxEditor* mGraphics = nullptr;
   KitPtrList<IParam> mParams;
@@ -404,6 +458,9 @@ private:
   // Odd while a batch is being written (a sequence lock: the audio thread
   // reads around it, never waits on it).
   std::atomic<unsigned> mParamSeq{0};
+  // Who writes the batch now: the outermost batch of the thread holding
+  // mMutex, or the audio thread's, which never waits for it.
+  std::atomic<bool> mBatchWriter{false};
   int mBatchDepth = 0;         // batches nested on one thread; under mMutex
   bool mBlockBypassed = false; // audio thread only
 
@@ -419,6 +476,11 @@ private:
   HostBypass mHostBypass;
   void RunDoubleBuffers(int nFrames);
   void CrossFadePiece(int nFrames);
+  // Frames the host bypasses, with the plug-in hearing them.
+  void HostBypassedPiece(int nFrames);
+  // Output c's pointer moved to its piece of mHostBypass.mDry (and back).
+  void OutputsToDry();
+  void OutputsFromDry();
   // Moves every input and output pointer on by a number of frames.
   void ShiftChannels(int frames);
 

@@ -2,11 +2,14 @@
 // exactly one of ProcessBuffers and PassThroughBuffers runs; for the frames
 // after the host's flag changes both run, and the output moves from one to
 // the other along a short linear fade. The chain keeps running through a
-// fade into the bypass, and stops at its end.
+// fade into the bypass, and stops at its end, unless the plug-in keeps
+// hearing its input while bypassed (HearsInputWhileHostBypassed): then it
+// processes every bypassed frame too, and its output is discarded.
 
 #include "fx/IFxBase.h"
 
 #include <algorithm>
+#include <cstring>
 
 void IFxBase::RunBuffers(double sampleType, int nFrames)
 {
@@ -42,6 +45,17 @@ void IFxBase::RunDoubleBuffers(int nFrames)
   }
   if (done == nFrames) return;
 
+  if (bypassed && HearsInputWhileHostBypassed())
+  {
+    for (int n = 0; done < nFrames; done += n)
+    {
+      n = std::min(nFrames - done, kFadePieceFrames);
+      ShiftChannels(done);
+      HostBypassedPiece(n);
+      ShiftChannels(-done);
+    }
+    return;
+  }
   ShiftChannels(done);
   if (bypassed)
   {
@@ -53,22 +67,50 @@ void IFxBase::RunDoubleBuffers(int nFrames)
   ShiftChannels(-done);
 }
 
-void IFxBase::CrossFadePiece(int nFrames)
+void IFxBase::OutputsToDry()
 {
-  const int nOut = OutputChannelCount();
   double** out = mOutData.Get();
   double** saved = mHostBypass.mSaved.Get();
   double* dry = mHostBypass.mDry.Get();
-
-  // The untouched signal first, into the fade's own buffers: a host may
-  // pass one buffer as both input and output.
-  for (int c = 0; c < nOut; ++c)
+  for (int c = 0, n = OutputChannelCount(); c < n; ++c)
   {
     saved[c] = out[c];
     out[c] = dry + c * kFadePieceFrames;
   }
+}
+
+void IFxBase::OutputsFromDry()
+{
+  double** out = mOutData.Get();
+  double** saved = mHostBypass.mSaved.Get();
+  for (int c = 0, n = OutputChannelCount(); c < n; ++c) out[c] = saved[c];
+}
+
+void IFxBase::HostBypassedPiece(int nFrames)
+{
+  // The untouched signal first, as in a fade: a host may pass one buffer as
+  // both input and output, and the plug-in must hear the input.
+  OutputsToDry();
   PassThroughBuffers(0.0, nFrames);
-  for (int c = 0; c < nOut; ++c) out[c] = saved[c];
+  OutputsFromDry();
+  double** out = mOutData.Get();
+  ProcessHostBypassed(mInData.Get(), out, nFrames);
+  const double* dry = mHostBypass.mDry.Get();
+  for (int c = 0, n = OutputChannelCount(); c < n; ++c)
+    if (out[c]) memcpy(out[c], dry + c * kFadePieceFrames, (size_t)nFrames * sizeof(double));
+}
+
+void IFxBase::CrossFadePiece(int nFrames)
+{
+  const int nOut = OutputChannelCount();
+  double** out = mOutData.Get();
+  double* dry = mHostBypass.mDry.Get();
+
+  // The untouched signal first, into the fade's own buffers: a host may
+  // pass one buffer as both input and output.
+  OutputsToDry();
+  PassThroughBuffers(0.0, nFrames);
+  OutputsFromDry();
 
   ProcessBuffers(0.0, nFrames);
 

@@ -37,7 +37,7 @@ public:
     const int nIn = plug.InputChannelCount(), nOut = plug.OutputChannelCount();
     plug.SetInputChannelConnections(0, nIn, true);
     plug.SetOutputChannelConnections(0, nOut, true);
-    if (nIn > 0) plug.MakeDelayLine(nIn, nOut, plug.GetLatency());
+    if (nIn > 0) plug.MakeDelayLine(nIn, nOut, plug.MaxLatency());
     mInFromHost.assign((size_t)nIn, 0);
   }
   IFxBlockRunner(const IFxBlockRunner&) = delete;

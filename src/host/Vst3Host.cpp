@@ -106,7 +106,24 @@ bool Module::FirstAudioClass(TUID cid) const
 
 // --- host application ---------------------------------------------------
 
-HostApplication::HostApplication(const char* name) : mName(name) {}
+HostApplication::HostApplication(const char* name, bool offerRunLoop) : mName(name), mOfferRunLoop(offerRunLoop) {}
+
+TimerRunLoop::~TimerRunLoop()
+{
+  for (auto* t : mTimers) t->release();
+}
+
+tresult PLUGIN_API TimerRunLoop::queryInterface(const TUID iid, void** obj)
+{
+  if (FUnknownPrivate::iidEqual(iid, Linux::IRunLoop::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid))
+  {
+    addRef();
+    *obj = static_cast<Linux::IRunLoop*>(this);
+    return kResultOk;
+  }
+  *obj = nullptr;
+  return kNoInterface;
+}
 
 tresult PLUGIN_API HostApplication::getName(Vst::String128 name)
 {
@@ -129,8 +146,60 @@ tresult PLUGIN_API HostApplication::queryInterface(const TUID iid, void** obj)
     *obj = static_cast<Vst::IHostApplication*>(this);
     return kResultOk;
   }
+  if (mOfferRunLoop && FUnknownPrivate::iidEqual(iid, Linux::IRunLoop::iid))
+    return mRunLoop.queryInterface(iid, obj);
   *obj = nullptr;
   return kNoInterface;
+}
+
+tresult PLUGIN_API TimerRunLoop::registerEventHandler(Linux::IEventHandler* handler, Linux::FileDescriptor)
+{
+  return handler ? kResultOk : kInvalidArgument;
+}
+
+tresult PLUGIN_API TimerRunLoop::unregisterEventHandler(Linux::IEventHandler*) { return kResultOk; }
+
+tresult PLUGIN_API TimerRunLoop::registerTimer(Linux::ITimerHandler* handler, Linux::TimerInterval)
+{
+  if (!handler) return kInvalidArgument;
+  std::lock_guard<std::mutex> lock(mMutex);
+  handler->addRef();
+  mTimers.push_back(handler);
+  return kResultOk;
+}
+
+tresult PLUGIN_API TimerRunLoop::unregisterTimer(Linux::ITimerHandler* handler)
+{
+  std::lock_guard<std::mutex> lock(mMutex);
+  for (auto it = mTimers.begin(); it != mTimers.end(); ++it)
+    if (*it == handler)
+    {
+      (*it)->release();
+      mTimers.erase(it);
+      return kResultOk;
+    }
+  return kResultFalse;
+}
+
+void TimerRunLoop::RunTimers()
+{
+  std::vector<Linux::ITimerHandler*> timers;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    timers = mTimers;
+    for (auto* t : timers) t->addRef();
+  }
+  for (auto* t : timers)
+  {
+    t->onTimer();
+    t->release();
+  }
+}
+
+size_t TimerRunLoop::TimerCount() const
+{
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mTimers.size();
 }
 
 tresult PLUGIN_API BareContext::queryInterface(const TUID iid, void** obj)
@@ -172,6 +241,7 @@ tresult PLUGIN_API ComponentHandler::endEdit(Vst::ParamID id)
 
 tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags)
 {
+  if (mCaller.load() == std::this_thread::get_id()) ++mRestartsInsideCalls;
   Record({Edit::kRestart, 0, (double)flags});
   return kResultOk;
 }

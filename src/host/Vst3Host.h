@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstcontextmenu.h"
@@ -60,10 +62,37 @@ private:
 // The bundle's .so path inside a "<name>.vst3" folder for this architecture.
 std::string BundleSoPath(const std::string& bundle);
 
+// The run loop a test host offers: timers registered there run only when
+// the owner calls RunTimers, as a host's UI thread would between its calls
+// on the plug-in. Descriptors are accepted and never watched.
+class TimerRunLoop : public Linux::IRunLoop
+{
+public:
+  virtual ~TimerRunLoop();
+  tresult PLUGIN_API registerEventHandler(Linux::IEventHandler* handler, Linux::FileDescriptor fd) override;
+  tresult PLUGIN_API unregisterEventHandler(Linux::IEventHandler* handler) override;
+  tresult PLUGIN_API registerTimer(Linux::ITimerHandler* handler, Linux::TimerInterval milliseconds) override;
+  tresult PLUGIN_API unregisterTimer(Linux::ITimerHandler* handler) override;
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
+  uint32 PLUGIN_API addRef() override { return ++mRefs; }
+  uint32 PLUGIN_API release() override { return --mRefs; }  // owned by its host
+
+  // Runs every registered timer once, on the calling thread.
+  void RunTimers();
+  size_t TimerCount() const;
+
+private:
+  std::atomic<int> mRefs{1};
+  mutable std::mutex mMutex;
+  std::vector<Linux::ITimerHandler*> mTimers;  // held
+};
+
+// The host context. It offers its run loop as Ardour's does, unless told
+// not to.
 class HostApplication : public Vst::IHostApplication
 {
 public:
-  explicit HostApplication(const char* name = "Tavlo Test Host");
+  explicit HostApplication(const char* name = "Tavlo Test Host", bool offerRunLoop = true);
   virtual ~HostApplication() {}
   tresult PLUGIN_API getName(Vst::String128 name) override;
   tresult PLUGIN_API createInstance(TUID cid, TUID iid, void** obj) override;
@@ -72,9 +101,14 @@ public:
   uint32 PLUGIN_API release() override { return --mRefs; }  // owned by the test
   int Refs() const { return mRefs; }
 
+  TimerRunLoop& RunLoop() { return mRunLoop; }
+  void RunTimers() { mRunLoop.RunTimers(); }
+
 private:
   std::string mName;
+  bool mOfferRunLoop;
   std::atomic<int> mRefs{1};
+  TimerRunLoop mRunLoop;
 };
 
 // A context without IHostApplication, to check the plug-in copes.
@@ -160,7 +194,25 @@ public:
   // before the first.
   ContextMenu* LastMenu() const { return mLastMenu; }
 
+  // A host that holds a lock of its own around each of its calls on the
+  // controller and takes the same lock in restartComponent, as Ardour
+  // does: a restart asked for from inside such a call would wait for ever.
+  // A Call marks one in progress on its thread; restarts made inside it are
+  // counted (and recorded as any other).
+  class Call
+  {
+  public:
+    explicit Call(ComponentHandler& h) : mHandler(h) { h.mCaller.store(std::this_thread::get_id()); }
+    ~Call() { mHandler.mCaller.store(std::thread::id()); }
+
+  private:
+    ComponentHandler& mHandler;
+  };
+  int RestartsInsideCalls() const { return mRestartsInsideCalls; }
+
 private:
+  std::atomic<std::thread::id> mCaller{std::thread::id()};
+  std::atomic<int> mRestartsInsideCalls{0};
   void Record(Edit e);
   bool mOfferMenus = false;
   std::string mChoose;

@@ -123,6 +123,8 @@ void IFxLV2::ReadControlPorts()
 
 void IFxLV2::WriteMeters()
 {
+  if (mPorts->LatencyPort() < mPortData.size())
+    if (float* p = mPortData[mPorts->LatencyPort()]) *p = (float)mPlug->GetLatency();
   for (int m = 0, n = mPlug->MeterCount(); m < n; ++m)
   {
     float* p = mPortData[mPorts->MeterPort(m)];

@@ -81,4 +81,6 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sidechainChannels)
   for (int c = 0; c < mOut; ++c)
     Add(IFxLV2Port::kAudioOut, c, "out" + ChannelSuffix(c, mOut, true), "Output" + ChannelSuffix(c, mOut, false));
   addMeters(true);
+  mLatency = Count();
+  if (plug.MaxLatency() > 0) Add(IFxLV2Port::kLatency, 0, "latency", "Latency");
 }

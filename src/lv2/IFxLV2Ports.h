@@ -3,7 +3,8 @@
 // Which LV2 port carries what, for a framework plug-in: one control input
 // per parameter (port index = parameter index), the host's enable switch,
 // one control output per meter, the audio ports, then the meters added
-// after a release (so the ports before them keep their indices). The plug-in, its UI
+// after a release and, for a plug-in whose latency can be more than 0, the
+// latency output (so the ports before them keep their indices). The plug-in, its UI
 // and the Turtle description all take the numbering from here, so the three
 // cannot disagree.
 
@@ -22,7 +23,8 @@ struct IFxLV2Port
     kMeter,      // control output, meter `index`
     kAudioIn,    // main input channel `index`
     kSideChain,  // side-chain input channel `index` (0-based within the side-chain)
-    kAudioOut    // output channel `index`
+    kAudioOut,   // output channel `index`
+    kLatency     // control output designated lv2:latency, in frames
   };
 
   EKind kind;
@@ -30,8 +32,8 @@ struct IFxLV2Port
   std::string symbol;
   std::string name;
 
-  bool IsControl() const { return kind == kParam || kind == kEnabled || kind == kMeter; }
-  bool IsOutput() const { return kind == kMeter || kind == kAudioOut; }
+  bool IsControl() const { return kind == kParam || kind == kEnabled || kind == kMeter || kind == kLatency; }
+  bool IsOutput() const { return kind == kMeter || kind == kAudioOut || kind == kLatency; }
 };
 
 class IFxLV2Ports
@@ -48,6 +50,8 @@ public:
 
   uint32_t EnabledPort() const { return mEnabled; }
   uint32_t MeterPort(int meterIdx) const { return mMeterPorts[(size_t)meterIdx]; }
+  // The latency output, or Count() when the plug-in has none.
+  uint32_t LatencyPort() const { return mLatency; }
   // Main inputs, then side-chain inputs, then outputs, one port each.
   uint32_t FirstAudioPort() const { return mFirstAudio; }
   int MainInputs() const { return mMainIn; }
@@ -62,7 +66,7 @@ private:
   void Add(IFxLV2Port::EKind kind, int index, std::string symbol, std::string name);
 
   std::vector<IFxLV2Port> mPorts;
-  uint32_t mEnabled = 0, mFirstAudio = 0;
+  uint32_t mEnabled = 0, mFirstAudio = 0, mLatency = 0;
   std::vector<uint32_t> mMeterPorts;  // by meter index
   int mMainIn = 0, mSidechainChannels = 0, mOut = 0;
 };

@@ -214,6 +214,12 @@ std::string IFxLV2Turtle::Plugin()
     }
     else if (port.kind == IFxLV2Port::kSideChain)
       t += "\t\tlv2:portProperty lv2:isSideChain , lv2:connectionOptional ;\n";
+    else if (port.kind == IFxLV2Port::kLatency)
+      t += "\t\tlv2:designation lv2:latency ;\n\t\tlv2:default 0 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum " +
+           std::to_string(mPlug.Plug()->MaxLatency()) +
+           " ;\n\t\tlv2:portProperty lv2:reportsLatency , lv2:integer , pprops:notOnGUI ;\n"
+           "\t\tunits:unit units:frame ;\n"
+           "\t\trdfs:comment \"how late the output comes, for the host to line the track up\" ;\n";
   }
   t += "\t] .\n";
   return t;

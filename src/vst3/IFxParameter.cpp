@@ -95,15 +95,31 @@ bool IFxParameter::fromString(const TChar* string, ParamValue& normalized) const
   return ParamValueFromHost(*mWrappedParam, string, normalized);
 }
 
+namespace {
+
+// What a host's plain value is per the parameter's own: the value in the
+// unit the host is told (ms for a time kept in seconds), so that a host's
+// number field shows and takes what its units field names.
+double HostScale(const IParam& param)
+{
+  const IParamUnit* unit = param.GetUnit();
+  return unit && !unit->IsSwitch() && unit->scale > 0.0 ? unit->scale : 1.0;
+}
+
+}  // namespace
+
 void ParamStringForHost(const IParam& param, ParamValue valueNormalized, String128 string)
 {
   char text[IParam::kTextSize] = {};
   if (const IParamUnit* unit = param.GetUnit())
   {
     // A value outside 0..1 (or NaN) from a host is shown as the end of the
-    // range it would be set to.
+    // range it would be set to. The number alone: hosts put the units
+    // field beside it.
     const double n = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
-    FormatParamUnit(*unit, param.GetNonNormalized(n), text, sizeof(text));
+    IParamUnit bare = *unit;
+    bare.unit = "";
+    FormatParamUnit(bare, param.GetNonNormalized(n), text, sizeof(text));
   }
   else
     param.GetDisplayForHost(valueNormalized, true, text, true);
@@ -135,10 +151,10 @@ bool ParamValueFromHost(const IParam& param, const TChar* string, ParamValue& no
 
 ParamValue IFxParameter::toPlain(ParamValue normalized) const
 {
-  return mWrappedParam->GetNonNormalized(normalized);
+  return mWrappedParam->GetNonNormalized(normalized) * HostScale(*mWrappedParam);
 }
 
 ParamValue IFxParameter::toNormalized(ParamValue plain) const
 {
-  return mWrappedParam->GetNormalized(plain);
+  return mWrappedParam->GetNormalized(plain / HostScale(*mWrappedParam));
 }

@@ -14,8 +14,9 @@ public:
 
   OBJ_METHODS(IFxParameter, Parameter)
 
-  // In the parameter's unit ("5.0 ms", "-3.0 dB", "On") when it has one,
-  // with an ASCII minus so that the text reads back.
+  // The number in the parameter's unit, without the unit ("5.0" for 5 ms,
+  // "-3.0"; a switch's word, "On"), which hosts show beside the units
+  // field; an ASCII minus so that the text reads back.
   void toString(Steinberg::Vst::ParamValue valueNormalized,
                 Steinberg::Vst::String128 string) const override;
   // With a unit: what ReadParamUnit reads, a bare number in the unit shown,
@@ -23,6 +24,8 @@ public:
   // decimal number from the start of the text (0 when there is none).
   bool fromString(const Steinberg::Vst::TChar* string,
                   Steinberg::Vst::ParamValue& valueNormalized) const override;
+  // Plain values in the unit the units field names: milliseconds for the
+  // times the parameter keeps in seconds.
   Steinberg::Vst::ParamValue toPlain(Steinberg::Vst::ParamValue valueNormalized) const override;
   Steinberg::Vst::ParamValue toNormalized(Steinberg::Vst::ParamValue plainValue) const override;
 

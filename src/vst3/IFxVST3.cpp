@@ -10,6 +10,7 @@
 
 #include "fx/IParam.h"
 #include "fx/IParamUnit.h"
+#include "fx/IFxStateTail.h"
 #include "fx/Log.h"
 #include "graphics/IGraphics.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -28,6 +29,10 @@ namespace {
 
 // The words of the host's bypass, read and shown like a switch's.
 const IParamUnit kHostBypassUnit = {"", 1.0, 0, "Off", "On", "", false};
+
+// The host's switches read as the SDK maps a normalised value onto a
+// parameter of one step: min(1, floor(2 x)), so 0.5 is already on.
+bool SwitchIsOn(double normalized) { return normalized >= 0.5; }
 
 // Largest block the scratch buffers are sized for (8 MB per channel).
 constexpr int32 kMaxScratchFrames = 1 << 20;
@@ -129,6 +134,7 @@ IFxVST3::IFxVST3(IFxBase* pPlug, EditorMaker makeEditor)
 
 IFxVST3::~IFxVST3()
 {
+  mNotices.StopAll();
   mOpenViews.clear();
   mOpenViews.shrink_to_fit();
   mUnitNames.Empty(false);
@@ -194,7 +200,29 @@ void IFxVST3::ForgetView(Steinberg::IPlugView* pView)
   }
 }
 
-void IFxVST3::InformHostOfLatencyChange() { RestartComponent(kLatencyChanged); }
+// Any thread, the audio thread too (Oversample automated): told later.
+void IFxVST3::InformHostOfLatencyChange() { mNotices.Post(kLatencyChanged); }
+
+void IFxVST3::TellHost(void* self, int32 flags) { static_cast<IFxVST3*>(self)->RestartComponent(flags); }
+
+void IFxVST3::ValuesChangedTogether()
+{
+  mReportValues.store(true, std::memory_order_release);
+  mNotices.Post(kParamValuesChanged);
+}
+
+void IFxVST3::ReportValues(IParameterChanges* out)
+{
+  if (!out || !mReportValues.exchange(false, std::memory_order_acq_rel)) return;
+  // The preset parameter is not among them: a host that sent it back would
+  // choose the preset again over the user's edits.
+  for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
+  {
+    int32 queueIndex = 0, pointIndex = 0;
+    if (IParamValueQueue* queue = out->addParameterData((ParamID)i, queueIndex))
+      queue->addPoint(0, mPlug->ParamAt(i)->GetNormalized(), pointIndex);
+  }
+}
 
 void IFxVST3::RestartComponent(int32 flags)
 {
@@ -355,13 +383,17 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
     IFxBase::ParamBatch batch(*mPlug);
     mPlug->RestorePreset(0);
   }
+  // Hosts that offer a run loop before any view is open get told there.
+  if (result == kResultOk) mNotices.UseLoop(context, false);
   return result;
 }
 
 tresult PLUGIN_API IFxVST3::terminate()
 {
+  mNotices.StopAll();
   // Whatever the host did not deactivate, the next initialize starts inactive.
   mActive = false;
+  mProcessing = false;
   return SingleComponentEffect::terminate();
 }
 
@@ -373,8 +405,14 @@ void IFxVST3::AddHostParameters()
     // One step per program after the first, as hosts read a program list's
     // parameter: program k is k / (count - 1).
     WidenToString128("Preset", title);
-    parameters.addParameter(new Parameter(title, kPresetParamTag, nullptr, 0.0, mPlug->PresetCount() - 1,
-                                          ParameterInfo::kIsProgramChange, 0, nullptr));
+    auto* preset = new StringListParameter(title, kPresetParamTag, nullptr,
+                                           ParameterInfo::kIsProgramChange | ParameterInfo::kIsList, 0, nullptr);
+    for (int k = 0; k < mPlug->PresetCount(); ++k)
+    {
+      WidenToString128(mPlug->GetPresetName(k), units);
+      preset->appendString(units);
+    }
+    parameters.addParameter(preset);
   }
   if (!mPlug->IsInst())
   {
@@ -499,7 +537,23 @@ tresult PLUGIN_API IFxVST3::setActive(TBool state)
     mActive = active;
     IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
     mPlug->OnActivate(active);
+    if (active) mPlug->TakeParamsForSetUp();
   }
+  return kResultOk;
+}
+
+tresult PLUGIN_API IFxVST3::setProcessing(TBool state)
+{
+  // A host that stops processing and starts again (transport, export) must
+  // not hear what played before, as after a new activation.
+  const bool processing = state != 0;
+  if (processing && !mProcessing)
+  {
+    IFxBlockGate::Closed noBlocks(mPlug->BlockGate());
+    mPlug->OnActivate(true);
+    mPlug->TakeParamsForSetUp();
+  }
+  mProcessing = processing;
   return kResultOk;
 }
 
@@ -526,6 +580,7 @@ tresult PLUGIN_API IFxVST3::setupProcessing(ProcessSetup& setup)
   // gigabytes per channel. Larger host blocks are processed in pieces.
   mPlug->SetBlockSize(std::min<int32>(setup.maxSamplesPerBlock, kMaxScratchFrames));
   mPlug->Reset();
+  mPlug->TakeParamsForSetUp();
   processSetup = setup;
   return kResultOk;
 }
@@ -597,14 +652,32 @@ void IFxVST3::ApplyPoint(ParamID tag, ParamValue value)
     return;
   value = std::min(1.0, std::max(0.0, value));
   if (tag == kBypassParamTag)
-    SetBypassed(value > 0.5);
+    SetBypassed(SwitchIsOn(value));
   else if (tag == kPresetParamTag)
   {
-    if (mPlug->RestorePreset(PresetIndexFromNormalized(value)))
-      mPresetValue = value;
+    const int idx = PresetIndexFromNormalized(value);
+    if (mPlug->PresetCount() > 0 && !RestorePresetInBlock(idx, value))
+    {
+      mPendingPresetValue.store(value, std::memory_order_relaxed);
+      mPendingPreset.store(idx, std::memory_order_release);
+    }
   }
   else if (IsValidParamTag(tag))
     mPlug->ApplyParamValue((int)tag, value, true);
+}
+
+bool IFxVST3::RestorePresetInBlock(int idx, ParamValue value)
+{
+  IFxBase::AudioThreadBatch batch(*mPlug);
+  if (!batch.Held()) return false;
+  // A program change of the host's supersedes one still waiting.
+  mPendingPreset.store(-1, std::memory_order_relaxed);
+  if (mPlug->RestorePreset(idx))
+  {
+    mPresetValue = value;
+    ValuesChangedTogether();
+  }
+  return true;
 }
 
 void IFxVST3::QueuedPoints::Take(IParameterChanges* changes)
@@ -760,8 +833,9 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   // The host plays its output buffers anyway: they get silence rather than
   // what an earlier block left in them.
   IFxBlockGate::Entered inBlock(mPlug->BlockGate());
-  const int32 sampleSize = processSetup.symbolicSampleSize;
-  if (!inBlock || !IsInitialized() || sampleSize != data.symbolicSampleSize)
+  // The set-up is read only inside the gate: another thread may be
+  // writing it while the gate is closed.
+  if (!inBlock || !IsInitialized() || processSetup.symbolicSampleSize != data.symbolicSampleSize)
   {
     // Parameter values are taken whatever else happens to the block: a host
     // sends a change once.
@@ -770,6 +844,10 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
     SilenceOutputs(data);
     return kResultOk;
   }
+  const int32 sampleSize = processSetup.symbolicSampleSize;
+  // A program change that had to wait for another thread's batch.
+  const int pending = mPendingPreset.load(std::memory_order_acquire);
+  if (pending >= 0) RestorePresetInBlock(pending, mPendingPresetValue.load(std::memory_order_relaxed));
   // Every point of the host's queues takes effect at its offset.
   mPoints.Take(data.inputParameterChanges);
 
@@ -787,6 +865,7 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   }
   mPoints.Take(nullptr);  // the host's queues live for this call only
   FlagSilentOutputs(data, silent);
+  ReportValues(data.outputParameterChanges);
   return kResultOk;
 }
 
@@ -869,6 +948,9 @@ tresult IFxVST3::getEditorState(IBStream* state)
       return kResultFalse;
     const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
     chunk.Append(bypass);
+    IFxStateTail tail;
+    if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
+    tail.AppendTo(chunk);
   }
   // The stream is written holding nothing: however slow it is, edits and
   // audio go on.
@@ -893,15 +975,49 @@ tresult IFxVST3::setEditorState(IBStream* state)
     return kResultFalse;
   memcpy(&bypass, chunk.Data() + size, sizeof(bypass));
   chunk.Resize(size);
+  ByteChunk rest;
+  ReadTail(state, rest);
+  IFxStateTail tail;
+  tail.ReadFrom(rest.Data(), rest.Size());
   {
     // The audio thread takes all of it at the start of a block, or none.
     IFxBase::ParamBatch batch(*mPlug);
     if (mPlug->UnserializeState(&chunk, 0) < 0)
       return kResultFalse;
     SetBypassed(bypass != 0);
+    // The preset chosen when it was saved; a state from before that was
+    // kept names the factory preset its values are, if they are one.
+    const int n = mPlug->PresetCount();
+    const int preset = tail.preset >= 0 && tail.preset < n ? tail.preset : mPlug->PresetMatchingValues();
+    if (preset >= 0)
+    {
+      mPlug->SetCurrentPresetIdx(preset);
+      mPresetValue = n > 1 ? (double)preset / (n - 1) : 0.0;
+    }
   }
   mPlug->RedrawParamControls();
+  // The host is told after this call returns, never from inside it.
+  ValuesChangedTogether();
   return kResultOk;
+}
+
+void IFxVST3::ReadTail(IBStream* stream, ByteChunk& tail)
+{
+  // Exactly the tail: a host's stream may go on after the state. Without
+  // one, what was read is given back where the stream can seek.
+  tail.Clear();
+  if (tail.Resize(IFxStateTail::kHeaderSize) != IFxStateTail::kHeaderSize) return;
+  const bool header = ReadAll(stream, tail.Data(), IFxStateTail::kHeaderSize);
+  const int64_t body = header ? IFxStateTail::BodySize(tail.Data()) : -1;
+  if (body < 0)
+  {
+    tail.Clear();
+    if (header) stream->seek(-IFxStateTail::kHeaderSize, IBStream::kIBSeekCur, nullptr);
+    return;
+  }
+  const int size = IFxStateTail::kHeaderSize + (int)body;
+  if (tail.Resize(size) != size || !ReadAll(stream, tail.Data() + IFxStateTail::kHeaderSize, (int32)body))
+    tail.Clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -922,7 +1038,7 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
   // processing bypass and the preset change only through process and state.
   if (tag == kBypassParamTag && !mPlug->IsInst())
   {
-    mBypassValue = value > 0.5 ? 1.0 : 0.0;
+    mBypassValue = SwitchIsOn(value) ? 1.0 : 0.0;
     return kResultOk;
   }
   if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
@@ -942,14 +1058,17 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
         IFxBase::ParamBatch batch(*mPlug);
         applied = mPlug->RestorePreset(idx);
       }
+      // The host hears of the new values after this call: Ardour, for one,
+      // holds a lock around it that its restartComponent takes too.
       if (applied)
-        RestartComponent(kParamValuesChanged);
+        ValuesChangedTogether();
     }
     return kResultOk;
   }
   if (!IsValidParamTag(tag))
     return kResultFalse;
-  mPlug->ParamAt((int)tag)->SetNormalized(value);
+  // A value set here reaches the sound at the next block, as any other.
+  mPlug->ApplyParamValue((int)tag, value, true);
   return kResultOk;
 }
 
@@ -977,10 +1096,11 @@ int IFxVST3::PresetIndexFromNormalized(double value) const
 ParamValue PLUGIN_API IFxVST3::plainParamToNormalized(ParamID tag, ParamValue plainValue)
 {
   if (IsValidParamTag(tag))
-    return mPlug->ParamAt((int)tag)->GetNormalized(plainValue);
+    if (Parameter* param = getParameterObject(tag))
+      return param->toNormalized(plainValue);
   // A program number, for hosts that select presets by number.
-  if (tag == kPresetParamTag && mPlug->PresetCount() > 1 && !std::isnan(plainValue))
-    return IParam::ClampNormalized(plainValue / (mPlug->PresetCount() - 1));
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 1)
+    return std::isnan(plainValue) ? 0.0 : IParam::ClampNormalized(plainValue / (mPlug->PresetCount() - 1));
   return plainValue;
 }
 
@@ -1000,8 +1120,7 @@ tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueN
   const double value = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
   if (tag == kBypassParamTag && !mPlug->IsInst())
   {
-    // Split at 0.5, as process reads it.
-    WidenToString128(value > 0.5 ? kHostBypassUnit.onText : kHostBypassUnit.offText, string);
+    WidenToString128(SwitchIsOn(value) ? kHostBypassUnit.onText : kHostBypassUnit.offText, string);
     return kResultOk;
   }
   if (tag == kPresetParamTag && mPlug->PresetCount() > 0)

@@ -13,6 +13,7 @@
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "vst3/IFxVST3Meters.h"
+#include "vst3/IFxVST3Notices.h"
 #include "vst3/SingleComponentEffect.h"
 
 // Host parameter tags the binding adds to the plug-in's own ('bpas', 'prst').
@@ -66,6 +67,9 @@ public:
 
   // Called by a view as it is destroyed.
   void ForgetView(Steinberg::IPlugView* pView);
+  // What waits to be told to the host, and the run loops it is told from
+  // (a view lends its frame's while it is open).
+  IFxVST3Notices& Notices() { return mNotices; }
   const std::vector<Steinberg::IPlugView*>& OpenViews() const { return mOpenViews; }
 
   // ---- component and processing ----
@@ -76,6 +80,8 @@ public:
                                         int32 numOuts) override;
   tresult PLUGIN_API setActive(TBool state) override;
   tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) override;
+  // Processing switched back on starts clean, as activation does.
+  tresult PLUGIN_API setProcessing(TBool state) override;
   tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
   tresult PLUGIN_API canProcessSampleSize(int32 symbolicSampleSize) override;
   uint32 PLUGIN_API getLatencySamples() override;
@@ -157,8 +163,21 @@ private:
   // there is none.
   int PresetIndexFromName(const TChar* text) const;
   // Asks the host to read again what flags says changed; from the host's
-  // main thread only.
+  // run loop only (IFxVST3Notices), never inside a call of the host's.
   void RestartComponent(Steinberg::int32 flags);
+  static void TellHost(void* self, Steinberg::int32 flags);
+  // Every parameter changed at once (a preset, a state): the host is told
+  // to read them all again, after the call, and the next block reports
+  // them as the processor's output changes for hosts that read those.
+  void ValuesChangedTogether();
+  void ReportValues(Steinberg::Vst::IParameterChanges* out);
+  // A preset chosen on the audio thread, published as a batch; false when
+  // another thread's batch is being written (it is tried again at the next
+  // block).
+  bool RestorePresetInBlock(int idx, ParamValue value);
+  // The tail after the plug-in's own bytes and the bypass word, read whole
+  // when the stream has one; empty otherwise.
+  static void ReadTail(Steinberg::IBStream* stream, ByteChunk& tail);
   void AddHostParameters();
   // The last point of every queue, for a block that cannot be processed.
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
@@ -224,4 +243,11 @@ private:
   // also set it here without changing how the audio is processed.
   std::atomic<double> mBypassValue{0.0};
   std::atomic<double> mPresetValue{0.0};
+  IFxVST3Notices mNotices{&IFxVST3::TellHost, this};
+  std::atomic<bool> mReportValues{false};
+  // A host's program change the audio thread could not publish yet, and
+  // the value it came with; -1 for none.
+  std::atomic<int> mPendingPreset{-1};
+  std::atomic<double> mPendingPresetValue{0.0};
+  bool mProcessing = false;
 };

@@ -190,6 +190,9 @@ tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
     return kResultFalse;
   }
   mOwner->Plug()->OnGUIOpen();
+  // A host that offers no run loop of its own elsewhere hears the binding's
+  // notices from this one while the view is open.
+  mOwner->Notices().UseLoop(plugFrame, true);
   return kResultOk;
 }
 
@@ -202,6 +205,7 @@ tresult PLUGIN_API IFxVST3View::removed()
     pGraphics->CloseWindow();
     pGraphics->SetHostRunLoop(nullptr);
   }
+  if (mOwner && mRunLoop) mOwner->Notices().DropViewLoop();
   delete mRunLoop;
   mRunLoop = nullptr;
   return CPluginView::removed();

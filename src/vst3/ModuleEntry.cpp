@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/source/updatehandler.h"
 #include "pluginterfaces/base/fplatform.h"
 #include "vst3/IFxVST3Factory.h"
 
@@ -46,6 +47,10 @@ SMTG_EXPORT_SYMBOL bool ModuleEntry(void* sharedLibraryHandle)
   Dl_info info;
   if (dladdr((void*)&ModuleEntry, &info) && info.dli_fname)
     gBundlePath = BundleFromSoPath(info.dli_fname);
+  // Every controller asks for the SDK's update handler as it is made, and
+  // its singleton is not made safely from several threads at once: hosts
+  // that create instances in parallel get it made here, once.
+  Steinberg::UpdateHandler::instance();
   return InitModule();
 }
 

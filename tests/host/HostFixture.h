@@ -13,6 +13,13 @@
 
 namespace vst3host {
 
+// A saved state: nine doubles, the bypass word (76 bytes, all a state held
+// before it had a tail), then the tail: "TvlT", version 1, the byte count
+// of its entries (12) and the preset entry ("prst", 4 bytes, the program
+// number).
+constexpr size_t kValuesSize = 76;
+constexpr size_t kStateSize = 100;
+
 // The class ID of the one plug-in class, as the factory must report it.
 constexpr unsigned char kTavloCid[16] = {0xF2, 0xAE, 0xE7, 0x0D, 0x00, 0xDE, 0x4F, 0x4E,
                                          0x51, 0x75, 0x69, 0x6C, 0x54, 0x61, 0x76, 0x31};

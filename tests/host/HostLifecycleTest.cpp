@@ -242,8 +242,8 @@ TEST_F(LifecycleTest, StateCallsAroundProcessingFromAnotherThread)
   {
     MemoryStream s;
     whole = p.ctrl()->getState(&s) == kResultOk;
-    EXPECT_EQ(76u, s.Data().size()) << "round " << i;
-    whole = whole && s.Data().size() == 76u;
+    EXPECT_EQ(kStateSize, s.Data().size()) << "round " << i;
+    whole = whole && s.Data().size() == kStateSize;
     s.Rewind();
     whole = whole && p.ctrl()->setState(&s) == kResultOk;
     EXPECT_TRUE(whole) << "round " << i;
@@ -302,11 +302,12 @@ constexpr ParamID kBpas = 0x62706173;
 
 }  // namespace
 
-// After a loud passage, deactivation and activation put the chain back as a
-// new instance has it (gain, smoother, detector filter, oversamplers, the
-// fades of both bypasses): a quiet tone then comes out bit for bit as from a
-// fresh instance. A set-up or a second activation while active clears
-// nothing: the output goes on as if neither had come.
+// After a loud passage, deactivation and activation (or processing switched
+// off and on again) put the chain back as a new instance has it (gain,
+// smoother, detector filter, oversamplers, the fades of both bypasses): a
+// quiet tone then comes out bit for bit as from a fresh instance. A set-up,
+// a second activation or processing switched on again while on clears
+// nothing: the output goes on as if none had come.
 TEST_F(LifecycleTest, ReactivationStartsFromACleanSlate)
 {
   // Input 200, and Oversample; the block just before deactivation switches
@@ -324,9 +325,11 @@ TEST_F(LifecycleTest, ReactivationStartsFromACleanSlate)
     {"Bypass switched on before deactivation", 1.0, 7},
   };
   for (bool is64 : {false, true})
+    for (bool byProcessing : {false, true})
     for (const Case& c : cases)
     {
-      SCOPED_TRACE(std::string(c.what) + (is64 ? ", 64-bit" : ", 32-bit"));
+      SCOPED_TRACE(std::string(c.what) + (is64 ? ", 64-bit" : ", 32-bit") +
+                   (byProcessing ? ", processing off and on" : ", deactivated and activated"));
       const int32 size = is64 ? kSample64 : kSample32;
       std::vector<std::pair<ParamID, double>> settings = {{0, 0.5}, {6, c.oversample}};
       std::vector<std::pair<ParamID, double>> after;
@@ -341,8 +344,16 @@ TEST_F(LifecycleTest, ReactivationStartsFromACleanSlate)
       }
       // Part of a fade, then off and on again.
       RenderTone(used, is64, 24000, 100, 0.9, after);
-      ASSERT_EQ(kResultOk, used.comp()->setActive(false));
-      ASSERT_EQ(kResultOk, used.comp()->setActive(true));
+      if (byProcessing)
+      {
+        ASSERT_EQ(kResultOk, used.proc()->setProcessing(false));
+        ASSERT_EQ(kResultOk, used.proc()->setProcessing(true));
+      }
+      else
+      {
+        ASSERT_EQ(kResultOk, used.comp()->setActive(false));
+        ASSERT_EQ(kResultOk, used.comp()->setActive(true));
+      }
       fresh.Start(size, 512);
       std::vector<std::pair<ParamID, double>> freshSettings = settings;
       freshSettings.insert(freshSettings.end(), after.begin(), after.end());
@@ -355,6 +366,7 @@ TEST_F(LifecycleTest, ReactivationStartsFromACleanSlate)
         continue;
       ASSERT_EQ(kResultOk, kept.Setup(size, 512));
       ASSERT_EQ(kResultOk, kept.comp()->setActive(true));
+      ASSERT_EQ(kResultOk, kept.proc()->setProcessing(true));
       const auto k = RenderTone(kept, is64, 30000, 9600, 0.1);
       const auto t = RenderTone(twin, is64, 30000, 9600, 0.1);
       EXPECT_EQ(-1, FirstDifference(k, t)) << "first difference at frame " << FirstDifference(k, t);

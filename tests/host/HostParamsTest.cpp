@@ -30,7 +30,7 @@ struct Expected
 // Units as people read the values; the host's bypass titled apart from the
 // plug-in's own Bypass.
 const Expected kExpected[11] = {
-  {kPrst, "Preset", "", 11, 0.0, 0x8000},  // one step per factory preset after the first
+  {kPrst, "Preset", "", 11, 0.0, 0x8008},  // a list, one step per factory preset after the first
   {kBpas, "Host Bypass", "", 1, 0.0, 0x10009},
   {0, "Input", "", 0, 0.0, 1},
   {1, "Output", "dB", 0, 0.5, 1},
@@ -139,8 +139,10 @@ TEST_F(ParamsTest, ValueStringsInTheirUnitsReadBackToTheSameValue)
 {
   Plug p;
   IEditController* c = p.ctrl();
-  // Plain values of the nine parameters, the host's bypass and the preset
-  // (as normalised values), with the text a host shows for each.
+  // Plain values of the nine parameters in the unit the host is told (ms
+  // for the times), the host's bypass and the preset (as normalised
+  // values), with the text a host shows for each: the number alone, which
+  // hosts write beside the units field (never "5.0 ms ms").
   struct Case
   {
     ParamID tag;
@@ -149,11 +151,11 @@ TEST_F(ParamsTest, ValueStringsInTheirUnitsReadBackToTheSameValue)
   };
   const Case cases[] = {
     {0, 0.0, "0"},         {0, 120.0, "120"},         {0, 400.0, "400"},
-    {1, -20.0, "-20.0 dB"}, {1, -3.0, "-3.0 dB"},     {1, 0.0, "0.0 dB"},    {1, 12.5, "12.5 dB"},
-    {2, 0.0001, "0.1 ms"}, {2, 0.005, "5.0 ms"},      {2, 0.0101, "10.1 ms"},
-    {3, 0.1, "100 ms"},    {3, 0.3, "300 ms"},        {3, 0.5, "500 ms"},
-    {4, 0.0, "0 %"},       {4, 70.0, "70 %"},         {4, 100.0, "100 %"},
-    {5, 20.0, "20 Hz"},    {5, 80.0, "80 Hz"},        {5, 500.0, "500 Hz"},
+    {1, -20.0, "-20.0"},   {1, -3.0, "-3.0"},         {1, 0.0, "0.0"},       {1, 12.5, "12.5"},
+    {2, 0.1, "0.1"},       {2, 5.0, "5.0"},           {2, 10.1, "10.1"},
+    {3, 100.0, "100"},     {3, 300.0, "300"},         {3, 500.0, "500"},
+    {4, 0.0, "0"},         {4, 70.0, "70"},           {4, 100.0, "100"},
+    {5, 20.0, "20"},       {5, 80.0, "80"},           {5, 500.0, "500"},
     {6, 0.0, "Off"},       {6, 1.0, "On"},            {7, 0.0, "Off"},       {7, 1.0, "On"},
     {8, 0.0, "External"},  {8, 1.0, "Internal"},
     {kBpas, 0.0, "Off"},   {kBpas, 1.0, "On"},
@@ -198,7 +200,8 @@ TEST_F(ParamsTest, ValueByStringReadsTheFormsPeopleType)
   tresult r;
   // With or without unit and space, in either unit of a time or frequency,
   // units in any case, a minus as '-' or U+2212, a decimal comma; a bare
-  // number in the unit shown; beyond the range is its end.
+  // number in the unit shown; beyond the range is its end. Plain values
+  // as the host has them (ms for the times).
   struct Typed
   {
     ParamID tag;
@@ -206,8 +209,8 @@ TEST_F(ParamsTest, ValueByStringReadsTheFormsPeopleType)
     double plain;
   };
   const Typed typed[] = {
-    {2, "5 ms", 0.005},     {2, "5ms", 0.005},       {2, "0.005 s", 0.005},  {2, "5", 0.005},
-    {2, " 5.0 MS ", 0.005}, {2, "50 ms", 0.0101},    {3, "0.3s", 0.3},       {3, "300", 0.3},
+    {2, "5 ms", 5.0},       {2, "5ms", 5.0},         {2, "0.005 s", 5.0},    {2, "5", 5.0},
+    {2, " 5.0 MS ", 5.0},   {2, "50 ms", 10.1},      {3, "0.3s", 300.0},     {3, "300", 300.0},
     {1, "-3 dB", -3.0},     {1, "-3db", -3.0},       {1, "-3", -3.0},        {1, "\xE2\x88\x92" "3 dB", -3.0},
     {1, "2,5 dB", 2.5},     {1, "+12.5dB", 12.5},    {1, "45", 20.0},        {1, "-1e1 dB", -10.0},
     {4, "70%", 70.0},       {4, "70 %", 70.0},       {5, "0.08 kHz", 80.0},  {5, "80hz", 80.0},
@@ -302,11 +305,13 @@ TEST_F(ParamsTest, PlainAndNormalisedConversions)
   Plug p;
   IEditController* c = p.ctrl();
   EXPECT_DOUBLE_EQ(10.0, c->normalizedParamToPlain(1, 0.75));
-  EXPECT_DOUBLE_EQ(0.2, c->normalizedParamToPlain(3, 0.5));
+  // The times in milliseconds, the unit their units field names.
+  EXPECT_DOUBLE_EQ(200.0, c->normalizedParamToPlain(3, 0.5));
+  EXPECT_DOUBLE_EQ(10.1, c->normalizedParamToPlain(2, 1.0));
   EXPECT_DOUBLE_EQ(0.75, c->plainParamToNormalized(1, 10.0));
   EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(1, 50.0));
   EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(5, 3.0));
-  EXPECT_DOUBLE_EQ(0.5, c->plainParamToNormalized(3, 0.2));
+  EXPECT_DOUBLE_EQ(0.5, c->plainParamToNormalized(3, 200.0));
   // The bypass list maps to its two states, whatever the host passes.
   EXPECT_EQ(0.0, c->normalizedParamToPlain(kBpas, std::nan("")));
   EXPECT_EQ(1.0, c->normalizedParamToPlain(kBpas, 1.0));
@@ -322,6 +327,10 @@ TEST_F(ParamsTest, PlainAndNormalisedConversions)
   EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(kPrst, 11.0));
   EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(kPrst, 40.0));
   EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(kPrst, -1.0));
+  EXPECT_EQ(0.0, c->plainParamToNormalized(kPrst, std::nan("")));
+  // A program list's parameter: every program number reads back as itself.
+  for (int k = 0; k < 12; ++k)
+    EXPECT_EQ((double)k, c->normalizedParamToPlain(kPrst, c->plainParamToNormalized(kPrst, k))) << k;
 }
 
 TEST_F(ParamsTest, SetAndGetNormalised)
@@ -416,7 +425,7 @@ TEST_F(ParamsTest, BypassAndPresetValuesAreHeldByTheController)
   auto bypassWord = [&] {
     MemoryStream s;
     EXPECT_EQ(kResultOk, c->getState(&s));
-    return s.Data().size() == 76 ? s.Data()[72] : -1;
+    return s.Data().size() == kStateSize ? s.Data()[72] : -1;
   };
   auto processBypass = [&](double v) {
     Block b(false, 1);
@@ -461,10 +470,13 @@ TEST_F(ParamsTest, BypassAndPresetValuesAreHeldByTheController)
 
   // The preset value is held as given, limited to 0..1. A program selected
   // through the controller alone is applied (to what the project saves as
-  // well), and the host hears that every value changed; the program already
-  // selected changes nothing, so a host that sets back what it read keeps
-  // the user's edits.
+  // well), and the host hears that every value changed once its run loop
+  // turns (never from inside the call); the program already selected
+  // changes nothing, so a host that sets back what it read keeps the
+  // user's edits.
   auto restarts = [&] {
+    EXPECT_EQ(0, p.handler.RestartsInsideCalls());
+    p.app.RunTimers();
     int n = 0;
     for (const Edit& e : p.handler.Edits())
       if (e.kind == Edit::kRestart && e.value == (double)kParamValuesChanged)
@@ -475,7 +487,7 @@ TEST_F(ParamsTest, BypassAndPresetValuesAreHeldByTheController)
     MemoryStream s;
     EXPECT_EQ(kResultOk, c->getState(&s));
     double input = -1.0;
-    if (s.Data().size() == 76)
+    if (s.Data().size() == kStateSize)
       memcpy(&input, s.Data().data(), sizeof(input));
     return input;
   };

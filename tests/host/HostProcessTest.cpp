@@ -299,9 +299,11 @@ TEST_F(ProcessTest, SampleSizesAndSetup)
     EXPECT_GT(Rms(b.out, 0, 0, 256), 0.01);
     ASSERT_EQ(kResultOk, p.comp()->setActive(false));
   }
+  // No oversampling, no delay; the tail is the longest release, 0.5 s at
+  // the 96 kHz of the last set-up.
   EXPECT_EQ(0u, p.proc()->getLatencySamples());
-  EXPECT_EQ(0u, p.proc()->getTailSamples());
-  EXPECT_EQ(kNotImplemented, p.proc()->setProcessing(true));
+  EXPECT_EQ(48000u, p.proc()->getTailSamples());
+  EXPECT_EQ(kResultOk, p.proc()->setProcessing(true));
   EXPECT_EQ(kResultOk, p.comp()->setActive(true));
   EXPECT_EQ(kResultOk, p.comp()->setActive(false));
 }
@@ -442,7 +444,9 @@ TEST_F(ProcessTest, BrokenQueuesAndUnknownTagsAreSkipped)
   EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kSidechainTag));
 }
 
-TEST_F(ProcessTest, BypassAboveOneHalfOnly)
+// The host's bypass reads as every switch does (the SDK's rule for one
+// step): on from 0.5.
+TEST_F(ProcessTest, BypassFromOneHalfOn)
 {
   for (bool is64 : {false, true})
   {
@@ -452,7 +456,7 @@ TEST_F(ProcessTest, BypassAboveOneHalfOnly)
     Compress(p);
     Block b(is64, 256);
     FillSignal(b, 0);
-    b.changes.Add(kBpas, 0.5);
+    b.changes.Add(kBpas, 0.4999);
     ASSERT_EQ(kResultOk, b.Run(p.proc()));
     EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
     int differ = 0;
@@ -464,7 +468,7 @@ TEST_F(ProcessTest, BypassAboveOneHalfOnly)
     // frames) is over.
     Block c(is64, 512);
     FillSignal(c, 256);
-    c.changes.Add(kBpas, 0.51);
+    c.changes.Add(kBpas, 0.5);
     ASSERT_EQ(kResultOk, c.Run(p.proc()));
     EXPECT_DOUBLE_EQ(1.0, p.ctrl()->getParamNormalized(kBpas));
     for (int f = 240; f < 512; ++f)
@@ -518,8 +522,8 @@ TEST_F(ProcessTest, PresetParameterSelectsEveryProgram)
   auto plain = [&](ParamID tag) { return p.ctrl()->normalizedParamToPlain(tag, p.ctrl()->getParamNormalized(tag)); };
   EXPECT_NEAR(160.0, plain(0), 1e-9);     // Input
   EXPECT_NEAR(6.5, plain(1), 1e-9);       // Output, dB
-  EXPECT_NEAR(0.002, plain(2), 1e-12);    // Attack, s
-  EXPECT_NEAR(0.15, plain(3), 1e-12);     // Release, s
+  EXPECT_NEAR(2.0, plain(2), 1e-9);       // Attack, ms
+  EXPECT_NEAR(150.0, plain(3), 1e-9);     // Release, ms
   EXPECT_NEAR(100.0, plain(5), 1e-9);     // HPF, Hz
   EXPECT_EQ(1.0, plain(8));               // Sidechain internal
 }
@@ -1038,26 +1042,34 @@ TEST_F(ProcessTest, ProcessingOnAnotherThreadThanTheSetup)
     ASSERT_EQ(here[i], onThread[i]) << "sample " << i / 2;
 }
 
-TEST_F(ProcessTest, ControllerSetterDoesNotReachTheSignalPathUntilAutomation)
+// A value set through the controller alone reaches the sound at the next
+// block, whichever parameter it is: the same output as the host's point at
+// the block's start.
+TEST_F(ProcessTest, ControllerSetterReachesTheSoundAsAutomationDoes)
 {
-  // setParamNormalized sets the value only; the cached output gain follows
-  // the next automation of that parameter.
-  Plug a, b;
-  a.Start();
-  b.Start();
-  ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(kOutputTag, 0.0));
-  auto oa = Render(a, false, 512, {512});
-  auto ob = Render(b, false, 512, {512});
-  for (size_t i = 0; i < oa.size(); ++i)
-    ASSERT_EQ(ob[i], oa[i]);
-  Block blk(false, 512);
-  FillSignal(blk, 512);
-  blk.changes.Add(kOutputTag, 0.0);
-  ASSERT_EQ(kResultOk, blk.Run(a.proc()));
-  Block ref(false, 512);
-  FillSignal(ref, 512);
-  ASSERT_EQ(kResultOk, ref.Run(b.proc()));
-  EXPECT_LT(Rms(blk.out, 0, 0, 512), 0.2 * Rms(ref.out, 0, 0, 512));  // -20 dB
+  const struct
+  {
+    ParamID tag;
+    double value;
+  } changes[] = {{kInputTag, 0.3}, {kOutputTag, 0.2}, {2, 0.1}, {3, 0.9}, {4, 0.6},
+                 {5, 0.4},         {6, 1.0},          {7, 1.0}, {8, 0.0}};
+  for (const auto& c : changes)
+  {
+    SCOPED_TRACE(c.tag);
+    Plug a, b;
+    a.Start();
+    b.Start();
+    Compress(a);
+    Compress(b);
+    ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(c.tag, c.value));
+    auto viaController = Render(a, false, 2048, {512}, 0.5, 0.3);
+    auto viaPoint = Render(b, false, 2048, {512}, 0.5, 0.3, [&](long done, Block& blk) {
+      if (done == 0) blk.changes.Add(c.tag, c.value);
+    });
+    ASSERT_EQ(viaPoint.size(), viaController.size());
+    for (size_t i = 0; i < viaPoint.size(); ++i)
+      ASSERT_EQ(viaPoint[i], viaController[i]) << "sample " << i / 2;
+  }
 }
 
 // A host that sets up again while its audio thread is still processing (out
@@ -1101,4 +1113,40 @@ TEST_F(ProcessTest, SetupDuringProcessingOnAnotherThreadIsSafe)
   audio.join();
   EXPECT_GE(overlapping.load(), 20);
   EXPECT_TRUE(finite);
+}
+
+// What hosts are told of the delay and the tail is what an impulse shows:
+// its peak comes out as many frames late as the latency says, at every rate,
+// and what rings after it has fallen below -100 dB before the tail ends.
+TEST_F(ProcessTest, LatencyAndTailAreWhatAnImpulseShows)
+{
+  for (double rate : {44100.0, 48000.0, 96000.0})
+    for (int os = 0; os <= 1; ++os)
+    {
+      SCOPED_TRACE(testing::Message() << rate << " Hz, Oversample " << os);
+      Plug p;
+      p.Start(kSample64, 512, rate);
+      const long at = 1000;
+      std::vector<double> out;
+      long done = 0;
+      for (int k = 0; done < (long)rate; ++k, done += 512)
+      {
+        Block b(true, 512);
+        if (k == 0) b.changes.Add(kOversampleTag, os);
+        for (int f = 0; f < 512; ++f) b.in.Set(0, 0, f, done + f == at ? 0.5 : 0.0);
+        ASSERT_EQ(kResultOk, b.Run(p.proc()));
+        for (int f = 0; f < 512; ++f) out.push_back(b.out.Get(0, 0, f));
+      }
+      long peak = 0;
+      for (long i = 0; i < (long)out.size(); ++i)
+        if (std::fabs(out[(size_t)i]) > std::fabs(out[(size_t)peak])) peak = i;
+      const long latency = (long)p.proc()->getLatencySamples();
+      EXPECT_EQ(os ? 5 : 0, latency);
+      EXPECT_EQ(at + latency, peak);
+      long last = peak;
+      for (long i = peak; i < (long)out.size(); ++i)
+        if (std::fabs(out[(size_t)i]) > 0.5e-5) last = i;  // -100 dB under the impulse
+      EXPECT_LT(last - at, (long)p.proc()->getTailSamples());
+      EXPECT_GE((long)p.proc()->getTailSamples(), (long)(0.5 * rate));  // the longest release
+    }
 }

@@ -17,6 +17,7 @@ using namespace Steinberg::Vst;
 namespace {
 
 constexpr ParamID kBpas = 0x62706173;
+constexpr ParamID kPrst = 0x70727374;
 
 double DoubleAt(const std::vector<uint8_t>& d, size_t off)
 {
@@ -58,7 +59,12 @@ TEST_F(StateTest, DefaultStateLayoutByteForByte)
   MemoryStream s;
   ASSERT_EQ(kResultOk, p.ctrl()->getState(&s));
   const auto& d = s.Data();
-  ASSERT_EQ(76u, d.size());
+  ASSERT_EQ(kStateSize, d.size());
+  // The tail: magic, version 1, 12 bytes of entries, the preset entry with
+  // program 0.
+  const uint8_t tail[20] = {'T', 'v', 'l', 'T', 1, 0, 0, 0, 12, 0, 0, 0, 'p', 'r', 's', 't', 4, 0, 0, 0};
+  EXPECT_EQ(0, memcmp(d.data() + kValuesSize, tail, sizeof(tail)));
+  EXPECT_EQ(0, IntAt(d, 96));
   const double defaults[9] = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0};
   for (int i = 0; i < 9; ++i)
     EXPECT_EQ(defaults[i], DoubleAt(d, 8 * i)) << "parameter " << i;
@@ -84,7 +90,7 @@ TEST_F(StateTest, SaveAndRestoreThroughAFreshInstance)
   SetBypass(a, 1.0);
   MemoryStream s;
   ASSERT_EQ(kResultOk, a.comp()->getState(&s));
-  ASSERT_EQ(76u, s.Data().size());
+  ASSERT_EQ(kStateSize, s.Data().size());
   EXPECT_EQ(10.0, DoubleAt(s.Data(), 8));
   EXPECT_DOUBLE_EQ(0.2, DoubleAt(s.Data(), 24));
   EXPECT_EQ(1.0, DoubleAt(s.Data(), 48));
@@ -101,15 +107,18 @@ TEST_F(StateTest, SaveAndRestoreThroughAFreshInstance)
   ASSERT_EQ(kResultOk, b.ctrl()->getState(&again));
   EXPECT_EQ(s.Data(), again.Data());
 
-  // Restored bypassed, it passes its input through untouched.
+  // Restored bypassed, it passes its input through untouched, as late as
+  // the oversampled signal would come (the latency it reports).
   b.Start();
+  const int latency = (int)b.proc()->getLatencySamples();
+  EXPECT_EQ(5, latency);
   Block blk(false, 64);
   for (int f = 0; f < 64; ++f)
     for (int ch = 0; ch < 2; ++ch)
       blk.in.Set(0, ch, f, TestSignal(ch, f));
   ASSERT_EQ(kResultOk, blk.Run(b.proc()));
   for (int f = 0; f < 64; ++f)
-    ASSERT_EQ(blk.in.Get(0, 1, f), blk.out.Get(0, 1, f));
+    ASSERT_EQ(f < latency ? 0.0 : blk.in.Get(0, 1, f - latency), blk.out.Get(0, 1, f)) << f;
 
   // A zero bypass word restores un-bypassed, through the controller side.
   std::vector<uint8_t> d = s.Data();
@@ -194,14 +203,14 @@ TEST_F(StateTest, StreamsThatMoveAFewBytesPerCallAreLoopedOver)
   SetBypass(a, 1.0);
   MemoryStream whole;
   ASSERT_EQ(kResultOk, a.ctrl()->getState(&whole));
-  ASSERT_EQ(76u, whole.Data().size());
+  ASSERT_EQ(kStateSize, whole.Data().size());
 
-  // One byte per write call: the same 76 bytes.
+  // One byte per write call: the same bytes.
   MemoryStream trickle;
   trickle.SetMaxPerCall(1);
   ASSERT_EQ(kResultOk, a.comp()->getState(&trickle));
   EXPECT_EQ(whole.Data(), trickle.Data());
-  EXPECT_GE(trickle.WriteCalls(), 76);
+  EXPECT_GE(trickle.WriteCalls(), (int)kStateSize);
 
   // A few bytes per read call restore all of it, bypass word included.
   for (int32 perCall : {1, 4, 7})
@@ -211,7 +220,7 @@ TEST_F(StateTest, StreamsThatMoveAFewBytesPerCallAreLoopedOver)
     MemoryStream s(whole.Data());
     s.SetMaxPerCall(perCall);
     ASSERT_EQ(kResultOk, b.comp()->setState(&s));
-    EXPECT_EQ(76, s.Pos());
+    EXPECT_EQ((int64)kStateSize, s.Pos());
     EXPECT_DOUBLE_EQ(0.75, b.ctrl()->getParamNormalized(1));
     EXPECT_DOUBLE_EQ(1.0, b.ctrl()->getParamNormalized(kBpas));
     MemoryStream again;
@@ -220,7 +229,7 @@ TEST_F(StateTest, StreamsThatMoveAFewBytesPerCallAreLoopedOver)
   }
 
   // A stream that runs out of room fails the save, wherever it stops.
-  for (int64 room : {0, 8, 72, 75})
+  for (int64 room : {0, 8, 72, 75, 99})
   {
     SCOPED_TRACE(room);
     MemoryStream full;
@@ -231,7 +240,7 @@ TEST_F(StateTest, StreamsThatMoveAFewBytesPerCallAreLoopedOver)
     EXPECT_EQ(kResultFalse, a.comp()->getState(&full));
   }
   MemoryStream exact;
-  exact.SetCapacity(76);
+  exact.SetCapacity(kStateSize);
   EXPECT_EQ(kResultOk, a.ctrl()->getState(&exact));
   EXPECT_EQ(whole.Data(), exact.Data());
 }
@@ -261,13 +270,84 @@ TEST_F(StateTest, HostileAndOutOfRangeStreams)
   for (int i = 0; i < 9; ++i)
     EXPECT_DOUBLE_EQ(expected[i], p.ctrl()->getParamNormalized(i)) << "parameter " << i;
 
-  // A stream longer than the state: the rest stays unread.
+  // A stream longer than the state: the rest stays unread, with a tail
+  // and without one (what was read to look for it is given back).
   std::vector<uint8_t> longer = State(v, 0);
   longer.resize(200, 0xEE);
   MemoryStream l(longer);
   ASSERT_EQ(kResultOk, p.comp()->setState(&l));
   EXPECT_EQ(76, l.Pos());
   EXPECT_DOUBLE_EQ(0.0, p.ctrl()->getParamNormalized(kBpas));
+  MemoryStream whole;
+  ASSERT_EQ(kResultOk, p.ctrl()->getState(&whole));
+  std::vector<uint8_t> more = whole.Data();
+  more.resize(300, 0x54);
+  MemoryStream m(more);
+  ASSERT_EQ(kResultOk, p.comp()->setState(&m));
+  EXPECT_EQ((int64)kStateSize, m.Pos());
+}
+
+// The preset chosen travels in the state's tail, so that a reopened project
+// shows it again. A state from before the tail shows the factory preset
+// its values are, if they are one, and "Default" only for the defaults; a
+// tail from a later release, with entries this one does not know, loads.
+TEST_F(StateTest, TheChosenPresetTravelsWithTheState)
+{
+  auto presetShown = [](Plug& p) {
+    String128 s = {};
+    p.ctrl()->getParamStringByValue(kPrst, p.ctrl()->getParamNormalized(kPrst), s);
+    return ToAscii(s);
+  };
+  auto restoredInto = [](Plug& p, const std::vector<uint8_t>& bytes) {
+    MemoryStream s(bytes);
+    EXPECT_EQ(kResultOk, p.comp()->setState(&s));
+  };
+  Plug a;
+  ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(kPrst, 8.0 / 11));  // Piano
+  ASSERT_EQ(kResultOk, a.ctrl()->setParamNormalized(1, 0.9));           // edited since
+  MemoryStream saved;
+  ASSERT_EQ(kResultOk, a.ctrl()->getState(&saved));
+  EXPECT_EQ(8, IntAt(saved.Data(), 96));
+  {
+    Plug b;
+    restoredInto(b, saved.Data());
+    EXPECT_EQ("Piano", presetShown(b));
+    EXPECT_DOUBLE_EQ(0.9, b.ctrl()->getParamNormalized(1));
+  }
+  // Before the tail: Piano's values untouched name Piano; edited ones name
+  // nothing, so the preset stays as it was (a fresh instance's Default is
+  // then the one a host shows, for want of another).
+  Plug c;
+  ASSERT_EQ(kResultOk, c.ctrl()->setParamNormalized(kPrst, 8.0 / 11));
+  MemoryStream piano;
+  ASSERT_EQ(kResultOk, c.ctrl()->getState(&piano));
+  {
+    Plug d;
+    restoredInto(d, std::vector<uint8_t>(piano.Data().begin(), piano.Data().begin() + kValuesSize));
+    EXPECT_EQ("Piano", presetShown(d));
+    restoredInto(d, std::vector<uint8_t>(saved.Data().begin(), saved.Data().begin() + kValuesSize));
+    EXPECT_EQ("Piano", presetShown(d));
+    EXPECT_DOUBLE_EQ(0.9, d.ctrl()->getParamNormalized(1));
+    double v[9] = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0};
+    restoredInto(d, State(v, 0));
+    EXPECT_EQ("Default", presetShown(d));
+  }
+  // A later release's tail: version 2, an unknown entry before the preset,
+  // and one cut short after it.
+  std::vector<uint8_t> later(saved.Data().begin(), saved.Data().begin() + kValuesSize);
+  const uint8_t tail[] = {'T', 'v', 'l', 'T', 2, 0, 0, 0, 32, 0, 0, 0,  // 32 bytes of entries
+                          'a', 'b', 's', 'l', 4, 0, 0, 0, 1, 2, 3, 4,
+                          'p', 'r', 's', 't', 4, 0, 0, 0, 3, 0, 0, 0,
+                          'c', 'u', 't', 0, 9, 0, 0, 0};
+  later.insert(later.end(), tail, tail + sizeof(tail));
+  {
+    Plug e;
+    MemoryStream s(later);
+    ASSERT_EQ(kResultOk, e.comp()->setState(&s));
+    EXPECT_EQ((int64)later.size(), s.Pos());
+    EXPECT_EQ("Parallel Crush", presetShown(e));
+    EXPECT_DOUBLE_EQ(0.9, e.ctrl()->getParamNormalized(1));
+  }
 }
 
 // The installed factory presets: one .vstpreset file per program, named
@@ -301,7 +381,7 @@ TEST_F(StateTest, FactoryPresetFilesHoldEachProgramsState)
     ASSERT_EQ(kResultOk, p.proc()->process(data));
     MemoryStream program;
     ASSERT_EQ(kResultOk, p.comp()->getState(&program));
-    ASSERT_EQ(76u, program.Data().size());
+    ASSERT_EQ(kStateSize, program.Data().size());
     EXPECT_EQ(0, IntAt(program.Data(), 72));
 
     std::ifstream in(folder + "/" + ToAscii(name) + ".vstpreset", std::ios::binary);

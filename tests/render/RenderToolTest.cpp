@@ -472,8 +472,8 @@ TEST_F(RenderTool, SavedStateReproducesTheSameOutputAndHoldsThePlainValues)
   ASSERT_EQ(0, r.exitCode) << r.err;
   const std::string state = Slurp(P("state.bin"));
   // Nine little-endian doubles (Input, Output, Attack, Release, Mix, HPF,
-  // Oversample, Bypass, Sidechain) and the bypass word.
-  ASSERT_EQ(76u, state.size());
+  // Oversample, Bypass, Sidechain), the bypass word and the tail.
+  ASSERT_EQ(100u, state.size());
   double values[9];
   memcpy(values, state.data(), sizeof(values));
   EXPECT_NEAR(80.0, values[0], 1e-9);
@@ -485,7 +485,7 @@ TEST_F(RenderTool, SavedStateReproducesTheSameOutputAndHoldsThePlainValues)
   EXPECT_EQ(0.0, values[6]);
   EXPECT_EQ(0.0, values[7]);
   EXPECT_EQ(1.0, values[8]);
-  EXPECT_EQ(std::string(4, '\0'), state.substr(72));
+  EXPECT_EQ(std::string(4, '\0'), state.substr(72, 4));
 
   r = Run({"--load-state", "state.bin", "in.wav", "second.wav"});
   ASSERT_EQ(0, r.exitCode) << r.err;
@@ -624,14 +624,14 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"bad block", {"--block", "0", "in.wav", "out.wav"}, "--block must be from 1 to 65536"},
     {"bad precision", {"--precision", "16", "in.wav", "out.wav"}, "--precision must be 32 or 64"},
     {"rate not the file's", {"--rate", "44100", "in.wav", "out.wav"}, "not 44100 Hz; tavlo-render does not resample"},
-    {"state of another size", {"--load-state", "short.state", "in.wav", "out.wav"}, "the state holds 8 bytes; this plug-in's state has 76"},
+    {"state of another size", {"--load-state", "short.state", "in.wav", "out.wav"}, "the state holds 8 bytes; this plug-in's state has 76 (100 as it saves it now)"},
     {"missing state", {"--load-state", "none.state", "in.wav", "out.wav"}, "cannot open none.state"},
     {"unknown option", {"--wet", "3", "in.wav", "out.wav"}, "unknown option --wet"},
     {"no output", {}, "no OUTPUT file given"},
     {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
     {"plot and snapshot on one file", {"--plot", "x.png", "--snapshot", "x.png", "in.wav", "out.wav"}, "x.png is asked for twice"},
     {"snapshot over the audio", {"--snapshot", "out.png", "--format", "wav", "in.wav", "out.png"}, "would overwrite the audio"},
-    {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76"},
+    {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76 (100 as it saves it now)"},
     {"1 Hz input", {"rate1.wav", "out.wav"}, "rate1.wav is 1 Hz; tavlo-render takes 8000 to 768000 Hz"},
     {"1 Hz side-chain", {"--sidechain", "rate1.wav", "in.wav", "out.wav"}, "side-chain: rate1.wav is 1 Hz"},
     {"unknown option after the files", {"in.wav", "out.wav", "--wet"}, "unknown option --wet"},
@@ -1027,7 +1027,7 @@ TEST_F(RenderTool, SnapshotShowsTheKnobsAndMeterOfTheRenderedInstance)
 std::vector<double> StateValues(const std::string& bytes)
 {
   std::vector<double> v(9);
-  if (bytes.size() == 76) memcpy(v.data(), bytes.data(), 72);
+  if (bytes.size() >= 76) memcpy(v.data(), bytes.data(), 72);
   return v;
 }
 

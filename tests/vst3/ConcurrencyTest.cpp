@@ -106,6 +106,8 @@ struct Running
   std::atomic<bool> stop{false};
   std::atomic<long> blocks{0};
   std::function<void(const TavloChainSettings&, bool)> check;
+  // Called before each block, to add the host's changes for it.
+  std::function<void(long, vst3host::ParameterChanges&)> before;
 
   Running()
   {
@@ -134,8 +136,12 @@ struct Running
       data.numOutputs = 1;
       data.inputs = in.Buses();
       data.outputs = out.Buses();
+      vst3host::ParameterChanges changes;
+      data.inputParameterChanges = &changes;
       for (long n = 0; !stop.load(); ++n)
       {
+        changes.Clear();
+        if (before) before(n, changes);
         for (int i = 0; i < 64; ++i)
         {
           const double v = 0.5 * std::sin(0.05 * (double)(64 * n + i));
@@ -225,7 +231,7 @@ TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndAResto
   EXPECT_TRUE(r.BlocksGoOn()) << "the audio thread waited for a state save";
   saved.latch.Open();
   saver.join();
-  ASSERT_EQ((size_t)kNumParams * 8 + 4, saved.Data().size());
+  ASSERT_EQ((size_t)kNumParams * 8 + 4 + 24, saved.Data().size());  // values, bypass word, tail
 
   // A restore whose stream stalls.
   HoldingStream restored(saved.Data());
@@ -289,4 +295,112 @@ TEST(Concurrency, ARestoredStateReachesTheAudioWhole)
   EXPECT_EQ(0, mixed.load());
   EXPECT_GT(seenA.load(), 0);
   EXPECT_GT(seenB.load(), 0);
+}
+
+namespace {
+
+// The nine values a state holds after program k is chosen.
+std::vector<uint8_t> ProgramValues(int k)
+{
+  IFxVST3* ref = new IFxVST3(MakePlug());
+  vst3host::HostApplication app;
+  ref->initialize(&app);
+  ref->setParamNormalized(kPresetParamTag, k / 11.0);
+  vst3host::MemoryStream s;
+  EXPECT_EQ(kResultOk, ref->getState(&s));
+  ref->terminate();
+  ref->release();
+  return std::vector<uint8_t>(s.Data().begin(), s.Data().begin() + kNumParams * 8);
+}
+
+}  // namespace
+
+// A host's program changes inside blocks, one every block between two
+// presets, while another thread saves the state and a third chooses
+// programs through the controller: every state saved holds one preset
+// whole, and so does the instance at the end.
+TEST(Concurrency, ProgramChangesInBlocksArePublishedWhole)
+{
+  const std::vector<uint8_t> glue = ProgramValues(1), vocal = ProgramValues(6), piano = ProgramValues(8),
+                             defaults = ProgramValues(0);
+  auto whole = [&](const std::vector<uint8_t>& state) {
+    if (state.size() < glue.size()) return false;
+    const std::vector<uint8_t> values(state.begin(), state.begin() + (long)glue.size());
+    return values == glue || values == vocal || values == piano || values == defaults;
+  };
+  Running r;
+  r.before = [](long n, vst3host::ParameterChanges& c) { c.Add(kPresetParamTag, n % 2 ? 1.0 / 11 : 6.0 / 11, 17); };
+  r.Start();
+  ASSERT_TRUE(r.BlocksGoOn(10));
+  std::atomic<bool> stop{false};
+  std::thread controller([&] {
+    for (int i = 0; !stop.load(); ++i) r.binding->setParamNormalized(kPresetParamTag, i % 2 ? 8.0 / 11 : 0.0);
+  });
+  long saves = 0, mixed = 0;
+  const auto until = Clock::now() + std::chrono::milliseconds(1500);
+  while (Clock::now() < until)
+  {
+    vst3host::MemoryStream s;
+    ASSERT_EQ(kResultOk, r.binding->getState(&s));
+    ++saves;
+    mixed += !whole(s.Data());
+  }
+  stop.store(true);
+  controller.join();
+  r.Stop();
+  EXPECT_GT(saves, 100);
+  EXPECT_EQ(0, mixed) << "of " << saves << " saves";
+  vst3host::MemoryStream end;
+  ASSERT_EQ(kResultOk, r.binding->getState(&end));
+  EXPECT_TRUE(whole(end.Data()));
+}
+
+// A new instance set up and activated while another thread saves and
+// restores its state: its first block runs on the parameters' values
+// (Output 0 dB, Input 0), never on what the chain is built with.
+TEST(Concurrency, AFreshInstanceStartsFromItsParameters)
+{
+  int wrong = 0;
+  for (int i = 0; i < 200; ++i)
+  {
+    IFxVST3* binding = new IFxVST3(MakePlug());
+    vst3host::HostApplication app;
+    ASSERT_EQ(kResultOk, binding->initialize(&app));
+    Tavlo* plug = static_cast<Tavlo*>(binding->Plug());
+    const TavloChainSettings want = plug->NextBlockSettings();
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread states([&] {
+      while (!stop.load())
+      {
+        vst3host::MemoryStream s;
+        binding->getState(&s);
+        s.Rewind();
+        binding->setState(&s);
+        ++rounds;
+      }
+    });
+    while (rounds.load() < 20) std::this_thread::yield();
+    Vst::ProcessSetup setup{Vst::kRealtime, Vst::kSample32, 64, 48000.0};
+    EXPECT_EQ(kResultOk, binding->setupProcessing(setup));
+    EXPECT_EQ(kResultOk, binding->setActive(true));
+    vst3host::AudioBuffers in(2, 2, 64, false), out(1, 2, 64, false);
+    Vst::ProcessData data;
+    data.symbolicSampleSize = Vst::kSample32;
+    data.numSamples = 64;
+    data.numInputs = 2;
+    data.numOutputs = 1;
+    data.inputs = in.Buses();
+    data.outputs = out.Buses();
+    binding->process(data);
+    TavloChainSettings got = plug->Chain().GetSettings();
+    got.sampleRate = want.sampleRate;
+    wrong += !SameSettings(got, want);
+    stop.store(true);
+    states.join();
+    binding->setActive(false);
+    binding->terminate();
+    binding->release();
+  }
+  EXPECT_EQ(0, wrong) << "of 200 instances";
 }

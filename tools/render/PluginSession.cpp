@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "LinkedTavlo.h"
+#include "fx/IFxStateTail.h"
+#include "fx/IParam.h"
+#include "tavlo/TavloParams.h"
 #include "vst3/IFxVST3Meters.h"
 
 using namespace Steinberg;
@@ -103,6 +107,8 @@ bool PluginSession::Initialise(std::string& error)
   }
 
   mParams.clear();
+  Steinberg::TUID cid;
+  const bool tavlo = ClassId(cid) && IsLinkedTavlo(cid);
   const int32 n = mController->getParameterCount();
   for (int32 i = 0; i < n; ++i)
   {
@@ -113,9 +119,21 @@ bool PluginSession::Initialise(std::string& error)
     p.title = vst3host::ToAscii(info.title);
     p.stepCount = info.stepCount;
     p.flags = info.flags;
-    p.min = mController->normalizedParamToPlain(info.id, 0.0);
-    p.max = mController->normalizedParamToPlain(info.id, 1.0);
-    p.def = mController->normalizedParamToPlain(info.id, info.defaultNormalizedValue);
+    if (tavlo && info.id < (Vst::ParamID)kNumParams)
+    {
+      auto own = std::make_shared<IParam>();
+      DeclareTavloParam(own.get(), (int)info.id);
+      p.own = own;
+      p.min = own->GetNonNormalized(0.0);
+      p.max = own->GetNonNormalized(1.0);
+      p.def = own->GetNonNormalized(info.defaultNormalizedValue);
+    }
+    else
+    {
+      p.min = mController->normalizedParamToPlain(info.id, 0.0);
+      p.max = mController->normalizedParamToPlain(info.id, 1.0);
+      p.def = mController->normalizedParamToPlain(info.id, info.defaultNormalizedValue);
+    }
     mParams.push_back(p);
   }
 
@@ -182,14 +200,15 @@ bool PluginSession::IsHostOnly(const HostParam& p)
 
 double PluginSession::ToNormalized(const HostParam& p, double plain) const
 {
-  double n = mController->plainParamToNormalized(p.id, plain);
+  double n = p.own ? p.own->GetNormalized(plain) : mController->plainParamToNormalized(p.id, plain);
   if (p.stepCount > 0) n = std::round(n * p.stepCount) / p.stepCount;
   return std::min(1.0, std::max(0.0, n));
 }
 
 double PluginSession::PlainValue(const HostParam& p) const
 {
-  return mController->normalizedParamToPlain(p.id, mController->getParamNormalized(p.id));
+  const double n = mController->getParamNormalized(p.id);
+  return p.own ? p.own->GetNonNormalized(n) : mController->normalizedParamToPlain(p.id, n);
 }
 
 bool PluginSession::Start(double rate, int maxBlock, int precision, bool sidechain, std::string& error)
@@ -236,13 +255,19 @@ void PluginSession::Stop()
 bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& error)
 {
   // The plug-in reads as many bytes as its own state has, whatever the
-  // stream holds; a file of another size is someone else's state.
+  // stream holds; a file of another size is someone else's state. A state
+  // is its values, then perhaps a tail: one from a release before the tail
+  // has the values alone, one from a later release may have a longer tail.
   std::vector<uint8_t> own;
   if (!GetState(own, error)) return false;
-  if (own.size() != bytes.size())
+  const int64_t ownTail = IFxStateTail::Find(own.data(), (int64_t)own.size());
+  const size_t values = ownTail >= 0 ? (size_t)ownTail : own.size();
+  const bool whole = bytes.size() == own.size() || bytes.size() == values ||
+                     (bytes.size() > values && IFxStateTail::Find(bytes.data(), (int64_t)bytes.size()) == (int64_t)values);
+  if (!whole)
   {
     error = "the state holds " + std::to_string(bytes.size()) + " bytes; this plug-in's state has " +
-            std::to_string(own.size());
+            std::to_string(values) + (values != own.size() ? " (" + std::to_string(own.size()) + " as it saves it now)" : "");
     return false;
   }
   // A single component keeps its state on the controller side.

@@ -11,6 +11,8 @@
 
 #include "host/Vst3Host.h"
 
+class IParam;
+
 struct HostParam
 {
   Steinberg::Vst::ParamID id = 0;
@@ -19,6 +21,11 @@ struct HostParam
   int32_t flags = 0;
   double min = 0.0, max = 1.0;  // plain values at normalised 0 and 1
   double def = 0.0;             // plain default
+  // Tavlo's own declaration of the parameter, when the bundle is Tavlo: its
+  // plain values are the parameter's own (seconds for the times, which the
+  // host's plain values give in milliseconds), mapped exactly as the
+  // plug-in maps them.
+  std::shared_ptr<const IParam> own;
 };
 
 class PluginSession
