@@ -1,10 +1,8 @@
 # What Tavlo installs and where; sourced by scripts/install and
 # scripts/uninstall, which take the same options:
 #   (none)          for the current user: ~/.vst3, ~/.lv2, ~/.local/bin, ~/.local/share
-#                   (the VST 3 factory presets in ~/.vst3/presets/Quillmarshworks/Tavlo)
 #   --prefix DIR    system-wide under DIR (e.g. /usr/local, as root):
 #                   DIR/lib/vst3, DIR/lib/lv2, DIR/bin, DIR/share
-#                   (the presets in DIR/share/vst3/presets/Quillmarshworks/Tavlo)
 # TAVLO_VST3_DIR, TAVLO_LV2_DIR, TAVLO_BIN_DIR, TAVLO_SHARE_DIR and
 # TAVLO_VST3_PRESETS_DIR override single folders.
 #
@@ -56,16 +54,23 @@ tavlo_layout()
   TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
 }
 
-TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloVst3Presets tavlo-render tavlo_render_docs)
+TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle tavlo-render tavlo_render_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
-  # Where VST 3 hosts look for a vendor's presets, one folder per plug-in.
-  item bundle vst3-presets/Quillmarshworks/Tavlo "$TAVLO_VST3_PRESETS_DIR/Quillmarshworks"
   item bundle Tavlo.lv2 "$TAVLO_LV2_DIR"
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
+}
+
+# What earlier releases installed and this one no longer does, removed by
+# an install as an uninstall would remove it: the factory presets as
+# .vstpreset files, which hosts listed beside the plug-in's own program list
+# (every preset twice in Ardour's menu); the program list alone serves them.
+tavlo_retired_items()
+{
+  retired "$TAVLO_VST3_PRESETS_DIR/Quillmarshworks"
 }
 
 # One install or uninstall at a time for a layout: holds a lock on the

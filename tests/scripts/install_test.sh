@@ -45,16 +45,12 @@ check_docs() {
   cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
 }
 
-# The VST 3 factory presets, in the vendor and plug-in folders hosts search:
-# the build's files, one per program, readable by all.
-check_presets() {
-  local d="$1" bad
-  bad="$(find "$d" -type d ! -perm 0755; find "$d" -type f ! -perm 0644)"
-  [ -z "$bad" ] && ok "modes in $d" || fail "modes in $d: $bad"
-  diff -r "$build/vst3-presets/Quillmarshworks/Tavlo" "$d" > /dev/null && ok "$d holds the built presets" \
-    || fail "$d differs from the build's presets"
-  [ "$(find "$d" -name '*.vstpreset' | wc -l)" = 12 ] && [ -f "$d/Default.vstpreset" ] \
-    && [ -f "$d/Kick & Snare Punch.vstpreset" ] || fail "$d lacks presets"
+# No factory preset as a .vstpreset file where VST 3 hosts look: they list
+# the plug-in's program list, and would list every preset twice.
+check_no_presets() {
+  local presets="$1"
+  [ -z "$(find "$presets" -name '*.vstpreset' 2>/dev/null)" ] && ok "no preset files in $presets" \
+    || fail "factory preset files installed in $presets"
 }
 
 # ---- For a user: a fresh home with another plug-in already in ~/.vst3.
@@ -69,7 +65,7 @@ run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
 check_docs "$home/.local/share"
-check_presets "$home/.vst3/presets/Quillmarshworks/Tavlo"
+check_no_presets "$home/.vst3/presets"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
 [ "$(mode "$home/.local/share")" = 755 ] || fail "made ~/.local/share with mode $(mode "$home/.local/share")"
 grep -q "not on your PATH" <<< "$out" && ok "PATH note" || fail "no note that ~/.local/bin is not on PATH"
@@ -94,7 +90,20 @@ fi
 mv "$tmp/aside.vst3" "$home/.vst3/Tavlo.vst3"
 rm -f "$tmp/installed.wav" "$tmp/built.wav"
 
+# The factory preset files an earlier release installed, recorded as it
+# recorded them, go with the next install, but for one the user changed.
+old="$home/.vst3/presets/Quillmarshworks/Tavlo"
+mkdir -p "$old"
+cp "$build/vst3-presets/Quillmarshworks/Tavlo/"*.vstpreset "$old/"
+manifest="$home/.local/share/tavlo/installed-files"
+old_real="$(cd -P "$old" && pwd)"
+{ echo "d $(dirname "$old_real")"; echo "d $old_real"
+  for f in "$old_real"/*.vstpreset; do echo "f $(sha256sum < "$f" | cut -c1-64) $f"; done; } >> "$manifest"
+echo changed >> "$old/Piano.vstpreset"
 out="$(run "$src/scripts/install" 2>&1)" && ok "installing again" || fail "installing again: $out"
+[ "$(ls -A "$old")" = Piano.vstpreset ] && ok "the earlier release's preset files are gone, the changed one stays" \
+  || fail "preset files left after installing again: $(ls -A "$old")"
+rm -rf "$home/.vst3/presets"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
 [ -z "$(find "$home/.vst3" "$home/.lv2" -maxdepth 1 -name '.Tavlo*')" ] || fail "staging folder left in ~/.vst3 or ~/.lv2"
 out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall for a user" || fail "uninstall for a user: $out"
@@ -207,7 +216,7 @@ before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
 check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2"
 check_docs "$prefix/share"
-check_presets "$prefix/share/vst3/presets/Quillmarshworks/Tavlo"
+check_no_presets "$prefix/share/vst3/presets"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"
 [ "$(mode "$prefix/bin/tavlo-render")" = 755 ] || fail "bin/tavlo-render mode $(mode "$prefix/bin/tavlo-render")"
@@ -230,7 +239,7 @@ out="$(run "$src/scripts/install" --bogus 2>&1)" && fail "an unknown option was 
 out="$( (umask 077; cmake --install "$build" --prefix "$tmp/cmake") 2>&1)" && ok "cmake --install" || fail "cmake --install: $out"
 check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2"
 check_docs "$tmp/cmake/share"
-check_presets "$tmp/cmake/share/vst3/presets/Quillmarshworks/Tavlo"
+check_no_presets "$tmp/cmake/share/vst3/presets"
 [ "$(mode "$tmp/cmake/bin/tavlo-render")" = 755 ] || fail "cmake-installed renderer mode $(mode "$tmp/cmake/bin/tavlo-render")"
 
 echo "$failures failure(s)"
