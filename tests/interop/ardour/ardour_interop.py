@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Tavlo in Ardour 7, headless, once as VST 3 and once as LV2: plug-in scan,
 session built in Lua, renders with ardour7-export, and a save / reload /
-re-save round trip, with the same hand-worked levels for both bundles.
+re-save round trip, with the same hand-worked levels for both bundles. For
+the VST 3 also the ranges and latency Ardour reports, presets chosen from
+Ardour's list (each in a process with a time limit: a host can deadlock in
+the plug-in's call) and the list Ardour shows once Tavlo is installed.
 
 ardour7-export aborts in its own teardown in about a quarter of its runs on
 a busy machine, with or without a plug-in in the session, and now and then
@@ -51,6 +54,9 @@ EXPORT_CYCLE = 1024
 # A 1.5 s render takes a few seconds; a hung export is given up well before
 # the test's own time limit.
 EXPORT_TIMEOUT = 60
+# Loading a session and choosing a preset takes about 2 s; a host that
+# deadlocks in the plug-in's call never returns.
+PRESET_TIMEOUT = 30
 
 # Hand-worked levels (Input 30, Mix 100, Output 0 dB), the same as the JUCE
 # host's: a full-scale Nyquist tone settles at gain 0.896799 with the
@@ -225,8 +231,10 @@ class Ardour:
             out = e.stdout.decode("utf-8", "replace") if e.stdout else ""
             return -1, out + "\n(timed out)"
 
-    def lua(self, script, env_extra):
-        return self.run(["ardour7-lua", os.path.join(HERE, script)], env_extra)
+    def lua(self, script, env_extra, timeout=180):
+        # Line-buffered, so that a run that is stopped still shows how far it got.
+        stdbuf = ["stdbuf", "-oL"] if shutil.which("stdbuf") else []
+        return self.run(stdbuf + ["ardour7-lua", os.path.join(HERE, script)], env_extra, timeout)
 
     def export(self, session, snapshot, kind="tavlo"):
         """Renders a snapshot to float WAV; None when no attempt gave a
@@ -342,7 +350,8 @@ def decode_tavlo_chunk(b64):
             return None
         streams[cid] = raw[off:off + size]
     cont = streams.get(b"Cont")
-    if cont is None or len(cont) != 76:
+    # The values and the bypass word, then (since 3.3) the tail "TvlT".
+    if cont is None or len(cont) < 76 or (len(cont) > 76 and cont[76:80] != b"TvlT"):
         return None
     if b"Comp" in streams and streams[b"Comp"] != cont:
         return None
@@ -513,9 +522,39 @@ FORMATS = {
                        "Sidechain", "Enabled"],
             "lead": [], "trail": [("Enabled", 1)]},
 }
-# The settings of the "state" snapshot, in parameter order.
+# The settings of the "state" snapshot, in parameter order, times in
+# seconds (as the plug-in stores them).
 STATE_VALUES = [("Input", 45), ("Output", -3), ("Attack", 0.002), ("Release", 0.2), ("Mix", 80),
                 ("HPF", 100), ("Oversample", 1), ("Bypass", 0), ("Sidechain", 1)]
+# The plug-in's factory presets, in its program list's order, and two of
+# them with the settings they make (times in seconds).
+FACTORY_PRESETS = ["Default", "Drum Bus Glue", "Drum Room Crush", "Parallel Crush", "Kick & Snare Punch",
+                   "Bass Steady", "Lead Vocal", "Acoustic Guitar", "Piano", "Mix Bus Glue", "Gentle Leveller",
+                   "Aggressive Character"]
+CHOSEN_PRESETS = [
+    ("Drum Bus Glue", [("Input", 70), ("Output", 0), ("Attack", 0.010), ("Release", 0.2), ("Mix", 100),
+                       ("HPF", 90), ("Oversample", 0)]),
+    ("Lead Vocal", [("Input", 160), ("Output", 6.5), ("Attack", 0.002), ("Release", 0.15), ("Mix", 100),
+                    ("HPF", 100), ("Oversample", 0)]),
+]
+
+
+def in_host_units(values, time_scale):
+    """Settings as Ardour holds them: Attack and Release in the unit of the
+    range it reports for them (time_scale 1000: milliseconds)."""
+    return [(k, v * time_scale if k in ("Attack", "Release") else v) for k, v in values]
+
+
+def close_to(got, want):
+    # Single precision on the way (Ardour's VST 3 values, LV2 ports).
+    return abs(got - want) <= 1e-5 * max(1.0, abs(want))
+
+
+def value_mismatches(got, want):
+    """The settings of want that the (name, text) pairs in got miss."""
+    have = dict(got)
+    return ["%s=%s (want %g)" % (k, have.get(k), v) for k, v in want
+            if k not in have or not close_to(float(have[k]), v)]
 
 
 def run_all(vst3, lv2, work):
@@ -533,7 +572,7 @@ def run_all(vst3, lv2, work):
     ard = Ardour(work, exports)
 
     if check_scan(ard, vst3_copy):
-        run_format(ard, "VST3")
+        run_format(ard, "VST3", os.path.dirname(vst3))
     run_format(ard, "LV2")
     print(exports.summary(), flush=True)
 
@@ -548,13 +587,13 @@ def control_verdict(ard, session):
             % (ok, EXPORT_ATTEMPTS))
 
 
-def check_lv2_state(ard, session):
+def check_lv2_state(ard, session, time_scale):
     st = [tavlo_lv2_ports(os.path.join(session, s + ".ardour")) for s in ("state", "state2", "state3")]
     if not check(all(x is not None for x in st), "[LV2] plug-in ports stored in every snapshot"):
         return
     check(all(x[1] == LV2_URI for x in st), "[LV2] stored under the plug-in's URI", st[0][1])
     ports = st[0][0]
-    want = dict((k.lower(), v) for k, v in STATE_VALUES + [("Enabled", 1)])
+    want = dict((k.lower(), v) for k, v in in_host_units(STATE_VALUES, time_scale) + [("Enabled", 1)])
     ok = set(ports) == set(want) and all(
         abs(float(ports[k]) - v) <= 1e-6 * max(1.0, abs(v)) for k, v in want.items())
     check(ok, "[LV2] saved ports hold the session's values",
@@ -619,7 +658,182 @@ def check_saved_preset(ard, fmt, home, out):
     check(ok, tag + "the preset renders with the session's settings", " ".join("%.9g" % v for v in got))
 
 
-def run_format(ard, fmt):
+def check_vst3_ranges(out):
+    """Ardour's generic view edits Attack and Release in the plug-in's plain
+    values: milliseconds, 0.1 to 10.1 (the declaration's range) and 100 to 500."""
+    ranges = dict((m[0], (float(m[1]), float(m[2])))
+                  for m in re.findall(r"^RANGE (\w+) (\S+) (\S+)$", out, re.M))
+    want = {"Attack": (0.1, 10.1), "Release": (100.0, 500.0)}
+    ok = set(ranges) == set(want) and all(
+        close_to(ranges[k][0], lo) and close_to(ranges[k][1], hi) for k, (lo, hi) in want.items())
+    check(ok, "[VST3] Ardour's ranges of Attack and Release in milliseconds (0.1..10.1, 100..500)",
+          " ".join("%s %g..%g" % (k, lo, hi) for k, (lo, hi) in sorted(ranges.items())))
+
+
+def check_latency(tag, out, reloaded):
+    """Oversampling delays the signal by a few samples, which the host must be
+    told to align the tracks; without it there is none. Headless Ardour
+    offers the plug-in no run loop, so it hears of a change it did not ask
+    about only when it asks again: the session reloaded with Oversample on
+    (the "state" snapshot) has the latency from its first cycle."""
+    lat = dict(re.findall(r"^LATENCY (\w[\w ]*) (-?\d+)$", out + "\n" + reloaded, re.M))
+    ok = lat.get("off") == lat.get("off again") == "0" and lat.get("reloaded") == "5"
+    check(ok, tag + "Ardour's latency for the plug-in: 0 with Oversample off, 5 reloaded with it on",
+          ", ".join("%s %s" % kv for kv in sorted(lat.items())) or "no LATENCY lines")
+
+
+def component_only_preset(src, dst):
+    """A copy of an Ardour-saved .vstpreset with only the processor's stream
+    (as other hosts and the plug-in's own tools write them), so that the
+    host's controller must take the settings from it."""
+    with open(src, "rb") as f:
+        raw = f.read()
+    if len(raw) < 48 or raw[0:4] != b"VST3":
+        return False
+    (list_at,) = struct.unpack_from("<q", raw, 40)
+    if list_at + 8 > len(raw) or raw[list_at:list_at + 4] != b"List":
+        return False
+    (count,) = struct.unpack_from("<i", raw, list_at + 4)
+    for k in range(count):
+        at = list_at + 8 + 20 * k
+        if at + 20 > len(raw):
+            return False
+        cid, off, size = struct.unpack_from("<4sqq", raw, at)
+        if cid == b"Comp" and off + size <= len(raw):
+            body = raw[off:off + size]
+            head = raw[0:40] + struct.pack("<q", 48 + len(body))
+            with open(dst, "wb") as f:
+                f.write(head + body + b"List" + struct.pack("<i", 1) + struct.pack("<4sqq", b"Comp", 48, len(body)))
+            return True
+    return False
+
+
+def choose_preset(ard, session, home, label, kind, want, time_scale):
+    """Chooses a preset from Ardour's list for the plug-in, in a process of
+    its own from the "comp" snapshot (whose settings differ from every
+    preset's), with a time limit; then Ardour's values and those of the
+    session saved after it, reloaded in another process."""
+    tag = "[VST3] "
+    snap = "preset-" + re.sub(r"\W+", "-", label.lower())
+    t0 = time.time()
+    rc, out = ard.lua("preset_session.lua", {"TAVLO_SESSION_DIR": session, "TAVLO_SNAPSHOT": "comp",
+                                             "TAVLO_PRESET": label, "TAVLO_RESAVE_AS": snap, "HOME": home},
+                      timeout=PRESET_TIMEOUT)
+    chosen = re.search(r"^CHOSEN (.*)$", out, re.M)
+    what = "%s (%s)" % (chosen.group(1), kind) if chosen else kind
+    if "SESSION-DONE" in out:
+        detail = "returned after %.1f s, %s" % (time.time() - t0, what)
+    elif rc == -1 and "LOADING" in out and "LOADED" not in out:
+        detail = "Ardour froze inside load_preset of %s: no return in %d s" % (what, PRESET_TIMEOUT)
+    else:
+        detail = "exit %d, %s, output ends: %s" % (rc, what, out[-800:])
+    if not check("SESSION-DONE" in out, tag + 'choosing "%s" from Ardour\'s preset list' % label, detail):
+        return
+    want_s, want = want, in_host_units(want, time_scale)
+    values = re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M)
+    controls = re.findall(r"^CONTROL (\w[\w ]*)=(\S+)$", out, re.M)
+    bad = ["plug-in " + m for m in value_mismatches(values, want)] + \
+          ["control " + m for m in value_mismatches(controls, want)]
+    check(not bad, tag + 'Ardour\'s values after choosing "%s"' % label,
+          "; ".join(bad) if bad else " ".join("%s=%s" % g for g in values))
+    # The plug-in's own stream in the saved session (times in seconds), and
+    # Ardour's values once it is reloaded.
+    st = tavlo_state_text(os.path.join(session, snap + ".ardour"))
+    decoded = decode_tavlo_chunk(st[1]) if st else None
+    names = [k for k, _ in STATE_VALUES]
+    bad = ["stream " + m for m in value_mismatches(zip(names, decoded[0]), want_s)] if decoded else \
+        ["no state stream of the plug-in's layout saved"]
+    rc, out = ard.lua("reload_session.lua", {"TAVLO_SESSION_DIR": session, "TAVLO_SNAPSHOT": snap,
+                                             "TAVLO_RESAVE_AS": snap + "-2"})
+    values = re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M)
+    bad += ["reloaded " + m for m in value_mismatches(values, want)]
+    check("SESSION-DONE" in out and not bad, tag + 'session saved after "%s" holds its values and reloads with them' % label,
+          "; ".join(bad) if bad else " ".join("%s=%s" % g for g in values) or out[-800:])
+
+
+def check_presets_chosen(ard, session, home, time_scale):
+    """Factory presets (the plug-in's program list), Ardour's own user preset
+    and one that holds the processor's stream only, chosen as a user does."""
+    for label, want in CHOSEN_PRESETS:
+        choose_preset(ard, session, home, label, "factory preset", want, time_scale)
+    saved = [os.path.join(d, f) for d, _, names in os.walk(home) for f in names if f == "Tavlo Render Check.vstpreset"]
+    if len(saved) != 1:
+        check(False, "[VST3] Ardour's user preset file to load", repr(saved))
+        return
+    choose_preset(ard, session, home, "Tavlo Render Check", "Ardour's user preset", STATE_VALUES, time_scale)
+    other = os.path.join(os.path.dirname(saved[0]), "Tavlo Processor Only.vstpreset")
+    if not component_only_preset(saved[0], other):
+        check(False, "[VST3] a copy of Ardour's user preset with the processor's stream only", saved[0])
+    else:
+        choose_preset(ard, session, home, "Tavlo Processor Only", "preset with the processor's stream only",
+                      STATE_VALUES, time_scale)
+
+
+def install_as_user(ard, build, home):
+    """Installs what build holds under home, as a user
+    does: with scripts/install where every item it installs is there (a
+    stand-in cmake makes sure it never builds), otherwise by copying what
+    scripts/install-layout.sh says goes where. Returns (ok, how)."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(HERE)))
+    layout = os.path.join(root, "scripts", "install-layout.sh")
+    env = {k: v for k, v in ard.env.items() if not k.startswith("TAVLO_") and k != "XDG_DATA_HOME"}
+    env.update({"HOME": home, "TAVLO_BUILD_DIR": build})
+    p = subprocess.run(["bash", "-c", 'source "$1"; tavlo_layout; item() { printf "%s\\n" "$2"; }; tavlo_install_items',
+                        "-", layout], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+    items = p.stdout.decode("utf-8", "replace").split("\n")[:-1]
+    if p.returncode != 0 or not items:
+        return False, "cannot read the install layout: " + " ".join(items)
+    missing = [i for i in items if not os.path.exists(os.path.join(build, i))]
+    if not missing:
+        shim = os.path.join(ard.work, "no-build")
+        os.makedirs(shim, exist_ok=True)
+        with open(os.path.join(shim, "cmake"), "w") as f:
+            f.write("#!/bin/sh\necho 'scripts/install tried to build' >&2\nexit 1\n")
+        os.chmod(os.path.join(shim, "cmake"), 0o755)
+        env["PATH"] = shim + os.pathsep + env.get("PATH", "")
+        p = subprocess.run([os.path.join(root, "scripts", "install")], env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=120)
+        return p.returncode == 0, "scripts/install: " + p.stdout.decode("utf-8", "replace").strip().replace("\n", "; ")
+    print("note: %s lacks %s, which scripts/install would build first: copying the rest as "
+          "scripts/install-layout.sh lays it out" % (build, ", ".join(missing)), flush=True)
+    p = subprocess.run(["bash", "-c", 'source "$1"; tavlo_layout; build="$TAVLO_BUILD_DIR"; '
+                        'item() { [ -e "$build/$2" ] || return 0; mkdir -p "$3" && cp -R "$build/$2" "$3/"; }; '
+                        'tavlo_install_items', "-", layout], env=env,
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    return p.returncode == 0, "copied as install-layout.sh lays out %s" % ", ".join(
+        i for i in items if i not in missing)
+
+
+def check_installed_presets(ard, build):
+    """Tavlo installed under $HOME as a user installs it from build (the
+    folder of the bundle under test): Ardour lists each factory preset once,
+    beside the user preset saved there."""
+    home = os.path.join(ard.work, "install-home")
+    os.makedirs(home)
+    ok, how = install_as_user(ard, build, home)
+    bundle = os.path.join(home, ".vst3", "Tavlo.vst3")
+    so = os.path.join(bundle, "Contents", "x86_64-linux", "Tavlo.so")
+    if not check(ok and os.path.isfile(so), "[VST3] Tavlo installed under $HOME", how):
+        return
+    old = time.time() - 10
+    os.utime(so, (old, old))
+    env = {"HOME": home, "VST3_PATH": os.path.join(home, ".vst3")}
+    rc, out = ard.run([SCANNER, "-f", bundle], dict(env, LD_LIBRARY_PATH=LIBDIR), timeout=60)
+    user = "Tavlo Listing Check"
+    rc, out = ard.lua("preset_list.lua", dict(env, TAVLO_SESSION_DIR=os.path.join(ard.work, "install-session"),
+                                              TAVLO_USER_PRESET=user), timeout=PRESET_TIMEOUT)
+    if not check("SESSION-DONE" in out, "[VST3] preset list of the installed plug-in read in ardour7-lua",
+                 "" if "SESSION-DONE" in out else out[-1500:]):
+        return
+    labels = [m.split("\t")[0] for m in re.findall(r"^LISTED (.*)$", out, re.M)]
+    counts = dict((n, labels.count(n)) for n in labels)
+    wrong = ["%s %d times" % (n, counts.get(n, 0)) for n in FACTORY_PRESETS + [user] if counts.get(n, 0) != 1]
+    wrong += ["%s (not a factory or the saved preset)" % n for n in counts if n not in FACTORY_PRESETS + [user]]
+    check(not wrong, "[VST3] Ardour lists each factory preset once, and the user preset",
+          "%d listed; %s" % (len(labels), "; ".join(wrong)) if wrong else "%d listed" % len(labels))
+
+
+def run_format(ard, fmt, build=None):
     layout = FORMATS[fmt]
     tag = "[%s] " % fmt
     session = os.path.join(ard.work, fmt.lower() + "-session")
@@ -640,6 +854,11 @@ def run_format(ard, fmt):
     name = re.search(r"^NAME (.*)$", out, re.M)
     check(name is not None and name.group(1) == "Tavlo|Quillmarshworks", tag + "plug-in name and maker",
           name.group(1) if name else "none")
+    scale = re.search(r"^TIME_SCALE (\d+)$", out, re.M)
+    time_scale = int(scale.group(1)) if scale else 1
+    if fmt == "VST3":
+        check_vst3_ranges(out)
+    built = out
 
     snaps = ["dry", "bypass", "flat", "comp", "automix", "state", "sc_main", "sc_on"]
     for s in snaps:
@@ -656,7 +875,9 @@ def run_format(ard, fmt):
             print(out[-3000:])
             return
         values.append(re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M))
-    want = layout["lead"] + STATE_VALUES + layout["trail"]
+        if src == "state":
+            check_latency(tag, built, out)
+    want = layout["lead"] + in_host_units(STATE_VALUES, time_scale) + layout["trail"]
     for k, got in enumerate(values):
         ok = len(got) == len(want) and all(
             g[0] == w[0] and abs(float(g[1]) - w[1]) <= 1e-5 * max(1.0, abs(w[1]))
@@ -664,10 +885,13 @@ def run_format(ard, fmt):
         check(ok, tag + "parameter values after reload %d" % (k + 1), " ".join("%s=%s" % g for g in got))
     check(len(values) == 2 and values[0] == values[1], tag + "re-saved session reloads with the same values")
     if fmt == "LV2":
-        check_lv2_state(ard, session)
+        check_lv2_state(ard, session, time_scale)
     else:
         check_vst3_state(ard, session)
     check_saved_preset(ard, fmt, home, out_build)
+    if fmt == "VST3":
+        check_presets_chosen(ard, session, home, time_scale)
+        check_installed_presets(ard, build)
 
     # The tone-only session first: the control for the export tool itself.
     renders = {}

@@ -34,6 +34,19 @@ local function own_param_index (proc, label)
 	return found
 end
 
+-- The plug-in's own index of a parameter, for its descriptor.
+local function own_param_port (proc, label)
+	local plug = proc:to_insert ():plugin (0)
+	local found = nil
+	for i = 0, plug:parameter_count () - 1 do
+		if plug:parameter_is_input (i) and plug:parameter_is_control (i) and plug:parameter_label (i) == label then
+			found = i
+		end
+	end
+	if not found then fail ("no parameter " .. label) end
+	return found
+end
+
 local function set (proc, label, value)
 	local idx = own_param_index (proc, label)
 	if not ARDOUR.LuaAPI.set_processor_param (proc, idx, value) then
@@ -88,9 +101,31 @@ do
 	print ("NAME " .. plug:name () .. "|" .. plug:maker ())
 end
 
+-- Attack and Release are set in the unit of the range Ardour reports for
+-- them: seconds (up to about 0.01) or milliseconds (up to 10).
+local time_scale = 1
+do
+	local plug = tavlo:to_insert ():plugin (0)
+	for _, label in ipairs ({ "Attack", "Release" }) do
+		local _, t = plug:get_parameter_descriptor (own_param_port (tavlo, label), ARDOUR.ParameterDescriptor ())
+		print (string.format ("RANGE %s %.9g %.9g", label, t[2].lower, t[2].upper))
+		if label == "Attack" and t[2].upper > 1 then time_scale = 1000 end
+	end
+	print ("TIME_SCALE " .. time_scale)
+end
+local function set_time (proc, label, seconds)
+	set (proc, label, seconds * time_scale)
+end
+
+-- The latency Ardour holds for the plug-in, after the cycles of a snapshot.
+local function latency (what)
+	print ("LATENCY " .. what .. " " .. tavlo:signal_latency ())
+end
+
 set (tavlo, "Input", 30)
 set (tavlo, "Bypass", 1)
 snapshot ("bypass")
+latency ("off")
 
 -- Nyquist tone at full scale: the hand-worked case of the driver.
 ARDOUR.LuaAPI.set_processor_param (tone, 0, 1)
@@ -124,12 +159,13 @@ end
 ARDOUR.LuaAPI.set_processor_param (tone, 0, 3)
 set (tavlo, "Input", 45)
 set (tavlo, "Output", -3)
-set (tavlo, "Attack", 0.002)
-set (tavlo, "Release", 0.2)
+set_time (tavlo, "Attack", 0.002)
+set_time (tavlo, "Release", 0.2)
 set (tavlo, "Mix", 80)
 set (tavlo, "HPF", 100)
 set (tavlo, "Oversample", 1)
 snapshot ("state")
+latency ("on")
 -- The same settings as a user preset, as Ardour's preset menu saves one
 -- (under $HOME, which the driver points at its work folder).
 do
@@ -140,8 +176,8 @@ end
 -- Side-chain: the main track carries DC 0.5, a second track a full-scale
 -- Nyquist tone into Tavlo's side-chain input only.
 set (tavlo, "Output", 0)
-set (tavlo, "Attack", 0.005)
-set (tavlo, "Release", 0.3)
+set_time (tavlo, "Attack", 0.005)
+set_time (tavlo, "Release", 0.3)
 set (tavlo, "Mix", 100)
 set (tavlo, "HPF", 20)
 set (tavlo, "Oversample", 0)
@@ -160,6 +196,7 @@ for c = 0, 1 do
 end
 set (tavlo, "Sidechain", 1)
 snapshot ("sc_main")
+latency ("off again")
 set (tavlo, "Sidechain", 0)
 snapshot ("sc_on")
 

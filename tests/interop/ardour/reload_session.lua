@@ -23,6 +23,7 @@ for i = 0, 8 do
 	if proc:display_name () == "Tavlo" then
 		found = true
 		local plug = proc:to_insert ():plugin (0)
+		print ("LATENCY reloaded " .. proc:signal_latency ())
 		local n = 0
 		for j = 0, plug:parameter_count () - 1 do
 			if plug:parameter_is_input (j) and plug:parameter_is_control (j) then
