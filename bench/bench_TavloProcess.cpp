@@ -14,6 +14,7 @@
 #include "tavlo/TavloEditor.h"
 #include "vst3/IFxVST3.h"
 #include "BenchSignal.h"
+#include "host/Vst3Host.h"
 
 namespace
 {
@@ -140,7 +141,9 @@ BENCHMARK(BM_SilenceAfterBurst)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args(
 // The whole VST 3 process call on 32-bit blocks: sample conversion, channel
 // bookkeeping and the output silence check around the chain. First
 // argument 1: digital silence in and out, where the silence check reads
-// every output sample; with music it stops at the first one.
+// every output sample; with music it stops at the first one. Second
+// argument: a parameter automated with a point at every frame (each block
+// then runs in one-frame pieces), -1 for none.
 void BM_ProcessCall(benchmark::State& state)
 {
   using Steinberg::Vst::AudioBusBuffers;
@@ -149,6 +152,7 @@ void BM_ProcessCall(benchmark::State& state)
   static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
   static const std::vector<float> L(sig.L.begin(), sig.L.end()), R(sig.R.begin(), sig.R.end());
   const bool silent = state.range(0) != 0;
+  const int automated = (int)state.range(1);
   const std::vector<float> zeros(kBlock, 0.0f);
   std::vector<float> outL(kBlock), outR(kBlock);
 
@@ -177,6 +181,17 @@ void BM_ProcessCall(benchmark::State& state)
   data.inputs = ins;
   data.numOutputs = 1;
   data.outputs = outs;
+  vst3host::ParameterChanges changes;
+  if (automated >= 0)
+  {
+    vst3host::ParamValueQueue* q = changes.Add((Steinberg::Vst::ParamID)automated, 0.3, 0);
+    for (int f = 1; f < kBlock; ++f)
+    {
+      Steinberg::int32 index = 0;
+      q->addPoint(f, 0.3 + 0.2 * (f % 64) / 64.0, index);
+    }
+    data.inputParameterChanges = &changes;
+  }
 
   const size_t nBlocks = L.size() / kBlock;
   size_t blk = 0;
@@ -197,7 +212,14 @@ void BM_ProcessCall(benchmark::State& state)
   plug->terminate();
   plug->release();
 }
-BENCHMARK(BM_ProcessCall)->Arg(0)->Arg(1)->ArgName("silence");
+BENCHMARK(BM_ProcessCall)
+    ->Args({0, -1})
+    ->Args({1, -1})
+    ->Args({0, kInput})
+    ->Args({0, kMix})
+    ->Args({0, kHPF})
+    ->Args({0, kOversample})
+    ->ArgNames({"silence", "every_frame"});
 
 } // namespace
 

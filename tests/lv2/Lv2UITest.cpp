@@ -333,6 +333,20 @@ TEST_F(Lv2UI, OpensInTheParentAndShowsWhatTheOffscreenRenderShows)
   EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
   EXPECT_TRUE(ui.writes.empty());
 
+  // A preset as hosts send it: every control port within one idle cycle,
+  // one of them twice (the old value, then the new), the meter among them.
+  // The editor shows the last value of each.
+  const float leadVocal[9] = {160.0f, 6.5f, 0.002f, 0.15f, 100.0f, 100.0f, 0.0f, 0.0f, 1.0f};
+  ui.Port(2, 0.005f);
+  for (uint32_t port = 0; port < 9; ++port)
+  {
+    ui.Port(port, leadVocal[port]);
+    ui.Port(kMeterPort, 0.5f);
+    ref.Set((int)port, leadVocal[port]);
+  }
+  EXPECT_EQ(0, MismatchesOnceShown(ui, kids[0], ref));
+  EXPECT_TRUE(ui.writes.empty());
+
   // Values a port cannot hold change nothing on screen (nothing to wait
   // for but time).
   ui.Port(kInputPort, NAN);
