@@ -384,7 +384,7 @@ tresult PLUGIN_API IFxVST3::initialize(FUnknown* context)
     mPlug->RestorePreset(0);
   }
   // Hosts that offer a run loop before any view is open get told there.
-  if (result == kResultOk) mNotices.UseLoop(context, false);
+  if (result == kResultOk) mNotices.UseContextLoop(context);
   return result;
 }
 

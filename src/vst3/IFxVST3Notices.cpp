@@ -1,99 +1,47 @@
 #include "vst3/IFxVST3Notices.h"
 
-using namespace Steinberg;
+#include "vst3/IFxVST3HostRunLoop.h"
 
 namespace {
 // Often enough that a host's display follows a preset at once, seldom
 // enough to cost nothing.
-constexpr Linux::TimerInterval kTellIntervalMs = 30;
+constexpr int kTellIntervalMs = 30;
 }  // namespace
 
-// The registration's handler. The host may hold references past
-// unregistration, so it is counted and may outlive the notices; Detach()
-// makes a late call harmless.
-class IFxVST3Notices::Timer : public Linux::ITimerHandler
+IFxVST3Notices::IFxVST3Notices(Teller tell, void* context) : mTell(tell), mContext(context) {}
+
+IFxVST3Notices::~IFxVST3Notices() { StopAll(); }
+
+void IFxVST3Notices::UseContextLoop(Steinberg::FUnknown* context)
 {
-public:
-  explicit Timer(IFxVST3Notices* owner) : mOwner(owner) {}
-  void PLUGIN_API onTimer() override
-  {
-    if (IFxVST3Notices* owner = mOwner.load()) owner->Tell();
-  }
-  void Detach() { mOwner.store(nullptr); }
-
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-  {
-    if (FUnknownPrivate::iidEqual(iid, Linux::ITimerHandler::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid))
-    {
-      addRef();
-      *obj = static_cast<Linux::ITimerHandler*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return ++mRefs; }
-  uint32 PLUGIN_API release() override
-  {
-    const uint32 n = --mRefs;
-    if (n == 0) delete this;
-    return n;
-  }
-
-private:
-  virtual ~Timer() {}
-  std::atomic<IFxVST3Notices*> mOwner;
-  std::atomic<uint32> mRefs{1};
-};
-
-bool IFxVST3Notices::Register(Registration& r, FUnknown* loopOwner)
-{
-  if (r.loop || !loopOwner) return r.loop != nullptr;
-  Linux::IRunLoop* loop = nullptr;
-  if (loopOwner->queryInterface(Linux::IRunLoop::iid, (void**)&loop) != kResultOk || !loop) return false;
-  auto* timer = new Timer(this);
-  if (loop->registerTimer(timer, kTellIntervalMs) != kResultOk)
-  {
-    timer->Detach();
-    timer->release();
-    loop->release();
-    return false;
-  }
-  r.loop = loop;
-  r.timer = timer;
-  return true;
+  if (mContextLoop) return;
+  std::unique_ptr<IFxVST3HostRunLoop> loop(IFxVST3HostRunLoop::Of(context));
+  if (!loop || !loop->StartTimer(kTellIntervalMs, this)) return;
+  DropViewLoop(mViewLoop);
+  mContextLoop = std::move(loop);
 }
 
-void IFxVST3Notices::Unregister(Registration& r)
+void IFxVST3Notices::UseViewLoop(IEditorRunLoop* loop)
 {
-  if (!r.loop) return;
-  r.timer->Detach();
-  r.loop->unregisterTimer(r.timer);
-  r.timer->release();
-  r.loop->release();
-  r = Registration();
+  if (mContextLoop || mViewLoop || !loop) return;
+  if (loop->StartTimer(kTellIntervalMs, this)) mViewLoop = loop;
 }
 
-void IFxVST3Notices::UseLoop(FUnknown* loopOwner, bool fromView)
+void IFxVST3Notices::DropViewLoop(IEditorRunLoop* loop)
 {
-  if (!fromView)
-  {
-    if (Register(mContextLoop, loopOwner)) Unregister(mViewLoop);
-  }
-  else if (!mContextLoop.loop)
-    Register(mViewLoop, loopOwner);
+  if (!loop || loop != mViewLoop) return;
+  mViewLoop->StopTimer(this);
+  mViewLoop = nullptr;
 }
-
-void IFxVST3Notices::DropViewLoop() { Unregister(mViewLoop); }
 
 void IFxVST3Notices::StopAll()
 {
-  Unregister(mViewLoop);
-  Unregister(mContextLoop);
+  DropViewLoop(mViewLoop);
+  mContextLoop.reset();
 }
 
-void IFxVST3Notices::Tell()
+void IFxVST3Notices::OnRunLoopTimer()
 {
-  const int32 flags = mPending.exchange(0, std::memory_order_acq_rel);
+  const Steinberg::int32 flags = mPending.exchange(0, std::memory_order_acq_rel);
   if (flags && mTell) mTell(mContext, flags);
 }

@@ -10,50 +10,45 @@
 // host context's where the host offers one there, else an open view's.
 
 #include <atomic>
+#include <memory>
 
+#include "graphics/IEditorRunLoop.h"
 #include "pluginterfaces/base/funknown.h"
-#include "pluginterfaces/gui/iplugview.h"
 
-class IFxVST3Notices
+class IFxVST3HostRunLoop;
+
+class IFxVST3Notices final : private IEditorRunLoopClient
 {
 public:
   // What telling the host means: called on the run loop's thread with the
   // flags collected since the last time (never 0).
   using Teller = void (*)(void* context, Steinberg::int32 restartFlags);
 
-  IFxVST3Notices(Teller tell, void* context) : mTell(tell), mContext(context) {}
-  ~IFxVST3Notices() { StopAll(); }
+  IFxVST3Notices(Teller tell, void* context);
+  ~IFxVST3Notices();
   IFxVST3Notices(const IFxVST3Notices&) = delete;
   IFxVST3Notices& operator=(const IFxVST3Notices&) = delete;
 
   // Any thread; never waits and never calls the host.
   void Post(Steinberg::int32 restartFlags) { mPending.fetch_or(restartFlags, std::memory_order_acq_rel); }
-  // What is still to be told; for tests and for a host with no run loop.
-  Steinberg::int32 Pending() const { return mPending.load(std::memory_order_acquire); }
 
-  // A run loop to tell from. The host context's is kept until StopAll; a
-  // view's (fromView) serves only while no context loop does, until
-  // DropViewLoop. The loop is held (addRef) while it serves.
-  void UseLoop(Steinberg::FUnknown* loopOwner, bool fromView);
-  void DropViewLoop();
+  // The host context's run loop, if it offers one; kept until StopAll.
+  void UseContextLoop(Steinberg::FUnknown* context);
+  // An open view's run loop (not owned), used while no context loop is and
+  // until DropViewLoop, which the view calls before it lets the loop go.
+  void UseViewLoop(IEditorRunLoop* loop);
+  void DropViewLoop(IEditorRunLoop* loop);
   // Unregisters from every loop (terminate, destruction).
   void StopAll();
 
-  // The timer: tells what is pending.
-  void Tell();
-
 private:
-  class Timer;
-  struct Registration
-  {
-    Steinberg::Linux::IRunLoop* loop = nullptr;
-    Timer* timer = nullptr;
-  };
-  bool Register(Registration& r, Steinberg::FUnknown* loopOwner);
-  static void Unregister(Registration& r);
+  void OnRunLoopFd(int) override {}
+  // Tells what is pending.
+  void OnRunLoopTimer() override;
 
   Teller mTell;
   void* mContext;
   std::atomic<Steinberg::int32> mPending{0};
-  Registration mContextLoop, mViewLoop;
+  std::unique_ptr<IFxVST3HostRunLoop> mContextLoop;
+  IEditorRunLoop* mViewLoop = nullptr;
 };

@@ -6,138 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "graphics/IEditorRunLoop.h"
 #include "graphics/IGraphics.h"
 #include "vst3/IFxVST3.h"
+#include "vst3/IFxVST3HostRunLoop.h"
 
 using namespace Steinberg;
 
-namespace {
-
-// One registration with the host's run loop. The host may hold references
-// past unregistration, so these objects are counted and outlive the view
-// if need be; Detach() makes a late call harmless.
-class RunLoopHandler : public Linux::IEventHandler, public Linux::ITimerHandler
-{
-public:
-  explicit RunLoopHandler(IEditorRunLoopClient* pClient) : mClient(pClient) {}
-
-  void PLUGIN_API onFDIsSet(Linux::FileDescriptor fd) override
-  {
-    if (IEditorRunLoopClient* client = mClient.load()) client->OnRunLoopFd(fd);
-  }
-  void PLUGIN_API onTimer() override
-  {
-    if (IEditorRunLoopClient* client = mClient.load()) client->OnRunLoopTimer();
-  }
-  void Detach() { mClient.store(nullptr); }
-
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-  {
-    if (FUnknownPrivate::iidEqual(iid, Linux::IEventHandler::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid))
-    {
-      addRef();
-      *obj = static_cast<Linux::IEventHandler*>(this);
-      return kResultOk;
-    }
-    if (FUnknownPrivate::iidEqual(iid, Linux::ITimerHandler::iid))
-    {
-      addRef();
-      *obj = static_cast<Linux::ITimerHandler*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return ++mRefs; }
-  uint32 PLUGIN_API release() override
-  {
-    const uint32 n = --mRefs;
-    if (n == 0) delete this;
-    return n;
-  }
-
-private:
-  virtual ~RunLoopHandler() {}
-  std::atomic<IEditorRunLoopClient*> mClient;
-  std::atomic<uint32> mRefs{1};
-};
-
-}  // namespace
-
-// The host's Linux::IRunLoop behind the platform-neutral interface.
-class IFxVST3HostRunLoop : public IEditorRunLoop
-{
-public:
-  explicit IFxVST3HostRunLoop(Linux::IRunLoop* pLoop) : mLoop(pLoop) {}
-  ~IFxVST3HostRunLoop() override
-  {
-    for (Entry& e : mFds) Drop(e, false);
-    for (Entry& e : mTimers) Drop(e, true);
-    mLoop->release();
-  }
-
-  bool WatchFd(int fd, IEditorRunLoopClient* pClient) override
-  {
-    UnwatchFd(pClient);
-    auto* h = new RunLoopHandler(pClient);
-    if (mLoop->registerEventHandler(static_cast<Linux::IEventHandler*>(h), fd) != kResultOk)
-    {
-      h->Detach();
-      h->release();
-      return false;
-    }
-    mFds.push_back({pClient, h});
-    return true;
-  }
-  void UnwatchFd(IEditorRunLoopClient* pClient) override { Remove(mFds, pClient, false); }
-
-  bool StartTimer(int ms, IEditorRunLoopClient* pClient) override
-  {
-    StopTimer(pClient);
-    auto* h = new RunLoopHandler(pClient);
-    if (mLoop->registerTimer(static_cast<Linux::ITimerHandler*>(h), (Linux::TimerInterval)std::max(ms, 1)) !=
-        kResultOk)
-    {
-      h->Detach();
-      h->release();
-      return false;
-    }
-    mTimers.push_back({pClient, h});
-    return true;
-  }
-  void StopTimer(IEditorRunLoopClient* pClient) override { Remove(mTimers, pClient, true); }
-
-private:
-  struct Entry
-  {
-    IEditorRunLoopClient* client;
-    RunLoopHandler* handler;
-  };
-
-  void Drop(Entry& e, bool timer)
-  {
-    if (timer)
-      mLoop->unregisterTimer(static_cast<Linux::ITimerHandler*>(e.handler));
-    else
-      mLoop->unregisterEventHandler(static_cast<Linux::IEventHandler*>(e.handler));
-    e.handler->Detach();
-    e.handler->release();
-  }
-  void Remove(std::vector<Entry>& list, IEditorRunLoopClient* pClient, bool timer)
-  {
-    for (size_t i = 0; i < list.size(); ++i)
-    {
-      if (list[i].client != pClient) continue;
-      Drop(list[i], timer);
-      list.erase(list.begin() + (long)i);
-      return;
-    }
-  }
-
-  Linux::IRunLoop* mLoop;
-  std::vector<Entry> mFds, mTimers;
-};
 
 IFxVST3View::IFxVST3View(IFxVST3* pOwner) : CPluginView(nullptr), mOwner(pOwner)
 {
@@ -192,7 +66,7 @@ tresult PLUGIN_API IFxVST3View::attached(void* parent, FIDString type)
   mOwner->Plug()->OnGUIOpen();
   // A host that offers no run loop of its own elsewhere hears the binding's
   // notices from this one while the view is open.
-  mOwner->Notices().UseLoop(plugFrame, true);
+  mOwner->Notices().UseViewLoop(mRunLoop);
   return kResultOk;
 }
 
@@ -205,7 +79,7 @@ tresult PLUGIN_API IFxVST3View::removed()
     pGraphics->CloseWindow();
     pGraphics->SetHostRunLoop(nullptr);
   }
-  if (mOwner && mRunLoop) mOwner->Notices().DropViewLoop();
+  if (mOwner && mRunLoop) mOwner->Notices().DropViewLoop(mRunLoop);
   delete mRunLoop;
   mRunLoop = nullptr;
   return CPluginView::removed();

@@ -208,6 +208,37 @@ TEST(EditorViewTest, OpenAndCloseHooksBracketTheWindow)
   static_cast<Vst::IEditController*>(plug)->release();
 }
 
+// A host whose context offers no run loop hears the binding's notices from
+// an open view's frame instead, on the frame's loop; once the view is
+// removed nothing is told from there any more.
+TEST(EditorViewTest, WithoutAContextLoopNoticesComeFromTheViewsLoop)
+{
+  auto* plug = new ViewPlug(true, nullptr);
+  HostApplication app("No Loop Host", false);
+  ComponentHandler handler;
+  ASSERT_EQ(kResultOk, plug->initialize(&app));
+  plug->setComponentHandler(&handler);
+  IPlugView* v = plug->createView("editor");
+  PlugFrame frame;
+  v->setFrame(&frame);
+  ASSERT_EQ(kResultOk, v->attached(reinterpret_cast<void*>(0x1234), kPlatformTypeX11EmbedWindowID));
+  plug->Plug()->SetLatency(32);
+  EXPECT_TRUE(handler.Edits().empty());
+  EXPECT_TRUE(frame.RunUntil([&] { return !handler.Edits().empty(); }, 2000));
+  ASSERT_EQ(1u, handler.Edits().size());
+  EXPECT_EQ((double)Vst::kLatencyChanged, handler.Edits()[0].value);
+  EXPECT_EQ(kResultOk, v->removed());
+  EXPECT_EQ(0u, frame.TimerCount());
+  plug->Plug()->SetLatency(0);
+  frame.RunFor(100);
+  EXPECT_EQ(1u, handler.Edits().size());
+  v->setFrame(nullptr);
+  v->release();
+  plug->setComponentHandler(nullptr);
+  plug->terminate();
+  static_cast<Vst::IEditController*>(plug)->release();
+}
+
 // A host's content scale sizes the view; an open one asks the host's frame
 // for room, a closed one reports the size when asked.
 TEST(EditorViewTest, ContentScaleSetsTheSizeAndAsksAnOpenWindowForIt)

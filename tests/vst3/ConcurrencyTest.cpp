@@ -94,6 +94,21 @@ public:
 
 IGraphics* OffscreenEditor(IFxBase* plug) { return MakeTavloHeadlessEditor(plug); }
 
+// One 64-frame 32-bit block over these buffers: main input and side-chain
+// (in: two buses of two), stereo output.
+Vst::ProcessData Block64(vst3host::AudioBuffers& in, vst3host::AudioBuffers& out)
+{
+  Vst::ProcessData data;
+  data.processMode = Vst::kRealtime;
+  data.symbolicSampleSize = Vst::kSample32;
+  data.numSamples = 64;
+  data.numInputs = 2;
+  data.numOutputs = 1;
+  data.inputs = in.Buses();
+  data.outputs = out.Buses();
+  return data;
+}
+
 // A Tavlo in its binding, initialised, set up and active, with an audio
 // thread processing 64-frame blocks of a tone for as long as it runs. After
 // each block the audio thread hands what the block worked with to check().
@@ -128,14 +143,7 @@ struct Running
   {
     audio = std::thread([this] {
       vst3host::AudioBuffers in(2, 2, 64, false), out(1, 2, 64, false);
-      Vst::ProcessData data;
-      data.processMode = Vst::kRealtime;
-      data.symbolicSampleSize = Vst::kSample32;
-      data.numSamples = 64;
-      data.numInputs = 2;
-      data.numOutputs = 1;
-      data.inputs = in.Buses();
-      data.outputs = out.Buses();
+      Vst::ProcessData data = Block64(in, out);
       vst3host::ParameterChanges changes;
       data.inputParameterChanges = &changes;
       for (long n = 0; !stop.load(); ++n)
@@ -385,13 +393,7 @@ TEST(Concurrency, AFreshInstanceStartsFromItsParameters)
     EXPECT_EQ(kResultOk, binding->setupProcessing(setup));
     EXPECT_EQ(kResultOk, binding->setActive(true));
     vst3host::AudioBuffers in(2, 2, 64, false), out(1, 2, 64, false);
-    Vst::ProcessData data;
-    data.symbolicSampleSize = Vst::kSample32;
-    data.numSamples = 64;
-    data.numInputs = 2;
-    data.numOutputs = 1;
-    data.inputs = in.Buses();
-    data.outputs = out.Buses();
+    Vst::ProcessData data = Block64(in, out);
     binding->process(data);
     TavloChainSettings got = plug->Chain().GetSettings();
     got.sampleRate = want.sampleRate;
