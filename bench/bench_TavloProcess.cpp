@@ -143,7 +143,7 @@ BENCHMARK(BM_SilenceAfterBurst)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args(
 // argument 1: digital silence in and out, where the silence check reads
 // every output sample; with music it stops at the first one. Second
 // argument: a parameter automated with a point at every frame (each block
-// then runs in one-frame pieces), -1 for none.
+// then runs in one-frame pieces), -1 for none. Third: Oversample on.
 void BM_ProcessCall(benchmark::State& state)
 {
   using Steinberg::Vst::AudioBusBuffers;
@@ -163,6 +163,7 @@ void BM_ProcessCall(benchmark::State& state)
   plug->setActive(true);
   plug->Plug()->ParamAt(kInput)->SetValue(30.0);
   plug->Plug()->OnParamChange(kInput);
+  plug->Plug()->ParamAt(kOversample)->SetValue((double)state.range(2));
 
   float* inChans[2] = {};
   float* scChans[2] = {const_cast<float*>(zeros.data()), const_cast<float*>(zeros.data())};
@@ -213,13 +214,14 @@ void BM_ProcessCall(benchmark::State& state)
   plug->release();
 }
 BENCHMARK(BM_ProcessCall)
-    ->Args({0, -1})
-    ->Args({1, -1})
-    ->Args({0, kInput})
-    ->Args({0, kMix})
-    ->Args({0, kHPF})
-    ->Args({0, kOversample})
-    ->ArgNames({"silence", "every_frame"});
+    ->Args({0, -1, 0})
+    ->Args({1, -1, 0})
+    ->Args({0, kInput, 0})
+    ->Args({0, kMix, 0})
+    ->Args({0, kHPF, 0})
+    ->Args({0, -1, 1})
+    ->Args({0, kMix, 1})
+    ->ArgNames({"silence", "every_frame", "oversample"});
 
 } // namespace
 
