@@ -233,7 +233,7 @@ std::string IFxLV2Turtle::UI()
   // Nothing draws without idle calls, and the editor lives in the host's window.
   t += "\tlv2:requiredFeature ui:idleInterface , ui:parent ;\n";
   t += "\tlv2:optionalFeature ui:resize , ui:touch , ui:noUserResize , opts:options ,\n"
-       "\t\t<http://lv2plug.in/ns/ext/urid#map> ;\n";
+       "\t\t<http://lv2plug.in/ns/ext/urid#map> , <http://lv2plug.in/ns/ext/instance-access> ;\n";
   // The editor draws at the host's scale on high-density screens.
   t += "\topts:supportedOption ui:scaleFactor ;\n";
   t += "\tlv2:extensionData ui:idleInterface";

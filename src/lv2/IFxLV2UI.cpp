@@ -6,16 +6,20 @@
 // processes.
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "fx/IParam.h"
 #include "graphics/IControl.h"
 #include "graphics/IEditorRunLoop.h"
 #include "graphics/IGraphics.h"
 #include "lv2/IFxLV2.h"
 #include "lv2/atom/atom.h"
+#include "lv2/instance-access/instance-access.h"
 #include "lv2/options/options.h"
 #include "lv2/ui/ui.h"
 #include "lv2/urid/urid.h"
@@ -159,6 +163,7 @@ public:
 
   int Idle()
   {
+    FollowDsp();
     mLoop.Idle();
     return 0;
   }
@@ -166,8 +171,11 @@ public:
 private:
   IFxLV2UI(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2_Feature* const* features)
     : mPlug(new IFxLV2(MakeParamTable())), mWrite(write), mController(controller),
-      mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch)))
+      mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch))),
+      mDsp(static_cast<IFxLV2*>(const_cast<void*>(FindFeature(features, LV2_INSTANCE_ACCESS_URI))))
   {
+    const size_t n = (size_t)mPlug->Plug()->ParamCount();
+    mFollowed.assign(n, Followed());
     // The defaults until the host reports the ports' values.
     if (IGraphics* pGraphics = MakeEditor(mPlug->Plug())) mPlug->Plug()->AttachGraphics(pGraphics);
     mPlug->Plug()->RestorePreset(0);
@@ -190,12 +198,45 @@ private:
 
   void BeginEdit(uint32_t port) override
   {
+    if (port < mFollowed.size()) mFollowed[port].editing = true;
     if (mTouch && mTouch->touch) mTouch->touch(mTouch->handle, port, true);
   }
-  void Edit(uint32_t port, float value) override { mWrite(mController, port, sizeof(float), 0, &value); }
+  void Edit(uint32_t port, float value) override
+  {
+    if (port < mFollowed.size())
+    {
+      mFollowed[port].written = value;
+      mFollowed[port].hasWritten = true;
+    }
+    mWrite(mController, port, sizeof(float), 0, &value);
+  }
   void EndEdit(uint32_t port) override
   {
+    if (port < mFollowed.size()) mFollowed[port].editing = false;
     if (mTouch && mTouch->touch) mTouch->touch(mTouch->handle, port, false);
+  }
+
+  // Where the host lets the UI see the plug-in it belongs to, the editor
+  // follows the values the plug-in runs with, as a port event would bring
+  // them: a host that sets ports without telling the UI (a preset chosen in
+  // its own dialog) is shown all the same. A value is taken when it changes
+  // in the plug-in, except while the user edits it and when it is only the
+  // echo of the UI's own last write.
+  void FollowDsp()
+  {
+    if (!mDsp) return;
+    IFxBase* dsp = mDsp->Plug();
+    const size_t n = std::min(mFollowed.size(), (size_t)dsp->ParamCount());
+    for (size_t i = 0; i < n; ++i)
+    {
+      Followed& f = mFollowed[i];
+      const float v = (float)dsp->ParamAt((int)i)->GetValue();
+      if (f.seen && v == f.last) continue;
+      f.seen = true;
+      f.last = v;
+      if (f.editing || (f.hasWritten && v == f.written)) continue;
+      mPlug->ApplyControlValue((int)i, v);
+    }
   }
 
   std::unique_ptr<IFxLV2> mPlug;
@@ -203,6 +244,18 @@ private:
   LV2UI_Write_Function mWrite;
   LV2UI_Controller mController;
   const LV2UI_Touch* mTouch;
+  // The plug-in's own instance, where the host offers it (instance-access);
+  // not owned.
+  IFxLV2* mDsp;
+  struct Followed
+  {
+    float last = 0.0f;     // the plug-in's value when last looked at
+    bool seen = false;
+    float written = 0.0f;  // what the UI last wrote to the port
+    bool hasWritten = false;
+    bool editing = false;  // between the edit's touch and release
+  };
+  std::vector<Followed> mFollowed;  // by parameter
 };
 
 namespace {

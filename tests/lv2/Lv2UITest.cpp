@@ -104,8 +104,9 @@ struct OpenUI
   std::vector<std::string> events;
   int resizedW = 0, resizedH = 0;
 
-  // scale: a ui:scaleFactor option for the UI, 0 for none.
-  OpenUI(const LV2UI_Descriptor* d, Window parent, float scale = 0.0f) : desc(d)
+  // scale: a ui:scaleFactor option for the UI, 0 for none; instance: the
+  // plug-in's handle for instance-access, null for none.
+  OpenUI(const LV2UI_Descriptor* d, Window parent, float scale = 0.0f, void* instance = nullptr) : desc(d)
   {
     LV2UI_Resize resize = {this, [](LV2UI_Feature_Handle h, int w, int hgt) {
                              static_cast<OpenUI*>(h)->resizedW = w;
@@ -135,12 +136,15 @@ struct OpenUI
     };
     const LV2_Feature mapF = {LV2_URID__map, &map};
     const LV2_Feature optionsF = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
-    const LV2_Feature* features[] = {&parentF, &resizeF, &touchF, &idleF, nullptr, nullptr, nullptr};
+    const LV2_Feature instanceF = {"http://lv2plug.in/ns/ext/instance-access", instance};
+    const LV2_Feature* features[] = {&parentF, &resizeF, &touchF, &idleF, nullptr, nullptr, nullptr, nullptr};
+    int extra = 4;
     if (scale > 0.0f)
     {
-      features[4] = &mapF;
-      features[5] = &optionsF;
+      features[extra++] = &mapF;
+      features[extra++] = &optionsF;
     }
+    if (instance) features[extra++] = &instanceF;
     handle = desc->instantiate(desc, kTavloUri, SharedUiModule().bundle.c_str(), Write, this, &widget, features);
     idle = static_cast<const LV2UI_Idle_Interface*>(desc->extension_data(LV2_UI__idleInterface));
   }
@@ -411,6 +415,53 @@ TEST_F(Lv2UI, DragOnInputKnobWritesRisingValuesWithTouch)
   EXPECT_TRUE(ui.Until([&] { return ui.touches.size() == 4; }));
   ASSERT_FALSE(ui.writes.empty());
   EXPECT_NEAR(want, ui.writes.front().second, 1e-3) << "the drag started from the value shown before";
+}
+
+// A host that sets the plug-in's ports without telling its UI (a preset
+// chosen in the host's own dialog): where the host lets the UI see the
+// plug-in (instance-access), the editor shows the values the plug-in runs
+// with, and a drag starts from them; the echo of the drag's own writes does
+// not pull the knob back.
+TEST_F(Lv2UI, WithInstanceAccessTheEditorFollowsThePlugIn)
+{
+  lv2host::World& w = SharedUiModule().w;
+  lv2host::Instance dsp(w, w.Plugin());
+  ASSERT_TRUE(dsp);
+  dsp.Activate();
+  dsp.Run(64);
+  OpenUI ui(SharedUiModule().desc, mParent, 0.0f, lilv_instance_get_handle(dsp.Get()));
+  ASSERT_NE(nullptr, ui.handle);
+  ASSERT_TRUE(Shown(ui));
+  const Window win = (Window)reinterpret_cast<uintptr_t>(ui.widget);
+
+  const char* const symbols[9] = {"input", "output", "attack", "release", "mix", "hpf", "oversample", "bypass",
+                                  "sidechain"};
+  const float leadVocal[9] = {160.0f, 6.5f, 0.002f, 0.15f, 100.0f, 100.0f, 0.0f, 0.0f, 1.0f};
+  for (int i = 0; i < 9; ++i) dsp.Control(symbols[i]) = leadVocal[i];
+  dsp.Run(64);
+  Reference ref;
+  ref.Editor()->OnGUIIdle();
+  for (int i = 0; i < 9; ++i) ref.Set(i, leadVocal[i]);
+  EXPECT_EQ(0, MismatchesOnceShown(ui, win, ref));
+
+  const int cx = kInputL + kInputSize / 2, cy = kInputT + kInputSize / 2;
+  MoveTo(cx, cy);
+  Button(true);
+  MoveTo(cx, cy - 8);
+  const double want = 160.0 + 400.0 * 8.0 / 146.0 / 4.0;
+  EXPECT_TRUE(ui.Until([&] { return !ui.writes.empty() && std::fabs(ui.writes.back().second - want) < 1e-3; }));
+  Button(false);
+  EXPECT_TRUE(ui.Until([&] { return ui.touches.size() == 2; }));
+  ASSERT_FALSE(ui.writes.empty());
+  EXPECT_NEAR(want, ui.writes.front().second, 1e-3) << "the drag did not start from the plug-in's value";
+  // The plug-in takes the last write a run later, the first ones never.
+  dsp.Control("input") = ui.writes.back().second;
+  dsp.Run(64);
+  MoveTo(1, 1);
+  ui.Settle(100);
+  ref.Set(0, ui.writes.back().second);
+  EXPECT_EQ(0, MismatchesOnceShown(ui, win, ref));
+  dsp.Deactivate();
 }
 
 // Touch and release reach the host in pairs around every write: a wheel turn
