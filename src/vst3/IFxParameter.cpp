@@ -156,5 +156,13 @@ ParamValue IFxParameter::toPlain(ParamValue normalized) const
 
 ParamValue IFxParameter::toNormalized(ParamValue plain) const
 {
-  return mWrappedParam->GetNormalized(plain / HostScale(*mWrappedParam));
+  const IParam& p = *mWrappedParam;
+  const double scale = HostScale(p);
+  // Before 3.3 a host's plain value for a time was in seconds, and hosts
+  // that keep plain values (Ardour's automation) give those back: a value
+  // below the range in ms but inside the range in seconds, which no value
+  // in ms can be, is read in seconds.
+  if (scale != 1.0 && plain < p.GetMin() * scale && plain >= p.GetMin() && plain <= p.GetMax())
+    return p.GetNormalized(plain);
+  return p.GetNormalized(plain / scale);
 }

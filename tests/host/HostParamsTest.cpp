@@ -312,6 +312,13 @@ TEST_F(ParamsTest, PlainAndNormalisedConversions)
   EXPECT_DOUBLE_EQ(1.0, c->plainParamToNormalized(1, 50.0));
   EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(5, 3.0));
   EXPECT_DOUBLE_EQ(0.5, c->plainParamToNormalized(3, 200.0));
+  // A time in seconds, as hosts kept plain values before they were in ms
+  // (an Ardour session's automation), still reads as that time; below the
+  // range in both units it is the range's end.
+  EXPECT_DOUBLE_EQ(0.5, c->plainParamToNormalized(3, 0.2));
+  EXPECT_DOUBLE_EQ(c->plainParamToNormalized(2, 5.0), c->plainParamToNormalized(2, 0.005));
+  EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(2, 0.00005));
+  EXPECT_DOUBLE_EQ(0.0, c->plainParamToNormalized(3, 50.0));
   // The bypass list maps to its two states, whatever the host passes.
   EXPECT_EQ(0.0, c->normalizedParamToPlain(kBpas, std::nan("")));
   EXPECT_EQ(1.0, c->normalizedParamToPlain(kBpas, 1.0));
