@@ -683,10 +683,14 @@ TEST_F(RenderTool, NoOutputReplacesAnyInputEvenWithY)
   ASSERT_EQ(0, symlink("sc.wav", P("sc-link.wav").c_str()));
   // Audio under a picture's name: libsndfile goes by the content.
   std::ofstream(P("sc-audio.png"), std::ios::binary) << Slurp(P("sc.wav"));
+  // And under a state's and a preset's.
+  std::ofstream(P("take.state"), std::ios::binary) << Slurp(P("a.wav"));
+  std::ofstream(P("take.vstpreset"), std::ios::binary) << Slurp(P("a.wav"));
   mkdir(P("sub").c_str(), 0755);
   std::ofstream(P("sub/a.wav"), std::ios::binary) << Slurp(P("sc.wav"));
   std::vector<std::pair<std::string, std::string>> inputs;
-  for (const char* f : {"in.wav", "sc.wav", "a.wav", "state.bin", "sc-audio.png", "sub/a.wav"})
+  for (const char* f : {"in.wav", "sc.wav", "a.wav", "state.bin", "sc-audio.png", "take.state", "take.vstpreset",
+                        "sub/a.wav"})
     inputs.push_back({f, Slurp(P(f))});
 
   struct Case
@@ -720,6 +724,25 @@ TEST_F(RenderTool, NoOutputReplacesAnyInputEvenWithY)
     {"a snapshot as JPEG", {"--snapshot", "in.jpg", "in.wav", "o.wav"}, 2,
      "--snapshot in.jpg: pictures are written as PNG", false},
     {"a curve as SVG", {"--curve", "in.svg"}, 2, "--curve in.svg: pictures are written as PNG", false},
+    // Every writing option but OUTPUT (which -y lets replace an earlier
+    // render) over audio that is not the run's input: a take named by
+    // mistake, by its extension or by its content.
+    {"state over the input", {"--save-state", "in.wav", "in.wav", "o.wav"}, 2,
+     "--save-state in.wav: a state is not audio; give it a name of its own kind (in.state)", false},
+    {"state over another take", {"--save-state", "a.wav", "in.wav", "o.wav"}, 2,
+     "--save-state a.wav: a state is not audio", false},
+    {"state alone over a take", {"--save-state", "A.FLAC"}, 2, "--save-state A.FLAC: a state is not audio", false},
+    {"state over audio under a state's name", {"--save-state", "take.state", "in.wav", "o.wav"}, 1,
+     "take.state is an audio file; it is not replaced by a picture, a state or a preset, -y or not", false},
+    {"plot over audio under a picture's name", {"--plot", "sc-audio.png", "in.wav", "o.wav"}, 1,
+     "sc-audio.png is an audio file", false},
+    {"snapshot over audio under a picture's name", {"--snapshot", "sc-audio.png", "in.wav", "o.wav"}, 1,
+     "sc-audio.png is an audio file", false},
+    {"curve over audio under a picture's name", {"--curve", "sc-audio.png"}, 1, "sc-audio.png is an audio file", false},
+    {"preset over the input", {"--save-preset", "in.wav", "in.wav", "o.wav"}, 2,
+     "--save-preset in.wav: VST 3 presets are written as .vstpreset", false},
+    {"preset over audio under a preset's name", {"--save-preset", "take.vstpreset"}, 1,
+     "take.vstpreset is an audio file", false},
   };
   const std::vector<std::string> before = Listing(dir);
   for (const Case& c : cases)

@@ -1,5 +1,7 @@
 #include "OutputFiles.h"
 
+#include <sndfile.h>
+
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -387,4 +389,16 @@ std::string ReplacedInput(const std::string& output, const std::vector<Protected
 bool IsPngName(const std::string& path)
 {
   return path == "-" || (path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".png") == 0);
+}
+
+bool RefuseOverAudio(const std::string& given, const OutputTarget& target, std::string& error)
+{
+  if (!target.exists || target.kind != OutputTarget::kFile) return true;
+  SF_INFO info;
+  memset(&info, 0, sizeof(info));
+  SNDFILE* f = sf_open(target.path.c_str(), SFM_READ, &info);
+  if (!f) return true;
+  sf_close(f);
+  error = given + " is an audio file; it is not replaced by a picture, a state or a preset, -y or not";
+  return false;
 }

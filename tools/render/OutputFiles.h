@@ -79,3 +79,8 @@ std::string ReplacedInput(const std::string& output, const std::vector<Protected
 
 // Whether a picture's name ends in .png (any case), or is "-".
 bool IsPngName(const std::string& path);
+
+// A picture, a state or a preset never takes the place of audio, -y or not:
+// false, with the reason, when the existing file target resolved to holds
+// audio that libsndfile reads (a take named by mistake).
+bool RefuseOverAudio(const std::string& given, const OutputTarget& target, std::string& error);

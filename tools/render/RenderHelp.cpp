@@ -51,7 +51,8 @@ const char* const kOutputs[] = {
   "complete; other special files are refused, and so is a terminal.",
   "No output ever replaces an input (INPUT, the --sidechain, --load-state or "
   "--preset file, any input of a batch), -y or not, and pictures are written only "
-  "under names that end in .png. A WAV that would pass 4 GiB is written as "
+  "under names that end in .png, a state never under an audio name, and no "
+  "picture, state or preset ever replaces a file that holds audio. A WAV that would pass 4 GiB is written as "
   "RF64, and an AIFF that would is refused, before rendering starts. A batch "
   "renders every file it can and names each one that failed.",
   "Samples clipped by 16- or 24-bit output and non-finite input samples "

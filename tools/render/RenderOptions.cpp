@@ -1,5 +1,7 @@
 #include "RenderOptions.h"
 
+#include "AudioFiles.h"
+
 #include <strings.h>
 
 #include <cerrno>
@@ -232,6 +234,21 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
       return false;
     }
+  // A state under an audio name would be a take named by mistake.
+  if (!opts.saveState.empty() && opts.saveState != "-")
+  {
+    const std::string& name = opts.saveState;
+    const size_t dot = name.find_last_of('.');
+    std::string ext = dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1);
+    for (char& ch : ext) ch = (char)tolower((unsigned char)ch);
+    for (const std::string& audio : ReadableExtensions())
+      if (!ext.empty() && ext == audio)
+      {
+        error = "--save-state " + name + ": a state is not audio; give it a name of its own kind (" +
+                name.substr(0, dot) + ".state)";
+        return false;
+      }
+  }
   // Hosts list only files of this extension among their presets.
   if (!opts.savePreset.empty() && opts.savePreset != "-" && !HasExtension(opts.savePreset, ".vstpreset"))
   {

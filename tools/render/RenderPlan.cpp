@@ -258,7 +258,8 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
         return Fail(e + " is asked for twice; give the plot, snapshot, state and preset names of their own");
     const std::string replaced = ReplacedInput(e, protect);
     if (!replaced.empty()) return Fail(e + " would overwrite an input (" + replaced + "); choose another name");
-    if (!ResolveOutput(e, opts.force, *targets[i], error)) return Fail(error);
+    if (!ResolveOutput(e, opts.force, *targets[i], error) || !RefuseOverAudio(e, *targets[i], error))
+      return Fail(error);
   }
   int toStdout = 0;
   for (const FileJob& j : jobs) toStdout += j.error.empty() && j.out.kind == OutputTarget::kStdout;

@@ -43,7 +43,8 @@ int RunCurve(const RenderOptions& opts)
 {
   std::string error;
   OutputTarget target;
-  if (!ResolveOutput(opts.curve, opts.force, target, error)) return Fail(error);
+  if (!ResolveOutput(opts.curve, opts.force, target, error) || !RefuseOverAudio(opts.curve, target, error))
+    return Fail(error);
   RenderShared shared;
   shared.opts = &opts;
   std::unique_ptr<PluginSession> probe;
