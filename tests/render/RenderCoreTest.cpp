@@ -529,12 +529,41 @@ TEST(Lv2PresetFile, PresetsAreReadAsHostsWriteThemAndBrokenFilesRefused)
   EXPECT_EQ("B", presets[1].label);
   EXPECT_TRUE(presets[1].ports.empty());
 
+  // Large files within the size limit read at once (each statement looked
+  // at a few times, not once per preset and port): one preset of 100,000
+  // ports, and a manifest of 20,000 presets all described in one file.
+  {
+    std::string ports = prefixes + "<> a pset:Preset ; lv2:port ";
+    for (int i = 0; i < 100000; ++i) ports += (i ? ", " : "") + std::string("[ lv2:symbol \"p\" ; pset:value 1 ]");
+    ASSERT_TRUE(ReadLv2Presets(write("many-ports.ttl", ports + " .\n"), presets, error)) << error;
+    ASSERT_EQ(1u, presets.size());
+    EXPECT_EQ(100000u, presets[0].ports.size());
+    std::string manifest = prefixes, described = prefixes;
+    for (int i = 0; i < 20000; ++i)
+    {
+      const std::string uri = "<described.ttl#p" + std::to_string(i) + ">";
+      manifest += uri + " a pset:Preset ; rdfs:seeAlso <described.ttl> .\n";
+      described += uri + " a pset:Preset ; lv2:port [ lv2:symbol \"mix\" ; pset:value " + std::to_string(i) + " ] .\n";
+    }
+    write("described.ttl", described);
+    ASSERT_TRUE(ReadLv2Presets(write("many-presets.ttl", manifest), presets, error)) << error;
+    ASSERT_EQ(20000u, presets.size());
+    EXPECT_EQ(19999.0, presets.back().ports.at(0).second);
+  }
+
   struct Bad
   {
     std::string text;
     const char* message;
   };
+  // Brackets nested far deeper than any preset, which the Turtle reader
+  // would recurse into until it ran out of stack: refused before reading.
+  std::string nested = prefixes + "<> a pset:Preset ; lv2:port ";
+  for (int i = 0; i < 20000; ++i) nested += "[ lv2:symbol \"x\" ; rdfs:label ";
+  nested += "\"end\"";
+  for (int i = 0; i < 20000; ++i) nested += " ]";
   const Bad bad[] = {
+    {nested + " .\n", "nests brackets more than 32 deep"},
     {"garbage here\n", "as Turtle: line 1"},
     {prefixes + "<> a pset:Preset ; lv2:port [ lv2:symbol \"mix\" ; pset:value \"lots\" ] .\n",
      "port mix has the value 'lots', not a number"},

@@ -1456,6 +1456,13 @@ TEST_F(RenderTool, DawPresetsRoundTripThroughTheBundlesAndOthersAreRefused)
   r = Run({"--preset", "off.ttl", "in.wav", "off.wav"});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("off.ttl was saved with the plug-in switched off")) << r.err;
+  // Any value above 0 enables, as the plug-in reads its port.
+  text = Slurp(P("lv2/preset.ttl"));
+  std::ofstream(P("on.ttl")) << text.replace(text.find("1.0", enabled), 3, "0.3");
+  r = Run({"-y", "--preset", "on.ttl", "--save-state", "on.state"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("switched off")) << r.err;
+  EXPECT_EQ(0, Slurp(P("on.state"))[72]) << "rendered bypassed";
   // Another plug-in's, and the bundle's list of twelve.
   text = Slurp(P("lv2/preset.ttl"));
   std::ofstream(P("other.ttl")) << text.replace(text.find("quillmarshworks.example"), 23, "example.org/another");

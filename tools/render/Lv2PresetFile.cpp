@@ -11,11 +11,18 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
+#include <map>
+#include <unordered_map>
 
 namespace {
 
 // A preset file is a few kilobytes; anything this large is something else.
 constexpr off_t kMaxTurtleBytes = 4 << 20;
+// A preset nests a port's description in the preset's, two or three levels;
+// the Turtle reader recurses once per level and would run out of stack
+// long before the size limit.
+constexpr int kMaxNesting = 32;
 
 const std::string kRdfType = "http://www.w3.org/1999/02/22-rdf-syntax-ns#type";
 const std::string kPresetClass = "http://lv2plug.in/ns/ext/presets#Preset";
@@ -127,12 +134,46 @@ bool ReadSmallFile(const std::string& path, std::string& bytes, std::string& err
   return true;
 }
 
+// How deep the text nests brackets and parentheses, outside strings, IRIs
+// and comments.
+int NestingDepth(const std::string& t)
+{
+  int depth = 0, deepest = 0;
+  for (size_t i = 0; i < t.size(); ++i)
+  {
+    const char c = t[i];
+    if (c == '#')
+      i = std::min(t.find('\n', i), t.size());
+    else if (c == '<')
+      i = std::min(t.find('>', i + 1), t.size());
+    else if (c == '"' || c == '\'')
+    {
+      const bool triple = t.compare(i, 3, std::string(3, c)) == 0;
+      const std::string close = triple ? std::string(3, c) : std::string(1, c);
+      size_t j = i + close.size();
+      for (; j < t.size() && t.compare(j, close.size(), close) != 0; ++j)
+        if (t[j] == '\\') ++j;
+      i = std::min(j + close.size() - 1, t.size());
+    }
+    else if (c == '[' || c == '(')
+      deepest = std::max(deepest, ++depth);
+    else if ((c == ']' || c == ')') && depth > 0)
+      --depth;
+  }
+  return deepest;
+}
+
 // The statements of a Turtle file, its relative names resolved against
 // the file's own URI, which is returned in fileUri.
 bool ParseTurtle(const std::string& path, std::vector<Triple>& triples, std::string& fileUri, std::string& error)
 {
   std::string text;
   if (!ReadSmallFile(path, text, error)) return false;
+  if (NestingDepth(text) > kMaxNesting)
+  {
+    error = path + " nests brackets more than " + std::to_string(kMaxNesting) + " deep, which no preset does";
+    return false;
+  }
   char* real = realpath(path.c_str(), nullptr);
   if (!real)
   {
@@ -160,12 +201,29 @@ bool ParseTurtle(const std::string& path, std::vector<Triple>& triples, std::str
   return true;
 }
 
-const Triple* First(const std::vector<Triple>& triples, const std::string& s, const std::string& p)
+// The statements by subject, in the order read: a preset's ports and their
+// symbols and values are found without scanning every statement again.
+struct Index
 {
-  for (const Triple& t : triples)
-    if (t.s == s && t.p == p) return &t;
-  return nullptr;
-}
+  explicit Index(const std::vector<Triple>& t) : triples(t)
+  {
+    for (size_t i = 0; i < t.size(); ++i) bySubject[t[i].s].push_back(i);
+  }
+  const std::vector<size_t>& Of(const std::string& s) const
+  {
+    static const std::vector<size_t> none;
+    const auto it = bySubject.find(s);
+    return it == bySubject.end() ? none : it->second;
+  }
+  const Triple* First(const std::string& s, const std::string& p) const
+  {
+    for (size_t i : Of(s))
+      if (triples[i].p == p) return &triples[i];
+    return nullptr;
+  }
+  const std::vector<Triple>& triples;
+  std::unordered_map<std::string, std::vector<size_t>> bySubject;
+};
 
 bool ParseNumber(const std::string& text, double& v)
 {
@@ -180,21 +238,22 @@ bool ParseNumber(const std::string& text, double& v)
 bool FindPresets(const std::vector<Triple>& triples, std::vector<Lv2Preset>& presets,
                  std::vector<std::vector<std::string>>& seeAlso, std::string& error)
 {
+  const Index index(triples);
   for (const Triple& t : triples)
   {
     if (t.p != kRdfType || t.o != kPresetClass || t.literal) continue;
     Lv2Preset p;
     p.uri = t.s;
-    if (const Triple* l = First(triples, p.uri, kLabel)) p.label = l->o;
-    if (const Triple* a = First(triples, p.uri, kAppliesTo)) p.plugin = a->o;
+    if (const Triple* l = index.First(p.uri, kLabel)) p.label = l->o;
+    if (const Triple* a = index.First(p.uri, kAppliesTo)) p.plugin = a->o;
     std::vector<std::string> also;
-    for (const Triple& u : triples)
+    for (size_t k : index.Of(p.uri))
     {
-      if (u.s != p.uri) continue;
+      const Triple& u = triples[k];
       if (u.p == kSeeAlso && !u.literal) also.push_back(u.o);
       if (u.p != kPort || u.literal) continue;
-      const Triple* symbol = First(triples, u.o, kSymbol);
-      const Triple* value = First(triples, u.o, kValue);
+      const Triple* symbol = index.First(u.o, kSymbol);
+      const Triple* value = index.First(u.o, kValue);
       if (!symbol || !value) continue;  // a port the preset gives no value
       double v = 0.0;
       if (!ParseNumber(value->o, v))
@@ -226,7 +285,9 @@ bool ReadLv2Presets(const std::string& path, std::vector<Lv2Preset>& presets, st
     return false;
   }
   // A manifest names a preset and where it is described: read that file
-  // for the values (one step, files only).
+  // for the values (one step, files only), each file once however many
+  // presets it describes.
+  std::map<std::string, std::map<std::string, Lv2Preset>> described;  // by file, then preset URI
   for (size_t i = 0; i < presets.size(); ++i)
   {
     Lv2Preset& p = presets[i];
@@ -238,23 +299,28 @@ bool ReadLv2Presets(const std::string& path, std::vector<Lv2Preset>& presets, st
       if (!file) continue;
       const std::string other = (const char*)file;
       serd_free(file);
-      std::vector<Triple> more;
-      std::string otherUri, why;
-      std::vector<Lv2Preset> found;
-      std::vector<std::vector<std::string>> unused;
-      if (!ParseTurtle(other, more, otherUri, error) || !FindPresets(more, found, unused, why))
+      auto it = described.find(other);
+      if (it == described.end())
       {
-        if (!why.empty()) error = other + ": " + why;
-        presets.clear();
-        return false;
-      }
-      for (const Lv2Preset& f : found)
-        if (f.uri == p.uri)
+        std::vector<Triple> more;
+        std::string otherUri, why;
+        std::vector<Lv2Preset> found;
+        std::vector<std::vector<std::string>> unused;
+        if (!ParseTurtle(other, more, otherUri, error) || !FindPresets(more, found, unused, why))
         {
-          if (p.label.empty()) p.label = f.label;
-          if (p.plugin.empty()) p.plugin = f.plugin;
-          p.ports = f.ports;
+          if (!why.empty()) error = other + ": " + why;
+          presets.clear();
+          return false;
         }
+        std::map<std::string, Lv2Preset> byUri;
+        for (Lv2Preset& f : found) byUri[f.uri] = std::move(f);  // the last of a URI, as before
+        it = described.emplace(other, std::move(byUri)).first;
+      }
+      const auto f = it->second.find(p.uri);
+      if (f == it->second.end()) continue;
+      if (p.label.empty()) p.label = f->second.label;
+      if (p.plugin.empty()) p.plugin = f->second.plugin;
+      p.ports = f->second.ports;
     }
   }
   return true;

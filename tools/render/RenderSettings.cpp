@@ -73,10 +73,12 @@ void ResolveLv2Preset(const RenderOptions& opts, const PluginSession& probe, Ren
     if (port.first == "enabled")
     {
       if (!(param = probe.HostBypass())) continue;
-      if (value < 0.5)
+      // As the plug-in reads its enable port: any value above 0 enables.
+      const bool enabled = value > 0.0;
+      if (!enabled)
         Warn(opts.preset + " was saved with the plug-in switched off (enabled 0): the audio passes through "
              "unprocessed");
-      changes.push_back({param->id, value < 0.5 ? param->max : param->min});
+      changes.push_back({param->id, enabled ? param->min : param->max});
       continue;
     }
     for (const HostParam& p : probe.Params())
