@@ -1413,6 +1413,10 @@ TEST_F(RenderTool, DawPresetsRoundTripThroughTheBundlesAndOthersAreRefused)
     {VstPresetFile("0123456789ABCDEF0123456789ABCDEF", {{"Comp", state}}),
      "x.vstpreset is a preset of another plug-in (class 0123456789ABCDEF0123456789ABCDEF), not of Tavlo (class "
      "F2AEE70D00DE4F4E5175696C54617631)"},
+    // Class-ID bytes that are no hex digits (a terminal's clear-screen) are
+    // shown as hex, never sent to the terminal.
+    {VstPresetFile("\x1b[2J\x1b[H0123456789ABCDEF012345678", {{"Comp", state}}),
+     "x.vstpreset is a preset of another plug-in (class bytes 1B 5B 32 4A 1B 5B 48 30"},
     {preset.substr(0, preset.size() - 5), "x.vstpreset: the preset file's chunk list is cut short"},
     {"RIFF", "x.vstpreset: not a VST 3 preset file"},
     {VstPresetFile(kTavloClass, {{"Comp", state.substr(0, 40)}}), "x.vstpreset: the state holds 40 bytes"},
@@ -1944,6 +1948,27 @@ TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)
     EXPECT_NE(std::string::npos, r.err.find("warning: out.wav: more than 4 GiB of audio, so it is written as RF64"))
       << r.err;
     EXPECT_EQ(before, Listing(dir));
+  }
+  // Through a pipe the header's length is only a claim: a header that
+  // declares as much but is followed by one second is written as the WAV
+  // that second makes, with no word of 4 GiB (and the cut short said).
+  {
+    std::ifstream huge(P("huge.wav"), std::ios::binary);
+    std::string wav(4096, '\0');
+    huge.read(&wav[0], (std::streamsize)wav.size());
+    wav.resize(WavDataStart(wav));
+    wav += std::string(8000 * 2, '\0');
+    std::ofstream(P("claims.wav"), std::ios::binary) << wav;
+    Streams piped;
+    piped.stdinFile = P("claims.wav");
+    piped.stdinPipe = true;
+    r = Run({"-", "short.wav"}, Stop(), piped);
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("4 GiB")) << r.err;
+    EXPECT_EQ("RIFF", Slurp(P("short.wav")).substr(0, 4));
+    EXPECT_EQ(8000, ReadAudio(P("short.wav")).Frames());
+    unlink(P("claims.wav").c_str());
+    unlink(P("short.wav").c_str());
   }
 }
 

@@ -22,6 +22,10 @@ public:
   virtual double Rate() const = 0;
   virtual int Channels() const = 0;  // as stored: 1 or 2
   virtual int64_t Frames() const = 0;  // -1: not known until the end
+  // Whether Frames() is what will arrive, or only what a pipe's header
+  // says, which may be anything: the output's container is then chosen by
+  // what arrives.
+  virtual bool FramesAreSure() const { return true; }
   // What the file's header declares, where it declares a length; -1 otherwise.
   virtual int64_t DeclaredFrames() const { return -1; }
   // Reads up to n frames; returns the count read (0 at the end, -1 on a read error).

@@ -175,7 +175,7 @@ bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error)
   std::unique_ptr<AudioSource> sc;
   if (!OpenSidechain(opts, job.rate, sc, error)) return false;
   bool wide = false;
-  if (!FitOutputFormat(job.format, job.frames, wide, error))
+  if (!FitOutputFormat(job.format, job.source && !job.source->FramesAreSure() ? -1 : job.frames, wide, error))
   {
     error = job.out.given + ": " + error;
     return false;
@@ -317,6 +317,24 @@ int ReadStartingState(const RenderOptions& opts, RenderShared& shared)
   return 0;
 }
 
+// A class ID as a preset file holds it: 32 hex digits, or, when the file
+// holds other bytes there, each byte in hex (raw bytes could be a
+// terminal's escape sequences).
+std::string PrintableClassId(const std::string& id)
+{
+  bool hex = true;
+  for (char c : id) hex = hex && isxdigit((unsigned char)c);
+  if (hex) return id;
+  std::string out = "bytes";
+  char b[4];
+  for (unsigned char c : id)
+  {
+    snprintf(b, sizeof(b), " %02X", c);
+    out += b;
+  }
+  return out;
+}
+
 // A preset file must be of the plug-in being rendered.
 bool CheckPresetClass(const RenderOptions& opts, const PluginSession& probe, const RenderShared& shared,
                       std::string& error)
@@ -326,7 +344,7 @@ bool CheckPresetClass(const RenderOptions& opts, const PluginSession& probe, con
   if (!shared.stateClass.empty() && (!known || shared.stateClass != vst3host::ClassIdText(cid)))
   {
     const std::string plugin = known && IsLinkedTavlo(cid) ? std::string("Tavlo") : "the plug-in in " + shared.bundle;
-    error = opts.preset + " is a preset of another plug-in (class " + shared.stateClass + "), not of " + plugin +
+    error = opts.preset + " is a preset of another plug-in (class " + PrintableClassId(shared.stateClass) + "), not of " + plugin +
             (known ? " (class " + vst3host::ClassIdText(cid) + ")" : "");
     return false;
   }

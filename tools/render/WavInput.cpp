@@ -52,6 +52,7 @@ public:
   int Channels() const override { return mLayout.channels; }
   int64_t Frames() const override { return mLayout.DeclaredFrames(); }
   int64_t DeclaredFrames() const override { return mLayout.DeclaredFrames(); }
+  bool FramesAreSure() const override { return false; }
 
   int64_t Read(double* stereo, int64_t n) override
   {
