@@ -1972,6 +1972,31 @@ TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)
   }
 }
 
+// A WAV may declare samples narrower than the bytes that hold them (7
+// bits in 8): read as stored, and said, from a file and from a pipe.
+TEST_F(RenderTool, SamplesNarrowerThanTheirBytesAreReadAndSaid)
+{
+  Audio in = MakeInput("in.wav", 48000, 2, 0.2);
+  WriteAudio(P("eight.wav"), in, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
+  std::string wav = Slurp(P("eight.wav"));
+  ASSERT_EQ("fmt ", wav.substr(12, 4));
+  ASSERT_EQ(8, wav[34]);
+  wav[34] = 7;
+  std::ofstream(P("seven.wav"), std::ios::binary) << wav;
+  for (bool pipe : {false, true})
+  {
+    SCOPED_TRACE(pipe ? "piped" : "file");
+    Streams streams;
+    streams.stdinFile = P("seven.wav");
+    streams.stdinPipe = pipe;
+    const RunResult r = Run({"-y", pipe ? "-" : "seven.wav", "out.wav"}, Stop(), streams);
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("declares 7-bit samples; read as the 8-bit ones they are stored as"))
+      << r.err;
+    EXPECT_EQ(in.Frames(), ReadAudio(P("out.wav")).Frames());
+  }
+}
+
 TEST_F(RenderTool, NonFiniteInputIsRenderedAsSilenceAndCounted)
 {
   Audio in = MakeInput("in.wav", 48000, 2, 0.2);

@@ -177,7 +177,14 @@ std::unique_ptr<AudioSource> OpenSndfile(int fd, const std::string& name, int64_
     sf_close(f);
     return nullptr;
   }
-  return std::unique_ptr<AudioSource>(new SndfileSource(f, info, declared));
+  // WAV keeps samples of 7 bits (or 12, 20...) in whole bytes, the unused
+  // low bits zero; they are read as the byte width holds them, and said.
+  const int bits = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV ? DeclaredWavBits(fd) : 0;
+  std::unique_ptr<AudioSource> source(new SndfileSource(f, info, declared));
+  if (bits > 0 && bits % 8 != 0 && (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT)
+    source->note = name + " declares " + std::to_string(bits) + "-bit samples; read as the " +
+                   std::to_string((bits + 7) / 8 * 8) + "-bit ones they are stored as";
+  return source;
 }
 
 // Standard input: a file it was redirected from is read in place; from a

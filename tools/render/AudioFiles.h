@@ -30,6 +30,8 @@ public:
   virtual int64_t DeclaredFrames() const { return -1; }
   // Reads up to n frames; returns the count read (0 at the end, -1 on a read error).
   virtual int64_t Read(double* stereo, int64_t n) = 0;
+  // What the reader is to be told of how the file was read; empty for nothing.
+  std::string note;
 };
 
 // Opens a WAV, AIFF or FLAC file (or whatever else libsndfile reads), or

@@ -137,6 +137,7 @@ bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error)
   {
     job.source = OpenAudioFile(job.input, error);
     if (!job.source) return false;
+    if (!job.source->note.empty()) Warn(job.source->note);
     if (opts.rate > 0 && opts.rate != job.source->Rate())
     {
       error = InputName(job.input) + " is " + std::to_string((long)job.source->Rate()) + " Hz, not " +
@@ -158,6 +159,7 @@ bool OpenSidechain(const RenderOptions& opts, double rate, std::unique_ptr<Audio
     error = "side-chain: " + error;
     return false;
   }
+  if (!sc->note.empty()) Warn("side-chain: " + sc->note);
   if (sc->Rate() != rate)
   {
     error = "side-chain " + opts.sidechain + " is " + std::to_string((long)sc->Rate()) + " Hz but the input is " +

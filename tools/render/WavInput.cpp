@@ -204,7 +204,10 @@ WavHeader ReadWavHeader(const ByteReader& read, WavLayout& layout, std::string& 
   }
 }
 
-int64_t DeclaredWavFrames(int fd)
+namespace {
+
+// The header of a WAV file from offset 0 of fd, whatever its position.
+bool PeekWavLayout(int fd, WavLayout& layout)
 {
   off_t at = 0;
   const ByteReader read = [&](void* buf, int64_t n) -> int64_t {
@@ -212,9 +215,22 @@ int64_t DeclaredWavFrames(int fd)
     if (r > 0) at += r;
     return r;
   };
-  WavLayout layout;
   std::string why;
-  return ReadWavHeader(read, layout, why) == WavHeader::kOk ? layout.DeclaredFrames() : -1;
+  return ReadWavHeader(read, layout, why) == WavHeader::kOk;
+}
+
+}  // namespace
+
+int64_t DeclaredWavFrames(int fd)
+{
+  WavLayout layout;
+  return PeekWavLayout(fd, layout) ? layout.DeclaredFrames() : -1;
+}
+
+int DeclaredWavBits(int fd)
+{
+  WavLayout layout;
+  return PeekWavLayout(fd, layout) ? layout.bits : 0;
 }
 
 std::unique_ptr<AudioSource> WavStreamSource(int fd, const WavLayout& layout)

@@ -46,6 +46,8 @@ WavHeader ReadWavHeader(const ByteReader& read, WavLayout& layout, std::string& 
 // Frames the header of a WAV file declares; -1 when it is no WAV or leaves
 // its length open. From offset 0 of fd, whatever its position.
 int64_t DeclaredWavFrames(int fd);
+// Bits per sample a WAV file's header declares; 0 when it is no WAV.
+int DeclaredWavBits(int fd);
 
 // A WAV stream whose header was read: its samples read from fd as they
 // come (the same values libsndfile gives). layout must be Streamable().
