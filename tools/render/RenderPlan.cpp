@@ -177,7 +177,17 @@ bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error)
   std::unique_ptr<AudioSource> sc;
   if (!OpenSidechain(opts, job.rate, sc, error)) return false;
   bool wide = false;
-  if (!FitOutputFormat(job.format, job.source && !job.source->FramesAreSure() ? -1 : job.frames, wide, error))
+  // A pipe's header that claims more than 4 GiB is taken for no claim: the
+  // container then follows what arrives (RF64 only if it outgrows 4 GiB).
+  int64_t frames = job.frames;
+  if (job.source && !job.source->FramesAreSure())
+  {
+    OutputFormat probe = job.format;
+    bool claimedWide = false;
+    std::string unused;
+    if (!FitOutputFormat(probe, frames, claimedWide, unused) || claimedWide) frames = -1;
+  }
+  if (!FitOutputFormat(job.format, frames, wide, error))
   {
     error = job.out.given + ": " + error;
     return false;
