@@ -19,7 +19,8 @@
 # Every path put in place is recorded in the manifest with its content's
 # SHA-256, from which scripts/uninstall removes exactly the files that are
 # still what was put there. Both keep their state in TAVLO_STATE_DIR, where
-# no plug-in host looks: the manifest, and the bundles while they are copied.
+# no plug-in host looks: the manifest, and the bundles while they are copied
+# (or, for a folder on another filesystem, a hidden folder in that folder).
 
 tavlo_layout()
 {
@@ -84,8 +85,14 @@ tavlo_lock_and_sweep()
     echo "Waiting for another install or uninstall of Tavlo in $TAVLO_STATE_DIR to end..."
     flock 9
   fi
-  local stale
-  for stale in "$TAVLO_STATE_DIR"/staging.* "$TAVLO_VST3_DIR"/.Tavlo.vst3.?????? "$TAVLO_LV2_DIR"/.Tavlo.lv2.??????; do
+  local stale folder
+  local -a folders=()
+  # Where an install stages when that folder is on another filesystem than
+  # the state folder (the subshell keeps the caller's item).
+  while IFS= read -r folder; do folders+=("$folder"/.tavlo-staging.??????); done \
+    < <(item() { printf '%s\n' "$3"; }; tavlo_install_items)
+  for stale in "$TAVLO_STATE_DIR"/staging.* "${folders[@]}" \
+               "$TAVLO_VST3_DIR"/.Tavlo.vst3.?????? "$TAVLO_LV2_DIR"/.Tavlo.lv2.??????; do
     [ -e "$stale" ] || [ -L "$stale" ] || continue
     rm -rf -- "$stale"
     echo "Removed $stale, left by an install that was stopped."

@@ -11,8 +11,24 @@ failures=0
 fail() { echo "FAIL  $*"; failures=$((failures + 1)); }
 ok() { echo "ok    $*"; }
 
-out="$(cd "$tmp" && TAVLO_BUILD_DIR="$build" TAVLO_DEMO_DIR="$tmp/demo" TAVLO_JOBS=1 bash "$src/scripts/demo" 2>&1)" \
+# As on a machine that has none of the packages: an apt-get that only notes
+# what it was asked to install (and a sudo that runs it, not the real one).
+fake="$tmp/fake-bin"
+mkdir -p "$fake"
+printf '#!/bin/sh\nexit 1\n' > "$fake/dpkg-query"
+printf '#!/bin/sh\necho "$*" >> "%s"\n' "$tmp/apt.log" > "$fake/apt-get"
+printf '#!/bin/sh\nexec "$@"\n' > "$fake/sudo"
+chmod +x "$fake"/*
+out="$(cd "$tmp" && PATH="$fake:$PATH" TAVLO_BUILD_DIR="$build" TAVLO_DEMO_DIR="$tmp/demo" TAVLO_JOBS=1 bash "$src/scripts/demo" 2>&1)" \
   && ok "scripts/demo" || fail "scripts/demo: $out"
+asked="$(grep -w install "$tmp/apt.log" 2>/dev/null)"
+if ! grep -qw cmake <<< "$asked" || ! grep -qw libcairo2-dev <<< "$asked"; then
+  fail "the demo did not install the build's packages: '$asked'"
+elif extra="$(grep -owE 'sox|jq|x42-plugins|swh-lv2|valgrind|xvfb|xdotool|ardour' <<< "$asked")"; then
+  fail "the demo installs the tests' and benchmarks' packages too: $(echo $extra)"
+else
+  ok "the demo installs the build's packages only"
+fi
 grep -q "Built target tavlo-render" <<< "$out" && ok "it builds the renderer" || fail "no renderer built: $out"
 grep -Eq 'test|bench|juce|xvfb|filmstrips|probe' <<< "$(grep 'Built target' <<< "$out")" \
   && fail "it builds more than the bundles and the renderer: $(grep 'Built target' <<< "$out")" || ok "only what it needs"
@@ -35,6 +51,43 @@ awk -v x="${avg:-0}" 'BEGIN { exit !(x >= 5 && x <= 7) }' && ok "the compressed 
   || fail "the compressed render: '$avg' dB of average gain reduction, not about 6"
 grep -q "Input 400: 1 dB of compression from" <<< "$out" && ok "the curve's lines" || fail "no curve lines: $out"
 grep -q "scripts/install" <<< "$out" && ok "it points to scripts/install" || fail "no word of scripts/install"
+
+# scripts/deps while another package manager holds dpkg's lock: it says it
+# waits, waits, and installs once the lock is free (a small package that is
+# not installed, removed again after).
+pkg=hello hold=8
+if [ "$(id -u)" != 0 ]; then
+  echo "skip  scripts/deps waiting for dpkg's lock: not root"
+elif dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+  echo "skip  scripts/deps waiting for dpkg's lock: $pkg is installed here already"
+elif ! grep -q 'Candidate: [0-9]' <<< "$(apt-cache policy "$pkg" 2>/dev/null)"; then
+  echo "skip  scripts/deps waiting for dpkg's lock: no $pkg package to install"
+else
+  echo "$pkg" > "$tmp/one.txt"
+  # apt takes the lock with fcntl, as this does.
+  python3 -c 'import fcntl, sys, time
+f = open("/var/lib/dpkg/lock-frontend", "w"); fcntl.lockf(f, fcntl.LOCK_EX)
+print("held", flush=True); time.sleep(float(sys.argv[1]))' "$hold" > "$tmp/held" &
+  holder=$!
+  cleanup() {
+    kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
+    if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=60 purge -y "$pkg" > /dev/null 2>&1
+    fi
+    rm -rf "$tmp"
+  }
+  trap cleanup EXIT
+  for _ in $(seq 50); do grep -q held "$tmp/held" && break; sleep 0.1; done
+  start=$SECONDS
+  out="$(TAVLO_APT_LOCK_TIMEOUT=60 bash "$src/scripts/deps" "$tmp/one.txt" 2>&1)"
+  rc=$? took=$((SECONDS - start))
+  if [ "$rc" = 0 ] && grep -q "Waiting for another package manager to finish (up to 60 s)" <<< "$out" \
+     && dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" && [ "$took" -ge $((hold - 2)) ]; then
+    ok "scripts/deps waits for dpkg's lock ($took s) and then installs"
+  else
+    fail "scripts/deps with dpkg's lock held: exit $rc after $took s: $out"
+  fi
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

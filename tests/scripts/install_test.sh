@@ -209,6 +209,70 @@ out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall after the killed ins
   || fail "home differs after uninstall: $(diff <(echo "$before") <(tree "$home"))"
 rm -rf "$pad"
 
+# ---- An install stopped at any step (Ctrl-C or SIGTERM), fresh or over a
+# complete install: every bundle where hosts look is the whole built one or
+# absent, and uninstall then leaves the prefix exactly as before, once.
+# TAVLO_INSTALL_TEST_STOP_AT=N makes the install signal itself at step N;
+# the loop runs until an install passes its last step.
+stop="$tmp/stop"
+whole_or_none() {
+  local b
+  for b in "$stop/lib/vst3/Tavlo.vst3:$build/Tavlo.vst3" "$stop/lib/lv2/Tavlo.lv2:$build/Tavlo.lv2"; do
+    [ -e "${b%%:*}" ] || [ -L "${b%%:*}" ] || continue
+    diff -r "${b#*:}" "${b%%:*}" > /dev/null 2>&1 || { echo "${b%%:*} is not the whole built bundle"; return; }
+  done
+  [ ! -e "$stop/lib/lv2/Tavlo.lv2" ] || { [ -f "$stop/lib/lv2/Tavlo.lv2/manifest.ttl" ] \
+    && [ -f "$stop/lib/lv2/Tavlo.lv2/Tavlo.so" ] && [ -f "$stop/lib/lv2/Tavlo.lv2/TavloUI.so" ]; } \
+    || echo "Tavlo.lv2 lacks its manifest or modules"
+  [ ! -e "$stop/lib/vst3/Tavlo.vst3" ] || [ -f "$stop/lib/vst3/Tavlo.vst3/Contents/x86_64-linux/Tavlo.so" ] \
+    || echo "Tavlo.vst3 lacks its module"
+}
+# After a stopped install in $stop: uninstall twice; what went wrong, if anything.
+undo_and_compare() {
+  local out
+  out="$(run "$src/scripts/uninstall" --prefix "$stop" 2>&1)" || { echo "uninstall failed: $out"; return; }
+  grep -q "^Note:\|^Left" <<< "$out" && { echo "uninstall left something: $out"; return; }
+  [ -z "$(cd "$stop" && find . -mindepth 1)" ] || { echo "left after uninstall: $(cd "$stop" && find . -mindepth 1 | head -5)"; return; }
+  out="$(run "$src/scripts/uninstall" --prefix "$stop" 2>&1)"
+  grep -q "Nothing to uninstall" <<< "$out" || echo "a second uninstall: $out"
+}
+stop_problems="" n=0 last=0 over_last=0
+while [ "$last" = 0 ] && [ "$n" -lt 200 ]; do
+  n=$((n + 1))
+  sig=INT; [ $((n % 2)) = 0 ] && sig=TERM
+  rm -rf "$stop"; mkdir "$stop"
+  stopped() { run env TAVLO_INSTALL_TEST_STOP_AT="$n" TAVLO_INSTALL_TEST_SIGNAL="$sig" "$src/scripts/install" --prefix "$stop" > /dev/null 2>&1; }
+  stopped && last=1
+  p="$(whole_or_none)"
+  [ -z "$p" ] || stop_problems+="  fresh install stopped at step $n by SIG$sig: $p"$'\n'
+  # Over the complete install, stopped at the same step of its own (it has
+  # fewer: its folders are there).
+  if [ "$over_last" = 0 ]; then
+    run "$src/scripts/install" --prefix "$stop" > /dev/null 2>&1 || stop_problems+="  install after step $n failed"$'\n'
+    stopped && over_last=1
+    p="$(whole_or_none)"
+    [ -z "$p" ] || stop_problems+="  install over a complete one stopped at step $n by SIG$sig: $p"$'\n'
+  fi
+  p="$(undo_and_compare)"
+  [ -z "$p" ] || stop_problems+="  after step $n: $p"$'\n'
+done
+if [ "$last" = 1 ] && [ "$n" -gt 10 ] && [ -z "$stop_problems" ]; then
+  ok "installs stopped at each of their $((n - 1)) steps leave whole bundles or none, and uninstall removes all"
+else
+  fail "installs stopped at a step ($n steps, last=$last):"$'\n'"$stop_problems"
+fi
+# Without the hook: Ctrl-C after a few delays, within the install's time.
+stop_problems=""
+for delay in 0.05 0.1 0.15 0.2 0.25 0.3 0.4; do
+  rm -rf "$stop"; mkdir "$stop"
+  (umask 077; TAVLO_BUILD_DIR="$build" PATH="/usr/bin:/bin" timeout -s INT "$delay" "$src/scripts/install" --prefix "$stop" > /dev/null 2>&1)
+  p="$(whole_or_none)$(undo_and_compare)"
+  [ -z "$p" ] || stop_problems+="  Ctrl-C after $delay s: $p"$'\n'
+done
+[ -z "$stop_problems" ] && ok "installs stopped by Ctrl-C after 0.05 to 0.4 s are undone" \
+  || fail "installs stopped by Ctrl-C:"$'\n'"$stop_problems"
+rm -rf "$stop"
+
 # ---- System-wide under a prefix whose bin and lib exist, as /usr/local's do.
 prefix="$tmp/sys/usr/local"
 mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/share"
