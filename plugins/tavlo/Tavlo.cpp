@@ -39,7 +39,7 @@ const IParamUnit kTavloParamUnits[kNumParams] = {
 
 // Each chosen by measurement (tavlo-render on the embedded drum loop, peak
 // -0.3 dBFS, and on generated single sources peaking at -6 dBFS); the
-// figures are in the README.
+// figures are in docs/character.md.
 const TavloPreset kTavloPresets[kTavloNumPresets] = {
   // name, description,
   //   input, output dB, attack s, release s, mix %, hpf Hz, oversample

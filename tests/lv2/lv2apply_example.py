@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The README's lv2apply example, run against the built Tavlo.lv2: a mono
+"""The lv2apply example in docs/bundles.md, run against the built Tavlo.lv2: a mono
 file (fed to every input) and a four-channel file (stereo and its
 side-chain) come out as stereo files of the same length, compressed.
 
