@@ -376,7 +376,7 @@ TEST_F(RenderTool, BypassOneGivesTheInputBitForBitInBothPrecisions)
   {
     SCOPED_TRACE(precision);
     const RunResult r =
-      Run({"-y", "--set", "Bypass=1", "--precision", precision, "--bits", "24", "fine.wav", "out.wav"});
+      Run({"-y", "--set", "Bypass=1", "--precision", precision, "--bits", "24", "--no-dither", "fine.wav", "out.wav"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     SF_INFO info = {};
     SNDFILE* f = sf_open(P("out.wav").c_str(), SFM_READ, &info);
@@ -805,18 +805,19 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
                      (c.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 ? 24 : 32;
     const std::string bitsArg = bits == 32 ? "32f" : std::to_string(bits);
 
-    // Bypassed: the same samples, in a file of the same sample format; a
-    // mono input comes out on both channels.
+    // Bypassed: the same samples, in a file of the same sample format and
+    // channels (a mono input comes out mono); the samples on their steps
+    // take no dither.
     RunResult r = Run({"-y", "--set", "Bypass=1", "--bits", bitsArg, inName, c.out});
     ASSERT_EQ(0, r.exitCode) << r.err;
     Audio out = ReadAudio(P(c.out));
     EXPECT_EQ(c.rate, out.rate);
-    ASSERT_EQ(2, out.channels);
+    ASSERT_EQ(c.channels, out.channels);
     ASSERT_EQ(in.Frames(), out.Frames());
     int64_t mismatches = 0;
     for (int64_t f = 0; f < in.Frames(); ++f)
-      for (int ch = 0; ch < 2; ++ch)
-        mismatches += in.At(f, c.channels == 1 ? 0 : ch) != out.At(f, ch);
+      for (int ch = 0; ch < c.channels; ++ch)
+        mismatches += in.At(f, ch) != out.At(f, ch);
     EXPECT_EQ(0, mismatches);
 
     // Compressing: a hard Input lowers the level.
@@ -861,6 +862,93 @@ TEST_F(RenderTool, MonoAndEveryRateRenderAtTheirOwnRate)
   }
   unlink(P("probe.wav").c_str());
   unlink(P("recovery.wav").c_str());
+}
+
+// The output's precision follows the input's unless --bits says otherwise,
+// and a reduction to PCM is dithered (TPDF: the rounding errors spread
+// over two steps and average out) unless --no-dither; float output that
+// peaks above full scale is said.
+TEST_F(RenderTool, OutputPrecisionFollowsTheInputAndPcmIsDithered)
+{
+  const struct
+  {
+    int in;
+    std::vector<std::string> args;
+    int out;
+  } cases[] = {
+    {SF_FORMAT_PCM_16, {}, SF_FORMAT_PCM_16},          {SF_FORMAT_PCM_U8, {}, SF_FORMAT_PCM_16},
+    {SF_FORMAT_PCM_24, {}, SF_FORMAT_PCM_24},          {SF_FORMAT_PCM_32, {}, SF_FORMAT_FLOAT},
+    {SF_FORMAT_FLOAT, {}, SF_FORMAT_FLOAT},            {SF_FORMAT_PCM_16, {"--bits", "32f"}, SF_FORMAT_FLOAT},
+    {SF_FORMAT_PCM_24, {"--bits", "16"}, SF_FORMAT_PCM_16},
+  };
+  for (const auto& c : cases)
+  {
+    SCOPED_TRACE(std::to_string(c.in) + " to " + std::to_string(c.out));
+    MakeInput("in.wav", 48000, 2, 0.2, SF_FORMAT_WAV | c.in);
+    std::vector<std::string> args = {"-y", "--set", "Input=80"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"in.wav", "out.wav"});
+    const RunResult r = Run(args);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(SF_FORMAT_WAV | c.out, ReadAudio(P("out.wav")).format);
+  }
+  // A quiet compressed tone to 16 bits: dithered, the errors of rounding
+  // against the float render spread over (-1.5, 1.5) steps with no bias;
+  // undithered, within half a step.
+  MakeInput("in.wav", 48000, 2, 0.5);
+  ASSERT_EQ(0, Run({"-y", "--set", "Input=80", "--set", "Output=-20dB", "in.wav", "float.wav"}).exitCode);
+  ASSERT_EQ(0, Run({"-y", "--set", "Input=80", "--set", "Output=-20dB", "--bits", "16", "in.wav", "d.wav"}).exitCode);
+  ASSERT_EQ(0, Run({"-y", "--set", "Input=80", "--set", "Output=-20dB", "--bits", "16", "--no-dither", "in.wav",
+                    "n.wav"}).exitCode);
+  const Audio f = ReadAudio(P("float.wav")), d = ReadAudio(P("d.wav")), n = ReadAudio(P("n.wav"));
+  ASSERT_EQ(f.samples.size(), d.samples.size());
+  ASSERT_EQ(f.samples.size(), n.samples.size());
+  double sum = 0.0, widest = 0.0, widestPlain = 0.0;
+  int64_t beyondHalf = 0;
+  for (size_t i = 0; i < f.samples.size(); ++i)
+  {
+    const double e = (d.samples[i] - f.samples[i]) * 32768.0, p = (n.samples[i] - f.samples[i]) * 32768.0;
+    sum += e;
+    widest = std::max(widest, std::fabs(e));
+    widestPlain = std::max(widestPlain, std::fabs(p));
+    beyondHalf += std::fabs(e) > 0.5;
+  }
+  EXPECT_LE(widestPlain, 0.5 + 1e-6);
+  EXPECT_LT(widest, 1.5 + 1e-6);
+  EXPECT_GT(beyondHalf, (int64_t)f.samples.size() / 10) << "no dither";
+  EXPECT_LT(std::fabs(sum / (double)f.samples.size()), 0.05) << "biased";
+  // Float over full scale.
+  const RunResult loud = Run({"-y", "--set", "Output=+20dB", "in.wav", "loud.wav"});
+  ASSERT_EQ(0, loud.exitCode) << loud.err;
+  EXPECT_NE(std::string::npos, loud.err.find("loud.wav: peaks at +")) << loud.err;
+}
+
+// -n keeps what is there: a render whose OUTPUT exists is skipped, a batch
+// run again renders only the files that are missing and says how many it
+// skipped apart from any that failed; -n with -y is a contradiction.
+TEST_F(RenderTool, NoClobberSkipsOutputsThatExist)
+{
+  MakeInput("a.wav", 48000, 2, 0.2);
+  MakeInput("b.wav", 48000, 2, 0.2);
+  std::ofstream(P("out.wav")) << "mine";
+  RunResult r = Run({"-n", "a.wav", "out.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("out.wav exists; skipped (-n)")) << r.err;
+  EXPECT_EQ("mine", Slurp(P("out.wav")));
+  mkdir(P("done").c_str(), 0755);
+  std::ofstream(P("done/a.wav")) << "kept";
+  std::ofstream(P("c.wav")) << "not audio";
+  r = Run({"-n", "-o", "done", "a.wav", "b.wav", "c.wav"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("1 of 3 files failed (1 skipped, their outputs exist)")) << r.err;
+  EXPECT_EQ("kept", Slurp(P("done/a.wav")));
+  EXPECT_EQ(9600, ReadAudio(P("done/b.wav")).Frames());
+  r = Run({"-n", "-o", "done", "a.wav", "b.wav"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("done/b.wav exists; skipped (-n)")) << r.err;
+  r = Run({"-n", "-y", "a.wav", "out.wav"});
+  EXPECT_EQ(2, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("-n keeps outputs that exist and -y replaces them")) << r.err;
 }
 
 TEST_F(RenderTool, PcmOutputClipsAtFullScaleInsteadOfWrapping)
@@ -1242,8 +1330,7 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
   for (const char* line : {"  --block N                frames per process call (1 to 65536; default 512)\n",
                            "  --precision 32|64        sample size of the process calls (default 32)\n",
                            "instance of its own (1 to 64; default 1)\n", "(8000 to\n                           768000; default 48000)",
-                           "  --bits 16|24|32f         output sample format; PCM is rounded and clipped\n"
-                           "                           (default 32f; 24 for FLAC)\n"})
+                           "  --bits 16|24|32f         output sample format; PCM is dithered (TPDF, one\n"})
     EXPECT_NE(std::string::npos, r.out.find(line)) << line;
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
@@ -1908,10 +1995,10 @@ TEST_F(RenderTool, ABatchRendersEveryFileItCanAndNamesEachFailure)
 
 TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)
 {
-  // A sparse 16-bit mono WAV of 2^30 + 48000 silent frames at 8 kHz: 2 GiB
-  // on paper, nothing on disk. Rendered as stereo it needs more than 4 GiB
-  // as 32-bit float or 24-bit PCM.
-  const int64_t frames = (1ll << 30) + 48000;
+  // A sparse 16-bit mono WAV of 1.5 billion silent frames at 8 kHz: 3 GB on
+  // paper, nothing on disk. Rendered (mono, as it came) it needs more than
+  // 4 GiB as 32-bit float or 24-bit PCM.
+  const int64_t frames = 1500000000;
   {
     Audio head;
     head.rate = 8000;
@@ -1929,7 +2016,7 @@ TEST_F(RenderTool, OutputsPast4GiBAreSettledBeforeRendering)
   RunResult r = Run({"--bits", "24", "huge.wav", "out.aiff"});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_NE(std::string::npos, r.err.find("out.aiff: an AIFF file holds less than 4 GiB of samples and this render "
-                                          "makes " + std::to_string(frames * 6) + " bytes; write WAV (as RF64) or FLAC"))
+                                          "makes " + std::to_string(frames * 3) + " bytes; write WAV (as RF64) or FLAC"))
     << r.err;
   EXPECT_EQ(before, Listing(dir));
   // WAV becomes RF64, said before rendering and written so from the first

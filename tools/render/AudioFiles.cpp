@@ -25,6 +25,18 @@ public:
   int Channels() const override { return mInfo.channels; }
   int64_t Frames() const override { return mInfo.frames; }
   int64_t DeclaredFrames() const override { return mDeclared; }
+  int StoredBits() const override
+  {
+    switch (mInfo.format & SF_FORMAT_SUBMASK)
+    {
+      case SF_FORMAT_PCM_S8:
+      case SF_FORMAT_PCM_U8: return 8;
+      case SF_FORMAT_PCM_16: return 16;
+      case SF_FORMAT_PCM_24: return 24;
+      case SF_FORMAT_PCM_32: return 32;
+      default: return 0;
+    }
+  }
   int64_t Read(double* stereo, int64_t n) override
   {
     const int64_t got = sf_readf_double(mFile, stereo, n);
@@ -340,20 +352,28 @@ bool ChooseOutputFormat(const std::string& path, const std::string& container, S
     error = "cannot tell the format of " + path + " (use .wav, .aif, .aiff or .flac, or --format)";
     return false;
   }
-  if (bits == SampleBits::kDefault) bits = major == SF_FORMAT_FLAC ? SampleBits::k24 : SampleBits::k32f;
   if (major == SF_FORMAT_FLAC && bits == SampleBits::k32f)
   {
     error = "FLAC holds 16- or 24-bit samples, not 32-bit float (use --bits 16 or 24)";
     return false;
   }
+  format.sfFormat = major;
+  SetOutputBits(format, bits);
+  format.name = major == SF_FORMAT_WAV ? "WAV" : major == SF_FORMAT_AIFF ? "AIFF" : "FLAC";
+  return true;
+}
+
+void SetOutputBits(OutputFormat& format, SampleBits bits)
+{
+  const int major = format.sfFormat & SF_FORMAT_TYPEMASK;
+  if (bits == SampleBits::kDefault || (major == SF_FORMAT_FLAC && bits == SampleBits::k32f))
+    bits = major == SF_FORMAT_FLAC ? SampleBits::k24 : SampleBits::k32f;
   switch (bits)
   {
     case SampleBits::k16: format.sfFormat = major | SF_FORMAT_PCM_16; format.bits = 16; break;
     case SampleBits::k24: format.sfFormat = major | SF_FORMAT_PCM_24; format.bits = 24; break;
     default: format.sfFormat = major | SF_FORMAT_FLOAT; format.bits = 32; break;
   }
-  format.name = major == SF_FORMAT_WAV ? "WAV" : major == SF_FORMAT_AIFF ? "AIFF" : "FLAC";
-  return true;
 }
 
 bool ChooseOutputFormat(const std::string& path, SampleBits bits, OutputFormat& format, std::string& error)
@@ -365,7 +385,7 @@ bool FitOutputFormat(OutputFormat& format, int64_t frames, bool& wide, std::stri
 {
   wide = false;
   const int major = format.sfFormat & SF_FORMAT_TYPEMASK;
-  const int64_t frameBytes = 2 * (format.bits / 8);
+  const int64_t frameBytes = format.channels * (format.bits / 8);
   const bool large = frames >= 0 && frames > kMaxData32 / frameBytes;
   if (major == SF_FORMAT_AIFF && large)
   {
@@ -410,7 +430,7 @@ void AudioSink::Open(double rate)
   SF_INFO info;
   memset(&info, 0, sizeof(info));
   info.samplerate = mRate;
-  info.channels = 2;
+  info.channels = mFormat.channels;
   info.format = mFormat.sfFormat;
   if (mFormat.rf64IfNeeded) info.format = SF_FORMAT_RF64 | (mFormat.sfFormat & SF_FORMAT_SUBMASK);
   if (!sf_format_check(&info))
@@ -436,7 +456,8 @@ bool AudioSink::WriteWavHeader(int64_t frames)
   // With room reserved for RF64's ds64 chunk (a JUNK chunk until then),
   // the header becomes RF64 in place when the data outgrows 32-bit sizes.
   const size_t wide = mFormat.rf64IfNeeded ? 8 + 28 : 0;
-  const int64_t data = frames * 8;
+  const int ch = mFormat.channels;
+  const int64_t data = frames * 4 * ch;
   const bool rf64 = wide && (mFormat.rf64 || data > kWavMaxData - (int64_t)wide);
   unsigned char h[kWavHeaderBytes + 8 + 28];
   unsigned char* p = h + 12 + wide;
@@ -458,10 +479,10 @@ bool AudioSink::WriteWavHeader(int64_t frames)
   memcpy(p, "fmt ", 4);
   PutU32(p + 4, 18);
   PutU16(p + 8, 3);  // IEEE float
-  PutU16(p + 10, 2);
+  PutU16(p + 10, (uint32_t)ch);
   PutU32(p + 12, (uint32_t)mRate);
-  PutU32(p + 16, (uint32_t)mRate * 8);
-  PutU16(p + 20, 8);
+  PutU32(p + 16, (uint32_t)mRate * 4 * ch);
+  PutU16(p + 20, (uint32_t)(4 * ch));
   PutU16(p + 22, 32);
   PutU16(p + 24, 0);  // no extension
   memcpy(p + 26, "fact", 4);
@@ -476,15 +497,20 @@ bool AudioSink::WriteWavHeader(int64_t frames)
 bool AudioSink::Write(const double* stereo, int64_t frames)
 {
   if (!IsOpen()) return false;
+  // Sample k of what is written: interleaved stereo as it is, or the left
+  // channel alone for a mono file.
+  const int ch = mFormat.channels;
+  const int64_t n = frames * ch;
+  const int step = ch == 1 ? 2 : 1;
   if (mWav)
   {
-    if (!mFormat.rf64IfNeeded && (mWavFrames + frames) * 8 > kWavMaxData)
+    if (!mFormat.rf64IfNeeded && (mWavFrames + frames) * 4 * ch > kWavMaxData)
     {
       mError = "cannot write " + mPending.Path() + ": a WAV file ends at 4 GiB (use FLAC, or --bits 16 or 24)";
       return false;
     }
-    mFloats.resize((size_t)(2 * frames));
-    for (int64_t i = 0; i < 2 * frames; ++i) mFloats[(size_t)i] = (float)stereo[i];
+    mFloats.resize((size_t)n);
+    for (int64_t i = 0; i < n; ++i) mFloats[(size_t)i] = (float)stereo[i * step];
     if (fwrite(mFloats.data(), sizeof(float), mFloats.size(), mWav) != mFloats.size())
     {
       mError = "cannot write " + mPending.Path() + ": " + strerror(errno);
@@ -494,7 +520,7 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     return true;
   }
   // A FORM size field, like RIFF's, holds 32 bits; libsndfile would wrap it.
-  mDataBytes += frames * 2 * (mFormat.bits / 8);
+  mDataBytes += n * (mFormat.bits / 8);
   if ((mFormat.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF && mDataBytes > kMaxData32)
   {
     mError = "cannot write " + mPending.Path() + ": an AIFF file ends at 4 GiB (use WAV or FLAC)";
@@ -502,7 +528,16 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
   }
   int64_t written = 0;
   if (mFormat.bits == 32)
-    written = sf_writef_double(mFile, stereo, frames);
+  {
+    const double* src = stereo;
+    if (ch == 1)
+    {
+      mDoubles.resize((size_t)n);
+      for (int64_t i = 0; i < n; ++i) mDoubles[(size_t)i] = stereo[i * step];
+      src = mDoubles.data();
+    }
+    written = sf_writef_double(mFile, src, frames);
+  }
   else
   {
     // Our own rounding and clipping: libsndfile's double-to-PCM path scales
@@ -511,10 +546,13 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     const double scale = mFormat.bits == 16 ? 32768.0 : 8388608.0;
     const double top = scale - 1.0;
     const int shift = 32 - mFormat.bits;
-    mInts.resize((size_t)(2 * frames));
-    for (int64_t i = 0; i < 2 * frames; ++i)
+    mInts.resize((size_t)n);
+    for (int64_t i = 0; i < n; ++i)
     {
-      double v = std::nearbyint(stereo[i] * scale);
+      const double x = stereo[i * step] * scale;
+      double v = std::nearbyint(x);
+      // A sample on a step (silence, audio passed through) stays as it is.
+      if (mFormat.dither && v != x && std::isfinite(x)) v = std::nearbyint(x + Triangular());
       if (!(v >= -scale))
       {
         mClipped += !std::isnan(v);
@@ -535,6 +573,20 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     return false;
   }
   return true;
+}
+
+double AudioSink::Triangular()
+{
+  // Two uniform values in [0, 1) (xorshift64*), their difference: a
+  // triangle from -1 to 1 step.
+  auto uniform = [this] {
+    mNoise ^= mNoise >> 12;
+    mNoise ^= mNoise << 25;
+    mNoise ^= mNoise >> 27;
+    return (double)((mNoise * 0x2545F4914F6CDD1Dull) >> 11) / 9007199254740992.0;
+  };
+  const double a = uniform();
+  return a - uniform();
 }
 
 bool AudioSink::Finish(std::string& error)

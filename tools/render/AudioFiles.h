@@ -28,6 +28,9 @@ public:
   virtual bool FramesAreSure() const { return true; }
   // What the file's header declares, where it declares a length; -1 otherwise.
   virtual int64_t DeclaredFrames() const { return -1; }
+  // Bits of the integer samples stored (8, 16, 24, 32), 0 for floating
+  // point or a format that keeps no such count.
+  virtual int StoredBits() const { return 0; }
   // Reads up to n frames; returns the count read (0 at the end, -1 on a read error).
   virtual int64_t Read(double* stereo, int64_t n) = 0;
   // What the reader is to be told of how the file was read; empty for nothing.
@@ -55,7 +58,15 @@ struct OutputFormat
   // known before it ends.
   bool rf64IfNeeded = false;
   bool rf64 = false;  // known from the start to outgrow them
+  int channels = 2;   // 1: the left channel of the render alone
+  // PCM: TPDF dither of one step at most either way, before rounding, for
+  // the samples the render put between two steps.
+  bool dither = false;
 };
+
+// The sample size of a chosen container: 16 or 24 bits, or 32-bit float
+// (24 bits for FLAC, which holds no float).
+void SetOutputBits(OutputFormat& format, SampleBits bits);
 
 // Picks the container from container ("wav", "flac", "aiff") or, when that
 // is empty, from the extension ("-" is WAV), and the sample format from
@@ -82,7 +93,8 @@ public:
   ~AudioSink();
   bool IsOpen() const { return mFile != nullptr || mWav != nullptr; }
   const std::string& Error() const { return mError; }
-  // Interleaved stereo; PCM formats are rounded and clipped, never wrapped.
+  // Interleaved stereo (of which a mono format takes the left channel); PCM
+  // formats are rounded (dithered, where asked) and clipped, never wrapped.
   bool Write(const double* stereo, int64_t frames);
   // Samples PCM output had to clip to full scale.
   int64_t Clipped() const { return mClipped; }
@@ -95,6 +107,8 @@ public:
 private:
   void Open(double rate);
   bool WriteWavHeader(int64_t frames);
+  // The dither's next value, in steps.
+  double Triangular();
 
   PendingFile mPending;
   OutputFormat mFormat;
@@ -105,6 +119,8 @@ private:
   std::string mError;
   std::vector<int> mInts;
   std::vector<float> mFloats;
+  std::vector<double> mDoubles;
+  uint64_t mNoise = 0x9E3779B97F4A7C15ull;  // the dither's generator, the same for every file
   int64_t mClipped = 0;
   int64_t mDataBytes = 0;
 };

@@ -77,3 +77,8 @@ void Warn(const std::string& message)
 {
   Progress().Print(stderr, "tavlo-render: warning: " + message);
 }
+
+void Note(const std::string& message)
+{
+  Progress().Print(stderr, "tavlo-render: " + message);
+}

@@ -45,3 +45,5 @@ ProgressDisplay& Progress();
 int Fail(const std::string& message, int code = kExitFailed);
 // "tavlo-render: warning: message" on standard error.
 void Warn(const std::string& message);
+// "tavlo-render: message" on standard error, for what was done as asked.
+void Note(const std::string& message);

@@ -136,6 +136,9 @@ void WarnAfterRender(const FileJob& job, const FileReport& report, const EngineC
     Warn(out + ": " + std::to_string(report.clipped) + " samples clipped at full scale by " +
          std::to_string(job.format.bits) + "-bit output (peak " + Fmt("%+.1f", report.peakOutDb) +
          " dBFS); lower Output or use --bits 32f");
+  if (job.format.bits == 32 && report.peakOutDb > 0.0)
+    Warn(out + ": peaks at " + Fmt("%+.1f", report.peakOutDb) + " dBFS, which a 16- or 24-bit file, or a player, "
+         "clips; lower Output by as much to keep it");
   if (report.nonFinite)
     Warn(InputName(job.input) + ": " + std::to_string(report.nonFinite) +
          " non-finite input samples (NaN or infinity), rendered as silence");

@@ -21,11 +21,13 @@ const char* const kDescription[] = {
   "DAW exports a track.",
   "INPUT is a file in any format the installed libsndfile reads (@FORMATS@), "
   "mono or stereo, or - for standard "
-  "input: from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
+  "input (a mono file feeds both of the plug-in's inputs and comes out mono, "
+  "the left output, which is then the right one too): from a pipe, WAV is read as it arrives and AIFF or FLAC held in a "
   "temporary file of at most 1 GiB. A WAV that ends before the length its "
   "header declares is rendered as far as it goes, with a warning. "
   "Without INPUT an embedded 8-second drum-and-bass loop is rendered. "
-  "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac); - writes "
+  "OUTPUT's extension picks its format (.wav, .aif, .aiff, .flac) and the "
+  "input its precision, unless --bits says otherwise; - writes "
   "WAV to standard output, and the summary and progress then go to standard "
   "error. With -o DIR every INPUT is rendered into DIR under its own name.",
   "--preset starts from a factory preset, or from a preset a DAW saved for "
@@ -80,7 +82,7 @@ const Item kExamples[] = {
    "compress a file, heavily, with a fast attack"},
   {"tavlo-render -o comp -j 2 --format flac --set Input=100 takes/*.wav",
    "render a folder of takes into comp/, two at a time, as FLAC"},
-  {"sox a.flac -t wav - | tavlo-render --set Input=120 - - | sox -t wav - out.mp3",
+  {"sox a.flac -t wav - | tavlo-render --set Input=120 - - | sox -t wav - out.wav",
    "in a pipe"},
   {"tavlo-render --json --set Mix=50% in.wav out.wav | jq .gain_reduction_avg_db",
    "the summary as JSON"},

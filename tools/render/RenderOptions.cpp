@@ -234,6 +234,11 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
       error = std::string(p.first) + " " + *p.second + ": pictures are written as PNG; give a name that ends in .png";
       return false;
     }
+  if (opts.noClobber && opts.force)
+  {
+    error = "-n keeps outputs that exist and -y replaces them; give one of them";
+    return false;
+  }
   // A state under an audio name would be a take named by mistake.
   if (!opts.saveState.empty() && opts.saveState != "-")
   {
@@ -553,6 +558,8 @@ const std::vector<OptionInfo>& RenderOptionTable()
       {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own", "1 2 4",
        Whole("jobs", &R::jobs, 1, 64)},
       {'y', "force", "", "replace outputs that already exist (refused otherwise)", "", Flag(&R::force)},
+      {'n', "no-clobber", "", "skip outputs that already exist: a batch run again renders only\n"
+                              "what is missing", "", Flag(&R::noClobber)},
       {0, "plugin", "PATH", "bundle to load", "dir",
        ByDefault(Text(&R::plugin),
                  "Tavlo.vst3 beside this program, in its ../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, "
@@ -565,11 +572,13 @@ const std::vector<OptionInfo>& RenderOptionTable()
       {0, "block", "N", "frames per process call", "64 512 4096", Whole("block", &R::block, 1, 65536, "", " frames")},
       {0, "precision", "", "sample size of the process calls", "",
        Choice<int>("precision", &R::precision, {{"32", 32}, {"64", 64}})},
-      {0, "bits", "", "output sample format; PCM is rounded and clipped", "",
+      {0, "bits", "", "output sample format; PCM is dithered (TPDF, one step), rounded and\n"
+                      "clipped", "",
        ByDefault(Choice<SampleBits>("bits", &R::bits,
                                     {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
                                     {{"32", SampleBits::k32f}}),
-                 "32f; 24 for FLAC")},
+                 "the input's: 16 for 8- and 16-bit PCM, 24 for 24-bit; else 32f, 24 for FLAC")},
+      {0, "no-dither", "", "round PCM output without dither", "", Flag(&R::noDither)},
       {0, "save-state", "FILE",
        "write the plug-in's state after rendering (without INPUT or OUTPUT:\n"
        "the settings alone, nothing rendered)",

@@ -56,6 +56,8 @@ struct RenderOptions
   SampleBits bits = SampleBits::kDefault;
   bool quiet = false;
   bool force = false;
+  bool noClobber = false;  // -n: outputs that exist are skipped, not refused
+  bool noDither = false;
   bool json = false;
   InfoRequest info = InfoRequest::kNone;
   // No INPUT or OUTPUT, only --save-state or --save-preset: the settings

@@ -147,6 +147,18 @@ bool OpenInput(const RenderOptions& opts, FileJob& job, std::string& error)
   }
   job.frames = job.source->Frames();
   job.rate = job.source->Rate();
+  // The output follows the input: a mono file comes out mono (the left
+  // channel of the render, which with both inputs alike is the right one
+  // too), and, unless --bits says otherwise, as precise as it came in.
+  job.format.channels = job.source->Channels() == 1 ? 1 : 2;
+  if (opts.bits == SampleBits::kDefault)
+  {
+    const int stored = job.source->StoredBits();
+    SetOutputBits(job.format, stored == 8 || stored == 16 ? SampleBits::k16
+                              : stored == 24              ? SampleBits::k24
+                                                          : SampleBits::kDefault);
+  }
+  job.format.dither = !opts.noDither;
   return true;
 }
 
@@ -198,6 +210,13 @@ bool PrepareJob(const RenderOptions& opts, FileJob& job, std::string& error)
   return true;
 }
 
+// An output -n leaves alone: a file (or a link to one) that is there.
+bool ExistingFile(const std::string& path)
+{
+  struct stat st;
+  return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Plans every output before anything is loaded: names, formats, the
 // no-overwrite rule and files that would land on each other. A batch file
 // that cannot be written is marked failed; the others still render.
@@ -216,6 +235,12 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
     job.input = inputs.empty() ? "" : inputs[0];
     const std::string replaced = ReplacedInput(opts.output, protect);
     if (!replaced.empty()) return Fail("OUTPUT is the same file as " + replaced + "; choose another name");
+    if (opts.noClobber && ExistingFile(opts.output))
+    {
+      job.skipped = true;
+      jobs.push_back(std::move(job));
+      return 0;
+    }
     if (!ResolveOutput(opts.output, opts.force, job.out, error))
     {
       if (inputs.empty() && error.find("already exists") != std::string::npos)
@@ -245,9 +270,12 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
       }
       const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
       const std::string replaced = ReplacedInput(path, protect);
+      const bool keep = opts.noClobber && ExistingFile(path);
+      if (keep) job.out.given = path;
       if (!names.insert(name).second) job.error = "two inputs would both be written to " + path + "; only the first is";
       else if (replaced == "the input " + in) job.error = path + " is its own input; choose another folder";
       else if (!replaced.empty()) job.error = path + " is the same file as " + replaced + "; not replaced";
+      else if (keep) job.skipped = true;
       else if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error) ||
                !ResolveOutput(path, opts.force, job.out, error))
         job.error = error;

@@ -28,6 +28,7 @@ struct FileJob
   int64_t frames = 0;                   // -1: not known until the end
   double rate = 0.0;
   std::string error;  // why this file of a batch cannot be rendered
+  bool skipped = false;  // -n: its output exists, and is left as it is
 };
 
 // What every file of a run shares.

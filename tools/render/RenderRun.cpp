@@ -95,6 +95,14 @@ int RunRender(const RenderOptions& opts)
   } guard{shared};
   std::vector<FileJob> jobs;
   if (const int rc = PlanOutputs(opts, jobs, shared)) return rc;
+  int skipped = 0;
+  for (const FileJob& job : jobs)
+    if (job.skipped)
+    {
+      ++skipped;
+      Note((opts.Batch() ? job.out.given : opts.output) + " exists; skipped (-n)");
+    }
+  if (!jobs.empty() && skipped == (int)jobs.size()) return 0;
 
   // Every input is opened (and checked) before anything is rendered; in a
   // batch, the files that fail are reported and the others rendered.
@@ -103,6 +111,7 @@ int RunRender(const RenderOptions& opts)
   int failed = 0;
   for (FileJob& job : jobs)
   {
+    if (job.skipped) continue;
     if (job.error.empty() && !PrepareJob(opts, job, error))
     {
       if (!opts.Batch()) return Fail(error);
@@ -120,12 +129,12 @@ int RunRender(const RenderOptions& opts)
   if (const int rc = ReadStartingState(opts, shared)) return rc;
 
   std::unique_ptr<PluginSession> probe;
-  if (!jobs.empty() && failed == (int)jobs.size())
+  if (!jobs.empty() && failed + skipped == (int)jobs.size())
     return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
   if (const int rc = LoadBundle(opts, shared, probe)) return rc;
 
   if (opts.settingsOnly) return SaveSettings(shared, std::move(probe), error) ? 0 : Fail(error);
-  Progress().Enable(totalFrames, (int)jobs.size() - failed, !opts.quiet);
+  Progress().Enable(totalFrames, (int)jobs.size() - failed - skipped, !opts.quiet);
 
   if (!opts.Batch())
   {
@@ -139,7 +148,7 @@ int RunRender(const RenderOptions& opts)
   probe.reset();
   std::vector<FileJob*> todo;
   for (FileJob& job : jobs)
-    if (job.error.empty()) todo.push_back(&job);
+    if (job.error.empty() && !job.skipped) todo.push_back(&job);
   std::atomic<size_t> next{0};
   std::atomic<int> renderFailed{0};
   auto worker = [&]() {
@@ -161,6 +170,9 @@ int RunRender(const RenderOptions& opts)
   for (std::thread& t : threads) t.join();
   Progress().Finish();
   failed += renderFailed.load();
-  if (failed) return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed");
+  const std::string ofSkipped = skipped ? " (" + std::to_string(skipped) + " skipped, their outputs exist)" : "";
+  if (failed) return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed" + ofSkipped);
+  if (skipped && !opts.quiet)
+    Note(std::to_string(jobs.size() - skipped) + " of " + std::to_string(jobs.size()) + " files rendered" + ofSkipped);
   return 0;
 }

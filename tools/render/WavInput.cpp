@@ -53,6 +53,7 @@ public:
   int64_t Frames() const override { return mLayout.DeclaredFrames(); }
   int64_t DeclaredFrames() const override { return mLayout.DeclaredFrames(); }
   bool FramesAreSure() const override { return false; }
+  int StoredBits() const override { return mLayout.format == 1 ? mLayout.bits : 0; }
 
   int64_t Read(double* stereo, int64_t n) override
   {
