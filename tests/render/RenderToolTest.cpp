@@ -1622,7 +1622,27 @@ TEST_F(RenderTool, PipeRoundTripEqualsTheFileRenderAndSoxReadsItSilently)
   streams.stdinFile = P("in.wav");
   const RunResult piped = Run({"--set", "Input=120", "-", "-"}, Stop(), streams);
   ASSERT_EQ(0, piped.exitCode) << piped.err;
+  // Standard output redirected to a file gets the whole file.
   EXPECT_TRUE(piped.out == Slurp(P("file.wav"))) << "standard output differs from the file render";
+  // Into a pipe the WAV goes as it is rendered: the file render's samples
+  // behind a header whose sizes a pipe cannot know, as sox writes them
+  // (0x7FFFF000), which sox reads from a pipe without a word.
+  int piping = -1;
+  const std::string read = Shell(dir, "'" TAVLO_RENDER_PATH "' -q --set Input=120 - - < in.wav | tee streamed.wav | "
+                                      "sox -t wav - -n stat 2>&1", &piping);
+  EXPECT_EQ(0, piping) << read;
+  EXPECT_EQ(std::string::npos, read.find("WARN")) << read;
+  const std::string whole = Slurp(P("file.wav")), streamed = Slurp(P("streamed.wav"));
+  const size_t at = streamed.find("data") + 8, fileAt = whole.find("data") + 8;
+  ASSERT_GT(streamed.size(), at);
+  EXPECT_EQ(std::string("\x00\xF0\xFF\x7F", 4), streamed.substr(at - 4, 4));
+  EXPECT_TRUE(streamed.substr(at) == whole.substr(fileAt)) << "the streamed samples differ from the file render's";
+  // And it starts at once: its header is there while the render goes on.
+  const std::string started = Shell(
+    dir, "rm -f fifo && mkfifo fifo && ('" TAVLO_RENDER_PATH "' -q --rate 768000 - > fifo & pid=$!; exec 3< fifo; "
+         "head -c 4 <&3; kill -0 $pid 2>/dev/null && printf ' running'; cat <&3 > /dev/null; wait $pid; "
+         "printf ' %d' $?)");
+  EXPECT_EQ("RIFF running 0", started);
   // The summary moved to standard error, out of the audio's way.
   EXPECT_NE(std::string::npos, piped.err.find("standard output: 0.50 s at 48000 Hz")) << piped.err;
 

@@ -415,6 +415,15 @@ void AudioSink::Open(double rate)
 {
   const std::string& path = mPending.Path();
   mRate = (int)rate;
+  if (mPending.Target().stream)
+  {
+    const int fd = dup(STDOUT_FILENO);
+    mWav = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    mStreaming = mWav != nullptr;
+    if (!mWav || !WriteStreamHeader())
+      mError = "cannot write standard output: " + std::string(strerror(errno));
+    return;
+  }
   if (mPending.TempPath().empty())
   {
     mError = "cannot write " + path + ": " + mPending.TempError();
@@ -494,6 +503,43 @@ bool AudioSink::WriteWavHeader(int64_t frames)
   return fseek(mWav, 0, SEEK_SET) == 0 && fwrite(h, 1, n, mWav) == n;
 }
 
+bool AudioSink::WriteStreamHeader()
+{
+  // What sox writes into a pipe: sizes it cannot know, as large as a RIFF
+  // header takes, which readers (sox among them) read to the end of the
+  // stream without a word. Float has the fmt chunk's extension (empty)
+  // and a fact chunk, as non-PCM formats do.
+  const bool pcm = mFormat.bits != 32;
+  const int ch = mFormat.channels, bytes = mFormat.bits / 8;
+  constexpr uint32_t kOpen = 0x7FFFF000u;
+  const uint32_t fmtSize = pcm ? 16 : 18;
+  unsigned char h[58];
+  size_t n = 0;
+  memcpy(h, "RIFF", 4);
+  memcpy(h + 8, "WAVEfmt ", 8);
+  PutU32(h + 16, fmtSize);
+  PutU16(h + 20, pcm ? 1 : 3);
+  PutU16(h + 22, (uint32_t)ch);
+  PutU32(h + 24, (uint32_t)mRate);
+  PutU32(h + 28, (uint32_t)(mRate * ch * bytes));
+  PutU16(h + 32, (uint32_t)(ch * bytes));
+  PutU16(h + 34, (uint32_t)mFormat.bits);
+  n = 36;
+  if (!pcm)
+  {
+    PutU16(h + n, 0);
+    memcpy(h + n + 2, "fact", 4);
+    PutU32(h + n + 6, 4);
+    PutU32(h + n + 10, kOpen / (uint32_t)(ch * bytes));
+    n += 14;
+  }
+  memcpy(h + n, "data", 4);
+  PutU32(h + n + 4, kOpen);
+  n += 8;
+  PutU32(h + 4, kOpen + (uint32_t)n - 8);
+  return fwrite(h, 1, n, mWav) == n;
+}
+
 bool AudioSink::Write(const double* stereo, int64_t frames)
 {
   if (!IsOpen()) return false;
@@ -502,9 +548,26 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
   const int ch = mFormat.channels;
   const int64_t n = frames * ch;
   const int step = ch == 1 ? 2 : 1;
+  if (mStreaming && mFormat.bits != 32)
+  {
+    Quantize(stereo, frames);
+    const int bytes = mFormat.bits / 8, shift = 32 - mFormat.bits;
+    mBytes.resize((size_t)(n * bytes));
+    for (int64_t i = 0; i < n; ++i)
+    {
+      const uint32_t v = (uint32_t)(mInts[(size_t)i] >> shift);
+      for (int b = 0; b < bytes; ++b) mBytes[(size_t)(i * bytes + b)] = (unsigned char)(v >> (8 * b));
+    }
+    if (fwrite(mBytes.data(), 1, mBytes.size(), mWav) != mBytes.size())
+    {
+      mError = "cannot write standard output: " + std::string(strerror(errno));
+      return false;
+    }
+    return true;
+  }
   if (mWav)
   {
-    if (!mFormat.rf64IfNeeded && (mWavFrames + frames) * 4 * ch > kWavMaxData)
+    if (!mStreaming && !mFormat.rf64IfNeeded && (mWavFrames + frames) * 4 * ch > kWavMaxData)
     {
       mError = "cannot write " + mPending.Path() + ": a WAV file ends at 4 GiB (use FLAC, or --bits 16 or 24)";
       return false;
@@ -513,7 +576,7 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     for (int64_t i = 0; i < n; ++i) mFloats[(size_t)i] = (float)stereo[i * step];
     if (fwrite(mFloats.data(), sizeof(float), mFloats.size(), mWav) != mFloats.size())
     {
-      mError = "cannot write " + mPending.Path() + ": " + strerror(errno);
+      mError = "cannot write " + (mStreaming ? std::string("standard output") : mPending.Path()) + ": " + strerror(errno);
       return false;
     }
     mWavFrames += frames;
@@ -540,31 +603,7 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
   }
   else
   {
-    // Our own rounding and clipping: libsndfile's double-to-PCM path scales
-    // by 2^(bits-1) - 1 while its reader divides by 2^(bits-1), so a PCM
-    // file would not come back sample for sample.
-    const double scale = mFormat.bits == 16 ? 32768.0 : 8388608.0;
-    const double top = scale - 1.0;
-    const int shift = 32 - mFormat.bits;
-    mInts.resize((size_t)n);
-    for (int64_t i = 0; i < n; ++i)
-    {
-      const double x = stereo[i * step] * scale;
-      double v = std::nearbyint(x);
-      // A sample on a step (silence, audio passed through) stays as it is.
-      if (mFormat.dither && v != x && std::isfinite(x)) v = std::nearbyint(x + Triangular());
-      if (!(v >= -scale))
-      {
-        mClipped += !std::isnan(v);
-        v = std::isnan(v) ? 0.0 : -scale;
-      }
-      if (v > top)
-      {
-        ++mClipped;
-        v = top;
-      }
-      mInts[(size_t)i] = (int)((uint32_t)(int32_t)v << shift);
-    }
+    Quantize(stereo, frames);
     written = sf_writef_int(mFile, mInts.data(), frames);
   }
   if (written != frames)
@@ -573,6 +612,37 @@ bool AudioSink::Write(const double* stereo, int64_t frames)
     return false;
   }
   return true;
+}
+
+void AudioSink::Quantize(const double* stereo, int64_t frames)
+{
+  // Our own rounding and clipping: libsndfile's double-to-PCM path scales
+  // by 2^(bits-1) - 1 while its reader divides by 2^(bits-1), so a PCM
+  // file would not come back sample for sample.
+  const int ch = mFormat.channels, step = ch == 1 ? 2 : 1;
+  const int64_t n = frames * ch;
+  const double scale = mFormat.bits == 16 ? 32768.0 : 8388608.0;
+  const double top = scale - 1.0;
+  const int shift = 32 - mFormat.bits;
+  mInts.resize((size_t)n);
+  for (int64_t i = 0; i < n; ++i)
+  {
+    const double x = stereo[i * step] * scale;
+    double v = std::nearbyint(x);
+    // A sample on a step (silence, audio passed through) stays as it is.
+    if (mFormat.dither && v != x && std::isfinite(x)) v = std::nearbyint(x + Triangular());
+    if (!(v >= -scale))
+    {
+      mClipped += !std::isnan(v);
+      v = std::isnan(v) ? 0.0 : -scale;
+    }
+    if (v > top)
+    {
+      ++mClipped;
+      v = top;
+    }
+    mInts[(size_t)i] = (int)((uint32_t)(int32_t)v << shift);
+  }
 }
 
 double AudioSink::Triangular()
@@ -600,7 +670,8 @@ bool AudioSink::Finish(std::string& error)
   std::string why;
   if (mWav)
   {
-    ok = WriteWavHeader(mWavFrames);
+    // A stream's header stays as it was sent.
+    ok = mStreaming ? fflush(mWav) == 0 : WriteWavHeader(mWavFrames);
     if (!ok) why = strerror(errno);
     if (fclose(mWav) != 0 && ok)
     {
@@ -618,7 +689,7 @@ bool AudioSink::Finish(std::string& error)
   }
   if (!ok)
   {
-    error = "cannot write " + mPending.Path() + ": " + why;
+    error = "cannot write " + (mStreaming ? std::string("standard output") : mPending.Path()) + ": " + why;
     mError = error;
   }
   return ok;

@@ -109,6 +109,9 @@ private:
   bool WriteWavHeader(int64_t frames);
   // The dither's next value, in steps.
   double Triangular();
+  // A block's PCM samples into mInts, left-justified in 32 bits.
+  void Quantize(const double* stereo, int64_t frames);
+  bool WriteStreamHeader();
 
   PendingFile mPending;
   OutputFormat mFormat;
@@ -120,6 +123,8 @@ private:
   std::vector<int> mInts;
   std::vector<float> mFloats;
   std::vector<double> mDoubles;
+  std::vector<unsigned char> mBytes;
+  bool mStreaming = false;  // written to standard output as it goes
   uint64_t mNoise = 0x9E3779B97F4A7C15ull;  // the dither's generator, the same for every file
   int64_t mClipped = 0;
   int64_t mDataBytes = 0;

@@ -215,7 +215,10 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
   return true;
 }
 
-PendingFile::PendingFile(const OutputTarget& target) : mTarget(target) { Init(); }
+PendingFile::PendingFile(const OutputTarget& target) : mTarget(target)
+{
+  if (!mTarget.stream) Init();
+}
 
 PendingFile::PendingFile(const std::string& path)
 {
@@ -280,7 +283,7 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
     for (PendingFile* f : files) f->Discard();
   };
   for (PendingFile* f : files)
-    if (f->mDone || f->mTemp.empty())
+    if (f->mDone || (f->mTemp.empty() && !f->mTarget.stream))
     {
       error = f->mDone ? "internal: " + f->Path() + " committed twice" : "cannot write " + f->Path();
       undo();
@@ -321,7 +324,7 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
 
   for (PendingFile* f : files)
   {
-    if (f->mTarget.kind == OutputTarget::kFile) continue;
+    if (f->mTarget.kind == OutputTarget::kFile || f->mTarget.stream) continue;
     const bool toStdout = f->mTarget.kind == OutputTarget::kStdout;
     const int fd = toStdout ? STDOUT_FILENO : open(f->mTarget.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     std::string why;
@@ -345,7 +348,7 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
   {
     if (!f->mBackup.empty()) unlink(f->mBackup.c_str());
     f->mBackup.clear();
-    if (f->mTarget.kind != OutputTarget::kFile) unlink(f->mTemp.c_str());
+    if (f->mTarget.kind != OutputTarget::kFile && !f->mTemp.empty()) unlink(f->mTemp.c_str());
     f->mDone = true;
     ReleaseSlot(f->mSlot);
   }

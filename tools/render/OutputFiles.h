@@ -22,6 +22,10 @@ struct OutputTarget
   std::string path;   // the regular file (links resolved) or the device
   Kind kind = kFile;
   bool exists = false;  // a regular file is there and will be replaced
+  // Standard output that is a pipe (or a device), written as the render
+  // goes so that a pipeline starts at once: no temporary file, nothing to
+  // commit, and a render that fails part way leaves what it wrote.
+  bool stream = false;
 };
 
 // Decides where an output goes. Without force, an existing regular file is

@@ -1,5 +1,9 @@
 #include "RenderFile.h"
 
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -190,6 +194,12 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
 
   if (shared.haveState && !useSidechain) WarnExternalFromState(shared, *plug);
 
+  // A WAV to a pipe goes out as it is rendered, so that the next program of
+  // a pipeline starts at once; a regular file standard output was
+  // redirected to still gets the whole render at the end.
+  struct stat st;
+  job.out.stream = job.out.kind == OutputTarget::kStdout && (job.format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+                   fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
   AudioSink sink(job.out, job.format, rate);
   if (!sink.IsOpen())
   {

@@ -50,7 +50,9 @@ const char* const kOutputs[] = {
   "not at all; an interrupted or failed render removes its temporary files. "
   "A symbolic link is written through to its target. A FIFO or character "
   "device (/dev/stdout, /dev/null) is written directly once the render is "
-  "complete; other special files are refused, and so is a terminal.",
+  "complete, but a WAV into a pipe on standard output goes out as it is "
+  "rendered, so that a pipeline starts at once; other special files are "
+  "refused, and so is a terminal.",
   "No output ever replaces an input (INPUT, the --sidechain, --load-state or "
   "--preset file, any input of a batch), -y or not, and pictures are written only "
   "under names that end in .png, a state never under an audio name, and no "
