@@ -243,14 +243,11 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
   if (!opts.saveState.empty() && opts.saveState != "-")
   {
     const std::string& name = opts.saveState;
-    const size_t dot = name.find_last_of('.');
-    std::string ext = dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1);
-    for (char& ch : ext) ch = (char)tolower((unsigned char)ch);
     for (const std::string& audio : ReadableExtensions())
-      if (!ext.empty() && ext == audio)
+      if (HasExtension(name, ("." + audio).c_str()))
       {
         error = "--save-state " + name + ": a state is not audio; give it a name of its own kind (" +
-                name.substr(0, dot) + ".state)";
+                name.substr(0, name.size() - audio.size() - 1) + ".state)";
         return false;
       }
   }
