@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "fx/IFxBase.h"
-#include "tavlo/TavloChain.h"
+#include "tavlo/chain/TavloChain.h"
 #include "tavlo/TavloParams.h"
 
 // Tavlo without its signal path: identity, parameters, presets, state and

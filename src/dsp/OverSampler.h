@@ -271,9 +271,10 @@ public:
   // receives where the top-rate samples are.
   template <int S>
   static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames,
-                             T* const* work = nullptr, const T** top = nullptr)
+                             T* const* work = nullptr, const T** top = nullptr,
+                             simdpath::Path path = simdpath::Active())
   {
-    UpsampleBlocks<S, NoShape>(os, in, nFrames, work, top, nullptr, nullptr);
+    UpsampleBlocks<S, NoShape>(os, in, nFrames, work, top, nullptr, nullptr, path);
   }
 
   // The same, and shaped[s] (rate x nFrames samples) receives a per-sample
@@ -283,8 +284,10 @@ public:
   // samples, the function's work overlaps the filters' serial chains.
   template <int S, class Shape>
   static void UpsampleBlocks(OverSampler* const os[S], const T* const in[S], int nFrames, T* const* work,
-                             const T** top, T* const* shaped, const Shape* shape)
+                             const T** top, T* const* shaped, const Shape* shape,
+                             simdpath::Path path = simdpath::Active())
   {
+    const bool avx2 = path == simdpath::kAvx2;
     const int rate = os[0]->mRate;
     bool same = true;
     for (int s = 1; s < S; ++s)
@@ -313,7 +316,7 @@ public:
       offset += static_cast<size_t>(2 * m);
     };
     if constexpr (std::is_same<T, double>::value && S % 2 == 0)
-      if (rate == 4 && simdpath::Active() == simdpath::kAvx2)
+      if (rate == 4 && avx2)
       {
         halfband::Upsampler2x<12>* st12[S];
         halfband::Upsampler2x<4>* st4[S];
@@ -341,24 +344,24 @@ public:
     auto shapeAt = [&](int levelRate) { return levelRate == rate ? shape : nullptr; };
     next(3);
     UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<12>& { return *o.mUp12[0]; },
-               shaped, shapeAt(2));
+               shaped, shapeAt(2), avx2);
     if (rate >= 4)
     {
       next(2);
       UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<4>& { return *o.mUp4[0]; },
-                 shaped, shapeAt(4));
+                 shaped, shapeAt(4), avx2);
     }
     if (rate >= 8)
     {
       next(1);
       UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<3>& { return *o.mUp3[0]; },
-                 shaped, shapeAt(8));
+                 shaped, shapeAt(8), avx2);
     }
     if (rate >= 16)
     {
       next(0);
       UpLevel<S>(os, src, m, dst, [](OverSampler& o) -> halfband::Upsampler2x<2>& { return *o.mUp2[0]; },
-                 shaped, shapeAt(16));
+                 shaped, shapeAt(16), avx2);
     }
     if (top)
       for (int s = 0; s < S; ++s)
@@ -371,8 +374,9 @@ public:
   // AVX2 path they stay in registers).
   template <int S>
   static void DownsampleBlocks(OverSampler* const os[S], const T* const hi[S], T* const out[S], int nFrames,
-                               T* const* work = nullptr)
+                               T* const* work = nullptr, simdpath::Path path = simdpath::Active())
   {
+    const bool avx2 = path == simdpath::kAvx2;
     const int rate = os[0]->mRate;
     bool same = true;
     for (int s = 1; s < S; ++s)
@@ -397,16 +401,16 @@ public:
     {
       next(1, nFrames * 8);
       DownLevel<S>(os, src, nFrames * 8, dst,
-                   [](OverSampler& o) -> halfband::Downsampler2x<2>& { return *o.mDown2[0]; });
+                   [](OverSampler& o) -> halfband::Downsampler2x<2>& { return *o.mDown2[0]; }, avx2);
     }
     if (rate >= 8)
     {
       next(2, nFrames * 4);
       DownLevel<S>(os, src, nFrames * 4, dst,
-                   [](OverSampler& o) -> halfband::Downsampler2x<3>& { return *o.mDown3[0]; });
+                   [](OverSampler& o) -> halfband::Downsampler2x<3>& { return *o.mDown3[0]; }, avx2);
     }
     if constexpr (std::is_same<T, double>::value && S % 2 == 0)
-      if (rate == 4 && simdpath::Active() == simdpath::kAvx2)
+      if (rate == 4 && avx2)
       {
         halfband::Downsampler2x<4>* st4[S];
         halfband::Downsampler2x<12>* st12[S];
@@ -425,10 +429,10 @@ public:
     {
       next(3, nFrames * 2);
       DownLevel<S>(os, src, nFrames * 2, dst,
-                   [](OverSampler& o) -> halfband::Downsampler2x<4>& { return *o.mDown4[0]; });
+                   [](OverSampler& o) -> halfband::Downsampler2x<4>& { return *o.mDown4[0]; }, avx2);
     }
     DownLevel<S>(os, src, nFrames, out,
-                 [](OverSampler& o) -> halfband::Downsampler2x<12>& { return *o.mDown12[0]; });
+                 [](OverSampler& o) -> halfband::Downsampler2x<12>& { return *o.mDown12[0]; }, avx2);
   }
 
   // Makes this instance's up stages (channel 0) the same as other's: two
@@ -461,10 +465,16 @@ public:
 
   EFactor GetTopFactor() const { return mTopFactor; }
 
-  // The owner switches the factor (up to the top factor) by writing both
-  // fields, then calling Reset.
-  EFactor mFactor;
-  int mRate;
+  // Switches to factor (up to the top factor): the buffers are sized for
+  // blockSize frames and the filters cleared, only when the factor changes.
+  void SetFactor(EFactor factor, int blockSize = 1024)
+  {
+    if (factor == mFactor)
+      return;
+    mFactor = factor;
+    mRate = RateOf(factor);
+    Reset(blockSize);
+  }
 
   // No function of the top-rate samples.
   struct NoShape
@@ -489,6 +499,8 @@ private:
       out[i] = stage.process_sample(in + 2 * i);
   }
 
+  EFactor mFactor;
+  int mRate;
   EFactor mTopFactor;
   static constexpr int kNumBuffers = 4;
   static size_t BufferRate(int b) { return static_cast<size_t>(16 >> b); }
@@ -510,7 +522,7 @@ private:
   // receives its function of dst[s].
   template <int S, typename Get, class Shape>
   static void UpLevel(OverSampler* const os[S], const T* src[S], int& m, T* const dst[S], Get get,
-                      T* const* shaped, const Shape* shape)
+                      T* const* shaped, const Shape* shape, bool avx2)
   {
     decltype(&get(*os[0])) st[S];
     for (int s = 0; s < S; ++s)
@@ -519,7 +531,7 @@ private:
     // stay in registers through the loop.
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
     if constexpr (std::is_same<T, double>::value && S % 2 == 0 && Stage::kSections % 2 == 0)
-      if (simdpath::Active() == simdpath::kAvx2 && SameCoefs<S>(st))
+      if (avx2 && SameCoefs<S>(st))
       {
         constexpr bool kCanShape = !std::is_same<Shape, NoShape>::value;
         if (kCanShape && shape)
@@ -797,14 +809,14 @@ private:
   // One down level for S instances: m outputs each from 2m inputs, into
   // dst; src then points at them.
   template <int S, typename Get>
-  static void DownLevel(OverSampler* const os[S], const T* src[S], int m, T* const dst[S], Get get)
+  static void DownLevel(OverSampler* const os[S], const T* src[S], int m, T* const dst[S], Get get, bool avx2)
   {
     decltype(&get(*os[0])) st[S];
     for (int s = 0; s < S; ++s)
       st[s] = &get(*os[s]);
     using Stage = typename std::remove_pointer<typename std::decay<decltype(st[0])>::type>::type;
     if constexpr (std::is_same<T, double>::value && S % 2 == 0 && Stage::kSections % 2 == 0)
-      if (simdpath::Active() == simdpath::kAvx2 && SameCoefs<S>(st))
+      if (avx2 && SameCoefs<S>(st))
       {
         DownPairs<S / 2>(st, src, m, dst);
         for (int s = 0; s < S; ++s)

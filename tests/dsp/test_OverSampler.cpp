@@ -13,10 +13,10 @@ namespace
 using OS = OverSampler<double>;
 const double kPi = 3.141592653589793;
 
+// Switches and clears, even to the factor it has.
 void SetFactor(OS& os, OS::EFactor f)
 {
-  os.mFactor = f;
-  os.mRate = OS::RateOf(f);
+  os.SetFactor(f, 1024);
   os.Reset(1024);
 }
 

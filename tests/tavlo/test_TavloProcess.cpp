@@ -22,7 +22,9 @@
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
 #include "tavlo/Tavlo.h"
-#include "tavlo/TavloGainEstimate.h"
+#include "tavlo/chain/TavloReferenceChain.h"
+#include "tavlo/chain/kernels/TavloGainEstimate.h"
+#include "tavlo/chain/kernels/TavloKernels.h"
 
 // ---- allocation counting for the whole executable ----
 // The replacements below pair operator new with malloc and delete with free
@@ -182,138 +184,27 @@ Signal MusicLike(size_t n, double sr = 48000.0, unsigned seed = 1)
 
 bool BitEqual(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// ---- a plain per-sample rendering of the chain, every coefficient
-// recomputed every sample, for comparison with the optimised one ----
-class DenormalMode
-{
-public:
-  DenormalMode() : mSaved(_mm_getcsr()) { _mm_setcsr(mSaved | 0x8040u); }
-  ~DenormalMode() { _mm_setcsr(mSaved); }
+double Identity(double x) { return x; }
+double Preamp(double x) { return tavloeq::PreampCurve(x); }
 
-private:
-  unsigned mSaved;
-};
-
-double RefPreamp(double x)
+// The settings a plug-in's parameters stand for, as the reference chain
+// reads them.
+TavloChainSettings SettingsOf(const IFxBase& plug, double sampleRate)
 {
-  const double u = std::fabs(x) / (3.0 + std::fabs(x)) - 0.0;
-  const double t = 142.14300537109375 * u;
-  const int i = static_cast<int>(t);
-  double v;
-  if (i < 0)
-    v = Tavlo_table.values[0];
-  else if (i >= 199)
-    v = Tavlo_table.values[199];
-  else
-    v = Tavlo_table.values[i] * (1.0 - (t - i)) + Tavlo_table.values[i + 1] * (t - i);
-  return x > 0.0 || (x == 0.0 && !std::signbit(x)) ? -std::fabs(v) : std::fabs(v);
+  auto value = [&](int idx) { return plug.ParamAt(idx)->GetValue(); };
+  TavloChainSettings s;
+  s.sampleRate = sampleRate;
+  s.input = value(kInput);
+  s.outputGain = tavloeq::OutputGain(value(kOutput));
+  s.attack = value(kAttack);
+  s.release = value(kRelease);
+  s.mix = value(kMix);
+  s.hpfFreq = value(kHPF);
+  s.oversample = static_cast<int>(value(kOversample));
+  s.bypass = static_cast<int>(value(kBypass));
+  s.sidechain = static_cast<int>(value(kSidechain));
+  return s;
 }
-
-double RefIdentity(double x) { return x; }
-
-struct RefChain
-{
-  double input = 0, outputGain = 1, attackT = 0.005, releaseT = 0.3, mix = 100, hpf = 20;
-  int sidechain = 1, oversample = 0, bypass = 0;
-  double gainState = 1.0;
-  NumSmooth smoother{0.99f, 1.0f}; // unity from the start: nothing fades in
-  VUClass meter{1.0};
-  // Bypass's linear fade: frames toward the input out of round(5 ms x rate).
-  int bypassPos = 0;
-  Biquad filter;
-  OverSampler<double> osPL, osPR, osDL, osDR;
-  std::vector<double> meterValues;
-
-  void SwitchAll(OverSampler<double>::EFactor f)
-  {
-    for (OverSampler<double>* os : {&osPL, &osPR, &osDL, &osDR})
-      if (os->mFactor != f)
-      {
-        os->mFactor = f;
-        os->mRate = OverSampler<double>::RateOf(f);
-        os->Reset(1024);
-      }
-  }
-
-  void Process(const double* L_, const double* R_, const double* SR_, double* oL, double* oR, int n,
-               double sr)
-  {
-    DenormalMode mode;
-    for (int i = 0; i < n; ++i)
-    {
-      const double L = L_[i], R = R_[i];
-      const double c = std::exp(-62.83185307 / sr);
-      const double threshold = std::exp(-input / 8.65617025);
-      const double ratio = std::pow(10.0, (L + R) / 20.0);
-      const double attack = attackT != 0.0 ? std::exp(-1.0 / (attackT * sr)) : 0.0;
-      const double release = releaseT != 0.0 ? std::exp(-1.0 / (releaseT * sr)) : 0.0;
-      const double drive = std::pow(10.0, (input / 10.0) / 20.0);
-      filter.setBiquad(Biquad::kHighPass, hpf / sr, 1.0, 1.0);
-      const float d = filter.process(static_cast<float>(sidechain == 1 ? R : SR_[i]));
-      const double x = drive * d;
-      double g = 1.0;
-      if (!std::signbit(x))
-      {
-        const double t = x * 142.14300537109375;
-        const int idx = static_cast<int>(t); // finite signals only here
-        double E;
-        if (idx < 0)
-          E = 0.0;
-        else if (idx > 198)
-          E = 0.053070228546857834;
-        else
-          E = detector_table.values[idx] * (1.0 - (t - idx)) + detector_table.values[idx + 1] * (t - idx);
-        const double s = (1.0 - c) * E;
-        const double env = E > std::sqrt(s) ? E : std::sqrt((1.0 - c) * E + c * s);
-        g = env > threshold
-              ? std::exp(((8.65617025 * std::log(env) + input) * (1.0 / ratio) - input) / 8.65617025) / env
-              : 1.0;
-      }
-      if (gainState > g)
-        gainState = std::max(g, gainState * attack);
-      else
-        gainState = std::min(gainState / release, g);
-      if (std::isnan(gainState) || std::isnan(g))
-        gainState = g;
-      SwitchAll(oversample == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone);
-      const double pL = osPL.Process(L, RefPreamp);
-      const double pR = osPR.Process(R, RefPreamp);
-      const double wet = mix / 100.0, dry = 1.0 - wet;
-      const double dL = osDL.Process(L, RefIdentity);
-      const double dR = osDR.Process(R, RefIdentity);
-      const double y = smoother.Process(static_cast<float>(gainState));
-      const double wL = y * (3162.2776601683795 * pL + dL);
-      const double wR = y * (3162.2776601683795 * pR + dR);
-      const int fadeLen = static_cast<int>(std::lround(sr * 0.005));
-      bypassPos = std::min(bypassPos, fadeLen);
-      if (bypass == 1 && bypassPos < fadeLen)
-        ++bypassPos;
-      else if (bypass == 0 && bypassPos > 0)
-        --bypassPos;
-      const double pOutL = (wL * wet + dL * dry) * outputGain;
-      const double pOutR = (wR * wet + dR * dry) * outputGain;
-      const double w = static_cast<double>(bypassPos) / fadeLen;
-      if (bypassPos == 0)
-      {
-        oL[i] = pOutL;
-        oR[i] = pOutR;
-      }
-      else if (bypassPos == fadeLen)
-      {
-        oL[i] = L;
-        oR[i] = R;
-      }
-      else
-      {
-        oL[i] = pOutL * (1.0 - w) + L * w;
-        oR[i] = pOutR * (1.0 - w) + R * w;
-      }
-      if (input == 0.0)
-        gainState = 1.0;
-      meterValues.push_back(meter.Process(1.0 - gainState, sr));
-    }
-  }
-};
 
 } // namespace
 
@@ -480,8 +371,8 @@ TEST(TavloChain, MixZeroWithOversamplingIsTheBandLimitedDryStrand)
   size_t differsFromInput = 0;
   for (size_t i = 0; i < sig.size(); ++i)
   {
-    const double dL = refL.Process(sig.L[i], RefIdentity);
-    const double dR = refR.Process(sig.R[i], RefIdentity);
+    const double dL = refL.Process(sig.L[i], Identity);
+    const double dR = refR.Process(sig.R[i], Identity);
     ASSERT_TRUE(BitEqual(oL[i], dL)) << i;
     ASSERT_TRUE(BitEqual(oR[i], dR)) << i;
     differsFromInput += (oL[i] != sig.L[i]);
@@ -555,8 +446,8 @@ TEST(TavloChain, OversampleSwitchResetsAllFourInTheSameFrame)
   OverSampler<double> freshPre(OverSampler<double>::k4x, true, 1);
   for (size_t i = 2010; i < 3011; ++i)
   {
-    ASSERT_TRUE(BitEqual(oL[i], freshL.Process(sig.L[i], RefIdentity))) << i;
-    freshPre.Process(sig.L[i], RefPreamp);
+    ASSERT_TRUE(BitEqual(oL[i], freshL.Process(sig.L[i], Identity))) << i;
+    freshPre.Process(sig.L[i], Preamp);
   }
   // The preamp's state too, down to the last stage.
   for (int k = 0; k < 12; ++k)
@@ -689,10 +580,11 @@ TEST(TavloChain, BeforeAnyParameterChangeTheOutputIsSilent)
 }
 
 // Every code path: the processor's best (AVX2 where it has it, with the
-// AVX-512 build of the scalar loops where it has that), AVX2 without
+// AVX-512 build of the serial loop where it has that), AVX2 without
 // AVX-512 (as many processors run it), and the plain one every x86-64
-// processor runs.
-TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
+// processor runs, against the chain stated frame by frame from its
+// equations, every coefficient derived anew at every frame.
+TEST(TavloChain, BitIdenticalToTheReferenceChain)
 {
   struct PathCase
   {
@@ -717,9 +609,18 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
       ASSERT_FALSE(simdpath::Avx512());
     }
     const size_t n = 96000;
-    const Signal sig = MusicLike(n, 48000.0, 7);
+    Signal sig = MusicLike(n, 48000.0, 7);
+    // Non-finite frames, oversampled and not, on the main input and on the
+    // side-chain's detector channel.
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    for (size_t at : {1500, 7000, 19000, 20500, 56000})
+    {
+      sig.L[at] = nan;
+      sig.R[at + 3] = -inf;
+      sig.SR[at + 7] = inf;
+    }
     Chain chain;
-    RefChain ref;
+    TavloReferenceChain ref;
     std::vector<double> oL(n), oR(n), rL(n), rR(n);
 
     struct Step
@@ -743,27 +644,13 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
     size_t pos = 0, stepIdx = 0;
     int blk = 0;
     double sr = 48000.0;
+    size_t mismatches = 0, reduced = 0;
     while (pos < n)
     {
       while (stepIdx < sizeof steps / sizeof steps[0] && steps[stepIdx].at <= pos)
       {
         const Step& s = steps[stepIdx++];
         chain.Set(s.param, s.value);
-        const IParam* param = chain.mBase->ParamAt(s.param);
-        ASSERT_NE(param, nullptr);
-        const double v = param->GetValue();
-        switch (s.param)
-        {
-          case kInput: ref.input = v; break;
-          case kOutput: ref.outputGain = std::pow(10.0, v / 20.0); break;
-          case kAttack: ref.attackT = v; break;
-          case kRelease: ref.releaseT = v; break;
-          case kMix: ref.mix = v; break;
-          case kHPF: ref.hpf = v; break;
-          case kOversample: ref.oversample = static_cast<int>(v); break;
-          case kBypass: ref.bypass = static_cast<int>(v); break;
-          case kSidechain: ref.sidechain = static_cast<int>(v); break;
-        }
       }
       if (pos >= 70000 && sr == 48000.0)
       {
@@ -772,26 +659,20 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
       }
       const size_t len = std::min<size_t>(blockSizes[blk++ % 6], n - pos);
       chain.Run(sig, oL, oR, pos, len, static_cast<int>(len));
-      ref.Process(&sig.L[pos], &sig.R[pos], &sig.SR[pos], &rL[pos], &rR[pos], static_cast<int>(len), sr);
+      ref.SetSettings(SettingsOf(*chain.mBase, sr));
+      double* in[4] = {&sig.L[pos], &sig.R[pos], &sig.SL[pos], &sig.SR[pos]};
+      double* out[2] = {&rL[pos], &rR[pos]};
+      ref.Process(in, out, static_cast<int>(len));
+      if (!BitEqual(chain.mMeter[pos + len - 1], ref.MeterValue()) && mismatches++ < 5)
+        ADD_FAILURE() << "meter at frame " << pos + len - 1;
+      reduced += ref.MeterValue() > 0.05 ? len : 0;
       pos += len;
     }
-    size_t mismatches = 0, reduced = 0;
     for (size_t i = 0; i < n; ++i)
-    {
-      if (!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i]))
-      {
-        if (mismatches++ < 5)
-          ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
-      }
-      if (chain.BlockEndsAt(i) && !BitEqual(chain.mMeter[i], ref.meterValues[i]))
-      {
-        if (mismatches++ < 5)
-          ADD_FAILURE() << "meter at frame " << i;
-      }
-      reduced += ref.meterValues[i] > 0.05;
-    }
+      if ((!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i])) && mismatches++ < 5)
+        ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i];
     EXPECT_EQ(mismatches, 0u);
-    EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.gainState);
+    EXPECT_EQ(chain.mPlug->Chain().GainState(), ref.GainState());
     // The comparison covered real compression, not just unity gain.
     EXPECT_GT(reduced, n / 10);
   }
@@ -805,6 +686,7 @@ TEST(TavloChain, BitIdenticalToPerSampleRecomputation)
 TEST(TavloGainEstimate, IntervalHoldsTheExactGainAndRefusesOutsideItsDomain)
 {
   using namespace tavlogain;
+  using namespace tavloeq;
   double worst = 0.0;
   long accepted = 0;
   for (double input : {0.0, 0.25, 30.0, 80.0, 200.0, 399.5, 400.0})
@@ -847,9 +729,9 @@ TEST(TavloGainEstimate, IntervalHoldsTheExactGainAndRefusesOutsideItsDomain)
       env.push_back(1.0), left.push_back(0.0), right.push_back(0.0);
     for (simdpath::Path path : {simdpath::kPlain, simdpath::kAvx2})
     {
-      simdpath::Force(path);
       std::vector<double> lo(env.size(), -1.0), hi(env.size(), -1.0);
-      EstimateGains(env.data(), left.data(), right.data(), 80.0, n, lo.data(), hi.data());
+      TavloKernels::For(path == simdpath::kAvx2 ? simdpath::Best() : path, false).estimateGains(env.data(), left.data(), right.data(), 80.0, n, lo.data(),
+                                                   hi.data());
       for (int a = 0; a < n; ++a)
       {
         double l = -1.0, h = -1.0;
@@ -859,7 +741,6 @@ TEST(TavloGainEstimate, IntervalHoldsTheExactGainAndRefusesOutsideItsDomain)
           EXPECT_TRUE(std::isnan(lo[a]) && std::isnan(hi[a])) << "path " << path << ", frame " << a;
       }
     }
-    simdpath::Force(simdpath::kAvx2);
   }
   // The bound the comment derives; the interval is over six thousand times wider.
   EXPECT_LT(worst, 1.5e-10);
@@ -949,7 +830,7 @@ TEST(TavloGainEstimate, StepWithinTheIntervalIsTheExactStepOrFallsBack)
     }
     // Every target in the interval steps to the same state.
     for (double g : {c.lo, (c.lo + c.hi) / 2, c.hi})
-      EXPECT_TRUE(BitEqual(BallisticStep(c.state, g, c.attack, c.release), state))
+      EXPECT_TRUE(BitEqual(tavloeq::BallisticStep(c.state, g, c.attack, c.release), state))
         << c.state << " toward " << g;
   }
 }

@@ -1,17 +1,14 @@
-#include "tavlo/TavloGainEstimate.h"
+#include "tavlo/chain/kernels/TavloGainEstimate.h"
 
 #include <immintrin.h>
 
 #include <limits>
 
-#include "kit/KitSimdPath.h"
 
 namespace tavlogain
 {
-namespace
-{
 
-void EstimateGainsPlain(const double* env, const double* left, const double* right, double input, int n,
+void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n,
                         double* lo, double* hi)
 {
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -19,6 +16,9 @@ void EstimateGainsPlain(const double* env, const double* left, const double* rig
     if (!EstimateGain(env[a], left[a], right[a], input, lo[a], hi[a]))
       lo[a] = hi[a] = nan;
 }
+
+namespace
+{
 
 // Detail's Exp on four lanes: the same operations in the same order. The
 // integer k is read from the bits of the rounded sum instead of converted,
@@ -81,12 +81,16 @@ __attribute__((target("avx2"))) inline __m256d Log4(__m256d x)
 // EstimateGain four frames at a time, lanes outside the domain masked to NaN
 // bounds. The lanes compute what EstimateGain computes, operation for
 // operation, so the bounds are the same bits.
+}  // namespace
+
+// Whole groups of four; the last group's spare lanes read what the caller
+// padded and are written to the room it keeps.
 __attribute__((target("avx2"))) void EstimateGainsAvx2(const double* env, const double* left, const double* right,
                                                        double input, int n, double* lo, double* hi)
 {
   if (!(input >= 0.0 && input <= 400.0))
   {
-    EstimateGainsPlain(env, left, right, input, n, lo, hi);
+    EstimateGainsScalar(env, left, right, input, n, lo, hi);
     return;
   }
   const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
@@ -120,21 +124,6 @@ __attribute__((target("avx2"))) void EstimateGainsAvx2(const double* env, const 
     _mm256_storeu_pd(lo + a, _mm256_blendv_pd(nan, _mm256_mul_pd(g, loW), inside));
     _mm256_storeu_pd(hi + a, _mm256_blendv_pd(nan, _mm256_mul_pd(g, hiW), inside));
   }
-}
-
-}  // namespace
-
-void EstimateGains(const double* env, const double* left, const double* right, double input, int n, double* lo,
-                   double* hi)
-{
-  if (simdpath::Active() == simdpath::kAvx2)
-  {
-    // Whole groups of four; the last group's spare lanes read what the
-    // caller padded and are written to the room it keeps.
-    EstimateGainsAvx2(env, left, right, input, n, lo, hi);
-  }
-  else
-    EstimateGainsPlain(env, left, right, input, n, lo, hi);
 }
 
 }  // namespace tavlogain

@@ -3,10 +3,11 @@
 // The compressor's signal chain: a detector through a high-pass into the
 // stored curve, a gain computer with attack and release, the preamp and dry
 // strands (oversampled four times when asked), the smoothed gain, the mix,
-// the output gain, the Bypass switch and the gain-reduction meter. A plain
-// class with its own state: it knows nothing of parameters, hosts or
-// editors. Its owner feeds it the values of a block before the block, and
-// reads back the meter it publishes.
+// the output gain, the Bypass switch and the gain-reduction meter, as
+// TavloEquations.h states them, run a chunk at a time by the kernels of the
+// processor's path. A plain class with its own state: it knows nothing of
+// parameters, hosts or editors. Its owner feeds it the values of a block
+// before the block, and reads back the meter it publishes.
 
 #include <atomic>
 
@@ -15,22 +16,12 @@
 #include "dsp/OverSampler.h"
 #include "dsp/VUClass.h"
 #include "fx/IFxFade.h"
+#include "tavlo/chain/TavloChainSettings.h"
+#include "tavlo/chain/TavloEquations.h"
+#include "tavlo/chain/kernels/TavloSerialKernels.h"
+#include "tavlo/chain/kernels/TavloStrandKernels.h"
 
-// What the chain works with for one block, in the units it reads them. They
-// hold for the whole block: the switches too change only between blocks.
-struct TavloChainSettings
-{
-  double sampleRate = 44100.0;
-  double input = -10.0;     // Input as its plain value (threshold and drive)
-  double outputGain = 0.0;  // linear, 10^(Output / 20); 0 mutes
-  double attack = 0.0;      // seconds; 0 reaches the target at once
-  double release = 0.0;     // seconds
-  double mix = 100.0;       // percent of the compressed signal
-  double hpfFreq = 20.0;    // detector high-pass, Hz
-  int oversample = 0;       // 1: four times
-  int bypass = 0;           // 1: the input passes (after a short fade)
-  int sidechain = 1;        // 1: the detector hears the main input, else the side-chain
-};
+struct TavloKernels;
 
 class TavloChain
 {
@@ -85,16 +76,24 @@ private:
   };
   void UpdateCoefs();
 
+  // The stages of a block, in order.
+  void SwitchOversampling();
+  TavloChunkSerial SerialStart();
+  bool FirstDetector(const TavloKernels& kn, double** inputs, const double* detSrc, int nFrames, Biquad& filter);
+  bool GainTargets(const TavloKernels& kn, const float* d, const double* L, const double* R, int n,
+                   double gainState);
+  void SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet,
+                                const double* nextSrc, int nNext, float* dNext);
+  void MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR, int n);
+  void SerialEnd(const TavloChunkSerial& serial);
+  tavlokernels::StrandOversamplers Oversamplers() { return {mPreampOsL, mPreampOsR, mDryOsL, mDryOsR}; }
+
   TavloChainSettings mSettings;
   Coefs mCoefs;
 
-  // Smooths the ballistic gain before it touches the signal. It starts at
-  // unity, as the ballistic gain does, so nothing fades in.
-  static constexpr float kSmootherPole = 0.99f;
-  static constexpr float kSmootherStart = 1.0f;
-  NumSmooth mGainSmoother{kSmootherPole, kSmootherStart};
+  NumSmooth mGainSmoother{tavloeq::kSmootherPole, tavloeq::kSmootherStart};
   double mGainState = 1.0; // ballistic gain, 1 = no reduction
-  VUClass mMeter{1.0};     // starts at full deflection and falls to rest
+  VUClass mMeter{tavloeq::kMeterStart};
   std::atomic<double> mMeterOut{0.0};
   Biquad mDetectorFilter;  // high-pass in the detector path
   // Between the processed signal (A) and the input (B) as Bypass asks.
@@ -114,10 +113,6 @@ private:
   // recurrences, each a long chain of dependent operations, overlap; the
   // gain computer, the strands and the mix run over a chunk at a time.
   static constexpr int kChunk = 128;
-  // Oversampled runs go in pieces of this many frames, so their working
-  // buffers stay in the first-level cache.
-  static constexpr int kOsChunk = 128;
-  static constexpr int kOsWorkSize = 2 * 6 * kOsChunk + 2 * 4 * kOsChunk + 4 * 2 * kOsChunk + 8 * 64;
   struct Scratch
   {
     // The odd padding keeps arrays that are written and read in the same
@@ -140,7 +135,7 @@ private:
     // feed-forward coefficients, and the filter's outputs.
     double xa0[kChunk + 8], xa1[kChunk + 88], xa2[kChunk + 104], dOut[kChunk + 120];
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
-    double osWork[kOsWorkSize];
+    double osWork[tavlokernels::kStrandWorkSize];
   };
   Scratch mScratch;
 };

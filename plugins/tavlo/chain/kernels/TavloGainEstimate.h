@@ -1,6 +1,9 @@
 #pragma once
 
-// The gain computer's target, exactly and as a cheap interval.
+// Restates tavloeq::ExactGain as an interval that holds it, and
+// tavloeq::BallisticStep for a target known only by that interval. Pinned by
+// TavloGainEstimate.IntervalHoldsTheExactGainAndRefusesOutsideItsDomain and
+// TavloGainEstimate.StepWithinTheIntervalIsTheExactStepOrFallsBack.
 //
 // The exact gain, as the chain has always computed it with the C library's
 // pow, log and exp, decides every sample it reaches. But most frames above
@@ -8,7 +11,7 @@
 // target lies beyond the attack or release step (min/max against gs * attack
 // or gs / release). An interval known to hold the exact gain settles those
 // comparisons without it; the exact gain is computed only where the interval
-// cannot (see TavloChain.cpp).
+// cannot (see the serial loop's kernels).
 //
 // Why the interval holds the exact gain. Write s for L + R, t = s / 20 (the
 // same doubles in both computations), q = 10^-t, w = ln(env) + input / LS
@@ -33,25 +36,17 @@
 // (large or non-finite input, NaN) EstimateGain says so and the exact gain
 // is computed.
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+#include "tavlo/chain/TavloEquations.h"
+
 namespace tavlogain
 {
 
-const double kLevelScale = 8.65617025;  // dB per neper, as the curve was tuned
+using tavloeq::kLevelScale;
 const double kEstimateWidth = 1.0 / 1048576.0;
-
-// The gain for a detector envelope above the threshold, the ratio following
-// the sum of the two main inputs. The expression is the sound: keep it as it
-// is, operation for operation.
-inline double ExactGain(double env, double left, double right, double input)
-{
-  const double ratio = std::pow(10.0, (left + right) / 20.0);
-  return std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
-}
 
 namespace detail
 {
@@ -140,24 +135,6 @@ inline bool EstimateGain(double env, double left, double right, double input, do
   return true;
 }
 
-// The attack and release step on the ballistic gain toward g. When the gain
-// already equals its target (no reduction, mostly) the release step would
-// give the target back: the release factor is at most 1.
-inline double BallisticStep(double gainState, double g, double attack, double release)
-{
-  if (!(gainState == g) || std::isinf(g))
-  {
-    const double falling = std::max(g, gainState * attack);
-    const double rising = std::min(gainState / release, g);
-    gainState = gainState > g ? falling : rising;
-    if (std::isnan(gainState) || std::isnan(g))
-      gainState = g;
-    else if (std::isinf(gainState))
-      gainState = 1.0; // only reachable from non-finite input; no reduction
-  }
-  return gainState;
-}
-
 // a / b by the division; BallisticStepWithin takes any quotient that gives
 // the division's own result, however it finds it.
 struct Divide
@@ -204,8 +181,11 @@ inline bool BallisticStepWithin(double& gainState, double lo, double hi, double 
 }
 
 // EstimateGain over n frames, each interval or NaN bounds where EstimateGain
-// says no. lo and hi have room for n rounded up to four.
-void EstimateGains(const double* env, const double* left, const double* right, double input, int n, double* lo,
-                   double* hi);
+// says no: one frame at a time, or four (AVX2), whose lo and hi have room
+// for n rounded up to four and whose inputs are padded as far.
+void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n,
+                         double* lo, double* hi);
+void EstimateGainsAvx2(const double* env, const double* left, const double* right, double input, int n,
+                       double* lo, double* hi);
 
 }  // namespace tavlogain

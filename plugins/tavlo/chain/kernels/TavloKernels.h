@@ -1,0 +1,95 @@
+#pragma once
+
+// The fast restatements of the chain's stages, one set per processor path,
+// and the table that holds one path's set. The chain picks its table once
+// per block; tests call each kernel on its own against the equations.
+//
+// Path names: Scalar (one frame at a time, any x86-64), Sse2 (two lanes,
+// any x86-64), Avx2 (four lanes, chosen at run time), Avx512 (the scalar
+// serial loop built for AVX-512's registers and FMA). Every kernel of a
+// stage gives the same bits as the others and as the equation it restates.
+
+#include "dsp/Biquad.h"
+#include "kit/KitSimdPath.h"
+#include "tavlo/chain/TavloEquations.h"
+#include "tavlo/chain/kernels/TavloSerialKernels.h"
+
+using TavloPreampKernel = void (*)(const double* in, double* out, int n);
+// Envelopes of a chunk's detector values; lists the frames over the
+// threshold in above and returns how many.
+using TavloEnvelopeKernel = int (*)(const float* d, int n, double drive, double oneMinusC, double c,
+                                    double threshold, double* env, unsigned short* above);
+using TavloEstimateKernel = void (*)(const double* env, const double* left, const double* right, double input,
+                                     int n, double* lo, double* hi);
+using TavloProductsKernel = void (*)(const Biquad& filter, const double* src, int n, double* xa0, double* xa1,
+                                     double* xa2);
+using TavloSerialKernel = void (*)(TavloChunkSerial& c, bool quiet);
+using TavloMixKernel = void (*)(const float* y, const double* pL, const double* pR, const double* dL,
+                                const double* dR, double wet, double dry, double outputGain, double* outL,
+                                double* outR, int n);
+using TavloPreampBesideDetectorKernel = void (*)(const double* L, const double* R, int n, double* pL, double* pR,
+                                                 Biquad& filter, const double* detSrc, float* d);
+
+struct TavloKernels
+{
+  const char* name;
+  simdpath::Path path; // the oversamplers' loops follow it
+  TavloPreampKernel preamp;
+  TavloEnvelopeKernel envelopes;
+  TavloEstimateKernel estimateGains;
+  TavloProductsKernel detectorProducts;
+  TavloSerialKernel serial;
+  TavloMixKernel mix;
+  // Null where the path has none: the first chunk's preamp (not
+  // oversampled) run beside its detector.
+  TavloPreampBesideDetectorKernel preampBesideDetector;
+
+  // The set for a path: avx512 picks the serial loop's AVX-512 build (only
+  // with kAvx2).
+  static const TavloKernels& For(simdpath::Path path, bool avx512);
+  // The set the processor runs now (or the one tests forced).
+  static const TavloKernels& Active() { return For(simdpath::Active(), simdpath::Avx512()); }
+};
+
+namespace tavlokernels
+{
+
+// Preamp: tavloeq::PreampCurve.
+void PreampSse2(const double* in, double* out, int n);
+void PreampAvx2(const double* in, double* out, int n);
+
+// Envelope: tavloeq::DetectorCurve and tavloeq::Envelope.
+int EnvelopesSse2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
+                  unsigned short* above);
+int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
+                  unsigned short* above);
+
+// Detector: tavloeq::DetectorStep, over frames [from, to) of src (silence
+// for a null source); inline, for the loops that run it beside others.
+inline void DetectorRun(Biquad& filter, const double* src, int from, int to, float* d)
+{
+  for (int i = from; i < to; ++i)
+    d[i] = tavloeq::DetectorStep(filter, src ? src[i] : 0.0);
+}
+void DetectorProductsScalar(const Biquad& filter, const double* src, int n, double* xa0, double* xa1,
+                            double* xa2);
+void DetectorProductsAvx2(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
+bool DetectorToFloat(const double* out, int n, float* d);
+void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter,
+                              const double* detSrc, float* d);
+
+// Serial loop: tavloeq::BallisticStep, SmoothGain and MeterStep.
+void SerialSse2(TavloChunkSerial& c, bool quiet);
+void SerialAvx512(TavloChunkSerial& c, bool quiet);
+
+// Mix: tavloeq::Mix; MixFading adds tavloeq::BypassWeight (any path: it
+// runs only while Bypass fades or holds).
+void MixSse2(const float* y, const double* pL, const double* pR, const double* dL, const double* dR, double wet,
+             double dry, double outputGain, double* outL, double* outR, int n);
+void MixAvx2(const float* y, const double* pL, const double* pR, const double* dL, const double* dR, double wet,
+             double dry, double outputGain, double* outL, double* outR, int n);
+void MixFading(IFxFade& fade, bool bypass, const float* y, const double* pL, const double* pR, const double* dL,
+               const double* dR, const double* L, const double* R, double wet, double dry, double outputGain,
+               double* outL, double* outR, int n);
+
+}  // namespace tavlokernels
