@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -79,9 +80,13 @@ struct TavloCase
 class Vst3Runner : public Runner
 {
 public:
-  explicit Vst3Runner(const TavloCase& c)
+  explicit Vst3Runner(const TavloCase& c, const std::string& bundle = TAVLO_VST3_BUNDLE)
   {
-    static vst3host::Module module(TAVLO_VST3_BUNDLE);
+    // One module per bundle for the whole run, as a host keeps it.
+    static std::map<std::string, std::unique_ptr<vst3host::Module>> modules;
+    std::unique_ptr<vst3host::Module>& slot = modules[bundle];
+    if (!slot) slot.reset(new vst3host::Module(bundle));
+    vst3host::Module& module = *slot;
     TUID cid;
     if (!module.IsLoaded() || !module.FirstAudioClass(cid)) return;
     mInst.reset(new vst3host::Instance(module.Factory(), cid));
@@ -298,6 +303,14 @@ const std::vector<Case>& Cases()
       v.push_back({std::string("Tavlo VST 3/") + s.name, false,
                    [c] { return std::unique_ptr<Runner>(new Vst3Runner(c)); }});
       v.push_back({std::string("Tavlo LV2/") + s.name, false, [c] { return MakeTavloLv2(c); }});
+      // TAVLO_BENCH_BASELINE_VST3: another build's Tavlo.vst3, timed in the
+      // same run, so a change's cost is a ratio from one run.
+      if (const char* baseline = getenv("TAVLO_BENCH_BASELINE_VST3"))
+      {
+        const std::string bundle = baseline;
+        v.push_back({std::string("Tavlo VST 3 baseline/") + s.name, false,
+                     [c, bundle] { return std::unique_ptr<Runner>(new Vst3Runner(c, bundle)); }});
+      }
     }
     v.push_back({"x42-darc/peer", true, MakeDarc});
     v.push_back({"SC4/peer", true, MakeSc4});
