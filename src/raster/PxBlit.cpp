@@ -79,60 +79,74 @@ void HsvToRgb(int h, int s, int v, int& r, int& g, int& b)
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 }  // namespace
 
-unsigned int Combine(unsigned int d, unsigned int s, int w, int mode,
-                     bool exactHalf)
+namespace
 {
-  if (w <= 0) return d;
-  const int op = mode & kPxBlitModeMask;
-  const bool srcAlpha = (mode & kPxBlitUseSourceAlpha) != 0;
-  const int a = Ch(s, 24);
-  int D[4] = {Ch(d, 0), Ch(d, 8), Ch(d, 16), Ch(d, 24)};  // B, G, R, A
-  const int S[4] = {Ch(s, 0), Ch(s, 8), Ch(s, 16), a};
 
-  if (!srcAlpha)
+// Channels as B, G, R, A.
+struct Channels
+{
+  int D[4];
+  int S[4];
+  Channels(unsigned int d, unsigned int s)
+    : D{Ch(d, 0), Ch(d, 8), Ch(d, 16), Ch(d, 24)}, S{Ch(s, 0), Ch(s, 8), Ch(s, 16), Ch(s, 24)}
   {
-    switch (op)
-    {
-      case kPxBlitCopy:
-        if (w >= 256) return s;
-        if (exactHalf) return ((d >> 1) & 0x7F7F7F7F) + ((s >> 1) & 0x7F7F7F7F);
-        for (int i = 0; i < 4; ++i) D[i] = S[i] + Div256((D[i] - S[i]) * (256 - w));
-        break;
-      case kPxBlitAdd:
-        for (int i = 0; i < 4; ++i) D[i] = Min255(D[i] + w * S[i] / 256);
-        break;
-      case kPxBlitDodge:
-        for (int i = 0; i < 4; ++i) D[i] = Dodge(D[i], S[i], w);
-        break;
-      case kPxBlitMultiply:
-        for (int i = 0; i < 4; ++i)
-          D[i] = D[i] + Div256((Multiply(D[i], S[i]) - D[i]) * w);
-        break;
-      case kPxBlitOverlay:
-        for (int i = 0; i < 4; ++i)
-          D[i] = D[i] + Div256((Overlay(D[i], S[i]) - D[i]) * w);
-        break;
-      case kPxBlitHSVAdjust:
-      {
-        // Source red turns the hue, green shifts saturation, blue the value;
-        // 128 is neutral.
-        int h, sa, v, r, g, b;
-        RgbToHsv(D[2], D[1], D[0], h, sa, v);
-        h += (S[2] - 128) * 384 / 256;
-        sa = Clamp255(sa + (S[1] - 128) * 2);
-        v = Clamp255(v + (S[0] - 128) * 2);
-        HsvToRgb(h, sa, v, r, g, b);
-        const int T[3] = {b, g, r};
-        for (int i = 0; i < 3; ++i) D[i] = D[i] + Div256((T[i] - D[i]) * w);
-        break;
-      }
-      default:
-        return d;
-    }
-    return Pack(D[0], D[1], D[2], D[3]);
   }
+};
 
-  // Source alpha modes.
+// The modes that leave the source's alpha out.
+unsigned int CombineOpaque(unsigned int d, unsigned int s, int w, int op, bool exactHalf)
+{
+  Channels c(d, s);
+  int* D = c.D;
+  const int* S = c.S;
+  switch (op)
+  {
+    case kPxBlitCopy:
+      if (w >= 256) return s;
+      if (exactHalf) return ((d >> 1) & 0x7F7F7F7F) + ((s >> 1) & 0x7F7F7F7F);
+      for (int i = 0; i < 4; ++i) D[i] = S[i] + Div256((D[i] - S[i]) * (256 - w));
+      break;
+    case kPxBlitAdd:
+      for (int i = 0; i < 4; ++i) D[i] = Min255(D[i] + w * S[i] / 256);
+      break;
+    case kPxBlitDodge:
+      for (int i = 0; i < 4; ++i) D[i] = Dodge(D[i], S[i], w);
+      break;
+    case kPxBlitMultiply:
+      for (int i = 0; i < 4; ++i)
+        D[i] = D[i] + Div256((Multiply(D[i], S[i]) - D[i]) * w);
+      break;
+    case kPxBlitOverlay:
+      for (int i = 0; i < 4; ++i)
+        D[i] = D[i] + Div256((Overlay(D[i], S[i]) - D[i]) * w);
+      break;
+    case kPxBlitHSVAdjust:
+    {
+      // Source red turns the hue, green shifts saturation, blue the value;
+      // 128 is neutral.
+      int h, sa, v, r, g, b;
+      RgbToHsv(D[2], D[1], D[0], h, sa, v);
+      h += (S[2] - 128) * 384 / 256;
+      sa = Clamp255(sa + (S[1] - 128) * 2);
+      v = Clamp255(v + (S[0] - 128) * 2);
+      HsvToRgb(h, sa, v, r, g, b);
+      const int T[3] = {b, g, r};
+      for (int i = 0; i < 3; ++i) D[i] = D[i] + Div256((T[i] - D[i]) * w);
+      break;
+    }
+    default:
+      return d;
+  }
+  return Pack(D[0], D[1], D[2], D[3]);
+}
+
+// The modes weighed by the source's alpha.
+unsigned int CombineAlpha(unsigned int d, unsigned int s, int w, int op)
+{
+  Channels c(d, s);
+  int* D = c.D;
+  const int* S = c.S;
+  const int a = S[3];
   switch (op)
   {
     case kPxBlitCopy:
@@ -172,7 +186,7 @@ unsigned int Combine(unsigned int d, unsigned int s, int w, int mode,
     {
       if (a == 0) return d;
       const int e = w * (a + 1) / 256;
-      unsigned int t = Combine(d, s | 0xFF000000u, 256, op, false);
+      unsigned int t = CombineOpaque(d, s | 0xFF000000u, 256, op, false);
       for (int i = 0; i < 3; ++i) D[i] = D[i] + Div256((Ch(t, 8 * i) - D[i]) * e);
       D[3] = Min255(D[3] + e);
       break;
@@ -181,6 +195,17 @@ unsigned int Combine(unsigned int d, unsigned int s, int w, int mode,
       return d;
   }
   return Pack(D[0], D[1], D[2], D[3]);
+}
+
+}  // namespace
+
+unsigned int Combine(unsigned int d, unsigned int s, int w, int mode,
+                     bool exactHalf)
+{
+  if (w <= 0) return d;
+  const int op = mode & kPxBlitModeMask;
+  if ((mode & kPxBlitUseSourceAlpha) != 0) return CombineAlpha(d, s, w, op);
+  return CombineOpaque(d, s, w, op, exactHalf);
 }
 }  // namespace pxdetail
 
