@@ -64,6 +64,77 @@ unsigned char ToByte(float v)
   if (v >= 255.0f) return 255;
   return (unsigned char)(v + 0.5f);
 }
+
+// A row of pixels as premultiplied floats, four per pixel.
+void Premultiply(const unsigned int* s, int n, float* pre)
+{
+  for (int x = 0; x < n; ++x)
+  {
+    const unsigned int p = s[x];
+    const float a = (float)(p >> 24) * (1.0f / 255.0f);
+    pre[(size_t)x * 4 + 0] = (float)((p >> 16) & 255) * a;
+    pre[(size_t)x * 4 + 1] = (float)((p >> 8) & 255) * a;
+    pre[(size_t)x * 4 + 2] = (float)(p & 255) * a;
+    pre[(size_t)x * 4 + 3] = (float)(p >> 24);
+  }
+}
+
+// Output columns [from, to) of one premultiplied source row of srcw pixels.
+void FilterRow(const Taps& tx, int from, int to, const float* pre, int srcw, float* out)
+{
+  size_t wAt = 0;
+  for (int o = 0; o < from; ++o) wAt += (size_t)tx.count[(size_t)o];
+  for (int o = from; o < to; ++o)
+  {
+    float acc[4] = {0, 0, 0, 0};
+    const int first = tx.first[(size_t)o], n = tx.count[(size_t)o];
+    for (int k = 0; k < n; ++k)
+    {
+      const int sx = std::min(std::max(first + k, 0), srcw - 1);
+      const float w = tx.weights[wAt + (size_t)k];
+      const float* p = &pre[(size_t)sx * 4];
+      acc[0] += w * p[0];
+      acc[1] += w * p[1];
+      acc[2] += w * p[2];
+      acc[3] += w * p[3];
+    }
+    wAt += (size_t)n;
+    float* d = out + (size_t)(o - from) * 4;
+    d[0] = acc[0];
+    d[1] = acc[1];
+    d[2] = acc[2];
+    d[3] = acc[3];
+  }
+}
+
+// One destination row from n filtered rows of outW pixels (rows, one after
+// another) and their weights, back to straight alpha.
+void FilterColumn(const float* weights, int n, const float* rows, int outW, unsigned int* d)
+{
+  for (int x = 0; x < outW; ++x)
+  {
+    float acc[4] = {0, 0, 0, 0};
+    for (int k = 0; k < n; ++k)
+    {
+      const float w = weights[k];
+      const float* p = &rows[((size_t)k * (size_t)outW + (size_t)x) * 4];
+      acc[0] += w * p[0];
+      acc[1] += w * p[1];
+      acc[2] += w * p[2];
+      acc[3] += w * p[3];
+    }
+    const unsigned char a = ToByte(acc[3]);
+    unsigned int px = 0;
+    if (a)
+    {
+      // Back to straight alpha; the filter's overshoot is clipped.
+      const float un = 255.0f / acc[3];
+      px = ((unsigned int)a << 24) | ((unsigned int)ToByte(acc[0] * un) << 16) |
+           ((unsigned int)ToByte(acc[1] * un) << 8) | (unsigned int)ToByte(acc[2] * un);
+    }
+    d[x] = px;
+  }
+}
 }  // namespace
 
 void PxResample(PxIBitmap* dest, int dstx, int dsty, int dstw, int dsth, PxIBitmap* src, int srcx, int srcy,
@@ -98,40 +169,8 @@ void PxResample(PxIBitmap* dest, int dstx, int dsty, int dstw, int dsth, PxIBitm
   for (int r = 0; r < nRows; ++r)
   {
     const int sy = srcy + std::min(std::max(rowLo + r, 0), srch - 1);
-    const unsigned int* s = srow(sy) + srcx;
-    for (int x = 0; x < srcw; ++x)
-    {
-      const unsigned int p = s[x];
-      const float a = (float)(p >> 24) * (1.0f / 255.0f);
-      pre[(size_t)x * 4 + 0] = (float)((p >> 16) & 255) * a;
-      pre[(size_t)x * 4 + 1] = (float)((p >> 8) & 255) * a;
-      pre[(size_t)x * 4 + 2] = (float)(p & 255) * a;
-      pre[(size_t)x * 4 + 3] = (float)(p >> 24);
-    }
-    float* out = &horiz[(size_t)r * (size_t)outW * 4];
-    size_t wAt = 0;
-    for (int o = 0; o < x0 - dstx; ++o) wAt += (size_t)tx.count[(size_t)o];
-    for (int o = x0 - dstx; o < x1 - dstx; ++o)
-    {
-      float acc[4] = {0, 0, 0, 0};
-      const int first = tx.first[(size_t)o], n = tx.count[(size_t)o];
-      for (int k = 0; k < n; ++k)
-      {
-        const int sx = std::min(std::max(first + k, 0), srcw - 1);
-        const float w = tx.weights[wAt + (size_t)k];
-        const float* p = &pre[(size_t)sx * 4];
-        acc[0] += w * p[0];
-        acc[1] += w * p[1];
-        acc[2] += w * p[2];
-        acc[3] += w * p[3];
-      }
-      wAt += (size_t)n;
-      float* d = out + (size_t)(o - (x0 - dstx)) * 4;
-      d[0] = acc[0];
-      d[1] = acc[1];
-      d[2] = acc[2];
-      d[3] = acc[3];
-    }
+    Premultiply(srow(sy) + srcx, srcw, pre.data());
+    FilterRow(tx, x0 - dstx, x1 - dstx, pre.data(), srcw, &horiz[(size_t)r * (size_t)outW * 4]);
   }
 
   size_t wAt = 0;
@@ -139,30 +178,8 @@ void PxResample(PxIBitmap* dest, int dstx, int dsty, int dstw, int dsth, PxIBitm
   for (int o = y0 - dsty; o < y1 - dsty; ++o)
   {
     const int first = ty.first[(size_t)o], n = ty.count[(size_t)o];
-    unsigned int* d = drow(dsty + o) + x0;
-    for (int x = 0; x < outW; ++x)
-    {
-      float acc[4] = {0, 0, 0, 0};
-      for (int k = 0; k < n; ++k)
-      {
-        const float w = ty.weights[wAt + (size_t)k];
-        const float* p = &horiz[((size_t)(first + k - rowLo) * (size_t)outW + (size_t)x) * 4];
-        acc[0] += w * p[0];
-        acc[1] += w * p[1];
-        acc[2] += w * p[2];
-        acc[3] += w * p[3];
-      }
-      const unsigned char a = ToByte(acc[3]);
-      unsigned int px = 0;
-      if (a)
-      {
-        // Back to straight alpha; the filter's overshoot is clipped.
-        const float un = 255.0f / acc[3];
-        px = ((unsigned int)a << 24) | ((unsigned int)ToByte(acc[0] * un) << 16) |
-             ((unsigned int)ToByte(acc[1] * un) << 8) | (unsigned int)ToByte(acc[2] * un);
-      }
-      d[x] = px;
-    }
+    FilterColumn(&ty.weights[wAt], n, &horiz[(size_t)(first - rowLo) * (size_t)outW * 4], outW,
+                 drow(dsty + o) + x0);
     wAt += (size_t)n;
   }
 }
