@@ -124,6 +124,24 @@ PxIBitmap* BitmapStorage::TwinOf(Entry* e, IGraphics* loader)
   return e->twin;
 }
 
+std::shared_ptr<BitmapStorage::Variant> BitmapStorage::TakeVariant(Entry* e, double scale, int frames,
+                                                                 bool horizontal, int frameW, int frameH)
+{
+  for (size_t i = 0; i < e->variants.size(); ++i)
+  {
+    Variant& c = *e->variants[i];
+    if (c.scale == scale && c.frames == frames && c.horizontal == horizontal && c.frameW == frameW &&
+        c.frameH == frameH)
+    {
+      std::shared_ptr<Variant> v = e->variants[i];
+      e->variants.erase(e->variants.begin() + (long)i);
+      e->variants.insert(e->variants.begin(), v);
+      return v;
+    }
+  }
+  return nullptr;
+}
+
 bool BitmapStorage::Frame(const IBitmap& bitmap, double scale, int frame, IGraphics* loader, ScaledFrame* out)
 {
   if (!bitmap.mData || !out || !(scale > 0.0)) return false;
@@ -149,21 +167,7 @@ bool BitmapStorage::Frame(const IBitmap& bitmap, double scale, int frame, IGraph
 
   const int dw = (int)std::lround(fw * scale), dh = (int)std::lround(fh * scale);
   if (dw <= 0 || dh <= 0) return false;
-  std::shared_ptr<Variant> v;
-  if (e)
-  {
-    for (size_t i = 0; i < e->variants.size(); ++i)
-    {
-      Variant& c = *e->variants[i];
-      if (c.scale == scale && c.frames == n && c.horizontal == horiz && c.frameW == dw && c.frameH == dh)
-      {
-        v = e->variants[i];
-        e->variants.erase(e->variants.begin() + (long)i);
-        e->variants.insert(e->variants.begin(), v);
-        break;
-      }
-    }
-  }
+  std::shared_ptr<Variant> v = e ? TakeVariant(e, scale, n, horiz, dw, dh) : nullptr;
   // An image outside the cache (made by hand, not loaded) is resized one
   // frame at a time and kept only while drawn.
   const int slots = e ? n : 1, slot = e ? frame : 0;

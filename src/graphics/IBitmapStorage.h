@@ -83,6 +83,9 @@ private:
 
   Entry* EntryFor(PxIBitmap* raster);
   PxIBitmap* TwinOf(Entry* e, IGraphics* loader);
+  // The entry's variant of that size, moved to the front; null if none.
+  static std::shared_ptr<Variant> TakeVariant(Entry* e, double scale, int frames, bool horizontal, int frameW,
+                                              int frameH);
 
   std::vector<std::unique_ptr<Entry>> mEntries;
   KitMutex mMutex;

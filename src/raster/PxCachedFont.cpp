@@ -244,6 +244,37 @@ int PxCachedFont::DrawGlyph(PxIBitmap* bm, unsigned int code, int x, int y,
   return g->advance;
 }
 
+namespace
+{
+
+// The text's code points line by line (one line with DT_SINGLELINE, where a
+// line break reads as a space); carriage returns are dropped.
+std::vector<std::vector<unsigned int>> SplitLines(const char* text, int length, unsigned int format)
+{
+  std::vector<std::vector<unsigned int>> lines(1);
+  for (unsigned int cp : DecodeUtf8(text, length))
+  {
+    if (cp == '\r') continue;
+    if (cp == '\n' && !(format & DT_SINGLELINE)) lines.emplace_back();
+    else lines.back().push_back(cp == '\n' ? ' ' : cp);
+  }
+  return lines;
+}
+
+void FillClipped(PxIBitmap* bm, RECT box, const RECT* clip, unsigned int color)
+{
+  if (clip)
+  {
+    if (box.left < clip->left) box.left = clip->left;
+    if (box.top < clip->top) box.top = clip->top;
+    if (box.right > clip->right) box.right = clip->right;
+    if (box.bottom > clip->bottom) box.bottom = clip->bottom;
+  }
+  PxFillRect(bm, box.left, box.top, box.right - box.left, box.bottom - box.top, color, 1.0f, 0);
+}
+
+}  // namespace
+
 int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
                            RECT* rect, unsigned int format)
 {
@@ -264,13 +295,7 @@ int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
   }
 
   // Glyph path: lines of cached glyphs, one line height apart.
-  std::vector<std::vector<unsigned int>> lines(1);
-  for (unsigned int cp : DecodeUtf8(text, length))
-  {
-    if (cp == '\r') continue;
-    if (cp == '\n' && !(format & DT_SINGLELINE)) lines.emplace_back();
-    else lines.back().push_back(cp == '\n' ? ' ' : cp);
-  }
+  const std::vector<std::vector<unsigned int>> lines = SplitLines(text, length, format);
   // Fractional advances, rounded once per line like the native measure.
   double widest = 0.0;
   for (const auto& line : lines)
@@ -302,16 +327,7 @@ int PxCachedFont::DrawText(PxIBitmap* bm, const char* text, int length,
   mDrawAlpha = (format & kPxTextUseColorAlpha) ? PxGetA(mTextColor) : 255;
   if (mBkMode == OPAQUE)
   {
-    RECT box = {x, y, x + width, y + height};
-    if (clip)
-    {
-      if (box.left < clip->left) box.left = clip->left;
-      if (box.top < clip->top) box.top = clip->top;
-      if (box.right > clip->right) box.right = clip->right;
-      if (box.bottom > clip->bottom) box.bottom = clip->bottom;
-    }
-    PxFillRect(bm, box.left, box.top, box.right - box.left, box.bottom - box.top, mBkColor,
-               1.0f, 0);
+    FillClipped(bm, RECT{x, y, x + width, y + height}, clip, mBkColor);
   }
   for (size_t i = 0; i < lines.size(); ++i)
   {
