@@ -529,12 +529,11 @@ void GdiTextOrigin(const RECT* r, int width, int height, unsigned format, int* x
   *y = (int)std::max(-lim, std::min(lim, py));
 }
 
-int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
+// The text as lines of code points: carriage returns go, ampersands mark
+// the next character unless told otherwise, and a single line turns line
+// feeds into blanks.
+static std::vector<std::vector<uint32_t>> TextLines(const char* text, int len, unsigned format)
 {
-  if (!ctx || !text || !r) return 0;
-
-  // Carriage returns go, ampersands mark the next character unless told
-  // otherwise, and a single line turns line feeds into blanks.
   std::string s;
   const size_t n = len < 0 ? strlen(text) : strnlen(text, (size_t)len);
   const size_t limit = n < 4095 ? n : 4095;
@@ -558,6 +557,14 @@ int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
     else lines.back().push_back(cp);
   }
   if (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+int GdiDrawText(HDC ctx, const char* text, int len, RECT* r, unsigned format)
+{
+  if (!ctx || !text || !r) return 0;
+
+  const std::vector<std::vector<uint32_t>> lines = TextLines(text, len, format);
 
   std::lock_guard<std::mutex> guard(Lock());
   GdiFont* f = ContextFont(ctx);
