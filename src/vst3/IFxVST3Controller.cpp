@@ -3,6 +3,7 @@
 
 #include "vst3/IFxVST3.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
