@@ -8,23 +8,24 @@
 
 #include "TavloFilmstripsArt.h"
 
-namespace filmstrips {
+namespace filmstrips
+{
 
 // ------------------------------------------------------------- helpers --
 
 double CairoAngle(double dialDeg) { return (dialDeg - 90.0) * kPi / 180.0; }
 
-void DialPoint(double cx, double cy, double dialDeg, double r, double* x, double* y) {
+void DialPoint(double cx, double cy, double dialDeg, double r, double* x, double* y)
+{
   const double a = dialDeg * kPi / 180.0;
   *x = cx + std::sin(a) * r;
   *y = cy - std::cos(a) * r;
 }
 
-void SetRgb(cairo_t* cr, const Rgb& c, double a) {
-  cairo_set_source_rgba(cr, c.r, c.g, c.b, a);
-}
+void SetRgb(cairo_t* cr, const Rgb& c, double a) { cairo_set_source_rgba(cr, c.r, c.g, c.b, a); }
 
-void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r) {
+void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r)
+{
   cairo_new_sub_path(cr);
   cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
   cairo_arc(cr, x + w - r, y + h - r, r, 0, kPi / 2);
@@ -33,15 +34,17 @@ void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r) 
   cairo_close_path(cr);
 }
 
-void Legend(cairo_t* cr, const char* text, double x, double baseline, double size,
-            Align align, const Rgb& colour, double alpha, double tracking, bool bold) {
+void Legend(cairo_t* cr, const char* text, double x, double baseline, double size, Align align, const Rgb& colour,
+            double alpha, double tracking, bool bold)
+{
   cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
   const size_t n = std::strlen(text);
   double width = 0.0;
   std::vector<double> adv(n);
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n; ++i)
+  {
     char ch[2] = {text[i], 0};
     cairo_text_extents_t e;
     cairo_text_extents(cr, ch, &e);
@@ -51,7 +54,8 @@ void Legend(cairo_t* cr, const char* text, double x, double baseline, double siz
   double pen = x;
   if (align == Align::kCentre) pen = x - width / 2.0;
   if (align == Align::kRight) pen = x - width;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n; ++i)
+  {
     char ch[2] = {text[i], 0};
     // A one-pixel dark shadow below reads as text engraved into the panel.
     cairo_move_to(cr, pen, baseline + 1.0);
@@ -67,18 +71,20 @@ void Legend(cairo_t* cr, const char* text, double x, double baseline, double siz
 
 // ---------------------------------------------------------------- knobs --
 
-namespace {
+namespace
+{
 
 // Conic shading of a turned metal cap: highlights at two opposite angles
 // that stay put while the knob turns (the light does not move).
-void MachinedCap(cairo_t* cr, double cx, double cy, double r) {
+void MachinedCap(cairo_t* cr, double cx, double cy, double r)
+{
   const int wedges = 360;
-  for (int i = 0; i < wedges; ++i) {
+  for (int i = 0; i < wedges; ++i)
+  {
     const double a0 = 2 * kPi * i / wedges;
     const double a1 = 2 * kPi * (i + 1.02) / wedges;
     const double mid = (a0 + a1) / 2.0;
-    const double l = 0.25 + 0.17 * std::pow(std::fabs(std::cos(mid - 0.75)), 5.0) +
-                     0.05 * std::cos(2.0 * (mid - 0.75));
+    const double l = 0.25 + 0.17 * std::pow(std::fabs(std::cos(mid - 0.75)), 5.0) + 0.05 * std::cos(2.0 * (mid - 0.75));
     cairo_move_to(cr, cx, cy);
     cairo_arc(cr, cx, cy, r, a0, a1);
     cairo_close_path(cr);
@@ -88,15 +94,15 @@ void MachinedCap(cairo_t* cr, double cx, double cy, double r) {
   // Fine concentric turning rings.
   Lcg rng;
   cairo_set_line_width(cr, 0.5);
-  for (double rr = 1.0; rr < r; rr += 0.9) {
+  for (double rr = 1.0; rr < r; rr += 0.9)
+  {
     cairo_arc(cr, cx, cy, rr, 0, 2 * kPi);
     const double v = rng.Next();
     cairo_set_source_rgba(cr, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0, 0.035);
     cairo_stroke(cr);
   }
   // Dome: light from the top left, falling off toward the bottom right.
-  cairo_pattern_t* dome = cairo_pattern_create_radial(cx - r * 0.35, cy - r * 0.45, r * 0.1,
-                                                      cx, cy, r * 1.05);
+  cairo_pattern_t* dome = cairo_pattern_create_radial(cx - r * 0.35, cy - r * 0.45, r * 0.1, cx, cy, r * 1.05);
   cairo_pattern_add_color_stop_rgba(dome, 0.0, 1, 1, 1, 0.14);
   cairo_pattern_add_color_stop_rgba(dome, 0.6, 1, 1, 1, 0.0);
   cairo_pattern_add_color_stop_rgba(dome, 1.0, 0, 0, 0, 0.28);
@@ -117,9 +123,11 @@ void MachinedCap(cairo_t* cr, double cx, double cy, double r) {
 }
 
 // The lit part of the value ring, with a soft glow under it.
-void KnobValueRing(cairo_t* cr, const KnobStyle& s, double c, double angle) {
+void KnobValueRing(cairo_t* cr, const KnobStyle& s, double c, double angle)
+{
   const double from = s.bipolar ? (kKnobMinDeg + kKnobMaxDeg) / 2.0 : kKnobMinDeg;
-  if (std::fabs(angle - from) > 1e-9) {
+  if (std::fabs(angle - from) > 1e-9)
+  {
     const double a0 = CairoAngle(std::min(from, angle)), a1 = CairoAngle(std::max(from, angle));
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_width(cr, s.arcWidth * 2.6);
@@ -137,9 +145,10 @@ void KnobValueRing(cairo_t* cr, const KnobStyle& s, double c, double angle) {
 }
 
 // The knob's drop shadow and its skirt, a dark anodised ring.
-void KnobSkirt(cairo_t* cr, const KnobStyle& s, double c) {
-  cairo_pattern_t* sh = cairo_pattern_create_radial(c, c + s.body * 0.14, s.body * 0.8,
-                                                    c, c + s.body * 0.14, s.body * 1.22);
+void KnobSkirt(cairo_t* cr, const KnobStyle& s, double c)
+{
+  cairo_pattern_t* sh =
+    cairo_pattern_create_radial(c, c + s.body * 0.14, s.body * 0.8, c, c + s.body * 0.14, s.body * 1.22);
   cairo_pattern_add_color_stop_rgba(sh, 0.0, 0, 0, 0, 0.7);
   cairo_pattern_add_color_stop_rgba(sh, 1.0, 0, 0, 0, 0.0);
   cairo_arc(cr, c, c + s.body * 0.14, s.body * 1.22, 0, 2 * kPi);
@@ -157,9 +166,11 @@ void KnobSkirt(cairo_t* cr, const KnobStyle& s, double c) {
 }
 
 // Knurling turns with the knob.
-void KnobKnurling(cairo_t* cr, const KnobStyle& s, double c, double angle) {
+void KnobKnurling(cairo_t* cr, const KnobStyle& s, double c, double angle)
+{
   cairo_set_line_width(cr, s.size > 100 ? 1.3 : 0.9);
-  for (int i = 0; i < s.knurls; ++i) {
+  for (int i = 0; i < s.knurls; ++i)
+  {
     const double a = angle + 360.0 * i / s.knurls;
     double x0, y0, x1, y1;
     DialPoint(c, c, a, s.cap + (s.body - s.cap) * 0.35, &x0, &y0);
@@ -178,7 +189,8 @@ void KnobKnurling(cairo_t* cr, const KnobStyle& s, double c, double angle) {
 }
 
 // The pointer: an engraved line filled with white paint.
-void KnobPointer(cairo_t* cr, const KnobStyle& s, double c, double angle) {
+void KnobPointer(cairo_t* cr, const KnobStyle& s, double c, double angle)
+{
   double x0, y0, x1, y1;
   DialPoint(c, c, angle, s.cap * 0.32, &x0, &y0);
   DialPoint(c, c, angle, s.cap * 0.9, &x1, &y1);
@@ -198,7 +210,8 @@ void KnobPointer(cairo_t* cr, const KnobStyle& s, double c, double angle) {
 
 }  // namespace
 
-void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value) {
+void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value)
+{
   const double c = s.size / 2.0;
   const double angle = kKnobMinDeg + (kKnobMaxDeg - kKnobMinDeg) * value;
   KnobValueRing(cr, s, c, angle);
@@ -213,7 +226,8 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value) {
   MachinedCap(cr, c, c, s.cap);
   KnobPointer(cr, s, c, angle);
 
-  if (s.accentDot) {
+  if (s.accentDot)
+  {
     double dx, dy;
     DialPoint(c, c, angle, (s.cap + s.body) / 2.0 + 0.5, &dx, &dy);
     cairo_arc(cr, dx, dy, 2.6, 0, 2 * kPi);
@@ -224,7 +238,8 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value) {
 
 // ------------------------------------------------------------- switches --
 
-void DrawBypassFrame(cairo_t* cr, bool on) {
+void DrawBypassFrame(cairo_t* cr, bool on)
+{
   const double x = 4, y = 4, w = kBypassW - 8, h = kBypassH - 8;
   const double press = on ? 1.0 : 0.0;
   // Shadow and well.
@@ -251,8 +266,10 @@ void DrawBypassFrame(cairo_t* cr, bool on) {
   cairo_pattern_destroy(e);
   // Lamp: a slit that glows red while the effect is bypassed.
   const double lw = 34, lh = 5, lx = (kBypassW - lw) / 2.0, ly = y + press + (h - lh) / 2.0;
-  if (on) {
-    for (int i = 4; i >= 1; --i) {
+  if (on)
+  {
+    for (int i = 4; i >= 1; --i)
+    {
       RoundedRect(cr, lx - i * 2.0, ly - i * 2.0, lw + i * 4.0, lh + i * 4.0, 2.5 + i * 2.0);
       SetRgb(cr, kBypassRed, 0.07);
       cairo_fill(cr);
@@ -263,7 +280,9 @@ void DrawBypassFrame(cairo_t* cr, bool on) {
     RoundedRect(cr, lx + 3, ly + 1, lw - 6, 1.6, 0.8);
     cairo_set_source_rgba(cr, 1, 0.85, 0.8, 0.8);
     cairo_fill(cr);
-  } else {
+  }
+  else
+  {
     RoundedRect(cr, lx, ly, lw, lh, 2.5);
     cairo_set_source_rgb(cr, 0.20, 0.09, 0.08);
     cairo_fill(cr);
@@ -274,19 +293,24 @@ void DrawBypassFrame(cairo_t* cr, bool on) {
   }
 }
 
-namespace {
+namespace
+{
 
 // A slide toggle: thumb right and amber when lit.
-void DrawPill(cairo_t* cr, double x, double y, bool lit) {
+void DrawPill(cairo_t* cr, double x, double y, bool lit)
+{
   const double w = 32, h = 18, r = h / 2.0;
   RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, r + 1);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
   cairo_fill(cr);
   cairo_pattern_t* track = cairo_pattern_create_linear(0, y, 0, y + h);
-  if (lit) {
+  if (lit)
+  {
     cairo_pattern_add_color_stop_rgb(track, 0, kAccent.r * 0.75, kAccent.g * 0.75, kAccent.b * 0.75);
     cairo_pattern_add_color_stop_rgb(track, 1, kAccent.r, kAccent.g, kAccent.b);
-  } else {
+  }
+  else
+  {
     cairo_pattern_add_color_stop_rgb(track, 0, 0.05, 0.055, 0.06);
     cairo_pattern_add_color_stop_rgb(track, 1, 0.12, 0.125, 0.135);
   }
@@ -314,22 +338,21 @@ void DrawOversampleFrame(cairo_t* cr, bool on) { DrawPill(cr, 20, 5, on); }
 // Sidechain value 0 is the external key input, value 1 the main input. The
 // pill lights for the external key so that "SIDECHAIN" lit means what it says;
 // the INT/EXT legend removes any doubt.
-void DrawSidechainFrame(cairo_t* cr, bool internal) {
+void DrawSidechainFrame(cairo_t* cr, bool internal)
+{
   DrawPill(cr, 44, 6, !internal);
-  Legend(cr, internal ? "INT" : "EXT", 36, 19, 9.0, Align::kRight,
-         internal ? kLabelDim : kAccent, 1.0, 0.8);
+  Legend(cr, internal ? "INT" : "EXT", 36, 19, 9.0, Align::kRight, internal ? kLabelDim : kAccent, 1.0, 0.8);
 }
 
 // ---------------------------------------------------------------- meter --
 
-double MeterAngle(double value) {
-  return kMeterRestDeg + (kMeterFullDeg - kMeterRestDeg) * value;
-}
+double MeterAngle(double value) { return kMeterRestDeg + (kMeterFullDeg - kMeterRestDeg) * value; }
 
 // Gain reduction in dB shown at a meter value (linear reduction 1 - gain).
 double MeterValueForDb(double db) { return 1.0 - std::pow(10.0, -db / 20.0); }
 
-void DrawMeterFrame(cairo_t* cr, double value) {
+void DrawMeterFrame(cairo_t* cr, double value)
+{
   const double px = kMeterPivotX, py = kMeterPivotY;
   const double angle = MeterAngle(value);
   double x0, y0, x1, y1;

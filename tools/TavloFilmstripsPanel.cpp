@@ -5,13 +5,16 @@
 
 #include "TavloFilmstripsArt.h"
 
-namespace filmstrips {
+namespace filmstrips
+{
 
-namespace {
+namespace
+{
 
 // ----------------------------------------------------------- background --
 
-void PanelTexture(cairo_t* cr) {
+void PanelTexture(cairo_t* cr)
+{
   cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, kPanelH);
   cairo_pattern_add_color_stop_rgb(g, 0.0, 0.165, 0.172, 0.188);
   cairo_pattern_add_color_stop_rgb(g, 1.0, 0.098, 0.102, 0.114);
@@ -30,15 +33,16 @@ void PanelTexture(cairo_t* cr) {
   // Fine horizontal brushing.
   Lcg rng;
   cairo_set_line_width(cr, 1.0);
-  for (int y = 0; y < kPanelH; ++y) {
+  for (int y = 0; y < kPanelH; ++y)
+  {
     double x = 0;
-    while (x < kPanelW) {
+    while (x < kPanelW)
+    {
       const double len = 20 + rng.Next() * 140;
       const double v = rng.Next();
       cairo_move_to(cr, x, y + 0.5);
       cairo_line_to(cr, x + len, y + 0.5);
-      cairo_set_source_rgba(cr, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0,
-                            0.012 + 0.012 * rng.Next());
+      cairo_set_source_rgba(cr, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0, v > 0.5 ? 1 : 0, 0.012 + 0.012 * rng.Next());
       cairo_stroke(cr);
       x += len;
     }
@@ -46,7 +50,8 @@ void PanelTexture(cairo_t* cr) {
 }
 
 // A recessed area: dark fill, shadow at the top edge, light at the bottom.
-void Recess(cairo_t* cr, double x, double y, double w, double h, double r, double depth = 0.28) {
+void Recess(cairo_t* cr, double x, double y, double w, double h, double r, double depth = 0.28)
+{
   RoundedRect(cr, x, y, w, h, r);
   cairo_set_source_rgba(cr, 0, 0, 0, depth);
   cairo_fill(cr);
@@ -61,7 +66,8 @@ void Recess(cairo_t* cr, double x, double y, double w, double h, double r, doubl
   cairo_pattern_destroy(e);
 }
 
-void Screw(cairo_t* cr, double x, double y) {
+void Screw(cairo_t* cr, double x, double y)
+{
   cairo_arc(cr, x, y + 0.8, 5.2, 0, 2 * kPi);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
   cairo_fill(cr);
@@ -81,8 +87,9 @@ void Screw(cairo_t* cr, double x, double y) {
 
 // Static parts of a knob: the dark value-ring groove, and for the main
 // knobs a tick scale with its end values.
-void KnobSurround(cairo_t* cr, const Pos& p, const KnobStyle& s, bool ticks,
-                  const char* minText, const char* midText, const char* maxText) {
+void KnobSurround(cairo_t* cr, const Pos& p, const KnobStyle& s, bool ticks, const char* minText, const char* midText,
+                  const char* maxText)
+{
   const double cx = p.x + s.size / 2.0, cy = p.y + s.size / 2.0;
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
   cairo_set_line_width(cr, s.arcWidth + 1.6);
@@ -98,7 +105,8 @@ void KnobSurround(cairo_t* cr, const Pos& p, const KnobStyle& s, bool ticks,
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
   if (!ticks) return;
   const int n = 21;
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < n; ++i)
+  {
     const double a = kKnobMinDeg + (kKnobMaxDeg - kKnobMinDeg) * i / (n - 1);
     const bool major = i % 5 == 0;
     double x0, y0, x1, y1;
@@ -115,13 +123,16 @@ void KnobSurround(cairo_t* cr, const Pos& p, const KnobStyle& s, bool ticks,
   Legend(cr, minText, lx + 3, ly + 14, 8.5, Align::kCentre, kLabelDim, 1.0, 0.3);
   DialPoint(cx, cy, kKnobMaxDeg, s.arcRadius + 8.0, &lx, &ly);
   Legend(cr, maxText, lx - 3, ly + 14, 8.5, Align::kCentre, kLabelDim, 1.0, 0.3);
-  if (midText) {
+  if (midText)
+  {
     Legend(cr, midText, cx, cy - s.arcRadius - 12.0, 8.5, Align::kCentre, kLabelDim, 1.0, 0.3);
   }
 }
 
-void MeterFace(cairo_t* cr) {
-  const double x = kMeterPos.x, y = kMeterPos.y;
+// The meter's bezel, and its window: a dark face lit warmly from below,
+// shaded along the top.
+void MeterWindow(cairo_t* cr, double x, double y)
+{
   // Bezel.
   RoundedRect(cr, x - 9, y - 9, kMeterW + 18, kMeterH + 18, 9);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
@@ -134,8 +145,8 @@ void MeterFace(cairo_t* cr) {
   cairo_fill(cr);
   cairo_pattern_destroy(bz);
   // Face: dark, lit warmly from below.
-  cairo_pattern_t* face = cairo_pattern_create_radial(x + kMeterW / 2.0, y + kMeterH + 10, 10,
-                                                      x + kMeterW / 2.0, y + kMeterH, 170);
+  cairo_pattern_t* face =
+    cairo_pattern_create_radial(x + kMeterW / 2.0, y + kMeterH + 10, 10, x + kMeterW / 2.0, y + kMeterH, 170);
   cairo_pattern_add_color_stop_rgb(face, 0, 0.23, 0.17, 0.10);
   cairo_pattern_add_color_stop_rgb(face, 1, 0.075, 0.07, 0.065);
   RoundedRect(cr, x, y, kMeterW, kMeterH, 4);
@@ -150,7 +161,11 @@ void MeterFace(cairo_t* cr) {
   cairo_set_source(cr, is);
   cairo_fill(cr);
   cairo_pattern_destroy(is);
+}
 
+// The scale: its arc, amber from 10 dB of reduction on, with marks and numbers.
+void MeterScale(cairo_t* cr, double x, double y)
+{
   const double px = x + kMeterPivotX, py = y + kMeterPivotY;
   const double scaleR = 100.0;
   // Scale arc, amber from 10 dB of reduction on.
@@ -166,10 +181,15 @@ void MeterFace(cairo_t* cr) {
   SetRgb(cr, kAccent, 0.95);
   cairo_stroke(cr);
 
-  struct Mark { double db; const char* text; };
-  const Mark marks[] = {{0, "0"}, {1, "1"}, {2, "2"}, {3, "3"}, {4, nullptr}, {5, nullptr},
+  struct Mark
+  {
+    double db;
+    const char* text;
+  };
+  const Mark marks[] = {{0, "0"}, {1, "1"},     {2, "2"},   {3, "3"},      {4, nullptr}, {5, nullptr},
                         {6, "6"}, {8, nullptr}, {10, "10"}, {15, nullptr}, {20, "20"}};
-  for (const Mark& m : marks) {
+  for (const Mark& m : marks)
+  {
     const double a = MeterAngle(MeterValueForDb(m.db));
     const bool major = m.text != nullptr;
     double x0, y0, x1, y1;
@@ -178,23 +198,33 @@ void MeterFace(cairo_t* cr) {
     cairo_move_to(cr, x0, y0);
     cairo_line_to(cr, x1, y1);
     cairo_set_line_width(cr, major ? 1.4 : 1.0);
-    if (m.db >= 10) SetRgb(cr, kAccent, 1.0); else SetRgb(cr, kLabel, 0.95);
+    if (m.db >= 10)
+      SetRgb(cr, kAccent, 1.0);
+    else
+      SetRgb(cr, kLabel, 0.95);
     cairo_stroke(cr);
-    if (major) {
+    if (major)
+    {
       double tx, ty;
       DialPoint(px, py, a, scaleR + 15.0, &tx, &ty);
-      Legend(cr, m.text, tx, ty + 3.5, 9.0, Align::kCentre,
-             m.db >= 10 ? kAccent : kLabel, 1.0, 0.2);
+      Legend(cr, m.text, tx, ty + 3.5, 9.0, Align::kCentre, m.db >= 10 ? kAccent : kLabel, 1.0, 0.2);
     }
   }
+}
+
+void MeterFace(cairo_t* cr)
+{
+  const double x = kMeterPos.x, y = kMeterPos.y;
+  MeterWindow(cr, x, y);
+  MeterScale(cr, x, y);
   Legend(cr, "GR", x + 10, y + kMeterH - 10, 8.0, Align::kLeft, kLabelDim, 1.0, 0.8);
-  Legend(cr, "dB", x + kMeterW - 10, y + kMeterH - 10, 8.0, Align::kRight, kLabelDim, 1.0, 0.6,
-         false);
+  Legend(cr, "dB", x + kMeterW - 10, y + kMeterH - 10, 8.0, Align::kRight, kLabelDim, 1.0, 0.6, false);
 }
 
 }  // namespace
 
-void DrawBackground(cairo_t* cr) {
+void DrawBackground(cairo_t* cr)
+{
   PanelTexture(cr);
 
   // Top edge highlight and the machined side cheeks.
@@ -208,8 +238,7 @@ void DrawBackground(cairo_t* cr) {
   Legend(cr, "TAVLO", 26, 44, 26.0, Align::kLeft, {0.93, 0.93, 0.92}, 1.0, 6.0);
   Legend(cr, "STEREO COMPRESSOR", 28, 62, 8.5, Align::kLeft, kAccent, 1.0, 2.2);
   Legend(cr, "QUILLMARSHWORKS", kPanelW - 26, 44, 9.0, Align::kRight, kLabelDim, 1.0, 2.4);
-  Legend(cr, "DYNAMICS PROCESSOR", kPanelW - 26, 62, 7.5, Align::kRight, kLabelDim, 0.7, 2.0,
-         false);
+  Legend(cr, "DYNAMICS PROCESSOR", kPanelW - 26, 62, 7.5, Align::kRight, kLabelDim, 0.7, 2.0, false);
 
   // Side sections.
   Recess(cr, 24, 106, 168, 130, 10);
@@ -227,8 +256,7 @@ void DrawBackground(cairo_t* cr) {
 
   // Meter and its caption.
   MeterFace(cr);
-  Legend(cr, "GAIN REDUCTION", kPanelW / 2.0, kMeterPos.y + kMeterH + 30, 8.5, Align::kCentre,
-         kLabelDim, 1.0, 2.2);
+  Legend(cr, "GAIN REDUCTION", kPanelW / 2.0, kMeterPos.y + kMeterH + 30, 8.5, Align::kCentre, kLabelDim, 1.0, 2.2);
 
   // Main knobs.
   const double inCx = kInputPos.x + kBigKnob / 2.0, outCx = kOutputPos.x + kBigKnob / 2.0;
@@ -239,8 +267,8 @@ void DrawBackground(cairo_t* cr) {
 
   // Bypass button well and legend.
   Recess(cr, kBypassPos.x - 4, kBypassPos.y - 2, kBypassW + 8, kBypassH + 4, 9, 0.35);
-  Legend(cr, "BYPASS", kBypassPos.x + kBypassW / 2.0, kBypassPos.y + kBypassH + 20, 9.5,
-         Align::kCentre, kLabel, 1.0, 2.0);
+  Legend(cr, "BYPASS", kBypassPos.x + kBypassW / 2.0, kBypassPos.y + kBypassH + 20, 9.5, Align::kCentre, kLabel, 1.0,
+         2.0);
 
   // Footer strip with the two switches.
   const double fy = 448;
@@ -253,8 +281,7 @@ void DrawBackground(cairo_t* cr) {
   cairo_rectangle(cr, 0, fy + 1, kPanelW, 1);
   cairo_set_source_rgba(cr, 1, 1, 1, 0.06);
   cairo_fill(cr);
-  Legend(cr, "OVERSAMPLE", kOverPos.x + kToggleW + 4, kOverPos.y + 18, 9.0, Align::kLeft,
-         kLabel, 1.0, 1.6);
+  Legend(cr, "OVERSAMPLE", kOverPos.x + kToggleW + 4, kOverPos.y + 18, 9.0, Align::kLeft, kLabel, 1.0, 1.6);
   Legend(cr, "SIDECHAIN", kSidePos.x - 4, kSidePos.y + 19, 9.0, Align::kRight, kLabel, 1.0, 1.6);
 }
 

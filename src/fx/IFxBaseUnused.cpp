@@ -19,7 +19,7 @@
 namespace
 {
 const double kUnsetMarker = 9.999e-8;
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // MIDI and state comparison
@@ -77,15 +77,9 @@ double IFxBase::GetSamplesPerBeat()
 // ---------------------------------------------------------------------------
 // Versions, API, channel labels and MIDI lists
 
-int IFxBase::GetEffectVersion(bool decimal) const
-{
-  return decimal ? GetDecimalVersion(mVersion) : mVersion;
-}
+int IFxBase::GetEffectVersion(bool decimal) const { return decimal ? GetDecimalVersion(mVersion) : mVersion; }
 
-void IFxBase::GetEffectVersionStr(char* str) const
-{
-  GetVersionStr(mVersion, str);
-}
+void IFxBase::GetEffectVersionStr(char* str) const { GetVersionStr(mVersion, str); }
 
 int IFxBase::GetHostVersion(bool decimal)
 {
@@ -303,7 +297,7 @@ void WriteBase64(FILE* fp, const ByteChunk& chunk)
   if (KitBase64Encode(chunk.Data(), chunk.Size(), text.Get(), len + 1) < 0) text.Get()[0] = '\0';
   fprintf(fp, "%s\", %i);\n", text.Get(), chunk.Size());
 }
-} // namespace
+}  // namespace
 
 void IFxBase::DumpPresetSrcCode(const char* filename, const char* paramEnumNames[])
 {

@@ -26,7 +26,7 @@ void ClipRange(int first, int count, int size, int* pBegin, int* pEnd)
   *pBegin = (int)b;
   *pEnd = (int)e;
 }
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // The delay line and the scratch buffers
@@ -52,8 +52,10 @@ void IFxBase::DelayLine::SetLength(int length)
     mBuf.Resize(0);
     return;
   }
-  if (n == 0) mBuf.Resize(0);
-  else memset(mBuf.Get(), 0, (size_t)n * sizeof(double));
+  if (n == 0)
+    mBuf.Resize(0);
+  else
+    memset(mBuf.Get(), 0, (size_t)n * sizeof(double));
   mLength = length;
 }
 
@@ -85,8 +87,10 @@ bool IFxBase::ResizeScratchBuffers(int blockSize)
   {
     InChannel* pIn = mInChannels.Get(i);
     double* old = pIn->mScratchBuf.Get();
-    if (pIn->mScratchBuf.Resize(blockSize)) memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
-    else if (blockSize > 0) ok = false;
+    if (pIn->mScratchBuf.Resize(blockSize))
+      memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    else if (blockSize > 0)
+      ok = false;
     // Slots that pointed at the old scratch memory would dangle.
     if (!pIn->mConnected || *pIn->mSrc == old) *pIn->mSrc = pIn->mScratchBuf.Get();
   }
@@ -94,8 +98,10 @@ bool IFxBase::ResizeScratchBuffers(int blockSize)
   {
     OutChannel* pOut = mOutChannels.Get(i);
     double* old = pOut->mScratchBuf.Get();
-    if (pOut->mScratchBuf.Resize(blockSize)) memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
-    else if (blockSize > 0) ok = false;
+    if (pOut->mScratchBuf.Resize(blockSize))
+      memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
+    else if (blockSize > 0)
+      ok = false;
     if (!pOut->mConnected || *pOut->mDest == old) *pOut->mDest = pOut->mScratchBuf.Get();
   }
   return ok;

@@ -20,7 +20,8 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 using namespace vst3shared;
 
-namespace {
+namespace
+{
 
 // Reads a plain decimal number, nothing before or after it but spaces.
 // Refuses infinities, NaN and anything that is not ASCII.
@@ -30,20 +31,15 @@ bool ParseNumber(const TChar* text, double& value)
   int n = 0;
   for (; text[n] && n < 128; ++n)
   {
-    if (text[n] > 127)
-      return false;
+    if (text[n] > 127) return false;
     buf[n] = (char)text[n];
   }
   const char* begin = buf;
   const char* end = buf + n;
-  while (begin < end && *begin == ' ')
-    ++begin;
-  while (end > begin && end[-1] == ' ')
-    --end;
-  if (begin < end && *begin == '+')
-    ++begin;
-  if (begin == end || !(isdigit((unsigned char)*begin) || *begin == '-' || *begin == '.'))
-    return false;
+  while (begin < end && *begin == ' ') ++begin;
+  while (end > begin && end[-1] == ' ') --end;
+  if (begin < end && *begin == '+') ++begin;
+  if (begin == end || !(isdigit((unsigned char)*begin) || *begin == '-' || *begin == '.')) return false;
   const auto r = std::from_chars(begin, end, value, std::chars_format::general);
   return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
 }
@@ -60,8 +56,7 @@ bool IFxVST3::IsValidParamTag(ParamID tag) const
 
 tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
 {
-  if (std::isnan(value))
-    return kResultFalse;
+  if (std::isnan(value)) return kResultFalse;
   value = IParam::ClampNormalized(value);
   // The binding's own parameters are held for the host to read back (the
   // bypass as its switch's two states, split at 0.5 as in process); the
@@ -90,13 +85,11 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
       }
       // The host hears of the new values after this call: Ardour, for one,
       // holds a lock around it that its restartComponent takes too.
-      if (applied)
-        ValuesChangedTogether();
+      if (applied) ValuesChangedTogether();
     }
     return kResultOk;
   }
-  if (!IsValidParamTag(tag))
-    return kResultFalse;
+  if (!IsValidParamTag(tag)) return kResultFalse;
   // A value set here reaches the sound at the next block, as any other.
   mPlug->ApplyParamValue((int)tag, value, true);
   return kResultOk;
@@ -104,12 +97,9 @@ tresult PLUGIN_API IFxVST3::setParamNormalized(ParamID tag, ParamValue value)
 
 ParamValue PLUGIN_API IFxVST3::getParamNormalized(ParamID tag)
 {
-  if (tag == kBypassParamTag && !mPlug->IsInst())
-    return mBypassValue;
-  if (tag == kPresetParamTag && mPlug->PresetCount() > 0)
-    return mPresetValue;
-  if (IsValidParamTag(tag))
-    return mPlug->ParamAt((int)tag)->GetNormalized();
+  if (tag == kBypassParamTag && !mPlug->IsInst()) return mBypassValue;
+  if (tag == kPresetParamTag && mPlug->PresetCount() > 0) return mPresetValue;
+  if (IsValidParamTag(tag)) return mPlug->ParamAt((int)tag)->GetNormalized();
   return 0.0;
 }
 
@@ -126,8 +116,7 @@ int IFxVST3::PresetIndexFromNormalized(double value) const
 ParamValue PLUGIN_API IFxVST3::plainParamToNormalized(ParamID tag, ParamValue plainValue)
 {
   if (IsValidParamTag(tag))
-    if (Parameter* param = getParameterObject(tag))
-      return param->toNormalized(plainValue);
+    if (Parameter* param = getParameterObject(tag)) return param->toNormalized(plainValue);
   // A program number, for hosts that select presets by number.
   if (tag == kPresetParamTag && mPlug->PresetCount() > 1)
     return std::isnan(plainValue) ? 0.0 : IParam::ClampNormalized(plainValue / (mPlug->PresetCount() - 1));
@@ -145,8 +134,7 @@ ParamValue PLUGIN_API IFxVST3::normalizedParamToPlain(ParamID tag, ParamValue va
 
 tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueNormalized, String128 string)
 {
-  if (!string)
-    return kResultFalse;
+  if (!string) return kResultFalse;
   const double value = std::isnan(valueNormalized) ? 0.0 : IParam::ClampNormalized(valueNormalized);
   if (tag == kBypassParamTag && !mPlug->IsInst())
   {
@@ -158,21 +146,18 @@ tresult PLUGIN_API IFxVST3::getParamStringByValue(ParamID tag, ParamValue valueN
     WidenToString128(mPlug->GetPresetName(PresetIndexFromNormalized(value)), string);
     return kResultOk;
   }
-  if (!IsValidParamTag(tag))
-    return kResultFalse;
+  if (!IsValidParamTag(tag)) return kResultFalse;
   ParamStringForHost(*mPlug->ParamAt((int)tag), valueNormalized, string);
   return kResultOk;
 }
 
 tresult PLUGIN_API IFxVST3::getParamValueByString(ParamID tag, TChar* string, ParamValue& valueNormalized)
 {
-  if (!string || !getParameterObject(tag))
-    return kResultFalse;
+  if (!string || !getParameterObject(tag)) return kResultFalse;
   // The host's String128 need not be terminated: take at most its 128 units.
   TChar text[129];
   int n = 0;
-  for (; n < 128 && string[n]; ++n)
-    text[n] = string[n];
+  for (; n < 128 && string[n]; ++n) text[n] = string[n];
   text[n] = 0;
 
   ParamValue value = 0.0;
@@ -183,8 +168,7 @@ tresult PLUGIN_API IFxVST3::getParamValueByString(ParamID tag, TChar* string, Pa
     if (!ParseNumber(text, value))
     {
       const int idx = PresetIndexFromName(text);
-      if (idx < 0)
-        return kResultFalse;
+      if (idx < 0) return kResultFalse;
       const int count = mPlug->PresetCount();
       value = count > 1 ? (double)idx / (count - 1) : 0.0;
     }
@@ -217,13 +201,11 @@ int IFxVST3::PresetIndexFromName(const TChar* text) const
     ++begin;
     --len;
   }
-  while (len > 0 && (begin[len - 1] == ' ' || begin[len - 1] == '\t'))
-    --len;
+  while (len > 0 && (begin[len - 1] == ' ' || begin[len - 1] == '\t')) --len;
   for (int i = 0, count = mPlug->PresetCount(); i < count && len > 0; ++i)
   {
     const char* preset = mPlug->GetPresetName(i);
-    if (strlen(preset) == len && strncasecmp(preset, begin, len) == 0)
-      return i;
+    if (strlen(preset) == len && strncasecmp(preset, begin, len) == 0) return i;
   }
   return -1;
 }
@@ -241,8 +223,7 @@ tresult PLUGIN_API IFxVST3::getUnitInfo(int32 unitIndex, UnitInfo& info)
     info.programListId = mPlug->PresetCount() > 0 ? (ProgramListID)kPresetParamTag : kNoProgramListId;
     return kResultOk;
   }
-  if (unitIndex < 0 || unitIndex > mUnitNames.GetSize())
-    return kResultFalse;
+  if (unitIndex < 0 || unitIndex > mUnitNames.GetSize()) return kResultFalse;
   info.id = unitIndex;
   info.parentUnitId = kRootUnitId;
   WidenToString128(mUnitNames.Get(unitIndex - 1), info.name);
@@ -254,8 +235,7 @@ int32 PLUGIN_API IFxVST3::getProgramListCount() { return mPlug->PresetCount() > 
 
 tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo& info)
 {
-  if (listIndex != 0 || mPlug->PresetCount() <= 0)
-    return kResultFalse;
+  if (listIndex != 0 || mPlug->PresetCount() <= 0) return kResultFalse;
   info.id = kPresetParamTag;
   info.programCount = mPlug->PresetCount();
   WidenToString128("Factory Presets", info.name);
@@ -264,8 +244,7 @@ tresult PLUGIN_API IFxVST3::getProgramListInfo(int32 listIndex, ProgramListInfo&
 
 tresult PLUGIN_API IFxVST3::getProgramName(ProgramListID listId, int32 programIndex, String128 name)
 {
-  if (listId != (ProgramListID)kPresetParamTag || !name || programIndex < 0 ||
-      programIndex >= mPlug->PresetCount())
+  if (listId != (ProgramListID)kPresetParamTag || !name || programIndex < 0 || programIndex >= mPlug->PresetCount())
     return kResultFalse;
   WidenToString128(mPlug->GetPresetName(programIndex), name);
   return kResultOk;

@@ -25,8 +25,7 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
   for (int32 i = 0; i < n; ++i)
   {
     IParamValueQueue* queue = changes->getParameterData(i);
-    if (!queue)
-      continue;
+    if (!queue) continue;
     const int32 points = queue->getPointCount();
     int32 offset = 0;
     ParamValue value = 0.0;
@@ -38,8 +37,7 @@ void IFxVST3::ApplyParameterChanges(IParameterChanges* changes)
 void IFxVST3::ApplyPoint(ParamID tag, ParamValue value)
 {
   // Normalised values live in 0..1; anything else is a broken host.
-  if (std::isnan(value))
-    return;
+  if (std::isnan(value)) return;
   value = std::min(1.0, std::max(0.0, value));
   if (tag == kBypassParamTag)
     SetBypassed(SwitchIsOn(value));
@@ -77,14 +75,12 @@ void IFxVST3::QueuedPoints::Take(IParameterChanges* changes)
   for (int32 i = 0; i < n; ++i)
   {
     IParamValueQueue* queue = changes->getParameterData(i);
-    if (!queue)
-      continue;
+    if (!queue) continue;
     const int32 count = queue->getPointCount();
     int32 offset = 0;
     ParamValue value = 0.0;
     // A queue that cannot give its last point is broken: none of it counts.
-    if (count <= 0 || queue->getPoint(count - 1, offset, value) != kResultOk)
-      continue;
+    if (count <= 0 || queue->getPoint(count - 1, offset, value) != kResultOk) continue;
     const ParamID tag = queue->getParameterId();
     if (mQueues.size() == mQueues.capacity())
     {
@@ -101,8 +97,7 @@ void IFxVST3::QueuedPoints::Take(IParameterChanges* changes)
 
 void IFxVST3::QueuedPoints::ReadNext(Queue& q)
 {
-  if (q.next < q.count && q.queue->getPoint(q.next, q.offset, q.value) == kResultOk)
-    return;
+  if (q.next < q.count && q.queue->getPoint(q.next, q.offset, q.value) == kResultOk) return;
   q.next = q.count;
 }
 
@@ -119,8 +114,7 @@ int IFxVST3::QueuedPoints::ApplyDue(int frame)
       ++q.next;
       ReadNext(q);
     }
-    if (q.next < q.count)
-      due = std::min(due, (int)q.offset);
+    if (q.next < q.count) due = std::min(due, (int)q.offset);
   }
   return due;
 }
@@ -137,8 +131,7 @@ void IFxVST3::ProcessInputEvents(IEventList* events)
   for (int32 i = 0; i < n; ++i)
   {
     Event e = {};
-    if (events->getEvent(i, e) != kResultOk)
-      continue;
+    if (events->getEvent(i, e) != kResultOk) continue;
     IMidiMsg msg;
     if (e.type == Event::kNoteOnEvent)
     {
@@ -176,9 +169,9 @@ void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>
   // host's array is read only as far as both its count and the bus's
   // negotiated width reach: a host that claims more channels than it passes
   // must not send us past the end of its array.
-  auto hostChannel = [&](AudioBusBuffers* buses, int nBuses, int b, int c, bool input) -> T* {
-    if (b >= nBuses || c >= HostWidth(buses[b], input ? getAudioInput(b) : getAudioOutput(b)))
-      return nullptr;
+  auto hostChannel = [&](AudioBusBuffers* buses, int nBuses, int b, int c, bool input) -> T*
+  {
+    if (b >= nBuses || c >= HostWidth(buses[b], input ? getAudioInput(b) : getAudioOutput(b))) return nullptr;
     T** chans = BusChannels<T>(buses[b]);
     return chans && chans[c] ? chans[c] : nullptr;
   };
@@ -189,8 +182,7 @@ void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>
   if (nInBuses > 0)
   {
     const int nMain = nIn - mSidechainChannels;
-    for (int c = 0; c < (mSidechainChannels ? nMain : nIn); ++c)
-      in[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
+    for (int c = 0; c < (mSidechainChannels ? nMain : nIn); ++c) in[c] = hostChannel(data.inputs, nInBuses, 0, c, true);
     AudioBus* scBus = mSidechainChannels ? getAudioInput(1) : nullptr;
     if (scBus && scBus->isActive())
       for (int c = 0; c < mSidechainChannels && nMain + c < nIn; ++c)
@@ -212,10 +204,8 @@ void IFxVST3::ChannelsOf(ProcessData& data, std::vector<T*>& in, std::vector<T*>
 
 tresult PLUGIN_API IFxVST3::process(ProcessData& data)
 {
-  if (data.processContext)
-    mHostContext = *data.processContext;
-  if (mPlug->DoesMIDI() && data.inputEvents)
-    ProcessInputEvents(data.inputEvents);
+  if (data.processContext) mHostContext = *data.processContext;
+  if (mPlug->DoesMIDI() && data.inputEvents) ProcessInputEvents(data.inputEvents);
 
   // Before set-up, after terminate, while another thread sets the instance
   // up, or with buffers of another sample size than announced (they would
@@ -229,8 +219,7 @@ tresult PLUGIN_API IFxVST3::process(ProcessData& data)
   {
     // Parameter values are taken whatever else happens to the block: a host
     // sends a change once.
-    if (data.inputParameterChanges)
-      ApplyParameterChanges(data.inputParameterChanges);
+    if (data.inputParameterChanges) ApplyParameterChanges(data.inputParameterChanges);
     SilenceOutputs(data);
     return kResultOk;
   }
@@ -270,24 +259,21 @@ int32 IFxVST3::DefaultOutputWidth(int32 b) const
   // The buses initialize creates: an instrument's stereo pairs, an effect's
   // one bus of all outputs.
   const int nOut = mPlug->OutputChannelCount();
-  if (mPlug->IsInst())
-    return 2 * b < nOut ? 2 : 0;
+  if (mPlug->IsInst()) return 2 * b < nOut ? 2 : 0;
   return b == 0 && getSpeakerArrForChans(nOut) ? nOut : 0;
 }
 
 void IFxVST3::SilenceOutputs(ProcessData& data)
 {
-  if (!data.outputs)
-    return;
+  if (!data.outputs) return;
   const int32 n = data.numSamples;
   for (int32 b = 0; b < data.numOutputs; ++b)
   {
     AudioBusBuffers& bus = data.outputs[b];
     // Before initialize and after terminate there are no buses to ask: the
     // widths they would have stand in for them.
-    const int32 nCh = audioOutputs.empty()
-                        ? std::max<int32>(0, std::min<int32>(bus.numChannels, DefaultOutputWidth(b)))
-                        : HostWidth(bus, getAudioOutput(b));
+    const int32 nCh = audioOutputs.empty() ? std::max<int32>(0, std::min<int32>(bus.numChannels, DefaultOutputWidth(b)))
+                                           : HostWidth(bus, getAudioOutput(b));
     for (int32 c = 0; c < nCh && n > 0; ++c)
     {
       // The union holds the pointers of the sample size the block announces.
@@ -302,8 +288,7 @@ void IFxVST3::SilenceOutputs(ProcessData& data)
 
 void IFxVST3::FlagSilentOutputs(ProcessData& data, uint64 silent)
 {
-  if (!data.outputs)
-    return;
+  if (!data.outputs) return;
   const int nOut = mPlug->OutputChannelCount();
   for (int32 b = 0, o = 0; b < data.numOutputs; ++b)
   {
@@ -315,8 +300,7 @@ void IFxVST3::FlagSilentOutputs(ProcessData& data, uint64 silent)
     {
       uint64 flags = 0;
       for (int32 c = 0; c < nCh && c < 64; ++c)
-        if (o + c >= nOut || o + c >= 64 || ((silent >> (o + c)) & 1u))
-          flags |= (uint64)1 << c;
+        if (o + c >= nOut || o + c >= 64 || ((silent >> (o + c)) & 1u)) flags |= (uint64)1 << c;
       data.outputs[b].silenceFlags = flags;
     }
     o += nCh;

@@ -10,7 +10,8 @@
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-namespace {
+namespace
+{
 
 // IBStream may move fewer bytes than asked. Both loop until everything has
 // moved, and fail when the stream reports an error or makes no progress.
@@ -19,8 +20,7 @@ bool ReadAll(IBStream* stream, uint8* data, int32 size)
   while (size > 0)
   {
     int32 got = 0;
-    if (stream->read(data, size, &got) != kResultOk || got <= 0 || got > size)
-      return false;
+    if (stream->read(data, size, &got) != kResultOk || got <= 0 || got > size) return false;
     data += got;
     size -= got;
   }
@@ -32,8 +32,7 @@ bool WriteAll(IBStream* stream, const uint8* data, int32 size)
   while (size > 0)
   {
     int32 put = 0;
-    if (stream->write((void*)data, size, &put) != kResultOk || put <= 0 || put > size)
-      return false;
+    if (stream->write((void*)data, size, &put) != kResultOk || put <= 0 || put > size) return false;
     data += put;
     size -= put;
   }
@@ -47,14 +46,12 @@ bool WriteAll(IBStream* stream, const uint8* data, int32 size)
 
 tresult IFxVST3::getEditorState(IBStream* state)
 {
-  if (!state)
-    return kResultFalse;
+  if (!state) return kResultFalse;
   ByteChunk chunk;
   {
     // A whole state, never half of one being restored on another thread.
     IFxBase::ParamBatch batch(*mPlug);
-    if (!mPlug->SerializeState(&chunk))
-      return kResultFalse;
+    if (!mPlug->SerializeState(&chunk)) return kResultFalse;
     const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
     chunk.Append(bypass);
     IFxStateTail tail;
@@ -68,13 +65,11 @@ tresult IFxVST3::getEditorState(IBStream* state)
 
 tresult IFxVST3::setEditorState(IBStream* state)
 {
-  if (!state)
-    return kResultFalse;
+  if (!state) return kResultFalse;
   ByteChunk chunk;
   mPlug->SerializeState(&chunk);
   const int size = chunk.Size();
-  if (size <= 0)
-    return kResultFalse;
+  if (size <= 0) return kResultFalse;
 
   // A state is a project's memory: all of it arrives before any of it is
   // applied, or nothing changes. The stream is read holding nothing.
@@ -91,8 +86,7 @@ tresult IFxVST3::setEditorState(IBStream* state)
   {
     // The audio thread takes all of it at the start of a block, or none.
     IFxBase::ParamBatch batch(*mPlug);
-    if (mPlug->UnserializeState(&chunk, 0) < 0)
-      return kResultFalse;
+    if (mPlug->UnserializeState(&chunk, 0) < 0) return kResultFalse;
     SetBypassed(bypass != 0);
     // The preset chosen when it was saved; a state from before that was
     // kept names the factory preset its values are, if they are one.
@@ -125,6 +119,5 @@ void IFxVST3::ReadTail(IBStream* stream, ByteChunk& tail)
     return;
   }
   const int size = IFxStateTail::kHeaderSize + (int)body;
-  if (tail.Resize(size) != size || !ReadAll(stream, tail.Data() + IFxStateTail::kHeaderSize, (int32)body))
-    tail.Clear();
+  if (tail.Resize(size) != size || !ReadAll(stream, tail.Data() + IFxStateTail::kHeaderSize, (int32)body)) tail.Clear();
 }

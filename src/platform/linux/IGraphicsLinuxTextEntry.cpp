@@ -15,7 +15,8 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
-namespace {
+namespace
+{
 
 Display* Dpy(void* p) { return static_cast<Display*>(p); }
 
@@ -107,8 +108,10 @@ void IGraphicsLinux::EntryPaint()
     if (!e.text.empty()) font->DrawText(&bm, e.text.c_str(), (int)e.text.size(), &all, DT_CALCRECT | DT_NOPREFIX);
     if (e.caret > 0) font->DrawText(&bm, e.text.c_str(), (int)e.caret, &before, DT_CALCRECT | DT_NOPREFIX);
     int x0 = 2;
-    if (e.align == IText::kAlignCenter) x0 = (w - all.right) / 2;
-    else if (e.align == IText::kAlignFar) x0 = w - 2 - all.right;
+    if (e.align == IText::kAlignCenter)
+      x0 = (w - all.right) / 2;
+    else if (e.align == IText::kAlignFar)
+      x0 = w - 2 - all.right;
     // Long text is clipped at the tail: keep its start visible.
     x0 = std::max(x0, 2);
     const int y0 = (h - lineH) / 2;
@@ -170,8 +173,12 @@ bool IGraphicsLinux::EntryKey(unsigned long keysym, const char* chars, int nChar
     case XK_Delete:
       if (e.caret < e.text.size()) e.text.erase(e.caret, 1);
       break;
-    case XK_Left: if (e.caret > 0) --e.caret; break;
-    case XK_Right: if (e.caret < e.text.size()) ++e.caret; break;
+    case XK_Left:
+      if (e.caret > 0) --e.caret;
+      break;
+    case XK_Right:
+      if (e.caret < e.text.size()) ++e.caret;
+      break;
     case XK_Home: e.caret = 0; break;
     case XK_End: e.caret = e.text.size(); break;
     default:
