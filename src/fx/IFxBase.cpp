@@ -2,9 +2,6 @@
 
 #include <thread>
 
-#include <immintrin.h>
-
-#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -12,54 +9,18 @@
 
 #include "fx/IParam.h"
 #include "fx/Log.h"
-#include "kit/KitBase64.h"
-#include "kit/KitSimdPath.h"
+
+// What the block runner drives (channels, scratch buffers, 32-bit audio,
+// pass-through and the host's bypass) is in IFxBlockRunner.cpp; surface this
+// product builds but never runs is in IFxBaseUnused.cpp.
 
 namespace
 {
-// Clips [first, first + count) to [0, size) without overflowing.
-void ClipRange(int first, int count, int size, int* pBegin, int* pEnd)
-{
-  long long b = first < 0 ? 0 : first;
-  long long e = (long long)first + (count < 0 ? 0 : count);
-  if (e > size) e = size;
-  if (b > e) b = e;
-  *pBegin = (int)b;
-  *pEnd = (int)e;
-}
-
 const char kUserPresetName[] = "user preset";
-const double kUnsetMarker = 9.999e-8;
 } // namespace
 
 // ---------------------------------------------------------------------------
 // Construction
-
-IFxBase::DelayLine::DelayLine(int nIn, int nOut, int length)
-  : mNIn(nIn < 0 ? 0 : nIn), mNOut(nOut < 0 ? 0 : nOut), mLength(0)
-{
-  SetLength(length);
-}
-
-void IFxBase::DelayLine::SetLength(int length)
-{
-  mWritePos = 0;
-  mLength = 0;
-  if (length < 0) length = 0;
-  // One slot more than the longest delay: each sample is written before
-  // the one as old as the delay is read.
-  long long n = length > 0 ? (long long)mNIn * ((long long)length + 1) : 0;
-  // A buffer that cannot be had leaves the line empty: pass-through then
-  // copies undelayed instead of indexing memory that is not there.
-  if (n > INT_MAX || (n > 0 && !mBuf.Resize((int)n)))
-  {
-    mBuf.Resize(0);
-    return;
-  }
-  if (n == 0) mBuf.Resize(0);
-  else memset(mBuf.Get(), 0, (size_t)n * sizeof(double));
-  mLength = length;
-}
 
 IFxBase::IFxBase(int nParams, const char* channelIOStr, int nPresets,
                  const char* effectName, const char* productName, const char* mfrName,
@@ -119,12 +80,6 @@ IFxBase::~IFxBase()
   mOutputBusLabels.Empty(true);
 }
 
-void IFxBase::MakeDelayLine(int nIn, int nOut, int length)
-{
-  delete mDelay;
-  mDelay = new DelayLine(nIn, nOut, length);
-}
-
 // ---------------------------------------------------------------------------
 // Virtual hooks
 
@@ -164,13 +119,6 @@ void IFxBase::ProcessMidiMsg(IMidiMsg* pMsg)
   SendMidiMsg(pMsg);
 }
 
-bool IFxBase::MidiNoteName(int noteNumber, char* noteName)
-{
-  (void)noteNumber;
-  if (noteName) *noteName = '\0';
-  return false;
-}
-
 bool IFxBase::SerializeState(ByteChunk* pChunk)
 {
   return SerializeParams(pChunk);
@@ -179,22 +127,6 @@ bool IFxBase::SerializeState(ByteChunk* pChunk)
 int IFxBase::UnserializeState(ByteChunk* pChunk, int startPos)
 {
   return UnserializeParams(pChunk, startPos);
-}
-
-bool IFxBase::CompareState(const unsigned char* incomingState, int startPos)
-{
-  int n = ParamCount();
-  if (n == 0) return true;
-  if (!incomingState || startPos < 0) return false;
-  for (int i = 0; i < n; ++i)
-  {
-    double stored;
-    // memcpy: the caller's bytes need not be aligned for doubles.
-    memcpy(&stored, incomingState + ((size_t)startPos + (size_t)i) * sizeof(double), sizeof(double));
-    float diff = (float)ParamAt(i)->GetValue() - (float)stored;
-    if (!(std::fabs(diff) < 1e-5f)) return false;
-  }
-  return true;
 }
 
 bool IFxBase::ApplyParamValue(int paramIdx, double value, bool normalized)
@@ -345,28 +277,11 @@ void IFxBase::GetTime(ITimeInfo* pTimeInfo)
   if (mHostIf) mHostIf->GetTime(pTimeInfo);
 }
 
-int IFxBase::GetSamplePos()
-{
-  ITimeInfo t;
-  GetTime(&t);
-  // Positions past int's range (hours into a session at high rates) are
-  // cut as an int conversion of the host's 64-bit count would cut them.
-  return (int)(long long)t.mSamplePos;
-}
-
 double IFxBase::GetTempo()
 {
   ITimeInfo t;
   GetTime(&t);
   return t.mTempo;
-}
-
-void IFxBase::GetTimeSig(int* pNum, int* pDenom)
-{
-  ITimeInfo t;
-  GetTime(&t);
-  if (pNum) *pNum = t.mNumerator;
-  if (pDenom) *pDenom = t.mDenominator;
 }
 
 void IFxBase::ResizeGraphics(int w, int h)
@@ -434,307 +349,6 @@ void IFxBase::RedrawParamControls()
   for (int i = 0, n = ParamCount(); i < n; ++i) PostToEditor(i, ParamAt(i)->GetNormalized());
 }
 
-void IFxBase::SetBlockSize(int blockSize)
-{
-  if (blockSize < 0) blockSize = 0;
-  if (blockSize == mBlockSize) return;
-
-  // A size the scratch buffers cannot take leaves no scratch at all, so the
-  // processing paths (which never run past the block size) touch nothing.
-  if (!ResizeScratchBuffers(blockSize))
-  {
-    ResizeScratchBuffers(0);
-    blockSize = 0;
-  }
-  mBlockSize = blockSize;
-}
-
-bool IFxBase::ResizeScratchBuffers(int blockSize)
-{
-  bool ok = true;
-  for (int i = 0, n = InputChannelCount(); i < n; ++i)
-  {
-    InChannel* pIn = mInChannels.Get(i);
-    double* old = pIn->mScratchBuf.Get();
-    if (pIn->mScratchBuf.Resize(blockSize)) memset(pIn->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
-    else if (blockSize > 0) ok = false;
-    // Slots that pointed at the old scratch memory would dangle.
-    if (!pIn->mConnected || *pIn->mSrc == old) *pIn->mSrc = pIn->mScratchBuf.Get();
-  }
-  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
-  {
-    OutChannel* pOut = mOutChannels.Get(i);
-    double* old = pOut->mScratchBuf.Get();
-    if (pOut->mScratchBuf.Resize(blockSize)) memset(pOut->mScratchBuf.Get(), 0, (size_t)blockSize * sizeof(double));
-    else if (blockSize > 0) ok = false;
-    if (!pOut->mConnected || *pOut->mDest == old) *pOut->mDest = pOut->mScratchBuf.Get();
-  }
-  return ok;
-}
-
-// ---------------------------------------------------------------------------
-// Channels
-
-bool IFxBase::LegalIO(int nIn, int nOut)
-{
-  bool legal = false;
-  for (int i = 0, n = mChannelIO.GetSize(); i < n && !legal; ++i)
-  {
-    ChannelIO* pIO = mChannelIO.Get(i);
-    legal = (nIn < 0 || nIn == pIO->mIn) && (nOut < 0 || nOut == pIO->mOut);
-  }
-  Trace(__FUNCTION__, __LINE__, "%d:%d:%s", nIn, nOut, legal ? "legal" : "illegal");
-  return legal;
-}
-
-void IFxBase::SetInputChannelConnections(int idx, int n, bool connected)
-{
-  int b, e;
-  ClipRange(idx, n, InputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    InChannel* pIn = mInChannels.Get(i);
-    pIn->mConnected = connected;
-    if (!connected) *pIn->mSrc = pIn->mScratchBuf.Get();
-  }
-}
-
-void IFxBase::SetOutputChannelConnections(int idx, int n, bool connected)
-{
-  int b, e;
-  ClipRange(idx, n, OutputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    OutChannel* pOut = mOutChannels.Get(i);
-    pOut->mConnected = connected;
-    if (!connected) *pOut->mDest = pOut->mScratchBuf.Get();
-  }
-}
-
-bool IFxBase::IsInChannelConnected(int chIdx) const
-{
-  InChannel* pIn = mInChannels.Get(chIdx);
-  return pIn && pIn->mConnected;
-}
-
-bool IFxBase::IsOutChannelConnected(int chIdx) const
-{
-  OutChannel* pOut = mOutChannels.Get(chIdx);
-  return pOut && pOut->mConnected;
-}
-
-namespace
-{
-
-// 32-bit audio in and out of the double-precision chain, four samples at a
-// time (eight on the AVX2 path). Widening is exact; narrowing rounds as the
-// scalar conversion does (the same instruction family, under the same
-// rounding mode).
-
-__attribute__((target("avx2"))) int WidenEights(const float* src, double* dest, int n)
-{
-  int s = 0;
-  for (; s + 8 <= n; s += 8)
-  {
-    const __m256 f = _mm256_loadu_ps(src + s);
-    _mm256_storeu_pd(dest + s, _mm256_cvtps_pd(_mm256_castps256_ps128(f)));
-    _mm256_storeu_pd(dest + s + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(f, 1)));
-  }
-  return s;
-}
-
-__attribute__((target("avx2"))) int NarrowEights(const double* src, float* dest, int n)
-{
-  int s = 0;
-  for (; s + 8 <= n; s += 8)
-  {
-    const __m128 lo = _mm256_cvtpd_ps(_mm256_loadu_pd(src + s));
-    const __m128 hi = _mm256_cvtpd_ps(_mm256_loadu_pd(src + s + 4));
-    _mm256_storeu_ps(dest + s, _mm256_set_m128(hi, lo));
-  }
-  return s;
-}
-
-void WidenToDouble(const float* src, double* dest, int n)
-{
-  int s = simdpath::Active() == simdpath::kAvx2 ? WidenEights(src, dest, n) : 0;
-  for (; s + 4 <= n; s += 4)
-  {
-    const __m128 f = _mm_loadu_ps(src + s);
-    _mm_storeu_pd(dest + s, _mm_cvtps_pd(f));
-    _mm_storeu_pd(dest + s + 2, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
-  }
-  for (; s < n; ++s) dest[s] = (double)src[s];
-}
-
-void NarrowToFloat(const double* src, float* dest, int n)
-{
-  int s = simdpath::Active() == simdpath::kAvx2 ? NarrowEights(src, dest, n) : 0;
-  for (; s + 4 <= n; s += 4)
-  {
-    const __m128 lo = _mm_cvtpd_ps(_mm_loadu_pd(src + s));
-    const __m128 hi = _mm_cvtpd_ps(_mm_loadu_pd(src + s + 2));
-    _mm_storeu_ps(dest + s, _mm_movelh_ps(lo, hi));
-  }
-  for (; s < n; ++s) dest[s] = (float)src[s];
-}
-
-}  // namespace
-
-void IFxBase::AttachInputBuffers(int idx, int n, double** ppData, int nFrames)
-{
-  (void)nFrames;
-  int b, e;
-  ClipRange(idx, n, InputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    InChannel* pIn = mInChannels.Get(i);
-    if (pIn->mConnected) *pIn->mSrc = *(ppData++);
-  }
-}
-
-void IFxBase::AttachInputBuffers(int idx, int n, float** ppData, int nFrames)
-{
-  int b, e;
-  ClipRange(idx, n, InputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    InChannel* pIn = mInChannels.Get(i);
-    if (!pIn->mConnected) continue;
-    const float* src = *(ppData++);
-    double* dest = pIn->mScratchBuf.Get();
-    // Never convert past the scratch buffer, whatever count the host sends.
-    int frames = nFrames < pIn->mScratchBuf.GetSize() ? nFrames : pIn->mScratchBuf.GetSize();
-    if (src && BlockReadsInput(i)) WidenToDouble(src, dest, frames);
-    *pIn->mSrc = dest;
-  }
-}
-
-void IFxBase::AttachOutputBuffers(int idx, int n, double** ppData)
-{
-  int b, e;
-  ClipRange(idx, n, OutputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    OutChannel* pOut = mOutChannels.Get(i);
-    if (pOut->mConnected) *pOut->mDest = *(ppData++);
-  }
-}
-
-void IFxBase::AttachOutputBuffers(int idx, int n, float** ppData)
-{
-  int b, e;
-  ClipRange(idx, n, OutputChannelCount(), &b, &e);
-  for (int i = b; i < e; ++i)
-  {
-    OutChannel* pOut = mOutChannels.Get(i);
-    if (!pOut->mConnected) continue;
-    *pOut->mDest = pOut->mScratchBuf.Get();
-    pOut->mFDest = *(ppData++);
-  }
-}
-
-void IFxBase::ProcessBuffers(double sampleType, int nFrames)
-{
-  (void)sampleType;
-  ProcessDoubleReplacing(mInData.Get(), mOutData.Get(), nFrames);
-}
-
-void IFxBase::ProcessBuffers(float sampleType, int nFrames)
-{
-  (void)sampleType;
-  // 32-bit hosts run through the scratch buffers, which hold one block.
-  if (nFrames > mBlockSize) nFrames = mBlockSize;
-  ProcessDoubleReplacing(mInData.Get(), mOutData.Get(), nFrames);
-  ConvertOutputsToFloat(nFrames);
-}
-
-void IFxBase::ConvertOutputsToFloat(int nFrames)
-{
-  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
-  {
-    OutChannel* pOut = mOutChannels.Get(i);
-    if (!pOut->mConnected || !pOut->mFDest || !*pOut->mDest) continue;
-    const double* src = *pOut->mDest;
-    NarrowToFloat(src, pOut->mFDest, nFrames);
-  }
-}
-
-void IFxBase::PassThroughBuffers(double sampleType, int nFrames)
-{
-  (void)sampleType;
-  if (nFrames <= 0) return;
-  int nIn = InputChannelCount(), nOut = OutputChannelCount();
-  double** in = mInData.Get();
-  double** out = mOutData.Get();
-
-  const int64_t delay = mDelay ? std::min<int64_t>(GetLatency(), mDelay->mLength) : 0;
-  if (delay > 0)
-  {
-    int nCh = mDelay->mNIn < mDelay->mNOut ? mDelay->mNIn : mDelay->mNOut;
-    if (nCh > nIn) nCh = nIn;
-    if (nCh > nOut) nCh = nOut;
-    double* buf = mDelay->mBuf.Get();
-    const int64_t slots = mDelay->mLength + 1;
-    for (int s = 0; s < nFrames; ++s)
-    {
-      const int64_t wp = mDelay->mWritePos;
-      const int64_t rp = wp >= delay ? wp - delay : wp - delay + slots;
-      for (int c = 0; c < nCh; ++c)
-      {
-        if (!in[c] || !out[c]) continue;
-        // Read the input before writing the output: hosts may pass one
-        // buffer as both.
-        buf[c * slots + wp] = in[c][s];
-        out[c][s] = buf[c * slots + rp];
-      }
-      if (++mDelay->mWritePos >= slots) mDelay->mWritePos = 0;
-    }
-    // Outputs without a delayed input carry silence rather than stale data.
-    for (int c = nCh; c < nOut; ++c)
-      if (out[c] && c >= nIn) memset(out[c], 0, (size_t)nFrames * sizeof(double));
-    return;
-  }
-
-  for (int i = 0; i < nOut; ++i)
-  {
-    if (!out[i]) continue;
-    if (i < nIn && in[i])
-      memmove(out[i], in[i], (size_t)nFrames * sizeof(double));
-    else
-      memset(out[i], 0, (size_t)nFrames * sizeof(double));
-  }
-}
-
-void IFxBase::PassThroughBuffers(float sampleType, int nFrames)
-{
-  (void)sampleType;
-  if (nFrames > mBlockSize) nFrames = mBlockSize;
-  PassThroughBuffers(0.0, nFrames);
-  ConvertOutputsToFloat(nFrames);
-}
-
-void IFxBase::ZeroScratchBuffers()
-{
-  for (int i = 0, n = InputChannelCount(); i < n; ++i)
-  {
-    KitTypedBuf<double>& b = mInChannels.Get(i)->mScratchBuf;
-    if (b.GetSize() > 0) memset(b.Get(), 0, (size_t)b.GetSizeBytes());
-  }
-  for (int i = 0, n = OutputChannelCount(); i < n; ++i)
-  {
-    KitTypedBuf<double>& b = mOutChannels.Get(i)->mScratchBuf;
-    if (b.GetSize() > 0) memset(b.Get(), 0, (size_t)b.GetSizeBytes());
-  }
-}
-
-double IFxBase::GetSamplesPerBeat()
-{
-  double tempo = GetTempo();
-  if (tempo > 0.0) return GetSampleRate() * 60.0 / tempo;
-  return 0.0;
-}
-
 // ---------------------------------------------------------------------------
 // Parameters
 
@@ -776,43 +390,6 @@ void IFxBase::GetVersionStr(int version, char* str)
   snprintf(str, 16, "v%d.%d.%d", major, minor, bugFix);
 }
 
-int IFxBase::GetEffectVersion(bool decimal) const
-{
-  return decimal ? GetDecimalVersion(mVersion) : mVersion;
-}
-
-void IFxBase::GetEffectVersionStr(char* str) const
-{
-  GetVersionStr(mVersion, str);
-}
-
-int IFxBase::GetHostVersion(bool decimal)
-{
-  GetHost();
-  return decimal ? GetDecimalVersion(mHostVersion) : mHostVersion;
-}
-
-void IFxBase::GetHostVersionStr(char* str)
-{
-  GetHost();
-  GetVersionStr(mHostVersion, str);
-}
-
-const char* IFxBase::GetAPIString()
-{
-  switch (GetAPI())
-  {
-    case kAPIVST2: return "VST2";
-    case kAPIVST3: return "VST3";
-    case kAPIAU: return "AU";
-    case kAPIRTAS: return "RTAS";
-    case kAPIAAX: return "AAX";
-    case kAPISA: return "Standalone";
-    case kAPILV2: return "LV2";
-    default: return "";
-  }
-}
-
 void IFxBase::SetHost(const char* host, int version)
 {
   mHost = LookUpHost(host);
@@ -821,28 +398,6 @@ void IFxBase::SetHost(const char* host, int version)
   GetVersionStr(version, vStr);
   Trace(__FUNCTION__, __LINE__, "host_%sknown:%s:%s", mHost == kHostUnknown ? "un" : "",
         host ? host : "", vStr);
-}
-
-void IFxBase::SetInputLabel(int idx, const char* label)
-{
-  if (InChannel* pIn = mInChannels.Get(idx)) pIn->mLabel.Set(label ? label : "");
-}
-
-void IFxBase::SetOutputLabel(int idx, const char* label)
-{
-  if (OutChannel* pOut = mOutChannels.Get(idx)) pOut->mLabel.Set(label ? label : "");
-}
-
-const char* IFxBase::GetInputLabel(int idx) const
-{
-  InChannel* pIn = mInChannels.Get(idx);
-  return pIn ? pIn->mLabel.Get() : "";
-}
-
-const char* IFxBase::GetOutputLabel(int idx) const
-{
-  OutChannel* pOut = mOutChannels.Get(idx);
-  return pOut ? pOut->mLabel.Get() : "";
 }
 
 void IFxBase::SetBusLabel(KitPtrList<KitString>* pList, int idx, const char* label)
@@ -875,15 +430,6 @@ const char* IFxBase::GetOutputBusLabel(int idx) const
 {
   KitString* pStr = mOutputBusLabels.Get(idx);
   return pStr ? pStr->Get() : nullptr;
-}
-
-bool IFxBase::SendMidiMsgs(KitTypedBuf<IMidiMsg>* pMsgs)
-{
-  bool ok = true;
-  if (!pMsgs) return ok;
-  IMidiMsg* pMsg = pMsgs->Get();
-  for (int i = 0, n = pMsgs->GetSize(); i < n; ++i, ++pMsg) ok &= SendMidiMsg(pMsg);
-  return ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -973,85 +519,6 @@ void IFxBase::MakePreset(const char* name, ...)
   va_end(vp);
 }
 
-void IFxBase::MakePresetFromNamedParams(const char* name, int nParamsNamed, ...)
-{
-  IPreset* pPreset = GetNextUninitializedPreset();
-  if (!pPreset) return;
-  pPreset->mInitialized = true;
-  pPreset->SetName(name);
-  pPreset->mChunk.Clear();
-
-  int n = ParamCount();
-  KitTypedBuf<double> vals;
-  vals.Resize(n);
-  for (int i = 0; i < n && vals.Get(); ++i) vals.Get()[i] = kUnsetMarker;
-
-  va_list vp;
-  va_start(vp, nParamsNamed);
-  for (int i = 0; i < nParamsNamed; ++i)
-  {
-    int paramIdx = va_arg(vp, int);
-    // The type of the value that follows an unknown index cannot be known,
-    // so nothing after it can be read safely.
-    if (paramIdx < 0 || paramIdx >= n) break;
-    double v;
-    if (ParamAt(paramIdx)->GetType() == IParam::kTypeDouble)
-      v = va_arg(vp, double);
-    else
-      v = (double)va_arg(vp, int);
-    vals.Get()[paramIdx] = v;
-  }
-  va_end(vp);
-
-  for (int i = 0; i < n; ++i)
-  {
-    double v = vals.Get()[i];
-    if (v == kUnsetMarker) v = ParamAt(i)->GetValue();
-    pPreset->mChunk.Append(v);
-  }
-}
-
-void IFxBase::MakePresetFromChunk(const char* name, ByteChunk* pChunk)
-{
-  IPreset* pPreset = GetNextUninitializedPreset();
-  if (!pPreset) return;
-  pPreset->mInitialized = true;
-  pPreset->SetName(name);
-  pPreset->mChunk.Clear();
-  pPreset->mChunk.AppendChunk(pChunk);
-}
-
-void IFxBase::MakePresetFromBlob(const char* name, const char* blob, int sizeOfChunk)
-{
-  IPreset* pPreset = GetNextUninitializedPreset();
-  if (!pPreset) return;
-  pPreset->mInitialized = true;
-  pPreset->SetName(name);
-  pPreset->mChunk.Clear();
-  if (sizeOfChunk <= 0) return;
-  if (pPreset->mChunk.Resize(sizeOfChunk) != sizeOfChunk) return;
-  KitBase64Decode(blob ? blob : "", -1, pPreset->mChunk.Data(), sizeOfChunk);
-}
-
-void IFxBase::EnsureDefaultPreset()
-{
-  for (int i = 0, n = PresetCount(); i < n; ++i)
-  {
-    IPreset* pPreset = mPresets.Get(i);
-    if (pPreset->mInitialized) continue;
-    pPreset->mInitialized = true;
-    pPreset->SetName("Empty");
-    pPreset->mChunk.Clear();
-    SerializeState(&pPreset->mChunk);
-  }
-}
-
-void IFxBase::PruneUninitializedPresets()
-{
-  for (int i = PresetCount() - 1; i >= 0; --i)
-    if (!mPresets.Get(i)->mInitialized) mPresets.Delete(i, true);
-}
-
 int IFxBase::PresetMatchingValues()
 {
   ByteChunk now;
@@ -1107,131 +574,4 @@ bool IFxBase::RestorePreset(const char* name)
   for (int i = 0, n = PresetCount(); i < n; ++i)
     if (!strcmp(mPresets.Get(i)->mName, name)) return RestorePreset(i);
   return false;
-}
-
-void IFxBase::ModifyCurrentPreset(const char* name)
-{
-  IPreset* pPreset = mPresets.Get(mCurrentPresetIdx);
-  if (!pPreset) return;
-  pPreset->mChunk.Clear();
-  SerializeState(&pPreset->mChunk);
-  if (name && *name) pPreset->SetName(name);
-  Trace(__FUNCTION__, __LINE__, "%d %s", mCurrentPresetIdx.load(), pPreset->mName);
-}
-
-bool IFxBase::SerializePresets(ByteChunk* pChunk)
-{
-  for (int i = 0, n = PresetCount(); i < n; ++i)
-  {
-    IPreset* pPreset = mPresets.Get(i);
-    Trace(__FUNCTION__, __LINE__, "%d %s", i, pPreset->mName);
-    pChunk->AppendString(pPreset->mName);
-    pChunk->Append(pPreset->mInitialized);
-    if (pPreset->mInitialized) pChunk->AppendChunk(&pPreset->mChunk);
-  }
-  return true;
-}
-
-int IFxBase::UnserializePresets(ByteChunk* pChunk, int startPos)
-{
-  int pos = startPos;
-  KitString name;
-  for (int i = 0, n = PresetCount(); i < n && pos >= 0; ++i)
-  {
-    IPreset* pPreset = mPresets.Get(i);
-    pos = pChunk->ReadString(&name, pos);
-    if (pos < 0 || pos > pChunk->Size()) return FinishUnserializePresets(-1);
-    // Over-long names are cut to the slot.
-    pPreset->SetName(name.Get());
-    Trace(__FUNCTION__, __LINE__, "%d %s", i, pPreset->mName);
-
-    bool initialized = false;
-    pos = pChunk->Read(&initialized, pos);
-    if (pos < 0) break;
-    pPreset->mInitialized = initialized;
-
-    if (pPreset->mInitialized)
-    {
-      pos = UnserializeState(pChunk, pos);
-      if (pos > 0)
-      {
-        // Store the values as the current ranges clamped them.
-        pPreset->mChunk.Clear();
-        SerializeState(&pPreset->mChunk);
-      }
-    }
-  }
-  return FinishUnserializePresets(pos);
-}
-
-int IFxBase::FinishUnserializePresets(int pos)
-{
-  RestorePreset(mCurrentPresetIdx);
-  return pos;
-}
-
-// ---------------------------------------------------------------------------
-// Dumps
-
-namespace
-{
-// Writes the base64 text of a chunk; the buffer fits any chunk size.
-void WriteBase64(FILE* fp, const ByteChunk& chunk)
-{
-  int len = KitBase64EncodedLen(chunk.Size());
-  if (len < 0) len = 0;
-  KitTypedBuf<char> text;
-  if (!text.Resize(len + 1)) return;
-  if (KitBase64Encode(chunk.Data(), chunk.Size(), text.Get(), len + 1) < 0) text.Get()[0] = '\0';
-  fprintf(fp, "%s\", %i);\n", text.Get(), chunk.Size());
-}
-} // namespace
-
-void IFxBase::DumpPresetSrcCode(const char* filename, const char* paramEnumNames[])
-{
-  FILE* fp = filename ? fopen(filename, "w") : nullptr;
-  if (!fp) return;
-  int n = ParamCount();
-  fprintf(fp, "  MakePresetFromNamedParams(\"name\", %d", n);
-  for (int i = 0; i < n; ++i)
-  {
-    IParam* pParam = ParamAt(i);
-    const char* id = (paramEnumNames && paramEnumNames[i]) ? paramEnumNames[i] : "";
-    double v = pParam->GetValue();
-    char valText[64];
-    switch (pParam->GetType())
-    {
-      case IParam::kTypeBool: snprintf(valText, sizeof(valText), "%s", v >= 0.5 ? "true" : "false"); break;
-      case IParam::kTypeInt:
-      case IParam::kTypeEnum: snprintf(valText, sizeof(valText), "%d", (int)v); break;
-      default: snprintf(valText, sizeof(valText), "%.6f", v); break;
-    }
-    fprintf(fp, ",\n    %s, %s", id, valText);
-  }
-  fprintf(fp, ");\n");
-  fclose(fp);
-}
-
-void IFxBase::DumpPresetBlob(const char* filename)
-{
-  IPreset* pPreset = mPresets.Get(mCurrentPresetIdx);
-  if (!pPreset || !filename) return;
-  FILE* fp = fopen(filename, "w");
-  if (!fp) return;
-  fprintf(fp, "MakePresetFromBlob(\"name\", \"");
-  WriteBase64(fp, pPreset->mChunk);
-  fclose(fp);
-}
-
-void IFxBase::DumpBankBlob(const char* filename)
-{
-  FILE* fp = filename ? fopen(filename, "w") : nullptr;
-  if (!fp) return;
-  for (int i = 0, n = PresetCount(); i < n; ++i)
-  {
-    IPreset* pPreset = mPresets.Get(i);
-    fprintf(fp, "MakePresetFromBlob(\"%s\", \"", pPreset->mName);
-    WriteBase64(fp, pPreset->mChunk);
-  }
-  fclose(fp);
 }

@@ -464,7 +464,7 @@ private:
   int mBatchDepth = 0;         // batches nested on one thread; under mMutex
   bool mBlockBypassed = false; // audio thread only
 
-  // The host bypass's cross-fade (IFxBaseHostBypass.cpp): where it stands, and
+  // The host bypass's cross-fade (IFxBlockRunner.cpp): where it stands, and
   // room for the untouched signal of one piece of a fade, per output.
   static constexpr int kFadePieceFrames = 256;
   struct HostBypass

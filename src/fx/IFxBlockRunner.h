@@ -15,6 +15,10 @@
 // Run is for the audio thread, inside the plug-in's block gate (which the
 // binding enters for the whole host call, and answers with silence when it
 // cannot: another thread is setting the instance up).
+//
+// What this drives inside the plug-in (channels, scratch buffers, 32-bit
+// conversion, pass-through and the bypass's fade) is IFxBase's, defined in
+// IFxBlockRunner.cpp.
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,9 @@
-# Fails when a source or header of the plug-in or of the DSP code includes a
-# plug-in format's SDK header, directly or through other headers: the
-# compiler lists every file each one reads (-M), with the include paths the
-# plug-in library is built with.
+# Fails when a source or header of the given folders includes a header it
+# may not, directly or through other headers: the compiler lists every file
+# each one reads (-M), with the include paths its library is built with, and
+# no listed path may contain any of FORBIDDEN (a plug-in format's SDK, or a
+# project folder the given ones may not depend on). Paths are normalised
+# first, so that "../graphics/x.h" counts as graphics.
 #   -DCOMPILER=c++ -DFOLDERS="dir;dir" -DINCLUDES="dir;dir" -DFORBIDDEN="text;text"
 set(flags -std=c++17 -M -x c++)
 foreach(dir IN LISTS INCLUDES)
@@ -25,12 +27,26 @@ foreach(f IN LISTS files)
     math(EXPR bad "${bad} + 1")
     continue()
   endif()
-  foreach(pattern IN LISTS FORBIDDEN)
-    string(FIND "${deps}" "${pattern}" at)
-    if(at GREATER -1)
-      message(SEND_ERROR "${f} includes a header under ${pattern}")
-      math(EXPR bad "${bad} + 1")
+  # "target.o: a.cpp b.h \<newline> c.h ..." into one normalised path each.
+  string(REPLACE "\\\n" " " deps "${deps}")
+  string(REGEX REPLACE "^[^:]*:" "" deps "${deps}")
+  string(REGEX REPLACE "[ \t\r\n]+" ";" deps "${deps}")
+  set(paths)
+  foreach(dep IN LISTS deps)
+    if(dep)
+      cmake_path(NORMAL_PATH dep)
+      list(APPEND paths "${dep}")
     endif()
+  endforeach()
+  foreach(pattern IN LISTS FORBIDDEN)
+    foreach(dep IN LISTS paths)
+      string(FIND "${dep}" "${pattern}" at)
+      if(at GREATER -1)
+        message(SEND_ERROR "${f} includes ${dep}, under ${pattern}")
+        math(EXPR bad "${bad} + 1")
+        break()
+      endif()
+    endforeach()
   endforeach()
 endforeach()
 message(STATUS "${n} files checked, ${bad} failing")
