@@ -31,8 +31,7 @@ std::vector<const TavloKernels*> Paths()
     paths.push_back(&TavloKernels::For(simdpath::kAvx2, false));
     simdpath::Force(simdpath::kAvx2);
     simdpath::AllowAvx512(true);
-    if (simdpath::Avx512())
-      paths.push_back(&TavloKernels::For(simdpath::kAvx2, true));
+    if (simdpath::Avx512()) paths.push_back(&TavloKernels::For(simdpath::kAvx2, true));
   }
   return paths;
 }
@@ -50,12 +49,35 @@ std::vector<double> EdgeBuffer()
 {
   const double denormal = std::numeric_limits<double>::denorm_min();
   const double tableEnd = 199.0 / static_cast<double>(detector_table.scale) / kDrive;
-  std::vector<double> v = {0.0,      -0.0,   denormal, -denormal, 1e-310,   -1e-310, 1e-40,     -1e-40,
-                           kNaN,     -kNaN,  kInf,     -kInf,     0.25,     -0.25,   0.999,     -0.999,
-                           tableEnd, std::nextafter(tableEnd, 0.0), std::nextafter(tableEnd, 10.0), 1.4,
-                           3.0,      -3.0,   1e300,    -1e300,    0.5,      kNaN,    0.75,      -0.125};
-  for (int k = 0; k < 37; ++k)
-    v.push_back(0.9 * std::sin(0.7 * k) + (k % 5 == 0 ? 1.3 : 0.0));
+  std::vector<double> v = {0.0,
+                           -0.0,
+                           denormal,
+                           -denormal,
+                           1e-310,
+                           -1e-310,
+                           1e-40,
+                           -1e-40,
+                           kNaN,
+                           -kNaN,
+                           kInf,
+                           -kInf,
+                           0.25,
+                           -0.25,
+                           0.999,
+                           -0.999,
+                           tableEnd,
+                           std::nextafter(tableEnd, 0.0),
+                           std::nextafter(tableEnd, 10.0),
+                           1.4,
+                           3.0,
+                           -3.0,
+                           1e300,
+                           -1e300,
+                           0.5,
+                           kNaN,
+                           0.75,
+                           -0.125};
+  for (int k = 0; k < 37; ++k) v.push_back(0.9 * std::sin(0.7 * k) + (k % 5 == 0 ? 1.3 : 0.0));
   return v;
 }
 
@@ -74,8 +96,7 @@ TEST(TavloKernels, EachKernelIsItsEquation)
     // Preamp.
     std::vector<double> out(n + 8, -7.0);
     kn->preamp(x.data(), out.data(), n);
-    for (int i = 0; i < n; ++i)
-      ASSERT_TRUE(BitEqual(out[i], tavloeq::PreampCurve(x[i]))) << "preamp, frame " << i;
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(BitEqual(out[i], tavloeq::PreampCurve(x[i]))) << "preamp, frame " << i;
 
     // Envelopes: the frames over the threshold in order, with their envelopes.
     std::vector<double> env(n + 64);
@@ -85,11 +106,9 @@ TEST(TavloKernels, EachKernelIsItsEquation)
     for (int i = 0; i < n; ++i)
     {
       const double driven = kDrive * xf[i];
-      if (!(driven > 0.0))
-        continue;
+      if (!(driven > 0.0)) continue;
       const double e = tavloeq::Envelope(tavloeq::DetectorCurve(driven), kC, 1.0 - kC);
-      if (!(e > kThreshold))
-        continue;
+      if (!(e > kThreshold)) continue;
       ASSERT_LT(want, count);
       ASSERT_EQ(above[want++], i);
       ASSERT_TRUE(BitEqual(env[i], e)) << "envelope, frame " << i;
@@ -116,13 +135,11 @@ TEST(TavloKernels, EachKernelIsItsEquation)
     std::vector<float> rounded(n);
     EXPECT_FALSE(tavlokernels::DetectorToFloat(x.data(), n, rounded.data()));
     EXPECT_TRUE(tavlokernels::DetectorToFloat(x.data() + n - 37, 37, rounded.data()));
-    for (int i = 0; i < 37; ++i)
-      ASSERT_TRUE(BitEqualF(rounded[i], static_cast<float>(x[n - 37 + i])));
+    for (int i = 0; i < 37; ++i) ASSERT_TRUE(BitEqualF(rounded[i], static_cast<float>(x[n - 37 + i])));
 
     // Mix, its outputs over its dry inputs as a host's in-place buffers are.
     std::vector<float> y(n);
-    for (int i = 0; i < n; ++i)
-      y[i] = static_cast<float>(x[(i * 7) % n]);
+    for (int i = 0; i < n; ++i) y[i] = static_cast<float>(x[(i * 7) % n]);
     std::vector<double> dL(x.rbegin(), x.rend()), dR(x), outL(n), outR(n);
     kn->mix(y.data(), x.data(), dL.data(), dL.data(), dR.data(), 0.35, 0.65, 0.5, outL.data(), dR.data(), n);
     for (int i = 0; i < n; ++i)
@@ -201,13 +218,11 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
           const double g = reduce[i] ? tavloeq::ExactGain(env[i], L[i], R[i], input) : 1.0;
           gs = tavloeq::BallisticStep(gs, g, c.attack, c.release);
           want[i] = tavloeq::SmoothGain(smoother, gs);
-          if (input == 0.0)
-            gs = 1.0;
+          if (input == 0.0) gs = 1.0;
           tavloeq::MeterStep(meter, gs, c.meterCoef);
         }
         kn->serial(c, false);
-        for (int i = 0; i < n; ++i)
-          ASSERT_TRUE(BitEqualF(y[i], want[i])) << "frame " << i;
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(BitEqualF(y[i], want[i])) << "frame " << i;
         EXPECT_TRUE(BitEqual(c.gainState, gs));
         EXPECT_TRUE(BitEqual(c.meter.GetState(), meter.GetState()));
         EXPECT_TRUE(BitEqualF(c.smoother.GetState(), smoother.GetState()));
@@ -221,8 +236,7 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
         EXPECT_EQ(c.gainState, 1.0);
         NumSmooth quiet(tavloeq::kSmootherPole, before);
         float last = before;
-        for (int i = 0; i < n; ++i)
-          last = tavloeq::SmoothGain(quiet, 1.0);
+        for (int i = 0; i < n; ++i) last = tavloeq::SmoothGain(quiet, 1.0);
         EXPECT_TRUE(BitEqualF(y[n - 1], last));
       }
   simdpath::Force(simdpath::kAvx2);
@@ -235,8 +249,7 @@ TEST(TavloKernels, StrandsAndFadingMixAreTheirEquations)
 {
   std::vector<double> x = EdgeBuffer();
   // Long enough for two pieces, with non-finite frames in both.
-  while (x.size() < 300)
-    x.push_back(0.8 * std::sin(0.05 * static_cast<double>(x.size())));
+  while (x.size() < 300) x.push_back(0.8 * std::sin(0.05 * static_cast<double>(x.size())));
   x[200] = kInf;
   x[255] = kNaN;
   const int n = static_cast<int>(x.size());
@@ -257,8 +270,8 @@ TEST(TavloKernels, StrandsAndFadingMixAreTheirEquations)
       for (int pos = 0; pos < n; pos += 128)
       {
         const int len = std::min(128, n - pos);
-        tavlokernels::RunStrandsStereo(*kn, x.data() + pos, xr.data() + pos, len, oss, pL.data() + pos,
-                                       pR.data() + pos, dL.data() + pos, dR.data() + pos, work.data());
+        tavlokernels::RunStrandsStereo(*kn, x.data() + pos, xr.data() + pos, len, oss, pL.data() + pos, pR.data() + pos,
+                                       dL.data() + pos, dR.data() + pos, work.data());
       }
       const double* in[2] = {x.data(), xr.data()};
       const double* p[2] = {pL.data(), pR.data()};

@@ -31,8 +31,7 @@ TavloChain::TavloChain() {}
 
 void TavloChain::Process(double** inputs, double** outputs, int nFrames)
 {
-  if (nFrames < 1 || !inputs || !outputs)
-    return;
+  if (nFrames < 1 || !inputs || !outputs) return;
   DenormalGuard denormalGuard;
   // The processor's path, once for the whole block.
   const TavloKernels& kn = TavloKernels::Active();
@@ -74,8 +73,8 @@ void TavloChain::UpdateCoefs()
   const double input = mSettings.input, attackTime = mSettings.attack, releaseTime = mSettings.release;
   const double hpfFreq = mSettings.hpfFreq;
   Coefs& k = mCoefs;
-  if (k.valid && k.sampleRate == sr && k.input == input && k.attackTime == attackTime &&
-      k.releaseTime == releaseTime && k.hpfFreq == hpfFreq)
+  if (k.valid && k.sampleRate == sr && k.input == input && k.attackTime == attackTime && k.releaseTime == releaseTime &&
+      k.hpfFreq == hpfFreq)
     return;
   // Compared as bit patterns of the inputs would be stricter, but the only
   // values that compare equal while differing are +0 and -0, which give the
@@ -91,8 +90,7 @@ void TavloChain::UpdateCoefs()
     k.threshold = tavloeq::Threshold(input);
     k.drive = tavloeq::Drive(input);
   }
-  if (!k.valid || k.sampleRate != sr || k.attackTime != attackTime)
-    k.attack = tavloeq::BallisticCoef(attackTime, sr);
+  if (!k.valid || k.sampleRate != sr || k.attackTime != attackTime) k.attack = tavloeq::BallisticCoef(attackTime, sr);
   if (!k.valid || k.sampleRate != sr || k.releaseTime != releaseTime)
   {
     k.release = tavloeq::BallisticCoef(releaseTime, sr);
@@ -100,8 +98,7 @@ void TavloChain::UpdateCoefs()
     k.releaseRecip = 1.0 / k.release;
     k.releaseRecipLow = std::fma(-k.releaseRecip, k.release, 1.0) / k.release;
   }
-  if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq)
-    tavloeq::SetDetectorFilter(mDetectorFilter, hpfFreq, sr);
+  if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq) tavloeq::SetDetectorFilter(mDetectorFilter, hpfFreq, sr);
   k.sampleRate = sr;
   k.input = input;
   k.attackTime = attackTime;
@@ -184,8 +181,7 @@ bool TavloChain::GainTargets(const TavloKernels& kn, const float* d, const doubl
     }
     std::memset(sc.reduce, 0, static_cast<size_t>(n));
   }
-  if (nAbove == 0)
-    return quiet;
+  if (nAbove == 0) return quiet;
   for (int a = 0; a < nAbove; ++a)
   {
     const int i = sc.above[a];
@@ -226,8 +222,7 @@ void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSeri
 }
 
 // Bypass passes the input through; a switch fades between the two.
-void TavloChain::MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR,
-                          int n)
+void TavloChain::MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR, int n)
 {
   const Scratch& sc = mScratch;
   const bool oversampled = mPreampOsL.GetRate() != 1;
@@ -239,8 +234,8 @@ void TavloChain::MixChunk(const TavloKernels& kn, const double* L, const double*
   if (mBypassFade.AtA())
     kn.mix(sc.y, sc.pL, sc.pR, dL, dR, wet, dry, mSettings.outputGain, outL, outR, n);
   else
-    tavlokernels::MixFading(mBypassFade, bypass, sc.y, sc.pL, sc.pR, dL, dR, L, R, wet, dry,
-                            mSettings.outputGain, outL, outR, n);
+    tavlokernels::MixFading(mBypassFade, bypass, sc.y, sc.pL, sc.pR, dL, dR, L, R, wet, dry, mSettings.outputGain, outL,
+                            outR, n);
 }
 
 void TavloChain::SerialEnd(const TavloChunkSerial& serial)
@@ -281,8 +276,7 @@ void TavloChain::RestMeter(int nFrames)
   UpdateCoefs();
   // The needle as it would move with no gain reduction at all.
   VUClass meter = mMeter;
-  for (int i = 0; i < nFrames; ++i)
-    meter.ProcessWithCoef(0.0, mCoefs.meterCoef);
+  for (int i = 0; i < nFrames; ++i) meter.ProcessWithCoef(0.0, mCoefs.meterCoef);
   mMeter = meter;
   mMeterOut.store(mMeter.GetState(), std::memory_order_relaxed);
 }

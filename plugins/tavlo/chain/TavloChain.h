@@ -72,7 +72,7 @@ private:
     double sampleRate = 0.0, input = 0.0, attackTime = 0.0, releaseTime = 0.0, hpfFreq = 0.0;
     double c = 0.0, oneMinusC = 0.0, threshold = 0.0, drive = 0.0;
     double attack = 0.0, release = 0.0, meterCoef = 0.0;
-    double releaseRecip = 1.0, releaseRecipLow = 0.0; // 1 / release as two doubles
+    double releaseRecip = 1.0, releaseRecipLow = 0.0;  // 1 / release as two doubles
   };
   void UpdateCoefs();
 
@@ -80,10 +80,9 @@ private:
   void SwitchOversampling();
   TavloChunkSerial SerialStart();
   bool FirstDetector(const TavloKernels& kn, double** inputs, const double* detSrc, int nFrames, Biquad& filter);
-  bool GainTargets(const TavloKernels& kn, const float* d, const double* L, const double* R, int n,
-                   double gainState);
-  void SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet,
-                                const double* nextSrc, int nNext, float* dNext);
+  bool GainTargets(const TavloKernels& kn, const float* d, const double* L, const double* R, int n, double gainState);
+  void SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet, const double* nextSrc,
+                                int nNext, float* dNext);
   void MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR, int n);
   void SerialEnd(const TavloChunkSerial& serial);
   tavlokernels::StrandOversamplers Oversamplers() { return {mPreampOsL, mPreampOsR, mDryOsL, mDryOsR}; }
@@ -92,7 +91,7 @@ private:
   Coefs mCoefs;
 
   NumSmooth mGainSmoother{tavloeq::kSmootherPole, tavloeq::kSmootherStart};
-  double mGainState = 1.0; // ballistic gain, 1 = no reduction
+  double mGainState = 1.0;  // ballistic gain, 1 = no reduction
   VUClass mMeter{tavloeq::kMeterStart};
   std::atomic<double> mMeterOut{0.0};
   Biquad mDetectorFilter;  // high-pass in the detector path
@@ -130,7 +129,7 @@ private:
     // The frames over the threshold packed together for the estimate, with
     // room for a last group of four.
     double pe[kChunk + 4], pl[kChunk + 12], pr[kChunk + 20], plo[kChunk + 28], phi[kChunk + 76];
-    float y[kChunk + 200];     // the smoothed gain
+    float y[kChunk + 200];  // the smoothed gain
     // The next chunk's detector: its input's products with the filter's
     // feed-forward coefficients, and the filter's outputs.
     double xa0[kChunk + 8], xa1[kChunk + 88], xa2[kChunk + 104], dOut[kChunk + 120];

@@ -79,8 +79,7 @@ inline void SetDetectorFilter(Biquad& filter, double hpfFreq, double sampleRate)
 inline float DetectorStep(Biquad& filter, double src)
 {
   const float d = filter.process(static_cast<float>(src));
-  if (!std::isfinite(d))
-    filter.clearState();
+  if (!std::isfinite(d)) filter.clearState();
   return d;
 }
 
@@ -91,10 +90,8 @@ inline double DetectorCurve(double x)
 {
   const CurveTable& tbl = detector_table;
   const double t = x * static_cast<double>(tbl.scale);
-  if (t != t)
-    return 0.0;
-  if (t >= static_cast<double>(tbl.count - 1))
-    return tbl.values[tbl.count - 1];
+  if (t != t) return 0.0;
+  if (t >= static_cast<double>(tbl.count - 1)) return tbl.values[tbl.count - 1];
   const int i = static_cast<int>(t);
   const double f = t - i;
   return tbl.values[i] * (1.0 - f) + tbl.values[i + 1] * f;
@@ -120,12 +117,11 @@ inline double ExactGain(double env, double left, double right, double input)
 
 // What the detector's value d asks of the gain: 1 where the driven value is
 // not above 0 (the curve is 0 there) or the envelope not over the threshold.
-inline double TargetGain(float d, double drive, double c, double oneMinusC, double threshold, double left,
-                         double right, double input)
+inline double TargetGain(float d, double drive, double c, double oneMinusC, double threshold, double left, double right,
+                         double input)
 {
   const double x = drive * d;
-  if (!(x > 0.0))
-    return 1.0;
+  if (!(x > 0.0)) return 1.0;
   const double env = Envelope(DetectorCurve(x), c, oneMinusC);
   return env > threshold ? ExactGain(env, left, right, input) : 1.0;
 }
@@ -143,7 +139,7 @@ inline double BallisticStep(double gainState, double g, double attack, double re
     if (std::isnan(gainState) || std::isnan(g))
       gainState = g;
     else if (std::isinf(gainState))
-      gainState = 1.0; // only reachable from non-finite input; no reduction
+      gainState = 1.0;  // only reachable from non-finite input; no reduction
   }
   return gainState;
 }
@@ -154,8 +150,7 @@ inline double BallisticStep(double gainState, double g, double attack, double re
 inline float SmoothGain(NumSmooth& smoother, double gainState)
 {
   const float gainIn = static_cast<float>(gainState);
-  if (!std::isfinite(smoother.GetState()))
-    smoother.SetState(gainIn);
+  if (!std::isfinite(smoother.GetState())) smoother.SetState(gainIn);
   return smoother.Process(gainIn);
 }
 
@@ -163,8 +158,7 @@ inline float SmoothGain(NumSmooth& smoother, double gainState)
 // from rest.
 inline void MeterStep(VUClass& meter, double gainState, double meterCoef)
 {
-  if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef)))
-    meter.SetState(0.0);
+  if (!std::isfinite(meter.ProcessWithCoef(1.0 - gainState, meterCoef))) meter.SetState(0.0);
 }
 
 // ---- strands ----
@@ -222,10 +216,8 @@ inline double Mix(double y, double preamp, double dry, double wet, double drySha
 inline double BypassWeight(IFxFade& fade, bool bypass)
 {
   fade.SetTarget(bypass);
-  if (fade.AtB())
-    return 1.0;
-  if (fade.AtA())
-    return 0.0;
+  if (fade.AtB()) return 1.0;
+  if (fade.AtA()) return 0.0;
   return fade.Next();
 }
 

@@ -31,17 +31,16 @@ void TavloReferenceChain::Frame(double L, double R, double S, double& outL, doub
   const double release = BallisticCoef(st.release, sr);
   SetDetectorFilter(mDetectorFilter, st.hpfFreq, sr);
   mBypassFade.SetLength(IFxFade::FramesAt(sr));
-  const OverSampler<double>::EFactor factor = st.oversample == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone;
-  for (OverSampler<double>* os : {&mPreampL, &mPreampR, &mDryL, &mDryR})
-    os->SetFactor(factor, kOversampleResetSize);
+  const OverSampler<double>::EFactor factor =
+    st.oversample == 1 ? OverSampler<double>::k4x : OverSampler<double>::kNone;
+  for (OverSampler<double>* os : {&mPreampL, &mPreampR, &mDryL, &mDryR}) os->SetFactor(factor, kOversampleResetSize);
 
   // Detector and gain.
   const float d = DetectorStep(mDetectorFilter, st.sidechain != 0 ? R : S);
   const double g = TargetGain(d, drive, c, 1.0 - c, threshold, L, R, st.input);
   mGainState = BallisticStep(mGainState, g, attack, release);
   const double y = SmoothGain(mSmoother, mGainState);
-  if (st.input == 0.0)
-    mGainState = 1.0;
+  if (st.input == 0.0) mGainState = 1.0;
   MeterStep(mMeter, mGainState, MeterCoef(sr));
 
   // The strands.

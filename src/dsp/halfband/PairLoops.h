@@ -47,7 +47,6 @@ struct PairLoops
     }
   };
 
-
   // The up level with two instances in each 256-bit register: lanes 0 and 1
   // are the first instance's two paths, both fed its input, as in
   // process_sample; lanes 2 and 3 the second's.
@@ -56,8 +55,7 @@ struct PairLoops
                                                       T* const dst[2 * Q], T* const* shaped, const Shape* shape)
   {
     halfband::detail::AllpassState<Stage::kSections>* base[2 * Q];
-    for (int s = 0; s < 2 * Q; ++s)
-      base[s] = st[s];
+    for (int s = 0; s < 2 * Q; ++s) base[s] = st[s];
     halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q, false>(
       base, m,
       [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
@@ -73,24 +71,23 @@ struct PairLoops
       });
     if constexpr (kShaped)
       for (int i = m > kShapeLag ? m - kShapeLag : 0; i < m; ++i)
-        for (int q = 0; q < Q; ++q)
-          ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], i);
+        for (int q = 0; q < Q; ++q) ShapeStep(shape, dst[2 * q], dst[2 * q + 1], shaped[2 * q], shaped[2 * q + 1], i);
   }
 
   // Both up levels of 4x in one loop: each frame's lower-level step feeds
   // the upper level's two steps at once, so the two chains overlap. The
   // same operations as UpPairs on each level.
   template <int Q, bool kShaped, class Shape>
-  __attribute__((target("avx2"))) static void UpPairs4x(halfband::Upsampler2x<12>* const st12[2 * Q],
-                                                        halfband::Upsampler2x<4>* const st4[2 * Q],
-                                                        const T* const src[2 * Q], int n, T* const dst[2 * Q],
-                                                        T* const* shaped, const Shape* shape)
+  __attribute__((target("avx2"))) static void
+  UpPairs4x(halfband::Upsampler2x<12>* const st12[2 * Q], halfband::Upsampler2x<4>* const st4[2 * Q],
+            const T* const src[2 * Q], int n, T* const dst[2 * Q], T* const* shaped, const Shape* shape)
   {
     TwoLevels<Q, false> levels(st12, st4);
     auto& p12 = levels.p12;
     auto& p4 = levels.p4;
     constexpr int kLag = kShapeLag / 2;
-    auto shapeFrame = [&](int i) __attribute__((target("avx2"), always_inline)) {
+    auto shapeFrame = [&](int i) __attribute__((target("avx2"), always_inline))
+    {
       if constexpr (kShaped)
         for (int q = 0; q < Q; ++q)
         {
@@ -124,12 +121,10 @@ struct PairLoops
         _mm_storeu_pd(dst[2 * q + 1] + 4 * i + 2, _mm256_extractf128_pd(b[q], 1));
       }
       if constexpr (kShaped)
-        if (i >= kLag)
-          shapeFrame(i - kLag);
+        if (i >= kLag) shapeFrame(i - kLag);
     }
     if constexpr (kShaped)
-      for (int i = n > kLag ? n - kLag : 0; i < n; ++i)
-        shapeFrame(i);
+      for (int i = n > kLag ? n - kLag : 0; i < n; ++i) shapeFrame(i);
     levels.Save();
   }
 
@@ -140,7 +135,7 @@ struct PairLoops
 
   template <class Shape>
   __attribute__((target("avx2"), always_inline)) static inline void ShapeStep(const Shape* shape, const T* a,
-                                                                             const T* b, T* sa, T* sb, int i)
+                                                                              const T* b, T* sa, T* sb, int i)
   {
     const __m256d x = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a + 2 * i)), _mm_loadu_pd(b + 2 * i), 1);
     const __m256d r = shape->Four(x);
@@ -158,17 +153,14 @@ struct PairLoops
                                                         T* const dst[2 * Q])
   {
     halfband::detail::AllpassState<Stage::kSections>* base[2 * Q];
-    for (int s = 0; s < 2 * Q; ++s)
-      base[s] = st[s];
+    for (int s = 0; s < 2 * Q; ++s) base[s] = st[s];
     const __m256d half = _mm256_set1_pd(0.5);
     __m256d prev[Q];
-    for (int q = 0; q < Q; ++q)
-      prev[q] = _mm256_setzero_pd();
+    for (int q = 0; q < Q; ++q) prev[q] = _mm256_setzero_pd();
     halfband::detail::AllpassState<Stage::kSections>::template RunPairs<Q, true>(
       base, m,
-      [&](int i, int q, __m256d& s) __attribute__((target("avx2"), always_inline)) {
-        s = LoadPairs(src[2 * q] + 2 * i, src[2 * q + 1] + 2 * i);
-      },
+      [&](int i, int q, __m256d& s)
+        __attribute__((target("avx2"), always_inline)) { s = LoadPairs(src[2 * q] + 2 * i, src[2 * q + 1] + 2 * i); },
       [&](int i, int q, const __m256d& s) __attribute__((target("avx2"), always_inline)) {
         const __m256d sum = PathSums(s);
         if (i & 1)
@@ -215,19 +207,16 @@ struct PairLoops
     const __m256d half = _mm256_set1_pd(0.5);
     // One frame: the upper level's steps at 4i and 4i + 2, then the lower
     // level's; s[q] receives the lower level's sums.
-    auto frame = [&](int i, __m256d s[Q]) __attribute__((target("avx2"), always_inline)) {
+    auto frame = [&](int i, __m256d s[Q]) __attribute__((target("avx2"), always_inline))
+    {
       __m256d a[Q], b[Q];
-      for (int q = 0; q < Q; ++q)
-        a[q] = LoadPairs(src[2 * q] + 4 * i, src[2 * q + 1] + 4 * i);
+      for (int q = 0; q < Q; ++q) a[q] = LoadPairs(src[2 * q] + 4 * i, src[2 * q + 1] + 4 * i);
       p4.Step(a);
-      for (int q = 0; q < Q; ++q)
-        b[q] = LoadPairs(src[2 * q] + 4 * i + 2, src[2 * q + 1] + 4 * i + 2);
+      for (int q = 0; q < Q; ++q) b[q] = LoadPairs(src[2 * q] + 4 * i + 2, src[2 * q + 1] + 4 * i + 2);
       p4.Step(b);
-      for (int q = 0; q < Q; ++q)
-        s[q] = _mm256_mul_pd(half, _mm256_unpacklo_pd(PathSums(a[q]), PathSums(b[q])));
+      for (int q = 0; q < Q; ++q) s[q] = _mm256_mul_pd(half, _mm256_unpacklo_pd(PathSums(a[q]), PathSums(b[q])));
       p12.Step(s);
-      for (int q = 0; q < Q; ++q)
-        s[q] = PathSums(s[q]);
+      for (int q = 0; q < Q; ++q) s[q] = PathSums(s[q]);
     };
     int i = 0;
     for (; i + 2 <= n; i += 2)

@@ -73,7 +73,7 @@ bool DetectorToFloat(const double* out, int n, float* d)
   {
     const __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(out + i)), _mm_cvtpd_ps(_mm_loadu_pd(out + i + 2)));
     _mm_storeu_ps(d + i, v);
-    finite = _mm_and_ps(finite, _mm_cmplt_ps(_mm_and_ps(v, absMask), inf)); // false for NaN too
+    finite = _mm_and_ps(finite, _mm_cmplt_ps(_mm_and_ps(v, absMask), inf));  // false for NaN too
   }
   bool ok = _mm_movemask_ps(finite) == 15;
   for (; i < n; ++i)

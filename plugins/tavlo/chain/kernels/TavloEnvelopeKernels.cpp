@@ -21,8 +21,8 @@ const WideCurve kWideDetector(detector_table);
 // Frames whose driven detector value is not above zero (negative, zero,
 // NaN) have no reduction: the curve is 0 at 0. Only the frames listed in
 // above have their envelope written: only they read it.
-int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
-                      double* env, unsigned short* above, int i, int count)
+int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
+                      unsigned short* above, int i, int count)
 {
   const double* v = kWideDetector.v;
   const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
@@ -31,8 +31,8 @@ int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, dou
   const __m128d vThr = _mm_set1_pd(threshold);
   for (; i + 2 <= n; i += 2)
   {
-    const __m128d x = _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
-                                           reinterpret_cast<const __m128i*>(d + i)))));
+    const __m128d x =
+      _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)))));
     const __m128d valid = _mm_cmpgt_pd(x, zero);
     const __m128d t = _mm_mul_pd(x, vScale);
     const __m128d big = _mm_cmpge_pd(t, last);
@@ -59,12 +59,10 @@ int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, dou
   for (; i < n; ++i)
   {
     const double x = drive * d[i];
-    if (!(x > 0.0))
-      continue;
+    if (!(x > 0.0)) continue;
     const double e = tavloeq::Envelope(tavloeq::DetectorCurve(x), c, oneMinusC);
     env[i] = e;
-    if (e > threshold)
-      above[count++] = static_cast<unsigned short>(i);
+    if (e > threshold) above[count++] = static_cast<unsigned short>(i);
   }
   return count;
 }
@@ -85,8 +83,7 @@ struct AboveLists
       offsets[m] = 0;
       count[m] = 0;
       for (int k = 0; k < 4; ++k)
-        if (m >> k & 1)
-          offsets[m] |= static_cast<uint64_t>(k) << (16 * count[m]++);
+        if (m >> k & 1) offsets[m] |= static_cast<uint64_t>(k) << (16 * count[m]++);
     }
   }
 };
@@ -131,8 +128,7 @@ __attribute__((target("avx2"))) int EnvelopesAvx2(const float* d, int n, double 
     // A group with no driven value above zero (the detector's negative
     // half-waves, about half of all frames, in runs) has no frame over the
     // threshold, and no one reads the envelope of such frames.
-    if (_mm256_movemask_pd(valid) == 0)
-      continue;
+    if (_mm256_movemask_pd(valid) == 0) continue;
     const __m256d t = _mm256_mul_pd(x, vScale);
     const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
     // Lanes that take no table read get position 0, a safe index.

@@ -4,17 +4,15 @@
 
 #include <limits>
 
-
 namespace tavlogain
 {
 
-void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n,
-                        double* lo, double* hi)
+void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n, double* lo,
+                         double* hi)
 {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int a = 0; a < n; ++a)
-    if (!EstimateGain(env[a], left[a], right[a], input, lo[a], hi[a]))
-      lo[a] = hi[a] = nan;
+    if (!EstimateGain(env[a], left[a], right[a], input, lo[a], hi[a])) lo[a] = hi[a] = nan;
 }
 
 namespace
@@ -55,9 +53,9 @@ __attribute__((target("avx2"))) inline __m256d Log4(__m256d x)
   const __m256i bits = _mm256_castpd_si256(x);
   const __m256i field = _mm256_and_si256(_mm256_srli_epi64(bits, 52), _mm256_set1_epi64x(0x7FF));
   const __m256d two52 = _mm256_set1_pd(4503599627370496.0);
-  __m256d e = _mm256_sub_pd(
-    _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(field, _mm256_castpd_si256(two52))), two52),
-    _mm256_set1_pd(1023.0));
+  __m256d e =
+    _mm256_sub_pd(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(field, _mm256_castpd_si256(two52))), two52),
+                  _mm256_set1_pd(1023.0));
   __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi64x(0x000FFFFFFFFFFFFFll)),
                                                   _mm256_set1_epi64x(0x3FF0000000000000ll)));
   const __m256d big = _mm256_cmp_pd(m, _mm256_set1_pd(1.4142135623730951), _CMP_GT_OQ);
@@ -105,8 +103,8 @@ __attribute__((target("avx2"))) void EstimateGainsAvx2(const double* env, const 
   for (int a = 0; a < n; a += 4)
   {
     const __m256d x = _mm256_loadu_pd(env + a);
-    const __m256d t = _mm256_div_pd(_mm256_add_pd(_mm256_loadu_pd(left + a), _mm256_loadu_pd(right + a)),
-                                    _mm256_set1_pd(20.0));
+    const __m256d t =
+      _mm256_div_pd(_mm256_add_pd(_mm256_loadu_pd(left + a), _mm256_loadu_pd(right + a)), _mm256_set1_pd(20.0));
     __m256d inside = _mm256_and_pd(_mm256_cmp_pd(_mm256_and_pd(t, absMask), _mm256_set1_pd(0.8), _CMP_LE_OQ),
                                    _mm256_and_pd(_mm256_cmp_pd(x, _mm256_set1_pd(0x1p-70), _CMP_GE_OQ),
                                                  _mm256_cmp_pd(x, _mm256_set1_pd(256.0), _CMP_LE_OQ)));

@@ -122,13 +122,11 @@ inline double Log(double x)
 inline bool EstimateGain(double env, double left, double right, double input, double& lo, double& hi)
 {
   const double t = (left + right) / 20.0;
-  if (!(std::fabs(t) <= 0.8 && env >= 0x1p-70 && env <= 256.0 && input >= 0.0 && input <= 400.0))
-    return false;
+  if (!(std::fabs(t) <= 0.8 && env >= 0x1p-70 && env <= 256.0 && input >= 0.0 && input <= 400.0)) return false;
   const double q = detail::Exp(-2.302585092994046 * t);
   const double w = detail::Log(env) + input / kLevelScale;
   const double y = (q - 1.0) * w;
-  if (!(std::fabs(y) <= 600.0))
-    return false;
+  if (!(std::fabs(y) <= 600.0)) return false;
   const double g = detail::Exp(y);
   lo = g * (1.0 - kEstimateWidth);
   hi = g * (1.0 + kEstimateWidth);
@@ -160,8 +158,7 @@ inline bool BallisticStepWithin(double& gainState, double lo, double hi, double 
     // Rising, the most common; min(gs / release, g) is gs / release when
     // g >= it (never for an infinite step: the bounds are finite).
     next = quotient(gainState, release);
-    if (!(lo >= next))
-      return false;
+    if (!(lo >= next)) return false;
   }
   else if (gainState > hi)
   {
@@ -169,13 +166,12 @@ inline bool BallisticStepWithin(double& gainState, double lo, double hi, double 
     // infinite state (never reached: every step ends finite) is left to
     // BallisticStep, which turns it into no reduction.
     next = gainState * attack;
-    if (!(hi <= next && next < HUGE_VAL))
-      return false;
+    if (!(hi <= next && next < HUGE_VAL)) return false;
   }
   else if (gainState == lo && lo == hi)
-    next = gainState; // the target is the state itself
+    next = gainState;  // the target is the state itself
   else
-    return false; // NaN gets here too
+    return false;  // NaN gets here too
   gainState = next;
   return true;
 }
@@ -183,9 +179,9 @@ inline bool BallisticStepWithin(double& gainState, double lo, double hi, double 
 // EstimateGain over n frames, each interval or NaN bounds where EstimateGain
 // says no: one frame at a time, or four (AVX2), whose lo and hi have room
 // for n rounded up to four and whose inputs are padded as far.
-void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n,
-                         double* lo, double* hi);
-void EstimateGainsAvx2(const double* env, const double* left, const double* right, double input, int n,
-                       double* lo, double* hi);
+void EstimateGainsScalar(const double* env, const double* left, const double* right, double input, int n, double* lo,
+                         double* hi);
+void EstimateGainsAvx2(const double* env, const double* left, const double* right, double input, int n, double* lo,
+                       double* hi);
 
 }  // namespace tavlogain

@@ -17,23 +17,22 @@
 using TavloPreampKernel = void (*)(const double* in, double* out, int n);
 // Envelopes of a chunk's detector values; lists the frames over the
 // threshold in above and returns how many.
-using TavloEnvelopeKernel = int (*)(const float* d, int n, double drive, double oneMinusC, double c,
-                                    double threshold, double* env, unsigned short* above);
-using TavloEstimateKernel = void (*)(const double* env, const double* left, const double* right, double input,
-                                     int n, double* lo, double* hi);
+using TavloEnvelopeKernel = int (*)(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
+                                    double* env, unsigned short* above);
+using TavloEstimateKernel = void (*)(const double* env, const double* left, const double* right, double input, int n,
+                                     double* lo, double* hi);
 using TavloProductsKernel = void (*)(const Biquad& filter, const double* src, int n, double* xa0, double* xa1,
                                      double* xa2);
 using TavloSerialKernel = void (*)(TavloChunkSerial& c, bool quiet);
-using TavloMixKernel = void (*)(const float* y, const double* pL, const double* pR, const double* dL,
-                                const double* dR, double wet, double dry, double outputGain, double* outL,
-                                double* outR, int n);
+using TavloMixKernel = void (*)(const float* y, const double* pL, const double* pR, const double* dL, const double* dR,
+                                double wet, double dry, double outputGain, double* outL, double* outR, int n);
 using TavloPreampBesideDetectorKernel = void (*)(const double* L, const double* R, int n, double* pL, double* pR,
                                                  Biquad& filter, const double* detSrc, float* d);
 
 struct TavloKernels
 {
   const char* name;
-  simdpath::Path path; // the oversamplers' loops follow it
+  simdpath::Path path;  // the oversamplers' loops follow it
   TavloPreampKernel preamp;
   TavloEnvelopeKernel envelopes;
   TavloEstimateKernel estimateGains;
@@ -68,11 +67,9 @@ int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double 
 // for a null source); inline, for the loops that run it beside others.
 inline void DetectorRun(Biquad& filter, const double* src, int from, int to, float* d)
 {
-  for (int i = from; i < to; ++i)
-    d[i] = tavloeq::DetectorStep(filter, src ? src[i] : 0.0);
+  for (int i = from; i < to; ++i) d[i] = tavloeq::DetectorStep(filter, src ? src[i] : 0.0);
 }
-void DetectorProductsScalar(const Biquad& filter, const double* src, int n, double* xa0, double* xa1,
-                            double* xa2);
+void DetectorProductsScalar(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
 void DetectorProductsAvx2(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
 bool DetectorToFloat(const double* out, int n, float* d);
 void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter,

@@ -39,8 +39,8 @@ void MixSse2(const float* y, const double* pL, const double* pR, const double* d
 }
 
 __attribute__((target("avx2"))) void MixAvx2(const float* y, const double* pL, const double* pR, const double* dL,
-                                             const double* dR, double wet, double dry, double outputGain,
-                                             double* outL, double* outR, int n)
+                                             const double* dR, double wet, double dry, double outputGain, double* outL,
+                                             double* outR, int n)
 {
   const __m256d g = _mm256_set1_pd(tavloeq::kPreampGain), vw = _mm256_set1_pd(wet), vd = _mm256_set1_pd(dry),
                 o = _mm256_set1_pd(outputGain);
@@ -56,8 +56,7 @@ __attribute__((target("avx2"))) void MixAvx2(const float* y, const double* pL, c
     _mm256_storeu_pd(outL + i, a);
     _mm256_storeu_pd(outR + i, b);
   }
-  if (i < n)
-    MixSse2(y + i, pL + i, pR + i, dL + i, dR + i, wet, dry, outputGain, outL + i, outR + i, n - i);
+  if (i < n) MixSse2(y + i, pL + i, pR + i, dL + i, dR + i, wet, dry, outputGain, outL + i, outR + i, n - i);
 }
 
 void MixFading(IFxFade& fade, bool bypass, const float* y, const double* pL, const double* pR, const double* dL,

@@ -48,17 +48,14 @@ void PreampSse2(const double* in, double* out, int n)
       out[k + 1] = tavloeq::PreampAt(in[k + 1], tt[1]);
     }
   }
-  for (; k < n; ++k)
-    out[k] = tavloeq::PreampCurve(in[k]);
+  for (; k < n; ++k) out[k] = tavloeq::PreampCurve(in[k]);
 }
 
 __attribute__((target("avx2"))) void PreampAvx2(const double* in, double* out, int n)
 {
   int k = 0;
-  for (; k + 4 <= n; k += 4)
-    _mm256_storeu_pd(out + k, PreampFour(_mm256_loadu_pd(in + k)));
-  if (k < n)
-    PreampSse2(in + k, out + k, n - k);
+  for (; k + 4 <= n; k += 4) _mm256_storeu_pd(out + k, PreampFour(_mm256_loadu_pd(in + k)));
+  if (k < n) PreampSse2(in + k, out + k, n - k);
 }
 
 }  // namespace tavlokernels

@@ -19,8 +19,7 @@ struct WideCurve
   double v[200];
   explicit WideCurve(const CurveTable& table)
   {
-    for (int k = 0; k < 200; ++k)
-      v[k] = table.values[k];
+    for (int k = 0; k < 200; ++k) v[k] = table.values[k];
   }
 };
 inline const WideCurve kWidePreamp(Tavlo_table);
@@ -58,8 +57,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256d PreampFour(__m256d
   alignas(32) double xx[4], tt[4];
   _mm256_store_pd(xx, x);
   _mm256_store_pd(tt, t);
-  for (int j = 0; j < 4; ++j)
-    xx[j] = tavloeq::PreampAt(xx[j], tt[j]);
+  for (int j = 0; j < 4; ++j) xx[j] = tavloeq::PreampAt(xx[j], tt[j]);
   return _mm256_load_pd(xx);
 }
 

@@ -79,13 +79,10 @@ __attribute__((always_inline)) inline void RunFrames(TavloChunkSerial& c, int be
   float* const y = c.y;
   for (int i = begin; i < end; ++i)
   {
-    if constexpr (kDetector)
-      c.dOut[i] = filter.processProducts(c.xa0[i], c.xa1[i], c.xa2[i]);
-    if constexpr (!kQuiet)
-      gainState = GainStep(c, i, gainState, quotient);
+    if constexpr (kDetector) c.dOut[i] = filter.processProducts(c.xa0[i], c.xa1[i], c.xa2[i]);
+    if constexpr (!kQuiet) gainState = GainStep(c, i, gainState, quotient);
     y[i] = smoother.Process(static_cast<float>(gainState));
-    if constexpr (kHeld)
-      gainState = 1.0;
+    if constexpr (kHeld) gainState = 1.0;
     meter.ProcessWithCoef(1.0 - gainState, meterCoef);
   }
   c.filter = filter;
@@ -105,11 +102,9 @@ __attribute__((noinline)) void RunFramesChecked(TavloChunkSerial& c, Quotient qu
   double gainState = c.gainState;
   for (int i = 0; i < c.n; ++i)
   {
-    if constexpr (!kQuiet)
-      gainState = GainStep(c, i, gainState, quotient);
+    if constexpr (!kQuiet) gainState = GainStep(c, i, gainState, quotient);
     c.y[i] = tavloeq::SmoothGain(smoother, gainState);
-    if (c.input == 0.0)
-      gainState = 1.0;
+    if (c.input == 0.0) gainState = 1.0;
     tavloeq::MeterStep(meter, gainState, c.meterCoef);
   }
   c.smoother = smoother;
@@ -159,7 +154,7 @@ void SerialSse2(TavloChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet, t
 // and every constant of the loop, where SSE's 16 make the compiler keep the
 // detector's state in memory, on its chain; and FMA gives the quotient above.
 __attribute__((target("avx512f,avx512vl,fma", "prefer-vector-width=128"))) void SerialAvx512(TavloChunkSerial& c,
-                                                                                            bool quiet)
+                                                                                             bool quiet)
 {
   RunChunkSerialAny(c, quiet, FusedQuotient{c.release, c.releaseRecip, c.releaseRecipLow});
 }

@@ -14,7 +14,7 @@ struct TavloChunkSerial
   const double *lo = nullptr, *hi = nullptr, *env = nullptr, *L = nullptr, *R = nullptr;
   const unsigned char* reduce = nullptr;
   double attack = 0.0, release = 0.0, input = 0.0, meterCoef = 0.0;
-  double releaseRecip = 1.0, releaseRecipLow = 0.0; // 1 / release as two doubles
+  double releaseRecip = 1.0, releaseRecipLow = 0.0;  // 1 / release as two doubles
   float* y = nullptr;
   // The next chunk's detector over its first nNext frames (at most n):
   // its input's products (the detector products kernel) in, the filter's

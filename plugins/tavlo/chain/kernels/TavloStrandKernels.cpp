@@ -83,8 +83,7 @@ inline bool AllFinite(const double* a, const double* b, const double* c, int n)
     acc = _mm_add_pd(acc, _mm_add_pd(_mm_sub_pd(x, x), _mm_add_pd(_mm_sub_pd(y, y), _mm_sub_pd(z, z))));
   }
   bool finite = _mm_movemask_pd(_mm_cmpunord_pd(acc, acc)) == 0;
-  for (; i < n; ++i)
-    finite = finite && std::isfinite(a[i]) && std::isfinite(b[i]) && std::isfinite(c[i]);
+  for (; i < n; ++i) finite = finite && std::isfinite(a[i]) && std::isfinite(b[i]) && std::isfinite(c[i]);
   return finite;
 }
 
@@ -98,7 +97,8 @@ void RunStrandsPiece(const TavloKernels& kn, const double* L, const double* R, i
   // Staggered regions of the work area (4x only): two up chains of 6 x
   // chunk, two preamp results of 4 x chunk and four down chains of 2 x chunk.
   size_t pos = 0;
-  auto take = [&](size_t n, size_t pad) {
+  auto take = [&](size_t n, size_t pad)
+  {
     double* p = work + pos;
     pos += n + pad;
     return p;
