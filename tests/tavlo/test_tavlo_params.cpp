@@ -216,7 +216,7 @@ TEST(TavloParams, UnitsFormatValuesAsPeopleReadThem)
   }
   // A small buffer is cut and terminated; the host's label is unchanged.
   char small[4];
-  EXPECT_EQ(3, FormatParamUnit(kTavloParamUnits[kRelease], 0.3, small, sizeof small));
+  EXPECT_EQ(3, FormatParamUnit(kTavloParams[kRelease].unit, 0.3, small, sizeof small));
   EXPECT_STREQ("300", small);
   EXPECT_STREQ("%", plug.ParamAt(kAttack)->GetLabelForHost());
 }
