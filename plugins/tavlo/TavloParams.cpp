@@ -7,7 +7,7 @@
 // have; the unit people read them in is the unit record's.
 constexpr TavloParamDef kTavloParams[kNumParams] = {
   // idx, name, kind, default, min, max, step, shape, label, declareRank,
-  //   unit: {unit, scale, decimals, off, on, description, logarithmic}
+  //   unit: {unit, scale, decimals, off, on, description, logarithmic[, list texts, count]}
   {kInput, "Input", ETavloParamKind::kContinuous, 0.0, 0.0, 400.0, 0.01, 1.0, "%", 4,
    {"", 1.0, 0, nullptr, nullptr,
     "threshold and drive together, neither a threshold nor a ratio: compression starts near 50 on "
@@ -62,15 +62,18 @@ constexpr bool RanksAreEachUsedOnce()
   return true;
 }
 
-// A switch names its two states; a list starts at 0 and names each value.
+// A switch names its two states, a list each of its values from 0; a
+// continuous parameter is a quantity.
 constexpr bool KindsAreComplete()
 {
   for (const TavloParamDef& d : kTavloParams)
   {
     const bool words = d.unit.offText && d.unit.onText;
-    if (d.kind == ETavloParamKind::kSwitch && (!words || d.minVal != 0.0 || d.maxVal != 1.0)) return false;
-    if (d.kind == ETavloParamKind::kList && (!d.valueTexts || d.minVal != 0.0 || d.maxVal < 1.0)) return false;
-    if (d.kind != ETavloParamKind::kSwitch && words) return false;
+    const bool list = d.unit.listTexts && d.unit.listCount > 1;
+    if (d.kind == ETavloParamKind::kSwitch && (!words || list || d.minVal != 0.0 || d.maxVal != 1.0)) return false;
+    if (d.kind == ETavloParamKind::kList && (words || !list || d.minVal != 0.0 || d.maxVal != d.unit.listCount - 1))
+      return false;
+    if (d.kind == ETavloParamKind::kContinuous && (words || d.unit.listTexts)) return false;
   }
   return true;
 }
@@ -89,12 +92,11 @@ void DeclareTavloParam(IParam* p, const TavloParamDef& def)
       p->InitInt(def.name, (int)def.defaultVal, (int)def.minVal, (int)def.maxVal, def.label, "");
       break;
     case ETavloParamKind::kList:
-    {
-      const int n = (int)def.maxVal + 1;
-      p->InitEnum(def.name, (int)def.defaultVal, n, def.label, "");
-      for (int v = 0; v < n; ++v) p->SetDisplayText(v, def.valueTexts[v]);
+      // The names also as the parameter's own display texts, for what reads
+      // those (menus of a value, hosts' generic texts).
+      p->InitEnum(def.name, (int)def.defaultVal, def.unit.listCount, def.label, "");
+      for (int v = 0; v < def.unit.listCount; ++v) p->SetDisplayText(v, def.unit.listTexts[v]);
       break;
-    }
     case ETavloParamKind::kContinuous:
       p->InitDouble(def.name, def.defaultVal, def.minVal, def.maxVal, def.step, def.label, "");
       p->SetShape(def.shape);

@@ -53,7 +53,7 @@ enum class ETavloParamKind
 {
   kContinuous,  // a double with a step and a shape; a knob
   kSwitch,      // 0 or 1, named by the unit's offText and onText
-  kList,        // 0 .. maxVal, each named by valueTexts (a VST 3 list)
+  kList,        // 0 .. maxVal, named by the unit's listTexts (a VST 3 list)
 };
 
 struct TavloParamDef
@@ -70,10 +70,9 @@ struct TavloParamDef
   // always been built in, the switches first.
   int declareRank;
   // The unit people read it in (readouts, tools, format descriptions, the
-  // texts and units VST 3 hosts show); a switch's two words.
+  // texts and units VST 3 hosts show); a switch's two words, a list's
+  // maxVal + 1 names.
   IParamUnit unit;
-  // A list: maxVal + 1 names, of 0 .. maxVal.
-  const char* const* valueTexts = nullptr;
 };
 
 extern const TavloParamDef kTavloParams[kNumParams];
