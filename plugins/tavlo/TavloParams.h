@@ -45,10 +45,12 @@ extern const char kTavloMfrName[];
 extern const char kTavloVendorURL[];
 extern const char kTavloVendorEmail[];
 // One record per parameter: everything a host, a tool, the editor and the
-// plug-in itself know of it, in kTavloParams at its ETavloParams index.
-// A new parameter is a new enum value, its record here and its use in the
-// chain; declarations, host texts, LV2 ports, the renderer's options and
-// presets all follow from the record.
+// plug-in itself know of it, in kTavloParams (TavloParams.cpp) at its
+// ETavloParams index. A new parameter is a new enum value before
+// kNumParams, its record and its use in the chain; declarations, host
+// texts, LV2 ports, the renderer's options and the presets' values follow
+// from the record. A control on the editor's panel is a place and a film
+// strip in TavloEditor.cpp besides.
 enum class ETavloParamKind
 {
   kContinuous,  // a double with a step and a shape; a knob
