@@ -13,30 +13,6 @@ const char kTavloMfrName[] = "Quillmarshworks";
 const char kTavloVendorURL[] = "https://quillmarshworks.example";
 const char kTavloVendorEmail[] = "support@quillmarshworks.example";
 
-const IParamUnit kTavloParamUnits[kNumParams] = {
-  // unit, scale, decimals, off, on, description, logarithmic
-  {"", 1.0, 0, nullptr, nullptr,
-   "threshold and drive together, neither a threshold nor a ratio: compression starts near 50 on "
-   "full-scale material, 100 is moderate, 200 heavy, and above the knee louder comes out quieter "
-   "(tavlo-render --curve draws it)",
-   false},
-  {"dB", 1.0, 1, nullptr, nullptr, "make-up gain after the mix", false},
-  {"ms", 1000.0, 1, nullptr, nullptr, "how fast gain reduction sets in", true},
-  {"ms", 1000.0, 0, nullptr, nullptr, "how fast the gain recovers", true},
-  {"%", 1.0, 0, nullptr, nullptr, "share of the compressed signal (0 = dry, 100 = fully compressed)", false},
-  {"Hz", 1.0, 0, nullptr, nullptr, "high-pass corner of the detector, so bass pumps it less", true},
-  {"", 1.0, 0, "Off", "On",
-   "four-times oversampling of the signal path; its filters are not linear-phase, so material near "
-   "full scale can peak above 0 dBFS (the demo loop, peak -0.3 dBFS, at +2.5 dBFS; full-band noise "
-   "at 0.999 at +7.7 dBFS): turn Output down by as much",
-   false},
-  {"", 1.0, 0, "Off", "On", "passes the input through untouched", false},
-  {"", 1.0, 0, "External", "Internal",
-   "what the detector listens to: the right channel only, of the main input (1, internal) or of "
-   "the side-chain input (0, external); feed a key to the right side-chain channel, or to both",
-   false},
-};
-
 // Each chosen by measurement (tavlo-render on the embedded drum loop, peak
 // -0.3 dBFS, and on generated single sources peaking at -6 dBFS); the
 // figures are in docs/character.md.
@@ -69,51 +45,6 @@ const TavloPreset kTavloPresets[kTavloNumPresets] = {
    120.0, 0.5, 0.0001, 0.1, 100.0, 20.0, 1},
 };
 
-void DeclareTavloParam(IParam* p, int idx)
-{
-  switch (idx)
-  {
-    case kBypass: p->InitInt("Bypass", 0, 0, 1, "", ""); break;
-    case kOversample: p->InitInt("Oversample", 0, 0, 1, "", ""); break;
-    case kSidechain: p->InitInt("Sidechain", 1, 0, 1, "", ""); break;
-    case kOutput:
-      p->InitDouble("Output", 0.0, -20.0, 20.0, 0.01, "%", "");
-      p->SetShape(1.0);
-      break;
-    case kInput:
-      p->InitDouble("Input", 0.0, 0.0, 400.0, 0.01, "%", "");
-      p->SetShape(1.0);
-      break;
-    // Shape 2 gives the short times more of the knob's travel.
-    case kAttack:
-      p->InitDouble("Attack", 0.005, 0.0001, 0.01, 0.01, "%", "");
-      p->SetShape(2.0);
-      break;
-    case kRelease:
-      p->InitDouble("Release", 0.3, 0.1, 0.5, 0.01, "%", "");
-      p->SetShape(2.0);
-      break;
-    case kMix:
-      p->InitDouble("Mix", 100.0, 0.0, 100.0, 0.01, "%", "");
-      p->SetShape(1.0);
-      break;
-    case kHPF:
-      p->InitDouble("HPF", 20.0, 20.0, 500.0, 0.01, "%", "");
-      p->SetShape(1.0);
-      break;
-    default: return;
-  }
-  p->SetUnit(&kTavloParamUnits[idx]);
-}
-
-void DeclareTavloParams(IFxBase* pPlug)
-{
-  // The switches first, then the continuous controls; the order is part of
-  // how the instance has always been built.
-  for (int idx : {kBypass, kOversample, kSidechain, kOutput, kInput, kAttack, kRelease, kMix, kHPF})
-    DeclareTavloParam(pPlug->ParamAt(idx), idx);
-}
-
 TavloParamTable::TavloParamTable()
   : IFxBase(kNumParams, kTavloChannelIO, kTavloNumPresets, kTavloEffectName, kTavloProductName, kTavloMfrName,
             kTavloVersion, kTavloUniqueID, kTavloMfrID, kTavloLatency, false, false, false, kAPISA,
@@ -126,9 +57,20 @@ TavloParamTable::TavloParamTable()
   for (int i = 1; i < kTavloNumPresets; ++i)
   {
     const TavloPreset& p = kTavloPresets[i];
-    // In parameter order; the switches as ints: Oversample, Bypass off,
-    // Sidechain internal.
-    MakePreset(p.name, p.input, p.output, p.attack, p.release, p.mix, p.hpf, p.oversample, 0, 1);
+    // Every value in parameter order, as MakePreset writes them; what the
+    // preset does not name is its parameter's default.
+    double values[kNumParams];
+    for (const TavloParamDef& def : kTavloParams) values[def.idx] = def.defaultVal;
+    values[kInput] = p.input;
+    values[kOutput] = p.output;
+    values[kAttack] = p.attack;
+    values[kRelease] = p.release;
+    values[kMix] = p.mix;
+    values[kHPF] = p.hpf;
+    values[kOversample] = p.oversample;
+    ByteChunk chunk;
+    for (double v : values) chunk.Append(v);
+    MakePresetFromChunk(p.name, &chunk);
   }
 }
 

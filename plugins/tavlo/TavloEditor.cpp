@@ -30,8 +30,33 @@ enum ETavloBitmaps
 };
 
 constexpr int kKnobFrames = 61;
-constexpr int kSwitchFrames = 2;
 constexpr int kMeterFrames = 61;
+
+// Where a parameter's control sits and the film strip it draws, in the order
+// the controls have always been attached: a control's index is its place
+// here, and the meter's comes after them all.
+struct ControlPlace
+{
+  int paramIdx;
+  int bitmapId;
+  const char* file;
+  int x, y;
+};
+const ControlPlace kControls[] = {
+  {kBypass, kBypassID, "resources/img/by.png", 354, 287},
+  {kOversample, kOversampleID, "resources/img/OVER.png", 0, 455},
+  {kInput, kInputID, "resources/img/Thr.png", 127, 279},
+  {kOutput, kOutputID, "resources/img/Out.png", 506, 279},
+  {kAttack, kAttackID, "resources/img/Atk.png", 112, 124},
+  {kRelease, kReleaseID, "resources/img/Rel.png", 112, 176},
+  {kMix, kMixID, "resources/img/Mix.png", 641, 121},
+  {kHPF, kHpfID, "resources/img/Hpf.png", 641, 176},
+  {kSidechain, kSidechainID, "resources/img/SC.png", 686, 454},
+};
+// The background is control 0; hosts' meter ports name the meter by its
+// index, so a control added later goes after the readouts, not here.
+static_assert(1 + sizeof(kControls) / sizeof(kControls[0]) == kTavloMeterControl,
+              "the meter's control index moved");
 
 // The panel's colours (the artwork's amber and legend grey).
 const IColor kAmber(255, 242, 163, 58);
@@ -116,34 +141,21 @@ IGraphics* LayoutTavloEditor(IGraphics* pGraphics)
   pGraphics->AttachBackground(kBgID, "resources/img/bg.png");
   pGraphics->SetSurroundColor(kSurround);
 
-  IBitmap bitmap = pGraphics->LoadIBitmap(kBypassID, "resources/img/by.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(plug, 354, 287, kBypass, &bitmap));
+  // A knob for a continuous parameter; a switch or list steps through one
+  // frame per value on each click.
+  for (const ControlPlace& c : kControls)
+  {
+    const TavloParamDef& def = kTavloParams[c.paramIdx];
+    const bool knob = def.kind == ETavloParamKind::kContinuous;
+    const int frames = knob ? kKnobFrames : (int)(def.maxVal - def.minVal) + 1;
+    IBitmap bitmap = pGraphics->LoadIBitmap(c.bitmapId, c.file, frames, false);
+    if (knob)
+      pGraphics->AttachControl(new IKnobMultiControl(plug, c.x, c.y, c.paramIdx, &bitmap));
+    else
+      pGraphics->AttachControl(new ISwitchControl(plug, c.x, c.y, c.paramIdx, &bitmap));
+  }
 
-  bitmap = pGraphics->LoadIBitmap(kOversampleID, "resources/img/OVER.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(plug, 0, 455, kOversample, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kInputID, "resources/img/Thr.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 127, 279, kInput, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kOutputID, "resources/img/Out.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 506, 279, kOutput, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kAttackID, "resources/img/Atk.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 112, 124, kAttack, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kReleaseID, "resources/img/Rel.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 112, 176, kRelease, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kMixID, "resources/img/Mix.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 641, 121, kMix, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kHpfID, "resources/img/Hpf.png", kKnobFrames, false);
-  pGraphics->AttachControl(new IKnobMultiControl(plug, 641, 176, kHPF, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kSidechainID, "resources/img/SC.png", kSwitchFrames, false);
-  pGraphics->AttachControl(new ISwitchControl(plug, 686, 454, kSidechain, &bitmap));
-
-  bitmap = pGraphics->LoadIBitmap(kMeterID, "resources/img/vu.png", kMeterFrames, false);
+  IBitmap bitmap = pGraphics->LoadIBitmap(kMeterID, "resources/img/vu.png", kMeterFrames, false);
   const int meterIdx = pGraphics->AttachControl(new IBitmapControl(plug, 309, 48, &bitmap));
 
   IText version(14, &COLOR_WHITE, "Monaco", IText::kStyleNormal, IText::kAlignCenter, 0,

@@ -44,14 +44,45 @@ extern const char kTavloProductName[];
 extern const char kTavloMfrName[];
 extern const char kTavloVendorURL[];
 extern const char kTavloVendorEmail[];
-// The unit each parameter is read in by people (readouts, tools, format
-// descriptions, the texts and units VST 3 hosts show), indexed by
-// ETavloParams. The parameters' own labels stay "%".
-extern const IParamUnit kTavloParamUnits[kNumParams];
+// One record per parameter: everything a host, a tool, the editor and the
+// plug-in itself know of it, in kTavloParams (TavloParams.cpp) at its
+// ETavloParams index. A new parameter is a new enum value before
+// kNumParams, its record and its use in the chain; declarations, host
+// texts, LV2 ports, the renderer's options and the presets' values follow
+// from the record. A control on the editor's panel is a place and a film
+// strip in TavloEditor.cpp besides.
+enum class ETavloParamKind
+{
+  kContinuous,  // a double with a step and a shape; a knob
+  kSwitch,      // 0 or 1, named by the unit's offText and onText
+  kList,        // 0 .. maxVal, named by the unit's listTexts (a VST 3 list)
+};
+
+struct TavloParamDef
+{
+  int idx;           // its ETavloParams: VST 3 tag and LV2 port index
+  const char* name;  // as hosts list it
+  ETavloParamKind kind;
+  // Plain values as declared; IParam raises a maximum below min + step.
+  double defaultVal, minVal, maxVal;
+  double step;        // continuous only: the others step by 1
+  double shape;       // continuous only: >1 gives the low values more travel
+  const char* label;  // the label hosts are given (not the unit people read)
+  // When an instance declares it, 0 first: the order instances have
+  // always been built in, the switches first.
+  int declareRank;
+  // The unit people read it in (readouts, tools, format descriptions, the
+  // texts and units VST 3 hosts show); a switch's two words, a list's
+  // maxVal + 1 names.
+  IParamUnit unit;
+};
+
+extern const TavloParamDef kTavloParams[kNumParams];
 
 // A factory preset: a name hosts list, one line on what it is for, and its
-// values (plain, Attack and Release in seconds). Bypass is off and the
-// detector listens to the main input in every one.
+// values (plain, Attack and Release in seconds). Every parameter it does
+// not name keeps its record's default: Bypass is off and the detector
+// listens to the main input in every one.
 struct TavloPreset
 {
   const char* name;
@@ -70,9 +101,12 @@ double TavloMeterToGainDb(double meter);
 // The editor control that shows the gain-reduction meter.
 constexpr int kTavloMeterControl = 10;
 
-// Declares parameter idx as every Tavlo declares it: name, range, step,
-// shape, label and unit.
+// Declares a parameter as its record says: name, range, step, shape, label,
+// unit and, for a list, its value texts.
+void DeclareTavloParam(IParam* pParam, const TavloParamDef& def);
+// Declares parameter idx as every Tavlo declares it; nothing for an index
+// outside the table.
 void DeclareTavloParam(IParam* pParam, int idx);
 // Declares all of them on a plug-in base of kNumParams parameters, in the
-// order an instance has always declared them (the switches first).
+// records' declareRank order.
 void DeclareTavloParams(IFxBase* pPlug);

@@ -35,6 +35,13 @@ int FormatParamUnit(const IParamUnit& unit, double plain, char* out, std::size_t
   {
     n = std::snprintf(out, size, "%s", plain >= 0.5 ? unit.onText : unit.offText);
   }
+  else if (unit.IsList())
+  {
+    // NaN shows the first name, as a host would set it.
+    const double v = std::round(plain);
+    const int i = v >= unit.listCount - 1 ? unit.listCount - 1 : (v > 0.0 ? (int)v : 0);
+    n = std::snprintf(out, size, "%s", unit.NameAt(i) ? unit.NameAt(i) : "");
+  }
   else
   {
     double shown = plain * unit.scale;
@@ -55,7 +62,7 @@ int FormatParamUnit(const IParamUnit& unit, double plain, char* out, std::size_t
 
 const char* ParamAltUnit(const IParamUnit& unit, double* factor)
 {
-  if (unit.IsSwitch()) return nullptr;
+  if (unit.IsNamed()) return nullptr;
   for (const AltUnit& a : kAltUnits)
     if (strcasecmp(a.unit, unit.unit) == 0)
     {
@@ -79,16 +86,13 @@ EParamUnitRead ReadParamUnit(const IParamUnit& unit, const char* text, bool bare
     return kParamReadEmpty;
   }
   const size_t len = (size_t)(end - begin);
-  if (unit.IsSwitch())
-  {
-    const bool off = SameWord(begin, len, unit.offText), on = SameWord(begin, len, unit.onText);
-    if (off || on)
+  for (int i = 0; i < unit.NamedCount(); ++i)
+    if (SameWord(begin, len, unit.NameAt(i)))
     {
-      r.plain = on ? 1.0 : 0.0;
+      r.plain = (double)i;
       if (out) *out = r;
       return kParamReadOk;
     }
-  }
 
   // The number, copied in the form the conversion reads: an ASCII sign, a
   // point for the decimal mark; room for any a host's 128-unit string holds.
@@ -152,9 +156,9 @@ EParamUnitRead ReadParamUnit(const IParamUnit& unit, const char* text, bool bare
   if (unitLen == 0)
   {
     r.bare = true;
-    r.plain = bareIsShown && !unit.IsSwitch() ? v / scale : v;
+    r.plain = bareIsShown && !unit.IsNamed() ? v / scale : v;
   }
-  else if (!unit.IsSwitch() && unit.unit[0] && SameWord(p, unitLen, unit.unit))
+  else if (!unit.IsNamed() && unit.unit[0] && SameWord(p, unitLen, unit.unit))
     r.plain = v / scale;
   else if (alt && SameWord(p, unitLen, alt))
     r.plain = v / factor / scale;

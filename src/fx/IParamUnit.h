@@ -18,14 +18,30 @@ struct IParamUnit
   // Hosts that draw their own sliders spread the range by ratio rather than
   // by difference (times and frequencies); the value itself is unchanged.
   bool logarithmic = false;
+  // A list: listCount values 0, 1, ... named in order (a switch names its
+  // two with offText and onText instead).
+  const char* const* listTexts = nullptr;
+  int listCount = 0;
 
   bool IsSwitch() const { return offText && onText; }
+  bool IsList() const { return !IsSwitch() && listTexts && listCount > 0; }
+  // Values that are words, not quantities: no unit, no scale.
+  bool IsNamed() const { return IsSwitch() || IsList(); }
+  // How many values have words (2 for a switch, 0 for a quantity) and the
+  // word of each; null outside 0 .. NamedCount() - 1.
+  int NamedCount() const { return IsSwitch() ? 2 : (IsList() ? listCount : 0); }
+  const char* NameAt(int value) const
+  {
+    if (value < 0 || value >= NamedCount()) return nullptr;
+    return IsSwitch() ? (value ? onText : offText) : listTexts[value];
+  }
 };
 
 // Writes a plain value in the record's unit ("-3.0 dB", "300 ms", "120",
 // "On") into out, never more than size bytes including the terminator.
 // With typographicMinus a negative number starts with U+2212 (UTF-8) rather
-// than '-'. A switch shows onText for values of 0.5 and above. Returns the
+// than '-'. A switch shows onText for values of 0.5 and above; a list the
+// name of the nearest value, the end one beyond either end. Returns the
 // length written.
 int FormatParamUnit(const IParamUnit& unit, double plain, char* out, std::size_t size,
                     bool typographicMinus = false);
@@ -55,7 +71,8 @@ struct IParamUnitReading
 // the record's unit or in its other one, with or without a space ("5 ms",
 // "5ms", "0.005 s", "-3 dB", "0.08 kHz", "70%"), units in any case, a minus
 // as '-' or U+2212 (UTF-8), a decimal comma as well as a point; a switch
-// takes its two words in any case, or a number. With bareIsShown a number
+// takes its two words in any case, or a number, and a list its values'
+// names (read as 0, 1, ...) in the same way. With bareIsShown a number
 // without unit is in the unit shown (what people type into a value field);
 // without, it is the plain value itself (seconds for a time shown in ms, as
 // command lines have always taken it). Infinities, NaN and hexadecimal are

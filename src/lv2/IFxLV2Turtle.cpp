@@ -144,16 +144,21 @@ std::string IFxLV2Turtle::ParamPort(int idx)
   t += "\t\tlv2:minimum " + Number(p->GetMin()) + " ;\n";
   t += "\t\tlv2:maximum " + Number(p->GetMax()) + " ;\n";
 
-  if (unit && unit->IsSwitch())
+  if (unit && unit->IsNamed())
   {
     // A plain on/off switch is a toggle; one whose states have names of
-    // their own is a choice between those names.
-    const bool onOff = !strcmp(unit->offText, "Off") && !strcmp(unit->onText, "On");
+    // their own, and a list, is a choice between those names.
+    const bool onOff = unit->IsSwitch() && !strcmp(unit->offText, "Off") && !strcmp(unit->onText, "On");
     t += onOff ? "\t\tlv2:portProperty lv2:toggled , lv2:integer ;\n"
                : "\t\tlv2:portProperty lv2:integer , lv2:enumeration ;\n";
-    t += "\t\tlv2:scalePoint [\n\t\t\trdfs:label " + Quote(unit->offText) + " ;\n\t\t\trdf:value " +
-         Number(p->GetMin()) + "\n\t\t] , [\n\t\t\trdfs:label " + Quote(unit->onText) + " ;\n\t\t\trdf:value " +
-         Number(p->GetMax()) + "\n\t\t] ;\n";
+    // A switch's words name its two ends; a list's its values from the minimum up.
+    for (int v = 0; v < unit->NamedCount(); ++v)
+    {
+      const double value = unit->IsSwitch() ? (v ? p->GetMax() : p->GetMin()) : p->GetMin() + v;
+      t += std::string(v ? " , [" : "\t\tlv2:scalePoint [") + "\n\t\t\trdfs:label " + Quote(unit->NameAt(v)) +
+           " ;\n\t\t\trdf:value " + Number(value) + "\n\t\t]";
+    }
+    t += " ;\n";
   }
   else if (p->GetType() != IParam::kTypeDouble)
   {

@@ -72,13 +72,16 @@ IFxParameter::IFxParameter(IParam* param, unsigned tag, int unitId) : mWrappedPa
   info.id = tag;
   WidenToString128(param->GetNameForHost(), info.title);
   info.shortTitle[0] = 0;
-  // The unit people read the value in; switches show words and have none.
+  // The unit people read the value in; switches and lists show words and
+  // have none.
   const IParamUnit* unit = param->GetUnit();
-  WidenToString128(unit ? (unit->IsSwitch() ? "" : unit->unit) : param->GetLabelForHost(), info.units);
+  WidenToString128(unit ? (unit->IsNamed() ? "" : unit->unit) : param->GetLabelForHost(), info.units);
   info.stepCount = param->GetStepCount();
   info.defaultNormalizedValue = param->GetDefaultNormalized();
   info.unitId = unitId;
   info.flags = param->IsAutomatable() ? ParameterInfo::kCanAutomate : 0;
+  // A list's names are its value strings: hosts offer them as a menu.
+  if (unit && unit->IsList()) info.flags |= ParameterInfo::kIsList;
   valueNormalized = info.defaultNormalizedValue;
   precision = unit ? unit->decimals : param->GetPrecision();
 }
@@ -103,7 +106,7 @@ namespace {
 double HostScale(const IParam& param)
 {
   const IParamUnit* unit = param.GetUnit();
-  return unit && !unit->IsSwitch() && unit->scale > 0.0 ? unit->scale : 1.0;
+  return unit && !unit->IsNamed() && unit->scale > 0.0 ? unit->scale : 1.0;
 }
 
 }  // namespace

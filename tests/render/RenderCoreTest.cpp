@@ -1,6 +1,7 @@
-// The renderer's parts that need no plug-in: command line and automation
-// points, level and gain-reduction statistics, PCM output, files that only
-// appear when committed, the embedded loop, and LV2 preset files.
+// The renderer's parts that need no plug-in: command line, parameter values
+// and automation points, level and gain-reduction statistics, PCM output,
+// files that only appear when committed, the embedded loop, and LV2 preset
+// files.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "AudioFiles.h"
 #include "DrumLoop.h"
 #include "Lv2PresetFile.h"
+#include "ParamValues.h"
 #include "RenderOptions.h"
 #include "RenderReport.h"
 #include "RenderStats.h"
@@ -179,6 +181,27 @@ TEST(RenderOptions, NearestNameIsOnlyANearSlip)
     EXPECT_EQ(c.second, NearestName(c.first, params));
   }
   EXPECT_EQ("", NearestName("Bx", {"Ax", "Cx"}));
+}
+
+// A list is set by its values' names or numbers, and --params names them.
+TEST(ParamValues, AListTakesItsNamesOrItsNumbers)
+{
+  static const char* const kNames[] = {"Peak", "RMS", "Slow"};
+  static const IParamUnit kUnit = {"", 1.0, 0, nullptr, nullptr, "", false, kNames, 3};
+  ParamDesc d;
+  d.name = "List";
+  d.max = 2.0;
+  d.stepCount = 2;
+  d.unit = &kUnit;
+  EXPECT_EQ("Peak, RMS or Slow (or 0 to 2)", DescribeRange(d));
+  EXPECT_EQ((std::vector<std::string>{"peak", "rms", "slow"}), ValueWords(d));
+  double plain = -1.0;
+  std::string error;
+  ASSERT_TRUE(ParseParamValue(d, "slow", plain, error)) << error;
+  EXPECT_EQ(2.0, plain);
+  ASSERT_TRUE(ParseParamValue(d, "1", plain, error)) << error;
+  EXPECT_EQ(1.0, plain);
+  EXPECT_FALSE(ParseParamValue(d, "Medium", plain, error));
 }
 
 TEST(RenderStats, LevelsAndGainReductionOfSteadySignals)

@@ -83,8 +83,43 @@ TEST(TavloParams, DeclaredRangesShapesAndLabels)
     EXPECT_STREQ(p->GetParamGroupForHost(), "");
     EXPECT_EQ(p->GetPrecision(), w.precision);
     EXPECT_EQ(p->GetNDisplayTexts(), 0);
+    // Tools read the unit from the record, hosts from the parameter.
+    EXPECT_EQ(p->GetUnit(), &kTavloParams[w.idx].unit);
   }
   EXPECT_EQ(plug->ParamAt(kAttack)->GetMax(), 0.0001 + 0.01);
+  // Declared as instances have always been built: the switches first.
+  const int order[kNumParams] = {kBypass, kOversample, kSidechain, kOutput, kInput, kAttack, kRelease, kMix, kHPF};
+  for (int rank = 0; rank < kNumParams; ++rank) EXPECT_EQ(kTavloParams[order[rank]].declareRank, rank);
+}
+
+// A list is declared as a VST 3 list is: an enum of its names' count, each
+// name a display text; its unit shows and reads the names.
+TEST(TavloParams, AListRecordDeclaresNamedValues)
+{
+  static const char* const kNames[] = {"Peak", "RMS", "Fast", "Slow"};
+  static const TavloParamDef kList = {
+    0, "List", ETavloParamKind::kList, 1.0, 0.0, 3.0, 1.0, 1.0, "", 0,
+    {"", 1.0, 0, nullptr, nullptr, "four ways", false, kNames, 4}};
+  IParam p;
+  DeclareTavloParam(&p, kList);
+  EXPECT_EQ(p.GetType(), IParam::kTypeEnum);
+  EXPECT_EQ(p.GetStepCount(), 3);
+  EXPECT_EQ(p.GetValue(), 1.0);
+  ASSERT_EQ(p.GetNDisplayTexts(), 4);
+  EXPECT_STREQ(p.GetDisplayText(2), "Fast");
+
+  char buf[16];
+  for (double plain : {2.6, 9.0})
+  {
+    FormatParamUnit(kList.unit, plain, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Slow") << plain;
+  }
+  FormatParamUnit(kList.unit, NAN, buf, sizeof buf);
+  EXPECT_STREQ(buf, "Peak");
+  IParamUnitReading r;
+  ASSERT_EQ(ReadParamUnit(kList.unit, " rms ", true, &r), kParamReadOk);
+  EXPECT_EQ(r.plain, 1.0);
+  EXPECT_EQ(ReadParamUnit(kList.unit, "Medium", true, &r), kParamReadNotANumber);
 }
 
 TEST(TavloParams, CachedValuesBeforeAndAfterPresetZero)
@@ -216,7 +251,7 @@ TEST(TavloParams, UnitsFormatValuesAsPeopleReadThem)
   }
   // A small buffer is cut and terminated; the host's label is unchanged.
   char small[4];
-  EXPECT_EQ(3, FormatParamUnit(kTavloParamUnits[kRelease], 0.3, small, sizeof small));
+  EXPECT_EQ(3, FormatParamUnit(kTavloParams[kRelease].unit, 0.3, small, sizeof small));
   EXPECT_STREQ("300", small);
   EXPECT_STREQ("%", plug.ParamAt(kAttack)->GetLabelForHost());
 }

@@ -5,6 +5,7 @@
 
 #include "host/Vst3Host.h"
 #include "fx/IParam.h"
+#include "fx/IParamUnit.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "vst3/IFxParameter.h"
 #include "vst3/IFxVST3.h"
@@ -167,6 +168,30 @@ TEST(Vst3Binding, StepCountsDefaultsFlagsAndPrecision)
   EXPECT_TRUE(h->getParameterObject(0)->isA("IFxParameter"));
   EXPECT_TRUE(h->getParameterObject(0)->isTypeOf("Parameter", true));
   EXPECT_FALSE(h->getParameterObject(0)->isTypeOf("Parameter", false));
+}
+
+// A unit that names a list's values makes a VST 3 list with those names as
+// its value strings; a switch's words do not.
+TEST(Vst3Binding, NamedValuesAreListsWithTheirValueStrings)
+{
+  static const char* const kNames[] = {"Peak", "RMS", "Slow"};
+  static const IParamUnit kListUnit = {"", 1.0, 0, nullptr, nullptr, "", false, kNames, 3};
+  static const IParamUnit kSwitchUnit = {"", 1.0, 0, "External", "Internal", ""};
+  IParam list, sw;
+  list.InitEnum("List", 1, 3);
+  list.SetUnit(&kListUnit);
+  sw.InitInt("Switch", 1, 0, 1);
+  sw.SetUnit(&kSwitchUnit);
+  IPtr<IFxParameter> l = owned(new IFxParameter(&list, 7, 0)), s = owned(new IFxParameter(&sw, 8, 0));
+  EXPECT_EQ(ParameterInfo::kCanAutomate | ParameterInfo::kIsList, l->getInfo().flags);
+  EXPECT_EQ(ParameterInfo::kCanAutomate, s->getInfo().flags);
+  String128 text;
+  l->toString(0.5, text);
+  EXPECT_EQ("RMS", ToAscii(text));
+  ParamValue n = -1.0;
+  WidenToString128("slow", text);
+  ASSERT_TRUE(l->fromString(text, n));
+  EXPECT_EQ(1.0, n);
 }
 
 TEST(Vst3Binding, EditsReachTheComponentHandler)

@@ -22,8 +22,8 @@ bool IsLinkedTavlo(const Steinberg::TUID classId)
 
 std::vector<ParamDesc> LinkedTavloParams()
 {
-  // The parameter table is static data: each parameter declared as every
-  // instance declares it, with no instance made.
+  // The parameter records are static data: each parameter declared from its
+  // record as every instance declares it, with no instance made.
   std::vector<ParamDesc> descs;
   for (int i = 0; i < kNumParams; ++i)
   {
@@ -62,7 +62,7 @@ std::vector<ParamDesc> SessionParams(const PluginSession& session)
     s.max = p.max;
     s.def = p.def;
     s.stepCount = p.stepCount;
-    s.unit = tavlo && p.id < (Steinberg::Vst::ParamID)kNumParams ? &kTavloParamUnits[p.id] : nullptr;
+    s.unit = tavlo && p.id < (Steinberg::Vst::ParamID)kNumParams ? &kTavloParams[p.id].unit : nullptr;
     descs.push_back(s);
   }
   return descs;

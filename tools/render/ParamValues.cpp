@@ -41,6 +41,7 @@ std::string Lower(std::string s)
 }
 
 bool IsSwitch(const ParamDesc& s) { return s.unit && s.unit->IsSwitch(); }
+bool IsList(const ParamDesc& s) { return s.unit && s.unit->IsList(); }
 
 // The plain value's own unit when it differs from the one shown: seconds
 // for a value shown in milliseconds.
@@ -56,12 +57,12 @@ const char* PlainUnit(const ParamDesc& s)
 
 std::string DisplayUnit(const ParamDesc& desc)
 {
-  return desc.unit && !desc.unit->IsSwitch() ? desc.unit->unit : "";
+  return desc.unit && !desc.unit->IsNamed() ? desc.unit->unit : "";
 }
 
 double DisplayValue(const ParamDesc& desc, double plain)
 {
-  return desc.unit && !desc.unit->IsSwitch() ? plain * desc.unit->scale : plain;
+  return desc.unit && !desc.unit->IsNamed() ? plain * desc.unit->scale : plain;
 }
 
 std::string DescribeRange(const ParamDesc& desc)
@@ -69,6 +70,14 @@ std::string DescribeRange(const ParamDesc& desc)
   const double lo = std::min(desc.min, desc.max), hi = std::max(desc.min, desc.max);
   if (IsSwitch(desc))
     return std::string(desc.unit->offText) + " or " + desc.unit->onText + " (or " + Num(lo) + " or " + Num(hi) + ")";
+  if (IsList(desc))
+  {
+    // "Peak, RMS or Slow (or 0 to 2)": the names of 0, 1, ... in order.
+    std::string s;
+    for (int v = 0, n = desc.unit->listCount; v < n; ++v)
+      s += std::string(v == 0 ? "" : (v == n - 1 ? " or " : ", ")) + desc.unit->NameAt(v);
+    return s + " (or " + Num(lo) + " to " + Num(hi) + ")";
+  }
   if (desc.stepCount == 1) return Num(lo) + " or " + Num(hi);
   const std::string unit = DisplayUnit(desc);
   const double scale = desc.unit ? desc.unit->scale : 1.0;
@@ -89,8 +98,12 @@ std::string FormatParamValue(const ParamDesc& desc, double plain)
 
 std::vector<std::string> ValueWords(const ParamDesc& desc)
 {
-  if (IsSwitch(desc)) return {Lower(desc.unit->offText), Lower(desc.unit->onText)};
   std::vector<std::string> words;
+  if (desc.unit && desc.unit->IsNamed())
+  {
+    for (int v = 0; v < desc.unit->NamedCount(); ++v) words.push_back(Lower(desc.unit->NameAt(v)));
+    return words;
+  }
   if (!DisplayUnit(desc).empty()) words.push_back(DisplayUnit(desc));
   AltUnit alt;
   if (AltFor(desc.unit, &alt)) words.push_back(alt.alt);

@@ -22,15 +22,16 @@ struct ParamDesc
 // and its range.
 bool ParseParamValue(const ParamDesc& desc, const std::string& text, double& plain, std::string& error);
 
-// "0.1 to 10.1 ms (or 0.0001 to 0.0101 s)", "Off or On (or 0 or 1)".
+// "0.1 to 10.1 ms (or 0.0001 to 0.0101 s)", "Off or On (or 0 or 1)", a
+// list's "A, B or C (or 0 to 2)".
 std::string DescribeRange(const ParamDesc& desc);
 // "5.0 ms", "On", "120": the value in the unit people read.
 std::string FormatParamValue(const ParamDesc& desc, double plain);
-// The unit a value is written in ("ms"; "" for a bare number or a switch).
+// The unit a value is written in ("ms"; "" for a bare number, a switch or a list).
 std::string DisplayUnit(const ParamDesc& desc);
 // The value as shown (5 for 0.005 s shown in ms; 0 or 1 for a switch).
 double DisplayValue(const ParamDesc& desc, double plain);
-// The suffixes a value of this parameter may carry, and a switch's words,
+// The suffixes a value of this parameter may carry, or a switch's or list's words,
 // lower case: {"ms", "s"}, {"off", "on"}.
 std::vector<std::string> ValueWords(const ParamDesc& desc);
 

@@ -282,7 +282,7 @@ std::string BashCompletion(const HelpFacts& facts)
        "    for f in $(compgen -f -- \"$1\"); do\n"
        "        if [[ -d \"$f\" || -z \"$2\" || \"${f,,}\" =~ \\.($2)$ ]]; then COMPREPLY+=(\"$f\"); fi\n"
        "    done\n}\n\n";
-  // "u UNITS" follow a number; "w WORDS" are a switch's whole values.
+  // "u UNITS" follow a number; "w WORDS" are a switch's or a list's whole values.
   s += "_tavlo_render_words()\n{\n    case \"${1,,}\" in\n";
   for (const ParamDesc& p : facts.params)
   {
@@ -290,7 +290,7 @@ std::string BashCompletion(const HelpFacts& facts)
     for (const std::string& w : ValueWords(p)) words += " " + w;
     std::string lower = p.name;
     for (char& c : lower) c = (char)tolower((unsigned char)c);
-    const bool isSwitch = p.unit && p.unit->IsSwitch();
+    const bool isSwitch = p.unit && p.unit->IsNamed();
     s += "        " + lower + ") echo '" + (isSwitch ? "w" : "u") + words + "' ;;\n";
   }
   s += "    esac\n}\n\n";
