@@ -111,7 +111,7 @@ void Tavlo::OnParamChange(int paramIdx)
       UpdateTail();
       break;
     case kInput: mInput = value; break;
-    case kOutput: mOutputGain = std::pow(10.0, value / 20.0); break;
+    case kOutput: mOutputGain = tavloeq::OutputGain(value); break;
     case kAttack: mAttack = value; break;
     case kRelease: mRelease = value; break;
     case kMix: mMix = value; break;
