@@ -19,6 +19,9 @@
 // error handler they had. Every connection opened here is added while open.
 void IGraphicsLinuxAddOwnDisplay(void* pDisplay);
 void IGraphicsLinuxRemoveOwnDisplay(void* pDisplay);
+// Blocks until the connection has an event or the time is up; for the
+// modal loops of menus and dialogs.
+bool IGraphicsLinuxWaitForEvent(void* pDisplay, int timeoutMs);
 
 class IGraphicsLinux : public IGraphics, private IEditorRunLoopClient
 {

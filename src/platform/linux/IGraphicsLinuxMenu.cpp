@@ -27,15 +27,15 @@ constexpr int kItemPadY = 3, kCheckColumn = 18, kArrowColumn = 16, kTitleIndent 
 
 Display* Dpy(void* p) { return static_cast<Display*>(p); }
 
-// Blocks until the connection has an event or the time is up.
-bool WaitForEvent(Display* dpy, int timeoutMs)
+}  // namespace
+
+bool IGraphicsLinuxWaitForEvent(void* pDisplay, int timeoutMs)
 {
+  Display* dpy = Dpy(pDisplay);
   if (XPending(dpy) > 0) return true;
   pollfd p = {ConnectionNumber(dpy), POLLIN, 0};
   return poll(&p, 1, timeoutMs) > 0 && XPending(dpy) > 0;
 }
-
-}  // namespace
 
 // One open level of a menu.
 struct MenuLevel
@@ -76,7 +76,7 @@ public:
     bool done = false;
     while (!done)
     {
-      if (!WaitForEvent(mDpy, 100)) continue;
+      if (!IGraphicsLinuxWaitForEvent(mDpy, 100)) continue;
       XEvent ev;
       XNextEvent(mDpy, &ev);
       switch (ev.type)

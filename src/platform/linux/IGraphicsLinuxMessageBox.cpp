@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <poll.h>
 #include <vector>
 
 #include "platform/linux/IGraphicsLinux.h"
@@ -18,19 +17,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-
-namespace
-{
-
-// Blocks until the connection has an event or the time is up.
-bool WaitForEvent(Display* dpy, int timeoutMs)
-{
-  if (XPending(dpy) > 0) return true;
-  pollfd p = {ConnectionNumber(dpy), POLLIN, 0};
-  return poll(&p, 1, timeoutMs) > 0 && XPending(dpy) > 0;
-}
-
-}  // namespace
 
 class LinuxMessageBox
 {
@@ -63,7 +49,7 @@ public:
     int answer = -1;
     while (answer < 0)
     {
-      if (!WaitForEvent(mDpy, 100)) continue;
+      if (!IGraphicsLinuxWaitForEvent(mDpy, 100)) continue;
       XEvent ev;
       XNextEvent(mDpy, &ev);
       if (ev.xany.window == mWin) answer = Handle(ev);
