@@ -12,6 +12,8 @@
 #include "graphics/IGraphics.h"
 #include "tavlo/Tavlo.h"
 #include "tavlo/TavloEditor.h"
+#include "tavlo/chain/TavloChain.h"
+#include "tavlo/chain/TavloReferenceChain.h"
 #include "vst3/IFxVST3.h"
 #include "BenchSignal.h"
 #include "host/Vst3Host.h"
@@ -83,6 +85,41 @@ void BM_Music(benchmark::State& state)
 // Second argument 1: with an (off-screen) editor attached, which reads the
 // meter in its own time and so should cost the chain nothing.
 BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"oversample", "editor"});
+
+// The chain as its equations state it, frame by frame, beside the fast
+// chain on the same blocks and settings (Input 80): what the kernels buy.
+template <class ChainType>
+void BM_Equations(benchmark::State& state)
+{
+  static const Stereo sig = MusicLike(static_cast<size_t>(10 * kSampleRate));
+  std::unique_ptr<ChainType> chain(new ChainType());
+  TavloChainSettings s;
+  s.sampleRate = kSampleRate;
+  s.input = 80.0;
+  s.outputGain = 1.0;
+  s.attack = 0.005;
+  s.release = 0.3;
+  s.oversample = static_cast<int>(state.range(0));
+  chain->SetSettings(s);
+  std::vector<double> outL(kBlock), outR(kBlock);
+  const size_t nBlocks = sig.L.size() / kBlock;
+  size_t blk = 0;
+  long frames = 0;
+  for (auto _ : state)
+  {
+    const size_t pos = (blk++ % nBlocks) * kBlock;
+    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
+                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
+    double* out[2] = {outL.data(), outR.data()};
+    chain->Process(in, out, kBlock);
+    benchmark::DoNotOptimize(outL.data());
+    benchmark::ClobberMemory();
+    frames += kBlock;
+  }
+  SetCounters(state, frames);
+}
+BENCHMARK_TEMPLATE(BM_Equations, TavloChain)->Arg(0)->Arg(1)->ArgName("oversample");
+BENCHMARK_TEMPLATE(BM_Equations, TavloReferenceChain)->Arg(0)->Arg(1)->ArgName("oversample");
 
 // A fixed amount of work at Input 80 (compression on most of the music),
 // for counting instructions per frame under callgrind:
