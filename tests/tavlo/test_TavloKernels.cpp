@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "dsp/OverSampler.h"
@@ -116,6 +118,24 @@ TEST(TavloKernels, EachKernelIsItsEquation)
     EXPECT_EQ(count, want);
     EXPECT_GT(count, 10);
 
+    // Linked: the louder of two detectors' envelopes, the edge buffer
+    // against itself reversed.
+    std::vector<float> xr(xf.rbegin(), xf.rend());
+    const int linked =
+      kn->envelopesLinked(xf.data(), xr.data(), n, kDrive, 1.0 - kC, kC, kThreshold, env.data(), above.data());
+    want = 0;
+    for (int i = 0; i < n; ++i)
+    {
+      const double e = std::max(tavloeq::ChannelEnvelope(xf[i], kDrive, kC, 1.0 - kC),
+                                tavloeq::ChannelEnvelope(xr[i], kDrive, kC, 1.0 - kC));
+      if (!(e > kThreshold)) continue;
+      ASSERT_LT(want, linked);
+      ASSERT_EQ(above[want++], i);
+      ASSERT_TRUE(BitEqual(env[i], e)) << "linked envelope, frame " << i;
+    }
+    EXPECT_EQ(linked, want);
+    EXPECT_GT(linked, count);
+
     // The detector's products, from a source and from none, and their
     // rounding to float with the non-finite check.
     Biquad filter;
@@ -172,11 +192,15 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
   Biquad filter;
   tavloeq::SetDetectorFilter(filter, 90.0, 48000.0);
   const double src[4] = {0.3, -0.2, 0.7, 0.1};
+  const double srcLeft[4] = {-0.4, 0.6, 0.05, -0.9};
+  std::vector<double> xb0(n), xb1(n), xb2(n), dOut2(n);
   for (double input : {kInput, 0.0})
     for (bool nanSmoother : {false, true})
       for (const TavloKernels* kn : Paths())
       {
-        SCOPED_TRACE(std::string(kn->name) + (nanSmoother ? ", smoother NaN" : "") + (input == 0 ? ", Input 0" : ""));
+        const bool linked = nanSmoother == (input == 0.0);  // both ways, in either case
+        SCOPED_TRACE(std::string(kn->name) + (nanSmoother ? ", smoother NaN" : "") + (input == 0 ? ", Input 0" : "") +
+                     (linked ? ", linked" : ""));
         for (int i = 0; i < n; ++i)
           if (!reduce[i] || !tavlogain::EstimateGain(env[i], L[i], R[i], input, lo[i], hi[i]))
             lo[i] = hi[i] = reduce[i] ? kNaN : 1.0;
@@ -203,14 +227,22 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
           xa0[i] = in * filter.getA0(), xa1[i] = in * filter.getA1(), xa2[i] = in * filter.getA2();
         }
         c.xa0 = xa0.data(), c.xa1 = xa1.data(), c.xa2 = xa2.data(), c.dOut = dOut.data();
+        c.linked = linked;
+        for (int i = 0; i < 4; ++i)
+        {
+          const double in = static_cast<float>(srcLeft[i]);
+          xb0[i] = in * filter.getA0(), xb1[i] = in * filter.getA1(), xb2[i] = in * filter.getA2();
+        }
+        c.xb0 = xb0.data(), c.xb1 = xb1.data(), c.xb2 = xb2.data(), c.dOut2 = dOut2.data();
         c.filter = filter;
+        c.filter2 = filter;
         c.smoother = NumSmooth(tavloeq::kSmootherPole, nanSmoother ? NAN : 0.5f);
         c.meter = VUClass(0.25);
         c.gainState = 0.8;
         // The equations.
         NumSmooth smoother = c.smoother;
         VUClass meter = c.meter;
-        Biquad detector = filter;
+        Biquad detector = filter, leftDetector = filter;
         double gs = c.gainState;
         std::vector<float> want(n);
         for (int i = 0; i < n; ++i)
@@ -227,7 +259,13 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
         EXPECT_TRUE(BitEqual(c.meter.GetState(), meter.GetState()));
         EXPECT_TRUE(BitEqualF(c.smoother.GetState(), smoother.GetState()));
         for (int i = 0; i < 4; ++i)
+        {
           EXPECT_TRUE(BitEqualF(static_cast<float>(dOut[i]), tavloeq::DetectorStep(detector, src[i]))) << i;
+          if (linked)
+          {
+            EXPECT_TRUE(BitEqualF(static_cast<float>(dOut2[i]), tavloeq::DetectorStep(leftDetector, srcLeft[i]))) << i;
+          }
+        }
 
         // A quiet chunk: the gain stays at 1, the smoother and meter move.
         c.gainState = 1.0;
@@ -294,24 +332,33 @@ TEST(TavloKernels, StrandsAndFadingMixAreTheirEquations)
         }
     }
 
-  // The fading mix: into Bypass, held, and out again, frame for frame.
-  std::vector<float> y(n, 0.7f);
-  std::vector<double> outL(n), outR(n);
-  IFxFade fade, ref;
-  fade.SetLength(48);
-  ref.SetLength(48);
-  for (int from = 0; from < n; from += 100)
+  // The fading mix: Listen and Bypass each into their other state, held,
+  // and out again, overlapping, frame for frame.
+  std::vector<float> y(n, 0.7f), heardL(n), heardR(n);
+  for (int i = 0; i < n; ++i)
   {
-    const bool bypass = (from / 100) % 2 == 0;
-    const int len = std::min(100, n - from);
-    tavlokernels::MixFading(fade, bypass, y.data() + from, xr.data() + from, x.data() + from, x.data() + from,
-                            xr.data() + from, x.data() + from, xr.data() + from, 0.8, 0.2, 2.0, outL.data() + from,
-                            outR.data() + from, len);
+    heardL[i] = static_cast<float>(0.3 * std::sin(0.2 * i));
+    heardR[i] = static_cast<float>(0.2 * std::cos(0.3 * i));
+  }
+  std::vector<double> outL(n), outR(n);
+  IFxFade listenFade, bypassFade, refListen, refBypass;
+  for (IFxFade* f : {&listenFade, &bypassFade, &refListen, &refBypass}) f->SetLength(48);
+  for (int from = 0; from < n; from += 50)
+  {
+    const bool listen = (from / 50) % 4 == 1 || (from / 50) % 4 == 2, bypass = (from / 100) % 2 == 1;
+    const int len = std::min(50, n - from);
+    const tavlokernels::TavloFadingSwitches sw{listenFade,           listen,     heardL.data() + from,
+                                               heardR.data() + from, bypassFade, bypass};
+    tavlokernels::MixFading(sw, y.data() + from, xr.data() + from, x.data() + from, x.data() + from, xr.data() + from,
+                            x.data() + from, xr.data() + from, 0.8, 0.2, 2.0, outL.data() + from, outR.data() + from,
+                            len);
     for (int i = from; i < from + len; ++i)
     {
-      const double w = tavloeq::BypassWeight(ref, bypass);
-      ASSERT_TRUE(BitEqual(outL[i], IFxFade::Mix(tavloeq::Mix(0.7f, xr[i], x[i], 0.8, 0.2, 2.0), x[i], w))) << i;
-      ASSERT_TRUE(BitEqual(outR[i], IFxFade::Mix(tavloeq::Mix(0.7f, x[i], xr[i], 0.8, 0.2, 2.0), xr[i], w))) << i;
+      const double wl = tavloeq::SwitchWeight(refListen, listen), w = tavloeq::SwitchWeight(refBypass, bypass);
+      const double l = IFxFade::Mix(tavloeq::Mix(0.7f, xr[i], x[i], 0.8, 0.2, 2.0), heardL[i], wl);
+      const double r = IFxFade::Mix(tavloeq::Mix(0.7f, x[i], xr[i], 0.8, 0.2, 2.0), heardR[i], wl);
+      ASSERT_TRUE(BitEqual(outL[i], IFxFade::Mix(l, x[i], w))) << i;
+      ASSERT_TRUE(BitEqual(outR[i], IFxFade::Mix(r, xr[i], w))) << i;
     }
   }
 }

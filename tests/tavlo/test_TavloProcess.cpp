@@ -680,6 +680,84 @@ TEST(TavloChain, BitIdenticalToTheReferenceChain)
   simdpath::AllowAvx512(true);
 }
 
+// Every detector mode and Listen, switched between blocks, on the main
+// input and the side-chain, with and without oversampling and Bypass, on
+// every code path: the chain is the reference chain, frame for frame.
+TEST(TavloChain, EveryDetectorAndListenIsTheReferenceChain)
+{
+  struct Segment
+  {
+    size_t at;
+    int detector, listen, sidechain, oversample, bypass;
+  };
+  const Segment segments[] = {
+    {0, kDetectRight, 0, 1, 0, 0},     {4000, kDetectLeft, 0, 1, 0, 0},   {8000, kDetectLinked, 0, 1, 0, 0},
+    {12000, kDetectMid, 0, 1, 0, 0},   {16000, kDetectLinked, 1, 1, 0, 0}, {20000, kDetectLinked, 1, 1, 1, 0},
+    {24000, kDetectMid, 0, 0, 1, 0},   {28000, kDetectLeft, 1, 0, 0, 1},  {32000, kDetectRight, 0, 1, 0, 0},
+    {36000, kDetectLinked, 0, 1, 0, 0}, {40000, kDetectLinked, 0, 0, 0, 0},
+  };
+  const simdpath::Path paths[] = {simdpath::kAvx2, simdpath::kAvx2, simdpath::kPlain};
+  for (int p = 0; p < 3; ++p)
+  {
+    simdpath::Force(paths[p]);
+    simdpath::AllowAvx512(p == 0);
+    SCOPED_TRACE(TavloKernels::Active().name);
+    const size_t n = 44000;
+    Signal sig = MusicLike(n, 48000.0, 11);
+    // The channels apart: the left alone loud for a while, then the right.
+    for (size_t i = 0; i < n; ++i)
+    {
+      const double phase = static_cast<double>(i % 6000) / 6000.0;
+      sig.L[i] *= phase < 0.5 ? 1.2 : 0.1;
+      sig.R[i] *= phase < 0.5 ? 0.05 : 1.0;
+    }
+    // Non-finite frames on the left, main and side-chain, for the left
+    // filter's recovery while Linked.
+    sig.L[9001] = std::numeric_limits<double>::quiet_NaN();
+    sig.SL[41000] = std::numeric_limits<double>::infinity();
+    TavloChain chain;
+    TavloReferenceChain ref;
+    TavloChainSettings st;
+    st.sampleRate = 48000.0;
+    st.input = 120.0;
+    st.outputGain = tavloeq::OutputGain(2.0);
+    st.attack = 0.002;
+    st.release = 0.2;
+    st.hpfFreq = 60.0;
+    std::vector<double> oL(n), oR(n), rL(n), rR(n);
+    const int blockSizes[] = {512, 37, 128, 1, 300};
+    size_t pos = 0, seg = 0, mismatches = 0, reduced = 0;
+    for (int blk = 0; pos < n; ++blk)
+    {
+      while (seg < sizeof segments / sizeof segments[0] && segments[seg].at <= pos)
+      {
+        const Segment& s = segments[seg++];
+        st.detector = s.detector, st.listen = s.listen, st.sidechain = s.sidechain;
+        st.oversample = s.oversample, st.bypass = s.bypass;
+      }
+      chain.SetSettings(st);
+      ref.SetSettings(st);
+      const int len = static_cast<int>(std::min<size_t>(blockSizes[blk % 5], n - pos));
+      double* in[4] = {&sig.L[pos], &sig.R[pos], &sig.SL[pos], &sig.SR[pos]};
+      double* out[2] = {&oL[pos], &oR[pos]};
+      double* refOut[2] = {&rL[pos], &rR[pos]};
+      chain.Process(in, out, len);
+      ref.Process(in, refOut, len);
+      if (!BitEqual(chain.MeterValue(), ref.MeterValue()) && mismatches++ < 5)
+        ADD_FAILURE() << "meter after frame " << pos + len - 1;
+      reduced += ref.MeterValue() > 0.05 ? len : 0;
+      pos += len;
+    }
+    for (size_t i = 0; i < n; ++i)
+      if ((!BitEqual(oL[i], rL[i]) || !BitEqual(oR[i], rR[i])) && mismatches++ < 5)
+        ADD_FAILURE() << "frame " << i << ": " << oL[i] << " vs " << rL[i] << ", " << oR[i] << " vs " << rR[i];
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GT(reduced, n / 10);
+  }
+  simdpath::Force(simdpath::kAvx2);
+  simdpath::AllowAvx512(true);
+}
+
 // The gain computer's cheap interval: it must hold the exact gain wherever
 // it is given, within the error the code's comment proves, and say no at
 // the edges of that domain and for non-finite values.

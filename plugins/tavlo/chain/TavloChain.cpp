@@ -37,14 +37,16 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
   const TavloKernels& kn = TavloKernels::Active();
   UpdateCoefs();
   SwitchOversampling();
+  SwitchDetector();
+  mListenFade.SetLength(IFxFade::FramesAt(mSettings.sampleRate));
   mBypassFade.SetLength(IFxFade::FramesAt(mSettings.sampleRate));
-  const double* const detSrc = mSettings.sidechain != 0 ? inputs[1] : inputs[3];
+  const DetectorSources src = SourcesOf(inputs);
   Scratch& sc = mScratch;
 
   // The first chunk's detector; each later one runs beside the ballistics of
   // the chunk before.
   TavloChunkSerial serial = SerialStart();
-  const bool firstPreampDone = FirstDetector(kn, inputs, detSrc, nFrames, serial.filter);
+  const bool firstPreampDone = FirstDetector(kn, inputs, src, nFrames, serial);
   int cur = 0;
   for (int base = 0; base < nFrames; base += kChunk, cur ^= 1)
   {
@@ -52,7 +54,7 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     const double* L = inputs[0] + base;
     const double* R = inputs[1] + base;
     // Gain computer, then the preamp and dry strands.
-    const bool quiet = GainTargets(kn, sc.d[cur], L, R, n, serial.gainState);
+    const bool quiet = GainTargets(kn, cur, L, R, n, serial.gainState);
     if (!(base == 0 && firstPreampDone))
       tavlokernels::RunStrandsStereo(kn, L, R, n, Oversamplers(), sc.pL, sc.pR, sc.dL, sc.dR, sc.osWork);
     // Ballistics, smoothing and the meter, beside the next chunk's detector.
@@ -60,9 +62,9 @@ void TavloChain::Process(double** inputs, double** outputs, int nFrames)
     serial.L = L;
     serial.R = R;
     const int nNext = std::min(kChunk, nFrames - base - n);
-    SerialBesideNextDetector(kn, serial, quiet, detSrc ? detSrc + base + n : nullptr, nNext, sc.d[cur ^ 1]);
-    // The mix, and Bypass.
-    MixChunk(kn, L, R, outputs[0] + base, outputs[1] + base, n);
+    SerialBesideNextDetector(kn, serial, quiet, src, base + n, nNext, cur ^ 1);
+    // The mix, Listen and Bypass.
+    MixChunk(kn, cur, L, R, outputs[0] + base, outputs[1] + base, n);
   }
   SerialEnd(serial);
 }
@@ -98,7 +100,11 @@ void TavloChain::UpdateCoefs()
     k.releaseRecip = 1.0 / k.release;
     k.releaseRecipLow = std::fma(-k.releaseRecip, k.release, 1.0) / k.release;
   }
-  if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq) tavloeq::SetDetectorFilter(mDetectorFilter, hpfFreq, sr);
+  if (!k.valid || k.sampleRate != sr || k.hpfFreq != hpfFreq)
+  {
+    tavloeq::SetDetectorFilter(mDetectorFilter, hpfFreq, sr);
+    tavloeq::SetDetectorFilter(mLeftFilter, hpfFreq, sr);
+  }
   k.sampleRate = sr;
   k.input = input;
   k.attackTime = attackTime;
@@ -114,6 +120,35 @@ void TavloChain::SwitchOversampling()
   const OverSampler<double>::EFactor factor = mSettings.oversample == 1 ? kTopOs : kNoOs;
   for (OverSampler<double>* os : {&mPreampOsL, &mPreampOsR, &mDryOsL, &mDryOsR})
     os->SetFactor(factor, tavloeq::kOversampleResetSize);
+}
+
+void TavloChain::SwitchDetector()
+{
+  if (mSettings.detector == mDetector) return;
+  mLeftFilter.clearState();
+  mDetector = mSettings.detector;
+}
+
+TavloChain::DetectorSources TavloChain::SourcesOf(double** inputs) const
+{
+  // The main input's channels, or the side-chain's when Sidechain selects it.
+  const bool main = mSettings.sidechain != 0;
+  return {main ? inputs[0] : inputs[2], main ? inputs[1] : inputs[3], mSettings.detector};
+}
+
+const double* TavloChain::MainSource(const DetectorSources& src, int start, int n)
+{
+  if (src.mode == kDetectLeft) return src.hearL ? src.hearL + start : nullptr;
+  if (src.mode != kDetectMid) return src.hearR ? src.hearR + start : nullptr;
+  double* mid = mScratch.mid;
+  for (int i = 0; i < n; ++i)
+    mid[i] = tavloeq::MidSource(src.hearL ? src.hearL[start + i] : 0.0, src.hearR ? src.hearR[start + i] : 0.0);
+  return mid;
+}
+
+const double* TavloChain::LeftSource(const DetectorSources& src, int start)
+{
+  return src.hearL ? src.hearL + start : nullptr;
 }
 
 TavloChunkSerial TavloChain::SerialStart()
@@ -136,7 +171,13 @@ TavloChunkSerial TavloChain::SerialStart()
   serial.xa1 = sc.xa1;
   serial.xa2 = sc.xa2;
   serial.dOut = sc.dOut;
+  serial.linked = mSettings.detector == kDetectLinked;
+  serial.xb0 = sc.xb0;
+  serial.xb1 = sc.xb1;
+  serial.xb2 = sc.xb2;
+  serial.dOut2 = sc.dOut2;
   serial.filter = mDetectorFilter;
+  serial.filter2 = mLeftFilter;
   serial.smoother = mGainSmoother;
   serial.meter = mMeter;
   serial.gainState = mGainState;
@@ -145,17 +186,19 @@ TavloChunkSerial TavloChain::SerialStart()
 
 // Without oversampling, and where the path has the kernel, the first
 // chunk's preamp runs beside its detector; true when it did.
-bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const double* detSrc, int nFrames,
-                               Biquad& filter)
+bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const DetectorSources& src, int nFrames,
+                               TavloChunkSerial& serial)
 {
   const int n = std::min(kChunk, nFrames);
   float* d = mScratch.d[0];
+  if (serial.linked) tavlokernels::DetectorRun(serial.filter2, LeftSource(src, 0), 0, n, mScratch.dLeft[0]);
+  const double* main = MainSource(src, 0, n);
   if (kn.preampBesideDetector && mPreampOsL.GetRate() == 1)
   {
-    kn.preampBesideDetector(inputs[0], inputs[1], n, mScratch.pL, mScratch.pR, filter, detSrc, d);
+    kn.preampBesideDetector(inputs[0], inputs[1], n, mScratch.pL, mScratch.pR, serial.filter, main, d);
     return true;
   }
-  tavlokernels::DetectorRun(filter, detSrc, 0, n, d);
+  tavlokernels::DetectorRun(serial.filter, main, 0, n, d);
   return false;
 }
 
@@ -164,12 +207,14 @@ bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const do
 // chunk is quiet: nothing over the threshold and no reduction left, so the
 // gain stays at 1 for the whole chunk (each step toward a target equal to
 // the state keeps the state) and the chunk needs no targets and no steps.
-bool TavloChain::GainTargets(const TavloKernels& kn, const float* d, const double* L, const double* R, int n,
-                             double gainState)
+bool TavloChain::GainTargets(const TavloKernels& kn, int cur, const double* L, const double* R, int n, double gainState)
 {
   const Coefs& k = mCoefs;
   Scratch& sc = mScratch;
-  const int nAbove = kn.envelopes(d, n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above);
+  const int nAbove =
+    mSettings.detector == kDetectLinked
+      ? kn.envelopesLinked(sc.dLeft[cur], sc.d[cur], n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above)
+      : kn.envelopes(sc.d[cur], n, k.drive, k.oneMinusC, k.c, k.threshold, sc.env, sc.above);
   const bool quiet = nAbove == 0 && gainState == 1.0;
   if (!quiet)
   {
@@ -206,41 +251,57 @@ bool TavloChain::GainTargets(const TavloKernels& kn, const float* d, const doubl
 }
 
 void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet,
-                                          const double* nextSrc, int nNext, float* dNext)
+                                          const DetectorSources& src, int start, int nNext, int next)
 {
-  const Biquad filterBefore = serial.filter;
-  kn.detectorProducts(filterBefore, nextSrc, nNext, mScratch.xa0, mScratch.xa1, mScratch.xa2);
+  Scratch& sc = mScratch;
+  const double* mainSrc = MainSource(src, start, nNext);
+  const double* leftSrc = serial.linked ? LeftSource(src, start) : nullptr;
+  const Biquad filterBefore = serial.filter, leftBefore = serial.filter2;
+  kn.detectorProducts(filterBefore, mainSrc, nNext, sc.xa0, sc.xa1, sc.xa2);
+  if (serial.linked) kn.detectorProducts(leftBefore, leftSrc, nNext, sc.xb0, sc.xb1, sc.xb2);
   serial.nNext = nNext;
   kn.serial(serial, quiet);
-  if (!tavlokernels::DetectorToFloat(mScratch.dOut, nNext, dNext))
+  // A frame whose detector was not finite: the filter again from the
+  // chunk's start, clearing it where it must.
+  if (!tavlokernels::DetectorToFloat(sc.dOut, nNext, sc.d[next]))
   {
-    // A frame whose detector was not finite: the filter again from the
-    // chunk's start, clearing it where it must.
     serial.filter = filterBefore;
-    tavlokernels::DetectorRun(serial.filter, nextSrc, 0, nNext, dNext);
+    tavlokernels::DetectorRun(serial.filter, mainSrc, 0, nNext, sc.d[next]);
+  }
+  if (serial.linked && !tavlokernels::DetectorToFloat(sc.dOut2, nNext, sc.dLeft[next]))
+  {
+    serial.filter2 = leftBefore;
+    tavlokernels::DetectorRun(serial.filter2, leftSrc, 0, nNext, sc.dLeft[next]);
   }
 }
 
-// Bypass passes the input through; a switch fades between the two.
-void TavloChain::MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR, int n)
+// Listen plays what the detector hears (Linked: each side its own channel);
+// Bypass passes the input through; each switch fades.
+void TavloChain::MixChunk(const TavloKernels& kn, int cur, const double* L, const double* R, double* outL, double* outR,
+                          int n)
 {
   const Scratch& sc = mScratch;
   const bool oversampled = mPreampOsL.GetRate() != 1;
   const double* dL = oversampled ? sc.dL : L;
   const double* dR = oversampled ? sc.dR : R;
   const double wet = tavloeq::WetShare(mSettings.mix), dry = 1.0 - wet;
-  const bool bypass = mSettings.bypass == 1;
+  const bool listen = mSettings.listen == 1, bypass = mSettings.bypass == 1;
+  mListenFade.SetTarget(listen);
   mBypassFade.SetTarget(bypass);
-  if (mBypassFade.AtA())
+  if (mListenFade.AtA() && mBypassFade.AtA())
+  {
     kn.mix(sc.y, sc.pL, sc.pR, dL, dR, wet, dry, mSettings.outputGain, outL, outR, n);
-  else
-    tavlokernels::MixFading(mBypassFade, bypass, sc.y, sc.pL, sc.pR, dL, dR, L, R, wet, dry, mSettings.outputGain, outL,
-                            outR, n);
+    return;
+  }
+  const float* heardL = mSettings.detector == kDetectLinked ? sc.dLeft[cur] : sc.d[cur];
+  const tavlokernels::TavloFadingSwitches sw{mListenFade, listen, heardL, sc.d[cur], mBypassFade, bypass};
+  tavlokernels::MixFading(sw, sc.y, sc.pL, sc.pR, dL, dR, L, R, wet, dry, mSettings.outputGain, outL, outR, n);
 }
 
 void TavloChain::SerialEnd(const TavloChunkSerial& serial)
 {
   mDetectorFilter = serial.filter;
+  mLeftFilter = serial.filter2;
   mGainSmoother = serial.smoother;
   mMeter = serial.meter;
   mGainState = serial.gainState;
@@ -253,12 +314,15 @@ void TavloChain::Restart()
   mGainSmoother = NumSmooth(tavloeq::kSmootherPole, tavloeq::kSmootherStart);
   mMeter = VUClass(tavloeq::kMeterStart);
   mDetectorFilter = Biquad();
+  mLeftFilter = Biquad();
+  mDetector = kDetectRight;
   mCoefs = Coefs();
   for (OverSampler<double>* os : {&mPreampOsL, &mPreampOsR, &mDryOsL, &mDryOsR})
   {
     os->SetFactor(kNoOs, tavloeq::kOversampleResetSize);
     os->ClearState();
   }
+  mListenFade = IFxFade();
   mBypassFade = IFxFade();
 }
 

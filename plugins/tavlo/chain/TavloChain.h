@@ -76,14 +76,30 @@ private:
   };
   void UpdateCoefs();
 
+  // What the detector hears in a block: the channel its filter runs on
+  // (the right, the left, or their mid), and with Linked the left besides.
+  struct DetectorSources
+  {
+    const double* hearL;
+    const double* hearR;
+    int mode;
+  };
+  DetectorSources SourcesOf(double** inputs) const;
+  // Frames [start, start + n) of the source of the detector's filter, or of
+  // the left one's (Linked); null for silence.
+  const double* MainSource(const DetectorSources& src, int start, int n);
+  static const double* LeftSource(const DetectorSources& src, int start);
+
   // The stages of a block, in order.
   void SwitchOversampling();
+  void SwitchDetector();
   TavloChunkSerial SerialStart();
-  bool FirstDetector(const TavloKernels& kn, double** inputs, const double* detSrc, int nFrames, Biquad& filter);
-  bool GainTargets(const TavloKernels& kn, const float* d, const double* L, const double* R, int n, double gainState);
-  void SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet, const double* nextSrc,
-                                int nNext, float* dNext);
-  void MixChunk(const TavloKernels& kn, const double* L, const double* R, double* outL, double* outR, int n);
+  bool FirstDetector(const TavloKernels& kn, double** inputs, const DetectorSources& src, int nFrames,
+                     TavloChunkSerial& serial);
+  bool GainTargets(const TavloKernels& kn, int cur, const double* L, const double* R, int n, double gainState);
+  void SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet,
+                                const DetectorSources& src, int start, int nNext, int next);
+  void MixChunk(const TavloKernels& kn, int cur, const double* L, const double* R, double* outL, double* outR, int n);
   void SerialEnd(const TavloChunkSerial& serial);
   tavlokernels::StrandOversamplers Oversamplers() { return {mPreampOsL, mPreampOsR, mDryOsL, mDryOsR}; }
 
@@ -95,8 +111,13 @@ private:
   VUClass mMeter{tavloeq::kMeterStart};
   std::atomic<double> mMeterOut{0.0};
   Biquad mDetectorFilter;  // high-pass in the detector path
-  // Between the processed signal (A) and the input (B) as Bypass asks.
-  IFxFade mBypassFade;
+  // Linked: the left channel's high-pass; cleared whenever the detector's
+  // mode changes, so a return to Linked does not hear the past.
+  Biquad mLeftFilter;
+  int mDetector = kDetectRight;
+  // Between the processed signal (A) and what the detector hears (B) as
+  // Listen asks, and between that and the input (B) as Bypass asks.
+  IFxFade mListenFade, mBypassFade;
   // Always switched together, so all four share one factor: none or four
   // times, so no buffers for higher rates are kept. Destroyed in reverse
   // order of declaration.
@@ -117,7 +138,9 @@ private:
     // The odd padding keeps arrays that are written and read in the same
     // loop from sharing their address bits below 4 KiB, which the processor
     // would otherwise take for a dependency between them.
-    float d[2][kChunk + 16];  // detector, this chunk's and the next one's
+    float d[2][kChunk + 16];      // detector, this chunk's and the next one's
+    float dLeft[2][kChunk + 48];  // Linked: the left channel's
+    double mid[kChunk + 72];      // Mid: the next chunk's source
     // The gain computer's envelope and the frames where it is over the
     // threshold (listed in above, flagged in reduce). For every frame, an
     // interval holding the target gain: [1, 1] with no reduction, NaN bounds
@@ -133,6 +156,7 @@ private:
     // The next chunk's detector: its input's products with the filter's
     // feed-forward coefficients, and the filter's outputs.
     double xa0[kChunk + 8], xa1[kChunk + 88], xa2[kChunk + 104], dOut[kChunk + 120];
+    double xb0[kChunk + 136], xb1[kChunk + 152], xb2[kChunk + 168], dOut2[kChunk + 184];
     double pL[kChunk + 8], pR[kChunk + 24], dL[kChunk + 40], dR[kChunk + 56];
     double osWork[tavlokernels::kStrandWorkSize];
   };

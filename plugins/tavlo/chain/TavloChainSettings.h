@@ -1,5 +1,18 @@
 #pragma once
 
+// Which channels the detector hears, of the main input or, when Sidechain
+// selects it, of the side-chain: one of them, both (each through its own
+// high-pass and the curve, the louder envelope frame by frame), or their
+// mid, (L + R) / 2.
+enum ETavloDetector
+{
+  kDetectRight = 0,
+  kDetectLeft,
+  kDetectLinked,
+  kDetectMid,
+  kNumDetectors
+};
+
 // What the chain works with for one block, in the units it reads them. They
 // hold for the whole block: the switches too change only between blocks.
 struct TavloChainSettings
@@ -14,4 +27,6 @@ struct TavloChainSettings
   int oversample = 0;       // 1: four times
   int bypass = 0;           // 1: the input passes (after a short fade)
   int sidechain = 1;        // 1: the detector hears the main input, else the side-chain
+  int detector = kDetectRight;
+  int listen = 0;  // 1: the outputs play what the detector hears (after a short fade)
 };

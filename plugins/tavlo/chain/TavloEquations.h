@@ -6,15 +6,18 @@
 // kernels/ restate stages of it for speed and are tested against it, bit for
 // bit. A change to the sound starts here.
 //
-// The chain, per frame (L, R the main input; S the detector's source):
+// The chain, per frame (L, R the main input; S the detector's source: one
+// channel, or MidSource of two):
 //   d   = DetectorStep(hpf, S)                 high-passed, in single precision
 //   g   = TargetGain(d, ...)                   1, or the curve's gain above the threshold
+//         (Linked: both channels, each through its own high-pass: TargetGainLinked)
 //   gs  = BallisticStep(gs, g, attack, release)
 //   y   = SmoothGain(smoother, gs)             the gain the signal meets, a float
 //   gs  = 1 when Input is 0                    (held: Input 0 never reduces)
 //   meter: MeterStep(meter, gs)
 //   pX  = PreampCurve(X), dX = X               (both through the 4x oversamplers when on)
-//   out = Mix(y, pX, dX, wet, dry, outputGain), faded toward X by Bypass
+//   out = Mix(y, pX, dX, wet, dry, outputGain), faded toward d by Listen
+//         (Linked: each channel's own d), then toward X by Bypass
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +77,9 @@ inline void SetDetectorFilter(Biquad& filter, double hpfFreq, double sampleRate)
 
 // ---- detector ----
 
+// The mid of two channels, as the Mid detector hears them.
+inline double MidSource(double left, double right) { return (left + right) / 2.0; }
+
 // The detector's source through the high-pass, in single precision. A
 // non-finite output clears the filter, so it cannot stick.
 inline float DetectorStep(Biquad& filter, double src)
@@ -115,15 +121,35 @@ inline double ExactGain(double env, double left, double right, double input)
   return std::exp(((kLevelScale * std::log(env) + input) * (1.0 / ratio) - input) / kLevelScale) / env;
 }
 
-// What the detector's value d asks of the gain: 1 where the driven value is
-// not above 0 (the curve is 0 there) or the envelope not over the threshold.
+// The envelope the detector's value d drives: 0 where the driven value is
+// not above 0 (the curve is 0 there; NaN included).
+inline double ChannelEnvelope(float d, double drive, double c, double oneMinusC)
+{
+  const double x = drive * d;
+  return x > 0.0 ? Envelope(DetectorCurve(x), c, oneMinusC) : 0.0;
+}
+
+// The gain an envelope asks for: 1 unless it is over the threshold (which
+// is above 0 for every Input).
+inline double GainFor(double env, double threshold, double left, double right, double input)
+{
+  return env > threshold ? ExactGain(env, left, right, input) : 1.0;
+}
+
 inline double TargetGain(float d, double drive, double c, double oneMinusC, double threshold, double left, double right,
                          double input)
 {
-  const double x = drive * d;
-  if (!(x > 0.0)) return 1.0;
-  const double env = Envelope(DetectorCurve(x), c, oneMinusC);
-  return env > threshold ? ExactGain(env, left, right, input) : 1.0;
+  return GainFor(ChannelEnvelope(d, drive, c, oneMinusC), threshold, left, right, input);
+}
+
+// Linked: the louder of the two channels' envelopes, so a peak on either
+// channel asks for the reduction it would ask for alone.
+inline double TargetGainLinked(float dLeft, float dRight, double drive, double c, double oneMinusC, double threshold,
+                               double left, double right, double input)
+{
+  const double env =
+    std::max(ChannelEnvelope(dLeft, drive, c, oneMinusC), ChannelEnvelope(dRight, drive, c, oneMinusC));
+  return GainFor(env, threshold, left, right, input);
 }
 
 // The ballistic gain's step toward g. When the gain already equals its
@@ -211,11 +237,11 @@ inline double Mix(double y, double preamp, double dry, double wet, double drySha
   return (w * wet + dry * dryShare) * outputGain;
 }
 
-// Bypass for one frame: the input's weight, 0 processed and 1 the input,
-// the fade advancing only while between the two.
-inline double BypassWeight(IFxFade& fade, bool bypass)
+// A switch for one frame (Listen, Bypass): the weight of what it switches
+// to (0 none, 1 all of it), the fade advancing only while between the two.
+inline double SwitchWeight(IFxFade& fade, bool on)
 {
-  fade.SetTarget(bypass);
+  fade.SetTarget(on);
   if (fade.AtB()) return 1.0;
   if (fade.AtA()) return 0.0;
   return fade.Next();

@@ -28,13 +28,16 @@ public:
   double GainState() const { return mGainState; }
 
 private:
-  void Frame(double L, double R, double S, double& outL, double& outR);
+  void Frame(double L, double R, double SL, double SR, double& outL, double& outR);
 
   TavloChainSettings mSettings;
   double mGainState = 1.0;
   NumSmooth mSmoother{tavloeq::kSmootherPole, tavloeq::kSmootherStart};
   VUClass mMeter{tavloeq::kMeterStart};
-  Biquad mDetectorFilter;
-  IFxFade mBypassFade;
+  // The detector's high-pass, and the left channel's while Linked (cleared
+  // whenever the detector's mode changes).
+  Biquad mDetectorFilter, mLeftFilter;
+  int mDetector = kDetectRight;
+  IFxFade mListenFade, mBypassFade;
   OverSampler<double> mPreampL, mPreampR, mDryL, mDryR;
 };

@@ -1,9 +1,11 @@
-// Restates tavloeq::DetectorCurve and tavloeq::Envelope over a chunk, two
-// (SSE2) or four (AVX2) frames at a time, listing the frames over the
-// threshold. Pinned by TavloKernels.EachKernelIsItsEquation.
+// Restates tavloeq::ChannelEnvelope (tavloeq::DetectorCurve and
+// tavloeq::Envelope) over a chunk, two (SSE2) or four (AVX2) frames at a
+// time, of one detector or of two (Linked: the louder envelope), listing the
+// frames over the threshold. Pinned by TavloKernels.EachKernelIsItsEquation.
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -18,23 +20,26 @@ namespace
 
 const WideCurve kWideDetector(detector_table);
 
-// Frames whose driven detector value is not above zero (negative, zero,
-// NaN) have no reduction: the curve is 0 at 0. Only the frames listed in
-// above have their envelope written: only they read it.
-int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
-                      unsigned short* above, int i, int count)
+// The envelope's constants for a chunk, two lanes.
+struct EnvTwo
 {
   const double* v = kWideDetector.v;
-  const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
-  const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0);
-  const __m128d vLast = _mm_set1_pd(v[199]), vOneMinusC = _mm_set1_pd(oneMinusC), vC = _mm_set1_pd(c);
-  const __m128d vThr = _mm_set1_pd(threshold);
-  for (; i + 2 <= n; i += 2)
+  __m128d drive, scale = _mm_set1_pd(static_cast<double>(detector_table.scale)), zero = _mm_setzero_pd(),
+                 last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0), vLast = _mm_set1_pd(kWideDetector.v[199]),
+                 oneMinusC, c, thr;
+  EnvTwo(double drive_, double oneMinusC_, double c_, double threshold)
+    : drive(_mm_set1_pd(drive_)), oneMinusC(_mm_set1_pd(oneMinusC_)), c(_mm_set1_pd(c_)), thr(_mm_set1_pd(threshold))
   {
-    const __m128d x =
-      _mm_mul_pd(vDrive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)))));
-    const __m128d valid = _mm_cmpgt_pd(x, zero);
-    const __m128d t = _mm_mul_pd(x, vScale);
+  }
+  __m128d Driven(const float* d) const
+  {
+    return _mm_mul_pd(drive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d)))));
+  }
+  // Frames whose driven value is not above zero (negative, zero, NaN; not
+  // valid) come out +0: their table position is 0, where the curve is 0.
+  __m128d Envelope(__m128d x, __m128d valid) const
+  {
+    const __m128d t = _mm_mul_pd(x, scale);
     const __m128d big = _mm_cmpge_pd(t, last);
     // Lanes that take no table read get position 0, a safe index.
     const __m128d tc = _mm_and_pd(_mm_andnot_pd(big, valid), t);
@@ -44,23 +49,65 @@ int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, dou
     const __m128d a = _mm_set_pd(v[i1], v[i0]), b = _mm_set_pd(v[i1 + 1], v[i0 + 1]);
     const __m128d interp = _mm_add_pd(_mm_mul_pd(a, _mm_sub_pd(one, f)), _mm_mul_pd(b, f));
     const __m128d E = _mm_or_pd(_mm_and_pd(big, vLast), _mm_andnot_pd(big, interp));
-    const __m128d s = _mm_mul_pd(vOneMinusC, E);
+    const __m128d s = _mm_mul_pd(oneMinusC, E);
     const __m128d rs = _mm_sqrt_pd(s);
-    const __m128d alt = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(vOneMinusC, E), _mm_mul_pd(vC, s)));
+    const __m128d alt = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(oneMinusC, E), _mm_mul_pd(c, s)));
     const __m128d useE = _mm_cmpgt_pd(E, rs);
-    const __m128d e = _mm_or_pd(_mm_and_pd(useE, E), _mm_andnot_pd(useE, alt));
+    return _mm_or_pd(_mm_and_pd(useE, E), _mm_andnot_pd(useE, alt));
+  }
+};
+
+// Appends frames i and i + 1 where m has their bits.
+inline int ListTwo(unsigned short* above, int count, int i, int m)
+{
+  above[count] = static_cast<unsigned short>(i);
+  count += m & 1;
+  above[count] = static_cast<unsigned short>(i + 1);
+  return count + (m >> 1);
+}
+
+// Only the frames listed in above have their envelope written: only they
+// read it.
+int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
+                      unsigned short* above, int i, int count)
+{
+  const EnvTwo k(drive, oneMinusC, c, threshold);
+  for (; i + 2 <= n; i += 2)
+  {
+    const __m128d x = k.Driven(d + i);
+    const __m128d valid = _mm_cmpgt_pd(x, k.zero);
+    const __m128d e = k.Envelope(x, valid);
     _mm_storeu_pd(env + i, e);
-    const int m = _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, vThr)));
-    above[count] = static_cast<unsigned short>(i);
-    count += m & 1;
-    above[count] = static_cast<unsigned short>(i + 1);
-    count += m >> 1;
+    count = ListTwo(above, count, i, _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, k.thr))));
   }
   for (; i < n; ++i)
   {
     const double x = drive * d[i];
     if (!(x > 0.0)) continue;
     const double e = tavloeq::Envelope(tavloeq::DetectorCurve(x), c, oneMinusC);
+    env[i] = e;
+    if (e > threshold) above[count++] = static_cast<unsigned short>(i);
+  }
+  return count;
+}
+
+int LinkedSse2From(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c, double threshold,
+                   double* env, unsigned short* above, int i, int count)
+{
+  const EnvTwo k(drive, oneMinusC, c, threshold);
+  for (; i + 2 <= n; i += 2)
+  {
+    const __m128d xL = k.Driven(dL + i), xR = k.Driven(dR + i);
+    const __m128d validL = _mm_cmpgt_pd(xL, k.zero), validR = _mm_cmpgt_pd(xR, k.zero);
+    const __m128d e = _mm_max_pd(k.Envelope(xL, validL), k.Envelope(xR, validR));
+    _mm_storeu_pd(env + i, e);
+    const __m128d valid = _mm_or_pd(validL, validR);
+    count = ListTwo(above, count, i, _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, k.thr))));
+  }
+  for (; i < n; ++i)
+  {
+    const double e = std::max(tavloeq::ChannelEnvelope(dL[i], drive, c, oneMinusC),
+                              tavloeq::ChannelEnvelope(dR[i], drive, c, oneMinusC));
     env[i] = e;
     if (e > threshold) above[count++] = static_cast<unsigned short>(i);
   }
@@ -102,34 +149,26 @@ __attribute__((target("avx2"), always_inline)) inline __m256d TableFour(const do
   return _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + k[2]), v + k[3]), _mm_loadh_pd(_mm_load_sd(v + k[0]), v + k[1]));
 }
 
-}  // namespace
-
-int EnvelopesSse2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
-                  unsigned short* above)
-{
-  return EnvelopesSse2From(d, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
-}
-
-// The table read four entries at once.
-__attribute__((target("avx2"))) int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double c,
-                                                  double threshold, double* env, unsigned short* above)
+// The envelope's constants for a chunk, four lanes.
+struct EnvFour
 {
   const double* v = kWideDetector.v;
-  const __m256d vDrive = _mm256_set1_pd(drive), vScale = _mm256_set1_pd(static_cast<double>(detector_table.scale));
-  const __m256d zero = _mm256_setzero_pd(), last = _mm256_set1_pd(199.0), one = _mm256_set1_pd(1.0);
-  const __m256d vLast = _mm256_set1_pd(v[199]), vOneMinusC = _mm256_set1_pd(oneMinusC), vC = _mm256_set1_pd(c);
-  const __m256d vThr = _mm256_set1_pd(threshold);
-  int count = 0;
-  int i = 0;
-  for (; i + 4 <= n; i += 4)
+  __m256d drive, scale, zero, last, one, vLast, oneMinusC, c, thr;
+  __attribute__((target("avx2"), always_inline)) EnvFour(double drive_, double oneMinusC_, double c_, double threshold)
+    : drive(_mm256_set1_pd(drive_)), scale(_mm256_set1_pd(static_cast<double>(detector_table.scale))),
+      zero(_mm256_setzero_pd()), last(_mm256_set1_pd(199.0)), one(_mm256_set1_pd(1.0)),
+      vLast(_mm256_set1_pd(kWideDetector.v[199])), oneMinusC(_mm256_set1_pd(oneMinusC_)), c(_mm256_set1_pd(c_)),
+      thr(_mm256_set1_pd(threshold))
   {
-    const __m256d x = _mm256_mul_pd(vDrive, _mm256_cvtps_pd(_mm_loadu_ps(d + i)));
-    const __m256d valid = _mm256_cmp_pd(x, zero, _CMP_GT_OQ);
-    // A group with no driven value above zero (the detector's negative
-    // half-waves, about half of all frames, in runs) has no frame over the
-    // threshold, and no one reads the envelope of such frames.
-    if (_mm256_movemask_pd(valid) == 0) continue;
-    const __m256d t = _mm256_mul_pd(x, vScale);
+  }
+  __attribute__((target("avx2"), always_inline)) __m256d Driven(const float* d) const
+  {
+    return _mm256_mul_pd(drive, _mm256_cvtps_pd(_mm_loadu_ps(d)));
+  }
+  // The table read four entries at once; not valid lanes come out +0.
+  __attribute__((target("avx2"), always_inline)) __m256d Envelope(__m256d x, __m256d valid) const
+  {
+    const __m256d t = _mm256_mul_pd(x, scale);
     const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
     // Lanes that take no table read get position 0, a safe index.
     const __m256d tc = _mm256_and_pd(_mm256_andnot_pd(big, valid), t);
@@ -138,18 +177,75 @@ __attribute__((target("avx2"))) int EnvelopesAvx2(const float* d, int n, double 
     const __m256d a = TableFour(v, idx), b = TableFour(v + 1, idx);
     const __m256d interp = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
     const __m256d E = _mm256_blendv_pd(interp, vLast, big);
-    const __m256d s = _mm256_mul_pd(vOneMinusC, E);
+    const __m256d s = _mm256_mul_pd(oneMinusC, E);
     const __m256d rs = _mm256_sqrt_pd(s);
-    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(vOneMinusC, E), _mm256_mul_pd(vC, s)));
-    const __m256d e = _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(oneMinusC, E), _mm256_mul_pd(c, s)));
+    return _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+  }
+};
+
+// Appends the four frames from i whose bits m has, with one store.
+__attribute__((always_inline)) inline int ListFour(unsigned short* above, int count, int i, int m)
+{
+  // The four frames' indexes, those over the threshold first.
+  const uint64_t indexes = static_cast<uint64_t>(i) * 0x0001000100010001ull + kAboveLists.offsets[m];
+  std::memcpy(above + count, &indexes, sizeof indexes);
+  return count + kAboveLists.count[m];
+}
+
+}  // namespace
+
+int EnvelopesSse2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
+                  unsigned short* above)
+{
+  return EnvelopesSse2From(d, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
+}
+
+int EnvelopesLinkedSse2(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c,
+                        double threshold, double* env, unsigned short* above)
+{
+  return LinkedSse2From(dL, dR, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
+}
+
+__attribute__((target("avx2"))) int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double c,
+                                                  double threshold, double* env, unsigned short* above)
+{
+  const EnvFour k(drive, oneMinusC, c, threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d x = k.Driven(d + i);
+    const __m256d valid = _mm256_cmp_pd(x, k.zero, _CMP_GT_OQ);
+    // A group with no driven value above zero (the detector's negative
+    // half-waves, about half of all frames, in runs) has no frame over the
+    // threshold, and no one reads the envelope of such frames.
+    if (_mm256_movemask_pd(valid) == 0) continue;
+    const __m256d e = k.Envelope(x, valid);
     _mm256_storeu_pd(env + i, e);
-    const int m = _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, vThr, _CMP_GT_OQ)));
-    // The four frames' indexes, those over the threshold first, in one store.
-    const uint64_t indexes = static_cast<uint64_t>(i) * 0x0001000100010001ull + kAboveLists.offsets[m];
-    std::memcpy(above + count, &indexes, sizeof indexes);
-    count += kAboveLists.count[m];
+    count = ListFour(above, count, i, _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, k.thr, _CMP_GT_OQ))));
   }
   return EnvelopesSse2From(d, n, drive, oneMinusC, c, threshold, env, above, i, count);
+}
+
+__attribute__((target("avx2"))) int EnvelopesLinkedAvx2(const float* dL, const float* dR, int n, double drive,
+                                                        double oneMinusC, double c, double threshold, double* env,
+                                                        unsigned short* above)
+{
+  const EnvFour k(drive, oneMinusC, c, threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m256d xL = k.Driven(dL + i), xR = k.Driven(dR + i);
+    const __m256d validL = _mm256_cmp_pd(xL, k.zero, _CMP_GT_OQ), validR = _mm256_cmp_pd(xR, k.zero, _CMP_GT_OQ);
+    const __m256d valid = _mm256_or_pd(validL, validR);
+    if (_mm256_movemask_pd(valid) == 0) continue;
+    const __m256d e = _mm256_max_pd(k.Envelope(xL, validL), k.Envelope(xR, validR));
+    _mm256_storeu_pd(env + i, e);
+    count = ListFour(above, count, i, _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, k.thr, _CMP_GT_OQ))));
+  }
+  return LinkedSse2From(dL, dR, n, drive, oneMinusC, c, threshold, env, above, i, count);
 }
 
 }  // namespace tavlokernels

@@ -19,6 +19,9 @@ using TavloPreampKernel = void (*)(const double* in, double* out, int n);
 // threshold in above and returns how many.
 using TavloEnvelopeKernel = int (*)(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
                                     double* env, unsigned short* above);
+// The same for two detectors (Linked): the louder envelope of each frame.
+using TavloLinkedEnvelopeKernel = int (*)(const float* dL, const float* dR, int n, double drive, double oneMinusC,
+                                          double c, double threshold, double* env, unsigned short* above);
 using TavloEstimateKernel = void (*)(const double* env, const double* left, const double* right, double input, int n,
                                      double* lo, double* hi);
 using TavloProductsKernel = void (*)(const Biquad& filter, const double* src, int n, double* xa0, double* xa1,
@@ -35,6 +38,7 @@ struct TavloKernels
   simdpath::Path path;  // the oversamplers' loops follow it
   TavloPreampKernel preamp;
   TavloEnvelopeKernel envelopes;
+  TavloLinkedEnvelopeKernel envelopesLinked;
   TavloEstimateKernel estimateGains;
   TavloProductsKernel detectorProducts;
   TavloSerialKernel serial;
@@ -62,6 +66,10 @@ int EnvelopesSse2(const float* d, int n, double drive, double oneMinusC, double 
                   unsigned short* above);
 int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
                   unsigned short* above);
+int EnvelopesLinkedSse2(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c,
+                        double threshold, double* env, unsigned short* above);
+int EnvelopesLinkedAvx2(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c,
+                        double threshold, double* env, unsigned short* above);
 
 // Detector: tavloeq::DetectorStep, over frames [from, to) of src (silence
 // for a null source); inline, for the loops that run it beside others.
@@ -79,13 +87,23 @@ void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* p
 void SerialSse2(TavloChunkSerial& c, bool quiet);
 void SerialAvx512(TavloChunkSerial& c, bool quiet);
 
-// Mix: tavloeq::Mix; MixFading adds tavloeq::BypassWeight (any path: it
-// runs only while Bypass fades or holds).
+// Mix: tavloeq::Mix; MixFading adds Listen and Bypass through
+// tavloeq::SwitchWeight (any path: it runs only while one of them fades or
+// holds). listenL and listenR: what the detector hears, each output's.
 void MixSse2(const float* y, const double* pL, const double* pR, const double* dL, const double* dR, double wet,
              double dry, double outputGain, double* outL, double* outR, int n);
 void MixAvx2(const float* y, const double* pL, const double* pR, const double* dL, const double* dR, double wet,
              double dry, double outputGain, double* outL, double* outR, int n);
-void MixFading(IFxFade& fade, bool bypass, const float* y, const double* pL, const double* pR, const double* dL,
+struct TavloFadingSwitches
+{
+  IFxFade& listenFade;
+  bool listen;
+  const float* listenL;
+  const float* listenR;
+  IFxFade& bypassFade;
+  bool bypass;
+};
+void MixFading(const TavloFadingSwitches& sw, const float* y, const double* pL, const double* pR, const double* dL,
                const double* dR, const double* L, const double* R, double wet, double dry, double outputGain,
                double* outL, double* outR, int n);
 

@@ -1,6 +1,6 @@
 // Restates tavloeq::Mix over a chunk, two (SSE2) or four (AVX2) frames at a
-// time, and with tavloeq::BypassWeight frame by frame while Bypass fades or
-// holds. Pinned by TavloKernels.EachKernelIsItsEquation.
+// time, and with tavloeq::SwitchWeight frame by frame while Listen or Bypass
+// fades or holds. Pinned by TavloKernels.EachKernelIsItsEquation.
 
 #include <immintrin.h>
 
@@ -59,21 +59,22 @@ __attribute__((target("avx2"))) void MixAvx2(const float* y, const double* pL, c
   if (i < n) MixSse2(y + i, pL + i, pR + i, dL + i, dR + i, wet, dry, outputGain, outL + i, outR + i, n - i);
 }
 
-void MixFading(IFxFade& fade, bool bypass, const float* y, const double* pL, const double* pR, const double* dL,
+void MixFading(const TavloFadingSwitches& sw, const float* y, const double* pL, const double* pR, const double* dL,
                const double* dR, const double* L, const double* R, double wet, double dry, double outputGain,
                double* outL, double* outR, int n)
 {
   for (int i = 0; i < n; ++i)
   {
-    const double w = tavloeq::BypassWeight(fade, bypass);
+    const double wListen = tavloeq::SwitchWeight(sw.listenFade, sw.listen);
+    const double w = tavloeq::SwitchWeight(sw.bypassFade, sw.bypass);
     if (w >= 1.0)
     {
       outL[i] = L[i];
       outR[i] = R[i];
       continue;
     }
-    const double l = tavloeq::Mix(y[i], pL[i], dL[i], wet, dry, outputGain);
-    const double r = tavloeq::Mix(y[i], pR[i], dR[i], wet, dry, outputGain);
+    const double l = IFxFade::Mix(tavloeq::Mix(y[i], pL[i], dL[i], wet, dry, outputGain), sw.listenL[i], wListen);
+    const double r = IFxFade::Mix(tavloeq::Mix(y[i], pR[i], dR[i], wet, dry, outputGain), sw.listenR[i], wListen);
     outL[i] = IFxFade::Mix(l, L[i], w);
     outR[i] = IFxFade::Mix(r, R[i], w);
   }

@@ -64,14 +64,15 @@ __attribute__((always_inline)) inline double GainStep(const TavloChunkSerial& c,
 // non-finite smoother or meter. Both are recurrences that keep a non-finite
 // value for good once they take one, so their states at the end of the
 // chunk tell whether any frame needed a recovery (RunChunkSerial then runs
-// the chunk again with the checks). kDetector: the next chunk's filter runs
-// beside; kQuiet: the gain stays at 1; kHeld: Input 0 holds the gain at 1
-// after each step.
-template <bool kQuiet, bool kHeld, bool kDetector, class Quotient>
+// the chunk again with the checks). kDetectors: how many of the next
+// chunk's filters run beside (Linked: two); kQuiet: the gain stays at 1;
+// kHeld: Input 0 holds the gain at 1 after each step.
+template <bool kQuiet, bool kHeld, int kDetectors, class Quotient>
 __attribute__((always_inline)) inline void RunFrames(TavloChunkSerial& c, int begin, int end, Quotient quotient)
 {
   // Locals, so that the state stays in registers.
   Biquad filter = c.filter;
+  Biquad filter2 = c.filter2;
   NumSmooth smoother = c.smoother;
   VUClass meter = c.meter;
   double gainState = c.gainState;
@@ -79,13 +80,15 @@ __attribute__((always_inline)) inline void RunFrames(TavloChunkSerial& c, int be
   float* const y = c.y;
   for (int i = begin; i < end; ++i)
   {
-    if constexpr (kDetector) c.dOut[i] = filter.processProducts(c.xa0[i], c.xa1[i], c.xa2[i]);
+    if constexpr (kDetectors >= 1) c.dOut[i] = filter.processProducts(c.xa0[i], c.xa1[i], c.xa2[i]);
+    if constexpr (kDetectors == 2) c.dOut2[i] = filter2.processProducts(c.xb0[i], c.xb1[i], c.xb2[i]);
     if constexpr (!kQuiet) gainState = GainStep(c, i, gainState, quotient);
     y[i] = smoother.Process(static_cast<float>(gainState));
     if constexpr (kHeld) gainState = 1.0;
     meter.ProcessWithCoef(1.0 - gainState, meterCoef);
   }
   c.filter = filter;
+  if constexpr (kDetectors == 2) c.filter2 = filter2;
   c.smoother = smoother;
   c.meter = meter;
   c.gainState = gainState;
@@ -118,8 +121,11 @@ __attribute__((always_inline)) inline void RunChunkSerial(TavloChunkSerial& c, Q
   const NumSmooth smoother = c.smoother;
   const VUClass meter = c.meter;
   const double gainState = c.gainState;
-  RunFrames<kQuiet, kHeld, true>(c, 0, c.nNext, quotient);
-  RunFrames<kQuiet, kHeld, false>(c, c.nNext, c.n, quotient);
+  if (c.linked)
+    RunFrames<kQuiet, kHeld, 2>(c, 0, c.nNext, quotient);
+  else
+    RunFrames<kQuiet, kHeld, 1>(c, 0, c.nNext, quotient);
+  RunFrames<kQuiet, kHeld, 0>(c, c.nNext, c.n, quotient);
   if (__builtin_expect(!(std::isfinite(c.smoother.GetState()) && std::isfinite(c.meter.GetState())), 0))
   {
     c.smoother = smoother;
