@@ -88,6 +88,7 @@ BENCHMARK(BM_Music)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Arg
 
 // The chain as its equations state it, frame by frame, beside the fast
 // chain on the same blocks and settings (Input 80): what the kernels buy.
+// Second argument: the detector's mode (0 right, 1 left, 2 linked, 3 mid).
 template <class ChainType>
 void BM_Equations(benchmark::State& state)
 {
@@ -100,6 +101,7 @@ void BM_Equations(benchmark::State& state)
   s.attack = 0.005;
   s.release = 0.3;
   s.oversample = static_cast<int>(state.range(0));
+  s.detector = static_cast<int>(state.range(1));
   chain->SetSettings(s);
   std::vector<double> outL(kBlock), outR(kBlock);
   const size_t nBlocks = sig.L.size() / kBlock;
@@ -118,8 +120,12 @@ void BM_Equations(benchmark::State& state)
   }
   SetCounters(state, frames);
 }
-BENCHMARK_TEMPLATE(BM_Equations, TavloChain)->Arg(0)->Arg(1)->ArgName("oversample");
-BENCHMARK_TEMPLATE(BM_Equations, TavloReferenceChain)->Arg(0)->Arg(1)->ArgName("oversample");
+BENCHMARK_TEMPLATE(BM_Equations, TavloChain)
+  ->ArgsProduct({{0, 1}, {kDetectRight, kDetectLeft, kDetectLinked, kDetectMid}})
+  ->ArgNames({"oversample", "detector"});
+BENCHMARK_TEMPLATE(BM_Equations, TavloReferenceChain)
+  ->ArgsProduct({{0, 1}, {kDetectRight, kDetectLinked}})
+  ->ArgNames({"oversample", "detector"});
 
 // A fixed amount of work at Input 80 (compression on most of the music),
 // for counting instructions per frame under callgrind:

@@ -118,16 +118,15 @@ TEST(TavloKernels, EachKernelIsItsEquation)
     EXPECT_EQ(count, want);
     EXPECT_GT(count, 10);
 
-    // Linked: the louder of two detectors' envelopes, the edge buffer
-    // against itself reversed.
+    // Linked: the louder of two detectors' values, the edge buffer (its NaN
+    // and infinities on either side) against itself reversed.
     std::vector<float> xr(xf.rbegin(), xf.rend());
     const int linked =
       kn->envelopesLinked(xf.data(), xr.data(), n, kDrive, 1.0 - kC, kC, kThreshold, env.data(), above.data());
     want = 0;
     for (int i = 0; i < n; ++i)
     {
-      const double e = std::max(tavloeq::ChannelEnvelope(xf[i], kDrive, kC, 1.0 - kC),
-                                tavloeq::ChannelEnvelope(xr[i], kDrive, kC, 1.0 - kC));
+      const double e = tavloeq::ChannelEnvelope(tavloeq::LinkedDetector(xf[i], xr[i]), kDrive, kC, 1.0 - kC);
       if (!(e > kThreshold)) continue;
       ASSERT_LT(want, linked);
       ASSERT_EQ(above[want++], i);

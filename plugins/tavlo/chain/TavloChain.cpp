@@ -141,8 +141,14 @@ const double* TavloChain::MainSource(const DetectorSources& src, int start, int 
   if (src.mode == kDetectLeft) return src.hearL ? src.hearL + start : nullptr;
   if (src.mode != kDetectMid) return src.hearR ? src.hearR + start : nullptr;
   double* mid = mScratch.mid;
-  for (int i = 0; i < n; ++i)
-    mid[i] = tavloeq::MidSource(src.hearL ? src.hearL[start + i] : 0.0, src.hearR ? src.hearR[start + i] : 0.0);
+  if (src.hearL && src.hearR)
+  {
+    const double *l = src.hearL + start, *r = src.hearR + start;
+    for (int i = 0; i < n; ++i) mid[i] = tavloeq::MidSource(l[i], r[i]);
+  }
+  else
+    for (int i = 0; i < n; ++i)
+      mid[i] = tavloeq::MidSource(src.hearL ? src.hearL[start + i] : 0.0, src.hearR ? src.hearR[start + i] : 0.0);
   return mid;
 }
 
@@ -191,8 +197,12 @@ bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const De
 {
   const int n = std::min(kChunk, nFrames);
   float* d = mScratch.d[0];
-  if (serial.linked) tavlokernels::DetectorRun(serial.filter2, LeftSource(src, 0), 0, n, mScratch.dLeft[0]);
   const double* main = MainSource(src, 0, n);
+  if (serial.linked)
+  {
+    tavlokernels::DetectorRunPair(serial.filter, main, serial.filter2, LeftSource(src, 0), n, d, mScratch.dLeft[0]);
+    return false;
+  }
   if (kn.preampBesideDetector && mPreampOsL.GetRate() == 1)
   {
     kn.preampBesideDetector(inputs[0], inputs[1], n, mScratch.pL, mScratch.pR, serial.filter, main, d);

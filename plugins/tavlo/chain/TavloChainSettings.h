@@ -2,8 +2,7 @@
 
 // Which channels the detector hears, of the main input or, when Sidechain
 // selects it, of the side-chain: one of them, both (each through its own
-// high-pass and the curve, the louder envelope frame by frame), or their
-// mid, (L + R) / 2.
+// high-pass, the louder value frame by frame), or their mid, (L + R) / 2.
 enum ETavloDetector
 {
   kDetectRight = 0,

@@ -10,7 +10,8 @@
 // channel, or MidSource of two):
 //   d   = DetectorStep(hpf, S)                 high-passed, in single precision
 //   g   = TargetGain(d, ...)                   1, or the curve's gain above the threshold
-//         (Linked: both channels, each through its own high-pass: TargetGainLinked)
+//         (Linked: both channels, each through its own high-pass, the louder
+//         value of the two: TargetGainLinked)
 //   gs  = BallisticStep(gs, g, attack, release)
 //   y   = SmoothGain(smoother, gs)             the gain the signal meets, a float
 //   gs  = 1 when Input is 0                    (held: Input 0 never reduces)
@@ -142,14 +143,15 @@ inline double TargetGain(float d, double drive, double c, double oneMinusC, doub
   return GainFor(ChannelEnvelope(d, drive, c, oneMinusC), threshold, left, right, input);
 }
 
-// Linked: the louder of the two channels' envelopes, so a peak on either
-// channel asks for the reduction it would ask for alone.
+// Linked: the louder of the two channels' detector values, frame by frame,
+// so a peak on either channel asks for the reduction it would ask for alone
+// (only values above 0 drive the curve). With a NaN on the left, the left.
+inline float LinkedDetector(float dLeft, float dRight) { return std::max(dLeft, dRight); }
+
 inline double TargetGainLinked(float dLeft, float dRight, double drive, double c, double oneMinusC, double threshold,
                                double left, double right, double input)
 {
-  const double env =
-    std::max(ChannelEnvelope(dLeft, drive, c, oneMinusC), ChannelEnvelope(dRight, drive, c, oneMinusC));
-  return GainFor(env, threshold, left, right, input);
+  return TargetGain(LinkedDetector(dLeft, dRight), drive, c, oneMinusC, threshold, left, right, input);
 }
 
 // The ballistic gain's step toward g. When the gain already equals its

@@ -1,6 +1,6 @@
 // Restates tavloeq::ChannelEnvelope (tavloeq::DetectorCurve and
 // tavloeq::Envelope) over a chunk, two (SSE2) or four (AVX2) frames at a
-// time, of one detector or of two (Linked: the louder envelope), listing the
+// time, of one detector or of two (tavloeq::LinkedDetector), listing the
 // frames over the threshold. Pinned by TavloKernels.EachKernelIsItsEquation.
 
 #include <immintrin.h>
@@ -31,9 +31,12 @@ struct EnvTwo
     : drive(_mm_set1_pd(drive_)), oneMinusC(_mm_set1_pd(oneMinusC_)), c(_mm_set1_pd(c_)), thr(_mm_set1_pd(threshold))
   {
   }
-  __m128d Driven(const float* d) const
+  static __m128 Load(const float* d) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d))); }
+  __m128d Driven(const float* d) const { return _mm_mul_pd(drive, _mm_cvtps_pd(Load(d))); }
+  // LinkedDetector: maxps(r, l) is r > l ? r : l, as std::max(l, r).
+  __m128d DrivenMax(const float* dL, const float* dR) const
   {
-    return _mm_mul_pd(drive, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d)))));
+    return _mm_mul_pd(drive, _mm_cvtps_pd(_mm_max_ps(Load(dR), Load(dL))));
   }
   // Frames whose driven value is not above zero (negative, zero, NaN; not
   // valid) come out +0: their table position is 0, where the curve is 0.
@@ -97,17 +100,15 @@ int LinkedSse2From(const float* dL, const float* dR, int n, double drive, double
   const EnvTwo k(drive, oneMinusC, c, threshold);
   for (; i + 2 <= n; i += 2)
   {
-    const __m128d xL = k.Driven(dL + i), xR = k.Driven(dR + i);
-    const __m128d validL = _mm_cmpgt_pd(xL, k.zero), validR = _mm_cmpgt_pd(xR, k.zero);
-    const __m128d e = _mm_max_pd(k.Envelope(xL, validL), k.Envelope(xR, validR));
+    const __m128d x = k.DrivenMax(dL + i, dR + i);
+    const __m128d valid = _mm_cmpgt_pd(x, k.zero);
+    const __m128d e = k.Envelope(x, valid);
     _mm_storeu_pd(env + i, e);
-    const __m128d valid = _mm_or_pd(validL, validR);
     count = ListTwo(above, count, i, _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, k.thr))));
   }
   for (; i < n; ++i)
   {
-    const double e = std::max(tavloeq::ChannelEnvelope(dL[i], drive, c, oneMinusC),
-                              tavloeq::ChannelEnvelope(dR[i], drive, c, oneMinusC));
+    const double e = tavloeq::ChannelEnvelope(tavloeq::LinkedDetector(dL[i], dR[i]), drive, c, oneMinusC);
     env[i] = e;
     if (e > threshold) above[count++] = static_cast<unsigned short>(i);
   }
@@ -164,6 +165,10 @@ struct EnvFour
   __attribute__((target("avx2"), always_inline)) __m256d Driven(const float* d) const
   {
     return _mm256_mul_pd(drive, _mm256_cvtps_pd(_mm_loadu_ps(d)));
+  }
+  __attribute__((target("avx2"), always_inline)) __m256d DrivenMax(const float* dL, const float* dR) const
+  {
+    return _mm256_mul_pd(drive, _mm256_cvtps_pd(_mm_max_ps(_mm_loadu_ps(dR), _mm_loadu_ps(dL))));
   }
   // The table read four entries at once; not valid lanes come out +0.
   __attribute__((target("avx2"), always_inline)) __m256d Envelope(__m256d x, __m256d valid) const
@@ -237,11 +242,10 @@ __attribute__((target("avx2"))) int EnvelopesLinkedAvx2(const float* dL, const f
   int i = 0;
   for (; i + 4 <= n; i += 4)
   {
-    const __m256d xL = k.Driven(dL + i), xR = k.Driven(dR + i);
-    const __m256d validL = _mm256_cmp_pd(xL, k.zero, _CMP_GT_OQ), validR = _mm256_cmp_pd(xR, k.zero, _CMP_GT_OQ);
-    const __m256d valid = _mm256_or_pd(validL, validR);
+    const __m256d x = k.DrivenMax(dL + i, dR + i);
+    const __m256d valid = _mm256_cmp_pd(x, k.zero, _CMP_GT_OQ);
     if (_mm256_movemask_pd(valid) == 0) continue;
-    const __m256d e = _mm256_max_pd(k.Envelope(xL, validL), k.Envelope(xR, validR));
+    const __m256d e = k.Envelope(x, valid);
     _mm256_storeu_pd(env + i, e);
     count = ListFour(above, count, i, _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, k.thr, _CMP_GT_OQ))));
   }

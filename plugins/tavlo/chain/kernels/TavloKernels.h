@@ -19,7 +19,7 @@ using TavloPreampKernel = void (*)(const double* in, double* out, int n);
 // threshold in above and returns how many.
 using TavloEnvelopeKernel = int (*)(const float* d, int n, double drive, double oneMinusC, double c, double threshold,
                                     double* env, unsigned short* above);
-// The same for two detectors (Linked): the louder envelope of each frame.
+// The same for two detectors (Linked): the louder value of each frame.
 using TavloLinkedEnvelopeKernel = int (*)(const float* dL, const float* dR, int n, double drive, double oneMinusC,
                                           double c, double threshold, double* env, unsigned short* above);
 using TavloEstimateKernel = void (*)(const double* env, const double* left, const double* right, double input, int n,
@@ -76,6 +76,16 @@ int EnvelopesLinkedAvx2(const float* dL, const float* dR, int n, double drive, d
 inline void DetectorRun(Biquad& filter, const double* src, int from, int to, float* d)
 {
   for (int i = from; i < to; ++i) d[i] = tavloeq::DetectorStep(filter, src ? src[i] : 0.0);
+}
+// Two detectors over the same frames (Linked), in one loop: each filter is
+// a chain of dependent operations, and side by side the two overlap.
+inline void DetectorRunPair(Biquad& a, const double* srcA, Biquad& b, const double* srcB, int n, float* dA, float* dB)
+{
+  for (int i = 0; i < n; ++i)
+  {
+    dA[i] = tavloeq::DetectorStep(a, srcA ? srcA[i] : 0.0);
+    dB[i] = tavloeq::DetectorStep(b, srcB ? srcB[i] : 0.0);
+  }
 }
 void DetectorProductsScalar(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
 void DetectorProductsAvx2(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
