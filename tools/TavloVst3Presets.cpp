@@ -30,6 +30,55 @@ std::string FileName(std::string name)
   return name + ".vstpreset";
 }
 
+// The parameter that selects a program, as hosts find it.
+Vst::ParamID FindProgramParam(const vst3host::Instance& inst)
+{
+  Vst::ParamID programParam = Vst::kNoParamId;
+  for (int32 i = 0, n = inst.controller->getParameterCount(); i < n; ++i)
+  {
+    Vst::ParameterInfo info;
+    if (inst.controller->getParameterInfo(i, info) == kResultOk && (info.flags & Vst::ParameterInfo::kIsProgramChange))
+      programParam = info.id;
+  }
+  return programParam;
+}
+
+int32 ProgramCount(Vst::IUnitInfo* units, Vst::ProgramListID listId)
+{
+  int32 count = 0;
+  for (int32 i = 0; i < units->getProgramListCount(); ++i)
+  {
+    Vst::ProgramListInfo list;
+    if (units->getProgramListInfo(i, list) == kResultOk && list.id == listId) count = list.programCount;
+  }
+  return count;
+}
+
+// Selects program k and writes the state it leaves as a preset file in
+// folder; 0, or the exit code of the failure.
+int WriteProgram(vst3host::Instance& inst, Vst::IUnitInfo* units, Vst::ProgramListID listId, Vst::ParamID programParam,
+                 const TUID cid, int32 k, const std::filesystem::path& folder)
+{
+  Vst::String128 name = {};
+  if (units->getProgramName(listId, k, name) != kResultOk) return Fail("program " + std::to_string(k) + " has no name");
+  // A process call with no audio carries the parameter change, as hosts
+  // flush parameters.
+  vst3host::ParameterChanges changes;
+  changes.Add(programParam, inst.controller->plainParamToNormalized(programParam, (double)k));
+  Vst::ProcessData data;
+  data.inputParameterChanges = &changes;
+  inst.processor->process(data);
+  vst3host::MemoryStream state;
+  if (inst.component->getState(&state) != kResultOk) return Fail("getState failed for program " + std::to_string(k));
+  const std::vector<uint8_t> file = vst3host::MakeVstPreset(cid, state.Data());
+  const std::filesystem::path path = folder / FileName(vst3host::ToAscii(name));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write((const char*)file.data(), (std::streamsize)file.size());
+  out.close();
+  if (!out) return Fail("cannot write " + path.string());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -51,25 +100,13 @@ int main(int argc, char** argv)
   int rc = 0;
   Vst::IUnitInfo* units = nullptr;
   Vst::UnitInfo root;
-  Vst::ParamID programParam = Vst::kNoParamId;
-  for (int32 i = 0, n = inst.controller->getParameterCount(); i < n; ++i)
-  {
-    Vst::ParameterInfo info;
-    if (inst.controller->getParameterInfo(i, info) == kResultOk && (info.flags & Vst::ParameterInfo::kIsProgramChange))
-      programParam = info.id;
-  }
+  const Vst::ParamID programParam = FindProgramParam(inst);
   if (inst.controller->queryInterface(Vst::IUnitInfo::iid, (void**)&units) != kResultOk || !units ||
       units->getUnitInfo(0, root) != kResultOk || root.programListId == Vst::kNoProgramListId ||
       programParam == Vst::kNoParamId)
     rc = Fail("the plug-in offers no program list with a program parameter");
 
-  int32 count = 0;
-  for (int32 i = 0; rc == 0 && i < units->getProgramListCount(); ++i)
-  {
-    Vst::ProgramListInfo list;
-    if (units->getProgramListInfo(i, list) == kResultOk && list.id == root.programListId) count = list.programCount;
-  }
-
+  const int32 count = rc == 0 ? ProgramCount(units, root.programListId) : 0;
   std::error_code ec;
   const std::filesystem::path folder = argv[2];
   if (rc == 0)
@@ -80,33 +117,7 @@ int main(int argc, char** argv)
       if (e.path().extension() == ".vstpreset") std::filesystem::remove(e.path(), ec);
   }
   for (int32 k = 0; rc == 0 && k < count; ++k)
-  {
-    Vst::String128 name = {};
-    if (units->getProgramName(root.programListId, k, name) != kResultOk)
-    {
-      rc = Fail("program " + std::to_string(k) + " has no name");
-      break;
-    }
-    // A process call with no audio carries the parameter change, as hosts
-    // flush parameters.
-    vst3host::ParameterChanges changes;
-    changes.Add(programParam, inst.controller->plainParamToNormalized(programParam, (double)k));
-    Vst::ProcessData data;
-    data.inputParameterChanges = &changes;
-    inst.processor->process(data);
-    vst3host::MemoryStream state;
-    if (inst.component->getState(&state) != kResultOk)
-    {
-      rc = Fail("getState failed for program " + std::to_string(k));
-      break;
-    }
-    const std::vector<uint8_t> file = vst3host::MakeVstPreset(cid, state.Data());
-    const std::filesystem::path path = folder / FileName(vst3host::ToAscii(name));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write((const char*)file.data(), (std::streamsize)file.size());
-    out.close();
-    if (!out) rc = Fail("cannot write " + path.string());
-  }
+    rc = WriteProgram(inst, units, root.programListId, programParam, cid, k, folder);
   if (rc == 0 && count == 0) rc = Fail("the program list is empty");
   if (units) units->release();
   inst.component->terminate();

@@ -24,6 +24,46 @@ bool SameWord(const char* s, size_t n, const char* word)
 {
   return word && strlen(word) == n && strncasecmp(s, word, n) == 0;
 }
+
+// Copies the number that starts at begin to num, n bytes, counting its
+// digits; returns where the number ends in the text.
+const char* CopyNumber(const char* begin, const char* end, char (&num)[160], size_t& n, size_t& digits)
+{
+  const char* p = begin;
+  if (*p == '-' || *p == '+')
+  {
+    if (*p == '-') num[n++] = '-';
+    ++p;
+  }
+  else if (end - p >= 3 && !memcmp(p, "\xE2\x88\x92", 3))
+  {
+    num[n++] = '-';
+    p += 3;
+  }
+  bool mark = false;
+  for (; p < end && n < sizeof(num) - 16; ++p)
+  {
+    if (isdigit((unsigned char)*p)) { num[n++] = *p; ++digits; }
+    else if ((*p == '.' || *p == ',') && !mark) { num[n++] = '.'; mark = true; }
+    else break;
+  }
+  // An exponent only when digits follow it: "5e" is no number, and "5 em"
+  // is a number with a unit that is none of ours.
+  if (digits > 0 && p < end && (*p == 'e' || *p == 'E'))
+  {
+    const char* q = p + 1;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    if (q < end && isdigit((unsigned char)*q))
+    {
+      num[n++] = 'e';
+      if (negative) num[n++] = '-';
+      while (q < end && isdigit((unsigned char)*q) && n < sizeof(num) - 1) num[n++] = *q++;
+      p = q;
+    }
+  }
+  return p;
+}
 }  // namespace
 
 int FormatParamUnit(const IParamUnit& unit, double plain, char* out, std::size_t size,
@@ -98,40 +138,8 @@ EParamUnitRead ReadParamUnit(const IParamUnit& unit, const char* text, bool bare
   // point for the decimal mark; room for any a host's 128-unit string holds.
   char num[160];
   size_t n = 0;
-  const char* p = begin;
-  if (*p == '-' || *p == '+')
-  {
-    if (*p == '-') num[n++] = '-';
-    ++p;
-  }
-  else if (end - p >= 3 && !memcmp(p, "\xE2\x88\x92", 3))
-  {
-    num[n++] = '-';
-    p += 3;
-  }
   size_t digits = 0;
-  bool mark = false;
-  for (; p < end && n < sizeof(num) - 16; ++p)
-  {
-    if (isdigit((unsigned char)*p)) { num[n++] = *p; ++digits; }
-    else if ((*p == '.' || *p == ',') && !mark) { num[n++] = '.'; mark = true; }
-    else break;
-  }
-  // An exponent only when digits follow it: "5e" is no number, and "5 em"
-  // is a number with a unit that is none of ours.
-  if (digits > 0 && p < end && (*p == 'e' || *p == 'E'))
-  {
-    const char* q = p + 1;
-    const bool negative = q < end && *q == '-';
-    if (q < end && (*q == '-' || *q == '+')) ++q;
-    if (q < end && isdigit((unsigned char)*q))
-    {
-      num[n++] = 'e';
-      if (negative) num[n++] = '-';
-      while (q < end && isdigit((unsigned char)*q) && n < sizeof(num) - 1) num[n++] = *q++;
-      p = q;
-    }
-  }
+  const char* p = CopyNumber(begin, end, num, n, digits);
   double v = 0.0;
   const auto conv = std::from_chars(num, num + n, v, std::chars_format::general);
   if (digits == 0 || conv.ec != std::errc() || conv.ptr != num + n || !std::isfinite(v) ||

@@ -199,6 +199,61 @@ std::unique_ptr<AudioSource> OpenSndfile(int fd, const std::string& name, int64_
   return source;
 }
 
+// A descriptor of standard input's own, for a reader that closes it.
+int DuplicateStandardInput(std::string& error)
+{
+  const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) error = std::string("cannot read standard input: ") + strerror(errno);
+  return fd;
+}
+
+// A WAV from a pipe, whose first bytes are in head: read as it arrives
+// when its encoding allows, else held in a file for libsndfile.
+std::unique_ptr<AudioSource> OpenPipedWav(const std::string& name, std::string& head, std::string& error)
+{
+  // Served from what was read, then from the pipe, kept for a spool.
+  size_t served = 0;
+  const ByteReader fromPipe = [&](void* buf, int64_t want) -> int64_t {
+    if (served < head.size())
+    {
+      const size_t k = std::min(head.size() - served, (size_t)want);
+      memcpy(buf, head.data() + served, k);
+      served += k;
+      return (int64_t)k;
+    }
+    const ssize_t r = ReadAll(STDIN_FILENO, buf, (size_t)want);
+    if (r > 0)
+    {
+      head.append((const char*)buf, (size_t)r);
+      served += (size_t)r;
+    }
+    return r;
+  };
+  WavLayout layout;
+  std::string why;
+  switch (ReadWavHeader(fromPipe, layout, why))
+  {
+    case WavHeader::kNotWav:
+      error = "standard input is not WAV, AIFF or FLAC audio (a pipe takes those; name the file for others)";
+      return nullptr;
+    case WavHeader::kBroken:
+      error = "cannot read standard input as WAV: " + why;
+      return nullptr;
+    case WavHeader::kOk: break;
+  }
+  if (layout.Streamable())
+  {
+    if (!CheckShape(name, layout.channels, layout.rate, error)) return nullptr;
+    const int fd = DuplicateStandardInput(error);
+    if (fd < 0) return nullptr;
+    return WavStreamSource(fd, layout);
+  }
+  // A WAV of another encoding (ADPCM, A-law...): libsndfile's, from a file.
+  const int64_t declared = layout.DeclaredFrames();
+  const int fd = SpoolStandardInput(head, error);
+  return fd < 0 ? nullptr : OpenSndfile(fd, name, declared, error);
+}
+
 // Standard input: a file it was redirected from is read in place; from a
 // pipe, WAV is read as it arrives and AIFF or FLAC held first, and anything
 // else is refused before a byte of it is kept.
@@ -213,12 +268,8 @@ std::unique_ptr<AudioSource> OpenStandardInput(std::string& error)
   struct stat st;
   if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
   {
-    const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0)
-    {
-      error = std::string("cannot read standard input: ") + strerror(errno);
-      return nullptr;
-    }
+    const int fd = DuplicateStandardInput(error);
+    if (fd < 0) return nullptr;
     return OpenSndfile(fd, name, DeclaredWavFrames(fd), error);
   }
 
@@ -238,54 +289,7 @@ std::unique_ptr<AudioSource> OpenStandardInput(std::string& error)
   const bool aiff = n == 12 && head.compare(0, 4, "FORM") == 0 &&
                     (head.compare(8, 4, "AIFF") == 0 || head.compare(8, 4, "AIFC") == 0);
   const bool flac = head.compare(0, 4, "fLaC") == 0;
-  if (!aiff && !flac)
-  {
-    // Served from what was read, then from the pipe, kept for a spool.
-    size_t served = 0;
-    const ByteReader fromPipe = [&](void* buf, int64_t want) -> int64_t {
-      if (served < head.size())
-      {
-        const size_t k = std::min(head.size() - served, (size_t)want);
-        memcpy(buf, head.data() + served, k);
-        served += k;
-        return (int64_t)k;
-      }
-      const ssize_t r = ReadAll(STDIN_FILENO, buf, (size_t)want);
-      if (r > 0)
-      {
-        head.append((const char*)buf, (size_t)r);
-        served += (size_t)r;
-      }
-      return r;
-    };
-    WavLayout layout;
-    std::string why;
-    switch (ReadWavHeader(fromPipe, layout, why))
-    {
-      case WavHeader::kNotWav:
-        error = "standard input is not WAV, AIFF or FLAC audio (a pipe takes those; name the file for others)";
-        return nullptr;
-      case WavHeader::kBroken:
-        error = "cannot read standard input as WAV: " + why;
-        return nullptr;
-      case WavHeader::kOk: break;
-    }
-    if (layout.Streamable())
-    {
-      if (!CheckShape(name, layout.channels, layout.rate, error)) return nullptr;
-      const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
-      if (fd < 0)
-      {
-        error = std::string("cannot read standard input: ") + strerror(errno);
-        return nullptr;
-      }
-      return WavStreamSource(fd, layout);
-    }
-    // A WAV of another encoding (ADPCM, A-law...): libsndfile's, from a file.
-    const int64_t declared = layout.DeclaredFrames();
-    const int fd = SpoolStandardInput(head, error);
-    return fd < 0 ? nullptr : OpenSndfile(fd, name, declared, error);
-  }
+  if (!aiff && !flac) return OpenPipedWav(name, head, error);
   const int fd = SpoolStandardInput(head, error);
   return fd < 0 ? nullptr : OpenSndfile(fd, name, -1, error);
 }

@@ -132,6 +132,30 @@ bool NotATerminal(int fd, const std::string& name, std::string& error)
   return false;
 }
 
+// Only a character device can be a terminal; a FIFO is not opened here,
+// as that would wait for its reader.
+bool NotATerminalDevice(const std::string& given, std::string& error)
+{
+  const int fd = open(given.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const bool ok = fd < 0 || NotATerminal(fd, given, error);
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+// The file a link to a regular file ends at, every link resolved.
+bool RealPath(const std::string& given, std::string& path, std::string& error)
+{
+  char* real = realpath(given.c_str(), nullptr);
+  if (!real)
+  {
+    error = "cannot follow " + given + ": " + strerror(errno);
+    return false;
+  }
+  path = real;
+  free(real);
+  return true;
+}
+
 }  // namespace
 
 bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, std::string& error)
@@ -175,15 +199,7 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
     target.kind = OutputTarget::kStdout;
     return NotATerminal(STDOUT_FILENO, given, error);
   }
-  if (S_ISCHR(st.st_mode))
-  {
-    // Only a character device can be a terminal; a FIFO is not opened
-    // here, as that would wait for its reader.
-    const int fd = open(given.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const bool ok = fd < 0 || NotATerminal(fd, given, error);
-    if (fd >= 0) close(fd);
-    if (!ok) return false;
-  }
+  if (S_ISCHR(st.st_mode) && !NotATerminalDevice(given, error)) return false;
   if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
   {
     target.kind = OutputTarget::kDirect;
@@ -200,17 +216,7 @@ bool ResolveOutput(const std::string& given, bool force, OutputTarget& target, s
     error = given + " already exists; add -y to replace it";
     return false;
   }
-  if (viaLink)
-  {
-    char* real = realpath(given.c_str(), nullptr);
-    if (!real)
-    {
-      error = "cannot follow " + given + ": " + strerror(errno);
-      return false;
-    }
-    target.path = real;
-    free(real);
-  }
+  if (viaLink && !RealPath(given, target.path, error)) return false;
   target.exists = true;
   return true;
 }
@@ -269,6 +275,55 @@ bool PendingFile::Commit(std::string& error)
   return CommitAll({this}, error);
 }
 
+// A file's temporary name renamed to its destination, a file there kept
+// under a backup name until every file is committed.
+bool PendingFile::RenameIntoPlace(std::string& error)
+{
+  const std::string& path = mTarget.path;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0)
+  {
+    // Something may have appeared while rendering: a rename only ever
+    // replaces a regular file, and only one the user let us replace.
+    if (!S_ISREG(st.st_mode) || !mTarget.exists)
+    {
+      error = Path() + (S_ISREG(st.st_mode) ? " appeared while rendering; add -y to replace it"
+                                            : " is no longer a regular file; not replaced");
+      return false;
+    }
+    const std::string backup = Folder(path) + "." + Base(path) + ".old-" + std::to_string((long)getpid());
+    unlink(backup.c_str());
+    if (link(path.c_str(), backup.c_str()) == 0) mBackup = backup;
+  }
+  if (rename(mTemp.c_str(), path.c_str()) != 0)
+  {
+    error = "cannot write " + Path() + ": " + strerror(errno);
+    if (!mBackup.empty()) unlink(mBackup.c_str());
+    mBackup.clear();
+    return false;
+  }
+  mDone = true;  // the temporary name is gone
+  return true;
+}
+
+// The temporary file copied to a FIFO, a character device or standard output.
+bool PendingFile::WriteDirect(std::string& error)
+{
+  const bool toStdout = mTarget.kind == OutputTarget::kStdout;
+  const int fd = toStdout ? STDOUT_FILENO : open(mTarget.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  std::string why;
+  bool ok = fd >= 0;
+  if (!ok) why = strerror(errno);
+  if (ok) ok = CopyToFd(mTemp, fd, why);
+  if (fd >= 0 && !toStdout && close(fd) != 0 && ok)
+  {
+    why = strerror(errno);
+    ok = false;
+  }
+  if (!ok) error = "cannot write " + std::string(toStdout ? "standard output" : Path()) + ": " + why;
+  return ok;
+}
+
 bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
 {
   std::vector<PendingFile*> renamed;
@@ -293,52 +348,19 @@ bool CommitAll(const std::vector<PendingFile*>& files, std::string& error)
   for (PendingFile* f : files)
   {
     if (f->mTarget.kind != OutputTarget::kFile) continue;
-    const std::string& path = f->mTarget.path;
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0)
+    if (!f->RenameIntoPlace(error))
     {
-      // Something may have appeared while rendering: a rename only ever
-      // replaces a regular file, and only one the user let us replace.
-      if (!S_ISREG(st.st_mode) || !f->mTarget.exists)
-      {
-        error = f->Path() + (S_ISREG(st.st_mode) ? " appeared while rendering; add -y to replace it"
-                                                 : " is no longer a regular file; not replaced");
-        undo();
-        return false;
-      }
-      const std::string backup = Folder(path) + "." + Base(path) + ".old-" + std::to_string((long)getpid());
-      unlink(backup.c_str());
-      if (link(path.c_str(), backup.c_str()) == 0) f->mBackup = backup;
-    }
-    if (rename(f->mTemp.c_str(), path.c_str()) != 0)
-    {
-      error = "cannot write " + f->Path() + ": " + strerror(errno);
-      if (!f->mBackup.empty()) unlink(f->mBackup.c_str());
-      f->mBackup.clear();
       undo();
       return false;
     }
     renamed.push_back(f);
-    f->mDone = true;  // the temporary name is gone
   }
 
   for (PendingFile* f : files)
   {
     if (f->mTarget.kind == OutputTarget::kFile || f->mTarget.stream) continue;
-    const bool toStdout = f->mTarget.kind == OutputTarget::kStdout;
-    const int fd = toStdout ? STDOUT_FILENO : open(f->mTarget.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    std::string why;
-    bool ok = fd >= 0;
-    if (!ok) why = strerror(errno);
-    if (ok) ok = CopyToFd(f->mTemp, fd, why);
-    if (fd >= 0 && !toStdout && close(fd) != 0 && ok)
+    if (!f->WriteDirect(error))
     {
-      why = strerror(errno);
-      ok = false;
-    }
-    if (!ok)
-    {
-      error = "cannot write " + std::string(toStdout ? "standard output" : f->Path()) + ": " + why;
       undo();
       return false;
     }

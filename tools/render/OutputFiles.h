@@ -54,6 +54,9 @@ public:
 private:
   friend bool CommitAll(const std::vector<PendingFile*>& files, std::string& error);
   void Init();
+  // The steps of CommitAll for one file; false with the message.
+  bool RenameIntoPlace(std::string& error);
+  bool WriteDirect(std::string& error);
 
   OutputTarget mTarget;
   std::string mTemp, mBackup, mTempError;

@@ -155,18 +155,12 @@ void WarnAfterRender(const FileJob& job, const FileReport& report, const EngineC
          std::to_string(declared) + " frames its header declares (cut off?); what is there was rendered");
 }
 
-}  // namespace
-
-// Renders one file with everything that goes with it; the outputs appear
-// together at the end or not at all.
-bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<PluginSession> plug, std::string& error)
+// Loads the plug-in unless one is given, starts it, and restores the
+// starting state; useSidechain says whether the side-chain bus is fed.
+bool StartPlugin(const RenderShared& shared, double rate, bool haveSidechain, std::unique_ptr<PluginSession>& plug,
+                 bool& useSidechain, std::string& error)
 {
   const RenderOptions& opts = *shared.opts;
-  if (!job.source && !OpenInput(opts, job, error)) return false;
-  const double rate = job.rate;
-  std::unique_ptr<AudioSource> sidechain;
-  if (!OpenSidechain(opts, rate, sidechain, error)) return false;
-
   if (!plug)
   {
     plug.reset(new PluginSession());
@@ -176,8 +170,8 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
       return false;
     }
   }
-  const bool useSidechain = sidechain && plug->HasSidechainBus();
-  if (sidechain && !useSidechain)
+  useSidechain = haveSidechain && plug->HasSidechainBus();
+  if (haveSidechain && !useSidechain)
   {
     error = "the plug-in has no side-chain input";
     return false;
@@ -193,13 +187,62 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   }
 
   if (shared.haveState && !useSidechain) WarnExternalFromState(shared, *plug);
+  return true;
+}
 
-  // A WAV to a pipe goes out as it is rendered, so that the next program of
-  // a pipeline starts at once; a regular file standard output was
-  // redirected to still gets the whole render at the end.
+// A WAV to a pipe goes out as it is rendered, so that the next program of
+// a pipeline starts at once; a regular file standard output was
+// redirected to still gets the whole render at the end.
+bool StreamsToPipe(const FileJob& job)
+{
   struct stat st;
-  job.out.stream = job.out.kind == OutputTarget::kStdout && (job.format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
-                   fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
+  return job.out.kind == OutputTarget::kStdout && (job.format.sfFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+         fstat(STDOUT_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+// Everything besides the audio, each under a temporary name, then all of
+// it, the audio too, committed together.
+bool FinishOutputs(const RenderShared& shared, const FileJob& job, PluginSession& plug, const RenderStats& stats,
+                   const FileReport& report, AudioSink& sink, std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  std::vector<PendingFile*> pending = {&sink.Pending()};
+  std::vector<std::unique_ptr<PendingFile>> states;
+  std::unique_ptr<PendingFile> plotPending, snapPending;
+  if (!WriteStates(shared, plug, states, error)) return false;
+  for (const auto& f : states) pending.push_back(f.get());
+  if (!opts.plot.empty())
+  {
+    if (!(plotPending = NewPending(shared.plot, error)) ||
+        !DrawRenderPlot(stats, PlotTextFor(job, report), plotPending->TempPath(), error))
+      return false;
+    pending.push_back(plotPending.get());
+  }
+  if (!opts.snapshot.empty())
+  {
+    if (!(snapPending = NewPending(shared.snapshot, error)) ||
+        !EditorSnapshot::Write(plug, snapPending->TempPath(), error))
+      return false;
+    pending.push_back(snapPending.get());
+  }
+  return sink.Finish(error) && CommitAll(pending, error);
+}
+
+}  // namespace
+
+// Renders one file with everything that goes with it; the outputs appear
+// together at the end or not at all.
+bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<PluginSession> plug, std::string& error)
+{
+  const RenderOptions& opts = *shared.opts;
+  if (!job.source && !OpenInput(opts, job, error)) return false;
+  const double rate = job.rate;
+  std::unique_ptr<AudioSource> sidechain;
+  if (!OpenSidechain(opts, rate, sidechain, error)) return false;
+  bool useSidechain = false;
+  if (!StartPlugin(shared, rate, sidechain != nullptr, plug, useSidechain, error)) return false;
+
+  job.out.stream = StreamsToPipe(job);
   AudioSink sink(job.out, job.format, rate);
   if (!sink.IsOpen())
   {
@@ -240,28 +283,8 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
     return false;
   }
 
-  // Everything else, each under a temporary name until all succeeded.
   const FileReport report = MakeReport(shared, job, *plug, stats, sink.Clipped(), counts, wall);
-  std::vector<PendingFile*> pending = {&sink.Pending()};
-  std::vector<std::unique_ptr<PendingFile>> states;
-  std::unique_ptr<PendingFile> plotPending, snapPending;
-  if (!WriteStates(shared, *plug, states, error)) return false;
-  for (const auto& f : states) pending.push_back(f.get());
-  if (!opts.plot.empty())
-  {
-    if (!(plotPending = NewPending(shared.plot, error)) ||
-        !DrawRenderPlot(stats, PlotTextFor(job, report), plotPending->TempPath(), error))
-      return false;
-    pending.push_back(plotPending.get());
-  }
-  if (!opts.snapshot.empty())
-  {
-    if (!(snapPending = NewPending(shared.snapshot, error)) ||
-        !EditorSnapshot::Write(*plug, snapPending->TempPath(), error))
-      return false;
-    pending.push_back(snapPending.get());
-  }
-  if (!sink.Finish(error) || !CommitAll(pending, error)) return false;
+  if (!FinishOutputs(shared, job, *plug, stats, report, sink, error)) return false;
 
   if (opts.json) Progress().Print(shared.report, JsonLine(report));
   else if (!opts.quiet) Progress().Print(shared.report, SummaryLine(report));

@@ -240,9 +240,34 @@ std::string ManPage(const HelpFacts& facts)
   return s;
 }
 
-std::string BashCompletion(const HelpFacts& facts)
+namespace {
+
+// The shell code that completes an option's value, by its completion word.
+std::string CompletionAction(const std::string& c, const HelpFacts& facts)
 {
-  std::string options, cases;
+  std::string action;
+  if (c == "param") action = "_tavlo_render_params \"$cur\"";
+  else if (c == "preset")
+  {
+    std::string slugs;
+    for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
+    // Preset files a DAW saved, or the factory presets' words.
+    action = "_tavlo_render_files \"$cur\" 'vstpreset|ttl'; COMPREPLY+=($(compgen -W '" + slugs +
+             "' -- \"$cur\"))";
+  }
+  else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
+  else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
+  else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
+  else if (c == "audio") action = "_tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'";
+  else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
+  else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
+  return action;
+}
+
+// Every option spelled for the command line, and a case of the completion
+// function for each that takes a value.
+void OptionCompletions(const HelpFacts& facts, std::string& options, std::string& cases)
+{
   for (const OptionInfo& o : RenderOptionTable())
   {
     options += std::string(options.empty() ? "" : " ") + "--" + o.longName;
@@ -252,36 +277,14 @@ std::string BashCompletion(const HelpFacts& facts)
     if (o.shortName) pattern += std::string("|-") + o.shortName;
     std::string c = o.complete;
     for (const std::string& w : o.value.choices) c += (c.empty() ? "" : " ") + w;
-    std::string action;
-    if (c == "param") action = "_tavlo_render_params \"$cur\"";
-    else if (c == "preset")
-    {
-      std::string slugs;
-      for (const PresetDesc& p : facts.presets) slugs += (slugs.empty() ? "" : " ") + PresetSlug(p.name);
-      // Preset files a DAW saved, or the factory presets' words.
-      action = "_tavlo_render_files \"$cur\" 'vstpreset|ttl'; COMPREPLY+=($(compgen -W '" + slugs +
-               "' -- \"$cur\"))";
-    }
-    else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
-    else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
-    else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
-    else if (c == "audio") action = "_tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'";
-    else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";
-    else action = "COMPREPLY=($(compgen -W '" + c + "' -- \"$cur\"))";
+    const std::string action = CompletionAction(c, facts);
     cases += "        " + pattern + ")\n            " + action + " ;;\n";
   }
-  std::string params;
-  for (const ParamDesc& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
+}
 
+std::string WordsFunction(const HelpFacts& facts)
+{
   std::string s;
-  s += "# bash completion for tavlo-render, made by tavlo-render --bash-completion\n";
-  s += "# from the same table as its --help.\n\n";
-  s += "_tavlo_render_files()\n{\n"
-       "    local IFS=$'\\n' f\n"
-       "    compopt -o filenames 2>/dev/null\n"
-       "    for f in $(compgen -f -- \"$1\"); do\n"
-       "        if [[ -d \"$f\" || -z \"$2\" || \"${f,,}\" =~ \\.($2)$ ]]; then COMPREPLY+=(\"$f\"); fi\n"
-       "    done\n}\n\n";
   // "u UNITS" follow a number; "w WORDS" are a switch's or a list's whole values.
   s += "_tavlo_render_words()\n{\n    case \"${1,,}\" in\n";
   for (const ParamDesc& p : facts.params)
@@ -294,6 +297,14 @@ std::string BashCompletion(const HelpFacts& facts)
     s += "        " + lower + ") echo '" + (isSwitch ? "w" : "u") + words + "' ;;\n";
   }
   s += "    esac\n}\n\n";
+  return s;
+}
+
+std::string ParamsFunction(const HelpFacts& facts)
+{
+  std::string params;
+  for (const ParamDesc& p : facts.params) params += (params.empty() ? "" : " ") + p.name;
+  std::string s;
   s += "# NAME=, then a unit after NAME=NUMBER, or a switch's word; the value may\n"
        "# be the last of --automate's T:V points.\n"
        "_tavlo_render_params()\n{\n"
@@ -313,6 +324,27 @@ std::string BashCompletion(const HelpFacts& facts)
        "        fi\n"
        "    done\n"
        "}\n\n";
+  return s;
+}
+
+}  // namespace
+
+std::string BashCompletion(const HelpFacts& facts)
+{
+  std::string options, cases;
+  OptionCompletions(facts, options, cases);
+
+  std::string s;
+  s += "# bash completion for tavlo-render, made by tavlo-render --bash-completion\n";
+  s += "# from the same table as its --help.\n\n";
+  s += "_tavlo_render_files()\n{\n"
+       "    local IFS=$'\\n' f\n"
+       "    compopt -o filenames 2>/dev/null\n"
+       "    for f in $(compgen -f -- \"$1\"); do\n"
+       "        if [[ -d \"$f\" || -z \"$2\" || \"${f,,}\" =~ \\.($2)$ ]]; then COMPREPLY+=(\"$f\"); fi\n"
+       "    done\n}\n\n";
+  s += WordsFunction(facts);
+  s += ParamsFunction(facts);
   s += "_tavlo_render()\n{\n"
        "    # Words split at blanks only: NAME=VALUE and T:V stay whole.\n"
        "    local line=\"${COMP_LINE:0:COMP_POINT}\"\n"

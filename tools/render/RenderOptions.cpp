@@ -222,8 +222,8 @@ bool AddAutomation(const std::string& value, RenderOptions& opts, std::string& e
   return true;
 }
 
-// What the files on the line mean, and the combinations that cannot work.
-bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
+// Names of the wrong kind, and options that exclude each other.
+bool CheckNames(const RenderOptions& opts, std::string& error)
 {
   // A picture under an audio name would be a forgotten name, not a wish.
   const std::pair<const char*, const std::string*> pictures[] = {
@@ -263,44 +263,52 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
     error = "--preset " + opts.preset + " and --load-state each restore a whole state; give one of them";
     return false;
   }
-  if (!opts.curve.empty())
+  return true;
+}
+
+bool CheckCurve(const std::vector<std::string>& positional, const RenderOptions& opts, std::string& error)
+{
+  if (!positional.empty() || opts.Batch())
   {
-    if (!positional.empty() || opts.Batch())
-    {
-      error = "--curve renders its own tones and takes no INPUT, OUTPUT or -o (see --help)";
-      return false;
-    }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
-        !opts.loadState.empty() || !opts.savePreset.empty())
-    {
-      error = "--curve draws the curve only; --plot, --snapshot, --save-state, --save-preset, --load-state and "
-              "--sidechain need a render";
-      return false;
-    }
-    return true;
+    error = "--curve renders its own tones and takes no INPUT, OUTPUT or -o (see --help)";
+    return false;
   }
-  if (opts.Batch())
+  if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.sidechain.empty() ||
+      !opts.loadState.empty() || !opts.savePreset.empty())
   {
-    if (positional.empty())
-    {
-      error = "no INPUT given for -o " + opts.outputDir + " (see --help)";
-      return false;
-    }
-    for (const std::string& p : positional)
-      if (p == "-")
-      {
-        error = "standard input cannot be part of a batch; give files with -o DIR";
-        return false;
-      }
-    if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.savePreset.empty())
-    {
-      error = "--plot, --snapshot, --save-state and --save-preset name one file each; render one file at a time for "
-              "them";
-      return false;
-    }
-    opts.inputs = positional;
-    return true;
+    error = "--curve draws the curve only; --plot, --snapshot, --save-state, --save-preset, --load-state and "
+            "--sidechain need a render";
+    return false;
   }
+  return true;
+}
+
+bool CheckBatch(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
+{
+  if (positional.empty())
+  {
+    error = "no INPUT given for -o " + opts.outputDir + " (see --help)";
+    return false;
+  }
+  for (const std::string& p : positional)
+    if (p == "-")
+    {
+      error = "standard input cannot be part of a batch; give files with -o DIR";
+      return false;
+    }
+  if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.saveState.empty() || !opts.savePreset.empty())
+  {
+    error = "--plot, --snapshot, --save-state and --save-preset name one file each; render one file at a time for "
+            "them";
+    return false;
+  }
+  opts.inputs = positional;
+  return true;
+}
+
+// [INPUT] OUTPUT, or neither when only the settings are saved.
+bool CheckSingle(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
+{
   if (positional.empty() && (!opts.saveState.empty() || !opts.savePreset.empty()))
   {
     if (!opts.plot.empty() || !opts.snapshot.empty() || !opts.sidechain.empty() || !opts.automations.empty())
@@ -323,6 +331,92 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
     error = positional.empty() ? "no OUTPUT file given (see --help)"
                                : "too many files: expected [INPUT] OUTPUT, or INPUT... -o DIR (see --help)";
     return false;
+  }
+  return true;
+}
+
+// What the files on the line mean, and the combinations that cannot work.
+bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts, std::string& error)
+{
+  if (!CheckNames(opts, error)) return false;
+  if (!opts.curve.empty()) return CheckCurve(positional, opts, error);
+  if (opts.Batch()) return CheckBatch(positional, opts, error);
+  return CheckSingle(positional, opts, error);
+}
+
+// "--name" or "--name=value"; false with the message.
+bool ReadLongOption(const std::string& arg, const OptionInfo*& o, std::string& value, bool& hasValue,
+                    std::string& error)
+{
+  const size_t eq = arg.find('=');
+  const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+  o = FindLong(name);
+  if (!o)
+  {
+    std::vector<std::string> longNames;
+    for (const OptionInfo& known : RenderOptionTable()) longNames.push_back(known.longName);
+    const std::string near = NearestName(name, longNames);
+    error = "unknown option --" + name + (near.empty() ? "" : "; did you mean --" + near + "?") + " (see --help)";
+    return false;
+  }
+  if (eq != std::string::npos)
+  {
+    value = arg.substr(eq + 1);
+    hasValue = true;
+    if (!o->TakesValue())
+    {
+      error = "option " + Spelled(*o) + " takes no value";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Short options: flags may be bundled (-qy); a value may follow directly
+// (-j2, -oDIR) or as the next argument. The flags before the last option
+// are set here; o is the last.
+bool ReadShortOptions(const std::string& arg, RenderOptions& opts, const OptionInfo*& o, std::string& value,
+                      bool& hasValue, std::string& error)
+{
+  for (size_t k = 1; k < arg.size(); ++k)
+  {
+    o = FindShort(arg[k]);
+    if (!o)
+    {
+      error = std::string("unknown option -") + arg[k] + " (see --help)";
+      return false;
+    }
+    if (o->TakesValue())
+    {
+      if (k + 1 < arg.size())
+      {
+        value = arg.substr(k + 1);
+        hasValue = true;
+      }
+      break;
+    }
+    if (k + 1 < arg.size() && !o->value.set("", opts, error)) return false;
+  }
+  return true;
+}
+
+// One source of values per parameter keeps the result predictable.
+bool CheckOneSourcePerParam(const RenderOptions& opts, std::string& error)
+{
+  for (size_t i = 0; i < opts.automations.size(); ++i)
+  {
+    for (size_t j = 0; j < i; ++j)
+      if (strcasecmp(opts.automations[i].name.c_str(), opts.automations[j].name.c_str()) == 0)
+      {
+        error = "parameter " + opts.automations[i].name + " is automated twice";
+        return false;
+      }
+    for (const ParamSetting& s : opts.sets)
+      if (strcasecmp(s.name.c_str(), opts.automations[i].name.c_str()) == 0)
+      {
+        error = "parameter " + s.name + " is both set and automated";
+        return false;
+      }
   }
   return true;
 }
@@ -441,54 +535,9 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
     const OptionInfo* o = nullptr;
     std::string value;
     bool hasValue = false;
-    if (arg[1] == '-')
-    {
-      const size_t eq = arg.find('=');
-      const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      o = FindLong(name);
-      if (!o)
-      {
-        std::vector<std::string> longNames;
-        for (const OptionInfo& known : RenderOptionTable()) longNames.push_back(known.longName);
-        const std::string near = NearestName(name, longNames);
-        error = "unknown option --" + name + (near.empty() ? "" : "; did you mean --" + near + "?") + " (see --help)";
-        return false;
-      }
-      if (eq != std::string::npos)
-      {
-        value = arg.substr(eq + 1);
-        hasValue = true;
-        if (!o->TakesValue())
-        {
-          error = "option " + Spelled(*o) + " takes no value";
-          return false;
-        }
-      }
-    }
-    else
-    {
-      // Short options: flags may be bundled (-qy); a value may follow
-      // directly (-j2, -oDIR) or as the next argument.
-      for (size_t k = 1; k < arg.size(); ++k)
-      {
-        o = FindShort(arg[k]);
-        if (!o)
-        {
-          error = std::string("unknown option -") + arg[k] + " (see --help)";
-          return false;
-        }
-        if (o->TakesValue())
-        {
-          if (k + 1 < arg.size())
-          {
-            value = arg.substr(k + 1);
-            hasValue = true;
-          }
-          break;
-        }
-        if (k + 1 < arg.size() && !o->value.set("", opts, error)) return false;
-      }
-    }
+    if (arg[1] == '-' ? !ReadLongOption(arg, o, value, hasValue, error)
+                      : !ReadShortOptions(arg, opts, o, value, hasValue, error))
+      return false;
     if (o->TakesValue() && !hasValue)
     {
       if (i + 1 >= argc)
@@ -501,109 +550,124 @@ bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, 
     if (!o->value.set(value, opts, error)) return false;
   }
   if (opts.info != InfoRequest::kNone) return true;
-  if (!CheckFiles(positional, opts, error)) return false;
-
-  // One source of values per parameter keeps the result predictable.
-  for (size_t i = 0; i < opts.automations.size(); ++i)
-  {
-    for (size_t j = 0; j < i; ++j)
-      if (strcasecmp(opts.automations[i].name.c_str(), opts.automations[j].name.c_str()) == 0)
-      {
-        error = "parameter " + opts.automations[i].name + " is automated twice";
-        return false;
-      }
-    for (const ParamSetting& s : opts.sets)
-      if (strcasecmp(s.name.c_str(), opts.automations[i].name.c_str()) == 0)
-      {
-        error = "parameter " + s.name + " is both set and automated";
-        return false;
-      }
-  }
-  return true;
+  return CheckFiles(positional, opts, error) && CheckOneSourcePerParam(opts, error);
 }
+
+namespace {
+
+using R = RenderOptions;
+
+// The option table in the order --help lists it, in four parts: settings
+// and files, the engine and output samples, side files, and what is printed.
+std::vector<OptionInfo> SettingsAndFilesOptions()
+{
+  return {
+    {0, "preset", "NAME|FILE",
+     "start from a factory preset (see --presets), selected in the plug-in\n"
+     "as a host's preset menu does, or from a preset a DAW saved: a VST 3\n"
+     "FILE.vstpreset or an LV2 FILE.ttl; --set and --automate change it\n"
+     "from there",
+     "preset", Text(&R::preset)},
+    {0, "set", "NAME=VALUE",
+     "set a parameter before the first block, with or without its unit\n"
+     "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
+     "param", Custom(AddSetting)},
+    {0, "automate", "NAME=T0:V0,T1:V1,...",
+     "ramp a parameter linearly between times in seconds, one value per\n"
+     "block (Output=0:0dB,4:-6dB); repeatable",
+     "param", Custom(AddAutomation)},
+    {0, "sidechain", "FILE",
+     "feed FILE to the side-chain input; sets Sidechain to external unless\n"
+     "--set or --automate say otherwise; a shorter file ends in silence",
+     "audio", Text(&R::sidechain)},
+    {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept; DIR is\n"
+                             "made if missing", "dir",
+     Text(&R::outputDir)},
+    {0, "format", "", "format of the output", "",
+     ByDefault(Choice<std::string>("format", &R::format, {{"wav", "wav"}, {"flac", "flac"}, {"aiff", "aiff"}},
+                                   {{"aif", "aiff"}}),
+               "OUTPUT's extension; with -o DIR the input's; WAV on standard output")},
+    {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own", "1 2 4",
+     Whole("jobs", &R::jobs, 1, 64)},
+    {'y', "force", "", "replace outputs that already exist (refused otherwise)", "", Flag(&R::force)},
+    {'n', "no-clobber", "", "skip outputs that already exist: a batch run again renders only\n"
+                            "what is missing", "", Flag(&R::noClobber)},
+  };
+}
+
+std::vector<OptionInfo> EngineOptions()
+{
+  return {
+    {0, "plugin", "PATH", "bundle to load", "dir",
+     ByDefault(Text(&R::plugin),
+               "Tavlo.vst3 beside this program, in its ../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, "
+               "/usr/lib/vst3")},
+    {0, "rate", "HZ",
+     "sample rate of the embedded loop; with INPUT it must match the file,\n"
+     "as nothing is resampled",
+     "44100 48000 88200 96000",
+     ByDefault(Whole("rate", &R::rate, kMinRate, kMaxRate, "a whole number of hertz "), "48000")},
+    {0, "block", "N", "frames per process call", "64 512 4096", Whole("block", &R::block, 1, 65536, "", " frames")},
+    {0, "precision", "", "sample size of the process calls", "",
+     Choice<int>("precision", &R::precision, {{"32", 32}, {"64", 64}})},
+    {0, "bits", "", "output sample format; PCM is dithered (TPDF, one step), rounded and\n"
+                    "clipped", "",
+     ByDefault(Choice<SampleBits>("bits", &R::bits,
+                                  {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
+                                  {{"32", SampleBits::k32f}}),
+               "the input's: 16 for 8- and 16-bit PCM, 24 for 24-bit; else 32f, 24 for FLAC")},
+    {0, "no-dither", "", "round PCM output without dither", "", Flag(&R::noDither)},
+  };
+}
+
+std::vector<OptionInfo> SideFileOptions()
+{
+  return {
+    {0, "save-state", "FILE",
+     "write the plug-in's state after rendering (without INPUT or OUTPUT:\n"
+     "the settings alone, nothing rendered)",
+     "file", Text(&R::saveState)},
+    {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
+     Text(&R::loadState)},
+    {0, "save-preset", "FILE.vstpreset",
+     "write the plug-in's state after rendering as a preset file VST 3\n"
+     "hosts load (without INPUT or OUTPUT: the settings alone, nothing\n"
+     "rendered)",
+     "vstpreset", Text(&R::savePreset)},
+    {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png", Text(&R::plot)},
+    {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png", Text(&R::snapshot)},
+    {0, "curve", "FILE.png",
+     "draw the static curve: output against input level of a steady tone\n"
+     "for Input 0, 50, 100, 200 and 400 (and any Input given with --set),\n"
+     "measured through the plug-in; takes no INPUT or OUTPUT",
+     "png", Text(&R::curve)},
+  };
+}
+
+std::vector<OptionInfo> PrintOptions()
+{
+  return {
+    {0, "json", "", "print each summary as one JSON object per line instead", "", Flag(&R::json)},
+    {'q', "quiet", "", "print errors and warnings only (and --json if asked): no\n"
+                        "progress bar, no summary", "", Flag(&R::quiet)},
+    {0, "params", "", "list the parameters with units, ranges and defaults", "", Info(InfoRequest::kParams)},
+    {0, "presets", "", "list the factory presets with what each is for", "", Info(InfoRequest::kPresets)},
+    {0, "version", "", "print the version", "", Info(InfoRequest::kVersion)},
+    {'h', "help", "", "print this text", "", Info(InfoRequest::kHelp)},
+    {0, "man-page", "", "print the manual page (roff), made from this text", "", Info(InfoRequest::kManPage)},
+    {0, "bash-completion", "", "print the bash completion script", "", Info(InfoRequest::kBashCompletion)},
+  };
+}
+
+}  // namespace
 
 const std::vector<OptionInfo>& RenderOptionTable()
 {
-  using R = RenderOptions;
   static const std::vector<OptionInfo> kTable = [] {
-    std::vector<OptionInfo> t = {
-      {0, "preset", "NAME|FILE",
-       "start from a factory preset (see --presets), selected in the plug-in\n"
-       "as a host's preset menu does, or from a preset a DAW saved: a VST 3\n"
-       "FILE.vstpreset or an LV2 FILE.ttl; --set and --automate change it\n"
-       "from there",
-       "preset", Text(&R::preset)},
-      {0, "set", "NAME=VALUE",
-       "set a parameter before the first block, with or without its unit\n"
-       "(Input=120, Attack=5ms, Output=-3dB, Oversample=on); repeatable",
-       "param", Custom(AddSetting)},
-      {0, "automate", "NAME=T0:V0,T1:V1,...",
-       "ramp a parameter linearly between times in seconds, one value per\n"
-       "block (Output=0:0dB,4:-6dB); repeatable",
-       "param", Custom(AddAutomation)},
-      {0, "sidechain", "FILE",
-       "feed FILE to the side-chain input; sets Sidechain to external unless\n"
-       "--set or --automate say otherwise; a shorter file ends in silence",
-       "audio", Text(&R::sidechain)},
-      {'o', "output-dir", "DIR", "render every INPUT into DIR, one output each, names kept; DIR is\n"
-                               "made if missing", "dir",
-       Text(&R::outputDir)},
-      {0, "format", "", "format of the output", "",
-       ByDefault(Choice<std::string>("format", &R::format, {{"wav", "wav"}, {"flac", "flac"}, {"aiff", "aiff"}},
-                                     {{"aif", "aiff"}}),
-                 "OUTPUT's extension; with -o DIR the input's; WAV on standard output")},
-      {'j', "jobs", "N", "with -o DIR, render N files at once, each on an instance of its own", "1 2 4",
-       Whole("jobs", &R::jobs, 1, 64)},
-      {'y', "force", "", "replace outputs that already exist (refused otherwise)", "", Flag(&R::force)},
-      {'n', "no-clobber", "", "skip outputs that already exist: a batch run again renders only\n"
-                              "what is missing", "", Flag(&R::noClobber)},
-      {0, "plugin", "PATH", "bundle to load", "dir",
-       ByDefault(Text(&R::plugin),
-                 "Tavlo.vst3 beside this program, in its ../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, "
-                 "/usr/lib/vst3")},
-      {0, "rate", "HZ",
-       "sample rate of the embedded loop; with INPUT it must match the file,\n"
-       "as nothing is resampled",
-       "44100 48000 88200 96000",
-       ByDefault(Whole("rate", &R::rate, kMinRate, kMaxRate, "a whole number of hertz "), "48000")},
-      {0, "block", "N", "frames per process call", "64 512 4096", Whole("block", &R::block, 1, 65536, "", " frames")},
-      {0, "precision", "", "sample size of the process calls", "",
-       Choice<int>("precision", &R::precision, {{"32", 32}, {"64", 64}})},
-      {0, "bits", "", "output sample format; PCM is dithered (TPDF, one step), rounded and\n"
-                      "clipped", "",
-       ByDefault(Choice<SampleBits>("bits", &R::bits,
-                                    {{"16", SampleBits::k16}, {"24", SampleBits::k24}, {"32f", SampleBits::k32f}},
-                                    {{"32", SampleBits::k32f}}),
-                 "the input's: 16 for 8- and 16-bit PCM, 24 for 24-bit; else 32f, 24 for FLAC")},
-      {0, "no-dither", "", "round PCM output without dither", "", Flag(&R::noDither)},
-      {0, "save-state", "FILE",
-       "write the plug-in's state after rendering (without INPUT or OUTPUT:\n"
-       "the settings alone, nothing rendered)",
-       "file", Text(&R::saveState)},
-      {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
-       Text(&R::loadState)},
-      {0, "save-preset", "FILE.vstpreset",
-       "write the plug-in's state after rendering as a preset file VST 3\n"
-       "hosts load (without INPUT or OUTPUT: the settings alone, nothing\n"
-       "rendered)",
-       "vstpreset", Text(&R::savePreset)},
-      {0, "plot", "FILE.png", "draw the waveforms in and out and the gain reduction over time", "png", Text(&R::plot)},
-      {0, "snapshot", "FILE.png", "draw the editor as it stands after rendering", "png", Text(&R::snapshot)},
-      {0, "curve", "FILE.png",
-       "draw the static curve: output against input level of a steady tone\n"
-       "for Input 0, 50, 100, 200 and 400 (and any Input given with --set),\n"
-       "measured through the plug-in; takes no INPUT or OUTPUT",
-       "png", Text(&R::curve)},
-      {0, "json", "", "print each summary as one JSON object per line instead", "", Flag(&R::json)},
-      {'q', "quiet", "", "print errors and warnings only (and --json if asked): no\n"
-                          "progress bar, no summary", "", Flag(&R::quiet)},
-      {0, "params", "", "list the parameters with units, ranges and defaults", "", Info(InfoRequest::kParams)},
-      {0, "presets", "", "list the factory presets with what each is for", "", Info(InfoRequest::kPresets)},
-      {0, "version", "", "print the version", "", Info(InfoRequest::kVersion)},
-      {'h', "help", "", "print this text", "", Info(InfoRequest::kHelp)},
-      {0, "man-page", "", "print the manual page (roff), made from this text", "", Info(InfoRequest::kManPage)},
-      {0, "bash-completion", "", "print the bash completion script", "", Info(InfoRequest::kBashCompletion)},
-    };
+    std::vector<OptionInfo> t;
+    for (const std::vector<OptionInfo>& part :
+         {SettingsAndFilesOptions(), EngineOptions(), SideFileOptions(), PrintOptions()})
+      t.insert(t.end(), part.begin(), part.end());
     // A list's value is spelled by its choices.
     for (OptionInfo& o : t)
       if (!o.value.choices.empty())

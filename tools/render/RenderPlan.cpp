@@ -217,73 +217,79 @@ bool ExistingFile(const std::string& path)
   return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Plans every output before anything is loaded: names, formats, the
-// no-overwrite rule and files that would land on each other. A batch file
-// that cannot be written is marked failed; the others still render.
-int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderShared& shared)
+namespace {
+
+// The one output of a single render; its job is marked skipped when -n
+// keeps the file that is there.
+int PlanSingle(const RenderOptions& opts, const std::vector<ProtectedInput>& protect, std::vector<FileJob>& jobs)
 {
   std::string error;
   const std::vector<std::string>& inputs = opts.inputs;
-  const std::vector<ProtectedInput> protect = ProtectedInputs(opts);
-  if (opts.settingsOnly)
+  FileJob job;
+  job.input = inputs.empty() ? "" : inputs[0];
+  const std::string replaced = ReplacedInput(opts.output, protect);
+  if (!replaced.empty()) return Fail("OUTPUT is the same file as " + replaced + "; choose another name");
+  if (opts.noClobber && ExistingFile(opts.output))
   {
-    // Nothing is rendered: the state files only.
+    job.skipped = true;
+    jobs.push_back(std::move(job));
+    return 0;
   }
-  else if (!opts.Batch())
+  if (!ResolveOutput(opts.output, opts.force, job.out, error))
+  {
+    if (inputs.empty() && error.find("already exists") != std::string::npos)
+      error += " (to render it, name an OUTPUT as well: tavlo-render [options] " + opts.output +
+               " OUTPUT; -y replaces it with a render of the embedded loop)";
+    return Fail(error);
+  }
+  // A pipe, a device or standard output has no extension to go by: WAV.
+  const std::string container =
+    opts.format.empty() && job.out.kind != OutputTarget::kFile && !HasAudioExtension(opts.output) ? "wav" : opts.format;
+  if (!ChooseOutputFormat(opts.output, container, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+  jobs.push_back(std::move(job));
+  return 0;
+}
+
+// One job per input of a batch, in -o DIR; a file that cannot be written
+// is marked failed.
+int PlanBatch(const RenderOptions& opts, const std::vector<ProtectedInput>& protect, std::vector<FileJob>& jobs,
+              RenderShared& shared)
+{
+  std::string error;
+  if (!MakeFolders(opts.outputDir, shared.madeFolders, error)) return Fail("-o " + opts.outputDir + ": " + error);
+  std::set<std::string> names;
+  for (const std::string& in : opts.inputs)
   {
     FileJob job;
-    job.input = inputs.empty() ? "" : inputs[0];
-    const std::string replaced = ReplacedInput(opts.output, protect);
-    if (!replaced.empty()) return Fail("OUTPUT is the same file as " + replaced + "; choose another name");
-    if (opts.noClobber && ExistingFile(opts.output))
+    job.input = in;
+    std::string name = BaseName(in);
+    if (!opts.format.empty())
     {
-      job.skipped = true;
-      jobs.push_back(std::move(job));
-      return 0;
+      const size_t dot = name.find_last_of('.');
+      name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + opts.format;
     }
-    if (!ResolveOutput(opts.output, opts.force, job.out, error))
-    {
-      if (inputs.empty() && error.find("already exists") != std::string::npos)
-        error += " (to render it, name an OUTPUT as well: tavlo-render [options] " + opts.output +
-                 " OUTPUT; -y replaces it with a render of the embedded loop)";
-      return Fail(error);
-    }
-    // A pipe, a device or standard output has no extension to go by: WAV.
-    const std::string container =
-      opts.format.empty() && job.out.kind != OutputTarget::kFile && !HasAudioExtension(opts.output) ? "wav" : opts.format;
-    if (!ChooseOutputFormat(opts.output, container, opts.bits, job.format, error)) return Fail(error, kExitUsage);
+    const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
+    const std::string replaced = ReplacedInput(path, protect);
+    const bool keep = opts.noClobber && ExistingFile(path);
+    if (keep) job.out.given = path;
+    if (!names.insert(name).second) job.error = "two inputs would both be written to " + path + "; only the first is";
+    else if (replaced == "the input " + in) job.error = path + " is its own input; choose another folder";
+    else if (!replaced.empty()) job.error = path + " is the same file as " + replaced + "; not replaced";
+    else if (keep) job.skipped = true;
+    else if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error) ||
+             !ResolveOutput(path, opts.force, job.out, error))
+      job.error = error;
     jobs.push_back(std::move(job));
   }
-  else
-  {
-    if (!MakeFolders(opts.outputDir, shared.madeFolders, error)) return Fail("-o " + opts.outputDir + ": " + error);
-    std::set<std::string> names;
-    for (const std::string& in : inputs)
-    {
-      FileJob job;
-      job.input = in;
-      std::string name = BaseName(in);
-      if (!opts.format.empty())
-      {
-        const size_t dot = name.find_last_of('.');
-        name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + opts.format;
-      }
-      const std::string path = opts.outputDir + (opts.outputDir.back() == '/' ? "" : "/") + name;
-      const std::string replaced = ReplacedInput(path, protect);
-      const bool keep = opts.noClobber && ExistingFile(path);
-      if (keep) job.out.given = path;
-      if (!names.insert(name).second) job.error = "two inputs would both be written to " + path + "; only the first is";
-      else if (replaced == "the input " + in) job.error = path + " is its own input; choose another folder";
-      else if (!replaced.empty()) job.error = path + " is the same file as " + replaced + "; not replaced";
-      else if (keep) job.skipped = true;
-      else if (!ChooseOutputFormat(path, opts.format, opts.bits, job.format, error) ||
-               !ResolveOutput(path, opts.force, job.out, error))
-        job.error = error;
-      jobs.push_back(std::move(job));
-    }
-  }
+  return 0;
+}
 
-  // The side products: never over the audio, an input, or each other.
+// The side products: never over the audio, an input, or each other; and
+// at most one output of all on standard output.
+int PlanSideProducts(const RenderOptions& opts, const std::vector<ProtectedInput>& protect,
+                     const std::vector<FileJob>& jobs, RenderShared& shared)
+{
+  std::string error;
   const std::string* extras[] = {&opts.plot, &opts.snapshot, &opts.saveState, &opts.savePreset};
   OutputTarget* targets[] = {&shared.plot, &shared.snapshot, &shared.saveState, &shared.savePreset};
   constexpr int kExtras = 4;
@@ -307,6 +313,29 @@ int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderSha
   if (toStdout > 1) return Fail("only one output can go to standard output", kExitUsage);
   shared.report = toStdout ? stderr : stdout;
   return 0;
+}
+
+}  // namespace
+
+// Plans every output before anything is loaded: names, formats, the
+// no-overwrite rule and files that would land on each other. A batch file
+// that cannot be written is marked failed; the others still render.
+int PlanOutputs(const RenderOptions& opts, std::vector<FileJob>& jobs, RenderShared& shared)
+{
+  const std::vector<ProtectedInput> protect = ProtectedInputs(opts);
+  if (opts.settingsOnly)
+  {
+    // Nothing is rendered: the state files only.
+  }
+  else if (!opts.Batch())
+  {
+    if (const int rc = PlanSingle(opts, protect, jobs)) return rc;
+    // An output -n keeps: nothing is rendered, so nothing else is planned.
+    if (jobs.back().skipped) return 0;
+  }
+  else if (const int rc = PlanBatch(opts, protect, jobs, shared))
+    return rc;
+  return PlanSideProducts(opts, protect, jobs, shared);
 }
 
 void RemoveEmptyMadeFolders(const RenderShared& shared)

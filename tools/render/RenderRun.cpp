@@ -15,6 +15,61 @@
 
 namespace {
 
+// Opens (and checks) every input before anything is rendered; in a batch,
+// the files that fail are reported and counted in failed, and the others
+// closed again for their workers. 0, or the exit code of a single render.
+int OpenInputs(const RenderOptions& opts, std::vector<FileJob>& jobs, int64_t& totalFrames, int& failed)
+{
+  std::string error;
+  for (FileJob& job : jobs)
+  {
+    if (job.skipped) continue;
+    if (job.error.empty() && !PrepareJob(opts, job, error))
+    {
+      if (!opts.Batch()) return Fail(error);
+      job.error = error;
+    }
+    if (!job.error.empty())
+    {
+      Fail(InputName(job.input) + ": " + job.error);
+      ++failed;
+      continue;
+    }
+    totalFrames = job.frames < 0 || totalFrames < 0 ? -1 : totalFrames + job.frames;
+    if (opts.Batch()) job.source.reset();  // opened again by its worker
+  }
+  return 0;
+}
+
+// A batch: each file on an instance of its own, so it comes out exactly
+// as it would alone, on as many threads as asked. The number that failed.
+int RenderBatch(const RenderOptions& opts, const RenderShared& shared, std::vector<FileJob>& jobs)
+{
+  std::vector<FileJob*> todo;
+  for (FileJob& job : jobs)
+    if (job.error.empty() && !job.skipped) todo.push_back(&job);
+  std::atomic<size_t> next{0};
+  std::atomic<int> renderFailed{0};
+  auto worker = [&]() {
+    for (size_t i = next++; i < todo.size(); i = next++)
+    {
+      std::string why;
+      if (!RenderFile(shared, *todo[i], nullptr, why))
+      {
+        ++renderFailed;
+        Fail(InputName(todo[i]->input) + ": " + why);
+      }
+      Progress().FileDone();
+    }
+  };
+  std::vector<std::thread> threads;
+  const int n = std::min<int>(opts.jobs, (int)todo.size());
+  for (int t = 1; t < n; ++t) threads.emplace_back(worker);
+  worker();
+  for (std::thread& t : threads) t.join();
+  return renderFailed.load();
+}
+
 }  // namespace
 
 // A thread of its own rather than a handler: removing the files must wait
@@ -104,28 +159,10 @@ int RunRender(const RenderOptions& opts)
     }
   if (!jobs.empty() && skipped == (int)jobs.size()) return 0;
 
-  // Every input is opened (and checked) before anything is rendered; in a
-  // batch, the files that fail are reported and the others rendered.
   std::string error;
   int64_t totalFrames = 0;
   int failed = 0;
-  for (FileJob& job : jobs)
-  {
-    if (job.skipped) continue;
-    if (job.error.empty() && !PrepareJob(opts, job, error))
-    {
-      if (!opts.Batch()) return Fail(error);
-      job.error = error;
-    }
-    if (!job.error.empty())
-    {
-      Fail(InputName(job.input) + ": " + job.error);
-      ++failed;
-      continue;
-    }
-    totalFrames = job.frames < 0 || totalFrames < 0 ? -1 : totalFrames + job.frames;
-    if (opts.Batch()) job.source.reset();  // opened again by its worker
-  }
+  if (const int rc = OpenInputs(opts, jobs, totalFrames, failed)) return rc;
   if (const int rc = ReadStartingState(opts, shared)) return rc;
 
   std::unique_ptr<PluginSession> probe;
@@ -143,33 +180,10 @@ int RunRender(const RenderOptions& opts)
     return ok ? 0 : Fail(error);
   }
 
-  // A batch: each file on an instance of its own, so it comes out exactly
-  // as it would alone, on as many threads as asked.
   probe.reset();
-  std::vector<FileJob*> todo;
-  for (FileJob& job : jobs)
-    if (job.error.empty() && !job.skipped) todo.push_back(&job);
-  std::atomic<size_t> next{0};
-  std::atomic<int> renderFailed{0};
-  auto worker = [&]() {
-    for (size_t i = next++; i < todo.size(); i = next++)
-    {
-      std::string why;
-      if (!RenderFile(shared, *todo[i], nullptr, why))
-      {
-        ++renderFailed;
-        Fail(InputName(todo[i]->input) + ": " + why);
-      }
-      Progress().FileDone();
-    }
-  };
-  std::vector<std::thread> threads;
-  const int n = std::min<int>(opts.jobs, (int)todo.size());
-  for (int t = 1; t < n; ++t) threads.emplace_back(worker);
-  worker();
-  for (std::thread& t : threads) t.join();
+  const int renderFailed = RenderBatch(opts, shared, jobs);
   Progress().Finish();
-  failed += renderFailed.load();
+  failed += renderFailed;
   const std::string ofSkipped = skipped ? " (" + std::to_string(skipped) + " skipped, their outputs exist)" : "";
   if (failed) return Fail(std::to_string(failed) + " of " + std::to_string(jobs.size()) + " files failed" + ofSkipped);
   if (skipped && !opts.quiet)

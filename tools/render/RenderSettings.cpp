@@ -89,34 +89,32 @@ void ResolveLv2Preset(const RenderOptions& opts, const PluginSession& probe, Ren
   shared.setup.first.insert(shared.setup.first.begin(), changes.begin(), changes.end());
 }
 
-}  // namespace
-
-// Reads --set and --automate values in their units; false with the
-// message of a wrong command line.
-bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
+// The parameter a --set or --automate names; false with the message.
+bool LookUp(const RenderShared& shared, const PluginSession& probe, const std::string& name, const ParamDesc*& desc,
+            const HostParam*& param, std::string& error)
 {
-  if (!ResolvePreset(opts, probe, shared, error)) return false;
-  ResolveLv2Preset(opts, probe, shared);
-  const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
-  auto lookUp = [&](const std::string& name, const ParamDesc*& desc, const HostParam*& param) {
-    desc = FindParam(shared.descs, name);
-    param = desc ? probe.Find(desc->name) : nullptr;
-    if (!param)
-    {
-      std::vector<std::string> names;
-      for (const ParamDesc& d : shared.descs) names.push_back(d.name);
-      const std::string near = NearestName(name, names);
-      error = !NotATavloControl(name).empty() ? NotATavloControl(name)
-              : near.empty()                  ? "unknown parameter '" + name + "'" + known
-                                              : "unknown parameter '" + name + "'; did you mean " + near + "? (see --params)";
-    }
-    return param != nullptr;
-  };
+  desc = FindParam(shared.descs, name);
+  param = desc ? probe.Find(desc->name) : nullptr;
+  if (!param)
+  {
+    const std::string known = "; parameters: " + ParamNames(shared.descs) + " (see --params)";
+    std::vector<std::string> names;
+    for (const ParamDesc& d : shared.descs) names.push_back(d.name);
+    const std::string near = NearestName(name, names);
+    error = !NotATavloControl(name).empty() ? NotATavloControl(name)
+            : near.empty()                  ? "unknown parameter '" + name + "'" + known
+                                            : "unknown parameter '" + name + "'; did you mean " + near + "? (see --params)";
+  }
+  return param != nullptr;
+}
+
+bool ResolveSets(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
+{
   for (const ParamSetting& s : opts.sets)
   {
     const ParamDesc* desc = nullptr;
     const HostParam* param = nullptr;
-    if (!lookUp(s.name, desc, param)) return false;
+    if (!LookUp(shared, probe, s.name, desc, param, error)) return false;
     double plain = 0.0;
     if (!ParseParamValue(*desc, s.text, plain, error)) return false;
     shared.setup.first.push_back({param->id, plain});
@@ -126,12 +124,18 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Rend
            std::to_string((int)std::lround(plain * 100)) + "% for " + std::to_string((int)std::lround(plain * 100)) +
            " percent");
   }
+  return true;
+}
+
+bool ResolveAutomations(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared,
+                        std::string& error)
+{
   shared.automations.reserve(opts.automations.size());
   for (const ParamAutomation& a : opts.automations)
   {
     const ParamDesc* desc = nullptr;
     const HostParam* param = nullptr;
-    if (!lookUp(a.name, desc, param)) return false;
+    if (!LookUp(shared, probe, a.name, desc, param, error)) return false;
     ParamAutomation resolved = a;
     resolved.name = desc->name;
     const ValueReader read = [&](const std::string& text, double& v, std::string& why) {
@@ -147,7 +151,13 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Rend
   }
   for (size_t i = 0; i < shared.automations.size(); ++i)
     shared.setup.lanes.push_back({probe.Find(shared.automations[i].name)->id, &shared.automations[i]});
+  return true;
+}
 
+// The Sidechain switch against --sidechain: set to external for a file
+// unless given, and a warning where the two disagree.
+void ResolveSidechain(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared)
+{
   if (!opts.sidechain.empty())
   {
     // Listening to the side-chain is what --sidechain is for, unless told otherwise.
@@ -176,5 +186,17 @@ bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, Rend
       Warn("Sidechain is external but no --sidechain FILE is given: the detector hears silence and nothing is "
            "compressed");
   }
+}
+
+}  // namespace
+
+// Reads --set and --automate values in their units; false with the
+// message of a wrong command line.
+bool ResolveSettings(const RenderOptions& opts, const PluginSession& probe, RenderShared& shared, std::string& error)
+{
+  if (!ResolvePreset(opts, probe, shared, error)) return false;
+  ResolveLv2Preset(opts, probe, shared);
+  if (!ResolveSets(opts, probe, shared, error) || !ResolveAutomations(opts, probe, shared, error)) return false;
+  ResolveSidechain(opts, probe, shared);
   return true;
 }

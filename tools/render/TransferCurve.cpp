@@ -44,6 +44,104 @@ private:
 const Rgb kLineColours[] = {{0.55, 0.25, 0.70}, {0.16, 0.42, 0.78}, {0.13, 0.58, 0.33},
                             {0.91, 0.47, 0.10}, {0.80, 0.15, 0.20}, {0.40, 0.30, 0.20}};
 
+// The chart: a square from kLo to kHi dB on both axes; ChartY keeps
+// levels beyond it on its edges.
+constexpr double kLeft = 90, kTop = 96, kSize = 760;
+constexpr double kLo = kCurveLowDb, kHi = 0.0;
+const double kDash[] = {6.0, 5.0};
+
+double ChartX(double db) { return kLeft + kSize * (db - kLo) / (kHi - kLo); }
+double ChartY(double db) { return kTop + kSize * (kHi - std::max(kLo, std::min(kHi, db))) / (kHi - kLo); }
+
+void DrawGrid(cairo_t* cr)
+{
+  cairo_set_line_width(cr, 1.0);
+  for (double d = kLo; d <= kHi + 1e-9; d += 6.0)
+  {
+    SetColour(cr, kGrid);
+    cairo_move_to(cr, std::floor(ChartX(d)) + 0.5, kTop);
+    cairo_line_to(cr, std::floor(ChartX(d)) + 0.5, kTop + kSize);
+    cairo_move_to(cr, kLeft, std::floor(ChartY(d)) + 0.5);
+    cairo_line_to(cr, kLeft + kSize, std::floor(ChartY(d)) + 0.5);
+    cairo_stroke(cr);
+    Text(cr, ChartX(d), kTop + kSize + 8, Fmt("%.0f", d), 14, false, 0.5, 0.0, kInk);
+    Text(cr, kLeft - 8, ChartY(d), Fmt("%.0f", d), 14, false, 1.0, 0.5, kInk);
+  }
+}
+
+// The measured lines and unity, clipped to the chart.
+void DrawLines(cairo_t* cr, const std::vector<CurveLine>& lines)
+{
+  cairo_save(cr);
+  cairo_rectangle(cr, kLeft, kTop, kSize, kSize);
+  cairo_clip(cr);
+  for (size_t i = 0; i < lines.size(); ++i)
+  {
+    const CurveLine& l = lines[i];
+    SetColour(cr, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
+    cairo_set_line_width(cr, 2.4);
+    bool started = false;
+    for (size_t k = 0; k < l.inDb.size(); ++k)
+    {
+      if (!std::isfinite(l.outDb[k])) continue;
+      if (started) cairo_line_to(cr, ChartX(l.inDb[k]), ChartY(l.outDb[k]));
+      else cairo_move_to(cr, ChartX(l.inDb[k]), ChartY(l.outDb[k]));
+      started = true;
+    }
+    cairo_stroke(cr);
+  }
+  // Unity, output equal to input, over the lines so Input 0 shows beneath.
+  SetColour(cr, kInk);
+  cairo_set_line_width(cr, 1.2);
+  cairo_set_dash(cr, kDash, 2, 0);
+  cairo_move_to(cr, ChartX(kLo), ChartY(kLo));
+  cairo_line_to(cr, ChartX(kHi), ChartY(kHi));
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+  cairo_restore(cr);
+}
+
+// Lines that leave the chart at the bottom say where they end.
+void LabelLinesBelow(cairo_t* cr, const std::vector<CurveLine>& lines)
+{
+  int below = 0;
+  for (size_t i = 0; i < lines.size(); ++i)
+  {
+    const double last = lines[i].outDb.back();
+    if (last >= kLo) continue;
+    Text(cr, kLeft + kSize - 10, kTop + kSize - 14 - 22 * below++,
+         "Input " + Fmt("%g", lines[i].input) + ": " + (std::isfinite(last) ? Fmt("%.1f", last) : std::string("-inf")) +
+           " dBFS at " + Fmt("%.0f", lines[i].inDb.back()) + " dBFS in",
+         14, false, 1.0, 1.0, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
+  }
+}
+
+// Legend to the right, with each line's knee.
+void DrawLegend(cairo_t* cr, const std::vector<CurveLine>& lines)
+{
+  const double lx = kLeft + kSize + 20;
+  Text(cr, lx, kTop, "Input", 16, true, 0.0, 0.0, kInk);
+  for (size_t i = 0; i < lines.size(); ++i)
+  {
+    const double y = kTop + 34 + 28 * i;
+    SetColour(cr, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
+    cairo_set_line_width(cr, 3.0);
+    cairo_move_to(cr, lx, y + 8);
+    cairo_line_to(cr, lx + 26, y + 8);
+    cairo_stroke(cr);
+    Text(cr, lx + 34, y + 8, Fmt("%g", lines[i].input), 15, false, 0.0, 0.5, kInk);
+  }
+  const double ly = kTop + 34 + 28 * lines.size() + 10;
+  SetColour(cr, kInk);
+  cairo_set_line_width(cr, 1.2);
+  cairo_set_dash(cr, kDash, 2, 0);
+  cairo_move_to(cr, lx, ly + 8);
+  cairo_line_to(cr, lx + 26, ly + 8);
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+  Text(cr, lx + 34, ly + 8, "unity", 15, false, 0.0, 0.5, kInk);
+}
+
 }  // namespace
 
 bool MeasureCurves(const CurveRequest& request, std::vector<CurveLine>& lines, std::string& error)
@@ -137,8 +235,6 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
                    std::string& error)
 {
   constexpr int kW = 1000, kH = 960;
-  constexpr double kLeft = 90, kTop = 96, kSize = 760;
-  const double lo = kCurveLowDb, hi = 0.0;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kW, kH);
   cairo_t* cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
@@ -146,85 +242,13 @@ bool DrawCurvePlot(const std::vector<CurveLine>& lines, const std::string& subti
   Text(cr, kLeft, 20, "Tavlo: static curve, steady 1 kHz tone", 22, true, 0.0, 0.0, kInk);
   Text(cr, kLeft, 54, subtitle, 15, false, 0.0, 0.0, kAxis);
 
-  auto X = [&](double db) { return kLeft + kSize * (db - lo) / (hi - lo); };
-  auto Y = [&](double db) { return kTop + kSize * (hi - std::max(lo, std::min(hi, db))) / (hi - lo); };
-  cairo_set_line_width(cr, 1.0);
-  for (double d = lo; d <= hi + 1e-9; d += 6.0)
-  {
-    SetColour(cr, kGrid);
-    cairo_move_to(cr, std::floor(X(d)) + 0.5, kTop);
-    cairo_line_to(cr, std::floor(X(d)) + 0.5, kTop + kSize);
-    cairo_move_to(cr, kLeft, std::floor(Y(d)) + 0.5);
-    cairo_line_to(cr, kLeft + kSize, std::floor(Y(d)) + 0.5);
-    cairo_stroke(cr);
-    Text(cr, X(d), kTop + kSize + 8, Fmt("%.0f", d), 14, false, 0.5, 0.0, kInk);
-    Text(cr, kLeft - 8, Y(d), Fmt("%.0f", d), 14, false, 1.0, 0.5, kInk);
-  }
-  const double dash[] = {6.0, 5.0};
-  cairo_save(cr);
-  cairo_rectangle(cr, kLeft, kTop, kSize, kSize);
-  cairo_clip(cr);
-  for (size_t i = 0; i < lines.size(); ++i)
-  {
-    const CurveLine& l = lines[i];
-    SetColour(cr, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
-    cairo_set_line_width(cr, 2.4);
-    bool started = false;
-    for (size_t k = 0; k < l.inDb.size(); ++k)
-    {
-      if (!std::isfinite(l.outDb[k])) continue;
-      if (started) cairo_line_to(cr, X(l.inDb[k]), Y(l.outDb[k]));
-      else cairo_move_to(cr, X(l.inDb[k]), Y(l.outDb[k]));
-      started = true;
-    }
-    cairo_stroke(cr);
-  }
-  // Unity, output equal to input, over the lines so Input 0 shows beneath.
-  SetColour(cr, kInk);
-  cairo_set_line_width(cr, 1.2);
-  cairo_set_dash(cr, dash, 2, 0);
-  cairo_move_to(cr, X(lo), Y(lo));
-  cairo_line_to(cr, X(hi), Y(hi));
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0);
-  cairo_restore(cr);
-  // Lines that leave the chart at the bottom say where they end.
-  int below = 0;
-  for (size_t i = 0; i < lines.size(); ++i)
-  {
-    const double last = lines[i].outDb.back();
-    if (last >= lo) continue;
-    Text(cr, kLeft + kSize - 10, kTop + kSize - 14 - 22 * below++,
-         "Input " + Fmt("%g", lines[i].input) + ": " + (std::isfinite(last) ? Fmt("%.1f", last) : std::string("-inf")) +
-           " dBFS at " + Fmt("%.0f", lines[i].inDb.back()) + " dBFS in",
-         14, false, 1.0, 1.0, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
-  }
+  DrawGrid(cr);
+  DrawLines(cr, lines);
+  LabelLinesBelow(cr, lines);
   SetColour(cr, kAxis);
   cairo_rectangle(cr, kLeft + 0.5, kTop + 0.5, kSize, kSize);
   cairo_stroke(cr);
-
-  // Legend to the right, with each line's knee.
-  const double lx = kLeft + kSize + 20;
-  Text(cr, lx, kTop, "Input", 16, true, 0.0, 0.0, kInk);
-  for (size_t i = 0; i < lines.size(); ++i)
-  {
-    const double y = kTop + 34 + 28 * i;
-    SetColour(cr, kLineColours[i % (sizeof(kLineColours) / sizeof(kLineColours[0]))]);
-    cairo_set_line_width(cr, 3.0);
-    cairo_move_to(cr, lx, y + 8);
-    cairo_line_to(cr, lx + 26, y + 8);
-    cairo_stroke(cr);
-    Text(cr, lx + 34, y + 8, Fmt("%g", lines[i].input), 15, false, 0.0, 0.5, kInk);
-  }
-  const double ly = kTop + 34 + 28 * lines.size() + 10;
-  SetColour(cr, kInk);
-  cairo_set_line_width(cr, 1.2);
-  cairo_set_dash(cr, dash, 2, 0);
-  cairo_move_to(cr, lx, ly + 8);
-  cairo_line_to(cr, lx + 26, ly + 8);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0);
-  Text(cr, lx + 34, ly + 8, "unity", 15, false, 0.0, 0.5, kInk);
+  DrawLegend(cr, lines);
 
   Text(cr, kLeft + kSize / 2, kTop + kSize + 44, "input level (dBFS, tone peak)", 16, false, 0.5, 0.5, kInk);
   AxisTitle(cr, 26, kTop + kSize / 2, "output level (dBFS, peak of a sine of equal RMS)");
