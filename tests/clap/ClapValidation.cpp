@@ -765,6 +765,53 @@ TEST_P(ClapValidation, FlushAppliesValuesOutsideProcessing)
   }
 }
 
+// Latency is fixed while active: a parameter that changes it asks for a
+// restart, and the new latency shows after re-activation; inactive, the
+// plug-in tells the host through latency->changed. Tavlo has such a
+// parameter (Oversample) and must show it; ZamComp has no latency.
+TEST_P(ClapValidation, LatencyChangesOnlyThroughARestart)
+{
+  Instance& probe = Make();
+  ASSERT_TRUE(probe);
+  bool restarted = false;
+  for (const auto& p : probe.ParamInfos())
+  {
+    if (!Writable(p))
+      continue;
+    SCOPED_TRACE(p.name);
+    Instance& inst = MakeActive();
+    ASSERT_TRUE(inst);
+    const uint32_t before = inst.LatencyFrames();
+    RenderSpec spec;
+    spec.events = [&](size_t block, uint32_t) {
+      return block == 0 ? std::vector<Event>{Event::Value(0, p.id, OtherValue(p), p.cookie)} : std::vector<Event>{};
+    };
+    ASSERT_EQ(Render(inst, Input(inst, 1024), spec).fault, "");
+    if (inst.GetHost().Calls().restart.load() == 0)
+    {
+      EXPECT_EQ(inst.LatencyFrames(), before) << "the latency changed while active, and no restart was asked";
+      continue;
+    }
+    inst.Deactivate();
+    ASSERT_TRUE(inst.Activate(48000.0, 1, 4096));
+    spec.events = nullptr;
+    EXPECT_EQ(Render(inst, Input(inst, 1024), spec).fault, "") << "after the restart";
+    restarted |= inst.LatencyFrames() != before;
+
+    Instance& idle = Make();
+    const uint32_t idleBefore = idle.LatencyFrames();
+    idle.Flush({Event::Value(0, p.id, OtherValue(p), p.cookie)});
+    if (idle.LatencyFrames() != idleBefore)
+    {
+      EXPECT_GT(idle.GetHost().Calls().latencyChanged.load(), 0) << "latency changed while inactive, host not told";
+    }
+  }
+  if (GetParam().strict)
+  {
+    EXPECT_TRUE(restarted) << "no parameter changes the latency through a restart";
+  }
+}
+
 TEST_P(ClapValidation, NullAndFuzzedTransport)
 {
   Instance& inst = MakeActive();
@@ -978,7 +1025,8 @@ TEST_P(ClapStrictValidation, StateSavesLoadsAndSavesTheSameBytes)
     }
   }
   // Loading a state also works on an active instance, and the values
-  // reach the sound as on a fresh one given the same state.
+  // reach the sound as on a fresh one given the same state (after the
+  // restart the plug-in asks for, should the state change its latency).
   Instance& active = MakeActive();
   Instance& loadedFirst = Make();
   ASSERT_TRUE(loadedFirst.LoadState(a));
@@ -986,6 +1034,11 @@ TEST_P(ClapStrictValidation, StateSavesLoadsAndSavesTheSameBytes)
   RenderSpec spec;
   ASSERT_EQ(Render(active, Input(active, 512), spec).fault, "");
   ASSERT_TRUE(active.LoadState(a));
+  if (active.GetHost().Calls().restart.load() > 0)
+  {
+    active.Deactivate();
+    ASSERT_TRUE(active.Activate(48000.0, 1, 4096));
+  }
   active.Reset();
   const Signal in = Input(active, 4096, 48000.0, 4);
   EXPECT_EQ(FirstDifference(Render(active, in, spec).out, Render(loadedFirst, in, spec).out), "");

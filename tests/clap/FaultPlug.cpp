@@ -6,7 +6,11 @@
 // The sound: a 10 Hz one-pole high-pass (state that reset must clear), a
 // gain in dB smoothed per sample, a mode (normal, inverted, channels
 // swapped), a bypass; the peak level of each block on a read-only meter.
-// Events take effect at their sample offset.
+// Events take effect at their sample offset. A lookahead switch delays the
+// sound by 64 frames and reports that as latency: changed while active, it
+// asks the host for a restart and takes effect on re-activation, as
+// Tavlo's oversampling does. It asks the host's thread-check where each call
+// comes from and logs what it finds wrong with the host.
 
 #include <cmath>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include "clap/ext/latency.h"
 #include "clap/ext/params.h"
 #include "clap/ext/state.h"
+#include "clap/ext/thread-check.h"
 #include "clap/plugin-factory.h"
 
 namespace {
@@ -26,7 +31,7 @@ namespace {
 std::string gFault;
 bool Fault(const char* name) { return gFault == name; }
 
-enum ParamId : clap_id { kGain = 10, kMode = 20, kBypass = 30, kLevel = 40 };
+enum ParamId : clap_id { kGain = 10, kMode = 20, kBypass = 30, kLevel = 40, kLookahead = 50 };
 struct ParamDef
 {
   clap_id id;
@@ -39,8 +44,12 @@ const ParamDef kParams[] = {
   {kMode, "Mode", 0.0, 2.0, 0.0, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_STEPPED},
   {kBypass, "Bypass", 0.0, 1.0, 0.0, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_BYPASS},
   {kLevel, "Level", 0.0, 1.0, 0.0, CLAP_PARAM_IS_READONLY},
+  {kLookahead, "Lookahead", 0.0, 1.0, 0.0, CLAP_PARAM_IS_AUTOMATABLE | CLAP_PARAM_IS_STEPPED},
 };
-constexpr int kNumParams = 4;
+constexpr int kNumParams = 5;
+constexpr int kLevelIndex = 3, kLookaheadIndex = 4;
+constexpr int kStateValues[] = {0, 1, 2, 4};  // the writable ones
+constexpr uint32_t kLookaheadFrames = 64;
 const char* const kModeNames[] = {"Normal", "Invert", "Swap"};
 
 const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_UTILITY, CLAP_PLUGIN_FEATURE_STEREO,
@@ -60,7 +69,41 @@ struct Plug
   double hpX[2] = {0, 0}, hpY[2] = {0, 0}, hpR = 0.0;
   double gain = 1.0, smooth = 0.0;
   uint32_t saves = 0;
+  bool active = false;
+  uint32_t latency = 0;  // while active
+  double delay[2][kLookaheadFrames] = {};
+  uint32_t delayPos = 0;
 };
+
+// The host's extensions, null where it has none.
+template <typename T>
+const T* HostExt(const Plug* p, const char* id)
+{
+  return (const T*)p->host->get_extension(p->host, id);
+}
+
+// Logs through the host's log extension; its layout is fixed by the CLAP
+// ABI, which the installed headers lack.
+void Log(const Plug* p, int32_t severity, const char* msg)
+{
+  struct HostLog { void (*log)(const clap_host_t*, int32_t, const char*); };
+  if (auto* l = HostExt<HostLog>(p, "clap.log"))
+    l->log(p->host, severity, msg);
+}
+constexpr int32_t kLogHostMisbehaving = 5;
+
+void ExpectThread(const Plug* p, bool audio, const char* call)
+{
+  auto* tc = HostExt<clap_host_thread_check_t>(p, CLAP_EXT_THREAD_CHECK);
+  if (!tc)
+    return;
+  const bool ok = audio ? tc->is_audio_thread(p->host) && !tc->is_main_thread(p->host)
+                        : tc->is_main_thread(p->host) && !tc->is_audio_thread(p->host);
+  if (!ok)
+    Log(p, kLogHostMisbehaving, (std::string(call) + " called on the wrong thread").c_str());
+}
+
+uint32_t LatencyOf(const Plug* p) { return p->values[kLookaheadIndex] >= 0.5 ? kLookaheadFrames : 0; }
 
 Plug* From(const clap_plugin_t* p) { return (Plug*)p->plugin_data; }
 
@@ -90,6 +133,21 @@ void SetValue(Plug* p, const clap_event_param_value_t* e)
   if (i < 0 || (kParams[i].flags & CLAP_PARAM_IS_READONLY))
     return;
   p->values[i] = Fault("no-clamp") ? e->value : Clamp(i, e->value);
+  if (i == kLookaheadIndex)
+  {
+    if (!p->active)
+    {
+      if (auto* l = HostExt<clap_host_latency_t>(p, CLAP_EXT_LATENCY))
+        l->changed(p->host);
+    }
+    else if (LatencyOf(p) != p->latency)
+    {
+      if (Fault("latency-no-restart"))
+        p->latency = LatencyOf(p);
+      else
+        p->host->request_restart(p->host);
+    }
+  }
 }
 
 void ApplyEvent(Plug* p, const clap_event_header_t* h)
@@ -101,6 +159,8 @@ void ApplyEvent(Plug* p, const clap_event_header_t* h)
 void ClearState(Plug* p)
 {
   p->hpX[0] = p->hpX[1] = p->hpY[0] = p->hpY[1] = 0.0;
+  std::memset(p->delay, 0, sizeof(p->delay));
+  p->delayPos = 0;
   p->gain = std::pow(10.0, p->values[0] / 20.0);
 }
 
@@ -122,7 +182,10 @@ bool Activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t)
   Plug* p = From(plugin);
   if (Fault("rate-fraction") && rate != std::floor(rate))
     return false;
+  ExpectThread(p, false, "activate");
   p->rate = rate;
+  p->active = true;
+  p->latency = LatencyOf(p);
   p->hpR = std::exp(-2.0 * M_PI * 10.0 / rate);
   p->smooth = 1.0 - std::exp(-1.0 / (0.005 * rate));
   if (!Fault("reactivate-stale"))
@@ -130,12 +193,13 @@ bool Activate(const clap_plugin_t* plugin, double rate, uint32_t, uint32_t)
   return true;
 }
 
-void Deactivate(const clap_plugin_t*) {}
+void Deactivate(const clap_plugin_t* plugin) { From(plugin)->active = false; }
 bool StartProcessing(const clap_plugin_t*) { return true; }
 void StopProcessing(const clap_plugin_t*) {}
 
 void Reset(const clap_plugin_t* plugin)
 {
+  ExpectThread(From(plugin), true, "reset");
   if (!Fault("reset-noop"))
     ClearState(From(plugin));
 }
@@ -168,6 +232,12 @@ void Run(Plug* p, T* const* in, T* const* out, const T* const* sc, uint32_t from
       y[0] = x[0], y[1] = x[1];
     if (inPlace && Fault("inplace-corrupt"))
       y[1] = y[0];
+    if (p->latency)
+    {
+      for (int c = 0; c < 2; ++c)
+        std::swap(y[c], p->delay[c][p->delayPos]);
+      p->delayPos = (p->delayPos + 1) % p->latency;
+    }
     for (int c = 0; c < 2; ++c)
     {
       out[c][i] = (T)y[c];
@@ -181,6 +251,7 @@ void Run(Plug* p, T* const* in, T* const* out, const T* const* sc, uint32_t from
 clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* proc)
 {
   Plug* p = From(plugin);
+  ExpectThread(p, true, "process");
   if (proc->audio_inputs_count < 1 || proc->audio_outputs_count != 1)
     return CLAP_PROCESS_ERROR;
   const clap_audio_buffer_t& ain = proc->audio_inputs[0];
@@ -239,7 +310,7 @@ clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* p
     e.param_id = 999;
     proc->out_events->try_push(proc->out_events, &e.header);
   }
-  p->values[3] = std::fmin(peak, 1.0);
+  p->values[kLevelIndex] = std::fmin(peak, 1.0);
   if (Fault("wrong-thread"))
   {
     auto* hp = (const clap_host_params_t*)p->host->get_extension(p->host, CLAP_EXT_PARAMS);
@@ -343,6 +414,7 @@ bool TextToValue(const clap_plugin_t*, clap_id id, const char* display, double* 
 
 void Flush(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t*)
 {
+  ExpectThread(From(plugin), From(plugin)->active, "flush");
   if (Fault("flush-ignored") || !in)
     return;
   const uint32_t n = in->size(in);
@@ -354,7 +426,7 @@ const clap_plugin_params_t kParamsExt = {ParamCount, ParamInfo, ParamValue, Valu
 
 // State: "FPLG", version 1, the three writable values as doubles, all in
 // host byte order.
-constexpr uint32_t kStateSize = 4 + 4 + 3 * 8;
+constexpr uint32_t kStateSize = 4 + 4 + 4 * 8;
 
 bool Save(const clap_plugin_t* plugin, const clap_ostream_t* stream)
 {
@@ -363,7 +435,10 @@ bool Save(const clap_plugin_t* plugin, const clap_ostream_t* stream)
   std::memcpy(buf, "FPLG", 4);
   const uint32_t version = 1;
   std::memcpy(buf + 4, &version, 4);
-  double values[3] = {p->values[0], p->values[1], p->values[2]};
+  ExpectThread(p, false, "state save");
+  double values[4];
+  for (int i = 0; i < 4; ++i)
+    values[i] = p->values[kStateValues[i]];
   if (Fault("state-unstable"))
     values[0] = std::fmin(values[0] + ++p->saves * 1e-9, 24.0);
   std::memcpy(buf + 8, values, sizeof(values));
@@ -383,6 +458,7 @@ bool Save(const clap_plugin_t* plugin, const clap_ostream_t* stream)
 bool Load(const clap_plugin_t* plugin, const clap_istream_t* stream)
 {
   Plug* p = From(plugin);
+  ExpectThread(p, false, "state load");
   uint8_t buf[kStateSize + 1];
   uint32_t got = 0;
   while (got < kStateSize + 1)
@@ -404,19 +480,31 @@ bool Load(const clap_plugin_t* plugin, const clap_istream_t* stream)
     std::memcpy(&version, buf + 4, 4);
   if (!lax && (got != kStateSize || std::memcmp(buf, "FPLG", 4) || version != 1))
     return false;
-  double v[3];
+  double v[4];
   std::memcpy(v, buf + 8, sizeof(v));
-  for (int i = 0; i < 3; ++i)
-    if (!lax && (!std::isfinite(v[i]) || Clamp(i, v[i]) != v[i]))
+  for (int i = 0; i < 4; ++i)
+    if (!lax && (!std::isfinite(v[i]) || Clamp(kStateValues[i], v[i]) != v[i]))
       return false;
-  for (int i = 0; i < 3; ++i)
-    p->values[i] = Clamp(i, v[i]);
+  const uint32_t latencyBefore = LatencyOf(p);
+  for (int i = 0; i < 4; ++i)
+    p->values[kStateValues[i]] = Clamp(kStateValues[i], v[i]);
+  if (p->active && LatencyOf(p) != p->latency)
+    p->host->request_restart(p->host);
+  else if (!p->active && LatencyOf(p) != latencyBefore)
+  {
+    if (auto* l = HostExt<clap_host_latency_t>(p, CLAP_EXT_LATENCY))
+      l->changed(p->host);
+  }
   return true;
 }
 
 const clap_plugin_state_t kState = {Save, Load};
 
-uint32_t LatencyGet(const clap_plugin_t*) { return 0; }
+uint32_t LatencyGet(const clap_plugin_t* plugin)
+{
+  const Plug* p = From(plugin);
+  return p->active ? p->latency : LatencyOf(p);
+}
 const clap_plugin_latency_t kLatency = {LatencyGet};
 
 const void* GetExtension(const clap_plugin_t*, const char* id)
@@ -457,15 +545,21 @@ const clap_plugin_t* Create(const clap_plugin_factory_t*, const clap_host_t* hos
 
 const clap_plugin_factory_t kFactory = {Count, Descriptor, Create};
 
+// init may come once per load; a second call before deinit is a host's
+// fault, refused.
+int gInits = 0;
+
 bool EntryInit(const char*)
 {
+  if (gInits++)
+    return false;
   const char* f = std::getenv("CLAP_FAULT_PLUG_FAULT");
   gFault = f ? f : "";
   gDesc.features = Fault("bad-features") ? kBadFeatures : kFeatures;
   return true;
 }
 
-void EntryDeinit() {}
+void EntryDeinit() { gInits = 0; }
 
 const void* EntryFactory(const char* id) { return !std::strcmp(id, CLAP_PLUGIN_FACTORY_ID) ? &kFactory : nullptr; }
 
