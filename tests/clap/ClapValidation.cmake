@@ -80,6 +80,7 @@ set(planted
   "fuzzed-transport=ClapValidation.NullAndFuzzedTransport"
   "no-64=ClapStrictValidation.DeclaresWhatItPromises"
   "block-start-events=ClapStrictValidation.EventsTakeEffectAtTheirSample"
+  "per-block-smoothing=ClapStrictValidation.OutputDoesNotDependOnBlockSizes"
   "accept-empty=ClapStrictValidation.StateRefusesEmptyAndForeignData"
   "accept-random=ClapStrictValidation.StateRefusesEmptyAndForeignData"
   "state-unstable=ClapStrictValidation.StateSavesLoadsAndSavesTheSameBytes"

@@ -118,6 +118,8 @@ struct RenderSpec
   bool inPlace = false;
   std::vector<uint32_t> blocks{256};  // sizes, used in turn
   std::function<std::vector<Event>(size_t block, uint32_t frames)> events;
+  // Events at frames of the whole signal, wherever the blocks fall.
+  std::vector<std::pair<size_t, Event>> timeline;
   std::function<const clap_event_transport_t*(size_t block)> transport;
 };
 
@@ -163,7 +165,14 @@ Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
     if (!spec.inPlace)
       for (auto& o : outBuf)
         std::fill(o.begin(), o.end(), std::numeric_limits<T>::quiet_NaN());
-    const std::vector<Event> events = spec.events ? spec.events(block, frames) : std::vector<Event>{};
+    std::vector<Event> events = spec.events ? spec.events(block, frames) : std::vector<Event>{};
+    for (const auto& [at, e] : spec.timeline)
+      if (at >= pos && at < pos + frames)
+      {
+        events.push_back(e);
+        events.back().time = (uint32_t)(at - pos);
+      }
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.time < b.time; });
     const clap_event_transport_t* transport = spec.transport ? spec.transport(block) : nullptr;
     inst.Out().Clear();
     clap_process_status st;
@@ -974,6 +983,44 @@ TEST_P(ClapStrictValidation, EventsTakeEffectAtTheirSample)
       EXPECT_EQ(rb.fault, "");
       EXPECT_EQ(FirstDifference(ra.out, rb.out), "");
     }
+  }
+}
+
+// How the host cuts the stream into blocks changes no sample: events split
+// blocks where they fall, and nothing is done once per block.
+TEST_P(ClapStrictValidation, OutputDoesNotDependOnBlockSizes)
+{
+  Instance& probe = Make();
+  ASSERT_TRUE(probe);
+  std::vector<std::pair<size_t, Event>> timeline;
+  for (const auto& p : probe.ParamInfos())
+    if (Writable(p) && !(p.flags & CLAP_PARAM_IS_BYPASS))
+    {
+      timeline.push_back({0, Event::Value(0, p.id, OtherValue(p), p.cookie)});
+      if (!Stepped(p))
+        timeline.push_back({21011, Event::Value(0, p.id, OtherValue(p, 0.2), p.cookie)});
+    }
+  std::stable_sort(timeline.begin(), timeline.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::mt19937 rng(3);
+  std::vector<uint32_t> cuts = {1, 1, 2, 3};
+  for (int i = 0; i < 60; ++i)
+    cuts.push_back(1 + rng() % (rng() % 2 ? 64 : 4096));
+  for (bool is64 : {false, true})
+  {
+    SCOPED_TRACE(is64 ? "64 bit" : "32 bit");
+    Instance& whole = MakeActive(48000.0, 16384);
+    Instance& cut = MakeActive(48000.0, 16384);
+    ASSERT_TRUE(whole && cut);
+    const Signal in = Input(whole, 40000, 48000.0, 8);
+    RenderSpec a, b;
+    a.is64 = b.is64 = is64;
+    a.blocks = {16384};
+    b.blocks = cuts;
+    a.timeline = b.timeline = timeline;
+    const Rendered ra = Render(whole, in, a), rb = Render(cut, in, b);
+    EXPECT_EQ(ra.fault, "");
+    EXPECT_EQ(rb.fault, "");
+    EXPECT_EQ(FirstDifference(ra.out, rb.out), "");
   }
 }
 

@@ -217,7 +217,8 @@ void Run(Plug* p, T* const* in, T* const* out, const T* const* sc, uint32_t from
   {
     double x[2] = {(double)in[0][i], (double)in[1][i]};
     double y[2];
-    p->gain += (target - p->gain) * p->smooth;
+    if (i == from || !Fault("per-block-smoothing"))
+      p->gain += (target - p->gain) * p->smooth;
     for (int c = 0; c < 2; ++c)
     {
       p->hpY[c] = x[c] - p->hpX[c] + p->hpR * p->hpY[c];
