@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 namespace claphost {
 
@@ -548,15 +549,15 @@ void Instance::PreparePorts()
 {
   mInPorts = Ports(true);
   mOutPorts = Ports(false);
-  size_t extraIn = 0, extraOut = 0;
-  for (size_t i = 1; i < mInPorts.size(); ++i)
-    extraIn += mInPorts[i].channel_count;
-  for (size_t i = 1; i < mOutPorts.size(); ++i)
-    extraOut += mOutPorts[i].channel_count;
-  mSilence32.assign(extraIn * mMaxFrames, 0.0f);
-  mSilence64.assign(extraIn * mMaxFrames, 0.0);
-  mScratch32.assign(extraOut * mMaxFrames, 0.0f);
-  mScratch64.assign(extraOut * mMaxFrames, 0.0);
+  size_t ins = 0, outs = 0;
+  for (const auto& p : mInPorts)
+    ins += p.channel_count;
+  for (const auto& p : mOutPorts)
+    outs += p.channel_count;
+  mSilence32.assign(ins * mMaxFrames, 0.0f);
+  mSilence64.assign(ins * mMaxFrames, 0.0);
+  mScratch32.assign(outs * mMaxFrames, 0.0f);
+  mScratch64.assign(outs * mMaxFrames, 0.0);
   mPtr32.assign(mInPorts.size() + mOutPorts.size(), {});
   mPtr64.assign(mInPorts.size() + mOutPorts.size(), {});
   mInBufs.assign(mInPorts.size(), clap_audio_buffer_t{});
@@ -625,30 +626,38 @@ template <typename T>
 clap_process_status Instance::ProcessMain(T* const* in, T* const* out, uint32_t frames, const std::vector<Event>& events,
                                           const clap_event_transport_t* transport)
 {
-  constexpr bool is64 = sizeof(T) == sizeof(double);
+  constexpr bool is64 = std::is_same<T, double>::value;
   if (!mActive || frames > mMaxFrames)
     return CLAP_PROCESS_ERROR;
-  auto& ptrs = *(std::vector<std::vector<T*>>*)(is64 ? (void*)&mPtr64 : (void*)&mPtr32);
-  T* silence = is64 ? (T*)(void*)mSilence64.data() : (T*)(void*)mSilence32.data();
-  T* scratch = is64 ? (T*)(void*)mScratch64.data() : (T*)(void*)mScratch32.data();
+  std::vector<std::vector<T*>>* ptrs;
+  T *silence, *scratch;
+  if constexpr (is64)
+    ptrs = &mPtr64, silence = mSilence64.data(), scratch = mScratch64.data();
+  else
+    ptrs = &mPtr32, silence = mSilence32.data(), scratch = mScratch32.data();
   size_t usedIn = 0, usedOut = 0;
   auto fill = [&](const std::vector<clap_audio_port_info_t>& ports, std::vector<clap_audio_buffer_t>& bufs,
                   size_t ptrBase, T* const* main, T* pool, size_t& used, bool input) {
     for (size_t i = 0; i < ports.size(); ++i)
     {
-      auto& p = ptrs[ptrBase + i];
+      auto& p = (*ptrs)[ptrBase + i];
       p.resize(ports[i].channel_count);
+      const bool own = i > 0 || !main;
       for (uint32_t c = 0; c < ports[i].channel_count; ++c)
-        p[c] = i == 0 ? main[c] : pool + (used++) * mMaxFrames;
+      {
+        p[c] = own ? pool + (used++) * mMaxFrames : main[c];
+        // Silence again each block: a plug-in may have written to it.
+        if (own && input)
+          std::fill(p[c], p[c] + frames, T(0));
+      }
       clap_audio_buffer_t& b = bufs[i];
       b = clap_audio_buffer_t{};
       b.channel_count = ports[i].channel_count;
-      if (is64)
-        b.data64 = (double**)(void*)p.data();
+      if constexpr (is64)
+        b.data64 = p.data();
       else
-        b.data32 = (float**)(void*)p.data();
-      // The extra inputs are silent throughout, and say so.
-      if (input && i > 0)
+        b.data32 = p.data();
+      if (own && input)
         b.constant_mask = b.channel_count >= 64 ? ~0ull : ((1ull << b.channel_count) - 1);
     }
   };

@@ -317,9 +317,11 @@ public:
   bool SupportsInPlace() const;
 
   // One block through the main ports; the other ports get silent buffers
-  // of their own (constant_mask set). in and out hold MainChannels pointers
-  // each; passing the same pointers processes in place. Starts processing
-  // first when needed. transport may be null (a free-running host).
+  // of their own (constant_mask set), as do the main ports given null. in
+  // and out hold MainChannels pointers each; passing the same pointers
+  // processes in place. Starts processing first when needed; more frames
+  // than activated for is an error. transport may be null (a free-running
+  // host).
   clap_process_status Process32(float* const* in, float* const* out, uint32_t frames,
                                 const std::vector<Event>& events = {},
                                 const clap_event_transport_t* transport = nullptr);
@@ -369,7 +371,7 @@ private:
   InputEvents mIn;
   // Silent buffers for the ports other than the main ones.
   std::vector<clap_audio_port_info_t> mInPorts, mOutPorts;
-  std::vector<float> mSilence32, mScratch32;  // extra inputs, extra outputs
+  std::vector<float> mSilence32, mScratch32;  // inputs, outputs the caller leaves to us
   std::vector<double> mSilence64, mScratch64;
   std::vector<std::vector<float*>> mPtr32;
   std::vector<std::vector<double*>> mPtr64;

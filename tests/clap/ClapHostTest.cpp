@@ -88,6 +88,7 @@ TEST_F(ClapHostLibrary, BlocksReachThePluginChannelByChannel)
   inst.Flush({Event::Value(0, kBypass, 1.0)});
   ASSERT_TRUE(inst.Activate(44100.0, 1, 64));
   EXPECT_EQ(inst.Process32(nullptr, nullptr, 65), CLAP_PROCESS_ERROR) << "more frames than activated for";
+  EXPECT_EQ(inst.Process64(nullptr, nullptr, 64), CLAP_PROCESS_CONTINUE) << "silence in, output dropped";
 
   // Bypassed, the plug-in hands back what it was given: each channel its own.
   for (bool inPlace : {false, true})
