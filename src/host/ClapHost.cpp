@@ -444,8 +444,10 @@ void Host::RunCallbacks()
 // ---------------------------------------------------------------------------
 // Instance
 
-Instance::Instance(const Module& module, const char* id)
+Instance::Instance(const Module& module, const char* id, const std::vector<std::string>& hide)
 {
+  for (const std::string& h : hide)
+    mHost.Hide(h);
   if (!module.IsLoaded())
   {
     mError = "module not loaded: " + module.Error();

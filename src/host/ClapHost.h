@@ -280,8 +280,9 @@ private:
 class Instance
 {
 public:
-  // The plug-in with that id, or the factory's first when id is null.
-  explicit Instance(const Module& module, const char* id = nullptr);
+  // The plug-in with that id, or the factory's first when id is null. The
+  // host hides the extensions named in hide (a host without them).
+  explicit Instance(const Module& module, const char* id = nullptr, const std::vector<std::string>& hide = {});
   ~Instance();
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;

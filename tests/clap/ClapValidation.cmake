@@ -76,6 +76,7 @@ set(planted
   "text-roundtrip=ClapValidation.TextAndValueConvertBothWays"
   "flush-ignored=ClapValidation.FlushAppliesValuesOutsideProcessing"
   "latency-no-restart=ClapValidation.LatencyChangesOnlyThroughARestart"
+  "needs-host-latency=ClapValidation.CopesWithAHostOfferingNoExtensions"
   "null-transport=ClapValidation.NullAndFuzzedTransport"
   "fuzzed-transport=ClapValidation.NullAndFuzzedTransport"
   "no-64=ClapStrictValidation.DeclaresWhatItPromises"

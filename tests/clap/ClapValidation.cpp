@@ -831,6 +831,67 @@ TEST_P(ClapValidation, LatencyChangesOnlyThroughARestart)
   }
 }
 
+// A host may offer none of the host extensions: the plug-in still works,
+// takes its values and keeps its state.
+TEST_P(ClapValidation, CopesWithAHostOfferingNoExtensions)
+{
+  const std::vector<std::string> all = {CLAP_EXT_THREAD_CHECK, CLAP_EXT_PARAMS, CLAP_EXT_LATENCY, CLAP_EXT_STATE,
+                                        CLAP_EXT_TIMER_SUPPORT, CLAP_EXT_LOG};
+  mInstances.push_back(std::make_unique<Instance>(*mModule, nullptr, all));
+  Instance& inst = *mInstances.back();
+  ASSERT_TRUE(inst) << inst.Error();
+  std::vector<Event> ev;
+  for (const auto& p : inst.ParamInfos())
+    if (Writable(p))
+      ev.push_back(Event::Value(0, p.id, OtherValue(p), p.cookie));
+  inst.Flush(ev);
+  for (const auto& p : inst.ParamInfos())
+    if (Writable(p))
+    {
+      double v = NAN;
+      EXPECT_TRUE(inst.GetValue(p.id, v));
+      EXPECT_NEAR(v, OtherValue(p), Tolerance(GetParam(), p)) << p.name << " flushed";
+    }
+  std::vector<uint8_t> saved;
+  if (inst.State())
+  {
+    EXPECT_TRUE(inst.SaveState(saved));
+    EXPECT_TRUE(inst.LoadState(saved));
+  }
+  ASSERT_TRUE(inst.Activate(48000.0, 1, 512));
+  RenderSpec spec;
+  spec.events = [&](size_t block, uint32_t) {
+    std::vector<Event> back;
+    if (block == 1)
+      for (const auto& p : inst.ParamInfos())
+        if (Writable(p))
+          back.push_back(Event::Value(0, p.id, p.default_value, p.cookie));
+    return back;
+  };
+  EXPECT_EQ(Render(inst, Input(inst, 2048), spec).fault, "");
+  inst.GetHost().RunCallbacks();
+  for (const auto& p : inst.ParamInfos())
+    if (Writable(p))
+    {
+      double v = NAN;
+      EXPECT_TRUE(inst.GetValue(p.id, v));
+      EXPECT_NEAR(v, p.default_value, Tolerance(GetParam(), p)) << p.name;
+    }
+  // The values flushed before activation were taken too.
+  Instance& check = Make();
+  if (!saved.empty())
+  {
+    ASSERT_TRUE(check.LoadState(saved));
+    for (const auto& p : check.ParamInfos())
+      if (Writable(p))
+      {
+        double v = NAN;
+        EXPECT_TRUE(check.GetValue(p.id, v));
+        EXPECT_NEAR(v, OtherValue(p), Tolerance(GetParam(), p)) << p.name << " in the state saved";
+      }
+  }
+}
+
 TEST_P(ClapValidation, NullAndFuzzedTransport)
 {
   Instance& inst = MakeActive();

@@ -132,6 +132,8 @@ void SetValue(Plug* p, const clap_event_param_value_t* e)
   int i = e->cookie ? (int)((const ParamDef*)e->cookie - kParams) : Index(e->param_id);
   if (i < 0 || (kParams[i].flags & CLAP_PARAM_IS_READONLY))
     return;
+  if (i == kLookaheadIndex && !HostExt<clap_host_latency_t>(p, CLAP_EXT_LATENCY) && Fault("needs-host-latency"))
+    return;
   p->values[i] = Fault("no-clamp") ? e->value : Clamp(i, e->value);
   if (i == kLookaheadIndex)
   {
