@@ -3,18 +3,24 @@
 // once and run over every plug-in under test.
 //
 // Plug-ins under test:
-// - ZamComp.clap (Debian's zam-plugins), a correct third-party plug-in: the
-//   control that the common checks ask nothing a good plug-in fails. It has
-//   no state extension, 32-bit mono ports and no cookies, and applies events
-//   at block starts, which CLAP allows.
+// - ZamComp.clap (Debian's zam-plugins), a plug-in hosts run today: the
+//   control that the common checks ask nothing a working plug-in fails.
 // - the fault plug-in of this folder, which keeps every contract and breaks
 //   one on request (CLAP_FAULT_PLUG_FAULT); the CMake file runs each check
 //   against the fault it must catch.
 // - Tavlo.clap, where the build has it (or TAVLO_CLAP_BUNDLE names it).
-// The strict checks (state refusing foreign data, events at their sample,
-// 64-bit and in-place ports, the descriptor's promised strings) hold Tavlo
-// to contracts of its own that CLAP leaves optional; ZamComp is not held to
-// them.
+//
+// The strict checks hold Tavlo (and the fault plug-in) to more than CLAP
+// asks of every plug-in, and ZamComp is left out of them:
+// - state: ZamComp has no state extension; Tavlo refuses foreign data;
+// - 64-bit and in-place ports, the descriptor's promised strings: optional
+//   in CLAP, promised by Tavlo (ZamComp's ports are 32-bit mono);
+// - events at their sample and output independent of block sizes: CLAP
+//   allows applying events at block starts, as ZamComp does;
+// - refusing unknown ids: ZamComp (DPF 1.6's wrapper) answers them;
+// - values held exactly and clamped to the range: ZamComp keeps floats and
+//   leaves a value a hair outside its range as sent; the common checks
+//   allow float precision and ask only that values stay finite.
 
 #include <gtest/gtest.h>
 
