@@ -625,8 +625,9 @@ clap_process_status Instance::ProcessRaw(const clap_process_t& process)
 }
 
 template <typename T>
-clap_process_status Instance::ProcessMain(T* const* in, T* const* out, uint32_t frames, const std::vector<Event>& events,
-                                          const clap_event_transport_t* transport)
+clap_process_status Instance::ProcessPorts(const std::vector<T* const*>& ins, const std::vector<T* const*>& outs,
+                                           uint32_t frames, const std::vector<Event>& events,
+                                           const clap_event_transport_t* transport)
 {
   constexpr bool is64 = std::is_same<T, double>::value;
   if (!mActive || frames > mMaxFrames)
@@ -639,12 +640,13 @@ clap_process_status Instance::ProcessMain(T* const* in, T* const* out, uint32_t 
     ptrs = &mPtr32, silence = mSilence32.data(), scratch = mScratch32.data();
   size_t usedIn = 0, usedOut = 0;
   auto fill = [&](const std::vector<clap_audio_port_info_t>& ports, std::vector<clap_audio_buffer_t>& bufs,
-                  size_t ptrBase, T* const* main, T* pool, size_t& used, bool input) {
+                  size_t ptrBase, const std::vector<T* const*>& given, T* pool, size_t& used, bool input) {
     for (size_t i = 0; i < ports.size(); ++i)
     {
       auto& p = (*ptrs)[ptrBase + i];
       p.resize(ports[i].channel_count);
-      const bool own = i > 0 || !main;
+      T* const* main = i < given.size() ? given[i] : nullptr;
+      const bool own = !main;
       for (uint32_t c = 0; c < ports[i].channel_count; ++c)
       {
         p[c] = own ? pool + (used++) * mMaxFrames : main[c];
@@ -663,8 +665,8 @@ clap_process_status Instance::ProcessMain(T* const* in, T* const* out, uint32_t 
         b.constant_mask = b.channel_count >= 64 ? ~0ull : ((1ull << b.channel_count) - 1);
     }
   };
-  fill(mInPorts, mInBufs, 0, in, silence, usedIn, true);
-  fill(mOutPorts, mOutBufs, mInPorts.size(), out, scratch, usedOut, false);
+  fill(mInPorts, mInBufs, 0, ins, silence, usedIn, true);
+  fill(mOutPorts, mOutBufs, mInPorts.size(), outs, scratch, usedOut, false);
 
   mIn.Set(events);
   clap_process_t p{};
@@ -685,13 +687,29 @@ clap_process_status Instance::ProcessMain(T* const* in, T* const* out, uint32_t 
 clap_process_status Instance::Process32(float* const* in, float* const* out, uint32_t frames,
                                         const std::vector<Event>& events, const clap_event_transport_t* transport)
 {
-  return ProcessMain<float>(in, out, frames, events, transport);
+  return ProcessPorts<float>({in}, {out}, frames, events, transport);
 }
 
 clap_process_status Instance::Process64(double* const* in, double* const* out, uint32_t frames,
                                         const std::vector<Event>& events, const clap_event_transport_t* transport)
 {
-  return ProcessMain<double>(in, out, frames, events, transport);
+  return ProcessPorts<double>({in}, {out}, frames, events, transport);
+}
+
+clap_process_status Instance::ProcessPorts32(const std::vector<float* const*>& ins,
+                                             const std::vector<float* const*>& outs, uint32_t frames,
+                                             const std::vector<Event>& events,
+                                             const clap_event_transport_t* transport)
+{
+  return ProcessPorts<float>(ins, outs, frames, events, transport);
+}
+
+clap_process_status Instance::ProcessPorts64(const std::vector<double* const*>& ins,
+                                             const std::vector<double* const*>& outs, uint32_t frames,
+                                             const std::vector<Event>& events,
+                                             const clap_event_transport_t* transport)
+{
+  return ProcessPorts<double>(ins, outs, frames, events, transport);
 }
 
 std::vector<clap_param_info_t> Instance::ParamInfos() const

@@ -329,6 +329,15 @@ public:
   clap_process_status Process64(double* const* in, double* const* out, uint32_t frames,
                                 const std::vector<Event>& events = {},
                                 const clap_event_transport_t* transport = nullptr);
+  // The same for every port: ins[i] and outs[i] hold the channel pointers
+  // of port i (Ports order), null or missing for a silent input (a
+  // side-chain left unconnected) or an output nobody reads.
+  clap_process_status ProcessPorts32(const std::vector<float* const*>& ins, const std::vector<float* const*>& outs,
+                                     uint32_t frames, const std::vector<Event>& events = {},
+                                     const clap_event_transport_t* transport = nullptr);
+  clap_process_status ProcessPorts64(const std::vector<double* const*>& ins, const std::vector<double* const*>& outs,
+                                     uint32_t frames, const std::vector<Event>& events = {},
+                                     const clap_event_transport_t* transport = nullptr);
   // A process call as given (buffers, events and all), on the audio thread.
   clap_process_status ProcessRaw(const clap_process_t& process);
   // Events the plug-in sent in process and flush calls since the last Clear.
@@ -353,8 +362,9 @@ public:
 
 private:
   template <typename T>
-  clap_process_status ProcessMain(T* const* in, T* const* out, uint32_t frames, const std::vector<Event>& events,
-                                  const clap_event_transport_t* transport);
+  clap_process_status ProcessPorts(const std::vector<T* const*>& ins, const std::vector<T* const*>& outs,
+                                   uint32_t frames, const std::vector<Event>& events,
+                                   const clap_event_transport_t* transport);
   void PreparePorts();
 
   Host mHost;

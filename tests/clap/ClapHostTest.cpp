@@ -130,6 +130,31 @@ TEST_F(ClapHostLibrary, BlocksReachThePluginChannelByChannel)
   EXPECT_LT(ol[10], 0.0f);
 }
 
+TEST_F(ClapHostLibrary, EveryPortTakesItsOwnBuffersOrSilence)
+{
+  Module m(CLAP_FAULT_PLUG_PATH);
+  Instance inst(m);
+  ASSERT_TRUE(inst) << inst.Error();
+  ASSERT_EQ(inst.Ports(true).size(), 2u) << "main input and side-chain";
+  ASSERT_TRUE(inst.Activate(48000.0, 1, 32));
+  // Silent main input: the plug-in adds the side-chain to nothing.
+  std::vector<double> scl(32), scr(32), ol(32, 9.0), orr(32, 9.0);
+  for (int i = 0; i < 32; ++i)
+    scl[i] = 0.125 * (i + 1), scr[i] = -0.25 * (i + 1);
+  double* sc[2] = {scl.data(), scr.data()};
+  double* out[2] = {ol.data(), orr.data()};
+  EXPECT_EQ(inst.ProcessPorts64({nullptr, sc}, {out}, 32), CLAP_PROCESS_CONTINUE);
+  for (int i = 0; i < 32; ++i)
+  {
+    ASSERT_EQ(ol[i], 0.125 * (i + 1)) << i;
+    ASSERT_EQ(orr[i], -0.25 * (i + 1)) << i;
+  }
+  // Left out, the side-chain is silence.
+  EXPECT_EQ(inst.ProcessPorts64({}, {out}, 32), CLAP_PROCESS_CONTINUE);
+  for (int i = 0; i < 32; ++i)
+    ASSERT_EQ(ol[i], 0.0) << i;
+}
+
 TEST_F(ClapHostLibrary, RecordsWhatThePluginAsks)
 {
   Module m(CLAP_FAULT_PLUG_PATH);

@@ -5,7 +5,8 @@
 //
 // The sound: a 10 Hz one-pole high-pass (state that reset must clear), a
 // gain in dB smoothed per sample, a mode (normal, inverted, channels
-// swapped), a bypass; the peak level of each block on a read-only meter.
+// swapped), the side-chain added after them (silent unless the host feeds
+// it), a bypass; the peak level of each block on a read-only meter.
 // Events take effect at their sample offset. A lookahead switch delays the
 // sound by 64 frames and reports that as latency: changed while active, it
 // asks the host for a restart and takes effect on re-activation, as
@@ -210,7 +211,6 @@ template <typename T>
 void Run(Plug* p, T* const* in, T* const* out, const T* const* sc, uint32_t from, uint32_t to, double scale,
          double& peak)
 {
-  (void)sc;  // the side-chain is read for its presence only
   const double target = std::pow(10.0, p->values[0] / 20.0);
   const int mode = (int)p->values[1];
   const bool bypass = p->values[2] >= 0.5;
@@ -231,6 +231,8 @@ void Run(Plug* p, T* const* in, T* const* out, const T* const* sc, uint32_t from
       y[0] = -y[0], y[1] = -y[1];
     else if (mode == 2)
       std::swap(y[0], y[1]);
+    if (sc)
+      y[0] += (double)sc[0][i], y[1] += (double)sc[1][i];
     if (bypass)
       y[0] = x[0], y[1] = x[1];
     if (inPlace && Fault("inplace-corrupt"))
@@ -259,6 +261,7 @@ clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* p
     return CLAP_PROCESS_ERROR;
   const clap_audio_buffer_t& ain = proc->audio_inputs[0];
   const clap_audio_buffer_t& aout = proc->audio_outputs[0];
+  const clap_audio_buffer_t* side = proc->audio_inputs_count > 1 ? &proc->audio_inputs[1] : nullptr;
   const bool is64 = aout.data64 != nullptr && aout.data32 == nullptr;
   uint32_t frames = proc->frames_count;
   if (Fault("short-write") && frames > 4096)
@@ -289,9 +292,9 @@ clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* p
     if (until > pos)
     {
       if (is64)
-        Run<double>(p, ain.data64, aout.data64, nullptr, pos, until, scale, peak);
+        Run<double>(p, ain.data64, aout.data64, side ? side->data64 : nullptr, pos, until, scale, peak);
       else
-        Run<float>(p, ain.data32, aout.data32, nullptr, pos, until, scale, peak);
+        Run<float>(p, ain.data32, aout.data32, side ? side->data32 : nullptr, pos, until, scale, peak);
       pos = until;
     }
     if (h)
