@@ -81,6 +81,7 @@ set(planted
   "fuzzed-transport=ClapValidation.NullAndFuzzedTransport"
   "no-64=ClapStrictValidation.DeclaresWhatItPromises"
   "block-start-events=ClapStrictValidation.EventsTakeEffectAtTheirSample"
+  "events-ignored=ClapStrictValidation.EventsTakeEffectAtTheirSample"
   "per-block-smoothing=ClapStrictValidation.OutputDoesNotDependOnBlockSizes"
   "accept-empty=ClapStrictValidation.StateRefusesEmptyAndForeignData"
   "accept-random=ClapStrictValidation.StateRefusesEmptyAndForeignData"

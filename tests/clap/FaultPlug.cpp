@@ -297,7 +297,7 @@ clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* p
         Run<float>(p, ain.data32, aout.data32, side ? side->data32 : nullptr, pos, until, scale, peak);
       pos = until;
     }
-    if (h)
+    if (h && !Fault("events-ignored"))
       ApplyEvent(p, h);
   }
   if (is64 && Fault("nan-64") && frames > 0)
