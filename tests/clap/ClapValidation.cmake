@@ -10,6 +10,11 @@ endif()
 
 # The same include root as src/host's (a folder holding only a link to the
 # clap/ headers of dpf-source), unless the project has located it already.
+# cmake/ClapHeaders.cmake, where the tree has it, is the one place that
+# locates them; this is the stand-in until then.
+if(NOT TAVLO_CLAP_INCLUDE_DIR AND EXISTS ${PROJECT_SOURCE_DIR}/cmake/ClapHeaders.cmake)
+  include(ClapHeaders)
+endif()
 if(NOT TAVLO_CLAP_INCLUDE_DIR)
   set(clap_headers /usr/share/dpf/distrho/src/clap)
   if(NOT EXISTS ${clap_headers}/entry.h)
