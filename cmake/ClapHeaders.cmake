@@ -16,7 +16,8 @@ if(NOT EXISTS "${TAVLO_CLAP_HEADERS_DIR}/entry.h" OR NOT EXISTS "${TAVLO_CLAP_HE
 endif()
 
 # "#include "clap/entry.h"" finds ${TAVLO_CLAP_INCLUDE_DIR}/clap/entry.h.
-set(TAVLO_CLAP_INCLUDE_DIR "${CMAKE_BINARY_DIR}/clap-include")
+# Cached, so that every folder sees it after the first include.
+set(TAVLO_CLAP_INCLUDE_DIR "${CMAKE_BINARY_DIR}/clap-include" CACHE INTERNAL "The CLAP headers' include folder")
 if(NOT EXISTS "${TAVLO_CLAP_INCLUDE_DIR}/clap/entry.h")
   file(MAKE_DIRECTORY "${TAVLO_CLAP_INCLUDE_DIR}")
   file(REMOVE "${TAVLO_CLAP_INCLUDE_DIR}/clap")
