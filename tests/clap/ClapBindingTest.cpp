@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "HostFixture.h"
+#ifdef TAVLO_CLAP_COUNTS_ALLOCATIONS
+#include "AllocCounting.h"
+#endif
 #include "clap/entry.h"
 #include "clap/ext/audio-ports.h"
 #include "clap/ext/latency.h"
@@ -636,5 +639,60 @@ TEST_F(ClapBindingTest, ProcessingStartedAgainOrResetSoundsAsANewInstance)
   EXPECT_TRUE(d.p->activate(d.p, 768000.0, 1, 512));
   d.active = true;
 }
+
+#ifdef TAVLO_CLAP_COUNTS_ALLOCATIONS
+// The audio thread's calls allocate nothing: blocks with events at their
+// times (Oversample among them, whose latency the host is asked to hear
+// of), both sample sizes, a side-chain without buffers, restarts, a flush.
+TEST_F(ClapBindingTest, TheAudioThreadsCallsAllocateNothing)
+{
+  ClapPlug c;
+  c.Start(48000.0, 1024);
+  std::vector<std::vector<float>> f32(6, std::vector<float>(1500, 0.25f));
+  std::vector<std::vector<double>> f64(6, std::vector<double>(1500, 0.25));
+  float* p32[6];
+  double* p64[6];
+  for (int k = 0; k < 6; ++k) p32[k] = f32[(size_t)k].data(), p64[k] = f64[(size_t)k].data();
+  clap_audio_buffer_t in32[2] = {}, out32 = {}, in64[2] = {}, out64 = {};
+  in32[0].channel_count = in32[1].channel_count = out32.channel_count = 2;
+  in64[0].channel_count = in64[1].channel_count = out64.channel_count = 2;
+  in32[0].data32 = p32, in32[1].data32 = p32 + 2, out32.data32 = p32 + 4;
+  in64[0].data64 = p64, in64[1].data64 = p64 + 2, out64.data64 = p64 + 4;
+  Events ev;
+  ev.Add(kIn, 250.0, 3);
+  ev.Add(kOs, 1.0, 100);
+  ev.Add(kAtk, 1.0, 100);
+  ev.Add(kMix, 70.0, 999);
+  ev.Add(kOs, 0.0, 1400);
+  Events none;
+  OutEvents out;
+  out.events.reserve(64);
+  clap_process_t proc = {};
+  proc.frames_count = 1500;  // longer than announced: processed in pieces
+  proc.in_events = &ev.list;
+  proc.out_events = &out.list;
+  proc.audio_outputs_count = 1;
+
+  AllocCounting::Start();
+  for (int round = 0; round < 2; ++round)
+  {
+    proc.audio_inputs = round ? in64 : in32;
+    proc.audio_outputs = round ? &out64 : &out32;
+    proc.audio_inputs_count = 2;
+    c.p->process(c.p, &proc);
+    proc.audio_inputs_count = 1;
+    c.p->process(c.p, &proc);
+    c.p->stop_processing(c.p);
+    c.p->start_processing(c.p);
+    c.p->process(c.p, &proc);
+    c.p->reset(c.p);
+    c.p->process(c.p, &proc);
+    c.params->flush(c.p, &none.list, &out.list);
+  }
+  const long allocations = AllocCounting::Stop();
+  EXPECT_EQ(0, allocations);
+  EXPECT_GT(c.host.log.callbacks, 0) << "the latency changed on the way";
+}
+#endif
 
 }  // namespace
