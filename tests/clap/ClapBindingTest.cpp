@@ -258,8 +258,9 @@ struct Render
 double Signal(int ch, long frame) { return vst3host::TestSignal(ch, frame, 0.9); }
 
 // Side-chain: fed its own signal, or given no buffers (an unconnected port).
+// In place, the output port is given the main input's buffers.
 Render RenderClap(const std::vector<int>& blocks, const std::vector<Point>& points, bool is64, bool sideChain,
-                  ClapPlug* reuse = nullptr)
+                  ClapPlug* reuse = nullptr, bool inPlace = false)
 {
   ClapPlug own;
   ClapPlug& plug = reuse ? *reuse : own;
@@ -280,7 +281,7 @@ Render RenderClap(const std::vector<int>& blocks, const std::vector<Point>& poin
     in[0].channel_count = in[1].channel_count = out.channel_count = 2;
     (is64 ? (void)(in[0].data64 = p64) : (void)(in[0].data32 = p32));
     (is64 ? (void)(in[1].data64 = p64 + 2) : (void)(in[1].data32 = p32 + 2));
-    (is64 ? (void)(out.data64 = p64 + 4) : (void)(out.data32 = p32 + 4));
+    (is64 ? (void)(out.data64 = p64 + (inPlace ? 0 : 4)) : (void)(out.data32 = p32 + (inPlace ? 0 : 4)));
     Events ev;
     for (const Point& pt : points)
       if (pt.block == b) ev.Add((clap_id)pt.param, pt.plain, (uint32_t)pt.offset);
@@ -297,8 +298,9 @@ Render RenderClap(const std::vector<int>& blocks, const std::vector<Point>& poin
     EXPECT_EQ(CLAP_PROCESS_CONTINUE, plug.p->process(plug.p, &proc));
     for (int f = 0; f < n; ++f)
     {
-      r.left.push_back(is64 ? p64[4][f] : (double)p32[4][f]);
-      r.right.push_back(is64 ? p64[5][f] : (double)p32[5][f]);
+      const int o = inPlace ? 0 : 4;
+      r.left.push_back(is64 ? p64[o][f] : (double)p32[o][f]);
+      r.right.push_back(is64 ? p64[o + 1][f] : (double)p32[o + 1][f]);
     }
     frame += n;
   }
@@ -541,6 +543,8 @@ TEST_F(ClapBindingTest, AnEventAtItsTimeSoundsAsTheVst3BundlesPointAtThatOffset)
       const Render clap = RenderClap(blocks, points, is64, true);
       EXPECT_EQ(-1, FirstDifference(clap, RenderVst3(blocks, points, is64, true)))
         << "offset " << k << (is64 ? ", 64-bit" : ", 32-bit");
+      EXPECT_EQ(-1, FirstDifference(clap, RenderClap(blocks, points, is64, true, nullptr, true)))
+        << "in place, offset " << k << (is64 ? ", 64-bit" : ", 32-bit");
       // Nothing before its frame hears it (when it is heard at once depends
       // on where the detector stands).
       const long heard = FirstDifference(clap, RenderClap(blocks, without, is64, true));
