@@ -54,11 +54,11 @@ double Signal(int ch, long frame) { return vst3host::TestSignal(ch, frame, 0.9);
 // Side-chain: fed its own signal, or given no buffers (an unconnected port).
 // In place, the output port is given the main input's buffers.
 Render RenderClap(const std::vector<int>& blocks, const std::vector<Point>& points, bool is64, bool sideChain,
-                  ClapPlug* reuse = nullptr, bool inPlace = false)
+                  ClapPlug* reuse = nullptr, bool inPlace = false, double rate = 48000.0)
 {
   ClapPlug own;
   ClapPlug& plug = reuse ? *reuse : own;
-  if (!reuse) plug.Start();
+  if (!reuse) plug.Start(rate);
   Render r;
   long frame = 0;
   for (int b = 0; b < (int)blocks.size(); ++b)
@@ -101,11 +101,12 @@ Render RenderClap(const std::vector<int>& blocks, const std::vector<Point>& poin
   return r;
 }
 
-Render RenderVst3(const std::vector<int>& blocks, const std::vector<Point>& points, bool is64, bool sideChain)
+Render RenderVst3(const std::vector<int>& blocks, const std::vector<Point>& points, bool is64, bool sideChain,
+                  double rate = 48000.0)
 {
   using namespace Steinberg::Vst;
   vst3host::Plug p;
-  p.Start(is64 ? kSample64 : kSample32, 8192, 48000.0);
+  p.Start(is64 ? kSample64 : kSample32, 8192, rate);
   if (sideChain) p.comp()->activateBus(kAudio, kInput, 1, true);
   Render r;
   long frame = 0;
@@ -351,6 +352,25 @@ TEST_F(ClapBindingTest, AnEventAtItsTimeSoundsAsTheVst3BundlesPointAtThatOffset)
   const std::vector<Point> external = {{0, 0, kIn, 200.0, 0.5}, {0, 0, kSc, 0.0, 0.0}};
   EXPECT_EQ(-1, FirstDifference(RenderClap(blocks, external, false, false), RenderVst3(blocks, external, false, false)));
   EXPECT_NE(-1, FirstDifference(RenderClap(blocks, external, false, false), RenderClap(blocks, external, false, true)));
+}
+
+// Every parameter automated within blocks, the switches with their fades,
+// at three rates: the same samples as the VST 3 bundle's. Each value is
+// exact in both forms (the times at the ends of their ranges).
+TEST_F(ClapBindingTest, AutomationOfEveryParameterSoundsAsTheVst3Bundle)
+{
+  const std::vector<int> blocks = {512, 37, 1000, 4100, 256, 1, 700, 3000, 2048};
+  const std::vector<Point> points = {
+    {0, 0, kIn, 200.0, 0.5},      {0, 0, kSc, 0.0, 0.0},       {1, 5, kAtk, 10.1, 1.0},
+    {2, 400, kRel, 100.0, 0.0},   {2, 401, kHpf, 200.0, 0.375}, {3, 17, kOs, 1.0, 1.0},
+    {3, 2000, kSc, 1.0, 1.0},     {3, 3001, kOut, -5.0, 0.375}, {4, 100, kMix, 50.0, 0.5},
+    {5, 0, kByp, 1.0, 1.0},       {6, 350, kAtk, 0.1, 0.0},    {7, 1200, kByp, 0.0, 0.0},
+    {7, 1201, kRel, 500.0, 1.0},  {8, 9, kOs, 0.0, 0.0},       {8, 2000, kIn, 100.0, 0.25}};
+  for (double rate : {44100.0, 48000.0, 96000.0})
+    for (bool is64 : {false, true})
+      EXPECT_EQ(-1, FirstDifference(RenderClap(blocks, points, is64, true, nullptr, false, rate),
+                                    RenderVst3(blocks, points, is64, true, rate)))
+        << rate << (is64 ? " Hz, 64-bit" : " Hz, 32-bit");
 }
 
 TEST_F(ClapBindingTest, ValuesThatAreNoSettingChangeNothing)
