@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -158,6 +159,20 @@ TEST_F(ClapBindingTest, DescriptorPortsAndParameterTableMatchTheVst3Bundle)
   EXPECT_EQ((std::vector<std::string>{"audio-effect", "compressor", "stereo"}), features);
   TestHost host;
   EXPECT_EQ(nullptr, Module().factory->create_plugin(Module().factory, &host.host, "com.quillmarshworks.other"));
+
+  // The module's one export.
+  FILE* nm = popen("nm -D --defined-only '" TAVLO_CLAP_PATH "' 2>&1", "r");
+  ASSERT_NE(nullptr, nm);
+  std::vector<std::string> exported;
+  char line[1024];
+  while (fgets(line, sizeof(line), nm))
+  {
+    std::string name(line);
+    name.erase(name.find_last_not_of("\r\n") + 1);
+    exported.push_back(name.substr(name.find_last_of(' ') + 1));
+  }
+  ASSERT_EQ(0, pclose(nm));
+  EXPECT_EQ(std::vector<std::string>{"clap_entry"}, exported);
 
   ClapPlug c;
   ASSERT_TRUE(c.params && c.state && c.latency && c.ports);
