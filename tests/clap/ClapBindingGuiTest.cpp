@@ -186,15 +186,22 @@ TEST_F(ClapBindingGuiTest, ADragReachesTheHostAsAGestureOfValues)
     const double want = before + 8.0 * step / 146.0 / 4.0 * 400.0;
     EXPECT_TRUE(Pump(c, [&] { return std::fabs(c.Value(kIn) - want) < 1e-6; })) << "step " << step;
   }
+  const int flushesBeforeEnd = c.host.log.flushes;
   Button(false);
-  Pump(c, [] { return false; });
 
-  // Not processing: the host flushes, and hears the gesture and its values.
+  // Not processing: the host flushes when asked, and hears the gesture and
+  // its values, the end last.
   OutEvents out;
   Events none;
-  c.params->flush(c.p, &none.list, &out.list);
-  ASSERT_GE(out.events.size(), 3u);
   auto header = [&](size_t i) { return reinterpret_cast<const clap_event_header_t*>(out.events[i].data()); };
+  EXPECT_TRUE(Pump(c,
+                   [&]
+                   {
+                     c.params->flush(c.p, &none.list, &out.list);
+                     return !out.events.empty() && header(out.events.size() - 1)->type == CLAP_EVENT_PARAM_GESTURE_END;
+                   }));
+  EXPECT_GT(c.host.log.flushes, flushesBeforeEnd) << "the gesture's end asks for a flush too";
+  ASSERT_GE(out.events.size(), 3u);
   EXPECT_EQ(CLAP_EVENT_PARAM_GESTURE_BEGIN, header(0)->type);
   EXPECT_EQ(CLAP_EVENT_PARAM_GESTURE_END, header(out.events.size() - 1)->type);
   double last = before;
