@@ -18,10 +18,16 @@ endif()
 # "#include "clap/entry.h"" finds ${TAVLO_CLAP_INCLUDE_DIR}/clap/entry.h.
 # Cached, so that every folder sees it after the first include.
 set(TAVLO_CLAP_INCLUDE_DIR "${CMAKE_BINARY_DIR}/clap-include" CACHE INTERNAL "The CLAP headers' include folder")
-if(NOT EXISTS "${TAVLO_CLAP_INCLUDE_DIR}/clap/entry.h")
+# Made again when it is missing or leads elsewhere (TAVLO_CLAP_HEADERS_DIR changed).
+set(_link "${TAVLO_CLAP_INCLUDE_DIR}/clap")
+set(_target "")
+if(IS_SYMLINK "${_link}")
+  file(READ_SYMLINK "${_link}" _target)
+endif()
+if(NOT EXISTS "${_link}/entry.h" OR (IS_SYMLINK "${_link}" AND NOT _target STREQUAL TAVLO_CLAP_HEADERS_DIR))
   file(MAKE_DIRECTORY "${TAVLO_CLAP_INCLUDE_DIR}")
-  file(REMOVE "${TAVLO_CLAP_INCLUDE_DIR}/clap")
-  file(CREATE_LINK "${TAVLO_CLAP_HEADERS_DIR}" "${TAVLO_CLAP_INCLUDE_DIR}/clap" SYMBOLIC COPY_ON_ERROR)
+  file(REMOVE_RECURSE "${_link}")
+  file(CREATE_LINK "${TAVLO_CLAP_HEADERS_DIR}" "${_link}" SYMBOLIC COPY_ON_ERROR)
 endif()
 
 if(NOT TARGET tavlo_clapheaders)
