@@ -1,10 +1,11 @@
 # What Tavlo installs and where; sourced by scripts/install and
 # scripts/uninstall, which take the same options:
-#   (none)          for the current user: ~/.vst3, ~/.lv2, ~/.local/bin, ~/.local/share
+#   (none)          for the current user: ~/.vst3, ~/.lv2, ~/.clap, ~/.local/bin,
+#                   ~/.local/share
 #   --prefix DIR    system-wide under DIR (e.g. /usr/local, as root):
-#                   DIR/lib/vst3, DIR/lib/lv2, DIR/bin, DIR/share
-# TAVLO_VST3_DIR, TAVLO_LV2_DIR, TAVLO_BIN_DIR, TAVLO_SHARE_DIR and
-# TAVLO_VST3_PRESETS_DIR override single folders.
+#                   DIR/lib/vst3, DIR/lib/lv2, DIR/lib/clap, DIR/bin, DIR/share
+# TAVLO_VST3_DIR, TAVLO_LV2_DIR, TAVLO_CLAP_DIR, TAVLO_BIN_DIR, TAVLO_SHARE_DIR
+# and TAVLO_VST3_PRESETS_DIR override single folders.
 #
 # To install something more, add one line to tavlo_install_items below (and
 # its build target to TAVLO_INSTALL_TARGETS):
@@ -38,6 +39,7 @@ tavlo_layout()
     prefix="$(realpath -m -- "$prefix")"
     TAVLO_VST3_DIR="${TAVLO_VST3_DIR:-$prefix/lib/vst3}"
     TAVLO_LV2_DIR="${TAVLO_LV2_DIR:-$prefix/lib/lv2}"
+    TAVLO_CLAP_DIR="${TAVLO_CLAP_DIR:-$prefix/lib/clap}"
     TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$prefix/bin}"
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-$prefix/share}"
     TAVLO_VST3_PRESETS_DIR="${TAVLO_VST3_PRESETS_DIR:-$TAVLO_SHARE_DIR/vst3/presets}"
@@ -45,6 +47,7 @@ tavlo_layout()
     : "${HOME:?HOME is not set}"
     TAVLO_VST3_DIR="${TAVLO_VST3_DIR:-$HOME/.vst3}"
     TAVLO_LV2_DIR="${TAVLO_LV2_DIR:-$HOME/.lv2}"
+    TAVLO_CLAP_DIR="${TAVLO_CLAP_DIR:-$HOME/.clap}"
     TAVLO_BIN_DIR="${TAVLO_BIN_DIR:-$HOME/.local/bin}"
     TAVLO_SHARE_DIR="${TAVLO_SHARE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}}"
     TAVLO_VST3_PRESETS_DIR="${TAVLO_VST3_PRESETS_DIR:-$HOME/.vst3/presets}"
@@ -55,11 +58,16 @@ tavlo_layout()
   TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
 }
 
-TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle tavlo-render tavlo_render_docs)
+TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloCLAPBundle tavlo-render tavlo_render_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
   item bundle Tavlo.lv2 "$TAVLO_LV2_DIR"
+  # A CLAP host loads the file Tavlo.clap, whose editor reads its images in
+  # the folder beside it: the folder first, so that the module is never
+  # there without them.
+  item bundle Tavlo.clap.resources "$TAVLO_CLAP_DIR"
+  item file Tavlo.clap "$TAVLO_CLAP_DIR" 0755
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"

@@ -110,11 +110,13 @@ std::string TavloResourceFolderFor(const char* modulePath)
 {
   // A VST 3 module lives in <bundle>/Contents/x86_64-linux/ with its images
   // in <bundle>/Contents/Resources/; an LV2 module in <bundle>/ with its
-  // images in <bundle>/Resources/.
+  // images in <bundle>/Resources/; a CLAP module is a single file, Name.clap,
+  // with its images in Name.clap.resources/ beside it.
   if (modulePath && *modulePath)
   {
     const std::string folder = ParentFolder(modulePath);
-    for (const std::string& resources : {ParentFolder(folder) + "/Resources/", folder + "/Resources/"})
+    for (const std::string& resources :
+         {std::string(modulePath) + ".resources/", ParentFolder(folder) + "/Resources/", folder + "/Resources/"})
       if (FileExists(resources + "bg.png")) return resources;
   }
   return SourceImageFolder();

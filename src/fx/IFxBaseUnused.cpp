@@ -104,6 +104,7 @@ const char* IFxBase::GetAPIString()
     case kAPIAAX: return "AAX";
     case kAPISA: return "Standalone";
     case kAPILV2: return "LV2";
+    case kAPICLAP: return "CLAP";
     default: return "";
   }
 }

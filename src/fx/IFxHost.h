@@ -20,7 +20,8 @@ enum EAPI
   kAPIRTAS = 3,
   kAPIAAX = 4,
   kAPISA = 5,
-  kAPILV2 = 6
+  kAPILV2 = 6,
+  kAPICLAP = 7
 };
 
 // Transport information the binding copies out of the host's context.

@@ -139,6 +139,8 @@ TEST(BaseIdentity, VersionsApiAndArch)
   plug.mApiOverride = 6;
   EXPECT_STREQ(plug.GetAPIString(), "LV2");
   plug.mApiOverride = 7;
+  EXPECT_STREQ(plug.GetAPIString(), "CLAP");
+  plug.mApiOverride = 8;
   EXPECT_STREQ(plug.GetAPIString(), "");
   EXPECT_STREQ(plug.GetArchString(), "x64");
   EXPECT_STREQ(plug.GetEffectName(), "Test");

@@ -30,6 +30,7 @@ else
   ok "the demo installs the build's packages only"
 fi
 grep -q "Built target tavlo-render" <<< "$out" && ok "it builds the renderer" || fail "no renderer built: $out"
+grep -q "Built target TavloCLAPBundle" <<< "$out" && ok "it builds the CLAP bundle" || fail "no CLAP bundle built: $out"
 grep -Eq 'test|bench|juce|xvfb|filmstrips|probe' <<< "$(grep 'Built target' <<< "$out")" \
   && fail "it builds more than the bundles and the renderer: $(grep 'Built target' <<< "$out")" || ok "only what it needs"
 

@@ -17,7 +17,8 @@ tree() { (cd "$1" && find . -printf '%p %m %y\n' | sort); }
 
 # Modes of an installed bundle: folders and the module 755, all else 644;
 # and it holds what the build's bundle holds. For the VST 3 bundle (the
-# folder given) and the LV2 bundle beside it in the LV2 folder.
+# folder given), the LV2 bundle beside it in the LV2 folder, and the CLAP
+# module with its resources in the CLAP folder.
 check_one_bundle() {
   local b="$1" built="$2" res="$3" bad
   bad="$(find "$b" -type d ! -perm 0755; find "$b" -type f ! -name '*.so' ! -perm 0644;
@@ -33,6 +34,9 @@ check_bundle() {
   check_one_bundle "$1" "$build/Tavlo.vst3" Contents/Resources
   check_one_bundle "$2" "$build/Tavlo.lv2" Resources
   [ -f "$2/manifest.ttl" ] && [ -f "$2/Tavlo.so" ] && [ -f "$2/TavloUI.so" ] || fail "$2 lacks its manifest or modules"
+  check_one_bundle "$3/Tavlo.clap.resources" "$build/Tavlo.clap.resources" .
+  cmp -s "$build/Tavlo.clap" "$3/Tavlo.clap" && [ "$(mode "$3/Tavlo.clap")" = 755 ] && ok "$3/Tavlo.clap, 755" \
+    || fail "$3/Tavlo.clap is not the built module with mode 755"
 }
 
 # The renderer's manual page and bash completion, where man and
@@ -63,7 +67,7 @@ before="$(tree "$home")"
 run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/usr/bin:/bin" "$@"); }
 
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
-check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
+check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2" "$home/.clap"
 check_docs "$home/.local/share"
 check_no_presets "$home/.vst3/presets"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
@@ -104,7 +108,7 @@ out="$(run "$src/scripts/install" 2>&1)" && ok "installing again" || fail "insta
 [ "$(ls -A "$old")" = Piano.vstpreset ] && ok "the earlier release's preset files are gone, the changed one stays" \
   || fail "preset files left after installing again: $(ls -A "$old")"
 rm -rf "$home/.vst3/presets"
-check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2"
+check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2" "$home/.clap"
 [ -z "$(find "$home/.vst3" "$home/.lv2" -maxdepth 1 -name '.Tavlo*')" ] || fail "staging folder left in ~/.vst3 or ~/.lv2"
 out="$(run "$src/scripts/uninstall" 2>&1)" && ok "uninstall for a user" || fail "uninstall for a user: $out"
 [ "$(tree "$home")" = "$before" ] && ok "home exactly as before" \
@@ -165,7 +169,8 @@ out="$(run "$src/scripts/install" 2>&1)" && out="$(run "$src/scripts/uninstall" 
 # holds a few thousand more files slows the copy down enough to catch it.
 pad="$tmp/padded"
 mkdir -p "$pad/completions"
-cp -R "$build/Tavlo.vst3" "$build/Tavlo.lv2" "$build/tavlo-render" "$build/tavlo-render.1" "$pad/"
+cp -R "$build/Tavlo.vst3" "$build/Tavlo.lv2" "$build/Tavlo.clap" "$build/Tavlo.clap.resources" "$build/tavlo-render" \
+  "$build/tavlo-render.1" "$pad/"
 cp "$build/completions/tavlo-render" "$pad/completions/"
 mkdir "$pad/Tavlo.lv2/pad"
 (cd "$pad/Tavlo.lv2/pad" && seq -f 'f%g' 1 3000 | xargs touch)
@@ -217,7 +222,8 @@ rm -rf "$pad"
 stop="$tmp/stop"
 whole_or_none() {
   local b
-  for b in "$stop/lib/vst3/Tavlo.vst3:$build/Tavlo.vst3" "$stop/lib/lv2/Tavlo.lv2:$build/Tavlo.lv2"; do
+  for b in "$stop/lib/vst3/Tavlo.vst3:$build/Tavlo.vst3" "$stop/lib/lv2/Tavlo.lv2:$build/Tavlo.lv2" \
+           "$stop/lib/clap/Tavlo.clap.resources:$build/Tavlo.clap.resources" "$stop/lib/clap/Tavlo.clap:$build/Tavlo.clap"; do
     [ -e "${b%%:*}" ] || [ -L "${b%%:*}" ] || continue
     diff -r "${b#*:}" "${b%%:*}" > /dev/null 2>&1 || { echo "${b%%:*} is not the whole built bundle"; return; }
   done
@@ -226,6 +232,9 @@ whole_or_none() {
     || echo "Tavlo.lv2 lacks its manifest or modules"
   [ ! -e "$stop/lib/vst3/Tavlo.vst3" ] || [ -f "$stop/lib/vst3/Tavlo.vst3/Contents/x86_64-linux/Tavlo.so" ] \
     || echo "Tavlo.vst3 lacks its module"
+  # A CLAP host that finds the module finds its images too.
+  [ ! -e "$stop/lib/clap/Tavlo.clap" ] || [ -f "$stop/lib/clap/Tavlo.clap.resources/bg.png" ] \
+    || echo "Tavlo.clap is there without its resources"
 }
 # After a stopped install in $stop: uninstall twice; what went wrong, if anything.
 undo_and_compare() {
@@ -278,13 +287,14 @@ prefix="$tmp/sys/usr/local"
 mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/share"
 before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
-check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2"
+check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2" "$prefix/lib/clap"
 check_docs "$prefix/share"
 check_no_presets "$prefix/share/vst3/presets"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"
 [ "$(mode "$prefix/bin/tavlo-render")" = 755 ] || fail "bin/tavlo-render mode $(mode "$prefix/bin/tavlo-render")"
-[ ! -e "$home/.vst3/Tavlo.vst3" ] && [ ! -e "$home/.lv2/Tavlo.lv2" ] || fail "a prefix install touched the home folder"
+[ ! -e "$home/.vst3/Tavlo.vst3" ] && [ ! -e "$home/.lv2/Tavlo.lv2" ] && [ ! -e "$home/.clap" ] \
+  || fail "a prefix install touched the home folder"
 # PREFIX/bin/tavlo-render finds PREFIX/lib/vst3/Tavlo.vst3, with none in ~/.vst3.
 out="$(run "$prefix/bin/tavlo-render" -q --set Input=80 "$tmp/prefix.wav" 2>&1)" && [ -s "$tmp/prefix.wav" ] \
   && ok "the renderer under the prefix finds its bundle" || fail "the renderer under the prefix: $out"
@@ -301,7 +311,7 @@ out="$(run "$src/scripts/install" --bogus 2>&1)" && fail "an unknown option was 
 
 # ---- cmake --install follows the prefix.
 out="$( (umask 077; cmake --install "$build" --prefix "$tmp/cmake") 2>&1)" && ok "cmake --install" || fail "cmake --install: $out"
-check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2"
+check_bundle "$tmp/cmake/lib/vst3/Tavlo.vst3" "$tmp/cmake/lib/lv2/Tavlo.lv2" "$tmp/cmake/lib/clap"
 check_docs "$tmp/cmake/share"
 check_no_presets "$tmp/cmake/share/vst3/presets"
 [ "$(mode "$tmp/cmake/bin/tavlo-render")" = 755 ] || fail "cmake-installed renderer mode $(mode "$tmp/cmake/bin/tavlo-render")"

@@ -703,13 +703,23 @@ TEST(TavloEditorResources, ImagesComeFromTheBundleOrElseTheSourceTree)
   std::fclose(f);
   EXPECT_EQ(TavloResourceFolderFor(module.c_str()), bundle + "/Contents/Resources/");
 
+  // A CLAP module is one file; its images are in Name.clap.resources/ beside it.
+  const std::string clap = root + "/Tavlo.clap";
+  EXPECT_EQ(TavloResourceFolderFor(clap.c_str()), source) << "no Tavlo.clap.resources: the source tree";
+  ASSERT_EQ(mkdir((clap + ".resources").c_str(), 0755), 0);
+  f = std::fopen((clap + ".resources/bg.png").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(TavloResourceFolderFor(clap.c_str()), clap + ".resources/");
+
   EXPECT_EQ(TavloResourceFolderFor(nullptr), source);
   EXPECT_EQ(TavloResourceFolderFor(""), source);
   // This test executable is no bundle, so the editor reads the source tree.
   EXPECT_EQ(TavloResourceFolder(), source);
 
   std::remove((bundle + "/Contents/Resources/bg.png").c_str());
-  for (const std::string& d : {bundle + "/Contents/Resources", bundle + "/Contents/x86_64-linux",
+  std::remove((clap + ".resources/bg.png").c_str());
+  for (const std::string& d : {clap + ".resources", bundle + "/Contents/Resources", bundle + "/Contents/x86_64-linux",
                                bundle + "/Contents", bundle, root})
     rmdir(d.c_str());
 }
