@@ -56,21 +56,12 @@ TavloParamTable::TavloParamTable()
   MakeDefaultPreset(kTavloPresets[0].name, 1);
   for (int i = 1; i < kTavloNumPresets; ++i)
   {
-    const TavloPreset& p = kTavloPresets[i];
-    // Every value in parameter order, as MakePreset writes them; what the
-    // preset does not name is its parameter's default.
+    // Every value in parameter order, as MakePreset writes them.
     double values[kNumParams];
-    for (const TavloParamDef& def : kTavloParams) values[def.idx] = def.defaultVal;
-    values[kInput] = p.input;
-    values[kOutput] = p.output;
-    values[kAttack] = p.attack;
-    values[kRelease] = p.release;
-    values[kMix] = p.mix;
-    values[kHPF] = p.hpf;
-    values[kOversample] = p.oversample;
+    TavloPresetValues(i, values);
     ByteChunk chunk;
     for (double v : values) chunk.Append(v);
-    MakePresetFromChunk(p.name, &chunk);
+    MakePresetFromChunk(kTavloPresets[i].name, &chunk);
   }
 }
 

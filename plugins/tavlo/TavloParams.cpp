@@ -116,3 +116,17 @@ void DeclareTavloParams(IFxBase* pPlug)
     for (const TavloParamDef& def : kTavloParams)
       if (def.declareRank == rank) DeclareTavloParam(pPlug->ParamAt(def.idx), def);
 }
+
+void TavloPresetValues(int preset, double values[kNumParams])
+{
+  for (const TavloParamDef& def : kTavloParams) values[def.idx] = def.defaultVal;
+  if (preset < 0 || preset >= kTavloNumPresets) return;
+  const TavloPreset& p = kTavloPresets[preset];
+  values[kInput] = p.input;
+  values[kOutput] = p.output;
+  values[kAttack] = p.attack;
+  values[kRelease] = p.release;
+  values[kMix] = p.mix;
+  values[kHPF] = p.hpf;
+  values[kOversample] = p.oversample;
+}

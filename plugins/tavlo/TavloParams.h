@@ -93,6 +93,9 @@ struct TavloPreset
 // The defaults first, so preset 0 is what a fresh instance holds.
 constexpr int kTavloNumPresets = 12;
 extern const TavloPreset kTavloPresets[kTavloNumPresets];
+// Preset p's plain value of every parameter, by index: what it names, and
+// every other parameter's default.
+void TavloPresetValues(int preset, double values[kNumParams]);
 
 // The meter's needle (1 - gain, 0 at rest) as the gain in dB, down to -60 dB
 // (a full swing of the needle).

@@ -65,7 +65,7 @@ bool AudioPortGet(const clap_plugin_t* p, uint32_t index, bool isInput, clap_aud
 const clap_plugin_audio_ports_t kAudioPorts = {AudioPortCount, AudioPortGet};
 
 // ---- latency ----
-uint32_t LatencyGet(const clap_plugin_t* p) { return Self(p)->Latency(); }
+uint32_t LatencyGet(const clap_plugin_t* p) { return Self(p)->HostLatency(); }
 const clap_plugin_latency_t kLatency = {LatencyGet};
 
 // ---- params ----
@@ -235,6 +235,7 @@ bool IFxCLAP::Activate(double sampleRate, uint32_t, uint32_t maxFrames)
     mPlug->TakeParamsForSetUp();
   }
   mRestartPending.store(false, std::memory_order_relaxed);
+  mActiveLatency = Latency();
   mActive = true;
   return true;
 }

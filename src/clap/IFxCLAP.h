@@ -48,6 +48,10 @@ public:
   static constexpr double kMinSampleRate = 8000.0, kMaxSampleRate = 768000.0;
   // Editor events waiting for the next process or flush.
   static constexpr uint32_t kOutQueueSize = 1024;
+  // The meters' parameter ids: meter m is kMeterIdBase + m, apart from the
+  // parameters' ids (their indices), so parameters added later never take
+  // an id a host's session knows as a meter.
+  static constexpr uint32_t kMeterIdBase = 1000;
 
   // Takes the plug-in (from MakePlug) and keeps it for its whole life.
   IFxCLAP(IFxBase* pPlug, const clap_host_t* host, const clap_plugin_descriptor_t* desc, EditorMaker makeEditor);
@@ -99,6 +103,9 @@ public:
 
   // ---- latency ----
   uint32_t Latency() const { return (uint32_t)mPlug->GetLatency(); }
+  // What the host is told: fixed from activation until the host restarts
+  // the plug-in (a change meanwhile asks it to).
+  uint32_t HostLatency() const { return mActive ? mActiveLatency : Latency(); }
 
   // ---- gui and timer ----
   bool GuiIsApiSupported(const char* api, bool isFloating) const;
@@ -156,6 +163,7 @@ private:
   const clap_host_thread_check_t* mHostThreadCheck = nullptr;
   const clap_host_params_t* mHostParams = nullptr;
   const clap_host_latency_t* mHostLatency = nullptr;
+  uint32_t mActiveLatency = 0;
   const clap_host_gui_t* mHostGui = nullptr;
   const clap_host_timer_support_t* mHostTimer = nullptr;
   const clap_host_state_t* mHostState = nullptr;

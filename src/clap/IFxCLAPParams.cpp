@@ -27,9 +27,8 @@ double IFxCLAP::HostScale(int idx) const
 
 bool IFxCLAP::IsMeterId(clap_id id, int* meter) const
 {
-  const int m = (int)id - mPlug->ParamCount();
-  if (id < (clap_id)mPlug->ParamCount() || m >= mPlug->MeterCount()) return false;
-  *meter = m;
+  if (id < kMeterIdBase || id - kMeterIdBase >= (clap_id)std::max(0, mPlug->MeterCount())) return false;
+  *meter = (int)(id - kMeterIdBase);
   return true;
 }
 
@@ -44,9 +43,10 @@ bool IFxCLAP::ParamInfo(uint32_t index, clap_param_info_t* info) const
   if (!info || index >= ParamInfoCount()) return false;
   memset(info, 0, sizeof(*info));
   info->id = index;
-  int meter = -1;
-  if (IsMeterId(index, &meter))
+  if (index >= (uint32_t)mPlug->ParamCount())
   {
+    const int meter = (int)index - mPlug->ParamCount();
+    info->id = kMeterIdBase + (clap_id)meter;
     // Hosts that show a plug-in's outputs (REAPER's gain-reduction meter)
     // read it; nobody sets it.
     const IFxMeterInfo m = mPlug->GetMeterInfo(meter);
@@ -118,6 +118,28 @@ bool IFxCLAP::ValueToText(clap_id id, double value, char* display, uint32_t size
 
 bool IFxCLAP::TextToValue(clap_id id, const char* display, double* value) const
 {
+  int meter = -1;
+  if (display && value && IsMeterId(id, &meter))
+  {
+    // A meter reads back the text it shows (nobody sets it; a host may
+    // still convert).
+    const IFxMeterInfo m = mPlug->GetMeterInfo(meter);
+    double v = 0.0;
+    if (m.unit)
+    {
+      IParamUnitReading reading;
+      if (ReadParamUnit(*m.unit, display, true, &reading) != kParamReadOk) return false;
+      v = reading.plain * (m.unit->scale > 0.0 ? m.unit->scale : 1.0);
+    }
+    else
+    {
+      char* end = nullptr;
+      v = strtod(display, &end);
+      if (end == display || !std::isfinite(v)) return false;
+    }
+    *value = std::min(m.maximum, std::max(m.minimum, v));
+    return true;
+  }
   const IParam* param = id < (clap_id)mPlug->ParamCount() ? mPlug->ParamAt((int)id) : nullptr;
   if (!param || !display || !value) return false;
   double plain = 0.0;

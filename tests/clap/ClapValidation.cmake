@@ -8,28 +8,11 @@ if(NOT TARGET tavlo_claphost)
   return()
 endif()
 
-# The same include root as src/host's (a folder holding only a link to the
-# clap/ headers of dpf-source), unless the project has located it already.
-# cmake/ClapHeaders.cmake, where the tree has it, is the one place that
-# locates them; this is the stand-in until then.
-if(NOT TAVLO_CLAP_INCLUDE_DIR AND EXISTS ${PROJECT_SOURCE_DIR}/cmake/ClapHeaders.cmake)
-  include(ClapHeaders)
-endif()
-if(NOT TAVLO_CLAP_INCLUDE_DIR)
-  set(clap_headers /usr/share/dpf/distrho/src/clap)
-  if(NOT EXISTS ${clap_headers}/entry.h)
-    message(FATAL_ERROR "CLAP headers (${clap_headers}/entry.h) not found: install the Debian package dpf-source")
-  endif()
-  set(TAVLO_CLAP_INCLUDE_DIR ${CMAKE_BINARY_DIR}/clap-include)
-  file(MAKE_DIRECTORY ${TAVLO_CLAP_INCLUDE_DIR})
-  file(CREATE_LINK ${clap_headers} ${TAVLO_CLAP_INCLUDE_DIR}/clap SYMBOLIC)
-endif()
-
 # A small stereo effect that keeps every contract the checks ask, and breaks
 # one when CLAP_FAULT_PLUG_FAULT names it.
 add_library(clap_fault_plug MODULE FaultPlug.cpp)
 set_target_properties(clap_fault_plug PROPERTIES PREFIX "" SUFFIX ".clap")
-target_include_directories(clap_fault_plug SYSTEM PRIVATE ${TAVLO_CLAP_INCLUDE_DIR})
+target_link_libraries(clap_fault_plug PRIVATE tavlo_clapheaders)
 target_compile_options(clap_fault_plug PRIVATE -Wall -Wextra -Werror)
 target_link_options(clap_fault_plug PRIVATE -Wl,--no-undefined)
 

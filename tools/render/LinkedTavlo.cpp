@@ -20,6 +20,8 @@ bool IsLinkedTavlo(const Steinberg::TUID classId)
   return memcmp(classId, kTavloClassId, sizeof(kTavloClassId)) == 0;
 }
 
+void LinkedTavloClassId(Steinberg::TUID classId) { memcpy(classId, kTavloClassId, sizeof(kTavloClassId)); }
+
 std::vector<ParamDesc> LinkedTavloParams()
 {
   // The parameter records are static data: each parameter declared from its

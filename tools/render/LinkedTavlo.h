@@ -20,5 +20,7 @@ std::string TavloVersionText();
 extern const char kTavloLv2Uri[];
 // Whether a bundle's class is the plug-in linked into this program.
 bool IsLinkedTavlo(const Steinberg::TUID classId);
+// That class's ID (the one a CLAP Tavlo stands for too).
+void LinkedTavloClassId(Steinberg::TUID classId);
 // The parameters of a loaded bundle; Tavlo's carry their units.
 std::vector<ParamDesc> SessionParams(const PluginSession& session);

@@ -10,12 +10,28 @@
 #include "LinkedTavlo.h"
 #include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
+#include "host/ClapHost.h"
 #include "tavlo/TavloParams.h"
 #include "vst3/IFxVST3Meters.h"
 
 using namespace Steinberg;
 
 PluginSession::PluginSession() {}
+
+PluginModule PluginModule::Open(const std::string& path)
+{
+  PluginModule m;
+  const std::string ext = ".clap";
+  if (path.size() > ext.size() && path.compare(path.size() - ext.size(), ext.size(), ext) == 0)
+    m.clap = std::make_shared<claphost::Module>(path);
+  else
+    m.vst3 = std::make_shared<vst3host::Module>(path);
+  return m;
+}
+
+bool PluginModule::IsLoaded() const { return clap ? clap->IsLoaded() : vst3 && vst3->IsLoaded(); }
+
+std::string PluginModule::Error() const { return clap ? clap->Error() : vst3 ? vst3->Error() : "nothing loaded"; }
 
 PluginSession::~PluginSession()
 {
@@ -25,6 +41,7 @@ PluginSession::~PluginSession()
 
 void PluginSession::Release()
 {
+  mClap.reset();
   if (mInitialised)
   {
     if (mController) mController->setComponentHandler(nullptr);
@@ -42,6 +59,7 @@ void PluginSession::Release()
 const std::string& PluginSession::SoPath() const
 {
   static const std::string kNone;
+  if (mClapModule) return mClapModule->Path();
   return mModule ? mModule->SoPath() : kNone;
 }
 
@@ -52,7 +70,12 @@ bool PluginSession::ClassId(TUID cid) const
   return true;
 }
 
-bool PluginSession::Load(std::shared_ptr<vst3host::Module> module, std::string& error)
+bool PluginSession::Load(const PluginModule& module, std::string& error)
+{
+  return module.clap ? LoadClap(module.clap, error) : LoadVst3(module.vst3, error);
+}
+
+bool PluginSession::LoadVst3(std::shared_ptr<vst3host::Module> module, std::string& error)
 {
   mModule = std::move(module);
   if (!mModule->FirstAudioClass(mCid))
@@ -200,19 +223,23 @@ bool PluginSession::IsHostOnly(const HostParam& p)
 
 double PluginSession::ToNormalized(const HostParam& p, double plain) const
 {
-  double n = p.own ? p.own->GetNormalized(plain) : mController->plainParamToNormalized(p.id, plain);
+  double n = p.own ? p.own->GetNormalized(plain)
+             : mClap ? (p.max > p.min ? (plain - p.min) / (p.max - p.min) : 0.0)
+                     : mController->plainParamToNormalized(p.id, plain);
   if (p.stepCount > 0) n = std::round(n * p.stepCount) / p.stepCount;
   return std::min(1.0, std::max(0.0, n));
 }
 
 double PluginSession::PlainValue(const HostParam& p) const
 {
+  if (mClap) return ClapPlain(p, 0.0);
   const double n = mController->getParamNormalized(p.id);
   return p.own ? p.own->GetNonNormalized(n) : mController->normalizedParamToPlain(p.id, n);
 }
 
 bool PluginSession::Start(double rate, int maxBlock, int precision, bool sidechain, std::string& error)
 {
+  if (mClap) return StartClap(rate, maxBlock, precision, sidechain, error);
   const int32 size = precision == 64 ? Vst::kSample64 : Vst::kSample32;
   if (mProcessor->canProcessSampleSize(size) != kResultOk)
   {
@@ -247,9 +274,15 @@ bool PluginSession::Start(double rate, int maxBlock, int precision, bool sidecha
 void PluginSession::Stop()
 {
   if (!mActive) return;
+  mActive = false;
+  if (mClap)
+  {
+    mClap->StopProcessing();
+    mClap->Deactivate();
+    return;
+  }
   mProcessor->setProcessing(false);
   mComponent->setActive(false);
-  mActive = false;
 }
 
 bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& error)
@@ -270,6 +303,12 @@ bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& err
             std::to_string(values) + (values != own.size() ? " (" + std::to_string(own.size()) + " as it saves it now)" : "");
     return false;
   }
+  if (mClap)
+  {
+    if (mClap->LoadState(bytes)) return true;
+    error = "the plug-in rejected the state";
+    return false;
+  }
   // A single component keeps its state on the controller side.
   vst3host::MemoryStream controllerStream(bytes);
   if (mController->setState(&controllerStream) != kResultOk)
@@ -282,6 +321,12 @@ bool PluginSession::SetState(const std::vector<uint8_t>& bytes, std::string& err
 
 bool PluginSession::GetState(std::vector<uint8_t>& bytes, std::string& error)
 {
+  if (mClap)
+  {
+    if (mClap->SaveState(bytes) && !bytes.empty()) return true;
+    error = "the plug-in gave no state";
+    return false;
+  }
   vst3host::MemoryStream stream;
   if (mController->getState(&stream) != kResultOk || stream.Data().empty())
   {
@@ -294,6 +339,13 @@ bool PluginSession::GetState(std::vector<uint8_t>& bytes, std::string& error)
 
 bool PluginSession::MeterValues(std::vector<double>& values) const
 {
+  if (mClap)
+  {
+    values.assign(mClapMeters.size(), 0.0);
+    for (size_t m = 0; m < values.size(); ++m)
+      if (!mClap->GetValue(mClapMeters[m], values[m])) return false;
+    return !values.empty();
+  }
   IFxVST3Meters* meters = nullptr;
   if (!mComponent || mComponent->queryInterface(IFxVST3Meters::iid, (void**)&meters) != kResultOk || !meters)
     return false;

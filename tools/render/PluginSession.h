@@ -3,6 +3,9 @@
 // One plug-in instance driven the way a DAW drives it: created from a
 // factory (or handed over ready-made), initialised, buses arranged and
 // activated, processing set up, blocks processed, state saved and restored.
+// A VST 3 bundle or a CLAP file: the render loop speaks VST 3's terms
+// (parameter ids, normalised values, process data), which a CLAP instance
+// is given in its own (plain values as events at their frames).
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +15,23 @@
 #include "host/Vst3Host.h"
 
 class IParam;
+namespace claphost
+{
+class Module;
+class Instance;
+}
+
+// A loaded plug-in file of either format, which several sessions share.
+struct PluginModule
+{
+  std::shared_ptr<vst3host::Module> vst3;
+  std::shared_ptr<claphost::Module> clap;
+
+  // A path ending in ".clap" is a CLAP file, anything else a VST 3 bundle.
+  static PluginModule Open(const std::string& path);
+  bool IsLoaded() const;
+  std::string Error() const;
+};
 
 struct HostParam
 {
@@ -38,7 +58,7 @@ public:
 
   // Creates the first audio effect class of a loaded module (which several
   // sessions may share) and initialises it.
-  bool Load(std::shared_ptr<vst3host::Module> module, std::string& error);
+  bool Load(const PluginModule& module, std::string& error);
   // Takes over an instance created in this process (one reference).
   bool Adopt(Steinberg::FUnknown* instance, std::string& error);
 
@@ -77,11 +97,28 @@ public:
   // False when the plug-in does not answer it.
   bool MeterValues(std::vector<double>& values) const;
 
-  Steinberg::tresult Process(Steinberg::Vst::ProcessData& data) { return mProcessor->process(data); }
+  Steinberg::tresult Process(Steinberg::Vst::ProcessData& data)
+  {
+    return mClap ? ProcessClap(data) : mProcessor->process(data);
+  }
 
 private:
+  bool LoadVst3(std::shared_ptr<vst3host::Module> module, std::string& error);
   bool Initialise(std::string& error);
   void Release();
+
+  // The CLAP side (PluginSessionClap.cpp).
+  bool LoadClap(std::shared_ptr<claphost::Module> module, std::string& error);
+  bool StartClap(double rate, int maxBlock, int precision, bool sidechain, std::string& error);
+  Steinberg::tresult ProcessClap(Steinberg::Vst::ProcessData& data);
+  // A value in CLAP's terms from a normalised one, and back.
+  double ClapValue(const HostParam& p, double normalized) const;
+  double ClapPlain(const HostParam& p, double clapValue) const;
+  std::shared_ptr<claphost::Module> mClapModule;
+  std::unique_ptr<claphost::Instance> mClap;
+  std::vector<uint32_t> mClapMeters;  // read-only parameters: the meters
+  bool mClapSidechain = false;
+  int mClapProgram = -1;  // the factory preset last chosen, for a CLAP Tavlo
 
   std::shared_ptr<vst3host::Module> mModule;
   vst3host::HostApplication mApp{"tavlo-render"};

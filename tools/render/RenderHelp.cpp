@@ -257,6 +257,7 @@ std::string CompletionAction(const std::string& c, const HelpFacts& facts)
   }
   else if (c == "dir") action = "compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\"))";
   else if (c == "png") action = "_tavlo_render_files \"$cur\" 'png'";
+  else if (c == "plugin") action = "_tavlo_render_files \"$cur\" 'clap'";
   else if (c == "vstpreset") action = "_tavlo_render_files \"$cur\" 'vstpreset'";
   else if (c == "audio") action = "_tavlo_render_files \"$cur\" '" + AudioPattern(facts) + "'";
   else if (c == "file") action = "_tavlo_render_files \"$cur\" ''";

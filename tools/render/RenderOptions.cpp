@@ -598,7 +598,7 @@ std::vector<OptionInfo> SettingsAndFilesOptions()
 std::vector<OptionInfo> EngineOptions()
 {
   return {
-    {0, "plugin", "PATH", "bundle to load", "dir",
+    {0, "plugin", "PATH", "bundle to load (Tavlo.vst3 or Tavlo.clap)", "plugin",
      ByDefault(Text(&R::plugin),
                "Tavlo.vst3 beside this program, in its ../lib/vst3, then ~/.vst3, /usr/local/lib/vst3, "
                "/usr/lib/vst3")},

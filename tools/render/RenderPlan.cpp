@@ -442,8 +442,8 @@ int LoadBundle(const RenderOptions& opts, RenderShared& shared, std::unique_ptr<
   if (shared.bundle.empty() && !FindDefaultBundle(shared.bundle))
     return Fail("no Tavlo.vst3 beside this program, in its ../lib/vst3, or in ~/.vst3, /usr/local/lib/vst3, "
                 "/usr/lib/vst3 (give one with --plugin PATH)");
-  shared.module.reset(new vst3host::Module(shared.bundle));
-  if (!shared.module->IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module->Error());
+  shared.module = PluginModule::Open(shared.bundle);
+  if (!shared.module.IsLoaded()) return Fail("cannot load plug-in " + shared.bundle + ": " + shared.module.Error());
   probe.reset(new PluginSession());
   if (!probe->Load(shared.module, error)) return Fail("plug-in " + shared.bundle + ": " + error);
   shared.descs = SessionParams(*probe);

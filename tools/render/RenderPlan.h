@@ -36,7 +36,7 @@ struct RenderShared
 {
   const RenderOptions* opts = nullptr;
   std::string bundle;
-  std::shared_ptr<vst3host::Module> module;
+  PluginModule module;
   std::vector<ParamDesc> descs;
   std::vector<ParamAutomation> automations;  // with values read in their units
   EngineSetup setup;                         // without rate

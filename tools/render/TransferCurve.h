@@ -19,7 +19,7 @@ struct CurveLine
 
 struct CurveRequest
 {
-  std::shared_ptr<vst3host::Module> module;
+  PluginModule module;
   std::vector<ParamChange> settings;  // everything but Input
   Steinberg::Vst::ParamID inputId = 0;
   std::vector<double> inputs;         // one line each
