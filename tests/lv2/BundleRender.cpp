@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef TAVLO_CLAP_PATH
+#include "host/ClapHost.h"
+#endif
+
 namespace bundles {
 
 using namespace lv2host;
@@ -133,6 +137,79 @@ Render RenderVst3(const RenderCase& c, bool is64)
   }
   return out;
 }
+
+long FirstHostBypassFrame(const RenderCase& c)
+{
+  const std::vector<int> blocks = Schedule(c);
+  long first = -1;
+  for (const Change& ch : c.changes)
+  {
+    if (ch.param != kHostBypass) continue;
+    long at = ch.offset;
+    for (int b = 0; b < ch.block && b < (int)blocks.size(); ++b) at += blocks[(size_t)b];
+    if (first < 0 || at < first) first = at;
+  }
+  return first;
+}
+
+#ifdef TAVLO_CLAP_PATH
+Render RenderClap(const RenderCase& c, bool is64)
+{
+  static const claphost::Module module(TAVLO_CLAP_PATH);
+  claphost::Instance inst(module);
+  Render out;
+  EXPECT_TRUE(inst && inst.Activate(c.rate, 1, kMaxBlock) && inst.StartProcessing()) << inst.Error();
+  const Signal signal = c.signal ? c.signal : TestSignal;
+  const std::vector<int> blocks = Schedule(c);
+  std::vector<double> in64[4], out64[2];
+  std::vector<float> in32[4], out32[2];
+  long frame = 0;
+  bool sideChain = c.sideChain;
+  for (int b = 0; b < (int)blocks.size(); ++b)
+  {
+    if (std::count(c.sideChainFlips.begin(), c.sideChainFlips.end(), b)) sideChain = !sideChain;
+    const int n = blocks[(size_t)b];
+    std::vector<claphost::Event> events;
+    for (const Change& ch : c.changes)
+      if (ch.block == b && ch.param != kHostBypass)
+        // The times' host values are in ms, as a VST 3 host's plain ones.
+        events.push_back(claphost::Event::Value((uint32_t)ch.offset, (clap_id)ch.param,
+                                                ch.plain * (ch.param == 2 || ch.param == 3 ? 1000.0 : 1.0)));
+    std::stable_sort(events.begin(), events.end(), [](const claphost::Event& x, const claphost::Event& y) {
+      return x.time < y.time;
+    });
+    for (int k = 0; k < 4; ++k)
+    {
+      in64[k].resize((size_t)n);
+      in32[k].resize((size_t)n);
+      for (int f = 0; f < n; ++f) in32[k][(size_t)f] = signal(k, frame + f, c.rate), in64[k][(size_t)f] = in32[k][(size_t)f];
+    }
+    for (int k = 0; k < 2; ++k) out64[k].assign((size_t)n, 0.0), out32[k].assign((size_t)n, 0.0f);
+    if (is64)
+    {
+      double* main[2] = {in64[0].data(), in64[1].data()};
+      double* side[2] = {in64[2].data(), in64[3].data()};
+      double* outs[2] = {out64[0].data(), out64[1].data()};
+      std::vector<double* const*> ins = {main};
+      if (sideChain) ins.push_back(side);
+      EXPECT_NE(CLAP_PROCESS_ERROR, inst.ProcessPorts64(ins, {outs}, (uint32_t)n, events));
+      for (int f = 0; f < n; ++f) out.left.push_back(out64[0][(size_t)f]), out.right.push_back(out64[1][(size_t)f]);
+    }
+    else
+    {
+      float* main[2] = {in32[0].data(), in32[1].data()};
+      float* side[2] = {in32[2].data(), in32[3].data()};
+      float* outs[2] = {out32[0].data(), out32[1].data()};
+      std::vector<float* const*> ins = {main};
+      if (sideChain) ins.push_back(side);
+      EXPECT_NE(CLAP_PROCESS_ERROR, inst.ProcessPorts32(ins, {outs}, (uint32_t)n, events));
+      for (int f = 0; f < n; ++f) out.left.push_back(out32[0][(size_t)f]), out.right.push_back(out32[1][(size_t)f]);
+    }
+    frame += n;
+  }
+  return out;
+}
+#endif
 
 long FirstDifference(const Render& a, const Render& b)
 {

@@ -64,6 +64,16 @@ struct Render
 
 Render RenderLv2(const RenderCase& c);
 Render RenderVst3(const RenderCase& c, bool is64 = false);
+#ifdef TAVLO_CLAP_PATH
+// Through Tavlo.clap in the project's CLAP host: each change as a value
+// event at its frame, in the VST 3 host's plain units. CLAP has no host
+// bypass of its own (a CLAP host's bypass is the plug-in's Bypass), so the
+// host bypass's changes are not sent: a render is compared with the other
+// formats up to the first of them (FirstHostBypassFrame).
+Render RenderClap(const RenderCase& c, bool is64 = false);
+#endif
+// The frame of the case's first change of the host's bypass, or -1.
+long FirstHostBypassFrame(const RenderCase& c);
 
 // First frame at which two renders differ in their bits, or -1.
 long FirstDifference(const Render& a, const Render& b);
