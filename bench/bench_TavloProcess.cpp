@@ -52,9 +52,10 @@ void SetCounters(benchmark::State& state, long frames)
     benchmark::Counter(static_cast<double>(frames) / kSampleRate, benchmark::Counter::kIsRate);
 }
 
-// The music through the chain block after block, looping, for as long as
-// the benchmark runs.
-void RunMusic(benchmark::State& state, IFxBase* base, const Stereo& sig)
+// The music block after block through process(in, out, frames), looping,
+// for as long as the benchmark runs.
+template <class Process>
+void RunBlocks(benchmark::State& state, const Stereo& sig, Process process)
 {
   std::vector<double> outL(kBlock), outR(kBlock);
   const size_t nBlocks = sig.L.size() / kBlock;
@@ -66,13 +67,21 @@ void RunMusic(benchmark::State& state, IFxBase* base, const Stereo& sig)
     double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
                      const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
     double* out[2] = {outL.data(), outR.data()};
-    base->TakeBlockParams();
-    base->ProcessDoubleReplacing(in, out, kBlock);
+    process(in, out, kBlock);
     benchmark::DoNotOptimize(outL.data());
     benchmark::ClobberMemory();
     frames += kBlock;
   }
   SetCounters(state, frames);
+}
+
+// The music through the plug-in, as a host's blocks reach it.
+void RunMusic(benchmark::State& state, IFxBase* base, const Stereo& sig)
+{
+  RunBlocks(state, sig, [base](double** in, double** out, int n) {
+    base->TakeBlockParams();
+    base->ProcessDoubleReplacing(in, out, n);
+  });
 }
 
 void BM_Music(benchmark::State& state)
@@ -103,22 +112,7 @@ void BM_Equations(benchmark::State& state)
   s.oversample = static_cast<int>(state.range(0));
   s.detector = static_cast<int>(state.range(1));
   chain->SetSettings(s);
-  std::vector<double> outL(kBlock), outR(kBlock);
-  const size_t nBlocks = sig.L.size() / kBlock;
-  size_t blk = 0;
-  long frames = 0;
-  for (auto _ : state)
-  {
-    const size_t pos = (blk++ % nBlocks) * kBlock;
-    double* in[4] = {const_cast<double*>(&sig.L[pos]), const_cast<double*>(&sig.R[pos]),
-                     const_cast<double*>(&sig.S[pos]), const_cast<double*>(&sig.S[pos])};
-    double* out[2] = {outL.data(), outR.data()};
-    chain->Process(in, out, kBlock);
-    benchmark::DoNotOptimize(outL.data());
-    benchmark::ClobberMemory();
-    frames += kBlock;
-  }
-  SetCounters(state, frames);
+  RunBlocks(state, sig, [&chain](double** in, double** out, int n) { chain->Process(in, out, n); });
 }
 BENCHMARK_TEMPLATE(BM_Equations, TavloChain)
   ->ArgsProduct({{0, 1}, {kDetectRight, kDetectLeft, kDetectLinked, kDetectMid}})

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "BenchSignal.h"
+#include "host/ClapHost.h"
 #include "host/Vst3Host.h"
 
 namespace
@@ -138,6 +139,61 @@ private:
   float* mOut[2] = {};
   AudioBusBuffers mInputs[1], mOutputs[1];
   ProcessData mData;
+};
+
+// Tavlo.clap through the CLAP host library, as a CLAP host runs it: one
+// prepared process call per block, no events after the first, the
+// side-chain port left unconnected as on a plain insert.
+class ClapRunner : public Runner
+{
+public:
+  explicit ClapRunner(const TavloCase& c)
+  {
+    static const claphost::Module module(TAVLO_CLAP_BUNDLE);
+    if (!module.IsLoaded()) return;
+    mInst.reset(new claphost::Instance(module));
+    if (!*mInst || !mInst->Activate(benchsignal::kSampleRate, 1, kBlock) || !mInst->StartProcessing())
+    {
+      mInst.reset();
+      return;
+    }
+    mIn.channel_count = mOut.channel_count = 2;
+    mIn.data32 = mInPtr;
+    mOut.data32 = mOutPtr;
+    mProcess.steady_time = -1;
+    mProcess.frames_count = kBlock;
+    mProcess.audio_inputs = &mIn;
+    mProcess.audio_inputs_count = 1;
+    mProcess.audio_outputs = &mOut;
+    mProcess.audio_outputs_count = 1;
+    mProcess.in_events = mNoEvents.List();
+    mProcess.out_events = mOutEvents.List();
+    // The settings arrive with a silent first block.
+    const claphost::InputEvents first(
+      {claphost::Event::Value(0, 0, c.input), claphost::Event::Value(0, 6, (double)c.oversample)});
+    std::vector<float> silence(kBlock, 0.0f), sink(kBlock);
+    mProcess.in_events = first.List();
+    Block(silence.data(), silence.data(), sink.data(), sink.data());
+    mProcess.in_events = mNoEvents.List();
+  }
+  bool Ok() const override { return mInst != nullptr; }
+  void Block(float* inL, float* inR, float* outL, float* outR) override
+  {
+    mInPtr[0] = inL;
+    mInPtr[1] = inR;
+    mOutPtr[0] = outL;
+    mOutPtr[1] = outR;
+    mInst->ProcessRaw(mProcess);
+  }
+
+private:
+  std::unique_ptr<claphost::Instance> mInst;
+  float* mInPtr[2] = {};
+  float* mOutPtr[2] = {};
+  clap_audio_buffer_t mIn = {}, mOut = {};
+  claphost::InputEvents mNoEvents{std::vector<claphost::Event>()};
+  claphost::OutputEvents mOutEvents;
+  clap_process_t mProcess = {};
 };
 
 // An LV2 plug-in found by URI in a world, its control ports at their
@@ -303,6 +359,8 @@ const std::vector<Case>& Cases()
       v.push_back({std::string("Tavlo VST 3/") + s.name, false,
                    [c] { return std::unique_ptr<Runner>(new Vst3Runner(c)); }});
       v.push_back({std::string("Tavlo LV2/") + s.name, false, [c] { return MakeTavloLv2(c); }});
+      v.push_back({std::string("Tavlo CLAP/") + s.name, false,
+                   [c] { return std::unique_ptr<Runner>(new ClapRunner(c)); }});
       // TAVLO_BENCH_BASELINE_VST3: another build's Tavlo.vst3, timed in the
       // same run, so a change's cost is a ratio from one run.
       if (const char* baseline = getenv("TAVLO_BENCH_BASELINE_VST3"))
