@@ -251,7 +251,7 @@ struct ClapPlug
                         {
                           auto* r = static_cast<Reader*>(s->ctx);
                           const size_t k = std::min<size_t>({(size_t)n, r->piece, r->b.size() - r->pos});
-                          memcpy(buf, r->b.data() + r->pos, k);
+                          if (k) memcpy(buf, r->b.data() + r->pos, k);  // an empty state has no data()
                           r->pos += k;
                           return (int64_t)k;
                         }};

@@ -252,7 +252,7 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
           if (input == 0.0) gs = 1.0;
           tavloeq::MeterStep(meter, gs, c.meterCoef);
         }
-        kn->serial(c, false);
+        (linked ? kn->serialLinked : kn->serial)(c, false);
         for (int i = 0; i < n; ++i) ASSERT_TRUE(BitEqualF(y[i], want[i])) << "frame " << i;
         EXPECT_TRUE(BitEqual(c.gainState, gs));
         EXPECT_TRUE(BitEqual(c.meter.GetState(), meter.GetState()));
@@ -269,7 +269,7 @@ TEST(TavloKernels, SerialLoopIsTheBallisticsSmootherAndMeter)
         // A quiet chunk: the gain stays at 1, the smoother and meter move.
         c.gainState = 1.0;
         const float before = c.smoother.GetState();
-        kn->serial(c, true);
+        (linked ? kn->serialLinked : kn->serial)(c, true);
         EXPECT_EQ(c.gainState, 1.0);
         NumSmooth quiet(tavloeq::kSmootherPole, before);
         float last = before;

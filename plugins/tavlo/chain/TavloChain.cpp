@@ -27,6 +27,11 @@ private:
 
 }  // namespace
 
+// The stages of a block are functions for reading; run inlined into
+// Process, they cost what one function would (the block's state stays in
+// registers, no call per chunk).
+#define TAVLO_CHAIN_STAGE __attribute__((always_inline)) inline
+
 TavloChain::TavloChain() {}
 
 void TavloChain::Process(double** inputs, double** outputs, int nFrames)
@@ -136,7 +141,7 @@ TavloChain::DetectorSources TavloChain::SourcesOf(double** inputs) const
   return {main ? inputs[0] : inputs[2], main ? inputs[1] : inputs[3], mSettings.detector};
 }
 
-const double* TavloChain::MainSource(const DetectorSources& src, int start, int n)
+TAVLO_CHAIN_STAGE const double* TavloChain::MainSource(const DetectorSources& src, int start, int n)
 {
   if (src.mode == kDetectLeft) return src.hearL ? src.hearL + start : nullptr;
   if (src.mode != kDetectMid) return src.hearR ? src.hearR + start : nullptr;
@@ -192,8 +197,8 @@ TavloChunkSerial TavloChain::SerialStart()
 
 // Without oversampling, and where the path has the kernel, the first
 // chunk's preamp runs beside its detector; true when it did.
-bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const DetectorSources& src, int nFrames,
-                               TavloChunkSerial& serial)
+TAVLO_CHAIN_STAGE bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const DetectorSources& src,
+                                                 int nFrames, TavloChunkSerial& serial)
 {
   const int n = std::min(kChunk, nFrames);
   float* d = mScratch.d[0];
@@ -217,7 +222,8 @@ bool TavloChain::FirstDetector(const TavloKernels& kn, double** inputs, const De
 // chunk is quiet: nothing over the threshold and no reduction left, so the
 // gain stays at 1 for the whole chunk (each step toward a target equal to
 // the state keeps the state) and the chunk needs no targets and no steps.
-bool TavloChain::GainTargets(const TavloKernels& kn, int cur, const double* L, const double* R, int n, double gainState)
+TAVLO_CHAIN_STAGE bool TavloChain::GainTargets(const TavloKernels& kn, int cur, const double* L, const double* R, int n,
+                                               double gainState)
 {
   const Coefs& k = mCoefs;
   Scratch& sc = mScratch;
@@ -260,8 +266,9 @@ bool TavloChain::GainTargets(const TavloKernels& kn, int cur, const double* L, c
   return quiet;
 }
 
-void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial, bool quiet,
-                                          const DetectorSources& src, int start, int nNext, int next)
+TAVLO_CHAIN_STAGE void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSerial& serial,
+                                                            bool quiet, const DetectorSources& src, int start,
+                                                            int nNext, int next)
 {
   Scratch& sc = mScratch;
   const double* mainSrc = MainSource(src, start, nNext);
@@ -270,7 +277,7 @@ void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSeri
   kn.detectorProducts(filterBefore, mainSrc, nNext, sc.xa0, sc.xa1, sc.xa2);
   if (serial.linked) kn.detectorProducts(leftBefore, leftSrc, nNext, sc.xb0, sc.xb1, sc.xb2);
   serial.nNext = nNext;
-  kn.serial(serial, quiet);
+  (serial.linked ? kn.serialLinked : kn.serial)(serial, quiet);
   // A frame whose detector was not finite: the filter again from the
   // chunk's start, clearing it where it must.
   if (!tavlokernels::DetectorToFloat(sc.dOut, nNext, sc.d[next]))
@@ -287,8 +294,8 @@ void TavloChain::SerialBesideNextDetector(const TavloKernels& kn, TavloChunkSeri
 
 // Listen plays what the detector hears (Linked: each side its own channel);
 // Bypass passes the input through; each switch fades.
-void TavloChain::MixChunk(const TavloKernels& kn, int cur, const double* L, const double* R, double* outL, double* outR,
-                          int n)
+TAVLO_CHAIN_STAGE void TavloChain::MixChunk(const TavloKernels& kn, int cur, const double* L, const double* R,
+                                            double* outL, double* outR, int n)
 {
   const Scratch& sc = mScratch;
   const bool oversampled = mPreampOsL.GetRate() != 1;

@@ -60,30 +60,6 @@ __attribute__((target("avx2"))) void DetectorProductsAvx2(const Biquad& f, const
   ProductsFrom(f, src, n, xa0, xa1, xa2, i);
 }
 
-// The filter's outputs rounded to single precision, as DetectorStep returns
-// them; false if any of them is infinite or NaN (where DetectorStep would
-// have cleared the filter).
-bool DetectorToFloat(const double* out, int n, float* d)
-{
-  const __m128 inf = _mm_set1_ps(HUGE_VALF);
-  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-  __m128 finite = _mm_castsi128_ps(_mm_set1_epi32(-1));
-  int i = 0;
-  for (; i + 4 <= n; i += 4)
-  {
-    const __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(out + i)), _mm_cvtpd_ps(_mm_loadu_pd(out + i + 2)));
-    _mm_storeu_ps(d + i, v);
-    finite = _mm_and_ps(finite, _mm_cmplt_ps(_mm_and_ps(v, absMask), inf));  // false for NaN too
-  }
-  bool ok = _mm_movemask_ps(finite) == 15;
-  for (; i < n; ++i)
-  {
-    d[i] = static_cast<float>(out[i]);
-    ok = ok && std::isfinite(d[i]);
-  }
-  return ok;
-}
-
 // The preamp of both channels (not oversampled) and the detector over the
 // same n frames, four at a time: the detector's filter is a chain of
 // dependent operations with little work in it, the preamp much independent

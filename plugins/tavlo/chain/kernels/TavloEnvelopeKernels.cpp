@@ -20,29 +20,39 @@ namespace
 
 const WideCurve kWideDetector(detector_table);
 
-// The envelope's constants for a chunk, two lanes.
-struct EnvTwo
+// A chunk's detector values, one detector's or (kLinked) the louder of two
+// (tavloeq::LinkedDetector: maxps(r, l) is r > l ? r : l, as std::max(l,
+// r)), two frames at a time.
+template <bool kLinked>
+inline __m128 LoadTwo(const float* dL, const float* dR)
+{
+  auto load = [](const float* d) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d))); };
+  return kLinked ? _mm_max_ps(load(dR), load(dL)) : load(dL);
+}
+
+template <bool kLinked>
+inline float One(const float* dL, const float* dR, int i)
+{
+  return kLinked ? tavloeq::LinkedDetector(dL[i], dR[i]) : dL[i];
+}
+
+// Frames whose driven detector value is not above zero (negative, zero,
+// NaN) have no reduction: the curve is 0 at 0. Only the frames listed in
+// above have their envelope written: only they read it.
+template <bool kLinked>
+int EnvelopesSse2From(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c,
+                      double threshold, double* env, unsigned short* above, int i, int count)
 {
   const double* v = kWideDetector.v;
-  __m128d drive, scale = _mm_set1_pd(static_cast<double>(detector_table.scale)), zero = _mm_setzero_pd(),
-                 last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0), vLast = _mm_set1_pd(kWideDetector.v[199]),
-                 oneMinusC, c, thr;
-  EnvTwo(double drive_, double oneMinusC_, double c_, double threshold)
-    : drive(_mm_set1_pd(drive_)), oneMinusC(_mm_set1_pd(oneMinusC_)), c(_mm_set1_pd(c_)), thr(_mm_set1_pd(threshold))
+  const __m128d vDrive = _mm_set1_pd(drive), vScale = _mm_set1_pd(static_cast<double>(detector_table.scale));
+  const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(199.0), one = _mm_set1_pd(1.0);
+  const __m128d vLast = _mm_set1_pd(v[199]), vOneMinusC = _mm_set1_pd(oneMinusC), vC = _mm_set1_pd(c);
+  const __m128d vThr = _mm_set1_pd(threshold);
+  for (; i + 2 <= n; i += 2)
   {
-  }
-  static __m128 Load(const float* d) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d))); }
-  __m128d Driven(const float* d) const { return _mm_mul_pd(drive, _mm_cvtps_pd(Load(d))); }
-  // LinkedDetector: maxps(r, l) is r > l ? r : l, as std::max(l, r).
-  __m128d DrivenMax(const float* dL, const float* dR) const
-  {
-    return _mm_mul_pd(drive, _mm_cvtps_pd(_mm_max_ps(Load(dR), Load(dL))));
-  }
-  // Frames whose driven value is not above zero (negative, zero, NaN; not
-  // valid) come out +0: their table position is 0, where the curve is 0.
-  __m128d Envelope(__m128d x, __m128d valid) const
-  {
-    const __m128d t = _mm_mul_pd(x, scale);
+    const __m128d x = _mm_mul_pd(vDrive, _mm_cvtps_pd(LoadTwo<kLinked>(dL + i, dR + i)));
+    const __m128d valid = _mm_cmpgt_pd(x, zero);
+    const __m128d t = _mm_mul_pd(x, vScale);
     const __m128d big = _mm_cmpge_pd(t, last);
     // Lanes that take no table read get position 0, a safe index.
     const __m128d tc = _mm_and_pd(_mm_andnot_pd(big, valid), t);
@@ -52,63 +62,23 @@ struct EnvTwo
     const __m128d a = _mm_set_pd(v[i1], v[i0]), b = _mm_set_pd(v[i1 + 1], v[i0 + 1]);
     const __m128d interp = _mm_add_pd(_mm_mul_pd(a, _mm_sub_pd(one, f)), _mm_mul_pd(b, f));
     const __m128d E = _mm_or_pd(_mm_and_pd(big, vLast), _mm_andnot_pd(big, interp));
-    const __m128d s = _mm_mul_pd(oneMinusC, E);
+    const __m128d s = _mm_mul_pd(vOneMinusC, E);
     const __m128d rs = _mm_sqrt_pd(s);
-    const __m128d alt = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(oneMinusC, E), _mm_mul_pd(c, s)));
+    const __m128d alt = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(vOneMinusC, E), _mm_mul_pd(vC, s)));
     const __m128d useE = _mm_cmpgt_pd(E, rs);
-    return _mm_or_pd(_mm_and_pd(useE, E), _mm_andnot_pd(useE, alt));
-  }
-};
-
-// Appends frames i and i + 1 where m has their bits.
-inline int ListTwo(unsigned short* above, int count, int i, int m)
-{
-  above[count] = static_cast<unsigned short>(i);
-  count += m & 1;
-  above[count] = static_cast<unsigned short>(i + 1);
-  return count + (m >> 1);
-}
-
-// Only the frames listed in above have their envelope written: only they
-// read it.
-int EnvelopesSse2From(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
-                      unsigned short* above, int i, int count)
-{
-  const EnvTwo k(drive, oneMinusC, c, threshold);
-  for (; i + 2 <= n; i += 2)
-  {
-    const __m128d x = k.Driven(d + i);
-    const __m128d valid = _mm_cmpgt_pd(x, k.zero);
-    const __m128d e = k.Envelope(x, valid);
+    const __m128d e = _mm_or_pd(_mm_and_pd(useE, E), _mm_andnot_pd(useE, alt));
     _mm_storeu_pd(env + i, e);
-    count = ListTwo(above, count, i, _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, k.thr))));
+    const int m = _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, vThr)));
+    above[count] = static_cast<unsigned short>(i);
+    count += m & 1;
+    above[count] = static_cast<unsigned short>(i + 1);
+    count += m >> 1;
   }
   for (; i < n; ++i)
   {
-    const double x = drive * d[i];
+    const double x = drive * One<kLinked>(dL, dR, i);
     if (!(x > 0.0)) continue;
     const double e = tavloeq::Envelope(tavloeq::DetectorCurve(x), c, oneMinusC);
-    env[i] = e;
-    if (e > threshold) above[count++] = static_cast<unsigned short>(i);
-  }
-  return count;
-}
-
-int LinkedSse2From(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c, double threshold,
-                   double* env, unsigned short* above, int i, int count)
-{
-  const EnvTwo k(drive, oneMinusC, c, threshold);
-  for (; i + 2 <= n; i += 2)
-  {
-    const __m128d x = k.DrivenMax(dL + i, dR + i);
-    const __m128d valid = _mm_cmpgt_pd(x, k.zero);
-    const __m128d e = k.Envelope(x, valid);
-    _mm_storeu_pd(env + i, e);
-    count = ListTwo(above, count, i, _mm_movemask_pd(_mm_and_pd(valid, _mm_cmpgt_pd(e, k.thr))));
-  }
-  for (; i < n; ++i)
-  {
-    const double e = tavloeq::ChannelEnvelope(tavloeq::LinkedDetector(dL[i], dR[i]), drive, c, oneMinusC);
     env[i] = e;
     if (e > threshold) above[count++] = static_cast<unsigned short>(i);
   }
@@ -150,30 +120,29 @@ __attribute__((target("avx2"), always_inline)) inline __m256d TableFour(const do
   return _mm256_set_m128d(_mm_loadh_pd(_mm_load_sd(v + k[2]), v + k[3]), _mm_loadh_pd(_mm_load_sd(v + k[0]), v + k[1]));
 }
 
-// The envelope's constants for a chunk, four lanes.
-struct EnvFour
+// The table read four entries at once.
+template <bool kLinked>
+__attribute__((target("avx2"))) int EnvelopesFour(const float* dL, const float* dR, int n, double drive,
+                                                  double oneMinusC, double c, double threshold, double* env,
+                                                  unsigned short* above)
 {
   const double* v = kWideDetector.v;
-  __m256d drive, scale, zero, last, one, vLast, oneMinusC, c, thr;
-  __attribute__((target("avx2"), always_inline)) EnvFour(double drive_, double oneMinusC_, double c_, double threshold)
-    : drive(_mm256_set1_pd(drive_)), scale(_mm256_set1_pd(static_cast<double>(detector_table.scale))),
-      zero(_mm256_setzero_pd()), last(_mm256_set1_pd(199.0)), one(_mm256_set1_pd(1.0)),
-      vLast(_mm256_set1_pd(kWideDetector.v[199])), oneMinusC(_mm256_set1_pd(oneMinusC_)), c(_mm256_set1_pd(c_)),
-      thr(_mm256_set1_pd(threshold))
+  const __m256d vDrive = _mm256_set1_pd(drive), vScale = _mm256_set1_pd(static_cast<double>(detector_table.scale));
+  const __m256d zero = _mm256_setzero_pd(), last = _mm256_set1_pd(199.0), one = _mm256_set1_pd(1.0);
+  const __m256d vLast = _mm256_set1_pd(v[199]), vOneMinusC = _mm256_set1_pd(oneMinusC), vC = _mm256_set1_pd(c);
+  const __m256d vThr = _mm256_set1_pd(threshold);
+  int count = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
   {
-  }
-  __attribute__((target("avx2"), always_inline)) __m256d Driven(const float* d) const
-  {
-    return _mm256_mul_pd(drive, _mm256_cvtps_pd(_mm_loadu_ps(d)));
-  }
-  __attribute__((target("avx2"), always_inline)) __m256d DrivenMax(const float* dL, const float* dR) const
-  {
-    return _mm256_mul_pd(drive, _mm256_cvtps_pd(_mm_max_ps(_mm_loadu_ps(dR), _mm_loadu_ps(dL))));
-  }
-  // The table read four entries at once; not valid lanes come out +0.
-  __attribute__((target("avx2"), always_inline)) __m256d Envelope(__m256d x, __m256d valid) const
-  {
-    const __m256d t = _mm256_mul_pd(x, scale);
+    const __m128 d = kLinked ? _mm_max_ps(_mm_loadu_ps(dR + i), _mm_loadu_ps(dL + i)) : _mm_loadu_ps(dL + i);
+    const __m256d x = _mm256_mul_pd(vDrive, _mm256_cvtps_pd(d));
+    const __m256d valid = _mm256_cmp_pd(x, zero, _CMP_GT_OQ);
+    // A group with no driven value above zero (the detector's negative
+    // half-waves, about half of all frames, in runs) has no frame over the
+    // threshold, and no one reads the envelope of such frames.
+    if (_mm256_movemask_pd(valid) == 0) continue;
+    const __m256d t = _mm256_mul_pd(x, vScale);
     const __m256d big = _mm256_cmp_pd(t, last, _CMP_GE_OQ);
     // Lanes that take no table read get position 0, a safe index.
     const __m256d tc = _mm256_and_pd(_mm256_andnot_pd(big, valid), t);
@@ -182,20 +151,18 @@ struct EnvFour
     const __m256d a = TableFour(v, idx), b = TableFour(v + 1, idx);
     const __m256d interp = _mm256_add_pd(_mm256_mul_pd(a, _mm256_sub_pd(one, f)), _mm256_mul_pd(b, f));
     const __m256d E = _mm256_blendv_pd(interp, vLast, big);
-    const __m256d s = _mm256_mul_pd(oneMinusC, E);
+    const __m256d s = _mm256_mul_pd(vOneMinusC, E);
     const __m256d rs = _mm256_sqrt_pd(s);
-    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(oneMinusC, E), _mm256_mul_pd(c, s)));
-    return _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+    const __m256d alt = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(vOneMinusC, E), _mm256_mul_pd(vC, s)));
+    const __m256d e = _mm256_blendv_pd(alt, E, _mm256_cmp_pd(E, rs, _CMP_GT_OQ));
+    _mm256_storeu_pd(env + i, e);
+    const int m = _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, vThr, _CMP_GT_OQ)));
+    // The four frames' indexes, those over the threshold first, in one store.
+    const uint64_t indexes = static_cast<uint64_t>(i) * 0x0001000100010001ull + kAboveLists.offsets[m];
+    std::memcpy(above + count, &indexes, sizeof indexes);
+    count += kAboveLists.count[m];
   }
-};
-
-// Appends the four frames from i whose bits m has, with one store.
-__attribute__((always_inline)) inline int ListFour(unsigned short* above, int count, int i, int m)
-{
-  // The four frames' indexes, those over the threshold first.
-  const uint64_t indexes = static_cast<uint64_t>(i) * 0x0001000100010001ull + kAboveLists.offsets[m];
-  std::memcpy(above + count, &indexes, sizeof indexes);
-  return count + kAboveLists.count[m];
+  return EnvelopesSse2From<kLinked>(dL, dR, n, drive, oneMinusC, c, threshold, env, above, i, count);
 }
 
 }  // namespace
@@ -203,53 +170,26 @@ __attribute__((always_inline)) inline int ListFour(unsigned short* above, int co
 int EnvelopesSse2(const float* d, int n, double drive, double oneMinusC, double c, double threshold, double* env,
                   unsigned short* above)
 {
-  return EnvelopesSse2From(d, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
+  return EnvelopesSse2From<false>(d, d, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
 }
 
 int EnvelopesLinkedSse2(const float* dL, const float* dR, int n, double drive, double oneMinusC, double c,
                         double threshold, double* env, unsigned short* above)
 {
-  return LinkedSse2From(dL, dR, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
+  return EnvelopesSse2From<true>(dL, dR, n, drive, oneMinusC, c, threshold, env, above, 0, 0);
 }
 
 __attribute__((target("avx2"))) int EnvelopesAvx2(const float* d, int n, double drive, double oneMinusC, double c,
                                                   double threshold, double* env, unsigned short* above)
 {
-  const EnvFour k(drive, oneMinusC, c, threshold);
-  int count = 0;
-  int i = 0;
-  for (; i + 4 <= n; i += 4)
-  {
-    const __m256d x = k.Driven(d + i);
-    const __m256d valid = _mm256_cmp_pd(x, k.zero, _CMP_GT_OQ);
-    // A group with no driven value above zero (the detector's negative
-    // half-waves, about half of all frames, in runs) has no frame over the
-    // threshold, and no one reads the envelope of such frames.
-    if (_mm256_movemask_pd(valid) == 0) continue;
-    const __m256d e = k.Envelope(x, valid);
-    _mm256_storeu_pd(env + i, e);
-    count = ListFour(above, count, i, _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, k.thr, _CMP_GT_OQ))));
-  }
-  return EnvelopesSse2From(d, n, drive, oneMinusC, c, threshold, env, above, i, count);
+  return EnvelopesFour<false>(d, d, n, drive, oneMinusC, c, threshold, env, above);
 }
 
 __attribute__((target("avx2"))) int EnvelopesLinkedAvx2(const float* dL, const float* dR, int n, double drive,
                                                         double oneMinusC, double c, double threshold, double* env,
                                                         unsigned short* above)
 {
-  const EnvFour k(drive, oneMinusC, c, threshold);
-  int count = 0;
-  int i = 0;
-  for (; i + 4 <= n; i += 4)
-  {
-    const __m256d x = k.DrivenMax(dL + i, dR + i);
-    const __m256d valid = _mm256_cmp_pd(x, k.zero, _CMP_GT_OQ);
-    if (_mm256_movemask_pd(valid) == 0) continue;
-    const __m256d e = k.Envelope(x, valid);
-    _mm256_storeu_pd(env + i, e);
-    count = ListFour(above, count, i, _mm256_movemask_pd(_mm256_and_pd(valid, _mm256_cmp_pd(e, k.thr, _CMP_GT_OQ))));
-  }
-  return LinkedSse2From(dL, dR, n, drive, oneMinusC, c, threshold, env, above, i, count);
+  return EnvelopesFour<true>(dL, dR, n, drive, oneMinusC, c, threshold, env, above);
 }
 
 }  // namespace tavlokernels

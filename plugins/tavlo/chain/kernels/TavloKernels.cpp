@@ -17,6 +17,7 @@ const TavloKernels kSse2 = {
   tavlogain::EstimateGainsScalar,
   DetectorProductsScalar,
   SerialSse2,
+  SerialLinkedSse2,
   MixSse2,
   nullptr,
 };
@@ -31,13 +32,23 @@ const TavloKernels kAvx2 = {
   tavlogain::EstimateGainsAvx2,
   DetectorProductsAvx2,
   SerialSse2,
+  SerialLinkedSse2,
   MixAvx2,
   PreampBesideDetectorAvx2,
 };
 // And the serial loop built for AVX-512 with FMA.
 const TavloKernels kAvx512 = {
-  "AVX2 with AVX-512",          simdpath::kAvx2,      PreampAvx2,   EnvelopesAvx2, EnvelopesLinkedAvx2,
-  tavlogain::EstimateGainsAvx2, DetectorProductsAvx2, SerialAvx512, MixAvx2,       PreampBesideDetectorAvx2,
+  "AVX2 with AVX-512",
+  simdpath::kAvx2,
+  PreampAvx2,
+  EnvelopesAvx2,
+  EnvelopesLinkedAvx2,
+  tavlogain::EstimateGainsAvx2,
+  DetectorProductsAvx2,
+  SerialAvx512,
+  SerialLinkedAvx512,
+  MixAvx2,
+  PreampBesideDetectorAvx2,
 };
 
 }  // namespace

@@ -9,6 +9,10 @@
 // serial loop built for AVX-512's registers and FMA). Every kernel of a
 // stage gives the same bits as the others and as the equation it restates.
 
+#include <immintrin.h>
+
+#include <cmath>
+
 #include "dsp/Biquad.h"
 #include "kit/KitSimdPath.h"
 #include "tavlo/chain/TavloEquations.h"
@@ -42,6 +46,7 @@ struct TavloKernels
   TavloEstimateKernel estimateGains;
   TavloProductsKernel detectorProducts;
   TavloSerialKernel serial;
+  TavloSerialKernel serialLinked;  // the same with the second detector beside (Linked)
   TavloMixKernel mix;
   // Null where the path has none: the first chunk's preamp (not
   // oversampled) run beside its detector.
@@ -89,13 +94,37 @@ inline void DetectorRunPair(Biquad& a, const double* srcA, Biquad& b, const doub
 }
 void DetectorProductsScalar(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
 void DetectorProductsAvx2(const Biquad& filter, const double* src, int n, double* xa0, double* xa1, double* xa2);
-bool DetectorToFloat(const double* out, int n, float* d);
+// The filter's outputs rounded to single precision, as DetectorStep returns
+// them; false if any of them is infinite or NaN (where DetectorStep would
+// have cleared the filter).
+inline bool DetectorToFloat(const double* out, int n, float* d)
+{
+  const __m128 inf = _mm_set1_ps(HUGE_VALF);
+  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  __m128 finite = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+  {
+    const __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(out + i)), _mm_cvtpd_ps(_mm_loadu_pd(out + i + 2)));
+    _mm_storeu_ps(d + i, v);
+    finite = _mm_and_ps(finite, _mm_cmplt_ps(_mm_and_ps(v, absMask), inf));  // false for NaN too
+  }
+  bool ok = _mm_movemask_ps(finite) == 15;
+  for (; i < n; ++i)
+  {
+    d[i] = static_cast<float>(out[i]);
+    ok = ok && std::isfinite(d[i]);
+  }
+  return ok;
+}
 void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter,
                               const double* detSrc, float* d);
 
 // Serial loop: tavloeq::BallisticStep, SmoothGain and MeterStep.
 void SerialSse2(TavloChunkSerial& c, bool quiet);
 void SerialAvx512(TavloChunkSerial& c, bool quiet);
+void SerialLinkedSse2(TavloChunkSerial& c, bool quiet);
+void SerialLinkedAvx512(TavloChunkSerial& c, bool quiet);
 
 // Mix: tavloeq::Mix; MixFading adds Listen and Bypass through
 // tavloeq::SwitchWeight (any path: it runs only while one of them fades or

@@ -115,16 +115,13 @@ __attribute__((noinline)) void RunFramesChecked(TavloChunkSerial& c, Quotient qu
   c.gainState = gainState;
 }
 
-template <bool kQuiet, bool kHeld, class Quotient>
+template <int kDetectors, bool kQuiet, bool kHeld, class Quotient>
 __attribute__((always_inline)) inline void RunChunkSerial(TavloChunkSerial& c, Quotient quotient)
 {
   const NumSmooth smoother = c.smoother;
   const VUClass meter = c.meter;
   const double gainState = c.gainState;
-  if (c.linked)
-    RunFrames<kQuiet, kHeld, 2>(c, 0, c.nNext, quotient);
-  else
-    RunFrames<kQuiet, kHeld, 1>(c, 0, c.nNext, quotient);
+  RunFrames<kQuiet, kHeld, kDetectors>(c, 0, c.nNext, quotient);
   RunFrames<kQuiet, kHeld, 0>(c, c.nNext, c.n, quotient);
   if (__builtin_expect(!(std::isfinite(c.smoother.GetState()) && std::isfinite(c.meter.GetState())), 0))
   {
@@ -135,26 +132,29 @@ __attribute__((always_inline)) inline void RunChunkSerial(TavloChunkSerial& c, Q
   }
 }
 
-template <class Quotient>
+// kDetectors: the next chunk's filters beside the loop, one, or two
+// (Linked), each its own build of the loop so that one never pays for two.
+template <int kDetectors, class Quotient>
 __attribute__((always_inline)) inline void RunChunkSerialAny(TavloChunkSerial& c, bool quiet, Quotient quotient)
 {
   const bool held = c.input == 0.0;
   if (quiet)
   {
     if (held)
-      RunChunkSerial<true, true>(c, quotient);
+      RunChunkSerial<kDetectors, true, true>(c, quotient);
     else
-      RunChunkSerial<true, false>(c, quotient);
+      RunChunkSerial<kDetectors, true, false>(c, quotient);
   }
   else if (held)
-    RunChunkSerial<false, true>(c, quotient);
+    RunChunkSerial<kDetectors, false, true>(c, quotient);
   else
-    RunChunkSerial<false, false>(c, quotient);
+    RunChunkSerial<kDetectors, false, false>(c, quotient);
 }
 
 }  // namespace
 
-void SerialSse2(TavloChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet, tavlogain::Divide()); }
+void SerialSse2(TavloChunkSerial& c, bool quiet) { RunChunkSerialAny<1>(c, quiet, tavlogain::Divide()); }
+void SerialLinkedSse2(TavloChunkSerial& c, bool quiet) { RunChunkSerialAny<2>(c, quiet, tavlogain::Divide()); }
 
 // The same operations; AVX-512's 32 vector registers hold the whole state
 // and every constant of the loop, where SSE's 16 make the compiler keep the
@@ -162,7 +162,12 @@ void SerialSse2(TavloChunkSerial& c, bool quiet) { RunChunkSerialAny(c, quiet, t
 __attribute__((target("avx512f,avx512vl,fma", "prefer-vector-width=128"))) void SerialAvx512(TavloChunkSerial& c,
                                                                                              bool quiet)
 {
-  RunChunkSerialAny(c, quiet, FusedQuotient{c.release, c.releaseRecip, c.releaseRecipLow});
+  RunChunkSerialAny<1>(c, quiet, FusedQuotient{c.release, c.releaseRecip, c.releaseRecipLow});
+}
+__attribute__((target("avx512f,avx512vl,fma", "prefer-vector-width=128"))) void SerialLinkedAvx512(TavloChunkSerial& c,
+                                                                                                   bool quiet)
+{
+  RunChunkSerialAny<2>(c, quiet, FusedQuotient{c.release, c.releaseRecip, c.releaseRecipLow});
 }
 
 }  // namespace tavlokernels

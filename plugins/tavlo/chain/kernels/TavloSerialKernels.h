@@ -22,7 +22,8 @@ struct TavloChunkSerial
   int nNext = 0;
   const double *xa0 = nullptr, *xa1 = nullptr, *xa2 = nullptr;
   double* dOut = nullptr;
-  // Linked: the second detector's likewise, beside the first.
+  // Linked (the serialLinked kernels): the second detector's likewise,
+  // beside the first.
   bool linked = false;
   const double *xb0 = nullptr, *xb1 = nullptr, *xb2 = nullptr;
   double* dOut2 = nullptr;
