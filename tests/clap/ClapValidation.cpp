@@ -118,7 +118,7 @@ bool Bad(double v, bool is64)
   return v != 0.0 && std::fabs(v) < tiny;
 }
 
-struct RenderSpec
+struct RenderPlan
 {
   bool is64 = false;
   bool inPlace = false;
@@ -143,7 +143,7 @@ std::string Describe(const char* what, size_t block, uint32_t ch, size_t frame, 
 }
 
 template <typename T>
-Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
+Rendered RenderT(Instance& inst, const Signal& in, const RenderPlan& plan)
 {
   Rendered r;
   const uint32_t chIn = inst.MainChannels(true), chOut = inst.MainChannels(false);
@@ -155,7 +155,7 @@ Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
   for (uint32_t c = 0; c < chIn; ++c)
     inPtr[c] = inBuf[c].data();
   for (uint32_t c = 0; c < chOut; ++c)
-    outPtr[c] = spec.inPlace ? inBuf[c].data() : outBuf[c].data();
+    outPtr[c] = plan.inPlace ? inBuf[c].data() : outBuf[c].data();
   std::set<clap_id> ids;
   for (const auto& p : inst.ParamInfos())
     ids.insert(p.id);
@@ -163,23 +163,23 @@ Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
   size_t pos = 0;
   for (size_t block = 0; pos < total; ++block)
   {
-    const uint32_t frames = (uint32_t)std::min<size_t>(spec.blocks[block % spec.blocks.size()], total - pos);
+    const uint32_t frames = (uint32_t)std::min<size_t>(plan.blocks[block % plan.blocks.size()], total - pos);
     for (uint32_t c = 0; c < chIn; ++c)
       for (uint32_t i = 0; i < frames; ++i)
         inBuf[c][i] = (T)in[c][pos + i];
     // Output the plug-in leaves unwritten shows as NaN.
-    if (!spec.inPlace)
+    if (!plan.inPlace)
       for (auto& o : outBuf)
         std::fill(o.begin(), o.end(), std::numeric_limits<T>::quiet_NaN());
-    std::vector<Event> events = spec.events ? spec.events(block, frames) : std::vector<Event>{};
-    for (const auto& [at, e] : spec.timeline)
+    std::vector<Event> events = plan.events ? plan.events(block, frames) : std::vector<Event>{};
+    for (const auto& [at, e] : plan.timeline)
       if (at >= pos && at < pos + frames)
       {
         events.push_back(e);
         events.back().time = (uint32_t)(at - pos);
       }
     std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.time < b.time; });
-    const clap_event_transport_t* transport = spec.transport ? spec.transport(block) : nullptr;
+    const clap_event_transport_t* transport = plan.transport ? plan.transport(block) : nullptr;
     inst.Out().Clear();
     clap_process_status st;
     if constexpr (sizeof(T) == sizeof(double))
@@ -188,7 +188,7 @@ Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
       st = inst.Process32(inPtr.data(), outPtr.data(), frames, events, transport);
     if (st == CLAP_PROCESS_ERROR && r.fault.empty())
       r.fault = "process returned CLAP_PROCESS_ERROR at block " + std::to_string(block);
-    if (!spec.inPlace)
+    if (!plan.inPlace)
       for (uint32_t c = 0; c < chIn && r.fault.empty(); ++c)
         for (uint32_t i = 0; i < frames; ++i)
           if (inBuf[c][i] != (T)in[c][pos + i])
@@ -230,9 +230,9 @@ Rendered RenderT(Instance& inst, const Signal& in, const RenderSpec& spec)
   return r;
 }
 
-Rendered Render(Instance& inst, const Signal& in, const RenderSpec& spec)
+Rendered Render(Instance& inst, const Signal& in, const RenderPlan& plan)
 {
-  return spec.is64 ? RenderT<double>(inst, in, spec) : RenderT<float>(inst, in, spec);
+  return plan.is64 ? RenderT<double>(inst, in, plan) : RenderT<float>(inst, in, plan);
 }
 
 // Where two renders first differ, "" when they are equal bit for bit.
@@ -449,11 +449,11 @@ TEST_P(ClapValidation, ProcessesIn32And64BitsInAndOutOfPlace)
       if ((is64 && !inst.Supports64()) || (inPlace && !inst.SupportsInPlace()))
         continue;  // not offered; the strict checks require both of Tavlo
       SCOPED_TRACE(std::string(is64 ? "64" : "32") + " bit, " + (inPlace ? "in place" : "out of place"));
-      RenderSpec spec;
-      spec.is64 = is64;
-      spec.inPlace = inPlace;
-      spec.blocks = {256, 100, 512, 31};
-      const Rendered r = Render(inst, Input(inst, 6000), spec);
+      RenderPlan plan;
+      plan.is64 = is64;
+      plan.inPlace = inPlace;
+      plan.blocks = {256, 100, 512, 31};
+      const Rendered r = Render(inst, Input(inst, 6000), plan);
       EXPECT_EQ(r.fault, "");
       if (!inPlace)
         ref = r.out;
@@ -474,9 +474,9 @@ TEST_P(ClapValidation, ProcessesAtEverySampleRate)
     SCOPED_TRACE("rate " + std::to_string(rate));
     ASSERT_TRUE(inst.Activate(rate, 1, 512)) << "activate refused";
     EXPECT_LT(inst.LatencyFrames(), (uint32_t)rate) << "a latency of a second or more";
-    RenderSpec spec;
-    spec.blocks = {512};
-    EXPECT_EQ(Render(inst, Input(inst, 2048, rate), spec).fault, "");
+    RenderPlan plan;
+    plan.blocks = {512};
+    EXPECT_EQ(Render(inst, Input(inst, 2048, rate), plan).fault, "");
     inst.Deactivate();
   }
 }
@@ -496,9 +496,9 @@ TEST_P(ClapValidation, ProcessesEveryBlockSize)
   size_t total = 0;
   for (uint32_t n : sizes)
     total += n;
-  RenderSpec spec;
-  spec.blocks = sizes;
-  EXPECT_EQ(Render(inst, Input(inst, total), spec).fault, "");
+  RenderPlan plan;
+  plan.blocks = sizes;
+  EXPECT_EQ(Render(inst, Input(inst, total), plan).fault, "");
 }
 
 TEST_P(ClapValidation, ResetAndReactivationStartClean)
@@ -506,23 +506,23 @@ TEST_P(ClapValidation, ResetAndReactivationStartClean)
   Instance& fresh = MakeActive();
   Instance& used = MakeActive();
   ASSERT_TRUE(fresh && used);
-  RenderSpec spec;
+  RenderPlan plan;
   const Signal first = Input(used, 4000, 48000.0, 11), second = Input(used, 3000, 48000.0, 12);
-  const Rendered ref = Render(fresh, second, spec);
+  const Rendered ref = Render(fresh, second, plan);
   ASSERT_EQ(ref.fault, "");
 
-  ASSERT_EQ(Render(used, first, spec).fault, "");
+  ASSERT_EQ(Render(used, first, plan).fault, "");
   used.Reset();
-  EXPECT_EQ(FirstDifference(Render(used, second, spec).out, ref.out), "") << "after reset";
+  EXPECT_EQ(FirstDifference(Render(used, second, plan).out, ref.out), "") << "after reset";
 
-  ASSERT_EQ(Render(used, first, spec).fault, "");
+  ASSERT_EQ(Render(used, first, plan).fault, "");
   used.StopProcessing();
   used.Deactivate();
   ASSERT_TRUE(used.Activate(44100.0, 1, 4096));
-  ASSERT_EQ(Render(used, first, spec).fault, "");
+  ASSERT_EQ(Render(used, first, plan).fault, "");
   used.Deactivate();
   ASSERT_TRUE(used.Activate(48000.0, 1, 4096));
-  EXPECT_EQ(FirstDifference(Render(used, second, spec).out, ref.out), "") << "after re-activation";
+  EXPECT_EQ(FirstDifference(Render(used, second, plan).out, ref.out), "") << "after re-activation";
 }
 
 TEST_P(ClapValidation, ParameterInfoIsConsistent)
@@ -582,8 +582,8 @@ TEST_P(ClapValidation, ParameterEventsWithAndWithoutCookies)
     Instance& inst = MakeActive();
     ASSERT_TRUE(inst);
     const auto infos = inst.ParamInfos();
-    RenderSpec spec;
-    spec.events = [&](size_t block, uint32_t) {
+    RenderPlan plan;
+    plan.events = [&](size_t block, uint32_t) {
       std::vector<Event> ev;
       if (block == 1)
         for (const auto& p : infos)
@@ -591,7 +591,7 @@ TEST_P(ClapValidation, ParameterEventsWithAndWithoutCookies)
             ev.push_back(Event::Value(0, p.id, OtherValue(p), cookies ? p.cookie : nullptr));
       return ev;
     };
-    const Rendered r = Render(inst, Input(inst, 2048), spec);
+    const Rendered r = Render(inst, Input(inst, 2048), plan);
     EXPECT_EQ(r.fault, "");
     outs.push_back(r.out);
     for (const auto& p : infos)
@@ -612,9 +612,9 @@ TEST_P(ClapValidation, OutOfRangeAndNonFiniteValuesAreSafe)
   ASSERT_TRUE(inst);
   const auto infos = inst.ParamInfos();
   const double inf = std::numeric_limits<double>::infinity();
-  RenderSpec spec;
-  spec.blocks = {512};
-  spec.events = [&](size_t block, uint32_t frames) {
+  RenderPlan plan;
+  plan.blocks = {512};
+  plan.events = [&](size_t block, uint32_t frames) {
     std::vector<Event> ev;
     if (block % 2)
       return ev;
@@ -627,7 +627,7 @@ TEST_P(ClapValidation, OutOfRangeAndNonFiniteValuesAreSafe)
           ev.push_back(Event::Value(std::min(t++, frames - 1), p.id, v, p.cookie));
     return ev;
   };
-  EXPECT_EQ(Render(inst, Input(inst, 4096), spec).fault, "");
+  EXPECT_EQ(Render(inst, Input(inst, 4096), plan).fault, "");
   for (const auto& p : infos)
   {
     // ZamComp keeps a value a hair outside its range (min - 1e-9) as
@@ -643,7 +643,7 @@ TEST_P(ClapValidation, OutOfRangeAndNonFiniteValuesAreSafe)
     }
   }
   // A valid value still takes after all that.
-  spec.events = [&](size_t block, uint32_t) {
+  plan.events = [&](size_t block, uint32_t) {
     std::vector<Event> ev;
     if (block == 0)
       for (const auto& p : infos)
@@ -651,7 +651,7 @@ TEST_P(ClapValidation, OutOfRangeAndNonFiniteValuesAreSafe)
           ev.push_back(Event::Value(0, p.id, OtherValue(p, 0.31), p.cookie));
     return ev;
   };
-  EXPECT_EQ(Render(inst, Input(inst, 1024), spec).fault, "");
+  EXPECT_EQ(Render(inst, Input(inst, 1024), plan).fault, "");
   for (const auto& p : infos)
     if (Writable(p))
     {
@@ -676,9 +676,9 @@ TEST_P(ClapValidation, EventsAtEveryOffsetOfABlock)
       return Stepped(p) ? std::round(p.min_value + x * (p.max_value - p.min_value))
                         : p.min_value + x * (p.max_value - p.min_value);
     };
-    RenderSpec spec;
-    spec.blocks = {frames};
-    spec.events = [&](size_t block, uint32_t n) {
+    RenderPlan plan;
+    plan.blocks = {frames};
+    plan.events = [&](size_t block, uint32_t n) {
       std::vector<Event> ev;
       if (block != 2)
         return ev;
@@ -694,7 +694,7 @@ TEST_P(ClapValidation, EventsAtEveryOffsetOfABlock)
           ev.push_back(Event::Gesture(n - 1, p.id, false));
       return ev;
     };
-    EXPECT_EQ(Render(inst, Input(inst, frames * 5), spec).fault, "");
+    EXPECT_EQ(Render(inst, Input(inst, frames * 5), plan).fault, "");
     for (const auto& p : infos)
       if (Writable(p))
       {
@@ -807,19 +807,19 @@ TEST_P(ClapValidation, LatencyChangesOnlyThroughARestart)
     Instance& inst = MakeActive();
     ASSERT_TRUE(inst);
     const uint32_t before = inst.LatencyFrames();
-    RenderSpec spec;
-    spec.events = [&](size_t block, uint32_t) {
+    RenderPlan plan;
+    plan.events = [&](size_t block, uint32_t) {
       return block == 0 ? std::vector<Event>{Event::Value(0, p.id, OtherValue(p), p.cookie)} : std::vector<Event>{};
     };
-    ASSERT_EQ(Render(inst, Input(inst, 1024), spec).fault, "");
+    ASSERT_EQ(Render(inst, Input(inst, 1024), plan).fault, "");
     inst.GetHost().RunCallbacks();
     EXPECT_EQ(inst.LatencyFrames(), before) << "the latency changed while active";
     if (inst.GetHost().Calls().restart.load() == 0)
       continue;
     inst.Deactivate();
     ASSERT_TRUE(inst.Activate(48000.0, 1, 4096));
-    spec.events = nullptr;
-    EXPECT_EQ(Render(inst, Input(inst, 1024), spec).fault, "") << "after the restart";
+    plan.events = nullptr;
+    EXPECT_EQ(Render(inst, Input(inst, 1024), plan).fault, "") << "after the restart";
     restarted |= inst.LatencyFrames() != before;
 
     Instance& idle = Make();
@@ -865,8 +865,8 @@ TEST_P(ClapValidation, CopesWithAHostOfferingNoExtensions)
     EXPECT_TRUE(inst.LoadState(saved));
   }
   ASSERT_TRUE(inst.Activate(48000.0, 1, 512));
-  RenderSpec spec;
-  spec.events = [&](size_t block, uint32_t) {
+  RenderPlan plan;
+  plan.events = [&](size_t block, uint32_t) {
     std::vector<Event> back;
     if (block == 1)
       for (const auto& p : inst.ParamInfos())
@@ -874,7 +874,7 @@ TEST_P(ClapValidation, CopesWithAHostOfferingNoExtensions)
           back.push_back(Event::Value(0, p.id, p.default_value, p.cookie));
     return back;
   };
-  EXPECT_EQ(Render(inst, Input(inst, 2048), spec).fault, "");
+  EXPECT_EQ(Render(inst, Input(inst, 2048), plan).fault, "");
   inst.GetHost().RunCallbacks();
   for (const auto& p : inst.ParamInfos())
     if (Writable(p))
@@ -902,9 +902,9 @@ TEST_P(ClapValidation, NullAndFuzzedTransport)
 {
   Instance& inst = MakeActive();
   ASSERT_TRUE(inst);
-  RenderSpec spec;
-  spec.blocks = {64};
-  EXPECT_EQ(Render(inst, Input(inst, 1024), spec).fault, "") << "with no transport";
+  RenderPlan plan;
+  plan.blocks = {64};
+  EXPECT_EQ(Render(inst, Input(inst, 1024), plan).fault, "") << "with no transport";
 
   std::mt19937_64 rng(99);
   const double nasty[] = {0.0, -0.0, -1.0, 1e-300, 1e300, NAN, INFINITY, -INFINITY, 120.0};
@@ -937,14 +937,14 @@ TEST_P(ClapValidation, NullAndFuzzedTransport)
   std::vector<clap_event_transport_t> blocks(200);
   for (auto& t : blocks)
     t = fuzz();
-  spec.transport = [&](size_t block) { return block % 5 == 4 ? nullptr : &blocks[block]; };
-  spec.events = [&](size_t block, uint32_t frames) {
+  plan.transport = [&](size_t block) { return block % 5 == 4 ? nullptr : &blocks[block]; };
+  plan.events = [&](size_t block, uint32_t frames) {
     std::vector<Event> ev;
     if (block % 3 == 0)
       ev.push_back(Event::Transport((uint32_t)(rng() % frames), fuzz()));
     return ev;
   };
-  EXPECT_EQ(Render(inst, Input(inst, 64 * 200), spec).fault, "") << "with fuzzed transports";
+  EXPECT_EQ(Render(inst, Input(inst, 64 * 200), plan).fault, "") << "with fuzzed transports";
 }
 
 // ---------------------------------------------------------------------------
@@ -1031,7 +1031,7 @@ TEST_P(ClapStrictValidation, EventsTakeEffectAtTheirSample)
     Instance& plain = MakeActive();
     ASSERT_TRUE(plain);
     const Signal in = Input(plain, 256 * 3);
-    RenderSpec none;
+    RenderPlan none;
     none.is64 = is64;
     const Rendered untouched = Render(plain, in, none);
     for (const auto& p : infos)
@@ -1044,13 +1044,13 @@ TEST_P(ClapStrictValidation, EventsTakeEffectAtTheirSample)
         Instance& whole = MakeActive();
         Instance& split = MakeActive();
         ASSERT_TRUE(whole && split);
-        RenderSpec a;
+        RenderPlan a;
         a.is64 = is64;
         a.events = [&](size_t block, uint32_t) {
           return block == 1 ? std::vector<Event>{Event::Value(t, p.id, OtherValue(p), p.cookie)}
                             : std::vector<Event>{};
         };
-        RenderSpec b;
+        RenderPlan b;
         b.is64 = is64;
         b.blocks = {256, t, 256 - t, 256};
         b.events = [&](size_t block, uint32_t) {
@@ -1094,7 +1094,7 @@ TEST_P(ClapStrictValidation, OutputDoesNotDependOnBlockSizes)
     Instance& cut = MakeActive(48000.0, 16384);
     ASSERT_TRUE(whole && cut);
     const Signal in = Input(whole, 40000, 48000.0, 8);
-    RenderSpec a, b;
+    RenderPlan a, b;
     a.is64 = b.is64 = is64;
     a.blocks = {16384};
     b.blocks = cuts;
@@ -1170,8 +1170,8 @@ TEST_P(ClapStrictValidation, StateSavesLoadsAndSavesTheSameBytes)
   Instance& loadedFirst = Make();
   ASSERT_TRUE(loadedFirst.LoadState(a));
   ASSERT_TRUE(loadedFirst.Activate(48000.0, 1, 4096));
-  RenderSpec spec;
-  ASSERT_EQ(Render(active, Input(active, 512), spec).fault, "");
+  RenderPlan plan;
+  ASSERT_EQ(Render(active, Input(active, 512), plan).fault, "");
   ASSERT_TRUE(active.LoadState(a));
   active.GetHost().RunCallbacks();
   if (active.GetHost().Calls().restart.load() > 0)
@@ -1181,7 +1181,7 @@ TEST_P(ClapStrictValidation, StateSavesLoadsAndSavesTheSameBytes)
   }
   active.Reset();
   const Signal in = Input(active, 4096, 48000.0, 4);
-  EXPECT_EQ(FirstDifference(Render(active, in, spec).out, Render(loadedFirst, in, spec).out), "");
+  EXPECT_EQ(FirstDifference(Render(active, in, plan).out, Render(loadedFirst, in, plan).out), "");
 }
 
 TEST_P(ClapStrictValidation, StateMovesThroughStreamsInPieces)
