@@ -271,6 +271,16 @@ double OtherValue(const clap_param_info_t& p, double fraction = 0.73)
   return p.min_value + fraction * (p.max_value - p.min_value);
 }
 
+// Every writable parameter away from its default, through a flush.
+void FlushEveryWritableAway(Instance& inst)
+{
+  std::vector<Event> ev;
+  for (const auto& p : inst.ParamInfos())
+    if (Writable(p))
+      ev.push_back(Event::Value(0, p.id, OtherValue(p), p.cookie));
+  inst.Flush(ev);
+}
+
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed)
 {
   std::mt19937 rng(seed);
@@ -846,11 +856,7 @@ TEST_P(ClapValidation, CopesWithAHostOfferingNoExtensions)
   mInstances.push_back(std::make_unique<Instance>(*mModule, nullptr, all));
   Instance& inst = *mInstances.back();
   ASSERT_TRUE(inst) << inst.Error();
-  std::vector<Event> ev;
-  for (const auto& p : inst.ParamInfos())
-    if (Writable(p))
-      ev.push_back(Event::Value(0, p.id, OtherValue(p), p.cookie));
-  inst.Flush(ev);
+  FlushEveryWritableAway(inst);
   for (const auto& p : inst.ParamInfos())
     if (Writable(p))
     {
@@ -1111,11 +1117,7 @@ TEST_P(ClapStrictValidation, StateRefusesEmptyAndForeignData)
   Instance& inst = Make();
   ASSERT_TRUE(inst);
   ASSERT_NE(inst.State(), nullptr);
-  std::vector<Event> ev;
-  for (const auto& p : inst.ParamInfos())
-    if (Writable(p))
-      ev.push_back(Event::Value(0, p.id, OtherValue(p), p.cookie));
-  inst.Flush(ev);
+  FlushEveryWritableAway(inst);
   std::vector<uint8_t> before, after;
   ASSERT_TRUE(inst.SaveState(before));
   ASSERT_FALSE(before.empty());
@@ -1140,11 +1142,7 @@ TEST_P(ClapStrictValidation, StateSavesLoadsAndSavesTheSameBytes)
   Instance& first = Make();
   ASSERT_TRUE(first);
   ASSERT_NE(first.State(), nullptr);
-  std::vector<Event> ev;
-  for (const auto& p : first.ParamInfos())
-    if (Writable(p))
-      ev.push_back(Event::Value(0, p.id, OtherValue(p), p.cookie));
-  first.Flush(ev);
+  FlushEveryWritableAway(first);
   std::vector<uint8_t> a, again, b;
   ASSERT_TRUE(first.SaveState(a));
   ASSERT_TRUE(first.SaveState(again));
