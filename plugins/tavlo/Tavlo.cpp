@@ -51,6 +51,7 @@ TavloParamTable::TavloParamTable()
             kTavloSidechainChannels)
 {
   DeclareTavloParams(this);
+  SetFirstAppendedParam(kTavloFirstAppendedParam);
   // The first preset captures the defaults just declared; the others are
   // values only, so a saved project never depends on a preset's index.
   MakeDefaultPreset(kTavloPresets[0].name, 1);
@@ -93,8 +94,8 @@ void Tavlo::OnParamChange(int paramIdx)
   if (!pParam) return;
   double value = pParam->GetValue();
 
-  // Oversample, Bypass and Sidechain are read from their parameters at the
-  // start of every block; Oversample changes what hosts are told.
+  // Oversample, Bypass, Sidechain, Detector and Listen are read from their
+  // parameters at the start of every block; Oversample changes what hosts are told.
   switch (paramIdx)
   {
     case kOversample:
@@ -183,6 +184,8 @@ TavloChainSettings Tavlo::NextBlockSettings() const
   s.oversample = static_cast<int>(ParamAt(kOversample)->GetValue());
   s.bypass = static_cast<int>(ParamAt(kBypass)->GetValue());
   s.sidechain = static_cast<int>(ParamAt(kSidechain)->GetValue());
+  s.detector = static_cast<int>(ParamAt(kDetector)->GetValue());
+  s.listen = static_cast<int>(ParamAt(kListen)->GetValue());
   return s;
 }
 
@@ -198,11 +201,15 @@ void Tavlo::UseBlockParams()
 
 bool Tavlo::BlockReadsInput(int c) const
 {
-  // The side-chain feeds only the detector, which hears its right channel
-  // when the Sidechain switch selects it: the settings the block runs with.
+  // The side-chain feeds only the detector, which hears the channels
+  // Detector names when the Sidechain switch selects it: the settings the
+  // block runs with.
   if (c < 2)
     return true;
-  return c == 3 && mChain.GetSettings().sidechain == 0;
+  const TavloChainSettings& s = mChain.GetSettings();
+  if (s.sidechain != 0 || c > 3)
+    return false;
+  return s.detector == kDetectLinked || s.detector == kDetectMid || (c == 2) == (s.detector == kDetectLeft);
 }
 
 void Tavlo::ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames)

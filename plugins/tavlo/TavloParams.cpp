@@ -3,6 +3,10 @@
 #include "fx/IFxBase.h"
 #include "fx/IParam.h"
 
+namespace {
+constexpr const char* kTavloDetectorTexts[] = {"Right", "Left", "Linked", "Mid"};
+}
+
 // The continuous controls carry the label "%" for hosts, as they always
 // have; the unit people read them in is the unit record's.
 constexpr TavloParamDef kTavloParams[kNumParams] = {
@@ -35,8 +39,20 @@ constexpr TavloParamDef kTavloParams[kNumParams] = {
    {"", 1.0, 0, "Off", "On", "passes the input through untouched", false}},
   {kSidechain, "Sidechain", ETavloParamKind::kSwitch, 1.0, 0.0, 1.0, 1.0, 1.0, "", 2,
    {"", 1.0, 0, "External", "Internal",
-    "what the detector listens to: the right channel only, of the main input (1, internal) or of "
-    "the side-chain input (0, external); feed a key to the right side-chain channel, or to both",
+    "which input the detector listens to: the main input (1, internal) or the side-chain input "
+    "(0, external), its channels as Detector chooses",
+    false}},
+  {kDetector, "Detector", ETavloParamKind::kList, 0.0, 0.0, 3.0, 1.0, 1.0, "", 9,
+   {"", 1.0, 0, nullptr, nullptr,
+    "which channels the detector hears: Right (the right channel only, as every earlier release), "
+    "Left, Linked (both channels, each through the high-pass and the curve, the larger reduction "
+    "frame by frame: a peak on either side is caught) or Mid ((L + R) / 2: a sound on one side "
+    "alone drives it 6 dB less); one gain for both channels in every mode",
+    false, kTavloDetectorTexts, 4}},
+  {kListen, "Listen", ETavloParamKind::kSwitch, 0.0, 0.0, 1.0, 1.0, 1.0, "", 10,
+   {"", 1.0, 0, "Off", "On",
+    "plays what the detector hears (the chosen channels after the high-pass) on both outputs at "
+    "unity, past Mix and Output, to tune HPF and Detector by ear",
     false}},
 };
 

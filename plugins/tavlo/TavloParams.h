@@ -22,8 +22,13 @@ enum ETavloParams
   kOversample,
   kBypass,
   kSidechain,
+  // Added after the first release: stored in the state's tail and given
+  // LV2 ports after every other, so saved states and sessions keep theirs.
+  kDetector,
+  kListen,
   kNumParams
 };
+constexpr int kTavloFirstAppendedParam = kDetector;
 
 // Identity of the plug-in.
 constexpr int kTavloVersion = 0x00030300;   // 3.3.0
@@ -81,8 +86,8 @@ extern const TavloParamDef kTavloParams[kNumParams];
 
 // A factory preset: a name hosts list, one line on what it is for, and its
 // values (plain, Attack and Release in seconds). Every parameter it does
-// not name keeps its record's default: Bypass is off and the detector
-// listens to the main input in every one.
+// not name keeps its record's default: Bypass and Listen are off and the
+// detector listens to the right channel of the main input in every one.
 struct TavloPreset
 {
   const char* name;

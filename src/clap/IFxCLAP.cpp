@@ -343,6 +343,11 @@ void IFxCLAP::EndInformHostOfParamChange(int idx)
   RequestFlush();
 }
 
+void IFxCLAP::MarkStateChanged()
+{
+  if (mHostState && mHostState->mark_dirty) mHostState->mark_dirty(mHost);
+}
+
 void IFxCLAP::RequestFlush()
 {
   // Safe whether or not the plug-in is processing: the host answers with a

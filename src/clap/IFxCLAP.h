@@ -68,6 +68,7 @@ public:
   void BeginInformHostOfParamChange(int idx) override;
   void InformHostOfParamChange(int idx, double normalizedValue) override;
   void EndInformHostOfParamChange(int idx) override;
+  void MarkStateChanged() override;
   void InformHostOfProgramChange() override {}
   void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;

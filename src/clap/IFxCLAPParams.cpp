@@ -176,10 +176,10 @@ bool IFxCLAP::SaveState(const clap_ostream_t* stream)
   {
     // A whole state, never half of one being restored on another thread.
     IFxBase::ParamBatch batch(*mPlug);
-    if (!mPlug->SerializeState(&chunk)) return false;
+    IFxStateTail tail;
+    if (!mPlug->SerializeHostState(&chunk, &tail)) return false;
     const int32_t bypass = mPlug->IsBypassed() ? 1 : 0;
     chunk.Append(bypass);
-    IFxStateTail tail;
     if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
     tail.AppendTo(chunk);
   }
@@ -201,7 +201,10 @@ bool IFxCLAP::LoadState(const clap_istream_t* stream)
   AssertMainThread();
   if (!stream || !stream->read) return false;
   ByteChunk chunk;
-  mPlug->SerializeState(&chunk);
+  {
+    IFxStateTail sizeOnly;
+    mPlug->SerializeHostState(&chunk, &sizeOnly);
+  }
   const int size = chunk.Size();
   if (size <= 0) return false;
   // All of it arrives before any of it is applied, and only a state of
@@ -235,7 +238,7 @@ bool IFxCLAP::LoadState(const clap_istream_t* stream)
   {
     // The audio thread takes all of it at the start of a block, or none.
     IFxBase::ParamBatch batch(*mPlug);
-    if (mPlug->UnserializeState(&chunk, 0) < 0) return false;
+    if (mPlug->UnserializeHostState(&chunk, tail) < 0) return false;
     // The preset chosen when it was saved; a state from before that was
     // kept names the factory preset its values are, if they are one.
     const int n = mPlug->PresetCount();

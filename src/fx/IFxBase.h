@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "fx/ByteChunk.h"
 #include "fx/IFxBlockGate.h"
@@ -18,6 +19,7 @@
 #include "kit/KitTypedBuf.h"
 
 class IParam;
+struct IFxStateTail;
 
 // What a factory hands a new instance; the bindings here take nothing from it.
 struct IFxInstanceInfo
@@ -367,6 +369,38 @@ public:
   bool SerializePresets(ByteChunk* pChunk);
   int UnserializePresets(ByteChunk* pChunk, int startPos);
 
+  // ---- the state a binding stores for a host; the A/B comparison ----
+  // Parameters from this index on were added after the first release: a
+  // stored state's leading part, which every release reads, holds the
+  // values of those before it, and its tail the others; a format that
+  // numbers its controls puts them after all the others, so saved sessions
+  // keep their numbers. ParamCount() until set.
+  int FirstAppendedParam() const { return mFirstAppendedParam < 0 ? ParamCount() : mFirstAppendedParam; }
+  void SetFirstAppendedParam(int idx) { mFirstAppendedParam = idx; }
+  // The leading values into pChunk and what follows them into pTail: the
+  // appended parameters and both A/B slots. The caller holds a ParamBatch.
+  bool SerializeHostState(ByteChunk* pChunk, IFxStateTail* pTail);
+  // The leading values in pChunk with the tail stored after them (a tail
+  // read from nothing for a state without one): an appended parameter the
+  // state does not hold takes its default, and a state without slots shows
+  // A with B the same. Returns the position after the leading values, < 0
+  // when they are not there. The caller holds a ParamBatch.
+  int UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail);
+
+  // The slot shown: 0 for A, 1 for B. Every parameter holds the shown
+  // slot's value; the other slot's are kept aside.
+  int ShownSlot() const { return mShownSlot.load(std::memory_order_relaxed); }
+  // The plain value parameter idx has in the slot not shown.
+  double OtherSlotValue(int idx);
+  // Shows the other slot: the parameters whose values differ take the
+  // other slot's, the audio thread all of them in one block, and the host
+  // hears each as an edit, all inside one gesture (what its undo and
+  // automation see). Not on the audio thread.
+  void SwitchSlot();
+  // The shown settings copied into the other slot; the host is told the
+  // state changed. Not on the audio thread.
+  void CopyToOtherSlot();
+
   // Developer aids that write preset source text to a file.
   void DumpPresetSrcCode(const char* filename, const char* paramEnumNames[]);
   void DumpPresetBlob(const char* filename);
@@ -462,6 +496,12 @@ private:
   // mMutex, or the audio thread's, which never waits for it.
   std::atomic<bool> mBatchWriter{false};
   int mBatchDepth = 0;         // batches nested on one thread; under mMutex
+  int mFirstAppendedParam = -1;
+  // The slot not shown, plain values by index; empty while it is the same
+  // as the shown one (a new instance, a state stored without slots). Under
+  // mMutex.
+  std::vector<double> mOtherSlot;
+  std::atomic<int> mShownSlot{0};
   bool mBlockBypassed = false; // audio thread only
 
   // The host bypass's cross-fade (IFxBlockRunner.cpp): where it stands, and

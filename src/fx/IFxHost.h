@@ -56,6 +56,13 @@ public:
   virtual void BeginInformHostOfParamChange(int paramIdx) = 0;
   virtual void InformHostOfParamChange(int paramIdx, double normalizedValue) = 0;
   virtual void EndInformHostOfParamChange(int paramIdx) = 0;
+  // Several edits the host is to take as one (an A/B switch): around
+  // their gestures, for hosts that group them (one undo step).
+  virtual void BeginParamGroup() {}
+  virtual void EndParamGroup() {}
+  // The plug-in's state changed without any parameter changing (a copy
+  // between A/B slots): the project has something to save.
+  virtual void MarkStateChanged() {}
   virtual void InformHostOfProgramChange() = 0;
   // The plug-in's latency has changed (IFxBase::GetLatency has the new one).
   virtual void InformHostOfLatencyChange() = 0;

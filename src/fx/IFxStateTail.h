@@ -13,6 +13,7 @@
 // not misread. All numbers little-endian, as the rest of the state.
 
 #include <cstdint>
+#include <vector>
 
 class ByteChunk;
 
@@ -27,6 +28,15 @@ struct IFxStateTail
   // The factory preset chosen last (program number), -1 when none is
   // known: a state from before the tail, or a tail without the entry.
   int32_t preset = -1;
+  // The values of the parameters added after the first release, in index
+  // order from the first of them (their place in the state's leading part
+  // is taken by what earlier releases read); empty when the state has none.
+  std::vector<double> appended;
+  // The A/B comparison: the slot shown (0 = A, 1 = B; -1 when not stored)
+  // and every parameter's value in the other slot, in index order (empty
+  // when not stored).
+  int32_t slot = -1;
+  std::vector<double> otherSlot;
 
   // Appends the tail to chunk.
   void AppendTo(ByteChunk& chunk) const;

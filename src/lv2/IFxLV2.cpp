@@ -23,18 +23,19 @@ IFxLV2::~IFxLV2()
 
 void IFxLV2::BeginInformHostOfParamChange(int idx)
 {
-  if (mEditSink) mEditSink->BeginEdit((uint32_t)idx);
+  if (mEditSink) mEditSink->BeginEdit(Ports().ParamPort(idx));
 }
 
 void IFxLV2::InformHostOfParamChange(int idx, double)
 {
   // Ports carry plain values; the parameter already holds the new one.
-  if (mEditSink && mPlug->ParamAt(idx)) mEditSink->Edit((uint32_t)idx, (float)mPlug->ParamAt(idx)->GetValue());
+  if (mEditSink && mPlug->ParamAt(idx))
+    mEditSink->Edit(Ports().ParamPort(idx), (float)mPlug->ParamAt(idx)->GetValue());
 }
 
 void IFxLV2::EndInformHostOfParamChange(int idx)
 {
-  if (mEditSink) mEditSink->EndEdit((uint32_t)idx);
+  if (mEditSink) mEditSink->EndEdit(Ports().ParamPort(idx));
 }
 
 void IFxLV2::GetTime(ITimeInfo* pTimeInfo)
@@ -102,15 +103,16 @@ void IFxLV2::ReadControlPorts()
   const IFxLV2Ports& ports = *mPorts;
   for (int i = 0, n = mPlug->ParamCount(); i < n; ++i)
   {
-    const float* p = mPortData[(size_t)i];
+    const size_t port = ports.ParamPort(i);
+    const float* p = mPortData[port];
     if (!p) continue;
     const float v = *p;
     // Only changes are applied: a host holding an out-of-range value costs
     // one clamp, not one per run. NaN is never taken as the last value, so
     // the next real one applies.
-    if (std::isnan(v) || (mHaveLastControl[(size_t)i] && v == mLastControl[(size_t)i])) continue;
-    mLastControl[(size_t)i] = v;
-    mHaveLastControl[(size_t)i] = 1;
+    if (std::isnan(v) || (mHaveLastControl[port] && v == mLastControl[port])) continue;
+    mLastControl[port] = v;
+    mHaveLastControl[port] = 1;
     ApplyControlValue(i, v);
   }
 

@@ -54,11 +54,17 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sidechainChannels)
   mMainIn = nIn - mSidechainChannels;
   mOut = plug.OutputChannelCount();
 
-  for (int i = 0; i < plug.ParamCount(); ++i)
-  {
-    const char* name = plug.ParamAt(i)->GetNameForHost();
-    Add(IFxLV2Port::kParam, i, SymbolFrom(name), name);
-  }
+  mParamPorts.assign((size_t)plug.ParamCount(), 0);
+  auto addParams = [&](int from, int to) {
+    for (int i = from; i < to; ++i)
+    {
+      const char* name = plug.ParamAt(i)->GetNameForHost();
+      mParamPorts[(size_t)i] = Count();
+      Add(IFxLV2Port::kParam, i, SymbolFrom(name), name);
+    }
+  };
+  const int appended = plug.FirstAppendedParam() < plug.ParamCount() ? plug.FirstAppendedParam() : plug.ParamCount();
+  addParams(0, appended);
   mEnabled = Count();
   Add(IFxLV2Port::kEnabled, 0, "enabled", "Enabled");
   mMeterPorts.assign((size_t)(plug.MeterCount() > 0 ? plug.MeterCount() : 0), 0);
@@ -83,4 +89,5 @@ IFxLV2Ports::IFxLV2Ports(const IFxBase& plug, int sidechainChannels)
   addMeters(true);
   mLatency = Count();
   if (plug.MaxLatency() > 0) Add(IFxLV2Port::kLatency, 0, "latency", "Latency");
+  addParams(appended, plug.ParamCount());
 }

@@ -3,8 +3,9 @@
 // Which LV2 port carries what, for a framework plug-in: one control input
 // per parameter (port index = parameter index), the host's enable switch,
 // one control output per meter, the audio ports, then the meters added
-// after a release and, for a plug-in whose latency can be more than 0, the
-// latency output (so the ports before them keep their indices). The plug-in, its UI
+// after a release, for a plug-in whose latency can be more than 0 the
+// latency output, and the parameters added after the first release (so the
+// ports before them keep their indices). The plug-in, its UI
 // and the Turtle description all take the numbering from here, so the three
 // cannot disagree.
 
@@ -48,6 +49,12 @@ public:
   const IFxLV2Port* At(uint32_t port) const { return port < Count() ? &mPorts[port] : nullptr; }
   const std::vector<IFxLV2Port>& All() const { return mPorts; }
 
+  // The control input of parameter paramIdx (its index, for the
+  // parameters of the first release), or Count() for none.
+  uint32_t ParamPort(int paramIdx) const
+  {
+    return paramIdx >= 0 && (size_t)paramIdx < mParamPorts.size() ? mParamPorts[(size_t)paramIdx] : Count();
+  }
   uint32_t EnabledPort() const { return mEnabled; }
   uint32_t MeterPort(int meterIdx) const { return mMeterPorts[(size_t)meterIdx]; }
   // The latency output, or Count() when the plug-in has none.
@@ -68,5 +75,6 @@ private:
   std::vector<IFxLV2Port> mPorts;
   uint32_t mEnabled = 0, mFirstAudio = 0, mLatency = 0;
   std::vector<uint32_t> mMeterPorts;  // by meter index
+  std::vector<uint32_t> mParamPorts;  // by parameter index
   int mMainIn = 0, mSidechainChannels = 0, mOut = 0;
 };

@@ -139,7 +139,7 @@ std::string IFxLV2Turtle::ParamPort(int idx)
 {
   const IParam* p = mPlug.Plug()->ParamAt(idx);
   const IParamUnit* unit = p->GetUnit();
-  std::string t = PortHead((uint32_t)idx);
+  std::string t = PortHead(mPlug.Ports().ParamPort(idx));
   t += "\t\tlv2:default " + Number(p->GetDefaultValue()) + " ;\n";
   t += "\t\tlv2:minimum " + Number(p->GetMin()) + " ;\n";
   t += "\t\tlv2:maximum " + Number(p->GetMax()) + " ;\n";
@@ -266,7 +266,7 @@ std::string IFxLV2Turtle::Presets()
          Quote(PresetLabel(i).c_str());
     for (int p = 0; p < mPlug.Plug()->ParamCount(); ++p)
       t += std::string(p == 0 ? " ;\n\tlv2:port [\n" : "\n\t] , [\n") + "\t\tlv2:symbol " +
-           Quote(ports.At((uint32_t)p)->symbol.c_str()) + " ;\n\t\tpset:value " +
+           Quote(ports.At(ports.ParamPort(p))->symbol.c_str()) + " ;\n\t\tpset:value " +
            Number(mPlug.Plug()->ParamAt(p)->GetValue());
     t += mPlug.Plug()->ParamCount() ? "\n\t] .\n\n" : " .\n\n";
   }

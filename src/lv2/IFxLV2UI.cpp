@@ -174,8 +174,8 @@ private:
       mTouch(static_cast<const LV2UI_Touch*>(FindFeature(features, LV2_UI__touch))),
       mDsp(static_cast<IFxLV2*>(const_cast<void*>(FindFeature(features, LV2_INSTANCE_ACCESS_URI))))
   {
-    const size_t n = (size_t)mPlug->Plug()->ParamCount();
-    mFollowed.assign(n, Followed());
+    // By port, as edits name them.
+    mFollowed.assign((size_t)mPlug->Ports().Count(), Followed());
     // The defaults until the host reports the ports' values.
     if (IGraphics* pGraphics = MakeEditor(mPlug->Plug())) mPlug->Plug()->AttachGraphics(pGraphics);
     mPlug->Plug()->RestorePreset(0);
@@ -226,10 +226,12 @@ private:
   {
     if (!mDsp) return;
     IFxBase* dsp = mDsp->Plug();
-    const size_t n = std::min(mFollowed.size(), (size_t)dsp->ParamCount());
-    for (size_t i = 0; i < n; ++i)
+    const int n = std::min(mPlug->Plug()->ParamCount(), dsp->ParamCount());
+    for (int i = 0; i < n; ++i)
     {
-      Followed& f = mFollowed[i];
+      const size_t port = mPlug->Ports().ParamPort(i);
+      if (port >= mFollowed.size()) continue;
+      Followed& f = mFollowed[port];
       const float v = (float)dsp->ParamAt((int)i)->GetValue();
       if (f.seen && v == f.last) continue;
       f.seen = true;

@@ -93,6 +93,38 @@ void IFxVST3::EndInformHostOfParamChange(int idx)
   endEdit((ParamID)idx);
 }
 
+namespace {
+
+// The host's second handler, where it has one: grouped edits and the
+// project's dirty flag.
+template <typename Call>
+void WithHandler2(FUnknown* componentHandler, Call call)
+{
+  IComponentHandler2* handler2 = nullptr;
+  if (!componentHandler || componentHandler->queryInterface(IComponentHandler2::iid, (void**)&handler2) != kResultOk ||
+      !handler2)
+    return;
+  call(handler2);
+  handler2->release();
+}
+
+}  // namespace
+
+void IFxVST3::BeginParamGroup()
+{
+  WithHandler2(componentHandler, [](IComponentHandler2* h) { h->startGroupEdit(); });
+}
+
+void IFxVST3::EndParamGroup()
+{
+  WithHandler2(componentHandler, [](IComponentHandler2* h) { h->finishGroupEdit(); });
+}
+
+void IFxVST3::MarkStateChanged()
+{
+  WithHandler2(componentHandler, [](IComponentHandler2* h) { h->setDirty(true); });
+}
+
 bool IFxVST3::IsRenderingOffline() { return processSetup.processMode == kOffline; }
 
 void IFxVST3::GetTime(ITimeInfo* t)

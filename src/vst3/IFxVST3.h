@@ -53,6 +53,9 @@ public:
   void BeginInformHostOfParamChange(int idx) override;
   void InformHostOfParamChange(int idx, double normalizedValue) override;
   void EndInformHostOfParamChange(int idx) override;
+  void BeginParamGroup() override;
+  void EndParamGroup() override;
+  void MarkStateChanged() override;
   void InformHostOfProgramChange() override {}
   void InformHostOfLatencyChange() override;
   void ResizeGraphics(int w, int h) override;

@@ -51,10 +51,10 @@ tresult IFxVST3::getEditorState(IBStream* state)
   {
     // A whole state, never half of one being restored on another thread.
     IFxBase::ParamBatch batch(*mPlug);
-    if (!mPlug->SerializeState(&chunk)) return kResultFalse;
+    IFxStateTail tail;
+    if (!mPlug->SerializeHostState(&chunk, &tail)) return kResultFalse;
     const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
     chunk.Append(bypass);
-    IFxStateTail tail;
     if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
     tail.AppendTo(chunk);
   }
@@ -67,7 +67,10 @@ tresult IFxVST3::setEditorState(IBStream* state)
 {
   if (!state) return kResultFalse;
   ByteChunk chunk;
-  mPlug->SerializeState(&chunk);
+  {
+    IFxStateTail sizeOnly;
+    mPlug->SerializeHostState(&chunk, &sizeOnly);
+  }
   const int size = chunk.Size();
   if (size <= 0) return kResultFalse;
 
@@ -86,7 +89,7 @@ tresult IFxVST3::setEditorState(IBStream* state)
   {
     // The audio thread takes all of it at the start of a block, or none.
     IFxBase::ParamBatch batch(*mPlug);
-    if (mPlug->UnserializeState(&chunk, 0) < 0) return kResultFalse;
+    if (mPlug->UnserializeHostState(&chunk, tail) < 0) return kResultFalse;
     SetBypassed(bypass != 0);
     // The preset chosen when it was saved; a state from before that was
     // kept names the factory preset its values are, if they are one.
