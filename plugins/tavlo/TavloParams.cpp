@@ -51,8 +51,9 @@ constexpr TavloParamDef kTavloParams[kNumParams] = {
     false, kTavloDetectorTexts, 4}},
   {kListen, "Listen", ETavloParamKind::kSwitch, 0.0, 0.0, 1.0, 1.0, 1.0, "", 10,
    {"", 1.0, 0, "Off", "On",
-    "plays what the detector hears (the chosen channels after the high-pass) on both outputs at "
-    "unity, past Mix and Output, to tune HPF and Detector by ear",
+    "plays what the detector hears, after the high-pass, at unity past Mix and Output, to tune HPF "
+    "and Detector by ear: the chosen channel or the mid on both outputs, Linked each channel on "
+    "its own side",
     false}},
 };
 

@@ -377,14 +377,15 @@ public:
   // keep their numbers. ParamCount() until set.
   int FirstAppendedParam() const { return mFirstAppendedParam < 0 ? ParamCount() : mFirstAppendedParam; }
   void SetFirstAppendedParam(int idx) { mFirstAppendedParam = idx; }
-  // The leading values into pChunk and what follows them into pTail: the
-  // appended parameters and both A/B slots. The caller holds a ParamBatch.
+  // The plug-in's state (SerializeState) into pChunk with the appended
+  // parameters' values moved into pTail, and the A/B slots there too.
+  // The caller holds a ParamBatch.
   bool SerializeHostState(ByteChunk* pChunk, IFxStateTail* pTail);
-  // The leading values in pChunk with the tail stored after them (a tail
-  // read from nothing for a state without one): an appended parameter the
-  // state does not hold takes its default, and a state without slots shows
-  // A with B the same. Returns the position after the leading values, < 0
-  // when they are not there. The caller holds a ParamBatch.
+  // What SerializeHostState stored, pChunk's bytes with the tail stored
+  // after them (a tail read from nothing for a state without one): an
+  // appended parameter the state does not hold takes its default, and a
+  // state without slots shows A with B the same. < 0 when pChunk is not a
+  // state. The caller holds a ParamBatch.
   int UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail);
 
   // The slot shown: 0 for A, 1 for B. Every parameter holds the shown

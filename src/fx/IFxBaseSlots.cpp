@@ -1,18 +1,34 @@
 // The state a binding stores for a host, and the A/B comparison it carries.
 
 #include <cmath>
+#include <cstring>
 
 #include "fx/IFxBase.h"
 #include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
 
+// The plug-in's own bytes with the appended parameters' values moved out
+// of them into the tail (they are the values of those parameters, in
+// order, after those of the parameters before them).
 bool IFxBase::SerializeHostState(ByteChunk* pChunk, IFxStateTail* pTail)
 {
   if (!pChunk || !pTail) return false;
+  ByteChunk all;
+  if (!SerializeState(&all)) return false;
   const int n = ParamCount(), first = FirstAppendedParam();
-  for (int i = 0; i < first; ++i) pChunk->Append(ParamAt(i)->GetValue());
+  const int lead = first * (int)sizeof(double), moved = (n - first) * (int)sizeof(double);
   pTail->appended.clear();
-  for (int i = first; i < n; ++i) pTail->appended.push_back(ParamAt(i)->GetValue());
+  if (moved > 0 && all.Size() >= lead + moved)
+  {
+    pTail->appended.resize((size_t)(n - first));
+    memcpy(pTail->appended.data(), all.Data() + lead, (size_t)moved);
+    pChunk->AppendBytes(all.Data(), lead);
+    pChunk->AppendBytes(all.Data() + lead + moved, all.Size() - lead - moved);
+  }
+  else
+  {
+    pChunk->AppendBytes(all.Data(), all.Size());
+  }
   KitMutexLock lock(&mMutex);
   pTail->slot = ShownSlot();
   pTail->otherSlot = mOtherSlot;
@@ -28,21 +44,17 @@ int IFxBase::UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail)
 {
   if (!pChunk) return -1;
   const int n = ParamCount(), first = FirstAppendedParam();
+  const int lead = first * (int)sizeof(double);
+  if (pChunk->Size() < lead) return -1;
   ByteChunk all;
-  int pos = 0;
-  for (int i = 0; i < first && pos >= 0; ++i)
-  {
-    double v = 0.0;
-    pos = pChunk->Read(&v, pos);
-    all.Append(v);
-  }
-  if (pos < 0) return pos;
+  all.AppendBytes(pChunk->Data(), lead);
   // What a state from before a parameter existed played: its default.
   for (int i = first; i < n; ++i)
   {
     const size_t k = (size_t)(i - first);
     all.Append(k < tail.appended.size() ? tail.appended[k] : ParamAt(i)->GetDefaultValue());
   }
+  all.AppendBytes(pChunk->Data() + lead, pChunk->Size() - lead);
   if (UnserializeState(&all, 0) < 0) return -1;
 
   KitMutexLock lock(&mMutex);
@@ -59,7 +71,7 @@ int IFxBase::UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail)
     }
   }
   mShownSlot.store(tail.slot == 1 ? 1 : 0, std::memory_order_relaxed);
-  return pos;
+  return pChunk->Size();
 }
 
 double IFxBase::OtherSlotValue(int idx)

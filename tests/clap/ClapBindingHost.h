@@ -27,7 +27,7 @@
 namespace clapbinding {
 
 // Indices of ETavloParams (the ids in both formats).
-enum { kIn = 0, kOut = 1, kAtk = 2, kRel = 3, kMix = 4, kHpf = 5, kOs = 6, kByp = 7, kSc = 8, kNumParams = 9 };
+enum { kIn = 0, kOut = 1, kAtk = 2, kRel = 3, kMix = 4, kHpf = 5, kOs = 6, kByp = 7, kSc = 8, kDet = 9, kLis = 10, kNumParams = 11 };
 // The meters' ids: apart from the parameters', so that parameters added
 // later keep clear of them.
 enum { kMeter = 1000, kMeterDb = 1001 };

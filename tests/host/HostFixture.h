@@ -15,10 +15,14 @@ namespace vst3host {
 
 // A saved state: nine doubles, the bypass word (76 bytes, all a state held
 // before it had a tail), then the tail: "TvlT", version 1, the byte count
-// of its entries (12) and the preset entry ("prst", 4 bytes, the program
-// number).
+// of its entries (144) and the entries: the preset ("prst", 4 bytes, the
+// program number), the parameters added since ("apnd", Detector and
+// Listen), the A/B slot shown ("slot", 4 bytes) and the other slot's
+// eleven values ("othr", 88 bytes).
 constexpr size_t kValuesSize = 76;
-constexpr size_t kStateSize = 100;
+constexpr size_t kStateSize = 232;
+// The eleven parameters, the host's bypass and the preset list.
+constexpr int kHostParams = 13;
 
 // The class ID of the one plug-in class, as the factory must report it.
 constexpr unsigned char kTavloCid[16] = {0xF2, 0xAE, 0xE7, 0x0D, 0x00, 0xDE, 0x4F, 0x4E,

@@ -47,7 +47,7 @@ TEST_F(LifecycleTest, FullCycleRepeatedOnOneInstance)
     SCOPED_TRACE(round);
     HostApplication app;
     ASSERT_EQ(kResultOk, p.comp()->initialize(&app));
-    ASSERT_EQ(11, p.ctrl()->getParameterCount());
+    ASSERT_EQ(kHostParams, p.ctrl()->getParameterCount());
     ASSERT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
     ASSERT_EQ(1, p.comp()->getBusCount(kAudio, kOutput));
     for (bool is64 : {false, true})
@@ -109,17 +109,17 @@ TEST_F(LifecycleTest, InitializeWithoutHostApplicationAndTwice)
     HostApplication app;
     Plug p(false);
     ASSERT_EQ(kResultOk, p.comp()->initialize(nullptr));
-    EXPECT_EQ(11, p.ctrl()->getParameterCount());
+    EXPECT_EQ(kHostParams, p.ctrl()->getParameterCount());
     // A second initialize without terminate is refused and adds nothing.
     EXPECT_NE(kResultOk, p.comp()->initialize(&app));
-    EXPECT_EQ(11, p.ctrl()->getParameterCount());
+    EXPECT_EQ(kHostParams, p.ctrl()->getParameterCount());
     EXPECT_EQ(2, p.comp()->getBusCount(kAudio, kInput));
   }
   {
     BareContext bare;
     Plug p(false);
     ASSERT_EQ(kResultOk, p.comp()->initialize(&bare));
-    EXPECT_EQ(11, p.ctrl()->getParameterCount());
+    EXPECT_EQ(kHostParams, p.ctrl()->getParameterCount());
   }
   {
     // The host application interface is given back before initialize returns.
@@ -202,7 +202,7 @@ TEST_F(LifecycleTest, HundredInstancesInParallel)
         if (p.Setup(t % 2 ? kSample64 : kSample32, 128) != kResultOk)
           continue;
         p.comp()->setActive(true);
-        if (RunBlock(p, t % 2 == 1, 128) && p.ctrl()->getParameterCount() == 11)
+        if (RunBlock(p, t % 2 == 1, 128) && p.ctrl()->getParameterCount() == kHostParams)
           ++ok;
       }
     });

@@ -110,8 +110,8 @@ TEST_F(NoticesTest, ManyValuesChangedAreToldAfterTheHostsCall)
     b.data.outputParameterChanges = &out;
     ASSERT_EQ(kResultOk, b.Run(p.proc()));
     const auto reported = Reported(out);
-    EXPECT_EQ(9u, reported.size());
-    for (ParamID tag = 0; tag < 9; ++tag)
+    EXPECT_EQ(11u, reported.size());
+    for (ParamID tag = 0; tag < 11; ++tag)
       EXPECT_EQ(p.ctrl()->getParamNormalized(tag), reported.count(tag) ? reported.at(tag) : -1.0) << tag;
     ParameterChanges none;
     b.data.outputParameterChanges = &none;
@@ -133,7 +133,7 @@ TEST_F(NoticesTest, ChangesOnTheAudioThreadAreToldFromTheRunLoop)
   b.data.outputParameterChanges = &out;
   b.changes.Add(kPrst, kLeadVocal / 11.0, 10);
   ASSERT_EQ(kResultOk, b.Run(p.proc()));
-  EXPECT_EQ(9u, Reported(out).size());
+  EXPECT_EQ(11u, Reported(out).size());
   EXPECT_TRUE(p.handler.Edits().empty());
   p.app.RunTimers();
   EXPECT_EQ(1, Restarts(p.handler, kParamValuesChanged));
@@ -171,7 +171,7 @@ TEST_F(NoticesTest, WithoutARunLoopNothingIsToldInsideACall)
   ParameterChanges out;
   b.data.outputParameterChanges = &out;
   ASSERT_EQ(kResultOk, b.Run(inst.processor));
-  EXPECT_EQ(9u, Reported(out).size());
+  EXPECT_EQ(11u, Reported(out).size());
   inst.component->setActive(false);
   inst.controller->setComponentHandler(nullptr);
   inst.component->terminate();

@@ -29,7 +29,7 @@ struct Expected
 // Release: range 0.1..0.5, default 0.3, shape 2: sqrt(0.5).
 // Units as people read the values; the host's bypass titled apart from the
 // plug-in's own Bypass.
-const Expected kExpected[11] = {
+const Expected kExpected[kHostParams] = {
   {kPrst, "Preset", "", 11, 0.0, 0x8008},  // a list, one step per factory preset after the first
   {kBpas, "Host Bypass", "", 1, 0.0, 0x10009},
   {0, "Input", "", 0, 0.0, 1},
@@ -41,6 +41,8 @@ const Expected kExpected[11] = {
   {6, "Oversample", "", 1, 0.0, 1},
   {7, "Bypass", "", 1, 0.0, 1},
   {8, "Sidechain", "", 1, 1.0, 1},
+  {9, "Detector", "", 3, 0.0, 0x9},  // a list: Right, Left, Linked, Mid
+  {10, "Listen", "", 1, 0.0, 1},
 };
 
 std::string ValueString(IEditController* c, ParamID tag, double v, tresult* r = nullptr)
@@ -89,12 +91,12 @@ double FromString(IEditController* c, ParamID tag, const char* text, tresult* r 
 
 class ParamsTest : public HostTest {};
 
-TEST_F(ParamsTest, ElevenHostParametersInOrder)
+TEST_F(ParamsTest, ThirteenHostParametersInOrder)
 {
   Plug p;
   ASSERT_TRUE(p.inst);
-  ASSERT_EQ(11, p.ctrl()->getParameterCount());
-  for (int i = 0; i < 11; ++i)
+  ASSERT_EQ(kHostParams, p.ctrl()->getParameterCount());
+  for (int i = 0; i < kHostParams; ++i)
   {
     SCOPED_TRACE(i);
     ParameterInfo info;
@@ -111,7 +113,7 @@ TEST_F(ParamsTest, ElevenHostParametersInOrder)
     EXPECT_EQ(e.flags, info.flags);
   }
   ParameterInfo info;
-  EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(11, info));
+  EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(kHostParams, info));
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(-1, info));
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(0x7FFFFFFF, info));
 }
@@ -124,13 +126,13 @@ TEST_F(ParamsTest, NoHostParametersBeforeInitializeNorAfterTerminate)
   EXPECT_EQ(0, p.ctrl()->getParameterCount());
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(0, info));
   ASSERT_EQ(kResultOk, p.comp()->initialize(&p.app));
-  EXPECT_EQ(11, p.ctrl()->getParameterCount());
+  EXPECT_EQ(kHostParams, p.ctrl()->getParameterCount());
   ASSERT_EQ(kResultOk, p.comp()->terminate());
   EXPECT_EQ(0, p.ctrl()->getParameterCount());
   EXPECT_EQ(kResultFalse, p.ctrl()->getParameterInfo(3, info));
   // Initialising again brings back the same list.
   ASSERT_EQ(kResultOk, p.comp()->initialize(&p.app));
-  EXPECT_EQ(11, p.ctrl()->getParameterCount());
+  EXPECT_EQ(kHostParams, p.ctrl()->getParameterCount());
   ASSERT_EQ(kResultOk, p.ctrl()->getParameterInfo(10, info));
   EXPECT_EQ(8u, info.id);
 }
@@ -187,7 +189,7 @@ TEST_F(ParamsTest, ValueStringsInTheirUnitsReadBackToTheSameValue)
     }
   // Unknown tags have no display.
   tresult r;
-  ValueString(c, 9, 0.0, &r);
+  ValueString(c, 11, 0.0, &r);
   EXPECT_EQ(kResultFalse, r);
   ValueString(c, 0x12345678, 0.0, &r);
   EXPECT_EQ(kResultFalse, r);
@@ -355,8 +357,8 @@ TEST_F(ParamsTest, SetAndGetNormalised)
   EXPECT_EQ(kResultOk, c->setParamNormalized(6, 0.5));
   EXPECT_DOUBLE_EQ(1.0, c->getParamNormalized(6));
   // Unknown tags are not set this way.
-  EXPECT_EQ(kResultFalse, c->setParamNormalized(9, 0.5));
-  EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(9));
+  EXPECT_EQ(kResultFalse, c->setParamNormalized(11, 0.5));
+  EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(11));
   EXPECT_DOUBLE_EQ(0.0, c->getParamNormalized(0xFFFFFFFF));
 }
 

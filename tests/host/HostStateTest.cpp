@@ -60,11 +60,22 @@ TEST_F(StateTest, DefaultStateLayoutByteForByte)
   ASSERT_EQ(kResultOk, p.ctrl()->getState(&s));
   const auto& d = s.Data();
   ASSERT_EQ(kStateSize, d.size());
-  // The tail: magic, version 1, 12 bytes of entries, the preset entry with
-  // program 0.
-  const uint8_t tail[20] = {'T', 'v', 'l', 'T', 1, 0, 0, 0, 12, 0, 0, 0, 'p', 'r', 's', 't', 4, 0, 0, 0};
+  // The tail: magic, version 1, 144 bytes of entries; the preset entry with
+  // program 0; Detector and Listen at their defaults; slot A shown; slot B
+  // the same as A.
+  const uint8_t tail[20] = {'T', 'v', 'l', 'T', 1, 0, 0, 0, 144, 0, 0, 0, 'p', 'r', 's', 't', 4, 0, 0, 0};
   EXPECT_EQ(0, memcmp(d.data() + kValuesSize, tail, sizeof(tail)));
   EXPECT_EQ(0, IntAt(d, 96));
+  const uint8_t appended[8] = {'a', 'p', 'n', 'd', 16, 0, 0, 0};
+  EXPECT_EQ(0, memcmp(d.data() + 100, appended, sizeof(appended)));
+  EXPECT_EQ(0.0, DoubleAt(d, 108));
+  EXPECT_EQ(0.0, DoubleAt(d, 116));
+  const uint8_t slot[8] = {'s', 'l', 'o', 't', 4, 0, 0, 0};
+  EXPECT_EQ(0, memcmp(d.data() + 124, slot, sizeof(slot)));
+  EXPECT_EQ(0, IntAt(d, 132));
+  const uint8_t other[8] = {'o', 't', 'h', 'r', 88, 0, 0, 0};
+  EXPECT_EQ(0, memcmp(d.data() + 136, other, sizeof(other)));
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(DoubleAt(d, 8 * i), DoubleAt(d, 144 + 8 * i)) << "slot B, parameter " << i;
   const double defaults[9] = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0};
   for (int i = 0; i < 9; ++i)
     EXPECT_EQ(defaults[i], DoubleAt(d, 8 * i)) << "parameter " << i;

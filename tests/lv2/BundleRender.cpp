@@ -21,8 +21,8 @@ const std::vector<int> kBlocks = {512, 512, 1000, 37, 6000, 256};
 
 namespace {
 
-const char* const kSymbols[] = {"input", "output", "attack",     "release", "mix",
-                                "hpf",   "oversample", "bypass", "sidechain"};
+const char* const kSymbols[] = {"input", "output", "attack",     "release", "mix",      "hpf",
+                                "oversample", "bypass", "sidechain", "detector", "listen"};
 
 float TestSignal(int ch, long frame, double) { return (float)vst3host::TestSignal(ch, frame, 0.9); }
 

@@ -1,4 +1,4 @@
-// Golden outputs: what the built bundles play for eight settings at 44.1, 48
+// Golden outputs: what the built bundles play for a table of settings at 44.1, 48
 // and 96 kHz, through VST 3 at 32 and 64 bits and through LV2, checked
 // against hashes of the raw samples kept in golden_outputs.txt. Work that
 // restructures or speeds up the code must keep every sample; a change that
@@ -78,6 +78,13 @@ float GoldenSignal(int ch, long frame, double rate)
   return (float)v;
 }
 
+// The same with the main channels swapped from 0.5 s on, so that each side
+// is the louder one for a while: Linked is then neither Left nor Right.
+float SwappingSignal(int ch, long frame, double rate)
+{
+  return GoldenSignal(ch < 2 && (double)frame >= 0.5 * rate ? 1 - ch : ch, frame, rate);
+}
+
 // Host block sizes, cycled: odd ones, a single frame, and one past the LV2
 // binding's piece of 4096.
 const std::vector<int> kGoldenBlocks = {512, 37, 1000, 4100, 256, 1, 700};
@@ -100,7 +107,7 @@ struct Setting
   const std::vector<int>* blocks = &kGoldenBlocks;
 };
 
-enum { kIn = 0, kOut = 1, kMix = 4, kHpf = 5, kOs = 6, kByp = 7, kSc = 8 };
+enum { kIn = 0, kOut = 1, kMix = 4, kHpf = 5, kOs = 6, kByp = 7, kSc = 8, kDet = 9, kListen = 10 };
 
 const std::vector<Setting>& Settings()
 {
@@ -112,6 +119,22 @@ const std::vector<Setting>& Settings()
     {"oversample", false, {{0, kIn, 120, 0.3}, {0, kOs, 1, 1.0}}},
     {"side-chain", true, {{0, kIn, 150, 0.375}, {0, kSc, 0, 0.0}}},
     {"mix50-hpf200", false, {{0, kIn, 120, 0.3}, {0, kMix, 50, 0.5}, {0, kHpf, 200, 0.375}}},
+    // The detector's other sources, of the main input and of the side-chain
+    // (Left: its noise; Linked and Mid: the noise with the pumping tone).
+    {"detector-left", false, {{0, kIn, 150, 0.375}, {0, kDet, 1, 1.0 / 3.0}}, SwappingSignal},
+    {"detector-linked", false, {{0, kIn, 150, 0.375}, {0, kDet, 2, 2.0 / 3.0}}, SwappingSignal},
+    {"detector-mid", false, {{0, kIn, 150, 0.375}, {0, kDet, 3, 1.0}}, SwappingSignal},
+    {"side-chain-linked", true, {{0, kIn, 150, 0.375}, {0, kSc, 0, 0.0}, {0, kDet, 2, 2.0 / 3.0}}},
+    // Listen on and off mid-render (its fades), Linked: each side its own
+    // channel through the high-pass; then Mid.
+    {"listen",
+     false,
+     {{0, kIn, 120, 0.3},
+      {0, kHpf, 200, 0.375},
+      {0, kDet, 2, 2.0 / 3.0},
+      {0.3, kListen, 1, 1.0},
+      {0.5, kDet, 3, 1.0},
+      {0.7, kListen, 0, 0.0}}},
     // Mid-render changes of every kind, both bypasses with their fades.
     {"automation",
      false,

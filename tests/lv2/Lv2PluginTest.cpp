@@ -73,6 +73,10 @@ const std::vector<PortSpec>& ExpectedPorts()
     // Added after that: the delay of the oversamplers, for the host to line
     // the track up.
     {"latency", "Latency", true, false, 0, 5, 0, "frame", {"reportsLatency", "integer", "pprops:notOnGUI"}, {}},
+    // The parameters added after the first release, after every other port.
+    {"detector", "Detector", false, false, 0, 3, 0, "", {"integer", "enumeration"},
+     {{"Right", 0}, {"Left", 1}, {"Linked", 2}, {"Mid", 3}}},
+    {"listen", "Listen", false, false, 0, 1, 0, "", {"toggled", "integer"}, {{"Off", 0}, {"On", 1}}},
   };
   return ports;
 }
@@ -174,7 +178,7 @@ TEST(Lv2Plugin, FoundByUriWithItsPortsUiAndPreset)
   EXPECT_EQ("Default", Str(labels ? lilv_nodes_get_first(labels) : nullptr));
   lilv_nodes_free(labels);
   LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
-  EXPECT_EQ(9u, lilv_nodes_size(values));
+  EXPECT_EQ(11u, lilv_nodes_size(values));
   LILV_FOREACH (nodes, it, values)
   {
     const LilvNode* v = lilv_nodes_get(values, it);
@@ -232,16 +236,17 @@ TEST(Lv2Plugin, FactoryPresetsAreTheVst3Programs)
     EXPECT_EQ(vst3host::ToAscii(name), Str(labels ? lilv_nodes_get_first(labels) : nullptr));
     lilv_nodes_free(labels);
     LilvNodes* values = lilv_world_find_nodes(w.Get(), preset, w.Uri(LV2_CORE__port), nullptr);
-    EXPECT_EQ(9u, lilv_nodes_size(values));
+    EXPECT_EQ(11u, lilv_nodes_size(values));
     LILV_FOREACH (nodes, it, values)
     {
       const LilvNode* v = lilv_nodes_get(values, it);
       LilvNode* sym = lilv_world_get(w.Get(), v, w.Uri(LV2_CORE__symbol), nullptr);
       LilvNode* val = lilv_world_get(w.Get(), v, w.Uri(LV2_PRESETS__value), nullptr);
       const std::string symbol = Str(sym);
+      // Parameter i's port: its index, or for those added later, theirs.
       int tag = -1;
-      for (int i = 0; i < 9; ++i)
-        if (symbol == ExpectedPorts()[(size_t)i].symbol) tag = i;
+      for (int i = 0; i < 11; ++i)
+        if (symbol == ExpectedPorts()[(size_t)(i < 9 ? i : i + 10)].symbol) tag = i;
       ASSERT_GE(tag, 0) << symbol;
       // The ports hold the times in seconds, VST 3 hosts get milliseconds.
       const double perPort = tag == 2 || tag == 3 ? 1000.0 : 1.0;

@@ -509,8 +509,9 @@ TEST_F(RenderTool, SavedStateReproducesTheSameOutputAndHoldsThePlainValues)
   ASSERT_EQ(0, r.exitCode) << r.err;
   const std::string state = Slurp(P("state.bin"));
   // Nine little-endian doubles (Input, Output, Attack, Release, Mix, HPF,
-  // Oversample, Bypass, Sidechain), the bypass word and the tail.
-  ASSERT_EQ(100u, state.size());
+  // Oversample, Bypass, Sidechain), the bypass word and the tail (with
+  // Detector, Listen and the A/B slots).
+  ASSERT_EQ(232u, state.size());
   double values[9];
   memcpy(values, state.data(), sizeof(values));
   EXPECT_NEAR(80.0, values[0], 1e-9);
@@ -661,14 +662,14 @@ TEST_F(RenderTool, EveryErrorExitsNonZeroWithItsMessageAndLeavesNoFile)
     {"bad block", {"--block", "0", "in.wav", "out.wav"}, "--block must be from 1 to 65536"},
     {"bad precision", {"--precision", "16", "in.wav", "out.wav"}, "--precision must be 32 or 64"},
     {"rate not the file's", {"--rate", "44100", "in.wav", "out.wav"}, "not 44100 Hz; tavlo-render does not resample"},
-    {"state of another size", {"--load-state", "short.state", "in.wav", "out.wav"}, "the state holds 8 bytes; this plug-in's state has 76 (100 as it saves it now)"},
+    {"state of another size", {"--load-state", "short.state", "in.wav", "out.wav"}, "the state holds 8 bytes; this plug-in's state has 76 (232 as it saves it now)"},
     {"missing state", {"--load-state", "none.state", "in.wav", "out.wav"}, "cannot open none.state"},
     {"unknown option", {"--wet", "3", "in.wav", "out.wav"}, "unknown option --wet"},
     {"no output", {}, "no OUTPUT file given"},
     {"output folder missing", {"in.wav", "nofolder/out.wav"}, "cannot write nofolder/out.wav"},
     {"plot and snapshot on one file", {"--plot", "x.png", "--snapshot", "x.png", "in.wav", "out.wav"}, "x.png is asked for twice"},
     {"snapshot over the audio", {"--snapshot", "out.png", "--format", "wav", "in.wav", "out.png"}, "would overwrite the audio"},
-    {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76 (100 as it saves it now)"},
+    {"empty state", {"--load-state", "empty.state", "in.wav", "out.wav"}, "empty.state: the state holds 0 bytes; this plug-in's state has 76 (232 as it saves it now)"},
     {"1 Hz input", {"rate1.wav", "out.wav"}, "rate1.wav is 1 Hz; tavlo-render takes 8000 to 768000 Hz"},
     {"1 Hz side-chain", {"--sidechain", "rate1.wav", "in.wav", "out.wav"}, "side-chain: rate1.wav is 1 Hz"},
     {"unknown option after the files", {"in.wav", "out.wav", "--wet"}, "unknown option --wet"},
@@ -1345,9 +1346,11 @@ TEST_F(RenderTool, HelpParamsManPageAndCompletionComeFromOneText)
                            "  Oversample  Off or On (or 0 or 1), default Off\n",
                            "  Bypass      Off or On (or 0 or 1), default Off\n",
                            "  Sidechain   External or Internal (or 0 or 1), default Internal\n",
+                           "  Detector    Right, Left, Linked or Mid (or 0 to 3), default Right\n",
+                           "  Listen      Off or On (or 0 or 1), default Off\n",
                            "threshold and drive together", "neither a threshold nor a ratio",
-                           "the detector listens to: the right channel only", "the side-chain input (0, external)",
-                           "feed a key to the right side-chain channel", "linear-phase, so material near full scale"})
+                           "the side-chain input (0, external)", "Right (the right channel only",
+                           "Linked (both channels, each", "linear-phase, so material near full scale"})
     EXPECT_NE(std::string::npos, params.out.find(line)) << line;
 
   // --help: complete, in the same words, and no line a terminal would wrap.

@@ -34,7 +34,8 @@ TEST(TavloIdentity, NamesIdsVersionAndChannels)
   EXPECT_FALSE(plug->DoesMIDI());
   EXPECT_FALSE(plug->DoesStateChunks());
 
-  EXPECT_EQ(plug->ParamCount(), 9);
+  EXPECT_EQ(plug->ParamCount(), 11);
+  EXPECT_EQ(plug->FirstAppendedParam(), 9);
   EXPECT_EQ(plug->PresetCount(), 12);
   EXPECT_STREQ(plug->GetPresetName(0), "Default");
   EXPECT_STREQ(plug->GetPresetName(11), "Aggressive Character");
@@ -65,6 +66,8 @@ TEST(TavloParams, DeclaredRangesShapesAndLabels)
       {kOversample, "Oversample", IParam::kTypeInt, 0, 0, 1, 1, 1.0, "", 0},
       {kBypass, "Bypass", IParam::kTypeInt, 0, 0, 1, 1, 1.0, "", 0},
       {kSidechain, "Sidechain", IParam::kTypeInt, 1, 0, 1, 1, 1.0, "", 0},
+      {kDetector, "Detector", IParam::kTypeEnum, 0, 0, 3, 1, 1.0, "", 0},
+      {kListen, "Listen", IParam::kTypeInt, 0, 0, 1, 1, 1.0, "", 0},
   };
   TavloPtr plug = MakeRestoredTavlo();
   for (const Want& w : want)
@@ -82,13 +85,14 @@ TEST(TavloParams, DeclaredRangesShapesAndLabels)
     EXPECT_STREQ(p->GetLabelForHost(), w.label);
     EXPECT_STREQ(p->GetParamGroupForHost(), "");
     EXPECT_EQ(p->GetPrecision(), w.precision);
-    EXPECT_EQ(p->GetNDisplayTexts(), 0);
+    EXPECT_EQ(p->GetNDisplayTexts(), w.idx == kDetector ? 4 : 0);
     // Tools read the unit from the record, hosts from the parameter.
     EXPECT_EQ(p->GetUnit(), &kTavloParams[w.idx].unit);
   }
   EXPECT_EQ(plug->ParamAt(kAttack)->GetMax(), 0.0001 + 0.01);
   // Declared as instances have always been built: the switches first.
-  const int order[kNumParams] = {kBypass, kOversample, kSidechain, kOutput, kInput, kAttack, kRelease, kMix, kHPF};
+  const int order[kNumParams] = {kBypass,   kOversample, kSidechain, kOutput,   kInput, kAttack,
+                                 kRelease,  kMix,        kHPF,       kDetector, kListen};
   for (int rank = 0; rank < kNumParams; ++rank) EXPECT_EQ(kTavloParams[order[rank]].declareRank, rank);
 }
 
@@ -214,7 +218,7 @@ TEST(TavloModule, MakePlugFromSeveralThreads)
       for (int i = 0; i < 5; ++i)
       {
         TavloPtr plug(static_cast<Tavlo*>(MakePlug()));
-        if (plug && plug->ParamCount() == 9 && !strcmp(plug->GetPresetName(0), "Default")) ++counts[t];
+        if (plug && plug->ParamCount() == kNumParams && !strcmp(plug->GetPresetName(0), "Default")) ++counts[t];
       }
     });
   }

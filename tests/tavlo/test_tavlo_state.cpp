@@ -27,15 +27,15 @@ std::vector<uint8_t> StateOf(const std::vector<double>& values)
   return out;
 }
 
-const std::vector<double> kDefaults = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0};
+const std::vector<double> kDefaults = {0.0, 0.0, 0.005, 0.3, 100.0, 20.0, 0.0, 0.0, 1.0, 0.0, 0.0};
 } // namespace
 
-TEST(TavloState, DefaultStateIs72LittleEndianBytes)
+TEST(TavloState, DefaultStateIs88LittleEndianBytes)
 {
   TavloPtr plug = MakeRestoredTavlo();
   ByteChunk c;
   EXPECT_TRUE(plug->SerializeState(&c));
-  ASSERT_EQ(c.Size(), 72);
+  ASSERT_EQ(c.Size(), 88);
   EXPECT_EQ(Bytes(c), StateOf(kDefaults));
   // Spot checks in raw bytes: Mix 100.0 at offset 32, Sidechain 1.0 at 64.
   const uint8_t mix[8] = {0, 0, 0, 0, 0, 0, 0x59, 0x40};
@@ -59,11 +59,13 @@ TEST(TavloState, DefaultStateIs72LittleEndianBytes)
 TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
 {
   TavloPtr plug = MakeRestoredTavlo();
-  const std::vector<double> stored = {123.45, -6.0, 0.002, 0.45, 50.0, 250.0, 1.0, 1.0, 0.0};
+  const std::vector<double> stored = {123.45, -6.0, 0.002, 0.45, 50.0, 250.0, 1.0, 1.0, 0.0, 2.0, 1.0};
   ByteChunk c;
   for (double v : stored) c.Append(v);
-  EXPECT_EQ(plug->UnserializeState(&c, 0), 72);
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(plug->ParamAt(i)->GetValue(), stored[i]) << i;
+  EXPECT_EQ(plug->UnserializeState(&c, 0), 88);
+  for (int i = 0; i < kNumParams; ++i) EXPECT_EQ(plug->ParamAt(i)->GetValue(), stored[i]) << i;
+  EXPECT_EQ(plug->NextBlockSettings().detector, kDetectLinked);
+  EXPECT_EQ(plug->NextBlockSettings().listen, 1);
   EXPECT_EQ(plug->NextBlockSettings().input, 123.45);
   EXPECT_NEAR(plug->NextBlockSettings().outputGain, 0.501187233627, 1e-12);
   EXPECT_EQ(plug->NextBlockSettings().attack, 0.002);
@@ -78,8 +80,8 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
 
   // Values outside the ranges are clamped.
   ByteChunk wild;
-  for (double v : {-5.0, 50.0, 1.0, 0.0, 250.0, 5.0, 7.0, -1.0, 0.5}) wild.Append(v);
-  EXPECT_EQ(plug->UnserializeState(&wild, 0), 72);
+  for (double v : {-5.0, 50.0, 1.0, 0.0, 250.0, 5.0, 7.0, -1.0, 0.5, 9.0, -3.0}) wild.Append(v);
+  EXPECT_EQ(plug->UnserializeState(&wild, 0), 88);
   EXPECT_EQ(plug->ParamAt(kInput)->GetValue(), 0.0);
   EXPECT_EQ(plug->ParamAt(kOutput)->GetValue(), 20.0);
   EXPECT_EQ(plug->NextBlockSettings().outputGain, 10.0);
@@ -90,6 +92,8 @@ TEST(TavloState, FullRestoreSetsEveryParameterAndCachedValue)
   EXPECT_EQ(plug->ParamAt(kOversample)->GetValue(), 1.0);
   EXPECT_EQ(plug->ParamAt(kBypass)->GetValue(), 0.0);
   EXPECT_EQ(plug->ParamAt(kSidechain)->GetValue(), 0.5);  // clamped, not rounded
+  EXPECT_EQ(plug->ParamAt(kDetector)->GetValue(), 3.0);
+  EXPECT_EQ(plug->ParamAt(kListen)->GetValue(), 0.0);
 }
 
 TEST(TavloState, TwentyByteRestoreSetsTwoClampsTheThirdAndKeepsTheRest)

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
 #include "graphics/IGraphics.h"
 #include "host/Vst3Host.h"
@@ -182,16 +183,20 @@ bool SameSettings(const TavloChainSettings& a, const TavloChainSettings& b)
 {
   return a.input == b.input && a.outputGain == b.outputGain && a.attack == b.attack && a.release == b.release &&
          a.mix == b.mix && a.hpfFreq == b.hpfFreq && a.oversample == b.oversample && a.bypass == b.bypass &&
-         a.sidechain == b.sidechain;
+         a.sidechain == b.sidechain && a.detector == b.detector && a.listen == b.listen;
 }
 
-// A saved state: the nine plain values and the host's bypass word.
+// A saved state: the first release's nine plain values, the host's bypass
+// word and the tail with the values of the parameters added since.
 std::vector<uint8_t> State(const double (&v)[kNumParams], int32_t bypass)
 {
-  std::vector<uint8_t> s(sizeof(v) + sizeof(bypass));
-  memcpy(s.data(), v, sizeof(v));
-  memcpy(s.data() + sizeof(v), &bypass, sizeof(bypass));
-  return s;
+  ByteChunk c;
+  for (int i = 0; i < kTavloFirstAppendedParam; ++i) c.Append(v[i]);
+  c.Append(bypass);
+  IFxStateTail tail;
+  tail.appended.assign(v + kTavloFirstAppendedParam, v + kNumParams);
+  tail.AppendTo(c);
+  return std::vector<uint8_t>(c.Data(), c.Data() + c.Size());
 }
 
 }  // namespace
@@ -239,7 +244,7 @@ TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndAResto
   EXPECT_TRUE(r.BlocksGoOn()) << "the audio thread waited for a state save";
   saved.latch.Open();
   saver.join();
-  ASSERT_EQ((size_t)kNumParams * 8 + 4 + 24, saved.Data().size());  // values, bypass word, tail
+  ASSERT_EQ((size_t)kTavloFirstAppendedParam * 8 + 4 + 156, saved.Data().size());  // values, bypass word, tail
 
   // A restore whose stream stalls.
   HoldingStream restored(saved.Data());
@@ -257,8 +262,8 @@ TEST(Concurrency, AudioGoesOnWhileTheHostHoldsAnEditAndStreamsHoldASaveAndAResto
 // with half of each.
 TEST(Concurrency, ARestoredStateReachesTheAudioWhole)
 {
-  const double a[kNumParams] = {50.0, -6.0, 0.001, 0.2, 50.0, 100.0, 1.0, 0.0, 1.0};
-  const double b[kNumParams] = {200.0, 3.0, 0.008, 0.45, 100.0, 300.0, 0.0, 1.0, 0.0};
+  const double a[kNumParams] = {50.0, -6.0, 0.001, 0.2, 50.0, 100.0, 1.0, 0.0, 1.0, kDetectLinked, 0.0};
+  const double b[kNumParams] = {200.0, 3.0, 0.008, 0.45, 100.0, 300.0, 0.0, 1.0, 0.0, kDetectMid, 1.0};
   // What the chain is to be fed for each, as an instance that restores
   // them on its own gives it.
   TavloChainSettings wantA, wantB;
@@ -307,7 +312,7 @@ TEST(Concurrency, ARestoredStateReachesTheAudioWhole)
 
 namespace {
 
-// The nine values a state holds after program k is chosen.
+// The leading nine values a state holds after program k is chosen.
 std::vector<uint8_t> ProgramValues(int k)
 {
   IFxVST3* ref = new IFxVST3(MakePlug());
@@ -318,7 +323,7 @@ std::vector<uint8_t> ProgramValues(int k)
   EXPECT_EQ(kResultOk, ref->getState(&s));
   ref->terminate();
   ref->release();
-  return std::vector<uint8_t>(s.Data().begin(), s.Data().begin() + kNumParams * 8);
+  return std::vector<uint8_t>(s.Data().begin(), s.Data().begin() + kTavloFirstAppendedParam * 8);
 }
 
 }  // namespace

@@ -511,7 +511,9 @@ TEST(Vst3Binding, StateFailuresAndTail)
   EXPECT_EQ(0, full.Pos());
   hook->mFailSerialize = false;
   ASSERT_EQ(kResultOk, p->getState(&s));
-  EXPECT_EQ(5u * 8 + 4 + 24, s.Data().size());  // values, bypass word, tail with the preset
+  // Values, bypass word, tail with the preset, the slot shown and the other
+  // slot's five values.
+  EXPECT_EQ(5u * 8 + 4 + 12 + 12 + 12 + 8 + 5 * 8, s.Data().size());
   p->terminate();
   p->release();
 }
