@@ -355,9 +355,21 @@ def decode_tavlo_chunk(b64):
         return None
     if b"Comp" in streams and streams[b"Comp"] != cont:
         return None
-    values = struct.unpack_from("<9d", cont, 0)
+    values = list(struct.unpack_from("<9d", cont, 0))
     (bypass,) = struct.unpack_from("<i", cont, 72)
-    return list(values), bypass
+    # The tail's entries: the parameters added since the first release
+    # ("apnd") follow the nine; the A/B slots ("slot", "othr") are kept apart.
+    slots = {}
+    at = 88
+    while at + 8 <= len(cont):
+        tag, size = struct.unpack_from("<4sI", cont, at)
+        body = cont[at + 8:at + 8 + size]
+        if tag == b"apnd":
+            values += list(struct.unpack_from("<%dd" % (size // 8), body, 0))
+        elif tag in (b"slot", b"othr"):
+            slots[tag] = body
+        at += 8 + size
+    return values, bypass, slots
 
 
 def check_scan(ard, bundle_copy):
@@ -514,18 +526,21 @@ def main():
 # What differs between the two bundles in Ardour: how it lists the
 # parameters (the VST 3 host bypass first; the LV2 enable port last), and
 # how it stores them.
+# The LV2 ports of the parameters added after the first release come after
+# every other port, the enable port included.
 FORMATS = {
     "VST3": {"params": ["Host Bypass", "Input", "Output", "Attack", "Release", "Mix", "HPF",
-                        "Oversample", "Bypass", "Sidechain"],
-             "lead": [("Host Bypass", 0)], "trail": []},
+                        "Oversample", "Bypass", "Sidechain", "Detector", "Listen"],
+             "lead": [("Host Bypass", 0)], "trail": [], "trail_at": 11},
     "LV2": {"params": ["Input", "Output", "Attack", "Release", "Mix", "HPF", "Oversample", "Bypass",
-                       "Sidechain", "Enabled"],
-            "lead": [], "trail": [("Enabled", 1)]},
+                       "Sidechain", "Enabled", "Detector", "Listen"],
+            "lead": [], "trail": [("Enabled", 1)], "trail_at": 9},
 }
 # The settings of the "state" snapshot, in parameter order, times in
-# seconds (as the plug-in stores them).
+# seconds (as the plug-in stores them); Detector 2 is Linked.
 STATE_VALUES = [("Input", 45), ("Output", -3), ("Attack", 0.002), ("Release", 0.2), ("Mix", 80),
-                ("HPF", 100), ("Oversample", 1), ("Bypass", 0), ("Sidechain", 1)]
+                ("HPF", 100), ("Oversample", 1), ("Bypass", 0), ("Sidechain", 1), ("Detector", 2),
+                ("Listen", 0)]
 # The plug-in's factory presets, in its program list's order, and two of
 # them with the settings they make (times in seconds).
 FACTORY_PRESETS = ["Default", "Drum Bus Glue", "Drum Room Crush", "Parallel Crush", "Kick & Snare Punch",
@@ -622,6 +637,10 @@ def check_vst3_state(ard, session):
         check(close and decoded[0][1] == decoded[1][1], "[VST3] re-saved state holds the same values",
               " ".join("%.17g" % v for v in decoded[1][0]))
         check(decoded[1] == decoded[2], "[VST3] second re-save stores the identical state")
+        check(all(len(d[2].get(b"othr", b"")) == 8 * len(STATE_VALUES) and d[2].get(b"slot") == b"\0\0\0\0"
+                  for d in decoded) and decoded[0][2] == decoded[1][2],
+              "[VST3] both A/B slots stored in every snapshot and kept by reload and re-save",
+              " ".join(repr(sorted(d[2])) for d in decoded))
 
 
 def check_saved_preset(ard, fmt, home, out):
@@ -877,7 +896,9 @@ def run_format(ard, fmt, build=None):
         values.append(re.findall(r"^VALUE (\w[\w ]*)=(\S+)$", out, re.M))
         if src == "state":
             check_latency(tag, built, out)
-    want = layout["lead"] + in_host_units(STATE_VALUES, time_scale) + layout["trail"]
+    settings = in_host_units(STATE_VALUES, time_scale)
+    at = layout["trail_at"]
+    want = layout["lead"] + settings[:at] + layout["trail"] + settings[at:]
     for k, got in enumerate(values):
         ok = len(got) == len(want) and all(
             g[0] == w[0] and abs(float(g[1]) - w[1]) <= 1e-5 * max(1.0, abs(w[1]))

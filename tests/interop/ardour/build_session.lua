@@ -19,14 +19,15 @@ if not s then fail ("cannot create the session") end
 
 -- Parameters are looked up by name, taking the last one with that label: the
 -- host decides where its own bypass switch goes, and the plug-in's Bypass
--- comes after it.
+-- comes after it. The index counts every control, outputs too, as Ardour's
+-- set_processor_param does: LV2 ports added after the meters come after them.
 local function own_param_index (proc, label)
 	local plug = proc:to_insert ():plugin (0)
 	local found = nil
 	local n = 0
 	for i = 0, plug:parameter_count () - 1 do
-		if plug:parameter_is_input (i) and plug:parameter_is_control (i) then
-			if plug:parameter_label (i) == label then found = n end
+		if plug:parameter_is_control (i) then
+			if plug:parameter_is_input (i) and plug:parameter_label (i) == label then found = n end
 			n = n + 1
 		end
 	end
@@ -164,6 +165,7 @@ set_time (tavlo, "Release", 0.2)
 set (tavlo, "Mix", 80)
 set (tavlo, "HPF", 100)
 set (tavlo, "Oversample", 1)
+set (tavlo, "Detector", 2)
 snapshot ("state")
 latency ("on")
 -- The same settings as a user preset, as Ardour's preset menu saves one
@@ -175,6 +177,7 @@ end
 
 -- Side-chain: the main track carries DC 0.5, a second track a full-scale
 -- Nyquist tone into Tavlo's side-chain input only.
+set (tavlo, "Detector", 0)
 set (tavlo, "Output", 0)
 set_time (tavlo, "Attack", 0.005)
 set_time (tavlo, "Release", 0.3)

@@ -42,15 +42,16 @@ print ("LAST " .. ((last and last.valid) and last.label or "none"))
 
 -- Ardour's values: the plug-in's as the host caches them (what Lua and the
 -- session read), and the automation controls (what its generic view shows).
+-- get_processor_param counts every control, outputs too.
 local n = 0
 for j = 0, plug:parameter_count () - 1 do
-	if plug:parameter_is_input (j) and plug:parameter_is_control (j) then
+	if plug:parameter_is_control (j) and plug:parameter_is_input (j) then
 		local ctrl = proc:to_automatable ():automation_control (
 			Evoral.Parameter (ARDOUR.AutomationType.PluginAutomation, 0, j), false)
 		print (string.format ("VALUE %s=%.9g", plug:parameter_label (j), ARDOUR.LuaAPI.get_processor_param (proc, n)))
 		print (string.format ("CONTROL %s=%.9g", plug:parameter_label (j), ctrl:isnil () and 0 / 0 or ctrl:get_value ()))
-		n = n + 1
 	end
+	if plug:parameter_is_control (j) then n = n + 1 end
 end
 if not s:save_state (resave, false, false, false, false, false) then fail ("cannot save " .. resave) end
 print ("SESSION-DONE")

@@ -24,10 +24,13 @@ for i = 0, 8 do
 		found = true
 		local plug = proc:to_insert ():plugin (0)
 		print ("LATENCY reloaded " .. proc:signal_latency ())
+		-- get_processor_param counts every control, outputs too.
 		local n = 0
 		for j = 0, plug:parameter_count () - 1 do
-			if plug:parameter_is_input (j) and plug:parameter_is_control (j) then
-				print (string.format ("VALUE %s=%.9g", plug:parameter_label (j), ARDOUR.LuaAPI.get_processor_param (proc, n)))
+			if plug:parameter_is_control (j) then
+				if plug:parameter_is_input (j) then
+					print (string.format ("VALUE %s=%.9g", plug:parameter_label (j), ARDOUR.LuaAPI.get_processor_param (proc, n)))
+				end
 				n = n + 1
 			end
 		end

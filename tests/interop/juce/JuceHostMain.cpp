@@ -182,7 +182,7 @@ void CheckParameters(juce::AudioPluginInstance& p)
   std::string names;
   for (auto* q : params)
     names += q->getName(128).toStdString() + ",";
-  Check(names == "Preset,Host Bypass,Input,Output,Attack,Release,Mix,HPF,Oversample,Bypass,Sidechain,",
+  Check(names == "Preset,Host Bypass,Input,Output,Attack,Release,Mix,HPF,Oversample,Bypass,Sidechain,Detector,Listen,",
         "parameter list in host order", names);
 
   auto* bypass = p.getBypassParameter();
@@ -203,6 +203,7 @@ void CheckParameters(juce::AudioPluginInstance& p)
       {"Attack", "0.1", "10.1", -1.0f, "ms"},       {"Release", "100", "500", -1.0f, "ms"},
       {"Mix", "0", "100", 1.0f, "%"},               {"HPF", "20", "500", 0.0f, "Hz"},
       {"Oversample", "Off", "On", 0.0f, ""},        {"Sidechain", "External", "Internal", 1.0f, ""},
+      {"Detector", "Right", "Mid", 0.0f, ""},       {"Listen", "Off", "On", 0.0f, ""},
   };
   for (const Want& w : want)
   {
