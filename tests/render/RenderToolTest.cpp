@@ -501,6 +501,42 @@ TEST_F(RenderTool, SummaryLineGivesLevelsAndGainReductionOfAKnownSine)
   EXPECT_GE(maxGr, avgGr);
 }
 
+// A state keeps both A/B slots; --slot renders and changes either, and the
+// other stays as it was.
+TEST_F(RenderTool, EitherSlotOfASavedStateRendersAsItsSettingsDo)
+{
+  MakeInput("in.wav");
+  ASSERT_EQ(0, Run({"--set", "Input=150", "--save-state", "a.state"}).exitCode);
+  RunResult r = Run({"--load-state", "a.state", "--slot", "B", "--set", "Input=60", "--set", "Detector=mid",
+                     "--save-state", "ab.state"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  struct Case
+  {
+    std::vector<std::string> fromState, direct;
+  };
+  const Case cases[] = {
+    {{"--load-state", "ab.state"}, {"--set", "Input=60", "--set", "Detector=mid"}},  // saved showing B
+    {{"--load-state", "ab.state", "--slot", "b"}, {"--set", "Input=60", "--set", "Detector=mid"}},
+    {{"--load-state", "ab.state", "--slot", "A"}, {"--set", "Input=150"}},
+    {{"--load-state", "a.state", "--slot", "B"}, {"--set", "Input=150"}},  // B never set apart: A's
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.fromState.back());
+    std::vector<std::string> a = c.fromState, b = c.direct;
+    a.insert(a.begin(), "-y");
+    b.insert(b.begin(), "-y");
+    a.insert(a.end(), {"in.wav", "state.wav"});
+    b.insert(b.end(), {"in.wav", "direct.wav"});
+    ASSERT_EQ(0, (r = Run(a)).exitCode) << r.err;
+    ASSERT_EQ(0, (r = Run(b)).exitCode) << r.err;
+    EXPECT_EQ(Slurp(P("direct.wav")), Slurp(P("state.wav")));
+  }
+  r = Run({"--slot", "B", "in.wav", "out.wav"});
+  EXPECT_EQ(2, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("--slot chooses a slot of a saved state")) << r.err;
+}
+
 TEST_F(RenderTool, SavedStateReproducesTheSameOutputAndHoldsThePlainValues)
 {
   MakeInput("in.wav");
@@ -1312,6 +1348,20 @@ TEST_F(RenderTool, ValuesAreReadInTheirUnitsAndWrongOnesNamed)
   fromState = Run({"-y", "--load-state", "ext.state", "--set", "Sidechain=internal", "in.wav", "ext.wav"});
   EXPECT_EQ(0, fromState.exitCode) << fromState.err;
   EXPECT_EQ("", fromState.err);
+  // A take on the left channel alone: the default detector hears silence.
+  Audio left = TestSignal(48000, 2, 1.0);
+  for (size_t i = 1; i < left.samples.size(); i += 2) left.samples[i] = 0.0f;
+  WriteAudio(P("left.wav"), left, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  const RunResult silent = Run({"-y", "--set", "Input=150", "left.wav", "left-out.wav"});
+  EXPECT_EQ(0, silent.exitCode) << silent.err;
+  EXPECT_NE(std::string::npos, silent.err.find("warning: left.wav: the right channel is silent and Detector is Right"))
+    << silent.err;
+  for (const char* heard : {"Detector=left", "Detector=linked", "Detector=mid"})
+  {
+    const RunResult r = Run({"-y", "--set", "Input=150", "--set", heard, "left.wav", "left-out.wav"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("", r.err) << heard;
+  }
 }
 
 // Runs a shell command in dir; its standard output, or "" with the status.

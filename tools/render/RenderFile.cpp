@@ -15,6 +15,7 @@
 #include "RenderPlot.h"
 #include "RenderReport.h"
 #include "RenderStats.h"
+#include "tavlo/chain/TavloChainSettings.h"
 
 namespace {
 
@@ -130,6 +131,25 @@ void WarnExternalFromState(const RenderShared& shared, const PluginSession& plug
   if (said.exchange(true)) return;
   Warn(shared.stateFile + " has Sidechain external but no --sidechain FILE is given: the detector hears silence "
        "and nothing is compressed (add --set Sidechain=internal to listen to the input)");
+}
+
+// A take on one channel only with the detector on the other (the right,
+// as every earlier release listened): nothing is compressed, and the
+// report's 0.0 dB does not say why.
+void WarnSilentDetector(const FileJob& job, const PluginSession& plug, const RenderStats& stats)
+{
+  const HostParam* det = plug.Find("Detector");
+  const HostParam* sc = plug.Find("Sidechain");
+  if (!det || (sc && plug.PlainValue(*sc) < 0.5)) return;
+  const int detector = (int)std::lround(plug.PlainValue(*det));
+  if (detector != kDetectRight && detector != kDetectLeft) return;
+  const int heard = detector == kDetectRight ? 1 : 0;
+  constexpr double kSilentDb = -100.0, kSoundDb = -60.0;
+  if (stats.ChannelPeakInDb(heard) > kSilentDb || stats.ChannelPeakInDb(1 - heard) < kSoundDb) return;
+  const std::string side = heard ? "right" : "left", other = heard ? "left" : "right";
+  Warn(InputName(job.input) + ": the " + side + " channel is silent and Detector is " + (heard ? "Right" : "Left") +
+       " (the detector hears that channel only), so nothing is compressed; --set Detector=" + other +
+       " or Detector=linked to hear the " + other + " channel");
 }
 
 // What a finished render should not pass over in silence.
@@ -289,6 +309,7 @@ bool RenderFile(const RenderShared& shared, FileJob& job, std::unique_ptr<Plugin
   if (opts.json) Progress().Print(shared.report, JsonLine(report));
   else if (!opts.quiet) Progress().Print(shared.report, SummaryLine(report));
   WarnAfterRender(job, report, counts);
+  WarnSilentDetector(job, *plug, stats);
   return true;
 }
 

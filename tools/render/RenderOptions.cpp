@@ -258,6 +258,11 @@ bool CheckNames(const RenderOptions& opts, std::string& error)
             "in .vstpreset";
     return false;
   }
+  if (opts.slot >= 0 && opts.loadState.empty() && PresetKindOf(opts.preset) != PresetKind::kVst3File)
+  {
+    error = "--slot chooses a slot of a saved state: give --load-state FILE or --preset FILE.vstpreset";
+    return false;
+  }
   if (PresetKindOf(opts.preset) == PresetKind::kVst3File && !opts.loadState.empty())
   {
     error = "--preset " + opts.preset + " and --load-state each restore a whole state; give one of them";
@@ -629,6 +634,10 @@ std::vector<OptionInfo> SideFileOptions()
      "file", Text(&R::saveState)},
     {0, "load-state", "FILE", "restore a state written by --save-state before rendering", "file",
      Text(&R::loadState)},
+    {0, "slot", "", "the A/B slot of the state or preset file loaded to render (and that\n"
+                    "--set changes); --save-state keeps both slots", "",
+     ByDefault(Choice<int>("slot", &R::slot, {{"A", 0}, {"B", 1}}, {{"a", 0}, {"b", 1}}),
+               "the slot the state was saved showing")},
     {0, "save-preset", "FILE.vstpreset",
      "write the plug-in's state after rendering as a preset file VST 3\n"
      "hosts load (without INPUT or OUTPUT: the settings alone, nothing\n"

@@ -53,6 +53,7 @@ struct RenderOptions
   int block = 512;
   int precision = 32;
   int jobs = 1;
+  int slot = -1;  // the A/B slot of the loaded state to render: 0 A, 1 B, -1 the one it shows
   SampleBits bits = SampleBits::kDefault;
   bool quiet = false;
   bool force = false;

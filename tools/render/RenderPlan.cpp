@@ -14,6 +14,8 @@
 #include "LinkedTavlo.h"
 #include "ProgressDisplay.h"
 #include "RenderSettings.h"
+#include "StateSlots.h"
+#include "tavlo/TavloParams.h"
 
 namespace {
 
@@ -344,7 +346,25 @@ void RemoveEmptyMadeFolders(const RenderShared& shared)
     if (rmdir(it->c_str()) != 0) break;
 }
 
+namespace {
+
+int ReadStartingStateFile(const RenderOptions& opts, RenderShared& shared);
+
+}  // namespace
+
 int ReadStartingState(const RenderOptions& opts, RenderShared& shared)
+{
+  if (const int rc = ReadStartingStateFile(opts, shared)) return rc;
+  if (opts.slot < 0 || !shared.haveState) return 0;
+  std::string error;
+  if (!ShowStateSlot(shared.loadedState, opts.slot, kTavloFirstAppendedParam, error))
+    return Fail(shared.stateFile + ": " + error);
+  return 0;
+}
+
+namespace {
+
+int ReadStartingStateFile(const RenderOptions& opts, RenderShared& shared)
 {
   std::string error;
   if (!opts.loadState.empty())
@@ -385,6 +405,8 @@ int ReadStartingState(const RenderOptions& opts, RenderShared& shared)
   }
   return 0;
 }
+
+}  // namespace
 
 // A class ID as a preset file holds it: 32 hex digits, or, when the file
 // holds other bytes there, each byte in hex (raw bytes could be a

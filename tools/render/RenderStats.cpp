@@ -54,6 +54,8 @@ void RenderStats::Add(const double* in, const double* out, int64_t frames, doubl
   {
     const double l = in[2 * i], r = in[2 * i + 1];
     const double ol = out[2 * i], orr = out[2 * i + 1];
+    mPeakInCh[0] = std::max(mPeakInCh[0], std::fabs(l));
+    mPeakInCh[1] = std::max(mPeakInCh[1], std::fabs(r));
     mPeakIn = std::max({mPeakIn, std::fabs(l), std::fabs(r)});
     mPeakOut = std::max({mPeakOut, std::fabs(ol), std::fabs(orr)});
     const double ei = l * l + r * r, eo = ol * ol + orr * orr;

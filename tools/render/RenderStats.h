@@ -13,6 +13,9 @@ struct PlotColumn
   bool hasGr = false;
 };
 
+// 20 log10 of a linear level, with silence as -inf.
+double ToDb(double linear);
+
 class RenderStats
 {
 public:
@@ -30,6 +33,8 @@ public:
   int64_t Frames() const { return mFrames; }
   double Rate() const { return mRate; }
   double PeakInDb() const;
+  // The input's peak on one channel (0 left, 1 right).
+  double ChannelPeakInDb(int ch) const { return ToDb(mPeakInCh[ch ? 1 : 0]); }
   double PeakOutDb() const;
   double RmsInDb() const;
   double RmsOutDb() const;
@@ -49,6 +54,7 @@ private:
   double mRate;
   int64_t mFrames = 0, mPerColumn = 1;
   double mPeakIn = 0, mPeakOut = 0, mSumIn = 0, mSumOut = 0;
+  double mPeakInCh[2] = {0, 0};
   int64_t mWindowLen, mWindowFill = 0;
   double mWinIn = 0, mWinOut = 0, mWinGain = 1;
   double mGrMax = 0, mGrSum = 0, mLastGr = 0;
@@ -57,6 +63,3 @@ private:
   std::vector<bool> mTouched;
   bool mGrow = false;
 };
-
-// 20 log10 of a linear level, with silence as -inf.
-double ToDb(double linear);
