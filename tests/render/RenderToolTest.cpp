@@ -501,6 +501,53 @@ TEST_F(RenderTool, SummaryLineGivesLevelsAndGainReductionOfAKnownSine)
   EXPECT_GE(maxGr, avgGr);
 }
 
+// A state, a DAW's .vstpreset and an LV2 host's session state saved with
+// the release before Detector, Listen and the A/B slots: loaded now, the
+// embedded loop renders to the very bytes that release rendered (the FNV-1a
+// of each output file, rendered with its Tavlo.vst3), through either bundle,
+// with the parameters added since at their defaults.
+TEST_F(RenderTool, StatesPresetsAndSessionsOfTheReleaseBeforeRenderAsItDid)
+{
+  const std::string dir = TAVLO_OLD_RELEASE_DIR;
+  struct Case
+  {
+    const char* option;
+    const char* file;
+    uint64_t fnv;
+  };
+  const Case cases[] = {
+    {"--load-state", "glue.state", 0x7ee198cced2e979cull},
+    {"--preset", "vocal.vstpreset", 0xf5f07bf0fde18948ull},
+    {"--preset", "session.ttl", 0x2ef9170efa0f3607ull},
+  };
+  std::vector<std::vector<std::string>> plugins = {{}};
+#ifdef TAVLO_CLAP_PATH
+  plugins.push_back({"--plugin", TAVLO_CLAP_PATH});
+#endif
+  for (const Case& c : cases)
+    for (const std::vector<std::string>& plugin : plugins)
+    {
+      SCOPED_TRACE(std::string(c.file) + (plugin.empty() ? "" : " through CLAP"));
+      std::vector<std::string> args = plugin;
+      args.insert(args.end(), {"-y", "-q", c.option, dir + "/" + c.file, "--save-state", "now.state", "out.wav"});
+      const RunResult r = Run(args);
+      ASSERT_EQ(0, r.exitCode) << r.err;
+      uint64_t h = 0xcbf29ce484222325ull;
+      for (unsigned char b : Slurp(P("out.wav"))) h = (h ^ b) * 0x100000001b3ull;
+      EXPECT_EQ(c.fnv, h);
+      const std::string now = Slurp(P("now.state"));
+      ASSERT_EQ(232u, now.size());
+      double appended[2];
+      memcpy(appended, now.data() + 108, sizeof(appended));  // Detector Right, Listen off
+      EXPECT_EQ(0.0, appended[0]);
+      EXPECT_EQ(0.0, appended[1]);
+      if (std::string(c.option) == "--load-state")
+      {
+        EXPECT_EQ(Slurp(dir + "/" + c.file).substr(0, 76), now.substr(0, 76));
+      }
+    }
+}
+
 // A state keeps both A/B slots; --slot renders and changes either, and the
 // other stays as it was.
 TEST_F(RenderTool, EitherSlotOfASavedStateRendersAsItsSettingsDo)
