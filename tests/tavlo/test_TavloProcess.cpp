@@ -912,3 +912,80 @@ TEST(TavloGainEstimate, StepWithinTheIntervalIsTheExactStepOrFallsBack)
         << c.state << " toward " << g;
   }
 }
+
+// A hard-left 100 Hz burst at -6 dBFS, Input 120: the right channel's
+// detector hears nothing and reduces nothing; Left and Linked give the
+// left what Right gives the mirrored signal, to the sample; Mid hears
+// (L + R) / 2 as the equations say.
+TEST(TavloChain, AHardLeftBurstIsHeardByEveryDetectorButRight)
+{
+  const double rate = 48000.0;
+  const size_t n = 48000;
+  std::vector<double> burst(n, 0.0), none(n, 0.0);
+  for (size_t i = 4800; i < 28800; ++i)
+  {
+    burst[i] = 0.5011872336272722 * std::sin(2.0 * M_PI * 100.0 * static_cast<double>(i) / rate);
+  }
+  struct Out
+  {
+    std::vector<double> l, r;
+    double maxReduction = 0.0;  // 1 - the gain state, at the end of each block
+  };
+  auto run = [&](int detector, std::vector<double>& left, std::vector<double>& right) {
+    TavloChain chain;
+    TavloChainSettings st;
+    st.sampleRate = rate;
+    st.input = 120.0;
+    st.outputGain = tavloeq::OutputGain(0.0);
+    st.attack = 0.005;
+    st.release = 0.3;
+    st.detector = detector;
+    chain.SetSettings(st);
+    Out o;
+    o.l.resize(n);
+    o.r.resize(n);
+    std::vector<double> sc(n, 0.0);
+    for (size_t pos = 0; pos < n; pos += 480)
+    {
+      double* in[4] = {&left[pos], &right[pos], &sc[pos], &sc[pos]};
+      double* out[2] = {&o.l[pos], &o.r[pos]};
+      chain.Process(in, out, 480);
+      o.maxReduction = std::max(o.maxReduction, 1.0 - chain.GainState());
+    }
+    return o;
+  };
+  const Out right = run(kDetectRight, burst, none);
+  EXPECT_EQ(0.0, right.maxReduction);
+  const Out mirrored = run(kDetectRight, none, burst);
+  EXPECT_GT(mirrored.maxReduction, 0.3);  // the mirror is compressed, by more than 3 dB
+  for (int detector : {kDetectLeft, kDetectLinked})
+  {
+    SCOPED_TRACE(detector);
+    const Out o = run(detector, burst, none);
+    EXPECT_EQ(mirrored.maxReduction, o.maxReduction);
+    size_t differ = 0;
+    for (size_t i = 0; i < n; ++i) differ += !BitEqual(o.l[i], mirrored.r[i]) || !BitEqual(o.r[i], mirrored.l[i]);
+    EXPECT_EQ(0u, differ);
+  }
+  // Mid: the equations run frame by frame (the reference chain) give the
+  // same samples; the burst, heard at half its level, is reduced less.
+  const Out mid = run(kDetectMid, burst, none);
+  EXPECT_GT(mid.maxReduction, 0.0);
+  EXPECT_LT(mid.maxReduction, mirrored.maxReduction);
+  TavloReferenceChain ref;
+  TavloChainSettings st;
+  st.sampleRate = rate;
+  st.input = 120.0;
+  st.outputGain = tavloeq::OutputGain(0.0);
+  st.attack = 0.005;
+  st.release = 0.3;
+  st.detector = kDetectMid;
+  ref.SetSettings(st);
+  std::vector<double> rl(n), rr(n), sc(n, 0.0);
+  double* in[4] = {burst.data(), none.data(), sc.data(), sc.data()};
+  double* out[2] = {rl.data(), rr.data()};
+  ref.Process(in, out, static_cast<int>(n));
+  size_t differ = 0;
+  for (size_t i = 0; i < n; ++i) differ += !BitEqual(mid.l[i], rl[i]) || !BitEqual(mid.r[i], rr[i]);
+  EXPECT_EQ(0u, differ);
+}
