@@ -389,8 +389,32 @@ tresult PLUGIN_API ComponentHandler::queryInterface(const TUID iid, void** obj)
     *obj = static_cast<Vst::IComponentHandler3*>(this);
     return kResultOk;
   }
+  if (FUnknownPrivate::iidEqual(iid, Vst::IComponentHandler2::iid))
+  {
+    addRef();
+    *obj = static_cast<Vst::IComponentHandler2*>(this);
+    return kResultOk;
+  }
   *obj = nullptr;
   return kNoInterface;
+}
+
+tresult PLUGIN_API ComponentHandler::setDirty(TBool state)
+{
+  Record({Edit::kDirty, 0, state ? 1.0 : 0.0});
+  return kResultOk;
+}
+
+tresult PLUGIN_API ComponentHandler::startGroupEdit()
+{
+  Record({Edit::kGroupStart, 0, 0.0});
+  return kResultOk;
+}
+
+tresult PLUGIN_API ComponentHandler::finishGroupEdit()
+{
+  Record({Edit::kGroupFinish, 0, 0.0});
+  return kResultOk;
 }
 
 std::vector<Edit> ComponentHandler::Edits() const

@@ -124,7 +124,7 @@ public:
 // One edit the plug-in reported to the host.
 struct Edit
 {
-  enum Kind { kBegin, kPerform, kEnd, kRestart, kContextMenu } kind;
+  enum Kind { kBegin, kPerform, kEnd, kRestart, kContextMenu, kGroupStart, kGroupFinish, kDirty } kind;
   Vst::ParamID tag;
   double value;  // performEdit value, restart flags
 };
@@ -169,10 +169,15 @@ private:
   std::atomic<int> mRefs{1};
 };
 
-class ComponentHandler : public Vst::IComponentHandler, public Vst::IComponentHandler3
+class ComponentHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2, public Vst::IComponentHandler3
 {
 public:
   virtual ~ComponentHandler();
+  // Grouped edits and the dirty flag are recorded as edits of tag 0.
+  tresult PLUGIN_API setDirty(TBool state) override;
+  tresult PLUGIN_API requestOpenEditor(FIDString) override { return kNotImplemented; }
+  tresult PLUGIN_API startGroupEdit() override;
+  tresult PLUGIN_API finishGroupEdit() override;
   tresult PLUGIN_API beginEdit(Vst::ParamID id) override;
   tresult PLUGIN_API performEdit(Vst::ParamID id, Vst::ParamValue value) override;
   tresult PLUGIN_API endEdit(Vst::ParamID id) override;

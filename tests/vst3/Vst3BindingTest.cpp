@@ -494,6 +494,63 @@ TEST(Vst3Binding, HostIdentifiedByName)
   }
 }
 
+// A/B: a switch is one grouped edit of every parameter that differs, the
+// host told the project changed; both slots survive the state into a new
+// instance, which switches back to what the first showed.
+TEST(Vst3Binding, SlotSwitchIsOneGroupOfEditsAndBothSlotsSurviveTheState)
+{
+  Held a(new TestPlug());
+  vst3host::ComponentHandler handler;
+  ASSERT_EQ(kResultOk, a->setComponentHandler(&handler));
+  ASSERT_EQ(kResultOk, a->setParamNormalized(0, 0.75));  // A: Gain +10 dB
+  a.plug->SwitchSlot();                                 // B starts as A
+  EXPECT_EQ(1, a.plug->ShownSlot());
+  EXPECT_DOUBLE_EQ(0.75, a->getParamNormalized(0));
+  ASSERT_EQ(kResultOk, a->setParamNormalized(0, 0.25));  // B: Gain -10 dB
+  ASSERT_EQ(kResultOk, a->setParamNormalized(3, 1.0));   // B: Count 8
+  handler.Clear();
+  a.plug->mChanges.clear();
+  a.plug->SwitchSlot();
+  EXPECT_EQ(0, a.plug->ShownSlot());
+  EXPECT_DOUBLE_EQ(0.75, a->getParamNormalized(0));
+  EXPECT_EQ(3.0, a.plug->ParamAt(3)->GetValue());
+  EXPECT_EQ((std::vector<int>{0, 3}), a.plug->mChanges);
+  using E = vst3host::Edit;
+  const std::vector<std::pair<E::Kind, ParamID>> want = {
+    {E::kGroupStart, 0}, {E::kBegin, 0}, {E::kBegin, 3},     {E::kPerform, 0},
+    {E::kPerform, 3},    {E::kEnd, 0},   {E::kEnd, 3},       {E::kGroupFinish, 0}, {E::kDirty, 0}};
+  const std::vector<vst3host::Edit> edits = handler.Edits();
+  ASSERT_EQ(want.size(), edits.size());
+  for (size_t i = 0; i < want.size(); ++i)
+  {
+    EXPECT_EQ(want[i].first, edits[i].kind) << i;
+    EXPECT_EQ(want[i].second, edits[i].tag) << i;
+  }
+  EXPECT_DOUBLE_EQ(0.75, edits[3].value);
+  EXPECT_DOUBLE_EQ(a->getParamNormalized(3), edits[4].value);
+  EXPECT_EQ(-10.0, a.plug->OtherSlotValue(0));
+
+  vst3host::MemoryStream s;
+  ASSERT_EQ(kResultOk, a->getState(&s));
+  Held b(new TestPlug());
+  s.Rewind();
+  ASSERT_EQ(kResultOk, b->setState(&s));
+  EXPECT_EQ(0, b.plug->ShownSlot());
+  EXPECT_DOUBLE_EQ(0.75, b->getParamNormalized(0));
+  EXPECT_EQ(-10.0, b.plug->OtherSlotValue(0));
+  EXPECT_EQ(8.0, b.plug->OtherSlotValue(3));
+  b.plug->SwitchSlot();
+  EXPECT_EQ(-10.0, b.plug->ParamAt(0)->GetValue());
+  EXPECT_EQ(8.0, b.plug->ParamAt(3)->GetValue());
+  // Copying the shown slot makes both the same: a switch changes nothing.
+  handler.Clear();
+  a.plug->CopyToOtherSlot();
+  a.plug->SwitchSlot();
+  EXPECT_EQ(10.0, a.plug->ParamAt(0)->GetValue());
+  for (const vst3host::Edit& e : handler.Edits()) EXPECT_NE(E::kPerform, e.kind);
+  a->setComponentHandler(nullptr);
+}
+
 TEST(Vst3Binding, StateFailuresAndTail)
 {
   HookPlug* hook = new HookPlug();
