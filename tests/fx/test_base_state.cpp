@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base_test_plug.h"
+#include "fx/IFxStateTail.h"
 #include "kit/KitString.h"
 
 namespace
@@ -488,4 +490,53 @@ TEST(BasePresets, OverlongNamesAreCutToTheirFields)
   TestPlug named(0, "2-2", 1);
   named.MakePresetFromChunk(longName.c_str(), &bank);
   EXPECT_EQ(strlen(named.GetPresetName(0)), 255u);
+}
+
+// The tail's entries read back as written; an entry that is not what its
+// tag says (values that are not numbers, a length that is no whole count
+// of them, a slot neither A nor B) is left out, and the rest still read.
+TEST(StateTail, EntriesRoundTripAndMalformedOnesAreLeftOut)
+{
+  IFxStateTail t;
+  t.preset = 3;
+  t.appended = {2.0, 1.0};
+  t.slot = 1;
+  t.otherSlot = {0.5, -3.0, 7.0};
+  ByteChunk c;
+  t.AppendTo(c);
+  IFxStateTail r;
+  ASSERT_TRUE(r.ReadFrom(c.Data(), c.Size()));
+  EXPECT_EQ(3, r.preset);
+  EXPECT_EQ(t.appended, r.appended);
+  EXPECT_EQ(1, r.slot);
+  EXPECT_EQ(t.otherSlot, r.otherSlot);
+  EXPECT_EQ(0, IFxStateTail::Find(c.Data(), c.Size()));
+
+  struct Bad
+  {
+    const char* what;
+    size_t at;  // bytes to overwrite, from the tail's start
+    std::vector<unsigned char> bytes;
+    bool appendedRead, slotRead, otherRead;
+  };
+  // Layout: header 12, "prst" 12 at 12, "apnd" 8 + 16 at 24, "slot" 12 at
+  // 48, "othr" 8 + 24 at 60. A length that is no whole count of values
+  // loses what follows it too: the entries after are not where it says.
+  const Bad bad[] = {
+    {"a NaN among the appended values", 38, {0xF8, 0x7F}, false, true, true},
+    {"a slot of 2", 56, {2}, true, false, true},
+    {"an appended length of 12", 28, {12}, false, false, false},
+  };
+  for (const Bad& b : bad)
+  {
+    SCOPED_TRACE(b.what);
+    std::vector<unsigned char> d(c.Data(), c.Data() + c.Size());
+    std::copy(b.bytes.begin(), b.bytes.end(), d.begin() + (long)b.at);
+    IFxStateTail m;
+    ASSERT_TRUE(m.ReadFrom(d.data(), (int64_t)d.size()));
+    EXPECT_EQ(3, m.preset);
+    EXPECT_EQ(b.appendedRead ? t.appended : std::vector<double>(), m.appended);
+    EXPECT_EQ(b.slotRead ? 1 : -1, m.slot);
+    EXPECT_EQ(b.otherRead ? t.otherSlot : std::vector<double>(), m.otherSlot);
+  }
 }
