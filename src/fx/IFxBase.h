@@ -401,6 +401,12 @@ public:
   // The shown settings copied into the other slot; the host is told the
   // state changed. Not on the audio thread.
   void CopyToOtherSlot();
+  // The slots whole (the tail's slot and otherSlot), for a binding that
+  // stores them apart from the parameter values (an LV2 host keeps the
+  // values in its ports), and a count that moves on whenever they change.
+  void GetSlots(IFxStateTail* pTail);
+  void SetSlots(const IFxStateTail& tail);
+  unsigned SlotsVersion() const { return mSlotsVersion.load(std::memory_order_acquire); }
 
   // Developer aids that write preset source text to a file.
   void DumpPresetSrcCode(const char* filename, const char* paramEnumNames[]);
@@ -503,6 +509,7 @@ private:
   // mMutex.
   std::vector<double> mOtherSlot;
   std::atomic<int> mShownSlot{0};
+  std::atomic<unsigned> mSlotsVersion{0};
   bool mBlockBypassed = false; // audio thread only
 
   // The host bypass's cross-fade (IFxBlockRunner.cpp): where it stands, and

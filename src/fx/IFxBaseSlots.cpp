@@ -29,7 +29,14 @@ bool IFxBase::SerializeHostState(ByteChunk* pChunk, IFxStateTail* pTail)
   {
     pChunk->AppendBytes(all.Data(), all.Size());
   }
+  GetSlots(pTail);
+  return true;
+}
+
+void IFxBase::GetSlots(IFxStateTail* pTail)
+{
   KitMutexLock lock(&mMutex);
+  const int n = ParamCount();
   pTail->slot = ShownSlot();
   pTail->otherSlot = mOtherSlot;
   if (pTail->otherSlot.size() != (size_t)n)
@@ -37,7 +44,6 @@ bool IFxBase::SerializeHostState(ByteChunk* pChunk, IFxStateTail* pTail)
     pTail->otherSlot.clear();
     for (int i = 0; i < n; ++i) pTail->otherSlot.push_back(ParamAt(i)->GetValue());
   }
-  return true;
 }
 
 int IFxBase::UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail)
@@ -57,7 +63,14 @@ int IFxBase::UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail)
   all.AppendBytes(pChunk->Data() + lead, pChunk->Size() - lead);
   if (UnserializeState(&all, 0) < 0) return -1;
 
+  SetSlots(tail);
+  return pChunk->Size();
+}
+
+void IFxBase::SetSlots(const IFxStateTail& tail)
+{
   KitMutexLock lock(&mMutex);
+  const int n = ParamCount();
   mOtherSlot.clear();
   if (!tail.otherSlot.empty())
   {
@@ -71,7 +84,7 @@ int IFxBase::UnserializeHostState(ByteChunk* pChunk, const IFxStateTail& tail)
     }
   }
   mShownSlot.store(tail.slot == 1 ? 1 : 0, std::memory_order_relaxed);
-  return pChunk->Size();
+  mSlotsVersion.fetch_add(1, std::memory_order_acq_rel);
 }
 
 double IFxBase::OtherSlotValue(int idx)
@@ -102,6 +115,7 @@ void IFxBase::SwitchSlot()
     }
     mOtherSlot.swap(shown);
     mShownSlot.store(1 - ShownSlot(), std::memory_order_relaxed);
+    mSlotsVersion.fetch_add(1, std::memory_order_acq_rel);
     for (int i : changed)
     {
       OnParamChange(i);
@@ -126,6 +140,7 @@ void IFxBase::CopyToOtherSlot()
     KitMutexLock lock(&mMutex);
     mOtherSlot.clear();
     for (int i = 0, n = ParamCount(); i < n; ++i) mOtherSlot.push_back(ParamAt(i)->GetValue());
+    mSlotsVersion.fetch_add(1, std::memory_order_acq_rel);
   }
   if (mHostIf) mHostIf->MarkStateChanged();
 }

@@ -4,8 +4,9 @@
 // whole interface: control inputs carry plain parameter values (read once
 // per run), a control input designated lv2:enabled is the host's bypass,
 // control outputs carry the meters, and the audio ports are connected by
-// the host before each run. There is no hidden state: the port values are
-// the plug-in's state.
+// the host before each run. The port values are the plug-in's settings;
+// its state beyond them (the A/B slots) goes through the host's state
+// interface.
 //
 // It owns the plug-in it is given and is the plug-in's host. The same class
 // serves the plug-in's UI, which runs in the host's UI thread (possibly in
@@ -47,6 +48,12 @@ public:
   IFxLV2& operator=(const IFxLV2&) = delete;
 
   IFxBase* Plug() const { return mPlug.get(); }
+
+  // The URIDs the state interface stores the A/B slots under (its key and
+  // the atom:Chunk type), 0 when the host maps none.
+  void SetStateUrids(uint32_t slotsKey, uint32_t chunkType) { mSlotsKey = slotsKey, mChunkType = chunkType; }
+  uint32_t SlotsKey() const { return mSlotsKey; }
+  uint32_t ChunkType() const { return mChunkType; }
 
   // Frames processed per call of the signal chain; longer runs go in pieces.
   static constexpr int kBlockFrames = 4096;
@@ -116,6 +123,7 @@ private:
   // The host's buffer for each plug-in channel in this run; sized at
   // construction.
   std::vector<float*> mIn, mOut;
+  uint32_t mSlotsKey = 0, mChunkType = 0;
 };
 
 // What the module entry and the Turtle writer need from the plug-in that

@@ -23,8 +23,10 @@ const char kPrefixes[] =
   "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
   "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
   "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
+  "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
   "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
   "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+  "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
   "\n";
 
 std::string Uri(const std::string& uri) { return "<" + uri + ">"; }
@@ -190,7 +192,8 @@ std::string IFxLV2Turtle::Plugin()
   t += "\tlv2:minorVersion " + std::to_string(mDef.lv2MinorVersion) + " ;\n";
   t += "\tlv2:microVersion " + std::to_string(mDef.lv2MicroVersion) + " ;\n";
   if (mDef.comment && *mDef.comment) t += "\trdfs:comment " + Quote(mDef.comment) + " ;\n";
-  t += "\tlv2:optionalFeature lv2:hardRTCapable ;\n";
+  t += "\tlv2:optionalFeature lv2:hardRTCapable , urid:map ;\n";
+  t += "\tlv2:extensionData state:interface ;\n";
   t += "\tui:ui " + Uri(std::string(mDef.uri) + "#ui") + " ;\n";
 
   for (uint32_t i = 0; i < ports.Count(); ++i)

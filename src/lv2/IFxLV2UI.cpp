@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
 #include "graphics/IControl.h"
 #include "graphics/IEditorRunLoop.h"
@@ -164,6 +165,7 @@ public:
   int Idle()
   {
     FollowDsp();
+    FollowSlots();
     mLoop.Idle();
     return 0;
   }
@@ -241,8 +243,35 @@ private:
     }
   }
 
+  // The A/B slots live in the plug-in, whose state the host saves; the
+  // editor switches the UI's own. Where the UI can see the plug-in, a
+  // change on either side is copied to the other, the UI's first. Without
+  // that the comparison works while the UI is open, and is not saved.
+  void FollowSlots()
+  {
+    if (!mDsp) return;
+    IFxBase* dsp = mDsp->Plug();
+    IFxBase* ui = mPlug->Plug();
+    IFxStateTail slots;
+    if (mSlotsSeen && ui->SlotsVersion() != mUiSlots)
+    {
+      ui->GetSlots(&slots);
+      dsp->SetSlots(slots);
+    }
+    else if (!mSlotsSeen || dsp->SlotsVersion() != mDspSlots)
+    {
+      dsp->GetSlots(&slots);
+      ui->SetSlots(slots);
+    }
+    mSlotsSeen = true;
+    mUiSlots = ui->SlotsVersion();
+    mDspSlots = dsp->SlotsVersion();
+  }
+
   std::unique_ptr<IFxLV2> mPlug;
   IdleRunLoop mLoop;
+  bool mSlotsSeen = false;
+  unsigned mUiSlots = 0, mDspSlots = 0;
   LV2UI_Write_Function mWrite;
   LV2UI_Controller mController;
   const LV2UI_Touch* mTouch;

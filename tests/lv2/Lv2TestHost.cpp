@@ -12,6 +12,17 @@ namespace lv2host {
 
 World::World(const std::string& bundle, const std::vector<std::string>& specs)
 {
+  mMap = {this, [](LV2_URID_Map_Handle h, const char* uri) -> LV2_URID {
+            std::vector<std::string>& uris = static_cast<World*>(h)->mUris;
+            for (size_t i = 0; i < uris.size(); ++i)
+              if (uris[i] == uri) return (LV2_URID)(i + 1);
+            uris.push_back(uri);
+            return (LV2_URID)uris.size();
+          }};
+  mUnmap = {this, [](LV2_URID_Unmap_Handle h, LV2_URID id) -> const char* {
+              const std::vector<std::string>& uris = static_cast<World*>(h)->mUris;
+              return id >= 1 && id <= uris.size() ? uris[id - 1].c_str() : nullptr;
+            }};
   char folder[] = "/tmp/tavlo-lv2-path-XXXXXX";
   if (!mkdtemp(folder)) throw std::runtime_error("no temporary folder");
   mFolder = folder;
@@ -61,7 +72,9 @@ Instance::Instance(World& world, const LilvPlugin* plugin, double rate, int maxF
   : mPlugin(plugin), mMaxFrames(maxFrames)
 {
   if (!plugin) return;
-  mInstance = lilv_plugin_instantiate(plugin, rate, nullptr);
+  const LV2_Feature map = {LV2_URID__map, world.Map()};
+  const LV2_Feature* features[] = {&map, nullptr};
+  mInstance = lilv_plugin_instantiate(plugin, rate, features);
   if (!mInstance) return;
   const uint32_t n = lilv_plugin_get_num_ports(plugin);
   std::vector<float> defaults(n, 0.0f);

@@ -6,6 +6,7 @@
 // is seen.
 
 #include <lilv/lilv.h>
+#include <lv2/urid/urid.h>
 
 #include <cstdint>
 #include <string>
@@ -31,8 +32,14 @@ public:
   // A node the world frees at the end.
   const LilvNode* Uri(const std::string& uri);
   const std::string& Folder() const { return mFolder; }
+  // The URID map every instance is given, as hosts give one.
+  LV2_URID_Map* Map() { return &mMap; }
+  LV2_URID_Unmap* Unmap() { return &mUnmap; }
 
 private:
+  std::vector<std::string> mUris;  // URID n is mUris[n - 1]
+  LV2_URID_Map mMap;
+  LV2_URID_Unmap mUnmap;
   std::string mFolder;
   std::vector<std::string> mLinks;
   LilvWorld* mWorld = nullptr;
