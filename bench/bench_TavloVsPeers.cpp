@@ -5,7 +5,8 @@
 // 32-bit stereo, the same 30 s music-like signal; every peer at threshold
 // -20 dBFS, ratio 4:1, attack 5 ms, release 300 ms. Tavlo at Input 30
 // (barely compressing), Input 80 (about 6 dB of reduction) and Input 80
-// with Oversample on. Counter: ns per stereo frame. After the runs, a table
+// with Oversample on, and at Input 80 with the Linked and Mid detectors
+// (VST 3). Counter: ns per stereo frame. After the runs, a table
 // of each case with its ratio to the fastest peer of the same run.
 //
 // Instructions per frame, for one case at a time:
@@ -76,6 +77,7 @@ struct TavloCase
 {
   double input;
   int oversample;
+  int detector = 0;  // Right; the VST 3 cases set the others
 };
 
 class Vst3Runner : public Runner
@@ -110,6 +112,7 @@ public:
     vst3host::ParameterChanges first;
     first.Add(0, c.input / 400.0);
     first.Add(6, static_cast<double>(c.oversample));
+    first.Add(9, c.detector / 3.0);
     mData.inputParameterChanges = &first;
     std::vector<float> silence(kBlock, 0.0f), sink(kBlock);
     Block(silence.data(), silence.data(), sink.data(), sink.data());
@@ -369,6 +372,13 @@ const std::vector<Case>& Cases()
         v.push_back({std::string("Tavlo VST 3 baseline/") + s.name, false,
                      [c, bundle] { return std::unique_ptr<Runner>(new Vst3Runner(c, bundle)); }});
       }
+    }
+    // The detectors that hear both channels, against Right in the same run.
+    for (const auto& d : {std::make_pair("Input 80 Linked", 2), std::make_pair("Input 80 Mid", 3)})
+    {
+      const TavloCase c = {80.0, 0, d.second};
+      v.push_back({std::string("Tavlo VST 3/") + d.first, false,
+                   [c] { return std::unique_ptr<Runner>(new Vst3Runner(c)); }});
     }
     v.push_back({"x42-darc/peer", true, MakeDarc});
     v.push_back({"SC4/peer", true, MakeSc4});
