@@ -241,6 +241,33 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value)
 
 // ------------------------------------------------------------- switches --
 
+namespace
+{
+
+// A push button's cap, lower and darker while held (press 1), lit along its
+// top edge with the given strength.
+void ButtonCap(cairo_t* cr, double x, double y, double w, double h, double r, double press, double top, double bottom,
+               double edge)
+{
+  cairo_pattern_t* g = cairo_pattern_create_linear(0, y + press, 0, y + h + press);
+  cairo_pattern_add_color_stop_rgb(g, 0, top, top * 1.01, top * 1.05);
+  cairo_pattern_add_color_stop_rgb(g, 1, bottom, bottom * 1.01, bottom * 1.05);
+  RoundedRect(cr, x, y + press, w, h - press, r);
+  cairo_set_source(cr, g);
+  cairo_fill(cr);
+  cairo_pattern_destroy(g);
+  RoundedRect(cr, x + 0.5, y + press + 0.5, w - 1, h - press - 1, r - 0.5);
+  cairo_pattern_t* e = cairo_pattern_create_linear(0, y, 0, y + h);
+  cairo_pattern_add_color_stop_rgba(e, 0, 1, 1, 1, edge);
+  cairo_pattern_add_color_stop_rgba(e, 0.4, 1, 1, 1, 0.0);
+  cairo_set_source(cr, e);
+  cairo_set_line_width(cr, 1.0);
+  cairo_stroke(cr);
+  cairo_pattern_destroy(e);
+}
+
+}  // namespace
+
 void DrawBypassFrame(cairo_t* cr, bool on)
 {
   const double x = 4, y = 4, w = kBypassW - 8, h = kBypassH - 8;
@@ -249,24 +276,7 @@ void DrawBypassFrame(cairo_t* cr, bool on)
   RoundedRect(cr, x - 2, y - 1, w + 4, h + 4, 7);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
   cairo_fill(cr);
-  // Cap.
-  cairo_pattern_t* g = cairo_pattern_create_linear(0, y + press, 0, y + h + press);
-  const double top = on ? 0.20 : 0.27, bottom = on ? 0.11 : 0.13;
-  cairo_pattern_add_color_stop_rgb(g, 0, top, top * 1.01, top * 1.05);
-  cairo_pattern_add_color_stop_rgb(g, 1, bottom, bottom * 1.01, bottom * 1.05);
-  RoundedRect(cr, x, y + press, w, h - press, 5.5);
-  cairo_set_source(cr, g);
-  cairo_fill(cr);
-  cairo_pattern_destroy(g);
-  // Top highlight edge.
-  RoundedRect(cr, x + 0.5, y + press + 0.5, w - 1, h - press - 1, 5);
-  cairo_pattern_t* e = cairo_pattern_create_linear(0, y, 0, y + h);
-  cairo_pattern_add_color_stop_rgba(e, 0, 1, 1, 1, on ? 0.12 : 0.25);
-  cairo_pattern_add_color_stop_rgba(e, 0.4, 1, 1, 1, 0.0);
-  cairo_set_source(cr, e);
-  cairo_set_line_width(cr, 1.0);
-  cairo_stroke(cr);
-  cairo_pattern_destroy(e);
+  ButtonCap(cr, x, y, w, h, 5.5, press, on ? 0.20 : 0.27, on ? 0.11 : 0.13, on ? 0.12 : 0.25);
   // Lamp: a slit that glows red while the effect is bypassed.
   const double lw = 34, lh = 5, lx = (kBypassW - lw) / 2.0, ly = y + press + (h - lh) / 2.0;
   if (on)
@@ -299,10 +309,10 @@ void DrawBypassFrame(cairo_t* cr, bool on)
 namespace
 {
 
-// A slide toggle: thumb right and amber when lit.
-void DrawPill(cairo_t* cr, double x, double y, bool lit)
+// The sunken track of a slide toggle or a row of choices: dark, or amber
+// when lit.
+void Track(cairo_t* cr, double x, double y, double w, double h, double r, bool lit)
 {
-  const double w = 32, h = 18, r = h / 2.0;
   RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, r + 1);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
   cairo_fill(cr);
@@ -321,6 +331,13 @@ void DrawPill(cairo_t* cr, double x, double y, bool lit)
   cairo_set_source(cr, track);
   cairo_fill(cr);
   cairo_pattern_destroy(track);
+}
+
+// A slide toggle: thumb right and amber when lit.
+void DrawPill(cairo_t* cr, double x, double y, bool lit)
+{
+  const double w = 32, h = 18, r = h / 2.0;
+  Track(cr, x, y, w, h, r, lit);
   const double tx = lit ? x + w - r : x + r, ty = y + r;
   cairo_arc(cr, tx, ty + 1.0, r - 1.5, 0, 2 * kPi);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
@@ -357,16 +374,7 @@ void DrawSegments(cairo_t* cr, double x, double y, double w, double h, const cha
                   double textSize)
 {
   const double r = 4.5, seg = w / n;
-  RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, r + 1);
-  cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
-  cairo_fill(cr);
-  cairo_pattern_t* track = cairo_pattern_create_linear(0, y, 0, y + h);
-  cairo_pattern_add_color_stop_rgb(track, 0, 0.05, 0.055, 0.06);
-  cairo_pattern_add_color_stop_rgb(track, 1, 0.12, 0.125, 0.135);
-  RoundedRect(cr, x, y, w, h, r);
-  cairo_set_source(cr, track);
-  cairo_fill(cr);
-  cairo_pattern_destroy(track);
+  Track(cr, x, y, w, h, r, false);
   // The lit segment, clipped to the track so that the ends stay round.
   cairo_save(cr);
   RoundedRect(cr, x, y, w, h, r);
@@ -430,22 +438,7 @@ void DrawCopyFrame(cairo_t* cr, int slot, bool pressed)
   RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, 5.5);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
   cairo_fill(cr);
-  cairo_pattern_t* g = cairo_pattern_create_linear(0, y + press, 0, y + h);
-  const double top = pressed ? 0.18 : 0.27, bottom = pressed ? 0.10 : 0.13;
-  cairo_pattern_add_color_stop_rgb(g, 0, top, top * 1.01, top * 1.05);
-  cairo_pattern_add_color_stop_rgb(g, 1, bottom, bottom * 1.01, bottom * 1.05);
-  RoundedRect(cr, x, y + press, w, h - press, 4.5);
-  cairo_set_source(cr, g);
-  cairo_fill(cr);
-  cairo_pattern_destroy(g);
-  RoundedRect(cr, x + 0.5, y + press + 0.5, w - 1, h - press - 1, 4);
-  cairo_pattern_t* e = cairo_pattern_create_linear(0, y, 0, y + h);
-  cairo_pattern_add_color_stop_rgba(e, 0, 1, 1, 1, pressed ? 0.10 : 0.25);
-  cairo_pattern_add_color_stop_rgba(e, 0.4, 1, 1, 1, 0.0);
-  cairo_set_source(cr, e);
-  cairo_set_line_width(cr, 1.0);
-  cairo_stroke(cr);
-  cairo_pattern_destroy(e);
+  ButtonCap(cr, x, y, w, h, 4.5, press, pressed ? 0.18 : 0.27, pressed ? 0.10 : 0.13, pressed ? 0.10 : 0.25);
   // A and B where the A/B switch has them, the slot heard amber, as there,
   // and an arrow from it to the other; held down, the slot about to be
   // written lights too. The arrow is drawn as a path, so that it looks the
