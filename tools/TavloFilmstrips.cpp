@@ -40,6 +40,11 @@ void Bypass(cairo_t* cr, int f, int) { DrawBypassFrame(cr, f == 1); }
 void Over(cairo_t* cr, int f, int) { DrawOversampleFrame(cr, f == 1); }
 void Side(cairo_t* cr, int f, int) { DrawSidechainFrame(cr, f == 1); }
 void Background(cairo_t* cr, int, int) { DrawBackground(cr); }
+void Detector(cairo_t* cr, int f, int) { DrawDetectorFrame(cr, f); }
+void Listen(cairo_t* cr, int f, int) { DrawListenFrame(cr, f == 1); }
+void Slot(cairo_t* cr, int f, int) { DrawSlotFrame(cr, f); }
+// Frames: A shown, A shown and pressed, B shown, B shown and pressed.
+void Copy(cairo_t* cr, int f, int) { DrawCopyFrame(cr, f / 2, f % 2 == 1); }
 
 const Strip kStrips[] = {
     {"bg.png", kPanelW, kPanelH, 1, Background},
@@ -53,6 +58,10 @@ const Strip kStrips[] = {
     {"Hpf.png", kSmallKnob, kSmallKnob, kKnobFrames, SmallKnob},
     {"SC.png", kSideW, kSideH, 2, Side},
     {"vu.png", kMeterW, kMeterH, kMeterFrames, Meter},
+    {"Det.png", kDetectorW, kDetectorH, 4, Detector},
+    {"Listen.png", kListenW, kListenH, 2, Listen},
+    {"AB.png", kSlotW, kSlotH, 2, Slot},
+    {"Copy.png", kSlotW, kSlotH, 4, Copy},
 };
 
 // Frames are stacked vertically; each is clipped to its own cell so that
@@ -111,6 +120,8 @@ bool WritePreview(const std::string& outDir, const std::string& path, int scale)
       {"Atk.png", kAttackPos, attack}, {"Rel.png", kReleasePos, release},
       {"Mix.png", kMixPos, 1.0},    {"Hpf.png", kHpfPos, 0.0},
       {"SC.png", kSidePos, 1.0},    {"vu.png", kMeterPos, 0.0},
+      {"Det.png", kDetectorPos, 0.0}, {"Listen.png", kListenPos, 0.0},
+      {"AB.png", kSlotPos, 0.0},    {"Copy.png", kCopyPos, 0.0},
   };
   cairo_surface_t* bg = cairo_image_surface_create_from_png((outDir + "/" + FileAt("bg.png", scale)).c_str());
   if (cairo_surface_status(bg) != CAIRO_STATUS_SUCCESS) return false;

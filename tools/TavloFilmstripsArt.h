@@ -28,6 +28,10 @@ constexpr int kBypassW = 78, kBypassH = 44;
 constexpr int kToggleW = 56, kToggleH = 28;  // Oversample
 constexpr int kSideW = 78, kSideH = 28;      // Sidechain (pill plus INT/EXT)
 constexpr int kMeterW = 168, kMeterH = 124;
+// Added after the first layout, in the footer and under Bypass.
+constexpr int kDetectorW = 192, kDetectorH = 28;  // four named segments of 48
+constexpr int kListenW = 40, kListenH = 28;
+constexpr int kSlotW = 64, kSlotH = 28;  // A/B and the copy between them
 
 struct Pos
 {
@@ -43,6 +47,10 @@ constexpr Pos kMixPos{641, 121};
 constexpr Pos kHpfPos{641, 176};
 constexpr Pos kSidePos{686, 454};
 constexpr Pos kMeterPos{309, 48};
+constexpr Pos kDetectorPos{268, 455};
+constexpr Pos kListenPos{474, 455};
+constexpr Pos kSlotPos{318, 374};
+constexpr Pos kCopyPos{404, 374};
 
 // The knob pointer sweeps 270 degrees, from 135 degrees left of straight up
 // to 135 degrees right of it.
@@ -104,9 +112,10 @@ double CairoAngle(double dialDeg);
 void DialPoint(double cx, double cy, double dialDeg, double r, double* x, double* y);
 void SetRgb(cairo_t* cr, const Rgb& c, double a = 1.0);
 void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r);
-// Caps text with a little tracking, the way panel legends are printed.
+// Caps text with a little tracking, the way panel legends are printed;
+// engraved (a dark shadow under it) unless printed on a lit surface.
 void Legend(cairo_t* cr, const char* text, double x, double baseline, double size, Align align, const Rgb& colour,
-            double alpha = 1.0, double tracking = 1.4, bool bold = true);
+            double alpha = 1.0, double tracking = 1.4, bool bold = true, bool engraved = true);
 // The meter's needle angle for a value, and the value that shows a gain
 // reduction in dB.
 double MeterAngle(double value);
@@ -117,6 +126,12 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value);
 void DrawBypassFrame(cairo_t* cr, bool on);
 void DrawOversampleFrame(cairo_t* cr, bool on);
 void DrawSidechainFrame(cairo_t* cr, bool internal);
+// value: 0 Right, 1 Left, 2 Linked, 3 Mid.
+void DrawDetectorFrame(cairo_t* cr, int value);
+void DrawListenFrame(cairo_t* cr, bool on);
+// slot: 0 while A is shown, 1 while B is.
+void DrawSlotFrame(cairo_t* cr, int slot);
+void DrawCopyFrame(cairo_t* cr, int slot, bool pressed);
 void DrawMeterFrame(cairo_t* cr, double value);
 void DrawBackground(cairo_t* cr);
 

@@ -35,7 +35,7 @@ void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r)
 }
 
 void Legend(cairo_t* cr, const char* text, double x, double baseline, double size, Align align, const Rgb& colour,
-            double alpha, double tracking, bool bold)
+            double alpha, double tracking, bool bold, bool engraved)
 {
   cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
@@ -58,9 +58,12 @@ void Legend(cairo_t* cr, const char* text, double x, double baseline, double siz
   {
     char ch[2] = {text[i], 0};
     // A one-pixel dark shadow below reads as text engraved into the panel.
-    cairo_move_to(cr, pen, baseline + 1.0);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.55 * alpha);
-    cairo_show_text(cr, ch);
+    if (engraved)
+    {
+      cairo_move_to(cr, pen, baseline + 1.0);
+      cairo_set_source_rgba(cr, 0, 0, 0, 0.55 * alpha);
+      cairo_show_text(cr, ch);
+    }
     cairo_move_to(cr, pen, baseline);
     SetRgb(cr, colour, alpha);
     cairo_show_text(cr, ch);
@@ -238,6 +241,33 @@ void DrawKnobFrame(cairo_t* cr, const KnobStyle& s, double value)
 
 // ------------------------------------------------------------- switches --
 
+namespace
+{
+
+// A push button's cap, lower and darker while held (press 1), lit along its
+// top edge with the given strength.
+void ButtonCap(cairo_t* cr, double x, double y, double w, double h, double r, double press, double top, double bottom,
+               double edge)
+{
+  cairo_pattern_t* g = cairo_pattern_create_linear(0, y + press, 0, y + h + press);
+  cairo_pattern_add_color_stop_rgb(g, 0, top, top * 1.01, top * 1.05);
+  cairo_pattern_add_color_stop_rgb(g, 1, bottom, bottom * 1.01, bottom * 1.05);
+  RoundedRect(cr, x, y + press, w, h - press, r);
+  cairo_set_source(cr, g);
+  cairo_fill(cr);
+  cairo_pattern_destroy(g);
+  RoundedRect(cr, x + 0.5, y + press + 0.5, w - 1, h - press - 1, r - 0.5);
+  cairo_pattern_t* e = cairo_pattern_create_linear(0, y, 0, y + h);
+  cairo_pattern_add_color_stop_rgba(e, 0, 1, 1, 1, edge);
+  cairo_pattern_add_color_stop_rgba(e, 0.4, 1, 1, 1, 0.0);
+  cairo_set_source(cr, e);
+  cairo_set_line_width(cr, 1.0);
+  cairo_stroke(cr);
+  cairo_pattern_destroy(e);
+}
+
+}  // namespace
+
 void DrawBypassFrame(cairo_t* cr, bool on)
 {
   const double x = 4, y = 4, w = kBypassW - 8, h = kBypassH - 8;
@@ -246,24 +276,7 @@ void DrawBypassFrame(cairo_t* cr, bool on)
   RoundedRect(cr, x - 2, y - 1, w + 4, h + 4, 7);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
   cairo_fill(cr);
-  // Cap.
-  cairo_pattern_t* g = cairo_pattern_create_linear(0, y + press, 0, y + h + press);
-  const double top = on ? 0.20 : 0.27, bottom = on ? 0.11 : 0.13;
-  cairo_pattern_add_color_stop_rgb(g, 0, top, top * 1.01, top * 1.05);
-  cairo_pattern_add_color_stop_rgb(g, 1, bottom, bottom * 1.01, bottom * 1.05);
-  RoundedRect(cr, x, y + press, w, h - press, 5.5);
-  cairo_set_source(cr, g);
-  cairo_fill(cr);
-  cairo_pattern_destroy(g);
-  // Top highlight edge.
-  RoundedRect(cr, x + 0.5, y + press + 0.5, w - 1, h - press - 1, 5);
-  cairo_pattern_t* e = cairo_pattern_create_linear(0, y, 0, y + h);
-  cairo_pattern_add_color_stop_rgba(e, 0, 1, 1, 1, on ? 0.12 : 0.25);
-  cairo_pattern_add_color_stop_rgba(e, 0.4, 1, 1, 1, 0.0);
-  cairo_set_source(cr, e);
-  cairo_set_line_width(cr, 1.0);
-  cairo_stroke(cr);
-  cairo_pattern_destroy(e);
+  ButtonCap(cr, x, y, w, h, 5.5, press, on ? 0.20 : 0.27, on ? 0.11 : 0.13, on ? 0.12 : 0.25);
   // Lamp: a slit that glows red while the effect is bypassed.
   const double lw = 34, lh = 5, lx = (kBypassW - lw) / 2.0, ly = y + press + (h - lh) / 2.0;
   if (on)
@@ -296,10 +309,10 @@ void DrawBypassFrame(cairo_t* cr, bool on)
 namespace
 {
 
-// A slide toggle: thumb right and amber when lit.
-void DrawPill(cairo_t* cr, double x, double y, bool lit)
+// The sunken track of a slide toggle or a row of choices: dark, or amber
+// when lit.
+void Track(cairo_t* cr, double x, double y, double w, double h, double r, bool lit)
 {
-  const double w = 32, h = 18, r = h / 2.0;
   RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, r + 1);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
   cairo_fill(cr);
@@ -318,6 +331,13 @@ void DrawPill(cairo_t* cr, double x, double y, bool lit)
   cairo_set_source(cr, track);
   cairo_fill(cr);
   cairo_pattern_destroy(track);
+}
+
+// A slide toggle: thumb right and amber when lit.
+void DrawPill(cairo_t* cr, double x, double y, bool lit)
+{
+  const double w = 32, h = 18, r = h / 2.0;
+  Track(cr, x, y, w, h, r, lit);
   const double tx = lit ? x + w - r : x + r, ty = y + r;
   cairo_arc(cr, tx, ty + 1.0, r - 1.5, 0, 2 * kPi);
   cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
@@ -342,6 +362,101 @@ void DrawSidechainFrame(cairo_t* cr, bool internal)
 {
   DrawPill(cr, 44, 6, !internal);
   Legend(cr, internal ? "INT" : "EXT", 36, 19, 9.0, Align::kRight, internal ? kLabelDim : kAccent, 1.0, 0.8);
+}
+
+namespace
+{
+
+// A row of equal segments in a dark track, one lit amber with its name in
+// the panel's dark ink; the others keep their names in legend grey, so
+// every choice can be read whichever is chosen.
+void DrawSegments(cairo_t* cr, double x, double y, double w, double h, const char* const* names, int n, int lit,
+                  double textSize)
+{
+  const double r = 4.5, seg = w / n;
+  Track(cr, x, y, w, h, r, false);
+  // The lit segment, clipped to the track so that the ends stay round.
+  cairo_save(cr);
+  RoundedRect(cr, x, y, w, h, r);
+  cairo_clip(cr);
+  cairo_pattern_t* g = cairo_pattern_create_linear(0, y, 0, y + h);
+  cairo_pattern_add_color_stop_rgb(g, 0, kAccent.r, kAccent.g, kAccent.b);
+  cairo_pattern_add_color_stop_rgb(g, 1, kAccent.r * 0.78, kAccent.g * 0.78, kAccent.b * 0.78);
+  cairo_rectangle(cr, x + lit * seg + 1, y + 1, seg - 2, h - 2);
+  cairo_set_source(cr, g);
+  cairo_fill(cr);
+  cairo_pattern_destroy(g);
+  cairo_rectangle(cr, x + lit * seg + 1, y + 1, seg - 2, 1);
+  cairo_set_source_rgba(cr, 1, 0.95, 0.85, 0.45);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  // Grooves between the segments.
+  for (int i = 1; i < n; ++i)
+  {
+    const double gx = std::floor(x + i * seg) + 0.5;
+    cairo_move_to(cr, gx, y + 2);
+    cairo_line_to(cr, gx, y + h - 2);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.8);
+    cairo_set_line_width(cr, 1.0);
+    cairo_stroke(cr);
+  }
+  for (int i = 0; i < n; ++i)
+  {
+    const double cx = x + (i + 0.5) * seg, baseline = y + h / 2.0 + textSize * 0.36;
+    if (i == lit)
+    {
+      // Dark ink printed on the lit amber.
+      Legend(cr, names[i], cx, baseline, textSize, Align::kCentre, {0.13, 0.09, 0.05}, 1.0, 0.6, true, false);
+    }
+    else
+      Legend(cr, names[i], cx, baseline, textSize, Align::kCentre, kLabelDim, 1.0, 0.6);
+  }
+}
+
+}  // namespace
+
+void DrawDetectorFrame(cairo_t* cr, int value)
+{
+  static const char* const kNames[] = {"RIGHT", "LEFT", "LINKED", "MID"};
+  DrawSegments(cr, 0.5, 5, kDetectorW - 1.0, 18, kNames, 4, value, 8.0);
+}
+
+void DrawListenFrame(cairo_t* cr, bool on) { DrawPill(cr, 4, 5, on); }
+
+void DrawSlotFrame(cairo_t* cr, int slot)
+{
+  static const char* const kNames[] = {"A", "B"};
+  DrawSegments(cr, 4, 4, kSlotW - 8, 20, kNames, 2, slot, 11.0);
+}
+
+// A button cap as Bypass has, smaller, with the direction of the copy on
+// it: from the slot shown to the other.
+void DrawCopyFrame(cairo_t* cr, int slot, bool pressed)
+{
+  const double x = 4, y = 4, w = kSlotW - 8, h = 20;
+  const double press = pressed ? 1.0 : 0.0;
+  RoundedRect(cr, x - 1, y - 1, w + 2, h + 3, 5.5);
+  cairo_set_source_rgba(cr, 0, 0, 0, 0.55);
+  cairo_fill(cr);
+  ButtonCap(cr, x, y, w, h, 4.5, press, pressed ? 0.18 : 0.27, pressed ? 0.10 : 0.13, pressed ? 0.10 : 0.25);
+  // A and B where the A/B switch has them, the slot heard amber, as there,
+  // and an arrow from it to the other; held down, the slot about to be
+  // written lights too. The arrow is drawn as a path, so that it looks the
+  // same whatever fonts are installed.
+  const double cx = kSlotW / 2.0, baseline = y + press + h / 2.0 + 4.0;
+  Legend(cr, "A", cx - 13, baseline, 11.0, Align::kCentre, slot == 0 || pressed ? kAccent : kLabel);
+  Legend(cr, "B", cx + 13, baseline, 11.0, Align::kCentre, slot == 1 || pressed ? kAccent : kLabel);
+  const double ay = y + press + h / 2.0, dir = slot == 0 ? 1.0 : -1.0;
+  cairo_set_line_width(cr, 1.6);
+  cairo_move_to(cr, cx - 6 * dir, ay);
+  cairo_line_to(cr, cx + 4 * dir, ay);
+  SetRgb(cr, kLabel, 1.0);
+  cairo_stroke(cr);
+  cairo_move_to(cr, cx + 6.5 * dir, ay);
+  cairo_line_to(cr, cx + 2 * dir, ay - 3.5);
+  cairo_line_to(cr, cx + 2 * dir, ay + 3.5);
+  cairo_close_path(cr);
+  cairo_fill(cr);
 }
 
 // ---------------------------------------------------------------- meter --

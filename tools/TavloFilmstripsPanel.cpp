@@ -283,6 +283,13 @@ void DrawBackground(cairo_t* cr)
   cairo_fill(cr);
   Legend(cr, "OVERSAMPLE", kOverPos.x + kToggleW + 4, kOverPos.y + 18, 9.0, Align::kLeft, kLabel, 1.0, 1.6);
   Legend(cr, "SIDECHAIN", kSidePos.x - 4, kSidePos.y + 19, 9.0, Align::kRight, kLabel, 1.0, 1.6);
+  Legend(cr, "DETECTOR", kDetectorPos.x - 6, kDetectorPos.y + 18, 9.0, Align::kRight, kLabel, 1.0, 1.6);
+  Legend(cr, "LISTEN", kListenPos.x + kListenW, kListenPos.y + 18, 9.0, Align::kLeft, kLabel, 1.0, 1.6);
+
+  // The A/B comparison under Bypass: which settings are heard, and the copy
+  // of them into the other slot.
+  Legend(cr, "A / B", kSlotPos.x + kSlotW / 2.0, kSlotPos.y + kSlotH + 14, 8.5, Align::kCentre, kLabelDim, 1.0, 1.6);
+  Legend(cr, "COPY", kCopyPos.x + kSlotW / 2.0, kCopyPos.y + kSlotH + 14, 8.5, Align::kCentre, kLabelDim, 1.0, 1.6);
 }
 
 }  // namespace filmstrips

@@ -8,6 +8,7 @@
 #include "graphics/IControl.h"
 #include "graphics/IGraphics.h"
 #include "graphics/IReadoutControls.h"
+#include "graphics/ISlotControls.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/TavloParams.h"
 
@@ -26,7 +27,11 @@ enum ETavloBitmaps
   kMixID = 111,
   kHpfID = 112,
   kSidechainID = 119,
-  kMeterID = 107
+  kMeterID = 107,
+  kDetectorID = 120,
+  kListenID = 121,
+  kSlotID = 122,
+  kCopyID = 123
 };
 
 constexpr int kKnobFrames = 61;
@@ -57,6 +62,15 @@ const ControlPlace kControls[] = {
 // index, so a control added later goes after the readouts, not here.
 static_assert(1 + sizeof(kControls) / sizeof(kControls[0]) == kTavloMeterControl,
               "the meter's control index moved");
+
+// Controls added after the readouts, in this order. Detector is a row of its
+// four names: a press on a name chooses it.
+const ControlPlace kAddedControls[] = {
+  {kDetector, kDetectorID, "resources/img/Det.png", 268, 455},
+  {kListen, kListenID, "resources/img/Listen.png", 474, 455},
+};
+// The A/B comparison, under Bypass.
+const int kSlotX = 318, kSlotY = 374, kCopyX = 404, kCopyY = 374;
 
 // The panel's colours (the artwork's amber and legend grey).
 const IColor kAmber(255, 242, 163, 58);
@@ -177,6 +191,21 @@ IGraphics* LayoutTavloEditor(IGraphics* pGraphics)
   param.value = kAmber;
   param.text = IText(12, &kLegend, "DejaVu Sans", IText::kStyleBold);
   pGraphics->AttachControl(new IParamReadoutControl(plug, kParamReadoutRect, param));
+
+  for (const ControlPlace& c : kAddedControls)
+  {
+    const TavloParamDef& def = kTavloParams[c.paramIdx];
+    const int frames = (int)(def.maxVal - def.minVal) + 1;
+    IBitmap bitmap = pGraphics->LoadIBitmap(c.bitmapId, c.file, frames, false);
+    if (c.paramIdx == kDetector)
+      pGraphics->AttachControl(new ISwitchFramesControl(plug, c.x, c.y, c.paramIdx, &bitmap, true));
+    else
+      pGraphics->AttachControl(new ISwitchControl(plug, c.x, c.y, c.paramIdx, &bitmap));
+  }
+  IBitmap slot = pGraphics->LoadIBitmap(kSlotID, "resources/img/AB.png", 2, false);
+  pGraphics->AttachControl(new ISlotSwitchControl(plug, kSlotX, kSlotY, &slot));
+  IBitmap copy = pGraphics->LoadIBitmap(kCopyID, "resources/img/Copy.png", 4, false);
+  pGraphics->AttachControl(new ISlotCopyControl(plug, kCopyX, kCopyY, &copy));
   // Hovering a control shows its readout.
   pGraphics->HandleMouseOver(true);
   return pGraphics;

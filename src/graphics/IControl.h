@@ -187,6 +187,9 @@ public:
   ISwitchFramesControl(IFxBase* pPlug, int x, int y, int paramIdx, IBitmap* pBitmap, bool imagesAreHorizontal = false,
                        IChannelBlend::EBlendMethod blendMethod = IChannelBlend::kBlendDefault);
   void OnMouseDown(int x, int y, IMouseMod* pMod) override;
+  // The second press of a double click chooses the same part again, not
+  // the next frame.
+  void OnMouseDblClick(int x, int y, IMouseMod* pMod) override { OnMouseDown(x, y, pMod); }
   const std::vector<IRECT>& GetParts() const { return mRECTs; }
 
 protected:

@@ -283,6 +283,9 @@ TEST(ControlsTest, OtherSwitchClasses)
   EXPECT_EQ(hframes->GetParts()[2], IRECT(5, 40, 7, 45));
   hframes->OnMouseDown(7, 41, &left);
   EXPECT_DOUBLE_EQ(hframes->GetValue(), 1.0);
+  // The second press of a double click chooses the same part, not the next.
+  hframes->OnMouseDblClick(7, 41, &left);
+  EXPECT_DOUBLE_EQ(hframes->GetValue(), 1.0);
 
   contact->SetValue(0.0);
   contact->OnMouseDown(51, 1, &left);

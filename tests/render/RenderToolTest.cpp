@@ -1251,6 +1251,25 @@ TEST_F(RenderTool, SnapshotShowsTheKnobsAndMeterOfTheRenderedInstance)
   ASSERT_TRUE(loaded.w == 786 && loaded.h == 483 && set.w == 786 && set.h == 483);
   EXPECT_GT(DifferingPixels(rest, loaded, 127, 279, 127 + 146, 279 + 146), 200);
   EXPECT_EQ(0, DifferingPixels(loaded, set, 0, 0, 786, 483));
+
+  // The parameters a state keeps after its first values show too: Detector
+  // lights the name chosen (segments of 48 pixels from 268, lit amber above
+  // the text at y 462) and Listen its track (from 478, at y 469).
+  r = Run({"--set", "Detector=linked", "--set", "Listen=on", "--snapshot", "linked.png", "sine.wav", "e.wav"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const Image linked = LoadPng(P("linked.png"));
+  ASSERT_TRUE(linked.w == 786 && linked.h == 483);
+  auto amber = [](const Image& img, int x, int y) {
+    const uint32_t p = img.px[(size_t)y * (size_t)img.w + (size_t)x];  // R, G, B, A in memory order
+    return (p & 255) > 180 && ((p >> 16) & 255) < 110;
+  };
+  for (int name = 0; name < 4; ++name)
+  {
+    EXPECT_EQ(amber(rest, 268 + 48 * name + 24, 462), name == 0) << "Right by default, segment " << name;
+    EXPECT_EQ(amber(linked, 268 + 48 * name + 24, 462), name == 2) << "Linked, segment " << name;
+  }
+  EXPECT_FALSE(amber(rest, 482, 469));
+  EXPECT_TRUE(amber(linked, 482, 469));
 }
 
 // ---- values, help and documentation -----------------------------------

@@ -12,15 +12,19 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
+#include "fx/ByteChunk.h"
 #include "graphics/IControl.h"
 #include "graphics/IGraphics.h"
 #include "graphics/IReadoutControls.h"
+#include "graphics/ISlotControls.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "raster/PxBlit.h"
 #include "raster/PxPng.h"
@@ -67,7 +71,7 @@ struct StripControl
   const char* file;
   int x, y;
   int frames;
-  int paramIdx;   // -1 for the meter
+  int paramIdx;   // -1 for the meter and the A/B slots
   bool knob;
   int defaultFrame;
 };
@@ -75,7 +79,8 @@ struct StripControl
 // Defaults: Input 0 -> frame 1; Output 0 dB is the middle -> 31; Attack
 // 0.005 s with shape 2 is sqrt(0.0049 / 0.01) = 0.7 -> 43; Release 0.3 s is
 // sqrt(0.5) = 0.707 -> 43; Mix 100 % -> 61; HPF 20 Hz -> 1; Bypass and
-// Oversample off -> 1; Sidechain 1 -> 2; the meter at rest -> 1.
+// Oversample off -> 1; Sidechain 1 -> 2; the meter at rest -> 1; Detector
+// Right and Listen off -> 1; A shown -> 1 of A/B and of Copy (not held).
 const StripControl kStrips[] = {
   {"Bypass", 1, "by.png", 354, 287, 2, kBypass, false, 1},
   {"Oversample", 2, "OVER.png", 0, 455, 2, kOversample, false, 1},
@@ -87,6 +92,10 @@ const StripControl kStrips[] = {
   {"HPF", 8, "Hpf.png", 641, 176, 61, kHPF, true, 1},
   {"Sidechain", 9, "SC.png", 686, 454, 2, kSidechain, false, 2},
   {"Meter", 10, "vu.png", 309, 48, 61, -1, false, 1},
+  {"Detector", 14, "Det.png", 268, 455, 4, kDetector, false, 1},
+  {"Listen", 15, "Listen.png", 474, 455, 2, kListen, false, 1},
+  {"A/B", 16, "AB.png", 318, 374, 2, -1, false, 1},
+  {"Copy", 17, "Copy.png", 404, 374, 4, -1, false, 1},
 };
 
 const IRECT kVersionRect(40, 425, 140, 445);
@@ -269,7 +278,7 @@ TEST(TavloEditorArtwork, TheFilmStripToolStillDrawsTheCommittedArt)
   };
   const std::vector<std::string> committed = pngs(ImageDir());
   EXPECT_EQ(pngs(out), committed);
-  EXPECT_EQ(committed.size(), 22u);  // eleven images, each at two scales
+  EXPECT_EQ(committed.size(), 30u);  // fifteen images, each at two scales
   for (const std::string& name : committed)
   {
     SCOPED_TRACE(name);
@@ -289,20 +298,38 @@ TEST(TavloEditorArtwork, TheFilmStripToolStillDrawsTheCommittedArt)
 
 TEST(TavloEditorArtwork, SwitchFramesAreClearlyDistinct)
 {
-  // Off and on must read differently at a glance: a good share of the
-  // switch's pixels change strongly between its two frames.
-  for (const char* file : {"by.png", "OVER.png", "SC.png"})
+  // Each value must read differently at a glance: a good share of the
+  // switch's pixels change strongly between any two of its frames. Copy's
+  // frames are the direction of the copy and whether it is held down; each
+  // of those must show.
+  const struct
   {
-    SCOPED_TRACE(file);
-    const Image s = LoadImage(ImageDir() + file);
-    ASSERT_GT(s.w, 0);
-    const int fh = s.h / 2;
-    int changed = 0;
-    for (int y = 0; y < fh; ++y)
-      for (int x = 0; x < s.w; ++x)
-        if (MaxChannelDiff(s.At(x, y), s.At(x, y + fh)) > 60 || std::abs(Alpha(s.At(x, y)) - Alpha(s.At(x, y + fh))) > 60)
-          ++changed;
-    EXPECT_GT(changed, 60);
+    const char* file;
+    int frames;
+    std::vector<std::pair<int, int>> pairs;  // 1-based; none: every pair
+  } switches[] = {{"by.png", 2, {}},     {"OVER.png", 2, {}}, {"SC.png", 2, {}}, {"Det.png", 4, {}},
+                  {"Listen.png", 2, {}}, {"AB.png", 2, {}},   {"Copy.png", 4, {{1, 3}, {1, 2}, {3, 4}}}};
+  for (const auto& sw : switches)
+  {
+    const Image s = LoadImage(ImageDir() + sw.file);
+    ASSERT_GT(s.w, 0) << sw.file;
+    const int fh = s.h / sw.frames;
+    std::vector<std::pair<int, int>> pairs = sw.pairs;
+    if (pairs.empty())
+      for (int a = 1; a <= sw.frames; ++a)
+        for (int b = a + 1; b <= sw.frames; ++b) pairs.push_back({a, b});
+    for (const auto& [a, b] : pairs)
+    {
+      SCOPED_TRACE(std::string(sw.file) + " frames " + std::to_string(a) + " and " + std::to_string(b));
+      int changed = 0;
+      for (int y = 0; y < fh; ++y)
+        for (int x = 0; x < s.w; ++x)
+        {
+          const uint32_t p = s.At(x, (a - 1) * fh + y), q = s.At(x, (b - 1) * fh + y);
+          if (MaxChannelDiff(p, q) > 60 || std::abs(Alpha(p) - Alpha(q)) > 60) ++changed;
+        }
+      EXPECT_GT(changed, 60);
+    }
   }
 }
 
@@ -401,8 +428,9 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->Width(), 786);
   EXPECT_EQ(g->Height(), 483);
-  // The original eleven and the version line, then the two readouts.
-  ASSERT_EQ(g->NControls(), 14);
+  // The original eleven and the version line, the two readouts, then
+  // Detector, Listen, A/B and Copy.
+  ASSERT_EQ(g->NControls(), 18);
 
   IBitmapControl* bg = dynamic_cast<IBitmapControl*>(g->GetControl(0));
   ASSERT_NE(bg, nullptr);
@@ -428,6 +456,14 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
       ISwitchControl* s = dynamic_cast<ISwitchControl*>(ctl);
       ASSERT_NE(s, nullptr);
       bmp = s->GetBitmap();
+      // Detector is chosen by its names, one part of the strip's width each.
+      ISwitchFramesControl* parts = dynamic_cast<ISwitchFramesControl*>(ctl);
+      EXPECT_EQ(parts != nullptr, c.paramIdx == kDetector);
+      if (parts)
+      {
+        ASSERT_EQ(parts->GetParts().size(), 4u);
+        EXPECT_EQ(parts->GetParts()[2], IRECT(c.x + 96, c.y, c.x + 144, c.y + bmp->H / c.frames));
+      }
     }
     else
     {
@@ -473,7 +509,11 @@ TEST(TavloEditorLayout, ControlsAreTheClassesAtThePlacesBoundToTheParameters)
     IControl* r = g->GetControl(i);
     EXPECT_EQ(r->ParamIdx(), -1);
     EXPECT_FALSE(r->IsHit((int)r->GetRECT()->MW(), (int)r->GetRECT()->MH()));
-    for (int j = 1; j < 12; ++j) EXPECT_FALSE(r->GetRECT()->Intersects(g->GetControl(j)->GetRECT())) << i << " " << j;
+    for (int j = 1; j < g->NControls(); ++j)
+    {
+      if (j == 12 || j == 13) continue;
+      EXPECT_FALSE(r->GetRECT()->Intersects(g->GetControl(j)->GetRECT())) << i << " " << j;
+    }
   }
   EXPECT_TRUE(g->CanHandleMouseOver());
 }
@@ -613,7 +653,7 @@ TEST(TavloEditorInteraction, EnterValueFromTheRightClickMenuReadsWhatIsTypedInTh
     {5, kAttack, 0.005, "5.0 ms", "0.008 s", 0.008}, {6, kRelease, 0.3, "300 ms", "450", 0.45},
     {7, kMix, 100.0, "100 %", "70%", 70.0},         {8, kHPF, 20.0, "20 Hz", "0.08 kHz", 80.0},
     {3, kInput, 0.0, "0", "120", 120.0},            {1, kBypass, 0.0, "Off", "on", 1.0},
-    {9, kSidechain, 1.0, "Internal", "external", 0.0},
+    {9, kSidechain, 1.0, "Internal", "external", 0.0}, {15, kListen, 0.0, "Off", "on", 1.0},
   };
   IMouseMod right(false, true);
   for (const Case& c : cases)
@@ -639,6 +679,155 @@ TEST(TavloEditorInteraction, EnterValueFromTheRightClickMenuReadsWhatIsTypedInTh
     else
       EXPECT_LE(spy->mChanges.size(), 1u);
   }
+}
+
+TEST(TavloEditorInteraction, DetectorByItsNamesAndListenByClicks)
+{
+  TavloPtr plug = WithEditor(new SpyTavlo());
+  SpyTavlo* spy = static_cast<SpyTavlo*>(plug.get());
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  IMouseMod left(true);
+  auto click = [&](int x, int y) {
+    g->OnMouseDown(x, y, &left);
+    g->OnMouseUp(x, y, &left);
+  };
+  // A press on a name chooses it; the names are 48 pixels apart.
+  const int y = 455 + 14;
+  const struct
+  {
+    int x;
+    double value;
+  } names[] = {{268 + 72, 1.0}, {268 + 120, 2.0}, {268 + 168, 3.0}, {268 + 24, 0.0}, {268 + 100, 2.0}};
+  for (const auto& n : names)
+  {
+    SCOPED_TRACE(n.x);
+    spy->mChanges.clear();
+    click(n.x, y);
+    EXPECT_DOUBLE_EQ(plug->ParamAt(kDetector)->GetValue(), n.value);
+    ASSERT_EQ(spy->mChanges.size(), 1u);
+    EXPECT_EQ(spy->mChanges[0].idx, kDetector);
+  }
+  // The second press of a double click on a name keeps it.
+  g->OnMouseDblClick(268 + 120, y, &left);
+  g->OnMouseUp(268 + 120, y, &left);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kDetector)->GetValue(), 2.0);
+  ExpectFrame(Render(plug.get(), "tavlo_editor_detector_linked.png"), kStrips[10], 3);
+
+  // Its right-click menu's "Enter value..." offers the four by name, the
+  // one set checked; the choice is one edit.
+  IMouseMod right(false, true);
+  spy->mChanges.clear();
+  const size_t menus = g->Menus().size();
+  g->QueueMenuChoice(0);  // "Enter value..."
+  g->QueueMenuChoice(3);
+  g->OnMouseDown(268 + 24, y, &right);
+  ASSERT_EQ(g->Menus().size(), menus + 2);
+  EXPECT_EQ(g->Menus().back().items, (std::vector<std::string>{"Right", "Left", "Linked", "Mid"}));
+  EXPECT_EQ(g->Menus().back().checked, 2);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kDetector)->GetValue(), 3.0);
+  ASSERT_EQ(spy->mChanges.size(), 1u);
+  g->QueueMenuChoice(0);
+  g->QueueMenuChoice(2);
+  g->OnMouseDown(268 + 24, y, &right);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kDetector)->GetValue(), 2.0);
+
+  for (double want : {1.0, 0.0, 1.0})
+  {
+    click(474 + 20, y);
+    EXPECT_DOUBLE_EQ(plug->ParamAt(kListen)->GetValue(), want);
+  }
+  ExpectFrame(Render(plug.get(), "tavlo_editor_listen_on.png"), kStrips[11], 2);
+  // Neither click moved any other parameter.
+  for (int i = 0; i < kNumParams; ++i)
+  {
+    if (i == kDetector || i == kListen) continue;
+    EXPECT_EQ(plug->ParamAt(i)->GetValue(), plug->ParamAt(i)->GetDefaultValue()) << plug->ParamAt(i)->GetNameForHost();
+  }
+}
+
+TEST(TavloEditorInteraction, TheABSwitchAndCopyActOnTheSlotsAndFollowARestoredState)
+{
+  TavloPtr plug = WithEditor(new SpyTavlo());
+  SpyTavlo* spy = static_cast<SpyTavlo*>(plug.get());
+  IGraphicsHeadless* g = EditorOf(plug.get());
+  ISlotSwitchControl* ab = dynamic_cast<ISlotSwitchControl*>(g->GetControl(16));
+  ISlotCopyControl* copy = dynamic_cast<ISlotCopyControl*>(g->GetControl(17));
+  ASSERT_NE(ab, nullptr);
+  ASSERT_NE(copy, nullptr);
+  IMouseMod left(true), right(false, true);
+  auto click = [&](int x, int y) {
+    g->OnMouseDown(x, y, &left);
+    g->OnMouseUp(x, y, &left);
+    g->Tick();
+  };
+  const int aX = 318 + 18, bX = 318 + 46, slotY = 374 + 14, copyX = 404 + 32;
+
+  SetPlain(plug.get(), kInput, 120.0);
+  spy->mChanges.clear();
+  // A press on A while A is shown, or a right click, changes nothing.
+  click(aX, slotY);
+  g->OnMouseDown(bX, slotY, &right);
+  g->OnMouseUp(bX, slotY, &right);
+  EXPECT_EQ(plug->ShownSlot(), 0);
+  EXPECT_TRUE(spy->mChanges.empty());
+
+  // B starts as A was; what is set in B leaves A's value aside.
+  click(bX, slotY);
+  EXPECT_EQ(plug->ShownSlot(), 1);
+  EXPECT_DOUBLE_EQ(ab->GetValue(), 1.0);
+  SetPlain(plug.get(), kInput, 50.0);
+  SetPlain(plug.get(), kDetector, 2.0);
+  spy->mChanges.clear();
+  click(aX, slotY);
+  EXPECT_EQ(plug->ShownSlot(), 0);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetValue(), 120.0);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kDetector)->GetValue(), 0.0);
+  EXPECT_DOUBLE_EQ(plug->OtherSlotValue(kInput), 50.0);
+  ASSERT_EQ(spy->mChanges.size(), 2u) << "only the values that differ";
+  // The knob and the selector show A's values.
+  Image shot = Render(plug.get(), "tavlo_editor_slot_a.png");
+  ExpectFrame(shot, kStrips[2], 19);  // 120 of 400 -> frame 19
+  ExpectFrame(shot, kStrips[10], 1);
+  ExpectFrame(shot, kStrips[12], 1);
+  ExpectFrame(shot, kStrips[13], 1);
+
+  // Copy, held: the pressed frame, nothing copied yet; released elsewhere:
+  // still nothing. Released over it: B is A.
+  g->OnMouseDown(copyX, slotY, &left);
+  EXPECT_TRUE(copy->IsHeld());
+  ExpectFrame(Render(plug.get(), "tavlo_editor_copy_held.png"), kStrips[13], 2);
+  g->OnMouseUp(copyX, slotY + 60, &left);
+  EXPECT_DOUBLE_EQ(plug->OtherSlotValue(kInput), 50.0);
+  click(copyX, slotY);
+  EXPECT_FALSE(copy->IsHeld());
+  for (int i = 0; i < kNumParams; ++i)
+    EXPECT_EQ(plug->OtherSlotValue(i), plug->ParamAt(i)->GetValue()) << plug->ParamAt(i)->GetNameForHost();
+  click(bX, slotY);
+  EXPECT_DOUBLE_EQ(plug->ParamAt(kInput)->GetValue(), 120.0);
+  shot = Render(plug.get(), "tavlo_editor_slot_b.png");
+  ExpectFrame(shot, kStrips[12], 2);
+  ExpectFrame(shot, kStrips[13], 3);  // "B -> A"
+
+  // A state saved with B shown and restored while A is shown: the panel
+  // follows at the next tick.
+  ByteChunk chunk;
+  IFxStateTail tail;
+  {
+    IFxBase::ParamBatch batch(*plug);
+    ASSERT_TRUE(plug->SerializeHostState(&chunk, &tail));
+  }
+  click(aX, slotY);
+  ASSERT_EQ(plug->ShownSlot(), 0);
+  EXPECT_DOUBLE_EQ(ab->GetValue(), 0.0);
+  {
+    IFxBase::ParamBatch batch(*plug);
+    ASSERT_GE(plug->UnserializeHostState(&chunk, tail), 0);
+  }
+  ASSERT_EQ(plug->ShownSlot(), 1);
+  g->Tick();
+  shot = Render(plug.get(), "tavlo_editor_slot_restored.png");
+  ExpectFrame(shot, kStrips[12], 2);
+  ExpectFrame(shot, kStrips[13], 3);
 }
 
 TEST(TavloEditorMeter, LoudBlockMovesTheMeterControl)
@@ -760,6 +949,8 @@ TEST(TavloEditorReadouts, EachControlReadsInItsUnitWhenHovered)
     {2, kOversample, 1.0, "Oversample On"},  {9, kSidechain, 1.0, "Sidechain Internal"},
     {9, kSidechain, 0.0, "Sidechain External"}, {1, kBypass, 1.0, "Bypass On"},
     {1, kBypass, 0.0, "Bypass Off"},         {4, kOutput, 12.5, "Output 12.5 dB"},
+    {14, kDetector, 2.0, "Detector Linked"}, {14, kDetector, 3.0, "Detector Mid"},
+    {15, kListen, 1.0, "Listen On"},
   };
   IMouseMod none;
   for (const Case& c : cases)

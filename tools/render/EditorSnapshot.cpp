@@ -6,6 +6,7 @@
 #include "LinkedTavlo.h"
 #include "fx/ByteChunk.h"
 #include "fx/IFxBase.h"
+#include "fx/IFxStateTail.h"
 #include "platform/headless/IGraphicsHeadless.h"
 #include "tavlo/TavloEditor.h"
 
@@ -29,10 +30,22 @@ bool EditorSnapshot::Write(PluginSession& rendered, const std::string& path, std
     return false;
   }
 
+  // The state's leading values, then the tail with the parameters added
+  // since and the A/B slots, read as the plug-in reads them: the tail's
+  // bytes are no parameter values.
   std::unique_ptr<IFxBase> table(MakeParamTable());
+  const int64_t size = (int64_t)state.size(), tailAt = IFxStateTail::Find(state.data(), size);
+  IFxStateTail tail;
+  if (tailAt >= 0) tail.ReadFrom(state.data() + tailAt, size - tailAt);
+  const int leading = (int)(tailAt >= 0 ? tailAt : size);
   ByteChunk chunk;
-  if (!table || chunk.AppendBytes(state.data(), (int)state.size()) != (int)state.size() ||
-      table->UnserializeState(&chunk, 0) < 0)
+  bool read = false;
+  if (table && chunk.AppendBytes(state.data(), leading) == leading)
+  {
+    IFxBase::ParamBatch batch(*table);
+    read = table->UnserializeHostState(&chunk, tail) >= 0;
+  }
+  if (!read)
   {
     error = "the plug-in's state is not one this program's editor reads (the bundle was built from other code); "
             "no snapshot taken";
