@@ -30,6 +30,7 @@
 #include "X11Children.h"
 #include "XvfbSession.h"
 #include "fx/IParam.h"
+#include "lv2/IFxLV2.h"
 #include "lv2/atom/atom.h"
 #include "lv2/options/options.h"
 #include "lv2/ui/ui.h"
@@ -461,6 +462,16 @@ TEST_F(Lv2UI, WithInstanceAccessTheEditorFollowsThePlugIn)
   ui.Settle(100);
   ref.Set(0, ui.writes.back().second);
   EXPECT_EQ(0, MismatchesOnceShown(ui, win, ref));
+
+  // A/B: the editor's switch to B reaches the plug-in, whose state the host
+  // saves, with A's settings kept there as the other slot.
+  IFxBase* plug = static_cast<IFxLV2*>(lilv_instance_get_handle(dsp.Get()))->Plug();
+  const double inputA = plug->ParamAt(0)->GetValue();
+  MoveTo(364, 386);  // the switch's B
+  Button(true);
+  Button(false);
+  EXPECT_TRUE(ui.Until([&] { return plug->ShownSlot() == 1; }));
+  EXPECT_FLOAT_EQ(inputA, plug->OtherSlotValue(0));  // ports carry floats
   dsp.Deactivate();
 }
 
