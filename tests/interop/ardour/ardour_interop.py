@@ -641,6 +641,37 @@ def check_vst3_state(ard, session):
                   for d in decoded) and decoded[0][2] == decoded[1][2],
               "[VST3] both A/B slots stored in every snapshot and kept by reload and re-save",
               " ".join(repr(sorted(d[2])) for d in decoded))
+        check_ab_survives(ard, session, st[0][1])
+
+
+def check_ab_survives(ard, session, chunk):
+    """A session whose Tavlo holds a B of its own (Input 200, Detector Mid,
+    as the editor's A/B would have left it): reloaded and saved again by
+    Ardour, B is still there, and A is still what plays."""
+    import base64
+    raw = bytearray(base64.b64decode(chunk))
+    (list_at,) = struct.unpack_from("<q", raw, 40)
+    (count,) = struct.unpack_from("<i", raw, list_at + 4)
+    b_values = [200.0, -3.0, 0.002, 0.2, 80.0, 100.0, 1.0, 0.0, 1.0, 3.0, 0.0]
+    for k in range(count):
+        _, off, size = struct.unpack_from("<4sqq", raw, list_at + 8 + 20 * k)
+        at = raw.find(b"othr", off, off + size)
+        if at < 0:
+            check(False, "[VST3] a stored state with an A/B slot to change")
+            return
+        struct.pack_into("<%dd" % len(b_values), raw, at + 8, *b_values)
+    text = open(os.path.join(session, "state.ardour"), encoding="utf-8").read()
+    with open(os.path.join(session, "ab.ardour"), "w", encoding="utf-8") as f:
+        f.write(text.replace(chunk, base64.b64encode(bytes(raw)).decode("ascii")))
+    rc, out = ard.lua("reload_session.lua", {"TAVLO_SESSION_DIR": session, "TAVLO_SNAPSHOT": "ab",
+                                              "TAVLO_RESAVE_AS": "ab2"})
+    st = tavlo_state_text(os.path.join(session, "ab2.ardour"))
+    decoded = decode_tavlo_chunk(st[1]) if st else None
+    other = list(struct.unpack("<11d", decoded[2].get(b"othr", b""))) if decoded and \
+        len(decoded[2].get(b"othr", b"")) == 88 else None
+    check("SESSION-DONE" in out and other == b_values and close_to(decoded[0][0], 45),
+          "[VST3] a session's B slot survives Ardour's reload and re-save, A still shown",
+          repr(other) + " Input %r " % (decoded[0][0] if decoded else None) + (out[-400:] if "SESSION-DONE" not in out else ""))
 
 
 def check_saved_preset(ard, fmt, home, out):
