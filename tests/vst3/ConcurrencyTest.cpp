@@ -310,6 +310,57 @@ TEST(Concurrency, ARestoredStateReachesTheAudioWhole)
   EXPECT_GT(seenB.load(), 0);
 }
 
+// An A/B switch made again and again while the audio runs: every block
+// works with one slot whole, never with some values of each.
+TEST(Concurrency, ASlotSwitchReachesTheAudioWhole)
+{
+  const double a[kNumParams] = {50.0, -6.0, 0.001, 0.2, 50.0, 100.0, 1.0, 0.0, 1.0, kDetectLinked, 0.0};
+  const double b[kNumParams] = {200.0, 3.0, 0.008, 0.45, 100.0, 300.0, 0.0, 1.0, 0.0, kDetectMid, 1.0};
+  // A shown, B the other slot.
+  std::vector<uint8_t> state = State(a, 0);
+  const int64_t tailAt = IFxStateTail::Find(state.data(), (int64_t)state.size());
+  ASSERT_GT(tailAt, 0);
+  IFxStateTail tail;
+  ASSERT_TRUE(tail.ReadFrom(state.data() + tailAt, (int64_t)state.size() - tailAt));
+  tail.slot = 0;
+  tail.otherSlot.assign(b, b + kNumParams);
+  ByteChunk c;
+  c.AppendBytes(state.data(), (int)tailAt);
+  tail.AppendTo(c);
+  state.assign(c.Data(), c.Data() + c.Size());
+
+  Running r;
+  vst3host::MemoryStream s(state);
+  ASSERT_EQ(kResultOk, r.binding->setState(&s));
+  TavloChainSettings wantA = r.plug->NextBlockSettings(), wantB;
+  r.plug->SwitchSlot();
+  wantB = r.plug->NextBlockSettings();
+  r.plug->SwitchSlot();
+  ASSERT_FALSE(SameSettings(wantA, wantB));
+  wantA.sampleRate = wantB.sampleRate = 48000.0;
+  std::atomic<long> seenA{0}, seenB{0}, mixed{0};
+  std::atomic<bool> watching{false};
+  r.check = [&](const TavloChainSettings& st, bool) {
+    if (!watching.load()) return;
+    if (SameSettings(st, wantA)) ++seenA;
+    else if (SameSettings(st, wantB)) ++seenB;
+    else ++mixed;
+  };
+  r.Start();
+  ASSERT_TRUE(r.BlocksGoOn(10));
+  watching.store(true);
+  const auto until = Clock::now() + std::chrono::milliseconds(1000);
+  while (Clock::now() < until || seenA.load() == 0 || seenB.load() == 0)
+  {
+    r.plug->SwitchSlot();
+    if (Clock::now() > until + std::chrono::seconds(10)) break;
+  }
+  r.Stop();
+  EXPECT_EQ(0, mixed.load());
+  EXPECT_GT(seenA.load(), 0);
+  EXPECT_GT(seenB.load(), 0);
+}
+
 namespace {
 
 // The leading nine values a state holds after program k is chosen.
