@@ -151,6 +151,31 @@ TEST(TavloKernels, EachKernelIsItsEquation)
           << "products, frame " << i;
       }
     }
+    // The first chunk's preamp beside one detector or two (Linked), where
+    // the path has them: each its own equation, the filters' non-finite
+    // clearing included.
+    if (kn->preampBesideDetector)
+    {
+      std::vector<double> pL(n), pR(n);
+      std::vector<float> d(n), d2(n);
+      Biquad f, f2, g, g2;
+      tavloeq::SetDetectorFilter(f, 250.0, 48000.0);
+      f2 = g = g2 = f;
+      std::vector<double> xr(x.rbegin(), x.rend());
+      kn->preampBesideDetectorPair(x.data(), xr.data(), n, pL.data(), pR.data(), f, x.data(), d.data(), f2,
+                                   xr.data(), d2.data());
+      for (int i = 0; i < n; ++i)
+      {
+        ASSERT_TRUE(BitEqual(pL[i], tavloeq::PreampCurve(x[i])) && BitEqual(pR[i], tavloeq::PreampCurve(xr[i])))
+          << "preamp beside the detectors, frame " << i;
+        ASSERT_TRUE(BitEqualF(d[i], tavloeq::DetectorStep(g, x[i])) && BitEqualF(d2[i], tavloeq::DetectorStep(g2, xr[i])))
+          << "detectors beside the preamp, frame " << i;
+      }
+      Biquad one = g = f2;
+      kn->preampBesideDetector(x.data(), xr.data(), n, pL.data(), pR.data(), one, xr.data(), d.data());
+      for (int i = 0; i < n; ++i) ASSERT_TRUE(BitEqualF(d[i], tavloeq::DetectorStep(g, xr[i]))) << i;
+    }
+
     std::vector<float> rounded(n);
     EXPECT_FALSE(tavlokernels::DetectorToFloat(x.data(), n, rounded.data()));
     EXPECT_TRUE(tavlokernels::DetectorToFloat(x.data() + n - 37, 37, rounded.data()));

@@ -203,12 +203,19 @@ TAVLO_CHAIN_STAGE bool TavloChain::FirstDetector(const TavloKernels& kn, double*
   const int n = std::min(kChunk, nFrames);
   float* d = mScratch.d[0];
   const double* main = MainSource(src, 0, n);
+  const bool preampHere = mPreampOsL.GetRate() == 1;
   if (serial.linked)
   {
+    if (kn.preampBesideDetectorPair && preampHere)
+    {
+      kn.preampBesideDetectorPair(inputs[0], inputs[1], n, mScratch.pL, mScratch.pR, serial.filter, main, d,
+                                  serial.filter2, LeftSource(src, 0), mScratch.dLeft[0]);
+      return true;
+    }
     tavlokernels::DetectorRunPair(serial.filter, main, serial.filter2, LeftSource(src, 0), n, d, mScratch.dLeft[0]);
     return false;
   }
-  if (kn.preampBesideDetector && mPreampOsL.GetRate() == 1)
+  if (kn.preampBesideDetector && preampHere)
   {
     kn.preampBesideDetector(inputs[0], inputs[1], n, mScratch.pL, mScratch.pR, serial.filter, main, d);
     return true;

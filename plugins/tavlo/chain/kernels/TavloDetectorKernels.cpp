@@ -65,9 +65,14 @@ __attribute__((target("avx2"))) void DetectorProductsAvx2(const Biquad& f, const
 // dependent operations with little work in it, the preamp much independent
 // work, and in one loop the processor overlaps them. Runs where the first
 // chunk of a block would otherwise run its detector alone.
-__attribute__((target("avx2"))) void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL,
-                                                              double* pR, Biquad& filter, const double* detSrc,
-                                                              float* d)
+// Linked runs its two detectors there, each its own chain.
+namespace
+{
+
+template <bool kPair>
+__attribute__((target("avx2"), always_inline)) inline void PreampBesideDetectors(
+  const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter, const double* detSrc, float* d,
+  Biquad* filter2, const double* detSrc2, float* d2)
 {
   int i = 0;
   for (; i + 4 <= n; i += 4)
@@ -75,13 +80,32 @@ __attribute__((target("avx2"))) void PreampBesideDetectorAvx2(const double* L, c
     _mm256_storeu_pd(pL + i, PreampFour(_mm256_loadu_pd(L + i)));
     _mm256_storeu_pd(pR + i, PreampFour(_mm256_loadu_pd(R + i)));
     DetectorRun(filter, detSrc, i, i + 4, d);
+    if (kPair) DetectorRun(*filter2, detSrc2, i, i + 4, d2);
   }
   if (i < n)
   {
     PreampSse2(L + i, pL + i, n - i);
     PreampSse2(R + i, pR + i, n - i);
     DetectorRun(filter, detSrc, i, n, d);
+    if (kPair) DetectorRun(*filter2, detSrc2, i, n, d2);
   }
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL,
+                                                              double* pR, Biquad& filter, const double* detSrc,
+                                                              float* d)
+{
+  PreampBesideDetectors<false>(L, R, n, pL, pR, filter, detSrc, d, nullptr, nullptr, nullptr);
+}
+
+__attribute__((target("avx2"))) void PreampBesideDetectorPairAvx2(const double* L, const double* R, int n,
+                                                                  double* pL, double* pR, Biquad& filter,
+                                                                  const double* detSrc, float* d, Biquad& filter2,
+                                                                  const double* detSrc2, float* d2)
+{
+  PreampBesideDetectors<true>(L, R, n, pL, pR, filter, detSrc, d, &filter2, detSrc2, d2);
 }
 
 }  // namespace tavlokernels

@@ -20,6 +20,7 @@ const TavloKernels kSse2 = {
   SerialLinkedSse2,
   MixSse2,
   nullptr,
+  nullptr,
 };
 // AVX2 without AVX-512: the vector loops at four lanes, the serial loop as
 // any x86-64 builds it.
@@ -35,6 +36,7 @@ const TavloKernels kAvx2 = {
   SerialLinkedSse2,
   MixAvx2,
   PreampBesideDetectorAvx2,
+  PreampBesideDetectorPairAvx2,
 };
 // And the serial loop built for AVX-512 with FMA.
 const TavloKernels kAvx512 = {
@@ -49,6 +51,7 @@ const TavloKernels kAvx512 = {
   SerialLinkedAvx512,
   MixAvx2,
   PreampBesideDetectorAvx2,
+  PreampBesideDetectorPairAvx2,
 };
 
 }  // namespace

@@ -35,6 +35,9 @@ using TavloMixKernel = void (*)(const float* y, const double* pL, const double* 
                                 double wet, double dry, double outputGain, double* outL, double* outR, int n);
 using TavloPreampBesideDetectorKernel = void (*)(const double* L, const double* R, int n, double* pL, double* pR,
                                                  Biquad& filter, const double* detSrc, float* d);
+using TavloPreampBesideDetectorPairKernel = void (*)(const double* L, const double* R, int n, double* pL,
+                                                     double* pR, Biquad& filter, const double* detSrc, float* d,
+                                                     Biquad& filter2, const double* detSrc2, float* d2);
 
 struct TavloKernels
 {
@@ -51,6 +54,7 @@ struct TavloKernels
   // Null where the path has none: the first chunk's preamp (not
   // oversampled) run beside its detector.
   TavloPreampBesideDetectorKernel preampBesideDetector;
+  TavloPreampBesideDetectorPairKernel preampBesideDetectorPair;  // the same with two (Linked)
 
   // The set for a path: avx512 picks the serial loop's AVX-512 build (only
   // with kAvx2).
@@ -119,6 +123,8 @@ inline bool DetectorToFloat(const double* out, int n, float* d)
 }
 void PreampBesideDetectorAvx2(const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter,
                               const double* detSrc, float* d);
+void PreampBesideDetectorPairAvx2(const double* L, const double* R, int n, double* pL, double* pR, Biquad& filter,
+                                  const double* detSrc, float* d, Biquad& filter2, const double* detSrc2, float* d2);
 
 // Serial loop: tavloeq::BallisticStep, SmoothGain and MeterStep.
 void SerialSse2(TavloChunkSerial& c, bool quiet);
