@@ -1,0 +1,63 @@
+#include "JackEditor.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PollLoop.h"
+#include "TavloJackEngine.h"
+#include "platform/linux/IGraphicsLinux.h"
+#include "tavlo/TavloEditor.h"
+
+std::string JackEditor::ResourceFolder()
+{
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  if (n > 0)
+  {
+    std::string dir(exe, (size_t)n);
+    dir = dir.substr(0, dir.rfind('/'));
+    const std::string installed = dir + "/../share/tavlo-jack.resources/";
+    struct stat st;
+    if (stat((installed + "bg.png").c_str(), &st) == 0) return installed;
+  }
+  return TavloResourceFolder();
+}
+
+bool JackEditor::Show(const std::string& title, std::string& error)
+{
+  if (Shown()) return true;
+  IFxBase& plug = mEngine.Plug();
+  if (!mWindow.Open(kTavloEditorWidth, kTavloEditorHeight, title, "tavlo-jack", error)) return false;
+  auto* pGraphics = static_cast<IGraphics*>(LayoutTavloEditor(new IGraphicsLinux(
+    &plug, kTavloEditorWidth, kTavloEditorHeight, kTavloEditorFPS, ResourceFolder().c_str())));
+  plug.AttachGraphics(pGraphics);
+  pGraphics->SetHostRunLoop(&mLoop);
+  if (!pGraphics->OpenWindow(reinterpret_cast<void*>(mWindow.XWindow())))
+  {
+    pGraphics->SetHostRunLoop(nullptr);
+    plug.DeleteGraphics();
+    mWindow.Close();
+    error = "the editor's window could not be opened";
+    return false;
+  }
+  // The editor's scale (a high-density screen) decides the window's size.
+  mWindow.Resize(pGraphics->WindowWidth(), pGraphics->WindowHeight());
+  plug.OnGUIOpen();
+  return true;
+}
+
+void JackEditor::Hide()
+{
+  IFxBase& plug = mEngine.Plug();
+  if (auto* pGraphics = static_cast<IGraphics*>(plug.GetGraphics()))
+  {
+    if (pGraphics->WindowIsOpen())
+    {
+      plug.OnGUIClose();
+      pGraphics->CloseWindow();
+    }
+    pGraphics->SetHostRunLoop(nullptr);
+    plug.DeleteGraphics();
+  }
+  mWindow.Close();
+}
