@@ -290,6 +290,20 @@ private:
 
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds: fontconfig keeps its configuration until the process
+// ends (the editor's text uses it while static objects are destroyed), and
+// the table of suppressed blocks would follow the program's own lines.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions()
+{
+  return "leak:libfontconfig.so\n";
+}
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_options()
+{
+  return "print_suppressions=0";
+}
+#endif
+
 int main(int argc, char** argv)
 {
   TavloJackOptions opts;
