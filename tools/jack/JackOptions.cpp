@@ -135,7 +135,7 @@ const Item kExitStatus[] = {
 };
 
 const Item kExamples[] = {
-  {"tavlo-jack --preset vocal -c system:capture_1=in_L -c system:capture_1=in_R -c out_L=system:playback_1",
+  {"tavlo-jack --preset lead-vocal -c system:capture_1=in_L -c system:capture_1=in_R -c out_L=system:playback_1",
    "compress a microphone on the way to the speakers"},
   {"pw-jack tavlo-jack --headless --set Input=120", "under PipeWire, without the editor"},
   {"tavlo-jack --name bus --load-state bus.state", "a second instance with the settings of a render"},
