@@ -459,7 +459,14 @@ struct NsmServer
     auto* self = static_cast<NsmServer*>(user);
     std::string line = path;
     for (int i = 0; i < argc; ++i)
-      line += " " + (types[i] == 's' ? std::string(&argv[i]->s) : types[i] == 'i' ? std::to_string(argv[i]->i) : "?");
+    {
+      // OSC aligns arguments to 4 bytes, lo_arg to 8: read the bytes.
+      int32_t n = 0;
+      if (types[i] == 'i') memcpy(&n, argv[i], sizeof(n));
+      line += " " + (types[i] == 's' ? std::string(reinterpret_cast<const char*>(argv[i]))
+                     : types[i] == 'i' ? std::to_string(n)
+                                       : "?");
+    }
     self->received.push_back(line);
     if (!self->client)
     {

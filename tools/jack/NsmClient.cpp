@@ -18,7 +18,9 @@ void QuietLoError(int, const char*, const char*) {}
 
 std::string Arg(const char* types, void** argv, int argc, int i)
 {
-  return i < argc && (types[i] == 's' || types[i] == 'S') ? std::string(&static_cast<lo_arg*>(argv[i])->s) : "";
+  // OSC aligns arguments to 4 bytes, lo_arg to 8: the string's bytes are
+  // read, not the union's member.
+  return i < argc && (types[i] == 's' || types[i] == 'S') ? std::string(static_cast<const char*>(argv[i])) : "";
 }
 
 int OnMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* user)
