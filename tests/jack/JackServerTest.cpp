@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <lo/lo.h>
 #include <signal.h>
@@ -124,11 +125,28 @@ public:
     return server;
   }
   bool Running() const { return mRunning; }
+  // A jackd of this test's own, which keeps metadata without a session
+  // manager (PipeWire's needs one).
+  bool Own() const { return mPid > 0; }
   const std::string& Error() const { return mError; }
 
 private:
   JackServer()
   {
+    // TAVLO_JACK_TEST_RUNNING=1: the server this process finds already
+    // runs (PipeWire's, under pw-jack), rather than a jackd of its own.
+    if (getenv("TAVLO_JACK_TEST_RUNNING") && std::string(getenv("TAVLO_JACK_TEST_RUNNING")) == "1")
+    {
+      jack_status_t status;
+      if (jack_client_t* c = jack_client_open("probe", JackNoStartServer, &status))
+      {
+        jack_client_close(c);
+        mRunning = true;
+      }
+      else
+        mError = "no JACK server is running";
+      return;
+    }
     if (access("/usr/bin/jackd", X_OK) != 0)
     {
       mError = "jackd is not installed (Debian package jackd2)";
@@ -402,6 +420,45 @@ TEST_F(JackServerTest, RecordingEqualsTheRendererBitForBitAcrossAPeriodChange)
     EXPECT_EQ(tavlo.Stop(), 0);
     EXPECT_NE(tavlo.text.find("xruns"), std::string::npos) << tavlo.text;
   }
+}
+
+// What patchbays show: each port's pretty name, group and order.
+TEST_F(JackServerTest, PortsCarryPrettyNamesGroupsAndOrder)
+{
+  if (!JackServer::Shared().Own()) GTEST_SKIP() << "metadata is checked under a jackd of the test's own";
+  Child tavlo;
+  StartTavlo(tavlo, "tj_meta", {"--headless"});
+  jack_status_t status;
+  jack_client_t* c = jack_client_open("meta", JackNoStartServer, &status);
+  ASSERT_NE(c, nullptr);
+  struct Want
+  {
+    const char* port;
+    const char* pretty;
+    const char* group;
+    const char* order;
+  } want[] = {{"in_L", "Input L", "Input", "1"},          {"in_R", "Input R", "Input", "2"},
+              {"sc_L", "Side-chain L", "Side-chain", "3"}, {"sc_R", "Side-chain R", "Side-chain", "4"},
+              {"out_L", "Output L", "Output", "5"},        {"out_R", "Output R", "Output", "6"},
+              {"midi_in", "MIDI control", "MIDI", "7"}};
+  for (const Want& w : want)
+  {
+    jack_port_t* port = jack_port_by_name(c, (std::string("tj_meta:") + w.port).c_str());
+    ASSERT_NE(port, nullptr) << w.port;
+    const jack_uuid_t uuid = jack_port_uuid(port);
+    for (const auto& kv : {std::make_pair(JACK_METADATA_PRETTY_NAME, w.pretty),
+                           std::make_pair(JACK_METADATA_PORT_GROUP, w.group), std::make_pair(JACK_METADATA_ORDER, w.order)})
+    {
+      char* value = nullptr;
+      char* type = nullptr;
+      ASSERT_EQ(jack_get_property(uuid, kv.first, &value, &type), 0) << w.port << " " << kv.first;
+      EXPECT_STREQ(value, kv.second) << w.port;
+      jack_free(value);
+      jack_free(type);
+    }
+  }
+  jack_client_close(c);
+  EXPECT_EQ(tavlo.Stop(), 0);
 }
 
 TEST_F(JackServerTest, MidiControlChangeAndProgramChangeTakeEffect)
