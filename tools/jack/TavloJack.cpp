@@ -129,6 +129,7 @@ public:
         // Under a session manager the window hides; on its own it ends the program.
         HideEditor();
         if (!mNsm.Opened()) break;
+        mNsm.ReportGuiShown(false);
       }
       if (mJack.ServerGone()) return Stop(Fail("the JACK server went away", kExitFailure));
       mJack.Idle();
