@@ -25,41 +25,13 @@
 #include <string>
 #include <vector>
 
-#include "BenchSignal.h"
+#include "BenchVst3Process.h"
 #include "TavloJackEngine.h"
 #include "host/Vst3Host.h"
 
 namespace
 {
-using namespace Steinberg;
-using namespace Steinberg::Vst;
 const int kPeriod = 256;
-
-struct FloatSignal
-{
-  std::vector<float> L, R, S;
-  size_t blocks;
-};
-
-const FloatSignal& Signal()
-{
-  static const FloatSignal sig = [] {
-    const benchsignal::Stereo d = benchsignal::MusicLike(static_cast<size_t>(10 * benchsignal::kSampleRate));
-    FloatSignal f;
-    f.L.assign(d.L.begin(), d.L.end());
-    f.R.assign(d.R.begin(), d.R.end());
-    f.S.assign(d.L.size(), 0.0f);
-    f.blocks = d.L.size() / kPeriod;
-    return f;
-  }();
-  return sig;
-}
-
-void SetCounter(benchmark::State& state, long frames)
-{
-  state.counters["ns_per_frame"] =
-    benchmark::Counter(static_cast<double>(frames) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
 
 struct NoMidi
 {
@@ -72,7 +44,7 @@ void BM_JackPeriod(benchmark::State& state)
   engine.SetUp(benchsignal::kSampleRate, kPeriod);
   engine.Plug().ApplyParamValue(0, 30.0, false);  // Input 30
   engine.Plug().ApplyParamValue(6, (double)state.range(0), false);
-  const FloatSignal& sig = Signal();
+  const benchvst3::FloatSignal& sig = benchvst3::Signal();
   std::vector<float> outL(kPeriod), outR(kPeriod);
   float* out[2] = {outL.data(), outR.data()};
   NoMidi midi;
@@ -80,7 +52,7 @@ void BM_JackPeriod(benchmark::State& state)
   long frames = 0;
   for (auto _ : state)
   {
-    const size_t pos = (blk++ % sig.blocks) * kPeriod;
+    const size_t pos = (blk++ % sig.Blocks(kPeriod)) * kPeriod;
     float* in[4] = {const_cast<float*>(&sig.L[pos]), const_cast<float*>(&sig.R[pos]), const_cast<float*>(&sig.S[pos]),
                     const_cast<float*>(&sig.S[pos])};
     engine.Process(in, out, kPeriod, midi, 0);
@@ -88,67 +60,13 @@ void BM_JackPeriod(benchmark::State& state)
     benchmark::ClobberMemory();
     frames += kPeriod;
   }
-  SetCounter(state, frames);
+  benchvst3::SetNsPerFrame(state, frames);
 }
 BENCHMARK(BM_JackPeriod)->Arg(0)->Arg(1)->ArgName("oversample");
 
 void BM_Vst3Block(benchmark::State& state)
 {
-  static vst3host::Module module(TAVLO_VST3_BUNDLE);
-  TUID cid;
-  if (!module.IsLoaded() || !module.FirstAudioClass(cid))
-  {
-    state.SkipWithError(("cannot load " + std::string(TAVLO_VST3_BUNDLE)).c_str());
-    return;
-  }
-  vst3host::HostApplication app;
-  vst3host::Instance inst(module.Factory(), cid);
-  inst.component->initialize(&app);
-  ProcessSetup setup{kRealtime, kSample32, kPeriod, benchsignal::kSampleRate};
-  inst.processor->setupProcessing(setup);
-  inst.component->activateBus(kAudio, kInput, 1, true);
-  inst.component->setActive(true);
-  inst.processor->setProcessing(true);
-  const FloatSignal& sig = Signal();
-  std::vector<float> outL(kPeriod), outR(kPeriod);
-  float* in[2];
-  float* sc[2];
-  float* out[2] = {outL.data(), outR.data()};
-  AudioBusBuffers inputs[2], outputs[1];
-  inputs[0].numChannels = inputs[1].numChannels = outputs[0].numChannels = 2;
-  inputs[0].channelBuffers32 = in;
-  inputs[1].channelBuffers32 = sc;
-  outputs[0].channelBuffers32 = out;
-  vst3host::ParameterChanges first;
-  first.Add(0, 30.0 / 400.0);  // Input 30
-  first.Add(6, static_cast<double>(state.range(0)));
-  ProcessData data;
-  data.processMode = kRealtime;
-  data.symbolicSampleSize = kSample32;
-  data.numSamples = kPeriod;
-  data.numInputs = 2;
-  data.numOutputs = 1;
-  data.inputs = inputs;
-  data.outputs = outputs;
-  data.inputParameterChanges = &first;
-  size_t blk = 0;
-  long frames = 0;
-  for (auto _ : state)
-  {
-    const size_t pos = (blk++ % sig.blocks) * kPeriod;
-    in[0] = const_cast<float*>(&sig.L[pos]);
-    in[1] = const_cast<float*>(&sig.R[pos]);
-    sc[0] = sc[1] = const_cast<float*>(&sig.S[pos]);
-    inst.processor->process(data);
-    data.inputParameterChanges = nullptr;
-    benchmark::DoNotOptimize(outL.data());
-    benchmark::ClobberMemory();
-    frames += kPeriod;
-  }
-  SetCounter(state, frames);
-  inst.processor->setProcessing(false);
-  inst.component->setActive(false);
-  inst.component->terminate();
+  benchvst3::Vst3Process(state, TAVLO_VST3_BUNDLE, kPeriod, (int)state.range(0), 0);
 }
 BENCHMARK(BM_Vst3Block)->Arg(0)->Arg(1)->ArgName("oversample");
 
@@ -231,49 +149,10 @@ void BM_StartHeadless(benchmark::State& state)
 }
 BENCHMARK(BM_StartHeadless)->Iterations(10)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-  RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-    {
-      auto it = r.counters.find("ns_per_frame");
-      if (it == r.counters.end() || r.error_occurred) continue;
-      if (r.run_type == Run::RT_Iteration)
-        mNsPerFrame.emplace(r.run_name.str(), it->second.value);
-      else if (r.aggregate_name == "median")
-        mNsPerFrame[r.run_name.str()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const
-  {
-    for (const char* os : {"0", "1"})
-    {
-      const std::string suffix = std::string("/oversample:") + os;
-      auto jack = mNsPerFrame.find("BM_JackPeriod" + suffix);
-      auto vst3 = mNsPerFrame.find("BM_Vst3Block" + suffix);
-      if (jack == mNsPerFrame.end() || vst3 == mNsPerFrame.end() || vst3->second <= 0.0) continue;
-      printf("oversample %s: JACK period %.2f ns/frame, VST 3 process %.2f ns/frame, ratio JACK/VST 3 %.3f\n", os,
-             jack->second, vst3->second, jack->second / vst3->second);
-    }
-  }
-
-private:
-  std::map<std::string, double> mNsPerFrame;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  return benchvst3::RunWithRatios(argc, argv, {"BM_JackPeriod", "JACK period", "JACK"},
+                                  {"BM_Vst3Block", "VST 3 process", "VST 3"});
 }

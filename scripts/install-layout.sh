@@ -60,7 +60,7 @@ tavlo_layout()
 }
 
 TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloCLAPBundle tavlo-render tavlo_render_docs tavlo-jack
-                       TavloJackResources tavlo_jack_docs)
+                       tavlo_jack_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
@@ -73,9 +73,7 @@ tavlo_install_items()
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
-  # tavlo-jack reads its editor's images from ../share/tavlo-jack.resources
-  # beside its own folder: the images first.
-  item bundle tavlo-jack.resources "$TAVLO_SHARE_DIR"
+  # tavlo-jack's editor reads the CLAP bundle's images, installed above.
   item file tavlo-jack "$TAVLO_BIN_DIR" 0755
   item file tavlo-jack.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-jack "$TAVLO_COMPLETION_DIR"

@@ -243,4 +243,48 @@ TEST_F(JackEngineTest, StartSettingsApplyInOrderAndNameUnknownParameters)
   EXPECT_NE(error.find("unknown parameter"), std::string::npos);
 }
 
+TEST_F(JackEngineTest, PresetFilesOfHostsAndOtherPlugins)
+{
+  // A factory preset as a VST 3 host saves it; an LV2 host's preset of
+  // Tavlo and of another plug-in.
+  const std::string dir = ::testing::TempDir();
+  const std::string ttl = dir + "tavlo-jack-preset.ttl", other = dir + "tavlo-jack-other.ttl";
+  const char* kTurtle = "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                        "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+                        "<> a pset:Preset ; lv2:appliesTo <%s> ;\n"
+                        "  lv2:port [ lv2:symbol \"input\" ; pset:value 123.0 ] , [ lv2:symbol \"enabled\" ; pset:value 0 ] .\n";
+  char text[1024];
+  snprintf(text, sizeof(text), kTurtle, "https://quillmarshworks.example/plugins/tavlo");
+  std::ofstream(ttl) << text;
+  snprintf(text, sizeof(text), kTurtle, "urn:other:plugin");
+  std::ofstream(other) << text;
+  const std::string piano = std::string(TAVLO_VST3_PRESETS_DIR) + "/Piano.vstpreset";
+  int pianoIdx = -1;
+  for (int i = 0; i < engine.Plug().PresetCount(); ++i)
+    if (std::string(engine.Plug().GetPresetName(i)) == "Piano") pianoIdx = i;
+  ASSERT_GE(pianoIdx, 0);
+
+  std::string error;
+  StartSettings s;
+  s.preset = piano;
+  ASSERT_TRUE(ApplyStartSettings(engine, s, error)) << error;
+  EXPECT_EQ(engine.Plug().GetCurrentPresetIdx(), pianoIdx);
+  double values[kNumParams];
+  TavloPresetValues(pianoIdx, values);
+  for (int i = 0; i < kNumParams; ++i) EXPECT_DOUBLE_EQ(Value(i), values[i]) << i;
+
+  s.preset = ttl;
+  ASSERT_TRUE(ApplyStartSettings(engine, s, error)) << error;
+  EXPECT_DOUBLE_EQ(Value(kInput), 123.0);
+
+  s.preset = other;
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  EXPECT_NE(error.find("another plug-in"), std::string::npos) << error;
+  s.preset = dir + "tavlo-jack-missing.ttl";
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  EXPECT_NE(error.find("tavlo-jack-missing.ttl"), std::string::npos) << error;
+  std::remove(ttl.c_str());
+  std::remove(other.c_str());
+}
+
 }  // namespace

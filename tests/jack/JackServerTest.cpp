@@ -164,8 +164,10 @@ private:
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execl("/usr/bin/jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", std::to_string(kRate).c_str(), "-p",
-            std::to_string(kPeriod).c_str(), (char*)nullptr);
+      // Synchronous (-S): each period waits for every client, so a busy
+      // machine delays the recording rather than dropping a period of it.
+      execl("/usr/bin/jackd", "jackd", "-S", "-t", "5000", "-n", name.c_str(), "-d", "dummy", "-r",
+            std::to_string(kRate).c_str(), "-p", std::to_string(kPeriod).c_str(), (char*)nullptr);
       _exit(127);
     }
     for (int i = 0; i < 100 && !mRunning; ++i)

@@ -49,15 +49,13 @@ check_docs() {
   cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
 }
 
-# tavlo-jack beside tavlo-render: the program, its editor's images in
-# share/tavlo-jack.resources, the desktop file, the manual page and the
-# completion.
+# tavlo-jack beside tavlo-render: the program, the desktop file, the
+# manual page and the completion (its editor's images are the CLAP
+# bundle's).
 check_jack() {
   local bin="$1" share="$2" f
   cmp -s "$build/tavlo-jack" "$bin/tavlo-jack" && [ "$(mode "$bin/tavlo-jack")" = 755 ] && ok "$bin/tavlo-jack, 755" \
     || fail "$bin/tavlo-jack is not the built program with mode 755"
-  diff -r "$build/tavlo-jack.resources" "$share/tavlo-jack.resources" > /dev/null && [ -f "$share/tavlo-jack.resources/bg.png" ] \
-    && ok "the editor's images in $share/tavlo-jack.resources" || fail "$share/tavlo-jack.resources is not the built one"
   for f in "$share/applications/tavlo-jack.desktop" "$share/man/man1/tavlo-jack.1" \
            "$share/bash-completion/completions/tavlo-jack"; do
     [ "$(mode "$f" 2>/dev/null)" = 644 ] && ok "$f" || fail "$f missing or not 644"
@@ -252,8 +250,6 @@ whole_or_none() {
   # A CLAP host that finds the module finds its images too.
   [ ! -e "$stop/lib/clap/Tavlo.clap" ] || [ -f "$stop/lib/clap/Tavlo.clap.resources/bg.png" ] \
     || echo "Tavlo.clap is there without its resources"
-  [ ! -e "$stop/bin/tavlo-jack" ] || [ -f "$stop/share/tavlo-jack.resources/bg.png" ] \
-    || echo "tavlo-jack is there without its editor's images"
 }
 # After a stopped install in $stop: uninstall twice; what went wrong, if anything.
 undo_and_compare() {

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <vector>
+
 #include "PollLoop.h"
 #include "TavloJackEngine.h"
 #include "platform/linux/IGraphicsLinux.h"
@@ -10,16 +13,26 @@
 
 std::string JackEditor::ResourceFolder()
 {
+  // The CLAP bundle's images, installed with this program: where the
+  // renderer looks for its bundle, beside this program's folder first.
+  std::vector<std::string> candidates;
   char exe[4096];
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
   if (n > 0)
   {
-    std::string dir(exe, (size_t)n);
-    dir = dir.substr(0, dir.rfind('/'));
-    const std::string installed = dir + "/../share/tavlo-jack.resources/";
-    struct stat st;
-    if (stat((installed + "bg.png").c_str(), &st) == 0) return installed;
+    const std::string path(exe, (size_t)n);
+    candidates.push_back(path.substr(0, path.rfind('/')) + "/../lib/clap/");
   }
+  if (const char* home = getenv("HOME")) candidates.push_back(std::string(home) + "/.clap/");
+  candidates.push_back("/usr/local/lib/clap/");
+  candidates.push_back("/usr/lib/clap/");
+  for (const std::string& dir : candidates)
+  {
+    const std::string resources = dir + "Tavlo.clap.resources/";
+    struct stat st;
+    if (stat((resources + "bg.png").c_str(), &st) == 0) return resources;
+  }
+  // Not installed: the build's own, as the plug-in code finds them.
   return TavloResourceFolder();
 }
 

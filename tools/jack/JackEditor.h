@@ -30,8 +30,9 @@ public:
   bool CloseAsked() { return mWindow.Pump(); }
   void Resize(int w, int h) { mWindow.Resize(w, h); }
 
-  // Where the editor's images are: beside an installed program in
-  // ../share/tavlo-jack.resources/, else where the plug-in code finds them.
+  // Where the editor's images are: the installed CLAP bundle's
+  // (../lib/clap beside this program's folder, ~/.clap, /usr/local/lib/clap,
+  // /usr/lib/clap), else the build's.
   static std::string ResourceFolder();
 
 private:

@@ -12,6 +12,7 @@
 #include "Lv2PresetFile.h"
 #include "TavloJackEngine.h"
 #include "fx/IParam.h"
+#include "lv2/IFxLV2.h"
 #include "lv2/IFxLV2Ports.h"
 #include "tavlo/TavloParams.h"
 
@@ -40,6 +41,14 @@ bool ApplyLv2Preset(TavloJackEngine& engine, const std::string& path, std::strin
   if (presets.empty())
   {
     error = path + " describes no preset";
+    return false;
+  }
+  const std::string tavlo = GetLV2ClassDef().uri;
+  if (presets[0].plugin != tavlo)
+  {
+    const std::string& of = presets[0].plugin;
+    error = path + " is a preset of another plug-in (" + (of.empty() ? "it names none" : of) + "), not of Tavlo (" +
+            tavlo + ")";
     return false;
   }
   IFxBase& plug = engine.Plug();

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "fx/IFxStateTail.h"
+#include "fx/IFxWholeState.h"
 #include "fx/IParam.h"
 
 TavloJackEngine::TavloJackEngine(IFxBase* pPlug) : mPlug(pPlug), mRunner(*pPlug)
@@ -98,65 +98,18 @@ bool TavloJackEngine::ChoosePreset(int idx)
 bool TavloJackEngine::SaveState(std::vector<uint8_t>& bytes)
 {
   ByteChunk chunk;
-  {
-    // A whole state, never half of one being restored on another thread.
-    IFxBase::ParamBatch batch(*mPlug);
-    if (!mPlug->SerializeState(&chunk)) return false;
-    const int32_t bypass = mPlug->IsBypassed() ? 1 : 0;
-    chunk.Append(bypass);
-    IFxStateTail tail;
-    if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
-    tail.AppendTo(chunk);
-  }
+  if (!IFxWholeState::Save(*mPlug, chunk)) return false;
   bytes.assign(chunk.Data(), chunk.Data() + chunk.Size());
   return true;
 }
 
 bool TavloJackEngine::LoadState(const std::vector<uint8_t>& bytes, std::string& error)
 {
-  ByteChunk chunk;
-  mPlug->SerializeState(&chunk);
-  const int size = chunk.Size();
-  // The plug-in's bytes, the bypass word, then nothing or exactly a tail:
-  // anything else is not a state of this plug-in.
-  const int64_t got = (int64_t)bytes.size();
-  if (size <= 0 || got < size + 4 || got > size + 4 + IFxStateTail::kHeaderSize + (int64_t)IFxStateTail::kMaxBody)
+  // The bypass word is a DAW's own bypass, which this program has not.
+  if (!IFxWholeState::Load(*mPlug, bytes.data(), (int64_t)bytes.size()))
   {
-    error = "not a Tavlo state (" + std::to_string(got) + " bytes)";
+    error = "not a Tavlo state of this version (" + std::to_string(bytes.size()) + " bytes)";
     return false;
-  }
-  int32_t bypass = 0;
-  memcpy(&bypass, bytes.data() + size, sizeof(bypass));
-  IFxStateTail tail;
-  if ((bypass != 0 && bypass != 1) || (got > size + 4 && !tail.ReadFrom(bytes.data() + size + 4, got - size - 4)))
-  {
-    error = "not a Tavlo state (its end is not one)";
-    return false;
-  }
-  // Every value a number: stored data that is not one came from elsewhere.
-  for (int pos = 0; pos + (int)sizeof(double) <= size; pos += (int)sizeof(double))
-  {
-    double v;
-    memcpy(&v, bytes.data() + pos, sizeof(v));
-    if (!std::isfinite(v))
-    {
-      error = "not a Tavlo state (a value is no number)";
-      return false;
-    }
-  }
-  memcpy(chunk.Data(), bytes.data(), (size_t)size);
-  {
-    // The audio thread takes all of it at the start of a period, or none.
-    IFxBase::ParamBatch batch(*mPlug);
-    if (mPlug->UnserializeState(&chunk, 0) < 0)
-    {
-      error = "the state could not be restored";
-      return false;
-    }
-    // The bypass word is a DAW's own bypass, which this program has not.
-    const int n = mPlug->PresetCount();
-    const int preset = tail.preset >= 0 && tail.preset < n ? tail.preset : mPlug->PresetMatchingValues();
-    if (preset >= 0) mPlug->SetCurrentPresetIdx(preset);
   }
   mPlug->RedrawParamControls();
   return true;
