@@ -232,15 +232,21 @@ TEST_F(JackEngineTest, StartSettingsApplyInOrderAndNameUnknownParameters)
   StartSettings s;
   s.preset = "nonesuch";
   std::string error;
-  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  bool usage = false;
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error, &usage));
+  EXPECT_TRUE(usage) << "an unknown name is the command line's fault";
   s.preset = PresetSlug(engine.Plug().GetPresetName(3));
   s.sets = {{"Output", "-3dB"}};
   ASSERT_TRUE(ApplyStartSettings(engine, s, error)) << error;
   EXPECT_EQ(engine.Plug().GetCurrentPresetIdx(), 3);
   EXPECT_DOUBLE_EQ(Value(kOutput), -3.0);
   s.sets = {{"Threshhold", "1"}};
-  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error, &usage));
   EXPECT_NE(error.find("unknown parameter"), std::string::npos);
+  EXPECT_TRUE(usage);
+  s.sets = {{"Output", "99dB"}};
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error, &usage));
+  EXPECT_TRUE(usage) << error;
 }
 
 TEST_F(JackEngineTest, PresetFilesOfHostsAndOtherPlugins)
@@ -277,11 +283,14 @@ TEST_F(JackEngineTest, PresetFilesOfHostsAndOtherPlugins)
   ASSERT_TRUE(ApplyStartSettings(engine, s, error)) << error;
   EXPECT_DOUBLE_EQ(Value(kInput), 123.0);
 
+  bool usage = true;
   s.preset = other;
-  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error, &usage));
   EXPECT_NE(error.find("another plug-in"), std::string::npos) << error;
+  EXPECT_FALSE(usage) << "a file's fault, not the command line's";
   s.preset = dir + "tavlo-jack-missing.ttl";
-  EXPECT_FALSE(ApplyStartSettings(engine, s, error));
+  EXPECT_FALSE(ApplyStartSettings(engine, s, error, &usage));
+  EXPECT_FALSE(usage);
   EXPECT_NE(error.find("tavlo-jack-missing.ttl"), std::string::npos) << error;
   std::remove(ttl.c_str());
   std::remove(other.c_str());

@@ -63,7 +63,7 @@ bool ApplyLv2Preset(TavloJackEngine& engine, const std::string& path, std::strin
   return true;
 }
 
-bool ApplyPreset(TavloJackEngine& engine, const std::string& preset, std::string& error)
+bool ApplyPreset(TavloJackEngine& engine, const std::string& preset, std::string& error, bool& usage)
 {
   if (HasExtension(preset, ".ttl")) return ApplyLv2Preset(engine, preset, error);
   if (HasExtension(preset, ".vstpreset"))
@@ -85,6 +85,7 @@ bool ApplyPreset(TavloJackEngine& engine, const std::string& preset, std::string
     for (const PresetDesc& p : presets) slugs.push_back(PresetSlug(p.name));
     const std::string near = cli::NearestName(preset, slugs);
     error = "unknown preset '" + preset + "'" + (near.empty() ? " (see --help)" : "; did you mean " + near + "?");
+    usage = true;
     return false;
   }
   return engine.ChoosePreset((int)(found - presets.data()));
@@ -194,8 +195,10 @@ bool ReadVstPresetState(const std::vector<uint8_t>& file, std::vector<uint8_t>& 
   return false;
 }
 
-bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, std::string& error)
+bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, std::string& error, bool* usage)
 {
+  bool wrongLine = false;
+  if (usage) *usage = false;
   if (!settings.loadState.empty())
   {
     std::vector<uint8_t> bytes;
@@ -206,7 +209,11 @@ bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, 
       return false;
     }
   }
-  if (!settings.preset.empty() && !ApplyPreset(engine, settings.preset, error)) return false;
+  if (!settings.preset.empty() && !ApplyPreset(engine, settings.preset, error, wrongLine))
+  {
+    if (usage) *usage = wrongLine;
+    return false;
+  }
   IFxBase& plug = engine.Plug();
   const std::vector<ParamDesc> descs = InstanceParams(plug);
   for (const auto& s : settings.sets)
@@ -219,10 +226,15 @@ bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, 
       const std::string near = cli::NearestName(s.first, names);
       error = "unknown parameter '" + s.first + "'" +
               (near.empty() ? "; parameters: " + ParamNames(descs) : "; did you mean " + near + "?");
+      if (usage) *usage = true;
       return false;
     }
     double plain = 0.0;
-    if (!ParseParamValue(*desc, s.second, plain, error)) return false;
+    if (!ParseParamValue(*desc, s.second, plain, error))
+    {
+      if (usage) *usage = true;
+      return false;
+    }
     IFxBase::ParamBatch batch(plug);
     plug.ApplyParamValue((int)(desc - descs.data()), plain, false);
   }

@@ -27,14 +27,16 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, 
 bool ReadVstPresetState(const std::vector<uint8_t>& file, std::vector<uint8_t>& state, std::string& error);
 
 // --load-state, then --preset, then each NAME=VALUE of sets, in that order;
-// false with the message of a wrong command line.
+// false with the message. usage, when given, says whether the command line
+// is wrong (an unknown name or value) rather than a file.
 struct StartSettings
 {
   std::string loadState;
   std::string preset;
   std::vector<std::pair<std::string, std::string>> sets;
 };
-bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, std::string& error);
+bool ApplyStartSettings(TavloJackEngine& engine, const StartSettings& settings, std::string& error,
+                        bool* usage = nullptr);
 
 // The settings file: lines "cc NUMBER = PARAMETER" (or "cc NUMBER = none")
 // change the default map; '#' starts a comment. False with the file's name

@@ -322,7 +322,8 @@ int main(int argc, char** argv)
     engine.SetCcMap(ccMap);
   }
   StartSettings start{opts.loadState, opts.preset, opts.sets};
-  if (!ApplyStartSettings(engine, start, error)) return Fail(error, kExitUsage);
+  bool usage = false;
+  if (!ApplyStartSettings(engine, start, error, &usage)) return Fail(error, usage ? kExitUsage : kExitFailure);
   Program program(opts, engine);
   return program.Run();
 }
