@@ -494,6 +494,36 @@ TEST_F(JackServerTest, MidiControlChangeAndProgramChangeTakeEffect)
   EXPECT_EQ(tavlo.Stop(), 0);
 }
 
+// Under PipeWire's JACK (pw-jack), against a PipeWire of the test's own:
+// the server is named at start, and a new rate sets the compressor up
+// afresh (jackd's dummy backend cannot change its rate while running).
+TEST(JackPipeWireTest, NamesPipeWireAndFollowsARateChange)
+{
+  if (access("/usr/bin/pipewire", X_OK) != 0 || access("/usr/bin/pw-jack", X_OK) != 0)
+  {
+    if (Required()) FAIL() << "pipewire or pw-jack missing (Debian packages pipewire, pipewire-jack)";
+    GTEST_SKIP() << "pipewire or pw-jack missing";
+  }
+  char runtime[] = "/tmp/tavlo-pw-XXXXXX";
+  ASSERT_NE(mkdtemp(runtime), nullptr);
+  const std::string env = std::string("XDG_RUNTIME_DIR=") + runtime;
+  Child pipewire, tavlo;
+  pipewire.Start({"/usr/bin/pipewire"}, {env});
+  const std::string socket = std::string(runtime) + "/pipewire-0";
+  for (int i = 0; i < 200 && access(socket.c_str(), F_OK) != 0; ++i) usleep(10000);
+  ASSERT_EQ(access(socket.c_str(), F_OK), 0) << "PipeWire did not start";
+  tavlo.Start({"/usr/bin/pw-jack", TAVLO_JACK_PATH, "--headless", "--name", "tj_pw"}, {env});
+  ASSERT_TRUE(tavlo.WaitFor("running as tj_pw", 5000)) << tavlo.text;
+  EXPECT_NE(tavlo.text.find("found PipeWire"), std::string::npos) << tavlo.text;
+  Child metadata;
+  metadata.Start({"/usr/bin/pw-metadata", "-n", "settings", "0", "clock.force-rate", "96000"}, {env});
+  EXPECT_TRUE(tavlo.WaitFor("runs at 96000 Hz", 5000)) << tavlo.text;
+  EXPECT_EQ(tavlo.Stop(), 0);
+  pipewire.Stop();
+  const std::string clean = std::string("rm -rf ") + runtime;
+  EXPECT_EQ(system(clean.c_str()), 0);
+}
+
 // ---- a session manager of the test's own ----
 
 struct NsmServer

@@ -133,6 +133,13 @@ public:
       }
       if (mJack.ServerGone()) return Stop(Fail("the JACK server went away", kExitFailure));
       mJack.Idle();
+      if (mJack.Rate() != mShownRate)
+      {
+        // The compressor was set up afresh for it (JackClient::Idle).
+        mShownRate = mJack.Rate();
+        printf("tavlo-jack: the server runs at %u Hz now\n", mShownRate);
+        fflush(stdout);
+      }
       const int program = mEngine.TakePendingProgram();
       if (program >= 0) mEngine.ChoosePreset(program);
       const double now = NowMs();
@@ -161,7 +168,8 @@ private:
     if (!mJack.Activate(error)) return false;
     for (const std::string& c : mOpts.connects)
       if (!mJack.Connect(c, error)) return false;
-    printf("tavlo-jack: running as %s, %u Hz, %u frames a period\n", mJack.Name().c_str(), mJack.Rate(),
+    mShownRate = mJack.Rate();
+    printf("tavlo-jack: running as %s, %u Hz, %u frames a period\n", mJack.Name().c_str(), mShownRate,
            mJack.Period());
     fflush(stdout);
     return true;
@@ -287,6 +295,7 @@ private:
   std::string mStatePath, mOpenError;
   std::vector<double> mSaved;
   uint64_t mShownXruns = 0;
+  uint32_t mShownRate = 0;
 };
 
 }  // namespace
