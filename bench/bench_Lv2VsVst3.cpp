@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BenchSignal.h"
+#include "BenchVst3Process.h"
 #include "host/Vst3Host.h"
 
 namespace
@@ -24,101 +25,16 @@ using namespace Steinberg::Vst;
 
 const int kBlock = 512;
 
-// The signal in single precision, as both hosts hand it over.
-struct FloatSignal
-{
-  std::vector<float> L, R, S;
-  size_t blocks;
-};
+using benchvst3::FloatSignal;
+using benchvst3::Signal;
 
-const FloatSignal& Signal()
-{
-  static const FloatSignal sig = [] {
-    const benchsignal::Stereo d = benchsignal::MusicLike(static_cast<size_t>(10 * benchsignal::kSampleRate));
-    FloatSignal f;
-    f.L.assign(d.L.begin(), d.L.end());
-    f.R.assign(d.R.begin(), d.R.end());
-    f.S.assign(d.L.size(), 0.0f);
-    f.blocks = d.L.size() / kBlock;
-    return f;
-  }();
-  return sig;
-}
+void SetCounter(benchmark::State& state, long frames) { benchvst3::SetNsPerFrame(state, frames); }
 
-void SetCounter(benchmark::State& state, long frames)
-{
-  state.counters["ns_per_frame"] =
-    benchmark::Counter(static_cast<double>(frames) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
-// points > 0: that many points of an Output ramp in every block, where the
-// block is split.
 void Vst3Process(benchmark::State& state, int oversample, int points)
 {
-  static vst3host::Module module(TAVLO_VST3_BUNDLE);
-  TUID cid;
-  if (!module.IsLoaded() || !module.FirstAudioClass(cid))
-  {
-    state.SkipWithError(("cannot load " + std::string(TAVLO_VST3_BUNDLE)).c_str());
-    return;
-  }
-  vst3host::HostApplication app;
-  vst3host::Instance inst(module.Factory(), cid);
-  inst.component->initialize(&app);
-  ProcessSetup setup{kRealtime, kSample32, kBlock, benchsignal::kSampleRate};
-  inst.processor->setupProcessing(setup);
-  inst.component->activateBus(kAudio, kInput, 1, true);
-  inst.component->setActive(true);
-  inst.processor->setProcessing(true);
-
-  const FloatSignal& sig = Signal();
-  std::vector<float> outL(kBlock), outR(kBlock);
-  float* in[2];
-  float* sc[2];
-  float* out[2] = {outL.data(), outR.data()};
-  AudioBusBuffers inputs[2], outputs[1];
-  inputs[0].numChannels = inputs[1].numChannels = outputs[0].numChannels = 2;
-  inputs[0].channelBuffers32 = in;
-  inputs[1].channelBuffers32 = sc;
-  outputs[0].channelBuffers32 = out;
-  vst3host::ParameterChanges first;
-  first.Add(0, 30.0 / 400.0);  // Input 30
-  first.Add(6, static_cast<double>(oversample));
-  ProcessData data;
-  data.processMode = kRealtime;
-  data.symbolicSampleSize = kSample32;
-  data.numSamples = kBlock;
-  data.numInputs = 2;
-  data.numOutputs = 1;
-  data.inputs = inputs;
-  data.outputs = outputs;
-  data.inputParameterChanges = &first;
-
-  size_t blk = 0;
-  long frames = 0;
-  for (auto _ : state)
-  {
-    const size_t pos = (blk++ % sig.blocks) * kBlock;
-    in[0] = const_cast<float*>(&sig.L[pos]);
-    in[1] = const_cast<float*>(&sig.R[pos]);
-    sc[0] = sc[1] = const_cast<float*>(&sig.S[pos]);
-    vst3host::ParameterChanges ramp;
-    if (points > 0 && blk > 1)
-    {
-      for (int k = 0; k < points; ++k) ramp.Add(1, 0.5 + 0.25 * k / points, k * kBlock / points);
-      data.inputParameterChanges = &ramp;
-    }
-    inst.processor->process(data);
-    data.inputParameterChanges = nullptr;
-    benchmark::DoNotOptimize(outL.data());
-    benchmark::ClobberMemory();
-    frames += kBlock;
-  }
-  SetCounter(state, frames);
-  inst.processor->setProcessing(false);
-  inst.component->setActive(false);
-  inst.component->terminate();
+  benchvst3::Vst3Process(state, TAVLO_VST3_BUNDLE, kBlock, oversample, points);
 }
+
 void BM_Vst3Process(benchmark::State& state) { Vst3Process(state, (int)state.range(0), 0); }
 BENCHMARK(BM_Vst3Process)->Arg(0)->Arg(1)->ArgName("oversample");
 
@@ -166,7 +82,7 @@ void BM_Lv2Run(benchmark::State& state)
     long frames = 0;
     for (auto _ : state)
     {
-      const size_t pos = (blk++ % sig.blocks) * kBlock;
+      const size_t pos = (blk++ % sig.Blocks(kBlock)) * kBlock;
       lilv_instance_connect_port(inst, inL, const_cast<float*>(&sig.L[pos]));
       lilv_instance_connect_port(inst, inR, const_cast<float*>(&sig.R[pos]));
       lilv_instance_connect_port(inst, scL, const_cast<float*>(&sig.S[pos]));
@@ -186,53 +102,10 @@ void BM_Lv2Run(benchmark::State& state)
 }
 BENCHMARK(BM_Lv2Run)->Arg(0)->Arg(1)->ArgName("oversample");
 
-// The console report, and each setting's ns per frame kept for the ratios:
-// the median of the repetitions when there are several, else the one run.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-  // Colours only on a terminal, so a saved report reads cleanly.
-  RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Defaults : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-    {
-      auto it = r.counters.find("ns_per_frame");
-      if (it == r.counters.end() || r.error_occurred) continue;
-      if (r.run_type == Run::RT_Iteration)
-        mNsPerFrame.emplace(r.run_name.str(), it->second.value);
-      else if (r.aggregate_name == "median")
-        mNsPerFrame[r.run_name.str()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const
-  {
-    for (const char* os : {"0", "1"})
-    {
-      const std::string suffix = std::string("/oversample:") + os;
-      auto lv2 = mNsPerFrame.find("BM_Lv2Run" + suffix);
-      auto vst3 = mNsPerFrame.find("BM_Vst3Process" + suffix);
-      if (lv2 == mNsPerFrame.end() || vst3 == mNsPerFrame.end() || vst3->second <= 0.0) continue;
-      printf("oversample %s: LV2 run %.2f ns/frame, VST 3 process %.2f ns/frame, ratio LV2/VST 3 %.3f\n", os,
-             lv2->second, vst3->second, lv2->second / vst3->second);
-    }
-  }
-
-private:
-  std::map<std::string, double> mNsPerFrame;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  return benchvst3::RunWithRatios(argc, argv, {"BM_Lv2Run", "LV2 run", "LV2"},
+                                  {"BM_Vst3Process", "VST 3 process", "VST 3"});
 }

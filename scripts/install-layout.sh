@@ -56,9 +56,11 @@ tavlo_layout()
   TAVLO_MANIFEST="$TAVLO_STATE_DIR/installed-files"
   TAVLO_MAN1_DIR="$TAVLO_SHARE_DIR/man/man1"
   TAVLO_COMPLETION_DIR="$TAVLO_SHARE_DIR/bash-completion/completions"
+  TAVLO_APPLICATIONS_DIR="$TAVLO_SHARE_DIR/applications"
 }
 
-TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloCLAPBundle tavlo-render tavlo_render_docs)
+TAVLO_INSTALL_TARGETS=(Tavlo TavloLV2Bundle TavloCLAPBundle tavlo-render tavlo_render_docs tavlo-jack
+                       tavlo_jack_docs)
 tavlo_install_items()
 {
   item bundle Tavlo.vst3 "$TAVLO_VST3_DIR"
@@ -71,6 +73,11 @@ tavlo_install_items()
   item file tavlo-render "$TAVLO_BIN_DIR" 0755
   item file tavlo-render.1 "$TAVLO_MAN1_DIR"
   item file completions/tavlo-render "$TAVLO_COMPLETION_DIR"
+  # tavlo-jack's editor reads the CLAP bundle's images, installed above.
+  item file tavlo-jack "$TAVLO_BIN_DIR" 0755
+  item file tavlo-jack.1 "$TAVLO_MAN1_DIR"
+  item file completions/tavlo-jack "$TAVLO_COMPLETION_DIR"
+  item file tavlo-jack.desktop "$TAVLO_APPLICATIONS_DIR"
 }
 
 # What earlier releases installed and this one no longer does, removed by

@@ -9,7 +9,7 @@
 
 #include "clap/IFxCLAP.h"
 #include "fx/ByteChunk.h"
-#include "fx/IFxStateTail.h"
+#include "fx/IFxWholeState.h"
 #include "fx/IParam.h"
 #include "fx/IParamUnit.h"
 
@@ -173,16 +173,7 @@ bool IFxCLAP::SaveState(const clap_ostream_t* stream)
   AssertMainThread();
   if (!stream || !stream->write) return false;
   ByteChunk chunk;
-  {
-    // A whole state, never half of one being restored on another thread.
-    IFxBase::ParamBatch batch(*mPlug);
-    IFxStateTail tail;
-    if (!mPlug->SerializeHostState(&chunk, &tail)) return false;
-    const int32_t bypass = mPlug->IsBypassed() ? 1 : 0;
-    chunk.Append(bypass);
-    if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
-    tail.AppendTo(chunk);
-  }
+  if (!IFxWholeState::Save(*mPlug, chunk)) return false;
   // Written holding nothing; a stream may take fewer bytes than offered.
   const unsigned char* data = chunk.Data();
   int64_t left = chunk.Size();
@@ -200,17 +191,10 @@ bool IFxCLAP::LoadState(const clap_istream_t* stream)
 {
   AssertMainThread();
   if (!stream || !stream->read) return false;
+  // All of it arrives before any of it is applied. Anything longer than a
+  // state can be is not ours, so reading stops there.
+  const int most = IFxWholeState::MaxSize(*mPlug);
   ByteChunk chunk;
-  {
-    IFxStateTail sizeOnly;
-    mPlug->SerializeHostState(&chunk, &sizeOnly);
-  }
-  const int size = chunk.Size();
-  if (size <= 0) return false;
-  // All of it arrives before any of it is applied, and only a state of
-  // this plug-in is: its bytes, the bypass word, then nothing or exactly a
-  // tail. Anything longer is not ours, so reading stops there.
-  const int most = size + 4 + IFxStateTail::kHeaderSize + (int)IFxStateTail::kMaxBody;
   if (chunk.Resize(most + 1) != most + 1) return false;
   int got = 0;
   while (got <= most)
@@ -220,31 +204,8 @@ bool IFxCLAP::LoadState(const clap_istream_t* stream)
     if (n == 0) break;
     got += (int)std::min<int64_t>(n, most + 1 - got);
   }
-  if (got < size + 4 || got > most) return false;
-  const unsigned char* bytes = chunk.Data();
-  int32_t bypass = 0;
-  memcpy(&bypass, bytes + size, sizeof(bypass));
-  if (bypass != 0 && bypass != 1) return false;
-  IFxStateTail tail;
-  if (got > size + 4 && !tail.ReadFrom(bytes + size + 4, got - size - 4)) return false;
-  // Every value a number: stored data that is not one came from elsewhere.
-  for (int pos = 0; pos + (int)sizeof(double) <= size; pos += (int)sizeof(double))
-  {
-    double v;
-    memcpy(&v, bytes + pos, sizeof(v));
-    if (!std::isfinite(v)) return false;
-  }
-  chunk.Resize(size);
-  {
-    // The audio thread takes all of it at the start of a block, or none.
-    IFxBase::ParamBatch batch(*mPlug);
-    if (mPlug->UnserializeHostState(&chunk, tail) < 0) return false;
-    // The preset chosen when it was saved; a state from before that was
-    // kept names the factory preset its values are, if they are one.
-    const int n = mPlug->PresetCount();
-    const int preset = tail.preset >= 0 && tail.preset < n ? tail.preset : mPlug->PresetMatchingValues();
-    if (preset >= 0) mPlug->SetCurrentPresetIdx(preset);
-  }
+  // CLAP has no host bypass: the word is checked, not applied.
+  if (!IFxWholeState::Load(*mPlug, chunk.Data(), got)) return false;
   mPlug->RedrawParamControls();
   // The host reads the values again once this call is over.
   Post(kValuesChanged);

@@ -49,6 +49,20 @@ check_docs() {
   cmp -s "$share/man/man1/tavlo-render.1" "$build/tavlo-render.1" || fail "the installed manual page is not the built one"
 }
 
+# tavlo-jack beside tavlo-render: the program, the desktop file, the
+# manual page and the completion (its editor's images are the CLAP
+# bundle's).
+check_jack() {
+  local bin="$1" share="$2" f
+  cmp -s "$build/tavlo-jack" "$bin/tavlo-jack" && [ "$(mode "$bin/tavlo-jack")" = 755 ] && ok "$bin/tavlo-jack, 755" \
+    || fail "$bin/tavlo-jack is not the built program with mode 755"
+  for f in "$share/applications/tavlo-jack.desktop" "$share/man/man1/tavlo-jack.1" \
+           "$share/bash-completion/completions/tavlo-jack"; do
+    [ "$(mode "$f" 2>/dev/null)" = 644 ] && ok "$f" || fail "$f missing or not 644"
+  done
+  grep -q "^Exec=tavlo-jack" "$share/applications/tavlo-jack.desktop" || fail "the desktop file does not start tavlo-jack"
+}
+
 # No factory preset as a .vstpreset file where VST 3 hosts look: they list
 # the plug-in's program list, and would list every preset twice.
 check_no_presets() {
@@ -69,6 +83,7 @@ run() { (umask 077; HOME="$home" TAVLO_BUILD_DIR="$build" XDG_DATA_HOME= PATH="/
 out="$(run "$src/scripts/install" 2>&1)" && ok "install for a user" || fail "install for a user: $out"
 check_bundle "$home/.vst3/Tavlo.vst3" "$home/.lv2/Tavlo.lv2" "$home/.clap"
 check_docs "$home/.local/share"
+check_jack "$home/.local/bin" "$home/.local/share"
 check_no_presets "$home/.vst3/presets"
 [ "$(mode "$home/.local/bin/tavlo-render")" = 755 ] && ok "renderer 755" || fail "renderer mode $(mode "$home/.local/bin/tavlo-render")"
 [ "$(mode "$home/.local/share")" = 755 ] || fail "made ~/.local/share with mode $(mode "$home/.local/share")"
@@ -289,6 +304,7 @@ before="$(tree "$tmp/sys")"
 out="$(run "$src/scripts/install" --prefix "$prefix" 2>&1)" && ok "install under a prefix" || fail "install under a prefix: $out"
 check_bundle "$prefix/lib/vst3/Tavlo.vst3" "$prefix/lib/lv2/Tavlo.lv2" "$prefix/lib/clap"
 check_docs "$prefix/share"
+check_jack "$prefix/bin" "$prefix/share"
 check_no_presets "$prefix/share/vst3/presets"
 [ "$(mode "$prefix/lib/vst3")" = 755 ] || fail "lib/vst3 mode $(mode "$prefix/lib/vst3")"
 [ "$(mode "$prefix/lib/lv2")" = 755 ] || fail "lib/lv2 mode $(mode "$prefix/lib/lv2")"

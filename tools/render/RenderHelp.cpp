@@ -95,47 +95,10 @@ const Item kExamples[] = {
    "an LV2 preset as a VST 3 preset, nothing rendered"},
 };
 
-std::string OptionHead(const OptionInfo& o, bool roff)
-{
-  const std::string dash = roff ? "\\-" : "-";
-  std::string s;
-  if (o.shortName) s += dash + o.shortName + ", ";
-  s += dash + dash + o.longName;
-  if (o.TakesValue()) s += " " + o.arg;
-  return s;
-}
+using cli::Roff;
 
-std::string JoinLines(const char* text)
-{
-  std::string s = text;
-  for (char& c : s)
-    if (c == '\n') c = ' ';
-  return s;
-}
-
-// What an option does, then what its value may be and what holds without
-// it, from the option table; one line.
-std::string OptionText(const OptionInfo& o)
-{
-  std::string s = JoinLines(o.help), facts;
-  if (!o.value.range.empty()) facts = o.value.range;
-  if (!o.value.byDefault.empty()) facts += (facts.empty() ? "default " : "; default ") + o.value.byDefault;
-  return facts.empty() ? s : s + " (" + facts + ")";
-}
-
-std::string Roff(const std::string& text)
-{
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i)
-  {
-    const char c = text[i];
-    if (c == '\\') out += "\\e";
-    else if (c == '-') out += "\\-";
-    else if ((c == '.' || c == '\'') && (i == 0 || text[i - 1] == '\n')) out += std::string("\\&") + c;
-    else out += c;
-  }
-  return out;
-}
+std::string OptionHead(const OptionInfo& o, bool roff) { return cli::OptionHead(o, roff); }
+std::string OptionText(const OptionInfo& o) { return cli::OptionText(o); }
 
 std::string Quote(const std::string& s)
 {

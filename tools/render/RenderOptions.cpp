@@ -17,39 +17,8 @@
 
 namespace {
 
-// Whole-string number: "1.5" yes, "1.5x", "" and "nan" no.
-bool ParseNumber(const std::string& text, double& value)
-{
-  if (text.empty()) return false;
-  const char* s = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double v = strtod(s, &end);
-  if (end == s || *end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
-  value = v;
-  return true;
-}
-
-bool ParseInt(const std::string& text, long lo, long hi, long& value)
-{
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || v < lo || v > hi) return false;
-  value = v;
-  return true;
-}
-
-// "NAME=VALUE", spaces around '=' allowed.
-bool SplitNameValue(const std::string& text, std::string& name, std::string& value)
-{
-  const size_t eq = text.find('=');
-  if (eq == std::string::npos) return false;
-  name = TrimBlanks(text.substr(0, eq));
-  value = TrimBlanks(text.substr(eq + 1));
-  return !name.empty();
-}
+using cli::ParseNumber;
+using cli::SplitNameValue;
 
 bool HasExtension(const std::string& path, const char* ext)
 {
@@ -57,138 +26,31 @@ bool HasExtension(const std::string& path, const char* ext)
   return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
 }
 
-// Letters inserted, removed, changed or two swapped, ignoring case.
-size_t EditDistance(const std::string& a, const std::string& b)
-{
-  const size_t n = a.size(), m = b.size();
-  std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
-  for (size_t i = 0; i <= n; ++i) d[i][0] = i;
-  for (size_t j = 0; j <= m; ++j) d[0][j] = j;
-  auto low = [](char c) { return (char)tolower((unsigned char)c); };
-  for (size_t i = 1; i <= n; ++i)
-    for (size_t j = 1; j <= m; ++j)
-    {
-      const size_t cost = low(a[i - 1]) == low(b[j - 1]) ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && low(a[i - 1]) == low(b[j - 2]) && low(a[i - 2]) == low(b[j - 1]))
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[n][m];
-}
+// The kinds of option value, as every program's table has them.
+using cli::ByDefault;
+using cli::Flag;
+using cli::Text;
 
-const OptionInfo* FindLong(const std::string& name)
-{
-  for (const OptionInfo& o : RenderOptionTable())
-    if (name == o.longName) return &o;
-  return nullptr;
-}
-
-const OptionInfo* FindShort(char c)
-{
-  for (const OptionInfo& o : RenderOptionTable())
-    if (o.shortName && o.shortName == c) return &o;
-  return nullptr;
-}
-
-std::string Spelled(const OptionInfo& o)
-{
-  return std::string("--") + o.longName;
-}
-
-std::string Choices(const std::vector<std::string>& words, const char* last)
-{
-  std::string s;
-  for (size_t i = 0; i < words.size(); ++i)
-    s += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
-  return s;
-}
-
-// The kinds of option value. Each setter names its option in its messages
-// through the name it is given when the table is made.
-
-OptionValue Flag(bool RenderOptions::*member)
-{
-  return {[member](const std::string&, RenderOptions& o, std::string&) { return o.*member = true; }, "", "", {}};
-}
-
-// --help wins over the other requests to print something; of those, the
-// first given.
 OptionValue Info(InfoRequest request)
 {
-  return {[request](const std::string&, RenderOptions& o, std::string&) {
-            if (request == InfoRequest::kHelp || o.info == InfoRequest::kNone) o.info = request;
-            return true;
-          },
-          "", "", {}};
+  return cli::Info(&RenderOptions::info, request, InfoRequest::kNone, InfoRequest::kHelp);
 }
 
-OptionValue Text(std::string RenderOptions::*member)
-{
-  return {[member](const std::string& v, RenderOptions& o, std::string&) {
-            o.*member = v;
-            return true;
-          },
-          "", "", {}};
-}
-
-// A whole number from lo to hi; the message says "--NAME must be " + what
-// + "from lo to hi" + unit.
 template <class T>
 OptionValue Whole(const char* name, T RenderOptions::*member, long lo, long hi, const char* what = "",
                   const char* unit = "")
 {
-  const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
-  const std::string message = std::string("--") + name + " must be " + what + "from " + range + unit;
-  return {[=](const std::string& v, RenderOptions& o, std::string& error) {
-            long n = 0;
-            if (!ParseInt(v, lo, hi, n))
-            {
-              error = message + ", got '" + v + "'";
-              return false;
-            }
-            o.*member = (T)n;
-            return true;
-          },
-          range, std::to_string((long)(RenderOptions().*member)), {}};
+  return cli::Whole(name, member, lo, hi, what, unit);
 }
 
-// One of a list of words (any case), each standing for a value; aliases
-// are taken too but not offered.
 template <class T>
 OptionValue Choice(const char* name, T RenderOptions::*member, std::vector<std::pair<std::string, T>> words,
                    std::vector<std::pair<std::string, T>> aliases = {})
 {
-  OptionValue v;
-  for (const auto& w : words) v.choices.push_back(w.first);
-  for (const auto& w : words)
-    if (w.second == RenderOptions().*member) v.byDefault = w.first;
-  const std::string message = std::string("--") + name + " must be " + Choices(v.choices, " or ");
-  words.insert(words.end(), aliases.begin(), aliases.end());
-  v.set = [=](const std::string& text, RenderOptions& o, std::string& error) {
-    for (const auto& w : words)
-      if (strcasecmp(w.first.c_str(), text.c_str()) == 0)
-      {
-        o.*member = w.second;
-        return true;
-      }
-    error = message + ", got '" + text + "'";
-    return false;
-  };
-  return v;
+  return cli::Choice(name, member, std::move(words), std::move(aliases));
 }
 
-OptionValue Custom(OptionSetter set)
-{
-  return {std::move(set), "", "", {}};
-}
-
-// What holds without the option, where the default value alone would not
-// say it.
-OptionValue ByDefault(OptionValue v, const char* text)
-{
-  v.byDefault = text;
-  return v;
-}
+OptionValue Custom(OptionSetter set) { return cli::Custom(std::move(set)); }
 
 bool AddSetting(const std::string& value, RenderOptions& opts, std::string& error)
 {
@@ -349,62 +211,6 @@ bool CheckFiles(const std::vector<std::string>& positional, RenderOptions& opts,
   return CheckSingle(positional, opts, error);
 }
 
-// "--name" or "--name=value"; false with the message.
-bool ReadLongOption(const std::string& arg, const OptionInfo*& o, std::string& value, bool& hasValue,
-                    std::string& error)
-{
-  const size_t eq = arg.find('=');
-  const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-  o = FindLong(name);
-  if (!o)
-  {
-    std::vector<std::string> longNames;
-    for (const OptionInfo& known : RenderOptionTable()) longNames.push_back(known.longName);
-    const std::string near = NearestName(name, longNames);
-    error = "unknown option --" + name + (near.empty() ? "" : "; did you mean --" + near + "?") + " (see --help)";
-    return false;
-  }
-  if (eq != std::string::npos)
-  {
-    value = arg.substr(eq + 1);
-    hasValue = true;
-    if (!o->TakesValue())
-    {
-      error = "option " + Spelled(*o) + " takes no value";
-      return false;
-    }
-  }
-  return true;
-}
-
-// Short options: flags may be bundled (-qy); a value may follow directly
-// (-j2, -oDIR) or as the next argument. The flags before the last option
-// are set here; o is the last.
-bool ReadShortOptions(const std::string& arg, RenderOptions& opts, const OptionInfo*& o, std::string& value,
-                      bool& hasValue, std::string& error)
-{
-  for (size_t k = 1; k < arg.size(); ++k)
-  {
-    o = FindShort(arg[k]);
-    if (!o)
-    {
-      error = std::string("unknown option -") + arg[k] + " (see --help)";
-      return false;
-    }
-    if (o->TakesValue())
-    {
-      if (k + 1 < arg.size())
-      {
-        value = arg.substr(k + 1);
-        hasValue = true;
-      }
-      break;
-    }
-    if (k + 1 < arg.size() && !o->value.set("", opts, error)) return false;
-  }
-  return true;
-}
-
 // One source of values per parameter keeps the result predictable.
 bool CheckOneSourcePerParam(const RenderOptions& opts, std::string& error)
 {
@@ -438,27 +244,7 @@ PresetKind PresetKindOf(const std::string& preset)
 
 std::string NearestName(const std::string& given, const std::vector<std::string>& names)
 {
-  std::string best;
-  size_t bestScore = SIZE_MAX;
-  bool tie = false;
-  for (const std::string& name : names)
-  {
-    // A slip of one letter in four, at least one; "Att" for Attack counts
-    // as one.
-    size_t score = EditDistance(given, name);
-    if (given.size() >= 3 && given.size() < name.size() && strncasecmp(given.c_str(), name.c_str(), given.size()) == 0)
-      score = std::min<size_t>(score, 1);
-    if (score > std::max<size_t>(1, name.size() / 4) || score >= given.size()) continue;
-    if (score < bestScore)
-    {
-      best = name;
-      bestScore = score;
-      tie = false;
-    }
-    else if (score == bestScore && strcasecmp(best.c_str(), name.c_str()) != 0)
-      tie = true;
-  }
-  return tie ? "" : best;
+  return cli::NearestName(given, names);
 }
 
 double ParamAutomation::ValueAt(double seconds) const
@@ -523,37 +309,7 @@ bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>
 bool ParseRenderOptions(int argc, const char* const* argv, RenderOptions& opts, std::string& error)
 {
   std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i)
-  {
-    const std::string arg = argv[i];
-    if (arg == "--")
-    {
-      for (++i; i < argc; ++i) positional.push_back(argv[i]);
-      break;
-    }
-    if (arg.size() < 2 || arg[0] != '-')
-    {
-      positional.push_back(arg);
-      continue;
-    }
-
-    const OptionInfo* o = nullptr;
-    std::string value;
-    bool hasValue = false;
-    if (arg[1] == '-' ? !ReadLongOption(arg, o, value, hasValue, error)
-                      : !ReadShortOptions(arg, opts, o, value, hasValue, error))
-      return false;
-    if (o->TakesValue() && !hasValue)
-    {
-      if (i + 1 >= argc)
-      {
-        error = "option " + Spelled(*o) + " needs a value (" + o->arg + ")";
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (!o->value.set(value, opts, error)) return false;
-  }
+  if (!cli::ParseCommandLine(argc, argv, RenderOptionTable(), opts, positional, error)) return false;
   if (opts.info != InfoRequest::kNone) return true;
   return CheckFiles(positional, opts, error) && CheckOneSourcePerParam(opts, error);
 }
@@ -677,13 +433,7 @@ const std::vector<OptionInfo>& RenderOptionTable()
     for (const std::vector<OptionInfo>& part :
          {SettingsAndFilesOptions(), EngineOptions(), SideFileOptions(), PrintOptions()})
       t.insert(t.end(), part.begin(), part.end());
-    // A list's value is spelled by its choices.
-    for (OptionInfo& o : t)
-      if (!o.value.choices.empty())
-      {
-        o.arg.clear();
-        for (const std::string& c : o.value.choices) o.arg += (o.arg.empty() ? "" : "|") + c;
-      }
+    cli::SpellChoices(t);
     return t;
   }();
   return kTable;

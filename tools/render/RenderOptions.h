@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+
 struct ParamSetting
 {
   std::string name;
@@ -90,29 +92,8 @@ using ValueReader = std::function<bool(const std::string& text, double& value, s
 bool ParseAutomationPoints(const std::string& text, std::vector<AutomationPoint>& points,
                            std::string& error, const ValueReader& readValue = nullptr);
 
-// How an option's value is read and where it goes, with what --help, the
-// manual page and the completion say of it.
-using OptionSetter = std::function<bool(const std::string& value, RenderOptions& opts, std::string& error)>;
-struct OptionValue
-{
-  OptionSetter set;                  // a flag's is called with ""
-  std::string range;                 // "1 to 65536"; empty: nothing to say
-  std::string byDefault;             // what holds without the option; empty: nothing
-  std::vector<std::string> choices;  // the whole values it takes, when a list
-};
-
-// One command-line option, for the parser, --help, the manual page and the
-// shell completion alike.
-struct OptionInfo
-{
-  char shortName;        // 0: none
-  const char* longName;  // without the dashes
-  std::string arg;       // empty: a flag; a list's is its choices ("32|64")
-  const char* help;      // lines separated by '\n'
-  const char* complete;  // what completes the value: "file", "dir", "png", "audio", "param", "preset" or
-                         // words; empty: the choices
-  OptionValue value;
-
-  bool TakesValue() const { return !arg.empty(); }
-};
+// The option table's rows for this program (CommandLine.h).
+using OptionSetter = OptionSetterOf<RenderOptions>;
+using OptionValue = OptionValueOf<RenderOptions>;
+using OptionInfo = OptionInfoOf<RenderOptions>;
 const std::vector<OptionInfo>& RenderOptionTable();
