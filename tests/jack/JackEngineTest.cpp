@@ -154,7 +154,7 @@ TEST_F(JackEngineTest, StateRoundTripsAndForeignBytesAreRefused)
   const double bad = std::nan("");
   memcpy(nan.data(), &bad, sizeof(bad));
   std::vector<uint8_t> badBypass = saved;
-  badBypass[(size_t)(saved.size() - 4 - 12 - 4 - 4 - 4)] = 7;  // not a bypass word: 0 or 1
+  badBypass[(size_t)kTavloFirstAppendedParam * 8] = 7;  // after the leading values: not a bypass word, 0 or 1
   for (const auto* bytes : {&shortBytes, &nan, &badBypass})
   {
     TavloJackEngine fresh(MakePlug());
