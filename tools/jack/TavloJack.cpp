@@ -20,6 +20,7 @@
 #include "NsmClient.h"
 #include "PollLoop.h"
 #include "TavloJackEngine.h"
+#include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
 #include "tavlo/TavloParams.h"
 
@@ -63,12 +64,16 @@ int PrintInfo(JackInfo request, TavloJackEngine& engine)
   return 0;
 }
 
-// The values as they were at the last open or save: a session is dirty
-// while any differs, whoever changed it (editor, MIDI).
+// The settings as they were at the last open or save, both A/B slots: a
+// session is dirty while any differs, whoever changed it (editor, MIDI).
 std::vector<double> Values(IFxBase& plug)
 {
   std::vector<double> v((size_t)plug.ParamCount());
   for (int i = 0; i < plug.ParamCount(); ++i) v[(size_t)i] = plug.ParamAt(i)->GetValue();
+  IFxStateTail slots;
+  plug.GetSlots(&slots);
+  v.push_back(slots.slot);
+  v.insert(v.end(), slots.otherSlot.begin(), slots.otherSlot.end());
   return v;
 }
 
