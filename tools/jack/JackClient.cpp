@@ -124,7 +124,11 @@ void JackClient::Close()
     jack_free(uuidText);
   }
   for (jack_port_t* p : {mIn[0], mIn[1], mIn[2], mIn[3], mOut[0], mOut[1], mMidi})
-    if (p) jack_remove_properties(mClient, jack_port_uuid(p));
+    if (p)
+    {
+      jack_remove_properties(mClient, jack_port_uuid(p));
+      jack_port_unregister(mClient, p);
+    }
   jack_client_close(mClient);
   mClient = nullptr;
 }
