@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "AllocCounting.h"
@@ -161,6 +163,23 @@ TEST_F(JackEngineTest, StateRoundTripsAndForeignBytesAreRefused)
     EXPECT_FALSE(fresh.LoadState(*bytes, error));
     EXPECT_DOUBLE_EQ(fresh.Plug().ParamAt(kRelease)->GetValue(), fresh.Plug().ParamAt(kRelease)->GetDefaultValue());
   }
+}
+
+// A state tavlo-render saved with the release before Detector (Drum Bus
+// Glue, Output 2 dB, Oversample on): the same bytes a DAW keeps load here,
+// the parameters added since at their defaults.
+TEST_F(JackEngineTest, AStateTheRendererSavedLoads)
+{
+  std::ifstream file(TAVLO_OLD_STATE, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(100u, bytes.size());
+  std::string error;
+  ASSERT_TRUE(engine.LoadState(bytes, error)) << error;
+  double glue[kNumParams];
+  TavloPresetValues(1, glue);
+  glue[kOutput] = 2.0;
+  glue[kOversample] = 1.0;
+  for (int i = 0; i < kNumParams; ++i) EXPECT_DOUBLE_EQ(glue[i], engine.Plug().ParamAt(i)->GetValue()) << i;
 }
 
 TEST_F(JackEngineTest, SettingsFileChangesTheCcMap)
