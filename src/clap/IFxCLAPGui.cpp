@@ -10,17 +10,7 @@
 #include "clap/IFxCLAP.h"
 #include "clap/IFxCLAPTimerLoop.h"
 #include "graphics/IGraphics.h"
-
-namespace {
-
-double NowMs()
-{
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-}  // namespace
+#include "kit/KitClock.h"
 
 // ---------------------------------------------------------------------------
 // The host's timer as the editor's run loop
@@ -29,7 +19,7 @@ bool IFxCLAPTimerLoop::StartTimer(int ms, IEditorRunLoopClient* pClient)
 {
   mTimerMs = ms > 0 ? ms : 1;
   mTimerClient = pClient;
-  mLastTick = NowMs();
+  mLastTick = KitNowMs();
   if (mRegistered) return true;
   // Events are read at each tick too, so the host's period is at most 30 ms.
   const uint32_t period = (uint32_t)(mTimerMs < 30 ? mTimerMs : 30);
@@ -53,7 +43,7 @@ bool IFxCLAPTimerLoop::OnTimer(uint32_t timerId)
   // editor looks at every tick rather than only when the socket is ready.
   if (mFdClient) mFdClient->OnRunLoopFd(mFd);
   // Host timers are not precise; a tick that is nearly due is taken.
-  const double now = NowMs();
+  const double now = KitNowMs();
   if (mTimerClient && now - mLastTick >= 0.75 * mTimerMs)
   {
     mLastTick = now;

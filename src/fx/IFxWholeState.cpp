@@ -21,10 +21,6 @@ bool Save(IFxBase& plug, ByteChunk& out)
   return true;
 }
 
-namespace {
-
-// The size of the plug-in's leading part: its own chunk without what the
-// tail holds.
 int LeadingSize(IFxBase& plug)
 {
   ByteChunk chunk;
@@ -32,8 +28,6 @@ int LeadingSize(IFxBase& plug)
   plug.SerializeHostState(&chunk, &sizeOnly);
   return chunk.Size();
 }
-
-}  // namespace
 
 int MaxSize(IFxBase& plug)
 {

@@ -19,6 +19,10 @@ namespace IFxWholeState {
 // serialise itself.
 bool Save(IFxBase& plug, ByteChunk& out);
 
+// The size of the state's leading part: the plug-in's own chunk, without
+// what the tail holds.
+int LeadingSize(IFxBase& plug);
+
 // The most bytes a state of plug can have: a reader that gets more has
 // something that is not one.
 int MaxSize(IFxBase& plug);

@@ -24,15 +24,9 @@
 #include "lv2/options/options.h"
 #include "lv2/ui/ui.h"
 #include "lv2/urid/urid.h"
+#include "kit/KitClock.h"
 
 namespace {
-
-double NowMs()
-{
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
 
 // The host's idle calls as the editor's run loop: each call reads the
 // window's events and, when the timer is due, lets the editor redraw.
@@ -53,7 +47,7 @@ public:
   {
     mTimerMs = ms > 0 ? ms : 1;
     mTimerClient = pClient;
-    mLastTick = NowMs();
+    mLastTick = KitNowMs();
     return true;
   }
   void StopTimer(IEditorRunLoopClient* pClient) override
@@ -68,7 +62,7 @@ public:
     if (mFdClient) mFdClient->OnRunLoopFd(mFd);
     // Hosts idle at 30 Hz or more with no precise timing; a tick that is
     // nearly due is taken rather than left to the next call.
-    const double now = NowMs();
+    const double now = KitNowMs();
     if (mTimerClient && now - mLastTick >= 0.75 * mTimerMs)
     {
       mLastTick = now;

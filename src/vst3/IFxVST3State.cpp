@@ -4,6 +4,7 @@
 #include "vst3/IFxVST3.h"
 
 #include "fx/IFxStateTail.h"
+#include "fx/IFxWholeState.h"
 #include "fx/Log.h"
 #include "pluginterfaces/base/ibstream.h"
 
@@ -47,17 +48,9 @@ bool WriteAll(IBStream* stream, const uint8* data, int32 size)
 tresult IFxVST3::getEditorState(IBStream* state)
 {
   if (!state) return kResultFalse;
+  // A whole state, never half of one being restored on another thread.
   ByteChunk chunk;
-  {
-    // A whole state, never half of one being restored on another thread.
-    IFxBase::ParamBatch batch(*mPlug);
-    IFxStateTail tail;
-    if (!mPlug->SerializeHostState(&chunk, &tail)) return kResultFalse;
-    const int32 bypass = mPlug->IsBypassed() ? 1 : 0;
-    chunk.Append(bypass);
-    if (mPlug->PresetCount() > 0) tail.preset = mPlug->GetCurrentPresetIdx();
-    tail.AppendTo(chunk);
-  }
+  if (!IFxWholeState::Save(*mPlug, chunk)) return kResultFalse;
   // The stream is written holding nothing: however slow it is, edits and
   // audio go on.
   return WriteAll(state, chunk.Data(), chunk.Size()) ? kResultOk : kResultFalse;
@@ -67,11 +60,7 @@ tresult IFxVST3::setEditorState(IBStream* state)
 {
   if (!state) return kResultFalse;
   ByteChunk chunk;
-  {
-    IFxStateTail sizeOnly;
-    mPlug->SerializeHostState(&chunk, &sizeOnly);
-  }
-  const int size = chunk.Size();
+  const int size = IFxWholeState::LeadingSize(*mPlug);
   if (size <= 0) return kResultFalse;
 
   // A state is a project's memory: all of it arrives before any of it is

@@ -931,8 +931,7 @@ TEST(TavloChain, AHardLeftBurstIsHeardByEveryDetectorButRight)
     std::vector<double> l, r;
     double maxReduction = 0.0;  // 1 - the gain state, at the end of each block
   };
-  auto run = [&](int detector, std::vector<double>& left, std::vector<double>& right) {
-    TavloChain chain;
+  auto settings = [&](int detector) {
     TavloChainSettings st;
     st.sampleRate = rate;
     st.input = 120.0;
@@ -940,7 +939,11 @@ TEST(TavloChain, AHardLeftBurstIsHeardByEveryDetectorButRight)
     st.attack = 0.005;
     st.release = 0.3;
     st.detector = detector;
-    chain.SetSettings(st);
+    return st;
+  };
+  auto run = [&](int detector, std::vector<double>& left, std::vector<double>& right) {
+    TavloChain chain;
+    chain.SetSettings(settings(detector));
     Out o;
     o.l.resize(n);
     o.r.resize(n);
@@ -973,14 +976,7 @@ TEST(TavloChain, AHardLeftBurstIsHeardByEveryDetectorButRight)
   EXPECT_GT(mid.maxReduction, 0.0);
   EXPECT_LT(mid.maxReduction, mirrored.maxReduction);
   TavloReferenceChain ref;
-  TavloChainSettings st;
-  st.sampleRate = rate;
-  st.input = 120.0;
-  st.outputGain = tavloeq::OutputGain(0.0);
-  st.attack = 0.005;
-  st.release = 0.3;
-  st.detector = kDetectMid;
-  ref.SetSettings(st);
+  ref.SetSettings(settings(kDetectMid));
   std::vector<double> rl(n), rr(n), sc(n, 0.0);
   double* in[4] = {burst.data(), none.data(), sc.data(), sc.data()};
   double* out[2] = {rl.data(), rr.data()};

@@ -140,10 +140,10 @@ std::string JackClient::FullName(const std::string& port) const
   return port.find(':') == std::string::npos ? Name() + ":" + port : port;
 }
 
-bool JackClient::Connect(const std::string& spec, std::string& error)
+bool JackClient::Connect(const std::string& pair, std::string& error)
 {
-  const size_t eq = spec.find('=');
-  const std::string src = FullName(spec.substr(0, eq)), dst = FullName(spec.substr(eq + 1));
+  const size_t eq = pair.find('=');
+  const std::string src = FullName(pair.substr(0, eq)), dst = FullName(pair.substr(eq + 1));
   const int rc = jack_connect(mClient, src.c_str(), dst.c_str());
   if (rc != 0 && rc != EEXIST)
   {

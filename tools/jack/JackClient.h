@@ -36,7 +36,7 @@ public:
   std::string Name() const;
   // "SRC=DST", either side a full port name or one of ours ("in_L");
   // false with the reason.
-  bool Connect(const std::string& spec, std::string& error);
+  bool Connect(const std::string& pair, std::string& error);
   // Every port of the server, one line each: name, direction, type.
   std::vector<std::string> ListPorts() const;
 

@@ -1,19 +1,8 @@
 #include "PollLoop.h"
 
-#include <time.h>
-
 #include <algorithm>
 
-namespace {
-
-double NowMs()
-{
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-}  // namespace
+#include "kit/KitClock.h"
 
 bool PollLoop::WatchFd(int fd, IEditorRunLoopClient* pClient)
 {
@@ -32,7 +21,7 @@ bool PollLoop::StartTimer(int milliseconds, IEditorRunLoopClient* pClient)
 {
   StopTimer(pClient);
   const int period = std::max(1, milliseconds);
-  mTimers.push_back({period, NowMs() + period, pClient});
+  mTimers.push_back({period, KitNowMs() + period, pClient});
   return true;
 }
 
@@ -63,7 +52,7 @@ void PollLoop::RunOnce(int maxWaitMs)
     fds.push_back({mFds[i].fd, POLLIN, 0});
     owner.push_back(-1 - (int)i);
   }
-  double now = NowMs();
+  double now = KitNowMs();
   int wait = std::max(0, maxWaitMs);
   for (const Timer& t : mTimers) wait = std::min(wait, std::max(0, (int)(t.nextMs - now)));
   poll(fds.data(), fds.size(), wait);
@@ -89,7 +78,7 @@ void PollLoop::RunOnce(int maxWaitMs)
         w.client->OnRunLoopFd(w.fd);
         break;
       }
-  now = NowMs();
+  now = KitNowMs();
   std::vector<IEditorRunLoopClient*> due;
   for (Timer& t : mTimers)
     if (now >= t.nextMs)

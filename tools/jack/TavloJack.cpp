@@ -23,6 +23,7 @@
 #include "fx/IFxStateTail.h"
 #include "fx/IParam.h"
 #include "tavlo/TavloParams.h"
+#include "kit/KitClock.h"
 
 namespace {
 
@@ -75,13 +76,6 @@ std::vector<double> Values(IFxBase& plug)
   v.push_back(slots.slot);
   v.insert(v.end(), slots.otherSlot.begin(), slots.otherSlot.end());
   return v;
-}
-
-double NowMs()
-{
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
 std::string DefaultSettingsPath()
@@ -147,7 +141,7 @@ public:
       }
       const int program = mEngine.TakePendingProgram();
       if (program >= 0) mEngine.ChoosePreset(program);
-      const double now = NowMs();
+      const double now = KitNowMs();
       if (now - lastCheck >= 100.0)
       {
         lastCheck = now;
@@ -197,8 +191,8 @@ private:
     };
     if (!mNsm.Announce(url, "Tavlo", "tavlo-jack", error)) return false;
     // The session names the client and its folder before anything starts.
-    const double until = NowMs() + 10000.0;
-    while (!mNsm.Opened() && !gStop && mOpenError.empty() && NowMs() < until) mNsm.ReceiveFor(50);
+    const double until = KitNowMs() + 10000.0;
+    while (!mNsm.Opened() && !gStop && mOpenError.empty() && KitNowMs() < until) mNsm.ReceiveFor(50);
     if (!mOpenError.empty())
     {
       error = mOpenError;
