@@ -113,4 +113,48 @@ std::string Roff(const std::string& text)
   return out;
 }
 
+std::string HelpEntry(const std::string& head, const std::string& text)
+{
+  const std::string body = FillText(text, 27);
+  return head.size() < 26 ? head + body.substr(head.size()) : head + "\n" + body;
+}
+
+std::string RoffTagged(const std::string& tag, const std::string& text)
+{
+  return ".TP\n.B " + Roff(tag) + "\n" + Roff(text) + "\n";
+}
+
+std::string ExitStatusHelp(const std::vector<HelpItem>& items)
+{
+  std::string s;
+  for (const HelpItem& e : items)
+  {
+    std::string head = std::string("  ") + e.term;
+    head += std::string(head.size() < 12 ? 12 - head.size() : 1, ' ');
+    s += head + FillText(e.text, 12).substr(12);
+  }
+  return s;
+}
+
+std::string ExitStatusRoff(const std::vector<HelpItem>& items)
+{
+  std::string s;
+  for (const HelpItem& e : items) s += RoffTagged(e.term, e.text);
+  return s;
+}
+
+std::string ExamplesHelp(const std::vector<HelpItem>& items)
+{
+  std::string s;
+  for (const HelpItem& e : items) s += std::string("  ") + e.term + "\n" + FillText(e.text, 6);
+  return s;
+}
+
+std::string ExamplesRoff(const std::vector<HelpItem>& items)
+{
+  std::string s;
+  for (const HelpItem& e : items) s += ".PP\n" + Roff(e.text) + ":\n.RS\n.nf\n" + Roff(e.term) + "\n.fi\n.RE\n";
+  return s;
+}
+
 }  // namespace cli

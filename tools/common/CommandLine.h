@@ -163,6 +163,26 @@ void SpellChoices(std::vector<OptionInfoOf<Opts>>& table)
 
 // ---- documentation from a table ----
 
+// A term and what it says: an exit status, an example's command line.
+struct HelpItem
+{
+  const char* term;
+  const char* text;
+};
+
+// A help line's head and its text filled from column 27 beside it, or
+// under it when the head reaches column 26.
+std::string HelpEntry(const std::string& head, const std::string& text);
+// A manual page's tagged paragraph: the tag in bold, the text under it.
+std::string RoffTagged(const std::string& tag, const std::string& text);
+// Exit statuses for --help (each term in a column of 12) and for a manual page.
+std::string ExitStatusHelp(const std::vector<HelpItem>& items);
+std::string ExitStatusRoff(const std::vector<HelpItem>& items);
+// Examples for --help (the command, what it does indented under it) and for
+// a manual page (what it does, then the command as it is typed).
+std::string ExamplesHelp(const std::vector<HelpItem>& items);
+std::string ExamplesRoff(const std::vector<HelpItem>& items);
+
 // "-o, --output-dir DIR"
 template <class Opts>
 std::string OptionHead(const OptionInfoOf<Opts>& o, bool roff)
@@ -186,6 +206,25 @@ std::string OptionText(const OptionInfoOf<Opts>& o)
   if (!o.value.range.empty()) facts = o.value.range;
   if (!o.value.byDefault.empty()) facts += (facts.empty() ? "default " : "; default ") + o.value.byDefault;
   return facts.empty() ? s : s + " (" + facts + ")";
+}
+
+// The options of a table as --help lists them: each head, its text filled
+// beside it from column 27, or under it when the head is wider.
+template <class Opts>
+std::string OptionsHelp(const std::vector<OptionInfoOf<Opts>>& table)
+{
+  std::string s;
+  for (const OptionInfoOf<Opts>& o : table) s += HelpEntry("  " + OptionHead(o, false), OptionText(o));
+  return s;
+}
+
+// The same as a manual page's tagged paragraphs.
+template <class Opts>
+std::string OptionsRoff(const std::vector<OptionInfoOf<Opts>>& table)
+{
+  std::string s;
+  for (const OptionInfoOf<Opts>& o : table) s += RoffTagged(OptionHead(o, false), OptionText(o));
+  return s;
 }
 
 // ---- the parser ----

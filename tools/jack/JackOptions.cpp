@@ -121,20 +121,14 @@ const char* const kDescription[] = {
   "and printed at exit with --headless. SIGINT and SIGTERM end it cleanly.",
 };
 
-struct Item
-{
-  const char* term;
-  const char* text;
-};
-
-const Item kExitStatus[] = {
+const std::vector<cli::HelpItem> kExitStatus = {
   {"0", "ended by a signal, the editor's window or the session manager"},
   {"1", "no JACK server, a port could not be connected, a settings, state or preset file could not be read, or "
         "the server went away"},
   {"2", "the command line is wrong"},
 };
 
-const Item kExamples[] = {
+const std::vector<cli::HelpItem> kExamples = {
   {"tavlo-jack --preset lead-vocal -c system:capture_1=in_L -c system:capture_1=in_R -c out_L=system:playback_1",
    "compress a microphone on the way to the speakers"},
   {"pw-jack tavlo-jack --headless --set Input=120", "under PipeWire, without the editor"},
@@ -147,25 +141,12 @@ std::string JackHelpText(const JackHelpFacts& facts)
 {
   std::string s = "usage: tavlo-jack [options]\n";
   for (const char* p : kDescription) s += "\n" + FillText(p, 0);
-  s += "\nOptions:\n";
-  for (const JackOptionInfo& o : JackOptionTable())
-  {
-    const std::string head = "  " + cli::OptionHead(o, false);
-    const std::string body = FillText(cli::OptionText(o), 27);
-    s += head.size() < 26 ? head + body.substr(head.size()) : head + "\n" + body;
-  }
+  s += "\nOptions:\n" + cli::OptionsHelp(JackOptionTable());
   s += "\nParameters (--set NAME=VALUE, VALUE with or without its unit):\n" + ParamsText(facts.params);
   s += "\nFactory presets (--preset NAME, or MIDI program change 0, 1, ...):\n" + PresetsText(facts.presets);
   s += "\nMIDI control changes by default:\n" + FillText(facts.ccMap, 2);
-  s += "\nExit status:\n";
-  for (const Item& e : kExitStatus)
-  {
-    std::string head = std::string("  ") + e.term;
-    head += std::string(12 - head.size(), ' ');
-    s += head + FillText(e.text, 12).substr(12);
-  }
-  s += "\nExamples:\n";
-  for (const Item& e : kExamples) s += std::string("  ") + e.term + "\n" + FillText(e.text, 6);
+  s += "\nExit status:\n" + cli::ExitStatusHelp(kExitStatus);
+  s += "\nExamples:\n" + cli::ExamplesHelp(kExamples);
   return s;
 }
 
@@ -176,21 +157,17 @@ std::string JackManPage(const JackHelpFacts& facts)
   s += ".SH NAME\ntavlo\\-jack \\- the Tavlo compressor as a JACK and PipeWire program\n";
   s += ".SH SYNOPSIS\n.B tavlo\\-jack\n[options]\n.SH DESCRIPTION\n";
   for (const char* p : kDescription) s += ".PP\n" + Roff(p) + "\n";
-  s += ".SH OPTIONS\n";
-  for (const JackOptionInfo& o : JackOptionTable())
-    s += ".TP\n.B " + Roff(cli::OptionHead(o, false)) + "\n" + Roff(cli::OptionText(o)) + "\n";
+  s += ".SH OPTIONS\n" + cli::OptionsRoff(JackOptionTable());
   s += ".SH PARAMETERS\n";
   for (const ParamDesc& p : facts.params)
-    s += ".TP\n.B " + Roff(p.name) + "\n" + Roff(DescribeRange(p) + ", default " + FormatParamValue(p, p.def)) + "\n";
+    s += cli::RoffTagged(p.name, DescribeRange(p) + ", default " + FormatParamValue(p, p.def));
   s += ".SH \"FACTORY PRESETS\"\n";
   for (size_t i = 0; i < facts.presets.size(); ++i)
     s += ".TP\n.B " + Roff(facts.presets[i].name) + " (" + Roff(PresetSlug(facts.presets[i].name)) + ", program " +
          std::to_string(i) + ")\n" + Roff(facts.presets[i].description) + "\n";
   s += ".SH MIDI\n.PP\nControl changes by default: " + Roff(facts.ccMap) + ".\n";
-  s += ".SH \"EXIT STATUS\"\n";
-  for (const Item& e : kExitStatus) s += ".TP\n.B " + Roff(e.term) + "\n" + Roff(e.text) + "\n";
-  s += ".SH EXAMPLES\n";
-  for (const Item& e : kExamples) s += ".PP\n" + Roff(e.text) + ":\n.RS\n.nf\n" + Roff(e.term) + "\n.fi\n.RE\n";
+  s += ".SH \"EXIT STATUS\"\n" + cli::ExitStatusRoff(kExitStatus);
+  s += ".SH EXAMPLES\n" + cli::ExamplesRoff(kExamples);
   s += ".SH \"SEE ALSO\"\n.BR tavlo\\-render (1),\n.BR jackd (1),\n.BR pw\\-jack (1)\n";
   return s;
 }

@@ -63,13 +63,7 @@ const char* const kOutputs[] = {
   "(which are rendered as silence) are counted and reported as warnings.",
 };
 
-struct Item
-{
-  const char* term;
-  const char* text;
-};
-
-const Item kExitStatus[] = {
+const std::vector<cli::HelpItem> kExitStatus = {
   {"0", "every output was written"},
   {"1", "a file could not be read or written, an output already exists or would replace an "
         "input, or the plug-in failed; nothing of that render was written (the other files of "
@@ -79,7 +73,7 @@ const Item kExitStatus[] = {
   {"130, 143", "interrupted by SIGINT or SIGTERM; temporary files are removed"},
 };
 
-const Item kExamples[] = {
+const std::vector<cli::HelpItem> kExamples = {
   {"tavlo-render --set Input=120 --set Attack=2ms vocal.wav vocal-comp.wav",
    "compress a file, heavily, with a fast attack"},
   {"tavlo-render -o comp -j 2 --format flac --set Input=100 takes/*.wav",
@@ -96,9 +90,6 @@ const Item kExamples[] = {
 };
 
 using cli::Roff;
-
-std::string OptionHead(const OptionInfo& o, bool roff) { return cli::OptionHead(o, roff); }
-std::string OptionText(const OptionInfo& o) { return cli::OptionText(o); }
 
 std::string Quote(const std::string& s)
 {
@@ -136,13 +127,7 @@ std::string HelpText(const HelpFacts& facts)
     s += std::string(i == 0 ? "usage: " : "       ") + "tavlo-render " + kSynopsis[i] + "\n";
   for (const std::string& p : Description(facts)) s += "\n" + FillText(p, 0);
 
-  s += "\nOptions:\n";
-  for (const OptionInfo& o : RenderOptionTable())
-  {
-    const std::string head = "  " + OptionHead(o, false);
-    const std::string body = FillText(OptionText(o), 27);
-    s += head.size() < 26 ? head + body.substr(head.size()) : head + "\n" + body;
-  }
+  s += "\nOptions:\n" + cli::OptionsHelp(RenderOptionTable());
 
   s += "\nParameters (VALUE with or without its unit; a number without unit is the\n"
        "plug-in's own value, in seconds for Attack and Release):\n";
@@ -153,16 +138,8 @@ std::string HelpText(const HelpFacts& facts)
 
   s += "\nOutputs:\n";
   for (const char* p : kOutputs) s += FillText(p, 2);
-  s += "\nExit status:\n";
-  for (const Item& e : kExitStatus)
-  {
-    std::string head = std::string("  ") + e.term;
-    head += std::string(head.size() < 12 ? 12 - head.size() : 1, ' ');
-    const std::string body = FillText(e.text, 12);
-    s += head + body.substr(12);
-  }
-  s += "\nExamples:\n";
-  for (const Item& e : kExamples) s += std::string("  ") + e.term + "\n" + FillText(e.text, 6);
+  s += "\nExit status:\n" + cli::ExitStatusHelp(kExitStatus);
+  s += "\nExamples:\n" + cli::ExamplesHelp(kExamples);
   return s;
 }
 
@@ -175,9 +152,7 @@ std::string ManPage(const HelpFacts& facts)
   for (const char* syn : kSynopsis) s += ".B tavlo\\-render\n" + Roff(syn) + "\n.br\n";
   s += ".SH DESCRIPTION\n";
   for (const std::string& p : Description(facts)) s += ".PP\n" + Roff(p) + "\n";
-  s += ".SH OPTIONS\n";
-  for (const OptionInfo& o : RenderOptionTable())
-    s += ".TP\n.B " + Roff(OptionHead(o, false)) + "\n" + Roff(OptionText(o)) + "\n";
+  s += ".SH OPTIONS\n" + cli::OptionsRoff(RenderOptionTable());
   s += ".SH PARAMETERS\n.PP\nVALUE with or without its unit; a number without unit is the plug\\-in's own value, "
        "in seconds for Attack and Release.\n";
   for (const ParamDesc& p : facts.params)
@@ -195,10 +170,8 @@ std::string ManPage(const HelpFacts& facts)
   }
   s += ".SH OUTPUTS\n";
   for (const char* p : kOutputs) s += ".PP\n" + Roff(p) + "\n";
-  s += ".SH \"EXIT STATUS\"\n";
-  for (const Item& e : kExitStatus) s += ".TP\n.B " + Roff(e.term) + "\n" + Roff(e.text) + "\n";
-  s += ".SH EXAMPLES\n";
-  for (const Item& e : kExamples) s += ".PP\n" + Roff(e.text) + ":\n.RS\n.nf\n" + Roff(e.term) + "\n.fi\n.RE\n";
+  s += ".SH \"EXIT STATUS\"\n" + cli::ExitStatusRoff(kExitStatus);
+  s += ".SH EXAMPLES\n" + cli::ExamplesRoff(kExamples);
   s += ".SH \"SEE ALSO\"\n.BR sox (1)\n";
   return s;
 }
